@@ -1,0 +1,143 @@
+#include "platform/text_encoding.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace sorvel::platform {
+namespace {
+
+// One iconv descriptor per conversion; iconv_t is not shareable between threads.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
+    }
+  }
+  ~Iconv() { iconv_close(cd_); }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  // Converts the whole input. On an invalid or unconvertible sequence the
+  // replacement is appended and `skip(in, left)` input bytes are passed over.
+  template <typename Skip>
+  std::string Convert(std::string_view input, std::string_view replacement, Skip skip) {
+    std::string out;
+    out.reserve(input.size() * 2 + 4);
+    char* in = const_cast<char*>(input.data());
+    size_t in_left = input.size();
+    char buffer[1024];
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    while (in_left > 0) {
+      char* dst = buffer;
+      size_t dst_left = sizeof buffer;
+      size_t rc = iconv(cd_, &in, &in_left, &dst, &dst_left);
+      out.append(buffer, static_cast<size_t>(dst - buffer));
+      if (rc != static_cast<size_t>(-1)) continue;
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL: replace one character and go on.
+      size_t n = skip(reinterpret_cast<const unsigned char*>(in), in_left);
+      if (n == 0 || n > in_left) n = 1;
+      in += n;
+      in_left -= n;
+      out.append(replacement);
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+    char* dst = buffer;
+    size_t dst_left = sizeof buffer;
+    iconv(cd_, nullptr, nullptr, &dst, &dst_left);
+    out.append(buffer, static_cast<size_t>(dst - buffer));
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+size_t SkipUtf8Char(const unsigned char* p, size_t left) {
+  size_t n = static_cast<size_t>(Utf8CharLength(p[0]));
+  if (n > left) n = left;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return i;
+  }
+  return n;
+}
+
+size_t SkipCp932Char(const unsigned char* p, size_t left) {
+  unsigned char b = p[0];
+  bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return (lead && left >= 2) ? 2 : 1;
+}
+
+const char kUcs2Question[] = {0x00, 0x3F};
+
+}  // namespace
+
+int Utf8CharLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+std::string Utf8ToCp932(std::string_view utf8) {
+  Iconv cv("CP932", "UTF-8");
+  return cv.Convert(utf8, "?", SkipUtf8Char);
+}
+
+std::string Cp932ToUtf8(std::string_view cp932) {
+  Iconv cv("UTF-8", "CP932");
+  return cv.Convert(cp932, "?", SkipCp932Char);
+}
+
+std::string Cp932ToUcs2Be(std::string_view cp932) {
+  Iconv cv("UCS-2BE", "CP932");
+  return cv.Convert(cp932, std::string_view(kUcs2Question, 2), SkipCp932Char);
+}
+
+std::string Utf8ToUcs2Be(std::string_view utf8) {
+  Iconv cv("UCS-2BE", "UTF-8");
+  return cv.Convert(utf8, std::string_view(kUcs2Question, 2), SkipUtf8Char);
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len = Utf8CharLength(c);
+    if (len == 1 || c == 0xC0 || c == 0xC1 || c > 0xF4) return false;
+    if (i + static_cast<size_t>(len) > n) return false;
+    for (int k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    unsigned char c1 = p[i + 1];
+    if (c == 0xE0 && c1 < 0xA0) return false;  // overlong
+    if (c == 0xED && c1 >= 0xA0) return false;  // surrogate
+    if (c == 0xF0 && c1 < 0x90) return false;  // overlong
+    if (c == 0xF4 && c1 >= 0x90) return false;  // above U+10FFFF
+    i += static_cast<size_t>(len);
+  }
+  return true;
+}
+
+std::string DecodeTextFile(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) {
+    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
+        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF) {
+      bytes.remove_prefix(3);
+    }
+    return std::string(bytes);
+  }
+  return Cp932ToUtf8(bytes);
+}
+
+}  // namespace sorvel::platform

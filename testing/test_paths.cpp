@@ -1,0 +1,41 @@
+#include "testing/test_paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sorvel::testing {
+
+ScratchDir::ScratchDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "sorvel-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+bool RequireTool(const std::string& tool) {
+  std::string cmd = "command -v '" + tool + "' >/dev/null 2>&1";
+  bool found = std::system(cmd.c_str()) == 0;
+  if (!found) ADD_FAILURE() << "required tool '" << tool << "' is not installed (see README set-up)";
+  return found;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    if (output) output->append(buffer, n);
+  }
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace sorvel::testing

@@ -1,0 +1,29 @@
+// Locations the test programs share: a fresh scratch folder per test.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace sorvel::testing {
+
+// A new empty folder under the system's temporary folder, removed by the destructor.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Fails the current test when `tool` is not on PATH; returns whether it is.
+bool RequireTool(const std::string& tool);
+
+// Runs a shell command, returns its exit status and captures standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+}  // namespace sorvel::testing
