@@ -103,25 +103,20 @@ LibString LibString::Right(int16_t n) const {
   return Mid(static_cast<int16_t>(start < 1 ? 1 : start), n);
 }
 
-LibString LibString::LowerCase() const {
-  LibString out(*this);
-  out.token_pos_ = 0;
+LibString LibString::ChangeCase(char from, char to) const {
+  LibString out;
+  out.text_ = text_;
+  // Whole characters at a time, so second bytes that look like letters stay.
   for (size_t i = 0; i < out.text_.size(); i += CharBytes(out.text_, i)) {
     char& c = out.text_[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= from && c <= from + 25) c = static_cast<char>(c - from + to);
   }
   return out;
 }
 
-LibString LibString::UpperCase() const {
-  LibString out(*this);
-  out.token_pos_ = 0;
-  for (size_t i = 0; i < out.text_.size(); i += CharBytes(out.text_, i)) {
-    char& c = out.text_[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
+LibString LibString::LowerCase() const { return ChangeCase('A', 'a'); }
+
+LibString LibString::UpperCase() const { return ChangeCase('a', 'A'); }
 
 int16_t LibString::Find(const LibString& needle, int16_t start) const {
   size_t from = start <= 1 ? 0 : static_cast<size_t>(start) - 1;

@@ -78,6 +78,8 @@ class LibString {
  private:
   static int Compare(const LibString& a, const LibString& b);
   void AssignCut(std::string_view text);
+  // Letters from..from+25 become to..to+25.
+  LibString ChangeCase(char from, char to) const;
 
   std::string text_;
   size_t token_pos_ = 0;  // byte index of the next token, always on a character boundary
