@@ -56,11 +56,10 @@ LibString& LibString::operator=(LibString&& other) noexcept {
 }
 
 LibString& LibString::operator=(const char* text) {
-  if (text != text_.c_str()) {
-    text_.clear();
-    if (text != nullptr) AssignCut(std::string_view(text));
-    token_pos_ = 0;
-  }
+  // Through a copy: `text` may point into this string.
+  LibString copy(text);
+  text_ = std::move(copy.text_);
+  token_pos_ = 0;
   return *this;
 }
 

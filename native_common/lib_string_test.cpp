@@ -258,6 +258,8 @@ TEST(LibStringTest, ConstructionAndAssignment) {
   EXPECT_STREQ(s.Text(), "keep");
   s = s.Text();
   EXPECT_STREQ(s.Text(), "keep");
+  s = s.Text() + 2;  // a tail of itself
+  EXPECT_STREQ(s.Text(), "ep");
   EXPECT_EQ(s.DoubleBytePosition(0), 0);
   LibString d = Sj("a亜");
   EXPECT_EQ(d.DoubleBytePosition(1), 1);
@@ -299,6 +301,9 @@ TEST(LibStringTest, FormatStringGrowsWithoutOverrun) {
   ASSERT_TRUE(s.FormatString("%100000d", 7));
   EXPECT_EQ(s.Length(), LibString::kMaxLength);
   EXPECT_FALSE(s.FormatString(nullptr));
+  s = "ab";
+  ASSERT_TRUE(s.FormatString("%s-%s", s.Text(), s.Text()));  // its own text as an argument
+  EXPECT_STREQ(s.Text(), "ab-ab");
 }
 
 TEST(LibStringTest, FormatStringFailureKeepsTheOldValue) {
