@@ -14,65 +14,86 @@ constexpr size_t kPParityOffset = 2076;
 constexpr size_t kQParityOffset = 2248;
 constexpr uint8_t kForm2Bit = 0x20;
 
-// Byte-wise table of the EDC polynomial in its reflected form.
-constexpr std::array<uint32_t, 256> MakeEdcTable() {
-  std::array<uint32_t, 256> table{};
+// EDC tables for eight bytes a step: table 0 is the byte-wise table of the
+// reflected polynomial 0xD8018001; table k advances a byte through k more zero bytes.
+using EdcTables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr EdcTables MakeEdcTables() {
+  EdcTables t{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int bit = 0; bit < 8; ++bit) c = (c & 1u) ? (c >> 1) ^ 0xD8018001u : c >> 1;
-    table[i] = c;
+    t[0][i] = c;
   }
-  return table;
-}
-
-// GF(2^8) with x^8 + x^4 + x^3 + x^2 + 1: multiplication by x (alpha) and its
-// inverse of multiplication by x + 1, which solves for the two parity bytes.
-struct GfTables {
-  std::array<uint8_t, 256> times_alpha{};
-  std::array<uint8_t, 256> div_alpha_plus_1{};
-};
-
-constexpr GfTables MakeGfTables() {
-  GfTables t;
-  for (uint32_t i = 0; i < 256; ++i) {
-    const uint32_t doubled = (i << 1) ^ ((i & 0x80u) ? 0x11Du : 0u);
-    t.times_alpha[i] = static_cast<uint8_t>(doubled);
-    t.div_alpha_plus_1[i ^ doubled] = static_cast<uint8_t>(i);
+  for (size_t k = 1; k < 8; ++k) {
+    for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
   }
   return t;
 }
 
-constexpr std::array<uint32_t, 256> kEdcTable = MakeEdcTable();
-constexpr GfTables kGf = MakeGfTables();
+constexpr EdcTables kEdc = MakeEdcTables();
 
-// One family of RS codewords with two parity bytes over the 2,236 or 2,064
-// bytes from the header: codeword `major` takes `minor_count` bytes starting at
-// (major / 2) * major_mult + (major & 1), stepping by `minor_inc` modulo `size`.
-// The parity p0, p1 makes both sum(v_i) and sum(v_i * alpha^(n-1-i)) zero.
-template <size_t kMajorCount, size_t kMinorCount, size_t kMajorMult, size_t kMinorInc>
-inline void ComputeRsBlock(const uint8_t* src, uint8_t* dest) {
-  constexpr size_t kSize = kMajorCount * kMinorCount;
-  for (size_t major = 0; major < kMajorCount; ++major) {
-    size_t index = (major >> 1) * kMajorMult + (major & 1);
-    uint8_t a = 0;  // Horner sum of the data, times alpha
-    uint8_t b = 0;  // plain sum of the data
-    for (size_t minor = 0; minor < kMinorCount; ++minor) {
-      const uint8_t v = src[index];
-      index += kMinorInc;
-      if (index >= kSize) index -= kSize;
-      a = kGf.times_alpha[a ^ v];
-      b ^= v;
-    }
-    a = kGf.div_alpha_plus_1[kGf.times_alpha[a] ^ b];
-    dest[major] = a;
-    dest[major + kMajorCount] = static_cast<uint8_t>(a ^ b);
+// GF(2^8) with x^8 + x^4 + x^3 + x^2 + 1 (0x11D): multiplication by x (alpha).
+inline uint8_t MulAlpha(uint8_t x) { return static_cast<uint8_t>((x << 1) ^ (-(x >> 7) & 0x1D)); }
+
+// Inverse of multiplication by alpha + 1: entry i ^ 2i holds i.
+constexpr std::array<uint8_t, 256> MakeDivAlphaPlus1() {
+  std::array<uint8_t, 256> t{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint32_t doubled = (i << 1) ^ ((i & 0x80u) ? 0x11Du : 0u);
+    t[i ^ doubled] = static_cast<uint8_t>(i);
+  }
+  return t;
+}
+
+constexpr std::array<uint8_t, 256> kDivAlphaPlus1 = MakeDivAlphaPlus1();
+
+// The same multiplication on the eight byte lanes of a 64-bit word.
+inline uint64_t MulAlpha8(uint64_t x) {
+  return ((x & 0x7F7F7F7F7F7F7F7Full) << 1) ^ (((x >> 7) & 0x0101010101010101ull) * 0x1D);
+}
+
+// Horner step of one codeword per byte lane over kWords * 8 lanes:
+// a = (a + v) * alpha, b = b + v.
+template <size_t kWords>
+inline void HornerStep(uint64_t (&a)[kWords], uint64_t (&b)[kWords], const uint8_t* v) {
+  for (size_t i = 0; i < kWords; ++i) {
+    uint64_t w;
+    std::memcpy(&w, v + 8 * i, 8);
+    b[i] ^= w;
+    a[i] = MulAlpha8(a[i] ^ w);
+  }
+}
+
+// After the data of each codeword (a = sum v_i * alpha^(k-i), b = sum v_i with
+// k data bytes), the two parity bytes p0, p1 that make sum(v) and
+// sum(v * alpha^(n-1-i)) of the whole codeword zero: p0 = (a * alpha + b) / (alpha + 1),
+// p1 = p0 + b.
+template <size_t kLanes, size_t kWords>
+inline void StoreParity(const uint64_t (&a)[kWords], const uint64_t (&b)[kWords], uint8_t* out) {
+  static_assert(kLanes <= kWords * 8);
+  uint8_t a_lanes[kWords * 8];
+  uint8_t b_lanes[kWords * 8];
+  std::memcpy(a_lanes, a, sizeof a_lanes);
+  std::memcpy(b_lanes, b, sizeof b_lanes);
+  for (size_t i = 0; i < kLanes; ++i) {
+    const uint8_t p0 = kDivAlphaPlus1[MulAlpha(a_lanes[i]) ^ b_lanes[i]];
+    out[i] = p0;
+    out[kLanes + i] = static_cast<uint8_t>(p0 ^ b_lanes[i]);
   }
 }
 
 }  // namespace
 
 uint32_t EccEncoder::ComputeEdc(const uint8_t* data, size_t length, uint32_t edc) {
-  for (size_t i = 0; i < length; ++i) edc = (edc >> 8) ^ kEdcTable[(edc ^ data[i]) & 0xFFu];
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    const uint8_t* p = data + i;
+    const uint32_t lo = (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24) ^ edc;
+    edc = kEdc[7][lo & 0xFFu] ^ kEdc[6][(lo >> 8) & 0xFFu] ^ kEdc[5][(lo >> 16) & 0xFFu] ^ kEdc[4][lo >> 24] ^
+          kEdc[3][p[4]] ^ kEdc[2][p[5]] ^ kEdc[1][p[6]] ^ kEdc[0][p[7]];
+  }
+  for (; i < length; ++i) edc = (edc >> 8) ^ kEdc[0][(edc ^ data[i]) & 0xFFu];
   return edc;
 }
 
@@ -98,11 +119,42 @@ void EccEncoder::StoreEdc(uint8_t* out, uint32_t edc) {
 }
 
 void EccEncoder::ComputeParity(uint8_t* sector) {
-  // P: 86 columns of 24 bytes, a row being 86 bytes.
-  ComputeRsBlock<86, 24, 2, 86>(sector + kHeaderOffset, sector + kPParityOffset);
-  // Q: 52 diagonals of 43 bytes over the data and P parity, advancing 44 words
-  // (88 bytes) per step.
-  ComputeRsBlock<52, 43, 86, 88>(sector + kHeaderOffset, sector + kQParityOffset);
+  // The 2,236 bytes from the header are a matrix of 26 rows by 43 16-bit words
+  // (rows 24 and 25 being the P parity); the even and odd bytes of a word belong
+  // to separate codewords, so a row is 86 byte lanes. The lane arrays are padded
+  // to whole 64-bit words; the extra lanes compute nothing that is stored.
+  const uint8_t* matrix = sector + kHeaderOffset;
+
+  // P: each of the 86 byte columns over rows 0..23 (stride 86), parity into rows
+  // 24, 25. The padding lanes of the last row read P parity bytes, still inside
+  // the sector.
+  {
+    uint64_t a[12] = {};
+    uint64_t b[12] = {};
+    for (size_t row = 0; row < 24; ++row) HornerStep(a, b, matrix + row * 86);
+    StoreParity<86>(a, b, sector + kPParityOffset);
+  }
+
+  // Q: diagonal d (0..25) takes the word of row (d + c) mod 26 in column c for
+  // c = 0..42 (word index 44c + 43d modulo 1,118). Each column is laid out twice
+  // over, so the words of column c in diagonal order are 26 consecutive words
+  // starting at row c mod 26.
+  {
+    uint16_t columns[43][64];
+    for (auto& column : columns) std::memset(column + 52, 0, 12 * sizeof(uint16_t));  // padding lanes
+    for (size_t row = 0; row < 26; ++row) {
+      const uint8_t* src = matrix + row * 86;
+      for (size_t c = 0; c < 43; ++c) {
+        uint16_t word;
+        std::memcpy(&word, src + 2 * c, 2);
+        columns[c][row] = columns[c][row + 26] = word;
+      }
+    }
+    uint64_t a[8] = {};
+    uint64_t b[8] = {};
+    for (size_t c = 0; c < 43; ++c) HornerStep(a, b, reinterpret_cast<const uint8_t*>(&columns[c][c % 26]));
+    StoreParity<52>(a, b, sector + kQParityOffset);
+  }
 }
 
 void EccEncoder::EncodeMode1(uint8_t* sector, int32_t lba) const {
