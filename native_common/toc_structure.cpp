@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace sorvel {
 
@@ -98,40 +99,60 @@ TOCCDText TOCCDText::Load(const uint8_t* in) {
 
 void TocStructure::Clear() { *this = TocStructure(); }
 
-TocStructure::PartView TocStructure::View(int32_t part) {
+TocStructure::PartShape TocStructure::Shape(int32_t part) {
   switch (part) {
     case TST_TOC:
-      return {tracks_.data(), TOCTrack::kSize, kTrackCapacity, kTrackPartSize};
+      return {TOCTrack::kSize, kTrackCapacity, kTrackPartSize};
     case TST_RAWTOC:
-      return {raw_tracks_.data(), TOCRawTrack::kSize, kRawTrackCapacity, kRawTrackPartSize};
+      return {TOCRawTrack::kSize, kRawTrackCapacity, kRawTrackPartSize};
     case TST_ISRC:
-      return {isrcs_.data(), kIsrcSize, kIsrcCapacity, kIsrcPartSize};
+      return {kIsrcSize, kIsrcCapacity, kIsrcPartSize};
     case TST_CDTEXT:
-      return {cd_texts_.data(), TOCCDText::kSize, kCdTextCapacity, kCdTextPartSize};
+      return {TOCCDText::kSize, kCdTextCapacity, kCdTextPartSize};
     default:
-      return {nullptr, 0, 0, 0};
+      return {0, 0, 0};
   }
 }
 
-uint8_t* TocStructure::Entry(int32_t part, int index) {
-  const PartView v = View(part);
-  if (v.bytes == nullptr || index < 0 || index >= v.capacity) ThrowOutOfRange();
-  return v.bytes + 2 + static_cast<size_t>(index) * v.entry_size;
+const uint8_t* TocStructure::CountedPart(int32_t part) const {
+  switch (part) {
+    case TST_TOC:
+      return tracks_.data();
+    case TST_RAWTOC:
+      return raw_tracks_.data();
+    case TST_ISRC:
+      return isrcs_.data();
+    case TST_CDTEXT:
+      return cd_texts_.data();
+    default:
+      return nullptr;
+  }
+}
+
+uint8_t* TocStructure::CountedPart(int32_t part) {
+  return const_cast<uint8_t*>(std::as_const(*this).CountedPart(part));
 }
 
 const uint8_t* TocStructure::Entry(int32_t part, int index) const {
-  return const_cast<TocStructure*>(this)->Entry(part, index);
+  const uint8_t* bytes = CountedPart(part);
+  const PartShape shape = Shape(part);
+  if (bytes == nullptr || index < 0 || index >= shape.capacity) ThrowOutOfRange();
+  return bytes + 2 + static_cast<size_t>(index) * shape.entry_size;
+}
+
+uint8_t* TocStructure::Entry(int32_t part, int index) {
+  return const_cast<uint8_t*>(std::as_const(*this).Entry(part, index));
 }
 
 int TocStructure::Count(int32_t part) const {
-  const PartView v = const_cast<TocStructure*>(this)->View(part);
-  return v.bytes == nullptr ? 0 : LoadCount(v.bytes);
+  const uint8_t* bytes = CountedPart(part);
+  return bytes == nullptr ? 0 : LoadCount(bytes);
 }
 
 bool TocStructure::SetCount(int32_t part, int count) {
-  const PartView v = View(part);
-  if (v.bytes == nullptr) return false;
-  StoreCount(v.bytes, std::clamp(count, 0, v.capacity));
+  uint8_t* bytes = CountedPart(part);
+  if (bytes == nullptr) return false;
+  StoreCount(bytes, std::clamp(count, 0, Shape(part).capacity));
   return true;
 }
 
@@ -143,12 +164,12 @@ int32_t TocStructure::GetPart(int32_t part, void* buffer, int32_t size) const {
     std::memcpy(buffer, mcn_.data(), static_cast<size_t>(size));
     return size;
   }
-  const PartView v = const_cast<TocStructure*>(this)->View(part);
-  if (v.bytes == nullptr) return 0;
-  const int32_t used = 2 + LoadCount(v.bytes) * static_cast<int32_t>(v.entry_size);
+  const uint8_t* bytes = CountedPart(part);
+  if (bytes == nullptr) return 0;
+  const int32_t used = 2 + LoadCount(bytes) * static_cast<int32_t>(Shape(part).entry_size);
   size = std::min(size, used);
   if (size < 3) return 0;
-  std::memcpy(buffer, v.bytes, static_cast<size_t>(size));
+  std::memcpy(buffer, bytes, static_cast<size_t>(size));
   return size;
 }
 
@@ -160,13 +181,14 @@ int32_t TocStructure::SetPart(int32_t part, const void* buffer, int32_t size) {
     std::memcpy(mcn_.data(), in, kMcnSize);
     return static_cast<int32_t>(kMcnSize);
   }
-  const PartView v = View(part);
-  if (v.bytes == nullptr || size < 3) return 0;
-  size = std::min(size, v.max_size);
-  std::memcpy(v.bytes + 2, in + 2, static_cast<size_t>(size - 2));
+  uint8_t* bytes = CountedPart(part);
+  if (bytes == nullptr || size < 3) return 0;
+  const PartShape shape = Shape(part);
+  size = std::min(size, shape.max_size);
+  std::memcpy(bytes + 2, in + 2, static_cast<size_t>(size - 2));
   // A count beyond the capacity or beyond the entries supplied is cut down.
-  const int covered = (size - 2) / static_cast<int>(v.entry_size);
-  StoreCount(v.bytes, std::clamp(LoadCount(in), 0, std::min(v.capacity, covered)));
+  const int covered = (size - 2) / static_cast<int>(shape.entry_size);
+  StoreCount(bytes, std::clamp(LoadCount(in), 0, std::min(shape.capacity, covered)));
   return size;
 }
 

@@ -163,13 +163,15 @@ class TocStructure {
   bool operator==(const TocStructure&) const = default;
 
  private:
-  struct PartView {
-    uint8_t* bytes;  // the 16-bit count, then the entries
-    size_t entry_size;
+  struct PartShape {
+    size_t entry_size;  // 0 for parts without a count
     int capacity;
     int32_t max_size;
   };
-  PartView View(int32_t part);
+  static PartShape Shape(int32_t part);
+  // The part's bytes: the 16-bit count, then the entries; null for other parts.
+  uint8_t* CountedPart(int32_t part);
+  const uint8_t* CountedPart(int32_t part) const;
   uint8_t* Entry(int32_t part, int index);
   const uint8_t* Entry(int32_t part, int index) const;
 
