@@ -213,15 +213,6 @@ TEST(MainChannelTest, FormsByTypeAndData) {
 
 // --- Whole sectors ---
 
-std::vector<uint8_t> ScrambleSequence() {
-  std::vector<int> bits(2340 * 8 + 15, 0);
-  bits[0] = 1;
-  for (size_t n = 0; n + 15 < bits.size(); ++n) bits[n + 15] = bits[n] ^ bits[n + 1];
-  std::vector<uint8_t> out(2340, 0);
-  for (size_t i = 0; i < 2340 * 8; ++i) out[i / 8] |= static_cast<uint8_t>(bits[i] << (i % 8));
-  return out;
-}
-
 struct ModeCase {
   int32_t mode;
   int32_t size;
@@ -233,7 +224,7 @@ TEST_P(SectorModeTest, ScramblingAndAppendedSubchannel) {
   const int32_t mode = GetParam().mode;
   CueSubcodeBuilder b;
   ASSERT_TRUE(b.BuildCueSheet(DataAudioDisc(), mode, kLeadIn, 1));
-  const std::vector<uint8_t> sequence = ScrambleSequence();
+  const std::vector<uint8_t> sequence = subcode_test::ScramblingSequence(2340);
   std::vector<uint8_t> user(2352, 0x3C);
   // Data sector, audio sector, pregap of the audio track, lead-in.
   for (int32_t lba : {100, 15000, 9900, kLeadIn + 10}) {
@@ -275,7 +266,7 @@ TEST(SectorTest, AudioFirstLeadInIsScrambledInRawModes) {
   ASSERT_TRUE(b.BuildCueSheet(AudioDisc(), 4, kLeadIn, 1));
   std::vector<uint8_t> out(2448);
   b.BuildSector(out.data(), nullptr, nullptr, 4, kLeadIn, false, false);
-  const std::vector<uint8_t> sequence = ScrambleSequence();
+  const std::vector<uint8_t> sequence = subcode_test::ScramblingSequence(2340);
   EXPECT_EQ(0, std::memcmp(out.data() + 12, sequence.data(), 2340));
   b.BuildSector(out.data(), nullptr, nullptr, 4, -150, false, false);
   EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 2352), std::vector<uint8_t>(2352, 0));

@@ -125,6 +125,18 @@ inline QFrame DecodeQ(const uint8_t* q) {
   return f;
 }
 
+// The CD-ROM scrambling sequence as a bit recurrence: with the register preset
+// to 1 (bit 0 set), the output bits s(n) obey s(n + 15) = s(n) xor s(n + 1)
+// (feedback x^15 + x + 1), and every eight bits make a byte, first bit lowest.
+inline std::vector<uint8_t> ScramblingSequence(size_t bytes) {
+  std::vector<int> bits(bytes * 8 + 15, 0);
+  bits[0] = 1;
+  for (size_t n = 0; n + 15 < bits.size(); ++n) bits[n + 15] = bits[n] ^ bits[n + 1];
+  std::vector<uint8_t> out(bytes, 0);
+  for (size_t i = 0; i < bytes * 8; ++i) out[i / 8] |= static_cast<uint8_t>(bits[i] << (i % 8));
+  return out;
+}
+
 using Subchannel = std::array<uint8_t, 96>;
 
 // Interleaved P-W back to channel-separated form: bit (7 - c) of symbol k is
