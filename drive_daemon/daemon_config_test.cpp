@@ -15,6 +15,8 @@ struct PathCase {
   const char* config;
 };
 
+void PrintTo(const PathCase& c, std::ostream* os) { *os << '"' << c.program << '"'; }
+
 class ConfigPath : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(ConfigPath, ReplacesTheExtensionOfTheFileName) {
@@ -58,6 +60,10 @@ struct ValueCase {
   uint16_t expected_port;
   uint32_t expected_max_connection;
 };
+
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << (c.port ? c.port : "(none)") << "/" << (c.max_connection ? c.max_connection : "(none)");
+}
 
 class MainValues : public ::testing::TestWithParam<ValueCase> {};
 

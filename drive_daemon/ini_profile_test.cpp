@@ -23,6 +23,8 @@ struct LoadCase {
   size_t entries;
 };
 
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
 class IniLoad : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(IniLoad, ReadsAsTheDaemonDoes) {
