@@ -34,21 +34,6 @@ class DiscardingSink : public ServiceStatusSink {
 
 }  // namespace
 
-const char* ServiceErrorText(ServiceError error) {
-  switch (error) {
-    case ServiceError::kNone: return "success";
-    case ServiceError::kAccessDenied: return "access denied";
-    case ServiceError::kExists: return "the service is already installed";
-    case ServiceError::kNotFound: return "the service is not installed";
-    case ServiceError::kRunning: return "the service is running";
-    case ServiceError::kAlreadyRunning: return "the service is already running";
-    case ServiceError::kNotActive: return "the service is not running";
-    case ServiceError::kManagerUnavailable: return "no service manager available";
-    case ServiceError::kFailed: return "the service manager failed";
-  }
-  return "unknown error";
-}
-
 bool IsValidServiceName(const std::string& name) {
   if (name.empty() || name.size() > 64) return false;
   for (char c : name) {

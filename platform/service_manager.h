@@ -31,8 +31,6 @@ enum class ServiceError {
   kFailed,               // any other failure (I/O, systemctl refused, program not started)
 };
 
-const char* ServiceErrorText(ServiceError error);
-
 struct ServiceDefinition {
   std::string name;          // e.g. "KESTROWSVC"; letters, digits, "_" and "-"
   std::string display_name;  // shown by the service manager
