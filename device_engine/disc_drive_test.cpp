@@ -59,11 +59,12 @@ ImageTrack Audio(int length, int index0 = 0, int pregap = 0, std::string isrc = 
   return t;
 }
 
-ImageTrack Mode1(int length, int session = 1) {
+ImageTrack Mode1(int length, int session = 1, int pregap = 0) {
   ImageTrack t;
   t.mode = 1;
   t.length = length;
   t.session = session;
+  t.pregap = pregap;
   return t;
 }
 
@@ -559,6 +560,157 @@ TEST(DiscDriveSessions, TwoSessionsAndTheGapBetweenThem) {
   // The lead-out's TNO AA never becomes the current track.
   EXPECT_EQ(3, rig.drive().current_track());
 }
+
+// ---------------------------------------------------------------------------
+// Unreadable sectors and their dummies
+
+// Q bytes 0-9 the drive generates for `lba` (its own generator).
+std::array<uint8_t, 12> DriveQ(const emu::CdLayout& layout, int32_t lba) {
+  uint8_t sub[96];
+  emu::GenerateSubchannel(layout, lba, sub);
+  std::array<uint8_t, 12> q;
+  std::memcpy(q.data(), sub + 12, 12);
+  return q;
+}
+
+std::array<uint8_t, 12> BufferQ(const std::vector<uint8_t>& buffer) {
+  std::array<uint8_t, 12> q;
+  std::memcpy(q.data(), buffer.data() + kCdMainSize + 12, 12);
+  return q;
+}
+
+TEST(DiscDriveUnreadable, DummySectorsReplaceTheBadRanges) {
+  EmulatedRig rig;
+  ImageSpec spec;
+  spec.tracks = {Mode1(120), Audio(100, 150), Audio(80)};
+  emu::DriveFaults faults;
+  faults.unreadable = {{50, 57}, {200, 203}, {420, 421}};
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "bad", spec), faults));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
+  const emu::CdLayout layout = rig.layout();
+  const SweepResult r = Sweep(rig, CCC_RAW96);
+  std::vector<int32_t> expected_failed;
+  for (const auto& [from, to] : faults.unreadable) {
+    for (int32_t lba = from; lba <= to; ++lba) expected_failed.push_back(lba);
+  }
+  EXPECT_EQ(expected_failed, r.failed);
+  EXPECT_EQ(layout.LastLeadout() - static_cast<int>(expected_failed.size()), r.compared);
+
+  for (int32_t lba : expected_failed) {
+    std::vector<uint8_t> buffer(kCdSectorWithSubSize, 0x5C);
+    ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), lba)) << lba;
+    uint8_t main[kCdMainSize], sub[96];
+    ASSERT_TRUE(rig.Reference(lba, main, sub));
+    if (layout.TrackAt(lba)->IsData()) {
+      // Sync and header of the address, the rest marked unreadable.
+      EXPECT_EQ(0, std::memcmp(buffer.data(), main, 16)) << lba;
+      EXPECT_TRUE(std::all_of(buffer.begin() + 16, buffer.begin() + kCdMainSize, [](uint8_t b) { return b == 0xAA; }));
+    } else {
+      EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + kCdMainSize, [](uint8_t b) { return b == 0; }));
+    }
+    // The engine's own Q generator agrees with the drive's.
+    EXPECT_EQ(DriveQ(layout, lba), BufferQ(buffer)) << lba;
+  }
+  // A main-channel-only pass makes a main-channel-only dummy.
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW, 0, nullptr));
+  std::vector<uint8_t> buffer(kCdMainSize);
+  EXPECT_FALSE(rig.drive().ReadLBA(buffer.data(), 420));
+  EXPECT_TRUE(rig.drive().ReadLBADummy(buffer.data(), 420));
+}
+
+TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
+  EmulatedRig rig;
+  ImageSpec spec;
+  spec.tracks = {Audio(100), Mode1(70, 2)};
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "dummy2", spec)));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
+  const emu::CdLayout layout = rig.layout();
+  const int32_t leadout1 = layout.sessions[0].leadout;
+  std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+  // Session 1's lead-out area.
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), leadout1 + 10));
+  EXPECT_EQ(DriveQ(layout, leadout1 + 10), BufferQ(buffer));
+  // Session 2's lead-in: data sector, lead-in Q with a valid CRC.
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), leadout1 + 8000));
+  EXPECT_EQ(0xAA, buffer[2000]);
+  EXPECT_TRUE(emu::QCrcValid(buffer.data() + kCdMainSize + 12));
+  EXPECT_EQ(0, buffer[kCdMainSize + 12 + 1]) << "lead-in TNO";
+  // Session 2's track.
+  const int32_t start2 = layout.tracks[1].start;
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), start2 + 5));
+  EXPECT_EQ(DriveQ(layout, start2 + 5), BufferQ(buffer));
+  // Far beyond the last session: its lead-out, no endless session search.
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), 400000));
+  EXPECT_EQ(0xAA, buffer[kCdMainSize + 12 + 1]);
+}
+
+// ---------------------------------------------------------------------------
+// Corrupted and shifted subchannel
+
+struct SubchannelCase {
+  const char* name;
+  int shift;
+  int32_t flags;
+  int32_t command;
+};
+
+class DiscDriveSubchannel : public ::testing::TestWithParam<SubchannelCase> {};
+
+TEST_P(DiscDriveSubchannel, CorruptQAndShiftedQ) {
+  const SubchannelCase& c = GetParam();
+  EmulatedRig rig;
+  ImageSpec spec;
+  // A data track after audio has a pregap of its own (the drive makes it).
+  spec.tracks = {Audio(150), Audio(120, 150), Mode1(100, 1, 150)};
+  emu::DriveFaults faults;
+  faults.q_shift = c.shift;
+  // Inside a track, in the second track's pregap, on its first sector and in
+  // the data track's pregap.
+  faults.q_crc_errors = {{20, 24}, {200, 204}, {300, 300}, {500, 502}};
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "subq", spec), faults));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(c.command, c.flags, nullptr));
+  const emu::CdLayout layout = rig.layout();
+  // The pregap search reads Q too and copes with the shift.
+  TocStructure toc;
+  ASSERT_TRUE(rig.drive().CopySessionToc(&toc));
+  EXPECT_EQ(Describe(ExpectedToc(layout, c.flags)), Describe(TocEntries(toc)));
+  DiscDrive& drive = rig.drive();
+  int corrected = 0;
+  for (int32_t lba = 0; lba <= drive.GetLastLBA() - 2; ++lba) {
+    std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+    ASSERT_TRUE(drive.ReadLBA(buffer.data(), lba)) << lba;
+    if (lba > 0) {
+      EXPECT_EQ(c.shift, drive.subchannel_offset()) << lba;
+    }
+    uint8_t main[kCdMainSize], sub[96];
+    ASSERT_TRUE(rig.Reference(lba, main, sub));
+    EXPECT_EQ(0, std::memcmp(buffer.data(), main, kCdMainSize)) << lba;
+    const bool bad = (lba >= 20 && lba <= 24) || (lba >= 200 && lba <= 204) || lba == 300 || (lba >= 500 && lba <= 502);
+    const std::array<uint8_t, 12> q = DriveQ(layout, lba + c.shift);
+    if (!bad) {
+      EXPECT_EQ(q, BufferQ(buffer)) << lba;
+    } else if ((c.flags & CDD_COLLECTSUBPQ) != 0) {
+      // Regenerated for the shifted position by the engine's own generator.
+      EXPECT_EQ(q, BufferQ(buffer)) << lba;
+      ++corrected;
+    } else {
+      std::array<uint8_t, 12> broken = q;
+      broken[10] ^= 0x5A;
+      broken[11] ^= 0xA5;
+      EXPECT_EQ(broken, BufferQ(buffer)) << lba;
+    }
+  }
+  EXPECT_EQ((c.flags & CDD_COLLECTSUBPQ) != 0 ? 14 : 0, corrected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shifts, DiscDriveSubchannel,
+    ::testing::Values(SubchannelCase{"NoShift", 0, 0, CCC_RAW96}, SubchannelCase{"NoShiftCorrected", 0, CDD_COLLECTSUBPQ, CCC_RAW96},
+                      SubchannelCase{"MinusTwo", -2, 0, CCC_RAW96},
+                      SubchannelCase{"MinusTwoCorrected", -2, CDD_COLLECTSUBPQ, CCC_RAW96},
+                      SubchannelCase{"PlusTwo", 2, 0, CCC_RAW16},
+                      SubchannelCase{"PlusTwoCorrected", 2, CDD_COLLECTSUBPQ, CCC_RAW16}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Block reading: read-ahead, the single-sector fall-back, the block length
