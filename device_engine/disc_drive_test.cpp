@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -711,6 +713,135 @@ INSTANTIATE_TEST_SUITE_P(
                       SubchannelCase{"PlusTwo", 2, 0, CCC_RAW16},
                       SubchannelCase{"PlusTwoCorrected", 2, CDD_COLLECTSUBPQ, CCC_RAW16}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// CloneCD image with a subchannel file: P and Q as the image holds them
+
+// Two audio tracks of 200 and 150 sectors (the second with a 150-sector
+// pregap inside the first's run), MCN and an ISRC on track 2. The .sub starts
+// as the drive's own generated subchannel and `edit` changes it.
+struct CcdImage {
+  fs::path ccd;
+  emu::CdLayout layout;
+  std::vector<uint8_t> sub;  // 96 bytes a sector, channel-separated
+};
+
+CcdImage WriteCcdImage(const fs::path& dir, const std::function<void(std::vector<uint8_t>&)>& edit) {
+  CcdImage image;
+  emu::CdLayout& layout = image.layout;
+  emu::CdTrack t1;
+  t1.number = 1;
+  t1.pregap_start = -150;
+  t1.start = 0;
+  emu::CdTrack t2;
+  t2.number = 2;
+  t2.pregap_start = 50;
+  t2.start = 200;
+  t2.isrc = "GBAAA0000777";
+  layout.tracks = {t1, t2};
+  emu::CdSession session;
+  session.first_track = 1;
+  session.last_track = 2;
+  session.leadout = 350;
+  layout.sessions = {session};
+  layout.mcn = "0123456789012";
+  layout.FixTrackEnds();
+
+  std::vector<uint8_t> img;
+  image.sub.resize(static_cast<size_t>(session.leadout) * 96);
+  for (int32_t lba = 0; lba < session.leadout; ++lba) {
+    uint8_t sector[kCdMainSize];
+    FillAudio(sector, lba);
+    img.insert(img.end(), sector, sector + kCdMainSize);
+    emu::GenerateSubchannel(layout, lba, image.sub.data() + static_cast<size_t>(lba) * 96);
+  }
+  edit(image.sub);
+  WriteFile(dir / "clone.img", img.data(), img.size());
+  WriteFile(dir / "clone.sub", image.sub.data(), image.sub.size());
+  const std::string ccd =
+      "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=5\r\nSessions=1\r\nCATALOG=0123456789012\r\n"
+      "[Entry 0]\r\nSession=1\r\nPoint=0xa0\r\nADR=0x01\r\nControl=0x00\r\nPMin=1\r\nPSec=0\r\nPFrame=0\r\n"
+      "[Entry 1]\r\nSession=1\r\nPoint=0xa1\r\nADR=0x01\r\nControl=0x00\r\nPMin=2\r\nPSec=0\r\nPFrame=0\r\n"
+      "[Entry 2]\r\nSession=1\r\nPoint=0xa2\r\nADR=0x01\r\nControl=0x00\r\nPMin=0\r\nPSec=6\r\nPFrame=50\r\nPLBA=350\r\n"
+      "[Entry 3]\r\nSession=1\r\nPoint=0x01\r\nADR=0x01\r\nControl=0x00\r\nPMin=0\r\nPSec=2\r\nPFrame=0\r\nPLBA=0\r\n"
+      "[Entry 4]\r\nSession=1\r\nPoint=0x02\r\nADR=0x01\r\nControl=0x00\r\nPMin=0\r\nPSec=4\r\nPFrame=50\r\nPLBA=200\r\n"
+      "[TRACK 1]\r\nMODE=0\r\nINDEX 1=0\r\n"
+      "[TRACK 2]\r\nMODE=0\r\nINDEX 0=50\r\nINDEX 1=200\r\nISRC=GBAAA0000777\r\n";
+  WriteFile(dir / "clone.ccd", ccd.data(), ccd.size());
+  image.ccd = dir / "clone.ccd";
+  return image;
+}
+
+void SetPBits(uint8_t* p, int bits) {
+  std::memset(p, 0, 12);
+  for (int i = 0; i < bits; ++i) p[(i * 7) % 12] |= static_cast<uint8_t>(0x80 >> ((i * 7) / 12 % 8));
+}
+
+void SetQ(uint8_t* q, std::initializer_list<uint8_t> first10) {
+  std::copy(first10.begin(), first10.end(), q);
+  emu::SetQCrc(q);
+}
+
+class DiscDriveCcd : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(DiscDriveCcd, PartialPNoiseAndForeignQ) {
+  const int32_t flags = GetParam();
+  const bool collect = (flags & CDD_COLLECTSUBPQ) != 0;
+  EmulatedRig rig;
+  // P with 50, 47, 48 and 96 bits set; in track 1 a lead-out Q (TNO AA) and a
+  // lead-in Q (TNO 0) followed by an ISRC frame; a Q with a wrong CRC.
+  const CcdImage image = WriteCcdImage(rig.dir(), [](std::vector<uint8_t>& sub) {
+    SetPBits(sub.data() + 10 * 96, 50);
+    SetPBits(sub.data() + 11 * 96, 47);
+    SetPBits(sub.data() + 12 * 96, 48);
+    SetPBits(sub.data() + 13 * 96, 96);
+    SetQ(sub.data() + 30 * 96 + 12, {0x01, 0xAA, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x30});
+    SetQ(sub.data() + 31 * 96 + 12, {0x01, 0x00, 0x01, 0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x00});
+    uint8_t* isrc = sub.data() + 32 * 96 + 12;
+    std::memset(isrc, 0, 12);
+    isrc[0] = 0x03;
+    ASSERT_TRUE(emu::EncodeIsrcQ("JPZZZ1234567", isrc + 1));
+    emu::SetQCrc(isrc);
+    sub[40 * 96 + 22] ^= 0xFF;
+  });
+  ASSERT_TRUE(rig.Open("cd-rom", image.ccd));
+  TocStructure out;
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, flags, &out));
+  EXPECT_EQ(Describe(ExpectedToc(image.layout, flags)), Describe(TocEntries(out)));
+
+  for (int32_t lba = 0; lba < 350; ++lba) {
+    std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+    ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba)) << lba;
+    uint8_t main[kCdMainSize];
+    FillAudio(main, lba);
+    EXPECT_EQ(0, std::memcmp(buffer.data(), main, kCdMainSize)) << lba;
+    std::array<uint8_t, 96> expected;
+    std::memcpy(expected.data(), image.sub.data() + static_cast<size_t>(lba) * 96, 96);
+    if (collect) {
+      const int bits = PBits(expected.data());
+      if (bits != 0 && bits != 96) std::memset(expected.data(), bits >= 48 ? 0xFF : 0x00, 12);
+      if (lba == 40) {
+        const auto q = DriveQ(image.layout, lba);
+        std::memcpy(expected.data() + 12, q.data(), 12);
+      }
+    }
+    EXPECT_EQ(0, std::memcmp(buffer.data() + kCdMainSize, expected.data(), 96)) << lba;
+    if (lba == 30 || lba == 31) {
+      EXPECT_EQ(1, rig.drive().current_track()) << lba;
+    }
+  }
+  TocStructure after;
+  ASSERT_TRUE(rig.drive().CopySessionToc(&after));
+  const McnCode mcn = after.Mcn();
+  EXPECT_EQ("0123456789012", std::string(mcn.data(), mcn.size()));
+  // The ISRC frame after the lead-out Q belongs to track 1, the track being read.
+  ASSERT_EQ(2, after.Count(TST_ISRC));
+  const IsrcCode isrc1 = after.Isrc(0), isrc2 = after.Isrc(1);
+  EXPECT_EQ("JPZZZ1234567", std::string(isrc1.data(), isrc1.size()));
+  EXPECT_EQ("GBAAA0000777", std::string(isrc2.data(), isrc2.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, DiscDriveCcd, ::testing::Values(int32_t{0}, int32_t{CDD_COLLECTSUBPQ}));
 
 // ---------------------------------------------------------------------------
 // Block reading: read-ahead, the single-sector fall-back, the block length
