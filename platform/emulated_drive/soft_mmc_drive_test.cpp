@@ -327,9 +327,10 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   EXPECT_EQ(toc.data[28 + 2], 0xAA);
   EXPECT_EQ(Be32(toc.data, 28 + 4), static_cast<uint32_t>(fixture_.leadout));
   Answer msf = d.In(Cdb10(0x43, 2, 0, 1028, 2), 1028);
-  EXPECT_EQ(msf.data[12 + 5], 0);  // 550 + 150 = 00:09:25
-  EXPECT_EQ(msf.data[12 + 6], 9);
-  EXPECT_EQ(msf.data[12 + 7], 25);
+  EXPECT_EQ(msf.data[4 + 2], 2);  // starts at track 2: 550 + 150 = 00:09:25
+  EXPECT_EQ(msf.data[4 + 5], 0);
+  EXPECT_EQ(msf.data[4 + 6], 9);
+  EXPECT_EQ(msf.data[4 + 7], 25);
   EXPECT_EQ(d.In(Cdb10(0x43, 0, 0, 1028, 4), 1028).sense_key_asc(), 0x052400u);
 
   Answer raw = d.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
