@@ -129,7 +129,7 @@ TEST(MmcDriveReadCd, MainChannelAndSubchannelForms) {
   EXPECT_EQ(d.emu.LastCdb(0xBE), Bytes({0xBE, 0, 0, 0, 0x01, 0xC0, 0, 0, 3, 0xF8, 0, 0}));
   EXPECT_EQ(d.emu.Commands(0xBE).back().length, 3u * 2352);
   for (int i = 0; i < 3; ++i) {
-    std::vector<uint8_t> expected = CdImage::Sector(448 + i);
+    std::vector<uint8_t> expected = image.Sector(448 + i);
     EXPECT_EQ(0, std::memcmp(buffer.data() + i * kCdMainSize, expected.data(), kCdMainSize)) << i;
   }
 
@@ -141,7 +141,7 @@ TEST(MmcDriveReadCd, MainChannelAndSubchannelForms) {
     const uint8_t* sector = buffer.data() + i * kCdSectorWithSubSize;
     const uint8_t* p = sector + kCdMainSize;
     const uint8_t* q = p + 12;
-    std::vector<uint8_t> expected = CdImage::Sector(448 + i);
+    std::vector<uint8_t> expected = image.Sector(448 + i);
     EXPECT_EQ(0, std::memcmp(sector, expected.data(), kCdMainSize));
     EXPECT_EQ(q[0] & 0x0F, 1);
     EXPECT_EQ(q[1], 0x02);
@@ -400,7 +400,7 @@ TEST(MmcDriveWrite, CdSessionAtOnceWithCueSheet) {
   for (int32_t lba = -150; lba < 300; lba += 26) {
     int32_t count = std::min<int32_t>(26, 300 - lba);
     for (int32_t i = 0; i < count; ++i) {
-      std::vector<uint8_t> s = lba + i < 0 ? std::vector<uint8_t>(kCdMainSize, 0) : CdImage::Sector(1000 + lba + i);
+      std::vector<uint8_t> s = lba + i < 0 ? std::vector<uint8_t>(kCdMainSize, 0) : CdImage::AudioSector(1000 + lba + i);
       std::copy(s.begin(), s.end(), block.begin() + i * kCdMainSize);
     }
     ASSERT_TRUE(d.drive.Write10(block.data(), lba, count)) << lba;
@@ -416,7 +416,7 @@ TEST(MmcDriveWrite, CdSessionAtOnceWithCueSheet) {
   EXPECT_EQ(Describe(Tracks(toc)), Describe({Entry(1, 1, 0, 0, 0, 299)}));
   std::vector<uint8_t> sector(kCdMainSize);
   ASSERT_TRUE(d.drive.ReadCd(sector.data(), 123, 1, kReadMain));
-  EXPECT_EQ(sector, CdImage::Sector(1123));
+  EXPECT_EQ(sector, CdImage::AudioSector(1123));
 }
 
 TEST(MmcDriveErase, BlankAndFormat) {

@@ -53,29 +53,41 @@ inline std::filesystem::path MakeDataImage(const std::filesystem::path& dir, int
   return path;
 }
 
-// A CD as CUE + BIN: track 1 Mode 1 (LBA 0-299); track 2 audio with a
+// A CD as CUE + BIN: track 1 data (LBA 0-299); track 2 audio with a
 // 150-sector pregap (300-449), index 1 450-1049; track 3 audio with a pregap of
 // `pregap3` sectors from 1050 and 300 sectors after it.
+struct CdImageOptions {
+  int data_mode = 1;            // 1: MODE1/2352, 2: MODE2/2352
+  bool bad_sync = false;        // data sectors without their sync pattern
+  bool track3_session2 = false; // track 3 opens a second session
+};
+
 struct CdImage {
   std::filesystem::path cue;
   int32_t pregap3 = 0;
+  CdImageOptions options;
   int32_t track3_start() const { return 1050 + pregap3; }
   int32_t lead_out() const { return track3_start() + 300; }
 
-  static std::vector<uint8_t> Sector(int32_t lba) {
+  static std::vector<uint8_t> AudioSector(int32_t lba) {
     std::vector<uint8_t> s(kCdMainSize, 0);
-    if (lba < 300) {
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(lba + i * 3);
+    return s;
+  }
+  // The main channel the BIN holds at `lba`.
+  std::vector<uint8_t> Sector(int32_t lba) const {
+    if (lba >= 300) return AudioSector(lba);
+    std::vector<uint8_t> s(kCdMainSize, 0);
+    if (!options.bad_sync) {
       for (int i = 1; i < 11; ++i) s[i] = 0xFF;
-      MsfTime t = MsfTime::FromLba(lba);
-      s[12] = ToBcd(t.minute);
-      s[13] = ToBcd(t.second);
-      s[14] = ToBcd(t.frame);
-      s[15] = 1;
-      std::vector<uint8_t> user = DataSector(lba);
-      std::copy(user.begin(), user.end(), s.begin() + 16);
-    } else {
-      for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(lba + i * 3);
     }
+    MsfTime t = MsfTime::FromLba(lba);
+    s[12] = ToBcd(t.minute);
+    s[13] = ToBcd(t.second);
+    s[14] = ToBcd(t.frame);
+    s[15] = static_cast<uint8_t>(options.data_mode);
+    std::vector<uint8_t> user = DataSector(lba);
+    std::copy(user.begin(), user.end(), s.begin() + (options.data_mode == 2 ? 24 : 16));
     return s;
   }
 };
@@ -86,22 +98,24 @@ inline std::string CueTime(int32_t frames) {
   return text;
 }
 
-inline CdImage MakeCdImage(const std::filesystem::path& dir, int32_t pregap3) {
+inline CdImage MakeCdImage(const std::filesystem::path& dir, int32_t pregap3, CdImageOptions options = {}) {
   CdImage image;
   image.pregap3 = pregap3;
+  image.options = options;
   image.cue = dir / "disc.cue";
   {
     std::ofstream bin(dir / "disc.bin", std::ios::binary);
     for (int32_t lba = 0; lba < image.lead_out(); ++lba) {
-      std::vector<uint8_t> s = CdImage::Sector(lba);
+      std::vector<uint8_t> s = image.Sector(lba);
       bin.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
     }
   }
   std::ofstream cue(image.cue);
   cue << "FILE \"disc.bin\" BINARY\n"
-      << "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-      << "  TRACK 02 AUDIO\n    INDEX 00 " << CueTime(300) << "\n    INDEX 01 " << CueTime(450) << "\n"
-      << "  TRACK 03 AUDIO\n";
+      << "  TRACK 01 " << (options.data_mode == 2 ? "MODE2/2352" : "MODE1/2352") << "\n    INDEX 01 00:00:00\n"
+      << "  TRACK 02 AUDIO\n    INDEX 00 " << CueTime(300) << "\n    INDEX 01 " << CueTime(450) << "\n";
+  if (options.track3_session2) cue << "REM SESSION 02\n";
+  cue << "  TRACK 03 AUDIO\n";
   if (pregap3 > 0) cue << "    INDEX 00 " << CueTime(1050) << "\n";
   cue << "    INDEX 01 " << CueTime(image.track3_start()) << "\n";
   return image;
