@@ -11,6 +11,7 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::platform::emu {
@@ -171,6 +172,20 @@ TEST_F(SoftMmcDriveTest, CommandLogRecordsEveryCommand) {
   EXPECT_EQ(log[2].status, 2);
   EXPECT_EQ(log[2].sense_key, 5);
   EXPECT_EQ(log[2].asc, 0x20);
+}
+
+TEST_F(SoftMmcDriveTest, FixtureArmsFaultsBeforeTheDriveOpens) {
+  sorvel::testing::EmulatedDriveFixture fixture(dir_, "medium=bd-r");
+  EXPECT_EQ(fixture.device().rfind("emu:", 0), 0u);
+  EXPECT_EQ(fixture.drive(), nullptr);
+  fixture.hooks().UpdateFaults([](DriveFaults& f) { f.refused_opcodes = {0x54}; });
+  fixture.hooks().ClearLog();
+  Drive d(fixture.spec());
+  EXPECT_EQ(fixture.drive(), d.soft());
+  EXPECT_EQ(d.None({0x54, 1, 0, 0, 0, 0, 0, 0, 0, 0}).sense_key_asc(), 0x052000u);
+  EXPECT_EQ(fixture.hooks().log().size(), 1u);
+  d.Close();
+  EXPECT_EQ(fixture.drive(), nullptr);
 }
 
 TEST_F(SoftMmcDriveTest, GetConfiguration) {
