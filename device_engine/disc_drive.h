@@ -33,6 +33,24 @@ enum CDDiscDataConstants : int32_t {
   CDD_COLLECTSUBPQ = 0x800000,     // correct P and regenerate bad Q of every sector
 };
 
+// Write mode of a write pass (the sector form sent to the drive).
+enum CDWriteCommandConstants : int32_t {
+  CCC_SAO = 0,         // session at once: CD 2,352 bytes, DVD family 2,048
+  CCC_SAO_RAW = 1,     // session at once, 2,352 bytes of raw main channel
+  CCC_SAO_RAW96 = 2,   // session at once, raw + 96 bytes of P-W subchannel
+  CCC_DAO_RAW16 = 3,   // raw from the lead-in, + 16 bytes of P-Q
+  CCC_DAO_RAW96 = 4,   // raw from the lead-in, + 96 bytes of interleaved P-W
+};
+
+// Data type of WriteLBA.
+enum CDSectorDataConstants : int32_t {
+  CSD_SECTORONLY = 0,      // CD: audio 2,352 / Mode 1 2,048 / Mode 2 2,336 bytes to encode; DVD family 2,048
+  CSD_MAINCHANNEL = 1,     // 2,352 bytes of main channel
+  CSD_MAINSUBCHANNEL = 2,  // 2,352 bytes of main channel + 96 bytes of channel-separated subchannel
+  CSD_GENERATED = 4,       // no data: an empty sector is generated
+  CSD_ERRORDATA = 0x8000,  // no data: CD writes a sector marked unreadable
+};
+
 // Bits of the flags that select a data assortment; a read pass takes none.
 constexpr int32_t kCdDataAssortmentMask = 0x3;
 constexpr int32_t kDvdDataAssortmentMask = 0x7;
@@ -87,6 +105,27 @@ class DiscDrive : public MmcDrive {
   // A replacement for a sector that cannot be read, the same size as ReadLBA's.
   virtual bool ReadLBADummy(uint8_t* buffer, int32_t lba);
 
+  // Opens a write pass of `write_mode` (CDWriteCommandConstants) with
+  // CDDiscDataConstants `flags` for the image that `toc` describes; returns a
+  // CDBIOSReturnConstants code.
+  virtual int32_t WriteStart(int32_t write_mode, int32_t flags, TocStructure toc);
+  // Hands over the sector of `lba` (CDSectorDataConstants `type`, null data:
+  // generated). Sectors go out in LBA order; a gap is filled with generated
+  // sectors.
+  virtual bool WriteLBA(int32_t type, const uint8_t* data, int32_t lba);
+  // Ends the write pass: without `abort` the image is padded to its last LBA
+  // and every queued sector sent; then the drive cache is synchronised and the
+  // session closed.
+  virtual bool WriteEnd(bool abort);
+
+  // Bytes of the caller's data for a WriteLBA of `type` on `family` (0 for the
+  // types that carry none, -1 for an unknown type).
+  static int32_t WriteDataSize(int32_t family, int32_t type);
+
+  // Longest wait for the drive to become ready after synchronising a DVD-family disc.
+  static constexpr int kReadyWaitMs = 30 * 60 * 1000;
+  static constexpr int kReadyPollMs = 100;
+
   bool IsReading() const { return reading_; }
   bool IsWriting() const { return writing_; }
   int16_t buffering_block_length() const { return buffering_block_length_; }
@@ -119,7 +158,35 @@ class DiscDrive : public MmcDrive {
   int32_t fifo_lba_ = 0;
   CueSubcodeBuilder builder_;
 
+  // Write pass: the next LBA to be written, the session being written and the
+  // LBA its tables were built from.
+  int32_t current_lba_ = 0;
+  int session_ = 1;
+  int32_t session_start_lba_ = 0;
+
+  // Appends one sector (block-length bytes) to the block FIFO and sends every
+  // full block with WRITE(10).
+  bool QueueSector(const uint8_t* sector);
+  // Sends what is left in the block FIFO, zero-padded to whole blocks.
+  bool FlushSectors();
+  // Ends an open write pass without any drive command (the drive is gone).
+  void AbandonWritePass();
+
  private:
+  int32_t StartCdWrite(int32_t write_mode, int32_t flags);
+  int32_t StartDvdWrite(int32_t write_mode, int32_t flags);
+  bool WriteCdSector(int32_t type, const uint8_t* data);
+  bool WriteDvdSector(int32_t type, const uint8_t* data);
+  bool FillGap(int32_t lba);
+  // Moves the write position of a raw pass back to `lba`, dropping queued
+  // sectors at and after it; false when they were sent already.
+  bool MoveWritePositionBack(int32_t lba);
+  void CheckSessionChange();
+  bool EndCdWrite(bool abort);
+  bool EndDvdWrite(bool abort);
+  bool PadToLastLba();
+  bool WaitUntilReady();
+
   int32_t StartCdRead(int32_t read_command, int32_t flags);
   int32_t StartDvdRead(int32_t read_command, int32_t flags);
   void ResetReadState();

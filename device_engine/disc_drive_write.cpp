@@ -1,0 +1,447 @@
+// The write passes of DiscDrive: start (medium checks, blanking or
+// formatting, capacity, write parameters, calibration, cue sheet or track
+// reservation), sector conversion per write mode with gap filling and session
+// changes, block writing through the FIFO, and the end of the pass.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "device_engine/disc_drive.h"
+#include "platform/clock.h"
+
+namespace sorvel {
+
+namespace {
+
+// Sectors from the last LBA of a session to the end of its lead-out.
+constexpr int32_t kLeadOutSectors = 6750;
+
+bool IsRawMode(int32_t mode) { return mode == CCC_DAO_RAW16 || mode == CCC_DAO_RAW96; }
+
+
+// DVD-family media by their treatment before writing.
+bool IsWriteOnceDvd(int32_t type) {
+  switch (type) {
+    case 0x11: case 0x15: case 0x16: case 0x1B: case 0x2B: case 0x41: case 0x51: case 0x58:
+      return true;
+    default:
+      return false;
+  }
+}
+bool IsRamDvd(int32_t type) { return type == 0x12 || type == 0x52; }
+bool IsRewritableDvd(int32_t type) {
+  return type == 0x13 || type == 0x14 || type == 0x17 || type == 0x53 || type == 0x5A;
+}
+bool IsPlusRw(int32_t type) { return type == 0x1A || type == 0x2A; }
+constexpr int32_t kBdRe = 0x43;
+constexpr int32_t kFormatPlusRw = 0x26;
+constexpr int32_t kFormatBdRe = 0x30;
+
+}  // namespace
+
+int32_t DiscDrive::WriteDataSize(int32_t family, int32_t type) {
+  switch (type) {
+    case CSD_SECTORONLY: return family == MFT_CD ? static_cast<int32_t>(kCdMainSize) : static_cast<int32_t>(kUserDataSize);
+    case CSD_MAINCHANNEL: return static_cast<int32_t>(kCdMainSize);
+    case CSD_MAINSUBCHANNEL: return static_cast<int32_t>(kCdSectorWithSubSize);
+    case CSD_GENERATED:
+    case CSD_ERRORDATA: return 0;
+    default: return -1;
+  }
+}
+
+int32_t DiscDrive::WriteStart(int32_t write_mode, int32_t flags, TocStructure toc) {
+  // The drive belongs to the open pass: nothing may reach it from here.
+  if (writing_) return CBR_ALREADYRUNNING;
+  media_type_ = GetMediaType();
+  media_family_ = GetMediaFamilyType();
+  // The block FIFO serves one pass at a time.
+  if (reading_) ReadEnd();
+  ClearSense();
+  command_ = write_mode;
+  flags_ = flags;
+  toc_ = toc;
+  session_ = 1;
+  switch (media_family_) {
+    case MFT_CD:
+      return StartCdWrite(write_mode, flags);
+    case MFT_DVD:
+    case MFT_BD:
+    case MFT_HDDVD:
+      return StartDvdWrite(write_mode, flags);
+    default:
+      std::printf("Unknown media type %02X\n", static_cast<unsigned>(media_type_));
+      return CBR_UNKNOWNMEDIA;
+  }
+}
+
+int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
+  if (media_type_ == 0x09) {
+    if (!IsDiscEmpty()) {
+      std::printf("error: 既に書き込まれたメディア。\n");
+      return CBR_NOTEMPTY;
+    }
+  } else if (media_type_ == 0x0A) {
+    if (!IsDiscEmpty()) {
+      std::printf("CD-RW erasing\n");
+      if (!Erase(true)) {
+        std::printf("error: CD-RWの初期化に失敗。\n");
+        return CBR_RWFORMATERROR;
+      }
+    }
+  } else {
+    std::printf("error: 非対応のメディア\n");
+    return CBR_UNKNOWNMEDIA;
+  }
+  if (write_mode < CCC_SAO || write_mode > CCC_DAO_RAW96) return CBR_IGNOREWRITECOMMAND;
+
+  const bool raw = IsRawMode(write_mode);
+  const int32_t image_end = toc_.SessionEndLBA(toc_.LastSession());
+  if (raw) {
+    first_lba_ = GetLeadInStart();
+    last_lba_ = image_end + kLeadOutSectors;
+  } else {
+    first_lba_ = -kFirstPregapLength;
+    last_lba_ = image_end;
+  }
+  current_lba_ = first_lba_;
+  fifo_.Clear();
+  fifo_lba_ = first_lba_;
+
+  // The last written LBA must lie before the last possible lead-out start.
+  if (!(raw && (flags & CDD_OVERBURN) != 0)) {
+    const int32_t last_lead_out = GetLastLeadOut();
+    if (last_lead_out <= last_lba_) {
+      std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(last_lead_out),
+                  static_cast<long>(last_lba_));
+      return CBR_OVERCAPACITY;
+    }
+  }
+  if (!SetWriteParameters(write_mode, true, false, 0)) return CBR_IGNOREWRITECOMMAND;
+  if ((flags & CDD_OPCOFF) == 0) PerformOpc();
+  Rewind();
+
+  session_start_lba_ = raw ? first_lba_ : GetLeadInStart();
+  if (!builder_.BuildCueSheet(toc_, write_mode, session_start_lba_, session_)) return CBR_IGNOREWRITECOMMAND;
+  if (raw) {
+    writing_ = true;
+  } else {
+    std::vector<uint8_t> sheet(CueSubcodeBuilder::kMaxCueSheetSize);
+    const int32_t size = std::min(builder_.CopyCueSheet(sheet.data(), CueSubcodeBuilder::kMaxCueSheetSize),
+                                  CueSubcodeBuilder::kMaxCueSheetSize);
+    writing_ = SendCueSheet(sheet.data(), size);
+  }
+  return writing_ ? CBR_OK : CBR_IGNOREWRITECOMMAND;
+}
+
+int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
+  fifo_.Clear();
+  if (IsWriteOnceDvd(media_type_)) {
+    if (!IsDiscEmpty()) {
+      std::printf("error: 既に書き込まれたメディア。\n");
+      return CBR_NOTEMPTY;
+    }
+  } else if (IsRamDvd(media_type_)) {
+    // Written in place: nothing to prepare.
+  } else if (IsRewritableDvd(media_type_)) {
+    if (!IsDiscEmpty()) {
+      std::printf("DVD-RW erasing\n");
+      if (!Erase(true)) {
+        std::printf("error: DVD-RWの初期化に失敗。\n");
+        return CBR_RWFORMATERROR;
+      }
+    }
+  } else if (IsPlusRw(media_type_)) {
+    if (!FormatUnit(kFormatPlusRw)) {
+      std::printf("error: DVD+RWの初期化に失敗。\n");
+      return CBR_RWFORMATERROR;
+    }
+  } else if (media_type_ == kBdRe) {
+    if (!FormatUnit(kFormatBdRe)) {
+      std::printf("error: BD-REの初期化に失敗。\n");
+      return CBR_RWFORMATERROR;
+    }
+  } else {
+    std::printf("error: 非対応のメディア\n");
+    return CBR_UNKNOWNMEDIA;
+  }
+  if (write_mode != CCC_SAO) return CBR_IGNOREWRITECOMMAND;
+
+  first_lba_ = 0;
+  last_lba_ = toc_.SessionEndLBA(toc_.LastSession());
+  current_lba_ = first_lba_;
+  fifo_lba_ = first_lba_;
+  // An image without sectors has nothing to write.
+  if (toc_.Count(TST_TOC) == 0 || last_lba_ < first_lba_) return CBR_IGNOREWRITECOMMAND;
+
+  const bool formatted_media = IsPlusRw(media_type_) || media_type_ == kBdRe;
+  const int32_t capacity = formatted_media ? ReadFormatCapacities(nullptr) : GetWritableSize();
+  // Capacity counts sectors: the last LBA must lie below it.
+  if (capacity <= last_lba_) {
+    std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(capacity),
+                static_cast<long>(last_lba_));
+    return CBR_OVERCAPACITY;
+  }
+  SetWriteParameters(CCC_SAO, true, false, 0);
+  if ((flags & CDD_OPCOFF) == 0) PerformOpc();
+  Rewind();
+  session_start_lba_ = 0;
+  builder_.BuildCueSheet(toc_, CCC_SAO, 0, session_);
+
+  if (IsRamDvd(media_type_) || formatted_media) {
+    writing_ = true;
+  } else {
+    const int32_t size = last_lba_ - first_lba_ + 1;
+    writing_ = ReserveTrack(static_cast<uint32_t>(size));
+    std::printf("reservetrack = %ld\n", static_cast<long>(size));
+  }
+  return writing_ ? CBR_OK : CBR_IGNOREWRITECOMMAND;
+}
+
+bool DiscDrive::WriteLBA(int32_t type, const uint8_t* data, int32_t lba) {
+  if (!writing_) return false;
+  if (WriteDataSize(media_family_, type) < 0) return false;
+  if (data == nullptr && type != CSD_ERRORDATA) type = CSD_GENERATED;
+
+  if (media_family_ == MFT_CD) {
+    if (lba < current_lba_) {
+      if (!IsRawMode(command_) || !MoveWritePositionBack(lba)) return false;
+    }
+    if (lba > current_lba_ && !FillGap(lba)) return false;
+    CheckSessionChange();
+    if (!WriteCdSector(type, data)) {
+      std::printf("write failed in %ld.\n", static_cast<long>(lba));
+      return false;
+    }
+    return true;
+  }
+
+  // DVD family: sectors 0..last, in order.
+  if (lba > last_lba_ || lba < current_lba_) return false;
+  if (type == CSD_ERRORDATA) return false;
+  if (lba > current_lba_ && !FillGap(lba)) return false;
+  if (!WriteDvdSector(type, data)) {
+    std::printf("write failed in %ld.\n", static_cast<long>(lba));
+    return false;
+  }
+  return true;
+}
+
+bool DiscDrive::MoveWritePositionBack(int32_t lba) {
+  // Sectors already sent to the drive cannot be taken back, and the tables
+  // of an earlier session are gone.
+  if (lba < fifo_lba_ || lba < session_start_lba_) return false;
+  const int32_t block = GetBlockLength();
+  if (block <= 0) return false;
+  const int32_t keep = (lba - fifo_lba_) * block;
+  std::vector<uint8_t> kept(static_cast<size_t>(keep));
+  if (keep > 0) fifo_.Read(kept.data(), keep);
+  fifo_.Clear();
+  if (keep > 0) fifo_.Append(kept.data(), keep);
+  current_lba_ = lba;
+  return true;
+}
+
+bool DiscDrive::FillGap(int32_t lba) {
+  std::printf("appending data %6ld to %6ld.\n", static_cast<long>(current_lba_), static_cast<long>(lba - 1));
+  while (current_lba_ < lba) {
+    bool good;
+    if (media_family_ == MFT_CD) {
+      CheckSessionChange();
+      good = WriteCdSector(CSD_GENERATED, nullptr);
+    } else {
+      good = WriteDvdSector(CSD_GENERATED, nullptr);
+    }
+    if (!good) {
+      std::printf("write failed in %ld.\n", static_cast<long>(current_lba_));
+      return false;
+    }
+  }
+  std::printf("appending data done.\n");
+  return true;
+}
+
+void DiscDrive::CheckSessionChange() {
+  if (int64_t{toc_.SessionEndLBA(session_)} + kSessionGapSectors >= current_lba_) return;
+  if (session_ >= toc_.LastSession()) return;
+  ++session_;
+  std::printf("**** session #%d from %ld.\n", session_, static_cast<long>(current_lba_));
+  session_start_lba_ = current_lba_;
+  builder_.BuildCueSheet(toc_, command_, current_lba_, session_);
+}
+
+bool DiscDrive::WriteCdSector(int32_t type, const uint8_t* data) {
+  uint8_t sector[kCdSectorWithSubSize];
+  const int32_t lba = current_lba_;
+  switch (type) {
+    case CSD_SECTORONLY:
+      builder_.BuildSector(sector, data, nullptr, command_, lba, true, false);
+      break;
+    case CSD_MAINCHANNEL:
+      builder_.BuildSector(sector, data, nullptr, command_, lba, false, false);
+      break;
+    case CSD_MAINSUBCHANNEL:
+      builder_.BuildSector(sector, data, data + kCdMainSize, command_, lba, false, (flags_ & CDD_COLLECTSUBPQ) != 0);
+      break;
+    case CSD_GENERATED:
+      builder_.BuildSector(sector, nullptr, nullptr, command_, lba, false, false);
+      break;
+    case CSD_ERRORDATA: {
+      // A sector a reader finds unreadable: data positions lose their
+      // content (0xAA past the header), audio positions become silence.
+      uint8_t main[kCdMainSize];
+      const int sector_type = builder_.SectorType(lba);
+      builder_.BuildMainChannel(sector_type, lba, main, nullptr, false);
+      if (sector_type == CueSubcodeBuilder::kAudio) {
+        std::memset(main, 0, kCdMainSize);
+      } else {
+        std::memset(main + 16, 0xAA, kCdMainSize - 16);
+      }
+      builder_.BuildSector(sector, main, nullptr, command_, lba, false, false);
+      break;
+    }
+    default:
+      return false;
+  }
+  if (!QueueSector(sector)) return false;
+  ++current_lba_;
+  return true;
+}
+
+bool DiscDrive::WriteDvdSector(int32_t type, const uint8_t* data) {
+  uint8_t sector[kUserDataSize] = {};
+  switch (type) {
+    case CSD_SECTORONLY:
+      std::memcpy(sector, data, kUserDataSize);
+      break;
+    case CSD_MAINCHANNEL:
+    case CSD_MAINSUBCHANNEL: {
+      // The user data of the main channel, at its place for the sector type.
+      const int sector_type = builder_.SectorType(current_lba_);
+      const size_t offset = sector_type == CueSubcodeBuilder::kMode1 ? 16 : sector_type == CueSubcodeBuilder::kMode2 ? 24 : 0;
+      std::memcpy(sector, data + offset, kUserDataSize);
+      break;
+    }
+    case CSD_GENERATED:
+      break;
+    default:
+      return false;
+  }
+  if (!QueueSector(sector)) return false;
+  ++current_lba_;
+  return true;
+}
+
+bool DiscDrive::QueueSector(const uint8_t* sector) {
+  const int32_t block = GetBlockLength();
+  if (block <= 0) return false;
+  fifo_.Append(sector, block);
+  const int32_t count = buffering_block_length_;
+  const int32_t bytes = block * count;
+  if (fifo_.Size() < bytes) return true;
+  std::vector<uint8_t> buffer(static_cast<size_t>(bytes));
+  while (fifo_.Size() >= bytes) {
+    fifo_.Read(buffer.data(), bytes);
+    std::printf("wrote sector %6ld to %6ld ... ", static_cast<long>(fifo_lba_), static_cast<long>(fifo_lba_ + count - 1));
+    if (!Write10(buffer.data(), fifo_lba_, count)) {
+      std::printf("failed\n");
+      return false;
+    }
+    std::printf("done\r");
+    fifo_lba_ += count;
+  }
+  return true;
+}
+
+bool DiscDrive::FlushSectors() {
+  if (fifo_.Size() == 0) return true;
+  const int32_t block = GetBlockLength();
+  if (block <= 0) return false;
+  const int32_t count = (fifo_.Size() + block - 1) / block;
+  std::vector<uint8_t> buffer(static_cast<size_t>(count) * static_cast<size_t>(block), 0);
+  fifo_.Read(buffer.data(), fifo_.Size());
+  std::printf("wrote last sector %6ld to %6ld ... ", static_cast<long>(fifo_lba_), static_cast<long>(fifo_lba_ + count - 1));
+  const bool good = Write10(buffer.data(), fifo_lba_, count);
+  std::printf(good ? "done\n" : "failed\n");
+  fifo_lba_ += count;
+  return good;
+}
+
+bool DiscDrive::PadToLastLba() {
+  if (current_lba_ > last_lba_) return true;
+  std::printf("appending data %6ld to %6ld.\n", static_cast<long>(current_lba_), static_cast<long>(last_lba_));
+  bool good = true;
+  while (good && current_lba_ <= last_lba_) {
+    if (media_family_ == MFT_CD) {
+      CheckSessionChange();
+      good = WriteCdSector(CSD_GENERATED, nullptr);
+    } else {
+      good = WriteDvdSector(CSD_GENERATED, nullptr);
+    }
+  }
+  std::printf("appending data %s.\n", good ? "done" : "failed");
+  return good;
+}
+
+bool DiscDrive::WriteEnd(bool abort) {
+  if (!writing_) return false;
+  return media_family_ == MFT_CD ? EndCdWrite(abort) : EndDvdWrite(abort);
+}
+
+bool DiscDrive::EndCdWrite(bool abort) {
+  bool result = true;
+  if (!abort) {
+    // A failed pad leaves a hole: the flush still sends what was queued, but
+    // the pass does not end as good.
+    const bool padded = PadToLastLba();
+    result = FlushSectors() && padded;
+  }
+  const bool synchronized = SynchronizeCache();
+  if (!IsRawMode(command_)) CloseSession();
+  Rewind();
+  writing_ = false;
+  return result && synchronized;
+}
+
+bool DiscDrive::EndDvdWrite(bool abort) {
+  bool result = true;
+  if (!abort) {
+    const bool padded = PadToLastLba();
+    result = FlushSectors() && padded;
+  }
+  const bool synchronized = SynchronizeCache();
+  if (synchronized) WaitUntilReady();
+  if (!abort) CloseSession();
+  Rewind();
+  writing_ = false;
+  return result && synchronized;
+}
+
+bool DiscDrive::WaitUntilReady() {
+  platform::Clock& clock = platform::GetClock();
+  const platform::Clock::TimePoint started = clock.Now();
+  for (;;) {
+    if (IsReady()) return true;
+    // Only a drive that is still busy becoming ready (LOGICAL UNIT NOT READY
+    // with a cause in progress) is worth waiting for; any other condition ends the wait.
+    const SenseStatus sense = GetSCSIErrorStatus();
+    const bool in_progress = SenseKeyOf(sense) == 0x02 && SenseAscOf(sense) == 0x04 &&
+                             (SenseAscqOf(sense) == 0x01 || SenseAscqOf(sense) == 0x04 ||
+                              SenseAscqOf(sense) == 0x07 || SenseAscqOf(sense) == 0x08);
+    if (!in_progress) return false;
+    if (platform::ElapsedMs(started) >= kReadyWaitMs) {
+      std::printf("drive not ready after %d ms.\n", kReadyWaitMs);
+      return false;
+    }
+    clock.SleepFor(std::chrono::milliseconds(kReadyPollMs));
+  }
+}
+
+void DiscDrive::AbandonWritePass() {
+  writing_ = false;
+  fifo_.Clear();
+}
+
+}  // namespace sorvel

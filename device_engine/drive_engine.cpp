@@ -1,0 +1,107 @@
+#include "device_engine/drive_engine.h"
+
+#include <cstring>
+
+namespace sorvel {
+
+namespace {
+
+constexpr int32_t kPlusRw = 0x1A;
+constexpr int32_t kPlusRwDualLayer = 0x2A;
+constexpr int32_t kBdRe = 0x43;
+constexpr int32_t kFormatPlusRw = 0x26;
+constexpr int32_t kFormatBdRe = 0x30;
+
+}  // namespace
+
+DriveEngine::DriveEngine() = default;
+
+DriveEngine::~DriveEngine() { Terminate(); }
+
+void DriveEngine::Terminate() {
+  EndPassForDeviceChange();
+  SetPassThrough(nullptr);
+}
+
+void DriveEngine::EndPassForDeviceChange() {
+  if (IsWorkerRunning() || IsWriting()) StopAndAbandonPass();
+}
+
+bool DriveEngine::OpenLocal(int32_t index) {
+  if (index < 0 || index >= kDriveCount) return false;
+  std::string path = "\\\\.\\";
+  path += static_cast<char>('A' + index);
+  path += ':';
+  SelectPassThrough(false);
+  return Open(path);
+}
+
+bool DriveEngine::OpenRemote(const std::string& name) {
+  SelectPassThrough(true);
+  // Without a remote pass-through there is nothing to open the name with.
+  if (remote_ == nullptr) return false;
+  return Open(name);
+}
+
+bool DriveEngine::Close() {
+  EndPassForDeviceChange();
+  return CachedDiscDrive::Close();
+}
+
+void DriveEngine::SelectPassThrough(bool remote) {
+  EndPassForDeviceChange();
+  SetPassThrough(remote ? remote_.get() : nullptr);
+}
+
+int32_t DriveEngine::GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size,
+                                    int32_t timeout_ms) {
+  (void)targets;
+  (void)timeout_ms;
+  if (port < 0 || port > 65535) return 0;
+  // No discovery without a remote transport: no host answered.
+  if (buffer != nullptr && size > 0) buffer[0] = '\0';
+  return 1;
+}
+
+bool DriveEngine::Erase(bool quick) {
+  const int32_t profile = GetMediaType();
+  if (profile == kPlusRw || profile == kPlusRwDualLayer) return FormatUnit(kFormatPlusRw);
+  if (profile == kBdRe) return FormatUnit(kFormatBdRe);
+  return CachedDiscDrive::Erase(quick);
+}
+
+int32_t DriveEngine::ClearTOCStructure() {
+  toc_parts_.Clear();
+  return 0;
+}
+
+int32_t DriveEngine::GetTOCStructure(int32_t part, void* buffer, int32_t size) {
+  // An open read pass holds what was read from the disc, MCN and ISRCs included.
+  if (IsReading()) CopySessionToc(&toc_parts_);
+  if (buffer == nullptr || size <= 0) return 0;
+  return toc_parts_.GetPart(part, buffer, size);
+}
+
+int32_t DriveEngine::SetTOCStructure(int32_t part, const void* buffer, int32_t size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  return toc_parts_.SetPart(part, buffer, size);
+}
+
+bool DriveEngine::MakeSingleTrackToc(int32_t mode, int32_t length) {
+  if (mode < SMC_AUDIO || mode > SMC_MODE2) return false;
+  return toc_parts_.MakeSingleTrackToc(static_cast<uint8_t>(mode), length);
+}
+
+int32_t DriveEngine::ReadStart(int32_t read_command, int32_t flags) {
+  return DiscDrive::ReadStart(read_command, flags, &toc_parts_);
+}
+
+int32_t DriveEngine::WriteStart(int32_t write_command, int32_t flags) {
+  return CachedDiscDrive::WriteStart(write_command, flags, toc_parts_);
+}
+
+bool DriveEngine::CheckWriteMode(int32_t write_command, bool test_write, int32_t family) {
+  return SetWriteParameters(write_command, true, test_write, family);
+}
+
+}  // namespace sorvel

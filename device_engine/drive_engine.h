@@ -1,0 +1,66 @@
+// The engine object behind the exported functions: one drive at a time
+// through the local pass-through or the remote one, the engine TOC that the
+// caller exchanges part by part and that the read and write passes use.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device_engine/cached_disc_drive.h"
+#include "native_common/scsi_pass_through.h"
+#include "native_common/toc_structure.h"
+
+namespace sorvel {
+
+class DriveEngine : public CachedDiscDrive {
+ public:
+  // major × 10000 + minor × 100 + build.
+  static constexpr int32_t kVersion = 10600;
+  // Drive letters A: to Z:.
+  static constexpr int32_t kDriveCount = 26;
+
+  DriveEngine();
+  ~DriveEngine() override;
+
+  // Ends the engine's work before it is freed: a running worker is stopped
+  // (abort), then the drive is closed, and an open write pass is marked ended
+  // without padding.
+  void Terminate();
+
+  // Local drive "\\.\X:" with X = 'A' + index; false for an index outside 0..25.
+  bool OpenLocal(int32_t index);
+  // A drive by name through the remote pass-through.
+  bool OpenRemote(const std::string& name);
+  bool Close() override;
+  // FormatUnit for DVD+RW (0x26) and BD-RE (0x30), else BLANK.
+  bool Erase(bool quick) override;
+
+  int32_t ClearTOCStructure();
+  int32_t GetTOCStructure(int32_t part, void* buffer, int32_t size);
+  int32_t SetTOCStructure(int32_t part, const void* buffer, int32_t size);
+  // Attaches the embedded local pass-through (false) or the remote one (true).
+  void SelectPassThrough(bool remote);
+  // Host discovery in the form of the export (see the export's description).
+  int32_t GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size, int32_t timeout_ms);
+  bool MakeSingleTrackToc(int32_t mode, int32_t length);
+  // The read pass with the engine TOC receiving the disc's TOC.
+  int32_t ReadStart(int32_t read_command, int32_t flags);
+  // The write pass of a copy of the whole engine TOC.
+  int32_t WriteStart(int32_t write_command, int32_t flags);
+  bool CheckWriteMode(int32_t write_command, bool test_write, int32_t family);
+
+  const TocStructure& engine_toc() const { return toc_parts_; }
+
+  using DiscDrive::ReadStart;
+  using CachedDiscDrive::WriteStart;
+
+ private:
+  // The drive is about to go away: stop the worker and forget an open pass.
+  void EndPassForDeviceChange();
+
+  TocStructure toc_parts_;
+  std::unique_ptr<ScsiPassThrough> remote_;
+};
+
+}  // namespace sorvel
