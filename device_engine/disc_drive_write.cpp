@@ -13,6 +13,10 @@
 
 namespace sorvel {
 
+// From device_engine/subchannel_interleave.h, whose size constant clashes with
+// the one disc_drive.h brings in.
+void SubchannelChannelsToPw(const uint8_t* channels, uint8_t* out);
+
 namespace {
 
 // Sectors from the last LBA of a session to the end of its lead-out.
@@ -304,6 +308,13 @@ bool DiscDrive::WriteCdSector(int32_t type, const uint8_t* data) {
     }
     default:
       return false;
+  }
+  if (command_ == CCC_SAO_RAW96) {
+    // A cue sheet data form with 0x40 makes the drive take raw P-W: the
+    // subchannel goes out interleaved, not channel by channel.
+    uint8_t channels[kSubchannelSize];
+    std::memcpy(channels, sector + kCdMainSize, kSubchannelSize);
+    SubchannelChannelsToPw(channels, sector + kCdMainSize);
   }
   if (!QueueSector(sector)) return false;
   ++current_lba_;
