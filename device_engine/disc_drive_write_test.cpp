@@ -4,7 +4,10 @@
 // cd-info and bchunk; refusals, gap filling, block writing and the waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -180,6 +183,415 @@ INSTANTIATE_TEST_SUITE_P(
                       CdModeCase{"Raw96SubchannelRepaired", CCC_DAO_RAW96, CSD_MAINSUBCHANNEL, CDD_COLLECTSUBPQ, true,
                                  true, true}),
     [](const ::testing::TestParamInfo<CdModeCase>& info) { return std::string(info.param.name); });
+
+
+// ---------------------------------------------------------------------------
+// DVD, BD and HD DVD media
+
+void DvdSector(int32_t lba, uint8_t* out) {
+  for (size_t i = 0; i < 2048; ++i) out[i] = static_cast<uint8_t>(lba * 11 + i * 3 + (i >> 10) + 1);
+}
+
+TocStructure DvdToc(int32_t sectors) {
+  TocStructure toc;
+  toc.MakeSingleTrackToc(SMC_MODE1, sectors);
+  return toc;
+}
+
+struct DvdCase {
+  const char* medium;
+  uint8_t prepare_opcode;  // FORMAT UNIT, RESERVE TRACK or 0 (none)
+};
+
+class DvdWriteTest : public ::testing::TestWithParam<DvdCase> {};
+
+TEST_P(DvdWriteTest, ImageRoundTripsThroughReadPass) {
+  constexpr int32_t kSectors = 600;  // not a whole number of blocks
+  WriteRig rig(GetParam().medium);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kSectors)), CBR_OK);
+  for (int32_t lba = 0; lba < kSectors; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+  EXPECT_EQ(drive.GetLastWroteLBA(), kSectors - 1);
+
+  for (uint8_t op : {kFormatUnit, kReserveTrack}) {
+    EXPECT_EQ(rig.Commands(op).size(), op == GetParam().prepare_opcode ? 1u : 0u) << std::hex << int(op);
+  }
+  if (GetParam().prepare_opcode == kReserveTrack) {
+    const auto reserve = rig.Commands(kReserveTrack).front();
+    EXPECT_EQ(reserve.cdb[5] << 24 | reserve.cdb[6] << 16 | reserve.cdb[7] << 8 | reserve.cdb[8], kSectors);
+  }
+  // Whole blocks of 26 while writing, the rest in one last WRITE.
+  const auto writes = rig.Commands(kWrite10);
+  ASSERT_EQ(writes.size(), static_cast<size_t>(kSectors / 26 + 1));
+  EXPECT_EQ(CdbLba(writes.back()), kSectors / 26 * 26);
+  EXPECT_EQ(CdbCount(writes.back()), kSectors % 26);
+  EXPECT_EQ(rig.Commands(kSynchronizeCache).size(), 1u);
+  EXPECT_EQ(rig.Commands(kCloseTrack).size(), 1u);
+
+  TocStructure read_toc;
+  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, &read_toc), CBR_OK);
+  for (int32_t lba = 0; lba < kSectors; ++lba) {
+    uint8_t got[2048], want[2048];
+    ASSERT_TRUE(drive.ReadLBA(got, lba)) << lba;
+    DvdSector(lba, want);
+    ASSERT_EQ(std::memcmp(got, want, 2048), 0) << lba;
+  }
+  EXPECT_TRUE(drive.ReadEnd());
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, DvdWriteTest,
+                         ::testing::Values(DvdCase{"dvd-r", kReserveTrack}, DvdCase{"dvd+r", kReserveTrack},
+                                           DvdCase{"dvd-rw", kReserveTrack}, DvdCase{"dvd+rw", kFormatUnit},
+                                           DvdCase{"dvd-ram", 0}, DvdCase{"bd-r", kReserveTrack},
+                                           DvdCase{"bd-re", kFormatUnit}, DvdCase{"hddvd-r", kReserveTrack}),
+                         [](const ::testing::TestParamInfo<DvdCase>& info) {
+                           std::string name = info.param.medium;
+                           for (char& ch : name) {
+                             if (ch == '-') ch = '_';
+                             if (ch == '+') ch = 'P';
+                           }
+                           return name;
+                         });
+
+// ---------------------------------------------------------------------------
+// Start results
+
+struct StartCase {
+  const char* name;
+  const char* medium;
+  int32_t mode;
+  int32_t flags;
+  int32_t last_lba;  // of a one-track image; below 0: the last possible CD lead-out + this
+  int32_t expected;
+};
+
+class WriteStartTest : public ::testing::TestWithParam<StartCase> {};
+
+constexpr int32_t kCdLastLeadOut = 359849;   // 79:59:74 on the emulated 80-minute CD-R
+constexpr int32_t kDvdRCapacity = 2295104;   // blocks of the emulated DVD-R
+
+TEST_P(WriteStartTest, GivesItsResultCode) {
+  const StartCase& c = GetParam();
+  // Pressed media hold a small image.
+  testing::ScratchDir images;
+  std::string medium = c.medium;
+  if (medium == "cd-rom" || medium == "dvd-rom") {
+    const auto iso = images / "pressed.iso";
+    std::ofstream(iso, std::ios::binary) << std::string(300 * 2048, '\x11');
+    medium += ",image=" + iso.string();
+  }
+  WriteRig rig(medium);
+  ASSERT_TRUE(rig.opened());
+  TocStructure toc;
+  toc.MakeSingleTrackToc(SMC_MODE1, c.last_lba + 1);
+  rig.hooks().ClearLog();
+  EXPECT_EQ(rig.drive().WriteStart(c.mode, c.flags, toc), c.expected);
+  EXPECT_EQ(rig.drive().IsWriting(), c.expected == CBR_OK);
+  if (c.expected == CBR_OK) {
+    EXPECT_TRUE(rig.drive().WriteEnd(true));
+  } else {
+    // A refused start sends no sector.
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+    EXPECT_FALSE(rig.drive().WriteLBA(CSD_GENERATED, nullptr, 0));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, WriteStartTest,
+    ::testing::Values(StartCase{"CdRom", "cd-rom", CCC_SAO, 0, 1000, CBR_UNKNOWNMEDIA},
+                      StartCase{"DvdRom", "dvd-rom", CCC_SAO, 0, 1000, CBR_UNKNOWNMEDIA},
+                      StartCase{"NoMedium", "none", CCC_SAO, 0, 1000, CBR_UNKNOWNMEDIA},
+                      StartCase{"Mode1OnDvdPlusR", "dvd+r", CCC_SAO_RAW, 0, 1000, CBR_IGNOREWRITECOMMAND},
+                      StartCase{"UnknownCdMode", "cd-r", 5, 0, 1000, CBR_IGNOREWRITECOMMAND},
+                      // The last LBA must lie below the last possible lead-out.
+                      StartCase{"CdLastFits", "cd-r", CCC_SAO, 0, kCdLastLeadOut - 1, CBR_OK},
+                      StartCase{"CdOneSectorTooMany", "cd-r", CCC_SAO, 0, kCdLastLeadOut, CBR_OVERCAPACITY},
+                      StartCase{"CdOverburnIgnoredInSao", "cd-r", CCC_SAO_RAW96, CDD_OVERBURN, kCdLastLeadOut + 10,
+                                CBR_OVERCAPACITY},
+                      StartCase{"CdOverburnRaw96", "cd-r", CCC_DAO_RAW96, CDD_OVERBURN, kCdLastLeadOut + 10, CBR_OK},
+                      StartCase{"CdRaw16WithoutOverburn", "cd-r", CCC_DAO_RAW16, 0, kCdLastLeadOut - 100,
+                                CBR_OVERCAPACITY},
+                      StartCase{"DvdLastFits", "dvd-r", CCC_SAO, 0, kDvdRCapacity - 1, CBR_OK},
+                      StartCase{"DvdOneSectorTooMany", "dvd-r", CCC_SAO, 0, kDvdRCapacity, CBR_OVERCAPACITY}),
+    [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
+TEST(WriteStartTest, RecordedCdRIsNotEmptyAndCdRwIsErasedFirst) {
+  for (const char* medium : {"cd-r", "cd-rw"}) {
+    WriteRig rig(medium);
+    ASSERT_TRUE(rig.opened());
+    TocStructure toc;
+    toc.MakeSingleTrackToc(SMC_MODE1, 300);
+    ASSERT_EQ(rig.drive().WriteStart(CCC_SAO, 0, toc), CBR_OK);
+    ASSERT_TRUE(rig.drive().WriteEnd(false));
+    rig.hooks().ClearLog();
+    const bool rewritable = std::string(medium) == "cd-rw";
+    EXPECT_EQ(rig.drive().WriteStart(CCC_SAO, 0, toc), rewritable ? CBR_OK : CBR_NOTEMPTY) << medium;
+    EXPECT_EQ(rig.Commands(kBlank).size(), rewritable ? 1u : 0u) << medium;
+    if (rewritable) {
+      EXPECT_TRUE(rig.drive().WriteEnd(false));
+    }
+  }
+}
+
+TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
+  WriteRig rig("dvd-r");
+  ASSERT_TRUE(rig.opened());
+  ASSERT_EQ(rig.drive().WriteStart(CCC_SAO, 0, DvdToc(100)), CBR_OK);
+  rig.hooks().ClearLog();
+  EXPECT_EQ(rig.drive().WriteStart(CCC_SAO, 0, DvdToc(100)), CBR_ALREADYRUNNING);
+  EXPECT_TRUE(rig.hooks().log().empty());
+  EXPECT_EQ(rig.drive().ReadStart(CCC_DATA, 0, nullptr), CBR_ALREADYRUNNING);
+  EXPECT_TRUE(rig.drive().WriteEnd(false));
+}
+
+// ---------------------------------------------------------------------------
+// Sector handling (no cache: the calls reach the pass directly)
+
+class UncachedWrite : public ::testing::Test {
+ protected:
+  void Start(const char* medium, int32_t mode, const TocStructure& toc) {
+    rig_ = std::make_unique<WriteRig>(medium);
+    ASSERT_TRUE(rig_->opened());
+    drive().SetWriteCacheBufferSize(0);
+    ASSERT_EQ(drive().WriteStart(mode, 0, toc), CBR_OK);
+    rig_->hooks().ClearLog();
+  }
+  GatedDrive& drive() { return rig_->drive(); }
+  WriteRig& rig() { return *rig_; }
+  bool WriteDvd(int32_t lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    return drive().WriteLBA(CSD_SECTORONLY, sector, lba);
+  }
+  void ExpectDvdContent(int32_t sectors, const std::vector<int32_t>& zero_lbas) {
+    ASSERT_EQ(drive().ReadStart(CCC_DATA, 0, nullptr), CBR_OK);
+    for (int32_t lba = 0; lba < sectors; ++lba) {
+      uint8_t got[2048], want[2048] = {};
+      ASSERT_TRUE(drive().ReadLBA(got, lba)) << lba;
+      if (std::find(zero_lbas.begin(), zero_lbas.end(), lba) == zero_lbas.end()) DvdSector(lba, want);
+      ASSERT_EQ(std::memcmp(got, want, 2048), 0) << lba;
+    }
+    drive().ReadEnd();
+  }
+
+  std::unique_ptr<WriteRig> rig_;
+};
+
+TEST_F(UncachedWrite, GapIsFilledWithGeneratedSectors) {
+  Start("dvd-r", CCC_SAO, DvdToc(30));
+  for (int32_t lba = 0; lba < 7; ++lba) ASSERT_TRUE(WriteDvd(lba));
+  EXPECT_EQ(drive().current_lba(), 7);
+  ASSERT_TRUE(WriteDvd(10));
+  EXPECT_EQ(drive().current_lba(), 11);
+  // Sectors go out in order: 0..6, three generated, then 10.
+  EXPECT_EQ(drive().fifo_bytes(), 11 * 2048);
+  for (int32_t lba = 11; lba < 30; ++lba) ASSERT_TRUE(WriteDvd(lba));
+  ASSERT_TRUE(drive().WriteEnd(false));
+  ExpectDvdContent(30, {7, 8, 9});
+}
+
+TEST_F(UncachedWrite, BlocksOf26AndTheRestAtTheEnd) {
+  Start("dvd-r", CCC_SAO, DvdToc(30));
+  for (int32_t lba = 0; lba < 30; ++lba) ASSERT_TRUE(WriteDvd(lba));
+  auto writes = rig().Commands(kWrite10);
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(CdbLba(writes[0]), 0);
+  EXPECT_EQ(CdbCount(writes[0]), 26);
+  ASSERT_TRUE(drive().WriteEnd(false));
+  writes = rig().Commands(kWrite10);
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(CdbLba(writes[1]), 26);
+  EXPECT_EQ(CdbCount(writes[1]), 4);
+}
+
+TEST_F(UncachedWrite, EndWritesTheOneMissingLastSector) {
+  Start("dvd-r", CCC_SAO, DvdToc(30));
+  for (int32_t lba = 0; lba < 29; ++lba) ASSERT_TRUE(WriteDvd(lba));
+  ASSERT_TRUE(drive().WriteEnd(false));
+  const auto writes = rig().Commands(kWrite10);
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(CdbLba(writes[1]) + CdbCount(writes[1]), 30);
+  ExpectDvdContent(30, {29});
+}
+
+TEST_F(UncachedWrite, DvdRefusesSectorsPastTheLastAndUnreadableMarks) {
+  Start("dvd-r", CCC_SAO, DvdToc(10));
+  EXPECT_FALSE(drive().WriteLBA(CSD_ERRORDATA, nullptr, 0));
+  EXPECT_FALSE(drive().WriteLBA(3, nullptr, 0));  // no such data type
+  for (int32_t lba = 0; lba < 10; ++lba) ASSERT_TRUE(WriteDvd(lba));
+  // LBA 10 is one past the last sector of a 10-sector image.
+  EXPECT_FALSE(WriteDvd(10));
+  EXPECT_FALSE(WriteDvd(5));  // behind the write position
+  EXPECT_TRUE(drive().WriteEnd(false));
+  EXPECT_FALSE(drive().WriteEnd(false));  // no pass any more
+}
+
+TEST_F(UncachedWrite, RawPositionMovesBackOnlyOverQueuedSectors) {
+  CdImage image;
+  Start("cd-r", CCC_DAO_RAW96, image.toc);
+  // Write up to LBA 49 (the lead-in before it is generated).
+  for (int32_t lba = 0; lba < 50; ++lba) {
+    Bytes wrong(2448, 0x5A);
+    ASSERT_TRUE(drive().WriteLBA(CSD_MAINCHANNEL, lba < 45 ? image.Payload(CSD_MAINCHANNEL, lba).data() : wrong.data(), lba));
+  }
+  const int32_t sent_up_to = drive().fifo_lba();
+  ASSERT_LE(sent_up_to, 45);
+  ASSERT_GT(sent_up_to, 20);
+  // Back to 45: the queued 45..49 are dropped and written again correctly.
+  ASSERT_TRUE(drive().WriteLBA(CSD_MAINCHANNEL, image.Payload(CSD_MAINCHANNEL, 45).data(), 45));
+  EXPECT_EQ(drive().current_lba(), 46);
+  EXPECT_EQ(drive().fifo_bytes(), (46 - sent_up_to) * 2448);
+  // Behind what the drive already has: refused.
+  EXPECT_FALSE(drive().WriteLBA(CSD_MAINCHANNEL, image.Payload(CSD_MAINCHANNEL, 0).data(), sent_up_to - 1));
+  for (int32_t lba = 46; lba <= CdImage::kLastLba; ++lba) {
+    ASSERT_TRUE(drive().WriteLBA(CSD_MAINCHANNEL, image.Payload(CSD_MAINCHANNEL, lba).data(), lba));
+  }
+  ASSERT_TRUE(drive().WriteEnd(false));
+  for (int32_t lba : {44, 45, 46, 49, 50}) {
+    uint8_t main[2352], sub[96];
+    std::string error;
+    ASSERT_TRUE(rig().soft()->ReadCdSector(lba, main, sub, &error)) << error;
+    EXPECT_EQ(std::memcmp(main, image.Expected(lba).data(), 2352), 0) << lba;
+  }
+}
+
+TEST_F(UncachedWrite, SessionAtOnceNeverMovesBack) {
+  CdImage image;
+  Start("cd-r", CCC_SAO, image.toc);
+  for (int32_t lba = 0; lba < 10; ++lba) ASSERT_TRUE(drive().WriteLBA(CSD_SECTORONLY, image.Payload(0, lba).data(), lba));
+  EXPECT_FALSE(drive().WriteLBA(CSD_SECTORONLY, image.Payload(0, 5).data(), 5));
+  EXPECT_TRUE(drive().WriteEnd(true));
+}
+
+TEST_F(UncachedWrite, UnreadableMarkOnCd) {
+  CdImage image;
+  Start("cd-r", CCC_SAO, image.toc);
+  ASSERT_TRUE(drive().WriteLBA(CSD_ERRORDATA, nullptr, 5));   // data position
+  ASSERT_TRUE(drive().WriteLBA(CSD_ERRORDATA, nullptr, 700)); // audio position
+  ASSERT_TRUE(drive().WriteEnd(false));
+  uint8_t main[2352], sub[96];
+  std::string error;
+  ASSERT_TRUE(rig().soft()->ReadCdSector(5, main, sub, &error)) << error;
+  EXPECT_EQ(main[15], 1);  // still a Mode 1 header
+  EXPECT_TRUE(std::all_of(main + 16, main + 2352, [](uint8_t b) { return b == 0xAA; }));
+  ASSERT_TRUE(rig().soft()->ReadCdSector(700, main, sub, &error)) << error;
+  EXPECT_TRUE(std::all_of(main, main + 2352, [](uint8_t b) { return b == 0; }));
+}
+
+// ---------------------------------------------------------------------------
+// Drive trouble
+
+TEST(WriteFaultTest, LongWriteInProgressIsRetried) {
+  emu::DriveFaults faults;
+  faults.long_write_in_progress = 3;
+  WriteRig rig("dvd-r", faults);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(52)), CBR_OK);
+  for (int32_t lba = 0; lba < 52; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba));
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+  EXPECT_EQ(rig.Commands(kWrite10).size(), 2u + 3u);
+}
+
+TEST(WriteFaultTest, EndlessLongWriteGivesUp) {
+  testing::ScopedManualClock clock;
+  emu::DriveFaults faults;
+  faults.long_write_in_progress = 1 << 30;
+  WriteRig rig("dvd-r", faults);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  drive.SetWriteCacheBufferSize(0);
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(26)), CBR_OK);
+  bool all_good = true;
+  for (int32_t lba = 0; lba < 26; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    all_good = drive.WriteLBA(CSD_SECTORONLY, sector, lba) && all_good;
+  }
+  EXPECT_FALSE(all_good);
+  const size_t attempts = rig.Commands(kWrite10).size();
+  EXPECT_GT(attempts, 100u);
+  EXPECT_LE(attempts, static_cast<size_t>(MmcDrive::kLongWriteRetryMs / MmcDrive::kLongWriteRetryDelayMs + 1));
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+TEST(WriteFaultTest, DvdReadyWaitFollowsTheDrive) {
+  struct WaitCase {
+    int polls;
+    uint8_t ascq;
+    size_t expected_tur;
+  };
+  // Still becoming ready (long write, operation in progress): waited for.
+  // Any other condition ends the wait at once.
+  for (const WaitCase& w : {WaitCase{4, 0x08, 5}, WaitCase{3, 0x07, 4}, WaitCase{50, 0x02, 1}}) {
+    testing::ScopedManualClock clock;
+    emu::DriveFaults faults;
+    faults.not_ready_after_sync = w.polls;
+    faults.not_ready_after_sync_ascq = w.ascq;
+    WriteRig rig("dvd-r", faults);
+    ASSERT_TRUE(rig.opened());
+    ASSERT_EQ(rig.drive().WriteStart(CCC_SAO, 0, DvdToc(10)), CBR_OK);
+    rig.hooks().ClearLog();
+    EXPECT_TRUE(rig.drive().WriteEnd(false));
+    EXPECT_EQ(rig.Commands(kTestUnitReady).size(), w.expected_tur) << int(w.ascq);
+  }
+}
+
+TEST(WriteFaultTest, DvdReadyWaitIsBounded) {
+  testing::ScopedManualClock clock;
+  emu::DriveFaults faults;
+  faults.not_ready_after_sync = 1 << 30;
+  faults.not_ready_after_sync_ascq = 0x08;
+  WriteRig rig("dvd-r", faults);
+  ASSERT_TRUE(rig.opened());
+  ASSERT_EQ(rig.drive().WriteStart(CCC_SAO, 0, DvdToc(10)), CBR_OK);
+  rig.hooks().ClearLog();
+  const auto started = clock.clock().Now();
+  rig.drive().WriteEnd(false);
+  EXPECT_GE(clock.clock().Now() - started, std::chrono::milliseconds(DiscDrive::kReadyWaitMs));
+  EXPECT_LE(rig.Commands(kTestUnitReady).size(),
+            static_cast<size_t>(DiscDrive::kReadyWaitMs / DiscDrive::kReadyPollMs + 1));
+  EXPECT_FALSE(rig.drive().IsWriting());
+}
+
+TEST(WriteFaultTest, FailedWriteFailsTheRestOfTheCachedPass) {
+  emu::DriveFaults faults;
+  faults.write_error_lba = 100;
+  WriteRig rig("dvd-r", faults);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(400)), CBR_OK);
+  int32_t first_refused = -1;
+  for (int32_t lba = 0; lba < 400; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) {
+      if (first_refused < 0) first_refused = lba;
+    } else {
+      // Once refused, never good again in this pass.
+      ASSERT_LT(first_refused, 0) << lba;
+    }
+  }
+  EXPECT_FALSE(drive.WriteFlush(false));
+  // The worker's last command was the WRITE that failed (3/0C/00).
+  EXPECT_EQ(drive.GetSCSIErrorStatus(), 0x030C00);
+  EXPECT_FALSE(drive.WriteEnd(false));
+  EXPECT_FALSE(drive.IsWriting());
+  // The last sector taken in before the block holding LBA 100 failed.
+  EXPECT_EQ(drive.GetLastWroteLBA(), 102);
+  // Nothing was sent past the block that failed, and the hole was not padded over.
+  for (const auto& w : rig.Commands(kWrite10)) EXPECT_LE(CdbLba(w), 100) << CdbLba(w);
+}
 
 }  // namespace
 }  // namespace sorvel::write_test
