@@ -52,6 +52,8 @@ class CachedDiscDrive : public DiscDrive {
   int32_t write_cache_buffer_size() const { return buffer_size_; }
 
  protected:
+  // Whether the caller asked the worker to stop without writing what is queued.
+  bool abort_requested() const { return abort_.load(); }
   // Writes one record's sector; runs on the worker thread.
   virtual bool WriteQueuedSector(int32_t type, const uint8_t* data, int32_t lba);
   // Stops a running worker with the abort flag and ends an open pass without

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -59,7 +60,8 @@ class GatedDrive : public CachedDiscDrive {
       std::unique_lock<std::mutex> lock(mutex_);
       ++arrived_;
       cv_.notify_all();
-      cv_.wait(lock, [&] { return !closed_; });
+      // An abort request opens the gate too, so the worker can see it.
+      while (closed_ && !abort_requested()) cv_.wait_for(lock, std::chrono::milliseconds(1));
     }
     return CachedDiscDrive::WriteQueuedSector(type, data, lba);
   }
