@@ -1,0 +1,319 @@
+// libtrelin.so as its callers see it: loaded with dlopen, exactly the 42
+// exported names, the edge cases of the exports, and whole write-then-read
+// round trips through the exports alone on a drive of SORVEL_DRIVES.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device_engine/write_test_rig.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
+
+namespace sorvel::write_test {
+namespace {
+
+constexpr std::array<const char*, 42> kExports = {
+    "GetEngineVersion", "Initialize",      "Terminate",       "GetRemoteHosts",
+    "Open",             "OpenEx",          "Close",           "GetDeviceName",
+    "ClearTOCStructure", "GetTOCStructure", "SetTOCStructure", "GetFirstLBA",
+    "GetLastLBA",       "SetBufferingBlockLength", "ReadStart", "ReadLBA",
+    "ReadLBADummy",     "ReadEnd",         "WriteStart",      "WriteLBA",
+    "WriteFlush",       "WriteEnd",        "GetLastWroteLBA", "LoadTray",
+    "IsReady",          "GetMediaType",    "GetMediaFamilyType", "LockUnlock",
+    "Erase",            "IsSupportMedia",  "IsReadSupport",   "IsWriteSupport",
+    "IsDiscEmpty",      "ResetSense",      "SetECCMode",      "SetReadSpeed",
+    "SetWriteSpeed",    "GetWriteSpeed",   "CheckWriteMode",  "GetSCSIErrorStatus",
+    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize"};
+
+std::filesystem::path LibraryPath() {
+  const char* bin_dir = std::getenv("SORVEL_BIN_DIR");
+  return std::filesystem::path(bin_dir != nullptr ? bin_dir : "bin") / "libtrelin.so";
+}
+
+// The library and the exports the tests call.
+class Trelin {
+ public:
+  Trelin() {
+    handle_ = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) return;
+    Bind(GetEngineVersion, "GetEngineVersion");
+    Bind(Initialize, "Initialize");
+    Bind(Terminate, "Terminate");
+    Bind(GetRemoteHosts, "GetRemoteHosts");
+    Bind(Open, "Open");
+    Bind(OpenEx, "OpenEx");
+    Bind(Close, "Close");
+    Bind(GetDeviceName, "GetDeviceName");
+    Bind(ClearTOCStructure, "ClearTOCStructure");
+    Bind(GetTOCStructure, "GetTOCStructure");
+    Bind(SetTOCStructure, "SetTOCStructure");
+    Bind(GetFirstLBA, "GetFirstLBA");
+    Bind(GetLastLBA, "GetLastLBA");
+    Bind(ReadStart, "ReadStart");
+    Bind(ReadLBA, "ReadLBA");
+    Bind(ReadEnd, "ReadEnd");
+    Bind(WriteStart, "WriteStart");
+    Bind(WriteLBA, "WriteLBA");
+    Bind(WriteFlush, "WriteFlush");
+    Bind(WriteEnd, "WriteEnd");
+    Bind(GetLastWroteLBA, "GetLastWroteLBA");
+    Bind(GetMediaType, "GetMediaType");
+    Bind(GetMediaFamilyType, "GetMediaFamilyType");
+    Bind(IsDiscEmpty, "IsDiscEmpty");
+    Bind(Erase, "Erase");
+    Bind(GetSCSIErrorStatus, "GetSCSIErrorStatus");
+    Bind(SetWriteCacheBufferSize, "SetWriteCacheBufferSize");
+    Bind(GetUsedWriteCacheBufferSize, "GetUsedWriteCacheBufferSize");
+  }
+  ~Trelin() {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  bool loaded() const { return handle_ != nullptr && bound_all_; }
+  void* handle() const { return handle_; }
+
+  int32_t (*GetEngineVersion)() = nullptr;
+  intptr_t (*Initialize)() = nullptr;
+  void (*Terminate)(intptr_t) = nullptr;
+  int32_t (*GetRemoteHosts)(intptr_t, const char*, int32_t, char*, int32_t, int32_t) = nullptr;
+  int32_t (*Open)(intptr_t, int32_t) = nullptr;
+  int32_t (*OpenEx)(intptr_t, const char*) = nullptr;
+  int32_t (*Close)(intptr_t) = nullptr;
+  int32_t (*GetDeviceName)(intptr_t, int32_t, char*, int32_t) = nullptr;
+  int32_t (*ClearTOCStructure)(intptr_t) = nullptr;
+  int32_t (*GetTOCStructure)(intptr_t, int32_t, void*, int32_t) = nullptr;
+  int32_t (*SetTOCStructure)(intptr_t, int32_t, const void*, int32_t) = nullptr;
+  int32_t (*GetFirstLBA)(intptr_t) = nullptr;
+  int32_t (*GetLastLBA)(intptr_t) = nullptr;
+  int32_t (*ReadStart)(intptr_t, int32_t, int32_t) = nullptr;
+  int32_t (*ReadLBA)(intptr_t, void*, int32_t) = nullptr;
+  int32_t (*ReadEnd)(intptr_t) = nullptr;
+  int32_t (*WriteStart)(intptr_t, int32_t, int32_t) = nullptr;
+  int32_t (*WriteLBA)(intptr_t, int32_t, const void*, int32_t) = nullptr;
+  int32_t (*WriteFlush)(intptr_t, int32_t) = nullptr;
+  int32_t (*WriteEnd)(intptr_t, int32_t) = nullptr;
+  int32_t (*GetLastWroteLBA)(intptr_t) = nullptr;
+  int32_t (*GetMediaType)(intptr_t) = nullptr;
+  int32_t (*GetMediaFamilyType)(intptr_t) = nullptr;
+  int32_t (*IsDiscEmpty)(intptr_t) = nullptr;
+  int32_t (*Erase)(intptr_t, int32_t) = nullptr;
+  int32_t (*GetSCSIErrorStatus)(intptr_t) = nullptr;
+  int32_t (*SetWriteCacheBufferSize)(intptr_t, int32_t) = nullptr;
+  int32_t (*GetUsedWriteCacheBufferSize)(intptr_t) = nullptr;
+
+ private:
+  template <typename F>
+  void Bind(F& function, const char* name) {
+    function = reinterpret_cast<F>(dlsym(handle_, name));
+    if (function == nullptr) bound_all_ = false;
+  }
+  void* handle_ = nullptr;
+  bool bound_all_ = true;
+};
+
+// SORVEL_DRIVES for the duration of a test.
+class ScopedDrives {
+ public:
+  explicit ScopedDrives(const std::string& value) { setenv("SORVEL_DRIVES", value.c_str(), 1); }
+  ~ScopedDrives() { unsetenv("SORVEL_DRIVES"); }
+};
+
+TEST(TrelinLibraryTest, ExportsExactlyTheFortyTwoNames) {
+  ASSERT_TRUE(testing::RequireTool("nm"));
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("nm -D --defined-only '" + LibraryPath().string() + "'", &out), 0) << out;
+  std::set<std::string> defined;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    if (fields >> address >> type >> name) defined.insert(name);
+  }
+  const std::set<std::string> expected(kExports.begin(), kExports.end());
+  EXPECT_EQ(expected.size(), 42u);
+  EXPECT_EQ(defined, expected);
+}
+
+class TrelinExportTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TrelinExportTest, ResolvesThroughDlsym) {
+  Trelin lib;
+  ASSERT_NE(lib.handle(), nullptr) << dlerror();
+  EXPECT_NE(dlsym(lib.handle(), GetParam()), nullptr) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TrelinExportTest, ::testing::ValuesIn(kExports),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+class TrelinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.loaded()) << dlerror();
+    engine_ = lib_.Initialize();
+    ASSERT_NE(engine_, 0);
+  }
+  void TearDown() override {
+    if (engine_ != 0) lib_.Terminate(engine_);
+  }
+  Trelin lib_;
+  intptr_t engine_ = 0;
+  testing::ScratchDir dir_;
+};
+
+TEST_F(TrelinTest, EdgeCasesOfTheExports) {
+  EXPECT_EQ(lib_.GetEngineVersion(), 10600);
+  lib_.Terminate(0);  // ignored
+  EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", 70000, nullptr, 0, 10), 0);
+  EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", -1, nullptr, 0, 10), 0);
+  // Closed engine: commands fail and the sense says no device.
+  EXPECT_EQ(lib_.GetSCSIErrorStatus(engine_), 0xFFFFFF);
+  EXPECT_EQ(lib_.IsDiscEmpty(engine_), 0);
+  EXPECT_EQ(lib_.WriteLBA(engine_, 0, nullptr, 0), 0);
+  EXPECT_EQ(lib_.GetFirstLBA(engine_), 0);
+  EXPECT_EQ(lib_.SetWriteCacheBufferSize(engine_, -1), 0);
+  EXPECT_EQ(lib_.SetWriteCacheBufferSize(engine_, 2456), 2456);
+  EXPECT_EQ(lib_.GetUsedWriteCacheBufferSize(engine_), 0);
+  EXPECT_EQ(lib_.ClearTOCStructure(engine_), 0);
+
+  ScopedDrives drives("D:=emu:" + (dir_ / "drive.state").string() + ",medium=cd-r,vendor=SORVEL,product=EMU WRITER");
+  EXPECT_EQ(lib_.Open(engine_, -1), 0);
+  EXPECT_EQ(lib_.Open(engine_, 26), 0);
+  EXPECT_EQ(lib_.Open(engine_, 4), 0);  // E: is not in the map
+  ASSERT_EQ(lib_.Open(engine_, 3), 1);  // D:
+  EXPECT_EQ(lib_.GetMediaType(engine_), 0x09);
+  EXPECT_EQ(lib_.GetMediaFamilyType(engine_), 1);
+  // Vendor and product: a buffer exactly as long as the text has no room for the zero.
+  char name[256];
+  ASSERT_EQ(lib_.GetDeviceName(engine_, 3, name, sizeof name), 1);
+  const std::string full = name;
+  EXPECT_NE(full.find("SORVEL"), std::string::npos) << full;
+  std::memset(name, 'x', sizeof name);
+  EXPECT_EQ(lib_.GetDeviceName(engine_, 3, name, static_cast<int32_t>(full.size())), 0);
+  EXPECT_EQ(name[0], 'x');
+  ASSERT_EQ(lib_.GetDeviceName(engine_, 3, name, static_cast<int32_t>(full.size() + 1)), 1);
+  EXPECT_EQ(std::string(name), full);
+  EXPECT_EQ(lib_.Close(engine_), 1);
+}
+
+// Sets every part of `toc` through the exports.
+void SetToc(Trelin& lib, intptr_t engine, const TocStructure& toc) {
+  ASSERT_EQ(lib.ClearTOCStructure(engine), 0);
+  for (int32_t part : {TST_TOC, TST_RAWTOC, TST_MCN, TST_ISRC, TST_CDTEXT}) {
+    std::vector<uint8_t> buffer(TocStructure::kCdTextPartSize + 2, 0);
+    const int32_t size = toc.GetPart(part, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (size == 0) continue;
+    // The MCN part goes in as 13 digits and a zero byte.
+    const int32_t given = part == TST_MCN ? 14 : size;
+    ASSERT_EQ(lib.SetTOCStructure(engine, part, buffer.data(), given), part == TST_MCN ? 13 : size) << part;
+  }
+}
+
+TocStructure GetToc(Trelin& lib, intptr_t engine) {
+  TocStructure toc;
+  for (int32_t part : {TST_TOC, TST_MCN, TST_ISRC}) {
+    std::vector<uint8_t> buffer(TocStructure::kCdTextPartSize + 2, 0);
+    const int32_t size = lib.GetTOCStructure(engine, part, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (size > 0) toc.SetPart(part, buffer.data(), part == TST_MCN ? 14 : size);
+  }
+  return toc;
+}
+
+TEST_F(TrelinTest, CdWrittenAndReadBackThroughTheExports) {
+  const std::string state = (dir_ / "cd.state").string();
+  ScopedDrives drives("E:=emu:" + state + ",medium=cd-r");
+  ASSERT_EQ(lib_.Open(engine_, 4), 1);
+  ASSERT_EQ(lib_.IsDiscEmpty(engine_), 1);
+  CdImage image;
+  SetToc(lib_, engine_, image.toc);
+  ASSERT_EQ(lib_.WriteStart(engine_, CCC_DAO_RAW96, 0), CBR_OK);
+  EXPECT_LT(lib_.GetFirstLBA(engine_), -150);
+  EXPECT_EQ(lib_.GetLastLBA(engine_), CdImage::kLastLba + 6750);
+  for (int32_t lba = 0; lba <= CdImage::kLastLba; ++lba) {
+    const Bytes payload = image.Payload(CSD_MAINCHANNEL, lba);
+    ASSERT_EQ(lib_.WriteLBA(engine_, CSD_MAINCHANNEL, payload.data(), lba), 1) << lba;
+  }
+  EXPECT_EQ(lib_.WriteFlush(engine_, 0), 1);
+  EXPECT_EQ(lib_.GetLastWroteLBA(engine_), CdImage::kLastLba);
+  ASSERT_EQ(lib_.WriteEnd(engine_, 0), 1);
+  EXPECT_EQ(lib_.IsDiscEmpty(engine_), 0);
+
+  // Another TOC set before the read pass gives way to the disc's.
+  TocStructure other;
+  other.MakeSingleTrackToc(SMC_AUDIO, 5);
+  SetToc(lib_, engine_, other);
+  ASSERT_EQ(lib_.ReadStart(engine_, CCC_RAW96, 0), CBR_OK);
+  TocStructure read = GetToc(lib_, engine_);
+  ASSERT_EQ(read.Count(TST_TOC), image.toc.Count(TST_TOC));
+  for (int i = 0; i < read.Count(TST_TOC); ++i) {
+    EXPECT_EQ(read.Track(i).StartLBA, image.toc.Track(i).StartLBA) << i;
+    EXPECT_EQ(read.Track(i).EndLBA, image.toc.Track(i).EndLBA) << i;
+  }
+  for (int32_t lba = 0; lba <= CdImage::kLastLba; ++lba) {
+    uint8_t sector[2448];
+    ASSERT_EQ(lib_.ReadLBA(engine_, sector, lba), 1) << lba;
+    ASSERT_EQ(std::memcmp(sector, image.Expected(lba).data(), 2352), 0) << lba;
+  }
+  // The codes collected while reading.
+  read = GetToc(lib_, engine_);
+  EXPECT_EQ(std::string(read.Mcn().data(), 13), CdImage::kMcn);
+  EXPECT_EQ(std::string(read.Isrc(1).data(), 12), CdImage::kIsrc);
+  EXPECT_EQ(lib_.ReadEnd(engine_), 1);
+  EXPECT_EQ(lib_.Close(engine_), 1);
+
+  // The disc as the drive keeps it, judged from its state file.
+  emu::DriveSettings settings;
+  settings.state_path = state;
+  std::string error;
+  auto soft = emu::SoftMmcDrive::Open(settings, &error);
+  ASSERT_NE(soft, nullptr) << error;
+  const emu::MediaState media = soft->media();
+  EXPECT_EQ(media.layout.mcn, CdImage::kMcn);
+  EXPECT_EQ(media.layout.cdtext.size(), image.packs.size());
+}
+
+TEST_F(TrelinTest, BdReWrittenAndReadBackThroughTheExports) {
+  ScopedDrives drives("F:=emu:" + (dir_ / "bd.state").string() + ",medium=bd-re");
+  ASSERT_EQ(lib_.Open(engine_, 5), 1);
+  EXPECT_EQ(lib_.GetMediaFamilyType(engine_), 3);
+  EXPECT_EQ(lib_.Erase(engine_, 1), 1);
+  TocStructure toc;
+  toc.MakeSingleTrackToc(SMC_MODE1, 1000);
+  SetToc(lib_, engine_, toc);
+  ASSERT_EQ(lib_.WriteStart(engine_, CCC_SAO, 0), CBR_OK);
+  for (int32_t lba = 0; lba < 1000; ++lba) {
+    uint8_t sector[2048];
+    for (size_t i = 0; i < sizeof sector; ++i) sector[i] = static_cast<uint8_t>(lba ^ (i * 3));
+    ASSERT_EQ(lib_.WriteLBA(engine_, CSD_SECTORONLY, sector, lba), 1) << lba;
+  }
+  ASSERT_EQ(lib_.WriteEnd(engine_, 0), 1);
+  ASSERT_EQ(lib_.ReadStart(engine_, CCC_DATA, 0), CBR_OK);
+  for (int32_t lba = 0; lba < 1000; ++lba) {
+    uint8_t sector[2048];
+    ASSERT_EQ(lib_.ReadLBA(engine_, sector, lba), 1) << lba;
+    for (size_t i = 0; i < sizeof sector; ++i) ASSERT_EQ(sector[i], static_cast<uint8_t>(lba ^ (i * 3))) << lba;
+  }
+  EXPECT_EQ(lib_.ReadEnd(engine_), 1);
+}
+
+TEST_F(TrelinTest, TerminateWithAnOpenPass) {
+  ScopedDrives drives("G:=emu:" + (dir_ / "dvd.state").string() + ",medium=dvd-r");
+  ASSERT_EQ(lib_.Open(engine_, 6), 1);
+  TocStructure toc;
+  toc.MakeSingleTrackToc(SMC_MODE1, 100000);
+  SetToc(lib_, engine_, toc);
+  ASSERT_EQ(lib_.WriteStart(engine_, CCC_SAO, 0), CBR_OK);
+  uint8_t sector[2048] = {};
+  for (int32_t lba = 0; lba < 3000; ++lba) ASSERT_EQ(lib_.WriteLBA(engine_, CSD_SECTORONLY, sector, lba), 1);
+  lib_.Terminate(engine_);
+  engine_ = 0;
+}
+
+}  // namespace
+}  // namespace sorvel::write_test
