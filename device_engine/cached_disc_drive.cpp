@@ -1,5 +1,7 @@
 #include "device_engine/cached_disc_drive.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace sorvel {
@@ -63,45 +65,60 @@ bool CachedDiscDrive::WriteLBA(int32_t type, const uint8_t* data, int32_t lba) {
   StoreLe32(record, lba);
   StoreLe32(record + 4, type);
   if (data != nullptr && size > 0) std::memcpy(record + WriteCacheRecord::kDataOffset, data, static_cast<size_t>(size));
+  bool wake;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     // Room for the record, or a worker that will take no more.
-    changed_.wait(lock, [this] { return queue_.Size() < buffer_size_ || !pass_good_.load() || end_.load(); });
+    space_.wait(lock, [this] { return queue_.Size() < buffer_size_ || !pass_good_.load() || end_.load(); });
     if (!pass_good_.load() || end_.load()) return false;
     queue_.Append(record, WriteCacheRecord::kSize);
+    wake = queue_.Size() == kWakeRecords * WriteCacheRecord::kSize || queue_.Size() >= buffer_size_;
   }
-  changed_.notify_all();
+  if (wake) work_.notify_one();
   return pass_good_.load();
 }
 
 void CachedDiscDrive::WorkerMain() {
   uint8_t record[WriteCacheRecord::kSize];
   for (;;) {
+    bool wake_caller;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] {
-        return abort_.load() || queue_.Size() >= WriteCacheRecord::kSize || end_.load();
-      });
+      while (!abort_.load() && !end_.load() && queue_.Size() < WriteCacheRecord::kSize) {
+        work_.wait_for(lock, std::chrono::milliseconds(kWorkerPollMs));
+      }
       if (abort_.load()) break;
       if (queue_.Size() < WriteCacheRecord::kSize) break;  // end requested and nothing left
+      // A caller waiting for room is woken once the queue has drained by a
+      // good stretch, not for every record (which would switch threads twice
+      // per sector while the caller is faster than the drive).
+      const int32_t low = std::max(buffer_size_ - kWakeRecords * WriteCacheRecord::kSize, 0);
+      const bool above = queue_.Size() > low;
       queue_.Read(record, WriteCacheRecord::kSize);
+      wake_caller = above && queue_.Size() <= low;
     }
-    changed_.notify_all();
+    if (wake_caller) space_.notify_one();
     // After a lost sector the rest of the pass is not written: it would only
     // go on past a hole.
     if (!pass_good_.load()) continue;
     const int32_t lba = LoadLe32(record);
     const int32_t type = LoadLe32(record + 4);
-    const bool good = WriteQueuedSector(type, WriteDataSize(media_family_, type) > 0 ? record + WriteCacheRecord::kDataOffset : nullptr, lba);
+    const bool good = WriteQueuedSector(
+        type, WriteDataSize(media_family_, type) > 0 ? record + WriteCacheRecord::kDataOffset : nullptr, lba);
     worker_sense_ = MmcDrive::GetSCSIErrorStatus();
     if (good) {
       last_wrote_lba_ = lba;
     } else {
-      pass_good_ = false;
-      changed_.notify_all();
+      {
+        // Under the lock, so a caller about to wait for room sees it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        pass_good_ = false;
+      }
+      space_.notify_all();
     }
   }
   running_ = false;
+  space_.notify_all();
 }
 
 bool CachedDiscDrive::WriteQueuedSector(int32_t type, const uint8_t* data, int32_t lba) {
@@ -115,7 +132,7 @@ void CachedDiscDrive::StopWorker(bool abort) {
     end_ = true;
     if (abort) abort_ = true;
   }
-  changed_.notify_all();
+  work_.notify_all();
   worker_.join();
   running_ = false;
 }

@@ -26,6 +26,11 @@ struct WriteCacheRecord {
 class CachedDiscDrive : public DiscDrive {
  public:
   static constexpr int32_t kDefaultBufferSize = 10 * 1024 * 1024;
+  // The worker looks at the queue at least this often, and is woken at once
+  // when this many records wait or the queue is full. Waking it for every
+  // record would cost a thread switch per sector.
+  static constexpr int kWorkerPollMs = 10;
+  static constexpr int32_t kWakeRecords = 64;
 
   CachedDiscDrive();
   ~CachedDiscDrive() override;
@@ -65,8 +70,9 @@ class CachedDiscDrive : public DiscDrive {
   void StopWorker(bool abort);
 
   std::thread worker_;
-  std::mutex mutex_;                // guards queue_
-  std::condition_variable changed_;  // queue, end or abort changed
+  std::mutex mutex_;                  // guards queue_
+  std::condition_variable work_;      // for the worker: records to write, end or abort
+  std::condition_variable space_;     // for the caller: room in the queue, or a failed pass
   ChunkFifo queue_;
   int32_t buffer_size_ = kDefaultBufferSize;
   std::atomic<bool> running_{false};
