@@ -210,6 +210,9 @@ bool DiscDrive::WriteLBA(int32_t type, const uint8_t* data, int32_t lba) {
   if (data == nullptr && type != CSD_ERRORDATA) type = CSD_GENERATED;
 
   if (media_family_ == MFT_CD) {
+    // Past the end of the pass there is nothing the drive would take; a gap
+    // up to such an LBA would only be filled in vain.
+    if (lba > last_lba_) return false;
     if (lba < current_lba_) {
       if (!IsRawMode(command_) || !MoveWritePositionBack(lba)) return false;
     }

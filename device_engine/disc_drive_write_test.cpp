@@ -474,6 +474,9 @@ TEST_F(UncachedWrite, UnreadableMarkOnCd) {
   Start("cd-r", CCC_SAO, image.toc);
   ASSERT_TRUE(drive().WriteLBA(CSD_ERRORDATA, nullptr, 5));   // data position
   ASSERT_TRUE(drive().WriteLBA(CSD_ERRORDATA, nullptr, 700)); // audio position
+  // Past the image's last LBA nothing is taken (and no gap filled up to it).
+  EXPECT_FALSE(drive().WriteLBA(CSD_GENERATED, nullptr, CdImage::kLastLba + 1));
+  EXPECT_EQ(drive().current_lba(), 701);
   ASSERT_TRUE(drive().WriteEnd(false));
   uint8_t main[2352], sub[96];
   std::string error;
