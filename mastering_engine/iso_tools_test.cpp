@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,24 @@ TEST_P(ReaderCheck, ToolsAgreeWithTheLayout) {
   out.clear();
   EXPECT_EQ(testing::RunCommand("7zz t " + Quote(image) + " 2>&1", &out), 0) << out;
   EXPECT_NE(out.find("Everything is Ok"), std::string::npos) << out;
+
+  // 7-Zip lists every file with its size.
+  std::map<std::string, uint64_t> want;
+  for (const auto& e : fs::recursive_directory_iterator(scratch / "expected")) {
+    if (e.is_regular_file()) want[fs::relative(e.path(), scratch / "expected").string()] = e.file_size();
+  }
+  out.clear();
+  ASSERT_EQ(testing::RunCommand(Cat({"7zz l -slt ", Quote(image)}), &out), 0) << out;
+  std::map<std::string, uint64_t> listed;
+  std::string path;
+  bool folder = false;
+  std::istringstream lines(out.substr(out.find("----------")));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Path = ", 0) == 0) path = line.substr(7);
+    if (line.rfind("Folder = ", 0) == 0) folder = line == "Folder = +";
+    if (line.rfind("Size = ", 0) == 0 && !folder) listed[path] = std::stoull(line.substr(7));
+  }
+  EXPECT_EQ(listed, want);
 }
 
 TEST(ReaderCheckDummy, DummyFilesListWithTheirSizeAndNoData) {
