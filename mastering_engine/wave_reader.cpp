@@ -1,10 +1,5 @@
 #include "mastering_engine/wave_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace sorvel {
@@ -27,9 +22,7 @@ constexpr uint32_t kFmtSize = 16;         // the PCM part of "fmt "
 WaveReader::~WaveReader() { Close(); }
 
 void WaveReader::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  path_.clear();
+  file_.Close();
   format_ = WaveFormat{};
   data_bytes_ = 0;
   bytes_left_ = 0;
@@ -37,19 +30,10 @@ void WaveReader::Close() {
 
 bool WaveReader::Open(const std::string& path) {
   Close();
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
-  path_ = path;
-  if (!ParseChunks(static_cast<uint64_t>(st.st_size))) {
+  // Only regular files: opening a FIFO for reading would wait for a writer.
+  if (!HostFile::IsRegularFile(path) || !file_.Open(path, HostFile::kRead)) return false;
+  int64_t size = file_.Size();
+  if (size <= 0 || !ParseChunks(static_cast<uint64_t>(size))) {
     Close();
     return false;
   }
@@ -92,34 +76,20 @@ bool WaveReader::ParseChunks(uint64_t file_size) {
     }
     position += skip;
     if (position > file_size) return false;
-    if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) return false;
+    if (!file_.Seek(static_cast<int64_t>(position), 0)) return false;
   }
   return false;  // no "data" chunk
 }
 
-bool WaveReader::ReadExact(void* buffer, size_t size) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::read(fd_, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+bool WaveReader::ReadExact(void* buffer, size_t size) { return file_.Read(buffer, size) == size; }
 
 int64_t WaveReader::Read(uint8_t* buffer, size_t size) {
-  if (fd_ < 0) return -1;
+  if (!file_.IsOpen()) return -1;
   if (size > bytes_left_) size = static_cast<size_t>(bytes_left_);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::read(fd_, buffer + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;  // the file ends early (it shrank)
-    done += static_cast<size_t>(n);
-  }
+  size_t done = file_.Read(buffer, size);
+  // A short read before the end of the file is an error; at the end of the file
+  // it means the file shrank.
+  if (done < size && file_.Position() < file_.Size()) return -1;
   bytes_left_ -= done;
   return static_cast<int64_t>(done);
 }

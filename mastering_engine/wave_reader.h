@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "mastering_engine/host_file.h"
+
 namespace sorvel {
 
 struct WaveFormat {
@@ -33,8 +35,8 @@ class WaveReader {
   // A "data" size beyond the end of the file is cut to the bytes that are there.
   bool Open(const std::string& path);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
+  bool IsOpen() const { return file_.IsOpen(); }
+  const std::string& Path() const { return file_.Path(); }
 
   const WaveFormat& Format() const { return format_; }
   // The PCM bytes of the "data" chunk (after the cut to the file size).
@@ -50,8 +52,7 @@ class WaveReader {
   bool ReadExact(void* buffer, size_t size);
   bool ParseChunks(uint64_t file_size);
 
-  int fd_ = -1;
-  std::string path_;
+  HostFile file_;
   WaveFormat format_;
   uint64_t data_bytes_ = 0;
   uint64_t bytes_left_ = 0;
