@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "native_common/crc_calculator.h"
 #include "platform/text_encoding.h"
 
 namespace sorvel {
@@ -54,14 +55,10 @@ std::string BlockText(int block, const std::string& utf8) {
 }  // namespace
 
 uint16_t CdTextPackCrc(const uint8_t* pack) {
-  uint16_t crc = 0;
-  for (int i = 0; i < 16; ++i) {
-    crc ^= static_cast<uint16_t>(pack[i] << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return static_cast<uint16_t>(~crc);
+  CrcCalculator crc;
+  crc.Setup(0, false, 0, true);
+  crc.Update(pack, 16);
+  return static_cast<uint16_t>(crc.Result());
 }
 
 void CdTextBuilder::SetEntry(int entry, const TrackTextBlock& texts) {

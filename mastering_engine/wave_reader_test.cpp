@@ -66,6 +66,8 @@ std::vector<WaveCase> Cases() {
   };
 }
 
+void PrintTo(const WaveCase& c, std::ostream* os) { *os << c.name; }
+
 class WaveReaderCases : public ::testing::TestWithParam<WaveCase> {};
 
 TEST_P(WaveReaderCases, ParsesAsExpected) {
