@@ -271,6 +271,26 @@ TEST(TazolLibrary, TocPartsTrackRecordsAndTextsThroughTheExports) {
   t.Terminate(0);
 }
 
+// The data track counts among the 99 tracks of a disc, whichever is added last.
+TEST(TazolLibrary, DataAreaAndAudioTracksShareNinetyNineTracks) {
+  Tazol t;
+  t.Load();
+  if (::testing::Test::HasFatalFailure()) return;
+  testing::ScratchDir dir;
+  std::string wav = (dir / "a.wav").string();
+  testing::WriteFile(wav, testing::CdWave(Pcm(64)));
+  testing::WriteFile(dir / "f.txt", "x");
+  intptr_t h = t.Initialize();
+  ASSERT_NE(h, 0);
+  for (int i = 0; i < 99; ++i) ASSERT_EQ(t.AddTrack(h, wav.c_str(), 0, 0, 0), 1) << i;
+  EXPECT_EQ(t.AddISOFile(h, "f.txt", (dir / "f.txt").c_str()), 0);
+  ASSERT_EQ(t.RemoveTrack(h, 98), 1);
+  ASSERT_EQ(t.AddISOFile(h, "f.txt", (dir / "f.txt").c_str()), 1);
+  EXPECT_EQ(t.GetTrackCount(h), 99);
+  EXPECT_EQ(t.AddTrack(h, wav.c_str(), 0, 0, 0), 0);
+  t.Terminate(h);
+}
+
 // A mixed disc: a data area (with a subdirectory) and two WAV tracks with pregaps
 // and CD-Text, streamed raw into an image with a CUE sheet.
 TEST(DiscImage, MixedDiscIsReadByIndependentTools) {
@@ -309,18 +329,42 @@ TEST(DiscImage, MixedDiscIsReadByIndependentTools) {
   t.SetTrackText(h, 3, 0, 0, "Second Song");
   t.SetTrackText(h, 0, 1, 0, "混合盤");
 
-  ::testing::internal::CaptureStdout();
-  int32_t total = t.ReadStart(h, "MIXED");
-  std::vector<Entry> toc = TocEntries(t, h);
-  std::vector<uint8_t> image(static_cast<size_t>(total) * 2352);
-  int failures = 0;
-  for (int32_t i = 0; i < total; ++i) failures += t.Read(h, image.data() + static_cast<size_t>(i) * 2352, 1) ? 0 : 1;
-  uint8_t extra[2352];
-  int32_t past_end = t.Read(h, extra, 1);
-  t.ReadEnd(h);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(failures, 0);
-  EXPECT_EQ(past_end, 0);
+  // The disc streamed raw, and its data track streamed again, not raw: the ISO
+  // image. Each layout stamps the time it was made into the descriptors, so the
+  // two are made again (a few times at most) when a second ticked between them.
+  int32_t total = 0;
+  std::vector<Entry> toc;
+  std::vector<uint8_t> image;
+  std::string iso;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ::testing::internal::CaptureStdout();
+    total = t.ReadStart(h, "MIXED");
+    toc = TocEntries(t, h);
+    ASSERT_FALSE(toc.empty());
+    iso.clear();
+    std::vector<uint8_t> sector(2352);
+    for (int32_t i = 0; i <= toc[0].end; ++i) {
+      ASSERT_EQ(t.Read(h, sector.data(), 0), 1);
+      EXPECT_TRUE(std::all_of(sector.begin() + 2048, sector.end(), [](uint8_t b) { return b == 0; }));
+      iso.append(reinterpret_cast<char*>(sector.data()), 2048);
+    }
+    t.ReadEnd(h);
+    ASSERT_EQ(t.ReadStart(h, "MIXED"), total);
+    image.assign(static_cast<size_t>(total) * 2352, 0);
+    int failures = 0;
+    for (int32_t i = 0; i < total; ++i) failures += t.Read(h, image.data() + static_cast<size_t>(i) * 2352, 1) ? 0 : 1;
+    uint8_t extra[2352];
+    int32_t past_end = t.Read(h, extra, 1);
+    t.ReadEnd(h);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(past_end, 0);
+    bool same = true;
+    for (size_t i = 0; same && i * 2048 < iso.size(); ++i) {
+      same = std::memcmp(iso.data() + i * 2048, image.data() + i * 2352 + 16, 2048) == 0;
+    }
+    if (same) break;
+  }
 
   // The layout we intend: data track 1, then each audio track after its own pregap.
   ASSERT_EQ(toc.size(), 5u);
@@ -349,19 +393,6 @@ TEST(DiscImage, MixedDiscIsReadByIndependentTools) {
       break;
     }
   }
-
-  // The data track streamed again, not raw: the ISO image.
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(t.ReadStart(h, "MIXED"), total);
-  std::string iso;
-  std::vector<uint8_t> sector(2352);
-  for (int32_t i = 0; i < data_length; ++i) {
-    ASSERT_EQ(t.Read(h, sector.data(), 0), 1);
-    EXPECT_TRUE(std::all_of(sector.begin() + 2048, sector.end(), [](uint8_t b) { return b == 0; }));
-    iso.append(reinterpret_cast<char*>(sector.data()), 2048);
-  }
-  t.ReadEnd(h);
-  ::testing::internal::GetCapturedStdout();
 
   // CD-Text part: every pack's CRC, and cdrskin reads back the texts.
   std::vector<uint8_t> part4(9218);
@@ -439,12 +470,13 @@ TEST(DiscImage, MixedDiscIsReadByIndependentTools) {
   // bchunk splits the image: the ISO equals the non-raw stream, the WAV files
   // hold the sources' PCM followed by zeros up to the track's end.
   RunTool("cd " + dir.path().string() + " && bchunk -w disc.bin disc.cue out");
-  EXPECT_EQ(testing::ReadFile(dir / "out01.iso"), iso);
+  std::string out_iso = testing::ReadFile(dir / "out01.iso");
+  EXPECT_TRUE(out_iso == iso) << out_iso.size() << " bytes from bchunk, " << iso.size() << " streamed";
   std::string wav1 = testing::ReadFile(dir / "out02.wav"), wav2 = testing::ReadFile(dir / "out03.wav");
   ASSERT_GT(wav1.size(), 44u);
   ASSERT_GT(wav2.size(), 44u);
-  EXPECT_EQ(wav1.substr(44), pcm1 + std::string(2352 * 311 - pcm1.size(), '\0'));
-  EXPECT_EQ(wav2.substr(44), pcm2 + std::string(2352 * 10, '\0'));
+  EXPECT_TRUE(wav1.substr(44) == pcm1 + std::string(2352 * 311 - pcm1.size(), '\0')) << wav1.size();
+  EXPECT_TRUE(wav2.substr(44) == pcm2 + std::string(2352 * 10, '\0')) << wav2.size();
 
   // The extracted ISO is a file system isoinfo reads, with our files in it.
   std::string pvd = RunTool("isoinfo -d -i " + (dir / "out01.iso").string());

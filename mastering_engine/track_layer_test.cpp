@@ -274,7 +274,7 @@ TEST_F(TrackLayerTest, AudioOnlyLayoutSkipsTheFirstPregap) {
                      (dir_ / "2.wav").string() + "'\n");
   std::string track1 = pcm1 + std::string(2352 * 301 - pcm1.size(), '\0') + std::string(2352 * 2, '\0');
   EXPECT_TRUE(stream.compare(0, track1.size(), track1) == 0);
-  EXPECT_EQ(stream.substr(2352 * 303, 2352 * 150), std::string(2352 * 150, '\0'));
+  EXPECT_TRUE(stream.substr(2352 * 303, 2352 * 150) == std::string(2352 * 150, '\0'));
   EXPECT_TRUE(stream.compare(2352 * 453, pcm2.size(), pcm2) == 0);
   layer.ReadEnd();
 
@@ -350,9 +350,9 @@ TEST_F(TrackLayerTest, SourceThatGrewIsCutAndOneThatShrankIsPadded) {
     EXPECT_TRUE(ok) << i;
   }
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(stream.substr(0, 2352 * 3), pcm + std::string(2352 * 3 - pcm.size(), '\0'));
-  EXPECT_EQ(stream.substr(2352 * 300, 2352 * 2), pcm.substr(0, 3000) + std::string(2352 * 2 - 3000, '\0'));
-  EXPECT_EQ(stream.substr(2352 * 3, 2352 * 297), std::string(2352 * 297, '\0'));
+  EXPECT_TRUE(stream.substr(0, 2352 * 3) == pcm + std::string(2352 * 3 - pcm.size(), '\0'));
+  EXPECT_TRUE(stream.substr(2352 * 300, 2352 * 2) == pcm.substr(0, 3000) + std::string(2352 * 2 - 3000, '\0'));
+  EXPECT_TRUE(stream.substr(2352 * 3, 2352 * 297) == std::string(2352 * 297, '\0'));
 }
 
 TEST_F(TrackLayerTest, WaveThatNoLongerOpensFailsEveryDataSector) {
