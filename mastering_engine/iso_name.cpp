@@ -88,7 +88,9 @@ std::string ReplaceAscii(std::string_view utf8, std::string_view set) {
 // The "~n" loop: the first candidate that is not taken.
 std::string TildeName(const std::string& base, const std::string& ext, size_t budget, const NameTaken& taken,
                       TildeHints* hints) {
-  std::string key = base;
+  // Candidates use at most budget - 2 bytes of the base, so names that agree
+  // there share one sequence of candidates and one hint.
+  std::string key = base.substr(0, Cp932CutLength(base, budget > 2 ? budget - 2 : 0));
   key += '\0';
   key += ext;
   key += '\0';
