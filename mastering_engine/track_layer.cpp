@@ -7,8 +7,6 @@ namespace sorvel {
 
 namespace {
 
-constexpr int32_t kDataBlockSize = 2048;
-
 void AddEntry(TocStructure& toc, int track, int index, int32_t control, uint8_t mode, int32_t start,
               int32_t end) {
   TOCTrack entry;
