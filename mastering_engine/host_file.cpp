@@ -1,5 +1,7 @@
 #include "mastering_engine/host_file.h"
 
+#include "native_common/crc_calculator.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,6 +189,27 @@ bool HostFile::CopyBlock(int64_t from, int64_t to, int64_t count) {
     done += chunk;
   }
   Seek(saved, 0);
+  return ok;
+}
+
+bool HostFile::FileCrc(int kind, uint32_t* crc) { return RangeCrc(kind, 0, Size(), crc); }
+
+bool HostFile::RangeCrc(int kind, int64_t offset, int64_t count, uint32_t* crc) {
+  CrcCalculator calc;
+  if (fd_ < 0 || crc == nullptr || offset < 0 || count < 0 || !calc.SetupStandard(kind)) return false;
+  int64_t saved = Position();
+  std::vector<char> buffer(kCopyBuffer);
+  bool ok = Seek(offset, 0);
+  int64_t done = 0;
+  while (ok && done < count) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(count - done, kCopyBuffer));
+    size_t got = Read(buffer.data(), want);
+    calc.Update(buffer.data(), got);
+    done += static_cast<int64_t>(got);
+    ok = got == want;
+  }
+  Seek(saved, 0);
+  if (ok) *crc = calc.Result();
   return ok;
 }
 

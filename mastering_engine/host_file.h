@@ -60,6 +60,13 @@ class HostFile {
   // the position is restored.
   bool CopyBlock(int64_t from, int64_t to, int64_t count);
 
+  // CRC of the whole file or of `count` bytes from `offset`, read in 32 KiB
+  // blocks; the position is restored. Kinds as CrcCalculator::SetupStandard:
+  // 0 and 1 CRC-16 from 0xFFFF, 2 CRC-32 from 0xFFFFFFFF, inverted.
+  // False when closed, for another kind, or when the bytes cannot all be read.
+  bool FileCrc(int kind, uint32_t* crc);
+  bool RangeCrc(int kind, int64_t offset, int64_t count, uint32_t* crc);
+
   // Path queries; no open file needed.
   static bool Exists(const std::string& path);
   static int64_t SizeOf(const std::string& path);    // -1 when missing

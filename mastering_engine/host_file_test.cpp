@@ -75,6 +75,32 @@ TEST(HostFile, CopiesRestorePositions) {
   EXPECT_EQ(back, data.substr(10, 40000));
 }
 
+TEST(HostFile, CrcOfFilesAndRanges) {
+  testing::ScratchDir dir;
+  std::string data = "xx123456789yy";
+  std::ofstream((dir / "crc").string(), std::ios::binary) << data;
+  HostFile f;
+  uint32_t crc = 0;
+  EXPECT_FALSE(f.FileCrc(2, &crc));  // closed
+  ASSERT_TRUE(f.Open((dir / "crc").string(), HostFile::kRead));
+  ASSERT_TRUE(f.Seek(3, 0));
+  struct Vector {
+    int kind;
+    uint32_t check;  // of "123456789"
+  };
+  for (const Vector& v : {Vector{0, 0x6F91}, Vector{1, 0x4B37}, Vector{2, 0xCBF43926}}) {
+    ASSERT_TRUE(f.RangeCrc(v.kind, 2, 9, &crc)) << v.kind;
+    EXPECT_EQ(crc, v.check) << v.kind;
+    EXPECT_EQ(f.Position(), 3);
+  }
+  EXPECT_FALSE(f.RangeCrc(3, 0, 1, &crc));
+  EXPECT_FALSE(f.RangeCrc(2, 10, 10, &crc));  // past the end
+  ASSERT_TRUE(f.FileCrc(2, &crc));
+  uint32_t whole = 0;
+  ASSERT_TRUE(f.RangeCrc(2, 0, static_cast<int64_t>(data.size()), &whole));
+  EXPECT_EQ(crc, whole);
+}
+
 TEST(HostFile, PathQueries) {
   testing::ScratchDir dir;
   const std::string path = (dir / ".dotfile").string();

@@ -72,6 +72,8 @@ struct GoldenCase {
   uint32_t term, l_path, m_path, svd_l, svd_m, dir_start, svd_dir, data_start;
 };
 
+std::ostream& operator<<(std::ostream& os, const GoldenCase& c) { return os << "variant " << c.variant; }
+
 class EmptyRootLayout : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(EmptyRootLayout, PlacesEverythingAtTheGoldenAddresses) {

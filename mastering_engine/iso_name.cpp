@@ -197,6 +197,7 @@ size_t Utf16Length(std::string_view utf8) {
 std::string ConvertIsoNameRule(std::string_view name, int variant, bool is_directory, const NameTaken& taken,
                                TildeHints* hints) {
   std::string clean = TrimSpaces(SanitiseName(name));
+  if (clean.empty()) return {};  // no name at all is refused under every variant
   switch (variant) {
     case kIsoLevel1:
     case kIsoDosCompatible:

@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{0, false, "a.b.c", "A_B.C"}, NameCase{0, true, "backup.old", "BACKUP"},
                       NameCase{0, true, "a.b.c", "A_B"}, NameCase{0, false, "  spaced.txt  ", "SPACED.TXT"},
                       NameCase{0, false, "a;b*c.t", "A_B_C.T"}, NameCase{0, false, "tab\tnam", "TAB_NAM"},
-                      NameCase{0, false, "日本.txt", ""}, NameCase{0, false, "   ", "~1"},
+                      NameCase{0, false, "日本.txt", ""}, NameCase{0, false, "   ", ""}, NameCase{2, true, "", ""},
                       NameCase{0, false, ".profile", "~1.PRO"}, NameCase{0, false, "abcdefgh.long", "ABCDEF~1.LON"}));
 
 INSTANTIATE_TEST_SUITE_P(DosCompatible, NameRuleTest,

@@ -19,11 +19,31 @@ int64_t RootTime() {
   return static_cast<int64_t>(std::mktime(&tm));
 }
 
+// Frees a subtree without recursing once per level, so deep trees cannot
+// exhaust the stack.
+void FreeSubtree(std::unique_ptr<IsoNode> top) {
+  std::vector<std::unique_ptr<IsoNode>> doomed;
+  doomed.push_back(std::move(top));
+  while (!doomed.empty()) {
+    std::unique_ptr<IsoNode> n = std::move(doomed.back());
+    doomed.pop_back();
+    if (n && n->directory) {
+      for (auto& [key, child] : n->directory->entries) doomed.push_back(std::move(child));
+    }
+  }
+}
+
+void FreeEntries(IsoDirectory* dir) {
+  if (dir == nullptr) return;
+  for (auto& [key, child] : dir->entries) FreeSubtree(std::move(child));
+  dir->entries.clear();
+}
+
 }  // namespace
 
 IsoTree::IsoTree() { ResetRoot(); }
 
-IsoTree::~IsoTree() = default;
+IsoTree::~IsoTree() { FreeEntries(root_.directory.get()); }
 
 std::unique_ptr<IsoDirectory> IsoTree::NewDirectory(IsoNode* owner, IsoDirectory* parent, uint32_t attributes,
                                                     int64_t time) {
@@ -48,6 +68,7 @@ std::unique_ptr<IsoDirectory> IsoTree::NewDirectory(IsoNode* owner, IsoDirectory
 }
 
 void IsoTree::ResetRoot() {
+  FreeEntries(root_.directory.get());
   directories_.clear();
   root_ = IsoNode();
   root_.is_directory = true;
@@ -198,17 +219,9 @@ bool IsoTree::RemoveISOFile(std::string_view name) {
   // Numbers below a remembered one may be free again.
   current_->name_hints.clear();
   current_->short_hints.clear();
-  // Free deep subtrees without deep recursion.
-  std::vector<std::unique_ptr<IsoNode>> doomed;
-  doomed.push_back(std::move(it->second));
+  std::unique_ptr<IsoNode> doomed = std::move(it->second);
   current_->entries.erase(it);
-  while (!doomed.empty()) {
-    std::unique_ptr<IsoNode> n = std::move(doomed.back());
-    doomed.pop_back();
-    if (n->directory) {
-      for (auto& [key, child] : n->directory->entries) doomed.push_back(std::move(child));
-    }
-  }
+  FreeSubtree(std::move(doomed));
   Touch(current_);
   return true;
 }

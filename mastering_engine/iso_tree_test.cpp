@@ -219,16 +219,28 @@ TEST(IsoTree, RemovingADeepTreeFreesEverything) {
   IsoTree tree;
   ASSERT_TRUE(tree.MakeISODirectory("top", 0, 0));
   ASSERT_TRUE(tree.ChangeISODirectory("top"));
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 50000; ++i) {
     ASSERT_TRUE(tree.MakeISODirectory("d", 0, 0));
     ASSERT_TRUE(tree.AddISODummyFile("f", 0, 1, 0));
     ASSERT_TRUE(tree.ChangeISODirectory("d"));
   }
   ASSERT_TRUE(tree.ChangeISODirectory("\\"));
-  EXPECT_EQ(tree.Directories().size(), 2002u);
+  EXPECT_EQ(tree.Directories().size(), 50002u);
   ASSERT_TRUE(tree.RemoveISOFile("top"));
   EXPECT_EQ(tree.Directories().size(), 1u);
   EXPECT_TRUE(tree.IsISOEmpty());
+  // Emptying and destroying deep trees does not recurse per level either.
+  for (int i = 0; i < 50000; ++i) {
+    ASSERT_TRUE(tree.MakeISODirectory("d", 0, 0));
+    ASSERT_TRUE(tree.ChangeISODirectory("d"));
+  }
+  tree.ClearISO();
+  EXPECT_TRUE(tree.IsISOEmpty());
+  IsoTree deep;
+  for (int i = 0; i < 50000; ++i) {
+    ASSERT_TRUE(deep.MakeISODirectory("d", 0, 0));
+    ASSERT_TRUE(deep.ChangeISODirectory("d"));
+  }
 }
 
 }  // namespace

@@ -11,6 +11,8 @@ struct ParseCase {
   std::string path, drive, directory, base, extension;
 };
 
+std::ostream& operator<<(std::ostream& os, const ParseCase& c) { return os << "'" << c.path << "'"; }
+
 class PathParse : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(PathParse, SplitsIntoFourParts) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -17,9 +18,13 @@
 namespace sorvel {
 namespace {
 
+// The library lies in the build's bin folder, beside the tests folder of this program.
 std::string LibraryPath() {
   const char* bin = std::getenv("SORVEL_BIN_DIR");
-  return std::string(bin ? bin : "build/bin") + "/libtazol.so";
+  if (bin != nullptr && *bin != '\0') return std::string(bin) + "/libtazol.so";
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (exe.parent_path().parent_path() / "bin" / "libtazol.so").string();
 }
 
 class Tazol {
