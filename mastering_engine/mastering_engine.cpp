@@ -47,4 +47,14 @@ bool MasteringEngine::FillFromCursor(IsoFindEntry* entry) {
   return true;
 }
 
+int32_t MasteringEngine::GetTOCStructure(int32_t part, void* buffer, int32_t size) const {
+  if (buffer == nullptr) return 0;
+  if (part == TST_CDTEXT) {
+    // A CD-Text part is only handed out with at least its count and two bytes.
+    int64_t full = 2 + static_cast<int64_t>(tracks_.Toc().Count(TST_CDTEXT)) * TOCCDText::kSize;
+    if ((size < full ? size : full) < 4) return 0;
+  }
+  return tracks_.Toc().GetPart(part, buffer, size);
+}
+
 }  // namespace sorvel

@@ -161,3 +161,99 @@ TAZOL_EXPORT int32_t FindISONextFile(intptr_t h, void* record) {
     return 1;
   });
 }
+
+// Tracks, texts, the disc stream and its TOC.
+
+namespace {
+
+constexpr size_t kTrackRecordSize = 1040;
+constexpr size_t kTrackPathSize = 1024;
+
+// TrackInformationRecord: SourcePath[1024], then Pregap, Postgap, Control and
+// Length as little-endian 32-bit values at 1024, 1028, 1032 and 1036.
+void PackTrackRecord(const sorvel::TrackInfo& info, void* record) {
+  auto* p = static_cast<uint8_t*>(record);
+  std::memset(p, 0, kTrackRecordSize);
+  CopyOut(info.path, reinterpret_cast<char*>(p), kTrackPathSize);
+  PutLe32(p + 1024, static_cast<uint32_t>(info.pregap));
+  PutLe32(p + 1028, static_cast<uint32_t>(info.postgap));
+  PutLe32(p + 1032, static_cast<uint32_t>(info.control));
+  PutLe32(p + 1036, static_cast<uint32_t>(info.length));
+}
+
+}  // namespace
+
+TAZOL_EXPORT int32_t GetTOCStructure(intptr_t h, int32_t part, void* buffer, int32_t size) {
+  return Guard([&] { return Engine(h)->GetTOCStructure(part, buffer, size); });
+}
+
+TAZOL_EXPORT int32_t ClearTrack(intptr_t h) {
+  return Guard([&] {
+    Engine(h)->Tracks().ClearTrack();
+    return 0;
+  });
+}
+
+TAZOL_EXPORT int32_t AddTrack(intptr_t h, const char* wav_path, int32_t pregap, int32_t postgap, int32_t control) {
+  if (wav_path == nullptr) return 0;
+  return Guard([&] { return Engine(h)->Tracks().AddTrack(wav_path, pregap, postgap, control) ? 1 : 0; });
+}
+
+TAZOL_EXPORT int32_t ResetTrack(intptr_t h, int32_t index, const char* wav_path, int32_t pregap, int32_t postgap,
+                                int32_t control) {
+  if (wav_path == nullptr) return 0;
+  return Guard([&] { return Engine(h)->Tracks().ResetTrack(index, wav_path, pregap, postgap, control) ? 1 : 0; });
+}
+
+TAZOL_EXPORT int32_t RemoveTrack(intptr_t h, int32_t index) {
+  return Guard([&] { return Engine(h)->Tracks().RemoveTrack(index) ? 1 : 0; });
+}
+
+TAZOL_EXPORT int32_t GetTrackCount(intptr_t h) {
+  return Guard([&] { return Engine(h)->Tracks().GetTrackCount(); });
+}
+
+TAZOL_EXPORT int32_t GetTrackInformation(intptr_t h, int32_t index, void* record) {
+  if (record == nullptr) return 0;
+  return Guard([&] {
+    sorvel::TrackInfo info;
+    if (Engine(h)->Tracks().GetTrackInformation(index, &info)) PackTrackRecord(info, record);
+    return 0;
+  });
+}
+
+TAZOL_EXPORT int32_t ReadStart(intptr_t h, const char* volume_label) {
+  return Guard([&] { return Engine(h)->Tracks().ReadStart(volume_label == nullptr ? "" : volume_label); });
+}
+
+TAZOL_EXPORT int32_t Read(intptr_t h, uint8_t* buffer, int32_t raw) {
+  if (buffer == nullptr) return 0;
+  return Guard([&] { return Engine(h)->Tracks().Read(buffer, raw != 0) ? 1 : 0; });
+}
+
+TAZOL_EXPORT int32_t ReadEnd(intptr_t h) {
+  return Guard([&] {
+    Engine(h)->Tracks().ReadEnd();
+    return 0;
+  });
+}
+
+TAZOL_EXPORT int32_t EnabledTrackText(intptr_t h, int32_t on) {
+  return Guard([&] { return Engine(h)->Tracks().EnableTrackText(on != 0) ? 1 : 0; });
+}
+
+TAZOL_EXPORT int32_t SetTrackText(intptr_t h, int32_t track, int32_t block, int32_t kind, const char* text) {
+  if (text == nullptr) return 0;
+  return Guard([&] {
+    Engine(h)->Tracks().SetTrackText(track, block, kind, text);
+    return 0;
+  });
+}
+
+TAZOL_EXPORT int32_t GetTrackText(intptr_t h, int32_t track, int32_t block, int32_t kind, char* buffer,
+                                  int32_t size) {
+  return Guard([&] {
+    CopyOut(Engine(h)->Tracks().GetTrackText(track, block, kind), buffer, size);
+    return 0;
+  });
+}
