@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace sorvel {
 namespace {
 
@@ -138,7 +140,14 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"huge value length", Bytes({GOOD, 1, 0, 'b', 1, 0xFF, 0xFF, 0xFF, 0x7F, 'x'}), 1},
                       HostileCase{"negative value length", Bytes({GOOD, 1, 0, 'b', 1, 0xFF, 0xFF, 0xFF, 0xFF}), 1},
                       HostileCase{"damage first", Bytes({5, 0, 'a'}), 0},
-                      HostileCase{"repeated name", Bytes({1, 0, 'a', 1, 1, 0, 0, 0, 'x', GOOD}), 1}));
+                      HostileCase{"repeated name", Bytes({1, 0, 'a', 1, 1, 0, 0, 0, 'x', GOOD}), 1}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) {
+      std::string name = info.param.what;
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
 #undef GOOD
 
 }  // namespace

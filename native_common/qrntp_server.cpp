@@ -39,7 +39,11 @@ bool QRNTPServer::Start(uint16_t port) {
   stop_ = false;
   if (!listener_.Listen(port, 512)) return false;
   port_ = listener_.LocalPort();
+  // Discovery answers come from the same port number over UDP; without that
+  // socket the server runs on, only without answering discovery.
+  discovery_.Bind(port_);
   if (!thread_.Start()) {
+    discovery_.Close();
     listener_.Close();
     return false;
   }
@@ -162,7 +166,6 @@ void QRNTPServer::AnswerDiscovery() {
 }
 
 void QRNTPServer::ServerLoop() {
-  discovery_.Bind(port_);  // without it the server runs on, only without discovery answers
   const long worker_count = settings_.worker_count > 0 ? settings_.worker_count : 1;
   workers_.clear();
   for (long i = 0; i < worker_count; ++i) workers_.push_back(std::make_unique<Worker>(this));
