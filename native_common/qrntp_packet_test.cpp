@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <random>
 
 #include "native_common/qrntp_link.h"
 #include "native_common/transport_settings.h"
@@ -245,6 +246,43 @@ TEST(QrntpPacketTest, GoldenDumpsDecodeWithPythonStruct) {
             "50 50 QRNTP. SUBSYSTEM. Notice 0 0x0 0 0 0 \n"
             "50 50 QRNTP. SUBSYSTEM. KEEPALIVE 0 0x0 0 0 0 \n"
             "50 50 QRNTP. REMOTESCSI GetHostName 0 0x0 0 0 0 \n");
+}
+
+}  // namespace
+}  // namespace sorvel
+
+namespace sorvel {
+namespace {
+
+// Random byte streams through the packet reader: it never reads past what
+// arrived and always ends (broken link, bad magic or a packet).
+TEST(QrntpLinkTest, RandomStreamsEndCleanly) {
+  std::mt19937 random(777);
+  TcpSocket listener;
+  ASSERT_TRUE(listener.Listen(0, 4));
+  for (int round = 0; round < 40; ++round) {
+    TcpSocket writer;
+    ASSERT_TRUE(writer.Connect("127.0.0.1", listener.LocalPort(), 1000));
+    auto reader_socket = listener.Accept(1000);
+    ASSERT_NE(reader_socket, nullptr);
+    std::vector<uint8_t> stream(random() % 400);
+    for (auto& b : stream) b = static_cast<uint8_t>(random());
+    if (stream.size() >= 8 && round % 2 == 0) std::memcpy(stream.data() + 2, "QRNTP.", 6);  // get past the magic
+    if (!stream.empty()) {
+      ASSERT_EQ(writer.Send(stream.data(), static_cast<int>(stream.size()), 1000), static_cast<int>(stream.size()));
+    }
+    writer.Close();
+    QRNTPLink link("REMOTESCSI");
+    link.Attach(std::move(reader_socket));
+    QRNTPLink::Packet packet;
+    int reads = 0;
+    QRNTPLink::ReadResult result;
+    do {
+      result = link.Read(200, &packet);
+      ASSERT_LE(packet.body.size(), kQrntpMaxBody);
+    } while ((result == QRNTPLink::ReadResult::kOwn || result == QRNTPLink::ReadResult::kForeign) && ++reads < 20);
+    EXPECT_LT(reads, 20);
+  }
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ void QRNTPServer::SetSessionKeepAlive(const TcpSocket* socket, bool on) {
 }
 
 void QRNTPServer::AcceptPending() {
-  while (!stop_) {
+  // Bounded per round, so a flood of connections cannot starve the sessions.
+  for (int round = 0; round < 64 && !stop_; ++round) {
     std::unique_ptr<TcpSocket> socket = listener_.Accept(10);
     if (!socket) return;
     if (static_cast<long>(sessions_.size()) >= settings_.session_limit) {
