@@ -166,7 +166,7 @@ TEST_F(TransportTest, CallsInEveryForm) {
   in.SetInt64("a", 40);
   in.SetInt64("b", 2);
   ASSERT_TRUE(client.CallFunction("Add", 3, in, &out));
-  EXPECT_EQ(out.GetInt64("sum"), 42);
+  EXPECT_EQ(out.GetInt64("sum").Value(), 42);
   int32_t result = 0;
   ASSERT_TRUE(client.CallFunction("Int", 4, nullptr, 0, &result));
   EXPECT_EQ(result, 42);
