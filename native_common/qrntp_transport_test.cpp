@@ -122,11 +122,21 @@ class NotifyHandler : public QRNTPRequestHandler {
   bool HandleRequest(const std::string& function, uint32_t, const ParamSet& input, ParamSet* output,
                      bool*) override {
     if (function != "Notify") return false;
-    seen = input.GetString("what");
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      seen_ = input.GetString("what");
+    }
     output->SetString("ack", "yes");
     return true;
   }
-  std::string seen;
+  std::string seen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string seen_;
 };
 
 TransportSettings QuickSettings() {
@@ -239,7 +249,7 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
   body.SetString("what", "tray");
   EXPECT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
   EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 1; }));
-  EXPECT_EQ(client_handler.seen, "tray");
+  EXPECT_EQ(client_handler.seen(), "tray");
   TcpSocket other;
   EXPECT_FALSE(server.QueueCall(&other, "Notify", 5, body));  // no such session
 }
@@ -390,6 +400,29 @@ TEST(QrntpClientTest, SkipsForeignPacketsAndStrayAnswers) {
   EXPECT_TRUE(client.CallFunction("Open", 77, nullptr, 0, &result));
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(client.IsConnected());
+}
+
+TEST(QrntpClientTest, ServesARequestThatArrivesDuringACall) {
+  std::atomic<bool> answered{false};
+  FakePeer peer([&answered](TcpSocket& s) {
+    QRNTPHeader request = ReadRequest(s);
+    ParamSet notify;
+    notify.SetString("what", "media");
+    SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Notify", kQrntpRequest, 31), notify.Serialize()));
+    SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpResponse, request.call_id), {1, 0, 0, 0}));
+    // The client answers the server's request once its own call is done.
+    QRNTPHeader reply = ReadRequest(s);
+    answered = reply.kind == kQrntpResponse && reply.call_id == 31 && reply.FunctionIs("Notify");
+  });
+  NotifyHandler handler;
+  QRNTPClient client(kSubsystem, &handler, &QuietLog());
+  client.SetSettings(QuickSettings());
+  ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+  int32_t result = 0;
+  EXPECT_TRUE(client.CallFunction("Open", 9, nullptr, 0, &result));
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(WaitUntil([&] { return answered.load(); }));
+  EXPECT_EQ(handler.seen(), "media");
 }
 
 struct BrokenAnswerCase {
