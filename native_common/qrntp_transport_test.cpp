@@ -150,7 +150,7 @@ TransportSettings QuickSettings() {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.SetSettings(QuickSettings());
+    ASSERT_TRUE(server.SetSettings(QuickSettings()));
     ASSERT_TRUE(server.Start(0));
     client.SetSettings(QuickSettings());
   }
@@ -219,7 +219,7 @@ TEST_F(TransportTest, OneWayAndKeepAlivePacketsAreDroppedButKeepTheSessionAlive)
   TransportSettings s = QuickSettings();
   s.receive_timeout_ms = 200;
   server.Stop();
-  server.SetSettings(s);
+  ASSERT_TRUE(server.SetSettings(s));
   ASSERT_TRUE(server.Start(0));
   TransportSettings c = QuickSettings();
   c.keep_alive_start_ms = 20;
@@ -252,6 +252,10 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
   EXPECT_EQ(client_handler.seen(), "tray");
   TcpSocket other;
   EXPECT_FALSE(server.QueueCall(&other, "Notify", 5, body));  // no such session
+  // Once the session is gone nothing takes the call.
+  client.Disconnect();
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }));
+  EXPECT_FALSE(server.QueueCall(nullptr, "Notify", 5, body));
 }
 
 TEST_F(TransportTest, FiltersOnBothEnds) {
@@ -277,7 +281,7 @@ TEST_F(TransportTest, ConnectionsBeyondTheSessionLimitAreClosed) {
   TransportSettings s = QuickSettings();
   s.session_limit = 1;
   s.worker_count = 1;
-  server.SetSettings(s);
+  ASSERT_TRUE(server.SetSettings(s));
   ASSERT_TRUE(server.Start(0));
   ASSERT_TRUE(ConnectClient(client));
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
@@ -299,6 +303,8 @@ TEST_F(TransportTest, StopWithConnectedClientsEndsPromptly) {
   EXPECT_TRUE(events.log.WaitFor(qrntp_log::kDisconnected));
   EXPECT_FALSE(server.IsRunning());
   ASSERT_TRUE(server.Start(0));  // restartable
+  EXPECT_FALSE(server.SetSettings(QuickSettings()));  // not while running
+  EXPECT_FALSE(server.Start(0));
 }
 
 TEST(QrntpServerTest, ListenFailureIsReported) {
