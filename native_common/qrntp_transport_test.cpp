@@ -126,6 +126,7 @@ class NotifyHandler : public QRNTPRequestHandler {
       std::lock_guard<std::mutex> lock(mutex_);
       seen_ = input.GetString("what");
     }
+    if (input.GetString("what") == "slow") std::this_thread::sleep_for(milliseconds(100));
     output->SetString("ack", "yes");
     return true;
   }
@@ -256,6 +257,21 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
   client.Disconnect();
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }));
   EXPECT_FALSE(server.QueueCall(nullptr, "Notify", 5, body));
+}
+
+TEST_F(TransportTest, QueueWritersWaitWhileTheQueueIsFull) {
+  ASSERT_TRUE(ConnectClient(client));
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
+  ParamSet body;
+  body.SetString("what", "slow");
+  body.SetBinary("pad", std::vector<uint8_t>(60000, 1));
+  // Each slow call takes 100 ms; two queued 60 KB entries pass the limit, so
+  // the fourth writer waits until the first call has been answered.
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  EXPECT_EQ(events.results.load(), 0);
+  ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  EXPECT_GE(events.results.load(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 4; }));
 }
 
 TEST_F(TransportTest, FiltersOnBothEnds) {
