@@ -418,6 +418,22 @@ TEST_P(AudioDiscRead, EverySectorMatchesTheImage) {
   EXPECT_FALSE(rig.drive().ReadEnd());
 }
 
+TEST(DiscDriveHarvest, IsrcsReadOutOfOrderAreAllKept) {
+  EmulatedRig rig;
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "order", AudioDisc())));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
+  std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+  // Track 2 first, then track 1: each run holds an ISRC frame of its track.
+  for (int32_t lba = 300; lba < 400; ++lba) ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba));
+  for (int32_t lba = 0; lba < 100; ++lba) ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba));
+  TocStructure toc;
+  ASSERT_TRUE(rig.drive().CopySessionToc(&toc));
+  ASSERT_EQ(2, toc.Count(TST_ISRC));
+  const IsrcCode isrc1 = toc.Isrc(0), isrc2 = toc.Isrc(1);
+  EXPECT_EQ("JPABC0100001", std::string(isrc1.data(), isrc1.size()));
+  EXPECT_EQ("USXYZ9912345", std::string(isrc2.data(), isrc2.size()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Commands, AudioDiscRead, ::testing::Values(CCC_RAW, CCC_RAW16, CCC_RAW96));
 
 // ---------------------------------------------------------------------------
@@ -996,6 +1012,31 @@ TEST(DiscDriveDvd, StartCodesAndUserData) {
   std::vector<uint8_t> dummy(kUserDataSize);
   EXPECT_TRUE(drive.ReadLBADummy(dummy.data(), 5));
   EXPECT_EQ(0xAA, dummy[2047]);
+}
+
+TEST(DiscDriveDvd, UnreadableTocFallsBackToTheCapacity) {
+  for (const bool capacity_readable : {true, false}) {
+    EmulatedRig rig;
+    std::vector<uint8_t> iso(40 * kUserDataSize, 0x11);
+    WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+    emu::DriveFaults faults;
+    faults.refused_opcodes = {0x43};
+    if (!capacity_readable) faults.refused_opcodes.insert(0x52);
+    ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults));
+    TocStructure out;
+    const int32_t result = rig.drive().ReadStart(CCC_DATA, 0, &out);
+    if (!capacity_readable) {
+      EXPECT_EQ(CBR_TOCREADERROR, result);
+      EXPECT_FALSE(rig.drive().IsReading());
+      continue;
+    }
+    ASSERT_EQ(CBR_OK, result);
+    ASSERT_EQ(1, out.Count(TST_TOC));
+    EXPECT_EQ(SMC_MODE1, out.Track(0).SectorMode);
+    EXPECT_EQ(0, out.Track(0).StartLBA);
+    EXPECT_EQ(out.Track(0).EndLBA, rig.drive().GetLastLBA());
+    EXPECT_EQ(39, rig.drive().GetLastLBA()) << "the track size of the 40-sector disc";
+  }
 }
 
 }  // namespace
