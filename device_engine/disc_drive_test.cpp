@@ -640,6 +640,7 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   EmulatedRig rig;
   ImageSpec spec;
   spec.tracks = {Audio(100), Mode1(70, 2)};
+  spec.cdtext = TitlePacks({"TWO SESSIONS", "AUDIO", "DATA"});
   ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "dummy2", spec)));
   ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
   const emu::CdLayout layout = rig.layout();
@@ -653,6 +654,10 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   EXPECT_EQ(0xAA, buffer[2000]);
   EXPECT_TRUE(emu::QCrcValid(buffer.data() + kCdMainSize + 12));
   EXPECT_EQ(0, buffer[kCdMainSize + 12 + 1]) << "lead-in TNO";
+  const auto rw_is_clear = [&buffer] {
+    return std::all_of(buffer.begin() + kCdMainSize + 24, buffer.end(), [](uint8_t b) { return b == 0; });
+  };
+  EXPECT_FALSE(rw_is_clear()) << "CD-Text in R-W";
   // Session 2's track.
   const int32_t start2 = layout.tracks[1].start;
   ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), start2 + 5));
@@ -660,6 +665,11 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   // Far beyond the last session: its lead-out, no endless session search.
   ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), 400000));
   EXPECT_EQ(0xAA, buffer[kCdMainSize + 12 + 1]);
+  // The P-and-Q form has no R-W.
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW16, 0, nullptr));
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), leadout1 + 8000));
+  EXPECT_TRUE(emu::QCrcValid(buffer.data() + kCdMainSize + 12));
+  EXPECT_TRUE(rw_is_clear());
 }
 
 // ---------------------------------------------------------------------------
