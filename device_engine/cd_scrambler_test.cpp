@@ -5,20 +5,12 @@
 #include <random>
 #include <vector>
 
+#include "device_engine/subcode_test_util.h"
+
 namespace sorvel {
 namespace {
 
-// The scrambling sequence as a bit recurrence: with the register preset to
-// 1 (bit 0 set), the output bits s(n) obey s(n + 15) = s(n) xor s(n + 1)
-// (feedback x^15 + x + 1), and every eight bits make a byte, first bit lowest.
-std::vector<uint8_t> ReferenceSequence(size_t bytes) {
-  std::vector<int> bits(bytes * 8 + 15, 0);
-  bits[0] = 1;
-  for (size_t n = 0; n + 15 < bits.size(); ++n) bits[n + 15] = bits[n] ^ bits[n + 1];
-  std::vector<uint8_t> out(bytes, 0);
-  for (size_t i = 0; i < bytes * 8; ++i) out[i / 8] |= static_cast<uint8_t>(bits[i] << (i % 8));
-  return out;
-}
+using subcode_test::ScramblingSequence;
 
 TEST(CdScramblerTest, FirstBytesAreTheKnownSequence) {
   const uint8_t expected[16] = {0x01, 0x80, 0x00, 0x60, 0x00, 0x28, 0x00, 0x1E,
@@ -29,7 +21,7 @@ TEST(CdScramblerTest, FirstBytesAreTheKnownSequence) {
 
 TEST(CdScramblerTest, WholeTableFollowsTheShiftRegisterRecurrence) {
   CdScrambler scrambler;
-  const std::vector<uint8_t> reference = ReferenceSequence(CdScrambler::kTableSize);
+  const std::vector<uint8_t> reference = ScramblingSequence(CdScrambler::kTableSize);
   ASSERT_EQ(scrambler.table().size(), 2340u);
   for (size_t i = 0; i < reference.size(); ++i) ASSERT_EQ(scrambler.table()[i], reference[i]) << i;
 }
@@ -41,7 +33,7 @@ TEST(CdScramblerTest, ScramblesFromByteTwelveAndDescramblesBack) {
   std::vector<uint8_t> sector = original;
   CdScrambler scrambler;
   scrambler.Scramble(sector.data());
-  const std::vector<uint8_t> reference = ReferenceSequence(CdScrambler::kTableSize);
+  const std::vector<uint8_t> reference = ScramblingSequence(CdScrambler::kTableSize);
   for (size_t i = 0; i < 12; ++i) EXPECT_EQ(sector[i], original[i]) << i;
   for (size_t i = 12; i < sector.size(); ++i) ASSERT_EQ(sector[i], original[i] ^ reference[i - 12]) << i;
   scrambler.Scramble(sector.data());
@@ -51,7 +43,7 @@ TEST(CdScramblerTest, ScramblesFromByteTwelveAndDescramblesBack) {
 TEST(CdScramblerTest, ZeroSectorBecomesTheSequenceItself) {
   std::vector<uint8_t> sector(CdScrambler::kSectorSize, 0);
   CdScrambler().Scramble(sector.data());
-  const std::vector<uint8_t> reference = ReferenceSequence(CdScrambler::kTableSize);
+  const std::vector<uint8_t> reference = ScramblingSequence(CdScrambler::kTableSize);
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), sector.begin() + 12));
 }
 

@@ -1,7 +1,8 @@
 // CD layout knowledge of the write and read passes: the MMC cue sheet of one
 // session, the lead-in Q tables and CD-Text, and for every sector position its
 // type, main channel and generated P/Q subchannel, with correction, scrambling
-// and the subchannel form each write mode appends.
+// and the subchannel form each write mode appends. One builder serves one
+// pass at a time: it is not for concurrent use.
 #pragma once
 
 #include <array>
@@ -57,8 +58,12 @@ class CueSubcodeBuilder {
   // 0 audio, 1 Mode 1, 2 Mode 2, from the cue entry in force at `lba`.
   int SectorType(int32_t lba) const;
 
-  // 2,352 bytes of main channel into `out` (see the .cpp for the forms);
-  // `data` may be null for an empty sector. Returns 2,352.
+  // 2,352 bytes of main channel into `out`. Audio: `data` copied, or zeros
+  // without data. Mode 1 / Mode 2 with data and not `user_data`: the 2,352
+  // bytes copied. With `user_data`: 2,048 (Mode 1) or 2,336 (Mode 2, form by
+  // its subheader) bytes from `data` placed at offset 16 and encoded for `lba`.
+  // Without data: an encoded empty Mode 1 sector, or a Mode 2 sync and header.
+  // Returns 2,352.
   int32_t BuildMainChannel(int sector_type, int32_t lba, uint8_t* out, const uint8_t* data, bool user_data) const;
 
   // 96 channel-separated bytes (P 0-11, Q 12-23, R-W 24-95) generated for

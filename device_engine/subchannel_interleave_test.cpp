@@ -5,22 +5,14 @@
 #include <array>
 #include <random>
 
+#include "device_engine/subcode_test_util.h"
+
 namespace sorvel {
 namespace {
 
 using Block = std::array<uint8_t, 96>;
 
-// Back from interleaved P-W: bit (7 - c) of symbol k is bit (7 - k mod 8) of
-// byte k / 8 of channel c.
-Block Deinterleave(const Block& pw) {
-  Block channels{};
-  for (int k = 0; k < 96; ++k) {
-    for (int c = 0; c < 8; ++c) {
-      if (pw[k] & (0x80 >> c)) channels[c * 12 + k / 8] |= static_cast<uint8_t>(0x80 >> (k % 8));
-    }
-  }
-  return channels;
-}
+Block Deinterleave(const Block& pw) { return subcode_test::DeinterleavePw(pw.data()); }
 
 TEST(SubchannelInterleaveTest, RandomBlocksRoundTrip) {
   std::mt19937 rng(42);
