@@ -241,7 +241,9 @@ int SoftMmcDrive::Exec(const uint8_t* cdb, size_t cdb_length, void* data, size_t
   } else {
     uint8_t op = cdb[0];
     size_t need = op < 0x20 ? 6 : (op < 0x60 ? 10 : (op >= 0xA0 && op < 0xC0 ? 12 : 16));
-    if (c.faults.refused_opcodes.count(op)) {
+    static const uint8_t kKnown[] = {0x00, 0x01, 0x03, 0x04, 0x12, 0x1B, 0x1E, 0x23, 0x25, 0x28, 0x2A, 0x35, 0x43, 0x46,
+                                     0x51, 0x52, 0x53, 0x54, 0x55, 0x5A, 0x5B, 0x5D, 0xA1, 0xAC, 0xB9, 0xBB, 0xBE};
+    if (c.faults.refused_opcodes.count(op) || std::find(std::begin(kKnown), std::end(kKnown), op) == std::end(kKnown)) {
       status = c.Fail(5, 0x20, 0x00);
     } else if (cdb_length < need) {
       status = c.Fail(5, 0x24, 0x00);
