@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/drive_command.h"
@@ -140,7 +141,11 @@ static bool BuildNewMedia(const std::string& medium_name, const std::string& ima
   return true;
 }
 
-std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& settings, std::string* error) {
+std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& given, std::string* error) {
+  DriveSettings settings = given;
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(settings.state_path, ec);
+  if (!ec) settings.state_path = absolute.lexically_normal().string();
   std::unique_ptr<SoftMmcDrive> drive(new SoftMmcDrive(settings));
   bool existed = false;
   if (!drive->state_file_.Open(settings.state_path, &existed, error)) return nullptr;
@@ -386,8 +391,9 @@ int SoftMmcDrive::ReadCapacity(Command& c) {
 }
 
 int SoftMmcDrive::FileFor(const std::string& path, bool writable) {
-  if (path == state_file_.DataPath()) {
-    if (data_fd_ < 0) data_fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (path.empty() || path == state_file_.DataPath()) {
+    std::string data_path = state_file_.DataPath();
+    if (data_fd_ < 0) data_fd_ = ::open(data_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     return data_fd_;
   }
   (void)writable;
@@ -432,7 +438,7 @@ void SoftMmcDrive::AddWrittenExtent(int32_t first, int32_t count, uint32_t strid
   SectorExtent e;
   e.first_lba = first;
   e.count = count;
-  e.path = state_file_.DataPath();
+  e.path.clear();  // the drive's own data file, wherever the state file moves
   e.offset = static_cast<uint64_t>(first + 150) * stride;
   e.stride = stride;
   e.main_size = main_size;
