@@ -25,8 +25,8 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/disc_layout.h"
 #include "platform/emulated_drive/drive_hooks.h"
-#include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -193,11 +193,11 @@ class EmulatedRig {
  public:
   // Loads `image` as a pressed disc of `medium` and opens the engine on it.
   bool Open(const std::string& medium, const fs::path& image, const emu::DriveFaults& faults = {}) {
-    state_ = (dir_ / "drive.state").string();
-    emu::HooksFor(state_)->SetFaults(faults);
-    std::string spec = state_ + ",medium=" + medium;
-    if (!image.empty()) spec += ",image=" + image.string();
-    pass_ = std::make_unique<SptiPassThrough>([spec](char, std::string* error) {
+    std::string settings = "medium=" + medium;
+    if (!image.empty()) settings += ",image=" + image.string();
+    fixture_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, settings);
+    fixture_->hooks().SetFaults(faults);
+    pass_ = std::make_unique<SptiPassThrough>([spec = fixture_->spec()](char, std::string* error) {
       return platform::OpenEmulatedDevice(spec, error);
     });
     drive_.SetPassThrough(pass_.get());
@@ -207,10 +207,9 @@ class EmulatedRig {
 
   TestDrive& drive() { return drive_; }
   const fs::path& dir() const { return dir_.path(); }
-  emu::SoftMmcDrive* soft() { return emu::FindOpenDrive(state_); }
-  emu::DriveHooks& hooks() { return *emu::HooksFor(state_); }
+  emu::SoftMmcDrive* soft() { return fixture_->drive(); }
+  emu::DriveHooks& hooks() { return fixture_->hooks(); }
   emu::CdLayout layout() { return soft()->media().layout; }
-  void SetFaults(const emu::DriveFaults& faults) { hooks().SetFaults(faults); }
 
   // The drive's own sector: main channel (the image's bytes or the generated
   // pregap) and subchannel of `lba` (channel-separated).
@@ -239,7 +238,7 @@ class EmulatedRig {
 
  private:
   testing::ScratchDir dir_;
-  std::string state_;
+  std::unique_ptr<testing::EmulatedDriveFixture> fixture_;
   std::unique_ptr<SptiPassThrough> pass_;
   TestDrive drive_;
 };
