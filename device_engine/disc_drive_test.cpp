@@ -491,6 +491,7 @@ struct SynthesisCase {
   const char* name;
   int mode;
   int32_t unreadable_to;  // the first pregap is unreadable from -150 to here
+  int32_t command = CCC_RAW96;
 };
 
 class DiscDrivePregapSynthesis : public ::testing::TestWithParam<SynthesisCase> {};
@@ -503,14 +504,14 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
   emu::DriveFaults faults;
   faults.unreadable = {{-150, c.unreadable_to}};
   ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "synth", spec), faults));
-  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, CDD_FIRSTPREGAP, nullptr));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(c.command, CDD_FIRSTPREGAP, nullptr));
   const int32_t first = c.unreadable_to + 1;
   EXPECT_EQ(first, rig.drive().GetFirstLBA());
 
   uint8_t first_main[kCdMainSize], first_sub[96];
   ASSERT_TRUE(rig.Reference(first, first_main, first_sub));
   for (int32_t lba : {-150, -149, -75, first - 1}) {
-    std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+    std::vector<uint8_t> buffer(DiscDrive::ReadSectorSize(MFT_CD, c.command));
     ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba)) << lba;
     if (c.mode == 0) {
       EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + kCdMainSize, [](uint8_t b) { return b == 0; }));
@@ -525,6 +526,7 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
       EXPECT_EQ(ToBcd(header.second), buffer[13]);
       EXPECT_EQ(ToBcd(header.frame), buffer[14]);
     }
+    if (c.command == CCC_RAW) continue;
     // Q: the first readable sector's, relative time further from the track,
     // absolute time of the asked address, a valid CRC.
     const uint8_t* q = buffer.data() + kCdMainSize + 12;
@@ -544,7 +546,8 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
 INSTANTIATE_TEST_SUITE_P(Tracks, DiscDrivePregapSynthesis,
                          ::testing::Values(SynthesisCase{"AudioNothingReadable", 0, -1},
                                            SynthesisCase{"Mode1NothingReadable", 1, -1},
-                                           SynthesisCase{"AudioPartlyReadable", 0, -100}),
+                                           SynthesisCase{"AudioPartlyReadable", 0, -100},
+                                           SynthesisCase{"Mode1MainChannelOnly", 1, -1, CCC_RAW}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
