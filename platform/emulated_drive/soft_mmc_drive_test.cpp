@@ -575,6 +575,21 @@ TEST_F(SoftMmcDriveTest, ModeSelectToleranceAndStrictness) {
   EXPECT_EQ(d.Out(ModeSelectCdb(unknown.size()), unknown).sense_key_asc(), 0x052600u);
 }
 
+TEST_F(SoftMmcDriveTest, DefaultPagesSelectBackOnAnyMedium) {
+  auto iso = sorvel::testing::MakeIsoImage(dir_.path(), "rom", {{"c.txt", "c"}});
+  ASSERT_FALSE(iso.empty());
+  for (std::string settings : {"medium=cd-r", "medium=dvd+rw", "medium=bd-r", "image=" + iso.string()}) {
+    Drive d(Spec(settings));
+    for (uint8_t page : {0x01, 0x05}) {
+      Answer sensed = d.In({0x5A, 0, static_cast<uint8_t>(0x80 | page), 0, 0, 0, 0, 1, 8, 0}, 264);
+      ASSERT_EQ(sensed.status, 0);
+      size_t length = Be16(sensed.data, 0) + 2u;
+      Bytes back(sensed.data.begin(), sensed.data.begin() + static_cast<long>(length));
+      EXPECT_EQ(d.Out(ModeSelectCdb(back.size()), back).status, 0) << settings << " page " << int(page);
+    }
+  }
+}
+
 TEST_F(SoftMmcDriveTest, GetPerformanceWriteSpeeds) {
   Drive d(Spec("medium=cd-r"));
   Bytes cdb = {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 63, 3, 0};
