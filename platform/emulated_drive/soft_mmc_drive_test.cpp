@@ -578,7 +578,7 @@ TEST_F(SoftMmcDriveTest, ModeSelectToleranceAndStrictness) {
 TEST_F(SoftMmcDriveTest, DefaultPagesSelectBackOnAnyMedium) {
   auto iso = sorvel::testing::MakeIsoImage(dir_.path(), "rom", {{"c.txt", "c"}});
   ASSERT_FALSE(iso.empty());
-  for (std::string settings : {"medium=cd-r", "medium=dvd+rw", "medium=bd-r", "image=" + iso.string()}) {
+  for (const std::string& settings : std::vector<std::string>{"medium=cd-r", "medium=dvd+rw", "medium=bd-r", "image=" + iso.string()}) {
     Drive d(Spec(settings));
     for (uint8_t page : {0x01, 0x05}) {
       Answer sensed = d.In({0x5A, 0, static_cast<uint8_t>(0x80 | page), 0, 0, 0, 0, 1, 8, 0}, 264);
