@@ -864,6 +864,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
     uint8_t control = 0x4, data_mode = 1;
     bool blank = false, nwa_valid = false;
     int64_t start = 0, nwa = 0, free = 0, size = 0, last_recorded = 0;
+    int64_t first_lba = 0;  // pregap start for CD tracks
   };
   std::vector<Info> tracks;
   if (IsCd()) {
@@ -874,6 +875,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
       i.control = t.control;
       i.data_mode = t.IsData() ? static_cast<uint8_t>(t.mode) : 0x0F;
       i.start = t.start;
+      i.first_lba = t.pregap_start;
       i.size = t.end - t.start;
       i.last_recorded = t.end - 1;
       tracks.push_back(i);
@@ -886,6 +888,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
       i.nwa_valid = true;
       i.start = media_.layout.sessions.empty() ? 0 : NextSessionTrackStart(media_.layout.LastLeadout(), media_.layout.sessions.size() == 1);
       i.nwa = i.start;
+      i.first_lba = i.start;
       i.size = i.free = std::max<int64_t>(media_.capacity - i.start, 0);
       i.last_recorded = 0;
       tracks.push_back(i);
@@ -914,10 +917,8 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
   const Info* found = nullptr;
   for (const auto& t : tracks) {
     if (type == 0) {
-      if (static_cast<int64_t>(static_cast<int32_t>(value)) >= t.start - (IsCd() ? 150 : 0) &&
-          static_cast<int64_t>(static_cast<int32_t>(value)) < t.start + t.size) {
-        found = &t;
-      }
+      int64_t lba = static_cast<int32_t>(value);
+      if (lba >= std::min(t.first_lba, t.start) && lba < t.start + t.size) found = &t;
     } else if (type == 1) {
       if (static_cast<uint32_t>(t.number) == value || (value == 0xFF && t.blank)) found = &t;
     } else if (type == 2) {
