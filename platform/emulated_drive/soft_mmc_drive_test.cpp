@@ -369,6 +369,15 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   Answer reversed = d.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
   EXPECT_EQ(reversed.data[4 + 3], raw.data[4 + 11 * (n - 1) + 3]);
 
+  // Track information by LBA: a pregap belongs to the track it leads into.
+  Answer ti = d.In(Cdb10(0x52, 0, 450, 48), 48);
+  ASSERT_EQ(ti.status, 0);
+  EXPECT_EQ(ti.data[2], 2);
+  EXPECT_EQ(Be32(ti.data, 8), 550u);
+  EXPECT_EQ(Be32(ti.data, 24), 300u);
+  EXPECT_EQ(ti.data[5] & 0x0F, 0x2);
+  EXPECT_EQ(d.In(Cdb10(0x52, 1, 4, 48), 48).sense_key_asc(), 0x052400u);
+
   Answer text = d.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
   ASSERT_EQ(text.status, 0);
   ASSERT_EQ(Be16(text.data, 0), 2 + 18 * packs_.size());
@@ -573,6 +582,21 @@ TEST_F(SoftMmcDriveTest, ModeSelectToleranceAndStrictness) {
   EXPECT_EQ(current.data[11], 0x05);
   Bytes unknown = {0, 0, 0, 0, 0, 0, 0, 0, 0x0E, 0x02, 0, 0};
   EXPECT_EQ(d.Out(ModeSelectCdb(unknown.size()), unknown).sense_key_asc(), 0x052600u);
+}
+
+TEST_F(SoftMmcDriveTest, DefaultPagesSelectBackOnAnyMedium) {
+  auto iso = sorvel::testing::MakeIsoImage(dir_.path(), "rom", {{"c.txt", "c"}});
+  ASSERT_FALSE(iso.empty());
+  for (const std::string& settings : std::vector<std::string>{"medium=cd-r", "medium=dvd+rw", "medium=bd-r", "image=" + iso.string()}) {
+    Drive d(Spec(settings));
+    for (uint8_t page : {0x01, 0x05}) {
+      Answer sensed = d.In({0x5A, 0, static_cast<uint8_t>(0x80 | page), 0, 0, 0, 0, 1, 8, 0}, 264);
+      ASSERT_EQ(sensed.status, 0);
+      size_t length = Be16(sensed.data, 0) + 2u;
+      Bytes back(sensed.data.begin(), sensed.data.begin() + static_cast<long>(length));
+      EXPECT_EQ(d.Out(ModeSelectCdb(back.size()), back).status, 0) << settings << " page " << int(page);
+    }
+  }
 }
 
 TEST_F(SoftMmcDriveTest, GetPerformanceWriteSpeeds) {
