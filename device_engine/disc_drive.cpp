@@ -79,7 +79,7 @@ int32_t DiscDrive::ReadStart(int32_t read_command, int32_t flags, TocStructure* 
   // reach it from here, so the media of that pass stay as they are.
   if (writing_) return CBR_ALREADYRUNNING;
   media_type_ = GetMediaType();
-  media_family_ = GetMediaFamilyType();
+  media_family_ = MediaFamilyOf(media_type_);
   if (reading_) ReadEnd();
   ClearSense();
   int32_t result;
@@ -389,7 +389,12 @@ bool DiscDrive::BuildDummyCdSector(uint8_t* buffer, int32_t lba) {
   } else {
     std::memset(buffer + 16, 0xAA, kCdMainSize - 16);
   }
-  if (HasSubchannel()) builder_.BuildSubchannel(buffer + kCdMainSize, lba + subchannel_offset_);
+  if (HasSubchannel()) {
+    uint8_t* sub = buffer + kCdMainSize;
+    builder_.BuildSubchannel(sub, lba + subchannel_offset_);
+    // The P-and-Q form carries no R-W channels.
+    if (command_ == CCC_RAW16) std::memset(sub + 2 * kChannelSize, 0, kSubchannelSize - 2 * kChannelSize);
+  }
   return true;
 }
 

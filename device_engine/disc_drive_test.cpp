@@ -25,8 +25,8 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/disc_layout.h"
 #include "platform/emulated_drive/drive_hooks.h"
-#include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -193,11 +193,11 @@ class EmulatedRig {
  public:
   // Loads `image` as a pressed disc of `medium` and opens the engine on it.
   bool Open(const std::string& medium, const fs::path& image, const emu::DriveFaults& faults = {}) {
-    state_ = (dir_ / "drive.state").string();
-    emu::HooksFor(state_)->SetFaults(faults);
-    std::string spec = state_ + ",medium=" + medium;
-    if (!image.empty()) spec += ",image=" + image.string();
-    pass_ = std::make_unique<SptiPassThrough>([spec](char, std::string* error) {
+    std::string settings = "medium=" + medium;
+    if (!image.empty()) settings += ",image=" + image.string();
+    fixture_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, settings);
+    fixture_->hooks().SetFaults(faults);
+    pass_ = std::make_unique<SptiPassThrough>([spec = fixture_->spec()](char, std::string* error) {
       return platform::OpenEmulatedDevice(spec, error);
     });
     drive_.SetPassThrough(pass_.get());
@@ -207,10 +207,9 @@ class EmulatedRig {
 
   TestDrive& drive() { return drive_; }
   const fs::path& dir() const { return dir_.path(); }
-  emu::SoftMmcDrive* soft() { return emu::FindOpenDrive(state_); }
-  emu::DriveHooks& hooks() { return *emu::HooksFor(state_); }
+  emu::SoftMmcDrive* soft() { return fixture_->drive(); }
+  emu::DriveHooks& hooks() { return fixture_->hooks(); }
   emu::CdLayout layout() { return soft()->media().layout; }
-  void SetFaults(const emu::DriveFaults& faults) { hooks().SetFaults(faults); }
 
   // The drive's own sector: main channel (the image's bytes or the generated
   // pregap) and subchannel of `lba` (channel-separated).
@@ -239,7 +238,7 @@ class EmulatedRig {
 
  private:
   testing::ScratchDir dir_;
-  std::string state_;
+  std::unique_ptr<testing::EmulatedDriveFixture> fixture_;
   std::unique_ptr<SptiPassThrough> pass_;
   TestDrive drive_;
 };
@@ -418,6 +417,22 @@ TEST_P(AudioDiscRead, EverySectorMatchesTheImage) {
   EXPECT_FALSE(rig.drive().ReadEnd());
 }
 
+TEST(DiscDriveHarvest, IsrcsReadOutOfOrderAreAllKept) {
+  EmulatedRig rig;
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "order", AudioDisc())));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
+  std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+  // Track 2 first, then track 1: each run holds an ISRC frame of its track.
+  for (int32_t lba = 300; lba < 400; ++lba) ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba));
+  for (int32_t lba = 0; lba < 100; ++lba) ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba));
+  TocStructure toc;
+  ASSERT_TRUE(rig.drive().CopySessionToc(&toc));
+  ASSERT_EQ(2, toc.Count(TST_ISRC));
+  const IsrcCode isrc1 = toc.Isrc(0), isrc2 = toc.Isrc(1);
+  EXPECT_EQ("JPABC0100001", std::string(isrc1.data(), isrc1.size()));
+  EXPECT_EQ("USXYZ9912345", std::string(isrc2.data(), isrc2.size()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Commands, AudioDiscRead, ::testing::Values(CCC_RAW, CCC_RAW16, CCC_RAW96));
 
 // ---------------------------------------------------------------------------
@@ -476,6 +491,7 @@ struct SynthesisCase {
   const char* name;
   int mode;
   int32_t unreadable_to;  // the first pregap is unreadable from -150 to here
+  int32_t command = CCC_RAW96;
 };
 
 class DiscDrivePregapSynthesis : public ::testing::TestWithParam<SynthesisCase> {};
@@ -488,14 +504,14 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
   emu::DriveFaults faults;
   faults.unreadable = {{-150, c.unreadable_to}};
   ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "synth", spec), faults));
-  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, CDD_FIRSTPREGAP, nullptr));
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(c.command, CDD_FIRSTPREGAP, nullptr));
   const int32_t first = c.unreadable_to + 1;
   EXPECT_EQ(first, rig.drive().GetFirstLBA());
 
   uint8_t first_main[kCdMainSize], first_sub[96];
   ASSERT_TRUE(rig.Reference(first, first_main, first_sub));
   for (int32_t lba : {-150, -149, -75, first - 1}) {
-    std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+    std::vector<uint8_t> buffer(DiscDrive::ReadSectorSize(MFT_CD, c.command));
     ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba)) << lba;
     if (c.mode == 0) {
       EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + kCdMainSize, [](uint8_t b) { return b == 0; }));
@@ -510,6 +526,7 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
       EXPECT_EQ(ToBcd(header.second), buffer[13]);
       EXPECT_EQ(ToBcd(header.frame), buffer[14]);
     }
+    if (c.command == CCC_RAW) continue;
     // Q: the first readable sector's, relative time further from the track,
     // absolute time of the asked address, a valid CRC.
     const uint8_t* q = buffer.data() + kCdMainSize + 12;
@@ -529,7 +546,8 @@ TEST_P(DiscDrivePregapSynthesis, MadeFromTheFirstReadableSector) {
 INSTANTIATE_TEST_SUITE_P(Tracks, DiscDrivePregapSynthesis,
                          ::testing::Values(SynthesisCase{"AudioNothingReadable", 0, -1},
                                            SynthesisCase{"Mode1NothingReadable", 1, -1},
-                                           SynthesisCase{"AudioPartlyReadable", 0, -100}),
+                                           SynthesisCase{"AudioPartlyReadable", 0, -100},
+                                           SynthesisCase{"Mode1MainChannelOnly", 1, -1, CCC_RAW}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -624,6 +642,7 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   EmulatedRig rig;
   ImageSpec spec;
   spec.tracks = {Audio(100), Mode1(70, 2)};
+  spec.cdtext = TitlePacks({"TWO SESSIONS", "AUDIO", "DATA"});
   ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "dummy2", spec)));
   ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, nullptr));
   const emu::CdLayout layout = rig.layout();
@@ -637,6 +656,10 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   EXPECT_EQ(0xAA, buffer[2000]);
   EXPECT_TRUE(emu::QCrcValid(buffer.data() + kCdMainSize + 12));
   EXPECT_EQ(0, buffer[kCdMainSize + 12 + 1]) << "lead-in TNO";
+  const auto rw_is_clear = [&buffer] {
+    return std::all_of(buffer.begin() + kCdMainSize + 24, buffer.end(), [](uint8_t b) { return b == 0; });
+  };
+  EXPECT_FALSE(rw_is_clear()) << "CD-Text in R-W";
   // Session 2's track.
   const int32_t start2 = layout.tracks[1].start;
   ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), start2 + 5));
@@ -644,6 +667,11 @@ TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   // Far beyond the last session: its lead-out, no endless session search.
   ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), 400000));
   EXPECT_EQ(0xAA, buffer[kCdMainSize + 12 + 1]);
+  // The P-and-Q form has no R-W.
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW16, 0, nullptr));
+  ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), leadout1 + 8000));
+  EXPECT_TRUE(emu::QCrcValid(buffer.data() + kCdMainSize + 12));
+  EXPECT_TRUE(rw_is_clear());
 }
 
 // ---------------------------------------------------------------------------
@@ -996,6 +1024,31 @@ TEST(DiscDriveDvd, StartCodesAndUserData) {
   std::vector<uint8_t> dummy(kUserDataSize);
   EXPECT_TRUE(drive.ReadLBADummy(dummy.data(), 5));
   EXPECT_EQ(0xAA, dummy[2047]);
+}
+
+TEST(DiscDriveDvd, UnreadableTocFallsBackToTheCapacity) {
+  for (const bool capacity_readable : {true, false}) {
+    EmulatedRig rig;
+    std::vector<uint8_t> iso(40 * kUserDataSize, 0x11);
+    WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+    emu::DriveFaults faults;
+    faults.refused_opcodes = {0x43};
+    if (!capacity_readable) faults.refused_opcodes.insert(0x52);
+    ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults));
+    TocStructure out;
+    const int32_t result = rig.drive().ReadStart(CCC_DATA, 0, &out);
+    if (!capacity_readable) {
+      EXPECT_EQ(CBR_TOCREADERROR, result);
+      EXPECT_FALSE(rig.drive().IsReading());
+      continue;
+    }
+    ASSERT_EQ(CBR_OK, result);
+    ASSERT_EQ(1, out.Count(TST_TOC));
+    EXPECT_EQ(SMC_MODE1, out.Track(0).SectorMode);
+    EXPECT_EQ(0, out.Track(0).StartLBA);
+    EXPECT_EQ(out.Track(0).EndLBA, rig.drive().GetLastLBA());
+    EXPECT_EQ(39, rig.drive().GetLastLBA()) << "the track size of the 40-sector disc";
+  }
 }
 
 }  // namespace

@@ -314,9 +314,22 @@ Bytes RawSub(const uint8_t* q12, bool p, const uint8_t* rw_symbols) {
   return Bytes(interleaved, interleaved + 96);
 }
 
-TEST_F(CdWriteTest, RawWriteDecodesTocAndCdTextFromTheLeadIn) {
+Bytes PqSub(const uint8_t* q12, bool p) {
+  Bytes out(q12, q12 + 12);
+  out.insert(out.end(), {0, 0, 0, static_cast<uint8_t>(p ? 0x80 : 0)});
+  return out;
+}
+
+class RawWriteTest : public CdWriteTest, public ::testing::WithParamInterface<uint8_t> {};
+
+INSTANTIATE_TEST_SUITE_P(BlockTypes, RawWriteTest, ::testing::Values(1, 3));
+
+TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
+  const uint8_t block_type = GetParam();
+  const bool pq16 = block_type == 1;
+  const size_t sector_size = pq16 ? 2368 : 2448;
   Host host((dir_ / "drive").string() + ",medium=cd-r");
-  SelectWriteMode(host, 3, 3);
+  SelectWriteMode(host, 3, block_type);
   Bytes info = host.In(Cdb10(0x51, 0, 256), 256);
   int32_t leadin = MsfToLba(info[17], info[18], info[19]);
   ASSERT_EQ(leadin, -11634);
@@ -347,7 +360,7 @@ TEST_F(CdWriteTest, RawWriteDecodesTocAndCdTextFromTheLeadIn) {
     }
   };
   // Not at the lead-in start: refused.
-  EXPECT_EQ(host.Out(Cdb10(0x2A, 0xFFFFFF6A, 1), Bytes(2448)).sense, 0x052102u);
+  EXPECT_EQ(host.Out(Cdb10(0x2A, 0xFFFFFF6A, 1), Bytes(sector_size)).sense, 0x052102u);
   std::vector<Bytes> sectors;
   for (int32_t lba = leadin; lba < -150; ++lba) {
     int32_t i = lba - leadin;
@@ -359,7 +372,7 @@ TEST_F(CdWriteTest, RawWriteDecodesTocAndCdTextFromTheLeadIn) {
     for (int k = 0; k < 4; ++k) std::memcpy(pack_bytes + 18 * k, packs[(static_cast<size_t>(i) * 4 + k) % packs.size()].data(), 18);
     PacksToRwSymbols(pack_bytes, symbols);
     Bytes s(2352, 0);
-    Bytes sub = RawSub(q, false, symbols);
+    Bytes sub = pq16 ? PqSub(q, false) : RawSub(q, false, symbols);
     s.insert(s.end(), sub.begin(), sub.end());
     sectors.push_back(std::move(s));
   }
@@ -396,7 +409,7 @@ TEST_F(CdWriteTest, RawWriteDecodesTocAndCdTextFromTheLeadIn) {
     }
     BcdMsf(q + 7, lba + 150);
     SetQCrc(q);
-    Bytes sub = RawSub(q, p, nullptr);
+    Bytes sub = pq16 ? PqSub(q, p) : RawSub(q, p, nullptr);
     main.insert(main.end(), sub.begin(), sub.end());
     sectors.push_back(std::move(main));
   }
@@ -410,9 +423,15 @@ TEST_F(CdWriteTest, RawWriteDecodesTocAndCdTextFromTheLeadIn) {
   EXPECT_EQ(toc[12 + 1], 0x14);
   EXPECT_EQ(Be32(toc, 12 + 4), 450u);
   EXPECT_EQ(Be32(toc, 20 + 4), static_cast<uint32_t>(leadout));
-  Bytes text = host.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
-  ASSERT_EQ(((text[0] << 8) | text[1]), static_cast<int>(2 + 18 * packs.size()));
-  for (size_t i = 0; i < packs.size(); ++i) EXPECT_EQ(std::memcmp(text.data() + 4 + 18 * i, packs[i].data(), 18), 0);
+  if (pq16) {
+    // Without R-W there is no CD-Text.
+    Bytes none(9216);
+    EXPECT_EQ(host.Run({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, none.data(), none.size()).sense, 0x052400u);
+  } else {
+    Bytes text = host.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
+    ASSERT_EQ(((text[0] << 8) | text[1]), static_cast<int>(2 + 18 * packs.size()));
+    for (size_t i = 0; i < packs.size(); ++i) EXPECT_EQ(std::memcmp(text.data() + 4 + 18 * i, packs[i].data(), 18), 0);
+  }
   Bytes full = host.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
   bool a2_ok = false;
   for (size_t i = 4; i + 11 <= 4u + ((full[0] << 8) | full[1]) - 2; i += 11) {

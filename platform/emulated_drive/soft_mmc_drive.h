@@ -39,6 +39,9 @@ struct DriveSettings {
 // Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...]".
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error);
 
+// Mode page 5 as the drive powers on with `profile` in the tray.
+std::array<uint8_t, 56> DefaultPage5(uint16_t profile);
+
 class SoftMmcDrive {
  public:
   // Opens (and locks) the drive; creates its state from `settings` when the
