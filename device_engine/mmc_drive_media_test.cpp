@@ -395,5 +395,48 @@ TEST(MmcDriveClamping, BlockDescriptorsPushingThePageOutOfTheAnswer) {
   EXPECT_EQ(t.drive.GetBlockLength(), 0);
 }
 
+TEST(MmcDriveCapabilities, ReadAndWriteFlagsNeedEveryFamilyAskedFor) {
+  // A CD-only drive: CD read and write bits, no DVD bits.
+  TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {
+    if (q.cdb[0] == 0x5A && (q.cdb[2] & 0x3F) == 0x2A) {
+      size_t page = 8 + (data[6] << 8 | data[7]);
+      data[page + 2] = 0x03;
+      data[page + 3] = 0x03;
+    }
+  });
+  ASSERT_TRUE(t.opened);
+  EXPECT_TRUE(t.drive.IsReadSupport(0));
+  EXPECT_TRUE(t.drive.IsReadSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportDvd));
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportCd | kSupportDvd));
+  EXPECT_TRUE(t.drive.IsWriteSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.IsWriteSupport(kSupportDvd));
+  EXPECT_FALSE(t.drive.IsWriteSupport(kSupportCd | kSupportDvd));
+}
+
+TEST(MmcDriveModePages, ModeSelectCarriesTheBlockDescriptor) {
+  // A drive that puts an 8-byte block descriptor before the page.
+  TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {
+    if (q.cdb[0] == 0x5A && q.data_length >= 24) {
+      std::memmove(data + 16, data + 8, q.data_length - 16);
+      std::memset(data + 8, 0, 8);
+      Put16(data + 6, 8);
+      Put16(data, (data[0] << 8 | data[1]) + 8);
+    }
+  });
+  ASSERT_TRUE(t.opened);
+  auto hooks = platform::emu::HooksFor((t.dir / "drive.state").string());
+  hooks->ClearLog();
+  EXPECT_TRUE(t.drive.ResetSense());
+  std::vector<uint8_t> select;
+  for (const auto& c : hooks->log()) {
+    if (c.opcode() == 0x55) select = c.cdb;
+  }
+  ASSERT_EQ(select.size(), 10u);
+  EXPECT_EQ(select[7] << 8 | select[8], 8 + 8 + 2 + 0x36);
+  EXPECT_TRUE(t.drive.SetWriteParameters(4, true, false, 0));
+  EXPECT_EQ(t.drive.GetBlockLength(), 2448);
+}
+
 }  // namespace
 }  // namespace sorvel
