@@ -100,6 +100,29 @@ TEST(MmcDriveSessions, SecondSessionOnlyWhenAskedFor) {
   EXPECT_EQ(first.Count(TST_RAWTOC), all.Count(TST_RAWTOC));  // the raw part keeps every descriptor
 }
 
+TEST(MmcDriveSessions, FirstPregapOfALaterSessionIsSearchedOnlyWhenAsked) {
+  testing::ScratchDir dir;
+  CdImageOptions options;
+  options.track3_session2 = true;
+  CdImage image = MakeCdImage(dir.path(), 150, options);
+  DriveOnEmulator d("medium=cd-rom,image=" + image.cue.string());
+  ASSERT_TRUE(d.opened) << d.emu.pass_through().last_error();
+  TocStructure toc;
+  ASSERT_TRUE(d.drive.ReadRawToc(&toc, false, true, true));
+  std::vector<TOCTrack> t = Tracks(toc);
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[3].TrackNo, 3);
+  EXPECT_EQ(t[3].IndexNo, 1);
+  ASSERT_TRUE(d.drive.ReadRawToc(&toc, true, true, true));
+  t = Tracks(toc);
+  ASSERT_EQ(t.size(), 5u);
+  EXPECT_EQ(t[3].TrackNo, 3);
+  EXPECT_EQ(t[3].IndexNo, 0);
+  EXPECT_EQ(t[3].SessionNo, 2);
+  EXPECT_EQ(t[3].EndLBA - t[3].StartLBA + 1, 150);
+  EXPECT_EQ(t[3].EndLBA + 1, t[4].StartLBA);
+}
+
 TEST(MmcDriveCdText, PacksReachTheToc) {
   testing::ScratchDir dir;
   auto packs = testing::MakeTitlePacks({"Disc Title", "First Song", "Second Song"});
