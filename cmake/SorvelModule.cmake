@@ -44,5 +44,7 @@ function(sorvel_add_tests name)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "SORVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};SORVEL_BIN_DIR=${SORVEL_BIN_DIR}")
+    # One value per property: the discovery script splits list values into separate arguments.
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "SORVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+               ENVIRONMENT_MODIFICATION "SORVEL_BIN_DIR=set:${SORVEL_BIN_DIR}")
 endfunction()

@@ -1,0 +1,46 @@
+// The daemon's configuration: the INI file beside the program, with
+// [MAIN] LISTENINGPORT and MAXCONNECTION and [DRIVES] "A:".."Z:".
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "drive_daemon/daemon_server.h"
+#include "drive_daemon/ini_profile.h"
+
+namespace sorvel {
+
+inline constexpr uint16_t kDefaultListeningPort = 8801;
+inline constexpr uint32_t kDefaultMaxConnection = 20;
+// MAXCONNECTION has no upper bound of its own; it is kept within a signed 32-bit value.
+inline constexpr uint32_t kMaxMaxConnection = 2147483647;
+
+struct DaemonConfig {
+  uint16_t listening_port = kDefaultListeningPort;
+  uint32_t max_connection = kDefaultMaxConnection;
+  std::array<bool, 26> drive_enabled{};  // A..Z
+};
+
+// The program's own path ("" when it cannot be obtained).
+std::string ProgramPath();
+
+// The program path with its extension replaced by ".INI" (appended when the
+// file name has none; a dot in a folder name is no extension); "KESTROW.INI"
+// when the program path is unknown.
+std::string ConfigFilePath(const std::string& program_path);
+
+// Decimal prefix parse: leading white space, a sign, then digits; text
+// without digits reads 0; values beyond 64 bits saturate.
+long long ParseLeadingInteger(const std::string& text);
+
+// Applies the defaults and bounds to the values of `profile`.
+DaemonConfig ReadDaemonConfig(const IniProfile& profile);
+
+// Reads the configuration of the program at `program_path`, prints it to
+// `out`, enables the configured drives on `server` and starts it.
+// False when the server could not listen.
+bool ConfigureAndListen(DaemonServer& server, const std::string& program_path, std::ostream& out);
+
+}  // namespace sorvel

@@ -1,0 +1,159 @@
+#include "drive_daemon/daemon_config.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+struct PathCase {
+  const char* program;
+  const char* config;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << '"' << c.program << '"'; }
+
+class ConfigPath : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(ConfigPath, ReplacesTheExtensionOfTheFileName) {
+  EXPECT_EQ(ConfigFilePath(GetParam().program), GetParam().config);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ConfigPath,
+                         ::testing::Values(PathCase{"/usr/bin/kestrow", "/usr/bin/kestrow.INI"},
+                                           PathCase{"/opt/x/kestrow.exe", "/opt/x/kestrow.INI"},
+                                           PathCase{"/opt/v1.2/kestrow", "/opt/v1.2/kestrow.INI"},
+                                           PathCase{"/a.b/c.d.e", "/a.b/c.d.INI"},
+                                           PathCase{"/x/kestrow.", "/x/kestrow.INI"},
+                                           PathCase{"/x/.kestrow", "/x/.kestrow.INI"},
+                                           PathCase{"kestrow", "kestrow.INI"},
+                                           PathCase{"", "KESTROW.INI"}));
+
+TEST(ConfigPath, ProgramPathIsThisProgram) {
+  std::string path = ProgramPath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(ParseLeadingInteger, PrefixParse) {
+  EXPECT_EQ(ParseLeadingInteger("8801"), 8801);
+  EXPECT_EQ(ParseLeadingInteger("  42abc"), 42);
+  EXPECT_EQ(ParseLeadingInteger("+7"), 7);
+  EXPECT_EQ(ParseLeadingInteger("-12"), -12);
+  EXPECT_EQ(ParseLeadingInteger("abc"), 0);
+  EXPECT_EQ(ParseLeadingInteger(""), 0);
+  EXPECT_EQ(ParseLeadingInteger("- 5"), 0);
+  EXPECT_EQ(ParseLeadingInteger("9223372036854775807"), LLONG_MAX);
+  EXPECT_EQ(ParseLeadingInteger("99999999999999999999999"), LLONG_MAX);
+  EXPECT_EQ(ParseLeadingInteger("-9223372036854775808"), LLONG_MIN);
+  EXPECT_EQ(ParseLeadingInteger("-99999999999999999999999"), LLONG_MIN);
+}
+
+struct ValueCase {
+  const char* port;        // nullptr: no entry
+  const char* max_connection;
+  uint16_t expected_port;
+  uint32_t expected_max_connection;
+};
+
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << (c.port ? c.port : "(none)") << "/" << (c.max_connection ? c.max_connection : "(none)");
+}
+
+class MainValues : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(MainValues, DefaultsAndBounds) {
+  const ValueCase& c = GetParam();
+  IniProfile profile;
+  if (c.port != nullptr) profile.Set("MAIN", "LISTENINGPORT", c.port);
+  if (c.max_connection != nullptr) profile.Set("MAIN", "MAXCONNECTION", c.max_connection);
+  DaemonConfig config = ReadDaemonConfig(profile);
+  EXPECT_EQ(config.listening_port, c.expected_port);
+  EXPECT_EQ(config.max_connection, c.expected_max_connection);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MainValues,
+    ::testing::Values(ValueCase{nullptr, nullptr, 8801, 20}, ValueCase{"9000", "5", 9000, 5},
+                      ValueCase{"0", "0", 8801, 20}, ValueCase{"70000", "70000", 8801, 70000},
+                      ValueCase{"65535", "65535", 65535, 65535}, ValueCase{"1", "1", 1, 1},
+                      ValueCase{"65536", "65536", 8801, 65536}, ValueCase{"-1", "-5", 8801, 20},
+                      ValueCase{"port", "many", 8801, 20}, ValueCase{"9000x", "12y", 9000, 12},
+                      ValueCase{"4294975097", "4294967316", 8801, 2147483647},
+                      ValueCase{"99999999999999999999", "99999999999999999999", 8801, 2147483647}));
+
+TEST(DriveValues, NonZeroNumberEnablesTheLetter) {
+  IniProfile profile;
+  profile.Set("DRIVES", "D:", "1");
+  profile.Set("DRIVES", "E:", "0");
+  profile.Set("DRIVES", "F:", "yes");
+  profile.Set("DRIVES", "G:", "-1");
+  profile.Set("DRIVES", "H:", "2x");
+  profile.Set("DRIVES", "i:", "1");  // letters are upper case
+  profile.Set("MAIN", "J:", "1");    // only in [DRIVES]
+  DaemonConfig config = ReadDaemonConfig(profile);
+  std::string enabled;
+  for (int i = 0; i < 26; ++i) {
+    if (config.drive_enabled[i]) enabled += static_cast<char>('A' + i);
+  }
+  EXPECT_EQ(enabled, "DGH");
+}
+
+class RecordingServer : public DaemonServer {
+ public:
+  void SetDriveEnabled(int index, bool enabled) override { calls.emplace_back(index, enabled); }
+  bool Start(uint16_t port, uint32_t max_connection) override {
+    started_port = port;
+    started_max_connection = max_connection;
+    return listen_result;
+  }
+  void Stop() override {}
+
+  std::vector<std::pair<int, bool>> calls;
+  uint16_t started_port = 0;
+  uint32_t started_max_connection = 0;
+  bool listen_result = true;
+};
+
+TEST(ConfigureAndListen, ReadsTheFileBesideTheProgramAndStartsTheServer) {
+  testing::ScratchDir dir;
+  std::ofstream(dir / "kestrow.INI") << "[MAIN]\r\nLISTENINGPORT=9123\r\nMAXCONNECTION=70000\r\n"
+                                        "[DRIVES]\r\nC:=1\r\nD:=1\r\nE:=0\r\n";
+  RecordingServer server;
+  std::ostringstream out;
+  std::string program = (dir / "kestrow").string();
+  EXPECT_TRUE(ConfigureAndListen(server, program, out));
+  EXPECT_EQ(out.str(), "[" + program + ".INI]\n"
+                       "EnabledDrives = C: D: \n"
+                       "Start Listening ...\n"
+                       "ListeningPort = 9123\n"
+                       "MaxConenction = 70000\n");
+  ASSERT_EQ(server.calls.size(), 26u);
+  for (int i = 0; i < 26; ++i) {
+    EXPECT_EQ(server.calls[i], std::make_pair(i, i == 2 || i == 3));
+  }
+  EXPECT_EQ(server.started_port, 9123);
+  EXPECT_EQ(server.started_max_connection, 70000u);
+
+  server.listen_result = false;
+  EXPECT_FALSE(ConfigureAndListen(server, program, out));
+}
+
+TEST(ConfigureAndListen, MissingFileGivesDefaultsAndNoDrive) {
+  testing::ScratchDir dir;
+  RecordingServer server;
+  std::ostringstream out;
+  EXPECT_TRUE(ConfigureAndListen(server, (dir / "kestrow").string(), out));
+  EXPECT_NE(out.str().find("EnabledDrives = \n"), std::string::npos);
+  EXPECT_EQ(server.started_port, 8801);
+  EXPECT_EQ(server.started_max_connection, 20u);
+  for (const auto& call : server.calls) EXPECT_FALSE(call.second);
+}
+
+}  // namespace
+}  // namespace sorvel

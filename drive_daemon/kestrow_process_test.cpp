@@ -1,0 +1,210 @@
+// The kestrow program as a whole, with the file backend of the service manager:
+// install, start, serve on the configured port, stop, remove.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "drive_daemon/exit_codes.h"
+#include "platform/file_service_manager.h"
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t length = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool Connects(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+// Up to two seconds for a listener to appear.
+bool WaitUntilConnects(uint16_t port) {
+  for (int i = 0; i < 200; ++i) {
+    if (Connects(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Up to five seconds for a process (not our child) to end.
+void WaitForExit(int pid) {
+  if (pid <= 0) return;
+  const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream in(stat);
+    std::string text;
+    if (!std::getline(in, text)) return;
+    size_t paren = text.rfind(')');
+    if (paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'Z') return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "process " << pid << " did not end";
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Joins texts (g++ 12 warns falsely on some "literal" + std::string forms).
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
+  std::string text;
+  (text.append(parts), ...);
+  return text;
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted(1, '\'');
+  quoted.append(text).push_back('\'');
+  return quoted;
+}
+
+class KestrowProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin_dir = std::getenv("SORVEL_BIN_DIR");
+    ASSERT_NE(bin_dir, nullptr) << "SORVEL_BIN_DIR is not set (run through ctest)";
+    std::filesystem::path built = std::filesystem::path(bin_dir) / "kestrow";
+    ASSERT_TRUE(std::filesystem::exists(built)) << built;
+    // A copy of its own, so that its configuration file beside it is this test's.
+    std::filesystem::create_directories(scratch_ / "bin");
+    std::filesystem::copy_file(built, program_);
+    port_ = FreePort();
+    std::ofstream(scratch_ / "bin" / "kestrow.INI")
+        << "[MAIN]\nLISTENINGPORT=" << port_ << "\nMAXCONNECTION=4\n[DRIVES]\nD:=1\n";
+  }
+
+  void TearDown() override {
+    // Never leave a daemon behind, whatever failed.
+    int pid = manager_.RunningPid("KESTROWSVC");
+    if (pid > 0 && pid != getpid()) kill(pid, SIGKILL);
+  }
+
+  int Kestrow(const std::string& arguments, std::string* output = nullptr) {
+    std::string command = "env -u SORVEL_SERVICE_NAME SORVEL_SERVICE_BACKEND=file SORVEL_SERVICE_DIR=" +
+                          Quote(service_dir_.string()) + " " + Quote(program_.string()) + " " + arguments;
+    return testing::RunCommand(command, output);
+  }
+
+  platform::ServiceState State() {
+    platform::ServiceState state = platform::ServiceState::kStopPending;
+    EXPECT_EQ(manager_.Query("KESTROWSVC", &state), platform::ServiceError::kNone);
+    return state;
+  }
+
+  testing::ScratchDir scratch_;
+  std::filesystem::path program_ = scratch_ / "bin" / "kestrow";
+  std::filesystem::path service_dir_ = scratch_ / "services";
+  platform::FileServiceManager manager_{service_dir_};
+  uint16_t port_ = 0;
+};
+
+TEST_F(KestrowProcess, UsageText) {
+  std::string output;
+  EXPECT_EQ(Kestrow("", &output), kExitSuccess);
+  EXPECT_EQ(output, "Quillmarsh Kestrow Daemon\nusage " + program_.string() +
+                        " [/install][/remove][/start][/stop][/standalone]\n");
+  output.clear();
+  EXPECT_EQ(Kestrow("/bogus", &output), kExitSuccess);
+  EXPECT_EQ(output.rfind("Quillmarsh Kestrow Daemon\nusage ", 0), 0u);
+}
+
+TEST_F(KestrowProcess, InstallStartServeStopRemove) {
+  ASSERT_EQ(Kestrow("/install"), kExitSuccess);
+  EXPECT_EQ(Kestrow("/install"), kExitServiceExists);
+  EXPECT_EQ(State(), platform::ServiceState::kStopped);
+  EXPECT_FALSE(Connects(port_));
+
+  ASSERT_EQ(Kestrow("/START"), kExitControlReached);
+  EXPECT_EQ(State(), platform::ServiceState::kRunning);
+  EXPECT_TRUE(Connects(port_));
+  EXPECT_EQ(Kestrow("/start"), kExitControlReached);  // already running
+  EXPECT_EQ(Kestrow("/remove"), kExitServiceRunning);
+  const int pid = manager_.RunningPid("KESTROWSVC");
+  EXPECT_GT(pid, 0);
+
+  ASSERT_EQ(Kestrow("/Stop"), kExitControlReached);
+  EXPECT_EQ(State(), platform::ServiceState::kStopped);
+  EXPECT_FALSE(Connects(port_));
+  EXPECT_EQ(manager_.RunningPid("KESTROWSVC"), 0);
+  EXPECT_EQ(Kestrow("/stop"), kExitControlReached);  // not running
+  WaitForExit(pid);
+
+  std::string log = ReadFile(service_dir_ / "KESTROWSVC.log");
+  EXPECT_NE(log.find(Cat("[", program_.string(), ".INI]\n")), std::string::npos) << log;
+  EXPECT_NE(log.find("EnabledDrives = D: \n"), std::string::npos) << log;
+  EXPECT_NE(log.find(Cat("ListeningPort = ", std::to_string(port_), "\n")), std::string::npos) << log;
+  // Sanitizer builds: the daemon's own findings land in its log.
+  EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+  EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
+
+  EXPECT_EQ(Kestrow("/remove"), kExitSuccess);
+  EXPECT_EQ(Kestrow("/remove"), kExitServiceNotFound);
+  EXPECT_EQ(Kestrow("/start"), kExitSuccess);  // not installed: not reached
+}
+
+TEST_F(KestrowProcess, ServiceThatCannotListenIsNotRunning) {
+  // Hold the port so that the daemon's listen fails.
+  int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port_);
+  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(blocker, 1), 0);
+
+  ASSERT_EQ(Kestrow("/install"), kExitSuccess);
+  EXPECT_EQ(Kestrow("/start"), kExitSuccess);  // not reached
+  EXPECT_EQ(State(), platform::ServiceState::kStopped);
+  std::string status = ReadFile(service_dir_ / "KESTROWSVC.status");
+  EXPECT_NE(status.find(Cat("service_exit_code=", std::to_string(kExitListenFailed), "\n")), std::string::npos)
+      << status;
+  close(blocker);
+  EXPECT_EQ(Kestrow("/remove"), kExitSuccess);
+}
+
+TEST_F(KestrowProcess, StandaloneServesUntilReturn) {
+  std::string command = "env -u SORVEL_SERVICE_NAME " + Quote(program_.string()) + " /standalone > " +
+                        Quote((scratch_ / "out.txt").string());
+  FILE* input = popen(command.c_str(), "w");
+  ASSERT_NE(input, nullptr);
+  EXPECT_TRUE(WaitUntilConnects(port_));
+  std::fputs("\n", input);
+  int status = pclose(input);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(Connects(port_));
+  std::string out = ReadFile(scratch_ / "out.txt");
+  EXPECT_NE(out.find("Start Listening ...\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("MaxConenction = 4\nHit Return key to Quit.\n"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,115 @@
+#include "drive_daemon/kestrow_service.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "drive_daemon/exit_codes.h"
+#include "drive_daemon/listen_only_server.h"
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+using platform::ServiceState;
+
+// Every report and every server call, in order, as text.
+struct Journal : platform::ServiceStatusSink {
+  void Report(const platform::ServiceStatus& status) override {
+    static const char* names[] = {"?", "STOPPED", "START_PENDING", "STOP_PENDING", "RUNNING"};
+    entries.push_back(std::string(names[static_cast<int>(status.state)]) + "/" +
+                      std::to_string(status.check_point));
+  }
+  std::vector<std::string> entries;
+};
+
+class JournalServer : public DaemonServer {
+ public:
+  explicit JournalServer(Journal* journal, bool listens) : journal_(journal), listens_(listens) {}
+  void SetDriveEnabled(int, bool) override {}
+  bool Start(uint16_t, uint32_t) override {
+    journal_->entries.push_back(listens_ ? "server listens" : "server cannot listen");
+    return listens_;
+  }
+  void Stop() override { journal_->entries.push_back("server stopped"); }
+
+ private:
+  Journal* journal_;
+  bool listens_;
+};
+
+TEST(RunService, ReportsStoppedOnlyAfterTheServerStopped) {
+  testing::ScratchDir dir;
+  Journal journal;
+  platform::ServiceStateMachine machine(&journal);
+  JournalServer server(&journal, true);
+  std::ostringstream out;
+  int code = RunService(machine, server, (dir / "kestrow").string(), out,
+                        [&] { journal.entries.push_back("stop control"); });
+  EXPECT_EQ(code, kExitSuccess);
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"START_PENDING/0", "server listens", "RUNNING/0",
+                                                       "stop control", "STOP_PENDING/0", "STOP_PENDING/1",
+                                                       "server stopped", "STOPPED/0"}));
+}
+
+TEST(RunService, FailedListenNeverReportsRunning) {
+  testing::ScratchDir dir;
+  Journal journal;
+  platform::ServiceStateMachine machine(&journal);
+  JournalServer server(&journal, false);
+  std::ostringstream out;
+  bool waited = false;
+  int code = RunService(machine, server, (dir / "kestrow").string(), out, [&] { waited = true; });
+  EXPECT_EQ(code, kExitListenFailed);
+  EXPECT_FALSE(waited);
+  EXPECT_EQ(journal.entries,
+            (std::vector<std::string>{"START_PENDING/0", "server cannot listen", "STOPPED/0"}));
+  EXPECT_EQ(machine.status().service_exit_code, static_cast<uint32_t>(kExitListenFailed));
+}
+
+// Connects to 127.0.0.1:port; true when a listener accepted the connection.
+bool Connects(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+// A port that was free a moment ago.
+uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t length = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+TEST(ListenOnlyServer, ListensUntilStoppedAndRefusesABusyPort) {
+  uint16_t port = FreePort();
+  ListenOnlyServer server;
+  EXPECT_TRUE(server.drive_enabled(0));  // every letter until configured
+  server.SetDriveEnabled(0, false);
+  server.SetDriveEnabled(26, true);  // ignored
+  EXPECT_FALSE(server.drive_enabled(0));
+  ASSERT_TRUE(server.Start(port, 70000));
+  EXPECT_TRUE(Connects(port));
+  ListenOnlyServer second;
+  EXPECT_FALSE(second.Start(port, 20));
+  EXPECT_FALSE(second.listening());
+  server.Stop();
+  EXPECT_FALSE(Connects(port));
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,3 @@
+#include "drive_daemon/kestrow_main.h"
+
+int main(int argc, char** argv) { return sorvel::KestrowMain(argc, argv); }
