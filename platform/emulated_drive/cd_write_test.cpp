@@ -486,5 +486,97 @@ TEST_F(CdWriteTest, SaoDiscSurvivesReopening) {
   EXPECT_EQ(sector, disc.Sector(20));
 }
 
+TEST_F(CdWriteTest, MultiSessionSaoWithCdTextInTheLeadIn) {
+  Host host((dir_ / "drive").string() + ",medium=cd-r");
+  // Session 1: one audio track, CD-Text in the lead-in, the disc left open.
+  Bytes page(8 + 0x38, 0);
+  page[8] = 0x05;
+  page[9] = 0x36;
+  page[10] = 0x02;
+  page[11] = 0xC0;  // next session allowed
+  Bytes cdb = {0x55, 0x10, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(page.size()), 0};
+  ASSERT_EQ(host.Out(cdb, page).status, 0);
+  Bytes sheet;
+  AddCue(&sheet, 0x01, 0, 0, 0x41, -150);  // lead-in with raw P-W from the host
+  AddCue(&sheet, 0x01, 1, 0, 0x00, -150);
+  AddCue(&sheet, 0x01, 1, 1, 0x00, 0);
+  AddCue(&sheet, 0x01, 0xAA, 1, 0x00, 300);
+  ASSERT_EQ(host.Out({0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(sheet.size()), 0}, sheet).status, 0);
+  auto packs = sorvel::testing::MakeTitlePacks({"Two Sessions", "Opening"});
+  int32_t leadin = -11634;
+  for (int32_t lba = leadin; lba < -150; lba += 50) {
+    int32_t n = std::min(50, -150 - lba);
+    Bytes data;
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t frame = lba + i - leadin;
+      uint8_t bytes[72], symbols[96], q[12] = {};
+      for (int k = 0; k < 4; ++k) std::memcpy(bytes + 18 * k, packs[(static_cast<size_t>(frame) * 4 + k) % packs.size()].data(), 18);
+      PacksToRwSymbols(bytes, symbols);
+      Bytes sector(2352, 0);
+      Bytes sub = RawSub(q, false, symbols);
+      sector.insert(sector.end(), sub.begin(), sub.end());
+      data.insert(data.end(), sector.begin(), sector.end());
+    }
+    ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(lba), static_cast<uint16_t>(n)), data).status, 0) << lba;
+  }
+  for (int32_t lba = -150; lba < 300; lba += 50) {
+    Bytes data;
+    for (int32_t i = 0; i < 50; ++i) {
+      auto s = sorvel::testing::FixtureSector(true, lba + i);
+      data.insert(data.end(), s.begin(), s.end());
+    }
+    ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(lba), 50), data).status, 0) << lba;
+  }
+  ASSERT_EQ(host.Run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  Bytes info = host.In(Cdb10(0x51, 0, 256), 256);
+  EXPECT_EQ(info[2] & 3, 1);
+  EXPECT_EQ(info[4], 2);
+  EXPECT_EQ(info[5], 2);
+  int32_t next_leadin = MsfToLba(info[17], info[18], info[19]);
+  EXPECT_EQ(next_leadin, 300 + 6750);
+  // Session 2 starts after the lead-out, the next lead-in and a pregap.
+  int32_t start2 = 300 + 6750 + 4500 + 150;
+  Bytes ti = host.In(Cdb10(0x52, 0xFF, 48, 1), 48);
+  EXPECT_EQ(Be32(ti, 8), static_cast<uint32_t>(start2));
+  page[11] = 0x00;
+  ASSERT_EQ(host.Out(cdb, page).status, 0);
+  sheet.clear();
+  AddCue(&sheet, 0x41, 0, 0, 0x10, start2 - 150);
+  AddCue(&sheet, 0x41, 2, 0, 0x10, start2 - 150);
+  AddCue(&sheet, 0x41, 2, 1, 0x10, start2);
+  AddCue(&sheet, 0x41, 0xAA, 1, 0x10, start2 + 300);
+  ASSERT_EQ(host.Out({0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(sheet.size()), 0}, sheet).status, 0);
+  for (int32_t lba = start2 - 150; lba < start2 + 300; lba += 50) {
+    Bytes data;
+    for (int32_t i = 0; i < 50; ++i) {
+      auto s = sorvel::testing::FixtureSector(false, lba + i);
+      data.insert(data.end(), s.begin(), s.end());
+    }
+    ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(lba), 50), data).status, 0) << lba;
+  }
+  ASSERT_EQ(host.Run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  info = host.In(Cdb10(0x51, 0, 256), 256);
+  EXPECT_EQ(info[2] & 3, 2);
+  Bytes session_info = host.In({0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}, 12);
+  EXPECT_EQ(session_info[3], 2);
+  EXPECT_EQ(session_info[6], 2);
+  EXPECT_EQ(Be32(session_info, 8), static_cast<uint32_t>(start2));
+  Bytes raw = host.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
+  std::map<uint8_t, int> count;
+  bool b0_ok = false;
+  for (size_t i = 4; i + 11 <= 2u + ((raw[0] << 8) | raw[1]); i += 11) {
+    ++count[raw[i + 3]];
+    if (raw[i + 3] == 0xB0 && raw[i] == 1) b0_ok = MsfToLba(raw[i + 4], raw[i + 5], raw[i + 6]) == start2 - 150;
+  }
+  EXPECT_EQ(count[0xA0], 2);
+  EXPECT_EQ(count[0xC0], 1);
+  EXPECT_TRUE(b0_ok);
+  Bytes text = host.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
+  EXPECT_EQ(((text[0] << 8) | text[1]), static_cast<int>(2 + 18 * packs.size()));
+  Bytes data = host.In(Cdb10(0x28, static_cast<uint32_t>(start2 + 10), 1), 2048);
+  auto expected = sorvel::testing::FixtureSector(false, start2 + 10);
+  EXPECT_EQ(std::memcmp(data.data(), expected.data() + 16, 2048), 0);
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu
