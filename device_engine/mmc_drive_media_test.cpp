@@ -9,6 +9,7 @@
 #include "device_engine/mmc_drive_test_support.h"
 #include "platform/emulated_device.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_fixture.h"
 
 namespace sorvel {
 namespace {
@@ -265,8 +266,9 @@ class TamperedDevice : public platform::ScsiDevice {
 
 struct TamperedDrive {
   TamperedDrive(const std::string& settings, Tamper tamper)
-      : pass([this, settings, tamper](char, std::string* error) -> std::unique_ptr<platform::ScsiDevice> {
-          auto inner = platform::OpenEmulatedDevice((dir / "drive.state").string() + "," + settings, error);
+      : fixture(dir, settings),
+        pass([this, tamper](char, std::string* error) -> std::unique_ptr<platform::ScsiDevice> {
+          auto inner = platform::OpenEmulatedDevice(fixture.spec(), error);
           if (!inner) return nullptr;
           return std::make_unique<TamperedDevice>(std::move(inner), tamper);
         }) {
@@ -276,6 +278,7 @@ struct TamperedDrive {
   ~TamperedDrive() { drive.SetPassThrough(nullptr); }
 
   testing::ScratchDir dir;
+  testing::EmulatedDriveFixture fixture;
   SptiPassThrough pass;
   MmcDrive drive;
   bool opened = false;
@@ -400,7 +403,7 @@ TEST(MmcDriveClamping, ModePageSpeedListClaimingMore) {
   ASSERT_TRUE(t.opened);
   std::vector<WriteSpeedEntry> entries(300);
   // The page's list is read when GET PERFORMANCE yields nothing.
-  platform::emu::HooksFor((t.dir / "drive.state").string())->UpdateFaults([](DriveFaults& f) {
+  t.fixture.hooks().UpdateFaults([](DriveFaults& f) {
     f.refused_opcodes = {0xAC};
   });
   int32_t n = t.drive.GetWriteSpeed(entries.data(), 300);
@@ -448,11 +451,11 @@ TEST(MmcDriveModePages, ModeSelectCarriesTheBlockDescriptor) {
     }
   });
   ASSERT_TRUE(t.opened);
-  auto hooks = platform::emu::HooksFor((t.dir / "drive.state").string());
-  hooks->ClearLog();
+  platform::emu::DriveHooks& hooks = t.fixture.hooks();
+  hooks.ClearLog();
   EXPECT_TRUE(t.drive.ResetSense());
   std::vector<uint8_t> select;
-  for (const auto& c : hooks->log()) {
+  for (const auto& c : hooks.log()) {
     if (c.opcode() == 0x55) select = c.cdb;
   }
   ASSERT_EQ(select.size(), 10u);
