@@ -1,0 +1,337 @@
+#include "native_common/qrntp_client.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "native_common/little_endian.h"
+#include "native_common/socket_support.h"
+#include "native_common/udp_socket.h"
+
+namespace sorvel {
+namespace {
+
+QRNTPLogSink& DefaultLogSink() {
+  static QRNTPLogSink sink;
+  return sink;
+}
+
+bool EndsWith(const std::string& text, std::string_view tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool StartsWith(const std::string& text, std::string_view head) { return text.compare(0, head.size(), head) == 0; }
+
+}  // namespace
+
+QRNTPClient::QRNTPClient(std::string subsystem, QRNTPRequestHandler* handler, QRNTPLogSink* log)
+    : handler_(handler ? handler : &DefaultRequestHandler()),
+      log_(log ? log : &DefaultLogSink()),
+      link_(std::move(subsystem)) {
+  keep_alive_schedule_.Reset(platform::GetClock().Now());
+  thread_.Start();
+}
+
+QRNTPClient::~QRNTPClient() {
+  // Wake a receive round that waits inside a read, then close and join.
+  stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(fd_mutex_);
+    int fd = socket_fd_.load();
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  }
+  Disconnect();
+  Stop();
+}
+
+void QRNTPClient::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(wake_mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.Join();
+}
+
+TransportSettings QRNTPClient::settings() const {
+  std::lock_guard<MutexLock> lock(mutex_);
+  return settings_;
+}
+
+void QRNTPClient::SetSettings(const TransportSettings& settings) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  settings_ = settings;
+}
+
+void QRNTPClient::SetCallTimeout(long ms) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  settings_.call_timeout_ms = ms;
+}
+
+void QRNTPClient::SetFilters(const PacketFilter* send, const PacketFilter* receive) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  link_.SetFilters(send, receive);
+}
+
+bool QRNTPClient::IsConnected() const {
+  std::lock_guard<MutexLock> lock(mutex_);
+  return link_.IsOpen();
+}
+
+void QRNTPClient::Log(int level, uint32_t code, std::string message) {
+  if (link_.socket() == nullptr) return;
+  log_->OnLog(link_.LogEntry(level, code, std::move(message)));
+}
+
+bool QRNTPClient::ProxyHandshake(const std::string& host, uint16_t port, const TransportSettings& settings) {
+  const std::string target = host + ":" + std::to_string(port);
+  const std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n";
+  TcpSocket* socket = link_.socket();
+  if (socket->Send(request.data(), static_cast<int>(request.size()), settings.call_timeout_ms) !=
+      static_cast<int>(request.size())) {
+    return false;
+  }
+  // One receive of at most 1,024 bytes holds the whole answer.
+  char buffer[1024];
+  int n = socket->Receive(buffer, sizeof buffer, settings.receive_timeout_ms, false);
+  if (n <= 0) return false;
+  const std::string answer(buffer, static_cast<size_t>(n));
+  if (!EndsWith(answer, "\n\n") && !EndsWith(answer, "\r\n\r\n")) return false;
+  return StartsWith(answer, "HTTP/1.0 2") || StartsWith(answer, "HTTP/1.1 2");
+}
+
+bool QRNTPClient::Connect(const std::string& host, uint16_t port, const std::string& proxy_host,
+                          uint16_t proxy_port) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  if (link_.socket() != nullptr) return false;
+  const TransportSettings settings = settings_;
+  auto socket = std::make_unique<TcpSocket>();
+  bool ok;
+  if (proxy_host.empty()) {
+    ok = socket->Connect(host, port, settings.connect_timeout_ms);
+    link_.Attach(std::move(socket));
+  } else {
+    ok = socket->Connect(proxy_host, proxy_port, settings.connect_timeout_ms);
+    link_.Attach(std::move(socket));
+    ok = ok && ProxyHandshake(host, port, settings);
+  }
+  if (!ok) {
+    link_.Detach();  // closes the socket
+    return false;
+  }
+  pending_.clear();
+  last_receipt_ = platform::GetClock().Now();
+  keep_alive_schedule_.Reset(last_receipt_);
+  socket_fd_ = link_.socket()->handle();
+  Log(0, qrntp_log::kConnection, qrntp_log::kConnectedText);
+  handler_->OnConnected(*link_.socket());
+  {
+    std::lock_guard<std::mutex> wake_lock(wake_mutex_);
+  }
+  wake_.notify_all();
+  return true;
+}
+
+void QRNTPClient::CloseLinkLocked() {
+  TcpSocket* socket = link_.socket();
+  if (socket == nullptr) return;
+  bool closed;
+  {
+    std::lock_guard<std::mutex> lock(fd_mutex_);
+    socket_fd_ = -1;
+    closed = socket->Close();
+  }
+  if (closed) {
+    Log(0, qrntp_log::kDisconnected, qrntp_log::kDisconnectedText);
+    handler_->OnDisconnected(*socket);
+  }
+  link_.Detach();
+  pending_.clear();
+}
+
+bool QRNTPClient::Disconnect() {
+  std::lock_guard<MutexLock> lock(mutex_);
+  if (link_.socket() == nullptr) return false;
+  CloseLinkLocked();
+  return true;
+}
+
+bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, const uint8_t* request,
+                               size_t request_length, std::vector<uint8_t>* response) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  if (link_.socket() == nullptr) return false;
+  std::vector<uint8_t> body;
+  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, &pending_)) {
+    case QRNTPLink::CallResult::kOk:
+      *response = std::move(body);
+      return true;
+    case QRNTPLink::CallResult::kNoSocket:
+      return false;
+    case QRNTPLink::CallResult::kSendFailed:
+      // A request refused before sending (body too large) leaves the link as it
+      // was; a send that failed midway leaves it out of step.
+      if (request_length > kQrntpMaxBody) return false;
+      CloseLinkLocked();
+      return false;
+    case QRNTPLink::CallResult::kBadMagic:
+      Log(2, qrntp_log::kBadPacket, qrntp_log::BadPacketText(1));
+      CloseLinkLocked();
+      return false;
+    case QRNTPLink::CallResult::kFailed:
+      CloseLinkLocked();
+      return false;
+  }
+  return false;
+}
+
+bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, const std::vector<uint8_t>& request,
+                               std::vector<uint8_t>* response) {
+  return CallFunction(function, call_id, request.data(), request.size(), response);
+}
+
+bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, const ParamSet& input,
+                               ParamSet* output) {
+  ParamSet copy(input);
+  std::vector<uint8_t> request = copy.Serialize();
+  std::vector<uint8_t> response;
+  if (!CallFunction(function, call_id, request, &response)) return false;
+  output->Deserialize(response);
+  return true;
+}
+
+bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, const void* request,
+                               size_t request_length, int32_t* result) {
+  std::vector<uint8_t> response;
+  if (!CallFunction(function, call_id, static_cast<const uint8_t*>(request), request_length, &response)) return false;
+  if (response.size() < 4) return false;
+  *result = static_cast<int32_t>(GetLe32(response.data()));
+  return true;
+}
+
+bool QRNTPClient::SendOneWay(std::string_view function, const std::vector<uint8_t>& body) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, function, kQrntpOneWay, 0);
+  return link_.Send(header, body, settings_.call_timeout_ms);
+}
+
+void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool* broken) {
+  const QRNTPHeader& h = packet.header;
+  if (h.kind == kQrntpOneWay || h.kind == kQrntpRequest) {
+    QRNTPLink::ServeOutcome outcome = link_.Serve(*handler_, packet, settings_.call_timeout_ms, true);
+    if (!outcome.handled) {
+      Log(2, qrntp_log::kNoFunction, qrntp_log::NoFunctionText(h));
+      *broken = true;
+    } else if (outcome.close_after) {
+      *broken = true;
+    }
+  }
+  // A response outside a call has been read and is dropped.
+}
+
+int QRNTPClient::ReceiveRound() {
+  std::lock_guard<MutexLock> lock(mutex_);
+  if (link_.socket() == nullptr) return -1;
+  const auto now = platform::GetClock().Now();
+  bool broken = false;
+  if (keep_alive_ && keep_alive_schedule_.Due(settings_, now)) {
+    QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
+    if (!link_.Send(header, nullptr, 0, settings_.call_timeout_ms)) broken = true;
+    keep_alive_schedule_.Sent(settings_, now);
+  }
+  // Requests that arrived while a call waited for its answer come first.
+  while (!broken && !pending_.empty()) {
+    QRNTPLink::Packet packet = std::move(pending_.front());
+    pending_.pop_front();
+    HandleIncoming(packet, &broken);
+  }
+  if (!broken && link_.socket()->IsReadable()) {
+    QRNTPLink::Packet packet;
+    switch (link_.Read(settings_.receive_timeout_ms, &packet)) {
+      case QRNTPLink::ReadResult::kBroken:
+        broken = true;
+        break;
+      case QRNTPLink::ReadResult::kBadMagic:
+        Log(2, qrntp_log::kBadPacket, qrntp_log::BadPacketText(2));
+        broken = true;
+        break;
+      case QRNTPLink::ReadResult::kForeign:
+        Log(0, qrntp_log::kDrop, qrntp_log::DropText(packet.header));
+        break;
+      case QRNTPLink::ReadResult::kOwn:
+        HandleIncoming(packet, &broken);
+        break;
+    }
+    last_receipt_ = platform::GetClock().Now();
+  } else if (!broken && silence_check_) {
+    if (now - last_receipt_ >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+      Log(2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 1));
+      broken = true;
+    }
+  } else if (!broken) {
+    last_receipt_ = now;
+  }
+  if (broken) {
+    CloseLinkLocked();
+    return -1;
+  }
+  return link_.socket()->handle();
+}
+
+void QRNTPClient::ReceiveLoop() {
+  while (!stop_) {
+    int fd = ReceiveRound();
+    if (fd >= 0) {
+      // Wait for the peer instead of sleeping, at most 10 ms so that the
+      // keep-alive and silence rules keep their pace.
+      PollFd(fd, POLLIN, 10);
+    } else {
+      std::unique_lock<std::mutex> lock(wake_mutex_);
+      wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_.load() || socket_fd_.load() >= 0; });
+    }
+  }
+}
+
+std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint16_t port, long quiet_ms,
+                                               const HostCallback& on_host, const DiscoveryLimits& limits) {
+  std::vector<std::string> hosts;
+  UdpSocket udp;
+  bool bound = false;
+  for (uint32_t p = 0xC000; p <= 0xFFFF && !bound; ++p) bound = udp.Bind(static_cast<uint16_t>(p));
+  if (!bound) return hosts;
+  udp.SetBroadcast(true);
+  uint8_t query[kQrntpHeaderSize];
+  QRNTPHeader::Make(subsystem(), kQrntpGetHostName, 0, 0).Encode(query);
+  size_t begin = 0;
+  while (begin <= targets.size()) {
+    size_t end = targets.find('|', begin);
+    if (end == std::string::npos) end = targets.size();
+    if (end == begin) break;
+    udp.SendTo(targets.substr(begin, end - begin), port, query, sizeof query);
+    begin = end + 1;
+  }
+  const long total_ms = limits.total_ms > 0 ? limits.total_ms : 4 * (quiet_ms > 0 ? quiet_ms : 0);
+  const auto start = platform::GetClock().Now();
+  auto quiet_start = start;
+  while (hosts.size() < limits.max_answers) {
+    const auto now = platform::GetClock().Now();
+    if (now - quiet_start >= std::chrono::milliseconds(quiet_ms)) break;
+    if (now - start >= std::chrono::milliseconds(total_ms)) break;
+    uint8_t answer[kQrntpHeaderSize];
+    std::string address;
+    uint16_t from_port = 0;
+    if (udp.ReceiveFrom(&address, &from_port, answer, sizeof answer, 10) != static_cast<int>(sizeof answer)) continue;
+    std::printf("QRNTPClient::GetHosts::RecvFrom(%s, %u)\n", address.c_str(), from_port);
+    std::fflush(stdout);
+    QRNTPHeader h = QRNTPHeader::Decode(answer);
+    if (!h.MagicMatches() || !h.SubsystemIs(subsystem()) || !h.FunctionIs(kQrntpLetHostName)) continue;
+    hosts.push_back(address);
+    if (on_host && on_host(address, from_port) == 0) break;
+    quiet_start = platform::GetClock().Now();
+  }
+  udp.Close();
+  return hosts;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,157 @@
+#include "native_common/qrntp_link.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "native_common/little_endian.h"
+#include "platform/clock.h"
+
+namespace sorvel {
+
+void QRNTPRequestHandler::OnConnected(TcpSocket&) {}
+void QRNTPRequestHandler::OnDisconnected(TcpSocket&) {}
+
+bool QRNTPRequestHandler::HandleRequest(const std::string&, uint32_t, const ParamSet&, ParamSet*, bool*) {
+  return false;
+}
+
+bool QRNTPRequestHandler::HandleRawRequest(const std::string& function, uint32_t call_id,
+                                           const std::vector<uint8_t>& input, std::vector<uint8_t>* output,
+                                           bool* close_after) {
+  ParamSet in, out;
+  in.Deserialize(input);
+  bool handled = HandleRequest(function, call_id, in, &out, close_after);
+  out.Serialize(output);
+  return handled;
+}
+
+void QRNTPRequestHandler::OnReplied(const std::string&, uint32_t, bool, bool) {}
+void QRNTPRequestHandler::OnCallResult(const std::string&, uint32_t, const ParamSet&) {}
+
+void QRNTPRequestHandler::OnRawCallResult(const std::string& function, uint32_t call_id,
+                                          const std::vector<uint8_t>& response) {
+  ParamSet result;
+  result.Deserialize(response);
+  OnCallResult(function, call_id, result);
+}
+
+QRNTPRequestHandler& DefaultRequestHandler() {
+  static QRNTPRequestHandler handler;
+  return handler;
+}
+
+void QRNTPLink::SetFilters(const PacketFilter* send, const PacketFilter* receive) {
+  send_filter_ = send ? send->Clone() : nullptr;
+  receive_filter_ = receive ? receive->Clone() : nullptr;
+}
+
+bool QRNTPLink::Send(const QRNTPHeader& header, const uint8_t* body, size_t body_length, long ms) {
+  if (!IsOpen()) return false;
+  std::unique_ptr<PacketFilter> filter = send_filter_ ? send_filter_->Clone() : nullptr;
+  std::vector<uint8_t> packet;
+  if (!BuildQrntpPacket(header, body, body_length, filter.get(), &packet)) return false;
+  return socket_->Send(packet.data(), static_cast<int>(packet.size()), ms) == static_cast<int>(packet.size());
+}
+
+QRNTPLink::ReadResult QRNTPLink::Read(long ms, Packet* packet) {
+  if (!IsOpen()) return ReadResult::kBroken;
+  uint8_t raw[kQrntpHeaderSize];
+  if (socket_->Receive(raw, sizeof raw, ms, true) != static_cast<int>(sizeof raw)) return ReadResult::kBroken;
+  std::unique_ptr<PacketFilter> filter;
+  if (receive_filter_) {
+    if (GetLe32(raw + 38) != 0 || GetLe32(raw + 42) != 0) {
+      filter = receive_filter_->Clone();
+      filter->SetSeed(raw + 38, 8);
+      filter->Transform(raw, raw, sizeof raw);
+    }
+  }
+  packet->header = QRNTPHeader::Decode(raw);
+  packet->body.clear();
+  if (!packet->header.MagicMatches()) return ReadResult::kBadMagic;
+  if (!packet->header.LengthValid()) return ReadResult::kBroken;
+  const size_t length = packet->header.BodyLength();
+  if (length > 0) {
+    packet->body.resize(length);
+    if (socket_->Receive(packet->body.data(), static_cast<int>(length), ms, true) != static_cast<int>(length)) {
+      return ReadResult::kBroken;
+    }
+  }
+  if (!packet->header.SubsystemIs(subsystem_)) {
+    packet->body.clear();
+    return ReadResult::kForeign;
+  }
+  if (filter && length > 0) filter->Transform(packet->body.data(), packet->body.data(), length);
+  return ReadResult::kOwn;
+}
+
+QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_id, const uint8_t* request,
+                                      size_t request_length, long ms, std::vector<uint8_t>* response,
+                                      std::deque<Packet>* pending) {
+  if (!IsOpen()) return CallResult::kNoSocket;
+  QRNTPHeader header = QRNTPHeader::Make(subsystem_, function, kQrntpRequest, call_id);
+  if (!Send(header, request, request_length, ms)) return CallResult::kSendFailed;
+  const auto start = platform::GetClock().Now();
+  for (;;) {
+    // The whole wait is bounded by `ms`, so a chatty peer cannot hold a call.
+    long wait = ms;
+    if (ms > 0) {
+      long long left = ms - platform::ElapsedMs(start);
+      if (left <= 0) return CallResult::kFailed;
+      wait = static_cast<long>(left);
+    }
+    Packet packet;
+    switch (Read(wait, &packet)) {
+      case ReadResult::kBadMagic:
+        return CallResult::kBadMagic;
+      case ReadResult::kBroken:
+        return CallResult::kFailed;
+      case ReadResult::kForeign:
+        continue;
+      case ReadResult::kOwn:
+        break;
+    }
+    const QRNTPHeader& h = packet.header;
+    if (h.FunctionIs(function) &&
+        ((h.kind == kQrntpResponse && h.call_id == call_id) || (h.kind == kQrntpOneWay && h.call_id == 0))) {
+      *response = std::move(packet.body);
+      return CallResult::kOk;
+    }
+    if ((h.kind == kQrntpRequest || h.kind == kQrntpOneWay) && pending != nullptr && pending->size() < kMaxPending) {
+      pending->push_back(std::move(packet));
+    }
+  }
+}
+
+QRNTPLink::ServeOutcome QRNTPLink::Serve(QRNTPRequestHandler& handler, const Packet& request, long ms,
+                                         bool answer_refused) {
+  ServeOutcome outcome;
+  const std::string function = request.header.FunctionName();
+  std::vector<uint8_t> output;
+  outcome.handled = handler.HandleRawRequest(function, request.header.call_id, request.body, &output,
+                                             &outcome.close_after);
+  if (outcome.handled || answer_refused) {
+    // An answer too large for one packet is not sent (Send refuses it).
+    QRNTPHeader reply = QRNTPHeader::Make(subsystem_, function, kQrntpResponse, request.header.call_id);
+    // Keep the function field byte for byte, even past a zero.
+    std::copy(std::begin(request.header.function), std::end(request.header.function), reply.function);
+    outcome.sent = Send(reply, output, ms);
+  }
+  handler.OnReplied(function, request.header.call_id, outcome.handled, outcome.sent);
+  return outcome;
+}
+
+QRNTPLogEntry QRNTPLink::LogEntry(int level, uint32_t code, std::string message) const {
+  QRNTPLogEntry e;
+  e.level = level;
+  e.code = code;
+  e.message = std::move(message);
+  if (socket_) {
+    e.peer_host = socket_->PeerAddress();
+    e.peer_port = socket_->PeerPort();
+    e.local_host = socket_->LocalAddress();
+    e.local_port = socket_->LocalPort();
+  }
+  return e;
+}
+
+}  // namespace sorvel

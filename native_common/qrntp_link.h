@@ -1,0 +1,110 @@
+// One end of a QRNTP link: the connected socket, the link's subsystem and its
+// packet filters, with the packet exchanges the client and the server share,
+// and the request handler interface of a link.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "native_common/param_set.h"
+#include "native_common/qrntp_packet.h"
+#include "native_common/tcp_socket.h"
+
+namespace sorvel {
+
+// Serves the requests that the peer of one link sends and receives the
+// results of calls made on the link. The defaults handle nothing.
+class QRNTPRequestHandler {
+ public:
+  virtual ~QRNTPRequestHandler() = default;
+  virtual void OnConnected(TcpSocket& socket);
+  virtual void OnDisconnected(TcpSocket& socket);
+  // Named-value form; true when the function was handled. `close_after` asks
+  // for the link to be closed once the answer was sent.
+  virtual bool HandleRequest(const std::string& function, uint32_t call_id, const ParamSet& input, ParamSet* output,
+                             bool* close_after);
+  // Raw form; the default parses the input as a ParamSet, calls the named-value
+  // form and serialises its output.
+  virtual bool HandleRawRequest(const std::string& function, uint32_t call_id, const std::vector<uint8_t>& input,
+                                std::vector<uint8_t>* output, bool* close_after);
+  virtual void OnReplied(const std::string& function, uint32_t call_id, bool handled, bool sent);
+  // Result of a call that the server queued (QRNTPServer::QueueCall); the raw
+  // form's default parses the response and calls the named-value form.
+  virtual void OnCallResult(const std::string& function, uint32_t call_id, const ParamSet& response);
+  virtual void OnRawCallResult(const std::string& function, uint32_t call_id, const std::vector<uint8_t>& response);
+};
+
+// A handler that handles nothing.
+QRNTPRequestHandler& DefaultRequestHandler();
+
+// Not locked: the owner holds its link mutex around every use.
+class QRNTPLink {
+ public:
+  struct Packet {
+    QRNTPHeader header;
+    std::vector<uint8_t> body;
+  };
+
+  enum class ReadResult { kOwn, kForeign, kBadMagic, kBroken };
+  enum class CallResult { kOk, kNoSocket, kSendFailed, kBadMagic, kFailed };
+
+  // Requests of the peer that arrive while a call waits for its answer are
+  // kept (up to this many) and served afterwards.
+  static constexpr size_t kMaxPending = 64;
+
+  explicit QRNTPLink(std::string subsystem) : subsystem_(std::move(subsystem)) {}
+
+  const std::string& subsystem() const { return subsystem_; }
+  TcpSocket* socket() const { return socket_.get(); }
+  bool IsOpen() const { return socket_ && socket_->IsOpen(); }
+  void Attach(std::unique_ptr<TcpSocket> socket) { socket_ = std::move(socket); }
+  std::unique_ptr<TcpSocket> Detach() { return std::move(socket_); }
+
+  // Installs clones of the filters (nullptr: none).
+  void SetFilters(const PacketFilter* send, const PacketFilter* receive);
+
+  // Builds one packet with a clone of the send filter and sends it with
+  // time-out `ms`; true only when every byte went out. A body over the limit
+  // is refused.
+  bool Send(const QRNTPHeader& header, const uint8_t* body, size_t body_length, long ms);
+  bool Send(const QRNTPHeader& header, const std::vector<uint8_t>& body, long ms) {
+    return Send(header, body.data(), body.size(), ms);
+  }
+
+  // Reads one packet, header and body each within `ms`. kBadMagic: wrong magic;
+  // kBroken: short read, error or a TotalLength below the header size. The body
+  // of a packet of another subsystem is read and dropped (kForeign) so that the
+  // stream stays in step.
+  ReadResult Read(long ms, Packet* packet);
+
+  // Sends a request (kind 1) and waits up to `ms` in all for its answer: a
+  // packet of the own subsystem with the called function that is a response
+  // with the call's id, or a one-way packet with id 0 (the daemon's form).
+  // Other packets are passed over; requests of the peer go to `pending`.
+  CallResult Call(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length, long ms,
+                  std::vector<uint8_t>* response, std::deque<Packet>* pending);
+
+  struct ServeOutcome {
+    bool handled = false;
+    bool sent = false;
+    bool close_after = false;
+  };
+  // Runs a request of the peer through `handler` and sends the response
+  // (kind 2, same function and id) when handled or when `answer_refused`.
+  ServeOutcome Serve(QRNTPRequestHandler& handler, const Packet& request, long ms, bool answer_refused);
+
+  // A log entry carrying the socket's addresses.
+  QRNTPLogEntry LogEntry(int level, uint32_t code, std::string message) const;
+
+ private:
+  std::string subsystem_;
+  std::unique_ptr<TcpSocket> socket_;
+  std::unique_ptr<PacketFilter> send_filter_;
+  std::unique_ptr<PacketFilter> receive_filter_;
+};
+
+}  // namespace sorvel
