@@ -1,0 +1,333 @@
+#include "platform/emulated_drive/media_state.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+namespace sorvel::platform::emu {
+
+namespace {
+
+struct MediumName {
+  const char* name;
+  uint16_t profile;
+};
+
+constexpr MediumName kMediumNames[] = {
+    {"none", 0x00},      {"cd-rom", 0x08},  {"cd-r", 0x09},      {"cd-rw", 0x0A},    {"dvd-rom", 0x10},
+    {"dvd-r", 0x11},     {"dvd-ram", 0x12}, {"dvd-rw", 0x14},    {"dvd+rw", 0x1A},   {"dvd+r", 0x1B},
+    {"dvd+r-dl", 0x2B},  {"bd-rom", 0x40},  {"bd-r", 0x41},      {"bd-re", 0x43},    {"hddvd-rom", 0x50},
+    {"hddvd-r", 0x51},
+};
+
+constexpr uint16_t kKnownProfiles[] = {0x08, 0x09, 0x0A, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x1A, 0x1B,
+                                       0x2A, 0x2B, 0x40, 0x41, 0x42, 0x43, 0x50, 0x51, 0x52, 0x53, 0x58, 0x5A};
+
+std::string Hex(const uint8_t* data, size_t length) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    out += digits[data[i] >> 4];
+    out += digits[data[i] & 0x0F];
+  }
+  return out;
+}
+
+bool Unhex(const std::string& text, std::vector<uint8_t>* out) {
+  if (text.size() % 2 != 0) return false;
+  auto value = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int hi = value(text[i]), lo = value(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (true) {
+    size_t tab = line.find('\t', start);
+    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+uint16_t ProfileFromMediumName(const std::string& name, bool* ok) {
+  *ok = true;
+  for (const auto& m : kMediumNames) {
+    if (name == m.name) return m.profile;
+  }
+  // Any other profile of the drive model by number, for example "0x15".
+  if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
+    char* end = nullptr;
+    unsigned long value = std::strtoul(name.c_str() + 2, &end, 16);
+    if (end && *end == 0) {
+      for (uint16_t p : kKnownProfiles) {
+        if (p == value) return p;
+      }
+    }
+  }
+  *ok = false;
+  return 0;
+}
+
+int MediaFamily(uint16_t profile) {
+  if (profile >= 0x08 && profile <= 0x0A) return 1;
+  if (profile >= 0x10 && profile <= 0x2B) return 2;
+  if (profile >= 0x40 && profile <= 0x43) return 3;
+  if (profile >= 0x50 && profile <= 0x5A) return 4;
+  return 0;
+}
+
+bool IsRomProfile(uint16_t profile) { return profile == 0x08 || profile == 0x10 || profile == 0x40 || profile == 0x50; }
+
+bool IsRewritableProfile(uint16_t profile) { return profile == 0x0A || profile == 0x13 || profile == 0x14 || profile == 0x17; }
+
+bool IsRandomWritableProfile(uint16_t profile) {
+  return profile == 0x12 || profile == 0x13 || profile == 0x1A || profile == 0x2A || profile == 0x43 ||
+         profile == 0x52 || profile == 0x5A;
+}
+
+bool NeedsFormatting(uint16_t profile) {
+  return profile == 0x12 || profile == 0x13 || profile == 0x14 || profile == 0x1A || profile == 0x2A ||
+         profile == 0x41 || profile == 0x43 || profile == 0x52;
+}
+
+int64_t DefaultCapacity(uint16_t profile) {
+  switch (MediaFamily(profile)) {
+    case 1: return 359849;  // 80 minutes, lead-out at 79:59:74
+    case 2:
+      if (profile == 0x15 || profile == 0x16 || profile == 0x2A || profile == 0x2B) return 4173824;
+      return 2295104;
+    case 3: return 12219392;
+    case 4: return profile == 0x58 ? 14623744 : 7311872;
+    default: return 0;
+  }
+}
+
+StateFile::~StateFile() {
+  if (fd_ >= 0) {
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+}
+
+bool StateFile::Open(const std::string& path, bool* existed, std::string* error) {
+  struct stat st {};
+  bool exists = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "cannot open state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (error) *error = "the emulated drive " + path + " is held by another user";
+    ::close(fd);
+    return false;
+  }
+  path_ = path;
+  fd_ = fd;
+  if (existed) *existed = exists;
+  return true;
+}
+
+bool StateFile::Load(MediaState* state, std::string* error) const {
+  std::string text;
+  char buffer[65536];
+  off_t pos = 0;
+  while (true) {
+    ssize_t n = ::pread(fd_, buffer, sizeof buffer, pos);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (error) *error = std::string("cannot read state file: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    pos += n;
+  }
+  return ParseState(text, state, error);
+}
+
+bool StateFile::Save(const MediaState& state, std::string* error) const {
+  std::string text = SerializeState(state);
+  if (::ftruncate(fd_, 0) != 0) {
+    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::fsync(fd_);
+  return true;
+}
+
+std::string SerializeState(const MediaState& s) {
+  std::ostringstream o;
+  o << "sorvel-emulated-drive 1\n";
+  o << "profile " << s.profile << "\n";
+  o << "tray " << s.tray_open << "\n";
+  o << "lock " << s.locked << "\n";
+  o << "status " << static_cast<int>(s.status) << "\n";
+  o << "formatted " << s.formatted << "\n";
+  o << "capacity " << s.capacity << "\n";
+  o << "nwa " << s.next_writable << "\n";
+  o << "reserved " << s.reserved_size << "\n";
+  o << "pressed " << s.pressed << "\n";
+  o << "vendor\t" << s.vendor << "\n";
+  o << "product\t" << s.product << "\n";
+  o << "revision\t" << s.revision << "\n";
+  if (!s.layout.mcn.empty()) o << "mcn " << s.layout.mcn << "\n";
+  for (const auto& x : s.layout.sessions) {
+    o << "session " << x.number << " " << x.first_track << " " << x.last_track << " " << x.leadout << " "
+      << static_cast<int>(x.disc_type) << "\n";
+  }
+  for (const auto& t : s.layout.tracks) {
+    o << "track " << t.number << " " << t.session << " " << static_cast<int>(t.control) << " " << t.mode << " "
+      << t.pregap_start << " " << t.start << " " << t.end << " " << (t.isrc.empty() ? "-" : t.isrc) << " "
+      << t.index_starts.size();
+    for (int32_t i : t.index_starts) o << " " << i;
+    o << "\n";
+  }
+  if (!s.layout.cdtext.empty()) {
+    o << "cdtext ";
+    for (const auto& p : s.layout.cdtext) o << Hex(p.data(), p.size());
+    o << "\n";
+  }
+  for (const auto& e : s.extents) {
+    o << "extent\t" << e.first_lba << "\t" << e.count << "\t" << e.offset << "\t" << e.stride << "\t" << e.main_size
+      << "\t" << e.sub_inline << "\t" << e.sub_offset << "\t" << e.path << "\t" << e.sub_path << "\n";
+  }
+  return o.str();
+}
+
+bool ParseState(const std::string& text, MediaState* out, std::string* error) {
+  MediaState s;
+  std::istringstream in(text);
+  std::string line;
+  bool header = false;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "damaged state file: " + why;
+    return false;
+  };
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (!header) {
+      if (line != "sorvel-emulated-drive 1") return fail("unknown header");
+      header = true;
+      continue;
+    }
+    if (line.rfind("vendor\t", 0) == 0) { s.vendor = line.substr(7); continue; }
+    if (line.rfind("product\t", 0) == 0) { s.product = line.substr(8); continue; }
+    if (line.rfind("revision\t", 0) == 0) { s.revision = line.substr(9); continue; }
+    if (line.rfind("extent\t", 0) == 0) {
+      auto f = SplitTabs(line);
+      if (f.size() != 10) return fail("extent");
+      SectorExtent e;
+      try {
+        e.first_lba = std::stoi(f[1]);
+        e.count = std::stoi(f[2]);
+        e.offset = std::stoull(f[3]);
+        e.stride = static_cast<uint32_t>(std::stoul(f[4]));
+        e.main_size = static_cast<uint32_t>(std::stoul(f[5]));
+        e.sub_inline = f[6] == "1";
+        e.sub_offset = std::stoull(f[7]);
+      } catch (...) {
+        return fail("extent numbers");
+      }
+      e.path = f[8];
+      e.sub_path = f[9];
+      if (e.count < 0 || e.stride < e.main_size || (e.main_size != 2352 && e.main_size != 2048)) return fail("extent");
+      s.extents.push_back(e);
+      continue;
+    }
+    std::istringstream f(line);
+    std::string key;
+    f >> key;
+    if (key == "profile") {
+      f >> s.profile;
+    } else if (key == "tray") {
+      f >> s.tray_open;
+    } else if (key == "lock") {
+      f >> s.locked;
+    } else if (key == "status") {
+      int v = 0;
+      f >> v;
+      if (v < 0 || v > 2) return fail("status");
+      s.status = static_cast<DiscStatus>(v);
+    } else if (key == "formatted") {
+      f >> s.formatted;
+    } else if (key == "capacity") {
+      f >> s.capacity;
+    } else if (key == "nwa") {
+      f >> s.next_writable;
+    } else if (key == "reserved") {
+      f >> s.reserved_size;
+    } else if (key == "pressed") {
+      f >> s.pressed;
+    } else if (key == "mcn") {
+      f >> s.layout.mcn;
+    } else if (key == "session") {
+      CdSession x;
+      int type = 0;
+      f >> x.number >> x.first_track >> x.last_track >> x.leadout >> type;
+      x.disc_type = static_cast<uint8_t>(type);
+      s.layout.sessions.push_back(x);
+    } else if (key == "track") {
+      CdTrack t;
+      int control = 0;
+      size_t indexes = 0;
+      f >> t.number >> t.session >> control >> t.mode >> t.pregap_start >> t.start >> t.end >> t.isrc >> indexes;
+      if (indexes > 99) return fail("track");
+      t.control = static_cast<uint8_t>(control);
+      if (t.isrc == "-") t.isrc.clear();
+      for (size_t i = 0; i < indexes; ++i) {
+        int32_t v = 0;
+        f >> v;
+        t.index_starts.push_back(v);
+      }
+      s.layout.tracks.push_back(t);
+    } else if (key == "cdtext") {
+      std::string hex;
+      f >> hex;
+      std::vector<uint8_t> bytes;
+      if (!Unhex(hex, &bytes) || bytes.size() % 18 != 0) return fail("cdtext");
+      for (size_t i = 0; i < bytes.size(); i += 18) {
+        CdTextPack p;
+        std::memcpy(p.data(), bytes.data() + i, 18);
+        s.layout.cdtext.push_back(p);
+      }
+    } else {
+      return fail("unknown line " + key);
+    }
+    if (f.fail()) return fail("bad value for " + key);
+  }
+  if (!header) return fail("empty");
+  *out = std::move(s);
+  return true;
+}
+
+}  // namespace sorvel::platform::emu

@@ -1,0 +1,86 @@
+// The persistent state of an emulated drive and its disc: the medium, tray and
+// lock, the TOC, and where each sector's bytes live. A small text index at
+// the state path, written sectors in a sparse side file "<path>.data", pressed
+// discs referenced in their image files. Locked with flock while a process
+// holds the drive.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/emulated_drive/disc_layout.h"
+
+namespace sorvel::platform::emu {
+
+enum class DiscStatus : uint8_t { kBlank = 0, kAppendable = 1, kComplete = 2 };
+
+// A run of sectors stored in a file: `stride` bytes a sector from `offset`,
+// the first `main_size` bytes main channel (2352 raw, or 2048 user data that
+// the drive wraps into Mode 1 sectors on CD media), optionally followed by
+// 96 bytes of subchannel in separate channels, or with the subchannel in a
+// second file (CloneCD .sub).
+struct SectorExtent {
+  int32_t first_lba = 0;
+  int32_t count = 0;
+  std::string path;
+  uint64_t offset = 0;
+  uint32_t stride = 2352;
+  uint32_t main_size = 2352;
+  bool sub_inline = false;
+  std::string sub_path;
+  uint64_t sub_offset = 0;
+  bool Contains(int32_t lba) const { return lba >= first_lba && lba < first_lba + count; }
+};
+
+struct MediaState {
+  uint16_t profile = 0;        // 0: no medium
+  bool tray_open = false;
+  bool locked = false;
+  DiscStatus status = DiscStatus::kBlank;
+  bool formatted = false;
+  int64_t capacity = 0;        // user blocks the medium holds
+  int64_t next_writable = 0;   // DVD/BD: next writable address of the open track
+  int64_t reserved_size = 0;   // RESERVE TRACK size, 0 when none
+  bool pressed = false;        // loaded from an image (read-only)
+  std::string vendor = "SORVEL";
+  std::string product = "EMULATED DRIVE";
+  std::string revision = "1.00";
+  CdLayout layout;             // CD media
+  std::vector<SectorExtent> extents;
+};
+
+uint16_t ProfileFromMediumName(const std::string& name, bool* ok);
+int MediaFamily(uint16_t profile);  // 0 none, 1 CD, 2 DVD, 3 BD, 4 HD DVD
+bool IsRomProfile(uint16_t profile);
+bool IsRewritableProfile(uint16_t profile);     // BLANK works (CD-RW, DVD-RW)
+bool IsRandomWritableProfile(uint16_t profile); // DVD+RW, DVD-RAM, BD-RE, DVD-RW restricted overwrite
+bool NeedsFormatting(uint16_t profile);         // FORMAT UNIT offers descriptors
+int64_t DefaultCapacity(uint16_t profile);
+
+// The state file at `path`, held exclusively while open.
+class StateFile {
+ public:
+  StateFile() = default;
+  ~StateFile();
+  StateFile(const StateFile&) = delete;
+  StateFile& operator=(const StateFile&) = delete;
+
+  // Opens (creating when missing) and locks the file. `existed` tells whether
+  // it held a state already. False with `error` when another holder has it.
+  bool Open(const std::string& path, bool* existed, std::string* error);
+  bool Load(MediaState* state, std::string* error) const;
+  bool Save(const MediaState& state, std::string* error) const;
+  const std::string& path() const { return path_; }
+  std::string DataPath() const { return path_ + ".data"; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+std::string SerializeState(const MediaState& state);
+bool ParseState(const std::string& text, MediaState* state, std::string* error);
+
+}  // namespace sorvel::platform::emu

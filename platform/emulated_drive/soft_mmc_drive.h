@@ -1,0 +1,156 @@
+// A software MMC optical drive: answers SCSI command blocks as a multi-format
+// CD/DVD/BD/HD DVD recorder would, on a disc kept in a state file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/emulated_drive/drive_hooks.h"
+#include "platform/emulated_drive/media_state.h"
+
+namespace sorvel::platform::emu {
+
+// Settings of a new drive (used when its state file does not exist yet).
+struct DriveSettings {
+  std::string state_path;
+  std::string medium;       // "none", "cd-r", ...; empty: cd-r, or the image's family
+  std::string image;        // .iso, .cue or .ccd to load as a pressed disc
+  std::string vendor;
+  std::string product;
+};
+
+// Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...]".
+bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error);
+
+class SoftMmcDrive {
+ public:
+  // Opens (and locks) the drive; creates its state from `settings` when the
+  // state file does not exist yet.
+  static std::unique_ptr<SoftMmcDrive> Open(const DriveSettings& settings, std::string* error);
+  ~SoftMmcDrive();
+  SoftMmcDrive(const SoftMmcDrive&) = delete;
+  SoftMmcDrive& operator=(const SoftMmcDrive&) = delete;
+
+  // Executes one command. `data` holds `data_length` bytes (out when `write`).
+  // Returns the SCSI status (0 good, 2 check condition); `sense` (32 bytes,
+  // may be null) receives fixed-format sense data on a check condition.
+  int Exec(const uint8_t* cdb, size_t cdb_length, void* data, size_t data_length, bool write,
+           uint32_t timeout_seconds, uint8_t* sense);
+
+  DriveHooks& hooks() { return *hooks_; }
+  const std::string& state_path() const { return settings_.state_path; }
+  // A copy of the media state (for tests and tools).
+  MediaState media() const;
+  // Writes the state file now (also done after writes complete and on close).
+  bool Persist(std::string* error = nullptr);
+
+  // Test controls: put a disc in the tray (the state of a new drive with
+  // this medium and image), or take it out.
+  bool InsertDisc(const std::string& medium, const std::string& image, std::string* error);
+  void RemoveDisc();
+
+  // Main channel (2352 bytes, descrambled) and subchannel (96 bytes, separate
+  // channels) of one CD sector as the drive reads it, faults included.
+  bool ReadCdSector(int32_t lba, uint8_t* main2352, uint8_t* sub96, std::string* error);
+
+  // Writes the CD as BIN/CUE (+ .sub with 96 bytes a sector, separate
+  // channels, and a .cdt with the CD-Text packs when there are any).
+  bool ExportCd(const std::string& cue_path, std::string* error);
+
+ private:
+  struct Command;
+  explicit SoftMmcDrive(DriveSettings settings);
+
+  int Dispatch(Command& c);
+  // Commands.
+  int TestUnitReady(Command& c);
+  int RequestSense(Command& c);
+  int FormatUnit(Command& c);
+  int Inquiry(Command& c);
+  int StartStopUnit(Command& c);
+  int PreventAllow(Command& c);
+  int ReadFormatCapacities(Command& c);
+  int ReadCapacity(Command& c);
+  int Read10(Command& c);
+  int Write10(Command& c);
+  int SynchronizeCache(Command& c);
+  int ReadToc(Command& c);
+  int GetConfiguration(Command& c);
+  int ReadDiscInformation(Command& c);
+  int ReadTrackInformation(Command& c);
+  int ReserveTrack(Command& c);
+  int SendOpc(Command& c);
+  int ModeSelect10(Command& c);
+  int ModeSense10(Command& c);
+  int CloseTrackSession(Command& c);
+  int SendCueSheet(Command& c);
+  int Blank(Command& c);
+  int GetPerformance(Command& c);
+  int ReadCd(Command& c, bool msf);
+  int SetCdSpeed(Command& c);
+
+  // Helpers.
+  int CheckMedium(Command& c);
+  bool IsCd() const;
+  std::vector<uint8_t> ModePage(uint8_t page, int control) const;
+  std::vector<uint16_t> WriteSpeeds() const;
+  uint16_t MaxReadSpeed() const;
+  int WriteCdSao(Command& c, int32_t lba, uint32_t count);
+  int WriteCdRaw(Command& c, int32_t lba, uint32_t count);
+  int WriteBlocks(Command& c, int32_t lba, uint32_t count);
+  bool FinishCdSao(std::string* error);
+  bool FinishCdRaw(std::string* error);
+  bool WriteDataFile(uint64_t offset, const uint8_t* data, size_t length);
+  bool ReadFileAt(const std::string& path, uint64_t offset, uint8_t* data, size_t length);
+  int FileFor(const std::string& path, bool writable);
+  void AddWrittenExtent(int32_t first, int32_t count, uint32_t stride, uint32_t main_size, bool sub_inline);
+  bool ReadUserBlock(int32_t lba, uint8_t* out2048, Command& c, int* status);
+  bool ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub_separate, bool* has_sub);
+  int32_t LeadInStart() const;
+  int32_t ReadableEnd() const;
+  void ResetWriteSession();
+  void ResetMedium(uint16_t profile);
+
+  DriveSettings settings_;
+  std::shared_ptr<DriveHooks> hooks_;
+  StateFile state_file_;
+  MediaState media_;
+  mutable std::mutex mutex_;
+  std::map<std::string, int> files_;
+  int data_fd_ = -1;
+
+  // Mode pages 1 and 5 as the host set them.
+  std::array<uint8_t, 12> page1_{};
+  std::array<uint8_t, 56> page5_{};
+  uint16_t read_speed_ = 0xFFFF;
+  uint16_t write_speed_ = 0xFFFF;
+  std::array<uint8_t, 18> last_sense_{};
+
+  // The CD write in progress.
+  struct CueEntry {
+    uint8_t ctl_adr, tno, index, data_form, scms, min, sec, frame;
+    int32_t lba() const;
+  };
+  std::vector<CueEntry> cue_sheet_;
+  CdLayout pending_layout_;   // the session the cue sheet describes
+  uint8_t DataFormAt(int32_t lba) const;
+  int32_t ProgramStart() const;
+  bool writing_ = false;
+  bool test_write_ = false;
+  int32_t next_write_lba_ = 0;
+  int32_t write_start_lba_ = 0;
+  std::vector<std::array<uint8_t, 12>> leadin_q_;
+  std::vector<uint8_t> leadin_rw_;
+  bool wrote_program_area_ = false;
+  int not_ready_polls_ = 0;
+  bool c_missing_bufe_ = false;
+  std::vector<uint16_t> page_2a_speeds_;
+  int becoming_ready_ = 0;
+};
+
+}  // namespace sorvel::platform::emu

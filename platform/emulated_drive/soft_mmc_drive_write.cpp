@@ -1,0 +1,541 @@
+// Writing commands of the emulated drive: cue sheets, SAO and raw CD writes,
+// DVD/BD/HD DVD writes, closing, blanking and formatting.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/emulated_drive/cd_codec.h"
+#include "platform/emulated_drive/drive_command.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
+
+namespace sorvel::platform::emu {
+
+namespace {
+
+constexpr uint32_t kCdStride = 2352 + 96;  // written CD sectors: main channel + separate subchannel
+
+bool ValidDataForm(uint8_t form) {
+  static const uint8_t forms[] = {0x00, 0x01, 0x10, 0x11, 0x12, 0x13, 0x14, 0x20, 0x21, 0x22, 0x23, 0x24};
+  uint8_t sub = form & 0xC0;
+  if (sub == 0x80) return false;
+  return std::find(std::begin(forms), std::end(forms), static_cast<uint8_t>(form & 0x3F)) != std::end(forms);
+}
+
+}  // namespace
+
+
+int32_t SoftMmcDrive::CueEntry::lba() const { return MsfToLba(min, sec, frame); }
+
+int32_t SoftMmcDrive::ProgramStart() const {
+  if (media_.layout.sessions.empty()) return -150;
+  return NextSessionTrackStart(media_.layout.LastLeadout(), media_.layout.sessions.size() == 1) - 150;
+}
+
+uint8_t SoftMmcDrive::DataFormAt(int32_t lba) const {
+  uint8_t form = 0;
+  bool first = true;
+  for (const auto& e : cue_sheet_) {
+    if ((e.ctl_adr & 0x0F) != 1) continue;
+    if (first || e.lba() <= lba) form = e.data_form;
+    first = false;
+  }
+  return form;
+}
+
+int SoftMmcDrive::SendCueSheet(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  if (media_.profile != 0x09 && media_.profile != 0x0A) return c.Fail(5, 0x30, 0x05);
+  if ((page5_[2] & 0x0F) != 2) return c.Fail(5, 0x2C, 0x00);
+  if (media_.status == DiscStatus::kComplete || media_.pressed) return c.Fail(5, 0x2C, 0x00);
+  size_t length = Get24(c.cdb + 6);
+  if (length == 0 || length > c.data_length) return c.Fail(5, 0x24, 0x00);
+  if (length % 8 != 0) return c.Fail(5, 0x26, 0x00);
+  std::vector<CueEntry> entries;
+  for (size_t i = 0; i < length; i += 8) {
+    const uint8_t* d = c.data + i;
+    entries.push_back({d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]});
+  }
+  auto invalid = [&]() { return c.Fail(5, 0x26, 0x00); };
+  CdLayout layout = media_.layout;
+  CdSession session;
+  session.number = static_cast<int>(layout.sessions.size()) + 1;
+  int32_t program_start = ProgramStart();
+  int first_track = layout.tracks.empty() ? 1 : layout.tracks.back().number + 1;
+  std::string mcn;
+  std::vector<CdTrack> tracks;
+  bool seen_leadin = false, seen_leadout = false;
+  int32_t last_time = program_start;
+  int last_tno = 0;
+  int last_index = -1;
+  std::vector<int> with_index1;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const CueEntry& e = entries[i];
+    int adr = e.ctl_adr & 0x0F;
+    uint8_t control = e.ctl_adr >> 4;
+    if (seen_leadout) return invalid();  // the lead-out entry comes last
+    if (adr == 2) {
+      // Media catalogue number: 13 digits over two entries of 7 bytes.
+      if (i + 1 >= entries.size() || (entries[i + 1].ctl_adr & 0x0F) != 2) return invalid();
+      const uint8_t* a = c.data + i * 8 + 1;
+      const uint8_t* b = c.data + (i + 1) * 8 + 1;
+      mcn.assign(a, a + 7);
+      mcn.append(b, b + 6);
+      if (!std::all_of(mcn.begin(), mcn.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) return invalid();
+      ++i;
+      continue;
+    }
+    if (adr == 3) {
+      // ISRC of the following track: 12 characters over two entries.
+      if (i + 1 >= entries.size() || (entries[i + 1].ctl_adr & 0x0F) != 3) return invalid();
+      std::string isrc(reinterpret_cast<const char*>(c.data + i * 8 + 2), 6);
+      isrc.append(reinterpret_cast<const char*>(c.data + (i + 1) * 8 + 2), 6);
+      uint8_t check[8];
+      if (!EncodeIsrcQ(isrc, check)) return invalid();
+      CdTrack pending;
+      pending.number = e.tno;
+      pending.isrc = isrc;
+      pending.start = INT32_MIN;  // marks an ISRC holder until the track's entries arrive
+      tracks.push_back(pending);
+      ++i;
+      continue;
+    }
+    if (adr != 1) return invalid();
+    if (!ValidDataForm(e.data_form)) return invalid();
+    if (e.sec > 59 || e.frame > 74) return invalid();
+    int32_t time = e.lba();
+    if (time < last_time) return invalid();
+    last_time = time;
+    if (!seen_leadin) {
+      if (e.tno != 0 || e.index != 0 || time != program_start) return invalid();
+      seen_leadin = true;
+      continue;
+    }
+    if (e.tno == 0xAA) {
+      if (e.index != 1 || tracks.empty()) return invalid();
+      session.leadout = time;
+      seen_leadout = true;
+      continue;
+    }
+    if (e.tno < 1 || e.tno > 99 || e.index > 99) return invalid();
+    if (e.tno < last_tno) return invalid();
+    if (e.tno != last_tno) {
+      // A new track: the next number, starting with index 0 or 1.
+      int expected = last_tno == 0 ? first_track : last_tno + 1;
+      if (e.tno != expected || e.index > 1) return invalid();
+      if (last_tno == 0 && (e.index != 0 || time != program_start)) return invalid();
+      CdTrack t;
+      if (!tracks.empty() && tracks.back().start == INT32_MIN && tracks.back().number == e.tno) {
+        t = tracks.back();
+        tracks.pop_back();
+      }
+      t.number = e.tno;
+      t.session = session.number;
+      t.control = control;
+      uint8_t form = e.data_form & 0x3F;
+      t.mode = form < 0x10 ? 0 : (form < 0x20 ? 1 : 2);
+      t.pregap_start = time;
+      t.start = time;
+      if (t.mode == 2) session.disc_type = 0x20;
+      if ((t.mode != 0) != ((control & 0x4) != 0)) return invalid();
+      tracks.push_back(t);
+      last_tno = e.tno;
+      last_index = e.index;
+      if (e.index == 1) with_index1.push_back(e.tno);
+      continue;
+    }
+    CdTrack& t = tracks.back();
+    if (control != t.control || e.index != last_index + 1) return invalid();
+    if (e.index == 1) {
+      t.start = time;
+      with_index1.push_back(e.tno);
+      if (t.number == first_track && time < program_start + 150) return invalid();
+    } else {
+      t.index_starts.push_back(time);
+    }
+    last_index = e.index;
+  }
+  if (!seen_leadin || !seen_leadout || tracks.empty()) return invalid();
+  if (session.leadout > media_.capacity) return c.Fail(5, 0x26, 0x00);
+  for (const auto& t : tracks) {
+    if (t.start == INT32_MIN) return invalid();
+    if (std::find(with_index1.begin(), with_index1.end(), t.number) == with_index1.end()) return invalid();
+  }
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    int32_t next = i + 1 < tracks.size() ? tracks[i + 1].pregap_start : session.leadout;
+    if (tracks[i].start >= next) return invalid();
+  }
+  session.first_track = tracks.front().number;
+  session.last_track = tracks.back().number;
+  if (!mcn.empty()) layout.mcn = mcn;
+  layout.tracks.insert(layout.tracks.end(), tracks.begin(), tracks.end());
+  layout.sessions.push_back(session);
+  layout.FixTrackEnds();
+  // Page 5 may carry the catalogue number instead.
+  if (mcn.empty() && (page5_[16] & 0x80)) {
+    std::string page_mcn(reinterpret_cast<const char*>(&page5_[17]), 13);
+    if (std::all_of(page_mcn.begin(), page_mcn.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) layout.mcn = page_mcn;
+  }
+  ResetWriteSession();
+  cue_sheet_ = entries;
+  pending_layout_ = layout;
+  writing_ = true;
+  test_write_ = (page5_[2] & 0x10) != 0;
+  next_write_lba_ = INT32_MIN;
+  write_start_lba_ = program_start;
+  return 0;
+}
+
+int SoftMmcDrive::Write10(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  int32_t lba = static_cast<int32_t>(Get32(c.cdb + 2));
+  uint32_t count = Get16(c.cdb + 7);
+  if (c.faults.long_write_in_progress > 0) {
+    hooks_->UpdateFaults([](DriveFaults& f) { --f.long_write_in_progress; });
+    return c.Fail(2, 0x04, 0x08);
+  }
+  if (c.faults.write_error_lba && *c.faults.write_error_lba >= lba &&
+      *c.faults.write_error_lba < lba + static_cast<int32_t>(count)) {
+    return c.Fail(3, 0x0C, 0x00, *c.faults.write_error_lba);
+  }
+  if (media_.pressed || IsRomProfile(media_.profile)) return c.Fail(7, 0x27, 0x00);
+  if (count == 0) return 0;
+  if (!c.write || c.data == nullptr) return c.Fail(5, 0x24, 0x00);
+  if (!IsCd()) return WriteBlocks(c, lba, count);
+  if (media_.status == DiscStatus::kComplete) return c.Fail(5, 0x21, 0x02);
+  uint8_t write_type = page5_[2] & 0x0F;
+  if (write_type == 2) {
+    if (!writing_) return c.Fail(5, 0x2C, 0x00);
+    return WriteCdSao(c, lba, count);
+  }
+  if (write_type == 3) {
+    if (!writing_) {
+      ResetWriteSession();
+      writing_ = true;
+      test_write_ = (page5_[2] & 0x10) != 0;
+      next_write_lba_ = INT32_MIN;
+      write_start_lba_ = ProgramStart();
+    }
+    return WriteCdRaw(c, lba, count);
+  }
+  // Track-at-once and packet writing of CDs are not emulated.
+  return c.Fail(5, 0x2C, 0x00);
+}
+
+int SoftMmcDrive::WriteCdSao(Command& c, int32_t lba, uint32_t count) {
+  bool leadin_sub = !cue_sheet_.empty() && (DataFormAt(INT32_MIN) & 0x40) != 0;
+  if (next_write_lba_ == INT32_MIN) {
+    bool at_start = lba == write_start_lba_ || (leadin_sub && lba == LeadInStart());
+    if (!at_start) return c.Fail(5, 0x21, 0x02);
+  } else if (lba != next_write_lba_) {
+    return c.Fail(5, 0x21, 0x02);
+  }
+  int32_t leadout = pending_layout_.sessions.back().leadout;
+  if (lba + static_cast<int64_t>(count) > leadout) return c.Fail(5, 0x21, 0x00);
+  size_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) total += (DataFormAt(lba + static_cast<int32_t>(i)) & 0x40) ? 2448 : 2352;
+  if (total != c.data_length) return c.Fail(5, 0x64, 0x00);
+  const uint8_t* p = c.data;
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t at = lba + static_cast<int32_t>(i);
+    bool with_sub = (DataFormAt(at) & 0x40) != 0;
+    const uint8_t* main = p;
+    const uint8_t* sub = with_sub ? p + 2352 : nullptr;
+    p += with_sub ? 2448 : 2352;
+    if (at < write_start_lba_) {
+      if (sub) {
+        uint8_t symbols[96];
+        ExtractRwSymbols(sub, symbols);
+        leadin_rw_.insert(leadin_rw_.end(), symbols, symbols + 96);
+      }
+      continue;
+    }
+    if (test_write_) continue;
+    uint8_t record[kCdStride];
+    std::memcpy(record, main, 2352);
+    if (sub) {
+      DeinterleaveSubchannel(sub, record + 2352);
+    } else {
+      GenerateSubchannel(pending_layout_, at, record + 2352);
+    }
+    if (!WriteDataFile(static_cast<uint64_t>(at + 150) * kCdStride, record, kCdStride)) return c.Fail(3, 0x0C, 0x00, at);
+  }
+  next_write_lba_ = lba + static_cast<int32_t>(count);
+  return 0;
+}
+
+int SoftMmcDrive::WriteCdRaw(Command& c, int32_t lba, uint32_t count) {
+  uint8_t block_type = page5_[4] & 0x0F;
+  size_t size = block_type == 1 ? 2368 : 2448;
+  if (next_write_lba_ == INT32_MIN) {
+    if (lba != LeadInStart()) return c.Fail(5, 0x21, 0x02);
+  } else if (lba != next_write_lba_) {
+    return c.Fail(5, 0x21, 0x02);
+  }
+  if (c.data_length != size * count) return c.Fail(5, 0x64, 0x00);
+  if (lba + static_cast<int64_t>(count) > media_.capacity + 6750) return c.Fail(5, 0x21, 0x00);
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t at = lba + static_cast<int32_t>(i);
+    const uint8_t* main = c.data + i * size;
+    const uint8_t* extra = main + 2352;
+    uint8_t sub[96];
+    if (size == 2368) {
+      std::memset(sub, 0, sizeof sub);
+      if (extra[15] & 0x80) std::memset(sub, 0xFF, 12);
+      std::memcpy(sub + 12, extra, 12);
+    } else {
+      DeinterleaveSubchannel(extra, sub);
+    }
+    if (at < write_start_lba_) {
+      std::array<uint8_t, 12> q;
+      std::memcpy(q.data(), sub + 12, 12);
+      leadin_q_.push_back(q);
+      if (size == 2448) {
+        uint8_t symbols[96];
+        ExtractRwSymbols(extra, symbols);
+        leadin_rw_.insert(leadin_rw_.end(), symbols, symbols + 96);
+      }
+      continue;
+    }
+    uint8_t record[kCdStride];
+    std::memcpy(record, main, 2352);
+    std::memcpy(record + 2352, sub, 96);
+    // Data sectors arrive scrambled; the drive keeps the logical sector.
+    if ((sub[12] >> 4) & 0x4) {
+      if (!HasSync(record)) return c.Fail(5, 0x64, 0x00, at);
+      ScrambleSector(record);
+    }
+    if (test_write_) continue;
+    if (!WriteDataFile(static_cast<uint64_t>(at + 150) * kCdStride, record, kCdStride)) return c.Fail(3, 0x0C, 0x00, at);
+  }
+  next_write_lba_ = lba + static_cast<int32_t>(count);
+  return 0;
+}
+
+int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
+  if (c.data_length != static_cast<size_t>(count) * 2048) return c.Fail(5, 0x24, 0x00);
+  bool test = (page5_[2] & 0x10) != 0;
+  int64_t end = static_cast<int64_t>(lba) + count;
+  if (IsRandomWritableProfile(media_.profile)) {
+    if (lba < 0 || end > media_.capacity) return c.Fail(5, 0x21, 0x00);
+  } else {
+    if (media_.status == DiscStatus::kComplete) return c.Fail(5, 0x21, 0x02);
+    if (lba != media_.next_writable) return c.Fail(5, 0x21, 0x02);
+    bool minus = media_.profile == 0x11 || media_.profile == 0x14 || media_.profile == 0x15 || media_.profile == 0x16;
+    if (minus && (page5_[2] & 0x0F) == 2 && media_.reserved_size == 0) return c.Fail(5, 0x2C, 0x00);
+    int64_t limit = media_.reserved_size > 0 ? media_.reserved_size : media_.capacity;
+    if (end > limit) return c.Fail(5, 0x21, 0x00);
+  }
+  if (test) return 0;
+  if (!WriteDataFile(static_cast<uint64_t>(lba) * 2048, c.data, c.data_length)) return c.Fail(3, 0x0C, 0x00, lba);
+  media_.next_writable = std::max<int64_t>(media_.next_writable, end);
+  media_.status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
+  return 0;
+}
+
+bool SoftMmcDrive::FinishCdSao(std::string* error) {
+  (void)error;
+  CdLayout layout = pending_layout_;
+  if (layout.sessions.size() == 1 && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
+  int32_t first = write_start_lba_;
+  int32_t written = next_write_lba_ == INT32_MIN ? 0 : next_write_lba_ - first;
+  media_.layout = layout;
+  AddWrittenExtent(first, std::max(written, 0), kCdStride, 2352, true);
+  // Sectors the host never sent read back as generated silence or empty data.
+  bool multi = (page5_[3] >> 6) == 3;
+  media_.status = multi ? DiscStatus::kAppendable : DiscStatus::kComplete;
+  return true;
+}
+
+bool SoftMmcDrive::FinishCdRaw(std::string* error) {
+  auto decoded = DecodeLeadIn(leadin_q_, error);
+  if (!decoded) return false;
+  int session_number = static_cast<int>(media_.layout.sessions.size()) + 1;
+  int32_t program_start = write_start_lba_;
+  auto stored_q = [&](int32_t lba, uint8_t* q) {
+    return ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(lba + 150) * kCdStride + 2352 + 12, q, 12) &&
+           QCrcValid(q);
+  };
+  for (auto& t : decoded->tracks) {
+    t.session = session_number;
+    // Index 0 where the stored Q of the frames before index 1 says so.
+    int32_t pregap = t.start;
+    for (int32_t lba = t.start - 1; lba >= std::max(program_start, t.start - 4500); --lba) {
+      uint8_t q[12];
+      if (!stored_q(lba, q) || (q[0] & 0x0F) != 1 || q[1] != ToBcd(t.number) || q[2] != 0) break;
+      pregap = lba;
+    }
+    t.pregap_start = pregap;
+    if (t.number == decoded->tracks.front().number && session_number == 1) t.pregap_start = -150;
+    if (t.IsData()) {
+      uint8_t header[16];
+      ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(t.start + 150) * kCdStride, header, 16);
+      t.mode = header[15] == 2 ? 2 : 1;
+    }
+  }
+  decoded->sessions.front().number = session_number;
+  decoded->FixTrackEnds();
+  // Catalogue number and ISRCs from the program area's Q.
+  for (auto& t : decoded->tracks) {
+    for (int32_t lba = t.start; lba < std::min(t.end, t.start + 300); ++lba) {
+      uint8_t q[12];
+      if (!stored_q(lba, q)) continue;
+      int adr = q[0] & 0x0F;
+      if (adr == 3 && t.isrc.empty()) t.isrc = DecodeIsrcQ(q + 1);
+      if (adr == 2 && decoded->mcn.empty()) {
+        std::string mcn;
+        for (int i = 0; i < 13; ++i) mcn += static_cast<char>('0' + ((i % 2 == 0) ? q[1 + i / 2] >> 4 : q[1 + i / 2] & 0x0F) % 10);
+        decoded->mcn = mcn;
+      }
+    }
+  }
+  CdLayout layout = media_.layout;
+  for (const auto& t : decoded->tracks) layout.tracks.push_back(t);
+  layout.sessions.push_back(decoded->sessions.front());
+  if (layout.mcn.empty()) layout.mcn = decoded->mcn;
+  if (session_number == 1 && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
+  layout.FixTrackEnds();
+  media_.layout = layout;
+  int32_t leadout = layout.sessions.back().leadout;
+  int32_t last = next_write_lba_ == INT32_MIN ? program_start : std::min(next_write_lba_, leadout);
+  AddWrittenExtent(program_start, last - program_start, kCdStride, 2352, true);
+  bool multi = (page5_[3] >> 6) == 3;
+  media_.status = multi ? DiscStatus::kAppendable : DiscStatus::kComplete;
+  return true;
+}
+
+int SoftMmcDrive::SynchronizeCache(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  if (writing_ && IsCd()) {
+    uint8_t write_type = page5_[2] & 0x0F;
+    bool wrote = next_write_lba_ != INT32_MIN;
+    std::string error;
+    bool ok = true;
+    if (!test_write_ && wrote) ok = write_type == 3 ? FinishCdRaw(&error) : FinishCdSao(&error);
+    if (!wrote && !test_write_ && write_type == 2) ok = FinishCdSao(&error);
+    ResetWriteSession();
+    if (!ok) return c.Fail(3, 0x0C, 0x00);
+  }
+  not_ready_polls_ = c.faults.not_ready_after_sync;
+  state_file_.Save(media_, nullptr);
+  return 0;
+}
+
+int SoftMmcDrive::CloseTrackSession(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  uint8_t function = c.cdb[2] & 0x07;
+  if (function == 0 || function > 6) return c.Fail(5, 0x24, 0x00);
+  if (IsCd()) {
+    if (writing_) return c.Fail(5, 0x2C, 0x00);
+    return 0;
+  }
+  if (media_.pressed || IsRomProfile(media_.profile)) return c.Fail(5, 0x30, 0x05);
+  if (function >= 2 && !IsRandomWritableProfile(media_.profile)) {
+    if (media_.next_writable == 0) return c.Fail(5, 0x2C, 0x00);
+    media_.status = DiscStatus::kComplete;
+    media_.reserved_size = 0;
+    state_file_.Save(media_, nullptr);
+  }
+  return 0;
+}
+
+void SoftMmcDrive::ResetMedium(uint16_t profile) {
+  media_.profile = profile;
+  media_.status = DiscStatus::kBlank;
+  media_.layout = CdLayout{};
+  media_.extents.clear();
+  media_.next_writable = 0;
+  media_.reserved_size = 0;
+  ResetWriteSession();
+  if (data_fd_ >= 0) {
+    if (::ftruncate(data_fd_, 0) != 0) {
+      // The sectors stay unreachable through the state either way.
+    }
+  } else {
+    ::truncate(state_file_.DataPath().c_str(), 0);
+  }
+}
+
+int SoftMmcDrive::Blank(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  uint8_t type = c.cdb[1] & 0x07;
+  if (type > 1) return c.Fail(5, 0x24, 0x00);
+  if (!IsRewritableProfile(media_.profile) || media_.pressed) return c.Fail(5, 0x30, 0x05);
+  uint16_t profile = media_.profile == 0x13 ? 0x14 : media_.profile;
+  ResetMedium(profile);
+  media_.formatted = false;
+  media_.capacity = DefaultCapacity(profile);
+  state_file_.Save(media_, nullptr);
+  return 0;
+}
+
+namespace {
+
+struct FormatDescriptor {
+  uint32_t blocks;
+  uint8_t type;
+  uint32_t parameter;
+};
+
+std::vector<FormatDescriptor> FormattableDescriptors(uint16_t profile) {
+  uint32_t capacity = static_cast<uint32_t>(DefaultCapacity(profile));
+  switch (profile) {
+    case 0x1A:
+    case 0x2A: return {{capacity, 0x26, 0}};
+    case 0x12:
+    case 0x52: return {{capacity, 0x00, 2048}};
+    case 0x13:
+    case 0x14: return {{capacity, 0x00, 16}, {capacity, 0x10, 16}};
+    case 0x43: return {{11826176, 0x00, 0x3000}, {11826176, 0x30, 0x3000}, {11564032, 0x30, 0x5000}, {12088320, 0x30, 0x1000}, {12219392, 0x31, 0}};
+    case 0x41: return {{12088320, 0x32, 0x1000}};
+    default: return {};
+  }
+}
+
+}  // namespace
+
+int SoftMmcDrive::ReadFormatCapacities(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  std::vector<uint8_t> a(4, 0);
+  uint8_t current[8] = {};
+  Put32(current, static_cast<uint32_t>(media_.capacity));
+  current[4] = (NeedsFormatting(media_.profile) && !media_.formatted && !media_.pressed) ? 1 : 2;
+  current[6] = 0x08;  // 2048-byte blocks
+  a.insert(a.end(), current, current + 8);
+  if (!media_.pressed) {
+    for (const auto& d : FormattableDescriptors(media_.profile)) {
+      uint8_t b[8] = {};
+      Put32(b, d.blocks);
+      b[4] = static_cast<uint8_t>(d.type << 2);
+      b[5] = static_cast<uint8_t>(d.parameter >> 16);
+      b[6] = static_cast<uint8_t>(d.parameter >> 8);
+      b[7] = static_cast<uint8_t>(d.parameter);
+      a.insert(a.end(), b, b + 8);
+    }
+  }
+  a[3] = static_cast<uint8_t>(a.size() - 4);
+  return c.Reply(a, Get16(c.cdb + 7));
+}
+
+int SoftMmcDrive::FormatUnit(Command& c) {
+  if (int s = CheckMedium(c)) return s;
+  if (c.cdb[1] != 0x11) return c.Fail(5, 0x24, 0x00);
+  if (!c.write || c.data_length < 12) return c.Fail(5, 0x1A, 0x00);
+  const uint8_t* d = c.data;
+  if (Get16(d + 2) != 8) return c.Fail(5, 0x26, 0x00);
+  uint32_t blocks = Get32(d + 4);
+  uint8_t type = d[8] >> 2;
+  if (media_.pressed) return c.Fail(5, 0x26, 0x00);
+  bool offered = false;
+  for (const auto& f : FormattableDescriptors(media_.profile)) {
+    if (f.type == type && f.blocks == blocks) offered = true;
+  }
+  if (!offered) return c.Fail(5, 0x26, 0x00);
+  uint16_t profile = media_.profile;
+  if (profile == 0x14 && type == 0x00) profile = 0x13;  // DVD-RW full format: restricted overwrite
+  ResetMedium(profile);
+  media_.formatted = true;
+  media_.capacity = blocks;
+  state_file_.Save(media_, nullptr);
+  return 0;
+}
+
+}  // namespace sorvel::platform::emu
