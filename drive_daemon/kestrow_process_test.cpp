@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "drive_daemon/exit_codes.h"
+#include "native_common/remote_scsi_client.h"
 #include "platform/file_service_manager.h"
 #include "testing/test_paths.h"
 
@@ -110,7 +111,8 @@ class KestrowProcess : public ::testing::Test {
 
   int Kestrow(const std::string& arguments, std::string* output = nullptr) {
     std::string command = "env -u SORVEL_SERVICE_NAME SORVEL_SERVICE_BACKEND=file SORVEL_SERVICE_DIR=" +
-                          Quote(service_dir_.string()) + " " + Quote(program_.string()) + " " + arguments;
+                          Quote(service_dir_.string()) + " SORVEL_DRIVES=" + Quote(drives_) + " " +
+                          Quote(program_.string()) + " " + arguments;
     return testing::RunCommand(command, output);
   }
 
@@ -125,7 +127,23 @@ class KestrowProcess : public ::testing::Test {
   std::filesystem::path service_dir_ = scratch_ / "services";
   platform::FileServiceManager manager_{service_dir_};
   uint16_t port_ = 0;
+  // The daemon serves an emulated blank CD-R as D:.
+  std::string drives_ = "D:=emu:" + (scratch_ / "drive").string() + ",medium=cd-r";
 };
+
+// The running daemon answers discovery and serves its drive.
+void ExpectServesRemotely(uint16_t port) {
+  RemoteScsiClient client;
+  EXPECT_EQ(client.GetHosts("127.0.0.1", port, 500), std::vector<std::string>{"127.0.0.1"});
+  const std::string base = "\\\\127.0.0.1:" + std::to_string(port) + "\\";
+  EXPECT_FALSE(client.Open(base + "E:"));  // not enabled
+  ASSERT_TRUE(client.Open(base + "D:"));
+  uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+  uint8_t data[36] = {};
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, data, sizeof data, nullptr, false, 10), 0);
+  EXPECT_EQ(data[0] & 0x1F, 5);  // an MMC device
+  EXPECT_TRUE(client.Close());
+}
 
 TEST_F(KestrowProcess, UsageText) {
   std::string output;
@@ -148,6 +166,7 @@ TEST_F(KestrowProcess, InstallStartServeStopRemove) {
   EXPECT_TRUE(Connects(port_));
   EXPECT_EQ(Kestrow("/start"), kExitControlReached);  // already running
   EXPECT_EQ(Kestrow("/remove"), kExitServiceRunning);
+  ExpectServesRemotely(port_);
   const int pid = manager_.RunningPid("KESTROWSVC");
   EXPECT_GT(pid, 0);
 
@@ -194,9 +213,11 @@ TEST_F(KestrowProcess, ServiceThatCannotListenIsNotRunning) {
 TEST_F(KestrowProcess, StandaloneServesUntilReturn) {
   std::string command = "env -u SORVEL_SERVICE_NAME " + Quote(program_.string()) + " /standalone > " +
                         Quote((scratch_ / "out.txt").string());
+  setenv("SORVEL_DRIVES", drives_.c_str(), 1);
   FILE* input = popen(command.c_str(), "w");
   ASSERT_NE(input, nullptr);
   EXPECT_TRUE(WaitUntilConnects(port_));
+  ExpectServesRemotely(port_);
   std::fputs("\n", input);
   int status = pclose(input);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
