@@ -3,7 +3,10 @@
 // bytes as a discovery datagram. The drive is a fake that touches every byte
 // of each data buffer, so that a wrong length shows under AddressSanitizer.
 //
-// Input: byte 0 bit 0 opens "\\.\D:" before the packet; the rest is the stream.
+// Input: byte 0 steers: bit 0 opens "\\.\D:" before the packet; bit 1 writes
+// the right magic and subsystem into the header; bits 2-3 then choose the
+// function ("Open", "Close", "ExecCommand", or the input's own). The rest is
+// the stream. Run with -close_fd_mask=1 to silence the drive's close lines.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,9 +56,18 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const bool open_first = (data[0] & 1) != 0;
-  ++data;
-  --size;
+  const uint8_t steer = data[0];
+  const bool open_first = (steer & 1) != 0;
+  std::vector<uint8_t> stream(data + 1, data + size);
+  if ((steer & 2) != 0 && stream.size() >= kQrntpHeaderSize) {
+    SetQrntpName(stream.data() + 2, 6, kQrntpMagic);
+    SetQrntpName(stream.data() + 8, kQrntpSubsystemSize, kRemoteScsiSubsystem);
+    static const char* const kFunctions[] = {"Open", "Close", "ExecCommand"};
+    const int which = (steer >> 2) & 3;
+    if (which < 3) SetQrntpName(stream.data() + 18, kDaemonFunctionSize, kFunctions[which]);
+  }
+  data = stream.data();
+  size = stream.size();
   RemoteScsiHandler handler(std::make_unique<SptiPassThrough>([](char, std::string*) {
                               return std::unique_ptr<platform::ScsiDevice>(new PatternDevice);
                             }),

@@ -137,7 +137,11 @@ TEST(RemoteScsiDispatcher, AllowedPathsAndExactOpen) {
   EXPECT_TRUE(d.Dispatch("Close", nullptr, 0, &response));
   EXPECT_EQ(GetLe32(response.data()), 0u);
   RemoteScsiDispatcher none(std::make_unique<RecordingPassThrough>(&rec), 0);
-  EXPECT_EQ(none.AllowedPaths(), "");
+  EXPECT_EQ(none.AllowedPaths(), "");  // no drive configured: every "Open" is refused
+  Bytes d_path(kOpenRequestSize, 0);
+  std::memcpy(d_path.data(), "\\\\.\\D:", 6);
+  EXPECT_TRUE(none.Dispatch("Open", d_path.data(), d_path.size(), &response));
+  EXPECT_EQ(GetLe32(response.data()), 0u);
 }
 
 TEST(RemoteScsiDispatcher, ExecCommandBuffersAndReplies) {
