@@ -161,6 +161,9 @@ struct BadExec {
   int32_t appended;
 };
 
+void PrintTo(const BadExec& c, std::ostream* out) { *out << c.name; }
+
+
 class DaemonBadExec : public DaemonHostile, public ::testing::WithParamInterface<BadExec> {};
 
 TEST_P(DaemonBadExec, RefusedWithoutRunningAndTheSessionGoesOn) {
@@ -213,6 +216,9 @@ struct OpenCase {
   Bytes body;
   int32_t answer;
 };
+
+void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
+
 
 Bytes Unterminated() { return Bytes(kOpenRequestSize, 'A'); }
 Bytes PathThenJunk() {

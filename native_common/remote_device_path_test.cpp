@@ -14,6 +14,9 @@ struct PathCase {
   char letter;
 };
 
+void PrintTo(const PathCase& c, std::ostream* out) { *out << c.name; }
+
+
 class RemoteDevicePathParse : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(RemoteDevicePathParse, SplitsHostPortAndLetter) {
