@@ -204,17 +204,17 @@ TEST_F(RemoteDrive, SilentLinkIsDroppedAndReadsAsLost) {
 TEST_F(RemoteDrive, DiscoveryFindsTheDaemon) {
   RemoteScsiClient client(MapPassThrough(map_));
   const uint16_t port = server_->port();
-  EXPECT_EQ(client.GetHosts("127.0.0.1", port, 300), std::vector<std::string>{"127.0.0.1"});
-  EXPECT_EQ(client.GetHosts("127.0.0.1|127.0.0.1", port, 300),
+  EXPECT_EQ(client.GetHosts("127.0.0.1", port, 800), std::vector<std::string>{"127.0.0.1"});
+  EXPECT_EQ(client.GetHosts("127.0.0.1|127.0.0.1", port, 800),
             (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
   EXPECT_TRUE(client.GetHosts("|127.0.0.1", port, 100).empty());  // the list ends at the empty target
 
   char buffer[64];
   std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", port, buffer, sizeof buffer, 300), 10);
+  EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", port, buffer, sizeof buffer, 800), 10);
   EXPECT_STREQ(buffer, "127.0.0.1");
   std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", port, buffer, 9, 300), 10);  // cut, not terminated
+  EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", port, buffer, 9, 800), 10);  // cut, not terminated
   EXPECT_EQ(std::string(buffer, 10), "127.0.0.1x");
   EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", 70000, buffer, sizeof buffer, 300), 0);
   EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", -1, buffer, sizeof buffer, 300), 0);
