@@ -270,7 +270,7 @@ TEST_F(RemoteDrive, LibraryServerServesTheSameAnswers) {
   ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + port + "\\D:"));
   std::vector<Outcome> remote = ReadSuite(*client);
   for (size_t i = 0; i < local.size(); ++i) EXPECT_EQ(remote[i], local[i]) << "command " << i;
-  EXPECT_EQ(client->GetHosts("127.0.0.1", library.server().port(), 300), std::vector<std::string>{"127.0.0.1"});
+  EXPECT_EQ(client->GetHosts("127.0.0.1", library.server().port(), 800), std::vector<std::string>{"127.0.0.1"});
   EXPECT_TRUE(client->Close());
   library.Stop();
 }
