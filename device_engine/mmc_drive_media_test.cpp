@@ -9,6 +9,7 @@
 #include "device_engine/mmc_drive_test_support.h"
 #include "platform/emulated_device.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_fixture.h"
 
 namespace sorvel {
 namespace {
@@ -98,6 +99,29 @@ TEST(MmcDriveSessions, SecondSessionOnlyWhenAskedFor) {
   ASSERT_EQ(f.size(), 3u);
   EXPECT_EQ(f.back().EndLBA, session1_lead_out - 1);
   EXPECT_EQ(first.Count(TST_RAWTOC), all.Count(TST_RAWTOC));  // the raw part keeps every descriptor
+}
+
+TEST(MmcDriveSessions, FirstPregapOfALaterSessionIsSearchedOnlyWhenAsked) {
+  testing::ScratchDir dir;
+  CdImageOptions options;
+  options.track3_session2 = true;
+  CdImage image = MakeCdImage(dir.path(), 150, options);
+  DriveOnEmulator d("medium=cd-rom,image=" + image.cue.string());
+  ASSERT_TRUE(d.opened) << d.emu.pass_through().last_error();
+  TocStructure toc;
+  ASSERT_TRUE(d.drive.ReadRawToc(&toc, false, true, true));
+  std::vector<TOCTrack> t = Tracks(toc);
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[3].TrackNo, 3);
+  EXPECT_EQ(t[3].IndexNo, 1);
+  ASSERT_TRUE(d.drive.ReadRawToc(&toc, true, true, true));
+  t = Tracks(toc);
+  ASSERT_EQ(t.size(), 5u);
+  EXPECT_EQ(t[3].TrackNo, 3);
+  EXPECT_EQ(t[3].IndexNo, 0);
+  EXPECT_EQ(t[3].SessionNo, 2);
+  EXPECT_EQ(t[3].EndLBA - t[3].StartLBA + 1, 150);
+  EXPECT_EQ(t[3].EndLBA + 1, t[4].StartLBA);
 }
 
 TEST(MmcDriveCdText, PacksReachTheToc) {
@@ -242,8 +266,9 @@ class TamperedDevice : public platform::ScsiDevice {
 
 struct TamperedDrive {
   TamperedDrive(const std::string& settings, Tamper tamper)
-      : pass([this, settings, tamper](char, std::string* error) -> std::unique_ptr<platform::ScsiDevice> {
-          auto inner = platform::OpenEmulatedDevice((dir / "drive.state").string() + "," + settings, error);
+      : fixture(dir, settings),
+        pass([this, tamper](char, std::string* error) -> std::unique_ptr<platform::ScsiDevice> {
+          auto inner = platform::OpenEmulatedDevice(fixture.spec(), error);
           if (!inner) return nullptr;
           return std::make_unique<TamperedDevice>(std::move(inner), tamper);
         }) {
@@ -253,6 +278,7 @@ struct TamperedDrive {
   ~TamperedDrive() { drive.SetPassThrough(nullptr); }
 
   testing::ScratchDir dir;
+  testing::EmulatedDriveFixture fixture;
   SptiPassThrough pass;
   MmcDrive drive;
   bool opened = false;
@@ -377,7 +403,7 @@ TEST(MmcDriveClamping, ModePageSpeedListClaimingMore) {
   ASSERT_TRUE(t.opened);
   std::vector<WriteSpeedEntry> entries(300);
   // The page's list is read when GET PERFORMANCE yields nothing.
-  platform::emu::HooksFor((t.dir / "drive.state").string())->UpdateFaults([](DriveFaults& f) {
+  t.fixture.hooks().UpdateFaults([](DriveFaults& f) {
     f.refused_opcodes = {0xAC};
   });
   int32_t n = t.drive.GetWriteSpeed(entries.data(), 300);
@@ -393,6 +419,49 @@ TEST(MmcDriveClamping, BlockDescriptorsPushingThePageOutOfTheAnswer) {
   EXPECT_FALSE(t.drive.ResetSense());
   EXPECT_FALSE(t.drive.SetWriteParameters(1, true, false, 1));
   EXPECT_EQ(t.drive.GetBlockLength(), 0);
+}
+
+TEST(MmcDriveCapabilities, ReadAndWriteFlagsNeedEveryFamilyAskedFor) {
+  // A CD-only drive: CD read and write bits, no DVD bits.
+  TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {
+    if (q.cdb[0] == 0x5A && (q.cdb[2] & 0x3F) == 0x2A) {
+      size_t page = 8 + (data[6] << 8 | data[7]);
+      data[page + 2] = 0x03;
+      data[page + 3] = 0x03;
+    }
+  });
+  ASSERT_TRUE(t.opened);
+  EXPECT_TRUE(t.drive.IsReadSupport(0));
+  EXPECT_TRUE(t.drive.IsReadSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportDvd));
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportCd | kSupportDvd));
+  EXPECT_TRUE(t.drive.IsWriteSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.IsWriteSupport(kSupportDvd));
+  EXPECT_FALSE(t.drive.IsWriteSupport(kSupportCd | kSupportDvd));
+}
+
+TEST(MmcDriveModePages, ModeSelectCarriesTheBlockDescriptor) {
+  // A drive that puts an 8-byte block descriptor before the page.
+  TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {
+    if (q.cdb[0] == 0x5A && q.data_length >= 24) {
+      std::memmove(data + 16, data + 8, q.data_length - 16);
+      std::memset(data + 8, 0, 8);
+      Put16(data + 6, 8);
+      Put16(data, (data[0] << 8 | data[1]) + 8);
+    }
+  });
+  ASSERT_TRUE(t.opened);
+  platform::emu::DriveHooks& hooks = t.fixture.hooks();
+  hooks.ClearLog();
+  EXPECT_TRUE(t.drive.ResetSense());
+  std::vector<uint8_t> select;
+  for (const auto& c : hooks.log()) {
+    if (c.opcode() == 0x55) select = c.cdb;
+  }
+  ASSERT_EQ(select.size(), 10u);
+  EXPECT_EQ(select[7] << 8 | select[8], 8 + 8 + 2 + 0x36);
+  EXPECT_TRUE(t.drive.SetWriteParameters(4, true, false, 0));
+  EXPECT_EQ(t.drive.GetBlockLength(), 2448);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ TEST(MmcDriveOpen, IdentifiesTheDriveAndNamesItsParts) {
   EXPECT_EQ(vendor, "ACME    ");  // kept with its blanks
   EXPECT_EQ(product, "Burner 9000     ");
   EXPECT_EQ(revision.size(), 4u);
+  EXPECT_NE(revision.front(), ' ');  // no blank before a part that comes first
   EXPECT_EQ(d.drive.GetDeviceName(3), vendor + " " + product);
   EXPECT_EQ(d.drive.GetDeviceName(5), vendor + " " + revision);
   EXPECT_EQ(d.drive.GetDeviceName(6), product + " " + revision);

@@ -5,16 +5,14 @@
 namespace sorvel::testing {
 
 EmulatedDriveSetup::EmulatedDriveSetup(const std::string& settings)
-    : state_path_((dir_ / "drive.state").string()),
-      entry_("E:=emu:" + state_path_ + (settings.empty() ? "" : "," + settings)),
-      hooks_(platform::emu::HooksFor(state_path_)),
+    : fixture_(dir_, settings),
       pass_through_([this](char letter, std::string* error) {
-        return platform::OpenMappedDrive(letter, platform::DriveMap::Parse(entry_, ';'), error);
+        return platform::OpenMappedDrive(letter, platform::DriveMap::Parse("E:=" + fixture_.device(), ';'), error);
       }) {}
 
 std::vector<platform::emu::LoggedCommand> EmulatedDriveSetup::Commands(uint8_t opcode) const {
   std::vector<platform::emu::LoggedCommand> out;
-  for (const auto& c : hooks_->log()) {
+  for (const auto& c : fixture_.hooks().log()) {
     if (c.opcode() == opcode) out.push_back(c);
   }
   return out;
