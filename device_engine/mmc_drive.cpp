@@ -88,6 +88,9 @@ uint32_t Get32(const uint8_t* p) {
 
 unsigned StatusByte(int32_t status) { return static_cast<unsigned>(status); }
 
+// A speed for SET CD SPEED; out of range means the drive's maximum (0xFFFF).
+uint32_t SpeedField(int32_t speed) { return speed < 0 || speed > 0xFFFF ? 0xFFFF : static_cast<uint32_t>(speed); }
+
 // Text of `length` bytes of an INQUIRY answer, blanks kept, cut at a zero byte.
 std::string InquiryText(const uint8_t* p, size_t length) {
   std::string text(reinterpret_cast<const char*>(p), length);
@@ -354,10 +357,6 @@ bool MmcDrive::SetECCMode(bool enable, int32_t retries) {
   }
   return ModeSelect10(mode);
 }
-
-namespace {
-uint32_t SpeedField(int32_t speed) { return speed < 0 || speed > 0xFFFF ? 0xFFFF : static_cast<uint32_t>(speed); }
-}  // namespace
 
 bool MmcDrive::SetReadSpeed(int32_t speed, bool cav) {
   uint8_t cdb[12] = {kSetCdSpeed, static_cast<uint8_t>(cav ? 1 : 0)};

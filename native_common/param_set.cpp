@@ -45,15 +45,16 @@ bool ParamSet::SetBinary(const std::string& name, const std::vector<uint8_t>& by
   return Set(name, kBinary, bytes.data(), bytes.size());
 }
 
-bool ParamSet::SetInt64(const std::string& name, int64_t value) {
+bool ParamSet::SetInt64(const std::string& name, Int64Value value) {
   uint8_t bytes[8];
-  PutLe64(bytes, static_cast<uint64_t>(value));
+  PutLe32(bytes, value.Low());
+  PutLe32(bytes + 4, static_cast<uint32_t>(value.High()));
   return Set(name, kInt64, bytes, sizeof bytes);
 }
 
-bool ParamSet::SetTime(const std::string& name, uint32_t seconds) {
+bool ParamSet::SetTime(const std::string& name, DateTime value) {
   uint8_t bytes[4];
-  PutLe32(bytes, seconds);
+  PutLe32(bytes, value.Raw());
   return Set(name, kDateTime, bytes, sizeof bytes);
 }
 
@@ -81,16 +82,16 @@ std::vector<uint8_t> ParamSet::GetBinary(const std::string& name, const std::vec
   return e->value;
 }
 
-int64_t ParamSet::GetInt64(const std::string& name, int64_t fallback) const {
+Int64Value ParamSet::GetInt64(const std::string& name, Int64Value fallback) const {
   const Entry* e = Find(name);
   if (e == nullptr || e->type != kInt64 || e->value.size() != 8) return fallback;
-  return static_cast<int64_t>(GetLe64(e->value.data()));
+  return Int64Value(static_cast<int32_t>(GetLe32(e->value.data() + 4)), GetLe32(e->value.data()));
 }
 
-uint32_t ParamSet::GetTime(const std::string& name, uint32_t fallback) const {
+DateTime ParamSet::GetTime(const std::string& name, DateTime fallback) const {
   const Entry* e = Find(name);
   if (e == nullptr || e->type != kDateTime || e->value.size() != 4) return fallback;
-  return GetLe32(e->value.data());
+  return DateTime(GetLe32(e->value.data()));
 }
 
 bool ParamSet::Remove(const std::string& name) {

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "native_common/date_time.h"
+#include "native_common/int64_value.h"
+
 namespace sorvel {
 
 class ParamSet {
@@ -36,9 +39,10 @@ class ParamSet {
   bool Set(const std::string& name, uint8_t type, const void* bytes, size_t length);
   bool SetString(const std::string& name, const std::string& text);
   bool SetBinary(const std::string& name, const std::vector<uint8_t>& bytes);
-  bool SetInt64(const std::string& name, int64_t value);
-  // A date-time as its 32-bit seconds since 1970 (taken as unsigned).
-  bool SetTime(const std::string& name, uint32_t seconds);
+  // 8 bytes: the low 32-bit half, then the high half.
+  bool SetInt64(const std::string& name, Int64Value value);
+  // 4 bytes: the date-time's 32-bit seconds since 1970.
+  bool SetTime(const std::string& name, DateTime value);
 
   // The entry of that name, or nullptr.
   const Entry* Find(const std::string& name) const;
@@ -51,8 +55,8 @@ class ParamSet {
   // value of that type's exact length, else `fallback`.
   std::string GetString(const std::string& name, const std::string& fallback = std::string()) const;
   std::vector<uint8_t> GetBinary(const std::string& name, const std::vector<uint8_t>& fallback = {}) const;
-  int64_t GetInt64(const std::string& name, int64_t fallback = 0) const;
-  uint32_t GetTime(const std::string& name, uint32_t fallback = 0) const;
+  Int64Value GetInt64(const std::string& name, Int64Value fallback = Int64Value()) const;
+  DateTime GetTime(const std::string& name, DateTime fallback = DateTime()) const;
 
   bool Remove(const std::string& name);
   void Clear();

@@ -18,7 +18,7 @@ TEST(ParamSetTest, SerialisedLayoutIsByteExact) {
   ParamSet p;
   p.SetString("ab", "xyz");
   p.SetInt64("n", -2);
-  p.SetTime("t", 0x80000001u);  // past 2038
+  p.SetTime("t", DateTime(0x80000001u));  // past 2038
   p.Set("e", ParamSet::kBinary, nullptr, 0);
   EXPECT_TRUE(p.modified());
   std::vector<uint8_t> out = p.Serialize();
@@ -33,8 +33,8 @@ TEST(ParamSetTest, SerialisedLayoutIsByteExact) {
   EXPECT_FALSE(back.modified());
   EXPECT_EQ(back.size(), 4u);
   EXPECT_EQ(back.GetString("ab"), "xyz");
-  EXPECT_EQ(back.GetInt64("n"), -2);
-  EXPECT_EQ(back.GetTime("t"), 0x80000001u);
+  EXPECT_EQ(back.GetInt64("n").Value(), -2);
+  EXPECT_EQ(back.GetTime("t").Raw(), 0x80000001u);
   EXPECT_EQ(back.GetType("e"), ParamSet::kBinary);
   EXPECT_EQ(back.GetType("stale"), 0);
   std::string name;
@@ -45,6 +45,14 @@ TEST(ParamSetTest, SerialisedLayoutIsByteExact) {
   EXPECT_FALSE(back.GetAt(4, &name, &type));
 }
 
+TEST(ParamSetTest, Int64HalvesLowFirst) {
+  ParamSet p;
+  p.SetInt64("v", Int64Value::FromInt64(0x123456789ABCDEF0LL));
+  EXPECT_EQ(p.Serialize(), Bytes({1, 0, 'v', 11, 8, 0, 0, 0, 0xF0, 0xDE, 0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(p.GetInt64("v").High(), 0x12345678);
+  EXPECT_EQ(p.GetInt64("v").Low(), 0x9ABCDEF0u);
+}
+
 TEST(ParamSetTest, OrderOfFirstInsertionAndReplacement) {
   ParamSet p;
   p.SetString("first", "1");
@@ -53,7 +61,7 @@ TEST(ParamSetTest, OrderOfFirstInsertionAndReplacement) {
   std::string name;
   ASSERT_TRUE(p.GetAt(0, &name, nullptr));
   EXPECT_EQ(name, "first");
-  EXPECT_EQ(p.GetInt64("first"), 99);
+  EXPECT_EQ(p.GetInt64("first").Value(), 99);
   EXPECT_EQ(p.GetString("first", "dflt"), "dflt");  // type changed
   EXPECT_TRUE(p.Remove("first"));
   EXPECT_FALSE(p.Remove("first"));
@@ -72,10 +80,10 @@ TEST(ParamSetTest, GettersAnswerDefaultsOnMismatch) {
   p.Set("short", ParamSet::kInt64, "\x01\x02\x03", 3);  // wrong length for a 64-bit value
   p.Set("long", ParamSet::kDateTime, "12345", 5);
   p.SetBinary("bin", {0, 1, 0});
-  EXPECT_EQ(p.GetInt64("text", 7), 7);
-  EXPECT_EQ(p.GetInt64("short", 8), 8);
-  EXPECT_EQ(p.GetTime("long", 9), 9u);
-  EXPECT_EQ(p.GetInt64("missing", -1), -1);
+  EXPECT_EQ(p.GetInt64("text", 7).Value(), 7);
+  EXPECT_EQ(p.GetInt64("short", 8).Value(), 8);
+  EXPECT_EQ(p.GetTime("long", DateTime(9)).Raw(), 9u);
+  EXPECT_EQ(p.GetInt64("missing", -1).Value(), -1);
   EXPECT_EQ(p.GetString("bin", "d"), "d");
   EXPECT_EQ(p.GetBinary("bin"), Bytes({0, 1, 0}));
   ASSERT_NE(p.Find("text"), nullptr);
@@ -104,7 +112,7 @@ TEST(ParamSetTest, JoinReplacesInPlaceAndAppends) {
   std::string n0, n1, n2;
   ASSERT_TRUE(j.GetAt(0, &n0, nullptr) && j.GetAt(1, &n1, nullptr) && j.GetAt(2, &n2, nullptr));
   EXPECT_EQ(n0 + n1 + n2, "xyz");
-  EXPECT_EQ(j.GetInt64("y"), 5);
+  EXPECT_EQ(j.GetInt64("y").Value(), 5);
   ParamSet copy = a;
   ParamSet& self = copy;
   copy = self;

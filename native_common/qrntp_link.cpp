@@ -55,28 +55,35 @@ bool QRNTPLink::Send(const QRNTPHeader& header, const uint8_t* body, size_t body
 
 QRNTPLink::ReadResult QRNTPLink::Read(long ms, Packet* packet) {
   if (!IsOpen()) return ReadResult::kBroken;
+  TcpSocket* socket = socket_.get();
+  auto receive = [socket, ms](uint8_t* buffer, size_t length) {
+    return socket->Receive(buffer, static_cast<int>(length), ms, true) == static_cast<int>(length);
+  };
+  return ReadFrom(receive, subsystem_, receive_filter_.get(), packet);
+}
+
+QRNTPLink::ReadResult QRNTPLink::ReadFrom(const ReceiveExact& receive, const std::string& subsystem,
+                                          const PacketFilter* receive_filter, Packet* packet) {
   uint8_t raw[kQrntpHeaderSize];
-  if (socket_->Receive(raw, sizeof raw, ms, true) != static_cast<int>(sizeof raw)) return ReadResult::kBroken;
+  packet->body.clear();
+  if (!receive(raw, sizeof raw)) return ReadResult::kBroken;
+  // Only a header that carries a seed goes through the receive filter.
   std::unique_ptr<PacketFilter> filter;
-  if (receive_filter_) {
-    if (GetLe32(raw + 38) != 0 || GetLe32(raw + 42) != 0) {
-      filter = receive_filter_->Clone();
-      filter->SetSeed(raw + 38, 8);
-      filter->Transform(raw, raw, sizeof raw);
-    }
+  if (receive_filter != nullptr && (GetLe32(raw + 38) != 0 || GetLe32(raw + 42) != 0)) {
+    filter = receive_filter->Clone();
+    filter->SetSeed(raw + 38, 8);
+    filter->Transform(raw, raw, sizeof raw);
   }
   packet->header = QRNTPHeader::Decode(raw);
-  packet->body.clear();
   if (!packet->header.MagicMatches()) return ReadResult::kBadMagic;
   if (!packet->header.LengthValid()) return ReadResult::kBroken;
   const size_t length = packet->header.BodyLength();
   if (length > 0) {
     packet->body.resize(length);
-    if (socket_->Receive(packet->body.data(), static_cast<int>(length), ms, true) != static_cast<int>(length)) {
-      return ReadResult::kBroken;
-    }
+    if (!receive(packet->body.data(), length)) return ReadResult::kBroken;
   }
-  if (!packet->header.SubsystemIs(subsystem_)) {
+  // The body of another subsystem's packet is consumed too, keeping the stream in step.
+  if (!packet->header.SubsystemIs(subsystem)) {
     packet->body.clear();
     return ReadResult::kForeign;
   }

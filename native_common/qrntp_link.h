@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,6 +81,12 @@ class QRNTPLink {
   // of a packet of another subsystem is read and dropped (kForeign) so that the
   // stream stays in step.
   ReadResult Read(long ms, Packet* packet);
+
+  // The same reading over any byte source: `receive` fills exactly `length`
+  // bytes or fails. Used by Read and by the fuzz target of the reader.
+  using ReceiveExact = std::function<bool(uint8_t* buffer, size_t length)>;
+  static ReadResult ReadFrom(const ReceiveExact& receive, const std::string& subsystem,
+                             const PacketFilter* receive_filter, Packet* packet);
 
   // Sends a request (kind 1) and waits up to `ms` in all for its answer: a
   // packet of the own subsystem with the called function that is a response

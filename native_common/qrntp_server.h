@@ -43,8 +43,12 @@ class QRNTPServer {
   QRNTPServer(const QRNTPServer&) = delete;
   QRNTPServer& operator=(const QRNTPServer&) = delete;
 
-  // Settings are taken when the server starts.
-  void SetSettings(const TransportSettings& settings) { settings_ = settings; }
+  // Settings can change only while the server is stopped (false otherwise).
+  bool SetSettings(const TransportSettings& settings) {
+    if (IsRunning()) return false;
+    settings_ = settings;
+    return true;
+  }
   const TransportSettings& settings() const { return settings_; }
 
   // Listens on `port` (0: any free port) with backlog 512 and starts the server

@@ -122,11 +122,22 @@ class NotifyHandler : public QRNTPRequestHandler {
   bool HandleRequest(const std::string& function, uint32_t, const ParamSet& input, ParamSet* output,
                      bool*) override {
     if (function != "Notify") return false;
-    seen = input.GetString("what");
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      seen_ = input.GetString("what");
+    }
+    if (input.GetString("what") == "slow") std::this_thread::sleep_for(milliseconds(100));
     output->SetString("ack", "yes");
     return true;
   }
-  std::string seen;
+  std::string seen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string seen_;
 };
 
 TransportSettings QuickSettings() {
@@ -140,7 +151,7 @@ TransportSettings QuickSettings() {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.SetSettings(QuickSettings());
+    ASSERT_TRUE(server.SetSettings(QuickSettings()));
     ASSERT_TRUE(server.Start(0));
     client.SetSettings(QuickSettings());
   }
@@ -166,7 +177,7 @@ TEST_F(TransportTest, CallsInEveryForm) {
   in.SetInt64("a", 40);
   in.SetInt64("b", 2);
   ASSERT_TRUE(client.CallFunction("Add", 3, in, &out));
-  EXPECT_EQ(out.GetInt64("sum"), 42);
+  EXPECT_EQ(out.GetInt64("sum").Value(), 42);
   int32_t result = 0;
   ASSERT_TRUE(client.CallFunction("Int", 4, nullptr, 0, &result));
   EXPECT_EQ(result, 42);
@@ -209,7 +220,7 @@ TEST_F(TransportTest, OneWayAndKeepAlivePacketsAreDroppedButKeepTheSessionAlive)
   TransportSettings s = QuickSettings();
   s.receive_timeout_ms = 200;
   server.Stop();
-  server.SetSettings(s);
+  ASSERT_TRUE(server.SetSettings(s));
   ASSERT_TRUE(server.Start(0));
   TransportSettings c = QuickSettings();
   c.keep_alive_start_ms = 20;
@@ -239,9 +250,28 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
   body.SetString("what", "tray");
   EXPECT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
   EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 1; }));
-  EXPECT_EQ(client_handler.seen, "tray");
+  EXPECT_EQ(client_handler.seen(), "tray");
   TcpSocket other;
   EXPECT_FALSE(server.QueueCall(&other, "Notify", 5, body));  // no such session
+  // Once the session is gone nothing takes the call.
+  client.Disconnect();
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }));
+  EXPECT_FALSE(server.QueueCall(nullptr, "Notify", 5, body));
+}
+
+TEST_F(TransportTest, QueueWritersWaitWhileTheQueueIsFull) {
+  ASSERT_TRUE(ConnectClient(client));
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
+  ParamSet body;
+  body.SetString("what", "slow");
+  body.SetBinary("pad", std::vector<uint8_t>(60000, 1));
+  // Each slow call takes 100 ms; two queued 60 KB entries pass the limit, so
+  // the fourth writer waits until the first call has been answered.
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  EXPECT_EQ(events.results.load(), 0);
+  ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  EXPECT_GE(events.results.load(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 4; }));
 }
 
 TEST_F(TransportTest, FiltersOnBothEnds) {
@@ -267,7 +297,7 @@ TEST_F(TransportTest, ConnectionsBeyondTheSessionLimitAreClosed) {
   TransportSettings s = QuickSettings();
   s.session_limit = 1;
   s.worker_count = 1;
-  server.SetSettings(s);
+  ASSERT_TRUE(server.SetSettings(s));
   ASSERT_TRUE(server.Start(0));
   ASSERT_TRUE(ConnectClient(client));
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
@@ -289,6 +319,8 @@ TEST_F(TransportTest, StopWithConnectedClientsEndsPromptly) {
   EXPECT_TRUE(events.log.WaitFor(qrntp_log::kDisconnected));
   EXPECT_FALSE(server.IsRunning());
   ASSERT_TRUE(server.Start(0));  // restartable
+  EXPECT_FALSE(server.SetSettings(QuickSettings()));  // not while running
+  EXPECT_FALSE(server.Start(0));
 }
 
 TEST(QrntpServerTest, ListenFailureIsReported) {
@@ -390,6 +422,29 @@ TEST(QrntpClientTest, SkipsForeignPacketsAndStrayAnswers) {
   EXPECT_TRUE(client.CallFunction("Open", 77, nullptr, 0, &result));
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(client.IsConnected());
+}
+
+TEST(QrntpClientTest, ServesARequestThatArrivesDuringACall) {
+  std::atomic<bool> answered{false};
+  FakePeer peer([&answered](TcpSocket& s) {
+    QRNTPHeader request = ReadRequest(s);
+    ParamSet notify;
+    notify.SetString("what", "media");
+    SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Notify", kQrntpRequest, 31), notify.Serialize()));
+    SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpResponse, request.call_id), {1, 0, 0, 0}));
+    // The client answers the server's request once its own call is done.
+    QRNTPHeader reply = ReadRequest(s);
+    answered = reply.kind == kQrntpResponse && reply.call_id == 31 && reply.FunctionIs("Notify");
+  });
+  NotifyHandler handler;
+  QRNTPClient client(kSubsystem, &handler, &QuietLog());
+  client.SetSettings(QuickSettings());
+  ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+  int32_t result = 0;
+  EXPECT_TRUE(client.CallFunction("Open", 9, nullptr, 0, &result));
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(WaitUntil([&] { return answered.load(); }));
+  EXPECT_EQ(handler.seen(), "media");
 }
 
 struct BrokenAnswerCase {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
@@ -203,6 +206,33 @@ TEST(SptiPassThrough, DefaultOpenerUsesTheDriveMap) {
   EXPECT_NE(p.last_error().find("/nonexistent/sr0"), std::string::npos) << p.last_error();
   EXPECT_FALSE(p.Open("\\\\.\\E:"));
   EXPECT_NE(p.last_error().find("not in the drive map"), std::string::npos) << p.last_error();
+  if (saved) setenv("SORVEL_DRIVES", keep.c_str(), 1); else unsetenv("SORVEL_DRIVES");
+}
+
+TEST(SptiPassThrough, OpensAnEmulatedDriveNamedBySorvelDrives) {
+  sorvel::testing::ScratchDir dir;
+  const char* saved = std::getenv("SORVEL_DRIVES");
+  std::string keep = saved ? saved : "";
+  std::string entry = "G:=emu:" + (dir / "drive.state").string() + ",medium=cd-r";
+  setenv("SORVEL_DRIVES", entry.c_str(), 1);
+  {
+    SptiPassThrough p;
+    ASSERT_TRUE(p.Open("\\\\.\\g:")) << p.last_error();
+    uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    uint8_t answer[36] = {};
+    EXPECT_EQ(p.ExecCommand(inquiry, 6, answer, sizeof answer, nullptr, false, 180), 0);
+    EXPECT_EQ(answer[0] & 0x1F, 5);
+    uint8_t read_cd_text[10] = {0x43, 0, 5, 0, 0, 0, 0, 0x01, 0x00, 0};
+    uint8_t sense[kSenseBufferSize] = {};
+    uint8_t packs[256];
+    EXPECT_EQ(p.ExecCommand(read_cd_text, 10, packs, sizeof packs, sense, false, 180), 2);  // no CD-Text
+    EXPECT_EQ(sense[0] & 0x7F, 0x70);
+    EXPECT_EQ(p.GetSense(), MakeSenseStatus(sense[2] & 0x0F, sense[12], sense[13]));
+    EXPECT_EQ(SenseKeyOf(p.GetSense()), 5);
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(p.Close());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Syncro cache ret = 00\n");
+  }
   if (saved) setenv("SORVEL_DRIVES", keep.c_str(), 1); else unsetenv("SORVEL_DRIVES");
 }
 

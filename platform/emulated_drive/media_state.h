@@ -21,6 +21,7 @@ enum class DiscStatus : uint8_t { kBlank = 0, kAppendable = 1, kComplete = 2 };
 // the drive wraps into Mode 1 sectors on CD media), optionally followed by
 // 96 bytes of subchannel in separate channels, or with the subchannel in a
 // second file (CloneCD .sub).
+// An empty `path` names the drive's own data file.
 struct SectorExtent {
   int32_t first_lba = 0;
   int32_t count = 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/drive_command.h"
@@ -36,6 +37,24 @@ bool InRanges(const std::vector<std::pair<int32_t, int32_t>>& ranges, int32_t lb
 
 constexpr uint16_t kAllProfiles[] = {0x43, 0x42, 0x41, 0x40, 0x5A, 0x58, 0x53, 0x52, 0x51, 0x50, 0x2B, 0x2A, 0x1B,
                                      0x1A, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11, 0x10, 0x0A, 0x09, 0x08};
+
+}  // namespace
+
+// Power-on write parameters: track at once, Mode 1 for CDs; incremental
+// 2048-byte blocks for the DVD, BD and HD DVD family.
+std::array<uint8_t, 56> DefaultPage5(uint16_t profile) {
+  std::array<uint8_t, 56> p{};
+  p[0] = 0x05;
+  p[1] = 0x36;
+  bool cd = profile == 0 || MediaFamily(profile) == 1;
+  p[2] = cd ? 0x01 : 0x00;
+  p[3] = cd ? 0x04 : 0x05;
+  p[4] = 0x08;
+  p[15] = 150;  // audio pause length
+  return p;
+}
+
+namespace {
 
 void PadCopy(uint8_t* dst, const std::string& s, size_t n) {
   for (size_t i = 0; i < n; ++i) dst[i] = i < s.size() ? static_cast<uint8_t>(s[i]) : ' ';
@@ -140,7 +159,11 @@ static bool BuildNewMedia(const std::string& medium_name, const std::string& ima
   return true;
 }
 
-std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& settings, std::string* error) {
+std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& given, std::string* error) {
+  DriveSettings settings = given;
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(settings.state_path, ec);
+  if (!ec) settings.state_path = absolute.lexically_normal().string();
   std::unique_ptr<SoftMmcDrive> drive(new SoftMmcDrive(settings));
   bool existed = false;
   if (!drive->state_file_.Open(settings.state_path, &existed, error)) return nullptr;
@@ -159,13 +182,7 @@ std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& settings, 
   drive->ResetWriteSession();
   // Page 1 and page 5 power-on values.
   drive->page1_ = {0x01, 0x0A, 0x00, 0x10, 0, 0, 0, 0, 0x10, 0, 0, 0};
-  drive->page5_.fill(0);
-  drive->page5_[0] = 0x05;
-  drive->page5_[1] = 0x36;
-  drive->page5_[2] = 0x01;  // track at once
-  drive->page5_[3] = 0x04;  // data track
-  drive->page5_[4] = 0x08;  // Mode 1
-  drive->page5_[15] = 150;  // audio pause length
+  drive->page5_ = DefaultPage5(drive->media_.profile);
   return drive;
 }
 
@@ -386,8 +403,9 @@ int SoftMmcDrive::ReadCapacity(Command& c) {
 }
 
 int SoftMmcDrive::FileFor(const std::string& path, bool writable) {
-  if (path == state_file_.DataPath()) {
-    if (data_fd_ < 0) data_fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (path.empty() || path == state_file_.DataPath()) {
+    std::string data_path = state_file_.DataPath();
+    if (data_fd_ < 0) data_fd_ = ::open(data_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     return data_fd_;
   }
   (void)writable;
@@ -432,7 +450,7 @@ void SoftMmcDrive::AddWrittenExtent(int32_t first, int32_t count, uint32_t strid
   SectorExtent e;
   e.first_lba = first;
   e.count = count;
-  e.path = state_file_.DataPath();
+  e.path.clear();  // the drive's own data file, wherever the state file moves
   e.offset = static_cast<uint64_t>(first + 150) * stride;
   e.stride = stride;
   e.main_size = main_size;
@@ -846,6 +864,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
     uint8_t control = 0x4, data_mode = 1;
     bool blank = false, nwa_valid = false;
     int64_t start = 0, nwa = 0, free = 0, size = 0, last_recorded = 0;
+    int64_t first_lba = 0;  // pregap start for CD tracks
   };
   std::vector<Info> tracks;
   if (IsCd()) {
@@ -856,6 +875,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
       i.control = t.control;
       i.data_mode = t.IsData() ? static_cast<uint8_t>(t.mode) : 0x0F;
       i.start = t.start;
+      i.first_lba = t.pregap_start;
       i.size = t.end - t.start;
       i.last_recorded = t.end - 1;
       tracks.push_back(i);
@@ -868,6 +888,7 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
       i.nwa_valid = true;
       i.start = media_.layout.sessions.empty() ? 0 : NextSessionTrackStart(media_.layout.LastLeadout(), media_.layout.sessions.size() == 1);
       i.nwa = i.start;
+      i.first_lba = i.start;
       i.size = i.free = std::max<int64_t>(media_.capacity - i.start, 0);
       i.last_recorded = 0;
       tracks.push_back(i);
@@ -896,10 +917,8 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
   const Info* found = nullptr;
   for (const auto& t : tracks) {
     if (type == 0) {
-      if (static_cast<int64_t>(static_cast<int32_t>(value)) >= t.start - (IsCd() ? 150 : 0) &&
-          static_cast<int64_t>(static_cast<int32_t>(value)) < t.start + t.size) {
-        found = &t;
-      }
+      int64_t lba = static_cast<int32_t>(value);
+      if (lba >= std::min(t.first_lba, t.start) && lba < t.start + t.size) found = &t;
     } else if (type == 1) {
       if (static_cast<uint32_t>(t.number) == value || (value == 0xFF && t.blank)) found = &t;
     } else if (type == 2) {
@@ -986,11 +1005,8 @@ std::vector<uint8_t> SoftMmcDrive::ModePage(uint8_t page, int control) const {
       p[8] = 0xFF;
       for (int i = 10; i < 52; ++i) p[i] = 0xFF;
     } else if (control == 2) {
-      std::fill(p.begin() + 2, p.end(), 0);
-      p[2] = 0x01;
-      p[3] = 0x04;
-      p[4] = 0x08;
-      p[15] = 150;
+      auto d = DefaultPage5(media_.profile);
+      p.assign(d.begin(), d.end());
     }
   } else if (page == 0x2A) {
     std::vector<uint16_t> speeds = page_2a_speeds_.empty() ? WriteSpeeds() : page_2a_speeds_;
@@ -1082,8 +1098,10 @@ int SoftMmcDrive::ModeSelect10(Command& c) {
       }
       uint16_t profile = media_.tray_open ? 0 : media_.profile;
       int family = MediaFamily(profile);
-      bool ok = false;
-      if (profile == 0 || profile == 0x09 || profile == 0x0A) {
+      // Selecting the write parameters in force is always accepted.
+      bool ok = write_type == (page5_[2] & 0x0F) && block_type == (page5_[4] & 0x0F) && test == ((page5_[2] & 0x10) != 0);
+      if (ok) {
+      } else if (profile == 0 || profile == 0x09 || profile == 0x0A) {
         static const uint8_t tao[] = {0, 8, 9, 10, 11, 12, 13};
         if (write_type == 0) ok = block_type == 8 || block_type == 10;
         if (write_type == 1) ok = std::find(std::begin(tao), std::end(tao), block_type) != std::end(tao);

@@ -1,5 +1,17 @@
 // A software MMC optical drive: answers SCSI command blocks as a multi-format
 // CD/DVD/BD/HD DVD recorder would, on a disc kept in a state file.
+//
+// Drive map entry: "emu:PATH[,medium=M][,image=FILE][,vendor=V][,product=P]"
+// with M one of none, cd-rom, cd-r, cd-rw, dvd-rom, dvd-r, dvd-rw, dvd+r,
+// dvd+rw, dvd+r-dl, dvd-ram, bd-rom, bd-r, bd-re, hddvd-rom, hddvd-r (or a
+// profile number such as 0x15), FILE a .iso, .cue or .ccd pressed disc. The
+// settings apply only while PATH does not exist; from then on PATH (with
+// its side file PATH.data for written sectors) is the disc.
+//
+// Tests reach a drive by its state path: HooksFor(path) (drive_hooks.h)
+// gives the command log and the faults, FindOpenDrive(path)
+// (emulated_drive_registry.h) the drive behind an open "emu:" device, for
+// InsertDisc, RemoveDisc, ReadCdSector, ExportCd and media().
 #pragma once
 
 #include <array>
@@ -26,6 +38,9 @@ struct DriveSettings {
 
 // Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...]".
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error);
+
+// Mode page 5 as the drive powers on with `profile` in the tray.
+std::array<uint8_t, 56> DefaultPage5(uint16_t profile);
 
 class SoftMmcDrive {
  public:

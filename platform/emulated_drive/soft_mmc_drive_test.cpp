@@ -6,11 +6,14 @@
 
 #include <cstring>
 #include <fstream>
+#include <thread>
+#include <atomic>
 
 #include "platform/emulated_device.h"
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::platform::emu {
@@ -171,6 +174,20 @@ TEST_F(SoftMmcDriveTest, CommandLogRecordsEveryCommand) {
   EXPECT_EQ(log[2].status, 2);
   EXPECT_EQ(log[2].sense_key, 5);
   EXPECT_EQ(log[2].asc, 0x20);
+}
+
+TEST_F(SoftMmcDriveTest, FixtureArmsFaultsBeforeTheDriveOpens) {
+  sorvel::testing::EmulatedDriveFixture fixture(dir_, "medium=bd-r");
+  EXPECT_EQ(fixture.device().rfind("emu:", 0), 0u);
+  EXPECT_EQ(fixture.drive(), nullptr);
+  fixture.hooks().UpdateFaults([](DriveFaults& f) { f.refused_opcodes = {0x54}; });
+  fixture.hooks().ClearLog();
+  Drive d(fixture.spec());
+  EXPECT_EQ(fixture.drive(), d.soft());
+  EXPECT_EQ(d.None({0x54, 1, 0, 0, 0, 0, 0, 0, 0, 0}).sense_key_asc(), 0x052000u);
+  EXPECT_EQ(fixture.hooks().log().size(), 1u);
+  d.Close();
+  EXPECT_EQ(fixture.drive(), nullptr);
 }
 
 TEST_F(SoftMmcDriveTest, GetConfiguration) {
@@ -352,6 +369,15 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   Answer reversed = d.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
   EXPECT_EQ(reversed.data[4 + 3], raw.data[4 + 11 * (n - 1) + 3]);
 
+  // Track information by LBA: a pregap belongs to the track it leads into.
+  Answer ti = d.In(Cdb10(0x52, 0, 450, 48), 48);
+  ASSERT_EQ(ti.status, 0);
+  EXPECT_EQ(ti.data[2], 2);
+  EXPECT_EQ(Be32(ti.data, 8), 550u);
+  EXPECT_EQ(Be32(ti.data, 24), 300u);
+  EXPECT_EQ(ti.data[5] & 0x0F, 0x2);
+  EXPECT_EQ(d.In(Cdb10(0x52, 1, 4, 48), 48).sense_key_asc(), 0x052400u);
+
   Answer text = d.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
   ASSERT_EQ(text.status, 0);
   ASSERT_EQ(Be16(text.data, 0), 2 + 18 * packs_.size());
@@ -380,6 +406,60 @@ TEST_F(LoadedCueTest, SubchannelFaults) {
   d.soft()->hooks().UpdateFaults([](DriveFaults& f) { f.unreadable = {{102, 102}}; });
   Answer bad = d.In(ReadCdCdb(100, 5, 0xF8, 0), 5 * 2352);
   EXPECT_EQ(bad.sense_key_asc(), 0x031100u);
+}
+
+TEST_F(LoadedCueTest, ExportOfALoadedDiscReproducesTheImage) {
+  Drive d(Spec("image=" + fixture_.cue.string()));
+  auto cue = dir_ / "copy.cue";
+  std::string error;
+  ASSERT_TRUE(d.soft()->ExportCd(cue.string(), &error)) << error;
+  auto read = [](const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  EXPECT_TRUE(read(dir_ / "copy.bin") == read(fixture_.bin));
+  EXPECT_TRUE(read(dir_ / "copy.cdt") == read(dir_ / "album.cdt"));
+  // The exported sheet loads into the same TOC.
+  Drive again(Spec("image=" + cue.string()));
+  Bytes cdb = {0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0};
+  EXPECT_EQ(again.In(cdb, 1412).data, d.In(cdb, 1412).data);
+  // The .sub holds what READ CD returns, channel after channel.
+  Bytes sub = read(dir_ / "copy.sub");
+  Answer raw = d.In(ReadCdCdb(560, 1, 0x00, 1), 96);
+  uint8_t separate[96];
+  DeinterleaveSubchannel(raw.data.data(), separate);
+  EXPECT_EQ(std::memcmp(separate, sub.data() + 560 * 96, 96), 0);
+}
+
+TEST_F(LoadedCueTest, NegativeQShift) {
+  Drive d(Spec("image=" + fixture_.cue.string()));
+  Answer plain = d.In(ReadCdCdb(100, 1, 0x00, 2), 16);
+  d.soft()->hooks().UpdateFaults([](DriveFaults& f) { f.q_shift = -2; });
+  Answer shifted = d.In(ReadCdCdb(102, 1, 0x00, 2), 16);
+  EXPECT_EQ(shifted.data, plain.data);
+}
+
+TEST_F(LoadedCueTest, CommandsFromSeveralThreads) {
+  Drive d(Spec("image=" + fixture_.cue.string()));
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 40; ++i) {
+        Answer a = d.In(ReadCdCdb(t * 200 + i, 1, 0xF8, 2), 2368);
+        if (a.status != 0 || !QCrcValid(a.data.data() + 2352)) ++failures;
+        d.soft()->hooks().UpdateFaults([&](DriveFaults& f) { f.p_noise_period = i % 2; });
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < 40; ++i) {
+      if (d.soft()->hooks().log().size() > 200) ++failures;
+    }
+  });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(d.soft()->hooks().log().size(), 120u);
 }
 
 TEST_F(SoftMmcDriveTest, DiscAndTrackInformationOfBlankMedia) {
@@ -502,6 +582,21 @@ TEST_F(SoftMmcDriveTest, ModeSelectToleranceAndStrictness) {
   EXPECT_EQ(current.data[11], 0x05);
   Bytes unknown = {0, 0, 0, 0, 0, 0, 0, 0, 0x0E, 0x02, 0, 0};
   EXPECT_EQ(d.Out(ModeSelectCdb(unknown.size()), unknown).sense_key_asc(), 0x052600u);
+}
+
+TEST_F(SoftMmcDriveTest, DefaultPagesSelectBackOnAnyMedium) {
+  auto iso = sorvel::testing::MakeIsoImage(dir_.path(), "rom", {{"c.txt", "c"}});
+  ASSERT_FALSE(iso.empty());
+  for (const std::string& settings : std::vector<std::string>{"medium=cd-r", "medium=dvd+rw", "medium=bd-r", "image=" + iso.string()}) {
+    Drive d(Spec(settings));
+    for (uint8_t page : {0x01, 0x05}) {
+      Answer sensed = d.In({0x5A, 0, static_cast<uint8_t>(0x80 | page), 0, 0, 0, 0, 1, 8, 0}, 264);
+      ASSERT_EQ(sensed.status, 0);
+      size_t length = Be16(sensed.data, 0) + 2u;
+      Bytes back(sensed.data.begin(), sensed.data.begin() + static_cast<long>(length));
+      EXPECT_EQ(d.Out(ModeSelectCdb(back.size()), back).status, 0) << settings << " page " << int(page);
+    }
+  }
 }
 
 TEST_F(SoftMmcDriveTest, GetPerformanceWriteSpeeds) {

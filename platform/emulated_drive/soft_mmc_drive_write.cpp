@@ -299,9 +299,14 @@ int SoftMmcDrive::WriteCdRaw(Command& c, int32_t lba, uint32_t count) {
     std::memcpy(record, main, 2352);
     std::memcpy(record + 2352, sub, 96);
     // Data sectors arrive scrambled; the drive keeps the logical sector.
+    // Lead-out frames (TNO AA) may carry anything in the main channel.
+    bool leadout = (sub[12] & 0x0F) == 1 && sub[13] == 0xAA;
     if ((sub[12] >> 4) & 0x4) {
-      if (!HasSync(record)) return c.Fail(5, 0x64, 0x00, at);
-      ScrambleSector(record);
+      if (HasSync(record)) {
+        ScrambleSector(record);
+      } else if (!leadout) {
+        return c.Fail(5, 0x64, 0x00, at);
+      }
     }
     if (test_write_) continue;
     if (!WriteDataFile(static_cast<uint64_t>(at + 150) * kCdStride, record, kCdStride)) return c.Fail(3, 0x0C, 0x00, at);

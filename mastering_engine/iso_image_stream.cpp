@@ -1,0 +1,81 @@
+#include "mastering_engine/iso_image_stream.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace sorvel {
+
+IsoImageStream::~IsoImageStream() { EndDataTrack(); }
+
+uint32_t IsoImageStream::BuildDataTrack(std::string_view label) {
+  EndDataTrack();
+  if (!LayOutDataTrack(*this, label, static_cast<int64_t>(std::time(nullptr)), &layout_)) {
+    layout_ = DataTrackLayout();
+    return 0;
+  }
+  head_pos_ = 0;
+  next_file_ = 0;
+  file_sectors_left_ = 0;
+  file_bytes_left_ = 0;
+  ready_ = true;
+  return layout_.volume_size;
+}
+
+void IsoImageStream::EndDataTrack() {
+  ready_ = false;
+  file_.Close();
+  layout_.head.clear();
+  layout_.head.shrink_to_fit();
+  layout_.files.clear();
+  layout_.files.shrink_to_fit();
+  head_pos_ = 0;
+  next_file_ = 0;
+  file_sectors_left_ = 0;
+  file_bytes_left_ = 0;
+}
+
+bool IsoImageStream::ReadDataBlock(uint8_t* block) {
+  if (!ready_ || block == nullptr) return false;
+  std::memset(block, 0, kIsoSectorSize);
+  if (head_pos_ < layout_.head.size()) {
+    std::memcpy(block, layout_.head.data() + head_pos_, kIsoSectorSize);
+    head_pos_ += kIsoSectorSize;
+    return true;
+  }
+  if (file_sectors_left_ == 0) {
+    if (next_file_ >= layout_.files.size()) return true;  // run-out
+    const IsoFileExtent& entry = layout_.files[next_file_++];
+    file_sectors_left_ = entry.sectors;
+    file_bytes_left_ = entry.size;
+    file_failed_ = false;
+    file_.Close();
+    std::printf("Open '%s'\n\n", entry.source.c_str());
+    if (!file_.Open(entry.source, HostFile::kRead)) file_failed_ = true;
+  }
+  // A file that grew is cut at the size it had when it was added; one that
+  // shrank gives zero blocks and a failure once nothing more comes.
+  size_t want = static_cast<size_t>(std::min<uint64_t>(file_bytes_left_, kIsoSectorSize));
+  size_t got = file_failed_ ? 0 : file_.Read(block, want);
+  file_bytes_left_ -= want;
+  --file_sectors_left_;
+  bool ok = got > 0;
+  if (!ok) {
+    const std::string& path = file_.IsOpen() ? file_.Path() : layout_.files[next_file_ - 1].source;
+    std::printf("Read error on '%s'.", path.c_str());
+    std::fflush(stdout);
+  }
+  if (file_sectors_left_ == 0) file_.Close();
+  return ok;
+}
+
+uint32_t IsoImageStream::DataTrackLength() const {
+  if (length_generation_ != Generation()) {
+    length_ = EstimateDataTrackSectors(*this);
+    length_generation_ = Generation();
+  }
+  return length_;
+}
+
+}  // namespace sorvel

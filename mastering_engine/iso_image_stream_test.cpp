@@ -1,0 +1,127 @@
+#include "mastering_engine/iso_image_stream.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+std::string Pattern(size_t n, char seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 7);
+  return s;
+}
+
+std::string WriteFile(const testing::ScratchDir& dir, const std::string& name, const std::string& data) {
+  std::string path = (dir / name).string();
+  std::ofstream(path, std::ios::binary) << data;
+  return path;
+}
+
+// Every block of the volume: the results and the bytes.
+std::string ReadVolume(IsoImageStream& s, uint32_t volume, std::vector<bool>* results) {
+  std::string out(size_t{volume} * 2048, '\0');
+  for (uint32_t i = 0; i < volume; ++i) {
+    results->push_back(s.ReadDataBlock(reinterpret_cast<uint8_t*>(&out[size_t{i} * 2048])));
+  }
+  return out;
+}
+
+TEST(IsoImageStream, HeadThenFilesInPlacementOrderThenZeros) {
+  testing::ScratchDir dir;
+  std::string a = Pattern(2049, 'a');
+  std::string b = Pattern(5000, 'b');
+  IsoImageStream s;
+  ASSERT_TRUE(s.InitISOFS(16));
+  ASSERT_TRUE(s.MakeISODirectory("sub", 0, 0));
+  ASSERT_TRUE(s.ChangeISODirectory("sub"));
+  ASSERT_TRUE(s.AddISOFile("b.bin", WriteFile(dir, "b", b)));
+  ASSERT_TRUE(s.ChangeISODirectory("\\"));
+  ASSERT_TRUE(s.AddISOFile("a.bin", WriteFile(dir, "a", a)));
+  ASSERT_TRUE(s.AddISOFile("zero.bin", WriteFile(dir, "zero", "")));
+  ASSERT_TRUE(s.AddISODummyFile("dummy", 0, 99999, 0));
+  uint32_t volume = s.BuildDataTrack("T");
+  ASSERT_EQ(volume, 300u);
+  DataTrackLayout layout = s.Layout();
+  ASSERT_EQ(layout.files.size(), 2u);
+  // Depth-first: a.bin (root, before "sub" in order), then sub's b.bin.
+  EXPECT_EQ(layout.files[0].size, 2049u);
+  EXPECT_EQ(layout.files[1].lba, layout.data_start + 2);
+  std::vector<bool> results;
+  std::string volume_bytes = ReadVolume(s, volume, &results);
+  for (uint32_t i = 0; i < volume; ++i) EXPECT_TRUE(results[i]) << i;
+  EXPECT_EQ(volume_bytes.substr(0, layout.head.size()),
+            std::string(layout.head.begin(), layout.head.end()));
+  size_t a_at = size_t{layout.data_start} * 2048;
+  EXPECT_EQ(volume_bytes.substr(a_at, a.size()), a);
+  EXPECT_EQ(volume_bytes.substr(a_at + a.size(), 4096 - a.size()), std::string(4096 - a.size(), '\0'));
+  EXPECT_EQ(volume_bytes.substr(a_at + 4096, b.size()), b);
+  size_t end = a_at + 4096 + b.size();
+  EXPECT_EQ(volume_bytes.find_first_not_of('\0', end), std::string::npos);
+  // Past the volume the stream keeps giving zero blocks until it is ended.
+  uint8_t block[2048];
+  EXPECT_TRUE(s.ReadDataBlock(block));
+  s.EndDataTrack();
+  EXPECT_FALSE(s.DataTrackReady());
+  EXPECT_FALSE(s.ReadDataBlock(block));
+  // The layout can be streamed again.
+  EXPECT_EQ(s.BuildDataTrack("T"), volume);
+  results.clear();
+  EXPECT_EQ(ReadVolume(s, volume, &results).substr(a_at, a.size()), a);
+}
+
+TEST(IsoImageStream, SourcesThatChangedAfterTheyWereAdded) {
+  testing::ScratchDir dir;
+  std::string grow = WriteFile(dir, "grow", Pattern(100, 'g'));
+  std::string shrink = WriteFile(dir, "shrink", Pattern(5000, 's'));
+  std::string gone = WriteFile(dir, "gone", Pattern(3000, 'x'));
+  IsoImageStream s;
+  ASSERT_TRUE(s.InitISOFS(0));
+  ASSERT_TRUE(s.AddISOFile("a_gone", gone));
+  ASSERT_TRUE(s.AddISOFile("b_grow", grow));
+  ASSERT_TRUE(s.AddISOFile("c_shrink", shrink));
+  ASSERT_EQ(unlink(gone.c_str()), 0);
+  std::ofstream(grow, std::ios::app) << Pattern(3000, 'G');
+  ASSERT_EQ(truncate(shrink.c_str(), 2100), 0);
+  uint32_t volume = s.BuildDataTrack("");
+  uint32_t ds = s.Layout().data_start;
+  std::vector<bool> results;
+  std::string bytes = ReadVolume(s, volume, &results);
+  // gone: 2 sectors that fail; grow: 1 sector cut at its old size; shrink: 1 partial, then a failure.
+  EXPECT_FALSE(results[ds]);
+  EXPECT_FALSE(results[ds + 1]);
+  EXPECT_TRUE(results[ds + 2]);
+  EXPECT_EQ(bytes.substr(size_t{ds + 2} * 2048, 2048), Pattern(100, 'g') + std::string(1948, '\0'));
+  EXPECT_TRUE(results[ds + 3]);
+  EXPECT_TRUE(results[ds + 4]);
+  EXPECT_EQ(bytes.substr(size_t{ds + 4} * 2048, 2048), Pattern(5000, 's').substr(2048, 52) + std::string(1996, '\0'));
+  EXPECT_FALSE(results[ds + 5]);
+  EXPECT_TRUE(results[ds + 6]);
+  EXPECT_EQ(bytes.find_first_not_of('\0', size_t{ds + 5} * 2048), std::string::npos);
+}
+
+TEST(IsoImageStream, ThreeGiBSourceStreamsTheRightNumberOfSectors) {
+  testing::ScratchDir dir;
+  std::string big = WriteFile(dir, "big", "head");
+  ASSERT_EQ(truncate(big.c_str(), 3LL << 30), 0);
+  IsoImageStream s;
+  ASSERT_TRUE(s.AddISOFile("big", big));
+  uint32_t volume = s.BuildDataTrack("BIG");
+  const uint32_t sectors = (3u << 30) / 2048;
+  EXPECT_EQ(volume, s.Layout().data_start + sectors + 150);
+  // Stream only the head and the first file sector.
+  uint8_t block[2048];
+  for (uint32_t i = 0; i <= s.Layout().data_start; ++i) ASSERT_TRUE(s.ReadDataBlock(block));
+  EXPECT_EQ(std::memcmp(block, "head", 4), 0);
+  s.EndDataTrack();
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,190 @@
+// The library's exports as a caller sees them: loaded with dlopen, records
+// checked byte for byte.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+// The library lies in the build's bin folder, beside the tests folder of this program.
+std::string LibraryPath() {
+  const char* bin = std::getenv("SORVEL_BIN_DIR");
+  if (bin != nullptr && *bin != '\0') return std::string(bin) + "/libtazol.so";
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (exe.parent_path().parent_path() / "bin" / "libtazol.so").string();
+}
+
+class Tazol {
+ public:
+  Tazol() {
+    lib_ = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib_ == nullptr) ADD_FAILURE() << dlerror();
+  }
+  ~Tazol() {
+    if (lib_ != nullptr) dlclose(lib_);
+  }
+  template <typename F>
+  F* Get(const char* name) {
+    void* f = lib_ ? dlsym(lib_, name) : nullptr;
+    if (f == nullptr) ADD_FAILURE() << "missing export " << name;
+    return reinterpret_cast<F*>(f);
+  }
+  bool loaded() const { return lib_ != nullptr; }
+
+ private:
+  void* lib_ = nullptr;
+};
+
+int32_t Le32(const uint8_t* p) {
+  return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+struct Api {
+  explicit Api(Tazol& t)
+      : version(t.Get<int32_t()>("GetEngineVersion")),
+        initialize(t.Get<intptr_t()>("Initialize")),
+        terminate(t.Get<int32_t(intptr_t)>("Terminate")),
+        init_fs(t.Get<int32_t(intptr_t, int32_t)>("InitISOFS")),
+        clear(t.Get<int32_t(intptr_t)>("ClearISO")),
+        is_empty(t.Get<int32_t(intptr_t)>("IsISOEmpty")),
+        add_file(t.Get<int32_t(intptr_t, const char*, const char*)>("AddISOFile")),
+        add_dummy(t.Get<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>("AddISODummyFile")),
+        make_dir(t.Get<int32_t(intptr_t, const char*, int32_t, int32_t)>("MakeISODirectory")),
+        new_name(t.Get<int32_t(intptr_t, char*, int32_t)>("GetISONewFileDirectoryName")),
+        change_dir(t.Get<int32_t(intptr_t, const char*)>("ChangeISODirectory")),
+        remove(t.Get<int32_t(intptr_t, const char*)>("RemoveISOFile")),
+        rename(t.Get<int32_t(intptr_t, const char*, const char*)>("RenameISOFile")),
+        properties(t.Get<int32_t(intptr_t, const char*, int32_t, int32_t)>("ChangeISOProperties")),
+        current(t.Get<int32_t(intptr_t, char*, int32_t)>("GetISOCurrentDirectory")),
+        find_first(t.Get<int32_t(intptr_t, void*)>("FindISOFirstFile")),
+        find_next(t.Get<int32_t(intptr_t, void*)>("FindISONextFile")) {}
+  int32_t (*version)();
+  intptr_t (*initialize)();
+  int32_t (*terminate)(intptr_t);
+  int32_t (*init_fs)(intptr_t, int32_t);
+  int32_t (*clear)(intptr_t);
+  int32_t (*is_empty)(intptr_t);
+  int32_t (*add_file)(intptr_t, const char*, const char*);
+  int32_t (*add_dummy)(intptr_t, const char*, int32_t, int32_t, int32_t);
+  int32_t (*make_dir)(intptr_t, const char*, int32_t, int32_t);
+  int32_t (*new_name)(intptr_t, char*, int32_t);
+  int32_t (*change_dir)(intptr_t, const char*);
+  int32_t (*remove)(intptr_t, const char*);
+  int32_t (*rename)(intptr_t, const char*, const char*);
+  int32_t (*properties)(intptr_t, const char*, int32_t, int32_t);
+  int32_t (*current)(intptr_t, char*, int32_t);
+  int32_t (*find_first)(intptr_t, void*);
+  int32_t (*find_next)(intptr_t, void*);
+};
+
+TEST(TazolExports, EngineLifecycleAndTreeCalls) {
+  Tazol lib;
+  ASSERT_TRUE(lib.loaded());
+  Api api(lib);
+  EXPECT_EQ(api.version(), 10404);
+  EXPECT_EQ(api.terminate(0), 0);  // null is ignored
+  intptr_t h = api.initialize();
+  ASSERT_NE(h, 0);
+  EXPECT_EQ(api.is_empty(h), 1);
+  EXPECT_EQ(api.make_dir(h, "Data", 0x10010, 1000), 1);  // attributes are 16-bit
+  EXPECT_EQ(api.is_empty(h), 0);
+  EXPECT_EQ(api.init_fs(h, 5), 0);
+  EXPECT_EQ(api.is_empty(h), 0);  // refused: tree kept
+  EXPECT_EQ(api.init_fs(h, 16), 1);
+  EXPECT_EQ(api.is_empty(h), 1);
+  EXPECT_EQ(api.make_dir(h, "Data Files", 0x10010, 1000), 1);
+
+  // Bounded copies: a string that fills the buffer is not terminated; a shorter one is zero-padded.
+  char buf[16];
+  std::memset(buf, 'x', sizeof buf);
+  api.new_name(h, buf, 4);
+  EXPECT_EQ(std::string(buf, 5), "Datax");
+  std::memset(buf, 'x', sizeof buf);
+  api.new_name(h, buf, 14);
+  EXPECT_EQ(std::string(buf, 16), std::string("Data Files\0\0\0\0xx", 16));
+  api.new_name(h, nullptr, 10);
+  api.new_name(h, buf, 0);
+
+  EXPECT_EQ(api.change_dir(h, "\\data files"), 1);
+  std::memset(buf, 'x', sizeof buf);
+  api.current(h, buf, sizeof buf);
+  EXPECT_STREQ(buf, "\\Data Files\\");
+  EXPECT_EQ(api.add_dummy(h, "名前.txt", 2, -1, -5), 1);
+  EXPECT_EQ(api.add_dummy(h, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(api.add_file(h, "x", nullptr), 0);
+  EXPECT_EQ(api.add_file(h, "x", "/nonexistent/file"), 0);
+  EXPECT_EQ(api.properties(h, "名前.TXT", 0x20002, 77), 1);
+  EXPECT_EQ(api.rename(h, "名前.txt", "新.txt"), 1);
+
+  uint8_t record[2064];
+  std::memset(record, 0xAA, sizeof record);
+  ASSERT_EQ(api.find_first(h, record), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(record), ".");
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 1024), "Data Files");
+  EXPECT_EQ(record[1023], 0);  // zeroed first
+  EXPECT_EQ(Le32(record + 2048), 0x10);
+  EXPECT_EQ(Le32(record + 2052), 0);
+  EXPECT_EQ(Le32(record + 2056), 1000);
+  EXPECT_EQ(Le32(record + 2060), 1);
+  ASSERT_EQ(api.find_next(h, record), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(record), "..");
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 1024), "");
+  ASSERT_EQ(api.find_next(h, record), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(record), "新.txt");
+  EXPECT_EQ(Le32(record + 2048), 2);
+  EXPECT_EQ(Le32(record + 2052), -1);  // 4 GiB - 1 as an unsigned size
+  EXPECT_EQ(Le32(record + 2056), 77);
+  EXPECT_EQ(Le32(record + 2060), 0);
+  uint8_t copy[2064];
+  std::memcpy(copy, record, sizeof record);
+  EXPECT_EQ(api.find_next(h, record), 0);
+  EXPECT_EQ(std::memcmp(copy, record, sizeof record), 0);
+  EXPECT_EQ(api.find_first(h, nullptr), 0);
+
+  EXPECT_EQ(api.change_dir(h, "\\"), 1);
+  EXPECT_EQ(api.remove(h, "data files"), 0);
+  EXPECT_EQ(api.remove(h, "Data Files"), 1);
+  EXPECT_EQ(api.clear(h), 0);
+  EXPECT_EQ(api.is_empty(h), 1);
+  api.terminate(h);
+}
+
+TEST(TazolExports, OnlyTheDocumentedNamesAreExported) {
+  ASSERT_TRUE(testing::RequireTool("nm"));
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("nm -D --defined-only '" + LibraryPath() + "'", &out), 0);
+  const std::set<std::string> allowed = {
+      "GetEngineVersion", "Initialize", "Terminate", "GetTOCStructure", "InitISOFS", "ClearISO", "IsISOEmpty",
+      "AddISOFile", "AddISODummyFile", "MakeISODirectory", "GetISONewFileDirectoryName", "ChangeISODirectory",
+      "RemoveISOFile", "RenameISOFile", "ChangeISOProperties", "GetISOCurrentDirectory", "FindISOFirstFile",
+      "FindISONextFile", "ClearTrack", "AddTrack", "ResetTrack", "RemoveTrack", "GetTrackCount",
+      "GetTrackInformation", "ReadStart", "Read", "ReadEnd", "EnabledTrackText", "SetTrackText", "GetTrackText"};
+  std::istringstream lines(out);
+  std::string line;
+  int functions = 0;
+  while (std::getline(lines, line)) {
+    std::istringstream f(line);
+    std::string addr, type, name;
+    f >> addr >> type >> name;
+    if (type != "T") continue;
+    ++functions;
+    EXPECT_TRUE(allowed.count(name)) << "unexpected export " << name;
+  }
+  EXPECT_GE(functions, 17);
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,201 @@
+#include "platform/emulated_drive/image_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "platform/emulated_drive/cd_codec.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
+#include "testing/cd_image_fixture.h"
+#include "testing/test_paths.h"
+
+namespace sorvel::platform::emu {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+void WriteSectors(const fs::path& path, int count, bool audio, int32_t first_lba) {
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < count; ++i) {
+    auto s = sorvel::testing::FixtureSector(audio, first_lba + i);
+    out.write(reinterpret_cast<const char*>(s.data()), s.size());
+  }
+}
+
+class ImageLoaderTest : public ::testing::Test {
+ protected:
+  sorvel::testing::ScratchDir dir_;
+};
+
+TEST_F(ImageLoaderTest, CueWithPregapIndexesAndSessions) {
+  WriteSectors(dir_ / "a.bin", 1000, true, 0);
+  WriteText(dir_ / "a.cue",
+            "REM a comment\r\n"
+            "FILE \"a.bin\" BINARY\r\n"
+            "  TRACK 01 AUDIO\r\n"
+            "    INDEX 01 00:00:00\r\n"
+            "    INDEX 02 00:01:00\r\n"
+            "  TRACK 02 AUDIO\r\n"
+            "    PREGAP 00:01:00\r\n"
+            "    INDEX 01 00:04:00\r\n"
+            "REM SESSION 02\r\n"
+            "  TRACK 03 AUDIO\r\n"
+            "    INDEX 01 00:10:00\r\n");
+  MediaState state;
+  std::string error;
+  ASSERT_TRUE(LoadDiscImage((dir_ / "a.cue").string(), 0x08, &state, &error)) << error;
+  const auto& l = state.layout;
+  ASSERT_EQ(l.tracks.size(), 3u);
+  EXPECT_EQ(l.tracks[0].pregap_start, -150);
+  ASSERT_EQ(l.tracks[0].index_starts.size(), 1u);
+  EXPECT_EQ(l.tracks[0].index_starts[0], 75);
+  // PREGAP is generated: the track's data moves back by 75 frames.
+  EXPECT_EQ(l.tracks[1].start, 375);
+  EXPECT_EQ(l.tracks[1].pregap_start, 300);
+  ASSERT_EQ(l.sessions.size(), 2u);
+  EXPECT_EQ(l.sessions[0].leadout, 750 + 75);
+  EXPECT_EQ(l.tracks[2].session, 2);
+  EXPECT_EQ(l.tracks[2].start, 825 + 6750 + 4500 + 150);
+  EXPECT_EQ(l.sessions[1].leadout, l.tracks[2].start + 250);
+}
+
+TEST_F(ImageLoaderTest, BadCueSheets) {
+  WriteSectors(dir_ / "b.bin", 10, true, 0);
+  struct Case {
+    const char* text;
+    const char* why;
+  } cases[] = {
+      {"  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n", "TRACK before FILE"},
+      {"FILE \"b.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n", "no INDEX 01"},
+      {"FILE \"b.bin\" BINARY\r\n  TRACK 01 MODE3/2352\r\n    INDEX 01 00:00:00\r\n", "mode"},
+      {"FILE \"b.bin\" WAVE\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n", "BINARY"},
+      {"FILE \"b.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:99\r\n", "INDEX"},
+      {"FILE \"missing.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n", "missing.bin"},
+      {"CATALOG 12\r\nFILE \"b.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n", "CATALOG"},
+      {"FILE \"b.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n  TRACK 03 AUDIO\r\n    INDEX 01 00:00:05\r\n", "ascend"},
+  };
+  for (const auto& c : cases) {
+    WriteText(dir_ / "b.cue", c.text);
+    MediaState state;
+    std::string error;
+    EXPECT_FALSE(LoadDiscImage((dir_ / "b.cue").string(), 0x08, &state, &error)) << c.text;
+    EXPECT_NE(error.find(c.why), std::string::npos) << error;
+  }
+  MediaState state;
+  std::string error;
+  EXPECT_FALSE(LoadDiscImage((dir_ / "b.bin").string(), 0x08, &state, &error));
+  EXPECT_FALSE(LoadDiscImage((dir_ / "b.cue").string(), 0x10, &state, &error));  // a CD on a DVD
+}
+
+// A CloneCD image whose subchannel (with a deliberately odd Q) is returned as stored.
+TEST_F(ImageLoaderTest, CcdReturnsItsOwnSubchannel) {
+  const int sectors = 600;
+  WriteSectors(dir_ / "c.img", sectors, true, 0);
+  {
+    std::ofstream sub(dir_ / "c.sub", std::ios::binary);
+    for (int i = 0; i < sectors; ++i) {
+      uint8_t s[96] = {};
+      s[12] = 0x01;
+      s[13] = i < 300 ? 0x01 : 0x02;
+      s[14] = 0x01;
+      s[20] = static_cast<uint8_t>(i);  // not what a generator would put there
+      SetQCrc(s + 12);
+      sub.write(reinterpret_cast<const char*>(s), 96);
+    }
+  }
+  WriteText(dir_ / "c.ccd",
+            "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=5\r\nSessions=1\r\nCATALOG=4901234567894\r\n"
+            "[Session 1]\r\nPreGapMode=0\r\n"
+            "[Entry 0]\r\nSession=1\r\nPoint=0xa0\r\nADR=0x01\r\nControl=0x00\r\nPMin=1\r\nPSec=0\r\nPLBA=0\r\n"
+            "[Entry 1]\r\nSession=1\r\nPoint=0xa1\r\nADR=0x01\r\nControl=0x00\r\nPMin=2\r\nPLBA=0\r\n"
+            "[Entry 2]\r\nSession=1\r\nPoint=0xa2\r\nADR=0x01\r\nControl=0x00\r\nPLBA=600\r\n"
+            "[Entry 3]\r\nSession=1\r\nPoint=0x01\r\nADR=0x01\r\nControl=0x00\r\nPLBA=0\r\n"
+            "[Entry 4]\r\nSession=1\r\nPoint=0x02\r\nADR=0x01\r\nControl=0x02\r\nPLBA=300\r\n"
+            "[TRACK 1]\r\nMODE=0\r\nINDEX 1=0\r\n[TRACK 2]\r\nMODE=0\r\nINDEX 0=250\r\nINDEX 1=300\r\n");
+  DriveSettings settings;
+  settings.state_path = (dir_ / "drive").string();
+  settings.image = (dir_ / "c.ccd").string();
+  std::string error;
+  auto drive = SoftMmcDrive::Open(settings, &error);
+  ASSERT_TRUE(drive) << error;
+  MediaState media = drive->media();
+  EXPECT_EQ(media.profile, 0x08);
+  ASSERT_EQ(media.layout.tracks.size(), 2u);
+  EXPECT_EQ(media.layout.tracks[1].pregap_start, 250);
+  EXPECT_EQ(media.layout.tracks[1].control, 0x2);
+  EXPECT_EQ(media.layout.mcn, "4901234567894");
+  uint8_t cdb[12] = {0xBE, 0, 0, 0, 0x01, 0x2C, 0, 0, 1, 0xF8, 1, 0};  // LBA 300, raw P-W
+  uint8_t out[2352 + 96], sense[32];
+  ASSERT_EQ(drive->Exec(cdb, 12, out, sizeof out, false, 180, sense), 0);
+  auto main = sorvel::testing::FixtureSector(true, 300);
+  EXPECT_EQ(std::memcmp(out, main.data(), 2352), 0);
+  uint8_t separate[96];
+  DeinterleaveSubchannel(out + 2352, separate);
+  EXPECT_EQ(separate[12 + 1], 0x02);
+  EXPECT_EQ(separate[12 + 8], static_cast<uint8_t>(300));
+  uint8_t toc_cdb[10] = {0x43, 0, 0, 0, 0, 0, 1, 0x04, 0x04, 0};
+  uint8_t toc[1028];
+  ASSERT_EQ(drive->Exec(toc_cdb, 10, toc, sizeof toc, false, 180, sense), 0);
+  EXPECT_EQ(toc[3], 2);
+  EXPECT_EQ(toc[12 + 1], 0x12);
+}
+
+TEST(DriveSpecTest, Parsing) {
+  DriveSettings s;
+  std::string error;
+  ASSERT_TRUE(ParseDriveSpec("/tmp/x.state,medium=bd-re,vendor=ACME,product=BD 1", &s, &error)) << error;
+  EXPECT_EQ(s.state_path, "/tmp/x.state");
+  EXPECT_EQ(s.medium, "bd-re");
+  EXPECT_EQ(s.vendor, "ACME");
+  EXPECT_EQ(s.product, "BD 1");
+  EXPECT_TRUE(ParseDriveSpec("p,medium=0x15", &s, &error));
+  EXPECT_FALSE(ParseDriveSpec("p,medium=0x99", &s, &error));
+  EXPECT_FALSE(ParseDriveSpec("p,image", &s, &error));
+  EXPECT_FALSE(ParseDriveSpec(",medium=cd-r", &s, &error));
+}
+
+TEST(MediaStateTest, SerializationRoundTripAndDamage) {
+  MediaState s;
+  s.profile = 0x09;
+  s.locked = true;
+  s.status = DiscStatus::kComplete;
+  s.vendor = "A B";
+  CdTrack t;
+  t.number = 1;
+  t.control = 4;
+  t.mode = 1;
+  t.pregap_start = -150;
+  t.end = 100;
+  t.index_starts = {10, 20};
+  t.isrc = "JPABC0512345";
+  s.layout.tracks = {t};
+  s.layout.sessions = {CdSession{1, 1, 1, 100, 0x20}};
+  s.layout.mcn = "4901234567894";
+  CdTextPack p{};
+  p[0] = 0x80;
+  s.layout.cdtext = {p};
+  SectorExtent e;
+  e.count = 100;
+  e.path = "/some path/a.bin";
+  e.sub_path = "/x.sub";
+  s.extents = {e};
+  MediaState back;
+  std::string error;
+  ASSERT_TRUE(ParseState(SerializeState(s), &back, &error)) << error;
+  EXPECT_EQ(SerializeState(back), SerializeState(s));
+  EXPECT_EQ(back.layout.tracks[0].index_starts.size(), 2u);
+  EXPECT_EQ(back.extents[0].path, "/some path/a.bin");
+  EXPECT_FALSE(ParseState("garbage\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nstatus 7\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\ncdtext 12\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nextent\t1\t2\n", &back, &error));
+}
+
+}  // namespace
+}  // namespace sorvel::platform::emu
