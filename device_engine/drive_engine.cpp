@@ -21,6 +21,7 @@ DriveEngine::~DriveEngine() { Terminate(); }
 void DriveEngine::Terminate() {
   EndPassForDeviceChange();
   SetPassThrough(nullptr);
+  remote_.Close();
 }
 
 void DriveEngine::EndPassForDeviceChange() {
@@ -38,8 +39,6 @@ bool DriveEngine::OpenLocal(int32_t index) {
 
 bool DriveEngine::OpenRemote(const std::string& name) {
   SelectPassThrough(true);
-  // Without a remote pass-through there is nothing to open the name with.
-  if (remote_ == nullptr) return false;
   return Open(name);
 }
 
@@ -50,17 +49,12 @@ bool DriveEngine::Close() {
 
 void DriveEngine::SelectPassThrough(bool remote) {
   EndPassForDeviceChange();
-  SetPassThrough(remote ? remote_.get() : nullptr);
+  SetPassThrough(remote ? &remote_ : nullptr);
 }
 
 int32_t DriveEngine::GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size,
                                     int32_t timeout_ms) {
-  (void)targets;
-  (void)timeout_ms;
-  if (port < 0 || port > 65535) return 0;
-  // No discovery without a remote transport: no host answered.
-  if (buffer != nullptr && size > 0) buffer[0] = '\0';
-  return 1;
+  return remote_.GetRemoteHosts(targets != nullptr ? targets : "", port, buffer, size, timeout_ms);
 }
 
 bool DriveEngine::Erase(bool quick) {

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "device_engine/cached_disc_drive.h"
+#include "native_common/remote_scsi_client.h"
 #include "native_common/scsi_pass_through.h"
 #include "native_common/toc_structure.h"
 
@@ -24,13 +24,14 @@ class DriveEngine : public CachedDiscDrive {
   ~DriveEngine() override;
 
   // Ends the engine's work before it is freed: a running worker is stopped
-  // (abort), then the drive is closed, and an open write pass is marked ended
-  // without padding.
+  // (abort) and an open write pass marked ended without padding, then the
+  // drive is closed and the remote link let go.
   void Terminate();
 
   // Local drive "\\.\X:" with X = 'A' + index; false for an index outside 0..25.
   bool OpenLocal(int32_t index);
-  // A drive by name through the remote pass-through.
+  // A drive by name ("\\host:port\X:", host "." for this machine) through
+  // the remote pass-through.
   bool OpenRemote(const std::string& name);
   bool Close() override;
   // FormatUnit for DVD+RW (0x26) and BD-RE (0x30), else BLANK.
@@ -60,7 +61,7 @@ class DriveEngine : public CachedDiscDrive {
   void EndPassForDeviceChange();
 
   TocStructure toc_parts_;
-  std::unique_ptr<ScsiPassThrough> remote_;
+  RemoteScsiClient remote_;
 };
 
 }  // namespace sorvel

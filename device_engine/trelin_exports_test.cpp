@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device_engine/write_test_rig.h"
+#include "native_common/remote_scsi_server.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 
 namespace sorvel::write_test {
@@ -313,6 +314,81 @@ TEST_F(TrelinTest, TerminateWithAnOpenPass) {
   for (int32_t lba = 0; lba < 3000; ++lba) ASSERT_EQ(lib_.WriteLBA(engine_, CSD_SECTORONLY, sector, lba), 1);
   lib_.Terminate(engine_);
   engine_ = 0;
+}
+
+
+// Writes and reads back a 300-sector DVD-R image through the exports.
+void DvdRoundTrip(Trelin& lib, intptr_t engine) {
+  ASSERT_EQ(lib.GetMediaFamilyType(engine), 2);
+  TocStructure toc;
+  toc.MakeSingleTrackToc(SMC_MODE1, 300);
+  SetToc(lib, engine, toc);
+  ASSERT_EQ(lib.WriteStart(engine, CCC_SAO, 0), CBR_OK);
+  for (int32_t lba = 0; lba < 300; ++lba) {
+    uint8_t sector[2048];
+    std::memset(sector, lba & 0xFF, sizeof sector);
+    sector[0] = static_cast<uint8_t>(lba >> 8);
+    ASSERT_EQ(lib.WriteLBA(engine, CSD_SECTORONLY, sector, lba), 1) << lba;
+  }
+  ASSERT_EQ(lib.WriteEnd(engine, 0), 1);
+  ASSERT_EQ(lib.ReadStart(engine, CCC_DATA, 0), CBR_OK);
+  for (int32_t lba = 0; lba < 300; ++lba) {
+    uint8_t sector[2048];
+    ASSERT_EQ(lib.ReadLBA(engine, sector, lba), 1) << lba;
+    ASSERT_EQ(sector[0], static_cast<uint8_t>(lba >> 8)) << lba;
+    ASSERT_EQ(sector[2047], static_cast<uint8_t>(lba & 0xFF)) << lba;
+  }
+  EXPECT_EQ(lib.ReadEnd(engine), 1);
+  EXPECT_EQ(lib.Close(engine), 1);
+}
+
+TEST_F(TrelinTest, OpenExOfThisMachineUsesTheDriveMap) {
+  ScopedDrives drives("H:=emu:" + (dir_ / "dvd.state").string() + ",medium=dvd-r");
+  EXPECT_EQ(lib_.OpenEx(engine_, nullptr), 0);
+  EXPECT_EQ(lib_.OpenEx(engine_, "not a drive name"), 0);
+  EXPECT_EQ(lib_.OpenEx(engine_, "\\\\.\\Q:"), 0);  // not in the map
+  ASSERT_EQ(lib_.OpenEx(engine_, "\\\\.\\H:"), 1);
+  DvdRoundTrip(lib_, engine_);
+}
+
+TEST_F(TrelinTest, RemoteDriveThroughALoopbackServer) {
+  // The server runs in this process on the drive map; the library reaches
+  // it over TCP on 127.0.0.1 only.
+  ScopedDrives drives("E:=emu:" + (dir_ / "remote.state").string() + ",medium=dvd-r");
+  RemoteScsiServer server;
+  ASSERT_TRUE(server.Start(0));
+  const uint16_t port = server.server().port();
+  const std::string name = "\\\\127.0.0.1:" + std::to_string(port) + "\\E:";
+  ASSERT_EQ(lib_.OpenEx(engine_, name.c_str()), 1);
+  DvdRoundTrip(lib_, engine_);
+
+  // Discovery on loopback: the server answers; a text that does not fit is
+  // cut and left unterminated, the result is its length + 1 either way.
+  char hosts[64];
+  std::memset(hosts, 'x', sizeof hosts);
+  ASSERT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", port, hosts, sizeof hosts, 400), 10);
+  EXPECT_EQ(std::string(hosts), "127.0.0.1");
+  std::memset(hosts, 'x', sizeof hosts);
+  EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", port, hosts, 4, 400), 10);
+  EXPECT_EQ(std::string(hosts, 5), "127.x");
+  server.Stop();
+}
+
+TEST_F(TrelinTest, DiscoveryWithoutAnswersGivesAnEmptyList) {
+  // A port of 127.0.0.1 where nothing listens (a closed server's).
+  RemoteScsiServer server;
+  ASSERT_TRUE(server.Start(0));
+  const uint16_t port = server.server().port();
+  server.Stop();
+  char hosts[16];
+  std::memset(hosts, 'x', sizeof hosts);
+  EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", port, hosts, sizeof hosts, 100), 1);
+  EXPECT_EQ(hosts[0], '\0');
+  EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", port, nullptr, 0, 50), 1);
+  // A remote name whose host does not answer opens nothing.
+  const std::string name = "\\\\127.0.0.1:" + std::to_string(port) + "\\E:";
+  EXPECT_EQ(lib_.OpenEx(engine_, name.c_str()), 0);
+  EXPECT_EQ(lib_.GetSCSIErrorStatus(engine_), 0xFFFFFF);
 }
 
 }  // namespace
