@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "mastering_engine/mastering_engine.h"
@@ -17,7 +18,11 @@ using sorvel::MasteringEngine;
 constexpr size_t kFindRecordSize = 2064;
 constexpr size_t kFindNameSize = 1024;
 
-MasteringEngine* Engine(intptr_t handle) { return reinterpret_cast<MasteringEngine*>(handle); }
+// Every use lies inside Guard, so a null handle becomes the export's failure value.
+MasteringEngine* Engine(intptr_t handle) {
+  if (handle == 0) throw std::invalid_argument("null engine handle");
+  return reinterpret_cast<MasteringEngine*>(handle);
+}
 
 // Bounded copy: a string that fills the buffer is not terminated; a shorter one is zero-padded.
 void CopyOut(const std::string& text, char* buffer, int32_t size) {
