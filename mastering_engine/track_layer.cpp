@@ -56,7 +56,7 @@ bool TrackLayer::AddTrack(const std::string& wav_path, int32_t pregap, int32_t p
 }
 
 int TrackLayer::AudioIndexOf(int32_t index) const {
-  int32_t audio = data_.HasDataArea() ? index - 1 : index;
+  int64_t audio = data_.HasDataArea() ? int64_t{index} - 1 : index;  // 64-bit: index may be INT32_MIN
   if (audio < 0 || audio >= AudioTrackCount()) return -1;
   return static_cast<int>(audio);
 }
