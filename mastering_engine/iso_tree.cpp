@@ -96,13 +96,20 @@ void IsoTree::Touch(IsoDirectory* dir) {
   changed_ = true;
 }
 
+// Entries are kept in the order of the names as written on disc: upper-cased
+// CP932 bytes for the ISO 9660 variants; for Joliet the UTF-8 bytes, whose order
+// is the UCS-2 order of the supplementary tree.
+std::string IsoTree::EntryKey(std::string_view name) const {
+  return IsJolietVariant(variant_) ? UpperAscii(name) : UpperCp932(NameToCp932(name));
+}
+
 IsoNode* IsoTree::FindEntry(std::string_view name) const {
-  auto it = current_->entries.find(UpperAscii(name));
+  auto it = current_->entries.find(EntryKey(name));
   return it == current_->entries.end() ? nullptr : it->second.get();
 }
 
 bool IsoTree::NameTaken(std::string_view candidate) const {
-  return current_->entries.find(UpperAscii(candidate)) != current_->entries.end();
+  return current_->entries.find(EntryKey(candidate)) != current_->entries.end();
 }
 
 std::string IsoTree::ConvertIsoName(std::string_view name, int variant, bool is_directory) {
@@ -119,7 +126,7 @@ std::string IsoTree::ConvertJolietName(std::string_view name) {
 void IsoTree::Insert(std::unique_ptr<IsoNode> node) {
   node->parent = current_;
   if (IsJolietVariant(variant_)) current_->short_names.Add(UpperAscii(node->short_name));
-  std::string key = UpperAscii(node->name);
+  std::string key = EntryKey(node->name);
   current_->entries.emplace(std::move(key), std::move(node));
   Touch(current_);
 }
@@ -185,7 +192,7 @@ bool IsoTree::ChangeISODirectory(std::string_view path) {
     } else if (part == "..") {
       dir = dir->parent;
     } else if (!part.empty()) {
-      auto it = dir->entries.find(UpperAscii(part));
+      auto it = dir->entries.find(EntryKey(part));
       if (it == dir->entries.end() || !it->second->is_directory) return false;
       dir = it->second->directory.get();
     }
@@ -211,7 +218,7 @@ void IsoTree::ForgetDirectories(IsoNode* node) {
 }
 
 bool IsoTree::RemoveISOFile(std::string_view name) {
-  auto it = current_->entries.find(UpperAscii(name));
+  auto it = current_->entries.find(EntryKey(name));
   if (it == current_->entries.end() || it->second->name != name) return false;
   IsoNode* node = it->second.get();
   ForgetDirectories(node);
@@ -234,7 +241,7 @@ bool IsoTree::RenameISOFile(std::string_view name, std::string_view new_name) {
   std::string short_name;
   if (IsJolietVariant(variant_)) short_name = ConvertJolietName(new_name);
   // Move the entry itself: a directory keeps its whole subtree.
-  auto handle = current_->entries.extract(UpperAscii(node->name));
+  auto handle = current_->entries.extract(EntryKey(node->name));
   if (IsJolietVariant(variant_)) current_->short_names.Remove(UpperAscii(node->short_name));
   node->name = last_name_;
   node->short_name = short_name;
@@ -242,7 +249,7 @@ bool IsoTree::RenameISOFile(std::string_view name, std::string_view new_name) {
     node->directory->dot.source = last_name_;
     node->directory->sizes.valid = false;
   }
-  handle.key() = UpperAscii(last_name_);
+  handle.key() = EntryKey(last_name_);
   current_->entries.insert(std::move(handle));
   if (IsJolietVariant(variant_)) current_->short_names.Add(UpperAscii(short_name));
   current_->name_hints.clear();

@@ -64,6 +64,7 @@ class IsoTree {
   virtual size_t AudioTrackCount() const { return 0; }
 
  private:
+  std::string EntryKey(std::string_view name) const;  // sort and lookup key of a first name
   IsoNode* FindEntry(std::string_view name) const;  // case-insensitive, current directory
   bool NameTaken(std::string_view candidate) const;
   bool TracksFull() const { return AudioTrackCount() >= kMaxTracks; }
