@@ -131,50 +131,48 @@ void IsoTree::Insert(std::unique_ptr<IsoNode> node) {
   Touch(current_);
 }
 
-bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) {
+bool IsoTree::ConvertNewName(std::string_view name, bool is_directory) {
   if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, false);
-  if (last_name_.empty()) return false;
+  last_name_ = ConvertIsoName(name, variant_, is_directory);
+  return !last_name_.empty();
+}
+
+std::unique_ptr<IsoNode> IsoTree::NewEntry(std::string_view name, uint32_t attributes, int64_t time) {
+  auto node = std::make_unique<IsoNode>();
+  node->name = last_name_;
+  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  node->attributes = attributes;
+  node->time = time;
+  return node;
+}
+
+bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) {
+  if (!ConvertNewName(name, false)) return false;
   // Only regular files carry data; directories, FIFOs and devices are refused.
   if (!HostFile::IsRegularFile(source_path)) return false;
   int64_t size = HostFile::SizeOf64(source_path);
   if (size < 0 || static_cast<uint64_t>(size) > kMaxFileSize) return false;
   if (NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  uint32_t hidden = (HostFile::AttributesOf(source_path) & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
+  auto node = NewEntry(name, hidden, HostFile::ModificationTimeOf(source_path));
   node->source = source_path;
-  node->attributes = (HostFile::AttributesOf(source_path) & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
   node->size = static_cast<uint64_t>(size);
-  node->time = HostFile::ModificationTimeOf(source_path);
   Insert(std::move(node));
   return true;
 }
 
 bool IsoTree::AddISODummyFile(std::string_view name, uint32_t attributes, uint32_t size, int64_t time) {
-  if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, false);
-  if (last_name_.empty() || NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
-  node->attributes = attributes;
+  if (!ConvertNewName(name, false) || NameTaken(last_name_)) return false;
+  auto node = NewEntry(name, attributes, time);
   node->size = size;
-  node->time = time;
   Insert(std::move(node));
   return true;
 }
 
 bool IsoTree::MakeISODirectory(std::string_view name, uint32_t attributes, int64_t time) {
-  if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, true);
-  if (last_name_.empty() || NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  if (!ConvertNewName(name, true) || NameTaken(last_name_)) return false;
+  auto node = NewEntry(name, attributes, time);
   node->is_directory = true;
-  node->attributes = attributes;
-  node->time = time;
   node->directory = NewDirectory(node.get(), current_, attributes, time);
   Insert(std::move(node));
   return true;

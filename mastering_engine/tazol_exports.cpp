@@ -58,6 +58,17 @@ int32_t Guard(F&& f) {
   }
 }
 
+// One step of a find enumeration into the caller's record, untouched on false.
+int32_t FindStep(intptr_t h, void* record, bool (MasteringEngine::*step)(IsoFindEntry*)) {
+  if (record == nullptr) return 0;
+  return Guard([&] {
+    IsoFindEntry entry;
+    if (!(Engine(h)->*step)(&entry)) return 0;
+    PackFindRecord(entry, record);
+    return 1;
+  });
+}
+
 }  // namespace
 
 TAZOL_EXPORT int32_t GetEngineVersion() { return MasteringEngine::kVersion; }
@@ -148,23 +159,11 @@ TAZOL_EXPORT int32_t GetISOCurrentDirectory(intptr_t h, char* buffer, int32_t si
 }
 
 TAZOL_EXPORT int32_t FindISOFirstFile(intptr_t h, void* record) {
-  if (record == nullptr) return 0;
-  return Guard([&] {
-    IsoFindEntry entry;
-    if (!Engine(h)->FindISOFirstFile(&entry)) return 0;
-    PackFindRecord(entry, record);
-    return 1;
-  });
+  return FindStep(h, record, &MasteringEngine::FindISOFirstFile);
 }
 
 TAZOL_EXPORT int32_t FindISONextFile(intptr_t h, void* record) {
-  if (record == nullptr) return 0;
-  return Guard([&] {
-    IsoFindEntry entry;
-    if (!Engine(h)->FindISONextFile(&entry)) return 0;
-    PackFindRecord(entry, record);
-    return 1;
-  });
+  return FindStep(h, record, &MasteringEngine::FindISONextFile);
 }
 
 // Tracks, texts, the disc stream and its TOC.
