@@ -247,6 +247,19 @@ TEST_F(TrackLayerTest, ExtremeIndicesAreRefused) {
   EXPECT_EQ(layer.AudioTrackCount(), 1);
 }
 
+// A disc whose sectors no longer fit the 32-bit LBAs of the TOC is refused, not wrapped.
+TEST_F(TrackLayerTest, LayoutBeyondThe32BitLbaRangeIsRefused) {
+  std::string a = Wave("a.wav", Pcm(100));
+  TrackLayer layer(data_);
+  data_.has_data = true;
+  data_.length = std::numeric_limits<int32_t>::max() - 1000;
+  ASSERT_TRUE(layer.AddTrack(a, 0, TrackLayer::kMaxGap, 0));
+  EXPECT_EQ(Start(layer), 0);
+  EXPECT_EQ(layer.Toc().Count(TST_TOC), 0);
+  uint8_t sector[2352];
+  EXPECT_FALSE(layer.Read(sector, false));
+}
+
 TEST_F(TrackLayerTest, TextsByTocTrackNumber) {
   std::string a = Wave("a.wav", Pcm(100));
   TrackLayer layer(data_);
