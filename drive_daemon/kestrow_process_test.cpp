@@ -8,11 +8,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "drive_daemon/exit_codes.h"
+#include "native_common/little_endian.h"
+#include "native_common/remote_scsi_client.h"
+#include "native_common/remote_scsi_protocol.h"
+#include "native_common/tcp_socket.h"
 #include "platform/file_service_manager.h"
 #include "testing/test_paths.h"
 
@@ -110,7 +115,8 @@ class KestrowProcess : public ::testing::Test {
 
   int Kestrow(const std::string& arguments, std::string* output = nullptr) {
     std::string command = "env -u SORVEL_SERVICE_NAME SORVEL_SERVICE_BACKEND=file SORVEL_SERVICE_DIR=" +
-                          Quote(service_dir_.string()) + " " + Quote(program_.string()) + " " + arguments;
+                          Quote(service_dir_.string()) + " SORVEL_DRIVES=" + Quote(drives_) + " " +
+                          Quote(program_.string()) + " " + arguments;
     return testing::RunCommand(command, output);
   }
 
@@ -125,7 +131,68 @@ class KestrowProcess : public ::testing::Test {
   std::filesystem::path service_dir_ = scratch_ / "services";
   platform::FileServiceManager manager_{service_dir_};
   uint16_t port_ = 0;
+  // The daemon serves an emulated blank CD-R as D:.
+  std::string drives_ = "D:=emu:" + (scratch_ / "drive").string() + ",medium=cd-r";
 };
+
+// Malformed packets the daemon must survive: a bad header, an unterminated
+// path, a CDB longer than 16 bytes, both data directions, a cut body.
+void SendHostilePackets(uint16_t port) {
+  auto packet = [](const char* function, std::vector<uint8_t> body, int total = -1) {
+    std::vector<uint8_t> bytes(50 + body.size(), 0);
+    PutLe16(bytes.data(), static_cast<uint16_t>(total >= 0 ? total : 50 + static_cast<int>(body.size())));
+    std::memcpy(bytes.data() + 2, "QRNTP.", 6);
+    std::memcpy(bytes.data() + 8, "REMOTESCSI", 10);
+    std::memcpy(bytes.data() + 18, function, std::strlen(function));
+    if (!body.empty()) std::memcpy(bytes.data() + 50, body.data(), body.size());
+    return bytes;
+  };
+  auto exec = [](int32_t in, int32_t cdb_length, int32_t out) {
+    ExecCommandRequest r;
+    r.data_in_length = in;
+    r.timeout_seconds = 10;
+    r.cdb_length = cdb_length;
+    r.cdb[0] = 0x12;
+    r.data_out_length = out;
+    std::vector<uint8_t> body(48);
+    r.Encode(body.data());
+    body.resize(48 + static_cast<size_t>(out > 0 ? out : 0), 0x5A);
+    return body;
+  };
+  std::vector<std::vector<uint8_t>> stream = {
+      std::vector<uint8_t>(50, 0xFF),
+      packet("Open", std::vector<uint8_t>(260, 'A')),
+      packet("Open", std::vector<uint8_t>(10, 0)),
+      packet("ExecCommand", exec(36, 17, 0)),
+      packet("ExecCommand", exec(36, 6, 36)),
+      packet("ExecCommand", exec(-1, 6, 0)),
+      packet("ExecCommand", exec(0x7FFFFFFF, 6, 0)),
+      packet("ExecCommand", std::vector<uint8_t>(20, 1)),
+      packet("ExecCommand", exec(0, 10, 4000), 65535),  // the body is cut off by the close
+  };
+  TcpSocket socket;
+  ASSERT_TRUE(socket.Connect("127.0.0.1", port, 3000));
+  for (const auto& bytes : stream) socket.Send(bytes.data(), static_cast<int>(bytes.size()), 1000);
+  socket.Close();
+}
+
+// The running daemon answers discovery and serves its drive.
+void ExpectServesRemotely(uint16_t port) {
+  RemoteScsiClient client;
+  // A daemon that has just started (under a sanitizer, on a busy machine) may
+  // miss the first datagram; discovery is asked a few times.
+  std::vector<std::string> hosts;
+  for (int attempt = 0; attempt < 5 && hosts.empty(); ++attempt) hosts = client.GetHosts("127.0.0.1", port, 500);
+  EXPECT_EQ(hosts, std::vector<std::string>{"127.0.0.1"});
+  const std::string base = "\\\\127.0.0.1:" + std::to_string(port) + "\\";
+  EXPECT_FALSE(client.Open(base + "E:"));  // not enabled
+  ASSERT_TRUE(client.Open(base + "D:"));
+  uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+  uint8_t data[36] = {};
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, data, sizeof data, nullptr, false, 10), 0);
+  EXPECT_EQ(data[0] & 0x1F, 5);  // an MMC device
+  EXPECT_TRUE(client.Close());
+}
 
 TEST_F(KestrowProcess, UsageText) {
   std::string output;
@@ -148,6 +215,8 @@ TEST_F(KestrowProcess, InstallStartServeStopRemove) {
   EXPECT_TRUE(Connects(port_));
   EXPECT_EQ(Kestrow("/start"), kExitControlReached);  // already running
   EXPECT_EQ(Kestrow("/remove"), kExitServiceRunning);
+  SendHostilePackets(port_);
+  ExpectServesRemotely(port_);
   const int pid = manager_.RunningPid("KESTROWSVC");
   EXPECT_GT(pid, 0);
 
@@ -194,9 +263,11 @@ TEST_F(KestrowProcess, ServiceThatCannotListenIsNotRunning) {
 TEST_F(KestrowProcess, StandaloneServesUntilReturn) {
   std::string command = "env -u SORVEL_SERVICE_NAME " + Quote(program_.string()) + " /standalone > " +
                         Quote((scratch_ / "out.txt").string());
+  setenv("SORVEL_DRIVES", drives_.c_str(), 1);
   FILE* input = popen(command.c_str(), "w");
   ASSERT_NE(input, nullptr);
   EXPECT_TRUE(WaitUntilConnects(port_));
+  ExpectServesRemotely(port_);
   std::fputs("\n", input);
   int status = pclose(input);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "drive_daemon/exit_codes.h"
-#include "drive_daemon/listen_only_server.h"
+#include "drive_daemon/remote_scsi_handler.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -95,18 +95,19 @@ uint16_t FreePort() {
   return ntohs(addr.sin_port);
 }
 
-TEST(ListenOnlyServer, ListensUntilStoppedAndRefusesABusyPort) {
+TEST(DaemonRemoteScsiServer, ListensUntilStoppedAndRefusesABusyPort) {
   uint16_t port = FreePort();
-  ListenOnlyServer server;
-  EXPECT_TRUE(server.drive_enabled(0));  // every letter until configured
+  DaemonRemoteScsiServer server;
+  EXPECT_EQ(server.enabled(), kAllDriveLetters);  // every letter until configured
   server.SetDriveEnabled(0, false);
   server.SetDriveEnabled(26, true);  // ignored
-  EXPECT_FALSE(server.drive_enabled(0));
+  server.SetDriveEnabled(-1, true);  // ignored
+  EXPECT_EQ(server.enabled(), kAllDriveLetters & ~1u);
   ASSERT_TRUE(server.Start(port, 70000));
   EXPECT_TRUE(Connects(port));
-  ListenOnlyServer second;
+  DaemonRemoteScsiServer second;
   EXPECT_FALSE(second.Start(port, 20));
-  EXPECT_FALSE(second.listening());
+  EXPECT_FALSE(second.IsRunning());
   server.Stop();
   EXPECT_FALSE(Connects(port));
 }

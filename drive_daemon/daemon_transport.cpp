@@ -1,0 +1,201 @@
+#include "drive_daemon/daemon_transport.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "platform/clock.h"
+
+namespace sorvel {
+
+namespace {
+
+// Receives exactly `length` bytes within `total_ms` in all, so a peer that
+// trickles bytes cannot hold a session beyond the silence limit.
+bool ReceiveWithin(TcpSocket& socket, uint8_t* buffer, size_t length, long total_ms) {
+  const auto start = platform::GetClock().Now();
+  size_t got = 0;
+  while (got < length) {
+    const long long left = total_ms - platform::ElapsedMs(start);
+    if (left <= 0) return false;
+    const int n = socket.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads and drops `length` bytes.
+bool SkipWithin(TcpSocket& socket, size_t length, long total_ms) {
+  std::vector<uint8_t> sink(length);
+  return length == 0 || ReceiveWithin(socket, sink.data(), length, total_ms);
+}
+
+}  // namespace
+
+DaemonTransport::DaemonTransport(std::string subsystem) : subsystem_(std::move(subsystem)) {}
+
+DaemonTransport::~DaemonTransport() { Stop(); }
+
+std::unique_ptr<DaemonRequestHandler> DaemonTransport::CreateHandler() {
+  return std::make_unique<DaemonRequestHandler>();
+}
+
+size_t DaemonTransport::SlotCount() const {
+  std::lock_guard<std::mutex> lock(slots_mutex_);
+  return slots_.size();
+}
+
+bool DaemonTransport::Start(uint16_t port, uint32_t connection_limit) {
+  if (thread_.joinable() || connection_limit == 0) return false;
+  stop_ = false;
+  limit_ = connection_limit;
+  const int backlog = static_cast<int>(std::min<uint32_t>(connection_limit, INT_MAX));
+  if (!listener_.Listen(port, backlog)) return false;
+  port_ = listener_.LocalPort();
+  // Without the datagram socket the server runs on without answering discovery.
+  discovery_.Bind(port_);
+  try {
+    thread_ = std::thread([this] { ServerLoop(); });
+  } catch (...) {
+    discovery_.Close();
+    listener_.Close();
+    return false;
+  }
+  return true;
+}
+
+void DaemonTransport::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  listener_.Close();
+  discovery_.Close();
+}
+
+void DaemonTransport::StopSlot(Slot& slot) {
+  std::lock_guard<std::mutex> lock(slot.socket_mutex);
+  if (slot.socket && slot.socket->IsOpen()) {
+    std::printf("QRNTPServer::CommunicationThread::ThreadStop()\n");
+    std::fflush(stdout);
+    ::shutdown(slot.socket->handle(), SHUT_RDWR);
+  }
+}
+
+void DaemonTransport::ServerLoop() {
+  while (!stop_) {
+    // Join the sessions that ended; their slots become free.
+    {
+      std::lock_guard<std::mutex> lock(slots_mutex_);
+      for (size_t i = 0; i < slots_.size(); ++i) {
+        Slot& slot = *slots_[i];
+        if (slot.thread.joinable() && !slot.running) {
+          std::printf("QRNTPServer::Terminated %d Thread.\n", static_cast<int>(i));
+          std::fflush(stdout);
+          slot.thread.join();
+        }
+      }
+    }
+    // The first accept waits; a few more pending ones are taken at once.
+    AcceptOne(10);
+    for (int i = 0; i < 15 && !stop_ && listener_.IsReadable(); ++i) AcceptOne(1);
+    AnswerDiscovery();
+  }
+  std::lock_guard<std::mutex> lock(slots_mutex_);
+  for (auto& slot : slots_) StopSlot(*slot);
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (!slots_[i]->thread.joinable()) continue;
+    slots_[i]->thread.join();
+    std::printf("QRNTPServer::Terminated %d Thread.\n", static_cast<int>(i));
+    std::fflush(stdout);
+  }
+  slots_.clear();
+}
+
+void DaemonTransport::AcceptOne(long wait_ms) {
+  std::unique_ptr<TcpSocket> socket = listener_.Accept(wait_ms);
+  if (!socket) return;
+  std::lock_guard<std::mutex> lock(slots_mutex_);
+  size_t index = 0;
+  while (index < slots_.size() && slots_[index]->thread.joinable()) ++index;
+  if (index == slots_.size()) {
+    if (slots_.size() >= limit_) {
+      socket->Close();  // no free slot: the client sees the connection closed
+      return;
+    }
+    slots_.push_back(std::make_unique<Slot>());
+  }
+  Slot* slot = slots_[index].get();
+  std::printf("QRNTPServer::Created %d Thread. (%s)\n", static_cast<int>(index), socket->PeerAddress().c_str());
+  std::fflush(stdout);
+  {
+    std::lock_guard<std::mutex> socket_lock(slot->socket_mutex);
+    slot->socket = std::move(socket);
+  }
+  slot->running = true;
+  ++active_;
+  try {
+    slot->thread = std::thread([this, slot, index] { SessionLoop(slot, static_cast<int>(index)); });
+  } catch (...) {
+    --active_;
+    slot->running = false;
+    std::lock_guard<std::mutex> socket_lock(slot->socket_mutex);
+    slot->socket.reset();
+  }
+}
+
+void DaemonTransport::AnswerDiscovery() {
+  if (!discovery_.IsOpen()) return;
+  uint8_t datagram[kQrntpHeaderSize];
+  std::string address;
+  uint16_t port = 0;
+  if (discovery_.ReceiveFrom(&address, &port, datagram, sizeof datagram, 1) != static_cast<int>(sizeof datagram)) {
+    return;
+  }
+  std::printf("QRNTPServer::RecvFrom(%s, %u)\n", address.c_str(), port);
+  std::fflush(stdout);
+  if (!AnswerDiscoveryDatagram(subsystem_, datagram, sizeof datagram)) return;
+  std::printf("QRNTPServer::SendTo(%s, %u)\n", address.c_str(), port);
+  std::fflush(stdout);
+  discovery_.SendTo(address, port, datagram, sizeof datagram);
+}
+
+void DaemonTransport::SessionLoop(Slot* slot, int) {
+  TcpSocket& socket = *slot->socket;
+  {
+    std::unique_ptr<DaemonRequestHandler> handler = CreateHandler();
+    if (!handler) handler = std::make_unique<DaemonRequestHandler>();
+    std::vector<uint8_t> body;
+    std::vector<uint8_t> answer;
+    while (!stop_) {
+      uint8_t raw[kQrntpHeaderSize];
+      if (!ReceiveWithin(socket, raw, sizeof raw, kSilenceLimitMs)) break;
+      const DaemonHeader header = DaemonHeader::Decode(raw);
+      const size_t body_length = header.total_length > kQrntpHeaderSize ? header.total_length - kQrntpHeaderSize : 0;
+      const DaemonPacketClass kind = ClassifyDaemonHeader(header, subsystem_);
+      if (kind == DaemonPacketClass::kBad) continue;
+      if (kind == DaemonPacketClass::kForeign) {
+        // Skip its body so that the next header is read in step.
+        if (!SkipWithin(socket, body_length, kSilenceLimitMs)) break;
+        continue;
+      }
+      body.assign(body_length, 0);
+      // A body that does not arrive whole leaves the stream out of step: end.
+      if (body_length > 0 && !ReceiveWithin(socket, body.data(), body_length, kSilenceLimitMs)) break;
+      if (!AnswerDaemonRequest(subsystem_, *handler, header, body.data(), body.size(), &answer)) continue;
+      // A failed send shows at the next read.
+      socket.Send(answer.data(), static_cast<int>(answer.size()), kAnswerTimeoutMs);
+    }
+    // The handler goes first: it releases the drive of this connection.
+  }
+  {
+    std::lock_guard<std::mutex> lock(slot->socket_mutex);
+    slot->socket->Close();
+    slot->socket.reset();
+  }
+  --active_;
+  slot->running = false;
+}
+
+}  // namespace sorvel
