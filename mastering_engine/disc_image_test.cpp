@@ -33,15 +33,7 @@ const char* const kExportNames[] = {
     "EnabledTrackText", "SetTrackText",     "GetTrackText",
 };
 
-// The library in the build's bin folder: named by SORVEL_BIN_DIR, else beside
-// the tests folder that holds this program.
-std::string LibraryPath() {
-  const char* dir = std::getenv("SORVEL_BIN_DIR");
-  if (dir != nullptr && *dir != '\0') return std::string(dir) + "/libtazol.so";
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (exe.parent_path().parent_path() / "bin" / "libtazol.so").string();
-}
+std::string LibraryPath() { return testing::BuiltLibraryPath("libtazol.so"); }
 
 // The exports this test calls, bound by name like the program's binding does.
 struct Tazol {

@@ -1,7 +1,12 @@
 #include "mastering_engine/iso_image_stream.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include <cstring>
 #include <fstream>
@@ -121,6 +126,36 @@ TEST(IsoImageStream, ThreeGiBSourceStreamsTheRightNumberOfSectors) {
   for (uint32_t i = 0; i <= s.Layout().data_start; ++i) ASSERT_TRUE(s.ReadDataBlock(block));
   EXPECT_EQ(std::memcmp(block, "head", 4), 0);
   s.EndDataTrack();
+}
+
+// A source replaced by a FIFO after it was added must not block the stream: its
+// sectors fail at once, as for a file that vanished.
+TEST(IsoImageStream, SourceReplacedByFifoFailsWithoutBlocking) {
+  testing::ScratchDir dir;
+  std::string path = WriteFile(dir, "f", Pattern(3000, 'f'));
+  IsoImageStream s;
+  ASSERT_TRUE(s.AddISOFile("f.bin", path));
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  uint32_t volume = s.BuildDataTrack("FIFO");
+  uint32_t ds = s.Layout().data_start;
+  auto reading = std::async(std::launch::async, [&] {
+    std::vector<bool> results;
+    uint8_t block[2048];
+    for (uint32_t i = 0; i < volume; ++i) results.push_back(s.ReadDataBlock(block));
+    return results;
+  });
+  if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Release the blocked open so the test can end, then fail.
+    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    reading.wait();
+    FAIL() << "the stream blocked on a FIFO";
+  }
+  std::vector<bool> results = reading.get();
+  EXPECT_FALSE(results[ds]);
+  EXPECT_FALSE(results[ds + 1]);
+  EXPECT_TRUE(results[ds + 2]);
 }
 
 }  // namespace

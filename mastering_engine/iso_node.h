@@ -41,13 +41,13 @@ struct IsoDirectorySizes {
 };
 
 // A directory's list: ".", "..", then the entries in ascending byte order of
-// their upper-cased first names.
+// their upper-cased first names as written on disc (CP932, or UCS-2 for Joliet).
 struct IsoDirectory {
   IsoNode dot;     // "."; its source is the directory's own first name
   IsoNode dotdot;  // ".."
   IsoNode* owner = nullptr;         // the entry that names this directory (the root node for the root)
   IsoDirectory* parent = nullptr;   // the root's parent is the root
-  std::map<std::string, std::unique_ptr<IsoNode>, std::less<>> entries;  // key: upper-cased first name
+  std::map<std::string, std::unique_ptr<IsoNode>, std::less<>> entries;  // key: IsoTree::EntryKey of the first name
   NameTable short_names;  // upper-cased second names, "." and ".." included
   TildeHints name_hints;
   TildeHints short_hints;

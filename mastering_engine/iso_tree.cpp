@@ -96,13 +96,20 @@ void IsoTree::Touch(IsoDirectory* dir) {
   changed_ = true;
 }
 
+// Entries are kept in the order of the names as written on disc: upper-cased
+// CP932 bytes for the ISO 9660 variants; for Joliet the UTF-8 bytes, whose order
+// is the UCS-2 order of the supplementary tree.
+std::string IsoTree::EntryKey(std::string_view name) const {
+  return IsJolietVariant(variant_) ? UpperAscii(name) : UpperCp932(NameToCp932(name));
+}
+
 IsoNode* IsoTree::FindEntry(std::string_view name) const {
-  auto it = current_->entries.find(UpperAscii(name));
+  auto it = current_->entries.find(EntryKey(name));
   return it == current_->entries.end() ? nullptr : it->second.get();
 }
 
 bool IsoTree::NameTaken(std::string_view candidate) const {
-  return current_->entries.find(UpperAscii(candidate)) != current_->entries.end();
+  return current_->entries.find(EntryKey(candidate)) != current_->entries.end();
 }
 
 std::string IsoTree::ConvertIsoName(std::string_view name, int variant, bool is_directory) {
@@ -119,55 +126,53 @@ std::string IsoTree::ConvertJolietName(std::string_view name) {
 void IsoTree::Insert(std::unique_ptr<IsoNode> node) {
   node->parent = current_;
   if (IsJolietVariant(variant_)) current_->short_names.Add(UpperAscii(node->short_name));
-  std::string key = UpperAscii(node->name);
+  std::string key = EntryKey(node->name);
   current_->entries.emplace(std::move(key), std::move(node));
   Touch(current_);
 }
 
-bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) {
+bool IsoTree::ConvertNewName(std::string_view name, bool is_directory) {
   if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, false);
-  if (last_name_.empty()) return false;
+  last_name_ = ConvertIsoName(name, variant_, is_directory);
+  return !last_name_.empty();
+}
+
+std::unique_ptr<IsoNode> IsoTree::NewEntry(std::string_view name, uint32_t attributes, int64_t time) {
+  auto node = std::make_unique<IsoNode>();
+  node->name = last_name_;
+  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  node->attributes = attributes;
+  node->time = time;
+  return node;
+}
+
+bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) {
+  if (!ConvertNewName(name, false)) return false;
   // Only regular files carry data; directories, FIFOs and devices are refused.
   if (!HostFile::IsRegularFile(source_path)) return false;
   int64_t size = HostFile::SizeOf64(source_path);
   if (size < 0 || static_cast<uint64_t>(size) > kMaxFileSize) return false;
   if (NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  uint32_t hidden = (HostFile::AttributesOf(source_path) & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
+  auto node = NewEntry(name, hidden, HostFile::ModificationTimeOf(source_path));
   node->source = source_path;
-  node->attributes = (HostFile::AttributesOf(source_path) & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
   node->size = static_cast<uint64_t>(size);
-  node->time = HostFile::ModificationTimeOf(source_path);
   Insert(std::move(node));
   return true;
 }
 
 bool IsoTree::AddISODummyFile(std::string_view name, uint32_t attributes, uint32_t size, int64_t time) {
-  if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, false);
-  if (last_name_.empty() || NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
-  node->attributes = attributes;
+  if (!ConvertNewName(name, false) || NameTaken(last_name_)) return false;
+  auto node = NewEntry(name, attributes, time);
   node->size = size;
-  node->time = time;
   Insert(std::move(node));
   return true;
 }
 
 bool IsoTree::MakeISODirectory(std::string_view name, uint32_t attributes, int64_t time) {
-  if (TracksFull()) return false;
-  last_name_ = ConvertIsoName(name, variant_, true);
-  if (last_name_.empty() || NameTaken(last_name_)) return false;
-  auto node = std::make_unique<IsoNode>();
-  node->name = last_name_;
-  if (IsJolietVariant(variant_)) node->short_name = ConvertJolietName(name);
+  if (!ConvertNewName(name, true) || NameTaken(last_name_)) return false;
+  auto node = NewEntry(name, attributes, time);
   node->is_directory = true;
-  node->attributes = attributes;
-  node->time = time;
   node->directory = NewDirectory(node.get(), current_, attributes, time);
   Insert(std::move(node));
   return true;
@@ -185,7 +190,7 @@ bool IsoTree::ChangeISODirectory(std::string_view path) {
     } else if (part == "..") {
       dir = dir->parent;
     } else if (!part.empty()) {
-      auto it = dir->entries.find(UpperAscii(part));
+      auto it = dir->entries.find(EntryKey(part));
       if (it == dir->entries.end() || !it->second->is_directory) return false;
       dir = it->second->directory.get();
     }
@@ -211,7 +216,7 @@ void IsoTree::ForgetDirectories(IsoNode* node) {
 }
 
 bool IsoTree::RemoveISOFile(std::string_view name) {
-  auto it = current_->entries.find(UpperAscii(name));
+  auto it = current_->entries.find(EntryKey(name));
   if (it == current_->entries.end() || it->second->name != name) return false;
   IsoNode* node = it->second.get();
   ForgetDirectories(node);
@@ -234,7 +239,7 @@ bool IsoTree::RenameISOFile(std::string_view name, std::string_view new_name) {
   std::string short_name;
   if (IsJolietVariant(variant_)) short_name = ConvertJolietName(new_name);
   // Move the entry itself: a directory keeps its whole subtree.
-  auto handle = current_->entries.extract(UpperAscii(node->name));
+  auto handle = current_->entries.extract(EntryKey(node->name));
   if (IsJolietVariant(variant_)) current_->short_names.Remove(UpperAscii(node->short_name));
   node->name = last_name_;
   node->short_name = short_name;
@@ -242,7 +247,7 @@ bool IsoTree::RenameISOFile(std::string_view name, std::string_view new_name) {
     node->directory->dot.source = last_name_;
     node->directory->sizes.valid = false;
   }
-  handle.key() = UpperAscii(last_name_);
+  handle.key() = EntryKey(last_name_);
   current_->entries.insert(std::move(handle));
   if (IsJolietVariant(variant_)) current_->short_names.Add(UpperAscii(short_name));
   current_->name_hints.clear();

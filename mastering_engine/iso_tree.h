@@ -64,9 +64,14 @@ class IsoTree {
   virtual size_t AudioTrackCount() const { return 0; }
 
  private:
+  std::string EntryKey(std::string_view name) const;  // sort and lookup key of a first name
   IsoNode* FindEntry(std::string_view name) const;  // case-insensitive, current directory
   bool NameTaken(std::string_view candidate) const;
   bool TracksFull() const { return AudioTrackCount() >= kMaxTracks; }
+  // Refused at 99 tracks; else converts a new entry's name into the last converted name.
+  bool ConvertNewName(std::string_view name, bool is_directory);
+  // An entry named by the last conversion, with its 8.3 second name under Joliet.
+  std::unique_ptr<IsoNode> NewEntry(std::string_view name, uint32_t attributes, int64_t time);
   void Insert(std::unique_ptr<IsoNode> node);
   void Touch(IsoDirectory* dir);
   void ForgetDirectories(IsoNode* node);

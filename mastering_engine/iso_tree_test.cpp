@@ -86,6 +86,29 @@ TEST(IsoTree, EntriesAreOrderedByUpperCasedFirstName) {
   EXPECT_EQ(Names(engine), (std::vector<std::string>{".", "..", "a", "b", "B2", "C", "_x"}));
 }
 
+// On disc the list is sorted by the bytes of the names as written: CP932 for the
+// ISO 9660 variants, UCS-2 (code-point order) for the Joliet tree.
+TEST(IsoTree, EntriesAreOrderedByTheBytesWrittenOnDisc) {
+  const std::vector<std::string> names = {"ｱ", "亜", "ア", "Ａ", "b"};
+  struct Case {
+    int variant;
+    std::vector<std::string> order;
+  };
+  for (const Case& c : {Case{4, {"b", "Ａ", "ア", "亜", "ｱ"}}, Case{1, {"B", "Ａ", "ア", "亜", "ｱ"}},
+                        Case{16, {"b", "ア", "亜", "Ａ", "ｱ"}}}) {
+    MasteringEngine engine;
+    ASSERT_TRUE(engine.InitISOFS(c.variant));
+    for (const std::string& n : names) ASSERT_TRUE(engine.AddISODummyFile(n, 0, 0, 0)) << n;
+    std::vector<std::string> expected = {".", ".."};
+    expected.insert(expected.end(), c.order.begin(), c.order.end());
+    EXPECT_EQ(Names(engine), expected) << c.variant;
+    // Lookups still find every entry by its name, in any letter case.
+    EXPECT_TRUE(engine.ChangeISOProperties("B", 0, 1)) << c.variant;
+    EXPECT_TRUE(engine.RemoveISOFile(c.order[1])) << c.variant;
+    EXPECT_FALSE(engine.AddISODummyFile("亜", 0, 0, 0)) << c.variant;
+  }
+}
+
 TEST(IsoTree, RenamingADirectoryKeepsItsSubtree) {
   MasteringEngine engine;
   ASSERT_TRUE(engine.InitISOFS(16));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "mastering_engine/mastering_engine.h"
@@ -17,7 +18,11 @@ using sorvel::MasteringEngine;
 constexpr size_t kFindRecordSize = 2064;
 constexpr size_t kFindNameSize = 1024;
 
-MasteringEngine* Engine(intptr_t handle) { return reinterpret_cast<MasteringEngine*>(handle); }
+// Every use lies inside Guard, so a null handle becomes the export's failure value.
+MasteringEngine* Engine(intptr_t handle) {
+  if (handle == 0) throw std::invalid_argument("null engine handle");
+  return reinterpret_cast<MasteringEngine*>(handle);
+}
 
 // Bounded copy: a string that fills the buffer is not terminated; a shorter one is zero-padded.
 void CopyOut(const std::string& text, char* buffer, int32_t size) {
@@ -51,6 +56,17 @@ int32_t Guard(F&& f) {
   } catch (...) {
     return 0;
   }
+}
+
+// One step of a find enumeration into the caller's record, untouched on false.
+int32_t FindStep(intptr_t h, void* record, bool (MasteringEngine::*step)(IsoFindEntry*)) {
+  if (record == nullptr) return 0;
+  return Guard([&] {
+    IsoFindEntry entry;
+    if (!(Engine(h)->*step)(&entry)) return 0;
+    PackFindRecord(entry, record);
+    return 1;
+  });
 }
 
 }  // namespace
@@ -143,23 +159,11 @@ TAZOL_EXPORT int32_t GetISOCurrentDirectory(intptr_t h, char* buffer, int32_t si
 }
 
 TAZOL_EXPORT int32_t FindISOFirstFile(intptr_t h, void* record) {
-  if (record == nullptr) return 0;
-  return Guard([&] {
-    IsoFindEntry entry;
-    if (!Engine(h)->FindISOFirstFile(&entry)) return 0;
-    PackFindRecord(entry, record);
-    return 1;
-  });
+  return FindStep(h, record, &MasteringEngine::FindISOFirstFile);
 }
 
 TAZOL_EXPORT int32_t FindISONextFile(intptr_t h, void* record) {
-  if (record == nullptr) return 0;
-  return Guard([&] {
-    IsoFindEntry entry;
-    if (!Engine(h)->FindISONextFile(&entry)) return 0;
-    PackFindRecord(entry, record);
-    return 1;
-  });
+  return FindStep(h, record, &MasteringEngine::FindISONextFile);
 }
 
 // Tracks, texts, the disc stream and its TOC.

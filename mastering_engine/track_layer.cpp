@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace sorvel {
 
@@ -56,7 +57,7 @@ bool TrackLayer::AddTrack(const std::string& wav_path, int32_t pregap, int32_t p
 }
 
 int TrackLayer::AudioIndexOf(int32_t index) const {
-  int32_t audio = data_.HasDataArea() ? index - 1 : index;
+  int64_t audio = data_.HasDataArea() ? int64_t{index} - 1 : index;  // 64-bit: index may be INT32_MIN
   if (audio < 0 || audio >= AudioTrackCount()) return -1;
   return static_cast<int>(audio);
 }
@@ -178,6 +179,12 @@ int32_t TrackLayer::ReadStart(const std::string& volume_label) {
     entry.path = record.path;
     // The first track of the disc starts at LBA 0: its pregap is not produced.
     entry.pregap = track > 1 ? record.pregap : 0;
+    if (int64_t{total} + entry.pregap + record.length + record.postgap > std::numeric_limits<int32_t>::max()) {
+      std::printf("The layout needs more sectors than a disc can address.\n");
+      ReadEnd();
+      toc_.Clear();
+      return 0;
+    }
     entry.postgap = record.postgap;
     entry.length = record.length;
     entry.bytes_left = record.data_bytes;

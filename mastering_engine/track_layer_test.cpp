@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "mastering_engine/wave_test_files.h"
 #include "testing/test_paths.h"
@@ -221,6 +222,42 @@ TEST_F(TrackLayerTest, IndicesAndInformationWithAndWithoutDataArea) {
   ASSERT_TRUE(layer.GetTrackInformation(0, &info));
   EXPECT_EQ(info.path, b);
   EXPECT_FALSE(layer.RemoveTrack(1));
+}
+
+// Extreme indices are refused without arithmetic overflow (the sanitizer build checks).
+TEST_F(TrackLayerTest, ExtremeIndicesAreRefused) {
+  std::string a = Wave("a.wav", Pcm(100));
+  TrackLayer layer(data_);
+  ASSERT_TRUE(layer.AddTrack(a, 0, 0, 0));
+  for (bool has_data : {false, true}) {
+    data_.has_data = has_data;
+    for (int32_t index : {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()}) {
+      TrackInfo info;
+      info.length = -9;
+      EXPECT_FALSE(layer.GetTrackInformation(index, &info)) << index;
+      EXPECT_EQ(info.length, -9);
+      EXPECT_FALSE(layer.ResetTrack(index, a, 0, 0, 0)) << index;
+      if (!(has_data && index == 0)) {
+        EXPECT_FALSE(layer.RemoveTrack(index)) << index;
+      }
+      EXPECT_FALSE(layer.SetTrackText(std::numeric_limits<int32_t>::max(), 0, 0, "x"));
+      EXPECT_EQ(layer.GetTrackText(std::numeric_limits<int32_t>::max(), 0, 0), "");
+    }
+  }
+  EXPECT_EQ(layer.AudioTrackCount(), 1);
+}
+
+// A disc whose sectors no longer fit the 32-bit LBAs of the TOC is refused, not wrapped.
+TEST_F(TrackLayerTest, LayoutBeyondThe32BitLbaRangeIsRefused) {
+  std::string a = Wave("a.wav", Pcm(100));
+  TrackLayer layer(data_);
+  data_.has_data = true;
+  data_.length = std::numeric_limits<int32_t>::max() - 1000;
+  ASSERT_TRUE(layer.AddTrack(a, 0, TrackLayer::kMaxGap, 0));
+  EXPECT_EQ(Start(layer), 0);
+  EXPECT_EQ(layer.Toc().Count(TST_TOC), 0);
+  uint8_t sector[2352];
+  EXPECT_FALSE(layer.Read(sector, false));
 }
 
 TEST_F(TrackLayerTest, TextsByTocTrackNumber) {

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 namespace sorvel::testing {
 
@@ -24,6 +26,14 @@ bool RequireTool(const std::string& tool) {
   bool found = std::system(cmd.c_str()) == 0;
   if (!found) ADD_FAILURE() << "required tool '" << tool << "' is not installed (see README set-up)";
   return found;
+}
+
+std::string BuiltLibraryPath(const std::string& file_name) {
+  const char* bin = std::getenv("SORVEL_BIN_DIR");
+  if (bin != nullptr && *bin != '\0') return std::string(bin) + "/" + file_name;
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (exe.parent_path().parent_path() / "bin" / file_name).string();
 }
 
 int RunCommand(const std::string& command, std::string* output) {

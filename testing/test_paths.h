@@ -23,6 +23,10 @@ class ScratchDir {
 // Fails the current test when `tool` is not on PATH; returns whether it is.
 bool RequireTool(const std::string& tool);
 
+// A shared library of the build: in the folder SORVEL_BIN_DIR names, else in the
+// bin folder beside the folder of the running test program.
+std::string BuiltLibraryPath(const std::string& file_name);
+
 // Runs a shell command, returns its exit status and captures standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
