@@ -33,10 +33,7 @@ constexpr std::array<const char*, 42> kExports = {
     "SetWriteSpeed",    "GetWriteSpeed",   "CheckWriteMode",  "GetSCSIErrorStatus",
     "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize"};
 
-std::filesystem::path LibraryPath() {
-  const char* bin_dir = std::getenv("SORVEL_BIN_DIR");
-  return std::filesystem::path(bin_dir != nullptr ? bin_dir : "bin") / "libtrelin.so";
-}
+std::filesystem::path LibraryPath() { return testing::BuiltLibraryPath("libtrelin.so"); }
 
 // The library and the exports the tests call.
 class Trelin {
