@@ -142,8 +142,8 @@ QRNTPLink::ServeOutcome QRNTPLink::Serve(QRNTPRequestHandler& handler, const Pac
     // Keep the function field byte for byte, even past a zero.
     std::copy(std::begin(request.header.function), std::end(request.header.function), reply.function);
     outcome.sent = Send(reply, output, ms);
+    handler.OnReplied(function, request.header.call_id, outcome.handled, outcome.sent);
   }
-  handler.OnReplied(function, request.header.call_id, outcome.handled, outcome.sent);
   return outcome;
 }
 

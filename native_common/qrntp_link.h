@@ -101,7 +101,9 @@ class QRNTPLink {
     bool close_after = false;
   };
   // Runs a request of the peer through `handler` and sends the response
-  // (kind 2, same function and id) when handled or when `answer_refused`.
+  // (kind 2, same function and id) when handled or when `answer_refused`;
+  // OnReplied follows only when a response was due (a refused request that
+  // gets no answer has no reply to report).
   ServeOutcome Serve(QRNTPRequestHandler& handler, const Packet& request, long ms, bool answer_refused);
 
   // A log entry carrying the socket's addresses.

@@ -73,7 +73,7 @@ RecordingLog& QuietLog() {
 // Server-side handler: raw "Echo", "Int", "Big", "Bye"; named-value "Add".
 class TestHandler : public QRNTPRequestHandler {
  public:
-  explicit TestHandler(std::atomic<int>* results) : results_(results) {}
+  TestHandler(std::atomic<int>* results, std::atomic<int>* replied) : results_(results), replied_(replied) {}
   bool HandleRawRequest(const std::string& function, uint32_t call_id, const std::vector<uint8_t>& input,
                         std::vector<uint8_t>* output, bool* close_after) override {
     if (function == "Echo") {
@@ -103,17 +103,22 @@ class TestHandler : public QRNTPRequestHandler {
   void OnCallResult(const std::string& function, uint32_t call_id, const ParamSet& response) override {
     if (function == "Notify" && call_id == 5 && response.GetString("ack") == "yes") ++*results_;
   }
+  void OnReplied(const std::string&, uint32_t, bool, bool) override { ++*replied_; }
 
  private:
   std::atomic<int>* results_;
+  std::atomic<int>* replied_;
 };
 
 class TestServerEvents : public QRNTPServerEvents {
  public:
   void OnLog(const QRNTPLogEntry& entry) override { log.OnLog(entry); }
-  std::unique_ptr<QRNTPRequestHandler> CreateHandler() override { return std::make_unique<TestHandler>(&results); }
+  std::unique_ptr<QRNTPRequestHandler> CreateHandler() override {
+    return std::make_unique<TestHandler>(&results, &replied);
+  }
   RecordingLog log;
   std::atomic<int> results{0};
+  std::atomic<int> replied{0};  // OnReplied calls of every session
 };
 
 // Client-side handler answering the server's "Notify".
@@ -202,9 +207,13 @@ TEST_F(TransportTest, RefusedFunctionClosesTheLinkWithoutAnswer) {
   EXPECT_FALSE(client.CallFunction("Format", 1, std::vector<uint8_t>{}, &response));
   EXPECT_FALSE(client.IsConnected());
   EXPECT_TRUE(events.log.WaitFor(qrntp_log::kNoFunction, "関数 'Format' が見つかりません。"));
+  // A refused request is not answered, so the handler hears of no reply.
+  EXPECT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }));
+  EXPECT_EQ(events.replied.load(), 0);
   // Connecting again works.
   ASSERT_TRUE(ConnectClient(client));
   EXPECT_TRUE(client.CallFunction("Echo", 2, std::vector<uint8_t>{9}, &response));
+  EXPECT_TRUE(WaitUntil([&] { return events.replied.load() == 1; }));
   EXPECT_FALSE(client.Connect("127.0.0.1", server.port()));  // already connected
 }
 
