@@ -131,10 +131,12 @@ class NotifyHandler : public QRNTPRequestHandler {
       std::lock_guard<std::mutex> lock(mutex_);
       seen_ = input.GetString("what");
     }
-    if (input.GetString("what") == "slow") std::this_thread::sleep_for(milliseconds(100));
+    // A "held" request is answered only once the test opens the gate (bounded).
+    if (input.GetString("what") == "held") WaitUntil([&] { return gate_open.load(); }, 5000);
     output->SetString("ack", "yes");
     return true;
   }
+  std::atomic<bool> gate_open{false};
   std::string seen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
@@ -269,16 +271,32 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
 }
 
 TEST_F(TransportTest, QueueWritersWaitWhileTheQueueIsFull) {
+  // The worker waits for the held answers, so give the calls time enough.
+  server.Stop();
+  TransportSettings s = QuickSettings();
+  s.call_timeout_ms = 10000;
+  ASSERT_TRUE(server.SetSettings(s));
+  ASSERT_TRUE(server.Start(0));
   ASSERT_TRUE(ConnectClient(client));
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
   ParamSet body;
-  body.SetString("what", "slow");
+  body.SetString("what", "held");
   body.SetBinary("pad", std::vector<uint8_t>(60000, 1));
-  // Each slow call takes 100 ms; two queued 60 KB entries pass the limit, so
-  // the fourth writer waits until the first call has been answered.
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
-  EXPECT_EQ(events.results.load(), 0);
+  // The first entry is taken by the worker, whose call then waits at the gate;
+  // two more 60 KB entries pass the queue's limit, so a fourth writer waits.
   ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  ASSERT_TRUE(WaitUntil([&] { return client_handler.seen() == "held"; }));
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  std::atomic<bool> fourth_done{false};
+  std::thread fourth([&] {
+    EXPECT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+    fourth_done = true;
+  });
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_FALSE(fourth_done.load());
+  EXPECT_EQ(events.results.load(), 0);
+  client_handler.gate_open = true;
+  fourth.join();
   EXPECT_GE(events.results.load(), 1);
   EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 4; }));
 }
