@@ -647,9 +647,14 @@ TEST_P(FakeProxyTest, JudgesTheAnswer) {
     char buffer[512];
     int n = s.Receive(buffer, sizeof buffer, 2000, false);
     if (n > 0) request.assign(buffer, static_cast<size_t>(n));
-    for (const std::string& segment : param.segments) {
-      s.Send(segment.data(), static_cast<int>(segment.size()), 1000);
-      std::this_thread::sleep_for(milliseconds(50));
+    for (size_t i = 0; i < param.segments.size(); ++i) {
+      if (i > 0) {
+        // The next segment follows only after the client has judged the first:
+        // it closes at once on an unfinished answer, else it waits for more.
+        char probe;
+        s.Receive(&probe, 1, 500, false);
+      }
+      s.Send(param.segments[i].data(), static_cast<int>(param.segments[i].size()), 1000);
     }
   });
   QRNTPClient client(kSubsystem, nullptr, &QuietLog());
