@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "native_common/little_endian.h"
 #include "native_common/socket_support.h"
@@ -265,7 +266,7 @@ int QRNTPClient::ReceiveRound() {
     }
     last_receipt_ = platform::GetClock().Now();
   } else if (!broken && silence_check_) {
-    if (now - last_receipt_ >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+    if (MsPassed(last_receipt_, now, settings_.receive_timeout_ms)) {
       Log(2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 1));
       broken = true;
     }
@@ -311,13 +312,15 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
     udp.SendTo(targets.substr(begin, end - begin), port, query, sizeof query);
     begin = end + 1;
   }
-  const long total_ms = limits.total_ms > 0 ? limits.total_ms : 4 * (quiet_ms > 0 ? quiet_ms : 0);
+  const long quiet = quiet_ms > 0 ? quiet_ms : 0;
+  const long total_ms =
+      limits.total_ms > 0 ? limits.total_ms : (quiet > std::numeric_limits<long>::max() / 4 ? quiet : 4 * quiet);
   const auto start = platform::GetClock().Now();
   auto quiet_start = start;
   while (hosts.size() < limits.max_answers) {
     const auto now = platform::GetClock().Now();
-    if (now - quiet_start >= std::chrono::milliseconds(quiet_ms)) break;
-    if (now - start >= std::chrono::milliseconds(total_ms)) break;
+    if (MsPassed(quiet_start, now, quiet_ms)) break;
+    if (MsPassed(start, now, total_ms)) break;
     uint8_t answer[kQrntpHeaderSize];
     std::string address;
     uint16_t from_port = 0;

@@ -221,7 +221,7 @@ void QRNTPServer::ServerLoop() {
           }
           break;
         }
-      } else if (now - session->last_receipt >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+      } else if (MsPassed(session->last_receipt, now, settings_.receive_timeout_ms)) {
         std::lock_guard<MutexLock> lock(session->link_mutex);
         Log(*session, 2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 2));
         CloseSession(*session);
@@ -352,7 +352,7 @@ bool QRNTPServer::SessionPass(Session& session, bool* closed) {
     session.keep_alive_schedule.Sent(settings_, now);
   }
   // 5. Silence.
-  if (!broken && !end && now - session.last_receipt >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+  if (!broken && !end && MsPassed(session.last_receipt, now, settings_.receive_timeout_ms)) {
     Log(session, 2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 3));
     broken = true;
   }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -256,6 +257,31 @@ TEST_F(TransportTest, OneWayAndKeepAlivePacketsAreDroppedButKeepTheSessionAlive)
   EXPECT_TRUE(events.log.WaitFor(qrntp_log::kLinkFailure, "1000ms間、生存確認が到達しませんでした。(3)"));
   EXPECT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }));
   EXPECT_FALSE(client.CallFunction("Echo", 2, std::vector<uint8_t>{1}, &response));
+}
+
+TEST_F(TransportTest, VeryLongSilenceLimitsKeepIdleLinks) {
+  // A limit of many years must count as never reached, not overflow into one
+  // that has passed already.
+  const long limit = std::numeric_limits<long>::max();
+  TransportSettings s = QuickSettings();
+  s.receive_timeout_ms = limit;
+  server.Stop();
+  ASSERT_TRUE(server.SetSettings(s));
+  ASSERT_TRUE(server.Start(0));
+  client.SetSettings(s);
+  client.SetSilenceCheck(true);
+  ASSERT_TRUE(ConnectClient(client));
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(events.log.Count(qrntp_log::kLinkFailure), 0);
+  EXPECT_EQ(client_log.Count(qrntp_log::kLinkFailure), 0);
+  std::vector<uint8_t> response;
+  EXPECT_TRUE(client.CallFunction("Echo", 1, std::vector<uint8_t>{1}, &response));
+  // Discovery with such a quiet time ends at its overall limit, having found the server.
+  const auto start = std::chrono::steady_clock::now();
+  auto hosts = client.GetHosts("127.0.0.1", server.port(), limit, nullptr, DiscoveryLimits{500, 16});
+  EXPECT_EQ(hosts, std::vector<std::string>{"127.0.0.1"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(3000));
 }
 
 TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
