@@ -122,7 +122,6 @@ bool QRNTPClient::Connect(const std::string& host, uint16_t port, const std::str
     link_.Detach();  // closes the socket
     return false;
   }
-  pending_.clear();
   last_receipt_ = platform::GetClock().Now();
   keep_alive_schedule_.Reset(last_receipt_);
   socket_fd_ = link_.socket()->handle();
@@ -149,7 +148,6 @@ void QRNTPClient::CloseLinkLocked() {
     handler_->OnDisconnected(*socket);
   }
   link_.Detach();
-  pending_.clear();
 }
 
 bool QRNTPClient::Disconnect() {
@@ -164,7 +162,14 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
   std::lock_guard<MutexLock> lock(mutex_);
   if (link_.socket() == nullptr) return false;
   std::vector<uint8_t> body;
-  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, &pending_)) {
+  // A request of the server that arrives meanwhile is served at once, so that
+  // a call the server makes at the same time is not left waiting.
+  auto serve = [this](QRNTPLink::Packet& packet) {
+    bool broken = false;
+    HandleIncoming(packet, &broken);
+    return !broken;
+  };
+  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve)) {
     case QRNTPLink::CallResult::kOk:
       *response = std::move(body);
       return true;
@@ -240,12 +245,6 @@ int QRNTPClient::ReceiveRound() {
     QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
     if (!link_.Send(header, nullptr, 0, settings_.call_timeout_ms)) broken = true;
     keep_alive_schedule_.Sent(settings_, now);
-  }
-  // Requests that arrived while a call waited for its answer come first.
-  while (!broken && !pending_.empty()) {
-    QRNTPLink::Packet packet = std::move(pending_.front());
-    pending_.pop_front();
-    HandleIncoming(packet, &broken);
   }
   if (!broken && link_.socket()->IsReadable()) {
     QRNTPLink::Packet packet;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,10 +52,6 @@ class QRNTPLink {
   enum class ReadResult { kOwn, kForeign, kBadMagic, kBroken };
   enum class CallResult { kOk, kNoSocket, kSendFailed, kBadMagic, kFailed };
 
-  // Requests of the peer that arrive while a call waits for its answer are
-  // kept (up to this many) and served afterwards.
-  static constexpr size_t kMaxPending = 64;
-
   explicit QRNTPLink(std::string subsystem) : subsystem_(std::move(subsystem)) {}
 
   const std::string& subsystem() const { return subsystem_; }
@@ -91,9 +86,13 @@ class QRNTPLink {
   // Sends a request (kind 1) and waits up to `ms` in all for its answer: a
   // packet of the own subsystem with the called function that is a response
   // with the call's id, or a one-way packet with id 0 (the daemon's form).
-  // Other packets are passed over; requests of the peer go to `pending`.
+  // Other packets are passed over, except requests of the peer: they go to
+  // `on_request` as they arrive, so that both ends may call each other at once
+  // without each waiting for the other's answer until the time-out.
+  // `on_request` returns false when the link is to end (the call then fails).
+  using RequestSink = std::function<bool(Packet& request)>;
   CallResult Call(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length, long ms,
-                  std::vector<uint8_t>* response, std::deque<Packet>* pending);
+                  std::vector<uint8_t>* response, const RequestSink& on_request);
 
   struct ServeOutcome {
     bool handled = false;

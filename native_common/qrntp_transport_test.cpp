@@ -331,6 +331,33 @@ TEST_F(TransportTest, QueueWritersWaitWhileTheQueueIsFull) {
   EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 4; }));
 }
 
+TEST_F(TransportTest, ConcurrentCallsAndServerCallsKeepTheirAnswers) {
+  ASSERT_TRUE(ConnectClient(client));
+  ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::vector<uint8_t> request = {static_cast<uint8_t>(t), static_cast<uint8_t>(i), 0x5A};
+        std::vector<uint8_t> response;
+        if (!client.CallFunction("Echo", static_cast<uint32_t>(t * 1000 + i), request, &response) ||
+            response != request) {
+          ++wrong;
+        }
+      }
+    });
+  }
+  // Meanwhile the server calls the client on the same link.
+  ParamSet body;
+  body.SetString("what", "tray");
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(server.QueueCall(nullptr, "Notify", 5, body));
+  for (auto& c : callers) c.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return events.results.load() == 20; }));
+  EXPECT_TRUE(client.IsConnected());
+}
+
 TEST_F(TransportTest, FiltersOnBothEnds) {
   struct AddFilter : PacketFilter {
     uint8_t key = 0;
@@ -489,7 +516,7 @@ TEST(QrntpClientTest, ServesARequestThatArrivesDuringACall) {
     notify.SetString("what", "media");
     SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Notify", kQrntpRequest, 31), notify.Serialize()));
     SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpResponse, request.call_id), {1, 0, 0, 0}));
-    // The client answers the server's request once its own call is done.
+    // The client answers the server's request while its own call waits.
     QRNTPHeader reply = ReadRequest(s);
     answered = reply.kind == kQrntpResponse && reply.call_id == 31 && reply.FunctionIs("Notify");
   });
