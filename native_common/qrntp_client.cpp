@@ -218,8 +218,7 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
 
 bool QRNTPClient::SendOneWay(std::string_view function, const std::vector<uint8_t>& body) {
   std::lock_guard<MutexLock> lock(mutex_);
-  QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, function, kQrntpOneWay, 0);
-  return link_.Send(header, body, settings_.call_timeout_ms);
+  return link_.SendOneWay(function, body.data(), body.size(), settings_.call_timeout_ms);
 }
 
 void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool* broken) {
@@ -242,8 +241,7 @@ int QRNTPClient::ReceiveRound() {
   const auto now = platform::GetClock().Now();
   bool broken = false;
   if (keep_alive_ && keep_alive_schedule_.Due(settings_, now)) {
-    QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
-    if (!link_.Send(header, nullptr, 0, settings_.call_timeout_ms)) broken = true;
+    if (!link_.SendOneWay(kQrntpKeepAlive, nullptr, 0, settings_.call_timeout_ms)) broken = true;
     keep_alive_schedule_.Sent(settings_, now);
   }
   if (!broken && link_.socket()->IsReadable()) {

@@ -71,6 +71,12 @@ class QRNTPLink {
     return Send(header, body.data(), body.size(), ms);
   }
 
+  // A one-way packet (kind 0, id 0, subsystem "SUBSYSTEM.") such as the
+  // keep-alive, sent as Send does.
+  bool SendOneWay(std::string_view function, const uint8_t* body, size_t body_length, long ms) {
+    return Send(QRNTPHeader::Make(kQrntpOneWaySubsystem, function, kQrntpOneWay, 0), body, body_length, ms);
+  }
+
   // Reads one packet, header and body each within `ms`. kBadMagic: wrong magic;
   // kBroken: short read, error or a TotalLength below the header size. The body
   // of a packet of another subsystem is read and dropped (kForeign) so that the

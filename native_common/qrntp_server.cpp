@@ -343,8 +343,7 @@ bool QRNTPServer::SessionPass(Session& session, bool* closed) {
   const auto now = platform::GetClock().Now();
   // 4. Keep-alive.
   if (!broken && !end && session.keep_alive && session.keep_alive_schedule.Due(settings_, now)) {
-    QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
-    if (!session.link.Send(header, nullptr, 0, call_ms)) {
+    if (!session.link.SendOneWay(kQrntpKeepAlive, nullptr, 0, call_ms)) {
       Log(session, 2, qrntp_log::kLinkFailure, qrntp_log::kKeepAliveFailedText);
       broken = true;
     }
