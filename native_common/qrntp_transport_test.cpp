@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -280,7 +281,10 @@ TEST_F(TransportTest, VeryLongSilenceLimitsKeepIdleLinks) {
   // Discovery with such a quiet time ends at its overall limit, having found the server.
   const auto start = std::chrono::steady_clock::now();
   auto hosts = client.GetHosts("127.0.0.1", server.port(), limit, nullptr, DiscoveryLimits{500, 16});
-  EXPECT_EQ(hosts, std::vector<std::string>{"127.0.0.1"});
+  // (Another test program's late answers may land here too: only the presence
+  // of this server's answer is checked.)
+  EXPECT_FALSE(hosts.empty());
+  for (const std::string& host : hosts) EXPECT_EQ(host, "127.0.0.1");
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(3000));
 }
 
@@ -736,22 +740,31 @@ TEST_F(TransportTest, DiscoveryFindsTheServerOnLoopback) {
   // The server answers from its loop, which a loaded machine may hold up for a
   // while: the quiet times leave it that while, and the callbacks end a run at
   // the answer so that waiting costs nothing when all is well.
-  std::vector<std::string> hosts = client.GetHosts("127.0.0.1", server.port(), 1000);
+  // A run that stops early leaves answers in flight to its freed query port,
+  // which the next run anywhere on the machine may bind; a subsystem of this
+  // process's own keeps such answers from counting in another test program.
+  const std::string subsystem = "DISC" + std::to_string(getpid() % 1000000);
+  QRNTPServer own_server(subsystem, &events);
+  ASSERT_TRUE(own_server.SetSettings(QuickSettings()));
+  ASSERT_TRUE(own_server.Start(0));
+  QRNTPClient own_client(subsystem, nullptr, &QuietLog());
+  std::vector<std::string> hosts = own_client.GetHosts("127.0.0.1", own_server.port(), 1000);
   EXPECT_EQ(hosts, std::vector<std::string>{"127.0.0.1"});
   auto first_only = [](const std::string&, uint16_t) { return 0; };
-  hosts = client.GetHosts("127.255.255.255", server.port(), 3000, first_only);
+  hosts = own_client.GetHosts("127.255.255.255", own_server.port(), 3000, first_only);
   EXPECT_EQ(hosts, std::vector<std::string>{"127.0.0.1"});
   int calls = 0;
-  hosts = client.GetHosts("127.0.0.1|127.0.0.1", server.port(), 3000, [&](const std::string& address, uint16_t port) {
+  auto count_first = [&](const std::string& address, uint16_t port) {
     ++calls;
     EXPECT_EQ(address, "127.0.0.1");
-    EXPECT_EQ(port, server.port());
+    EXPECT_EQ(port, own_server.port());
     return 0;  // stop at the first answer
-  });
+  };
+  hosts = own_client.GetHosts("127.0.0.1|127.0.0.1", own_server.port(), 3000, count_first);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(hosts.size(), 1u);
   QRNTPClient other("OTHERSUB", nullptr, &QuietLog());
-  EXPECT_TRUE(other.GetHosts("127.0.0.1", server.port(), 150).empty());
+  EXPECT_TRUE(other.GetHosts("127.0.0.1", own_server.port(), 150).empty());
 }
 
 TEST(QrntpDiscoveryTest, SendsOneDatagramPerTarget) {
