@@ -167,6 +167,12 @@ class TransportTest : public ::testing::Test {
     client.SetSettings(QuickSettings());
   }
   bool ConnectClient(QRNTPClient& c) { return c.Connect("127.0.0.1", server.port()); }
+  // Settings change only while the server is stopped.
+  void RestartServer(const TransportSettings& s) {
+    server.Stop();
+    ASSERT_TRUE(server.SetSettings(s));
+    ASSERT_TRUE(server.Start(0));
+  }
 
   TestServerEvents events;
   QRNTPServer server{kSubsystem, &events};
@@ -236,9 +242,7 @@ TEST_F(TransportTest, OneWayAndKeepAlivePacketsAreDroppedButKeepTheSessionAlive)
   // A silence limit well above the keep-alive period, so that a loaded
   // machine's scheduling delays cannot pass for silence.
   s.receive_timeout_ms = 1000;
-  server.Stop();
-  ASSERT_TRUE(server.SetSettings(s));
-  ASSERT_TRUE(server.Start(0));
+  RestartServer(s);
   TransportSettings c = QuickSettings();
   c.keep_alive_start_ms = 20;
   c.keep_alive_ceiling_ms = 60;
@@ -266,9 +270,7 @@ TEST_F(TransportTest, VeryLongSilenceLimitsKeepIdleLinks) {
   const long limit = std::numeric_limits<long>::max();
   TransportSettings s = QuickSettings();
   s.receive_timeout_ms = limit;
-  server.Stop();
-  ASSERT_TRUE(server.SetSettings(s));
-  ASSERT_TRUE(server.Start(0));
+  RestartServer(s);
   client.SetSettings(s);
   client.SetSilenceCheck(true);
   ASSERT_TRUE(ConnectClient(client));
@@ -306,11 +308,9 @@ TEST_F(TransportTest, ServerQueuesCallsToItsClients) {
 
 TEST_F(TransportTest, QueueWritersWaitWhileTheQueueIsFull) {
   // The worker waits for the held answers, so give the calls time enough.
-  server.Stop();
   TransportSettings s = QuickSettings();
   s.call_timeout_ms = 10000;
-  ASSERT_TRUE(server.SetSettings(s));
-  ASSERT_TRUE(server.Start(0));
+  RestartServer(s);
   ASSERT_TRUE(ConnectClient(client));
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
   ParamSet body;
@@ -381,12 +381,10 @@ TEST_F(TransportTest, FiltersOnBothEnds) {
 }
 
 TEST_F(TransportTest, ConnectionsBeyondTheSessionLimitAreClosed) {
-  server.Stop();
   TransportSettings s = QuickSettings();
   s.session_limit = 1;
   s.worker_count = 1;
-  ASSERT_TRUE(server.SetSettings(s));
-  ASSERT_TRUE(server.Start(0));
+  RestartServer(s);
   ASSERT_TRUE(ConnectClient(client));
   ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 1; }));
   RecordingLog second_log;
