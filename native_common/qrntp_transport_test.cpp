@@ -658,10 +658,16 @@ class TinyProxy {
     });
   }
   ~TinyProxy() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+    if (pid_ <= 0) return;
+    // tinyproxy now and then notes SIGTERM without ever leaving its loop, so
+    // the wait for it is bounded and SIGKILL ends it after that.
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+      std::this_thread::sleep_for(milliseconds(5));
     }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
   }
   bool ready() const { return pid_ > 0 && ready_; }
   uint16_t port() const { return port_; }
