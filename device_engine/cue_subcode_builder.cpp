@@ -117,8 +117,12 @@ bool CueSubcodeBuilder::BuildCueSheet(const TocStructure& toc, int32_t write_mod
         const bool after_lead_in = before.bytes[1] == kLeadInTno;
         const bool data_changes = have_previous && ((previous.Flags ^ e.Flags) & kDataTrackBit) != 0;
         const bool own_pregap = before.bytes[1] == e.TrackNo && before.bytes[2] == 0;
-        if ((after_lead_in || data_changes) && !own_pregap) {
-          const int32_t lba = first_track ? kFirstPregapLba : WrapLba(int64_t{e.StartLBA} - kPregapLength);
+        const int32_t lba = first_track ? kFirstPregapLba : WrapLba(int64_t{e.StartLBA} - kPregapLength);
+        // A pregap may not reach back over the start of the entry before it
+        // (a track shorter than the pregap): the sheet's times never decrease
+        // and that track keeps its sectors, so such a track gets no pregap.
+        const bool room = first_track || (after_lead_in ? lba >= before.lba : lba > before.lba);
+        if ((after_lead_in || data_changes) && !own_pregap && room) {
           fits = AddCueEntry(control_adr, e.TrackNo, 0, form, lba);
         }
       }

@@ -86,6 +86,11 @@ const std::vector<TocRow> kTrack1Index0 = {{1, 1, 0, 2, 0, -150, -1}, {1, 1, 1, 
                                             {1, 2, 1, 2, 0, 10000, 19999}};
 const std::vector<TocRow> kMode2Data = {{1, 1, 1, 4, 2, 0, 4999}};
 const std::vector<TocRow> kTwoSessions = {{1, 1, 1, 0, 0, 0, 9999}, {2, 2, 1, 4, 1, 22000, 29999}};
+// Data tracks shorter than a pregap before an audio track.
+const std::vector<TocRow> kShortDataAudio = {{1, 1, 1, 4, 1, 0, 99}, {1, 2, 1, 0, 0, 100, 999}};
+const std::vector<TocRow> kShortDataWithIndex0Audio = {{1, 1, 1, 0, 0, 0, 999}, {1, 2, 0, 4, 1, 1000, 1149},
+                                                       {1, 2, 1, 4, 1, 1150, 1199}, {1, 3, 1, 0, 0, 1200, 1999}};
+const std::vector<TocRow> kData151Audio = {{1, 1, 1, 4, 1, 0, 150}, {1, 2, 1, 0, 0, 151, 999}};
 
 INSTANTIATE_TEST_SUITE_P(
     Sheets, CueSheetTest,
@@ -154,7 +159,31 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0x41, 0x00, 0, 0x14, 0, 0, 0},
                    {0x41, 0x02, 0, 0x11, 4, 53, 25},
                    {0x41, 0x02, 1, 0x11, 4, 55, 25},
-                   {0x01, 0xAA, 1, 0x01, 6, 42, 0}}}),
+                   {0x01, 0xAA, 1, 0x01, 6, 42, 0}}},
+        // A pregap 150 sectors early would start before the short data track:
+        // the audio track gets none, and the times never go back.
+        SheetCase{"ShortDataAudio", kShortDataAudio, 0, kLeadIn, 1,
+                  {{0x41, 0x00, 0, 0x14, 0, 0, 0},
+                   {0x41, 0x01, 0, 0x11, 0, 0, 0},
+                   {0x41, 0x01, 1, 0x11, 0, 2, 0},
+                   {0x01, 0x02, 1, 0x00, 0, 3, 25},
+                   {0x01, 0xAA, 1, 0x01, 0, 15, 25}}},
+        SheetCase{"ShortDataWithIndex0Audio", kShortDataWithIndex0Audio, 0, kLeadIn, 1,
+                  {{0x01, 0x00, 0, 0x01, 0, 0, 0},
+                   {0x01, 0x01, 0, 0x00, 0, 0, 0},
+                   {0x01, 0x01, 1, 0x00, 0, 2, 0},
+                   {0x41, 0x02, 0, 0x11, 0, 15, 25},
+                   {0x41, 0x02, 1, 0x11, 0, 17, 25},
+                   {0x01, 0x03, 1, 0x00, 0, 18, 0},
+                   {0x01, 0xAA, 1, 0x01, 0, 28, 50}}},
+        // One sector longer than the pregap: the data track keeps its first sector.
+        SheetCase{"Data151Audio", kData151Audio, 0, kLeadIn, 1,
+                  {{0x41, 0x00, 0, 0x14, 0, 0, 0},
+                   {0x41, 0x01, 0, 0x11, 0, 0, 0},
+                   {0x41, 0x01, 1, 0x11, 0, 2, 0},
+                   {0x01, 0x02, 0, 0x00, 0, 2, 1},
+                   {0x01, 0x02, 1, 0x00, 0, 4, 1},
+                   {0x01, 0xAA, 1, 0x01, 0, 15, 25}}}),
     [](const ::testing::TestParamInfo<SheetCase>& info) { return std::string(info.param.name); });
 
 TEST(CueSheetBuildTest, InternalSheetKeepsLeadInTimeAndCookedForms) {
