@@ -1,6 +1,7 @@
 #include "device_engine/cue_subcode_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -347,6 +348,17 @@ int32_t CueSubcodeBuilder::BuildMainChannel(int sector_type, int32_t lba, uint8_
   return kSectorSize;
 }
 
+bool CueSubcodeBuilder::CorrectP(uint8_t* p, int32_t lba, int32_t sub_lba) {
+  const bool all_clear = std::all_of(p, p + 12, [](uint8_t b) { return b == 0x00; });
+  const bool all_set = std::all_of(p, p + 12, [](uint8_t b) { return b == 0xFF; });
+  if (all_clear || all_set) return false;
+  int bits = 0;
+  for (int j = 0; j < 12; ++j) bits += std::popcount(p[j]);
+  std::memset(p, bits >= kPMajority ? 0xFF : 0x00, 12);
+  std::printf("corrected SUB-P in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));
+  return true;
+}
+
 bool CueSubcodeBuilder::IsQCrcValid(const uint8_t* q) const {
   crc_.Start();
   crc_.Update(q, 10);
@@ -514,15 +526,7 @@ int32_t CueSubcodeBuilder::BuildSector(uint8_t* out, const uint8_t* data, const 
   if (given != nullptr) {
     std::memcpy(sub, given, kSubchannelSize);
     if (correct) {
-      uint8_t* p = sub;
-      const bool all_clear = std::all_of(p, p + 12, [](uint8_t b) { return b == 0x00; });
-      const bool all_set = std::all_of(p, p + 12, [](uint8_t b) { return b == 0xFF; });
-      if (!all_clear && !all_set) {
-        int bits = 0;
-        for (int j = 0; j < 12; ++j) bits += __builtin_popcount(p[j]);
-        std::memset(p, bits >= kPMajority ? 0xFF : 0x00, 12);
-        std::printf("corrected SUB-P in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));
-      }
+      CorrectP(sub, lba, sub_lba);
       if (!IsQCrcValid(sub + 12)) {
         std::memcpy(sub + 12, reference + 12, 12);
         std::printf("corrected SUB-Q in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));
