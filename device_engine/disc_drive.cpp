@@ -351,11 +351,13 @@ void DiscDrive::HarvestIsrc(const uint8_t* q, int32_t lba) {
 
 bool DiscDrive::ReadLBADummy(uint8_t* buffer, int32_t lba) {
   if (buffer == nullptr) return false;
-  if (media_family_ == MFT_DVD || media_family_ == MFT_BD || media_family_ == MFT_HDDVD) {
+  // Outside a pass the medium in the drive decides.
+  const int32_t family = reading_ || writing_ ? media_family_ : GetMediaFamilyType();
+  if (family == MFT_DVD || family == MFT_BD || family == MFT_HDDVD) {
     std::memset(buffer, 0xAA, kDvdSectorSize);
     return true;
   }
-  if (media_family_ != MFT_CD || !reading_) return false;
+  if (family != MFT_CD || !reading_) return false;
   return BuildDummyCdSector(buffer, lba);
 }
 

@@ -1058,6 +1058,17 @@ TEST(DiscDriveDvd, StartCodesAndUserData) {
   EXPECT_EQ(0xAA, dummy[2047]);
 }
 
+TEST(DiscDriveDvd, DummyOfADvdBeforeAnyPass) {
+  EmulatedRig rig;
+  std::vector<uint8_t> iso(20 * kUserDataSize, 0x11);
+  WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+  ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso"));
+  std::vector<uint8_t> dummy(kUserDataSize, 0x00);
+  EXPECT_TRUE(rig.drive().ReadLBADummy(dummy.data(), 7));
+  EXPECT_TRUE(std::all_of(dummy.begin(), dummy.end(), [](uint8_t b) { return b == 0xAA; }));
+  EXPECT_FALSE(rig.drive().IsReading());
+}
+
 TEST(DiscDriveDvd, UnreadableTocFallsBackToTheCapacity) {
   for (const bool capacity_readable : {true, false}) {
     EmulatedRig rig;
