@@ -250,7 +250,7 @@ void CueSubcodeBuilder::RebuildLeadInTablesFromRawToc(int session) {
 void CueSubcodeBuilder::PrintLeadInTables(const char* title) const {
   std::fputs(title, stdout);
   auto print = [](const TOCRawTrack& r) {
-    std::printf("%02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n", r.SessionNo, r.AdrControl, r.Track,
+    std::printf("%02X%02X%02X%02X%02X%02X%02X%02X%02X%02X%02X\n", r.SessionNo, r.AdrControl, r.Track,
                 r.Point, r.Minute, r.Second, r.Frame, r.Zero, r.PMinute, r.PSecond, r.PFrame);
   };
   for (int i = 0; i < table1_count_; ++i) print(table1_[i]);

@@ -198,6 +198,20 @@ TEST(CueSheetBuildTest, InternalSheetKeepsLeadInTimeAndCookedForms) {
   EXPECT_EQ(b.start_lba(), kLeadIn);
 }
 
+TEST(CueSheetBuildTest, PrintsTheSheetAndTheLeadInTable) {
+  CueSubcodeBuilder b;
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(b.BuildCueSheet(MakeToc(kAudioPregap0), 0, kLeadIn, 1));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("MMC CUE SHEET session 1\n01 00 00 01 00 61 1A 42\n01 01 00 00 00 00 00 00\n"), std::string::npos)
+      << out;
+  // Eleven two-digit values a slot: track 1 at 00:02:00, track 2, A0, A1, A2.
+  EXPECT_NE(out.find("raw toc table:\n0110000100000000000200\n0110000200000000021525\n"
+                     "011000A000000000010000\n011000A100000000020000\n011000A200000000042850\n=== end ===\n"),
+            std::string::npos)
+      << out;
+}
+
 TEST(CueSheetBuildTest, CopyIsBoundedByRoom) {
   CueSubcodeBuilder b;
   ASSERT_TRUE(b.BuildCueSheet(MakeToc(kAudioPregap150), 0, kLeadIn, 1));
