@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "device_engine/subcode_test_util.h"
+#include "device_engine/subchannel_interleave.h"
+#include "platform/emulated_drive/cd_codec.h"
+#include "platform/emulated_drive/disc_layout.h"
 
 namespace sorvel {
 namespace {
@@ -465,6 +468,67 @@ TEST(LeadInQTest, OnlyOtherAdrsInTheRawTocStillGiveQ) {
     EXPECT_EQ(sub[12 + 2], 0xB0);
     EXPECT_TRUE(subcode_test::QCrcOk(sub + 12));
   }
+}
+
+// A whole lead-in as raw writing sends it, read back by the emulated drive's
+// own lead-in decoder: the same tracks, lead-out, disc type and CD-Text.
+TEST(LeadInQTest, DrivesDecoderReadsTheTocAndCdTextBack) {
+  namespace emu = platform::emu;
+  TocStructure toc = MakeToc({{1, 1, 1, 4, 2, 0, 9849},
+                              {1, 2, 0, 0, 0, 9850, 9999},
+                              {1, 2, 1, 0, 0, 10000, 19999},
+                              {1, 3, 1, 1, 0, 20000, 25999}});
+  std::vector<std::array<uint8_t, 18>> packs;
+  for (int i = 0; i < 5; ++i) {
+    std::array<uint8_t, 18> p{};
+    p[0] = 0x80;
+    p[1] = static_cast<uint8_t>(i < 2 ? 0 : i - 1);
+    p[2] = static_cast<uint8_t>(i);
+    for (int j = 0; j < 12; ++j) p[4 + j] = static_cast<uint8_t>('a' + i + j);
+    const uint16_t crc = QCrc(p.data(), 16);
+    p[16] = static_cast<uint8_t>(crc >> 8);
+    p[17] = static_cast<uint8_t>(crc);
+    TOCCDText pack = TOCCDText::Load(p.data());
+    pack.Crc = {0, 0};  // the builder sets the CRC
+    toc.AddCdText(pack);
+    packs.push_back(p);
+  }
+  CueSubcodeBuilder b;
+  ASSERT_TRUE(b.BuildCueSheet(toc, 4, kLeadIn, 1));
+
+  std::vector<std::array<uint8_t, 12>> frames;
+  std::vector<uint8_t> symbols;
+  for (int32_t lba = kLeadIn; lba < -150; ++lba) {
+    uint8_t sub[96];
+    b.BuildSubchannel(sub, lba);
+    std::array<uint8_t, 12> q;
+    std::copy(sub + 12, sub + 24, q.begin());
+    frames.push_back(q);
+    uint8_t pw[96];
+    uint8_t rw[96];
+    SubchannelChannelsToPw(sub, pw);
+    emu::ExtractRwSymbols(pw, rw);
+    symbols.insert(symbols.end(), rw, rw + 96);
+  }
+  std::string error;
+  const auto layout = emu::DecodeLeadIn(frames, &error);
+  ASSERT_TRUE(layout.has_value()) << error;
+  ASSERT_EQ(layout->sessions.size(), 1u);
+  EXPECT_EQ(layout->sessions[0].first_track, 1);
+  EXPECT_EQ(layout->sessions[0].last_track, 3);
+  EXPECT_EQ(layout->sessions[0].leadout, 26000);
+  EXPECT_EQ(layout->sessions[0].disc_type, 0x20);  // Mode 2 first track
+  ASSERT_EQ(layout->tracks.size(), 3u);
+  const int32_t starts[3] = {0, 10000, 20000};
+  const uint8_t controls[3] = {4, 0, 1};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(layout->tracks[i].number, i + 1);
+    EXPECT_EQ(layout->tracks[i].start, starts[i]) << i;
+    EXPECT_EQ(layout->tracks[i].control, controls[i]) << i;
+  }
+  const std::vector<emu::CdTextPack> text = emu::CollectCdTextPacks(symbols);
+  ASSERT_EQ(text.size(), packs.size());
+  for (size_t i = 0; i < packs.size(); ++i) EXPECT_EQ(text[i], packs[i]) << i;
 }
 
 TEST(LeadInQTest, CdTextPacksTravelInRwWithFreshCrc) {
