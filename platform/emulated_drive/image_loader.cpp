@@ -77,11 +77,16 @@ std::vector<std::string> CueWords(const std::string& line) {
   return words;
 }
 
+// The last address an MSF time can name: 99:59:74 is LBA 449849.
+constexpr int32_t kLastMsfLba = 99 * 4500 + 59 * 75 + 74 - 150;
+
+// "MM:SS:FF" with MM at most 99, the most a CD time can hold.
 bool ParseCueTime(const std::string& text, int32_t* frames) {
   int m = 0, s = 0, f = 0;
   char c1 = 0, c2 = 0;
   std::istringstream in(text);
-  if (!(in >> m >> c1 >> s >> c2 >> f) || c1 != ':' || c2 != ':' || m < 0 || s < 0 || s > 59 || f < 0 || f > 74) {
+  if (!(in >> m >> c1 >> s >> c2 >> f) || c1 != ':' || c2 != ':' || m < 0 || m > 99 || s < 0 || s > 59 || f < 0 ||
+      f > 74) {
     return false;
   }
   *frames = m * 4500 + s * 75 + f;
@@ -299,7 +304,7 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     }
     if (i == 0 && d.track.pregap_start > -150) d.track.pregap_start = -150;
     // The track's data runs to the next track's first frame in this file, or to the file end.
-    int32_t last_frame = static_cast<int32_t>(file_sectors[d.file]);
+    int32_t last_frame = static_cast<int32_t>(std::min<int64_t>(file_sectors[d.file], kLastMsfLba + 151));
     if (i + 1 < drafts.size() && drafts[i + 1].file == d.file) {
       const auto& n = drafts[i + 1].index_file_frames;
       if (!n.count(1)) return fail("track " + std::to_string(drafts[i + 1].track.number) + " has no INDEX 01");
@@ -315,6 +320,7 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     e.main_size = d.sector_size;
     state->extents.push_back(e);
     previous_end = e.first_lba + e.count;
+    if (previous_end > kLastMsfLba) return fail("the disc runs past 99:59:74");
     state->layout.tracks.push_back(d.track);
   }
   CdSession last;
