@@ -411,8 +411,10 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
     } else if (point == 0xA1) {
       s.last_track = static_cast<int>(IniNumber(entry, "pmin", 1));
     } else if (point == 0xA2) {
+      if (plba <= 0 || plba > kLastMsfLba) return fail("lead-out PLBA out of range");
       s.leadout = static_cast<int32_t>(plba);
     } else if (point >= 1 && point <= 99) {
+      if (plba < 0 || plba > kLastMsfLba) return fail("track " + std::to_string(point) + " PLBA out of range");
       CdTrack t;
       t.number = point;
       t.session = session_no;
@@ -426,13 +428,19 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
   for (auto& t : layout.tracks) {
     auto it = ini.find("track " + std::to_string(t.number));
     if (it != ini.end()) {
-      t.mode = static_cast<int>(IniNumber(it->second, "mode", t.IsData() ? 1 : 0));
+      long mode = IniNumber(it->second, "mode", t.IsData() ? 1 : 0);
+      if (mode < 0 || mode > 2) return fail("track " + std::to_string(t.number) + " has an unknown mode");
+      t.mode = static_cast<int>(mode);
       long index0 = IniNumber(it->second, "index 0", t.start);
-      if (index0 < t.start) t.pregap_start = static_cast<int32_t>(index0);
+      if (index0 < -150 || index0 > t.start) return fail("track " + std::to_string(t.number) + " INDEX 0 out of range");
+      t.pregap_start = static_cast<int32_t>(index0);
+      long previous = t.start;
       for (int n = 2; n < 100; ++n) {
         long v = IniNumber(it->second, "index " + std::to_string(n), LONG_MIN);
         if (v == LONG_MIN) break;
+        if (v <= previous || v > kLastMsfLba) return fail("track " + std::to_string(t.number) + " indexes out of order");
         t.index_starts.push_back(static_cast<int32_t>(v));
+        previous = v;
       }
       auto isrc = it->second.find("isrc");
       if (isrc != it->second.end() && isrc->second.size() == 12) t.isrc = isrc->second;
@@ -452,6 +460,15 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
     if (catalog != disc->second.end() && catalog->second.size() == 13) layout.mcn = catalog->second;
   }
   layout.FixTrackEnds();
+  // Tracks follow each other inside their session, indexes inside their track.
+  for (size_t i = 0; i < layout.tracks.size(); ++i) {
+    const CdTrack& t = layout.tracks[i];
+    const CdTrack* before = i > 0 ? &layout.tracks[i - 1] : nullptr;
+    if ((before && (t.number == before->number || t.pregap_start < before->start)) || t.start >= t.end ||
+        (!t.index_starts.empty() && t.index_starts.back() >= t.end)) {
+      return fail("track " + std::to_string(t.number) + " does not fit between its neighbours");
+    }
+  }
   SectorExtent e;
   e.first_lba = 0;
   e.count = static_cast<int32_t>(sectors);

@@ -290,5 +290,51 @@ TEST_F(HostileImageTest, CueSheets) {
   }
 }
 
+TEST_F(HostileImageTest, CloneCdFiles) {
+  const int sectors = 40;
+  WriteSectors(dir_ / "k.img", sectors, true, 0);
+  {
+    std::ofstream sub(dir_ / "k.sub", std::ios::binary);
+    std::vector<char> zeros(96 * sectors, 0);
+    sub.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  auto entry = [](int n, const std::string& point, const std::string& plba, const std::string& extra = "") {
+    return "[Entry " + std::to_string(n) + "]\nSession=1\nPoint=" + point + "\nADR=1\nControl=0\nPLBA=" + plba +
+           "\n" + extra;
+  };
+  auto ccd = [&](const std::string& a2, const std::string& t1, const std::string& t2, const std::string& tracks) {
+    return "[CloneCD]\nVersion=3\n" + entry(0, "0xa0", "0", "PMin=1\n") + entry(1, "0xa1", "0", "PMin=2\n") +
+           entry(2, "0xa2", a2) + entry(3, "0x01", t1) + entry(4, "0x02", t2) + tracks;
+  };
+  struct Case {
+    std::string text;
+    bool loads;
+  } cases[] = {
+      {ccd("40", "0", "20", ""), true},
+      {ccd("99999999999", "0", "20", ""), false},
+      {ccd("-2147483648", "0", "20", ""), false},
+      {ccd("40", "0", "4000000", ""), false},
+      {ccd("40", "30", "20", ""), false},
+      {ccd("40", "0", "-500000", ""), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nINDEX 0=-999999999\nINDEX 1=20\n"), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nINDEX 1=20\nINDEX 2=99999999999\n"), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nMODE=77\n"), false},
+      {"[CloneCD]\n[Entry 0]\nPoint=0x01\nPLBA=0\n", false},
+      {"garbage\x01\x02", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    WriteText(dir_ / "k.ccd", c.text);
+    std::string error;
+    bool loaded = LoadAndProbe(dir_ / "k.ccd", &error);
+    EXPECT_EQ(loaded, c.loads) << error;
+  }
+  fs::remove(dir_ / "k.sub");
+  WriteText(dir_ / "k.ccd", cases[0].text);
+  std::string error;
+  EXPECT_FALSE(LoadAndProbe(dir_ / "k.ccd", &error));
+  EXPECT_NE(error.find("k.sub"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu
