@@ -54,18 +54,6 @@ bool Unhex(const std::string& text, std::vector<uint8_t>* out) {
   return true;
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (true) {
-    size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) break;
-    start = tab + 1;
-  }
-  return out;
-}
-
 }  // namespace
 
 uint16_t ProfileFromMediumName(const std::string& name, bool* ok) {
@@ -119,6 +107,18 @@ int64_t DefaultCapacity(uint16_t profile) {
     case 4: return profile == 0x58 ? 14623744 : 7311872;
     default: return 0;
   }
+}
+
+std::vector<std::string> SplitFields(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (true) {
+    size_t at = text.find(separator, start);
+    out.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return out;
 }
 
 StateFile::~StateFile() {
@@ -244,7 +244,7 @@ bool ParseState(const std::string& text, MediaState* out, std::string* error) {
     if (line.rfind("product\t", 0) == 0) { s.product = line.substr(8); continue; }
     if (line.rfind("revision\t", 0) == 0) { s.revision = line.substr(9); continue; }
     if (line.rfind("extent\t", 0) == 0) {
-      auto f = SplitTabs(line);
+      auto f = SplitFields(line, '\t');
       if (f.size() != 10) return fail("extent");
       SectorExtent e;
       try {

@@ -64,14 +64,7 @@ void PadCopy(uint8_t* dst, const std::string& s, size_t n) {
 
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error) {
   DriveSettings s;
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t comma = spec.find(',', start);
-    parts.push_back(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
+  std::vector<std::string> parts = SplitFields(spec, ',');
   s.state_path = parts[0];
   if (s.state_path.empty()) {
     if (error) *error = "emulated drive entry without a state file path";
