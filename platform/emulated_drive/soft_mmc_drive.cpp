@@ -217,6 +217,7 @@ void SoftMmcDrive::RemoveDisc() {
 }
 
 void SoftMmcDrive::ResetWriteSession() {
+  test_next_writable_ = -1;
   cue_sheet_.clear();
   writing_ = false;
   test_write_ = false;

@@ -166,6 +166,9 @@ class SoftMmcDrive {
   bool c_missing_bufe_ = false;
   std::vector<uint16_t> page_2a_speeds_;
   int becoming_ready_ = 0;
+  // DVD/BD test write: the next writable address the simulated track has
+  // reached (-1 when no test write runs); the medium itself is untouched.
+  int64_t test_next_writable_ = -1;
 };
 
 }  // namespace sorvel::platform::emu
