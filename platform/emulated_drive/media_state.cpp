@@ -129,8 +129,6 @@ StateFile::~StateFile() {
 }
 
 bool StateFile::Open(const std::string& path, bool* existed, std::string* error) {
-  struct stat st {};
-  bool exists = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (error) *error = "cannot open state file " + path + ": " + std::strerror(errno);
@@ -141,6 +139,10 @@ bool StateFile::Open(const std::string& path, bool* existed, std::string* error)
     ::close(fd);
     return false;
   }
+  // Whether it holds a state is known only under the lock: the previous
+  // holder may have been saving it a moment ago.
+  struct stat st {};
+  bool exists = ::fstat(fd, &st) == 0 && st.st_size > 0;
   path_ = path;
   fd_ = fd;
   if (existed) *existed = exists;
@@ -167,10 +169,8 @@ bool StateFile::Load(MediaState* state, std::string* error) const {
 
 bool StateFile::Save(const MediaState& state, std::string* error) const {
   std::string text = SerializeState(state);
-  if (::ftruncate(fd_, 0) != 0) {
-    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
-    return false;
-  }
+  // Overwrite in place, then cut to the new length: the file is never empty
+  // on the way, which would make it look like a drive without a state.
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
@@ -180,6 +180,10 @@ bool StateFile::Save(const MediaState& state, std::string* error) const {
       return false;
     }
     done += static_cast<size_t>(n);
+  }
+  if (::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
+    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
+    return false;
   }
   ::fsync(fd_);
   return true;
