@@ -122,5 +122,27 @@ INSTANTIATE_TEST_SUITE_P(Media, SoftMmcDriveFuzz,
                                            Setup{"BdRe", "medium=bd-re"}, Setup{"HdDvdR", "medium=hddvd-r"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A command without a command block, or one longer than any SCSI command, is
+// refused with sense and logged without reading past what was given.
+TEST(SoftMmcDriveCdb, MissingOrOversizedCommandBlock) {
+  sorvel::testing::ScratchDir dir;
+  DriveSettings s;
+  s.state_path = (dir.path() / "drive").string();
+  std::string error;
+  auto drive = SoftMmcDrive::Open(s, &error);
+  ASSERT_TRUE(drive) << error;
+  uint8_t sense[32];
+  EXPECT_EQ(drive->Exec(nullptr, 6, nullptr, 0, false, 180, sense), 2);
+  EXPECT_EQ(sense[12], 0x20);
+  EXPECT_EQ(drive->Exec(nullptr, 0, nullptr, 0, false, 180, sense), 2);
+  uint8_t long_cdb[260] = {0x00};
+  EXPECT_EQ(drive->Exec(long_cdb, sizeof long_cdb, nullptr, 0, false, 180, sense), 2);
+  EXPECT_EQ(sense[12], 0x24);
+  auto log = drive->hooks().log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_TRUE(log[0].cdb.empty());
+  EXPECT_EQ(log[2].cdb.size(), 16u);
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu
