@@ -70,7 +70,7 @@ class SoftMmcDrive {
   void RemoveDisc();
 
   // Main channel (2352 bytes, descrambled) and subchannel (96 bytes, separate
-  // channels) of one CD sector as the drive reads it, faults included.
+  // channels) of one CD sector as recorded, without the injected faults.
   bool ReadCdSector(int32_t lba, uint8_t* main2352, uint8_t* sub96, std::string* error);
 
   // Writes the CD as BIN/CUE (+ .sub with 96 bytes a sector, separate
