@@ -360,6 +360,14 @@ bool SoftMmcDrive::FinishCdRaw(std::string* error) {
   if (!decoded) return false;
   int session_number = static_cast<int>(media_.layout.sessions.size()) + 1;
   int32_t program_start = write_start_lba_;
+  // The session's tracks follow those already on the disc, in its program area.
+  int expected_first = media_.layout.tracks.empty() ? decoded->tracks.front().number
+                                                    : media_.layout.tracks.back().number + 1;
+  if (decoded->tracks.front().number != expected_first || decoded->tracks.front().start < program_start ||
+      decoded->sessions.front().leadout > media_.capacity) {
+    if (error) *error = "the lead-in TOC does not fit the disc";
+    return false;
+  }
   auto stored_q = [&](int32_t lba, uint8_t* q) {
     return ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(lba + 150) * kCdStride + 2352 + 12, q, 12) &&
            QCrcValid(q);
