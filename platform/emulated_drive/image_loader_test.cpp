@@ -195,6 +195,13 @@ TEST(MediaStateTest, SerializationRoundTripAndDamage) {
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nstatus 7\n", &back, &error));
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\ncdtext 12\n", &back, &error));
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nextent\t1\t2\n", &back, &error));
+  // A TOC whose sessions and tracks do not belong together.
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 1\nsession 1 1 1 600 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\ntrack 1 1 0 0 -150 0 600 - 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\nsession 1 1 1 600 0\n"
+                          "track 1 2 0 0 -150 0 600 - 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\nsession 1 1 1 600 0\n"
+                          "track 0 1 0 0 -150 0 600 - 0\n", &back, &error));
 }
 
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -330,6 +331,17 @@ bool ParseState(const std::string& text, MediaState* out, std::string* error) {
     if (f.fail()) return fail("bad value for " + key);
   }
   if (!header) return fail("empty");
+  // Every track lies in a session of the TOC, and every session holds a track.
+  for (const auto& t : s.layout.tracks) {
+    bool in_session = std::any_of(s.layout.sessions.begin(), s.layout.sessions.end(),
+                                  [&](const CdSession& x) { return x.number == t.session; });
+    if (t.number < 1 || t.number > 99 || !in_session) return fail("track " + std::to_string(t.number));
+  }
+  for (const auto& x : s.layout.sessions) {
+    bool has_track = std::any_of(s.layout.tracks.begin(), s.layout.tracks.end(),
+                                 [&](const CdTrack& t) { return t.session == x.number; });
+    if (!has_track) return fail("session " + std::to_string(x.number) + " without tracks");
+  }
   *out = std::move(s);
   return true;
 }
