@@ -48,3 +48,25 @@ function(sorvel_add_tests name)
     PROPERTIES TIMEOUT 300 ENVIRONMENT "SORVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                ENVIRONMENT_MODIFICATION "SORVEL_BIN_DIR=set:${SORVEL_BIN_DIR}")
 endfunction()
+
+# libFuzzer targets (clang only, -DSORVEL_FUZZ=ON): one program per fuzz/*_fuzz.cc
+# of the folder, linked with the folder's library; each runs as
+#   build-fuzz/fuzz/<name> -max_total_time=60
+function(sorvel_add_fuzzers library)
+  if(NOT SORVEL_FUZZ)
+    return()
+  endif()
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "SORVEL_FUZZ needs clang++ (configure with -DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  target_compile_options(${library} PRIVATE -fsanitize=fuzzer-no-link)
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*_fuzz.cc)
+  foreach(src ${fuzzers})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${library})
+  endforeach()
+endfunction()

@@ -1,6 +1,7 @@
 #include "device_engine/cue_subcode_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -117,8 +118,12 @@ bool CueSubcodeBuilder::BuildCueSheet(const TocStructure& toc, int32_t write_mod
         const bool after_lead_in = before.bytes[1] == kLeadInTno;
         const bool data_changes = have_previous && ((previous.Flags ^ e.Flags) & kDataTrackBit) != 0;
         const bool own_pregap = before.bytes[1] == e.TrackNo && before.bytes[2] == 0;
-        if ((after_lead_in || data_changes) && !own_pregap) {
-          const int32_t lba = first_track ? kFirstPregapLba : WrapLba(int64_t{e.StartLBA} - kPregapLength);
+        const int32_t lba = first_track ? kFirstPregapLba : WrapLba(int64_t{e.StartLBA} - kPregapLength);
+        // A pregap may not reach back over the start of the entry before it
+        // (a track shorter than the pregap): the sheet's times never decrease
+        // and that track keeps its sectors, so such a track gets no pregap.
+        const bool room = first_track || (after_lead_in ? lba >= before.lba : lba > before.lba);
+        if ((after_lead_in || data_changes) && !own_pregap && room) {
           fits = AddCueEntry(control_adr, e.TrackNo, 0, form, lba);
         }
       }
@@ -245,7 +250,7 @@ void CueSubcodeBuilder::RebuildLeadInTablesFromRawToc(int session) {
 void CueSubcodeBuilder::PrintLeadInTables(const char* title) const {
   std::fputs(title, stdout);
   auto print = [](const TOCRawTrack& r) {
-    std::printf("%02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n", r.SessionNo, r.AdrControl, r.Track,
+    std::printf("%02X%02X%02X%02X%02X%02X%02X%02X%02X%02X%02X\n", r.SessionNo, r.AdrControl, r.Track,
                 r.Point, r.Minute, r.Second, r.Frame, r.Zero, r.PMinute, r.PSecond, r.PFrame);
   };
   for (int i = 0; i < table1_count_; ++i) print(table1_[i]);
@@ -341,6 +346,17 @@ int32_t CueSubcodeBuilder::BuildMainChannel(int sector_type, int32_t lba, uint8_
     }
   }
   return kSectorSize;
+}
+
+bool CueSubcodeBuilder::CorrectP(uint8_t* p, int32_t lba, int32_t sub_lba) {
+  const bool all_clear = std::all_of(p, p + 12, [](uint8_t b) { return b == 0x00; });
+  const bool all_set = std::all_of(p, p + 12, [](uint8_t b) { return b == 0xFF; });
+  if (all_clear || all_set) return false;
+  int bits = 0;
+  for (int j = 0; j < 12; ++j) bits += std::popcount(p[j]);
+  std::memset(p, bits >= kPMajority ? 0xFF : 0x00, 12);
+  std::printf("corrected SUB-P in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));
+  return true;
 }
 
 bool CueSubcodeBuilder::IsQCrcValid(const uint8_t* q) const {
@@ -510,15 +526,7 @@ int32_t CueSubcodeBuilder::BuildSector(uint8_t* out, const uint8_t* data, const 
   if (given != nullptr) {
     std::memcpy(sub, given, kSubchannelSize);
     if (correct) {
-      uint8_t* p = sub;
-      const bool all_clear = std::all_of(p, p + 12, [](uint8_t b) { return b == 0x00; });
-      const bool all_set = std::all_of(p, p + 12, [](uint8_t b) { return b == 0xFF; });
-      if (!all_clear && !all_set) {
-        int bits = 0;
-        for (int j = 0; j < 12; ++j) bits += __builtin_popcount(p[j]);
-        std::memset(p, bits >= kPMajority ? 0xFF : 0x00, 12);
-        std::printf("corrected SUB-P in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));
-      }
+      CorrectP(sub, lba, sub_lba);
       if (!IsQCrcValid(sub + 12)) {
         std::memcpy(sub + 12, reference + 12, 12);
         std::printf("corrected SUB-Q in %ld (SubLBA=%ld).\n", static_cast<long>(lba), static_cast<long>(sub_lba));

@@ -82,6 +82,11 @@ class CueSubcodeBuilder {
   int32_t BuildSector(uint8_t* out, const uint8_t* data, const uint8_t* subchannel, int32_t write_mode, int32_t lba,
                       bool user_data, bool correct);
 
+  // Majority vote of a 12-byte P channel that is neither all clear nor all
+  // set: all set when 48 or more of its 96 bits are, else all clear. Prints
+  // the correction of `lba` (subchannel position `sub_lba`); true when P changed.
+  static bool CorrectP(uint8_t* p, int32_t lba, int32_t sub_lba);
+
   // True when Q bytes 10-11 hold the CRC of bytes 0-9.
   bool IsQCrcValid(const uint8_t* q) const;
   // Stores the CRC of Q bytes 0-9 into bytes 10-11.

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "device_engine/subcode_test_util.h"
+#include "device_engine/subchannel_interleave.h"
+#include "platform/emulated_drive/cd_codec.h"
+#include "platform/emulated_drive/disc_layout.h"
 
 namespace sorvel {
 namespace {
@@ -86,6 +89,11 @@ const std::vector<TocRow> kTrack1Index0 = {{1, 1, 0, 2, 0, -150, -1}, {1, 1, 1, 
                                             {1, 2, 1, 2, 0, 10000, 19999}};
 const std::vector<TocRow> kMode2Data = {{1, 1, 1, 4, 2, 0, 4999}};
 const std::vector<TocRow> kTwoSessions = {{1, 1, 1, 0, 0, 0, 9999}, {2, 2, 1, 4, 1, 22000, 29999}};
+// Data tracks shorter than a pregap before an audio track.
+const std::vector<TocRow> kShortDataAudio = {{1, 1, 1, 4, 1, 0, 99}, {1, 2, 1, 0, 0, 100, 999}};
+const std::vector<TocRow> kShortDataWithIndex0Audio = {{1, 1, 1, 0, 0, 0, 999}, {1, 2, 0, 4, 1, 1000, 1149},
+                                                       {1, 2, 1, 4, 1, 1150, 1199}, {1, 3, 1, 0, 0, 1200, 1999}};
+const std::vector<TocRow> kData151Audio = {{1, 1, 1, 4, 1, 0, 150}, {1, 2, 1, 0, 0, 151, 999}};
 
 INSTANTIATE_TEST_SUITE_P(
     Sheets, CueSheetTest,
@@ -154,7 +162,31 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0x41, 0x00, 0, 0x14, 0, 0, 0},
                    {0x41, 0x02, 0, 0x11, 4, 53, 25},
                    {0x41, 0x02, 1, 0x11, 4, 55, 25},
-                   {0x01, 0xAA, 1, 0x01, 6, 42, 0}}}),
+                   {0x01, 0xAA, 1, 0x01, 6, 42, 0}}},
+        // A pregap 150 sectors early would start before the short data track:
+        // the audio track gets none, and the times never go back.
+        SheetCase{"ShortDataAudio", kShortDataAudio, 0, kLeadIn, 1,
+                  {{0x41, 0x00, 0, 0x14, 0, 0, 0},
+                   {0x41, 0x01, 0, 0x11, 0, 0, 0},
+                   {0x41, 0x01, 1, 0x11, 0, 2, 0},
+                   {0x01, 0x02, 1, 0x00, 0, 3, 25},
+                   {0x01, 0xAA, 1, 0x01, 0, 15, 25}}},
+        SheetCase{"ShortDataWithIndex0Audio", kShortDataWithIndex0Audio, 0, kLeadIn, 1,
+                  {{0x01, 0x00, 0, 0x01, 0, 0, 0},
+                   {0x01, 0x01, 0, 0x00, 0, 0, 0},
+                   {0x01, 0x01, 1, 0x00, 0, 2, 0},
+                   {0x41, 0x02, 0, 0x11, 0, 15, 25},
+                   {0x41, 0x02, 1, 0x11, 0, 17, 25},
+                   {0x01, 0x03, 1, 0x00, 0, 18, 0},
+                   {0x01, 0xAA, 1, 0x01, 0, 28, 50}}},
+        // One sector longer than the pregap: the data track keeps its first sector.
+        SheetCase{"Data151Audio", kData151Audio, 0, kLeadIn, 1,
+                  {{0x41, 0x00, 0, 0x14, 0, 0, 0},
+                   {0x41, 0x01, 0, 0x11, 0, 0, 0},
+                   {0x41, 0x01, 1, 0x11, 0, 2, 0},
+                   {0x01, 0x02, 0, 0x00, 0, 2, 1},
+                   {0x01, 0x02, 1, 0x00, 0, 4, 1},
+                   {0x01, 0xAA, 1, 0x01, 0, 15, 25}}}),
     [](const ::testing::TestParamInfo<SheetCase>& info) { return std::string(info.param.name); });
 
 TEST(CueSheetBuildTest, InternalSheetKeepsLeadInTimeAndCookedForms) {
@@ -167,6 +199,20 @@ TEST(CueSheetBuildTest, InternalSheetKeepsLeadInTimeAndCookedForms) {
   EXPECT_EQ(b.SectorType(kLeadIn), CueSubcodeBuilder::kMode1);
   EXPECT_EQ(b.write_mode(), 2);
   EXPECT_EQ(b.start_lba(), kLeadIn);
+}
+
+TEST(CueSheetBuildTest, PrintsTheSheetAndTheLeadInTable) {
+  CueSubcodeBuilder b;
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(b.BuildCueSheet(MakeToc(kAudioPregap0), 0, kLeadIn, 1));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("MMC CUE SHEET session 1\n01 00 00 01 00 61 1A 42\n01 01 00 00 00 00 00 00\n"), std::string::npos)
+      << out;
+  // Eleven two-digit values a slot: track 1 at 00:02:00, track 2, A0, A1, A2.
+  EXPECT_NE(out.find("raw toc table:\n0110000100000000000200\n0110000200000000021525\n"
+                     "011000A000000000010000\n011000A100000000020000\n011000A200000000042850\n=== end ===\n"),
+            std::string::npos)
+      << out;
 }
 
 TEST(CueSheetBuildTest, CopyIsBoundedByRoom) {
@@ -422,6 +468,67 @@ TEST(LeadInQTest, OnlyOtherAdrsInTheRawTocStillGiveQ) {
     EXPECT_EQ(sub[12 + 2], 0xB0);
     EXPECT_TRUE(subcode_test::QCrcOk(sub + 12));
   }
+}
+
+// A whole lead-in as raw writing sends it, read back by the emulated drive's
+// own lead-in decoder: the same tracks, lead-out, disc type and CD-Text.
+TEST(LeadInQTest, DrivesDecoderReadsTheTocAndCdTextBack) {
+  namespace emu = platform::emu;
+  TocStructure toc = MakeToc({{1, 1, 1, 4, 2, 0, 9849},
+                              {1, 2, 0, 0, 0, 9850, 9999},
+                              {1, 2, 1, 0, 0, 10000, 19999},
+                              {1, 3, 1, 1, 0, 20000, 25999}});
+  std::vector<std::array<uint8_t, 18>> packs;
+  for (int i = 0; i < 5; ++i) {
+    std::array<uint8_t, 18> p{};
+    p[0] = 0x80;
+    p[1] = static_cast<uint8_t>(i < 2 ? 0 : i - 1);
+    p[2] = static_cast<uint8_t>(i);
+    for (int j = 0; j < 12; ++j) p[4 + j] = static_cast<uint8_t>('a' + i + j);
+    const uint16_t crc = QCrc(p.data(), 16);
+    p[16] = static_cast<uint8_t>(crc >> 8);
+    p[17] = static_cast<uint8_t>(crc);
+    TOCCDText pack = TOCCDText::Load(p.data());
+    pack.Crc = {0, 0};  // the builder sets the CRC
+    toc.AddCdText(pack);
+    packs.push_back(p);
+  }
+  CueSubcodeBuilder b;
+  ASSERT_TRUE(b.BuildCueSheet(toc, 4, kLeadIn, 1));
+
+  std::vector<std::array<uint8_t, 12>> frames;
+  std::vector<uint8_t> symbols;
+  for (int32_t lba = kLeadIn; lba < -150; ++lba) {
+    uint8_t sub[96];
+    b.BuildSubchannel(sub, lba);
+    std::array<uint8_t, 12> q;
+    std::copy(sub + 12, sub + 24, q.begin());
+    frames.push_back(q);
+    uint8_t pw[96];
+    uint8_t rw[96];
+    SubchannelChannelsToPw(sub, pw);
+    emu::ExtractRwSymbols(pw, rw);
+    symbols.insert(symbols.end(), rw, rw + 96);
+  }
+  std::string error;
+  const auto layout = emu::DecodeLeadIn(frames, &error);
+  ASSERT_TRUE(layout.has_value()) << error;
+  ASSERT_EQ(layout->sessions.size(), 1u);
+  EXPECT_EQ(layout->sessions[0].first_track, 1);
+  EXPECT_EQ(layout->sessions[0].last_track, 3);
+  EXPECT_EQ(layout->sessions[0].leadout, 26000);
+  EXPECT_EQ(layout->sessions[0].disc_type, 0x20);  // Mode 2 first track
+  ASSERT_EQ(layout->tracks.size(), 3u);
+  const int32_t starts[3] = {0, 10000, 20000};
+  const uint8_t controls[3] = {4, 0, 1};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(layout->tracks[i].number, i + 1);
+    EXPECT_EQ(layout->tracks[i].start, starts[i]) << i;
+    EXPECT_EQ(layout->tracks[i].control, controls[i]) << i;
+  }
+  const std::vector<emu::CdTextPack> text = emu::CollectCdTextPacks(symbols);
+  ASSERT_EQ(text.size(), packs.size());
+  for (size_t i = 0; i < packs.size(); ++i) EXPECT_EQ(text[i], packs[i]) << i;
 }
 
 TEST(LeadInQTest, CdTextPacksTravelInRwWithFreshCrc) {

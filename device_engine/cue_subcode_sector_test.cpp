@@ -8,6 +8,7 @@
 
 #include "device_engine/cue_subcode_builder.h"
 #include "device_engine/subcode_test_util.h"
+#include "platform/emulated_drive/disc_layout.h"
 
 namespace sorvel {
 namespace {
@@ -142,6 +143,45 @@ TEST(ProgramAreaQTest, DataAudioDiscTypesAndControls) {
   ASSERT_TRUE(data_only.BuildCueSheet(MakeToc({{1, 1, 1, 4, 2, 0, 999}}), 0, kLeadIn, 1));
   EXPECT_EQ(data_only.SectorType(1000), CueSubcodeBuilder::kMode2);
   EXPECT_EQ(data_only.SectorType(kLeadIn), CueSubcodeBuilder::kMode2);
+}
+
+// A Mode 1 track of 100 sectors and an audio track right after it (no
+// pregap: it would not fit before the short track). Every position's Q, and
+// the sector type, agree with the emulated drive's own Red Book generator for
+// that layout.
+TEST(ProgramAreaQTest, ShortDataTrackBeforeAudioMatchesTheDrivesQ) {
+  namespace emu = platform::emu;
+  emu::CdLayout layout;
+  emu::CdTrack data;
+  data.number = 1;
+  data.control = 4;
+  data.mode = 1;
+  data.pregap_start = -150;
+  data.start = 0;
+  emu::CdTrack audio;
+  audio.number = 2;
+  audio.pregap_start = 100;
+  audio.start = 100;
+  emu::CdSession session;
+  session.first_track = 1;
+  session.last_track = 2;
+  session.leadout = 1000;
+  layout.tracks = {data, audio};
+  layout.sessions = {session};
+  layout.FixTrackEnds();
+
+  CueSubcodeBuilder b;
+  ASSERT_TRUE(b.BuildCueSheet(MakeToc({{1, 1, 1, 4, 1, 0, 99}, {1, 2, 1, 0, 0, 100, 999}}), 4, kLeadIn, 1));
+  for (int32_t lba = -150; lba < 1100; ++lba) {
+    uint8_t sub[96];
+    uint8_t expected[96];
+    const int type = b.BuildSubchannel(sub, lba);
+    emu::GenerateSubchannel(layout, lba, expected);
+    ASSERT_EQ(0, std::memcmp(sub + 12, expected + 12, 12)) << "Q at " << lba;
+    const emu::CdTrack* track = layout.TrackAt(lba);
+    const int drive_type = track == nullptr ? CueSubcodeBuilder::kAudio : track->mode;
+    ASSERT_EQ(type, drive_type) << "sector type at " << lba;
+  }
 }
 
 // --- Main channel ---

@@ -1,7 +1,6 @@
 #include "device_engine/disc_drive.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -39,10 +38,6 @@ bool QAbsoluteLba(const uint8_t* q, int32_t* lba) {
   if (!IsBcdByte(q[7]) || !IsBcdByte(q[8]) || !IsBcdByte(q[9])) return false;
   *lba = MsfToLba(FromBcd(q[7]), FromBcd(q[8]), FromBcd(q[9]));
   return true;
-}
-
-bool AllBytes(const uint8_t* p, size_t n, uint8_t value) {
-  return std::all_of(p, p + n, [value](uint8_t b) { return b == value; });
 }
 
 bool IsEmptyCode(const char* code, size_t n) {
@@ -306,13 +301,7 @@ void DiscDrive::ExamineSubchannel(uint8_t* sector, int32_t lba) {
   }
 
   if ((flags_ & CDD_COLLECTSUBPQ) == 0) return;
-  if (!AllBytes(p, kChannelSize, 0x00) && !AllBytes(p, kChannelSize, 0xFF)) {
-    int bits = 0;
-    for (size_t i = 0; i < kChannelSize; ++i) bits += std::popcount(p[i]);
-    std::memset(p, bits >= static_cast<int>(kChannelSize * 8 / 2) ? 0xFF : 0x00, kChannelSize);
-    std::printf("corrected SUB-P in %ld (SubLBA=%ld).\n", static_cast<long>(lba),
-                static_cast<long>(lba + subchannel_offset_));
-  }
+  CueSubcodeBuilder::CorrectP(p, lba, lba + subchannel_offset_);
   if (!valid) {
     std::vector<uint8_t> dummy(kCdSectorWithSubSize);
     if (BuildDummyCdSector(dummy.data(), lba)) {
@@ -362,11 +351,13 @@ void DiscDrive::HarvestIsrc(const uint8_t* q, int32_t lba) {
 
 bool DiscDrive::ReadLBADummy(uint8_t* buffer, int32_t lba) {
   if (buffer == nullptr) return false;
-  if (media_family_ == MFT_DVD || media_family_ == MFT_BD || media_family_ == MFT_HDDVD) {
+  // Outside a pass the medium in the drive decides.
+  const int32_t family = reading_ || writing_ ? media_family_ : GetMediaFamilyType();
+  if (family == MFT_DVD || family == MFT_BD || family == MFT_HDDVD) {
     std::memset(buffer, 0xAA, kDvdSectorSize);
     return true;
   }
-  if (media_family_ != MFT_CD || !reading_) return false;
+  if (family != MFT_CD || !reading_) return false;
   return BuildDummyCdSector(buffer, lba);
 }
 

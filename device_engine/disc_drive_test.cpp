@@ -638,6 +638,38 @@ TEST(DiscDriveUnreadable, DummySectorsReplaceTheBadRanges) {
   EXPECT_TRUE(rig.drive().ReadLBADummy(buffer.data(), 420));
 }
 
+// A data track shorter than a pregap with an audio track right after it:
+// every dummy carries the drive's Q and the sector type the disc has there.
+TEST(DiscDriveUnreadable, DummiesOfAShortDataTrackBeforeAudio) {
+  EmulatedRig rig;
+  ImageSpec spec;
+  spec.tracks = {Mode1(100), Audio(90)};
+  emu::DriveFaults faults;
+  faults.unreadable = {{40, 45}};
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "short", spec), faults));
+  TocStructure out;
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW96, 0, &out));
+  const emu::CdLayout layout = rig.layout();
+  EXPECT_EQ(Describe(ExpectedToc(layout, 0)), Describe(TocEntries(out)));
+  std::vector<uint8_t> buffer(kCdSectorWithSubSize);
+  EXPECT_FALSE(rig.drive().ReadLBA(buffer.data(), 40));
+  for (int32_t lba = 0; lba < layout.LastLeadout() + 10; ++lba) {
+    ASSERT_TRUE(rig.drive().ReadLBADummy(buffer.data(), lba)) << lba;
+    EXPECT_EQ(DriveQ(layout, lba), BufferQ(buffer)) << lba;
+    const emu::CdTrack* track = layout.TrackAt(lba);
+    if (track != nullptr && track->IsData()) {
+      const MsfTime header = MsfTime::FromLba(lba);
+      EXPECT_EQ(ToBcd(header.minute), buffer[12]) << lba;
+      EXPECT_EQ(ToBcd(header.second), buffer[13]) << lba;
+      EXPECT_EQ(ToBcd(header.frame), buffer[14]) << lba;
+      EXPECT_EQ(1, buffer[15]) << lba;
+      EXPECT_EQ(0xAA, buffer[16]) << lba;
+    } else {
+      EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + kCdMainSize, [](uint8_t b) { return b == 0; })) << lba;
+    }
+  }
+}
+
 TEST(DiscDriveUnreadable, DummiesOfEverySessionAndBeyond) {
   EmulatedRig rig;
   ImageSpec spec;
@@ -1024,6 +1056,17 @@ TEST(DiscDriveDvd, StartCodesAndUserData) {
   std::vector<uint8_t> dummy(kUserDataSize);
   EXPECT_TRUE(drive.ReadLBADummy(dummy.data(), 5));
   EXPECT_EQ(0xAA, dummy[2047]);
+}
+
+TEST(DiscDriveDvd, DummyOfADvdBeforeAnyPass) {
+  EmulatedRig rig;
+  std::vector<uint8_t> iso(20 * kUserDataSize, 0x11);
+  WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+  ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso"));
+  std::vector<uint8_t> dummy(kUserDataSize, 0x00);
+  EXPECT_TRUE(rig.drive().ReadLBADummy(dummy.data(), 7));
+  EXPECT_TRUE(std::all_of(dummy.begin(), dummy.end(), [](uint8_t b) { return b == 0xAA; }));
+  EXPECT_FALSE(rig.drive().IsReading());
 }
 
 TEST(DiscDriveDvd, UnreadableTocFallsBackToTheCapacity) {

@@ -307,7 +307,7 @@ bool MmcDrive::ModeSelect10(const ModeParameters& mode) {
 
 bool MmcDrive::IsReadSupport(int32_t flags) {
   ModeParameters mode;
-  if (!ModeSense10(&mode, kCurrentValues, kPageCapabilities)) return false;
+  if (!ModeSense10(&mode, kCurrentValues, kPageCapabilities) || mode.PageRoom() < 3) return false;
   const uint8_t* page = mode.Page();
   bool ok = true;
   if (flags & kSupportCd) ok = ok && (page[2] & 0x03) != 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device_engine/subchannel_interleave.h"
 #include "native_common/crc_calculator.h"
 #include "native_common/scsi_pass_through.h"
 #include "native_common/spti_pass_through.h"
@@ -47,7 +48,7 @@ enum CdReadType : int32_t {
 };
 
 constexpr size_t kCdMainSize = 2352;
-constexpr size_t kSubchannelSize = 96;
+// kSubchannelSize (96) comes with the subchannel forms.
 constexpr size_t kCdSectorWithSubSize = kCdMainSize + kSubchannelSize;  // 2,448
 constexpr size_t kUserDataSize = 2048;
 // Room for CD-Text packs that ReadCdText fills at most (512 packs of 18 bytes).

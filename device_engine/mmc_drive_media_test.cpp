@@ -421,6 +421,23 @@ TEST(MmcDriveClamping, BlockDescriptorsPushingThePageOutOfTheAnswer) {
   EXPECT_EQ(t.drive.GetBlockLength(), 0);
 }
 
+TEST(MmcDriveClamping, PageHeaderAtTheEndOfTheAnswer) {
+  // Block descriptors leave room for the page's code and length bytes only.
+  TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {
+    if (q.cdb[0] == 0x5A && q.data_length == 264) {
+      Put16(data + 6, 254);
+      data[262] = static_cast<uint8_t>(q.cdb[2] & 0x3F);
+      data[263] = 0x20;
+    }
+  });
+  ASSERT_TRUE(t.opened);
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.IsReadSupport(kSupportDvd));
+  EXPECT_FALSE(t.drive.IsWriteSupport(kSupportCd));
+  EXPECT_FALSE(t.drive.SetECCMode(false, 3));
+  EXPECT_FALSE(t.drive.SetWriteParameters(1, true, false, 1));
+}
+
 TEST(MmcDriveCapabilities, ReadAndWriteFlagsNeedEveryFamilyAskedFor) {
   // A CD-only drive: CD read and write bits, no DVD bits.
   TamperedDrive t("medium=cd-r", [](const platform::ScsiRequest& q, uint8_t* data) {

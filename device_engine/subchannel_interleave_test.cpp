@@ -5,12 +5,16 @@
 #include <array>
 #include <random>
 
+#include "device_engine/mmc_drive.h"
 #include "device_engine/subcode_test_util.h"
 
 namespace sorvel {
 namespace {
 
 using Block = std::array<uint8_t, 96>;
+
+// The drive's sector layout and the subchannel forms share one size.
+static_assert(kCdSectorWithSubSize == kCdMainSize + kSubchannelSize && kSubchannelSize == 96);
 
 Block Deinterleave(const Block& pw) { return subcode_test::DeinterleavePw(pw.data()); }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "native_common/little_endian.h"
 #include "native_common/socket_support.h"
@@ -121,7 +122,6 @@ bool QRNTPClient::Connect(const std::string& host, uint16_t port, const std::str
     link_.Detach();  // closes the socket
     return false;
   }
-  pending_.clear();
   last_receipt_ = platform::GetClock().Now();
   keep_alive_schedule_.Reset(last_receipt_);
   socket_fd_ = link_.socket()->handle();
@@ -148,7 +148,6 @@ void QRNTPClient::CloseLinkLocked() {
     handler_->OnDisconnected(*socket);
   }
   link_.Detach();
-  pending_.clear();
 }
 
 bool QRNTPClient::Disconnect() {
@@ -163,7 +162,14 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
   std::lock_guard<MutexLock> lock(mutex_);
   if (link_.socket() == nullptr) return false;
   std::vector<uint8_t> body;
-  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, &pending_)) {
+  // A request of the server that arrives meanwhile is served at once, so that
+  // a call the server makes at the same time is not left waiting.
+  auto serve = [this](QRNTPLink::Packet& packet) {
+    bool broken = false;
+    HandleIncoming(packet, &broken);
+    return !broken;
+  };
+  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve)) {
     case QRNTPLink::CallResult::kOk:
       *response = std::move(body);
       return true;
@@ -212,8 +218,7 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
 
 bool QRNTPClient::SendOneWay(std::string_view function, const std::vector<uint8_t>& body) {
   std::lock_guard<MutexLock> lock(mutex_);
-  QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, function, kQrntpOneWay, 0);
-  return link_.Send(header, body, settings_.call_timeout_ms);
+  return link_.SendOneWay(function, body.data(), body.size(), settings_.call_timeout_ms);
 }
 
 void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool* broken) {
@@ -236,15 +241,8 @@ int QRNTPClient::ReceiveRound() {
   const auto now = platform::GetClock().Now();
   bool broken = false;
   if (keep_alive_ && keep_alive_schedule_.Due(settings_, now)) {
-    QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
-    if (!link_.Send(header, nullptr, 0, settings_.call_timeout_ms)) broken = true;
+    if (!link_.SendOneWay(kQrntpKeepAlive, nullptr, 0, settings_.call_timeout_ms)) broken = true;
     keep_alive_schedule_.Sent(settings_, now);
-  }
-  // Requests that arrived while a call waited for its answer come first.
-  while (!broken && !pending_.empty()) {
-    QRNTPLink::Packet packet = std::move(pending_.front());
-    pending_.pop_front();
-    HandleIncoming(packet, &broken);
   }
   if (!broken && link_.socket()->IsReadable()) {
     QRNTPLink::Packet packet;
@@ -265,7 +263,7 @@ int QRNTPClient::ReceiveRound() {
     }
     last_receipt_ = platform::GetClock().Now();
   } else if (!broken && silence_check_) {
-    if (now - last_receipt_ >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+    if (MsPassed(last_receipt_, now, settings_.receive_timeout_ms)) {
       Log(2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 1));
       broken = true;
     }
@@ -311,13 +309,15 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
     udp.SendTo(targets.substr(begin, end - begin), port, query, sizeof query);
     begin = end + 1;
   }
-  const long total_ms = limits.total_ms > 0 ? limits.total_ms : 4 * (quiet_ms > 0 ? quiet_ms : 0);
+  const long quiet = quiet_ms > 0 ? quiet_ms : 0;
+  const long total_ms =
+      limits.total_ms > 0 ? limits.total_ms : (quiet > std::numeric_limits<long>::max() / 4 ? quiet : 4 * quiet);
   const auto start = platform::GetClock().Now();
   auto quiet_start = start;
   while (hosts.size() < limits.max_answers) {
     const auto now = platform::GetClock().Now();
-    if (now - quiet_start >= std::chrono::milliseconds(quiet_ms)) break;
-    if (now - start >= std::chrono::milliseconds(total_ms)) break;
+    if (MsPassed(quiet_start, now, quiet_ms)) break;
+    if (MsPassed(start, now, total_ms)) break;
     uint8_t answer[kQrntpHeaderSize];
     std::string address;
     uint16_t from_port = 0;

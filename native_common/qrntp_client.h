@@ -6,14 +6,15 @@
 //
 // Events go to a request handler and a log sink given at construction; both
 // must outlive the client (nullptr: the defaults, which handle nothing and
-// print the log line). The receive thread runs from construction to
+// print the log line). The handler runs under the link's lock: on the receive
+// thread, or on the thread of a call when the server's request arrives while
+// that call waits for its answer. The receive thread runs from construction to
 // destruction and is joined before any member goes away.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -116,7 +117,6 @@ class QRNTPClient {
   mutable MutexLock mutex_;  // guards the link, the settings and every packet exchange
   QRNTPLink link_;
   TransportSettings settings_;
-  std::deque<QRNTPLink::Packet> pending_;
   KeepAliveSchedule keep_alive_schedule_;
   platform::Clock::TimePoint last_receipt_{};
   std::atomic<bool> keep_alive_{false};

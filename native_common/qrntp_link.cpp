@@ -93,7 +93,7 @@ QRNTPLink::ReadResult QRNTPLink::ReadFrom(const ReceiveExact& receive, const std
 
 QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_id, const uint8_t* request,
                                       size_t request_length, long ms, std::vector<uint8_t>* response,
-                                      std::deque<Packet>* pending) {
+                                      const RequestSink& on_request) {
   if (!IsOpen()) return CallResult::kNoSocket;
   QRNTPHeader header = QRNTPHeader::Make(subsystem_, function, kQrntpRequest, call_id);
   if (!Send(header, request, request_length, ms)) return CallResult::kSendFailed;
@@ -123,8 +123,8 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
       *response = std::move(packet.body);
       return CallResult::kOk;
     }
-    if ((h.kind == kQrntpRequest || h.kind == kQrntpOneWay) && pending != nullptr && pending->size() < kMaxPending) {
-      pending->push_back(std::move(packet));
+    if ((h.kind == kQrntpRequest || h.kind == kQrntpOneWay) && on_request && !on_request(packet)) {
+      return CallResult::kFailed;
     }
   }
 }
@@ -142,8 +142,8 @@ QRNTPLink::ServeOutcome QRNTPLink::Serve(QRNTPRequestHandler& handler, const Pac
     // Keep the function field byte for byte, even past a zero.
     std::copy(std::begin(request.header.function), std::end(request.header.function), reply.function);
     outcome.sent = Send(reply, output, ms);
+    handler.OnReplied(function, request.header.call_id, outcome.handled, outcome.sent);
   }
-  handler.OnReplied(function, request.header.call_id, outcome.handled, outcome.sent);
   return outcome;
 }
 

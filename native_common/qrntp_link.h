@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,10 +52,6 @@ class QRNTPLink {
   enum class ReadResult { kOwn, kForeign, kBadMagic, kBroken };
   enum class CallResult { kOk, kNoSocket, kSendFailed, kBadMagic, kFailed };
 
-  // Requests of the peer that arrive while a call waits for its answer are
-  // kept (up to this many) and served afterwards.
-  static constexpr size_t kMaxPending = 64;
-
   explicit QRNTPLink(std::string subsystem) : subsystem_(std::move(subsystem)) {}
 
   const std::string& subsystem() const { return subsystem_; }
@@ -76,6 +71,12 @@ class QRNTPLink {
     return Send(header, body.data(), body.size(), ms);
   }
 
+  // A one-way packet (kind 0, id 0, subsystem "SUBSYSTEM.") such as the
+  // keep-alive, sent as Send does.
+  bool SendOneWay(std::string_view function, const uint8_t* body, size_t body_length, long ms) {
+    return Send(QRNTPHeader::Make(kQrntpOneWaySubsystem, function, kQrntpOneWay, 0), body, body_length, ms);
+  }
+
   // Reads one packet, header and body each within `ms`. kBadMagic: wrong magic;
   // kBroken: short read, error or a TotalLength below the header size. The body
   // of a packet of another subsystem is read and dropped (kForeign) so that the
@@ -91,9 +92,13 @@ class QRNTPLink {
   // Sends a request (kind 1) and waits up to `ms` in all for its answer: a
   // packet of the own subsystem with the called function that is a response
   // with the call's id, or a one-way packet with id 0 (the daemon's form).
-  // Other packets are passed over; requests of the peer go to `pending`.
+  // Other packets are passed over, except requests of the peer: they go to
+  // `on_request` as they arrive, so that both ends may call each other at once
+  // without each waiting for the other's answer until the time-out.
+  // `on_request` returns false when the link is to end (the call then fails).
+  using RequestSink = std::function<bool(Packet& request)>;
   CallResult Call(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length, long ms,
-                  std::vector<uint8_t>* response, std::deque<Packet>* pending);
+                  std::vector<uint8_t>* response, const RequestSink& on_request);
 
   struct ServeOutcome {
     bool handled = false;
@@ -101,7 +106,9 @@ class QRNTPLink {
     bool close_after = false;
   };
   // Runs a request of the peer through `handler` and sends the response
-  // (kind 2, same function and id) when handled or when `answer_refused`.
+  // (kind 2, same function and id) when handled or when `answer_refused`;
+  // OnReplied follows only when a response was due (a refused request that
+  // gets no answer has no reply to report).
   ServeOutcome Serve(QRNTPRequestHandler& handler, const Packet& request, long ms, bool answer_refused);
 
   // A log entry carrying the socket's addresses.

@@ -207,7 +207,7 @@ void QRNTPServer::ServerLoop() {
         std::lock_guard<std::mutex> lock(session->queue_mutex);
         queued = !session->queue.empty();
       }
-      const bool needs = readable.IsReadable(session->fd) || queued || !session->pending.empty() ||
+      const bool needs = readable.IsReadable(session->fd) || queued ||
                          (session->keep_alive && session->keep_alive_schedule.Due(settings_, now));
       if (needs) {
         for (auto& worker : workers_) {
@@ -221,7 +221,7 @@ void QRNTPServer::ServerLoop() {
           }
           break;
         }
-      } else if (now - session->last_receipt >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+      } else if (MsPassed(session->last_receipt, now, settings_.receive_timeout_ms)) {
         std::lock_guard<MutexLock> lock(session->link_mutex);
         Log(*session, 2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 2));
         CloseSession(*session);
@@ -289,12 +289,6 @@ bool QRNTPServer::SessionPass(Session& session, bool* closed) {
       end = true;
     }
   };
-  // Requests that arrived during a queued call come first.
-  while (!broken && !end && !session.pending.empty()) {
-    QRNTPLink::Packet packet = std::move(session.pending.front());
-    session.pending.pop_front();
-    serve(packet);
-  }
   // 2. An incoming packet.
   if (!broken && !end && session.link.socket()->IsReadable()) {
     QRNTPLink::Packet packet;
@@ -330,12 +324,17 @@ bool QRNTPServer::SessionPass(Session& session, bool* closed) {
     }
     if (have) {
       std::vector<uint8_t> response;
+      // Requests of the client that cross this call are served as they come.
+      auto serve_now = [&](QRNTPLink::Packet& packet) {
+        serve(packet);
+        return !broken && !end;
+      };
       QRNTPLink::CallResult result = session.link.Call(call.function, call.call_id, call.body.data(),
-                                                       call.body.size(), call.timeout_ms, &response, &session.pending);
+                                                       call.body.size(), call.timeout_ms, &response, serve_now);
       if (result == QRNTPLink::CallResult::kOk) {
         handler.OnRawCallResult(call.function, call.call_id, response);
         session.last_receipt = platform::GetClock().Now();
-      } else {
+      } else if (!broken && !end) {
         Log(session, 2, qrntp_log::kLinkFailure, qrntp_log::kCallFailedText);
         broken = true;
       }
@@ -344,15 +343,14 @@ bool QRNTPServer::SessionPass(Session& session, bool* closed) {
   const auto now = platform::GetClock().Now();
   // 4. Keep-alive.
   if (!broken && !end && session.keep_alive && session.keep_alive_schedule.Due(settings_, now)) {
-    QRNTPHeader header = QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0);
-    if (!session.link.Send(header, nullptr, 0, call_ms)) {
+    if (!session.link.SendOneWay(kQrntpKeepAlive, nullptr, 0, call_ms)) {
       Log(session, 2, qrntp_log::kLinkFailure, qrntp_log::kKeepAliveFailedText);
       broken = true;
     }
     session.keep_alive_schedule.Sent(settings_, now);
   }
   // 5. Silence.
-  if (!broken && !end && now - session.last_receipt >= std::chrono::milliseconds(settings_.receive_timeout_ms)) {
+  if (!broken && !end && MsPassed(session.last_receipt, now, settings_.receive_timeout_ms)) {
     Log(session, 2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(settings_.receive_timeout_ms, 3));
     broken = true;
   }

@@ -90,7 +90,6 @@ class QRNTPServer {
     std::mutex queue_mutex;  // guards the outbound queue
     std::deque<OutboundCall> queue;
     size_t queued_bytes = 0;
-    std::deque<QRNTPLink::Packet> pending;
     // Handed between the server thread and one worker through `served`.
     KeepAliveSchedule keep_alive_schedule;
     platform::Clock::TimePoint last_receipt{};

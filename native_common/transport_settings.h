@@ -16,6 +16,13 @@ struct TransportSettings {
   long connect_timeout_ms = 3000;   // the TCP connect
 };
 
+// Whether at least `ms` milliseconds lie between `since` and `now`. Counted in
+// whole milliseconds, so that any limit, however large, compares without
+// overflow (a limit of many years is simply never reached).
+inline bool MsPassed(platform::Clock::TimePoint since, platform::Clock::TimePoint now, long ms) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count() >= ms;
+}
+
 // Keep-alive periods: the first is the start value; each later one grows by
 // (ceiling - start) / 20 + 1 up to the ceiling and never shrinks. With the
 // defaults keep-alives leave about 500, 1976, 4428, 7856 ms after the start.
@@ -33,7 +40,7 @@ class KeepAliveSchedule {
       period_ = settings.keep_alive_start_ms;
     }
     if (period_ <= 0) return false;
-    return now - last_ >= std::chrono::milliseconds(period_);
+    return MsPassed(last_, now, period_);
   }
 
   // Notes a keep-alive sent at `now` and grows the period.

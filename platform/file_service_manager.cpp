@@ -145,6 +145,12 @@ class FolderLock {
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   int error() const { return error_; }
+  // The error of taking the lock for a command on an existing service: a
+  // missing folder means the service does not exist.
+  ServiceError ServiceLookupError() const {
+    if (error_ == 0) return ServiceError::kNone;
+    return error_ == ENOENT ? ServiceError::kNotFound : ErrnoToServiceError(error_);
+  }
 
  private:
   int fd_ = -1;
@@ -244,9 +250,7 @@ ServiceError FileServiceManager::Install(const ServiceDefinition& definition) {
 ServiceError FileServiceManager::Remove(const std::string& name) {
   if (!IsValidServiceName(name)) return ServiceError::kNotFound;
   FolderLock lock(dir_);
-  if (lock.error() != 0) {
-    return lock.error() == ENOENT ? ServiceError::kNotFound : ErrnoToServiceError(lock.error());
-  }
+  if (ServiceError error = lock.ServiceLookupError(); error != ServiceError::kNone) return error;
   ServiceState state = ServiceState::kStopped;
   ServiceError error = QueryLocked(name, &state);
   if (error != ServiceError::kNone) return error;
@@ -261,9 +265,7 @@ ServiceError FileServiceManager::Remove(const std::string& name) {
 ServiceError FileServiceManager::Query(const std::string& name, ServiceState* state) {
   if (!IsValidServiceName(name)) return ServiceError::kNotFound;
   FolderLock lock(dir_);
-  if (lock.error() != 0) {
-    return lock.error() == ENOENT ? ServiceError::kNotFound : ErrnoToServiceError(lock.error());
-  }
+  if (ServiceError error = lock.ServiceLookupError(); error != ServiceError::kNone) return error;
   return QueryLocked(name, state);
 }
 
@@ -292,9 +294,7 @@ int FileServiceManager::RunningPid(const std::string& name) {
 ServiceError FileServiceManager::Start(const std::string& name) {
   if (!IsValidServiceName(name)) return ServiceError::kNotFound;
   FolderLock lock(dir_);
-  if (lock.error() != 0) {
-    return lock.error() == ENOENT ? ServiceError::kNotFound : ErrnoToServiceError(lock.error());
-  }
+  if (ServiceError error = lock.ServiceLookupError(); error != ServiceError::kNone) return error;
   ServiceState state = ServiceState::kStopped;
   ServiceError error = QueryLocked(name, &state);
   if (error != ServiceError::kNone) return error;
@@ -397,9 +397,7 @@ ServiceError FileServiceManager::Launch(const std::string& name, const std::stri
 ServiceError FileServiceManager::Stop(const std::string& name) {
   if (!IsValidServiceName(name)) return ServiceError::kNotFound;
   FolderLock lock(dir_);
-  if (lock.error() != 0) {
-    return lock.error() == ENOENT ? ServiceError::kNotFound : ErrnoToServiceError(lock.error());
-  }
+  if (ServiceError error = lock.ServiceLookupError(); error != ServiceError::kNone) return error;
   std::error_code ec;
   if (!std::filesystem::exists(dir_ / (name + ".service"), ec)) return ServiceError::kNotFound;
   std::optional<StatusRecord> status = ReadStatus(dir_ / (name + ".status"));

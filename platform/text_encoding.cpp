@@ -65,10 +65,15 @@ size_t SkipUtf8Char(const unsigned char* p, size_t left) {
   return n;
 }
 
+// A bad lead byte takes its second byte along only when that byte could trail
+// it; otherwise the second byte starts the next character and is kept.
 size_t SkipCp932Char(const unsigned char* p, size_t left) {
   unsigned char b = p[0];
   bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-  return (lead && left >= 2) ? 2 : 1;
+  if (!lead || left < 2) return 1;
+  unsigned char t = p[1];
+  bool trail = (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC);
+  return trail ? 2 : 1;
 }
 
 const char kUcs2Question[] = {0x00, 0x3F};

@@ -38,6 +38,13 @@ TEST(TextEncoding, UnrepresentableBecomesQuestionMark) {
 TEST(TextEncoding, InvalidCp932BecomesQuestionMark) {
   EXPECT_EQ(Cp932ToUtf8(std::string("a\x81", 2)), "a?");   // lone lead byte at the end
   EXPECT_EQ(Cp932ToUtf8(std::string("\xA0z", 2)), "?z");   // 0xA0 is unassigned
+  // A lead byte followed by a byte that cannot trail it: only the lead byte is
+  // replaced, the next character survives.
+  EXPECT_EQ(Cp932ToUtf8(std::string("\x81\nA", 3)), "?\nA");
+  EXPECT_EQ(Cp932ToUtf8(std::string("\xE0\x20\x88\x9F", 4)), "? \xE4\xBA\x9C");
+  EXPECT_EQ(Cp932ToUcs2Be(std::string("\x9F\x3F", 2)), std::string("\x00\x3F\x00\x3F", 4));
+  // A lead byte with a proper trail byte but no character: both bytes go.
+  EXPECT_EQ(Cp932ToUtf8(std::string("\x85\x40z", 3)), "?z");
 }
 
 TEST(TextEncoding, Ucs2BigEndian) {

@@ -167,5 +167,52 @@ TEST(DiscLayoutTest, LeadInRoundTrip) {
   EXPECT_FALSE(DecodeLeadIn(frames, &error));
 }
 
+// Lead-in Q frames with a valid CRC but an impossible TOC are refused rather
+// than turned into a disc with no tracks, tracks out of order or tracks past
+// the lead-out.
+TEST(DiscLayoutTest, LeadInWithImpossibleTocIsRefused) {
+  auto frame = [](uint8_t point, uint8_t m, uint8_t s, uint8_t f, uint8_t control = 0) {
+    std::array<uint8_t, 12> q{};
+    q[0] = static_cast<uint8_t>((control << 4) | 1);
+    q[2] = point;
+    q[7] = m;
+    q[8] = s;
+    q[9] = f;
+    SetQCrc(q.data());
+    return q;
+  };
+  using Frames = std::vector<std::array<uint8_t, 12>>;
+  struct Case {
+    const char* what;
+    Frames frames;
+    bool decodes;
+  } cases[] = {
+      {"two tracks", {frame(0xA0, 0x01, 0, 0), frame(0xA1, 0x02, 0, 0), frame(0xA2, 0x10, 0, 0),
+                      frame(0x01, 0x00, 0x02, 0), frame(0x02, 0x05, 0, 0)}, true},
+      {"first after last", {frame(0xA0, 0x02, 0, 0), frame(0xA1, 0x01, 0, 0), frame(0xA2, 0x10, 0, 0),
+                            frame(0x01, 0x00, 0x02, 0), frame(0x02, 0x05, 0, 0)}, false},
+      {"first not BCD", {frame(0xA0, 0xFA, 0, 0), frame(0xA1, 0xFA, 0, 0), frame(0xA2, 0x10, 0, 0),
+                         frame(0x01, 0x00, 0x02, 0)}, false},
+      {"track zero", {frame(0xA0, 0x00, 0, 0), frame(0xA1, 0x01, 0, 0), frame(0xA2, 0x10, 0, 0),
+                      frame(0x01, 0x00, 0x02, 0)}, false},
+      {"tracks out of order", {frame(0xA0, 0x01, 0, 0), frame(0xA1, 0x02, 0, 0), frame(0xA2, 0x10, 0, 0),
+                               frame(0x01, 0x05, 0, 0), frame(0x02, 0x00, 0x02, 0)}, false},
+      {"track after the lead-out", {frame(0xA0, 0x01, 0, 0), frame(0xA1, 0x02, 0, 0), frame(0xA2, 0x10, 0, 0),
+                                    frame(0x01, 0x00, 0x02, 0), frame(0x02, 0x20, 0, 0)}, false},
+      {"lead-out in the lead-in", {frame(0xA0, 0x01, 0, 0), frame(0xA1, 0x01, 0, 0), frame(0xA2, 0x95, 0, 0),
+                                   frame(0x01, 0x00, 0x02, 0)}, false},
+      {"track in the lead-in", {frame(0xA0, 0x01, 0, 0), frame(0xA1, 0x01, 0, 0), frame(0xA2, 0x10, 0, 0),
+                                frame(0x01, 0x97, 0, 0)}, false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto decoded = DecodeLeadIn(c.frames, &error);
+    EXPECT_EQ(decoded.has_value(), c.decodes) << c.what;
+    if (!c.decodes) {
+      EXPECT_FALSE(error.empty()) << c.what;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu

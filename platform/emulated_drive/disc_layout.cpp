@@ -332,6 +332,15 @@ std::optional<CdLayout> DecodeLeadIn(const std::vector<std::array<uint8_t, 12>>&
     if (error) *error = "the lead-in holds no complete A0/A1/A2 pointers";
     return std::nullopt;
   }
+  auto refuse = [&](const std::string& why) {
+    if (error) *error = "the lead-in TOC is impossible: " + why;
+    return std::nullopt;
+  };
+  if (*first < 1 || *first > 99 || *last < *first || *last > 99) return refuse("track numbers out of range");
+  // The last address an MSF time can name is 99:59:74; minutes from 90 on
+  // are lead-in addresses.
+  constexpr int32_t kLastMsfLba = 99 * 4500 + 59 * 75 + 74 - 150;
+  if (*leadout <= 0 || *leadout > kLastMsfLba) return refuse("lead-out out of range");
   CdLayout layout;
   CdSession session;
   session.first_track = *first;
@@ -344,10 +353,14 @@ std::optional<CdLayout> DecodeLeadIn(const std::vector<std::array<uint8_t, 12>>&
       if (error) *error = "the lead-in lacks the pointer of track " + std::to_string(n);
       return std::nullopt;
     }
+    int32_t start = it->second.second;
+    if (start < 0 || start >= *leadout || (!layout.tracks.empty() && start <= layout.tracks.back().start)) {
+      return refuse("track " + std::to_string(n) + " starts out of order");
+    }
     CdTrack t;
     t.number = n;
     t.control = it->second.first;
-    t.start = it->second.second;
+    t.start = start;
     t.pregap_start = t.start;
     t.mode = t.IsData() ? 1 : 0;
     layout.tracks.push_back(t);

@@ -77,11 +77,16 @@ std::vector<std::string> CueWords(const std::string& line) {
   return words;
 }
 
+// The last address an MSF time can name: 99:59:74 is LBA 449849.
+constexpr int32_t kLastMsfLba = 99 * 4500 + 59 * 75 + 74 - 150;
+
+// "MM:SS:FF" with MM at most 99, the most a CD time can hold.
 bool ParseCueTime(const std::string& text, int32_t* frames) {
   int m = 0, s = 0, f = 0;
   char c1 = 0, c2 = 0;
   std::istringstream in(text);
-  if (!(in >> m >> c1 >> s >> c2 >> f) || c1 != ':' || c2 != ':' || m < 0 || s < 0 || s > 59 || f < 0 || f > 74) {
+  if (!(in >> m >> c1 >> s >> c2 >> f) || c1 != ':' || c2 != ':' || m < 0 || m > 99 || s < 0 || s > 59 || f < 0 ||
+      f > 74) {
     return false;
   }
   *frames = m * 4500 + s * 75 + f;
@@ -299,7 +304,7 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     }
     if (i == 0 && d.track.pregap_start > -150) d.track.pregap_start = -150;
     // The track's data runs to the next track's first frame in this file, or to the file end.
-    int32_t last_frame = static_cast<int32_t>(file_sectors[d.file]);
+    int32_t last_frame = static_cast<int32_t>(std::min<int64_t>(file_sectors[d.file], kLastMsfLba + 151));
     if (i + 1 < drafts.size() && drafts[i + 1].file == d.file) {
       const auto& n = drafts[i + 1].index_file_frames;
       if (!n.count(1)) return fail("track " + std::to_string(drafts[i + 1].track.number) + " has no INDEX 01");
@@ -315,6 +320,7 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     e.main_size = d.sector_size;
     state->extents.push_back(e);
     previous_end = e.first_lba + e.count;
+    if (previous_end > kLastMsfLba) return fail("the disc runs past 99:59:74");
     state->layout.tracks.push_back(d.track);
   }
   CdSession last;
@@ -405,8 +411,10 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
     } else if (point == 0xA1) {
       s.last_track = static_cast<int>(IniNumber(entry, "pmin", 1));
     } else if (point == 0xA2) {
+      if (plba <= 0 || plba > kLastMsfLba) return fail("lead-out PLBA out of range");
       s.leadout = static_cast<int32_t>(plba);
     } else if (point >= 1 && point <= 99) {
+      if (plba < 0 || plba > kLastMsfLba) return fail("track " + std::to_string(point) + " PLBA out of range");
       CdTrack t;
       t.number = point;
       t.session = session_no;
@@ -420,13 +428,19 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
   for (auto& t : layout.tracks) {
     auto it = ini.find("track " + std::to_string(t.number));
     if (it != ini.end()) {
-      t.mode = static_cast<int>(IniNumber(it->second, "mode", t.IsData() ? 1 : 0));
+      long mode = IniNumber(it->second, "mode", t.IsData() ? 1 : 0);
+      if (mode < 0 || mode > 2) return fail("track " + std::to_string(t.number) + " has an unknown mode");
+      t.mode = static_cast<int>(mode);
       long index0 = IniNumber(it->second, "index 0", t.start);
-      if (index0 < t.start) t.pregap_start = static_cast<int32_t>(index0);
+      if (index0 < -150 || index0 > t.start) return fail("track " + std::to_string(t.number) + " INDEX 0 out of range");
+      t.pregap_start = static_cast<int32_t>(index0);
+      long previous = t.start;
       for (int n = 2; n < 100; ++n) {
         long v = IniNumber(it->second, "index " + std::to_string(n), LONG_MIN);
         if (v == LONG_MIN) break;
+        if (v <= previous || v > kLastMsfLba) return fail("track " + std::to_string(t.number) + " indexes out of order");
         t.index_starts.push_back(static_cast<int32_t>(v));
+        previous = v;
       }
       auto isrc = it->second.find("isrc");
       if (isrc != it->second.end() && isrc->second.size() == 12) t.isrc = isrc->second;
@@ -446,6 +460,15 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
     if (catalog != disc->second.end() && catalog->second.size() == 13) layout.mcn = catalog->second;
   }
   layout.FixTrackEnds();
+  // Tracks follow each other inside their session, indexes inside their track.
+  for (size_t i = 0; i < layout.tracks.size(); ++i) {
+    const CdTrack& t = layout.tracks[i];
+    const CdTrack* before = i > 0 ? &layout.tracks[i - 1] : nullptr;
+    if ((before && (t.number == before->number || t.pregap_start < before->start)) || t.start >= t.end ||
+        (!t.index_starts.empty() && t.index_starts.back() >= t.end)) {
+      return fail("track " + std::to_string(t.number) + " does not fit between its neighbours");
+    }
+  }
   SectorExtent e;
   e.first_lba = 0;
   e.count = static_cast<int32_t>(sectors);

@@ -195,6 +195,152 @@ TEST(MediaStateTest, SerializationRoundTripAndDamage) {
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nstatus 7\n", &back, &error));
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\ncdtext 12\n", &back, &error));
   EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nextent\t1\t2\n", &back, &error));
+  // A TOC whose sessions and tracks do not belong together.
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 1\nsession 1 1 1 600 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\ntrack 1 1 0 0 -150 0 600 - 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\nsession 1 1 1 600 0\n"
+                          "track 1 2 0 0 -150 0 600 - 0\n", &back, &error));
+  EXPECT_FALSE(ParseState("sorvel-emulated-drive 1\nprofile 9\nstatus 2\nsession 1 1 1 600 0\n"
+                          "track 0 1 0 0 -150 0 600 - 0\n", &back, &error));
+}
+
+
+// Hostile CUE and CCD files: each either loads into a disc the drive can
+// answer for, or is refused with a reason; nothing crashes or overflows.
+class HostileImageTest : public ImageLoaderTest {
+ protected:
+  // Loads `image` and, when it loads, asks the drive for its TOC, disc and
+  // track information and sectors around every track boundary.
+  bool LoadAndProbe(const fs::path& image, std::string* error) {
+    MediaState state;
+    if (!LoadDiscImage(image.string(), 0x08, &state, error)) return false;
+    DriveSettings settings;
+    settings.state_path = (dir_ / ("drive" + std::to_string(++drives_))).string();
+    settings.image = image.string();
+    auto drive = SoftMmcDrive::Open(settings, error);
+    if (!drive) return false;
+    std::vector<uint8_t> buffer(9216);
+    uint8_t sense[32];
+    for (uint8_t format : {0, 1, 2, 5}) {
+      uint8_t cdb[10] = {0x43, 0x02, format, 0, 0, 0, 0, 0x24, 0x00, 0};
+      int status = drive->Exec(cdb, 10, buffer.data(), buffer.size(), false, 180, sense);
+      EXPECT_TRUE(status == 0 || status == 2);
+    }
+    uint8_t disc[10] = {0x51, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0};
+    EXPECT_EQ(drive->Exec(disc, 10, buffer.data(), 256, false, 180, sense), 0);
+    std::vector<int32_t> probes = {-151, -150, -1, 0};
+    for (const auto& t : state.layout.tracks) {
+      for (int32_t at : {t.pregap_start, t.start, t.end}) {
+        probes.push_back(at - 1);
+        probes.push_back(at);
+      }
+      for (int32_t at : t.index_starts) probes.push_back(at);
+    }
+    for (const auto& s : state.layout.sessions) probes.push_back(s.leadout);
+    for (int32_t lba : probes) {
+      uint32_t u = static_cast<uint32_t>(lba);
+      uint8_t read_cd[12] = {0xBE, 0, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                             static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u), 0, 0, 2, 0xF8, 0x02, 0};
+      int status = drive->Exec(read_cd, 12, buffer.data(), 2 * (2352 + 16), false, 180, sense);
+      EXPECT_TRUE(status == 0 || status == 2);
+      uint8_t track_info[10] = {0x52, 0x00, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                                static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u), 0, 0, 48, 0};
+      status = drive->Exec(track_info, 10, buffer.data(), 48, false, 180, sense);
+      EXPECT_TRUE(status == 0 || status == 2);
+    }
+    return true;
+  }
+  int drives_ = 0;
+};
+
+TEST_F(HostileImageTest, CueSheets) {
+  WriteSectors(dir_ / "h.bin", 20, true, 0);
+  {
+    // A BIN cut short in its last sector.
+    std::ofstream cut(dir_ / "cut.bin", std::ios::binary);
+    std::vector<char> bytes(2352 * 3 + 100, 0);
+    cut.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  struct Case {
+    const char* text;
+    bool loads;
+  } cases[] = {
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 99999999:00:00\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 2147483647:59:74\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 -1:00:00\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  PREGAP 99999999:00:00\n  INDEX 01 00:00:00\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 AUDIO\n  PREGAP 150:00:00\n"
+       "  INDEX 01 00:00:10\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 00 00:00:00\n  INDEX 01 00:00:05\n  INDEX 07 00:00:06\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:30\n", false},
+      {"FILE \"cut.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", true},
+      {"FILE \"cut.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:03\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\nREM SESSION 2147483647\n TRACK 02 AUDIO\n"
+       "  INDEX 01 00:00:10\n", true},
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\nREM SESSION 99\n TRACK 02 AUDIO\n"
+       "  INDEX 01 00:00:10\n", true},
+      {"CDTEXTFILE \"none.cdt\"\nFILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", false},
+      {"FILE \"h.bin\" BINARY\n TRACK 99 AUDIO\n  INDEX 01 00:00:00\n", true},
+      {"FILE \"h.bin\"\n", false},
+      {"\xEF\xBB\xBF\"\"\"\n\x01\x02\xFF garbage\n", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    WriteText(dir_ / "h.cue", c.text);
+    std::string error;
+    bool loaded = LoadAndProbe(dir_ / "h.cue", &error);
+    EXPECT_EQ(loaded, c.loads) << error;
+    if (!loaded) {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST_F(HostileImageTest, CloneCdFiles) {
+  const int sectors = 40;
+  WriteSectors(dir_ / "k.img", sectors, true, 0);
+  {
+    std::ofstream sub(dir_ / "k.sub", std::ios::binary);
+    std::vector<char> zeros(96 * sectors, 0);
+    sub.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  auto entry = [](int n, const std::string& point, const std::string& plba, const std::string& extra = "") {
+    return "[Entry " + std::to_string(n) + "]\nSession=1\nPoint=" + point + "\nADR=1\nControl=0\nPLBA=" + plba +
+           "\n" + extra;
+  };
+  auto ccd = [&](const std::string& a2, const std::string& t1, const std::string& t2, const std::string& tracks) {
+    return "[CloneCD]\nVersion=3\n" + entry(0, "0xa0", "0", "PMin=1\n") + entry(1, "0xa1", "0", "PMin=2\n") +
+           entry(2, "0xa2", a2) + entry(3, "0x01", t1) + entry(4, "0x02", t2) + tracks;
+  };
+  struct Case {
+    std::string text;
+    bool loads;
+  } cases[] = {
+      {ccd("40", "0", "20", ""), true},
+      {ccd("99999999999", "0", "20", ""), false},
+      {ccd("-2147483648", "0", "20", ""), false},
+      {ccd("40", "0", "4000000", ""), false},
+      {ccd("40", "30", "20", ""), false},
+      {ccd("40", "0", "-500000", ""), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nINDEX 0=-999999999\nINDEX 1=20\n"), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nINDEX 1=20\nINDEX 2=99999999999\n"), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nMODE=77\n"), false},
+      {"[CloneCD]\n[Entry 0]\nPoint=0x01\nPLBA=0\n", false},
+      {"garbage\x01\x02", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    WriteText(dir_ / "k.ccd", c.text);
+    std::string error;
+    bool loaded = LoadAndProbe(dir_ / "k.ccd", &error);
+    EXPECT_EQ(loaded, c.loads) << error;
+  }
+  fs::remove(dir_ / "k.sub");
+  WriteText(dir_ / "k.ccd", cases[0].text);
+  std::string error;
+  EXPECT_FALSE(LoadAndProbe(dir_ / "k.ccd", &error));
+  EXPECT_NE(error.find("k.sub"), std::string::npos) << error;
 }
 
 }  // namespace

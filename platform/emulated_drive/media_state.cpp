@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -52,18 +53,6 @@ bool Unhex(const std::string& text, std::vector<uint8_t>* out) {
     out->push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
   return true;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (true) {
-    size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) break;
-    start = tab + 1;
-  }
-  return out;
 }
 
 }  // namespace
@@ -121,6 +110,18 @@ int64_t DefaultCapacity(uint16_t profile) {
   }
 }
 
+std::vector<std::string> SplitFields(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (true) {
+    size_t at = text.find(separator, start);
+    out.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return out;
+}
+
 StateFile::~StateFile() {
   if (fd_ >= 0) {
     flock(fd_, LOCK_UN);
@@ -129,8 +130,6 @@ StateFile::~StateFile() {
 }
 
 bool StateFile::Open(const std::string& path, bool* existed, std::string* error) {
-  struct stat st {};
-  bool exists = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (error) *error = "cannot open state file " + path + ": " + std::strerror(errno);
@@ -141,6 +140,10 @@ bool StateFile::Open(const std::string& path, bool* existed, std::string* error)
     ::close(fd);
     return false;
   }
+  // Whether it holds a state is known only under the lock: the previous
+  // holder may have been saving it a moment ago.
+  struct stat st {};
+  bool exists = ::fstat(fd, &st) == 0 && st.st_size > 0;
   path_ = path;
   fd_ = fd;
   if (existed) *existed = exists;
@@ -167,10 +170,8 @@ bool StateFile::Load(MediaState* state, std::string* error) const {
 
 bool StateFile::Save(const MediaState& state, std::string* error) const {
   std::string text = SerializeState(state);
-  if (::ftruncate(fd_, 0) != 0) {
-    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
-    return false;
-  }
+  // Overwrite in place, then cut to the new length: the file is never empty
+  // on the way, which would make it look like a drive without a state.
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
@@ -180,6 +181,10 @@ bool StateFile::Save(const MediaState& state, std::string* error) const {
       return false;
     }
     done += static_cast<size_t>(n);
+  }
+  if (::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
+    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
+    return false;
   }
   ::fsync(fd_);
   return true;
@@ -244,7 +249,7 @@ bool ParseState(const std::string& text, MediaState* out, std::string* error) {
     if (line.rfind("product\t", 0) == 0) { s.product = line.substr(8); continue; }
     if (line.rfind("revision\t", 0) == 0) { s.revision = line.substr(9); continue; }
     if (line.rfind("extent\t", 0) == 0) {
-      auto f = SplitTabs(line);
+      auto f = SplitFields(line, '\t');
       if (f.size() != 10) return fail("extent");
       SectorExtent e;
       try {
@@ -326,6 +331,17 @@ bool ParseState(const std::string& text, MediaState* out, std::string* error) {
     if (f.fail()) return fail("bad value for " + key);
   }
   if (!header) return fail("empty");
+  // Every track lies in a session of the TOC, and every session holds a track.
+  for (const auto& t : s.layout.tracks) {
+    bool in_session = std::any_of(s.layout.sessions.begin(), s.layout.sessions.end(),
+                                  [&](const CdSession& x) { return x.number == t.session; });
+    if (t.number < 1 || t.number > 99 || !in_session) return fail("track " + std::to_string(t.number));
+  }
+  for (const auto& x : s.layout.sessions) {
+    bool has_track = std::any_of(s.layout.tracks.begin(), s.layout.tracks.end(),
+                                 [&](const CdTrack& t) { return t.session == x.number; });
+    if (!has_track) return fail("session " + std::to_string(x.number) + " without tracks");
+  }
   *out = std::move(s);
   return true;
 }

@@ -81,6 +81,9 @@ class StateFile {
   int fd_ = -1;
 };
 
+// Splits `text` at every `separator`; empty fields are kept.
+std::vector<std::string> SplitFields(const std::string& text, char separator);
+
 std::string SerializeState(const MediaState& state);
 bool ParseState(const std::string& text, MediaState* state, std::string* error);
 

@@ -64,14 +64,7 @@ void PadCopy(uint8_t* dst, const std::string& s, size_t n) {
 
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error) {
   DriveSettings s;
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t comma = spec.find(',', start);
-    parts.push_back(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
+  std::vector<std::string> parts = SplitFields(spec, ',');
   s.state_path = parts[0];
   if (s.state_path.empty()) {
     if (error) *error = "emulated drive entry without a state file path";
@@ -224,6 +217,7 @@ void SoftMmcDrive::RemoveDisc() {
 }
 
 void SoftMmcDrive::ResetWriteSession() {
+  test_next_writable_ = -1;
   cue_sheet_.clear();
   writing_ = false;
   test_write_ = false;
@@ -247,7 +241,8 @@ int SoftMmcDrive::Exec(const uint8_t* cdb, size_t cdb_length, void* data, size_t
   c.write = write;
   c.faults = hooks_->faults();
   LoggedCommand entry;
-  entry.cdb.assign(cdb, cdb + cdb_length);
+  constexpr size_t kMaxCdbLength = 16;
+  if (cdb != nullptr) entry.cdb.assign(cdb, cdb + std::min(cdb_length, kMaxCdbLength));
   entry.direction = data_length == 0 ? DataDirection::kNone : (write ? DataDirection::kOut : DataDirection::kIn);
   entry.length = static_cast<uint32_t>(data_length);
   entry.timeout_seconds = timeout_seconds;
@@ -262,7 +257,7 @@ int SoftMmcDrive::Exec(const uint8_t* cdb, size_t cdb_length, void* data, size_t
                                      0x51, 0x52, 0x53, 0x54, 0x55, 0x5A, 0x5B, 0x5D, 0xA1, 0xAC, 0xB9, 0xBB, 0xBE};
     if (c.faults.refused_opcodes.count(op) || std::find(std::begin(kKnown), std::end(kKnown), op) == std::end(kKnown)) {
       status = c.Fail(5, 0x20, 0x00);
-    } else if (cdb_length < need) {
+    } else if (cdb_length < need || cdb_length > kMaxCdbLength) {
       status = c.Fail(5, 0x24, 0x00);
     } else {
       status = Dispatch(c);

@@ -70,7 +70,7 @@ class SoftMmcDrive {
   void RemoveDisc();
 
   // Main channel (2352 bytes, descrambled) and subchannel (96 bytes, separate
-  // channels) of one CD sector as the drive reads it, faults included.
+  // channels) of one CD sector as recorded, without the injected faults.
   bool ReadCdSector(int32_t lba, uint8_t* main2352, uint8_t* sub96, std::string* error);
 
   // Writes the CD as BIN/CUE (+ .sub with 96 bytes a sector, separate
@@ -166,6 +166,9 @@ class SoftMmcDrive {
   bool c_missing_bufe_ = false;
   std::vector<uint16_t> page_2a_speeds_;
   int becoming_ready_ = 0;
+  // DVD/BD test write: the next writable address the simulated track has
+  // reached (-1 when no test write runs); the medium itself is untouched.
+  int64_t test_next_writable_ = -1;
 };
 
 }  // namespace sorvel::platform::emu

@@ -723,5 +723,27 @@ TEST_F(SoftMmcDriveTest, DvdSequentialWriteReserveAndClose) {
   EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 39, 2), Bytes(4096)).sense_key_asc(), 0x030C00u);
 }
 
+// A test write runs through the whole track: the drive advances its next
+// writable address as it would for a real write, and records nothing.
+TEST_F(SoftMmcDriveTest, DvdTestWriteAcceptsSequentialWritesAndRecordsNothing) {
+  Drive d(Spec("medium=dvd-r"));
+  Bytes page = ModeSelectPage5(0, 8, true);
+  ASSERT_EQ(d.Out(ModeSelectCdb(page.size()), page).status, 0);
+  Bytes blocks(16 * 2048, 0x5A);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), blocks).status, 0);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 16, 16), blocks).status, 0);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 16, 16), blocks).sense_key_asc(), 0x052102u);  // not the next address
+  EXPECT_EQ(d.None({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  Answer di = d.In(Cdb10(0x51, 0, 0, 256), 256);
+  EXPECT_EQ(di.data[2] & 3, 0);  // still blank
+  Answer ti = d.In(Cdb10(0x52, 0, 1, 48), 48);
+  EXPECT_EQ(Be32(ti.data, 12), 0u);  // next writable address
+  // The real write that follows starts at the beginning again.
+  page = ModeSelectPage5(0, 8, false);
+  ASSERT_EQ(d.Out(ModeSelectCdb(page.size()), page).status, 0);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), blocks).status, 0);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 16, 16), blocks).status, 0);
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu

@@ -318,18 +318,23 @@ int SoftMmcDrive::WriteCdRaw(Command& c, int32_t lba, uint32_t count) {
 int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
   if (c.data_length != static_cast<size_t>(count) * 2048) return c.Fail(5, 0x24, 0x00);
   bool test = (page5_[2] & 0x10) != 0;
+  if (!test) test_next_writable_ = -1;
   int64_t end = static_cast<int64_t>(lba) + count;
   if (IsRandomWritableProfile(media_.profile)) {
     if (lba < 0 || end > media_.capacity) return c.Fail(5, 0x21, 0x00);
   } else {
     if (media_.status == DiscStatus::kComplete) return c.Fail(5, 0x21, 0x02);
-    if (lba != media_.next_writable) return c.Fail(5, 0x21, 0x02);
+    int64_t next_writable = test && test_next_writable_ >= 0 ? test_next_writable_ : media_.next_writable;
+    if (lba != next_writable) return c.Fail(5, 0x21, 0x02);
     bool minus = media_.profile == 0x11 || media_.profile == 0x14 || media_.profile == 0x15 || media_.profile == 0x16;
     if (minus && (page5_[2] & 0x0F) == 2 && media_.reserved_size == 0) return c.Fail(5, 0x2C, 0x00);
     int64_t limit = media_.reserved_size > 0 ? media_.reserved_size : media_.capacity;
     if (end > limit) return c.Fail(5, 0x21, 0x00);
   }
-  if (test) return 0;
+  if (test) {
+    if (!IsRandomWritableProfile(media_.profile)) test_next_writable_ = end;
+    return 0;
+  }
   if (!WriteDataFile(static_cast<uint64_t>(lba) * 2048, c.data, c.data_length)) return c.Fail(3, 0x0C, 0x00, lba);
   media_.next_writable = std::max<int64_t>(media_.next_writable, end);
   media_.status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
@@ -355,6 +360,14 @@ bool SoftMmcDrive::FinishCdRaw(std::string* error) {
   if (!decoded) return false;
   int session_number = static_cast<int>(media_.layout.sessions.size()) + 1;
   int32_t program_start = write_start_lba_;
+  // The session's tracks follow those already on the disc, in its program area.
+  int expected_first = media_.layout.tracks.empty() ? decoded->tracks.front().number
+                                                    : media_.layout.tracks.back().number + 1;
+  if (decoded->tracks.front().number != expected_first || decoded->tracks.front().start < program_start ||
+      decoded->sessions.front().leadout > media_.capacity) {
+    if (error) *error = "the lead-in TOC does not fit the disc";
+    return false;
+  }
   auto stored_q = [&](int32_t lba, uint8_t* q) {
     return ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(lba + 150) * kCdStride + 2352 + 12, q, 12) &&
            QCrcValid(q);
@@ -419,6 +432,7 @@ int SoftMmcDrive::SynchronizeCache(Command& c) {
     ResetWriteSession();
     if (!ok) return c.Fail(3, 0x0C, 0x00);
   }
+  test_next_writable_ = -1;
   not_ready_polls_ = c.faults.not_ready_after_sync;
   state_file_.Save(media_, nullptr);
   return 0;
