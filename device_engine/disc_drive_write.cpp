@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "device_engine/disc_drive.h"
+#include "device_engine/subchannel_interleave.h"
 #include "platform/clock.h"
 
 namespace sorvel {
-
-// From device_engine/subchannel_interleave.h, whose size constant clashes with
-// the one disc_drive.h brings in.
-void SubchannelChannelsToPw(const uint8_t* channels, uint8_t* out);
 
 namespace {
 
