@@ -87,6 +87,20 @@ TEST(DaemonTransport, ManyConnectionsLeaveNoDescriptorOrThreadBehind) {
   transport.Stop();
 }
 
+TEST(DaemonTransport, EndedSessionFreesItsSlotForTheNextConnection) {
+  DaemonTransport transport{std::string(kRemoteScsiSubsystem)};
+  ASSERT_TRUE(transport.Start(0, 1));
+  for (int round = 0; round < 40; ++round) {
+    TcpSocket peer;
+    ASSERT_TRUE(peer.Connect("127.0.0.1", transport.port(), 2000)) << round;
+    ASSERT_TRUE(RoundTrip(peer)) << round;  // served, not closed for want of a slot
+    peer.Close();
+    ASSERT_TRUE(WaitFor([&] { return transport.ActiveSessions() == 0; })) << round;
+  }
+  EXPECT_EQ(transport.SlotCount(), 1u);
+  transport.Stop();
+}
+
 TEST(DaemonTransport, StopEndsConnectedSessionsWithoutWaitingForSilence) {
   constexpr uint32_t kLimit = 3;
   DaemonTransport transport{std::string(kRemoteScsiSubsystem)};
