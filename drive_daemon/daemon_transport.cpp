@@ -83,19 +83,20 @@ void DaemonTransport::StopSlot(Slot& slot) {
   }
 }
 
+void DaemonTransport::JoinEndedLocked(size_t index) {
+  Slot& slot = *slots_[index];
+  if (!slot.thread.joinable() || slot.running) return;
+  std::printf("QRNTPServer::Terminated %d Thread.\n", static_cast<int>(index));
+  std::fflush(stdout);
+  slot.thread.join();
+}
+
 void DaemonTransport::ServerLoop() {
   while (!stop_) {
     // Join the sessions that ended; their slots become free.
     {
       std::lock_guard<std::mutex> lock(slots_mutex_);
-      for (size_t i = 0; i < slots_.size(); ++i) {
-        Slot& slot = *slots_[i];
-        if (slot.thread.joinable() && !slot.running) {
-          std::printf("QRNTPServer::Terminated %d Thread.\n", static_cast<int>(i));
-          std::fflush(stdout);
-          slot.thread.join();
-        }
-      }
+      for (size_t i = 0; i < slots_.size(); ++i) JoinEndedLocked(i);
     }
     // The first accept waits; a few more pending ones are taken at once.
     AcceptOne(10);
@@ -117,8 +118,13 @@ void DaemonTransport::AcceptOne(long wait_ms) {
   std::unique_ptr<TcpSocket> socket = listener_.Accept(wait_ms);
   if (!socket) return;
   std::lock_guard<std::mutex> lock(slots_mutex_);
+  // A session that ended while this connection waited gives its slot at once.
   size_t index = 0;
-  while (index < slots_.size() && slots_[index]->thread.joinable()) ++index;
+  while (index < slots_.size()) {
+    JoinEndedLocked(index);
+    if (!slots_[index]->thread.joinable()) break;
+    ++index;
+  }
   if (index == slots_.size()) {
     if (slots_.size() >= limit_) {
       socket->Close();  // no free slot: the client sees the connection closed
@@ -194,8 +200,9 @@ void DaemonTransport::SessionLoop(Slot* slot, int) {
     slot->socket->Close();
     slot->socket.reset();
   }
-  --active_;
+  // Not running first: once the count shows it ended, its slot is free.
   slot->running = false;
+  --active_;
 }
 
 }  // namespace sorvel

@@ -60,6 +60,8 @@ class DaemonTransport {
   void AcceptOne(long wait_ms);
   void AnswerDiscovery();
   void SessionLoop(Slot* slot, int index);
+  // Joins the session thread of slot `index` when it has ended (slots_mutex_ held).
+  void JoinEndedLocked(size_t index);
   // Ends a session: closes (wakes) its socket.
   void StopSlot(Slot& slot);
 

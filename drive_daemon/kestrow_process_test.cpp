@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "drive_daemon/exit_codes.h"
+#include "drive_daemon/remote_test_support.h"
 #include "native_common/little_endian.h"
 #include "native_common/remote_scsi_client.h"
 #include "native_common/remote_scsi_protocol.h"
@@ -24,28 +25,8 @@
 namespace sorvel {
 namespace {
 
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Connects(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
+using remote_test::Connects;
+using remote_test::FreePort;
 
 // Up to two seconds for a listener to appear.
 bool WaitUntilConnects(uint16_t port) {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "drive_daemon/exit_codes.h"
+#include "drive_daemon/remote_test_support.h"
 #include "drive_daemon/remote_scsi_handler.h"
 #include "testing/test_paths.h"
 
@@ -70,30 +71,8 @@ TEST(RunService, FailedListenNeverReportsRunning) {
   EXPECT_EQ(machine.status().service_exit_code, static_cast<uint32_t>(kExitListenFailed));
 }
 
-// Connects to 127.0.0.1:port; true when a listener accepted the connection.
-bool Connects(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-// A port that was free a moment ago.
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
+using remote_test::Connects;
+using remote_test::FreePort;
 
 TEST(DaemonRemoteScsiServer, ListensUntilStoppedAndRefusesABusyPort) {
   uint16_t port = FreePort();

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -17,6 +20,39 @@
 namespace sorvel::remote_test {
 
 using Bytes = std::vector<uint8_t>;
+
+inline sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+// A port of 127.0.0.1 that was free a moment ago (0 when none could be had).
+inline uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr = LoopbackAddress(0);
+  socklen_t length = sizeof addr;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// Connects to 127.0.0.1:port; true when a listener accepted the connection.
+inline bool Connects(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr = LoopbackAddress(port);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
 
 // A local pass-through that opens drives through `map_text` ("X:=DEVICE;...").
 inline std::unique_ptr<ScsiPassThrough> MapPassThrough(const std::string& map_text) {

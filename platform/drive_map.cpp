@@ -49,7 +49,7 @@ DriveMapSources DefaultDriveMapSources() {
   fs::path config;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && *xdg == '/') {
-    config = xdg;  // the base directory specification ignores relative values
+    config = xdg;  // XDG base directories must be absolute; a relative value is ignored
   } else {
     std::string home = HomeDirectory();
     if (!home.empty()) config = fs::path(home) / ".config";

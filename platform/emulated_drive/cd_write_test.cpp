@@ -28,9 +28,9 @@ struct Result {
 
 class Host {
  public:
-  explicit Host(const std::string& spec) : path_(spec.substr(0, spec.find(','))) {
+  explicit Host(const std::string& entry) : path_(entry.substr(0, entry.find(','))) {
     std::string error;
-    device_ = OpenEmulatedDevice(spec, &error);
+    device_ = OpenEmulatedDevice(entry, &error);
     EXPECT_TRUE(device_) << error;
   }
   Result Run(const Bytes& cdb, uint8_t* data = nullptr, size_t length = 0, bool write = false) {
@@ -491,13 +491,13 @@ TEST_F(CdWriteTest, WrittenDiscSurvivesIntoAnotherProcess) {
 
 TEST_F(CdWriteTest, SaoDiscSurvivesReopening) {
   SaoDisc disc = MakeSaoDisc(dir_.path());
-  std::string spec = (dir_ / "drive").string() + ",medium=cd-r";
+  std::string entry = (dir_ / "drive").string() + ",medium=cd-r";
   {
-    Host host(spec);
+    Host host(entry);
     WriteSao(host, disc);
     host.Run({0x1E, 0, 0, 0, 1, 0});
   }
-  Host host(spec);
+  Host host(entry);
   Bytes toc = host.In(Cdb10(0x43, 0, 1028, 0, 1), 1028);
   EXPECT_EQ(toc[3], 3);
   EXPECT_EQ(host.Run({0x1B, 0, 0, 0, 2, 0}).sense, 0x055302u);  // still locked

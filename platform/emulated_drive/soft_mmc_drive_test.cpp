@@ -47,11 +47,11 @@ Bytes ReadCdCdb(int32_t lba, uint32_t count, uint8_t b9, uint8_t sub, uint8_t ty
 
 class Drive {
  public:
-  explicit Drive(const std::string& spec) {
+  explicit Drive(const std::string& entry) {
     std::string error;
-    device_ = OpenEmulatedDevice(spec, &error);
+    device_ = OpenEmulatedDevice(entry, &error);
     EXPECT_TRUE(device_) << error;
-    path_ = spec.substr(0, spec.find(','));
+    path_ = entry.substr(0, entry.find(','));
   }
   bool ok() const { return device_ != nullptr; }
   Answer In(const Bytes& cdb, size_t length) {
@@ -128,13 +128,13 @@ TEST_F(SoftMmcDriveTest, SpecErrors) {
 }
 
 TEST_F(SoftMmcDriveTest, OneHolderAtATime) {
-  std::string spec = Spec("medium=dvd-r");
-  Drive first(spec);
+  std::string entry = Spec("medium=dvd-r");
+  Drive first(entry);
   std::string error;
-  EXPECT_FALSE(OpenEmulatedDevice(spec, &error));
+  EXPECT_FALSE(OpenEmulatedDevice(entry, &error));
   EXPECT_NE(error.find("held"), std::string::npos);
   first.Close();
-  EXPECT_TRUE(OpenEmulatedDevice(spec, &error)) << error;
+  EXPECT_TRUE(OpenEmulatedDevice(entry, &error)) << error;
 }
 
 TEST_F(SoftMmcDriveTest, TrayLockAndReadiness) {
