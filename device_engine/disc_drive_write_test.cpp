@@ -173,9 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, CdWriteModeTest,
     ::testing::Values(CdModeCase{"SaoUserData", CCC_SAO, CSD_SECTORONLY, 0, false, false, false},
                       CdModeCase{"SaoMainChannel", CCC_SAO, CSD_MAINCHANNEL, CDD_OPCOFF, false, false, false},
-                      // The emulated drive takes no data track in the raw
-                      // session-at-once forms (data form 0x00 with the data
-                      // control bit), so these carry audio only.
+                      CdModeCase{"SaoRaw", CCC_SAO_RAW, CSD_MAINCHANNEL, 0, false, false, false},
+                      CdModeCase{"SaoRaw96", CCC_SAO_RAW96, CSD_SECTORONLY, 0, false, true, false},
                       CdModeCase{"SaoRawAudio", CCC_SAO_RAW, CSD_MAINCHANNEL, 0, false, false, false, false},
                       CdModeCase{"SaoRaw96Audio", CCC_SAO_RAW96, CSD_SECTORONLY, 0, false, true, false, false},
                       CdModeCase{"Raw16", CCC_DAO_RAW16, CSD_SECTORONLY, 0, true, true, false},

@@ -153,6 +153,7 @@ class SoftMmcDrive {
   };
   std::vector<CueEntry> cue_sheet_;
   CdLayout pending_layout_;   // the session the cue sheet describes
+  const CueEntry* CueEntryAt(int32_t lba) const;  // the ADR-1 entry in force at lba
   uint8_t DataFormAt(int32_t lba) const;
   int32_t ProgramStart() const;
   bool writing_ = false;

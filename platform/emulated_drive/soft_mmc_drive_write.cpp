@@ -30,15 +30,18 @@ int32_t SoftMmcDrive::ProgramStart() const {
   return NextSessionTrackStart(media_.layout.LastLeadout(), media_.layout.sessions.size() == 1) - 150;
 }
 
-uint8_t SoftMmcDrive::DataFormAt(int32_t lba) const {
-  uint8_t form = 0;
-  bool first = true;
+const SoftMmcDrive::CueEntry* SoftMmcDrive::CueEntryAt(int32_t lba) const {
+  const CueEntry* found = nullptr;
   for (const auto& e : cue_sheet_) {
     if ((e.ctl_adr & 0x0F) != 1) continue;
-    if (first || e.lba() <= lba) form = e.data_form;
-    first = false;
+    if (found == nullptr || e.lba() <= lba) found = &e;
   }
-  return form;
+  return found;
+}
+
+uint8_t SoftMmcDrive::DataFormAt(int32_t lba) const {
+  const CueEntry* e = CueEntryAt(lba);
+  return e ? e->data_form : 0;
 }
 
 int SoftMmcDrive::SendCueSheet(Command& c) {
@@ -132,6 +135,9 @@ int SoftMmcDrive::SendCueSheet(Command& c) {
       t.control = control;
       uint8_t form = e.data_form & 0x3F;
       t.mode = form < 0x10 ? 0 : (form < 0x20 ? 1 : 2);
+      // A data track may come as CD-DA frames (forms 0x00/0x01) that the host
+      // scrambled itself.
+      if (t.mode == 0 && (control & 0x4)) t.mode = 1;
       t.pregap_start = time;
       t.start = time;
       if (t.mode == 2) session.disc_type = 0x20;
@@ -251,6 +257,12 @@ int SoftMmcDrive::WriteCdSao(Command& c, int32_t lba, uint32_t count) {
     if (test_write_) continue;
     uint8_t record[kCdStride];
     std::memcpy(record, main, 2352);
+    // Data sectors sent as CD-DA frames arrive scrambled; the drive keeps the
+    // logical sector, as it does for raw writes.
+    const CueEntry* entry = CueEntryAt(at);
+    if (entry && ((entry->ctl_adr >> 4) & 0x4) && (entry->data_form & 0x3F) <= 0x01 && HasSync(record)) {
+      ScrambleSector(record);
+    }
     if (sub) {
       DeinterleaveSubchannel(sub, record + 2352);
     } else {
