@@ -1,5 +1,7 @@
 #include "drive_daemon/daemon_transport.h"
 
+#include "native_common/discovery_query.h"
+
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -152,19 +154,9 @@ void DaemonTransport::AcceptOne(long wait_ms) {
 }
 
 void DaemonTransport::AnswerDiscovery() {
-  if (!discovery_.IsOpen()) return;
-  uint8_t datagram[kQrntpHeaderSize];
-  std::string address;
-  uint16_t port = 0;
-  if (discovery_.ReceiveFrom(&address, &port, datagram, sizeof datagram, 1) != static_cast<int>(sizeof datagram)) {
-    return;
-  }
-  std::printf("QRNTPServer::RecvFrom(%s, %u)\n", address.c_str(), port);
-  std::fflush(stdout);
-  if (!AnswerDiscoveryDatagram(subsystem_, datagram, sizeof datagram)) return;
-  std::printf("QRNTPServer::SendTo(%s, %u)\n", address.c_str(), port);
-  std::fflush(stdout);
-  discovery_.SendTo(address, port, datagram, sizeof datagram);
+  ServeDiscoveryQuery(discovery_, [this](uint8_t* datagram, size_t length) {
+    return AnswerDiscoveryDatagram(subsystem_, datagram, length);
+  });
 }
 
 void DaemonTransport::SessionLoop(Slot* slot, int) {

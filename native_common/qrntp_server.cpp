@@ -1,5 +1,7 @@
 #include "native_common/qrntp_server.h"
 
+#include "native_common/discovery_query.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -149,21 +151,12 @@ void QRNTPServer::AcceptPending() {
 }
 
 void QRNTPServer::AnswerDiscovery() {
-  if (!discovery_.IsOpen()) return;
-  uint8_t datagram[kQrntpHeaderSize];
-  std::string address;
-  uint16_t port = 0;
-  if (discovery_.ReceiveFrom(&address, &port, datagram, sizeof datagram, 1) != static_cast<int>(sizeof datagram)) {
-    return;
-  }
-  std::printf("QRNTPServer::RecvFrom(%s, %u)\n", address.c_str(), port);
-  std::fflush(stdout);
-  QRNTPHeader h = QRNTPHeader::Decode(datagram);
-  if (!h.MagicMatches() || !h.SubsystemIs(subsystem_) || !h.FunctionIs(kQrntpGetHostName)) return;
-  std::printf("QRNTPServer::SendTo(%s, %u)\n", address.c_str(), port);
-  std::fflush(stdout);
-  SetQrntpName(datagram + 18, kQrntpFunctionSize, kQrntpLetHostName);
-  discovery_.SendTo(address, port, datagram, sizeof datagram);
+  ServeDiscoveryQuery(discovery_, [this](uint8_t* datagram, size_t) {
+    QRNTPHeader h = QRNTPHeader::Decode(datagram);
+    if (!h.MagicMatches() || !h.SubsystemIs(subsystem_) || !h.FunctionIs(kQrntpGetHostName)) return false;
+    SetQrntpName(datagram + 18, kQrntpFunctionSize, kQrntpLetHostName);
+    return true;
+  });
 }
 
 void QRNTPServer::ServerLoop() {
