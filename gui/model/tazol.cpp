@@ -95,40 +95,35 @@ QString Tazol::NewFileDirectoryName() {
   return TextFromBuffer(buffer.constData(), kTextSize);
 }
 
-bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
-  const QByteArray entry = EngineText(name);
-  const QByteArray source = EngineText(original_file_name);
-  if (Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
-                                                       source.constData()) == 0) {
-    return false;
-  }
+bool Tazol::Added(int32_t result, QString& name) {
+  if (result == 0) return false;
   name = NewFileDirectoryName();
   RaiseDataChanged();
   return true;
+}
+
+bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
+  const QByteArray entry = EngineText(name);
+  const QByteArray source = EngineText(original_file_name);
+  return Added(Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
+                                                                source.constData()),
+               name);
 }
 
 bool Tazol::AddISODummyFile(QString& name, int32_t size, const QDateTime& time_stamp) {
   const QByteArray entry = EngineText(name);
   // A dummy entry is a plain visible file.
   constexpr int32_t kAttributes = 0;
-  if (Call<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>(
-          kAddISODummyFile, 0, handle_, entry.constData(), kAttributes, size, DateToTime(time_stamp)) == 0) {
-    return false;
-  }
-  name = NewFileDirectoryName();
-  RaiseDataChanged();
-  return true;
+  return Added(Call<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>(
+                   kAddISODummyFile, 0, handle_, entry.constData(), kAttributes, size, DateToTime(time_stamp)),
+               name);
 }
 
 bool Tazol::MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp) {
   const QByteArray entry = EngineText(name);
-  if (Call<NameAttrTimeFn>(kMakeISODirectory, 0, handle_, entry.constData(), int32_t{attribute},
-                           DateToTime(time_stamp)) == 0) {
-    return false;
-  }
-  name = NewFileDirectoryName();
-  RaiseDataChanged();
-  return true;
+  return Added(Call<NameAttrTimeFn>(kMakeISODirectory, 0, handle_, entry.constData(), int32_t{attribute},
+                                    DateToTime(time_stamp)),
+               name);
 }
 
 bool Tazol::ChangeISODirectory(const QString& name) {
@@ -148,13 +143,9 @@ bool Tazol::RemoveISOFile(const QString& name) {
 bool Tazol::RenameISOFile(const QString& name, QString& new_name) {
   const QByteArray entry = EngineText(name);
   const QByteArray renamed = EngineText(new_name);
-  if (Call<int32_t(intptr_t, const char*, const char*)>(kRenameISOFile, 0, handle_, entry.constData(),
-                                                       renamed.constData()) == 0) {
-    return false;
-  }
-  new_name = NewFileDirectoryName();
-  RaiseDataChanged();
-  return true;
+  return Added(Call<int32_t(intptr_t, const char*, const char*)>(kRenameISOFile, 0, handle_, entry.constData(),
+                                                                renamed.constData()),
+               new_name);
 }
 
 bool Tazol::ChangeISOProperties(const QString& name, int16_t attribute, const QDateTime& date_time) {

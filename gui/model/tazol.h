@@ -85,6 +85,9 @@ class Tazol final : public QObject, public EngineBinding {
  private:
   // The engine's name of the entry it added or renamed last.
   QString NewFileDirectoryName();
+  // After an add or rename: on success `name` becomes the engine's name and
+  // the data-area signals follow.
+  bool Added(int32_t result, QString& name);
   std::unique_ptr<ISOFindFile> FindStep(size_t export_index);
   void RaiseDataChanged();
 
