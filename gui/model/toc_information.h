@@ -77,6 +77,19 @@ class TOCInformation : public QObject {
                  std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc);
   bool CDTextDelete(int Index);
 
+  // CUE sheet of a single-session TOC naming the image file (its file name
+  // only); the CD-Text packs go to the ".cdt" file `strCDTextFileName`, and the
+  // sheet names that file only when it was written. False, writing nothing,
+  // for an empty or multi-session TOC or one the sheet cannot express.
+  bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
+                   const QString& strCDTextFileName, int32_t lngSectorSize = 2352);
+  // Reads a CUE sheet of one BINARY image: `strImageFileName` (empty on entry)
+  // receives the image path resolved against the sheet's folder,
+  // `lngSectorSize` 2352, 2048 or 2336. Errors are reported through
+  // RaiseStatus (type 2) and leave the model empty; an unreadable sheet only
+  // returns false.
+  bool LoadCUEFile(const QString& strFileName, QString& strImageFileName, int32_t& lngSectorSize);
+
   // Raises StatusChangeEx(type, text), then StatusChange(text). Status type 0
   // is information, 2 an error.
   void RaiseStatus(int32_t lngStatusType, const QString& strStatus);
