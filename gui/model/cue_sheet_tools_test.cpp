@@ -94,5 +94,32 @@ TEST(CueSheetToolsTest, CdInfoReadsTracksMcnAndCdTextFile) {
   }
 }
 
+// A sheet cdrdao's toc2cue writes from a TOC file: its copy flags read as ours.
+TEST(CueSheetToolsTest, SheetOfToc2cueReadsWithCdrdaosFlags) {
+  if (!testing::RequireTool("toc2cue")) return;
+  ScratchDir dir;
+  testing::WriteBytes(dir / "disc.toc",
+                      "CD_DA\n"
+                      "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 0 00:10:00\n"
+                      "TRACK AUDIO\nFILE \"disc.bin\" 00:10:00 00:30:00\nSTART 00:02:00\n"
+                      "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 00:40:00 00:10:00\n");
+  MakeSizedFile(dir / "disc.bin", 3750u * 2352);
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("cd " + dir.path().string() + " && toc2cue disc.toc disc.cue 2>&1", &out), 0) << out;
+  TOCInformation toc;
+  QString image;
+  int32_t sector_size = 0;
+  ASSERT_TRUE(toc.LoadCUEFile(Q(dir / "disc.cue"), image, sector_size));
+  ASSERT_EQ(toc.TOCCount(), 4);
+  const int32_t flags[] = {2, 0, 0, 2};
+  const int32_t starts[] = {0, 750, 900, 3000};
+  const int32_t ends[] = {749, 899, 2999, 3749};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(toc.TOC(i + 1)->Flags, flags[i]) << i;
+    EXPECT_EQ(toc.TOC(i + 1)->StartLBA, starts[i]) << i;
+    EXPECT_EQ(toc.TOC(i + 1)->EndLBA, ends[i]) << i;
+  }
+}
+
 }  // namespace
 }  // namespace sorvel
