@@ -1,72 +1,65 @@
 #include "gui/model/descriptor_files.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "gui/foundation/disk_module.h"
+#include "gui/foundation/file.h"
+#include "gui/foundation/file_io.h"
+#include "gui/foundation/file_paths.h"
 
-#include "platform/text_encoding.h"
+#include <span>
 
 namespace sorvel {
 
 bool WriteTextLines(const QString& path, const QStringList& lines) {
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  QByteArray bytes;
-  for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
-  return file.write(bytes) == bytes.size() && file.flush();
+  File file;
+  if (!file.OpenFile(path, File::kOutput)) return false;
+  bool written = true;
+  for (const QString& line : lines) written = file.Puts(line) && written;
+  return file.CloseFile() && written;
 }
 
 bool ReadTextLines(const QString& path, QStringList* lines) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray raw = file.readAll();
-  const std::string decoded = platform::DecodeTextFile(std::string_view(raw.constData(), raw.size()));
-  QString text = QString::fromStdString(decoded);
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  File file;
+  if (!file.OpenFile(path, File::kInput)) return false;
   lines->clear();
-  if (text.isEmpty()) return true;
-  if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
-  *lines = text.split(QLatin1Char('\n'));
+  while (!file.Eof()) *lines << file.Gets();
+  file.CloseFile();
   return true;
 }
 
 bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
-  QFile::remove(path);
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  return file.write(bytes) == bytes.size() && file.flush();
+  FileIO file;
+  if (!file.OpenFile(path, kGenericWrite, kCreateAlways)) return false;
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                      static_cast<size_t>(bytes.size()));
+  const bool written = data.empty() || file.WriteFile(data) == static_cast<int32_t>(data.size());
+  return file.CloseFile() && written;
 }
 
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > max_bytes) return false;
-  *bytes = file.readAll();
+  FileIO file;
+  if (!file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  const int64_t size = file.GetSize();
+  if (size < 0 || size > max_bytes) return false;
+  bytes->resize(static_cast<qsizetype>(size));
+  const std::span<uint8_t> buffer(reinterpret_cast<uint8_t*>(bytes->data()), static_cast<size_t>(size));
+  const int32_t read = buffer.empty() ? 0 : file.ReadFile(buffer);
+  bytes->resize(read);
   return true;
 }
 
-int64_t FileSizeOfPath(const QString& path) {
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return 0;
-  return file.size();
-}
+int64_t FileSizeOfPath(const QString& path) { return path.isEmpty() ? 0 : GetFileSize64(path); }
 
-QString FileNameOfPath(const QString& path) {
-  QString p = path;
-  p.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString FileNameOfPath(const QString& path) { return GetFileNamePart(path); }
 
 QString FolderOfPath(const QString& path) {
-  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-  if (slash < 0) return QStringLiteral(".");
-  return slash == 0 ? QStringLiteral("/") : path.left(slash);
+  const QString folder = GetDirectoryPart(path);
+  return folder.isEmpty() ? QStringLiteral("./") : folder;
 }
 
 QString ResolveAgainstFolder(const QString& name, const QString& folder) {
-  QString p = name;
-  p.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  if (p.startsWith(QLatin1Char('/'))) return p;
-  return folder.endsWith(QLatin1Char('/')) ? folder + p : folder + QLatin1Char('/') + p;
+  QString path = name;
+  path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return GetFullPath(path, folder);
 }
 
 }  // namespace sorvel
