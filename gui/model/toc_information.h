@@ -77,6 +77,36 @@ class TOCInformation : public QObject {
                  std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc);
   bool CDTextDelete(int Index);
 
+  // CUE sheet of a single-session TOC naming the image file (its file name
+  // only); the CD-Text packs go to the ".cdt" file `strCDTextFileName`, and the
+  // sheet names that file only when it was written. False, writing nothing,
+  // for an empty or multi-session TOC or one the sheet cannot express.
+  bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
+                   const QString& strCDTextFileName, int32_t lngSectorSize = 2352);
+  // Reads a CUE sheet of one BINARY image: `strImageFileName` (empty on entry)
+  // receives the image path resolved against the sheet's folder,
+  // `lngSectorSize` 2352, 2048 or 2336. Errors are reported through
+  // RaiseStatus (type 2) and leave the model empty; an unreadable sheet only
+  // returns false.
+  bool LoadCUEFile(const QString& strFileName, QString& strImageFileName, int32_t& lngSectorSize);
+
+  // The INI TOC descriptor without a drive (".ccd", version section "CloneCD").
+  bool SaveCCDFile(const QString& strFileName);
+  // With a drive, the drive-bound flavour (".tsn", version section
+  // "Tessarine") carrying the drive's identification and, when the drive's
+  // first readable LBA lies before 0 and `blnFirstPregap` is set, the
+  // first-pregap marks. False, writing nothing, without track or raw entries.
+  bool SaveCCDFileEx(const QString& strFileName, TOCDescriptorDrive* objDrive, bool blnFirstPregap);
+  // Reads either flavour. Errors are reported through RaiseStatus (type 2); a
+  // failed consistency check leaves the model as read, a malformed value
+  // empties it. An unreadable file only returns false.
+  bool LoadCCDFile(const QString& strFileName);
+  // One-track TOC of a plain image of 2048-, 2352- or 2336-byte sectors, the
+  // size found from the file's length (a length that fits 2048 and 2352 is
+  // 2352 when the file begins with a sync pattern). `lngSectorSize` receives
+  // the size or 0.
+  bool LoadISOFile(const QString& strFileName, int32_t& lngSectorSize);
+
   // Raises StatusChangeEx(type, text), then StatusChange(text). Status type 0
   // is information, 2 an error.
   void RaiseStatus(int32_t lngStatusType, const QString& strStatus);
