@@ -5,7 +5,11 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+
 #include <QStringList>
+
+#include "gui/foundation/application_setting.h"
 
 namespace sorvel {
 namespace {
@@ -56,6 +60,55 @@ QString GetLocalAddressList() {
           << LongToIPString(static_cast<int32_t>(entry.address | ~entry.netmask));
   }
   return parts.join(QLatin1Char('|'));
+}
+
+List<QString> GetScanHostList() {
+  List<QString> targets;
+  const QStringList local = GetLocalAddressList().split(QLatin1Char('|'), Qt::SkipEmptyParts);
+  for (qsizetype i = 2; i < local.size(); i += 3) targets.AddNew(local[i]);
+  ApplicationSetting* settings = AcquireSettings();
+  for (int i = 1; i < List<QString>::kMaxCount; ++i) {
+    const QString address = settings->RemoteIP(i);
+    if (address.isEmpty()) break;
+    targets.AddNew(address);
+  }
+  ReleaseSettings();
+  return targets;
+}
+
+List<QString> FindRemoteServers(const RemoteHostQuery& get_remote_hosts) {
+  QStringList targets;
+  for (const QString& target : GetScanHostList()) targets << target;
+  ApplicationSetting* settings = AcquireSettings();
+  const int32_t port = settings->RemotePort();
+  const int32_t timeout = std::min(settings->ScanTimeout(), kMaxScanTimeoutMs);
+  ReleaseSettings();
+
+  const QString answer = get_remote_hosts(targets.join(QLatin1Char('|')), port, timeout);
+  List<QString> hosts;
+  for (const QString& piece : answer.split(QLatin1Char('|'))) {
+    if (piece.isEmpty()) break;
+    if (!IsDottedAddress(piece) || hosts.FindData(piece) != 0) continue;
+    hosts.AddNew(piece);
+  }
+  for (const QString& own : GetLocalAddressList().split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+    const int found = hosts.FindData(own);
+    if (found != 0) hosts.Remove(found);
+  }
+  return hosts;
+}
+
+bool IsDottedAddress(const QString& text) {
+  const QStringList pieces = text.split(QLatin1Char('.'));
+  if (pieces.size() != 4) return false;
+  for (const QString& piece : pieces) {
+    if (piece.isEmpty() || piece.size() > 3) return false;
+    for (QChar c : piece) {
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    }
+    if (piece.toInt() > 255) return false;
+  }
+  return true;
 }
 
 QString LongToIPString(int32_t value) {
