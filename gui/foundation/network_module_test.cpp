@@ -2,21 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/gui/fixed_interfaces.h"
+
 namespace sorvel {
 namespace {
 
+using testing::FixedInterfaces;
+
 uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
-
-class FixedInterfaces final : public LocalInterfaceSource {
- public:
-  explicit FixedInterfaces(QList<LocalInterface> list) : list_(std::move(list)), previous_(InstallLocalInterfaceSource(this)) {}
-  ~FixedInterfaces() override { InstallLocalInterfaceSource(previous_); }
-  QList<LocalInterface> Interfaces() override { return list_; }
-
- private:
-  QList<LocalInterface> list_;
-  LocalInterfaceSource* previous_;
-};
 
 LocalInterface Interface(const char* name, uint32_t address, int prefix, bool up = true, bool loopback = false,
                          bool p2p = false) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "testing/gui/fixed_interfaces.h"
+
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/network_module.h"
@@ -8,18 +10,9 @@
 namespace sorvel {
 namespace {
 
+using testing::FixedInterfaces;
+
 QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
-class FixedInterfaces final : public LocalInterfaceSource {
- public:
-  explicit FixedInterfaces(QList<LocalInterface> list) : list_(std::move(list)), previous_(InstallLocalInterfaceSource(this)) {}
-  ~FixedInterfaces() override { InstallLocalInterfaceSource(previous_); }
-  QList<LocalInterface> Interfaces() override { return list_; }
-
- private:
-  QList<LocalInterface> list_;
-  LocalInterfaceSource* previous_;
-};
 
 LocalInterface Lan(uint32_t address, uint32_t mask) {
   LocalInterface entry;
@@ -94,7 +87,7 @@ TEST_F(RemoteServersTest, AnswerIsCleanedOfDuplicatesOwnAddressesAndCutEntries) 
 }
 
 TEST_F(RemoteServersTest, EmptyTargetsStillAskTheEngineAndTimeOutIsBounded) {
-  FixedInterfaces none({});
+  FixedInterfaces none;
   Settings()->SetRemoteIP(1, QString());
   Settings()->SetScanTimeout(3600000);
   bool asked = false;

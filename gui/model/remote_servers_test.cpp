@@ -10,21 +10,12 @@
 #include "gui/foundation/network_module.h"
 #include "gui/model/engine_library.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/fixed_interfaces.h"
 #include "testing/kestrow_standalone.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
-
-class NoInterfaces final : public LocalInterfaceSource {
- public:
-  NoInterfaces() : previous_(InstallLocalInterfaceSource(this)) {}
-  ~NoInterfaces() override { InstallLocalInterfaceSource(previous_); }
-  QList<LocalInterface> Interfaces() override { return {}; }
-
- private:
-  LocalInterfaceSource* previous_;
-};
 
 // Discovery through the device engine against a real daemon on 127.0.0.1,
 // with the machine's interfaces hidden so nothing else is asked.
@@ -44,7 +35,7 @@ class RemoteServersDaemonTest : public ::testing::Test {
   }
 
   testing::ScratchDir scratch_;
-  NoInterfaces no_interfaces_;
+  testing::FixedInterfaces no_interfaces_;
 };
 
 TEST_F(RemoteServersDaemonTest, FindsARunningDaemonAndNothingWithoutOne) {
