@@ -13,7 +13,8 @@ namespace {
 
 void Poll(std::shared_ptr<std::function<void(QWidget*)>> act, std::shared_ptr<QElapsedTimer> clock,
           int timeout_ms) {
-  QWidget* modal = QApplication::activeModalWidget();
+  QWidget* modal = QApplication::activePopupWidget();
+  if (modal == nullptr) modal = QApplication::activeModalWidget();
   if (modal != nullptr && modal->isVisible()) {
     (*act)(modal);
     return;

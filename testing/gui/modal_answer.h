@@ -1,6 +1,6 @@
-// Answers a real modal dialog of a test: runs `act` on the dialog once it is
-// the active modal widget (polled for at most `timeout_ms`), while the code
-// under test sits in the dialog's exec().
+// Answers a real modal dialog or popup menu of a test: runs `act` on it once
+// it is the active popup or modal widget (polled for at most `timeout_ms`),
+// while the code under test sits in its exec().
 #pragma once
 
 #include <functional>
