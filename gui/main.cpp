@@ -5,10 +5,13 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
@@ -81,6 +84,12 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("sorvel"));
   // The start procedure decides when the program ends, not the last window.
   QApplication::setQuitOnLastWindowClosed(false);
+  // Standard buttons and dialogs in the desktop's language, as the platform's
+  // own boxes would be, when Qt's translations are installed.
+  QTranslator qt_texts;
+  if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qt_texts);
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
