@@ -2,9 +2,20 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QShowEvent>
 #include <QWidget>
 
+#include "gui/foundation/window_module.h"
+
 namespace sorvel {
+
+CenteredFileDialog::CenteredFileDialog(QWidget* owner)
+    : QFileDialog(owner != nullptr ? owner->window() : nullptr), owner_(owner) {}
+
+void CenteredFileDialog::showEvent(QShowEvent* event) {
+  QFileDialog::showEvent(event);
+  if (!event->spontaneous()) CenterForm(this, owner_ != nullptr ? owner_->window() : nullptr);
+}
 
 QStringList ConvertDialogFilter(const QString& filter) {
   QStringList result;
@@ -52,9 +63,9 @@ QString DefaultSuffixOf(const QString& default_path) {
   return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind, const QString& filter,
+std::unique_ptr<CenteredFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind, const QString& filter,
                                             const QString& default_path, int flags) {
-  auto dialog = std::make_unique<QFileDialog>(owner != nullptr ? owner->window() : nullptr);
+  auto dialog = std::make_unique<CenteredFileDialog>(owner);
   // Qt's own dialog everywhere: the same behaviour on every desktop and under test.
   dialog->setOption(QFileDialog::DontUseNativeDialog, true);
   dialog->setOption(QFileDialog::HideNameFilterDetails, true);
@@ -80,8 +91,8 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind,
   return dialog;
 }
 
-std::unique_ptr<QFileDialog> MakeFolderDialog(QWidget* owner, const QString& title) {
-  auto dialog = std::make_unique<QFileDialog>(owner != nullptr ? owner->window() : nullptr);
+std::unique_ptr<CenteredFileDialog> MakeFolderDialog(QWidget* owner, const QString& title) {
+  auto dialog = std::make_unique<CenteredFileDialog>(owner);
   dialog->setOption(QFileDialog::DontUseNativeDialog, true);
   dialog->setWindowTitle(title);
   dialog->setFileMode(QFileDialog::Directory);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFileDialog>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -36,15 +37,28 @@ QString DefaultSuffixOf(const QString& default_path);
 
 enum class FileDialogKind { kOpen, kSave };
 
+// A Qt file dialog centred, when shown, on its owner (on the screen without one).
+class CenteredFileDialog final : public QFileDialog {
+  Q_OBJECT
+ public:
+  explicit CenteredFileDialog(QWidget* owner);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QPointer<QWidget> owner_;
+};
+
 // A file dialog set up as the callers expect: title "ファイルを開く" or
 // "名前を付けて保存", the converted filter (patterns match without regard to
 // letter case), the default path's folder as the starting folder and its name
 // filled in, several files when the flags ask for it, the save dialog's default
 // extension and overwrite question. Not yet shown.
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind, const QString& filter,
+std::unique_ptr<CenteredFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind, const QString& filter,
                                             const QString& default_path, int flags);
 
 // A folder chooser titled `title`, showing folders only.
-std::unique_ptr<QFileDialog> MakeFolderDialog(QWidget* owner, const QString& title);
+std::unique_ptr<CenteredFileDialog> MakeFolderDialog(QWidget* owner, const QString& title);
 
 }  // namespace sorvel

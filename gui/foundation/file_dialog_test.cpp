@@ -131,6 +131,22 @@ TEST(FileDialogTest, SaveAppendsTheDefaultExtension) {
             folder + QStringLiteral("/out.cue"));
 }
 
+TEST(FileDialogTest, CentredOnTheOwner) {
+  QWidget owner;
+  owner.setGeometry(300, 200, 900, 700);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  QPoint seen;
+  testing::WhenModalShown([&seen](QWidget* w) {
+    seen = w->frameGeometry().center();
+    QTest::keyClick(w, Qt::Key_Escape);
+  });
+  QtModalUi ui;
+  ui.OpenFileNames(&owner, QStringLiteral("a|*.a"), QString(), 0x1800);
+  EXPECT_NEAR(seen.x(), owner.frameGeometry().center().x(), 2);
+  EXPECT_NEAR(seen.y(), owner.frameGeometry().center().y(), 2);
+}
+
 TEST(FileDialogTest, CancelAnswersEmpty) {
   QtModalUi ui;
   auto reject = [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); };

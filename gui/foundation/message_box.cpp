@@ -72,7 +72,8 @@ MessageBoxLayout LayoutOfMessageBoxStyle(int style) {
 CenteredMessageBox::CenteredMessageBox(QWidget* owner, const QString& text, int style, const QString& caption)
     : QMessageBox(owner != nullptr ? owner->window() : nullptr), owner_(owner) {
   MessageBoxLayout layout = LayoutOfMessageBoxStyle(style);
-  setWindowTitle(caption);
+  // An empty title would be replaced by the program's name; one blank keeps the bar empty.
+  setWindowTitle(caption.isEmpty() ? QStringLiteral(" ") : caption);
   // Messages hold file names and user input: never read them as markup.
   setTextFormat(Qt::PlainText);
   setText(text);

@@ -93,6 +93,12 @@ TEST(QtMessageBoxTest, ClickedButtonIsReturned) {
   EXPECT_EQ(ui.MessageBox(nullptr, QStringLiteral("x"), 292, QString()), kIdYes);
 }
 
+TEST(QtMessageBoxTest, EmptyCaptionLeavesTheTitleBlank) {
+  CenteredMessageBox box(nullptr, QStringLiteral("x"), 36, QString());
+  EXPECT_TRUE(box.windowTitle().trimmed().isEmpty());
+  EXPECT_FALSE(box.windowTitle().isEmpty());
+}
+
 TEST(QtMessageBoxTest, TextIsNeverMarkup) {
   CenteredMessageBox box(nullptr, QStringLiteral("<b>a&b</b>.iso"), 64, QString());
   EXPECT_EQ(box.textFormat(), Qt::PlainText);
