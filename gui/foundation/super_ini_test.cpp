@@ -3,30 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
+#include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using sorvel::testing::ReadFileBytes;
+using sorvel::testing::WriteFileBytes;
 
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 class SuperIniTest : public ::testing::Test {
  protected:
   // Loads `text` (lines joined with CR LF) and saves it again; the saved bytes.
   std::string RoundTrip(const std::string& text) {
-    std::ofstream(dir_ / "in.ini", std::ios::binary) << text;
+    WriteFileBytes(dir_ / "in.ini", text);
     EXPECT_TRUE(ini_.LoadINI(Q(dir_ / "in.ini")));
     EXPECT_TRUE(ini_.SaveINI(Q(dir_ / "out.ini")));
-    return ReadBytes(dir_ / "out.ini");
+    return ReadFileBytes(dir_ / "out.ini");
   }
 
   sorvel::testing::ScratchDir dir_;
