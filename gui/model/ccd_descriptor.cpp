@@ -65,7 +65,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
   }
 
   for (int k = 0; k < RawTOCCount(); ++k) {
-    const TOCRawTrack& raw = *RawTOC(k + 1);
+    const model::TOCRawTrack& raw = *RawTOC(k + 1);
     const QString section = QStringLiteral("Entry %1").arg(k);
     auto set = [&](const char* key, const QString& value) {
       ini.SetSectionKey(section, QLatin1String(key), value);
@@ -91,7 +91,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
   int64_t session_base = 0;
   QString track_section;
   for (int i = 1; i <= TOCCount(); ++i) {
-    const TOCTrack& entry = *TOC(i);
+    const model::TOCTrack& entry = *TOC(i);
     if (entry.SessionNo != current_session) {
       current_session = entry.SessionNo;
       const QString section = QStringLiteral("Session %1").arg(current_session);
@@ -230,9 +230,9 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     const QString key = QStringLiteral("Entry %1").arg(k);
     const QString text = ini.SectionKey(cd_text, key);
     if (text.isEmpty()) break;
-    TOCCDText pack;
+    model::TOCCDText pack;
     if (!pack.ParsePackText(text)) return refuse(cd_text, key, text);
-    packs_.AddNew(std::make_shared<TOCCDText>(pack));
+    packs_.AddNew(std::make_shared<model::TOCCDText>(pack));
   }
 
   // Missing keys read as 0.

@@ -229,7 +229,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
 
   if (TOCCount() > 0) {
     for (int k = 1; k < TOCCount(); ++k) TOC(k)->EndLBA = TOC(k + 1)->StartLBA - 1;
-    TOCTrack* last = TOC(TOCCount());
+    model::TOCTrack* last = TOC(TOCCount());
     const int64_t sectors = FileSizeOfPath(strImageFileName) / lngSectorSize;
     const int64_t end_lba = sectors - 1;
     if (end_lba <= 0) {

@@ -41,15 +41,15 @@ void TOCInformation::Clear() {
   mcn_ = QString::fromLatin1(kNoMCN);
 }
 
-TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
-const TOCTrack* TOCInformation::TOC(int Index) const {
+model::TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
+const model::TOCTrack* TOCInformation::TOC(int Index) const {
   return const_cast<TOCInformation*>(this)->TOC(Index);
 }
 
 void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo,
                             int32_t udcFlags, int32_t udcSectorMode, int32_t lngStartLBA,
                             int32_t lngEndLBA) {
-  auto entry = std::make_shared<TOCTrack>();
+  auto entry = std::make_shared<model::TOCTrack>();
   entry->SessionNo = bytSessionNo;
   entry->TrackNo = bytTrackNo;
   entry->IndexNo = bytIndexNo;
@@ -62,8 +62,8 @@ void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t by
 
 bool TOCInformation::TOCDelete(int Index) { return tracks_.Remove(Index); }
 
-TOCRawTrack* TOCInformation::RawTOC(int Index) { return At(raw_, Index); }
-const TOCRawTrack* TOCInformation::RawTOC(int Index) const {
+model::TOCRawTrack* TOCInformation::RawTOC(int Index) { return At(raw_, Index); }
+const model::TOCRawTrack* TOCInformation::RawTOC(int Index) const {
   return const_cast<TOCInformation*>(this)->RawTOC(Index);
 }
 
@@ -71,7 +71,7 @@ void TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint
                                uint8_t bytPoint, uint8_t bytMinute, uint8_t bytSecond,
                                uint8_t bytFrame, uint8_t bytZero, uint8_t bytPMinute,
                                uint8_t bytPSecond, uint8_t bytPFrame) {
-  raw_.AddNew(std::make_shared<TOCRawTrack>(TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack,
+  raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack,
                                                            bytPoint, bytMinute, bytSecond, bytFrame,
                                                            bytZero, bytPMinute, bytPSecond,
                                                            bytPFrame}));
@@ -92,15 +92,15 @@ void TOCInformation::ISRCAdd(const QString& strISRC) {
 
 bool TOCInformation::ISRCDelete(int Index) { return isrc_.Remove(Index); }
 
-TOCCDText* TOCInformation::CDText(int Index) { return At(packs_, Index); }
-const TOCCDText* TOCInformation::CDText(int Index) const {
+model::TOCCDText* TOCInformation::CDText(int Index) { return At(packs_, Index); }
+const model::TOCCDText* TOCInformation::CDText(int Index) const {
   return const_cast<TOCInformation*>(this)->CDText(Index);
 }
 
 void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo,
                                uint8_t bytFlags, std::span<const uint8_t> bytData,
                                std::span<const uint8_t> bytCrc) {
-  auto pack = std::make_shared<TOCCDText>();
+  auto pack = std::make_shared<model::TOCCDText>();
   pack->PacketType = bytPacketType;
   pack->TrackNo = bytTrackNo;
   pack->PacketNo = bytPacketNo;
@@ -124,8 +124,8 @@ QString TOCInformation::ByteToHexText(uint8_t value) {
 uint8_t TOCInformation::HexTextToByte(const QString& text) {
   const QString t = text.trimmed().toLower();
   if (t.size() <= 3 || !t.startsWith(QLatin1String("0x"))) return 0;
-  const int high = HexDigitValue(t[2]);
-  const int low = HexDigitValue(t[3]);
+  const int high = model::HexDigitValue(t[2]);
+  const int low = model::HexDigitValue(t[3]);
   if (high < 0 || low < 0) return 0;
   return static_cast<uint8_t>(high * 16 + low);
 }

@@ -44,15 +44,15 @@ class TOCInformation : public QObject {
 
   int TOCCount() const { return tracks_.Count(); }
   // The entry at Index (1..TOCCount); null outside.
-  TOCTrack* TOC(int Index);
-  const TOCTrack* TOC(int Index) const;
+  model::TOCTrack* TOC(int Index);
+  const model::TOCTrack* TOC(int Index) const;
   void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
               int32_t udcSectorMode, int32_t lngStartLBA, int32_t lngEndLBA);
   bool TOCDelete(int Index);
 
   int RawTOCCount() const { return raw_.Count(); }
-  TOCRawTrack* RawTOC(int Index);
-  const TOCRawTrack* RawTOC(int Index) const;
+  model::TOCRawTrack* RawTOC(int Index);
+  const model::TOCRawTrack* RawTOC(int Index) const;
   void RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
                  uint8_t bytMinute, uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero,
                  uint8_t bytPMinute, uint8_t bytPSecond, uint8_t bytPFrame);
@@ -70,8 +70,8 @@ class TOCInformation : public QObject {
   bool ISRCDelete(int Index);
 
   int CDTextCount() const { return packs_.Count(); }
-  TOCCDText* CDText(int Index);
-  const TOCCDText* CDText(int Index) const;
+  model::TOCCDText* CDText(int Index);
+  const model::TOCCDText* CDText(int Index) const;
   // Copies up to 12 data and 2 CRC bytes; missing bytes are 0.
   void CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
                  std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc);
@@ -128,11 +128,11 @@ class TOCInformation : public QObject {
   void StatusChangeEx(int32_t lngStatusType, const QString& strStatus);
 
  private:
-  List<std::shared_ptr<TOCTrack>> tracks_;
-  List<std::shared_ptr<TOCRawTrack>> raw_;
+  List<std::shared_ptr<model::TOCTrack>> tracks_;
+  List<std::shared_ptr<model::TOCRawTrack>> raw_;
   QString mcn_;
   List<QString> isrc_;
-  List<std::shared_ptr<TOCCDText>> packs_;
+  List<std::shared_ptr<model::TOCCDText>> packs_;
 };
 
 }  // namespace sorvel
