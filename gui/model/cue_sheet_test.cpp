@@ -175,7 +175,7 @@ TEST(CueSheetReadTest, OneDataTrackBesideItsImage) {
   EXPECT_EQ(loaded.image, Q(dir / "disc.img"));
   EXPECT_EQ(loaded.sector_size, 2352);
   ASSERT_EQ(toc.TOCCount(), 1);
-  const TOCTrack* track = toc.TOC(1);
+  const model::TOCTrack* track = toc.TOC(1);
   EXPECT_EQ(track->SessionNo, 1);
   EXPECT_EQ(track->Flags, 4);
   EXPECT_EQ(track->SectorMode, 1);
@@ -377,8 +377,8 @@ TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
   ASSERT_TRUE(loaded.ok) << loaded.messages.join(QLatin1Char('\n')).toStdString();
   ASSERT_EQ(back.TOCCount(), toc.TOCCount());
   for (int i = 1; i <= toc.TOCCount(); ++i) {
-    const TOCTrack* a = toc.TOC(i);
-    const TOCTrack* b = back.TOC(i);
+    const model::TOCTrack* a = toc.TOC(i);
+    const model::TOCTrack* b = back.TOC(i);
     EXPECT_EQ(b->SessionNo, a->SessionNo) << i;
     EXPECT_EQ(b->TrackNo, a->TrackNo) << i;
     EXPECT_EQ(b->IndexNo, a->IndexNo) << i;
