@@ -46,7 +46,10 @@ TEST_P(DiscReaderCdTest, PressedCdIntoImageSideFilesAndDescriptors) {
   JobRig rig(dir, "image=" + disc.cue.string());
   ASSERT_TRUE(rig.opened());
   const int32_t command = GetParam();
-  rig.ChangeSettings([&](DeviceSetting& s) { s.CDReadCommand = command; });
+  rig.ChangeSettings([&](DeviceSetting& s) {
+    s.CDReadCommand = command;
+    s.ReadFirstPregap = command == CCC_RAW96;
+  });
 
   DiscReader reader;
   JobRecorder events(reader);
@@ -69,6 +72,12 @@ TEST_P(DiscReaderCdTest, PressedCdIntoImageSideFilesAndDescriptors) {
   EXPECT_TRUE(std::filesystem::exists(side(".cdt")));
   EXPECT_TRUE(std::filesystem::exists(side(".tsn")));
   EXPECT_FALSE(std::filesystem::exists(side(".iso")));
+  if (command == CCC_RAW96) {
+    EXPECT_TRUE(events.Has("0:ファーストプリギャップを 150 セクタ読み込みます。"));
+    EXPECT_EQ(std::filesystem::file_size(side(".pre")), 150u * 2352);
+  } else {
+    EXPECT_FALSE(std::filesystem::exists(side(".pre")));
+  }
 
   // The image is the disc, sector for sector.
   const std::string image = Bytes(side(".img"));

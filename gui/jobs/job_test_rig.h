@@ -52,14 +52,21 @@ class ScopedDriveMap {
 class JobRecorder {
  public:
   explicit JobRecorder(DiscJob& job) {
-    QObject::connect(&job, &DiscJob::StatusChange,
-                     [this](int32_t type, const QString& text) { lines << QStringLiteral("%1:%2").arg(type).arg(text); });
-    QObject::connect(&job, &DiscJob::Progress, [this](int32_t value, int32_t total) {
+    status_ = QObject::connect(&job, &DiscJob::StatusChange, [this](int32_t type, const QString& text) {
+      lines << QStringLiteral("%1:%2").arg(type).arg(text);
+    });
+    progress_ = QObject::connect(&job, &DiscJob::Progress, [this](int32_t value, int32_t total) {
       ++progress;
       last_value = value;
       last_total = total;
     });
   }
+  ~JobRecorder() {
+    QObject::disconnect(status_);
+    QObject::disconnect(progress_);
+  }
+  JobRecorder(const JobRecorder&) = delete;
+  JobRecorder& operator=(const JobRecorder&) = delete;
   bool Has(const QString& line) const { return lines.contains(line); }
   QStringList WithPrefix(const QString& prefix) const {
     QStringList found;
@@ -72,6 +79,10 @@ class JobRecorder {
   int progress = 0;
   int32_t last_value = 0;
   int32_t last_total = 0;
+
+ private:
+  QMetaObject::Connection status_;
+  QMetaObject::Connection progress_;
 };
 
 class JobRig {
