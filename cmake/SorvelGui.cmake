@@ -49,8 +49,8 @@ function(sorvel_add_gui_tests name)
 endfunction()
 
 # libFuzzer targets of a GUI folder: fuzz/*_fuzz.cc linked with the folder's library.
-# A folder without sources yet is an interface library: nothing to instrument.
 function(sorvel_add_gui_fuzzers library)
+  # A folder without sources yet is an interface library: nothing to fuzz.
   get_target_property(type ${library} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
     return()
