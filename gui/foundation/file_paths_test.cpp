@@ -61,6 +61,8 @@ TEST(FilePathsTest, FullPathsPutRelativePathsBelowTheBase) {
 }
 
 TEST(FilePathsTest, SettingsFileLiesBesideAWritableProgramElseInTheConfigFolder) {
+  const QByteArray home = qgetenv("HOME");
+  const QByteArray config = qgetenv("XDG_CONFIG_HOME");
   SetProgramPathForTesting("/tmp/sorvel");
   EXPECT_EQ(SettingsFilePath(), "/tmp/sorvel.INI");
   SetProgramPathForTesting("/nonexistent/sorvel");  // not writable
@@ -71,6 +73,11 @@ TEST(FilePathsTest, SettingsFileLiesBesideAWritableProgramElseInTheConfigFolder)
   EXPECT_EQ(SettingsFilePath(), "/home/u/.config/sorvel/sorvel.INI");
   qunsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(SettingsFilePath(), "/home/u/.config/sorvel/sorvel.INI");
+  qputenv("XDG_CONFIG_HOME", "/cfg/");
+  EXPECT_EQ(SettingsFilePath(), "/cfg/sorvel/sorvel.INI");
+  qputenv("HOME", home);
+  if (config.isNull()) qunsetenv("XDG_CONFIG_HOME");
+  else qputenv("XDG_CONFIG_HOME", config);
   SetProgramPathForTesting(QString());
 }
 
