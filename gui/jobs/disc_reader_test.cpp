@@ -4,10 +4,9 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <fstream>
-#include <iterator>
 
 #include "gui/jobs/job_test_rig.h"
+#include "testing/file_bytes.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
@@ -21,11 +20,6 @@ using testing::Q;
 using testing::RequireTool;
 using testing::RunCommand;
 using testing::ScratchDir;
-
-std::string Bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A pressed CD: a data track, then two audio tracks with 2-second pregaps,
 // a catalog number, ISRCs and CD-Text titles.
@@ -80,9 +74,9 @@ TEST_P(DiscReaderCdTest, PressedCdIntoImageSideFilesAndDescriptors) {
   }
 
   // The image is the disc, sector for sector.
-  const std::string image = Bytes(side(".img"));
+  const std::string image = testing::ReadFileBytes(side(".img"));
   EXPECT_EQ(image.size(), std::filesystem::file_size(disc.bin));
-  EXPECT_TRUE(image == Bytes(disc.bin));
+  EXPECT_TRUE(image == testing::ReadFileBytes(disc.bin));
   if (with_sub) {
     EXPECT_EQ(std::filesystem::file_size(side(".sub")) / 96, image.size() / 2352);
   }
@@ -108,7 +102,7 @@ TEST_P(DiscReaderCdTest, PressedCdIntoImageSideFilesAndDescriptors) {
   std::string chunks;
   ASSERT_EQ(RunCommand("cd '" + (dir.path() / "out").string() + "' && bchunk -w Disc.img Disc.cue part 2>&1", &chunks), 0)
       << chunks;
-  const std::string data_track = Bytes(dir.path() / "out" / "part01.iso");
+  const std::string data_track = testing::ReadFileBytes(dir.path() / "out" / "part01.iso");
   ASSERT_EQ(data_track.size(), 600u * 2048);
   for (int32_t lba : {0, 16, 599}) {
     const auto sector = testing::FixtureSector(false, lba);
@@ -170,8 +164,8 @@ TEST(DiscReaderTest, BurstSkipProbesForwardWalksBackAndStaysInItsEntry) {
       << events.lines.join("\n").toStdString();
   // Every sector is in the image exactly once.
   EXPECT_EQ(std::filesystem::file_size(dir.path() / "b.img"), std::filesystem::file_size(disc.bin));
-  const std::string image = Bytes(dir.path() / "b.img");
-  const std::string bin = Bytes(disc.bin);
+  const std::string image = testing::ReadFileBytes(dir.path() / "b.img");
+  const std::string bin = testing::ReadFileBytes(disc.bin);
   EXPECT_EQ(image.substr(0, 1000 * 2352), bin.substr(0, 1000 * 2352));
   EXPECT_EQ(image.substr(1350 * 2352, static_cast<size_t>(second - 20 - 1350) * 2352),
             bin.substr(1350 * 2352, static_cast<size_t>(second - 20 - 1350) * 2352));
@@ -209,7 +203,7 @@ TEST(DiscReaderTest, DvdGivesOnlyAnIsoEqualToTheDisc) {
   JobRecorder events(reader);
   ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(dir.path() / "copy.img")))
       << events.lines.join("\n").toStdString();
-  EXPECT_TRUE(Bytes(dir.path() / "copy.iso") == Bytes(iso));
+  EXPECT_TRUE(testing::ReadFileBytes(dir.path() / "copy.iso") == testing::ReadFileBytes(iso));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy.img"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy.cue"));
   EXPECT_TRUE(events.Has("0:DVD/BD/HDDVDの読み込みを開始します。"));

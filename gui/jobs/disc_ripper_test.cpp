@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "gui/jobs/job_test_rig.h"
+#include "testing/file_bytes.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/gui/scripted_modal_ui.h"
@@ -19,11 +18,6 @@ using testing::Q;
 using testing::RunCommand;
 using testing::ScratchDir;
 
-std::string Bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A mixed CD: data track 1 (300 sectors), audio tracks 2 and 3 with 2-second pregaps.
 class DiscRipperTest : public ::testing::Test {
  protected:
@@ -34,7 +28,7 @@ class DiscRipperTest : public ::testing::Test {
     ASSERT_TRUE(rig_->opened());
     // The rip dialog holds a read pass open while it rips.
     ASSERT_EQ(rig_->device().ReadStart(CCC_RAW96, 0), CBR_OK);
-    bin_ = Bytes(disc_.bin);
+    bin_ = testing::ReadFileBytes(disc_.bin);
   }
   std::string Slice(int32_t first, int32_t count) const {
     return bin_.substr(static_cast<size_t>(first) * 2352, static_cast<size_t>(count) * 2352);
@@ -67,7 +61,7 @@ TEST_F(DiscRipperTest, AudioTrackBecomesAWaveWithOrWithoutItsPregap) {
                          &out),
               0);
     EXPECT_EQ(out, "2 2 44100 " + std::to_string(count * 588) + "\n");
-    const std::string bytes = Bytes(wav);
+    const std::string bytes = testing::ReadFileBytes(wav);
     ASSERT_EQ(bytes.size(), 44 + static_cast<size_t>(count) * 2352);
     EXPECT_TRUE(bytes.substr(44) == Slice(first, count));
   }
@@ -78,7 +72,7 @@ TEST_F(DiscRipperTest, DataTrackBecomesItsUserData) {
   JobRecorder events(ripper_);
   ASSERT_TRUE(ripper_.StartRead(rig_->device(), Q(iso), 1, true));
   EXPECT_EQ(events.lines[1], "0:CD-ROM Mode1 2048 byte/sector");
-  const std::string bytes = Bytes(iso);
+  const std::string bytes = testing::ReadFileBytes(iso);
   ASSERT_EQ(bytes.size(), 300u * 2048);
   for (int32_t lba = 0; lba < 300; ++lba) {
     ASSERT_EQ(bytes.substr(static_cast<size_t>(lba) * 2048, 2048), Slice(lba, 1).substr(16, 2048)) << lba;
