@@ -28,10 +28,9 @@ bool DiscCopier::StartCopy(Trelin& objReader, Trelin& objWriter, DiscVerifier* o
   source.LoadSetting(objReader);
   target.LoadSetting(objWriter);
   bool result = false;
-  // One drive cannot be read and written in the same pass.
-  const bool same_drive = &objReader == &objWriter ||
-                          (!objReader.device_name().isEmpty() && objReader.device_name() == objWriter.device_name());
-  if (same_drive) {
+  // One drive cannot be read and written in the same pass (the dialogs hand
+  // both sides one object when they name the same drive).
+  if (&objReader == &objWriter) {
     Report(kStatusError, QStringLiteral("読み込み装置と書き込み装置に同じ装置は指定できません。"));
     LogEnd(false);
     ClearCancel();

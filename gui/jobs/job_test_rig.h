@@ -18,14 +18,13 @@
 #include "gui/jobs/disc_job.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/engine_library.h"
+#include "gui/model/model_test_util.h"
 #include "gui/model/trelin.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/gui/user_settings_folder.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
-
-inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
 class ScopedDriveMap {
  public:
