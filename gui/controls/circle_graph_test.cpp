@@ -18,6 +18,9 @@ TEST(CircleGraphMathTest, PercentagesAndAnglesRoundHalfToEven) {
   EXPECT_EQ(CircleGraphPercentage(0, 3, 1), 33);
   EXPECT_EQ(CircleGraphPercentage(0, 8, 1), 12);  // 12.5
   EXPECT_EQ(CircleGraphPercentage(-100, 100, 0), 50);
+  // The widest range: its span does not fit 32 bits and must not overflow.
+  EXPECT_EQ(CircleGraphPercentage(-2147483647 - 1, 2147483647, 0), 50);
+  EXPECT_EQ(CircleGraphPercentage(-2147483647 - 1, 2147483647, 2147483647), 100);
   EXPECT_EQ(CircleGraphAngle(1), 86);  // 446.4 -> 446
   EXPECT_EQ(CircleGraphAngle(0), 90);
   EXPECT_EQ(CircleGraphAngle(25), 0);

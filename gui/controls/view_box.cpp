@@ -1,6 +1,5 @@
 #include "gui/controls/view_box.h"
 
-#include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -8,6 +7,7 @@
 
 #include "gui/controls/frame_style.h"
 #include "gui/controls/twips.h"
+#include "gui/foundation/file.h"
 #include "gui/foundation/modal_ui.h"
 
 namespace sorvel {
@@ -190,17 +190,14 @@ void ViewBox::SaveLog() {
   QString path = CurrentModalUi().SaveFileName(this, QStringLiteral("ログファイル(*.log)|*.log"),
                                                ProposedLogFileName(clock_()), 0x806);
   if (path.isEmpty()) return;
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  File file;
+  if (!file.OpenFile(path, File::kOutput)) {
     CurrentModalUi().MessageBox(this, QStringLiteral("ファイル ") + path + QStringLiteral(" が開けません。"), 16,
                                 QString());
     return;
   }
-  for (const QString& line : lines_) {
-    file.write(line.toUtf8());
-    file.write("\r\n", 2);
-  }
-  file.close();
+  for (const QString& line : lines_) file.Puts(line);
+  file.CloseFile();
 }
 
 void ViewBox::ClearLog() {

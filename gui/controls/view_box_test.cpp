@@ -134,6 +134,11 @@ TEST_F(ViewBoxTest, MenuItemsAndNames) {
   EXPECT_EQ(view.mnuLog()->actions()[0]->text(), QStringLiteral("ログの保存(&S)"));
   EXPECT_EQ(view.mnuLog()->actions()[1]->text(), QStringLiteral("クリア(&C)"));
   EXPECT_EQ(view.findChild<QScrollBar*>("sbLine"), view.sbLine());
+  QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+  EXPECT_FALSE(view.mnuLog()->isVisible());
+  QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+  EXPECT_TRUE(view.mnuLog()->isVisible());
+  view.mnuLog()->hide();
 }
 
 TEST(ViewBoxNameTest, ProposedNameRepeatsTheMinute) {
