@@ -78,14 +78,10 @@ void CircleGraph::readProperties(const PropertyBag& bag) {
   if (auto v = bag.readInt32(QStringLiteral("Min"), min_)) setMin(*v);
   if (auto v = bag.readInt32(QStringLiteral("Max"), max_)) setMax(*v);
   if (auto v = bag.readInt32(QStringLiteral("Value"), value_)) setValue(*v);
-  if (auto v = bag.readInt32(QStringLiteral("ForeColor"), static_cast<qint32>(fore_color_)))
-    setForeColor(static_cast<OleColor>(*v));
-  if (auto v = bag.readInt32(QStringLiteral("BackColor"), static_cast<qint32>(back_color_)))
-    setBackColor(static_cast<OleColor>(*v));
-  if (auto v = bag.readInt32(QStringLiteral("GraphTrueColor"), static_cast<qint32>(true_color_)))
-    setGraphTrueColor(static_cast<OleColor>(*v));
-  if (auto v = bag.readInt32(QStringLiteral("GraphFalseColor"), static_cast<qint32>(false_color_)))
-    setGraphFalseColor(static_cast<OleColor>(*v));
+  if (auto v = bag.readColor(QStringLiteral("ForeColor"), fore_color_)) setForeColor(*v);
+  if (auto v = bag.readColor(QStringLiteral("BackColor"), back_color_)) setBackColor(*v);
+  if (auto v = bag.readColor(QStringLiteral("GraphTrueColor"), true_color_)) setGraphTrueColor(*v);
+  if (auto v = bag.readColor(QStringLiteral("GraphFalseColor"), false_color_)) setGraphFalseColor(*v);
 }
 
 void CircleGraph::writeProperties(PropertyBag& bag) const {

@@ -62,8 +62,8 @@ TEST(ControlsScreenshotTest, GradientFrame) {
   auto* title = new GradientFrame(&window);
   title->setObjectName(QStringLiteral("fraTitle"));
   title->setGeometry(0, 0, 480, 60);
-  title->readProperties(PropertyBag{{"StartColor", static_cast<qint32>(0x80000008)},
-                                    {"EndColor", static_cast<qint32>(0x8000000F)},
+  title->readProperties(PropertyBag{{"StartColor", 0x80000008},
+                                    {"EndColor", 0x8000000F},
                                     {"Orientation", 2},
                                     {"BorderStyle", 0},
                                     {"Enabled", true},
@@ -142,7 +142,7 @@ TEST(ControlsScreenshotTest, CircleGraph) {
                                       {"Max", 333000},
                                       {"Value", value},
                                       {"ForeColor", 0xC0C000},
-                                      {"BackColor", static_cast<qint32>(0x8000000F)},
+                                      {"BackColor", 0x8000000F},
                                       {"GraphTrueColor", 0xC0C000},
                                       {"GraphFalseColor", 0xFFFF80}});
     layout->addWidget(graph);

@@ -131,10 +131,8 @@ void GradientFrame::initProperties() {
 }
 
 void GradientFrame::readProperties(const PropertyBag& bag) {
-  if (auto v = bag.readInt32(QStringLiteral("StartColor"), static_cast<qint32>(start_color_)))
-    setStartColor(static_cast<OleColor>(*v));
-  if (auto v = bag.readInt32(QStringLiteral("EndColor"), static_cast<qint32>(end_color_)))
-    setEndColor(static_cast<OleColor>(*v));
+  if (auto v = bag.readColor(QStringLiteral("StartColor"), start_color_)) setStartColor(*v);
+  if (auto v = bag.readColor(QStringLiteral("EndColor"), end_color_)) setEndColor(*v);
   if (auto v = bag.readInt32(QStringLiteral("Orientation"), orientation_)) setOrientation(*v);
   if (auto v = bag.readInt32(QStringLiteral("BorderStyle"), border_style_)) setBorderStyle(*v);
   if (auto v = bag.readBool(QStringLiteral("Enabled"), isEnabled())) setEnabled(*v);

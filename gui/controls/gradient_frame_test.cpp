@@ -106,6 +106,17 @@ TEST_F(GradientFrameTest, TitleBandLightensDownwards) {
   EXPECT_GT(shot.pixelColor(100, 59).lightness(), shot.pixelColor(100, 0).lightness() + 100);
 }
 
+TEST_F(GradientFrameTest, SystemColoursShowTheCurrentPaletteOnTheNextRedraw) {
+  frame.setStartColor(0x80000008);
+  frame.setEndColor(0x80000008);
+  EXPECT_EQ(PixelOfPicture(10, 10), QApplication::palette().color(QPalette::Text));
+  QPalette changed = frame.palette();
+  changed.setColor(QPalette::Text, QColor(200, 10, 10));
+  frame.setPalette(changed);
+  frame.setPosition(0);
+  EXPECT_EQ(PixelOfPicture(10, 10), QColor(200, 10, 10));
+}
+
 TEST_F(GradientFrameTest, AnOrientationThatDrawsNothingLeavesThePicture) {
   frame.setStartColor(kRed);
   frame.setEndColor(kBlue);

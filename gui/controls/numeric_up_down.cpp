@@ -242,11 +242,13 @@ void NumericUpDown::setTextAlign(qint32 align) {
 void NumericUpDown::setAppearance(qint32 appearance) {
   appearance_ = appearance;
   ApplyFrameStyle(this, border_style_, appearance_);
+  Layout();  // a new border changes the inner area as a resize does
 }
 
 void NumericUpDown::setBorderStyle(qint32 border_style) {
   border_style_ = border_style;
   ApplyFrameStyle(this, border_style_, appearance_);
+  Layout();
 }
 
 void NumericUpDown::setBackColor(OleColor color) {
@@ -279,6 +281,10 @@ void NumericUpDown::showEvent(QShowEvent* event) {
 
 void NumericUpDown::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
+  Layout();
+}
+
+void NumericUpDown::Layout() {
   const QRect inner = contentsRect();
   const int buttons = updMain_->width();
   txtMain_->setGeometry(inner.left(), inner.top(), std::max(inner.width() - buttons, 0), inner.height());
@@ -294,13 +300,11 @@ void NumericUpDown::changeEvent(QEvent* event) {
 void NumericUpDown::readProperties(const PropertyBag& bag) {
   if (auto v = bag.readInt32(QStringLiteral("TextAlign"), text_align_)) setTextAlign(*v);
   if (auto v = bag.readInt32(QStringLiteral("Appearance"), appearance_)) setAppearance(*v);
-  if (auto v = bag.readInt32(QStringLiteral("BackColor"), static_cast<qint32>(back_color_)))
-    setBackColor(static_cast<OleColor>(*v));
+  if (auto v = bag.readColor(QStringLiteral("BackColor"), back_color_)) setBackColor(*v);
   if (auto v = bag.readInt32(QStringLiteral("BorderStyle"), border_style_)) setBorderStyle(*v);
   if (auto v = bag.readBool(QStringLiteral("Enabled"), isEnabled())) setEnabled(*v);
   if (auto v = bag.readFont(QStringLiteral("Font"), Font())) setFont(*v);
-  if (auto v = bag.readInt32(QStringLiteral("ForeColor"), static_cast<qint32>(fore_color_)))
-    setForeColor(static_cast<OleColor>(*v));
+  if (auto v = bag.readColor(QStringLiteral("ForeColor"), fore_color_)) setForeColor(*v);
   if (auto v = bag.readBool(QStringLiteral("Locked"), Locked())) setLocked(*v);
   if (auto v = bag.readInt32(QStringLiteral("Max"), Max())) setMax(*v);
   if (auto v = bag.readInt32(QStringLiteral("Min"), Min())) setMin(*v);

@@ -113,6 +113,7 @@ class NumericUpDown : public QFrame {
   void changeEvent(QEvent* event) override;
 
  private:
+  void Layout();
   void OnTextChanged();
   void Validate();
   void WriteValueText();

@@ -234,6 +234,9 @@ TEST_F(NumericUpDownTest, ButtonsSitAtTheRightEdge) {
     EXPECT_EQ(box->updMain()->geometry().right(), box->contentsRect().right());
     EXPECT_EQ(txt->geometry().right() + 1, box->updMain()->geometry().left());
   }
+  box->setBorderStyle(0);  // the inner area grows to the whole control
+  EXPECT_EQ(txt->geometry().topLeft(), QPoint(0, 0));
+  EXPECT_EQ(box->updMain()->geometry().right(), box->width() - 1);
 }
 
 TEST(NumericUpDownBagTest, RoundTripsAndClampsTheStoredValueToTheStoredRange) {

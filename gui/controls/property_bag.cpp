@@ -90,6 +90,13 @@ std::optional<qint16> PropertyBag::readInt16(const QString& name, qint16 default
   return AsInteger<qint16>(readProperty(name, QVariant::fromValue<int>(default_value)));
 }
 
+std::optional<std::uint32_t> PropertyBag::readColor(const QString& name, std::uint32_t default_value) const {
+  std::optional<qint64> value = AsInteger<qint64>(readProperty(name, QVariant::fromValue<qint64>(default_value)));
+  if (!value || *value < std::numeric_limits<qint32>::min() || *value > std::numeric_limits<std::uint32_t>::max())
+    return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
 std::optional<float> PropertyBag::readSingle(const QString& name, float default_value) const {
   std::optional<double> number = AsNumber(readProperty(name, default_value));
   if (!number || std::fabs(*number) > std::numeric_limits<float>::max()) return std::nullopt;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 #include <initializer_list>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -36,6 +37,9 @@ class PropertyBag {
   std::optional<qint16> readInt16(const QString& name, qint16 default_value) const;
   std::optional<float> readSingle(const QString& name, float default_value) const;
   std::optional<bool> readBool(const QString& name, bool default_value) const;
+  // A colour stored as a signed or an unsigned 32-bit value (&H8000000F
+  // either way).
+  std::optional<std::uint32_t> readColor(const QString& name, std::uint32_t default_value) const;
   std::optional<QFont> readFont(const QString& name, const QFont& default_value) const;
 
  private:

@@ -70,11 +70,13 @@ void ViewBox::setForeColor(OleColor color) {
 void ViewBox::setAppearance(qint32 appearance) {
   appearance_ = appearance;
   ApplyFrameStyle(this, border_style_, appearance_);
+  Layout();  // a new border changes the inner area as a resize does
 }
 
 void ViewBox::setBorderStyle(qint32 border_style) {
   border_style_ = border_style;
   ApplyFrameStyle(this, border_style_, appearance_);
+  Layout();
 }
 
 int ViewBox::VisibleLineCount() const {
@@ -134,12 +136,6 @@ void ViewBox::Layout() {
 void ViewBox::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
   Layout();
-}
-
-void ViewBox::changeEvent(QEvent* event) {
-  QFrame::changeEvent(event);
-  // A new border changes the inner area as a resize does.
-  if (event->type() == QEvent::StyleChange || event->type() == QEvent::ContentsRectChange) Layout();
 }
 
 void ViewBox::paintEvent(QPaintEvent*) {
@@ -214,10 +210,8 @@ void ViewBox::readProperties(const PropertyBag& bag) {
   if (auto v = bag.readFont(QStringLiteral("Font"), font())) setFont(*v);
   if (auto v = bag.readInt32(QStringLiteral("Appearance"), appearance_)) setAppearance(*v);
   if (auto v = bag.readInt32(QStringLiteral("BorderStyle"), border_style_)) setBorderStyle(*v);
-  if (auto v = bag.readInt32(QStringLiteral("BackColor"), static_cast<qint32>(back_color_)))
-    setBackColor(static_cast<OleColor>(*v));
-  if (auto v = bag.readInt32(QStringLiteral("ForeColor"), static_cast<qint32>(fore_color_)))
-    setForeColor(static_cast<OleColor>(*v));
+  if (auto v = bag.readColor(QStringLiteral("BackColor"), back_color_)) setBackColor(*v);
+  if (auto v = bag.readColor(QStringLiteral("ForeColor"), fore_color_)) setForeColor(*v);
 }
 
 void ViewBox::writeProperties(PropertyBag& bag) const {
