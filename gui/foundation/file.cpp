@@ -83,7 +83,10 @@ bool File::OpenFile(const QString& file_name, int mode) {
     default: return false;
   }
   if (file_name.isEmpty()) return false;
-  int fd = ::open(QFile::encodeName(file_name).constData(), flags | O_CLOEXEC, 0666);
+  const QByteArray native = QFile::encodeName(file_name);
+  int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
+  // Binary mode reads a file it may not write (read-only folder or medium).
+  if (fd < 0 && mode == kBinary && (errno == EACCES || errno == EROFS)) fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {

@@ -18,7 +18,7 @@ class File {
     kInput = 0,    // read text; the file must exist
     kOutput = 1,   // write text; created or emptied
     kAppend = 2,   // write text at the end; created when missing
-    kBinary = 16,  // read and write bytes; created when missing
+    kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
   };
   enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 
 #include "testing/file_bytes.h"
 #include "testing/test_paths.h"
@@ -78,6 +82,31 @@ TEST(FileTest, BadModesAndMissingFilesOpenNothing) {
   EXPECT_EQ(file.Gets(), "");
   EXPECT_FALSE(file.Puts("x"));
   EXPECT_TRUE(file.Eof());
+}
+
+// Runs `check` without the right to write files of others: as an ordinary
+// user directly, as root in a child process that became the user nobody.
+bool RunUnprivileged(const std::function<bool()>& check) {
+  if (geteuid() != 0) return check();
+  pid_t child = fork();
+  if (child == 0) {
+    bool ok = setgid(65534) == 0 && setuid(65534) == 0 && check();
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(FileTest, BinaryModeReadsAFileItCannotWrite) {
+  sorvel::testing::ScratchDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  WriteFileBytes(dir / "ro.cdt", "pack");
+  std::filesystem::permissions(dir / "ro.cdt", std::filesystem::perms(0444));
+  const QString path = Q(dir / "ro.cdt");
+  EXPECT_TRUE(RunUnprivileged([&] {
+    File file;
+    return file.OpenFile(path, File::kBinary) && file.ReadData(4) == QByteArray("pack") && !file.WriteData("x");
+  }));
 }
 
 TEST(FileTest, TextInputTakesRegularFilesOnly) {

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "gui/foundation/file_paths.h"
 #include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
@@ -115,6 +116,21 @@ TEST_F(SuperIniTest, MissingFileAndUnwritableTargetAreFailures) {
   EXPECT_FALSE(ini_.SaveINI(Q(dir_ / "no" / "such" / "folder.ini")));
   std::filesystem::create_directory(dir_ / "adir");
   EXPECT_FALSE(ini_.SaveINI(Q(dir_ / "adir")));
+}
+
+TEST_F(SuperIniTest, NamesWithoutAFolderLieBesideTheSettingsFile) {
+  SetProgramPathForTesting(Q(dir_ / "sorvel"));
+  EXPECT_EQ(SuperINI::ResolveFileName(""), Q(dir_ / "sorvel.INI"));
+  EXPECT_EQ(SuperINI::ResolveFileName("  "), Q(dir_ / "sorvel.INI"));
+  EXPECT_EQ(SuperINI::ResolveFileName("other.ini"), Q(dir_ / "other.ini"));
+  EXPECT_EQ(SuperINI::ResolveFileName("/abs/x.ccd"), "/abs/x.ccd");
+  ini_.SetSectionKey("[MAIN]KEY", "", "v");
+  EXPECT_TRUE(ini_.SaveINI(""));
+  EXPECT_EQ(ReadFileBytes(dir_ / "sorvel.INI"), "[MAIN]\r\nKEY=v\r\n\r\n");
+  SuperINI again;
+  EXPECT_TRUE(again.LoadINI(""));
+  EXPECT_EQ(again.SectionKey("[main]key"), "v");
+  SetProgramPathForTesting(QString());
 }
 
 TEST_F(SuperIniTest, ManyKeysLoadQuickly) {
