@@ -4,6 +4,7 @@
 
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/super_ini.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/public_enumerations.h"
 
 namespace sorvel {
@@ -125,7 +126,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
 bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   Clear();
   SuperINI ini;
-  if (!ini.LoadINI(strFileName)) return false;
+  if (!IsRegularFile(strFileName) || !ini.LoadINI(strFileName)) return false;
 
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;
