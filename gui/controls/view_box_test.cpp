@@ -37,8 +37,8 @@ class ViewBoxTest : public ::testing::Test {
   }
   void Wheel(int delta, bool horizontal = false) {
     QPoint angle = horizontal ? QPoint(delta, 0) : QPoint(0, delta);
-    QWheelEvent event(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), angle, Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), angle, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
     QApplication::sendEvent(&view, &event);
   }
 
