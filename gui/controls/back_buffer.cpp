@@ -31,9 +31,7 @@ void BackBuffer::PaintTo(QPainter& painter, QPoint origin) const {
   if (!image_.isNull()) painter.drawImage(origin, image_);
 }
 
-BufferedSurface::BufferedSurface(QWidget* parent) : QWidget(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-}
+BufferedSurface::BufferedSurface(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void BufferedSurface::paintEvent(QPaintEvent*) {
   QPainter painter(this);

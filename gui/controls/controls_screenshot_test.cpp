@@ -123,9 +123,9 @@ TEST(ControlsScreenshotTest, ViewBox) {
                                    {"ForeColor", 0xFFFFFF},
                                    {"Appearance", 1},
                                    {"BorderStyle", 1}});
-  const char* lines[] = {"ドライブを初期化しています...", "ディスクの情報を取得しています。",
+  const char* lines[] = {"ドライブを初期化しています...",    "ディスクの情報を取得しています。",
                          "トラック 01 を書き込んでいます。", "書き込みが完了しました。",
-                         "ベリファイを開始します。", "ベリファイが完了しました。エラーはありません。"};
+                         "ベリファイを開始します。",         "ベリファイが完了しました。エラーはありません。"};
   for (const char* line : lines) view->LineOut(QString::fromUtf8(line));
   window.resize(480, 200);
   testing::SaveScreenshot(&window, QStringLiteral("ViewBox"));

@@ -22,9 +22,8 @@ GradientFrame::GradientFrame(QWidget* parent) : QFrame(parent), tmrAnimation_(ne
   ApplyFrameStyle(this, 0, 1);
 }
 
-std::optional<std::vector<GradientRun>> GradientFrame::DrawGradient(OleColor color_a, OleColor color_b,
-                                                                    int orientation, int position, int extent,
-                                                                    const QPalette& palette) {
+std::optional<std::vector<GradientRun>> GradientFrame::DrawGradient(OleColor color_a, OleColor color_b, int orientation,
+                                                                    int position, int extent, const QPalette& palette) {
   if (orientation != 1 && orientation != 2) return std::nullopt;
   QColor a = ResolveColor(color_a, palette);
   QColor b = ResolveColor(color_b, palette);

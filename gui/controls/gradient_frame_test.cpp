@@ -148,9 +148,9 @@ TEST_F(GradientFrameTest, TheTurningPointTravelsAndStopsRestoreTheStaticGradient
   frame.setEndColor(kBlue);
   frame.setAnimationScale(4);  // step 50 pixels
   QImage static_picture = frame.picture();
-  frame.AnimationTick();       // position 50
+  frame.AnimationTick();  // position 50
   EXPECT_EQ(PixelOfPicture(50, 0), QColor(Qt::red));
-  frame.AnimationTick();       // position 100
+  frame.AnimationTick();  // position 100
   EXPECT_EQ(PixelOfPicture(100, 0), QColor(Qt::red));
   frame.setAnimationScale(2);  // stored only
   EXPECT_EQ(PixelOfPicture(100, 0), QColor(Qt::red));
@@ -159,6 +159,16 @@ TEST_F(GradientFrameTest, TheTurningPointTravelsAndStopsRestoreTheStaticGradient
   EXPECT_EQ(frame.tmrAnimation()->interval(), 25);
   frame.setAnimationWait(0);
   EXPECT_FALSE(frame.tmrAnimation()->isActive());
+  EXPECT_EQ(frame.picture(), static_picture);
+}
+
+TEST_F(GradientFrameTest, TheTimerAnimatesUntilStopped) {
+  frame.setStartColor(kRed);
+  frame.setEndColor(kBlue);
+  const QImage static_picture = frame.picture();
+  frame.setAnimationWait(5);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return frame.picture() != static_picture; }, 5000));
+  frame.setAnimationWait(0);
   EXPECT_EQ(frame.picture(), static_picture);
 }
 

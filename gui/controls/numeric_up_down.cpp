@@ -111,7 +111,8 @@ class NumericUpDown::TextBox : public QLineEdit {
   int edit_depth_ = 0;
 };
 
-UpDownButtons::UpDownButtons(QWidget* parent) : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
+UpDownButtons::UpDownButtons(QWidget* parent)
+    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
   for (QToolButton* button : {up_, down_}) {
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);

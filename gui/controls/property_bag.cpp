@@ -10,7 +10,8 @@ namespace {
 // forms' integer conversion does. Nothing when the value is not a number.
 std::optional<double> AsNumber(const QVariant& value) {
   switch (value.metaType().id()) {
-    case QMetaType::Bool: return value.toBool() ? -1.0 : 0.0;
+    case QMetaType::Bool:
+      return value.toBool() ? -1.0 : 0.0;
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::Short:
@@ -35,7 +36,8 @@ std::optional<double> AsNumber(const QVariant& value) {
       if (ok && std::isfinite(number)) return number;
       return std::nullopt;
     }
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 

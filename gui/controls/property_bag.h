@@ -6,8 +6,8 @@
 #include <QFont>
 #include <QString>
 #include <QVariant>
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <utility>
 #include <vector>

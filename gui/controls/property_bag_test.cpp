@@ -19,9 +19,8 @@ TEST(PropertyBagTest, KeysCompareWithoutCaseAndKeepTheirFirstOrder) {
 }
 
 TEST(PropertyBagTest, TypedReadsConvertOrRefuse) {
-  PropertyBag bag{{"half", 2.5},     {"text", " 12 "}, {"word", "many"}, {"big", 3000000000.0},
-                  {"short", 40000},  {"yes", "True"},  {"one", 1},       {"none", QVariant()},
-                  {"single", 0.25f}, {"flag", false}};
+  PropertyBag bag{{"half", 2.5},   {"text", " 12 "}, {"word", "many"},     {"big", 3000000000.0}, {"short", 40000},
+                  {"yes", "True"}, {"one", 1},       {"none", QVariant()}, {"single", 0.25f},     {"flag", false}};
   EXPECT_EQ(bag.readInt32("half", 0), 2);  // half to even
   EXPECT_EQ(bag.readInt32("text", 0), 12);
   EXPECT_EQ(bag.readInt32("word", 0), std::nullopt);
@@ -39,8 +38,11 @@ TEST(PropertyBagTest, TypedReadsConvertOrRefuse) {
 }
 
 TEST(PropertyBagTest, ColoursReadSignedOrUnsigned) {
-  PropertyBag bag{{"unsigned", 0x8000000F}, {"signed", static_cast<qint32>(0x80000012)}, {"plain", 0xC0C000},
-                  {"too big", static_cast<qint64>(0x100000000)}, {"negative", static_cast<qint64>(-2147483649LL)}};
+  PropertyBag bag{{"unsigned", 0x8000000F},
+                  {"signed", static_cast<qint32>(0x80000012)},
+                  {"plain", 0xC0C000},
+                  {"too big", static_cast<qint64>(0x100000000)},
+                  {"negative", static_cast<qint64>(-2147483649LL)}};
   EXPECT_EQ(bag.readColor("unsigned", 0), kSysButtonFace);
   EXPECT_EQ(bag.readColor("signed", 0), kSysButtonText);
   EXPECT_EQ(bag.readColor("plain", 0), 0xC0C000u);

@@ -35,9 +35,7 @@ void Splitter::setSplitterSize(float size) {
   ArrangePanes();
 }
 
-void Splitter::UpdateBarCursor() {
-  imgSplitter_->setCursor(orientation_ != 0 ? Qt::SizeHorCursor : Qt::SizeVerCursor);
-}
+void Splitter::UpdateBarCursor() { imgSplitter_->setCursor(orientation_ != 0 ? Qt::SizeHorCursor : Qt::SizeVerCursor); }
 
 QRect Splitter::TwipsRect(double left, double top, double width, double height) const {
   int x = TwipsToPixelsX(this, left);
@@ -175,7 +173,8 @@ bool Splitter::eventFilter(QObject* watched, QEvent* event) {
       ArrangePanes();
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 

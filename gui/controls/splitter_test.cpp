@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
+#include <cmath>
 #include <memory>
 
 #include "gui/controls/twips.h"
@@ -86,8 +87,8 @@ TEST_F(SplitterTest, LimitsClampThePointAndHideAPane) {
     bool pane1_visible, pane2_visible;
   };
   const Case cases[] = {
-      {size, size, false, true},            // at the near limit
-      {-100, size, false, true},            // beyond it
+      {size, size, false, true},             // at the near limit
+      {-100, size, false, true},             // beyond it
       {Twips(200), Twips(200), true, true},  // back in range shows both
       {extent - 2 * size, extent - 2 * size, true, false},
       {extent + 500, extent - 2 * size, true, false},
@@ -211,6 +212,19 @@ TEST_F(SplitterTest, OtherButtonsDoNotDrag) {
   QApplication::sendEvent(bar, &press);
   Mouse(QEvent::MouseMove, QPoint(5, 300), Qt::RightButton);
   EXPECT_FLOAT_EQ(splitter->SplitterPoint(), before);
+}
+
+TEST_F(SplitterTest, AbsurdSizesStillPlaceTheBar) {
+  Make(2);
+  for (float size : {3e38f, -3e38f, 0.0f}) {
+    splitter->setSplitterSize(size);
+    EXPECT_TRUE(std::isfinite(splitter->SplitterPoint())) << size;
+    EXPECT_LE(Bar().height(), 100000000) << size;
+  }
+  splitter->setSplitterSize(45);
+  splitter->setSplitterPoint(static_cast<float>(Twips(200)));
+  EXPECT_TRUE(panes[0]->isVisible());
+  EXPECT_TRUE(panes[1]->isVisible());
 }
 
 TEST(SplitterBagTest, RoundTripsAndReadsKeysInAnyCase) {

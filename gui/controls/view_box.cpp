@@ -162,8 +162,9 @@ void ViewBox::Wheel(int delta) {
 }
 
 void ViewBox::wheelEvent(QWheelEvent* event) {
+  // Only the vertical wheel scrolls the log.
   int delta = event->angleDelta().y();
-  if (delta == 0 && event->angleDelta().x() == 0) return event->ignore();
+  if (delta == 0) return event->ignore();
   Wheel(delta);
   event->accept();
 }

@@ -35,9 +35,10 @@ class ViewBoxTest : public ::testing::Test {
   void Lines(int from, int to) {
     for (int i = from; i <= to; ++i) view.LineOut(QStringLiteral("行 %1").arg(i));
   }
-  void Wheel(int delta) {
-    QWheelEvent event(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+  void Wheel(int delta, bool horizontal = false) {
+    QPoint angle = horizontal ? QPoint(delta, 0) : QPoint(0, delta);
+    QWheelEvent event(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), angle, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
     QApplication::sendEvent(&view, &event);
   }
 
@@ -91,6 +92,10 @@ TEST_F(ViewBoxTest, TheWheelStepsByHalfAPagePlusOne) {
   EXPECT_EQ(bar->value(), 31);
   Wheel(-240);
   EXPECT_EQ(bar->value(), 31);
+  bar->setValue(10);
+  Wheel(-120, true);  // a sideways wheel does not scroll
+  Wheel(120, true);
+  EXPECT_EQ(bar->value(), 10);
 }
 
 TEST_F(ViewBoxTest, LockedStoresLinesButChangesNeitherPictureNorScrollBar) {
