@@ -203,8 +203,8 @@ TEST_F(RealEngineTest, TocPartsRoundTripThroughTheDeviceEngine) {
   std::unique_ptr<TOCInformation> back = trelin.GetTOCStructure();
   ASSERT_EQ(back->TOCCount(), 3);
   for (int i = 1; i <= 3; ++i) {
-    const TOCTrack& a = *toc.TOC(i);
-    const TOCTrack& b = *back->TOC(i);
+    const model::TOCTrack& a = *toc.TOC(i);
+    const model::TOCTrack& b = *back->TOC(i);
     EXPECT_EQ(std::tie(a.SessionNo, a.TrackNo, a.IndexNo, a.Flags, a.SectorMode, a.StartLBA, a.EndLBA),
               std::tie(b.SessionNo, b.TrackNo, b.IndexNo, b.Flags, b.SectorMode, b.StartLBA, b.EndLBA))
         << i;
