@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -147,6 +148,11 @@ class DrivePanel : public QGroupBox {
   // restores `text` (when given and listed), else selects the first item.
   // Returns whether an item is selected.
   bool DropOldItems(int old_count, const QString& text);
+  // Lists with one probing object the drives that serve each of `sides`
+  // (appended after their current items): the local drives of the drive map
+  // for a side whose network box is clear, the drives of every discovered
+  // remote service for a ticked one. Clears their remote path lists first.
+  static void ListDrives(const QList<DrivePanel*>& sides);
   // Clears the remote path list (start of a rebuild).
   void ClearRemotePaths() { remote_paths_.Clear(); }
 
