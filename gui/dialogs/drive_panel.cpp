@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <optional>
 
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/hourglass.h"
@@ -187,7 +188,7 @@ void DrivePanel::ListDrives(const QList<DrivePanel*>& sides) {
 void DrivePanel::RebuildDriveList() {
   if (busy_) return;
   busy_ = true;
-  HourglassCursor wait;
+  std::optional<HourglassCursor> wait(std::in_place);
   if (device_) {
     if (hooks_.device_closing) hooks_.device_closing();
     device_->CloseDevice();
@@ -200,6 +201,7 @@ void DrivePanel::RebuildDriveList() {
   if (network_box_->isChecked() && drive_combo_->count() <= old_count) {
     // Nothing remote: the old list stays and its drive is opened again.
     OpenChosenDrive();
+    wait.reset();  // the normal pointer over the message
     CenterMessageBox(window(), kNoRemoteDrive, kStyleExclamation, Caption());
     network_box_->setChecked(false);
   } else if (DropOldItems(old_count, keep_drive_text_ ? old_text : QString())) {

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <optional>
 
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/hourglass.h"
@@ -40,7 +41,7 @@ void DualDrivePanel::Release(DrivePanel* side) {
 void DualDrivePanel::RebuildDriveLists(DrivePanel* clicked) {
   if (read_->busy_ || write_->busy_) return;
   read_->busy_ = write_->busy_ = true;
-  HourglassCursor wait;
+  std::optional<HourglassCursor> wait(std::in_place);
   Release(read_);
   Release(write_);
   const int old_read = read_->drive_combo_->count();
@@ -62,6 +63,7 @@ void DualDrivePanel::RebuildDriveLists(DrivePanel* clicked) {
     if (other->DropOldItems(other == read_ ? old_read : old_write, other == read_ ? read_text : write_text)) {
       OpenChosenDrive(other);
     }
+    wait.reset();  // the normal pointer over the message
     CenterMessageBox(clicked->window(), QStringLiteral("現在利用可能な遠隔ドライヴは存在しません。"), 48,
                      clicked->window()->windowTitle());
     clicked->network_box_->setChecked(false);
