@@ -3,6 +3,7 @@
 // the CD write modes offered for the drive's answers.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -15,9 +16,15 @@
 #include "gui/model/device_setting.h"
 #include "gui/model/fake_engine/fake_engine_control.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/fixed_interfaces.h"
 
 namespace sorvel {
 namespace {
+
+void Pick(QComboBox* combo, int index) {
+  combo->setCurrentIndex(index);
+  emit combo->activated(index);
+}
 
 class DriveCallsTest : public ::testing::Test {
  protected:
@@ -33,6 +40,7 @@ class DriveCallsTest : public ::testing::Test {
   testing::ScratchDir dir_;
   testing::FakeEngine fake_{"full", "libtrelin.so"};
   testing::ScriptedModalUi ui_;
+  testing::FixedInterfaces no_interfaces_;  // discovery never looks past this test
   testing::ScopedDriveMap map_{"D:=emu:/nowhere/d;E:=emu:/nowhere/e;G:=emu:/nowhere/g"};
 };
 
@@ -48,6 +56,36 @@ TEST_F(DriveCallsTest, RebuildOpensEachMappedDriveOnceAndTheChosenOneOnceMore) {
   EXPECT_EQ(Opens(5), 0);  // F: is not mapped
   EXPECT_EQ(form.panel->drive_combo()->itemData(2).toInt(), 6);
   form.panel->Unload();
+}
+
+TEST_F(DriveCallsTest, NoRemoteDriveReopensTheOldDriveOnceAndUntickingRunsNothing) {
+  testing::DrivePanelHarnessForm form(DriveSide::kRead);
+  form.panel->Load();
+  Pick(form.panel->drive_combo(), 1);
+  fake_.Reset();
+  form.panel->network_box()->click();
+  EXPECT_FALSE(form.panel->network_box()->isChecked());
+  EXPECT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(Opens(3), 0);
+  EXPECT_EQ(Opens(4), 1);  // the drive still chosen, opened again; no local probing
+  EXPECT_EQ(Opens(6), 0);
+  EXPECT_EQ(form.panel->drive_combo()->count(), 3);
+  EXPECT_EQ(form.panel->drive_combo()->currentIndex(), 1);
+  ASSERT_NE(form.panel->device(), nullptr);
+  form.panel->Unload();
+}
+
+TEST_F(DriveCallsTest, KeptDriveTextSurvivesARebuild) {
+  for (bool keep : {false, true}) {
+    testing::DrivePanelHarnessForm form(DriveSide::kWrite, QStringLiteral("WellWriteForm"));
+    form.panel->set_keep_drive_text(keep);
+    form.panel->Load();
+    Pick(form.panel->drive_combo(), 2);
+    form.panel->RebuildDriveList();
+    EXPECT_EQ(form.panel->drive_combo()->currentIndex(), keep ? 2 : 0) << keep;
+    EXPECT_EQ(form.panel->drive_combo()->count(), 3);
+    form.panel->Unload();
+  }
 }
 
 TEST_F(DriveCallsTest, DriveServingNeitherFamilyIsLeftOut) {
