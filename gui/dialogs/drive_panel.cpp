@@ -273,6 +273,7 @@ void DrivePanel::RefreshDriveStatus() {
   QString key = text;
   if (key_from_device_name_) {
     if (device_) key += device_->GetDeviceName(DNC_ALL);
+    status_label_->setProperty("Tag", key);
   } else {
     key += drive_combo_->currentText();
   }

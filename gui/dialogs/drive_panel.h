@@ -78,7 +78,8 @@ class DrivePanel : public QGroupBox {
   // drive text). Controls take the side's names: cboReadDrive, chkReadNetwork,
   // cmdReadDriveEject, cmdReadSetting, cboReadSpeed, lblSendDriveStatus,
   // tmrSendDevice on the read side (frame fraSend), the Write/Recv names on
-  // the write side (frame fraRecv).
+  // the write side (frame fraRecv). A form may rename a control (the erase
+  // dialog's timer is tmrDevice); the stored texts follow the combo names.
   DrivePanel(DriveSide side, const QString& form_name, QWidget* parent = nullptr);
   ~DrivePanel() override;
 
@@ -142,7 +143,7 @@ class DrivePanel : public QGroupBox {
   // Replaces the device; the old one is closed first when `close_old`.
   void SetDevice(std::shared_ptr<Trelin> device, bool close_old);
   // Status key: built from the drive's full name instead of the list text
-  // (copy dialog), and then compared only while a device is open.
+  // and kept in the status label's "Tag" property as well (copy dialog).
   void set_key_from_device_name(bool on) { key_from_device_name_ = on; }
   // Removes the first `old_count` items without running handlers and
   // restores `text` (when given and listed), else selects the first item.
