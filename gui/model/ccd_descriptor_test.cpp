@@ -12,10 +12,10 @@ namespace {
 
 using testing::CrLf;
 using testing::Q;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 class FakeDrive : public TOCDescriptorDrive {
  public:
@@ -81,7 +81,7 @@ TEST(CcdWriteTest, ThreeRawEntriesAndOneAudioTrackByteExact) {
   for (const char* line : {"[Session 1]", "PreGapMode=0", "PreGapSubC=0", "", "[Track 1]", "MODE=0", "INDEX 1=0", ""}) {
     lines.push_back(line);
   }
-  EXPECT_EQ(ReadBytes(dir / "disc.ccd"), CrLf(lines));
+  EXPECT_EQ(ReadFileBytes(dir / "disc.ccd"), CrLf(lines));
 }
 
 TEST(CcdWriteTest, HexFieldsOfARawEntry) {
@@ -90,7 +90,7 @@ TEST(CcdWriteTest, HexFieldsOfARawEntry) {
   toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 32, 0);
   toc.TOCAdd(1, 1, 1, 4, 1, 0, 99);
   ASSERT_TRUE(toc.SaveCCDFile(Q(dir / "disc.ccd")));
-  const std::string text = ReadBytes(dir / "disc.ccd");
+  const std::string text = ReadFileBytes(dir / "disc.ccd");
   EXPECT_NE(text.find("Point=0xA0\r\nADR=0x01\r\nControl=0x04\r\n"), std::string::npos) << text;
   TOCInformation back;
   back.LoadCCDFile(Q(dir / "disc.ccd"));
@@ -113,7 +113,7 @@ TEST(CcdWriteTest, DriveBoundFlavourAndFirstPregapMarks) {
     FakeDrive drive;
     drive.first_lba = c.first_lba;
     ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, c.flag));
-    const std::string text = ReadBytes(dir / "disc.tsn");
+    const std::string text = ReadFileBytes(dir / "disc.tsn");
     const std::string head = CrLf({"[Tessarine]", "Version=2", "", "[ReadDrive]", "Vendor=EMUVEND",
                                    "Product=CDRW-1000", "Revision=1.0A", "", "[Disc]"});
     EXPECT_EQ(text.substr(0, head.size()), head);
@@ -188,7 +188,7 @@ TEST(CcdRoundTripTest, TwoSessionsWithLaterSessionRelativeIndexes) {
   FillTwoSessionDisc(toc);
   FakeDrive drive;
   ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, true));
-  const std::string text = ReadBytes(dir / "disc.tsn");
+  const std::string text = ReadFileBytes(dir / "disc.tsn");
   EXPECT_NE(text.find("[Track 3]\r\nMODE=1\r\nINDEX 0=-150\r\nINDEX 1=0\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("[Session 2]\r\nPreGapMode=1\r\nPreGapSubC=0\r\n"), std::string::npos);
   EXPECT_NE(text.find("Sessions=2\r\n"), std::string::npos);
@@ -235,7 +235,7 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   auto replaced = [&text](const std::string& from, const std::string& to) {
     std::string copy = text;
     const size_t at = copy.find(from);
@@ -258,7 +258,7 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
       {replaced("[Entry 0]\r\nSession=1", "[Entry 0]\r\nSession="), "RawTOC情報が見つかりません。", 5},
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "bad.ccd", c.document);
+    WriteFileBytes(dir / "bad.ccd", c.document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "bad.ccd"))) << c.message;
@@ -276,7 +276,7 @@ TEST(CcdReadTest, HandEditedDocumentsStillRead) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   std::string lf_only;
   for (char c : text) {
     if (c != '\r') lf_only += c;
@@ -293,7 +293,7 @@ TEST(CcdReadTest, HandEditedDocumentsStillRead) {
     lower_hex[at + 3] = 'a';
   }
   for (const std::string& document : {lf_only, upper, lower_hex}) {
-    WriteBytes(dir / "edited.ccd", document);
+    WriteFileBytes(dir / "edited.ccd", document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     ASSERT_TRUE(toc.LoadCCDFile(Q(dir / "edited.ccd"))) << recorder.Texts().join(QLatin1Char('\n')).toStdString();
@@ -306,7 +306,7 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   const std::pair<const char*, const char*> edits[] = {
       {"PMin=0", "PMin=256"},           {"PMin=0", "PMin=-1"},
       {"AMin=0", "AMin=99999999999999999999"}, {"TrackNo=0", "TrackNo=x"},
@@ -319,7 +319,7 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
     const size_t at = document.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     document.replace(at, std::strlen(from), to);
-    WriteBytes(dir / "bad.ccd", document);
+    WriteFileBytes(dir / "bad.ccd", document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "bad.ccd"))) << to;
@@ -334,16 +334,16 @@ TEST(CcdReadTest, TruncatedAndShuffledDocumentsNeverCrash) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   for (size_t cut = 0; cut < text.size(); cut += 7) {
-    WriteBytes(dir / "cut.ccd", text.substr(0, cut));
+    WriteFileBytes(dir / "cut.ccd", text.substr(0, cut));
     TOCInformation toc;
     toc.LoadCCDFile(Q(dir / "cut.ccd"));
     EXPECT_LE(toc.TOCCount(), good.TOCCount());
   }
   // Sections in reverse order, a session number of 0 and a track beyond 99.
   std::string extra = text + "[Track 100]\r\nMODE=0\r\nINDEX 1=5\r\n\r\n[Entry 10]\r\nSession=0\r\n\r\n";
-  WriteBytes(dir / "extra.ccd", extra);
+  WriteFileBytes(dir / "extra.ccd", extra);
   TOCInformation toc;
   toc.LoadCCDFile(Q(dir / "extra.ccd"));
   EXPECT_EQ(toc.TOCCount(), good.TOCCount());
@@ -367,7 +367,7 @@ TEST(CcdToolTest, ConfigParserAcceptsCcdAndTsn) {
       "        c.read_file(f)\n"
       "    print(name.rsplit('.', 1)[1], ','.join(c.sections()), c['Disc']['TocEntries'],\n"
       "          c['Track 3']['INDEX 0'], c['CDText']['Entry 1'])\n";
-  WriteBytes(dir / "check.py", script);
+  WriteFileBytes(dir / "check.py", script);
   std::string out;
   ASSERT_EQ(testing::RunCommand("python3 " + (dir / "check.py").string() + " " + (dir / "disc.ccd").string() + " " +
                                     (dir / "disc.tsn").string() + " 2>&1",

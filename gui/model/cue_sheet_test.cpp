@@ -18,14 +18,14 @@ namespace {
 using testing::CrLf;
 using testing::MakeSizedFile;
 using testing::Q;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 std::string SaveSheet(TOCInformation& toc, const ScratchDir& dir, int32_t sector_size = 2352) {
   EXPECT_TRUE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt"), sector_size));
-  return ReadBytes(dir / "disc.cue");
+  return ReadFileBytes(dir / "disc.cue");
 }
 
 TEST(CueSheetWriteTest, OneDataTrackGivesThreeLines) {
@@ -98,23 +98,23 @@ TEST(CueSheetWriteTest, FullSheetAndPackFileAreByteExact) {
   std::string packs;
   packs += std::string("\x80\x00\x00\x00", 4) + std::string(12, 'A') + "\x12\x34";
   packs += std::string("\x80\x01\x01\x00", 4) + std::string(12, 'B') + "\x12\x34";
-  EXPECT_EQ(ReadBytes(dir / "disc.cdt"), packs);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cdt"), packs);
 }
 
 TEST(CueSheetWriteTest, PackFileIsReplacedAndNamedOnlyWhenWritten) {
   ScratchDir dir;
   TOCInformation toc;
   FillThreeTrackDisc(toc);
-  WriteBytes(dir / "disc.cdt", std::string(1000, 'x'));  // longer than the new packs
+  WriteFileBytes(dir / "disc.cdt", std::string(1000, 'x'));  // longer than the new packs
   SaveSheet(toc, dir);
-  EXPECT_EQ(ReadBytes(dir / "disc.cdt").size(), 36u);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cdt").size(), 36u);
 
   // No pack file name: no pack file and no CDTEXTFILE line.
   ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "b.cue"), Q(dir / "disc.img"), QString(), 2352));
-  EXPECT_EQ(ReadBytes(dir / "b.cue").rfind("CATALOG", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(dir / "b.cue").rfind("CATALOG", 0), 0u);
   // A pack file that cannot be written: the sheet is still written, without the line.
   ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "c.cue"), Q(dir / "disc.img"), Q(dir / "missing" / "c.cdt"), 2352));
-  EXPECT_EQ(ReadBytes(dir / "c.cue").find("CDTEXTFILE"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(dir / "c.cue").find("CDTEXTFILE"), std::string::npos);
 }
 
 TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
@@ -171,7 +171,7 @@ Loaded LoadSheet(TOCInformation& toc, const std::filesystem::path& sheet) {
 
 TEST(CueSheetReadTest, OneDataTrackBesideItsImage) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue",
+  WriteFileBytes(dir / "disc.cue",
              CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
   MakeSizedFile(dir / "disc.img", 2352000);
   TOCInformation toc;
@@ -208,7 +208,7 @@ TEST(CueSheetReadTest, FlagsAndModes) {
     std::vector<std::string> lines = {"FILE \"disc.img\" BINARY", std::string("  TRACK 01 ") + c.mode};
     if (c.flags_line) lines.push_back(std::string("    ") + c.flags_line);
     lines.push_back("    INDEX 01 00:00:00");
-    WriteBytes(dir / "disc.cue", CrLf(lines));
+    WriteFileBytes(dir / "disc.cue", CrLf(lines));
     MakeSizedFile(dir / "disc.img", static_cast<uintmax_t>(c.sector_size) * 100);
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -223,7 +223,7 @@ TEST(CueSheetReadTest, FlagsAndModes) {
 
 TEST(CueSheetReadTest, IsrcOfALaterTrackPadsTheEarlierOnes) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue", CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 AUDIO", "    INDEX 01 00:00:00",
+  WriteFileBytes(dir / "disc.cue", CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 AUDIO", "    INDEX 01 00:00:00",
                                      "  TRACK 03 AUDIO", "    ISRC JPABC9900001", "    INDEX 01 00:10:00"}));
   MakeSizedFile(dir / "disc.img", 2352 * 1000);
   TOCInformation toc;
@@ -272,7 +272,7 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
   };
   for (const Case& c : cases) {
     ScratchDir dir;
-    WriteBytes(dir / "disc.cue", c.sheet);
+    WriteFileBytes(dir / "disc.cue", c.sheet);
     MakeSizedFile(dir / "disc.img", 2352 * 1000);  // 00:13:25 of audio
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -286,14 +286,14 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
 TEST(CueSheetReadTest, ImageAndPackFileProblems) {
   ScratchDir dir;
   const std::string body = "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
-  WriteBytes(dir / "a.cue", body);
+  WriteFileBytes(dir / "a.cue", body);
   TOCInformation toc;
   Loaded loaded = LoadSheet(toc, dir / "a.cue");
   EXPECT_FALSE(loaded.ok);
   EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "disc.img")});
 
   MakeSizedFile(dir / "disc.img", 2352 * 10);
-  WriteBytes(dir / "b.cue", "CDTEXTFILE \"none.cdt\"\r\nCATALOG 1234\r\n" + body);
+  WriteFileBytes(dir / "b.cue", "CDTEXTFILE \"none.cdt\"\r\nCATALOG 1234\r\n" + body);
   loaded = LoadSheet(toc, dir / "b.cue");
   EXPECT_FALSE(loaded.ok);
   EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "none.cdt")});
@@ -301,7 +301,7 @@ TEST(CueSheetReadTest, ImageAndPackFileProblems) {
 
   // A pack file far beyond eight blocks is refused instead of read whole.
   MakeSizedFile(dir / "huge.cdt", 64u << 20);
-  WriteBytes(dir / "c.cue", "CDTEXTFILE \"huge.cdt\"\r\n" + body);
+  WriteFileBytes(dir / "c.cue", "CDTEXTFILE \"huge.cdt\"\r\n" + body);
   EXPECT_FALSE(LoadSheet(toc, dir / "c.cue").ok);
 
   // An unreadable sheet returns false without a message.
@@ -330,7 +330,7 @@ TEST(CueSheetReadTest, SpecialFilesAreNeverOpened) {
        QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "fifo")},
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "disc.cue", c.sheet);
+    WriteFileBytes(dir / "disc.cue", c.sheet);
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
     EXPECT_FALSE(loaded.ok);
@@ -346,7 +346,7 @@ TEST(CueSheetReadTest, SpecialFilesAreNeverOpened) {
 
 TEST(CueSheetReadTest, EmptySheetLoadsAsEmptyModel) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue", "");
+  WriteFileBytes(dir / "disc.cue", "");
   TOCInformation toc;
   toc.TOCAdd(1, 1, 1, 0, 0, 0, 1);
   const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -370,7 +370,7 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
       {"FILE \"" + (dir / "sub" / "my disc.bin").string() + "\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "disc.cue", c.sheet);
+    WriteFileBytes(dir / "disc.cue", c.sheet);
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
     ASSERT_TRUE(loaded.ok) << c.sheet << loaded.messages.join(QLatin1Char('\n')).toStdString();
@@ -380,7 +380,7 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
   }
   // An unquoted name without blanks.
   MakeSizedFile(dir / "plain.img", 2352 * 10);
-  WriteBytes(dir / "plain.cue", "FILE plain.img BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  WriteFileBytes(dir / "plain.cue", "FILE plain.img BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
   TOCInformation toc;
   const Loaded loaded = LoadSheet(toc, dir / "plain.cue");
   ASSERT_TRUE(loaded.ok);
@@ -391,7 +391,7 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
 TEST(CueSheetReadTest, SheetInTheCurrentFolder) {
   ScratchDir dir;
   MakeSizedFile(dir / "disc.img", 2352 * 10);
-  WriteBytes(dir / "disc.cue", "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  WriteFileBytes(dir / "disc.cue", "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
   const QString previous = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(Q(dir.path())));
   TOCInformation toc;
@@ -450,9 +450,9 @@ TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
     EXPECT_EQ(back.CDText(k)->Crc, toc.CDText(k)->Crc);
   }
   // Saving the loaded model again gives the same sheet.
-  const std::string first = ReadBytes(dir / "disc.cue");
+  const std::string first = ReadFileBytes(dir / "disc.cue");
   ASSERT_TRUE(back.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt")));
-  EXPECT_EQ(ReadBytes(dir / "disc.cue"), first);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cue"), first);
 }
 
 TEST(CueSheetReadTest, HostileSheetsNeverCrash) {
@@ -469,7 +469,7 @@ TEST(CueSheetReadTest, HostileSheetsNeverCrash) {
       seed = seed * 1103515245u + 12345u;
       sheet += pieces[(seed >> 16) % std::size(pieces)];
     }
-    WriteBytes(dir / "h.cue", sheet);
+    WriteFileBytes(dir / "h.cue", sheet);
     TOCInformation toc;
     QString image;
     int32_t size = 0;

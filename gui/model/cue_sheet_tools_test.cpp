@@ -98,7 +98,7 @@ TEST(CueSheetToolsTest, CdInfoReadsTracksMcnAndCdTextFile) {
 TEST(CueSheetToolsTest, SheetOfToc2cueReadsWithCdrdaosFlags) {
   if (!testing::RequireTool("toc2cue")) return;
   ScratchDir dir;
-  testing::WriteBytes(dir / "disc.toc",
+  testing::WriteFileBytes(dir / "disc.toc",
                       "CD_DA\n"
                       "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 0 00:10:00\n"
                       "TRACK AUDIO\nFILE \"disc.bin\" 00:10:00 00:30:00\nSTART 00:02:00\n"

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace sorvel {
 namespace {
 
@@ -12,7 +14,7 @@ using testing::MakeSizedFile;
 using testing::Q;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 TEST(PlainImageTest, SectorSizeFromTheLength) {
   const std::string sync = std::string(1, '\0') + std::string(10, '\xFF') + std::string(1, '\0');
