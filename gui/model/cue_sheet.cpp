@@ -1,6 +1,7 @@
 // CUE sheets of one BINARY image and the ".cdt" CD-Text pack file beside them.
 #include "gui/model/toc_information.h"
 
+#include "gui/foundation/file.h"
 #include "gui/model/descriptor_files.h"
 
 #include <QStringList>
@@ -98,6 +99,9 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
     if (entry->StartLBA < 0 || entry->SectorMode < 0 || entry->SectorMode > 2) return false;
   }
 
+  // The sheet is opened first: when it cannot be written, no pack file is either.
+  File sheet;
+  if (!sheet.OpenFile(strFileName, File::kOutput)) return false;
   QStringList lines;
   if (CDTextCount() > 0 && !strCDTextFileName.isEmpty()) {
     QByteArray bytes;
@@ -133,7 +137,9 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
                  .arg(int{entry->IndexNo}, 2, 10, QLatin1Char('0'))
                  .arg(entry->CueTime());
   }
-  return WriteTextLines(strFileName, lines);
+  bool written = true;
+  for (const QString& line : lines) written = sheet.Puts(line) && written;
+  return sheet.CloseFile() && written;
 }
 
 bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFileName,

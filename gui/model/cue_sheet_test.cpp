@@ -138,10 +138,12 @@ TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
     EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt"))) << c.name;
     EXPECT_FALSE(std::filesystem::exists(dir / "disc.cue")) << c.name;
   }
+  // A sheet that cannot be written: no pack file either.
   TOCInformation toc;
-  toc.TOCAdd(1, 1, 1, 4, 1, 0, 999);
+  FillThreeTrackDisc(toc);
   ScratchDir dir;
-  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), QString()));
+  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt")));
+  EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
 }
 
 TEST(CueSheetWriteTest, PlainSectorModesNameTheirSize) {

@@ -13,14 +13,6 @@ namespace sorvel {
 
 bool IsRegularFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
 
-bool WriteTextLines(const QString& path, const QStringList& lines) {
-  File file;
-  if (!file.OpenFile(path, File::kOutput)) return false;
-  bool written = true;
-  for (const QString& line : lines) written = file.Puts(line) && written;
-  return file.CloseFile() && written;
-}
-
 bool ReadTextLines(const QString& path, QStringList* lines) {
   File file;
   if (!IsRegularFile(path) || !file.OpenFile(path, File::kInput)) return false;
