@@ -123,6 +123,42 @@ TEST(CcdWriteTest, DriveBoundFlavourAndFirstPregapMarks) {
   }
 }
 
+TEST(CcdWriteTest, DriveBoundDescriptorByteExact) {
+  ScratchDir dir;
+  TOCInformation toc;
+  toc.TOCAdd(1, 1, 0, 6, 1, -150, -1);
+  toc.TOCAdd(1, 1, 1, 6, 1, 0, 2999);
+  AddSessionRaw(toc, 1, 1, 1, 3000, {{0, 6}});
+  toc.MCN(QStringLiteral("4988001234567"));
+  toc.ISRCAdd(QStringLiteral("JPABC1234567"));
+  std::array<uint8_t, 12> data{};
+  data.fill(0x20);
+  toc.CDTextAdd(0x8F, 0, 0x1F, 0, data, {});
+  FakeDrive drive;
+  ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, true));
+  auto entry = [](int k, const char* point, const char* pmin, const char* psec, const char* plba) {
+    return std::vector<std::string>{"[Entry " + std::to_string(k) + "]", "Session=1", std::string("Point=") + point,
+                                    "ADR=0x01", "Control=0x06", "TrackNo=0", "AMin=0", "ASec=0", "AFrame=0",
+                                    "ALBA=-150", "Zero=0", std::string("PMin=") + pmin,
+                                    std::string("PSec=") + psec, "PFrame=0", std::string("PLBA=") + plba, ""};
+  };
+  std::vector<std::string> lines = {
+      "[Tessarine]", "Version=2", "",
+      "[ReadDrive]", "Vendor=EMUVEND", "Product=CDRW-1000", "Revision=1.0A", "",
+      "[Disc]", "PregapAnalyze=1", "PregapDelta=0", "TocEntries=4", "Sessions=1", "DataTracksScrambled=0",
+      "CDTextLength=18", "CATALOG=4988001234567", "",
+      "[CDText]", "Entries=1", "Entry 0=8F 00 1F 00 20 20 20 20 20 20 20 20 20 20 20 20", ""};
+  for (const auto& part : {entry(0, "0xA0", "1", "0", "4350"), entry(1, "0xA1", "1", "0", "4350"),
+                           entry(2, "0xA2", "0", "42", "3000"), entry(3, "0x01", "0", "2", "0")}) {
+    lines.insert(lines.end(), part.begin(), part.end());
+  }
+  for (const char* line : {"[Session 1]", "PreGapMode=1", "PreGapSubC=0", "", "[Track 1]", "ISRC=JPABC1234567",
+                           "MODE=1", "INDEX 0=-150", "INDEX 1=0", ""}) {
+    lines.push_back(line);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "disc.tsn"), CrLf(lines));
+}
+
 TEST(CcdWriteTest, NothingWrittenWithoutTrackOrRawEntries) {
   ScratchDir dir;
   TOCInformation toc;
