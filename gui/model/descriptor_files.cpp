@@ -1,13 +1,12 @@
 #include "gui/model/descriptor_files.h"
 
+#include <QFileInfo>
+#include <span>
+
 #include "gui/foundation/disk_module.h"
 #include "gui/foundation/file.h"
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
-
-#include <QFileInfo>
-
-#include <span>
 
 namespace sorvel {
 
