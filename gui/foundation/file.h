@@ -18,7 +18,7 @@ class File {
     kInput = 0,    // read text; the file must exist
     kOutput = 1,   // write text; created or emptied
     kAppend = 2,   // write text at the end; created when missing
-    kBinary = 16,  // read and write bytes; created when missing
+    kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
   };
   enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
 
@@ -66,8 +66,9 @@ class File {
   int64_t byte_position_ = 0;
   bool is_binary_ = false;
   QString name_;
-  // Input mode: the whole file, read at open, and the offset of the next line.
-  QByteArray input_;
+  // Input mode: the file mapped into memory, and the offset of the next line.
+  const char* input_ = nullptr;
+  int64_t input_size_ = 0;
   int64_t input_position_ = 0;
   bool input_is_utf8_ = true;
 };
