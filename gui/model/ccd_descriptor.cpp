@@ -4,6 +4,7 @@
 
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/super_ini.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/public_enumerations.h"
 
 namespace sorvel {
@@ -34,7 +35,7 @@ bool TOCInformation::SaveCCDFile(const QString& strFileName) {
 
 bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDrive* objDrive,
                                    bool blnFirstPregap) {
-  if (tracks_.empty() || raw_.empty()) return false;
+  if (TOCCount() == 0 || RawTOCCount() == 0) return false;
   SuperINI ini;
   const QString disc = QStringLiteral("Disc");
   if (objDrive == nullptr) {
@@ -51,21 +52,21 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
     }
   }
   ini.SetSectionKey(disc, QStringLiteral("TocEntries"), Number(RawTOCCount()));
-  ini.SetSectionKey(disc, QStringLiteral("Sessions"), Number(tracks_.back()->SessionNo));
+  ini.SetSectionKey(disc, QStringLiteral("Sessions"), Number(TOC(TOCCount())->SessionNo));
   ini.SetSectionKey(disc, QStringLiteral("DataTracksScrambled"), QStringLiteral("0"));
   ini.SetSectionKey(disc, QStringLiteral("CDTextLength"), Number(int64_t{CDTextCount()} * 18));
   if (mcn_ != QLatin1String(kNoMCN)) ini.SetSectionKey(disc, QStringLiteral("CATALOG"), mcn_);
 
-  if (!packs_.empty()) {
+  if (CDTextCount() > 0) {
     const QString cd_text = QStringLiteral("CDText");
     ini.SetSectionKey(cd_text, QStringLiteral("Entries"), Number(CDTextCount()));
-    for (size_t k = 0; k < packs_.size(); ++k) {
-      ini.SetSectionKey(cd_text, QStringLiteral("Entry %1").arg(k), packs_[k]->PackText());
+    for (int k = 0; k < CDTextCount(); ++k) {
+      ini.SetSectionKey(cd_text, QStringLiteral("Entry %1").arg(k), CDText(k + 1)->PackText());
     }
   }
 
-  for (size_t k = 0; k < raw_.size(); ++k) {
-    const TOCRawTrack& raw = *raw_[k];
+  for (int k = 0; k < RawTOCCount(); ++k) {
+    const model::TOCRawTrack& raw = *RawTOC(k + 1);
     const QString section = QStringLiteral("Entry %1").arg(k);
     auto set = [&](const char* key, const QString& value) {
       ini.SetSectionKey(section, QLatin1String(key), value);
@@ -90,8 +91,8 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
   int current_track = 0;
   int64_t session_base = 0;
   QString track_section;
-  for (size_t i = 0; i < tracks_.size(); ++i) {
-    const TOCTrack& entry = *tracks_[i];
+  for (int i = 1; i <= TOCCount(); ++i) {
+    const model::TOCTrack& entry = *TOC(i);
     if (entry.SessionNo != current_session) {
       current_session = entry.SessionNo;
       const QString section = QStringLiteral("Session %1").arg(current_session);
@@ -101,9 +102,9 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
       session_base = 0;
       if (current_session != 1) {
         session_base = entry.StartLBA;
-        for (size_t j = i; j < tracks_.size() && j <= i + 100; ++j) {
-          if (tracks_[j]->IndexNo == 1) {
-            session_base = tracks_[j]->StartLBA;
+        for (int j = i; j <= TOCCount() && j <= i + 100; ++j) {
+          if (TOC(j)->IndexNo == 1) {
+            session_base = TOC(j)->StartLBA;
             break;
           }
         }
@@ -125,7 +126,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
 bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   Clear();
   SuperINI ini;
-  if (!ini.LoadINI(strFileName)) return false;
+  if (!IsRegularFile(strFileName) || !ini.LoadINI(strFileName)) return false;
 
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;
@@ -199,9 +200,9 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     for (const auto& entry : tracks_) {
       if (entry->TrackNo >= first_track && entry->TrackNo <= last_track) entry->SessionNo = raw->SessionNo;
     }
-    for (auto it = tracks_.rbegin(); it != tracks_.rend(); ++it) {
-      if ((*it)->TrackNo == last_track) {
-        (*it)->EndLBA = MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame) - 1;
+    for (int i = TOCCount(); i >= 1; --i) {
+      if (TOC(i)->TrackNo == last_track) {
+        TOC(i)->EndLBA = MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame) - 1;
         break;
       }
     }
@@ -219,8 +220,8 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     }
   }
 
-  for (size_t k = 0; k + 1 < tracks_.size(); ++k) {
-    if (tracks_[k]->EndLBA == 0) tracks_[k]->EndLBA = tracks_[k + 1]->StartLBA - 1;
+  for (int k = 1; k < TOCCount(); ++k) {
+    if (TOC(k)->EndLBA == 0) TOC(k)->EndLBA = TOC(k + 1)->StartLBA - 1;
   }
 
   MCN(ini.SectionKey(QStringLiteral("Disc"), QStringLiteral("CATALOG")));
@@ -230,9 +231,9 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     const QString key = QStringLiteral("Entry %1").arg(k);
     const QString text = ini.SectionKey(cd_text, key);
     if (text.isEmpty()) break;
-    TOCCDText pack;
+    model::TOCCDText pack;
     if (!pack.ParsePackText(text)) return refuse(cd_text, key, text);
-    packs_.push_back(std::make_unique<TOCCDText>(pack));
+    packs_.AddNew(std::make_shared<model::TOCCDText>(pack));
   }
 
   // Missing keys read as 0.
@@ -240,9 +241,9 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     return ReadInt32(ini.SectionKey(QStringLiteral("Disc"), QLatin1String(key)));
   };
   QString problem;
-  if (tracks_.empty()) {
+  if (TOCCount() == 0) {
     problem = QStringLiteral("TOC情報が見つかりません。");
-  } else if (raw_.empty()) {
+  } else if (RawTOCCount() == 0) {
     problem = QStringLiteral("RawTOC情報が見つかりません。");
   } else if (disc_value("DataTracksScrambled") != 0) {
     problem = QStringLiteral("スクランブル化されたイメージには対応していません。");
@@ -250,7 +251,7 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     problem = QStringLiteral("RawTOC情報の数が不正です。");
   } else if (ReadInt32(ini.SectionKey(cd_text, QStringLiteral("Entries"))) != CDTextCount()) {
     problem = QStringLiteral("CD-TEXT情報の数が不正です。");
-  } else if (disc_value("Sessions") != tracks_.back()->SessionNo) {
+  } else if (disc_value("Sessions") != TOC(TOCCount())->SessionNo) {
     problem = QStringLiteral("セッション数が不正です。");
   }
   if (problem.isEmpty()) return true;

@@ -156,8 +156,8 @@ void FillTwoSessionDisc(TOCInformation& toc) {
 void ExpectSameEntries(const TOCInformation& a, const TOCInformation& b) {
   ASSERT_EQ(b.TOCCount(), a.TOCCount());
   for (int i = 1; i <= a.TOCCount(); ++i) {
-    const TOCTrack& x = *a.TOC(i);
-    const TOCTrack& y = *b.TOC(i);
+    const model::TOCTrack& x = *a.TOC(i);
+    const model::TOCTrack& y = *b.TOC(i);
     EXPECT_EQ(y.SessionNo, x.SessionNo) << i;
     EXPECT_EQ(y.TrackNo, x.TrackNo) << i;
     EXPECT_EQ(y.IndexNo, x.IndexNo) << i;
@@ -168,8 +168,8 @@ void ExpectSameEntries(const TOCInformation& a, const TOCInformation& b) {
   }
   ASSERT_EQ(b.RawTOCCount(), a.RawTOCCount());
   for (int i = 1; i <= a.RawTOCCount(); ++i) {
-    const TOCRawTrack& x = *a.RawTOC(i);
-    const TOCRawTrack& y = *b.RawTOC(i);
+    const model::TOCRawTrack& x = *a.RawTOC(i);
+    const model::TOCRawTrack& y = *b.RawTOC(i);
     EXPECT_EQ(std::tie(y.SessionNo, y.AdrControl, y.Track, y.Point, y.Minute, y.Second, y.Frame, y.Zero,
                        y.PMinute, y.PSecond, y.PFrame),
               std::tie(x.SessionNo, x.AdrControl, x.Track, x.Point, x.Minute, x.Second, x.Frame, x.Zero,

@@ -91,7 +91,7 @@ CueLine SplitCueLine(const QString& line) {
 
 bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
                                  const QString& strCDTextFileName, int32_t lngSectorSize) {
-  if (tracks_.empty() || tracks_.back()->SessionNo != 1) return false;
+  if (TOCCount() == 0 || TOC(TOCCount())->SessionNo != 1) return false;
   // INDEX times count from the image's first sector and cannot go before it;
   // only the three sector modes have a CUE mode.
   for (const auto& entry : tracks_) {
@@ -99,9 +99,9 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
   }
 
   QStringList lines;
-  if (!packs_.empty() && !strCDTextFileName.isEmpty()) {
+  if (CDTextCount() > 0 && !strCDTextFileName.isEmpty()) {
     QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(packs_.size()) * kPackSize);
+    bytes.reserve(qsizetype{CDTextCount()} * kPackSize);
     for (const auto& pack : packs_) {
       bytes.append(static_cast<char>(pack->PacketType));
       bytes.append(static_cast<char>(pack->TrackNo));
@@ -212,7 +212,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
       const auto number = SmallNumber(field2);
       const auto lba = MSFToLBA(field3);
       if (!number || *number > 99 || !lba ||
-          (!tracks_.empty() && *lba + 150 <= tracks_.back()->StartLBA)) {
+          (TOCCount() > 0 && *lba + 150 <= TOC(TOCCount())->StartLBA)) {
         fail(QStringLiteral("Invalid index : ") + line_as_read);
         break;
       }
@@ -227,22 +227,21 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
     }
   }
 
-  if (!tracks_.empty()) {
-    for (size_t k = 0; k + 1 < tracks_.size(); ++k) {
-      tracks_[k]->EndLBA = tracks_[k + 1]->StartLBA - 1;
-    }
+  if (TOCCount() > 0) {
+    for (int k = 1; k < TOCCount(); ++k) TOC(k)->EndLBA = TOC(k + 1)->StartLBA - 1;
+    model::TOCTrack* last = TOC(TOCCount());
     const int64_t sectors = FileSizeOfPath(strImageFileName) / lngSectorSize;
     const int64_t end_lba = sectors - 1;
     if (end_lba <= 0) {
       fail(QStringLiteral("イメージファイルが開けません - ") + strImageFileName);
-    } else if (tracks_.back()->StartLBA >= end_lba) {
+    } else if (last->StartLBA >= end_lba) {
       fail(QStringLiteral("最終LBAが不正"));
     } else {
-      tracks_.back()->EndLBA = static_cast<int32_t>(std::min<int64_t>(end_lba, INT32_MAX));
+      last->EndLBA = static_cast<int32_t>(std::min<int64_t>(end_lba, INT32_MAX));
     }
   }
   // A 2048- or 2336-byte image holds that one track only.
-  if (odd_sector_size && tracks_.size() > 1) fail(QStringLiteral("非RAWセクタトラックが混在しています。"));
+  if (odd_sector_size && TOCCount() > 1) fail(QStringLiteral("非RAWセクタトラックが混在しています。"));
 
   if (failed) Clear();
   return !failed;

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
 #include <array>
 
 namespace sorvel {
@@ -175,7 +180,7 @@ TEST(CueSheetReadTest, OneDataTrackBesideItsImage) {
   EXPECT_EQ(loaded.image, Q(dir / "disc.img"));
   EXPECT_EQ(loaded.sector_size, 2352);
   ASSERT_EQ(toc.TOCCount(), 1);
-  const TOCTrack* track = toc.TOC(1);
+  const model::TOCTrack* track = toc.TOC(1);
   EXPECT_EQ(track->SessionNo, 1);
   EXPECT_EQ(track->Flags, 4);
   EXPECT_EQ(track->SectorMode, 1);
@@ -305,6 +310,40 @@ TEST(CueSheetReadTest, ImageAndPackFileProblems) {
   EXPECT_TRUE(loaded.messages.isEmpty());
 }
 
+// Names of a FIFO or a directory are refused without opening them: opening a
+// FIFO for reading would wait for a writer forever.
+TEST(CueSheetReadTest, SpecialFilesAreNeverOpened) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir / "folder.img");
+  MakeSizedFile(dir / "disc.img", 2352 * 10);
+  const std::string body = "  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
+  struct Case {
+    std::string sheet;
+    QString message;
+  };
+  const Case cases[] = {
+      {"FILE \"fifo\" BINARY\r\n" + body, QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "fifo")},
+      {"FILE \"folder.img\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "folder.img")},
+      {"CDTEXTFILE \"fifo\"\r\nFILE \"disc.img\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "fifo")},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(dir / "disc.cue", c.sheet);
+    TOCInformation toc;
+    const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_EQ(loaded.messages, QStringList{c.message});
+  }
+  TOCInformation toc;
+  QString image;
+  int32_t size = 0;
+  EXPECT_FALSE(toc.LoadCUEFile(Q(dir / "fifo"), image, size));
+  EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "fifo")));
+  EXPECT_FALSE(toc.LoadISOFile(Q(dir / "fifo"), size));
+}
+
 TEST(CueSheetReadTest, EmptySheetLoadsAsEmptyModel) {
   ScratchDir dir;
   WriteBytes(dir / "disc.cue", "");
@@ -348,6 +387,21 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
   EXPECT_EQ(loaded.image, Q(dir / "plain.img"));
 }
 
+// A sheet named without a folder resolves its image in the current folder.
+TEST(CueSheetReadTest, SheetInTheCurrentFolder) {
+  ScratchDir dir;
+  MakeSizedFile(dir / "disc.img", 2352 * 10);
+  WriteBytes(dir / "disc.cue", "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Q(dir.path())));
+  TOCInformation toc;
+  const Loaded loaded = LoadSheet(toc, "disc.cue");
+  QDir::setCurrent(previous);
+  ASSERT_TRUE(loaded.ok) << loaded.messages.join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(QFileInfo(loaded.image).absoluteFilePath(), Q(dir / "disc.img"));
+  EXPECT_EQ(toc.TOC(1)->EndLBA, 9);
+}
+
 TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
   ScratchDir dir;
   TOCInformation toc;
@@ -377,8 +431,8 @@ TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
   ASSERT_TRUE(loaded.ok) << loaded.messages.join(QLatin1Char('\n')).toStdString();
   ASSERT_EQ(back.TOCCount(), toc.TOCCount());
   for (int i = 1; i <= toc.TOCCount(); ++i) {
-    const TOCTrack* a = toc.TOC(i);
-    const TOCTrack* b = back.TOC(i);
+    const model::TOCTrack* a = toc.TOC(i);
+    const model::TOCTrack* b = back.TOC(i);
     EXPECT_EQ(b->SessionNo, a->SessionNo) << i;
     EXPECT_EQ(b->TrackNo, a->TrackNo) << i;
     EXPECT_EQ(b->IndexNo, a->IndexNo) << i;

@@ -5,9 +5,13 @@
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
 
+#include <QFileInfo>
+
 #include <span>
 
 namespace sorvel {
+
+bool IsRegularFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
 
 bool WriteTextLines(const QString& path, const QStringList& lines) {
   File file;
@@ -19,7 +23,7 @@ bool WriteTextLines(const QString& path, const QStringList& lines) {
 
 bool ReadTextLines(const QString& path, QStringList* lines) {
   File file;
-  if (!file.OpenFile(path, File::kInput)) return false;
+  if (!IsRegularFile(path) || !file.OpenFile(path, File::kInput)) return false;
   lines->clear();
   while (!file.Eof()) *lines << file.Gets();
   file.CloseFile();
@@ -37,7 +41,7 @@ bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
 
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes) {
   FileIO file;
-  if (!file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  if (!IsRegularFile(path) || !file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
   const int64_t size = file.GetSize();
   if (size < 0 || size > max_bytes) return false;
   bytes->resize(static_cast<qsizetype>(size));
@@ -47,14 +51,11 @@ bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes)
   return true;
 }
 
-int64_t FileSizeOfPath(const QString& path) { return path.isEmpty() ? 0 : GetFileSize64(path); }
+int64_t FileSizeOfPath(const QString& path) { return IsRegularFile(path) ? GetFileSize64(path) : 0; }
 
 QString FileNameOfPath(const QString& path) { return GetFileNamePart(path); }
 
-QString FolderOfPath(const QString& path) {
-  const QString folder = GetDirectoryPart(path);
-  return folder.isEmpty() ? QStringLiteral("./") : folder;
-}
+QString FolderOfPath(const QString& path) { return GetDirectoryPart(QFileInfo(path).absoluteFilePath()); }
 
 QString ResolveAgainstFolder(const QString& name, const QString& folder) {
   QString path = name;

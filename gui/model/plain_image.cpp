@@ -2,6 +2,7 @@
 #include "gui/model/toc_information.h"
 
 #include "gui/foundation/file_io.h"
+#include "gui/model/descriptor_files.h"
 
 #include <array>
 
@@ -17,7 +18,9 @@ constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
 
 bool TOCInformation::LoadISOFile(const QString& strFileName, int32_t& lngSectorSize) {
   FileIO file;
-  if (!file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  if (!IsRegularFile(strFileName) || !file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) {
+    return false;
+  }
   const int64_t size = file.GetSize();
   int32_t sector_size = 0;
   int32_t sector_mode = 0;

@@ -42,7 +42,7 @@ TEST(PlainImageTest, SectorSizeFromTheLength) {
     ASSERT_TRUE(toc.LoadISOFile(Q(dir / "disc.iso"), sector_size)) << c.size;
     EXPECT_EQ(sector_size, c.sector_size) << c.size;
     ASSERT_EQ(toc.TOCCount(), 1);
-    const TOCTrack& t = *toc.TOC(1);
+    const model::TOCTrack& t = *toc.TOC(1);
     EXPECT_EQ(std::tie(t.SessionNo, t.TrackNo, t.IndexNo, t.Flags, t.SectorMode, t.StartLBA, t.EndLBA),
               std::make_tuple(uint8_t{1}, uint8_t{1}, uint8_t{1}, 4, c.sector_mode, 0, c.end_lba))
         << c.size;

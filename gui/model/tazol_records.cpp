@@ -1,8 +1,6 @@
 #include "gui/model/tazol_records.h"
 
-#include <string>
-
-#include "platform/text_encoding.h"
+#include "gui/foundation/input_check.h"
 
 namespace sorvel {
 
@@ -34,14 +32,7 @@ bool ISOTrackText::Enabled(int information) const { return const_cast<ISOTrackTe
 bool ISOTrackText::IsHalfWidth() const {
   QString joined;
   for (int i = 0; i < 6; ++i) joined += Text(i);
-  if (joined.trimmed().isEmpty()) return false;
-  for (const uint c : joined.toUcs4()) {
-    const std::string utf8 = QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1).toStdString();
-    const std::string cp932 = platform::Utf8ToCp932(utf8);
-    // A character CP932 cannot hold comes back as "?".
-    if (cp932.size() != 1 || (cp932 == "?" && c != '?')) return false;
-  }
-  return true;
+  return IsHalfWidthOnly(joined);
 }
 
 bool ISOTrackText::LanguageEnabled() const {

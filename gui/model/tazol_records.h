@@ -42,8 +42,8 @@ struct ISOTrackText {
   bool& Enabled(int information);
   bool Enabled(int information) const;
 
-  // True when the six texts joined are not blank and every character has a
-  // single-byte code in CP932.
+  // True when the six texts joined are not blank and every character is a
+  // single byte in CP932 (the foundation's half-width test).
   bool IsHalfWidth() const;
   // The OR of the six flags; setting false clears all six, true changes nothing.
   bool LanguageEnabled() const;

@@ -2,26 +2,19 @@
 
 namespace sorvel {
 
-TLNSpeed* TLNSpeeds::Items(int Index) {
-  if (Index < 1 || Index > Count()) return nullptr;
-  return items_[static_cast<size_t>(Index - 1)].get();
-}
+TLNSpeed* TLNSpeeds::Items(int Index) { return items_.Item(Index).value_or(nullptr).get(); }
 
 const TLNSpeed* TLNSpeeds::Items(int Index) const {
   return const_cast<TLNSpeeds*>(this)->Items(Index);
 }
 
-bool TLNSpeeds::Delete(int Index) {
-  if (Index < 1 || Index > Count()) return false;
-  items_.erase(items_.begin() + (Index - 1));
-  return true;
-}
+bool TLNSpeeds::Delete(int Index) { return items_.Remove(Index); }
 
 void TLNSpeeds::Add(bool blnCAV, int32_t wSpeed) {
-  auto entry = std::make_unique<TLNSpeed>();
+  auto entry = std::make_shared<TLNSpeed>();
   entry->CAV = blnCAV;
   entry->Speed = wSpeed;
-  items_.push_back(std::move(entry));
+  items_.AddNew(std::move(entry));
 }
 
 }  // namespace sorvel

@@ -2,9 +2,10 @@
 // order they were added, indexed from 1.
 #pragma once
 
+#include "gui/foundation/list.h"
+
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace sorvel {
 
@@ -19,14 +20,14 @@ class TLNSpeeds {
   TLNSpeed* Items(int Index);
   const TLNSpeed* Items(int Index) const;
   TLNSpeed* operator()(int Index) { return Items(Index); }
-  int Count() const { return static_cast<int>(items_.size()); }
-  void Clear() { items_.clear(); }
+  int Count() const { return items_.Count(); }
+  void Clear() { items_.Clear(); }
   // Removes the entry at `Index`; later entries move down one place.
   bool Delete(int Index);
   void Add(bool blnCAV, int32_t wSpeed);
 
  private:
-  std::vector<std::unique_ptr<TLNSpeed>> items_;
+  List<std::shared_ptr<TLNSpeed>> items_;
 };
 
 }  // namespace sorvel

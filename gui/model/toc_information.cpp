@@ -7,16 +7,8 @@ namespace sorvel {
 namespace {
 
 template <typename T>
-T* At(std::vector<std::unique_ptr<T>>& list, int index) {
-  if (index < 1 || index > static_cast<int>(list.size())) return nullptr;
-  return list[static_cast<size_t>(index - 1)].get();
-}
-
-template <typename T>
-bool EraseAt(std::vector<T>& list, int index) {
-  if (index < 1 || index > static_cast<int>(list.size())) return false;
-  list.erase(list.begin() + (index - 1));
-  return true;
+T* At(const List<std::shared_ptr<T>>& list, int index) {
+  return list.Item(index).value_or(nullptr).get();
 }
 
 // The first `length` characters of `text`, padded on the right with "0".
@@ -42,22 +34,22 @@ TOCInformation::TOCInformation(QObject* parent) : QObject(parent) { Clear(); }
 TOCInformation::~TOCInformation() = default;
 
 void TOCInformation::Clear() {
-  tracks_.clear();
-  raw_.clear();
-  isrc_.clear();
-  packs_.clear();
+  tracks_.Clear();
+  raw_.Clear();
+  isrc_.Clear();
+  packs_.Clear();
   mcn_ = QString::fromLatin1(kNoMCN);
 }
 
-TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
-const TOCTrack* TOCInformation::TOC(int Index) const {
+model::TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
+const model::TOCTrack* TOCInformation::TOC(int Index) const {
   return const_cast<TOCInformation*>(this)->TOC(Index);
 }
 
 void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo,
                             int32_t udcFlags, int32_t udcSectorMode, int32_t lngStartLBA,
                             int32_t lngEndLBA) {
-  auto entry = std::make_unique<TOCTrack>();
+  auto entry = std::make_shared<model::TOCTrack>();
   entry->SessionNo = bytSessionNo;
   entry->TrackNo = bytTrackNo;
   entry->IndexNo = bytIndexNo;
@@ -65,13 +57,13 @@ void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t by
   entry->SectorMode = udcSectorMode;
   entry->StartLBA = lngStartLBA;
   entry->EndLBA = lngEndLBA;
-  tracks_.push_back(std::move(entry));
+  tracks_.AddNew(std::move(entry));
 }
 
-bool TOCInformation::TOCDelete(int Index) { return EraseAt(tracks_, Index); }
+bool TOCInformation::TOCDelete(int Index) { return tracks_.Remove(Index); }
 
-TOCRawTrack* TOCInformation::RawTOC(int Index) { return At(raw_, Index); }
-const TOCRawTrack* TOCInformation::RawTOC(int Index) const {
+model::TOCRawTrack* TOCInformation::RawTOC(int Index) { return At(raw_, Index); }
+const model::TOCRawTrack* TOCInformation::RawTOC(int Index) const {
   return const_cast<TOCInformation*>(this)->RawTOC(Index);
 }
 
@@ -79,46 +71,46 @@ void TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint
                                uint8_t bytPoint, uint8_t bytMinute, uint8_t bytSecond,
                                uint8_t bytFrame, uint8_t bytZero, uint8_t bytPMinute,
                                uint8_t bytPSecond, uint8_t bytPFrame) {
-  raw_.push_back(std::make_unique<TOCRawTrack>(TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack,
+  raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack,
                                                            bytPoint, bytMinute, bytSecond, bytFrame,
                                                            bytZero, bytPMinute, bytPSecond,
                                                            bytPFrame}));
 }
 
-bool TOCInformation::RawTOCDelete(int Index) { return EraseAt(raw_, Index); }
+bool TOCInformation::RawTOCDelete(int Index) { return raw_.Remove(Index); }
 
 void TOCInformation::MCN(const QString& text) { mcn_ = PaddedWithZeros(text, 13); }
 
 QString TOCInformation::ISRC(int Index) const {
   if (Index < 1 || Index > ISRCCount()) return QString::fromLatin1(kNoISRC);
-  return isrc_[static_cast<size_t>(Index - 1)];
+  return *isrc_.Item(Index);
 }
 
 void TOCInformation::ISRCAdd(const QString& strISRC) {
-  isrc_.push_back(PaddedWithZeros(strISRC, 12));
+  isrc_.AddNew(PaddedWithZeros(strISRC, 12));
 }
 
-bool TOCInformation::ISRCDelete(int Index) { return EraseAt(isrc_, Index); }
+bool TOCInformation::ISRCDelete(int Index) { return isrc_.Remove(Index); }
 
-TOCCDText* TOCInformation::CDText(int Index) { return At(packs_, Index); }
-const TOCCDText* TOCInformation::CDText(int Index) const {
+model::TOCCDText* TOCInformation::CDText(int Index) { return At(packs_, Index); }
+const model::TOCCDText* TOCInformation::CDText(int Index) const {
   return const_cast<TOCInformation*>(this)->CDText(Index);
 }
 
 void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo,
                                uint8_t bytFlags, std::span<const uint8_t> bytData,
                                std::span<const uint8_t> bytCrc) {
-  auto pack = std::make_unique<TOCCDText>();
+  auto pack = std::make_shared<model::TOCCDText>();
   pack->PacketType = bytPacketType;
   pack->TrackNo = bytTrackNo;
   pack->PacketNo = bytPacketNo;
   pack->Flags = bytFlags;
   for (size_t i = 0; i < pack->Data.size() && i < bytData.size(); ++i) pack->Data[i] = bytData[i];
   for (size_t i = 0; i < pack->Crc.size() && i < bytCrc.size(); ++i) pack->Crc[i] = bytCrc[i];
-  packs_.push_back(std::move(pack));
+  packs_.AddNew(std::move(pack));
 }
 
-bool TOCInformation::CDTextDelete(int Index) { return EraseAt(packs_, Index); }
+bool TOCInformation::CDTextDelete(int Index) { return packs_.Remove(Index); }
 
 void TOCInformation::RaiseStatus(int32_t lngStatusType, const QString& strStatus) {
   emit StatusChangeEx(lngStatusType, strStatus);
@@ -132,8 +124,8 @@ QString TOCInformation::ByteToHexText(uint8_t value) {
 uint8_t TOCInformation::HexTextToByte(const QString& text) {
   const QString t = text.trimmed().toLower();
   if (t.size() <= 3 || !t.startsWith(QLatin1String("0x"))) return 0;
-  const int high = HexDigitValue(t[2]);
-  const int low = HexDigitValue(t[3]);
+  const int high = model::HexDigitValue(t[2]);
+  const int low = model::HexDigitValue(t[3]);
   if (high < 0 || low < 0) return 0;
   return static_cast<uint8_t>(high * 16 + low);
 }

@@ -1,10 +1,11 @@
 // In-memory table of contents of one disc or image: track entries, raw TOC
 // descriptors, MCN, ISRC texts (entry k belongs to track k) and CD-Text packs.
-// Lists are indexed from 1, keep the order of appending and hand out the
-// stored objects themselves. The descriptor members read and write CUE
+// Lists are indexed from 1 (at most 32,767 entries each), keep the order of
+// appending and hand out the stored objects themselves. The descriptor members read and write CUE
 // sheets, CCD / TSN descriptors and plain images.
 #pragma once
 
+#include "gui/foundation/list.h"
 #include "gui/model/toc_records.h"
 
 #include <QObject>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <vector>
 
 namespace sorvel {
 
@@ -42,17 +42,17 @@ class TOCInformation : public QObject {
   // Empties the four lists; MCN becomes "no MCN".
   void Clear();
 
-  int TOCCount() const { return static_cast<int>(tracks_.size()); }
+  int TOCCount() const { return tracks_.Count(); }
   // The entry at Index (1..TOCCount); null outside.
-  TOCTrack* TOC(int Index);
-  const TOCTrack* TOC(int Index) const;
+  model::TOCTrack* TOC(int Index);
+  const model::TOCTrack* TOC(int Index) const;
   void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
               int32_t udcSectorMode, int32_t lngStartLBA, int32_t lngEndLBA);
   bool TOCDelete(int Index);
 
-  int RawTOCCount() const { return static_cast<int>(raw_.size()); }
-  TOCRawTrack* RawTOC(int Index);
-  const TOCRawTrack* RawTOC(int Index) const;
+  int RawTOCCount() const { return raw_.Count(); }
+  model::TOCRawTrack* RawTOC(int Index);
+  const model::TOCRawTrack* RawTOC(int Index) const;
   void RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
                  uint8_t bytMinute, uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero,
                  uint8_t bytPMinute, uint8_t bytPSecond, uint8_t bytPFrame);
@@ -62,16 +62,16 @@ class TOCInformation : public QObject {
   // Stores the first 13 characters, padded on the right with "0".
   void MCN(const QString& text);
 
-  int ISRCCount() const { return static_cast<int>(isrc_.size()); }
+  int ISRCCount() const { return isrc_.Count(); }
   // The ISRC of track Index; "000000000000" outside 1..ISRCCount.
   QString ISRC(int Index) const;
   // Appends the first 12 characters, padded on the right with "0".
   void ISRCAdd(const QString& strISRC);
   bool ISRCDelete(int Index);
 
-  int CDTextCount() const { return static_cast<int>(packs_.size()); }
-  TOCCDText* CDText(int Index);
-  const TOCCDText* CDText(int Index) const;
+  int CDTextCount() const { return packs_.Count(); }
+  model::TOCCDText* CDText(int Index);
+  const model::TOCCDText* CDText(int Index) const;
   // Copies up to 12 data and 2 CRC bytes; missing bytes are 0.
   void CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
                  std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc);
@@ -128,11 +128,11 @@ class TOCInformation : public QObject {
   void StatusChangeEx(int32_t lngStatusType, const QString& strStatus);
 
  private:
-  std::vector<std::unique_ptr<TOCTrack>> tracks_;
-  std::vector<std::unique_ptr<TOCRawTrack>> raw_;
+  List<std::shared_ptr<model::TOCTrack>> tracks_;
+  List<std::shared_ptr<model::TOCRawTrack>> raw_;
   QString mcn_;
-  std::vector<QString> isrc_;
-  std::vector<std::unique_ptr<TOCCDText>> packs_;
+  List<QString> isrc_;
+  List<std::shared_ptr<model::TOCCDText>> packs_;
 };
 
 }  // namespace sorvel

@@ -51,7 +51,7 @@ TEST(TOCInformationTest, ListsHandOutStoredObjectsAndDeleteMovesDown) {
   toc.TOCAdd(1, 1, 0, 2, 0, -150, -1);
   toc.TOCAdd(1, 1, 1, 2, 0, 0, 999);
   toc.TOCAdd(1, 2, 1, 4, 1, 1000, 1999);
-  TOCTrack* second = toc.TOC(2);
+  model::TOCTrack* second = toc.TOC(2);
   ASSERT_NE(second, nullptr);
   second->EndLBA = 12345;  // changes the model itself
   EXPECT_EQ(toc.TOC(2)->EndLBA, 12345);
@@ -65,7 +65,7 @@ TEST(TOCInformationTest, ListsHandOutStoredObjectsAndDeleteMovesDown) {
 
   toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
   toc.RawTOCAdd(2, 0x10, 0, 0xA2, 1, 2, 3, 0, 4, 5, 6);
-  const TOCRawTrack* raw = toc.RawTOC(2);
+  const model::TOCRawTrack* raw = toc.RawTOC(2);
   ASSERT_NE(raw, nullptr);
   EXPECT_EQ(raw->SessionNo, 2);
   EXPECT_EQ(raw->Point, 0xA2);

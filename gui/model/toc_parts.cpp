@@ -104,7 +104,7 @@ void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
 
   int32_t n = BeginCounted(buffer, kShapes[0], toc.TOCCount());
   for (int32_t i = 0; i < n; ++i) {
-    const TOCTrack& t = *toc.TOC(i + 1);
+    const model::TOCTrack& t = *toc.TOC(i + 1);
     uint8_t* e = entry(0, i);
     e[0] = t.SessionNo;
     e[1] = t.TrackNo;
@@ -118,7 +118,7 @@ void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
 
   n = BeginCounted(buffer, kShapes[1], toc.RawTOCCount());
   for (int32_t i = 0; i < n; ++i) {
-    const TOCRawTrack& r = *toc.RawTOC(i + 1);
+    const model::TOCRawTrack& r = *toc.RawTOC(i + 1);
     const uint8_t fields[11] = {r.SessionNo, r.AdrControl, r.Track,  r.Point,   r.Minute, r.Second,
                                 r.Frame,     r.Zero,       r.PMinute, r.PSecond, r.PFrame};
     std::memcpy(entry(1, i), fields, sizeof fields);
@@ -140,7 +140,7 @@ void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
 
   n = BeginCounted(buffer, kShapes[4], toc.CDTextCount());
   for (int32_t i = 0; i < n; ++i) {
-    const TOCCDText& c = *toc.CDText(i + 1);
+    const model::TOCCDText& c = *toc.CDText(i + 1);
     uint8_t* e = entry(4, i);
     e[0] = c.PacketType;
     e[1] = c.TrackNo;

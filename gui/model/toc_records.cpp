@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-namespace sorvel {
+namespace sorvel::model {
 
 int HexDigitValue(QChar c) {
   const char16_t u = c.unicode();
@@ -61,4 +61,4 @@ bool TOCCDText::ParsePackText(const QString& text) {
   return true;
 }
 
-}  // namespace sorvel
+}  // namespace sorvel::model

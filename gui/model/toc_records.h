@@ -1,6 +1,9 @@
 // The three record classes of the TOC model: one TOC entry per (session,
 // track, index) point, one raw TOC descriptor of the lead-in, one 18-byte
-// CD-Text pack. Their fields are public and read-write.
+// CD-Text pack. Their fields are public and read-write. They live in
+// sorvel::model because the engines' fixed-layout records of the same names
+// (native_common/toc_structure.h) are sorvel::TOCTrack and so on; the binding
+// code that converts one into the other sees both.
 #pragma once
 
 #include <QString>
@@ -8,7 +11,7 @@
 #include <array>
 #include <cstdint>
 
-namespace sorvel {
+namespace sorvel::model {
 
 // "mm:ss:ff" of a frame count: minutes n / 4500 (two digits at least, more
 // from 100 minutes on), seconds (n / 75) mod 60, frames n mod 75. A negative
@@ -73,4 +76,4 @@ struct TOCCDText {
   bool ParsePackText(const QString& text);
 };
 
-}  // namespace sorvel
+}  // namespace sorvel::model

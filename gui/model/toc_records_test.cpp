@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace sorvel {
+namespace sorvel::model {
 namespace {
 
 TEST(TOCTrackTest, TimeTexts) {
@@ -106,4 +106,4 @@ TEST(TOCCDTextTest, ParsePackTextRefusesAnythingButSixteenHexPieces) {
 }
 
 }  // namespace
-}  // namespace sorvel
+}  // namespace sorvel::model

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } else {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    sorvel::TOCCDText pack;
+    sorvel::model::TOCCDText pack;
     if (pack.ParsePackText(text) && pack.PackText().size() != 47) __builtin_trap();
     sorvel::TOCInformation::MSFToLBA(text);
     sorvel::TOCInformation::HexTextToByte(text);
