@@ -74,6 +74,7 @@ AboutInformationForm::AboutInformationForm(QWidget* parent) : QDialog(parent) {
   lblLegalNotice = new QLabel(fraMain);
   lblLegalNotice->setObjectName(QStringLiteral("lblLegalNotice"));
   lblLegalNotice->setWordWrap(true);
+  lblLegalNotice->setMinimumWidth(380);
   lblEngine = new QLabel(fraMain);
   lblEngine->setObjectName(QStringLiteral("lblEngine"));
   cmdOK = new QPushButton(QStringLiteral("OK"), fraMain);
@@ -101,7 +102,7 @@ AboutInformationForm::AboutInformationForm(QWidget* parent) : QDialog(parent) {
   lblLegalNotice->setText(QString::fromUtf8(kProgramLegalNotice));
   ShowEngineVersions();
 
-  const QSize size = fraMain->sizeHint().expandedTo(QSize(440, 0));
+  const QSize size = fraMain->sizeHint().expandedTo(QSize(480, 0));
   setFixedSize(size);
   fraMain->setGeometry(0, 0, width(), height());
 }

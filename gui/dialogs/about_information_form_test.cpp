@@ -6,7 +6,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
+#include <QTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -112,6 +114,22 @@ TEST_F(AboutInformationFormTest, BackgroundCoversTheBoxAndOkCloses) {
   EXPECT_TRUE(form.cmdOK->isDefault());
   form.cmdOK->click();
   EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(AboutInformationFormTest, ShowModalCentresOnTheMainWindow) {
+  QWidget main_window;
+  main_window.setGeometry(200, 100, 800, 600);
+  main_window.show();
+  QPoint centre;
+  QTimer::singleShot(0, [&] {
+    auto* form = qobject_cast<AboutInformationForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(form, nullptr);
+    centre = form->frameGeometry().center();
+    form->cmdOK->click();
+  });
+  AboutInformationForm::ShowModal(&main_window);
+  // Within the window frame's margin: a form that was never shown is placed by its inner size.
+  EXPECT_LE((centre - main_window.frameGeometry().center()).manhattanLength(), 4);
 }
 
 TEST_F(AboutInformationFormTest, Screenshot) {

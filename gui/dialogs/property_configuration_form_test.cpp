@@ -15,6 +15,10 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -138,8 +142,15 @@ TEST_F(PropertyConfigurationFormTest, LoadsTheSettingsIntoTheControls) {
   EXPECT_EQ(form.nudScanTimeout->Value(), 100);
   ASSERT_EQ(form.lstRemoteIP->count(), 3);
   EXPECT_EQ(form.lstRemoteIP->item(2)->text(), QStringLiteral("172.16.255.255"));
-  EXPECT_TRUE(form.lstRemoteIP->font().fixedPitch());
+  // The address box and list use a fixed-pitch font that has Japanese glyphs.
+  const QFontInfo used(form.lstRemoteIP->font());
+  EXPECT_TRUE(used.family().contains(QStringLiteral("Mono CJK"))) << used.family().toStdString();
+  EXPECT_EQ(used.pointSize(), 9);
+  const QFontMetrics metrics(form.lstRemoteIP->font());
+  EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("1111")), metrics.horizontalAdvance(QStringLiteral("WWWW")));
+  EXPECT_TRUE(metrics.inFontUcs4(U'削'));
   EXPECT_EQ(form.txtRemoteIP->font(), form.lstRemoteIP->font());
+  EXPECT_NE(QFontInfo(form.chkLogPath->font()).family(), used.family());
 }
 
 TEST_F(PropertyConfigurationFormTest, StoredCodesThatMatchSelectTheirItems) {
@@ -152,6 +163,27 @@ TEST_F(PropertyConfigurationFormTest, StoredCodesThatMatchSelectTheirItems) {
   EXPECT_EQ(form.lstRemoteIP->count(), 0);
   EXPECT_FALSE(form.chkTempPath->isChecked());
   EXPECT_FALSE(form.chkLogPath->isChecked());
+}
+
+// The main window's way in: centred on it, modal, gone after キャンセル.
+TEST_F(PropertyConfigurationFormTest, ShowModalCentresOnTheMainWindow) {
+  Start();
+  QWidget main_window;
+  main_window.setGeometry(100, 80, 900, 700);
+  main_window.show();
+  QPoint centre;
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* form = qobject_cast<PropertyConfigurationForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(form, nullptr);
+    seen = form->isModal() && form->isVisible();
+    centre = form->frameGeometry().center();
+    form->cmdCancel->click();
+  });
+  EXPECT_FALSE(PropertyConfigurationForm::ShowModal(&main_window));
+  EXPECT_TRUE(seen);
+  // Within the window frame's margin: a form that was never shown is placed by its inner size.
+  EXPECT_LE((centre - main_window.frameGeometry().center()).manhattanLength(), 4);
 }
 
 TEST_F(PropertyConfigurationFormTest, TabsShowOneFrameEach) {
