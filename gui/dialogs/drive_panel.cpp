@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <optional>
 
 #include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/hourglass.h"
 #include "gui/dialogs/property_parameter_forms.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/dialog_module.h"
@@ -29,15 +31,6 @@ const QString kDeviceUnavailable = QStringLiteral("指定されているデバ�
 constexpr int kStatusInterval = 500;
 constexpr int kStyleExclamation = 48;
 constexpr int kStyleCritical = 16;
-
-// The hourglass while a drive is being talked to.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 }  // namespace
 
@@ -161,44 +154,54 @@ bool DrivePanel::AddProbedDrive(Trelin& probe, QChar letter, const QString& host
   return true;
 }
 
-void DrivePanel::RebuildDriveList() {
-  if (busy_) return;
-  busy_ = true;
-  WaitCursor wait;
-  if (device_) {
-    if (hooks_.device_closing) hooks_.device_closing();
-    device_->CloseDevice();
-    device_.reset();
+void DrivePanel::ListDrives(const QList<DrivePanel*>& sides) {
+  QList<DrivePanel*> local;
+  QList<DrivePanel*> remote;
+  for (DrivePanel* side : sides) {
+    side->ClearRemotePaths();
+    (side->network_box_->isChecked() ? remote : local).append(side);
   }
   auto probe = std::make_unique<Trelin>();
-  const int old_count = drive_combo_->count();
-  const QString old_text = drive_combo_->currentText();
-  remote_paths_.Clear();
-  if (!network_box_->isChecked()) {
+  if (!local.isEmpty()) {
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
       const QChar letter(c);
       if (GetPathDriveType(QString(letter) + QStringLiteral(":\\")) != kDriveCdRom) continue;
       if (!probe->OpenDevice(c - u'A')) continue;
-      AddProbedDrive(*probe, letter);
+      for (DrivePanel* side : local) side->AddProbedDrive(*probe, letter);
       probe->CloseDevice();
     }
-  } else {
+  }
+  if (!remote.isEmpty()) {
     const List<QString> hosts = FindRemoteServers(*probe);
     const int32_t port = Settings() != nullptr ? Settings()->RemotePort() : kDefaultRemotePort;
     for (const QString& host : hosts) {
       for (char16_t c = u'A'; c <= u'Z'; ++c) {
         const QString path = RemoteDevicePath(host, port, QChar(c));
         if (!probe->OpenDeviceEx(path)) continue;
-        AddProbedDrive(*probe, QChar(c), host, path);
+        for (DrivePanel* side : remote) side->AddProbedDrive(*probe, QChar(c), host, path);
         probe->CloseDevice();
       }
     }
   }
-  probe.reset();
+}
+
+void DrivePanel::RebuildDriveList() {
+  if (busy_) return;
+  busy_ = true;
+  std::optional<HourglassCursor> wait(std::in_place);
+  if (device_) {
+    if (hooks_.device_closing) hooks_.device_closing();
+    device_->CloseDevice();
+    device_.reset();
+  }
+  const int old_count = drive_combo_->count();
+  const QString old_text = drive_combo_->currentText();
+  ListDrives({this});
 
   if (network_box_->isChecked() && drive_combo_->count() <= old_count) {
     // Nothing remote: the old list stays and its drive is opened again.
     OpenChosenDrive();
+    wait.reset();  // the normal pointer over the message
     CenterMessageBox(window(), kNoRemoteDrive, kStyleExclamation, Caption());
     network_box_->setChecked(false);
   } else if (DropOldItems(old_count, keep_drive_text_ ? old_text : QString())) {
@@ -237,7 +240,7 @@ void DrivePanel::SetDevice(std::shared_ptr<Trelin> device, bool close_old) {
 }
 
 void DrivePanel::OpenChosenDrive() {
-  WaitCursor wait;
+  HourglassCursor wait;
   if (device_) {
     if (hooks_.device_closing) hooks_.device_closing();
     SetDevice(nullptr, true);
@@ -270,6 +273,7 @@ void DrivePanel::RefreshDriveStatus() {
   QString key = text;
   if (key_from_device_name_) {
     if (device_) key += device_->GetDeviceName(DNC_ALL);
+    status_label_->setProperty("Tag", key);
   } else {
     key += drive_combo_->currentText();
   }
@@ -318,7 +322,7 @@ void DrivePanel::RememberSpeed() {
 }
 
 void DrivePanel::EjectOrLoad(int index) {
-  WaitCursor wait;
+  HourglassCursor wait;
   if (device_) device_->LoadTray(index != 0);
 }
 

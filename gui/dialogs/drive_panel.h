@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -77,7 +78,8 @@ class DrivePanel : public QGroupBox {
   // drive text). Controls take the side's names: cboReadDrive, chkReadNetwork,
   // cmdReadDriveEject, cmdReadSetting, cboReadSpeed, lblSendDriveStatus,
   // tmrSendDevice on the read side (frame fraSend), the Write/Recv names on
-  // the write side (frame fraRecv).
+  // the write side (frame fraRecv). A form may rename a control (the erase
+  // dialog's timer is tmrDevice); the stored texts follow the combo names.
   DrivePanel(DriveSide side, const QString& form_name, QWidget* parent = nullptr);
   ~DrivePanel() override;
 
@@ -141,12 +143,17 @@ class DrivePanel : public QGroupBox {
   // Replaces the device; the old one is closed first when `close_old`.
   void SetDevice(std::shared_ptr<Trelin> device, bool close_old);
   // Status key: built from the drive's full name instead of the list text
-  // (copy dialog), and then compared only while a device is open.
+  // and kept in the status label's "Tag" property as well (copy dialog).
   void set_key_from_device_name(bool on) { key_from_device_name_ = on; }
   // Removes the first `old_count` items without running handlers and
   // restores `text` (when given and listed), else selects the first item.
   // Returns whether an item is selected.
   bool DropOldItems(int old_count, const QString& text);
+  // Lists with one probing object the drives that serve each of `sides`
+  // (appended after their current items): the local drives of the drive map
+  // for a side whose network box is clear, the drives of every discovered
+  // remote service for a ticked one. Clears their remote path lists first.
+  static void ListDrives(const QList<DrivePanel*>& sides);
   // Clears the remote path list (start of a rebuild).
   void ClearRemotePaths() { remote_paths_.Clear(); }
 

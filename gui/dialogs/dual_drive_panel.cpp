@@ -1,31 +1,17 @@
 #include "gui/dialogs/dual_drive_panel.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <optional>
 
 #include "gui/dialogs/dialog_settings.h"
-#include "gui/foundation/application_setting.h"
+#include "gui/dialogs/hourglass.h"
 #include "gui/foundation/dialog_module.h"
-#include "gui/foundation/disk_module.h"
-#include "gui/model/remote_servers.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
-namespace {
-
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-}  // namespace
-
 DualDrivePanel::DualDrivePanel(const QString& form_name, QWidget* parent, QCheckBox* temporary_image_box)
     : QObject(parent),
       read_(new DrivePanel(DriveSide::kRead, form_name, parent)),
@@ -55,41 +41,14 @@ void DualDrivePanel::Release(DrivePanel* side) {
 void DualDrivePanel::RebuildDriveLists(DrivePanel* clicked) {
   if (read_->busy_ || write_->busy_) return;
   read_->busy_ = write_->busy_ = true;
-  WaitCursor wait;
+  std::optional<HourglassCursor> wait(std::in_place);
   Release(read_);
   Release(write_);
-  auto probe = std::make_unique<Trelin>();
   const int old_read = read_->drive_combo_->count();
   const int old_write = write_->drive_combo_->count();
   const QString read_text = read_->drive_combo_->currentText();
   const QString write_text = write_->drive_combo_->currentText();
-  read_->ClearRemotePaths();
-  write_->ClearRemotePaths();
-  const bool read_remote = read_->network_box_->isChecked();
-  const bool write_remote = write_->network_box_->isChecked();
-  if (!read_remote || !write_remote) {
-    for (char16_t c = u'A'; c <= u'Z'; ++c) {
-      if (GetPathDriveType(QString(QChar(c)) + QStringLiteral(":\\")) != kDriveCdRom) continue;
-      if (!probe->OpenDevice(c - u'A')) continue;
-      if (!read_remote) read_->AddProbedDrive(*probe, QChar(c));
-      if (!write_remote) write_->AddProbedDrive(*probe, QChar(c));
-      probe->CloseDevice();
-    }
-  }
-  if (read_remote || write_remote) {
-    const List<QString> hosts = FindRemoteServers(*probe);
-    const int32_t port = Settings() != nullptr ? Settings()->RemotePort() : kDefaultRemotePort;
-    for (const QString& host : hosts) {
-      for (char16_t c = u'A'; c <= u'Z'; ++c) {
-        const QString path = RemoteDevicePath(host, port, QChar(c));
-        if (!probe->OpenDeviceEx(path)) continue;
-        if (read_remote) read_->AddProbedDrive(*probe, QChar(c), host, path);
-        if (write_remote) write_->AddProbedDrive(*probe, QChar(c), host, path);
-        probe->CloseDevice();
-      }
-    }
-  }
-  probe.reset();
+  DrivePanel::ListDrives({read_, write_});
 
   const int old_clicked = clicked == read_ ? old_read : old_write;
   if (clicked != nullptr && clicked->network_box_->isChecked() && clicked->drive_combo_->count() <= old_clicked) {
@@ -104,6 +63,7 @@ void DualDrivePanel::RebuildDriveLists(DrivePanel* clicked) {
     if (other->DropOldItems(other == read_ ? old_read : old_write, other == read_ ? read_text : write_text)) {
       OpenChosenDrive(other);
     }
+    wait.reset();  // the normal pointer over the message
     CenterMessageBox(clicked->window(), QStringLiteral("現在利用可能な遠隔ドライヴは存在しません。"), 48,
                      clicked->window()->windowTitle());
     clicked->network_box_->setChecked(false);
@@ -117,7 +77,7 @@ void DualDrivePanel::RebuildDriveLists(DrivePanel* clicked) {
 }
 
 void DualDrivePanel::OpenChosenDrive(DrivePanel* side) {
-  WaitCursor wait;
+  HourglassCursor wait;
   DrivePanel* other = Other(side);
   if (temporary_image_box_ != nullptr) {
     temporary_image_box_->setChecked(false);

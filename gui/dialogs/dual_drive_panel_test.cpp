@@ -54,6 +54,8 @@ TEST_F(DualDrivePanelTest, SameDriveOnBothSidesSharesOneObjectAndLocksTheBox) {
   EXPECT_EQ(write->status_label()->text(), QStringLiteral("覚悟完了 (CD-R)"));
   EXPECT_FALSE(write->timer()->isActive());
   EXPECT_TRUE(read->timer()->isActive());
+  EXPECT_EQ(read->status_label()->property("Tag").toString(),
+            QStringLiteral("覚悟完了 (CD-R)") + read->device()->GetDeviceName(DNC_ALL));
 
   // Another drive on the write side: two objects, the box unlocked and clear.
   Pick(write->drive_combo(), 1);
