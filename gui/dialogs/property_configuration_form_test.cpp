@@ -232,6 +232,25 @@ TEST_F(PropertyConfigurationFormTest, OkStoresEveryControlAndRemovesDeletedAddre
   EXPECT_EQ(values.at("PATH.LOGVIEWER"), "/usr/bin/history-viewer");
 }
 
+// OK on an untouched dialog still writes every setting, so the save has
+// something to write and succeeds; the stored values keep their meaning.
+TEST_F(PropertyConfigurationFormTest, OkWithoutChangesSavesAndCloses) {
+  Start("[NETWORK]\nIP1=10.1.2.255\n");
+  PropertyConfigurationForm form;
+  form.show();
+  form.cmdOK->click();
+  EXPECT_TRUE(form.saved());
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(ui_.messages().isEmpty());
+  const Values values = ReadIni(IniPath());
+  EXPECT_EQ(values.at("NETWORK.IP1"), "10.1.2.255");
+  EXPECT_EQ(values.at("NETWORK.PORT"), "8801");
+  EXPECT_EQ(values.at("NETWORK.SCANTIMEOUT"), "200");
+  EXPECT_EQ(values.at("WRITING.SHUTDOWNSUCCESS"), "8");
+  EXPECT_EQ(values.at("WRITING.SHUTDOWNFAILED"), "0");
+  EXPECT_EQ(values.at("WRITING.VERIFYCOMPARE"), "1");
+}
+
 TEST_F(PropertyConfigurationFormTest, UntickedBoxesClearTheirPaths) {
   Start();
   PropertyConfigurationForm form;
