@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <memory>
 
 #include "gui/dialogs/drive_panel.h"
@@ -46,7 +47,9 @@ DiscWriteForm::DiscWriteForm(QWidget* parent) : JobDialog(kFormName, QStringLite
   fraSend_->setObjectName(QStringLiteral("fraSend"));
   txtReadFile_ = new QLineEdit(fraSend_);
   txtReadFile_->setObjectName(QStringLiteral("txtReadFile"));
-  cmdReadFile_ = new QPushButton(QStringLiteral("..."), fraSend_);
+  cmdReadFile_ = new QPushButton(fraSend_);
+  cmdReadFile_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  cmdReadFile_->setFixedWidth(cmdReadFile_->sizeHint().height() + 8);
   cmdReadFile_->setObjectName(QStringLiteral("cmdReadFile"));
   cmdReadFile_->setToolTip(QStringLiteral("読み込みファイルの参照"));
   cmdReadFile_->setAutoDefault(false);
