@@ -11,8 +11,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,11 +20,11 @@
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/disc_read_form.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
-#include "gui/jobs/message_pump.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
@@ -77,18 +75,6 @@ fs::path SmallIso(const fs::path& dir) {
   return iso;
 }
 
-// bchunk's tracks of `bin` with `cue`: name -> bytes.
-std::map<std::string, std::string> Chunks(const fs::path& bin, const fs::path& cue, const fs::path& out) {
-  fs::create_directories(out);
-  std::string log;
-  EXPECT_EQ(RunCommand("cd '" + out.string() + "' && bchunk '" + bin.string() + "' '" + cue.string() + "' t 2>&1", &log),
-            0)
-      << log;
-  std::map<std::string, std::string> chunks;
-  for (const auto& entry : fs::directory_iterator(out)) chunks[entry.path().filename().string()] = testing::ReadFileBytes(entry.path());
-  return chunks;
-}
-
 // Exports the CD in the open drive `state` and checks it against the source
 // with cdrdao and bchunk.
 void ExpectCdEquals(const std::string& state, const testing::CueFixture& source, const fs::path& dir) {
@@ -99,8 +85,8 @@ void ExpectCdEquals(const std::string& state, const testing::CueFixture& source,
   ASSERT_TRUE(drive->ExportCd((dir / "disc.cue").string(), &error)) << error;
   std::string toc;
   EXPECT_EQ(RunCommand("cd '" + dir.string() + "' && cdrdao show-toc disc.cue 2>&1", &toc), 0) << toc;
-  const auto written = Chunks(dir / "disc.bin", dir / "disc.cue", dir / "chunks");
-  const auto expected = Chunks(source.bin, source.cue, dir / "chunks-source");
+  const auto written = testing::BchunkTracks(dir / "disc.bin", dir / "disc.cue", dir / "chunks");
+  const auto expected = testing::BchunkTracks(source.bin, source.cue, dir / "chunks-source");
   ASSERT_EQ(written.size(), source.track_starts.size());
   EXPECT_TRUE(written == expected);
 }
@@ -375,30 +361,16 @@ TEST_F(DiscWriteFormTest, RemoteWriteThroughKestrowSurvivesAnOpenStopQuestion) {
   form.chkVerify()->setChecked(false);
   form.txtReadFile()->setText(Q(iso));
 
-  int pumps = 0;
-  const std::function<void()> previous = InstallMessagePump([&] {
-    if (++pumps == 5) form.cmdStartStop()->click();
-    QCoreApplication::processEvents();
-  });
-  qint64 held_ms = 0;
-  ui_.on_message = [&](const testing::ShownMessage& message) {
-    if (message.style != 292) return;
-    QElapsedTimer timer;
-    timer.start();
-    QEventLoop loop;
-    QTimer::singleShot(5000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-    held_ms = timer.elapsed();
-  };
   ui_.QueueAnswer(7);
-  form.cmdStartStop()->click();
-  InstallMessagePump(previous);
-  ui_.on_message = nullptr;
-  ASSERT_GE(pumps, 5);
+  {
+    testing::HeldStopQuestion question(ui_, form.cmdStartStop());
+    form.cmdStartStop()->click();
+    ASSERT_GE(question.pumps(), 5);
+    EXPECT_GE(question.held_ms(), 4900);
+  }
   ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
   EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
   EXPECT_EQ(ui_.messages()[0].style, 292);
-  EXPECT_GE(held_ms, 4900);
   EXPECT_EQ(ui_.messages()[1].text, kSuccess) << Log(form);
   form.cmdEnd()->click();
 }
