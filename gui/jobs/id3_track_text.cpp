@@ -1,0 +1,50 @@
+#include "gui/jobs/id3_track_text.h"
+
+#include "platform/text_encoding.h"
+
+namespace sorvel::jobs {
+
+bool Id3TrackText::IsHalfWidth() const {
+  const QString joined = Title + Performer + Songwriter + Composer + Arranger + Message;
+  if (joined.trimmed().isEmpty()) return false;
+  for (qsizetype i = 0; i < joined.size(); ++i) {
+    qsizetype n = joined.at(i).isHighSurrogate() && i + 1 < joined.size() ? 2 : 1;
+    const QByteArray utf8 = joined.mid(i, n).toUtf8();
+    i += n - 1;
+    if (platform::Utf8ToCp932(std::string_view(utf8.constData(), utf8.size())).size() != 1) return false;
+  }
+  return true;
+}
+
+QString ToFullWidth(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  qsizetype i = 0;
+  while (i < text.size()) {
+    const char16_t c = text.at(i).unicode();
+    if (c == u' ') {
+      out += QChar(0x3000);
+      ++i;
+    } else if (c >= 0x21 && c <= 0x7E) {
+      out += QChar(static_cast<char16_t>(c + 0xFEE0));
+      ++i;
+    } else if (c >= 0xFF61 && c <= 0xFF9F) {
+      // A run of half-width katakana: compatibility composition gives the
+      // full-width letters with voiced marks joined; lone marks become the
+      // spacing forms.
+      qsizetype end = i;
+      while (end < text.size() && text.at(end).unicode() >= 0xFF61 && text.at(end).unicode() <= 0xFF9F) ++end;
+      QString run = text.mid(i, end - i).normalized(QString::NormalizationForm_KC);
+      run.replace(QChar(0x3099), QChar(0x309B));
+      run.replace(QChar(0x309A), QChar(0x309C));
+      out += run;
+      i = end;
+    } else {
+      out += text.at(i);
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace sorvel::jobs
