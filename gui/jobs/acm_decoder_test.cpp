@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 
+#include "gui/jobs/acm_stream.h"
 #include "platform/text_encoding.h"
 #include "testing/gui/mp3_fixture.h"
 #include "testing/test_paths.h"
@@ -166,6 +167,29 @@ TEST_F(ACMDecoderTest, HeaderAloneIsSizedByTheEstimate) {
   ASSERT_TRUE(sorvel::testing::ReadWav(full, &data));
   EXPECT_LE(data.declared_data_size, estimate);
   EXPECT_GT(data.declared_data_size, estimate - 3 * 1152 * 4);
+}
+
+TEST_F(ACMDecoderTest, EstimateBeyondAWaveFileFailsInsteadOfWrapping) {
+  // MPEG-2.5 Layer III 8 kbit/s 8 kHz frames: 72 bytes each, 576 samples that
+  // become 3,175.2 sample frames at 44.1 kHz. 340,000 of them come to more
+  // than a WAVE file's 4 GiB.
+  std::string frame(72, '\0');
+  frame.replace(0, 4, "\xFF\xE3\x18\xC4", 4);
+  std::string bytes;
+  bytes.reserve(frame.size() * 340000);
+  for (int i = 0; i < 340000; ++i) bytes += frame;
+  const fs::path mp3 = dir_ / "long.mp3";
+  sorvel::testing::WriteFileBytes(mp3, bytes);
+
+  ACMStream stream;
+  ASSERT_TRUE(stream.OpenFile(Q(mp3), 44100, 16, true));
+  EXPECT_EQ(stream.FrameCount(), 340000);
+  EXPECT_GT(stream.DecodeSize(), int64_t{0xFFFFFFFF});
+  stream.CloseFile();
+
+  ACMDecoder decoder;
+  EXPECT_FALSE(decoder.DecodeACMHeader(Q(dir_ / "long.wav"), Q(mp3)));
+  EXPECT_FALSE(fs::exists(dir_ / "long.wav"));
 }
 
 }  // namespace
