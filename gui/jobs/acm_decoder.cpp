@@ -1,16 +1,11 @@
 #include "gui/jobs/acm_decoder.h"
 
-#include <QFile>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
+#include "gui/foundation/file_io.h"
+#include "gui/foundation/wave_header.h"
 #include "gui/jobs/acm_stream.h"
 
 namespace sorvel::jobs {
@@ -18,69 +13,15 @@ namespace {
 
 constexpr int32_t kRate = 44100;
 constexpr int32_t kBits = 16;
-constexpr int64_t kWaveHeaderSize = 44;
 // The RIFF size field (data size + 36) is 32 bits.
 constexpr int64_t kMaxWaveData = std::numeric_limits<uint32_t>::max() - 36;
 
-void PutLe(uint8_t* p, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+// Writes the 44-byte header for `data_size` sample bytes at the file's start.
+bool WriteWaveHeader(FileIO& wave, int64_t data_size) {
+  if (data_size < 0 || data_size > kMaxWaveData || !wave.SeekFile(0, FileIO::kBegin)) return false;
+  const auto header = MakeWaveHeader(static_cast<uint32_t>(data_size), kRate, kBits, true);
+  return header && wave.WriteFile(header->bytes) == WaveHeader::kSize;
 }
-
-// The canonical 44-byte PCM header for 44,100 Hz, 16-bit stereo.
-std::array<uint8_t, kWaveHeaderSize> WaveHeader(uint32_t data_size) {
-  std::array<uint8_t, kWaveHeaderSize> h{};
-  const uint16_t block_align = kBits / 8 * 2;
-  std::memcpy(&h[0], "RIFF", 4);
-  PutLe(&h[4], data_size + 36, 4);
-  std::memcpy(&h[8], "WAVEfmt ", 8);
-  PutLe(&h[16], 16, 4);
-  PutLe(&h[20], 1, 2);
-  PutLe(&h[22], 2, 2);
-  PutLe(&h[24], kRate, 4);
-  PutLe(&h[28], block_align * kRate, 4);
-  PutLe(&h[32], block_align, 2);
-  PutLe(&h[34], kBits, 2);
-  std::memcpy(&h[36], "data", 4);
-  PutLe(&h[40], data_size, 4);
-  return h;
-}
-
-// The WAV file being written: created (emptied when it exists), closed on destruction.
-class WaveOutput {
- public:
-  explicit WaveOutput(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    if (!name.isEmpty()) fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  }
-  ~WaveOutput() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  WaveOutput(const WaveOutput&) = delete;
-  WaveOutput& operator=(const WaveOutput&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-
-  // Bytes written.
-  int64_t Write(const uint8_t* data, int64_t length) {
-    int64_t done = 0;
-    while (fd_ >= 0 && done < length) {
-      const ssize_t n = ::write(fd_, data + done, static_cast<size_t>(length - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += n;
-    }
-    return done;
-  }
-
-  bool WriteHeaderAtStart(uint32_t data_size) {
-    if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
-    const auto header = WaveHeader(data_size);
-    return Write(header.data(), kWaveHeaderSize) == kWaveHeaderSize;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 }  // namespace
 
@@ -96,10 +37,10 @@ bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceF
   {
     ACMStream stream;
     if (stream.OpenFile(strSourceFile, kRate, kBits, true)) {
-      WaveOutput wave(strDestFile);
-      if (wave.IsOpen()) {
+      FileIO wave;
+      if (wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) {
         track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
-        if (wave.WriteHeaderAtStart(0)) {
+        if (WriteWaveHeader(wave, 0)) {
           std::vector<uint8_t> buffer(static_cast<size_t>(stream.FrameSize()));
           const qint64 total_frames = stream.FrameCount();
           int64_t total = 0;
@@ -113,13 +54,13 @@ bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceF
               too_large = true;
               break;
             }
-            const int64_t written = wave.Write(buffer.data(), bytes);
+            const int64_t written = wave.WriteFile(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(bytes)));
             total += written;
             complete = written == bytes;
             if (!complete || cancel_) break;
           }
           stream.CloseFile();
-          if (complete) result = wave.WriteHeaderAtStart(static_cast<uint32_t>(total)) && !too_large;
+          if (complete) result = WriteWaveHeader(wave, total) && !too_large;
           if (cancel_) result = false;
         }
       }
@@ -134,10 +75,10 @@ bool ACMDecoder::DecodeACMHeader(const QString& strDestFile, const QString& strS
   ACMStream stream;
   if (!stream.OpenFile(strSourceFile, kRate, kBits, true)) return false;
   if (stream.DecodeSize() > kMaxWaveData) return false;
-  WaveOutput wave(strDestFile);
-  if (!wave.IsOpen()) return false;
+  FileIO wave;
+  if (!wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) return false;
   track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
-  return wave.WriteHeaderAtStart(static_cast<uint32_t>(stream.DecodeSize()));
+  return WriteWaveHeader(wave, stream.DecodeSize());
 }
 
 }  // namespace sorvel::jobs

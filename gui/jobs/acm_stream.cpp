@@ -1,17 +1,11 @@
 #include "gui/jobs/acm_stream.h"
 
-#include <QFile>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
+#include "gui/foundation/file_io.h"
 #include "gui/jobs/mpeg_frame_header.h"
 #include "platform/text_encoding.h"
 
@@ -22,30 +16,24 @@ constexpr int64_t kTagSize = 128;
 constexpr uint16_t kCodecDelay = 700;
 constexpr size_t kScanWindow = 64 * 1024;
 
-// Reads whole requests with pread, retrying short reads and interruptions.
-int64_t ReadAt(int fd, int64_t offset, uint8_t* buffer, int64_t length) {
-  int64_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pread(fd, buffer + done, static_cast<size_t>(length - done), offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  return done;
+// Bytes read at `offset`: fewer than asked only at the end of the file.
+int64_t ReadAt(FileIO& file, int64_t offset, uint8_t* buffer, int64_t length) {
+  if (!file.SeekFile(offset, FileIO::kBegin)) return 0;
+  return file.ReadFile(std::span<uint8_t>(buffer, static_cast<size_t>(length)));
 }
 
 // The scan moves through the file in 4-byte steps; a window of the file keeps
 // that from costing one system call a byte.
 class ScanReader {
  public:
-  ScanReader(int fd, int64_t end) : fd_(fd), end_(end), window_(kScanWindow) {}
+  ScanReader(FileIO& file, int64_t end) : file_(file), end_(end), window_(kScanWindow) {}
 
   // The 4 bytes at `offset`, when all of them lie before the end.
   bool Read4(int64_t offset, uint8_t* out) {
     if (offset < 0 || offset + 4 > end_) return false;
     if (offset < start_ || offset + 4 > start_ + length_) {
       start_ = offset;
-      length_ = ReadAt(fd_, offset, window_.data(), std::min<int64_t>(kScanWindow, end_ - offset));
+      length_ = ReadAt(file_, offset, window_.data(), std::min<int64_t>(kScanWindow, end_ - offset));
       if (length_ < 4) return false;
     }
     std::memcpy(out, window_.data() + (offset - start_), 4);
@@ -53,7 +41,7 @@ class ScanReader {
   }
 
  private:
-  int fd_;
+  FileIO& file_;
   int64_t end_;
   std::vector<uint8_t> window_;
   int64_t start_ = 0;
@@ -80,17 +68,15 @@ struct ACMStream::ScanResult {
   MpegFrameHeader last;
 };
 
-ACMStream::ACMStream() = default;
+ACMStream::ACMStream() : file_(std::make_unique<FileIO>()) {}
 
 ACMStream::~ACMStream() { CloseFile(); }
 
 bool ACMStream::Scan(ScanResult* r) {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return false;
-  const int64_t size = st.st_size;
+  const int64_t size = file_->GetSize();
 
   r->audio_end = size;
-  if (size >= kTagSize && ReadAt(fd_, size - kTagSize, r->tag, kTagSize) == kTagSize &&
+  if (size >= kTagSize && ReadAt(*file_, size - kTagSize, r->tag, kTagSize) == kTagSize &&
       std::memcmp(r->tag, "TAG", 3) == 0) {
     // The tag is not audio: neither counted nor decoded.
     r->audio_end = size - kTagSize;
@@ -99,16 +85,16 @@ bool ACMStream::Scan(ScanResult* r) {
   }
 
   uint8_t head[10];
-  if (ReadAt(fd_, 0, head, 10) < 10) return false;
+  if (ReadAt(*file_, 0, head, 10) < 10) return false;
   int64_t start = 0;
   if (std::memcmp(head, "ID3", 3) == 0) {
     start = ((head[5] & 0x10) != 0 ? 20 : 10) + (int64_t{head[6]} << 21) + (int64_t{head[7]} << 14) +
             (int64_t{head[8]} << 7) + head[9];
   }
   uint8_t b[4];
-  if (ReadAt(fd_, start, b, 4) == 4 && b[0] == 0 && b[1] == 0) start += b[2] * 256 + b[3] + 4;
+  if (ReadAt(*file_, start, b, 4) == 4 && b[0] == 0 && b[1] == 0) start += b[2] * 256 + b[3] + 4;
 
-  ScanReader reader(fd_, r->audio_end);
+  ScanReader reader(*file_, r->audio_end);
   for (int64_t pos = start; reader.Read4(pos, b);) {
     const auto header = ParseMpegFrameHeader(b);
     if (!header) {
@@ -142,10 +128,7 @@ void ACMStream::FillTrackText(const uint8_t* tag) {
 bool ACMStream::OpenFile(const QString& strFileName, int32_t lngSamplingRate, int32_t lngSamplingBit,
                          bool blnStereo) {
   CloseFile();
-  const QByteArray path = QFile::encodeName(strFileName);
-  if (path.isEmpty()) return false;
-  fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
+  if (!file_->OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead, 0)) return false;
 
   ScanResult scan;
   if (!Scan(&scan) || lngSamplingRate <= 0 || lngSamplingBit <= 0) {
@@ -230,7 +213,7 @@ int32_t ACMStream::ReadFrame(uint8_t* bytOutBuffer) {
   if (stream_ == nullptr) return 0;
   if (drained_) return -1;
   const int64_t want = std::min<int64_t>(source_format_.block_size, audio_end_ - position_);
-  const int64_t got = want > 0 ? ReadAt(fd_, position_, source_.data(), want) : 0;
+  const int64_t got = want > 0 ? ReadAt(*file_, position_, source_.data(), want) : 0;
   position_ += got;
   // Only the bytes read are converted; at the end the layer gives out what it still holds.
   header_.source_length = static_cast<uint32_t>(got);
@@ -250,10 +233,7 @@ void ACMStream::Release() {
     acmStreamClose(stream_, 0);
     stream_ = nullptr;
   }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  file_->CloseFile();
   source_.clear();
   source_.shrink_to_fit();
   destination_.clear();

@@ -7,10 +7,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "gui/jobs/audio_compression.h"
 #include "gui/jobs/id3_track_text.h"
+
+namespace sorvel {
+class FileIO;
+}
 
 namespace sorvel::jobs {
 
@@ -46,7 +51,7 @@ class ACMStream {
   void FillTrackText(const uint8_t* tag);
   void Release();
 
-  int fd_ = -1;
+  std::unique_ptr<FileIO> file_;
   AcmStreamHandle stream_ = nullptr;
   AcmStreamHeader header_;
   std::vector<uint8_t> source_;

@@ -1,19 +1,11 @@
 #include "gui/jobs/id3_track_text.h"
 
-#include "platform/text_encoding.h"
+#include "gui/foundation/input_check.h"
 
 namespace sorvel::jobs {
 
 bool Id3TrackText::IsHalfWidth() const {
-  const QString joined = Title + Performer + Songwriter + Composer + Arranger + Message;
-  if (joined.trimmed().isEmpty()) return false;
-  for (qsizetype i = 0; i < joined.size(); ++i) {
-    qsizetype n = joined.at(i).isHighSurrogate() && i + 1 < joined.size() ? 2 : 1;
-    const QByteArray utf8 = joined.mid(i, n).toUtf8();
-    i += n - 1;
-    if (platform::Utf8ToCp932(std::string_view(utf8.constData(), utf8.size())).size() != 1) return false;
-  }
-  return true;
+  return IsHalfWidthOnly(Title + Performer + Songwriter + Composer + Arranger + Message);
 }
 
 QString ToFullWidth(const QString& text) {
