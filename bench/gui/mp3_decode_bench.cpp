@@ -24,7 +24,7 @@ class Fixture {
     dir_ = tmpl;
     const fs::path wav = dir_ / "source.wav";
     mp3_ = dir_ / "five-minutes.mp3";
-    const std::string make = "sox -n -r 44100 -c 2 -b 16 '" + wav.string() + "' synth " + std::to_string(kSeconds) +
+    const std::string make = "sox -D -n -r 44100 -c 2 -b 16 '" + wav.string() + "' synth " + std::to_string(kSeconds) +
                              " sine 200-2000 pinknoise vol 0.3 >/dev/null 2>&1 && lame --quiet -b 192 '" +
                              wav.string() + "' '" + mp3_.string() + "' >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) mp3_.clear();

@@ -159,7 +159,7 @@ TEST_F(ACMDecoderTest, HeaderAloneIsSizedByTheEstimate) {
   EXPECT_EQ(estimate % 4, 0u);
   // 48 kHz frames of 1,152 samples each give 1,058.4 samples at 44.1 kHz.
   const int frames = sorvel::testing::CountMpegFrames(sorvel::testing::ReadFileBytes(mp3));
-  EXPECT_EQ(estimate, static_cast<uint32_t>(frames * 1152.0 * 44100 / 48000) * 4);
+  EXPECT_EQ(estimate, static_cast<uint32_t>((int64_t{frames} * 1152 * 44100 + 47999) / 48000 * 4));
 
   // The decoded file is no longer than the estimate.
   ASSERT_TRUE(decoder.DecodeACM(Q(full), Q(mp3)));

@@ -15,6 +15,9 @@ namespace {
 constexpr int64_t kTagSize = 128;
 constexpr uint16_t kCodecDelay = 700;
 constexpr size_t kScanWindow = 64 * 1024;
+// A tick is 1/14,112,000 s, the least common multiple of every MPEG sample
+// rate: each frame's playing time is a whole number of ticks.
+constexpr uint64_t kTicksPerSecond = 14112000;
 
 // Bytes read at `offset`: fewer than asked only at the end of the file.
 int64_t ReadAt(FileIO& file, int64_t offset, uint8_t* buffer, int64_t length) {
@@ -64,7 +67,7 @@ struct ACMStream::ScanResult {
   int64_t first_frame = -1;
   int64_t audio_end = 0;
   int64_t frames = 0;
-  double native_seconds = 0;  // playing time of the counted frames
+  uint64_t ticks = 0;  // playing time of the counted frames
   MpegFrameHeader last;
 };
 
@@ -104,7 +107,7 @@ bool ACMStream::Scan(ScanResult* r) {
     if (r->first_frame < 0) r->first_frame = pos;
     r->last = *header;
     ++r->frames;
-    r->native_seconds += static_cast<double>(header->samples_per_frame) / header->sample_rate;
+    r->ticks += uint64_t{header->samples_per_frame} * (kTicksPerSecond / header->sample_rate);
     pos += header->frame_length;
   }
   return r->frames > 0 && r->frames <= std::numeric_limits<int32_t>::max();
@@ -163,8 +166,12 @@ bool ACMStream::OpenFile(const QString& strFileName, int32_t lngSamplingRate, in
   destination_format_.samples_per_sec = static_cast<uint32_t>(lngSamplingRate);
   destination_format_.bits_per_sample = static_cast<uint16_t>(lngSamplingBit);
   destination_format_.block_align = static_cast<uint16_t>(destination_format_.channels * lngSamplingBit / 8);
-  // Every counted frame's samples at the destination rate.
-  decode_size_ = static_cast<int64_t>(scan.native_seconds * lngSamplingRate) * destination_format_.block_align;
+  // Every counted frame's samples at the destination rate, a started sample counted whole.
+  const uint64_t rate = static_cast<uint64_t>(lngSamplingRate);
+  const uint64_t whole = scan.ticks / kTicksPerSecond;
+  const uint64_t part = scan.ticks % kTicksPerSecond;
+  const uint64_t samples = whole * rate + (part * rate + kTicksPerSecond - 1) / kTicksPerSecond;
+  decode_size_ = static_cast<int64_t>(samples) * destination_format_.block_align;
 
   uint32_t destination_length = 0;
   bool ready =

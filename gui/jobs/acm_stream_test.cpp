@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <map>
+#include <random>
 #include <memory>
 
 #include "platform/text_encoding.h"
@@ -158,19 +159,11 @@ TEST_P(ACMStreamFileTest, CountsFramesReadsTagsAndDecodesLikeMpg123) {
   ASSERT_TRUE(sorvel::testing::ReadWav(reference, &wav));
   EXPECT_EQ(wav.rate, 44100);
   EXPECT_EQ(wav.channels, 2);
-  // 2.5 s of signal. At 44.1 kHz both decode the same samples; a source of
-  // another rate is resampled by a different filter in the mpg123 program, so
-  // its output may lag ours by a few samples.
-  // (Without a LAME frame, as at 8 kHz, the encoder delay and padding stay in.)
+  // 2.5 s of signal (without a LAME frame, as at 8 kHz, the encoder delay and
+  // padding stay in), sample for sample as the mpg123 program decodes it.
   EXPECT_NEAR(static_cast<double>(ours.size()) / 2 / 44100, 2.5, 0.2);
-  if (c.encoding.frame_header_rate == 44100) {
-    EXPECT_EQ(ours.size(), wav.samples.size());
-    EXPECT_GT(sorvel::testing::Correlation(ours, wav.samples), 0.999);
-  } else {
-    EXPECT_NEAR(static_cast<double>(ours.size()), static_cast<double>(wav.samples.size()), 2 * 64);
-    int lag = 0;
-    EXPECT_GT(sorvel::testing::BestCorrelation(ours, wav.samples, 2, 64, &lag), 0.97);
-  }
+  EXPECT_EQ(ours.size(), wav.samples.size());
+  EXPECT_GT(sorvel::testing::Correlation(ours, wav.samples), 0.999);
 
   EXPECT_TRUE(stream.CloseFile());
   EXPECT_FALSE(stream.CloseFile());
@@ -284,6 +277,49 @@ TEST_F(ACMStreamTest, NoTagGivesEmptyTexts) {
   ASSERT_NE(t, nullptr);
   EXPECT_TRUE(t->Title.isEmpty() && t->Performer.isEmpty() && t->Message.isEmpty());
   EXPECT_FALSE(t->TitleEnabled || t->PerformerEnabled || t->MessageEnabled);
+}
+
+// Damaged files: bytes overwritten and the file cut short at seeded random
+// places. Each must open or not, and decode to its end without a fault.
+TEST_F(ACMStreamTest, DamagedFilesDecodeToTheirEnd) {
+  fs::path mp3;
+  ASSERT_TRUE(sorvel::testing::EncodeMp3(dir_.path(), "damaged", 22050, 2, 1.0, "-V 5", &mp3));
+  const std::string clean = sorvel::testing::ReadFileBytes(mp3);
+  std::mt19937 random(20240601);
+  for (int round = 0; round < 40; ++round) {
+    std::string file = clean;
+    const int hits = 1 + static_cast<int>(random() % 60);
+    for (int i = 0; i < hits; ++i) file[random() % file.size()] = static_cast<char>(random());
+    if (round % 3 == 0) file.resize(random() % file.size());
+    ACMStream stream;
+    if (!stream.OpenFile(Q(Write("d.mp3", file)), 44100, 16, true)) continue;
+    std::vector<uint8_t> buffer(static_cast<size_t>(stream.FrameSize()));
+    size_t blocks = 0;
+    for (int32_t n; (n = stream.ReadFrame(buffer.data())) >= 0 && blocks < file.size(); ++blocks) {
+      ASSERT_LE(n, stream.FrameSize());
+      ASSERT_EQ(n % 4, 0);
+    }
+    EXPECT_LT(blocks, file.size()) << "round " << round;
+  }
+}
+
+// A LAME frame whose frame count was damaged to about a billion: decoding
+// still gives the audio that is there, promptly (the length it claims is not walked).
+TEST_F(ACMStreamTest, DamagedLengthInTheLameFrameIsNotTrusted) {
+  fs::path mp3;
+  ASSERT_TRUE(sorvel::testing::EncodeMp3(dir_.path(), "claims", 22050, 2, 1.0, "-V 5", &mp3));
+  std::string file = sorvel::testing::ReadFileBytes(mp3);
+  ASSERT_GE(sorvel::testing::XingFrameCount(file), 0);
+  const size_t at = std::min(file.find("Xing"), file.find("Info"));
+  file.replace(at + 8, 4, std::string("\x3F\x00\x00\x29", 4));
+  ASSERT_EQ(sorvel::testing::XingFrameCount(file), 0x3F000029);
+
+  ACMStream stream;
+  ASSERT_TRUE(stream.OpenFile(Q(Write("claims.mp3", file)), 44100, 16, true));
+  std::vector<uint8_t> buffer(static_cast<size_t>(stream.FrameSize()));
+  int64_t bytes = 0;
+  for (int32_t n; (n = stream.ReadFrame(buffer.data())) >= 0;) bytes += n;
+  EXPECT_NEAR(static_cast<double>(bytes) / 176400, 1.0, 0.1);
 }
 
 TEST(Id3TrackTextTest, FullWidthForms) {

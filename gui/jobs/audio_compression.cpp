@@ -1,8 +1,10 @@
 #include "gui/jobs/audio_compression.h"
 
 #include <mpg123.h>
+#include <syn123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -13,6 +15,11 @@ namespace sorvel::jobs {
 
 struct AcmStream {
   mpg123_handle* decoder = nullptr;
+  // Resampler to the output rate, set up for the rate of the frames at hand.
+  syn123_handle* resampler = nullptr;
+  long decoded_rate = 0;
+  std::vector<float> resampled;
+  std::vector<int16_t> pcm;
   uint32_t source_rate = 0;
   // PCM of a decoded frame that did not fit into the last destination.
   std::vector<uint8_t> carry;
@@ -111,6 +118,42 @@ void DrainCarry(AcmStream* stream, AcmStreamHeader* header) {
 
 bool CarryEmpty(const AcmStream* stream) { return stream->carry_offset == stream->carry.size(); }
 
+// The decoder gives float samples at the stream's own rate, stereo; they are
+// resampled to the output rate when it differs (a windowed-sinc resampler,
+// so the decoder itself never has to change rates) and rounded to 16 bits.
+const std::vector<int16_t>& ToOutputPcm(AcmStream* stream, unsigned char* audio, size_t bytes) {
+  float* samples = reinterpret_cast<float*>(audio);
+  size_t frames = bytes / (2 * sizeof(float));
+  if (stream->decoded_rate != static_cast<long>(kAcmOutputRate) && stream->resampler != nullptr) {
+    stream->resampled.resize(2 * syn123_resample_count(stream->decoded_rate, kAcmOutputRate, frames) + 2);
+    frames = syn123_resample(stream->resampler, stream->resampled.data(), samples, frames);
+    samples = stream->resampled.data();
+  }
+  stream->pcm.resize(2 * frames);
+  for (size_t i = 0; i < 2 * frames; ++i) {
+    const float v = std::nearbyint(samples[i] * 32768.0f);
+    stream->pcm[i] = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+  }
+  return stream->pcm;
+}
+
+// Follows a change of the decoded format: the resampler is set up for the new rate.
+bool TakeNewFormat(AcmStream* stream) {
+  long rate = 0;
+  int channels = 0;
+  int encoding = 0;
+  if (mpg123_getformat(stream->decoder, &rate, &channels, &encoding) != MPG123_OK || channels != 2 ||
+      encoding != MPG123_ENC_FLOAT_32) {
+    return false;
+  }
+  if (rate != static_cast<long>(kAcmOutputRate) &&
+      syn123_setup_resample(stream->resampler, rate, kAcmOutputRate, 2, 0, 0) != SYN123_OK) {
+    return false;
+  }
+  stream->decoded_rate = rate;
+  return true;
+}
+
 // Decodes complete frames the decoder holds until the destination is full or
 // more input is needed.
 void DecodeHeldFrames(AcmStream* stream, AcmStreamHeader* header) {
@@ -119,15 +162,21 @@ void DecodeHeldFrames(AcmStream* stream, AcmStreamHeader* header) {
     unsigned char* audio = nullptr;
     size_t bytes = 0;
     const int rc = mpg123_decode_frame(stream->decoder, &frame_number, &audio, &bytes);
-    if (rc == MPG123_NEW_FORMAT) continue;
+    if (rc == MPG123_NEW_FORMAT) {
+      if (!TakeNewFormat(stream)) return;
+      continue;
+    }
     if (rc != MPG123_OK) return;  // needs more input, or a frame it could not decode
-    if (bytes == 0 || audio == nullptr) continue;
+    if (bytes == 0 || audio == nullptr || stream->decoded_rate == 0) continue;
+    const std::vector<int16_t>& pcm = ToOutputPcm(stream, audio, bytes);
+    const auto* out = reinterpret_cast<const uint8_t*>(pcm.data());
+    const size_t out_bytes = pcm.size() * sizeof(int16_t);
     const size_t room = header->destination_length - header->destination_length_used;
-    const size_t n = std::min(bytes, room);
-    std::memcpy(header->destination + header->destination_length_used, audio, n);
+    const size_t n = std::min(out_bytes, room);
+    std::memcpy(header->destination + header->destination_length_used, out, n);
     header->destination_length_used += static_cast<uint32_t>(n);
-    if (n < bytes) {
-      stream->carry.assign(audio + n, audio + bytes);
+    if (n < out_bytes) {
+      stream->carry.assign(out + n, out + out_bytes);
       stream->carry_offset = 0;
     }
   }
@@ -137,12 +186,17 @@ mpg123_handle* NewDecoder() {
   int error = MPG123_OK;
   mpg123_handle* decoder = mpg123_new(nullptr, &error);
   if (decoder == nullptr) return nullptr;
-  const bool ok =
+  bool ok =
       mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0) == MPG123_OK &&
-      mpg123_param(decoder, MPG123_FORCE_RATE, kAcmOutputRate, 0) == MPG123_OK &&
-      mpg123_format_none(decoder) == MPG123_OK &&
-      mpg123_format(decoder, kAcmOutputRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
-      mpg123_open_feed(decoder) == MPG123_OK;
+      mpg123_format_none(decoder) == MPG123_OK;
+  // Every MPEG rate decodes at itself: the decoder's own rate conversion is
+  // not used (its gapless bookkeeping walks every frame of the length a
+  // damaged stream header may claim).
+  static constexpr long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+  for (long rate : kRates) {
+    ok = ok && mpg123_format(decoder, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32) == MPG123_OK;
+  }
+  ok = ok && mpg123_open_feed(decoder) == MPG123_OK;
   if (!ok) {
     mpg123_delete(decoder);
     return nullptr;
@@ -188,7 +242,11 @@ uint32_t acmStreamOpen(AcmStreamHandle* handle, void* /*driver*/, const WaveForm
   auto* stream = new (std::nothrow) AcmStream;
   if (stream == nullptr) return kAcmErrNoMemory;
   stream->decoder = NewDecoder();
-  if (stream->decoder == nullptr) {
+  int error = SYN123_OK;
+  stream->resampler = syn123_new(kAcmOutputRate, 2, MPG123_ENC_FLOAT_32, 0, &error);
+  if (stream->decoder == nullptr || stream->resampler == nullptr) {
+    mpg123_delete(stream->decoder);
+    syn123_del(stream->resampler);
     delete stream;
     return kAcmErrNoMemory;
   }
@@ -276,6 +334,7 @@ uint32_t acmStreamClose(AcmStreamHandle handle, uint32_t flags) {
   if (handle == nullptr) return kAcmErrInvalidHandle;
   if (flags != 0) return kAcmErrInvalidFlag;
   mpg123_delete(handle->decoder);
+  syn123_del(handle->resampler);
   delete handle;
   return kAcmOk;
 }

@@ -18,7 +18,7 @@ bool EncodeMp3(const std::filesystem::path& dir, const std::string& name, int ra
   const std::filesystem::path wav = dir / (name + "-source.wav");
   *mp3 = dir / (name + ".mp3");
   std::ostringstream synth;
-  synth << "sox -n -r " << rate << " -c " << channels << " -b 16 '" << wav.string() << "' synth " << seconds
+  synth << "sox -D -n -r " << rate << " -c " << channels << " -b 16 '" << wav.string() << "' synth " << seconds
         << " sine 300-1800 sine 700-250 vol 0.5 2>&1";
   std::string out;
   if (RunCommand(synth.str(), &out) != 0) {
@@ -167,37 +167,17 @@ bool ReadWav(const std::filesystem::path& path, WavData* wav) {
   return false;
 }
 
-double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b, int lag) {
-  const size_t skip_a = lag > 0 ? static_cast<size_t>(lag) : 0;
-  const size_t skip_b = lag < 0 ? static_cast<size_t>(-lag) : 0;
-  if (skip_a >= a.size() || skip_b >= b.size()) return 0.0;
-  const size_t n = std::min(a.size() - skip_a, b.size() - skip_b);
+double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
   double ab = 0, aa = 0, bb = 0;
   for (size_t i = 0; i < n; ++i) {
-    const double x = a[i + skip_a];
-    const double y = b[i + skip_b];
+    const double x = a[i];
+    const double y = b[i];
     ab += x * y;
     aa += x * x;
     bb += y * y;
   }
   return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
-}
-
-}  // namespace sorvel::testing
-
-namespace sorvel::testing {
-
-double BestCorrelation(const std::vector<int16_t>& a, const std::vector<int16_t>& b, int channels, int max_lag,
-                       int* best_lag) {
-  double best = -1.0;
-  for (int lag = -max_lag; lag <= max_lag; ++lag) {
-    const double c = Correlation(a, b, lag * channels);
-    if (c > best) {
-      best = c;
-      if (best_lag != nullptr) *best_lag = lag;
-    }
-  }
-  return best;
 }
 
 }  // namespace sorvel::testing

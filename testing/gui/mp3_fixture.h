@@ -45,13 +45,7 @@ struct WavData {
 // Reads a PCM WAV file by its chunks. False when it is not one.
 bool ReadWav(const std::filesystem::path& path, WavData* wav);
 
-// Normalised correlation of two sample sequences over their common length,
-// with a[i + lag] set against b[i].
-double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b, int lag = 0);
-
-// The highest correlation of interleaved sequences over lags of up to
-// `max_lag` sample frames either way; the lag is stored in `best_lag`.
-double BestCorrelation(const std::vector<int16_t>& a, const std::vector<int16_t>& b, int channels, int max_lag,
-                       int* best_lag);
+// Normalised correlation of two sample sequences over their common length.
+double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
 
 }  // namespace sorvel::testing
