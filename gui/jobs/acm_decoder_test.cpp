@@ -45,7 +45,7 @@ TEST_F(ACMDecoderTest, DecodesToA44kStereoWaveWithEvents) {
   ASSERT_TRUE(sorvel::testing::RequireTool("python3"));
   const fs::path mp3 = Mp3(22050, 1, "-b 64 -m m", sorvel::testing::Id3v1Tag("Song", platform::Utf8ToCp932("ｱｰﾃｨｽﾄ"), ""));
   ASSERT_FALSE(mp3.empty());
-  const fs::path wav = dir_ / "out.wav";
+  const fs::path wav = dir_ / "出力.wav";
 
   ACMDecoder decoder;
   EXPECT_EQ(decoder.TrackText(), nullptr);
@@ -134,6 +134,16 @@ TEST_F(ACMDecoderTest, UnwritableDestinationFails) {
   EXPECT_FALSE(decoder.DecodeACM(Q(dir_ / "no-such-folder" / "x.wav"), Q(mp3)));
   EXPECT_EQ(status.size(), 2);
   EXPECT_FALSE(decoder.DecodeACMHeader(Q(dir_ / "no-such-folder" / "x.wav"), Q(mp3)));
+}
+
+TEST_F(ACMDecoderTest, DecodingAFileOntoItselfLeavesItAlone) {
+  const fs::path mp3 = Mp3(44100, 2, "-b 128");
+  ASSERT_FALSE(mp3.empty());
+  const std::string before = sorvel::testing::ReadFileBytes(mp3);
+  ACMDecoder decoder;
+  EXPECT_FALSE(decoder.DecodeACM(Q(mp3), Q(mp3)));
+  EXPECT_FALSE(decoder.DecodeACMHeader(Q(mp3), Q(mp3)));
+  EXPECT_EQ(sorvel::testing::ReadFileBytes(mp3), before);
 }
 
 TEST_F(ACMDecoderTest, HeaderAloneIsSizedByTheEstimate) {
