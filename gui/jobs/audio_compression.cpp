@@ -265,14 +265,6 @@ uint32_t acmStreamSize(AcmStreamHandle handle, uint32_t input, uint32_t* output,
     *output = static_cast<uint32_t>(bound);
     return kAcmOk;
   }
-  if (flags == kAcmStreamSizeDestination) {
-    // Any source length may produce more than a small destination holds (the
-    // rest waits for the next conversion), so one block-aligned frame's worth
-    // of input is the answer: the least bytes of one frame.
-    if (input < kOutputBlockAlign) return kAcmErrNotPossible;
-    *output = 1;
-    return kAcmOk;
-  }
   return kAcmErrInvalidFlag;
 }
 

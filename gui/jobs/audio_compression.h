@@ -36,7 +36,6 @@ constexpr uint32_t kAcmSuggestBitsPerSample = 0x80000;
 constexpr uint32_t kAcmStreamOpenQuery = 0x1;
 constexpr uint32_t kAcmStreamOpenNonRealtime = 0x4;
 constexpr uint32_t kAcmStreamSizeSource = 0x0;
-constexpr uint32_t kAcmStreamSizeDestination = 0x1;
 constexpr uint32_t kAcmConvertBlockAlign = 0x4;
 constexpr uint32_t kAcmConvertStart = 0x10;
 constexpr uint32_t kAcmConvertEnd = 0x20;
@@ -96,9 +95,8 @@ uint32_t acmStreamOpen(AcmStreamHandle* handle, void* driver, const WaveFormatEx
                        const WaveFormatEx* destination, void* filter, uintptr_t callback,
                        uintptr_t instance, uint32_t flags);
 
-// With kAcmStreamSizeSource: an upper bound of the PCM bytes one conversion of
-// `input` source bytes can produce. With kAcmStreamSizeDestination: the source
-// bytes that fill at most `input` PCM bytes.
+// With kAcmStreamSizeSource (the only size query): an upper bound of the PCM
+// bytes one conversion of `input` source bytes can produce.
 uint32_t acmStreamSize(AcmStreamHandle handle, uint32_t input, uint32_t* output, uint32_t flags);
 
 uint32_t acmStreamPrepareHeader(AcmStreamHandle handle, AcmStreamHeader* header, uint32_t flags);
