@@ -21,12 +21,22 @@ constexpr MediaCapacity kDefaultMedia[] = {
 
 QString IndexedKey(const char* key, int index) { return QString::fromLatin1(key) + QString::number(index); }
 
+// Field `field` (0 or 1) of a media value "name<TAB>capacity": the text before
+// the first tab, or the text after it up to a second tab; "" when missing.
+// Split here rather than with the process-wide tokenizer, so that reading a
+// setting never disturbs a tokenizing loop of the caller.
+QString TabField(const QString& value, int field) {
+  const qsizetype tab = value.indexOf(u'\t');
+  if (field == 0) return tab < 0 ? value : value.left(tab);
+  if (tab < 0) return QString();
+  const qsizetype next = value.indexOf(u'\t', tab + 1);
+  return next < 0 ? value.mid(tab + 1) : value.mid(tab + 1, next - tab - 1);
+}
+
 ApplicationSetting* g_settings = nullptr;
 int g_user_count = 0;
 
 }  // namespace
-
-QString ApplicationSetting::SettingsFilePathForSettings() { return SettingsFilePath(); }
 
 ApplicationSetting::ApplicationSetting(const QString& file_path) : file_path_(file_path) { ini_.LoadINI(file_path_); }
 
@@ -55,7 +65,7 @@ QString ApplicationSetting::DiscCapacityName(int index) const {
   }
   const QString value = ini_.SectionKey(IndexedKey("[DISCCAPACITY]Media", index));
   if (value.isEmpty()) return QString();
-  return TrimSpaces(StrTok(value, QStringLiteral("\t")).value_or(QString()));
+  return TrimSpaces(TabField(value, 0));
 }
 
 int32_t ApplicationSetting::DiscCapacity(int index) const {
@@ -65,8 +75,7 @@ int32_t ApplicationSetting::DiscCapacity(int index) const {
   }
   const QString value = ini_.SectionKey(IndexedKey("[DISCCAPACITY]Media", index));
   if (value.isEmpty()) return 0;
-  StrTok(value, QStringLiteral("\t"));
-  return ReadInt32(StrTok(std::nullopt, QStringLiteral("\t")).value_or(QString()));
+  return ReadInt32(TabField(value, 1));
 }
 
 int32_t ApplicationSetting::ShutdownFailed() const { return ReadNumber("[WRITING]SHUTDOWNFAILED", kPowerNothing); }
@@ -133,11 +142,7 @@ bool ApplicationSetting::Save() {
 }
 
 ApplicationSetting* AcquireSettings() {
-  if (g_user_count < 1 || g_settings == nullptr) {
-    delete g_settings;
-    g_settings = new ApplicationSetting();
-    g_user_count = 0;
-  }
+  if (g_user_count < 1) g_settings = new ApplicationSetting();
   ++g_user_count;
   return g_settings;
 }

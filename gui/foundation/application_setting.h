@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "gui/foundation/file_paths.h"
 #include "gui/foundation/super_ini.h"
 
 namespace sorvel {
@@ -25,7 +26,7 @@ inline constexpr int32_t kDefaultRemotePort = 8801;
 class ApplicationSetting {
  public:
   // Loads `file_path`; a missing or unreadable file leaves every setting at its default.
-  explicit ApplicationSetting(const QString& file_path = SettingsFilePathForSettings());
+  explicit ApplicationSetting(const QString& file_path = SettingsFilePath());
   ~ApplicationSetting();
   ApplicationSetting(const ApplicationSetting&) = delete;
   ApplicationSetting& operator=(const ApplicationSetting&) = delete;
@@ -64,8 +65,6 @@ class ApplicationSetting {
   bool Save();
   bool IsChanged() const { return changed_; }
   const QString& FilePath() const { return file_path_; }
-
-  static QString SettingsFilePathForSettings();
 
  private:
   QString Read(const char* key) const;

@@ -5,27 +5,24 @@
 #include <sys/resource.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "gui/foundation/file_paths.h"
+#include "gui/foundation/string_module.h"
+#include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using sorvel::testing::ReadFileBytes;
+using sorvel::testing::WriteFileBytes;
 
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 class ApplicationSettingTest : public ::testing::Test {
  protected:
   std::filesystem::path Write(const std::string& text) {
-    std::ofstream(file_, std::ios::binary) << text;
+    WriteFileBytes(file_, text);
     return file_;
   }
 
@@ -100,6 +97,11 @@ TEST_F(ApplicationSettingTest, MediaListComesFromTheFileWhenItHasOne) {
   EXPECT_EQ(settings.DiscCapacityName(3), "");
   EXPECT_EQ(settings.DiscCapacity(3), 12);
   EXPECT_EQ(settings.DiscCapacityName(5), "");
+
+  // Reading the list inside a tokenizing loop leaves the loop's text alone.
+  EXPECT_EQ(StrTok(QString("x|y"), "|"), QString("x"));
+  EXPECT_EQ(settings.DiscCapacity(1), 333000);
+  EXPECT_EQ(StrTok(std::nullopt, "|"), QString("y"));
 }
 
 TEST_F(ApplicationSettingTest, WritesMarkChangesAndSaveByteExact) {
@@ -122,7 +124,7 @@ TEST_F(ApplicationSettingTest, WritesMarkChangesAndSaveByteExact) {
     EXPECT_FALSE(settings.IsChanged());
     EXPECT_FALSE(settings.Save());
   }
-  EXPECT_EQ(ReadBytes(file_),
+  EXPECT_EQ(ReadFileBytes(file_),
             "[network]\r\nport=8801\r\nIP1=127.0.0.1\r\nSCANTIMEOUT=500\r\n\r\n"
             "[WRITING]\r\nSHUTDOWNSUCCESS=32768\r\nVERIFYCOMPARE=0\r\n\r\n"
             "[PATH]\r\nTEMP=/var/tmp\r\n\r\n");
@@ -142,7 +144,7 @@ TEST_F(ApplicationSettingTest, SavingCreatesTheSettingsFolder) {
   ApplicationSetting settings(Q(nested));
   settings.SetEjectAfterMessage(false);
   EXPECT_TRUE(settings.Save());
-  EXPECT_EQ(ReadBytes(nested), "[WRITING]\r\nEJECTAFTERMESSAGE=0\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(nested), "[WRITING]\r\nEJECTAFTERMESSAGE=0\r\n\r\n");
 }
 
 // Files may grow to `limit` bytes while it lives; larger writes fail as on a full disk.
@@ -176,7 +178,7 @@ TEST_F(ApplicationSettingTest, AFullDiskNeverLosesTheSettings) {
     EXPECT_FALSE(settings.Save());
   }
   EXPECT_TRUE(settings.IsChanged());
-  EXPECT_EQ(ReadBytes(file_), original);
+  EXPECT_EQ(ReadFileBytes(file_), original);
   size_t entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir_.path())) entries += e.path() != file_;
   EXPECT_EQ(entries, 0u);  // no temporary file left behind
@@ -197,7 +199,7 @@ TEST_F(ApplicationSettingTest, TheProcessWideObjectLivesWhileAcquired) {
   EXPECT_FALSE(std::filesystem::exists(file_));
   ReleaseSettings();  // the last release saves
   EXPECT_EQ(Settings(), nullptr);
-  EXPECT_EQ(ReadBytes(file_), "[NETWORK]\r\nPORT=9001\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(file_), "[NETWORK]\r\nPORT=9001\r\n\r\n");
   ReleaseSettings();  // one release too many changes nothing
   EXPECT_EQ(Settings(), nullptr);
   EXPECT_EQ(AcquireSettings()->RemotePort(), 9001);

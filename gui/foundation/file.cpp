@@ -16,13 +16,15 @@
 namespace sorvel {
 namespace {
 
-bool ReadWholeFile(int fd, QByteArray* out) {
+// Reads the file from its start; stops at kMaxTextFileSize should it have grown.
+bool ReadWholeFile(int fd, int64_t size_hint, QByteArray* out) {
   out->clear();
+  out->reserve(static_cast<qsizetype>(size_hint));
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    if (n < 0 || out->size() + n > File::kMaxTextFileSize) return false;
     if (n == 0) return true;
     out->append(buffer, n);
   }
@@ -94,7 +96,10 @@ bool File::OpenFile(const QString& file_name, int mode) {
     default: return false;
   }
   if (file_name.isEmpty()) return false;
-  int fd = ::open(QFile::encodeName(file_name).constData(), flags | O_CLOEXEC, 0666);
+  const QByteArray native = QFile::encodeName(file_name);
+  int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
+  // Binary mode reads a file it may not write (read-only folder or medium).
+  if (fd < 0 && mode == kBinary && (errno == EACCES || errno == EROFS)) fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -102,13 +107,17 @@ bool File::OpenFile(const QString& file_name, int mode) {
     return false;
   }
   if (mode == kInput) {
-    if (!ReadWholeFile(fd, &input_)) {
+    // The whole file is read at once, so that its encoding is decided over all
+    // of it. Text files are small; one beyond kMaxTextFileSize is refused
+    // rather than held in memory.
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxTextFileSize || !ReadWholeFile(fd, st.st_size, &input_)) {
       ::close(fd);
       return false;
     }
     input_position_ = 0;
-    input_is_utf8_ = platform::IsValidUtf8(std::string_view(input_.constData(), static_cast<size_t>(input_.size())));
-    if (input_is_utf8_ && input_.startsWith("\xEF\xBB\xBF")) input_position_ = 3;
+    const std::string_view all(input_.constData(), static_cast<size_t>(input_.size()));
+    input_is_utf8_ = platform::IsValidUtf8(all);
+    if (input_is_utf8_ && all.starts_with("\xEF\xBB\xBF")) input_position_ = 3;
   }
   fd_ = fd;
   mode_ = mode;

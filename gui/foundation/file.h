@@ -18,9 +18,11 @@ class File {
     kInput = 0,    // read text; the file must exist
     kOutput = 1,   // write text; created or emptied
     kAppend = 2,   // write text at the end; created when missing
-    kBinary = 16,  // read and write bytes; created when missing
+    kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
   };
   enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+  // Text input takes regular files up to this size.
+  static constexpr int64_t kMaxTextFileSize = int64_t{256} << 20;
 
   File() = default;
   ~File();

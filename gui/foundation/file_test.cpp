@@ -2,24 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <functional>
+
+#include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using sorvel::testing::ReadFileBytes;
+using sorvel::testing::WriteFileBytes;
 
 QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
@@ -50,7 +46,7 @@ TEST(FileTest, LinesEndAtCrLfCrOrLfAndDecodeUtf8OrCp932) {
       {"\xB1\xB2\r\n", {"ｱｲ"}},                                // CP932 half-width katakana
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "t.txt", c.bytes);
+    WriteFileBytes(dir / "t.txt", c.bytes);
     EXPECT_EQ(ReadLines(dir / "t.txt"), c.lines) << c.bytes;
   }
 }
@@ -69,10 +65,10 @@ TEST(FileTest, WritesUtf8WithCrLfAndAppends) {
   ASSERT_TRUE(file.OpenFile(Q(dir / "out.txt"), File::kAppend));
   EXPECT_TRUE(file.Puts("x"));
   file.CloseFile();
-  EXPECT_EQ(ReadBytes(dir / "out.txt"), "媒体\r\n\r\nx\r\n");
+  EXPECT_EQ(ReadFileBytes(dir / "out.txt"), "媒体\r\n\r\nx\r\n");
   ASSERT_TRUE(file.OpenFile(Q(dir / "out.txt"), File::kOutput));  // output empties
   file.CloseFile();
-  EXPECT_EQ(ReadBytes(dir / "out.txt"), "");
+  EXPECT_EQ(ReadFileBytes(dir / "out.txt"), "");
 }
 
 TEST(FileTest, BadModesAndMissingFilesOpenNothing) {
@@ -88,6 +84,59 @@ TEST(FileTest, BadModesAndMissingFilesOpenNothing) {
   EXPECT_TRUE(file.Eof());
 }
 
+// Runs `check` without the right to write files of others: as an ordinary
+// user directly, as root in a child process that became the user nobody.
+bool RunUnprivileged(const std::function<bool()>& check) {
+  if (geteuid() != 0) return check();
+  pid_t child = fork();
+  if (child == 0) {
+    bool ok = setgid(65534) == 0 && setuid(65534) == 0 && check();
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(FileTest, BinaryModeReadsAFileItCannotWrite) {
+  sorvel::testing::ScratchDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  WriteFileBytes(dir / "ro.cdt", "pack");
+  std::filesystem::permissions(dir / "ro.cdt", std::filesystem::perms(0444));
+  const QString path = Q(dir / "ro.cdt");
+  EXPECT_TRUE(RunUnprivileged([&] {
+    File file;
+    return file.OpenFile(path, File::kBinary) && file.ReadData(4) == QByteArray("pack") && !file.WriteData("x");
+  }));
+}
+
+TEST(FileTest, TextInputTakesRegularFilesOfBoundedSize) {
+  sorvel::testing::ScratchDir dir;
+  WriteFileBytes(dir / "huge.txt", "");
+  std::filesystem::resize_file(dir / "huge.txt", File::kMaxTextFileSize + 1);  // sparse
+  File file;
+  EXPECT_FALSE(file.OpenFile(Q(dir / "huge.txt"), File::kInput));
+  EXPECT_FALSE(file.OpenFile("/dev/zero", File::kInput));
+  EXPECT_TRUE(file.OpenFile("/dev/null", File::kOutput));
+}
+
+TEST(FileTest, ReplacingContentsKeepsPermissionsAndFollowsLinks) {
+  sorvel::testing::ScratchDir dir;
+  WriteFileBytes(dir / "real.txt", "old");
+  std::filesystem::permissions(dir / "real.txt", std::filesystem::perms(0640));
+  std::filesystem::create_symlink(dir / "real.txt", dir / "link.txt");
+  EXPECT_TRUE(ReplaceFileContents(Q(dir / "link.txt"), "new"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(ReadFileBytes(dir / "real.txt"), "new");
+  EXPECT_EQ(std::filesystem::status(dir / "real.txt").permissions(), std::filesystem::perms(0640));
+  EXPECT_TRUE(ReplaceFileContents(Q(dir / "fresh.txt"), ""));
+  EXPECT_EQ(ReadFileBytes(dir / "fresh.txt"), "");
+  EXPECT_FALSE(ReplaceFileContents(Q(dir.path()), "x"));  // a folder
+  EXPECT_FALSE(ReplaceFileContents(Q(dir / "missing" / "f"), "x"));
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries += !e.is_symlink() && e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(entries, 2u);  // real.txt, fresh.txt: no temporary left behind (the link is not regular)
+}
+
 TEST(FileTest, FullDeviceMakesPutsFail) {
   File file;
   ASSERT_TRUE(file.OpenFile("/dev/full", File::kOutput));
@@ -96,7 +145,7 @@ TEST(FileTest, FullDeviceMakesPutsFail) {
 
 TEST(FileTest, BinaryPositionsReadsAndWrites) {
   sorvel::testing::ScratchDir dir;
-  WriteBytes(dir / "b.bin", "abcdef");
+  WriteFileBytes(dir / "b.bin", "abcdef");
   File file;
   ASSERT_TRUE(file.OpenFile(Q(dir / "b.bin"), File::kBinary));
   EXPECT_TRUE(file.IsBinary());
@@ -134,7 +183,7 @@ TEST(FileTest, BinaryPositionsReadsAndWrites) {
   file.SeekFile(0, File::kFromStart);
   EXPECT_EQ(file.Getc(), 'a');
   file.CloseFile();
-  EXPECT_EQ(ReadBytes(dir / "b.bin"), "abcdefghi");
+  EXPECT_EQ(ReadFileBytes(dir / "b.bin"), "abcdefghi");
 }
 
 }  // namespace

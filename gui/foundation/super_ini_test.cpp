@@ -3,30 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
+#include "gui/foundation/file_paths.h"
+#include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using sorvel::testing::ReadFileBytes;
+using sorvel::testing::WriteFileBytes;
 
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 class SuperIniTest : public ::testing::Test {
  protected:
   // Loads `text` (lines joined with CR LF) and saves it again; the saved bytes.
   std::string RoundTrip(const std::string& text) {
-    std::ofstream(dir_ / "in.ini", std::ios::binary) << text;
+    WriteFileBytes(dir_ / "in.ini", text);
     EXPECT_TRUE(ini_.LoadINI(Q(dir_ / "in.ini")));
     EXPECT_TRUE(ini_.SaveINI(Q(dir_ / "out.ini")));
-    return ReadBytes(dir_ / "out.ini");
+    return ReadFileBytes(dir_ / "out.ini");
   }
 
   sorvel::testing::ScratchDir dir_;
@@ -119,6 +116,21 @@ TEST_F(SuperIniTest, MissingFileAndUnwritableTargetAreFailures) {
   EXPECT_FALSE(ini_.SaveINI(Q(dir_ / "no" / "such" / "folder.ini")));
   std::filesystem::create_directory(dir_ / "adir");
   EXPECT_FALSE(ini_.SaveINI(Q(dir_ / "adir")));
+}
+
+TEST_F(SuperIniTest, NamesWithoutAFolderLieBesideTheSettingsFile) {
+  SetProgramPathForTesting(Q(dir_ / "sorvel"));
+  EXPECT_EQ(SuperINI::ResolveFileName(""), Q(dir_ / "sorvel.INI"));
+  EXPECT_EQ(SuperINI::ResolveFileName("  "), Q(dir_ / "sorvel.INI"));
+  EXPECT_EQ(SuperINI::ResolveFileName("other.ini"), Q(dir_ / "other.ini"));
+  EXPECT_EQ(SuperINI::ResolveFileName("/abs/x.ccd"), "/abs/x.ccd");
+  ini_.SetSectionKey("[MAIN]KEY", "", "v");
+  EXPECT_TRUE(ini_.SaveINI(""));
+  EXPECT_EQ(ReadFileBytes(dir_ / "sorvel.INI"), "[MAIN]\r\nKEY=v\r\n\r\n");
+  SuperINI again;
+  EXPECT_TRUE(again.LoadINI(""));
+  EXPECT_EQ(again.SectionKey("[main]key"), "v");
+  SetProgramPathForTesting(QString());
 }
 
 TEST_F(SuperIniTest, ManyKeysLoadQuickly) {
