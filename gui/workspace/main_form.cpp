@@ -412,6 +412,9 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == txtLabel_ && event->type() == QEvent::FocusIn) {
     QTimer::singleShot(0, txtLabel_, [this] { txtLabel_->selectAll(); });
   } else if (lsvFiles_ != nullptr && watched == lsvFiles_ && event->type() == QEvent::KeyPress) {
+    // Keys that an open name editor let through (Enter ending the edit) are not the list's.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && focus != lsvFiles_ && lsvFiles_->isAncestorOf(focus)) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (lsvFiles_KeyDown(key->key(), key->modifiers())) return true;
   } else if (lsvFiles_ != nullptr && watched == lsvFiles_->viewport()) {
