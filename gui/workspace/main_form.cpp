@@ -300,7 +300,7 @@ void MainForm::BuildTopBar() {
   cgVariable_ = new CircleGraph(fraVariable_);
   cgVariable_->setObjectName(QStringLiteral("cgVariable"));
   cgVariable_->initProperties();
-  cgVariable_->setFixedSize(44, 44);
+  cgVariable_->setFixedSize(52, 52);
   lblVariable_ = new QLabel(QStringLiteral("空き ###,##0KiB"), fraVariable_);
   lblVariable_->setObjectName(QStringLiteral("lblVariable"));
   lblVariable_->setMinimumWidth(130);
