@@ -49,6 +49,15 @@ bool HoldsLineBreakOrTab(const QString& name) {
   return name.contains(u'\t') || name.contains(u'\r') || name.contains(u'\n');
 }
 
+// The entries of a host folder but "." and "..", in the order the search returns them.
+QStringList HostEntries(const QString& folder) {
+  FindFile find;
+  QStringList entries;
+  for (QString entry = find.FindFirst(folder + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext())
+    if (entry != u"." && entry != u"..") entries << entry;
+  return entries;
+}
+
 }  // namespace
 
 // Ends an in-place rename: the new text goes to the engine, never straight
@@ -211,19 +220,14 @@ void MainForm::PruneDirectoryNodes() {
   const QString current = image_->GetISOCurrentDirectory();
   QList<QTreeWidgetItem*> all;
   for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) all << *it;
+  // Children follow their parent in the collection, so walking it backwards
+  // meets every node below a node before the node itself.
   for (qsizetype i = all.size() - 1; i >= 0; --i) {
     QTreeWidgetItem* node = all[i];
     const QString key = node->data(0, kNodeKeyRole).toString();
     if (image_->ChangeISODirectory(ToEngineForm(key))) continue;
-    // Gone with its directory: the node and every node below it.
-    for (QTreeWidgetItemIterator it(node); *it && (*it == node || node->indexOfChild(*it) >= 0 ||
-                                                   (*it)->data(0, kNodeKeyRole).toString().startsWith(key));
-         ++it)
-      nodes_.remove((*it)->data(0, kNodeKeyRole).toString());
-    delete node;
-    all = {};
-    for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) all << *it;
-    i = std::min(i, all.size());
+    for (auto it = nodes_.begin(); it != nodes_.end();) it = it.key().startsWith(key) ? nodes_.erase(it) : std::next(it);
+    delete node;  // with any node still below it
   }
   image_->ChangeISODirectory(current);
 }
@@ -350,11 +354,7 @@ void MainForm::AddPathWalk(const QString& path, std::vector<std::pair<quint64, q
     AddDirectoryNode(ToKeyForm(image_->GetISOCurrentDirectory()), name);
     if (!image_->ChangeISODirectory(name)) return;
     walk.push_back(identity);
-    FindFile find;
-    QStringList entries;
-    for (QString entry = find.FindFirst(path + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext())
-      if (entry != u"." && entry != u"..") entries << entry;
-    for (const QString& entry : entries) AddPathWalk(path + u'/' + entry, walk);
+    for (const QString& entry : HostEntries(path)) AddPathWalk(path + u'/' + entry, walk);
     walk.pop_back();
     image_->ChangeISODirectory(QStringLiteral(".."));
     return;
@@ -389,11 +389,7 @@ void MainForm::mnuWellAddDirectory_Click(int index) {
       AddPathToLayout(folder);
     } else {
       const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
-      FindFile find;
-      QStringList entries;
-      for (QString entry = find.FindFirst(base + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext())
-        if (entry != u"." && entry != u"..") entries << entry;
-      for (const QString& entry : entries) AddPathToLayout(base + u'/' + entry);
+      for (const QString& entry : HostEntries(base)) AddPathToLayout(base + u'/' + entry);
     }
   }
   panel_text_->clear();
