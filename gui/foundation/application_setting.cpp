@@ -78,12 +78,12 @@ int32_t ApplicationSetting::DiscCapacity(int index) const {
   return ReadInt32(TabField(value, 1));
 }
 
-int32_t ApplicationSetting::ShutdownFailed() const { return ReadNumber("[WRITING]SHUTDOWNFAILED", kPowerNothing); }
+int32_t ApplicationSetting::ShutdownFailed() const { return ReadNumber("[WRITING]SHUTDOWNFAILED", 0); }
 void ApplicationSetting::SetShutdownFailed(int32_t flag) {
   Write(QStringLiteral("[WRITING]SHUTDOWNFAILED"), QString::number(flag));
 }
 
-int32_t ApplicationSetting::ShutdownSuccess() const { return ReadNumber("[WRITING]SHUTDOWNSUCCESS", kPowerOff); }
+int32_t ApplicationSetting::ShutdownSuccess() const { return ReadNumber("[WRITING]SHUTDOWNSUCCESS", 8); }
 void ApplicationSetting::SetShutdownSuccess(int32_t flag) {
   Write(QStringLiteral("[WRITING]SHUTDOWNSUCCESS"), QString::number(flag));
 }

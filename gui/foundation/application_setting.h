@@ -12,14 +12,6 @@
 
 namespace sorvel {
 
-// Power actions after a job.
-enum PowerAction : int32_t {
-  kPowerNothing = 0,
-  kPowerOff = 8,
-  kPowerHibernate = 0x4000,
-  kPowerStandby = 0x8000,
-};
-
 // Port of the remote drive services when the settings name none.
 inline constexpr int32_t kDefaultRemotePort = 8801;
 
@@ -37,6 +29,9 @@ class ApplicationSetting {
   QString DiscCapacityName(int index) const;
   int32_t DiscCapacity(int index) const;
 
+  // Power actions after a failed and a successful long job (codes of the
+  // power routines: 0 nothing, 8 power off, 0x4000 hibernate, 0x8000 standby);
+  // absent or empty read 0 and 8.
   int32_t ShutdownFailed() const;
   void SetShutdownFailed(int32_t flag);
   int32_t ShutdownSuccess() const;

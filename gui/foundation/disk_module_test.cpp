@@ -9,10 +9,13 @@
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
+#include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
+
+using sorvel::testing::ScopedEnv;
 
 QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
@@ -142,20 +145,23 @@ TEST(DiskModuleTest, DeleteFilesByPrefixDeletesOnlyRegularFilesWithTheLiteralPre
 }
 
 TEST(DiskModuleTest, DriveTypeFollowsTheDriveMap) {
-  qputenv("SORVEL_DRIVES", "D:=/dev/sr0;E:=emu:/tmp/none.state");
+  ScopedEnv drives("SORVEL_DRIVES", "D:=/dev/sr0;E:=emu:/tmp/none.state");
   EXPECT_EQ(GetPathDriveType("D:\\"), kDriveCdRom);
   EXPECT_EQ(GetPathDriveType("e"), kDriveCdRom);
   EXPECT_EQ(GetPathDriveType("F:"), kDriveNoRootDir);
   EXPECT_EQ(GetPathDriveType(""), kDriveNoRootDir);
   EXPECT_EQ(GetPathDriveType("/"), kDriveNoRootDir);
-  qunsetenv("SORVEL_DRIVES");
 }
 
 TEST(DiskModuleTest, SpecialFolders) {
-  qputenv("TMPDIR", "/var/tmp/");
-  EXPECT_EQ(GetSpecialFolderPath(2), "/var/tmp");
-  qunsetenv("TMPDIR");
-  EXPECT_EQ(GetSpecialFolderPath(2), "/tmp");
+  {
+    ScopedEnv temp("TMPDIR", "/var/tmp/");
+    EXPECT_EQ(GetSpecialFolderPath(2), "/var/tmp");
+  }
+  {
+    ScopedEnv temp("TMPDIR", std::nullopt);
+    EXPECT_EQ(GetSpecialFolderPath(2), "/tmp");
+  }
   EXPECT_EQ(GetSpecialFolderPath(0), "");
   EXPECT_EQ(GetSpecialFolderPath(3), "");
 }

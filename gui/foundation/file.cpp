@@ -1,7 +1,6 @@
 #include "gui/foundation/file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,20 @@
 
 namespace sorvel {
 namespace {
+
+// Reads the file from its start; stops at kMaxTextFileSize should it have grown.
+bool ReadWholeFile(int fd, int64_t size_hint, QByteArray* out) {
+  out->clear();
+  out->reserve(static_cast<qsizetype>(size_hint));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || out->size() + n > File::kMaxTextFileSize) return false;
+    if (n == 0) return true;
+    out->append(buffer, n);
+  }
+}
 
 }  // namespace
 
@@ -94,24 +107,15 @@ bool File::OpenFile(const QString& file_name, int mode) {
     return false;
   }
   if (mode == kInput) {
-    // Text is read from a mapping of the whole file: the encoding is decided
-    // over all of it, and a large file costs no heap.
-    if (!S_ISREG(st.st_mode)) {
+    // The whole file is read at once, so that its encoding is decided over all
+    // of it. Text files are small; one beyond kMaxTextFileSize is refused
+    // rather than held in memory.
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxTextFileSize || !ReadWholeFile(fd, st.st_size, &input_)) {
       ::close(fd);
       return false;
     }
-    input_size_ = st.st_size;
     input_position_ = 0;
-    input_ = nullptr;
-    if (input_size_ > 0) {
-      void* map = ::mmap(nullptr, static_cast<size_t>(input_size_), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (map == MAP_FAILED) {
-        ::close(fd);
-        return false;
-      }
-      input_ = static_cast<const char*>(map);
-    }
-    const std::string_view all(input_, static_cast<size_t>(input_size_));
+    const std::string_view all(input_.constData(), static_cast<size_t>(input_.size()));
     input_is_utf8_ = platform::IsValidUtf8(all);
     if (input_is_utf8_ && all.starts_with("\xEF\xBB\xBF")) input_position_ = 3;
   }
@@ -130,9 +134,7 @@ bool File::CloseFile() {
   byte_position_ = 0;
   is_binary_ = false;
   name_.clear();
-  if (input_ != nullptr) ::munmap(const_cast<char*>(input_), static_cast<size_t>(input_size_));
-  input_ = nullptr;
-  input_size_ = 0;
+  input_.clear();
   input_position_ = 0;
   return rc == 0;
 }
@@ -163,9 +165,9 @@ bool File::Puts(const QString& line) {
 }
 
 QString File::Gets() {
-  if (fd_ < 0 || mode_ != kInput || input_position_ >= input_size_) return QString();
-  const char* data = input_;
-  const int64_t size = input_size_;
+  if (fd_ < 0 || mode_ != kInput || input_position_ >= input_.size()) return QString();
+  const char* data = input_.constData();
+  const int64_t size = input_.size();
   int64_t end = input_position_;
   while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
   std::string_view raw(data + input_position_, static_cast<size_t>(end - input_position_));
@@ -189,7 +191,7 @@ bool File::SeekFile(int64_t position, int seek_mode) {
     return true;
   }
   if (mode_ == kInput) {
-    int64_t origin = seek_mode == kFromStart ? 0 : seek_mode == kFromCurrent ? input_position_ : input_size_;
+    int64_t origin = seek_mode == kFromStart ? 0 : seek_mode == kFromCurrent ? input_position_ : input_.size();
     int64_t target = origin + position;
     if (target < 0) return false;
     input_position_ = target;
@@ -238,7 +240,7 @@ bool File::Putc(uint8_t byte) { return WriteData(QByteArray(1, static_cast<char>
 bool File::Eof() const {
   if (fd_ < 0) return true;
   if (is_binary_) return byte_position_ > Length();
-  if (mode_ == kInput) return input_position_ >= input_size_;
+  if (mode_ == kInput) return input_position_ >= input_.size();
   off_t at = ::lseek(fd_, 0, SEEK_CUR);
   return at < 0 || at >= Length();
 }

@@ -21,6 +21,8 @@ class File {
     kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
   };
   enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+  // Text input takes regular files up to this size.
+  static constexpr int64_t kMaxTextFileSize = int64_t{256} << 20;
 
   File() = default;
   ~File();
@@ -66,9 +68,8 @@ class File {
   int64_t byte_position_ = 0;
   bool is_binary_ = false;
   QString name_;
-  // Input mode: the file mapped into memory, and the offset of the next line.
-  const char* input_ = nullptr;
-  int64_t input_size_ = 0;
+  // Input mode: the whole file, read at open, and the offset of the next line.
+  QByteArray input_;
   int64_t input_position_ = 0;
   bool input_is_utf8_ = true;
 };

@@ -89,7 +89,8 @@ QString SettingsFilePath() {
   const QString folder = ProgramFolder();
   if (::access(QFile::encodeName(folder).constData(), W_OK) == 0) return GetFullPath(file_name, folder);
   QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (config.isEmpty() || !config.startsWith(u'/')) config = QDir::homePath() + QStringLiteral("/.config");
+  if (config.isEmpty() || !config.startsWith(u'/')) config = GetFullPath(QStringLiteral(".config"), QDir::homePath());
+  while (config.size() > 1 && config.endsWith(u'/')) config.chop(1);
   return config + QStringLiteral("/sorvel/") + file_name;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/scoped_env.h"
+
 namespace sorvel {
 namespace {
 
@@ -61,16 +63,24 @@ TEST(FilePathsTest, FullPathsPutRelativePathsBelowTheBase) {
 }
 
 TEST(FilePathsTest, SettingsFileLiesBesideAWritableProgramElseInTheConfigFolder) {
+  sorvel::testing::ScopedEnv home("HOME", "/home/u");
   SetProgramPathForTesting("/tmp/sorvel");
   EXPECT_EQ(SettingsFilePath(), "/tmp/sorvel.INI");
   SetProgramPathForTesting("/nonexistent/sorvel");  // not writable
-  qputenv("XDG_CONFIG_HOME", "/home/u/cfg");
-  EXPECT_EQ(SettingsFilePath(), "/home/u/cfg/sorvel/sorvel.INI");
-  qputenv("XDG_CONFIG_HOME", "relative");
-  qputenv("HOME", "/home/u");
-  EXPECT_EQ(SettingsFilePath(), "/home/u/.config/sorvel/sorvel.INI");
-  qunsetenv("XDG_CONFIG_HOME");
-  EXPECT_EQ(SettingsFilePath(), "/home/u/.config/sorvel/sorvel.INI");
+  struct Case {
+    std::optional<std::string> config;
+    QString expected;
+  };
+  const Case cases[] = {
+      {"/home/u/cfg", "/home/u/cfg/sorvel/sorvel.INI"},
+      {"relative", "/home/u/.config/sorvel/sorvel.INI"},
+      {std::nullopt, "/home/u/.config/sorvel/sorvel.INI"},
+      {"/cfg/", "/cfg/sorvel/sorvel.INI"},
+  };
+  for (const Case& c : cases) {
+    sorvel::testing::ScopedEnv config("XDG_CONFIG_HOME", c.config);
+    EXPECT_EQ(SettingsFilePath(), c.expected);
+  }
   SetProgramPathForTesting(QString());
 }
 

@@ -109,8 +109,12 @@ TEST(FileTest, BinaryModeReadsAFileItCannotWrite) {
   }));
 }
 
-TEST(FileTest, TextInputTakesRegularFilesOnly) {
+TEST(FileTest, TextInputTakesRegularFilesOfBoundedSize) {
+  sorvel::testing::ScratchDir dir;
+  WriteFileBytes(dir / "huge.txt", "");
+  std::filesystem::resize_file(dir / "huge.txt", File::kMaxTextFileSize + 1);  // sparse
   File file;
+  EXPECT_FALSE(file.OpenFile(Q(dir / "huge.txt"), File::kInput));
   EXPECT_FALSE(file.OpenFile("/dev/zero", File::kInput));
   EXPECT_TRUE(file.OpenFile("/dev/null", File::kOutput));
 }
