@@ -1,11 +1,10 @@
-#include "gui/model/model_test_util.h"
-#include "gui/model/toc_information.h"
-
-#include "testing/test_paths.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
+
+#include "gui/model/model_test_util.h"
+#include "gui/model/toc_information.h"
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
@@ -21,10 +20,14 @@ class FakeDrive : public TOCDescriptorDrive {
  public:
   QString GetDeviceName(int32_t type) override {
     switch (type) {
-      case 1: return QStringLiteral("EMUVEND ");
-      case 2: return QStringLiteral(" CDRW-1000  ");
-      case 4: return QStringLiteral("1.0A");
-      default: return QString();
+      case 1:
+        return QStringLiteral("EMUVEND ");
+      case 2:
+        return QStringLiteral(" CDRW-1000  ");
+      case 4:
+        return QStringLiteral("1.0A");
+      default:
+        return QString();
     }
   }
   int32_t GetFirstLBA() override { return first_lba; }
@@ -45,16 +48,38 @@ void AddSessionRaw(TOCInformation& toc, uint8_t session, int first, int last, in
                    const std::vector<std::pair<int32_t, uint8_t>>& starts_and_controls) {
   const uint8_t first_control = starts_and_controls.front().second;
   toc.RawTOCAdd(session, 0x10 | first_control, 0, 0xA0, 0, 0, 0, 0, static_cast<uint8_t>(first), 0, 0);
-  toc.RawTOCAdd(session, 0x10 | starts_and_controls.back().second, 0, 0xA1, 0, 0, 0, 0,
-                static_cast<uint8_t>(last), 0, 0);
+  toc.RawTOCAdd(session, 0x10 | starts_and_controls.back().second, 0, 0xA1, 0, 0, 0, 0, static_cast<uint8_t>(last), 0,
+                0);
   const Msf out = ToMsf(lead_out);
   toc.RawTOCAdd(session, 0x10 | first_control, 0, 0xA2, 0, 0, 0, 0, out.m, out.s, out.f);
   for (int t = first; t <= last; ++t) {
     const auto& [start, control] = starts_and_controls[static_cast<size_t>(t - first)];
     const Msf at = ToMsf(start);
-    toc.RawTOCAdd(session, static_cast<uint8_t>(0x10 | control), 0, static_cast<uint8_t>(t), 0, 0, 0, 0, at.m,
-                  at.s, at.f);
+    toc.RawTOCAdd(session, static_cast<uint8_t>(0x10 | control), 0, static_cast<uint8_t>(t), 0, 0, 0, 0, at.m, at.s,
+                  at.f);
   }
+}
+
+// The lines of raw entry section k of session 1 with ADR 1, track 0, address
+// 00:00:00 and PFrame 0.
+std::vector<std::string> EntryLines(int k, const char* point, const char* control, const char* pmin, const char* psec,
+                                    const char* plba) {
+  return {"[Entry " + std::to_string(k) + "]",
+          "Session=1",
+          std::string("Point=") + point,
+          "ADR=0x01",
+          std::string("Control=") + control,
+          "TrackNo=0",
+          "AMin=0",
+          "ASec=0",
+          "AFrame=0",
+          "ALBA=-150",
+          "Zero=0",
+          std::string("PMin=") + pmin,
+          std::string("PSec=") + psec,
+          "PFrame=0",
+          std::string("PLBA=") + plba,
+          ""};
 }
 
 TEST(CcdWriteTest, ThreeRawEntriesAndOneAudioTrackByteExact) {
@@ -65,17 +90,12 @@ TEST(CcdWriteTest, ThreeRawEntriesAndOneAudioTrackByteExact) {
   toc.RawTOCAdd(1, 0x10, 0, 0xA2, 0, 0, 0, 0, 0, 15, 0);
   toc.TOCAdd(1, 1, 1, 0, 0, 0, 974);
   ASSERT_TRUE(toc.SaveCCDFile(Q(dir / "disc.ccd")));
-  auto entry = [](int k, const char* point, const char* pmin, const char* psec, const char* plba) {
-    return std::vector<std::string>{"[Entry " + std::to_string(k) + "]", "Session=1", std::string("Point=") + point,
-                                    "ADR=0x01", "Control=0x00", "TrackNo=0", "AMin=0", "ASec=0", "AFrame=0",
-                                    "ALBA=-150", "Zero=0", std::string("PMin=") + pmin,
-                                    std::string("PSec=") + psec, "PFrame=0", std::string("PLBA=") + plba, ""};
-  };
-  std::vector<std::string> lines = {"[CloneCD]",   "Version=3",     "",
-                                    "[Disc]",      "TocEntries=3",  "Sessions=1",
-                                    "DataTracksScrambled=0", "CDTextLength=0", ""};
-  for (const auto& part : {entry(0, "0xA0", "1", "0", "4350"), entry(1, "0xA1", "1", "0", "4350"),
-                           entry(2, "0xA2", "0", "15", "975")}) {
+  std::vector<std::string> lines = {
+      "[CloneCD]",      "Version=3", "", "[Disc]", "TocEntries=3", "Sessions=1", "DataTracksScrambled=0",
+      "CDTextLength=0", ""};
+  for (const auto& part :
+       {EntryLines(0, "0xA0", "0x00", "1", "0", "4350"), EntryLines(1, "0xA1", "0x00", "1", "0", "4350"),
+        EntryLines(2, "0xA2", "0x00", "0", "15", "975")}) {
     lines.insert(lines.end(), part.begin(), part.end());
   }
   for (const char* line : {"[Session 1]", "PreGapMode=0", "PreGapSubC=0", "", "[Track 1]", "MODE=0", "INDEX 1=0", ""}) {
@@ -114,13 +134,59 @@ TEST(CcdWriteTest, DriveBoundFlavourAndFirstPregapMarks) {
     drive.first_lba = c.first_lba;
     ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, c.flag));
     const std::string text = ReadFileBytes(dir / "disc.tsn");
-    const std::string head = CrLf({"[Tessarine]", "Version=2", "", "[ReadDrive]", "Vendor=EMUVEND",
-                                   "Product=CDRW-1000", "Revision=1.0A", "", "[Disc]"});
+    const std::string head = CrLf({"[Tessarine]", "Version=2", "", "[ReadDrive]", "Vendor=EMUVEND", "Product=CDRW-1000",
+                                   "Revision=1.0A", "", "[Disc]"});
     EXPECT_EQ(text.substr(0, head.size()), head);
     const std::string marks = "[Disc]\r\nPregapAnalyze=1\r\nPregapDelta=0\r\nTocEntries=4\r\n";
     EXPECT_EQ(text.find(marks) != std::string::npos, c.marks) << text;
     EXPECT_EQ(text.find("CloneCD"), std::string::npos);
   }
+}
+
+TEST(CcdWriteTest, DriveBoundDescriptorByteExact) {
+  ScratchDir dir;
+  TOCInformation toc;
+  toc.TOCAdd(1, 1, 0, 6, 1, -150, -1);
+  toc.TOCAdd(1, 1, 1, 6, 1, 0, 2999);
+  AddSessionRaw(toc, 1, 1, 1, 3000, {{0, 6}});
+  toc.MCN(QStringLiteral("4988001234567"));
+  toc.ISRCAdd(QStringLiteral("JPABC1234567"));
+  std::array<uint8_t, 12> data{};
+  data.fill(0x20);
+  toc.CDTextAdd(0x8F, 0, 0x1F, 0, data, {});
+  FakeDrive drive;
+  ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, true));
+  std::vector<std::string> lines = {"[Tessarine]",
+                                    "Version=2",
+                                    "",
+                                    "[ReadDrive]",
+                                    "Vendor=EMUVEND",
+                                    "Product=CDRW-1000",
+                                    "Revision=1.0A",
+                                    "",
+                                    "[Disc]",
+                                    "PregapAnalyze=1",
+                                    "PregapDelta=0",
+                                    "TocEntries=4",
+                                    "Sessions=1",
+                                    "DataTracksScrambled=0",
+                                    "CDTextLength=18",
+                                    "CATALOG=4988001234567",
+                                    "",
+                                    "[CDText]",
+                                    "Entries=1",
+                                    "Entry 0=8F 00 1F 00 20 20 20 20 20 20 20 20 20 20 20 20",
+                                    ""};
+  for (const auto& part :
+       {EntryLines(0, "0xA0", "0x06", "1", "0", "4350"), EntryLines(1, "0xA1", "0x06", "1", "0", "4350"),
+        EntryLines(2, "0xA2", "0x06", "0", "42", "3000"), EntryLines(3, "0x01", "0x06", "0", "2", "0")}) {
+    lines.insert(lines.end(), part.begin(), part.end());
+  }
+  for (const char* line : {"[Session 1]", "PreGapMode=1", "PreGapSubC=0", "", "[Track 1]", "ISRC=JPABC1234567",
+                           "MODE=1", "INDEX 0=-150", "INDEX 1=0", ""}) {
+    lines.push_back(line);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "disc.tsn"), CrLf(lines));
 }
 
 TEST(CcdWriteTest, NothingWrittenWithoutTrackOrRawEntries) {
@@ -170,10 +236,10 @@ void ExpectSameEntries(const TOCInformation& a, const TOCInformation& b) {
   for (int i = 1; i <= a.RawTOCCount(); ++i) {
     const model::TOCRawTrack& x = *a.RawTOC(i);
     const model::TOCRawTrack& y = *b.RawTOC(i);
-    EXPECT_EQ(std::tie(y.SessionNo, y.AdrControl, y.Track, y.Point, y.Minute, y.Second, y.Frame, y.Zero,
-                       y.PMinute, y.PSecond, y.PFrame),
-              std::tie(x.SessionNo, x.AdrControl, x.Track, x.Point, x.Minute, x.Second, x.Frame, x.Zero,
-                       x.PMinute, x.PSecond, x.PFrame))
+    EXPECT_EQ(std::tie(y.SessionNo, y.AdrControl, y.Track, y.Point, y.Minute, y.Second, y.Frame, y.Zero, y.PMinute,
+                       y.PSecond, y.PFrame),
+              std::tie(x.SessionNo, x.AdrControl, x.Track, x.Point, x.Minute, x.Second, x.Frame, x.Zero, x.PMinute,
+                       x.PSecond, x.PFrame))
         << i;
   }
   EXPECT_EQ(b.MCN(), a.MCN());
@@ -248,7 +314,8 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
     int tracks;
   };
   const Case cases[] = {
-      {replaced("DataTracksScrambled=0", "DataTracksScrambled=1"), "スクランブル化されたイメージには対応していません。", 5},
+      {replaced("DataTracksScrambled=0", "DataTracksScrambled=1"), "スクランブル化されたイメージには対応していません。",
+       5},
       {replaced("TocEntries=9", "TocEntries=10"), "RawTOC情報の数が不正です。", 5},
       {replaced("TocEntries=9\r\n", ""), "RawTOC情報の数が不正です。", 5},
       {replaced("[CDText]\r\nEntries=2", "[CDText]\r\nEntries=3"), "CD-TEXT情報の数が不正です。", 5},
@@ -308,10 +375,14 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
   const std::string text = ReadFileBytes(dir / "good.ccd");
   const std::pair<const char*, const char*> edits[] = {
-      {"PMin=0", "PMin=256"},           {"PMin=0", "PMin=-1"},
-      {"AMin=0", "AMin=99999999999999999999"}, {"TrackNo=0", "TrackNo=x"},
-      {"MODE=0", "MODE=7"},             {"INDEX 1=0", "INDEX 1=4294967296"},
-      {"INDEX 1=0", "INDEX 1=zero"},    {"Entry 0=80 00", "Entry 0=80 0G"},
+      {"PMin=0", "PMin=256"},
+      {"PMin=0", "PMin=-1"},
+      {"AMin=0", "AMin=99999999999999999999"},
+      {"TrackNo=0", "TrackNo=x"},
+      {"MODE=0", "MODE=7"},
+      {"INDEX 1=0", "INDEX 1=4294967296"},
+      {"INDEX 1=0", "INDEX 1=zero"},
+      {"Entry 0=80 00", "Entry 0=80 0G"},
       {"Entry 0=80 00", "Entry 0=80 00 00"},
   };
   for (const auto& [from, to] : edits) {
@@ -375,7 +446,8 @@ TEST(CcdToolTest, ConfigParserAcceptsCcdAndTsn) {
             0)
       << out;
   const std::string entries = "Entry 0,Entry 1,Entry 2,Entry 3,Entry 4,Entry 5,Entry 6,Entry 7,Entry 8,";
-  const std::string tail = "Session 1,Track 1,Track 2,Session 2,Track 3 9 -150 81 01 01 0F 61 61 61 61 61 61 61 61 61 61 61 61\n";
+  const std::string tail =
+      "Session 1,Track 1,Track 2,Session 2,Track 3 9 -150 81 01 01 0F 61 61 61 61 61 61 61 61 61 61 61 61\n";
   EXPECT_EQ(out, "ccd CloneCD,Disc,CDText," + entries + tail + "tsn Tessarine,ReadDrive,Disc,CDText," + entries + tail);
 }
 

@@ -1,16 +1,13 @@
-#include "gui/model/model_test_util.h"
-#include "gui/model/toc_information.h"
-
-#include "testing/test_paths.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <sys/stat.h>
-
 #include <array>
+
+#include "gui/model/model_test_util.h"
+#include "gui/model/toc_information.h"
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
@@ -32,8 +29,7 @@ TEST(CueSheetWriteTest, OneDataTrackGivesThreeLines) {
   ScratchDir dir;
   TOCInformation toc;
   toc.TOCAdd(1, 1, 1, 4, 1, 0, 999);
-  EXPECT_EQ(SaveSheet(toc, dir),
-            CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
+  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
   EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
 }
 
@@ -45,16 +41,16 @@ TEST(CueSheetWriteTest, FlagsLine) {
     const char* line;  // "" when no FLAGS line is written
   };
   const Case cases[] = {
-      {0, 0, ""},          {1, 0, "    FLAGS PRE"}, {2, 0, "    FLAGS DCP"}, {3, 0, "    FLAGS DCP PRE"},
-      {4, 1, ""},          {5, 1, ""},              {6, 1, "    FLAGS DCP"}, {7, 2, "    FLAGS DCP"},
+      {0, 0, ""}, {1, 0, "    FLAGS PRE"}, {2, 0, "    FLAGS DCP"}, {3, 0, "    FLAGS DCP PRE"}, {4, 1, ""},
+      {5, 1, ""}, {6, 1, "    FLAGS DCP"}, {7, 2, "    FLAGS DCP"},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
     TOCInformation toc;
     toc.TOCAdd(1, 1, 1, c.flags, c.mode, 0, 999);
-    std::vector<std::string> lines = {"FILE \"disc.img\" BINARY",
-                                      c.mode == 0 ? "  TRACK 01 AUDIO" : "  TRACK 01 MODE" +
-                                                                             std::to_string(c.mode) + "/2352"};
+    std::vector<std::string> lines = {
+        "FILE \"disc.img\" BINARY",
+        c.mode == 0 ? "  TRACK 01 AUDIO" : "  TRACK 01 MODE" + std::to_string(c.mode) + "/2352"};
     if (*c.line) lines.push_back(c.line);
     lines.push_back("    INDEX 01 00:00:00");
     EXPECT_EQ(SaveSheet(toc, dir), CrLf(lines)) << "flags " << c.flags;
@@ -82,19 +78,10 @@ TEST(CueSheetWriteTest, FullSheetAndPackFileAreByteExact) {
   ScratchDir dir;
   TOCInformation toc;
   FillThreeTrackDisc(toc);
-  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"CDTEXTFILE \"disc.cdt\"",
-                                       "CATALOG 4988001234567",
-                                       "FILE \"disc.img\" BINARY",
-                                       "  TRACK 01 AUDIO",
-                                       "    FLAGS DCP",
-                                       "    INDEX 01 00:00:00",
-                                       "  TRACK 02 AUDIO",
-                                       "    ISRC JPABC1234567",
-                                       "    FLAGS PRE",
-                                       "    INDEX 00 00:10:00",
-                                       "    INDEX 01 00:12:00",
-                                       "  TRACK 03 AUDIO",
-                                       "    INDEX 01 01:01:00"}));
+  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"CDTEXTFILE \"disc.cdt\"", "CATALOG 4988001234567", "FILE \"disc.img\" BINARY",
+                                       "  TRACK 01 AUDIO", "    FLAGS DCP", "    INDEX 01 00:00:00", "  TRACK 02 AUDIO",
+                                       "    ISRC JPABC1234567", "    FLAGS PRE", "    INDEX 00 00:10:00",
+                                       "    INDEX 01 00:12:00", "  TRACK 03 AUDIO", "    INDEX 01 01:01:00"}));
   std::string packs;
   packs += std::string("\x80\x00\x00\x00", 4) + std::string(12, 'A') + "\x12\x34";
   packs += std::string("\x80\x01\x01\x00", 4) + std::string(12, 'B') + "\x12\x34";
@@ -124,7 +111,8 @@ TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
   };
   const Case cases[] = {
       {"empty", [](TOCInformation&) {}},
-      {"second session", [](TOCInformation& t) {
+      {"second session",
+       [](TOCInformation& t) {
          t.TOCAdd(1, 1, 1, 4, 1, 0, 999);
          t.TOCAdd(2, 2, 1, 4, 1, 12400, 13000);
        }},
@@ -138,10 +126,12 @@ TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
     EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt"))) << c.name;
     EXPECT_FALSE(std::filesystem::exists(dir / "disc.cue")) << c.name;
   }
+  // A sheet that cannot be written: no pack file either.
   TOCInformation toc;
-  toc.TOCAdd(1, 1, 1, 4, 1, 0, 999);
+  FillThreeTrackDisc(toc);
   ScratchDir dir;
-  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), QString()));
+  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt")));
+  EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
 }
 
 TEST(CueSheetWriteTest, PlainSectorModesNameTheirSize) {
@@ -172,7 +162,7 @@ Loaded LoadSheet(TOCInformation& toc, const std::filesystem::path& sheet) {
 TEST(CueSheetReadTest, OneDataTrackBesideItsImage) {
   ScratchDir dir;
   WriteFileBytes(dir / "disc.cue",
-             CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
+                 CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
   MakeSizedFile(dir / "disc.img", 2352000);
   TOCInformation toc;
   const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -197,11 +187,16 @@ TEST(CueSheetReadTest, FlagsAndModes) {
     int32_t sector_size;
   };
   const Case cases[] = {
-      {"AUDIO", nullptr, 0, 0, 2352},          {"AUDIO", "FLAGS DCP", 2, 0, 2352},
-      {"AUDIO", "FLAGS PRE", 1, 0, 2352},      {"AUDIO", "FLAGS DCP PRE", 3, 0, 2352},
-      {"AUDIO", "FLAGS 4CH PRE", 1, 0, 2352},  {"MODE1/2352", nullptr, 4, 1, 2352},
-      {"MODE1/2352", "FLAGS DCP", 6, 1, 2352}, {"MODE2/2352", "FLAGS DCP", 6, 2, 2352},
-      {"MODE1/2048", "FLAGS DCP PRE", 4, 1, 2048}, {"MODE2/2336", nullptr, 4, 2, 2336},
+      {"AUDIO", nullptr, 0, 0, 2352},
+      {"AUDIO", "FLAGS DCP", 2, 0, 2352},
+      {"AUDIO", "FLAGS PRE", 1, 0, 2352},
+      {"AUDIO", "FLAGS DCP PRE", 3, 0, 2352},
+      {"AUDIO", "FLAGS 4CH PRE", 1, 0, 2352},
+      {"MODE1/2352", nullptr, 4, 1, 2352},
+      {"MODE1/2352", "FLAGS DCP", 6, 1, 2352},
+      {"MODE2/2352", "FLAGS DCP", 6, 2, 2352},
+      {"MODE1/2048", "FLAGS DCP PRE", 4, 1, 2048},
+      {"MODE2/2336", nullptr, 4, 2, 2336},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -224,7 +219,7 @@ TEST(CueSheetReadTest, FlagsAndModes) {
 TEST(CueSheetReadTest, IsrcOfALaterTrackPadsTheEarlierOnes) {
   ScratchDir dir;
   WriteFileBytes(dir / "disc.cue", CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 AUDIO", "    INDEX 01 00:00:00",
-                                     "  TRACK 03 AUDIO", "    ISRC JPABC9900001", "    INDEX 01 00:10:00"}));
+                                         "  TRACK 03 AUDIO", "    ISRC JPABC9900001", "    INDEX 01 00:10:00"}));
   MakeSizedFile(dir / "disc.img", 2352 * 1000);
   TOCInformation toc;
   ASSERT_TRUE(LoadSheet(toc, dir / "disc.cue").ok);
@@ -290,13 +285,15 @@ TEST(CueSheetReadTest, ImageAndPackFileProblems) {
   TOCInformation toc;
   Loaded loaded = LoadSheet(toc, dir / "a.cue");
   EXPECT_FALSE(loaded.ok);
-  EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "disc.img")});
+  EXPECT_EQ(loaded.messages,
+            QStringList{QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "disc.img")});
 
   MakeSizedFile(dir / "disc.img", 2352 * 10);
   WriteFileBytes(dir / "b.cue", "CDTEXTFILE \"none.cdt\"\r\nCATALOG 1234\r\n" + body);
   loaded = LoadSheet(toc, dir / "b.cue");
   EXPECT_FALSE(loaded.ok);
-  EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "none.cdt")});
+  EXPECT_EQ(loaded.messages,
+            QStringList{QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "none.cdt")});
   EXPECT_EQ(toc.MCN(), QStringLiteral("0000000000000"));
 
   // A pack file far beyond eight blocks is refused instead of read whole.
@@ -323,7 +320,8 @@ TEST(CueSheetReadTest, SpecialFilesAreNeverOpened) {
     QString message;
   };
   const Case cases[] = {
-      {"FILE \"fifo\" BINARY\r\n" + body, QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "fifo")},
+      {"FILE \"fifo\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "fifo")},
       {"FILE \"folder.img\" BINARY\r\n" + body,
        QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "folder.img")},
       {"CDTEXTFILE \"fifo\"\r\nFILE \"disc.img\" BINARY\r\n" + body,
@@ -366,8 +364,10 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
   const Case cases[] = {
       {"FILE \"sub\\my disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
       {"FILE \"sub/my disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"},
-      {"\xEF\xBB\xBF" "FILE \"sub/my disc.bin\" BINARY\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00"},
-      {"FILE \"" + (dir / "sub" / "my disc.bin").string() + "\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
+      {"\xEF\xBB\xBF"
+       "FILE \"sub/my disc.bin\" BINARY\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00"},
+      {"FILE \"" + (dir / "sub" / "my disc.bin").string() +
+       "\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
   };
   for (const Case& c : cases) {
     WriteFileBytes(dir / "disc.cue", c.sheet);
@@ -458,9 +458,18 @@ TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
 TEST(CueSheetReadTest, HostileSheetsNeverCrash) {
   ScratchDir dir;
   MakeSizedFile(dir / "disc.img", 2352 * 100);
-  const std::string pieces[] = {"FILE", "\"", "disc.img", "BINARY", "TRACK", "99", "AUDIO", "INDEX", "01",
-                                "99999999:59:74", "-1", "ISRC", "CATALOG", "FLAGS", "CDTEXTFILE", " ", "  ",
-                                "\r\n", "\n", "\r", ":", "MODE1/2048", "\xFF\xFE", std::string(1, '\0')};
+  const std::string pieces[] = {"FILE",       "\"",
+                                "disc.img",   "BINARY",
+                                "TRACK",      "99",
+                                "AUDIO",      "INDEX",
+                                "01",         "99999999:59:74",
+                                "-1",         "ISRC",
+                                "CATALOG",    "FLAGS",
+                                "CDTEXTFILE", " ",
+                                "  ",         "\r\n",
+                                "\n",         "\r",
+                                ":",          "MODE1/2048",
+                                "\xFF\xFE",   std::string(1, '\0')};
   uint32_t seed = 12345;
   for (int round = 0; round < 400; ++round) {
     std::string sheet;

@@ -1,25 +1,16 @@
 #include "gui/model/descriptor_files.h"
 
+#include <QFileInfo>
+#include <span>
+
 #include "gui/foundation/disk_module.h"
 #include "gui/foundation/file.h"
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
 
-#include <QFileInfo>
-
-#include <span>
-
 namespace sorvel {
 
 bool IsRegularFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
-
-bool WriteTextLines(const QString& path, const QStringList& lines) {
-  File file;
-  if (!file.OpenFile(path, File::kOutput)) return false;
-  bool written = true;
-  for (const QString& line : lines) written = file.Puts(line) && written;
-  return file.CloseFile() && written;
-}
 
 bool ReadTextLines(const QString& path, QStringList* lines) {
   File file;

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 
 namespace sorvel {
@@ -19,8 +18,6 @@ constexpr qsizetype kMaxPackFileBytes = 8 * 256 * 18;
 // block or never end.
 bool IsRegularFile(const QString& path);
 
-// Writes the lines, each ended with CR LF, replacing the file.
-bool WriteTextLines(const QString& path, const QStringList& lines);
 // Reads the lines of a text file (UTF-8 or CP932; CR LF, CR or LF ends a line).
 bool ReadTextLines(const QString& path, QStringList* lines);
 // Deletes the file, then writes the bytes to a new one.

@@ -2,17 +2,16 @@
 // the status events of a TOC model.
 #pragma once
 
-#include "gui/model/toc_information.h"
-#include "testing/file_bytes.h"
-
 #include <QString>
 #include <QStringList>
-
 #include <filesystem>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "gui/model/toc_information.h"
+#include "testing/file_bytes.h"
 
 // Readable texts in test failures (QString lives in the global namespace).
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

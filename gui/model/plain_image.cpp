@@ -1,18 +1,16 @@
 // A one-track TOC for a plain image: whole sectors, no header.
-#include "gui/model/toc_information.h"
+#include <array>
 
 #include "gui/foundation/file_io.h"
 #include "gui/model/descriptor_files.h"
-
-#include <array>
+#include "gui/model/toc_information.h"
 
 namespace sorvel {
 
 namespace {
 
 // The 12-byte sync pattern that begins every raw CD sector.
-constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
 }  // namespace
 

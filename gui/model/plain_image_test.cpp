@@ -1,11 +1,10 @@
-#include "gui/model/model_test_util.h"
-#include "gui/model/toc_information.h"
-
-#include "testing/test_paths.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
+
+#include "gui/model/model_test_util.h"
+#include "gui/model/toc_information.h"
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
@@ -26,8 +25,12 @@ TEST(PlainImageTest, SectorSizeFromTheLength) {
     int32_t end_lba;
   };
   const Case cases[] = {
-      {2048000, false, 2048, 1, 999}, {2352000, false, 2352, 1, 999}, {301056, false, 2048, 1, 146},
-      {301056, true, 2352, 1, 127},   {2336 * 10, false, 2336, 2, 9}, {2048, true, 2048, 1, 0},
+      {2048000, false, 2048, 1, 999},
+      {2352000, false, 2352, 1, 999},
+      {301056, false, 2048, 1, 146},
+      {301056, true, 2352, 1, 127},
+      {2336 * 10, false, 2336, 2, 9},
+      {2048, true, 2048, 1, 0},
       {2048ull * 2000000, false, 2048, 1, 1999999},
   };
   for (const Case& c : cases) {
