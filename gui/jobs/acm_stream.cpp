@@ -230,7 +230,7 @@ int32_t ACMStream::ReadFrame(uint8_t* bytOutBuffer) {
     drained_ = true;
     return -1;
   }
-  std::memcpy(bytOutBuffer, destination_.data(), used);
+  if (used > 0) std::memcpy(bytOutBuffer, destination_.data(), used);
   return static_cast<int32_t>(used);
 }
 

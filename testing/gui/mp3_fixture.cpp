@@ -4,8 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "testing/test_paths.h"
@@ -67,16 +65,6 @@ std::string Id3v2Tag(const std::string& title, bool footer) {
   std::string tag = std::string("ID3\x04\x00", 5) + flags + SyncSafe(static_cast<uint32_t>(body.size())) + body;
   if (footer) tag += std::string("3DI\x04\x00", 5) + flags + SyncSafe(static_cast<uint32_t>(body.size()));
   return tag;
-}
-
-std::string ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/file_bytes.h"
+
 namespace sorvel::testing {
 
 // Encodes `seconds` of a two-sweep signal at `rate` Hz with `channels` channels
@@ -22,9 +24,6 @@ std::string Id3v1Tag(const std::string& title, const std::string& performer, con
 // An ID3v2.4 tag holding one title frame and some padding; with `footer` the
 // footer flag is set and the 10-byte footer follows.
 std::string Id3v2Tag(const std::string& title, bool footer);
-
-std::string ReadFileBytes(const std::filesystem::path& path);
-void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // Frames of an MPEG audio file, counted by walking from the first frame after
 // an ID3v2 tag from frame to frame up to the end or an ID3v1 tag.
