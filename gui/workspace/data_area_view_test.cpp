@@ -355,3 +355,38 @@ TEST_F(DataAreaTest, ClearAsksAndTheContextMenuOffersTheDataAreaCommands) {
 
 }  // namespace
 }  // namespace sorvel
+
+namespace sorvel {
+namespace {
+
+TEST_F(DataAreaTest, PathsTheEnginesRecordWouldCutAreRefused) {
+  MainForm& form = Open();
+  fs::path deep = Host("deep");
+  while (deep.string().size() < 1000) deep /= std::string(100, 'd');
+  Write(deep / std::string(40, 'f'));
+  const QString file = Q(deep / std::string(40, 'f'));
+  ASSERT_GE(file.toUtf8().size(), 1024);
+  form.AddPathToLayout(file);
+  EXPECT_EQ(MessageTexts(), QStringList{QStringLiteral("ファイル ") + file + QStringLiteral(" は追加できません。")});
+  EXPECT_TRUE(form.mobjImageFile().IsISOEmpty());
+}
+
+TEST_F(DataAreaTest, RebuildMakesEveryNodeAndEndsAtTheRoot) {
+  MainForm& form = Open();
+  Tazol& image = form.mobjImageFile();
+  const QDateTime now = QDateTime::currentDateTime();
+  for (const char* path : {"b", "a", "a\\y", "a\\x", "a\\x\\deep"}) {
+    const QString full = QString::fromLatin1(path);
+    const qsizetype cut = full.lastIndexOf(u'\\');
+    ASSERT_TRUE(image.ChangeISODirectory(QStringLiteral("\\") + (cut < 0 ? QString() : full.left(cut))));
+    QString name = full.mid(cut + 1);
+    ASSERT_TRUE(image.MakeISODirectory(name, 0, now));
+  }
+  form.trvDirectory()->clear();
+  form.RebuildDirectoryTree();
+  EXPECT_EQ(image.GetISOCurrentDirectory(), QStringLiteral("\\"));
+  EXPECT_EQ(NodeKeys(), (QStringList{"/", "/a/", "/a/x/", "/a/x/deep/", "/a/y/", "/b/"}));
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -233,7 +233,10 @@ class MainForm : public QMainWindow {
   QWidget* fraFiles_ = nullptr;
   QToolBar* tlbFiles_ = nullptr;
   QTreeWidget* lsvFiles_ = nullptr;
-  QHash<QString, QTreeWidgetItem*> nodes_;
+  // Tree nodes by key, rebuilt from the tree after nodes were removed.
+  const QHash<QString, QTreeWidgetItem*>& Nodes() const;
+  mutable QHash<QString, QTreeWidgetItem*> nodes_;
+  mutable bool nodes_stale_ = false;
 };
 
 }  // namespace sorvel

@@ -91,6 +91,10 @@ void MainForm::BuildDataArea() {
   trvDirectory_->sortByColumn(0, Qt::AscendingOrder);
   trvDirectory_->setGeometry(0, 0, 10, 10);
   // Clicks only: selecting a node from code never moves the engine's directory.
+  // Whoever empties or prunes the tree (the project loader too), the key index follows.
+  QAbstractItemModel* tree_model = trvDirectory_->model();
+  connect(tree_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { nodes_stale_ = true; });
+  connect(tree_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { nodes_stale_ = true; });
   connect(trvDirectory_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { trvDirectory_NodeClick(node); });
 
   fraFiles_ = new QWidget(splSub_);
@@ -159,10 +163,19 @@ QString MainForm::ToEngineForm(const QString& key_path) {
   return path.replace(u'/', u'\\');
 }
 
-QTreeWidgetItem* MainForm::DirectoryNode(const QString& key) const { return nodes_.value(key); }
+QTreeWidgetItem* MainForm::DirectoryNode(const QString& key) const { return Nodes().value(key); }
+
+const QHash<QString, QTreeWidgetItem*>& MainForm::Nodes() const {
+  if (nodes_stale_) {
+    nodes_.clear();
+    for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) nodes_.insert((*it)->data(0, kNodeKeyRole).toString(), *it);
+    nodes_stale_ = false;
+  }
+  return nodes_;
+}
 
 void MainForm::EnsureRootNode() {
-  if (!nodes_.isEmpty()) return;
+  if (!Nodes().isEmpty()) return;
   auto* root = new QTreeWidgetItem(trvDirectory_, {QStringLiteral("/")});
   root->setData(0, kNodeKeyRole, QStringLiteral("/"));
   root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
@@ -171,9 +184,9 @@ void MainForm::EnsureRootNode() {
 
 void MainForm::AddDirectoryNode(const QString& parent_key, const QString& name) {
   EnsureRootNode();
-  QTreeWidgetItem* parent = nodes_.value(parent_key);
+  QTreeWidgetItem* parent = Nodes().value(parent_key);
   const QString key = parent_key + name + u'/';
-  if (parent == nullptr || nodes_.contains(key)) return;
+  if (parent == nullptr || Nodes().contains(key)) return;
   auto* node = new QTreeWidgetItem(parent, {name});
   node->setData(0, kNodeKeyRole, key);
   node->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
@@ -185,7 +198,6 @@ void MainForm::AddDirectoryNode(const QString& parent_key, const QString& name) 
 
 void MainForm::ClearLayout() {
   trvDirectory_->clear();
-  nodes_.clear();
   image_->ClearISO();
   txtLabel_->setText(QStringLiteral("VOL_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")));
 }
@@ -214,7 +226,6 @@ void MainForm::AddDirectoryNodesRecursive() {
 void MainForm::PruneDirectoryNodes() {
   if (image_->IsISOEmpty()) {
     trvDirectory_->clear();
-    nodes_.clear();
     return;
   }
   const QString current = image_->GetISOCurrentDirectory();
@@ -226,7 +237,6 @@ void MainForm::PruneDirectoryNodes() {
     QTreeWidgetItem* node = all[i];
     const QString key = node->data(0, kNodeKeyRole).toString();
     if (image_->ChangeISODirectory(ToEngineForm(key))) continue;
-    for (auto it = nodes_.begin(); it != nodes_.end();) it = it.key().startsWith(key) ? nodes_.erase(it) : std::next(it);
     delete node;  // with any node still below it
   }
   image_->ChangeISODirectory(current);
@@ -235,7 +245,7 @@ void MainForm::PruneDirectoryNodes() {
 void MainForm::RenameDirectoryNode(const QString& old_name, const QString& new_name) {
   const QString here = ToKeyForm(image_->GetISOCurrentDirectory());
   const QString old_key = here + old_name + u'/';
-  QTreeWidgetItem* node = nodes_.value(old_key);
+  QTreeWidgetItem* node = Nodes().value(old_key);
   if (node == nullptr) return;
   const QString new_key = here + new_name + u'/';
   node->setText(0, new_name);
@@ -243,11 +253,9 @@ void MainForm::RenameDirectoryNode(const QString& old_name, const QString& new_n
   for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) {
     const QString key = (*it)->data(0, kNodeKeyRole).toString();
     if (!key.startsWith(old_key)) continue;
-    const QString moved = new_key + key.mid(old_key.size());
-    nodes_.remove(key);
-    nodes_.insert(moved, *it);
-    (*it)->setData(0, kNodeKeyRole, moved);
+    (*it)->setData(0, kNodeKeyRole, new_key + key.mid(old_key.size()));
   }
+  nodes_stale_ = true;
 }
 
 void MainForm::RefreshFileList() {
@@ -297,7 +305,7 @@ void MainForm::tmrChangeFile_Timer() {
   QTreeWidgetItem* selected = trvDirectory_->currentItem();
   if (selected == nullptr || !selected->isSelected() ||
       ToEngineForm(selected->data(0, kNodeKeyRole).toString()) != here) {
-    if (QTreeWidgetItem* node = nodes_.value(ToKeyForm(here))) {
+    if (QTreeWidgetItem* node = Nodes().value(ToKeyForm(here))) {
       trvDirectory_->setCurrentItem(node);
       trvDirectory_->scrollToItem(node);
     }
