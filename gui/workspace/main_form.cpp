@@ -399,13 +399,6 @@ void MainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void MainForm::changeEvent(QEvent* event) {
-  QMainWindow::changeEvent(event);
-  // On top only while active, so that the dialogs it opens can come in front.
-  if (event->type() == QEvent::ActivationChange && MenuItem(QStringLiteral("mnuViewWindowTop"))->isChecked())
-    SetTopMost(this, isActiveWindow());
-}
-
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize && (watched == splMain_ || watched == splSub_)) {
     ArrangeSplitters();
@@ -589,6 +582,9 @@ bool MainForm::SaveProject(const QString&) { return false; }
 
 void MainForm::mnuViewExplorer_Click() { CurrentModalUi().OpenDocument(QStringLiteral("/")); }
 
+// The mark keeps the window in the topmost band until it is cleared. Dialogs the
+// window opens are its transients and come in front of it all the same, so the
+// band is not left on every deactivation (on X11 that re-creates the window).
 void MainForm::mnuViewWindowTop_Click() {
   SetTopMost(this, MenuItem(QStringLiteral("mnuViewWindowTop"))->isChecked());
 }

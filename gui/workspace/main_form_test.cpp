@@ -314,6 +314,19 @@ TEST_F(MainWindowTest, CommandsOpenTheirDialogsAndDocuments) {
   EXPECT_EQ(ui_.opened_documents(), QStringList{QStringLiteral("/")});
 }
 
+TEST_F(MainWindowTest, WindowOnTopFollowsTheMenuMark) {
+  MainForm& form = Open();
+  QAction* top = form.MenuItem(QStringLiteral("mnuViewWindowTop"));
+  EXPECT_FALSE(top->isChecked());
+  EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  top->trigger();
+  EXPECT_TRUE(top->isChecked());
+  EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(form.isVisible());
+  top->trigger();
+  EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
 TEST_F(MainWindowTest, HistoryViewerGetsTheDatabasePathAsItsOneArgument) {
   const auto viewer = scratch_ / "viewer with blank.sh";
   Write(viewer, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > \"$(dirname \"$0\")/args.txt\"\n");
