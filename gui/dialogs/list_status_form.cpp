@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace sorvel {
@@ -19,6 +18,7 @@ ListStatusForm::ListStatusForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(lblCaption_);
   lstStatusList_ = new QListWidget(this);
   lstStatusList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  lstStatusList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   layout->addWidget(lstStatusList_, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -40,13 +40,8 @@ void ListStatusForm::Load(const QString& caption, const QStringList& lines) {
   }
   // The list scrolls so far that the longest line shows completely, plus 16 pixels.
   extent_ = QFontMetrics(lstStatusList_->font()).horizontalAdvance(longest) + 16;
-  lstStatusList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  lstStatusList_->setUniformItemSizes(false);
-  for (int i = 0; i < lstStatusList_->count(); ++i) {
-    QListWidgetItem* item = lstStatusList_->item(i);
-    item->setSizeHint(QSize(extent_, item->sizeHint().height() > 0 ? item->sizeHint().height()
-                                                                   : lstStatusList_->fontMetrics().height() + 2));
-  }
+  const int row_height = lstStatusList_->fontMetrics().height() + 2;
+  for (int i = 0; i < lstStatusList_->count(); ++i) lstStatusList_->item(i)->setSizeHint(QSize(extent_, row_height));
 }
 
 void ListStatusForm::ShowOpen(const QString& caption, const QStringList& lines, QWidget* parent) {

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QCoreApplication>
+#include <QScrollBar>
 
 #include "testing/gui/modal_answer.h"
 
@@ -43,6 +45,20 @@ TEST(ListStatusFormTest, AnEmptyListShowsTheCaptionAndAnExtentOf16) {
   });
   ListStatusForm::ShowOpen(kCaption, {});
   EXPECT_TRUE(shown);
+}
+
+TEST(ListStatusFormTest, ALongLineScrollsToItsEndPlus16Pixels) {
+  ListStatusForm form;
+  form.resize(300, 200);
+  const QString line = QStringLiteral("/media/") + QString(120, u'x') + QStringLiteral(".wav");
+  form.Load(kCaption, {QStringLiteral("/short"), line});
+  form.show();
+  QCoreApplication::processEvents();
+  QListWidget* list = form.lstStatusList();
+  const int extent = QFontMetrics(list->font()).horizontalAdvance(line) + 16;
+  EXPECT_EQ(form.HorizontalExtent(), extent);
+  EXPECT_GT(extent, list->viewport()->width());
+  EXPECT_NEAR(list->horizontalScrollBar()->maximum(), extent - list->viewport()->width(), 2);
 }
 
 TEST(ListStatusFormTest, TheCloseBoxEndsItToo) {
