@@ -5,8 +5,6 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QMainWindow>
-#include <QPointer>
 #include <QStringList>
 #include <QTranslator>
 #include <cstdio>
@@ -17,29 +15,13 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/workspace/main_form_host.h"
 
 namespace sorvel {
 namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
-
-// Stand-in until the workspace exists: an empty main window.
-class PlaceholderMainForm final : public MainWindowForm {
- public:
-  void Show() override {
-    window_ = new QMainWindow;
-    window_->setAttribute(Qt::WA_DeleteOnClose);
-    window_->setWindowTitle(QStringLiteral("Sorvel"));
-    window_->resize(800, 560);
-    window_->show();
-  }
-  bool FileProjectLoad(const QString&) override { return false; }
-  void Unload() override { delete window_; }
-
- private:
-  QPointer<QMainWindow> window_;
-};
 
 // Publishes the automation service on the session bus; not available yet.
 bool PublishAutomationService() {
@@ -73,7 +55,7 @@ int main(int argc, char** argv) {
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
   FormFactories forms = DialogFormFactories();
-  forms.main_form = [] { return std::make_unique<PlaceholderMainForm>(); };
+  forms.main_form = [] { return std::make_unique<MainFormHost>(); };
   InstallFormFactories(&forms);
 
   int status = 0;
