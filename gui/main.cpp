@@ -11,11 +11,13 @@
 #include <memory>
 
 #include "gui/dialogs/dialog_forms.h"
+#include "gui/dialogs/well_save_form.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
 #include "gui/workspace/main_form_host.h"
+#include "gui/workspace/workspace_dialogs.h"
 
 namespace sorvel {
 namespace {
@@ -57,6 +59,9 @@ int main(int argc, char** argv) {
   FormFactories forms = DialogFormFactories();
   forms.main_form = [] { return std::make_unique<MainFormHost>(); };
   InstallFormFactories(&forms);
+  WorkspaceDialogs dialogs;
+  dialogs.well_save = ShowWellSaveDialog;
+  InstallWorkspaceDialogs(&dialogs);
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
@@ -67,6 +72,7 @@ int main(int argc, char** argv) {
     // Automation objects that clients made meanwhile keep the program running.
     RunWhileAutomationObjectsLive(0);
   }
+  InstallWorkspaceDialogs(nullptr);
   InstallFormFactories(nullptr);
   InstallModalUi(nullptr);
   return status;

@@ -2,12 +2,14 @@
 
 #include "gui/dialogs/disc_write_form.h"
 #include "gui/dialogs/is_ready_form.h"
+#include "gui/dialogs/well_write_form.h"
 
 namespace sorvel {
 
 FormFactories DialogFormFactories() {
   FormFactories forms;
   forms.disc_write_form = [] { return std::make_unique<DiscWriteDialog>(); };
+  forms.well_write_form = [] { return std::make_unique<WellWriteDialog>(); };
   forms.is_ready_form = [] { return std::make_unique<IsReadyPrompt>(); };
   return forms;
 }

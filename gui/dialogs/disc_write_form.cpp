@@ -26,19 +26,8 @@ const QString kFilter = QStringLiteral(
     "サポートしているイメージ (*.iso,*.cue,*.ccd,*.tsn)|*.iso;*.cue;*.ccd;*.tsn|全てのファイル (*.*)|*.*");
 constexpr int kOpenFlags = 0x1800;  // path and file must exist
 
-const JobTexts kWriteTexts{QStringLiteral("書き込みは正常終了しました。"), QStringLiteral("書き込みに失敗しました。"),
-                           QStringLiteral("書き込み中断してよろしいですか。")};
-const QString kVerifyStopQuestion = QStringLiteral("検証を中断してよろしいですか。");
-const QString kVerifyFailed = QStringLiteral("書き込みは正常終了しましたが、検証に失敗しました。");
-
-// Reads one application setting.
-template <typename T>
-T AppSetting(T (ApplicationSetting::*read)() const) {
-  ApplicationSetting* settings = AcquireSettings();
-  const T value = (settings->*read)();
-  ReleaseSettings();
-  return value;
-}
+const JobTexts kWriteTexts{QString::fromUtf8(kWriteSucceeded), QString::fromUtf8(kWriteFailed),
+                           QString::fromUtf8(kWriteStopQuestion)};
 
 }  // namespace
 
@@ -99,8 +88,8 @@ void DiscWriteForm::StartJob() {
   }
   const std::shared_ptr<Trelin> device = fraRecv_->device();
   const QString path = txtReadFile_->text();
-  const bool eject_after_message = AppSetting(&ApplicationSetting::EjectAfterMessage);
-  const bool compare = AppSetting(&ApplicationSetting::VerifyCompare);
+  const bool eject_after_message = ReadAppSetting(&ApplicationSetting::EjectAfterMessage);
+  const bool compare = ReadAppSetting(&ApplicationSetting::VerifyCompare);
 
   DiscWriter writer;
   std::unique_ptr<DiscVerifier> verifier;
@@ -117,7 +106,7 @@ void DiscWriteForm::StartJob() {
     written = writer.StartWriteCompatible(*device, path, compare ? verifier.get() : nullptr) && !cancelled();
     if (written && verifier) {
       DiscVerifier& check = *verifier;
-      HandOverStop(kVerifyStopQuestion, [&check] { check.StopVerify(); });
+      HandOverStop(QString::fromUtf8(kVerifyStopQuestion), [&check] { check.StopVerify(); });
       verified = check.StartVerify(*device, writer.LastTOC());
     }
     if (written && !chkShutdown_->isChecked() && !eject_after_message) device->LoadTray(false);
@@ -125,19 +114,7 @@ void DiscWriteForm::StartJob() {
   });
   verifier.reset();
 
-  bool stopped = cancelled();
-  CheckShutdownAction(chkShutdown_->isChecked(), stopped, start, verified && written);
-  if (!stopped) {
-    if (written && verified) {
-      Message(kWriteTexts.success, kStyleInformation);
-    } else if (written) {
-      Message(kVerifyFailed, kStyleExclamation);
-    } else {
-      Message(last_error().isEmpty() ? kWriteTexts.failure : last_error(), kStyleCritical);
-    }
-    repaint();
-  }
-  if (written && eject_after_message) device->LoadTray(false);
+  FinishDiscWrite(written, verified, chkShutdown_->isChecked(), start, *device, eject_after_message);
 }
 
 void DiscWriteForm::UnloadForm() {

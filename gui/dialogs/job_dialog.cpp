@@ -12,9 +12,11 @@
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/drive_panel.h"
+#include "gui/dialogs/power_action.h"
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/system_module.h"
 #include "gui/jobs/disc_job.h"
+#include "gui/model/trelin.h"
 
 namespace sorvel {
 
@@ -135,20 +137,11 @@ void JobDialog::AskStop() {
 
 bool JobDialog::RunJob(DiscJob& job, const JobTexts& texts, std::function<void()> stop,
                        const std::function<bool()>& start) {
-  job_ = &job;
-  stop_ = std::move(stop);
-  stop_question_ = texts.stop_question;
   const QMetaObject::Connection progress = connect(&job, &DiscJob::Progress, this, &JobDialog::Progress);
   const QMetaObject::Connection status = connect(&job, &DiscJob::StatusChange, this, &JobDialog::StatusChange);
-
-  for (DrivePanel* panel : panels_) panel->SetJobRunning(true);
-  cancelled_ = false;
-  cmdEnd_->setEnabled(false);
-  for (QWidget* frame : job_frames_) frame->setEnabled(false);
-  cmdStartStop_->setText(kStopCaption);
-  vbxMain_->LineOut(QString());
+  BeginRun();
   for (DrivePanel* panel : panels_) panel->ApplySpeed();
-  last_error_.clear();
+  SetStopTarget(&job, texts.stop_question, std::move(stop));
 
   bool result = false;
   {
@@ -156,16 +149,35 @@ bool JobDialog::RunJob(DiscJob& job, const JobTexts& texts, std::function<void()
     result = start();
   }
 
+  EndRun();
+  disconnect(progress);
+  disconnect(status);
+  return result;
+}
+
+void JobDialog::BeginRun() {
+  for (DrivePanel* panel : panels_) panel->SetJobRunning(true);
+  cancelled_ = false;
+  cmdEnd_->setEnabled(false);
+  for (QWidget* frame : job_frames_) frame->setEnabled(false);
+  cmdStartStop_->setText(kStopCaption);
+  vbxMain_->LineOut(QString());
+  last_error_.clear();
+}
+
+void JobDialog::EndRun() {
   cmdEnd_->setEnabled(true);
   for (QWidget* frame : job_frames_) frame->setEnabled(true);
   cmdStartStop_->setText(kStartCaption);
   prgMain_->setValue(0);
   for (DrivePanel* panel : panels_) panel->SetJobRunning(false);
-  disconnect(progress);
-  disconnect(status);
-  job_ = nullptr;
-  stop_ = nullptr;
-  return result;
+  SetStopTarget(nullptr, QString(), nullptr);
+}
+
+void JobDialog::SetStopTarget(DiscJob* job, const QString& stop_question, std::function<void()> stop) {
+  job_ = job;
+  stop_question_ = stop_question;
+  stop_ = std::move(stop);
 }
 
 void JobDialog::HandOverStop(const QString& stop_question, std::function<void()> stop) {
@@ -180,6 +192,23 @@ void JobDialog::ShowOutcome(bool result, const JobTexts& texts) {
   } else {
     Message(last_error_.isEmpty() ? texts.failure : last_error_, kStyleCritical);
   }
+}
+
+void JobDialog::FinishDiscWrite(bool written, bool verified, bool shutdown_ticked, const JobStartTime& start,
+                                Trelin& device, bool eject_after_message) {
+  bool stopped = cancelled_;
+  CheckShutdownAction(shutdown_ticked, stopped, start, verified && written);
+  if (!stopped) {
+    if (written && verified) {
+      Message(QString::fromUtf8(kWriteSucceeded), kStyleInformation);
+    } else if (written) {
+      Message(QString::fromUtf8(kVerifyFailed), kStyleExclamation);
+    } else {
+      Message(last_error_.isEmpty() ? QString::fromUtf8(kWriteFailed) : last_error_, kStyleCritical);
+    }
+    repaint();
+  }
+  if (written && eject_after_message) device.LoadTray(false);
 }
 
 int JobDialog::Message(const QString& text, int style) { return CenterMessageBox(this, text, style, windowTitle()); }

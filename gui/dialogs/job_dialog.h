@@ -22,6 +22,7 @@
 #include <QString>
 #include <functional>
 
+#include "gui/foundation/application_setting.h"
 #include "gui/jobs/disc_job.h"
 
 class QCloseEvent;
@@ -35,6 +36,8 @@ namespace sorvel {
 
 class DrivePanel;
 class GradientFrame;
+class JobStartTime;
+class Trelin;
 class ViewBox;
 
 // Message box styles of the dialogs.
@@ -42,6 +45,22 @@ inline constexpr int kStyleInformation = 64;
 inline constexpr int kStyleExclamation = 48;
 inline constexpr int kStyleCritical = 16;
 inline constexpr int kStyleStopQuestion = 292;  // Yes/No, question icon, No as default
+
+// Texts of the write dialogs.
+inline const char kWriteSucceeded[] = "書き込みは正常終了しました。";
+inline const char kWriteFailed[] = "書き込みに失敗しました。";
+inline const char kWriteStopQuestion[] = "書き込み中断してよろしいですか。";
+inline const char kVerifyStopQuestion[] = "検証を中断してよろしいですか。";
+inline const char kVerifyFailed[] = "書き込みは正常終了しましたが、検証に失敗しました。";
+
+// One value of the application settings, e.g. ReadAppSetting(&ApplicationSetting::VerifyCompare).
+template <typename T>
+T ReadAppSetting(T (ApplicationSetting::*read)() const) {
+  ApplicationSetting* settings = AcquireSettings();
+  const T value = (settings->*read)();
+  ReleaseSettings();
+  return value;
+}
 
 // The words of one kind of job.
 struct JobTexts {
@@ -115,6 +134,17 @@ class JobDialog : public QDialog {
   // with `job` connected to the log and the bar; `stop` asks the job to stop.
   // Returns the job's result.
   bool RunJob(DiscJob& job, const JobTexts& texts, std::function<void()> stop, const std::function<bool()>& start);
+  // RunJob's opening and closing, for a form whose run holds several jobs in
+  // turn (each named by SetStopTarget) and that keeps the system awake only
+  // around some of them.
+  void BeginRun();
+  void EndRun();
+  // The job the stop button now stops: `stop_question` asked, then `stop`
+  // called and the cancelled flag set on Yes; with a null `job` the button
+  // asks nothing.
+  void SetStopTarget(DiscJob* job, const QString& stop_question, std::function<void()> stop);
+  void ClearCancelled() { cancelled_ = false; }
+  void ClearLastError() { last_error_.clear(); }
   // Inside `start`, when a second job follows the first in the same run (a
   // verification after a write): the stop button now asks `stop_question`
   // and calls `stop`. The form connects the second job's events itself.
@@ -122,6 +152,11 @@ class JobDialog : public QDialog {
   // The outcome box of a run: nothing after a stop, else success or the last
   // error text (the fixed failure text when none was logged).
   void ShowOutcome(bool result, const JobTexts& texts);
+  // The end of a disc write and its verification: the power action when
+  // due, then, unless the run was stopped, the result box; the tray is opened
+  // after the box when the write succeeded and `eject_after_message`.
+  void FinishDiscWrite(bool written, bool verified, bool shutdown_ticked, const JobStartTime& start, Trelin& device,
+                       bool eject_after_message);
   // A box with the form's caption.
   int Message(const QString& text, int style);
 

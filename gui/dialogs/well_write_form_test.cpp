@@ -1,0 +1,341 @@
+// The layout write dialog on emulated drives with the real engines: a direct
+// write with verification, the way through a temporary image with a fresh
+// blank inserted at the prompt, a cancelled prompt, a stop while the image is
+// made, the drive named by the caller, and the stored settings.
+#include "gui/dialogs/well_write_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "gui/controls/view_box.h"
+#include "gui/dialogs/dialog_forms.h"
+#include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/drive_panel.h"
+#include "gui/dialogs/is_ready_form.h"
+#include "gui/dialogs/well_layout_test_support.h"
+#include "gui/jobs/message_pump.h"
+#include "platform/emulated_drive/emulated_drive_registry.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
+#include "testing/cd_image_fixture.h"
+#include "testing/gui/recording_power_backend.h"
+#include "testing/gui/screenshot.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Q;
+using testing::ReadFileBytes;
+using testing::RunCommand;
+
+const QString kSuccess = QStringLiteral("書き込みは正常終了しました。");
+const QString kRepeat = QStringLiteral("\r\n続けて書き込みますか。");
+constexpr int kYes = 6;
+constexpr int kNo = 7;
+
+std::string Log(const JobDialog& form) { return form.vbxMain()->lines().join('\n').toStdString(); }
+
+// Runs `action` once the modal showing of `form` has begun.
+void WhenShown(QWidget* form, std::function<void()> action) {
+  auto* poll = new QTimer(form);
+  QObject::connect(poll, &QTimer::timeout, form, [form, poll, action = std::move(action)] {
+    if (!form->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    action();
+  });
+  poll->start(10);
+}
+
+// Inserts a fresh CD-R into the emulated drive `state` (or gives up, with
+// `cancel`) each time the prompt for a writable disc shows; the verifier's
+// reload prompt is left to the drive.
+class BlankAtPrompt {
+ public:
+  explicit BlankAtPrompt(const std::string& state, bool cancel = false) {
+    QObject::connect(&poll_, &QTimer::timeout, [this, state, cancel] {
+      auto* prompt = qobject_cast<IsReadyForm*>(QApplication::activeModalWidget());
+      if (prompt == nullptr || !prompt->isVisible() ||
+          !prompt->lblMessage()->text().contains(QStringLiteral("新しい書き込み可能な"))) {
+        seen_ = false;
+        return;
+      }
+      if (seen_) return;
+      seen_ = true;
+      ++prompts;
+      if (cancel) {
+        prompt->cmdCancel()->click();
+        return;
+      }
+      std::string error;
+      EXPECT_TRUE(platform::emu::FindOpenDrive(state)->InsertDisc("cd-r", "", &error)) << error;
+    });
+    poll_.start(20);
+  }
+  int prompts = 0;
+
+ private:
+  QTimer poll_;
+  bool seen_ = false;
+};
+
+// Runs `action` in the job's `at`-th event pump, once.
+class PumpAction {
+ public:
+  PumpAction(int at, std::function<void()> action) {
+    previous_ = InstallMessagePump([this, at, action = std::move(action)] {
+      if (++pumps_ == at) action();
+      QCoreApplication::processEvents();
+    });
+  }
+  ~PumpAction() { InstallMessagePump(previous_); }
+
+ private:
+  std::function<void()> previous_;
+  int pumps_ = 0;
+};
+
+// Files left in `dir`.
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// The disc in the open drive `state` as written: the data track's volume
+// and the audio samples of the layout.
+void ExpectDiscMatches(const std::string& state, const testing::LayoutSource& source, const fs::path& out) {
+  platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state);
+  ASSERT_NE(drive, nullptr);
+  fs::create_directories(out);
+  std::string error;
+  ASSERT_TRUE(drive->ExportCd((out / "disc.cue").string(), &error)) << error;
+  std::string log;
+  ASSERT_EQ(RunCommand("cd '" + out.string() + "' && bchunk -w disc.bin disc.cue part 2>&1", &log), 0) << log;
+  log.clear();
+  EXPECT_EQ(RunCommand("isoinfo -d -i '" + (out / "part01.iso").string() + "'", &log), 0);
+  EXPECT_NE(log.find("Volume id: " + source.layout->VolumeLabel.toStdString() + "\n"), std::string::npos) << log;
+  EXPECT_TRUE(ReadFileBytes(out / "part03.wav").substr(44) == source.pcm2);
+  EXPECT_TRUE(ReadFileBytes(out / "part02.wav").substr(44, source.pcm1.size()) == source.pcm1);
+}
+
+class WellWriteFormTest : public ::testing::Test {
+ protected:
+  WellWriteFormTest() : forms_(DialogFormFactories()), previous_forms_(InstallFormFactories(&forms_)) {}
+  ~WellWriteFormTest() override { InstallFormFactories(previous_forms_); }
+
+  // A temporary folder whose path holds a dot.
+  fs::path UseTempFolder() {
+    const fs::path temp = dir_.path() / "tmp.d" / "work";
+    fs::create_directories(temp);
+    AcquireSettings()->SetPathTemp(Q(temp));
+    ReleaseSettings();
+    return temp;
+  }
+
+  testing::ScratchDir dir_;
+  testing::DialogTestEnvironment env_{dir_};
+  testing::ScriptedModalUi ui_;
+  testing::RecordingPowerBackend power_;
+  FormFactories forms_;
+  const FormFactories* previous_forms_;
+};
+
+// Two direct writes with verification in one showing, a fresh blank between
+// them; the dialog stays open while the jobs run even against Escape and the
+// close box.
+TEST_F(WellWriteFormTest, DirectWritesAreVerifiedCountedAndMatchTheLayout) {
+  for (const char* tool : {"bchunk", "isoinfo"}) ASSERT_TRUE(testing::RequireTool(tool));
+  testing::LayoutSource source(dir_.path(), QStringLiteral("DIRECT"));
+  source.AddTracks();
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  WellWriteForm form;
+  EXPECT_TRUE(form.chkVerify()->isChecked());  // "1" by default
+  EXPECT_FALSE(form.chkCreateTemporaryImage()->isChecked());
+  bool refused = false;
+  PumpAction probe(5, [&] {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &key);
+    QCloseEvent close;
+    QCoreApplication::sendEvent(&form, &close);
+    refused = form.isVisible() && !close.isAccepted() && !form.cmdEnd()->isEnabled() && !form.fraRecv()->isEnabled() &&
+              form.cmdStartStop()->text() == QStringLiteral("中止(&C)");
+  });
+  std::string first_log;
+  WhenShown(&form, [&] {
+    form.cmdStartStop()->click();
+    first_log = Log(form);
+    // The written disc left in the tray; a fresh blank for the second write.
+    std::string error;
+    EXPECT_TRUE(platform::emu::FindOpenDrive(state)->InsertDisc("cd-r", "", &error)) << error;
+    form.cmdStartStop()->click();
+    ExpectDiscMatches(state, source, dir_.path() / "export");
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QStringLiteral("構造書込テスト"), QStringLiteral("d:")), 2);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(form.lblTitle()->text(), QStringLiteral("構造書込テスト"));
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  for (const auto& message : ui_.messages()) {
+    EXPECT_EQ(message.text, kSuccess);
+    EXPECT_EQ(message.style, 64);
+    EXPECT_EQ(message.caption, QStringLiteral("Sorvel"));
+  }
+  EXPECT_NE(first_log.find("ディスクは正常です。"), std::string::npos) << first_log;
+  // One execution-state pair per job, none left held.
+  EXPECT_EQ(power_.Count(QStringLiteral("acquire")), 2);
+  EXPECT_EQ(power_.Count(QStringLiteral("release")), 2);
+
+}
+
+TEST_F(WellWriteFormTest, TemporaryImageTwoPassesWithAFreshBlankAtThePrompt) {
+  const fs::path temp = UseTempFolder();
+  SaveDialogSetting(QStringLiteral("WellWriteForm"), QStringLiteral("chkCreateTemporaryImage"), QStringLiteral("1"));
+  testing::LayoutSource source(dir_.path(), QStringLiteral("PASSES"));
+  source.AddTracks();
+  const std::string state = env_.State("t.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  BlankAtPrompt blank(state);
+  ui_.QueueAnswer(kYes);
+  ui_.QueueAnswer(kNo);
+  WellWriteForm form;
+  EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+  WhenShown(&form, [&] {
+    form.cmdStartStop()->click();
+    ExpectDiscMatches(state, source, dir_.path() / "export");
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 2);
+  EXPECT_EQ(blank.prompts, 1);
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  for (const auto& message : ui_.messages()) {
+    EXPECT_EQ(message.text, kSuccess + kRepeat);
+    EXPECT_EQ(message.style, 324);
+  }
+  EXPECT_TRUE(Entries(temp).empty());
+  // Execution state around the two disc jobs of each pass only, not the image.
+  EXPECT_EQ(power_.Count(QStringLiteral("acquire")), 4);
+  EXPECT_EQ(power_.Count(QStringLiteral("release")), 4);
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("WellWriteForm"), QStringLiteral("chkCreateTemporaryImage")),
+            QStringLiteral("1"));
+}
+
+TEST_F(WellWriteFormTest, CancelledPromptReportsAFailedPass) {
+  const fs::path temp = UseTempFolder();
+  testing::LayoutSource source(dir_.path(), QStringLiteral("NOPE"));
+  const testing::CueFixture pressed =
+      testing::MakeCueImage(dir_.path(), "pressed", {{false, 0, 300, "", false}});
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("p.state") + ",image=" + pressed.cue.string());
+  BlankAtPrompt cancel(env_.State("p.state"), true);
+  WellWriteForm form;
+  form.chkCreateTemporaryImage()->setChecked(true);
+  WhenShown(&form, [&] {
+    form.cmdStartStop()->click();  // the repeat question answered No (its default)
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 0);
+  EXPECT_EQ(cancel.prompts, 1);
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込みに失敗しました") + kRepeat);
+  EXPECT_EQ(ui_.messages()[0].style, 276);
+  EXPECT_TRUE(Entries(temp).empty());
+}
+
+TEST_F(WellWriteFormTest, StopWhileTheImageIsMadeShowsNothingAndLeavesNoFile) {
+  const fs::path temp = UseTempFolder();
+  testing::LayoutSource source(dir_.path(), QStringLiteral("STOP"));
+  source.AddTracks(3000, 3000);
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("s.state") + ",medium=cd-r");
+  ui_.QueueAnswer(kYes);
+  WellWriteForm form;
+  form.chkCreateTemporaryImage()->setChecked(true);
+  PumpAction stop(3, [&] { form.cmdStartStop()->click(); });
+  WhenShown(&form, [&] {
+    form.cmdStartStop()->click();
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 0);
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
+  EXPECT_EQ(ui_.messages()[0].style, 292);
+  EXPECT_TRUE(Entries(temp).empty());
+  EXPECT_EQ(power_.Count(QStringLiteral("acquire")), 0);
+}
+
+TEST_F(WellWriteFormTest, UnknownDriveNameIsRefusedWithoutShowing) {
+  testing::LayoutSource source(dir_.path(), QStringLiteral("NAME"));
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("n.state") + ",medium=cd-r");
+  WellWriteForm form;
+  bool shown = false;
+  WhenShown(&form, [&] {
+    shown = true;
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QStringLiteral("x:")), 0);
+  EXPECT_FALSE(shown);
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("ドライヴ x: は書き込み対象として選択できません。"));
+  EXPECT_EQ(ui_.messages()[0].style, 48);
+}
+
+TEST_F(WellWriteFormTest, SettingsAreRestoredAndSaved) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("a.state") + ",medium=cd-r;E:=emu:" + env_.State("b.state") +
+                              ",medium=cd-r");
+  {
+    WellWriteForm form;
+    EXPECT_EQ(form.fraRecv()->drive_combo()->currentIndex(), 0);
+    ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 2);
+    form.fraRecv()->drive_combo()->setCurrentIndex(1);
+    form.chkVerify()->setChecked(false);
+    form.chkCreateTemporaryImage()->setChecked(true);
+    form.close();
+  }
+  const QString drive = GetDialogSetting(QStringLiteral("WellWriteForm"), QStringLiteral("cboWriteDrive"));
+  EXPECT_TRUE(drive.contains(QStringLiteral("(E:)"))) << drive.toStdString();
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("WellWriteForm"), QStringLiteral("chkVerify")), QStringLiteral("0"));
+  {
+    WellWriteForm form;
+    EXPECT_EQ(form.fraRecv()->drive_combo()->currentText(), drive);
+    EXPECT_FALSE(form.chkVerify()->isChecked());
+    EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+    // A disabled box is stored as off.
+    form.chkCreateTemporaryImage()->setEnabled(false);
+    form.close();
+  }
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("WellWriteForm"), QStringLiteral("chkCreateTemporaryImage")),
+            QStringLiteral("0"));
+}
+
+TEST_F(WellWriteFormTest, FactoryCentresOnTheCallersWindowAfterTheLoad) {
+  testing::LayoutSource source(dir_.path(), QStringLiteral("PLACE"));
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("c.state") + ",medium=cd-r");
+  bool placed = false;
+  const int count = ShowWellWriteForm(*source.layout, QString(), QStringLiteral("Q:"), [&](QWidget* form) {
+    placed = qobject_cast<WellWriteForm*>(form) != nullptr;
+  });
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(placed);
+  EXPECT_EQ(ui_.LastText(), QStringLiteral("ドライヴ Q: は書き込み対象として選択できません。"));
+}
+
+TEST_F(WellWriteFormTest, WellWriteFormScreenshot) {
+  testing::ScopedDriveMap map("");
+  WellWriteForm form;
+  EXPECT_EQ(form.fraRecv()->status_label()->text(), QStringLiteral("未接続または他のプロセスで使用中"));
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("WellWriteForm")).isEmpty());
+  form.close();
+}
+
+}  // namespace
+}  // namespace sorvel
