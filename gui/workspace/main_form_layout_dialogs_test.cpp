@@ -1,0 +1,104 @@
+// The main window's write and save commands through the real layout write and
+// layout save dialogs, the engines and an emulated CD-R: every disc written
+// and every image saved is recorded in the mastering history, a failed save not.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include "gui/dialogs/dialog_forms.h"
+#include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/well_layout_test_support.h"
+#include "gui/dialogs/well_save_form.h"
+#include "gui/dialogs/well_write_form.h"
+#include "gui/foundation/form_services.h"
+#include "gui/foundation/history_database.h"
+#include "gui/workspace/main_form_fixture.h"
+#include "gui/workspace/workspace_dialogs.h"
+#include "testing/gui/recording_power_backend.h"
+
+namespace sorvel {
+namespace {
+
+using testing::MainFormTest;
+
+// Clicks start and then end in the layout write dialog once it is shown.
+void StartThenEndWhenShown() {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll] {
+    auto* form = qobject_cast<WellWriteForm*>(QApplication::activeModalWidget());
+    if (form == nullptr || !form->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    form->cmdStartStop()->click();
+    form->cmdEnd()->click();
+  });
+  poll->start(10);
+}
+
+std::string Sql(const std::filesystem::path& database, const std::string& query) {
+  std::string out;
+  EXPECT_EQ(testing::RunCommand("sqlite3 '" + database.string() + "' '" + query + "'", &out), 0) << out;
+  return out;
+}
+
+using MainFormLayoutDialogsTest = MainFormTest;
+
+TEST_F(MainFormLayoutDialogsTest, WrittenDiscsAndSavedImagesAreRecorded) {
+  ASSERT_TRUE(testing::RequireTool("sqlite3"));
+  testing::DialogTestEnvironment env(scratch_);
+  testing::RecordingPowerBackend power;
+  testing::ScopedDriveMap map("D:=emu:" + env.State("d.state") + ",medium=cd-r");
+  const FormFactories forms = DialogFormFactories();
+  const FormFactories* previous_forms = InstallFormFactories(&forms);
+  WorkspaceDialogs dialogs;
+  dialogs.well_save = ShowWellSaveDialog;
+  const WorkspaceDialogs* previous_dialogs = InstallWorkspaceDialogs(&dialogs);
+
+  const std::filesystem::path database = scratch_ / "history.mdb";
+  ASSERT_TRUE(CreateHistoryDatabase(Q(database)));
+  MainForm& form = Open("[PATH]\r\nLOG=" + database.string() + "\r\n");
+  Write(Host("d/f.txt"));
+  form.AddPathToLayout(Q(Host("d")));
+  form.txtLabel()->setText(QStringLiteral("HISTORY"));
+  const std::string pcm = testing::LayoutSource::Pcm(300, 3);
+  const auto header = MakeWaveHeader(static_cast<uint32_t>(pcm.size()), 44100, 16, true);
+  ASSERT_TRUE(header.has_value());
+  testing::WriteFileBytes(Host("song.wav"), std::string(header->data(), header->size()) + pcm);
+  ASSERT_TRUE(form.mobjImageFile().AddTrack(Q(Host("song.wav")), 150, 0, 0));
+
+  StartThenEndWhenShown();
+  form.tlbMain_ButtonClick(QStringLiteral("WriteWell"));
+  Pump();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込みは正常終了しました。"));
+  // One DISC row with its FILE rows (folder and file) and TRACK rows (data and audio).
+  EXPECT_EQ(Sql(database, "SELECT LABEL FROM DISC; SELECT COUNT(*) FROM FILE; SELECT COUNT(*) FROM TRACK;"),
+            "HISTORY\n2\n2\n");
+
+  // A save that fails records nothing; one that succeeds records its layout.
+  ui_.Clear();
+  ui_.QueueSaveFile(Q(scratch_ / "missing" / "x.img"));
+  form.tlbMain_ButtonClick(QStringLiteral("SaveWell"));
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(Sql(database, "SELECT COUNT(*) FROM DISC;"), "1\n");
+  // A disc's key in the history is its time to the second: the next record
+  // comes a second later.
+  QThread::msleep(1100);
+  ui_.Clear();
+  ui_.QueueSaveFile(Q(scratch_ / "saved.img"));
+  form.tlbMain_ButtonClick(QStringLiteral("SaveWell"));
+  EXPECT_EQ(ui_.LastText(), QStringLiteral("書き込みは正常終了しました。"));
+  EXPECT_TRUE(std::filesystem::exists(scratch_ / "saved.cue"));
+  EXPECT_EQ(Sql(database, "SELECT COUNT(*) FROM DISC; SELECT COUNT(*) FROM TRACK;"), "2\n4\n");
+
+  InstallWorkspaceDialogs(previous_dialogs);
+  InstallFormFactories(previous_forms);
+}
+
+}  // namespace
+}  // namespace sorvel
