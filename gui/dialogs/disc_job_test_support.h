@@ -1,5 +1,6 @@
-// Helpers of the disc dialog tests that run whole jobs: bchunk's tracks of a
-// CD image, and a stop question asked in the middle of a job and held open.
+// Helpers of the disc dialog tests that run whole jobs: the CD in an emulated
+// drive exported, bchunk's tracks of a CD image, an action in the middle of a
+// job, and a stop question asked in the middle of a job and held open.
 #pragma once
 
 #include <QCoreApplication>
@@ -13,11 +14,46 @@
 #include <string>
 
 #include "gui/jobs/message_pump.h"
+#include "platform/emulated_drive/emulated_drive_registry.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/file_bytes.h"
 #include "testing/gui/scripted_modal_ui.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
+
+// Exports the CD in the open emulated drive `state` as "disc.cue" and
+// "disc.bin" into `dir`; false (with a test failure) when it cannot.
+inline bool ExportDisc(const std::string& state, const std::filesystem::path& dir) {
+  platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state);
+  EXPECT_NE(drive, nullptr) << state;
+  if (drive == nullptr) return false;
+  std::filesystem::create_directories(dir);
+  std::string error;
+  const bool exported = drive->ExportCd((dir / "disc.cue").string(), &error);
+  EXPECT_TRUE(exported) << error;
+  return exported;
+}
+
+// For one scope: runs `action` in the job's `at`-th event pump, once.
+class PumpAction {
+ public:
+  PumpAction(int at, std::function<void()> action) {
+    previous_ = InstallMessagePump([this, at, action = std::move(action)] {
+      if (++pumps_ == at) action();
+      QCoreApplication::processEvents();
+    });
+  }
+  ~PumpAction() { InstallMessagePump(previous_); }
+  PumpAction(const PumpAction&) = delete;
+  PumpAction& operator=(const PumpAction&) = delete;
+
+  int pumps() const { return pumps_; }
+
+ private:
+  std::function<void()> previous_;
+  int pumps_ = 0;
+};
 
 // bchunk's tracks of `bin` with `cue`, written into `out`: file name -> bytes.
 inline std::map<std::string, std::string> BchunkTracks(const std::filesystem::path& bin,

@@ -78,11 +78,7 @@ fs::path SmallIso(const fs::path& dir) {
 // Exports the CD in the open drive `state` and checks it against the source
 // with cdrdao and bchunk.
 void ExpectCdEquals(const std::string& state, const testing::CueFixture& source, const fs::path& dir) {
-  platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state);
-  ASSERT_NE(drive, nullptr);
-  fs::create_directories(dir);
-  std::string error;
-  ASSERT_TRUE(drive->ExportCd((dir / "disc.cue").string(), &error)) << error;
+  ASSERT_TRUE(testing::ExportDisc(state, dir));
   std::string toc;
   EXPECT_EQ(RunCommand("cd '" + dir.string() + "' && cdrdao show-toc disc.cue 2>&1", &toc), 0) << toc;
   const auto written = testing::BchunkTracks(dir / "disc.bin", dir / "disc.cue", dir / "chunks");

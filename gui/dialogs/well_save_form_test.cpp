@@ -13,6 +13,7 @@
 
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/well_layout_test_support.h"
 #include "gui/jobs/message_pump.h"
 #include "testing/gui/recording_power_backend.h"
@@ -30,23 +31,6 @@ const QString kSuccess = QStringLiteral("書き込みは正常終了しました
 const QString kStopQuestion = QStringLiteral("書き込み中断してよろしいですか。");
 constexpr int kYes = 6;
 constexpr int kNo = 7;
-
-// Runs `action` in the job's `at`-th event pump, once.
-class PumpAction {
- public:
-  PumpAction(int at, std::function<void()> action) {
-    previous_ = InstallMessagePump([this, at, action = std::move(action)] {
-      if (++pumps_ == at) action();
-      QCoreApplication::processEvents();
-    });
-  }
-  ~PumpAction() { InstallMessagePump(previous_); }
-  int pumps() const { return pumps_; }
-
- private:
-  std::function<void()> previous_;
-  int pumps_ = 0;
-};
 
 class WellSaveFormTest : public ::testing::Test {
  protected:
@@ -139,7 +123,7 @@ TEST_F(WellSaveFormTest, StopQuestionFromButtonEscapeAndCloseBox) {
       ui_.QueueAnswer(answer);
       const fs::path image = (Q(dir_.path()) + QStringLiteral("/s%1%2.img").arg(way).arg(answer)).toStdString();
       WellSaveForm form;
-      PumpAction stop(3, [&] {
+      testing::PumpAction stop(3, [&] {
         if (way == kButton) {
           form.cmdCancel()->click();
         } else if (way == kEscape) {
@@ -175,7 +159,7 @@ TEST_F(WellSaveFormTest, WellSaveFormScreenshot) {
   source.AddTracks(3000, 3000);
   WellSaveForm form;
   QString shot;
-  PumpAction take(20, [&] { shot = testing::SaveScreenshot(&form, QStringLiteral("WellSaveForm")); });
+  testing::PumpAction take(20, [&] { shot = testing::SaveScreenshot(&form, QStringLiteral("WellSaveForm")); });
   EXPECT_TRUE(form.ShowOpen(*source.layout, Q(dir_.path() / "shot.img"), QString()));
   EXPECT_FALSE(shot.isEmpty());
 }

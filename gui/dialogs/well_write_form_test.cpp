@@ -20,6 +20,7 @@
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/is_ready_form.h"
 #include "gui/dialogs/well_layout_test_support.h"
@@ -29,6 +30,7 @@
 #include "testing/cd_image_fixture.h"
 #include "testing/gui/recording_power_backend.h"
 #include "testing/gui/screenshot.h"
+#include "testing/manual_clock.h"
 
 namespace sorvel {
 namespace {
@@ -89,22 +91,6 @@ class BlankAtPrompt {
   bool seen_ = false;
 };
 
-// Runs `action` in the job's `at`-th event pump, once.
-class PumpAction {
- public:
-  PumpAction(int at, std::function<void()> action) {
-    previous_ = InstallMessagePump([this, at, action = std::move(action)] {
-      if (++pumps_ == at) action();
-      QCoreApplication::processEvents();
-    });
-  }
-  ~PumpAction() { InstallMessagePump(previous_); }
-
- private:
-  std::function<void()> previous_;
-  int pumps_ = 0;
-};
-
 // Files left in `dir`.
 std::vector<std::string> Entries(const fs::path& dir) {
   std::vector<std::string> names;
@@ -115,11 +101,7 @@ std::vector<std::string> Entries(const fs::path& dir) {
 // The disc in the open drive `state` as written: the data track's volume
 // and the audio samples of the layout.
 void ExpectDiscMatches(const std::string& state, const testing::LayoutSource& source, const fs::path& out) {
-  platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state);
-  ASSERT_NE(drive, nullptr);
-  fs::create_directories(out);
-  std::string error;
-  ASSERT_TRUE(drive->ExportCd((out / "disc.cue").string(), &error)) << error;
+  ASSERT_TRUE(testing::ExportDisc(state, out));
   std::string log;
   ASSERT_EQ(RunCommand("cd '" + out.string() + "' && bchunk -w disc.bin disc.cue part 2>&1", &log), 0) << log;
   log.clear();
@@ -164,7 +146,7 @@ TEST_F(WellWriteFormTest, DirectWritesAreVerifiedCountedAndMatchTheLayout) {
   EXPECT_TRUE(form.chkVerify()->isChecked());  // "1" by default
   EXPECT_FALSE(form.chkCreateTemporaryImage()->isChecked());
   bool refused = false;
-  PumpAction probe(5, [&] {
+  testing::PumpAction probe(5, [&] {
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&form, &key);
     QCloseEvent close;
@@ -197,6 +179,80 @@ TEST_F(WellWriteFormTest, DirectWritesAreVerifiedCountedAndMatchTheLayout) {
   EXPECT_EQ(power_.Count(QStringLiteral("acquire")), 2);
   EXPECT_EQ(power_.Count(QStringLiteral("release")), 2);
 
+}
+
+// Tray openings the drive `state` received so far.
+int Ejects(const std::string& state) {
+  int count = 0;
+  for (const auto& command : platform::emu::HooksFor(state)->log())
+    count += command.opcode() == 0x1B && (command.cdb[4] & 0x03) == 0x02 ? 1 : 0;
+  return count;
+}
+
+// A failed write does not count; a write whose verification failed does.
+TEST_F(WellWriteFormTest, CountFollowsTheWriteNotTheVerification) {
+  testing::LayoutSource source(dir_.path(), QStringLiteral("COUNT"));
+  const std::string state = env_.State("c.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  WellWriteForm form;
+  ASSERT_TRUE(form.chkVerify()->isChecked());
+  QString failure;
+  WhenShown(&form, [&] {
+    platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba = 100; });
+    form.cmdStartStop()->click();
+    failure = form.last_error();
+    platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) {
+      f.write_error_lba.reset();
+      f.unreadable = {{40, 60}};
+    });
+    std::string error;
+    EXPECT_TRUE(platform::emu::FindOpenDrive(state)->InsertDisc("cd-r", "", &error)) << error;
+    form.cmdStartStop()->click();
+    platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) { f.unreadable.clear(); });
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 1);
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  EXPECT_FALSE(failure.isEmpty());
+  EXPECT_EQ(ui_.messages()[0].text, failure);
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(ui_.messages()[1].text, QStringLiteral("書き込みは正常終了しましたが、検証に失敗しました。"));
+  EXPECT_EQ(ui_.messages()[1].style, 48);
+}
+
+// The power action runs only after a job of more than 60 seconds; with
+// chkShutdown the tray stays closed, and the refused action lets the result
+// message follow.
+TEST_F(WellWriteFormTest, PowerActionOnlyAfterMoreThanAMinute) {
+  testing::ScopedManualClock clock;
+  testing::LayoutSource source(dir_.path(), QStringLiteral("POWER"));
+  const std::string state = env_.State("w.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  Settings()->SetShutdownSuccess(8);
+  WellWriteForm form;
+  form.chkVerify()->setChecked(false);
+  form.chkShutdown()->setChecked(true);
+  std::vector<int> ejects_at_message;
+  ui_.on_message = [&](const testing::ShownMessage&) { ejects_at_message.push_back(Ejects(state)); };
+  WhenShown(&form, [&] {
+    platform::emu::HooksFor(state)->ClearLog();
+    {
+      testing::PumpAction long_job(3, [&] { clock.clock().Advance(std::chrono::seconds(61)); });
+      form.cmdStartStop()->click();
+    }
+    EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), 1);
+    std::string error;
+    EXPECT_TRUE(platform::emu::FindOpenDrive(state)->InsertDisc("cd-r", "", &error)) << error;
+    platform::emu::HooksFor(state)->ClearLog();
+    form.cmdStartStop()->click();  // a short job: no action
+    EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), 1);
+    form.cmdEnd()->click();
+  });
+  EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 2);
+  ui_.on_message = nullptr;
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  EXPECT_EQ(ui_.messages()[1].text, kSuccess);
+  EXPECT_EQ(ejects_at_message, (std::vector<int>{0, 0}));
 }
 
 TEST_F(WellWriteFormTest, TemporaryImageTwoPassesWithAFreshBlankAtThePrompt) {
@@ -260,7 +316,7 @@ TEST_F(WellWriteFormTest, StopWhileTheImageIsMadeShowsNothingAndLeavesNoFile) {
   ui_.QueueAnswer(kYes);
   WellWriteForm form;
   form.chkCreateTemporaryImage()->setChecked(true);
-  PumpAction stop(3, [&] { form.cmdStartStop()->click(); });
+  testing::PumpAction stop(3, [&] { form.cmdStartStop()->click(); });
   WhenShown(&form, [&] {
     form.cmdStartStop()->click();
     form.cmdEnd()->click();
