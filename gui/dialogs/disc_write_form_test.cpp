@@ -31,6 +31,7 @@
 #include "testing/file_bytes.h"
 #include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/recording_power_backend.h"
+#include "testing/gui/modal_answer.h"
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
 
@@ -312,26 +313,39 @@ TEST_F(DiscWriteFormTest, CommandLineIsoShowsTheDialogWithThePathAndTheStoredDri
   QString shown_path, shown_drive;
   bool verify = true;
   int windows = 0;
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [&, timer] {
-    auto* form = qobject_cast<DiscWriteForm*>(QApplication::activeModalWidget());
-    if (!form) return;
-    timer->stop();
-    timer->deleteLater();
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<DiscWriteForm*>(shown);
+    ASSERT_NE(form, nullptr);
     shown_path = form->txtReadFile()->text();
     shown_drive = form->fraRecv()->drive_combo()->currentText();
     verify = form->chkVerify()->isChecked();
     windows = OpenWindowCount();
     form->cmdEnd()->click();
   });
-  timer->start();
   Main({QStringLiteral("/discs/my"), QStringLiteral("image.iso")});
   EXPECT_EQ(shown_path, QStringLiteral("/discs/my image.iso"));
   EXPECT_EQ(shown_drive, stored);
   EXPECT_FALSE(verify);
   EXPECT_EQ(windows, 1);
   EXPECT_EQ(OpenWindowCount(), 0);
+}
+
+TEST_F(DiscWriteFormTest, ToolMenuShowsTheDialogWithoutAFile) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
+  QWidget owner;
+  QString shown_path = QStringLiteral("unset");
+  QWidget* parent = nullptr;
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<DiscWriteForm*>(shown);
+    ASSERT_NE(form, nullptr);
+    shown_path = form->txtReadFile()->text();
+    parent = form->parentWidget();
+    form->cmdEnd()->click();
+  });
+  EXPECT_TRUE(ShowDialogForm(&owner, QStringLiteral("DiscWriteForm")));
+  EXPECT_EQ(shown_path, QString());
+  EXPECT_EQ(parent, &owner);
+  EXPECT_FALSE(ShowDialogForm(&owner, QStringLiteral("NoSuchForm")));
 }
 
 // An ISO written to a drive served by kestrow on the loopback interface; the
