@@ -22,6 +22,7 @@
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/disc_read_form.h"
+#include "gui/jobs/message_pump.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
@@ -34,6 +35,7 @@
 #include "testing/gui/modal_answer.h"
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
+#include "testing/manual_clock.h"
 
 namespace sorvel {
 namespace {
@@ -230,6 +232,54 @@ TEST_F(DiscWriteFormTest, EndingMatrixOrdersTrayAndMessage) {
     EXPECT_EQ(at_message, c.ejects_at_message);
     EXPECT_EQ(Ejects(state), c.ejects_at_end);
     EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), 0);
+    form.cmdEnd()->click();
+  }
+}
+
+// A long job with chkShutdown ticked: the action the settings name for the
+// outcome runs after the job, and its kind decides the result message. The
+// job's minute passes on the test's monotonic clock, advanced from its events.
+TEST_F(DiscWriteFormTest, LongJobRunsThePowerActionBeforeTheMessage) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 300, "", false}});
+  struct Case {
+    int32_t code;
+    bool accepted;
+    bool message;
+  } cases[] = {{8, true, false}, {0x8000, true, true}, {8, false, true}, {0, true, true}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.code << ' ' << c.accepted);
+    const std::string state = env_.State(("p" + std::to_string(n++)).c_str());
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+    Settings()->SetShutdownSuccess(c.code);
+    Settings()->SetEjectAfterMessage(false);
+    power_.accept_actions = c.accepted;
+    power_.calls.clear();
+    ui_.Clear();
+    DiscWriteForm form;
+    form.chkVerify()->setChecked(false);
+    form.chkShutdown()->setChecked(true);
+    form.txtReadFile()->setText(Q(source.cue));
+    platform::emu::HooksFor(state)->ClearLog();
+    {
+      testing::ScopedManualClock clock;
+      bool advanced = false;
+      const std::function<void()> previous = InstallMessagePump([&] {
+        if (!advanced) clock.clock().Advance(std::chrono::seconds(61));
+        advanced = true;
+        QCoreApplication::processEvents();
+      });
+      form.cmdStartStop()->click();
+      InstallMessagePump(previous);
+    }
+    EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), c.code == 8 ? 1 : 0);
+    EXPECT_EQ(power_.Count(QStringLiteral("suspend")), c.code == 0x8000 ? 1 : 0);
+    EXPECT_EQ(ui_.messages().size(), c.message ? 1 : 0) << Log(form);
+    if (c.message && !ui_.messages().isEmpty()) {
+      EXPECT_EQ(ui_.messages()[0].text, kSuccess);
+    }
+    // chkShutdown ticked and EjectAfterMessage off: the tray stays closed.
+    EXPECT_EQ(Ejects(state), 0);
     form.cmdEnd()->click();
   }
 }
