@@ -330,6 +330,34 @@ TEST_F(DiscWriteFormTest, VerificationWithoutCompareOnlyReads) {
   form.cmdEnd()->click();
 }
 
+// Stopped during the verification: the stop button asks the verification's
+// question, Yes stops the verifier, and no outcome message follows.
+TEST_F(DiscWriteFormTest, StopDuringVerificationAsksTheVerifyQuestion) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 600, "", false}});
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
+  DiscWriteForm form;
+  form.chkVerify()->setChecked(true);
+  form.txtReadFile()->setText(Q(source.cue));
+  bool clicked = false;
+  const std::function<void()> previous = InstallMessagePump([&] {
+    if (!clicked && form.vbxMain()->lines().join('\n').contains(QStringLiteral("読み取り検査を行います。"))) {
+      clicked = true;
+      form.cmdStartStop()->click();
+    }
+    QCoreApplication::processEvents();
+  });
+  ui_.QueueAnswer(6);
+  form.cmdStartStop()->click();
+  InstallMessagePump(previous);
+  ASSERT_TRUE(clicked) << Log(form);
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("検証を中断してよろしいですか。"));
+  EXPECT_EQ(ui_.messages()[0].style, 292);
+  EXPECT_EQ(Log(form).find("ディスクは正常です。"), std::string::npos) << Log(form);
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_EQ(form.cmdStartStop()->text(), QStringLiteral("開始(&S)"));
+}
+
 TEST_F(DiscWriteFormTest, BlankPathIsRefused) {
   testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
   DiscWriteForm form;
