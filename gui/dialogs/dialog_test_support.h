@@ -10,7 +10,6 @@
 #include <QSettings>
 #include <QThread>
 #include <QVBoxLayout>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -19,16 +18,15 @@
 #include "gui/foundation/file_paths.h"
 #include "gui/model/engine_library.h"
 #include "testing/gui/scripted_modal_ui.h"
+#include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
 
-class ScopedDriveMap {
+// The drive map of this process for one scope.
+class ScopedDriveMap : public ScopedEnv {
  public:
-  explicit ScopedDriveMap(const std::string& map) { setenv("SORVEL_DRIVES", map.c_str(), 1); }
-  ~ScopedDriveMap() { unsetenv("SORVEL_DRIVES"); }
-  ScopedDriveMap(const ScopedDriveMap&) = delete;
-  ScopedDriveMap& operator=(const ScopedDriveMap&) = delete;
+  explicit ScopedDriveMap(const std::string& map) : ScopedEnv("SORVEL_DRIVES", map) {}
 };
 
 // Engines of the build, the program's settings file and the per-user store
