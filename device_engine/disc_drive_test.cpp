@@ -100,6 +100,14 @@ void WriteFile(const fs::path& path, const void* data, size_t length) {
   ASSERT_TRUE(out.good()) << path;
 }
 
+// An ISO of `sectors` user-data sectors, each different; returns its bytes.
+std::vector<uint8_t> WriteDvdImage(const fs::path& path, int32_t sectors) {
+  std::vector<uint8_t> iso(static_cast<size_t>(sectors) * kUserDataSize);
+  for (size_t i = 0; i < iso.size(); ++i) iso[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
+  WriteFile(path, iso.data(), iso.size());
+  return iso;
+}
+
 std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -1017,9 +1025,7 @@ TEST(DiscDriveStart, NothingReadsOutsideAPass) {
 TEST(DiscDriveDvd, StartCodesAndUserData) {
   EmulatedRig rig;
   const int32_t sectors = 75;
-  std::vector<uint8_t> iso(static_cast<size_t>(sectors) * kUserDataSize);
-  for (size_t i = 0; i < iso.size(); ++i) iso[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
-  WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+  const std::vector<uint8_t> iso = WriteDvdImage(rig.dir() / "disc.iso", sectors);
   emu::DriveFaults faults;
   faults.unreadable = {{30, 30}};
   ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults));
@@ -1155,9 +1161,7 @@ TEST_P(DiscDriveCommandSet, SubchannelReadCommandsNeedADriveThatSendsIt) {
 TEST_P(DiscDriveCommandSet, DvdUserData) {
   EmulatedRig rig;
   const int32_t sectors = 60;
-  std::vector<uint8_t> iso(static_cast<size_t>(sectors) * kUserDataSize);
-  for (size_t i = 0; i < iso.size(); ++i) iso[i] = static_cast<uint8_t>(i * 29 + (i >> 11));
-  WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+  const std::vector<uint8_t> iso = WriteDvdImage(rig.dir() / "disc.iso", sectors);
   ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", {}, Setting()));
   TocStructure out;
   ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_DATA, 0, &out));

@@ -38,6 +38,14 @@ Bytes Cdb10(uint8_t op, uint8_t b1 = 0, uint32_t lba = 0, uint16_t length = 0, u
           static_cast<uint8_t>(lba), b6, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), b9};
 }
 
+// The descriptors of a raw TOC answer by point.
+std::map<uint8_t, const uint8_t*> RawTocPoints(const Answer& raw) {
+  std::map<uint8_t, const uint8_t*> points;
+  size_t n = (Be16(raw.data, 0) - 2) / 11;
+  for (size_t i = 0; i < n; ++i) points[raw.data[4 + 11 * i + 3]] = &raw.data[4 + 11 * i];
+  return points;
+}
+
 Bytes ReadCdCdb(int32_t lba, uint32_t count, uint8_t b9, uint8_t sub, uint8_t type = 0) {
   uint32_t u = static_cast<uint32_t>(lba);
   return {0xBE, static_cast<uint8_t>(type << 2), static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
@@ -354,8 +362,7 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   ASSERT_EQ(raw.status, 0);
   size_t n = (Be16(raw.data, 0) - 2) / 11;
   ASSERT_EQ(n, 6u);
-  std::map<uint8_t, const uint8_t*> points;
-  for (size_t i = 0; i < n; ++i) points[raw.data[4 + 11 * i + 3]] = &raw.data[4 + 11 * i];
+  auto points = RawTocPoints(raw);
   EXPECT_EQ(points[0xA0][8], 1);
   EXPECT_EQ(points[0xA0][9], 0x00);
   EXPECT_EQ(points[0xA1][8], 3);
@@ -404,10 +411,8 @@ TEST_F(LoadedCueTest, OlderAtapiCommandSet) {
   EXPECT_EQ(d.In(raw_msf_cdb, 1412).data, raw_msf.data);
   Answer raw_lba = d.In({0x43, 0, 0, 0, 0, 0, 1, 0x05, 0x84, 0x80}, 1412);
   ASSERT_EQ(raw_lba.status, 0);
-  size_t n = (Be16(raw_lba.data, 0) - 2) / 11;
-  ASSERT_EQ(n, 6u);
-  std::map<uint8_t, const uint8_t*> points;
-  for (size_t i = 0; i < n; ++i) points[raw_lba.data[4 + 11 * i + 3]] = &raw_lba.data[4 + 11 * i];
+  ASSERT_EQ((Be16(raw_lba.data, 0) - 2) / 11, 6);
+  auto points = RawTocPoints(raw_lba);
   auto lba_of = [](const uint8_t* d) { return static_cast<int32_t>(d[7] << 24 | d[8] << 16 | d[9] << 8 | d[10]); };
   EXPECT_EQ(lba_of(points[1]), 0);
   EXPECT_EQ(lba_of(points[2]), 550);
