@@ -1162,7 +1162,10 @@ TEST_P(DiscDriveCommandSet, DvdUserData) {
   EmulatedRig rig;
   const int32_t sectors = 60;
   const std::vector<uint8_t> iso = WriteDvdImage(rig.dir() / "disc.iso", sectors);
-  ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", {}, Setting()));
+  // A drive without REZERO, which ending the pass sends: the pass still ends well.
+  emu::DriveFaults faults;
+  faults.refused_opcodes = {0x01};
+  ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults, Setting()));
   TocStructure out;
   ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_DATA, 0, &out));
   ASSERT_EQ(1, out.Count(TST_TOC));
@@ -1174,6 +1177,8 @@ TEST_P(DiscDriveCommandSet, DvdUserData) {
         << lba;
   }
   EXPECT_TRUE(rig.drive().ReadEnd());
+  EXPECT_EQ(1u, rig.hooks().log().back().opcode());
+  EXPECT_EQ(2, rig.hooks().log().back().status);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drives, DiscDriveCommandSet, ::testing::Values("mmc", "sff8020"),
