@@ -144,10 +144,7 @@ size_t TocAnswerBytes(const uint8_t* answer, size_t buffer_length, size_t descri
 }
 
 // A raw TOC point address is an MSF time: seconds below 60, frames below 75.
-bool IsMsf(uint8_t minute, uint8_t second, uint8_t frame) {
-  (void)minute;
-  return second < 60 && frame < 75;
-}
+bool IsMsf(uint8_t second, uint8_t frame) { return second < 60 && frame < 75; }
 
 // Fill of the last sector's subchannel area before a READ CD that asks for
 // subchannel: a drive that ignores the selection sends 2,352 bytes a sector
@@ -626,7 +623,7 @@ bool MmcDrive::ReadRawToc(TocStructure* toc, bool first_pregap, bool search_preg
     if (d.SessionNo < first_session || d.SessionNo > last_session) return false;
     bool addressed = (d.Point >= 1 && d.Point <= 99) || d.Point == 0xA2;
     if (addressed && (d.AdrControl & 0xF0) == 0x10 &&
-        (!IsMsf(d.PMinute, d.PSecond, d.PFrame) || MsfToLba(d.PMinute, d.PSecond, d.PFrame) < 0)) {
+        (!IsMsf(d.PSecond, d.PFrame) || MsfToLba(d.PMinute, d.PSecond, d.PFrame) < 0)) {
       return false;
     }
     raw.push_back(d);

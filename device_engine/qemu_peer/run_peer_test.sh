@@ -102,4 +102,5 @@ grep -a 'PEER\|nitramfs' "$log" || true
 grep -aq '^PEER DONE' "$log" || { tail -n 40 "$log"; fail "the guest did not finish"; }
 grep -aq '^PEER PASS cd' "$log" || fail "CD sectors read through the engine differ from the image"
 grep -aq '^PEER PASS dvd' "$log" || fail "DVD sectors read through the engine differ from the image"
+rm -rf "$work/images" "$work/root" "$work/initramfs.gz"
 echo "PASS: every sector of the CD and the DVD image read through libtrelin.so"
