@@ -340,6 +340,8 @@ struct ForeignAnswerCase {
   int call;  // 0 ReadRawToc, 1 ReadToc, 2 ReadCdText
 };
 
+void PrintTo(const ForeignAnswerCase& c, std::ostream* out) { *out << c.name; }
+
 class MmcDriveForeignAnswer : public ::testing::TestWithParam<ForeignAnswerCase> {};
 
 TEST_P(MmcDriveForeignAnswer, IsAFailedRead) {
