@@ -56,17 +56,24 @@ done
 # half the memory): busybox, the modules, the test program with libtrelin.so and the
 # shared libraries both need (at the paths the loader looks for them), the images.
 root="$work/root"
-mkdir -p "$root"/{bin,dev,proc,sys,modules,tmp}
+mkdir -p "$root"/{bin,dev,proc,sys,modules,tmp,trelin}
 cp "$busybox" "$root/bin/busybox"
 for m in drivers/scsi/scsi_common drivers/scsi/scsi_mod drivers/ata/libata drivers/ata/ata_piix \
          drivers/cdrom/cdrom drivers/scsi/sr_mod drivers/scsi/sg; do
   cp "$modules/$m.ko" "$root/modules/"
 done
-cp "$library" "$root/libtrelin.so"
+cp "$library" "$root/trelin/libtrelin.so"
 cp "$peer_read" "$root/peer_read"
+# Libraries built beside libtrelin.so go beside it (found there by its
+# $ORIGIN run path); the system's keep their paths.
+library_dir=$(cd "$(dirname "$library")" && pwd)
 for lib in $( (ldd "$peer_read"; ldd "$library") | grep -o '/[^ ]*' | sort -u); do
-  mkdir -p "$root$(dirname "$lib")"
-  cp -L "$lib" "$root$lib"
+  if [ "$(cd "$(dirname "$lib")" && pwd)" = "$library_dir" ]; then
+    cp -L "$lib" "$root/trelin/"
+  else
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  fi
 done
 ln "$work/images/cd.iso" "$work/images/dvd.iso" "$root/"
 cat >"$root/init" <<'INIT'
@@ -82,8 +89,8 @@ done
 i=0
 while [ ! -e /dev/sr1 ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
 export SORVEL_DRIVES='D:=/dev/sr0;E:=/dev/sr1'
-/peer_read /libtrelin.so 3 cd /cd.iso >/dev/null
-/peer_read /libtrelin.so 4 dvd /dvd.iso >/dev/null
+/peer_read /trelin/libtrelin.so 3 cd /cd.iso >/dev/null
+/peer_read /trelin/libtrelin.so 4 dvd /dvd.iso >/dev/null
 echo "PEER DONE"
 poweroff -f
 INIT
