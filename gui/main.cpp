@@ -2,7 +2,9 @@
 // started with "--automation".
 #include <QApplication>
 #include <QDialog>
+#include <QDBusConnection>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -11,6 +13,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -20,12 +23,14 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/jobs/mastering_service.h"
 
 namespace sorvel {
 namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
+constexpr int kAutomationDrainMs = 200;
 
 // Stand-ins until the workspace and the disc operation dialogs exist: an
 // empty main window, and a write-image dialog that only names its image.
@@ -62,10 +67,22 @@ class PlaceholderImageWriteDialog final : public ImageWriteDialog {
   }
 };
 
-// Publishes the automation service on the session bus; not available yet.
-bool PublishAutomationService() {
-  std::fputs("sorvel: the automation service is not available in this build\n", stderr);
-  return false;
+// Serves Mastering objects on the session bus until the last one is released.
+int RunAutomationServer() {
+  {
+    MasteringService service(QDBusConnection::sessionBus());
+    if (!service.Publish()) {
+      std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
+      return 1;
+    }
+    RunWhileAutomationObjectsLive(kAutomationIdleMs);
+  }
+  // The replies of the last calls leave through the bus connection's own
+  // thread: give them a moment before the process ends.
+  QEventLoop drain;
+  QTimer::singleShot(kAutomationDrainMs, &drain, &QEventLoop::quit);
+  drain.exec();
+  return 0;
 }
 
 }  // namespace
@@ -100,8 +117,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
-    if (PublishAutomationService()) RunWhileAutomationObjectsLive(kAutomationIdleMs);
-    else status = 1;
+    status = RunAutomationServer();
   } else {
     Main(arguments);
     // Automation objects that clients made meanwhile keep the program running.
