@@ -10,6 +10,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -112,6 +113,17 @@ bool BoolOf(const QDBusMessage& reply) {
          reply.arguments().first().toBool();
 }
 
+// Waits (bounded) until `name` has left `bus`.
+bool NameGone(testing::PrivateBus& bus, const QString& name) {
+  QDBusConnection watch = bus.Connect(QStringLiteral("name-watch"));
+  QDeadlineTimer deadline(60000);
+  while (!deadline.hasExpired()) {
+    if (!watch.interface()->isServiceRegistered(name)) return true;
+    QThread::msleep(20);
+  }
+  return false;
+}
+
 class MasteringServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -127,15 +139,7 @@ class MasteringServiceTest : public ::testing::Test {
   }
   QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
   // Waits (bounded) until the server has left the bus.
-  bool ServerGone() {
-    QDBusConnection watch = bus_.Connect(QStringLiteral("server-watch"));
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-      if (!watch.interface()->isServiceRegistered(kBusName)) return true;
-      QThread::msleep(20);
-    }
-    return false;
-  }
+  bool ServerGone() { return NameGone(bus_, kBusName); }
 
   ScratchDir dir_;
   MasteringDriveRig rig_{dir_, "medium=cd-r"};
@@ -322,6 +326,26 @@ TEST_F(MasteringServiceTest, ObjectsOfAClientThatLeavesAreReleasedAfterTheBurn) 
   EXPECT_EQ(toc->TOC(toc->TOCCount())->EndLBA, 3000 - 1);
   drive.ReadEnd();
   drive.CloseDevice();
+}
+
+// The bus starts the server from the activation file of the build when a
+// client first calls it, and the server ends with its last object.
+TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
+  ScratchDir dir;
+  MasteringDriveRig rig(dir, "medium=cd-r");
+  const QFileInfo program(Q(testing::BuiltLibraryPath("sorvel")));
+  const QString services = QDir::cleanPath(program.absolutePath() + QStringLiteral("/../share/dbus-1/services"));
+  const std::string file = testing::ReadFileBytes(std::filesystem::path(services.toStdString()) / "SORVEL.Mastering.service");
+  EXPECT_EQ(file, "[D-BUS Service]\nName=SORVEL.Mastering\nExec=" + program.absoluteFilePath().toStdString() +
+                      " --automation\n");
+  testing::PrivateBus bus(services);
+  ASSERT_TRUE(bus.ok());
+  BusClient client(bus, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  EXPECT_TRUE(NameGone(bus, kBusName));
 }
 
 }  // namespace
