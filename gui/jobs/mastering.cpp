@@ -193,24 +193,20 @@ bool Mastering::StopBurn() {
   return true;
 }
 
-bool Mastering::IsReady(const QString& DriveName) {
-  const int32_t index = DriveIndex(DriveName);
-  if (index < 0) return false;
-  Trelin drive;
-  if (!drive.OpenDevice(index)) return false;
-  const bool ready = drive.IsReady();
-  drive.CloseDevice();
-  return ready;
-}
+bool Mastering::IsReady(const QString& DriveName) { return QueryDrive(DriveName, &Trelin::IsReady); }
 
-bool Mastering::IsDiscWritable(const QString& DriveName) {
+bool Mastering::IsDiscWritable(const QString& DriveName) { return QueryDrive(DriveName, &Trelin::IsMediaWritable); }
+
+// One question to the named drive through an engine of its own; false when
+// the drive does not open.
+bool Mastering::QueryDrive(const QString& DriveName, bool (Trelin::*query)()) {
   const int32_t index = DriveIndex(DriveName);
   if (index < 0) return false;
   Trelin drive;
   if (!drive.OpenDevice(index)) return false;
-  const bool writable = drive.IsMediaWritable();
+  const bool answer = (drive.*query)();
   drive.CloseDevice();
-  return writable;
+  return answer;
 }
 
 }  // namespace sorvel

@@ -16,6 +16,7 @@
 
 namespace sorvel {
 
+class Trelin;
 class WellWriter;
 
 // The source of every error the class raises.
@@ -94,6 +95,7 @@ class Mastering : public QObject {
 
  private:
   bool AddEntry(const QString& path, QSet<QString>& open_directories);
+  bool QueryDrive(const QString& DriveName, bool (Trelin::*query)());
 
   Tazol layout_;
   WellWriter* writer_ = nullptr;
