@@ -23,7 +23,14 @@ namespace {
 
 const QString kRoot = QStringLiteral("\\");
 
-QString HexNumber(uint32_t number) { return QStringLiteral("0x%1").arg(number, 8, 16, QLatin1Char('0')).toUpper(); }
+QString HexNumber(uint32_t number) {
+  return QStringLiteral("0x") + QString::number(number, 16).toUpper().rightJustified(8, u'0');
+}
+
+// Burns running in the process. The layout writer lets events run after each
+// sector, so a client's call could start a second burn inside the first; the
+// first drive would then wait, starved, until the second ended.
+int g_running_burns = 0;
 
 }  // namespace
 
@@ -145,7 +152,7 @@ bool Mastering::RemoveTrack(int32_t TrackNo) { return !Burning() && layout_.Remo
 int32_t Mastering::GetTrackCount() { return layout_.GetTrackCount(); }
 
 int32_t Mastering::ShowBurnDialog(int32_t hWnd, const QString& Title, const QString& DriveName) {
-  if (Burning()) return 0;
+  if (g_running_burns > 0) return 0;
   const QWidget* owner = hWnd != 0 ? QWidget::find(static_cast<WId>(static_cast<uint32_t>(hWnd))) : nullptr;
   return ShowWellWriteForm(layout_, Title, DriveName, [owner](QWidget* form) { CenterForm(form, owner); });
 }
@@ -158,11 +165,12 @@ int32_t Mastering::DriveIndex(const QString& DriveName) {
 }
 
 bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
-  if (Burning()) return false;
+  if (g_running_burns > 0) return false;
   Trelin drive;
   DeviceSetting setting;
   WellWriter writer;
   writer_ = &writer;
+  ++g_running_burns;
   last_error_.clear();
   connect(&writer, &DiscJob::Progress, this, [this](int32_t value, int32_t total) {
     // The negative values of the first pregap are not passed on.
@@ -182,6 +190,7 @@ bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
     last_error_ = QStringLiteral("指定されたドライヴは利用できません。");
   }
   writer_ = nullptr;
+  --g_running_burns;
   emit BurnEnded();
   if (!last_error_.isEmpty()) throw MasteringError(kMasteringBurnError, last_error_);
   return result;

@@ -68,13 +68,15 @@ class Mastering : public QObject {
   int32_t GetTrackCount();
 
   // Opens the layout write dialog centred on the window `hWnd`; the number of
-  // discs written while it was open.
+  // discs written while it was open (0, not opened, while any burn of the
+  // process runs).
   int32_t ShowBurnDialog(int32_t hWnd, const QString& Title = QString(), const QString& DriveName = QString());
   // Writes the layout to the disc in the drive named by the first letter of
   // `DriveName` (A to Z, either case), opening the tray afterwards when
   // `EjectAfterBurn`. Runs until the write ends, letting events run after each
   // sector. Throws MasteringError 0x80040003 with the last error text when the
-  // write failed; false, with nothing done, while a burn of this object runs.
+  // write failed; false, with nothing done, while a burn runs in the process
+  // (of this object or of another).
   bool StartBurn(const QString& DriveName, bool EjectAfterBurn = true);
   // Asks the running burn to stop; false when none runs.
   bool StopBurn();

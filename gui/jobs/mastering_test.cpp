@@ -152,6 +152,12 @@ TEST_F(MasteringTest, DriveNamesOnlyLettersAToZ) {
     EXPECT_FALSE(mastering.IsReady(QString::fromUtf8(name)));
     EXPECT_FALSE(mastering.IsDiscWritable(QString::fromUtf8(name)));
   }
+  try {
+    mastering.StartBurn(QStringLiteral("?"));
+    ADD_FAILURE() << "no error";
+  } catch (const std::exception& error) {
+    EXPECT_STREQ(error.what(), "0x80040003 指定されたドライヴは利用できません。");
+  }
   EXPECT_TRUE(mastering.IsReady(QStringLiteral("d:")));
   EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D:\\")));
   EXPECT_FALSE(mastering.StopBurn());
@@ -226,6 +232,12 @@ TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
       mastering.ClearTrack();
       mastering.SetVolumeLabel(QStringLiteral("CHANGED"));
       if (mastering.StartBurn(QStringLiteral("D"))) refused << "StartBurn";
+      // No burn nor burn dialog of another object inside this burn either.
+      Mastering other;
+      if (other.AddTrack(Path("t1.wav"), 150, 0, 0) && other.StartBurn(QStringLiteral("E"))) refused << "other";
+      testing::FakeForms forms;
+      forms.QueueWellWriteResult(1);
+      if (other.ShowBurnDialog(0) != 0 || !forms.calls().isEmpty()) refused << "dialog";
     }
   });
   EXPECT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
