@@ -2,13 +2,16 @@
 // started with "--automation".
 #include <QApplication>
 #include <QDialog>
+#include <QDBusConnection>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QStringList>
+#include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
 
 namespace sorvel {
@@ -25,6 +29,7 @@ namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
+constexpr int kAutomationDrainMs = 200;
 
 // Stand-in until the disc operation dialogs exist: a write-image dialog that
 // only names its image.
@@ -45,10 +50,22 @@ class PlaceholderImageWriteDialog final : public ImageWriteDialog {
   }
 };
 
-// Publishes the automation service on the session bus; not available yet.
-bool PublishAutomationService() {
-  std::fputs("sorvel: the automation service is not available in this build\n", stderr);
-  return false;
+// Serves Mastering objects on the session bus until the last one is released.
+int RunAutomationServer() {
+  {
+    MasteringService service(QDBusConnection::sessionBus());
+    if (!service.Publish()) {
+      std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
+      return 1;
+    }
+    RunWhileAutomationObjectsLive(kAutomationIdleMs);
+  }
+  // The replies of the last calls leave through the bus connection's own
+  // thread: give them a moment before the process ends.
+  QEventLoop drain;
+  QTimer::singleShot(kAutomationDrainMs, &drain, &QEventLoop::quit);
+  drain.exec();
+  return 0;
 }
 
 }  // namespace
@@ -83,8 +100,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
-    if (PublishAutomationService()) RunWhileAutomationObjectsLive(kAutomationIdleMs);
-    else status = 1;
+    status = RunAutomationServer();
   } else {
     Main(arguments);
     // Automation objects that clients made meanwhile keep the program running.
