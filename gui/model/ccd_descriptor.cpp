@@ -1,10 +1,10 @@
 // The INI TOC descriptor: ".ccd" (version section "CloneCD") and the
 // drive-bound ".tsn" (version section "Tessarine").
-#include "gui/model/toc_information.h"
-
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/super_ini.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/public_enumerations.h"
+#include "gui/model/toc_information.h"
 
 namespace sorvel {
 
@@ -28,12 +28,9 @@ std::optional<int64_t> DecimalValue(const QString& text, int64_t low, int64_t hi
 
 }  // namespace
 
-bool TOCInformation::SaveCCDFile(const QString& strFileName) {
-  return SaveCCDFileEx(strFileName, nullptr, false);
-}
+bool TOCInformation::SaveCCDFile(const QString& strFileName) { return SaveCCDFileEx(strFileName, nullptr, false); }
 
-bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDrive* objDrive,
-                                   bool blnFirstPregap) {
+bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDrive* objDrive, bool blnFirstPregap) {
   if (TOCCount() == 0 || RawTOCCount() == 0) return false;
   SuperINI ini;
   const QString disc = QStringLiteral("Disc");
@@ -67,9 +64,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
   for (int k = 0; k < RawTOCCount(); ++k) {
     const model::TOCRawTrack& raw = *RawTOC(k + 1);
     const QString section = QStringLiteral("Entry %1").arg(k);
-    auto set = [&](const char* key, const QString& value) {
-      ini.SetSectionKey(section, QLatin1String(key), value);
-    };
+    auto set = [&](const char* key, const QString& value) { ini.SetSectionKey(section, QLatin1String(key), value); };
     set("Session", Number(raw.SessionNo));
     set("Point", ByteToHexText(raw.Point));
     set("ADR", ByteToHexText(raw.AdrControl >> 4));
@@ -125,7 +120,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
 bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   Clear();
   SuperINI ini;
-  if (!ini.LoadINI(strFileName)) return false;
+  if (!IsRegularFile(strFileName) || !ini.LoadINI(strFileName)) return false;
 
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;
@@ -140,7 +135,7 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   for (int k = 0; k < kMaxRawEntries && !malformed; ++k) {
     const QString section = QStringLiteral("Entry %1").arg(k);
     if (ini.SectionKey(section, QStringLiteral("Session")).isEmpty()) break;
-    static const char* const kDecimalKeys[] = {"Session", "TrackNo", "AMin", "ASec", "AFrame",
+    static const char* const kDecimalKeys[] = {"Session", "TrackNo", "AMin", "ASec",  "AFrame",
                                                "Zero",    "PMin",    "PSec", "PFrame"};
     uint8_t values[std::size(kDecimalKeys)] = {};
     for (size_t i = 0; i < std::size(kDecimalKeys); ++i) {
@@ -153,8 +148,8 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     const uint8_t adr = HexTextToByte(ini.SectionKey(section, QStringLiteral("ADR")));
     const uint8_t control = HexTextToByte(ini.SectionKey(section, QStringLiteral("Control")));
     const uint8_t point = HexTextToByte(ini.SectionKey(section, QStringLiteral("Point")));
-    RawTOCAdd(values[0], static_cast<uint8_t>((adr & 0x0F) << 4 | (control & 0x0F)), values[1], point,
-              values[2], values[3], values[4], values[5], values[6], values[7], values[8]);
+    RawTOCAdd(values[0], static_cast<uint8_t>((adr & 0x0F) << 4 | (control & 0x0F)), values[1], point, values[2],
+              values[3], values[4], values[5], values[6], values[7], values[8]);
   }
 
   // Track entries: INDEX 0 may be missing, the first other missing index ends a track.

@@ -1,30 +1,33 @@
-#include "gui/model/model_test_util.h"
-#include "gui/model/toc_information.h"
-
-#include "testing/test_paths.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
+
+#include "gui/model/model_test_util.h"
+#include "gui/model/toc_information.h"
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
 using testing::CrLf;
 using testing::Q;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 class FakeDrive : public TOCDescriptorDrive {
  public:
   QString GetDeviceName(int32_t type) override {
     switch (type) {
-      case 1: return QStringLiteral("EMUVEND ");
-      case 2: return QStringLiteral(" CDRW-1000  ");
-      case 4: return QStringLiteral("1.0A");
-      default: return QString();
+      case 1:
+        return QStringLiteral("EMUVEND ");
+      case 2:
+        return QStringLiteral(" CDRW-1000  ");
+      case 4:
+        return QStringLiteral("1.0A");
+      default:
+        return QString();
     }
   }
   int32_t GetFirstLBA() override { return first_lba; }
@@ -45,16 +48,38 @@ void AddSessionRaw(TOCInformation& toc, uint8_t session, int first, int last, in
                    const std::vector<std::pair<int32_t, uint8_t>>& starts_and_controls) {
   const uint8_t first_control = starts_and_controls.front().second;
   toc.RawTOCAdd(session, 0x10 | first_control, 0, 0xA0, 0, 0, 0, 0, static_cast<uint8_t>(first), 0, 0);
-  toc.RawTOCAdd(session, 0x10 | starts_and_controls.back().second, 0, 0xA1, 0, 0, 0, 0,
-                static_cast<uint8_t>(last), 0, 0);
+  toc.RawTOCAdd(session, 0x10 | starts_and_controls.back().second, 0, 0xA1, 0, 0, 0, 0, static_cast<uint8_t>(last), 0,
+                0);
   const Msf out = ToMsf(lead_out);
   toc.RawTOCAdd(session, 0x10 | first_control, 0, 0xA2, 0, 0, 0, 0, out.m, out.s, out.f);
   for (int t = first; t <= last; ++t) {
     const auto& [start, control] = starts_and_controls[static_cast<size_t>(t - first)];
     const Msf at = ToMsf(start);
-    toc.RawTOCAdd(session, static_cast<uint8_t>(0x10 | control), 0, static_cast<uint8_t>(t), 0, 0, 0, 0, at.m,
-                  at.s, at.f);
+    toc.RawTOCAdd(session, static_cast<uint8_t>(0x10 | control), 0, static_cast<uint8_t>(t), 0, 0, 0, 0, at.m, at.s,
+                  at.f);
   }
+}
+
+// The lines of raw entry section k of session 1 with ADR 1, track 0, address
+// 00:00:00 and PFrame 0.
+std::vector<std::string> EntryLines(int k, const char* point, const char* control, const char* pmin, const char* psec,
+                                    const char* plba) {
+  return {"[Entry " + std::to_string(k) + "]",
+          "Session=1",
+          std::string("Point=") + point,
+          "ADR=0x01",
+          std::string("Control=") + control,
+          "TrackNo=0",
+          "AMin=0",
+          "ASec=0",
+          "AFrame=0",
+          "ALBA=-150",
+          "Zero=0",
+          std::string("PMin=") + pmin,
+          std::string("PSec=") + psec,
+          "PFrame=0",
+          std::string("PLBA=") + plba,
+          ""};
 }
 
 TEST(CcdWriteTest, ThreeRawEntriesAndOneAudioTrackByteExact) {
@@ -65,23 +90,18 @@ TEST(CcdWriteTest, ThreeRawEntriesAndOneAudioTrackByteExact) {
   toc.RawTOCAdd(1, 0x10, 0, 0xA2, 0, 0, 0, 0, 0, 15, 0);
   toc.TOCAdd(1, 1, 1, 0, 0, 0, 974);
   ASSERT_TRUE(toc.SaveCCDFile(Q(dir / "disc.ccd")));
-  auto entry = [](int k, const char* point, const char* pmin, const char* psec, const char* plba) {
-    return std::vector<std::string>{"[Entry " + std::to_string(k) + "]", "Session=1", std::string("Point=") + point,
-                                    "ADR=0x01", "Control=0x00", "TrackNo=0", "AMin=0", "ASec=0", "AFrame=0",
-                                    "ALBA=-150", "Zero=0", std::string("PMin=") + pmin,
-                                    std::string("PSec=") + psec, "PFrame=0", std::string("PLBA=") + plba, ""};
-  };
-  std::vector<std::string> lines = {"[CloneCD]",   "Version=3",     "",
-                                    "[Disc]",      "TocEntries=3",  "Sessions=1",
-                                    "DataTracksScrambled=0", "CDTextLength=0", ""};
-  for (const auto& part : {entry(0, "0xA0", "1", "0", "4350"), entry(1, "0xA1", "1", "0", "4350"),
-                           entry(2, "0xA2", "0", "15", "975")}) {
+  std::vector<std::string> lines = {
+      "[CloneCD]",      "Version=3", "", "[Disc]", "TocEntries=3", "Sessions=1", "DataTracksScrambled=0",
+      "CDTextLength=0", ""};
+  for (const auto& part :
+       {EntryLines(0, "0xA0", "0x00", "1", "0", "4350"), EntryLines(1, "0xA1", "0x00", "1", "0", "4350"),
+        EntryLines(2, "0xA2", "0x00", "0", "15", "975")}) {
     lines.insert(lines.end(), part.begin(), part.end());
   }
   for (const char* line : {"[Session 1]", "PreGapMode=0", "PreGapSubC=0", "", "[Track 1]", "MODE=0", "INDEX 1=0", ""}) {
     lines.push_back(line);
   }
-  EXPECT_EQ(ReadBytes(dir / "disc.ccd"), CrLf(lines));
+  EXPECT_EQ(ReadFileBytes(dir / "disc.ccd"), CrLf(lines));
 }
 
 TEST(CcdWriteTest, HexFieldsOfARawEntry) {
@@ -90,7 +110,7 @@ TEST(CcdWriteTest, HexFieldsOfARawEntry) {
   toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 32, 0);
   toc.TOCAdd(1, 1, 1, 4, 1, 0, 99);
   ASSERT_TRUE(toc.SaveCCDFile(Q(dir / "disc.ccd")));
-  const std::string text = ReadBytes(dir / "disc.ccd");
+  const std::string text = ReadFileBytes(dir / "disc.ccd");
   EXPECT_NE(text.find("Point=0xA0\r\nADR=0x01\r\nControl=0x04\r\n"), std::string::npos) << text;
   TOCInformation back;
   back.LoadCCDFile(Q(dir / "disc.ccd"));
@@ -113,14 +133,60 @@ TEST(CcdWriteTest, DriveBoundFlavourAndFirstPregapMarks) {
     FakeDrive drive;
     drive.first_lba = c.first_lba;
     ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, c.flag));
-    const std::string text = ReadBytes(dir / "disc.tsn");
-    const std::string head = CrLf({"[Tessarine]", "Version=2", "", "[ReadDrive]", "Vendor=EMUVEND",
-                                   "Product=CDRW-1000", "Revision=1.0A", "", "[Disc]"});
+    const std::string text = ReadFileBytes(dir / "disc.tsn");
+    const std::string head = CrLf({"[Tessarine]", "Version=2", "", "[ReadDrive]", "Vendor=EMUVEND", "Product=CDRW-1000",
+                                   "Revision=1.0A", "", "[Disc]"});
     EXPECT_EQ(text.substr(0, head.size()), head);
     const std::string marks = "[Disc]\r\nPregapAnalyze=1\r\nPregapDelta=0\r\nTocEntries=4\r\n";
     EXPECT_EQ(text.find(marks) != std::string::npos, c.marks) << text;
     EXPECT_EQ(text.find("CloneCD"), std::string::npos);
   }
+}
+
+TEST(CcdWriteTest, DriveBoundDescriptorByteExact) {
+  ScratchDir dir;
+  TOCInformation toc;
+  toc.TOCAdd(1, 1, 0, 6, 1, -150, -1);
+  toc.TOCAdd(1, 1, 1, 6, 1, 0, 2999);
+  AddSessionRaw(toc, 1, 1, 1, 3000, {{0, 6}});
+  toc.MCN(QStringLiteral("4988001234567"));
+  toc.ISRCAdd(QStringLiteral("JPABC1234567"));
+  std::array<uint8_t, 12> data{};
+  data.fill(0x20);
+  toc.CDTextAdd(0x8F, 0, 0x1F, 0, data, {});
+  FakeDrive drive;
+  ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, true));
+  std::vector<std::string> lines = {"[Tessarine]",
+                                    "Version=2",
+                                    "",
+                                    "[ReadDrive]",
+                                    "Vendor=EMUVEND",
+                                    "Product=CDRW-1000",
+                                    "Revision=1.0A",
+                                    "",
+                                    "[Disc]",
+                                    "PregapAnalyze=1",
+                                    "PregapDelta=0",
+                                    "TocEntries=4",
+                                    "Sessions=1",
+                                    "DataTracksScrambled=0",
+                                    "CDTextLength=18",
+                                    "CATALOG=4988001234567",
+                                    "",
+                                    "[CDText]",
+                                    "Entries=1",
+                                    "Entry 0=8F 00 1F 00 20 20 20 20 20 20 20 20 20 20 20 20",
+                                    ""};
+  for (const auto& part :
+       {EntryLines(0, "0xA0", "0x06", "1", "0", "4350"), EntryLines(1, "0xA1", "0x06", "1", "0", "4350"),
+        EntryLines(2, "0xA2", "0x06", "0", "42", "3000"), EntryLines(3, "0x01", "0x06", "0", "2", "0")}) {
+    lines.insert(lines.end(), part.begin(), part.end());
+  }
+  for (const char* line : {"[Session 1]", "PreGapMode=1", "PreGapSubC=0", "", "[Track 1]", "ISRC=JPABC1234567",
+                           "MODE=1", "INDEX 0=-150", "INDEX 1=0", ""}) {
+    lines.push_back(line);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "disc.tsn"), CrLf(lines));
 }
 
 TEST(CcdWriteTest, NothingWrittenWithoutTrackOrRawEntries) {
@@ -170,10 +236,10 @@ void ExpectSameEntries(const TOCInformation& a, const TOCInformation& b) {
   for (int i = 1; i <= a.RawTOCCount(); ++i) {
     const model::TOCRawTrack& x = *a.RawTOC(i);
     const model::TOCRawTrack& y = *b.RawTOC(i);
-    EXPECT_EQ(std::tie(y.SessionNo, y.AdrControl, y.Track, y.Point, y.Minute, y.Second, y.Frame, y.Zero,
-                       y.PMinute, y.PSecond, y.PFrame),
-              std::tie(x.SessionNo, x.AdrControl, x.Track, x.Point, x.Minute, x.Second, x.Frame, x.Zero,
-                       x.PMinute, x.PSecond, x.PFrame))
+    EXPECT_EQ(std::tie(y.SessionNo, y.AdrControl, y.Track, y.Point, y.Minute, y.Second, y.Frame, y.Zero, y.PMinute,
+                       y.PSecond, y.PFrame),
+              std::tie(x.SessionNo, x.AdrControl, x.Track, x.Point, x.Minute, x.Second, x.Frame, x.Zero, x.PMinute,
+                       x.PSecond, x.PFrame))
         << i;
   }
   EXPECT_EQ(b.MCN(), a.MCN());
@@ -188,7 +254,7 @@ TEST(CcdRoundTripTest, TwoSessionsWithLaterSessionRelativeIndexes) {
   FillTwoSessionDisc(toc);
   FakeDrive drive;
   ASSERT_TRUE(toc.SaveCCDFileEx(Q(dir / "disc.tsn"), &drive, true));
-  const std::string text = ReadBytes(dir / "disc.tsn");
+  const std::string text = ReadFileBytes(dir / "disc.tsn");
   EXPECT_NE(text.find("[Track 3]\r\nMODE=1\r\nINDEX 0=-150\r\nINDEX 1=0\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("[Session 2]\r\nPreGapMode=1\r\nPreGapSubC=0\r\n"), std::string::npos);
   EXPECT_NE(text.find("Sessions=2\r\n"), std::string::npos);
@@ -235,7 +301,7 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   auto replaced = [&text](const std::string& from, const std::string& to) {
     std::string copy = text;
     const size_t at = copy.find(from);
@@ -248,7 +314,8 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
     int tracks;
   };
   const Case cases[] = {
-      {replaced("DataTracksScrambled=0", "DataTracksScrambled=1"), "スクランブル化されたイメージには対応していません。", 5},
+      {replaced("DataTracksScrambled=0", "DataTracksScrambled=1"), "スクランブル化されたイメージには対応していません。",
+       5},
       {replaced("TocEntries=9", "TocEntries=10"), "RawTOC情報の数が不正です。", 5},
       {replaced("TocEntries=9\r\n", ""), "RawTOC情報の数が不正です。", 5},
       {replaced("[CDText]\r\nEntries=2", "[CDText]\r\nEntries=3"), "CD-TEXT情報の数が不正です。", 5},
@@ -258,7 +325,7 @@ TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {
       {replaced("[Entry 0]\r\nSession=1", "[Entry 0]\r\nSession="), "RawTOC情報が見つかりません。", 5},
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "bad.ccd", c.document);
+    WriteFileBytes(dir / "bad.ccd", c.document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "bad.ccd"))) << c.message;
@@ -276,7 +343,7 @@ TEST(CcdReadTest, HandEditedDocumentsStillRead) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   std::string lf_only;
   for (char c : text) {
     if (c != '\r') lf_only += c;
@@ -293,7 +360,7 @@ TEST(CcdReadTest, HandEditedDocumentsStillRead) {
     lower_hex[at + 3] = 'a';
   }
   for (const std::string& document : {lf_only, upper, lower_hex}) {
-    WriteBytes(dir / "edited.ccd", document);
+    WriteFileBytes(dir / "edited.ccd", document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     ASSERT_TRUE(toc.LoadCCDFile(Q(dir / "edited.ccd"))) << recorder.Texts().join(QLatin1Char('\n')).toStdString();
@@ -306,12 +373,16 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   const std::pair<const char*, const char*> edits[] = {
-      {"PMin=0", "PMin=256"},           {"PMin=0", "PMin=-1"},
-      {"AMin=0", "AMin=99999999999999999999"}, {"TrackNo=0", "TrackNo=x"},
-      {"MODE=0", "MODE=7"},             {"INDEX 1=0", "INDEX 1=4294967296"},
-      {"INDEX 1=0", "INDEX 1=zero"},    {"Entry 0=80 00", "Entry 0=80 0G"},
+      {"PMin=0", "PMin=256"},
+      {"PMin=0", "PMin=-1"},
+      {"AMin=0", "AMin=99999999999999999999"},
+      {"TrackNo=0", "TrackNo=x"},
+      {"MODE=0", "MODE=7"},
+      {"INDEX 1=0", "INDEX 1=4294967296"},
+      {"INDEX 1=0", "INDEX 1=zero"},
+      {"Entry 0=80 00", "Entry 0=80 0G"},
       {"Entry 0=80 00", "Entry 0=80 00 00"},
   };
   for (const auto& [from, to] : edits) {
@@ -319,7 +390,7 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
     const size_t at = document.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     document.replace(at, std::strlen(from), to);
-    WriteBytes(dir / "bad.ccd", document);
+    WriteFileBytes(dir / "bad.ccd", document);
     TOCInformation toc;
     StatusRecorder recorder(toc);
     EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "bad.ccd"))) << to;
@@ -334,16 +405,16 @@ TEST(CcdReadTest, TruncatedAndShuffledDocumentsNeverCrash) {
   TOCInformation good;
   FillTwoSessionDisc(good);
   ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
-  const std::string text = ReadBytes(dir / "good.ccd");
+  const std::string text = ReadFileBytes(dir / "good.ccd");
   for (size_t cut = 0; cut < text.size(); cut += 7) {
-    WriteBytes(dir / "cut.ccd", text.substr(0, cut));
+    WriteFileBytes(dir / "cut.ccd", text.substr(0, cut));
     TOCInformation toc;
     toc.LoadCCDFile(Q(dir / "cut.ccd"));
     EXPECT_LE(toc.TOCCount(), good.TOCCount());
   }
   // Sections in reverse order, a session number of 0 and a track beyond 99.
   std::string extra = text + "[Track 100]\r\nMODE=0\r\nINDEX 1=5\r\n\r\n[Entry 10]\r\nSession=0\r\n\r\n";
-  WriteBytes(dir / "extra.ccd", extra);
+  WriteFileBytes(dir / "extra.ccd", extra);
   TOCInformation toc;
   toc.LoadCCDFile(Q(dir / "extra.ccd"));
   EXPECT_EQ(toc.TOCCount(), good.TOCCount());
@@ -367,7 +438,7 @@ TEST(CcdToolTest, ConfigParserAcceptsCcdAndTsn) {
       "        c.read_file(f)\n"
       "    print(name.rsplit('.', 1)[1], ','.join(c.sections()), c['Disc']['TocEntries'],\n"
       "          c['Track 3']['INDEX 0'], c['CDText']['Entry 1'])\n";
-  WriteBytes(dir / "check.py", script);
+  WriteFileBytes(dir / "check.py", script);
   std::string out;
   ASSERT_EQ(testing::RunCommand("python3 " + (dir / "check.py").string() + " " + (dir / "disc.ccd").string() + " " +
                                     (dir / "disc.tsn").string() + " 2>&1",
@@ -375,7 +446,8 @@ TEST(CcdToolTest, ConfigParserAcceptsCcdAndTsn) {
             0)
       << out;
   const std::string entries = "Entry 0,Entry 1,Entry 2,Entry 3,Entry 4,Entry 5,Entry 6,Entry 7,Entry 8,";
-  const std::string tail = "Session 1,Track 1,Track 2,Session 2,Track 3 9 -150 81 01 01 0F 61 61 61 61 61 61 61 61 61 61 61 61\n";
+  const std::string tail =
+      "Session 1,Track 1,Track 2,Session 2,Track 3 9 -150 81 01 01 0F 61 61 61 61 61 61 61 61 61 61 61 61\n";
   EXPECT_EQ(out, "ccd CloneCD,Disc,CDText," + entries + tail + "tsn Tessarine,ReadDrive,Disc,CDText," + entries + tail);
 }
 

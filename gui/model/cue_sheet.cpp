@@ -1,9 +1,9 @@
 // CUE sheets of one BINARY image and the ".cdt" CD-Text pack file beside them.
-#include "gui/model/toc_information.h"
-
-#include "gui/model/descriptor_files.h"
-
 #include <QStringList>
+
+#include "gui/foundation/file.h"
+#include "gui/model/descriptor_files.h"
+#include "gui/model/toc_information.h"
 
 namespace sorvel {
 
@@ -34,7 +34,7 @@ struct CueMode {
 };
 
 constexpr CueMode kCueModes[] = {
-    {"AUDIO", 0, 2352, true},      {"MODE1/2352", 1, 2352, true}, {"MODE2/2352", 2, 2352, true},
+    {"AUDIO", 0, 2352, true},       {"MODE1/2352", 1, 2352, true},  {"MODE2/2352", 2, 2352, true},
     {"MODE1/2048", 1, 2048, false}, {"MODE2/2336", 2, 2336, false},
 };
 
@@ -98,6 +98,9 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
     if (entry->StartLBA < 0 || entry->SectorMode < 0 || entry->SectorMode > 2) return false;
   }
 
+  // The sheet is opened first: when it cannot be written, no pack file is either.
+  File sheet;
+  if (!sheet.OpenFile(strFileName, File::kOutput)) return false;
   QStringList lines;
   if (CDTextCount() > 0 && !strCDTextFileName.isEmpty()) {
     QByteArray bytes;
@@ -129,15 +132,14 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
       const QString flags = CueFlagsText(entry->Flags);
       if (!flags.isEmpty()) lines << QStringLiteral("    FLAGS ") + flags;
     }
-    lines << QStringLiteral("    INDEX %1 %2")
-                 .arg(int{entry->IndexNo}, 2, 10, QLatin1Char('0'))
-                 .arg(entry->CueTime());
+    lines << QStringLiteral("    INDEX %1 %2").arg(int{entry->IndexNo}, 2, 10, QLatin1Char('0')).arg(entry->CueTime());
   }
-  return WriteTextLines(strFileName, lines);
+  bool written = true;
+  for (const QString& line : lines) written = sheet.Puts(line) && written;
+  return sheet.CloseFile() && written;
 }
 
-bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFileName,
-                                 int32_t& lngSectorSize) {
+bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFileName, int32_t& lngSectorSize) {
   lngSectorSize = 2352;
   Clear();
   QStringList lines;
@@ -168,8 +170,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
       }
       for (qsizetype at = 0; at + kPackSize <= bytes.size(); at += kPackSize) {
         const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData() + at);
-        CDTextAdd(p[0], p[1], p[2], p[3], std::span<const uint8_t>(p + 4, 12),
-                  std::span<const uint8_t>(p + 16, 2));
+        CDTextAdd(p[0], p[1], p[2], p[3], std::span<const uint8_t>(p + 4, 12), std::span<const uint8_t>(p + 16, 2));
       }
     } else if (cue.keyword == QLatin1String("FILE")) {
       if (!strImageFileName.isEmpty()) {
@@ -201,8 +202,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
       while (ISRCCount() < current_track - 1) ISRCAdd(QString());
       ISRCAdd(field2);
     } else if (cue.keyword == QLatin1String("FLAGS")) {
-      current_flags = (line.contains(QLatin1String("DCP")) ? 2 : 0) +
-                      (line.contains(QLatin1String("PRE")) ? 1 : 0);
+      current_flags = (line.contains(QLatin1String("DCP")) ? 2 : 0) + (line.contains(QLatin1String("PRE")) ? 1 : 0);
     } else if (cue.keyword == QLatin1String("INDEX")) {
       const CueMode* mode = FindCueMode(current_mode);
       if (mode == nullptr) {
@@ -211,16 +211,14 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
       }
       const auto number = SmallNumber(field2);
       const auto lba = MSFToLBA(field3);
-      if (!number || *number > 99 || !lba ||
-          (TOCCount() > 0 && *lba + 150 <= TOC(TOCCount())->StartLBA)) {
+      if (!number || *number > 99 || !lba || (TOCCount() > 0 && *lba + 150 <= TOC(TOCCount())->StartLBA)) {
         fail(QStringLiteral("Invalid index : ") + line_as_read);
         break;
       }
       lngSectorSize = mode->sector_size;
       odd_sector_size = odd_sector_size || mode->sector_size != 2352;
       TOCAdd(1, static_cast<uint8_t>(current_track), static_cast<uint8_t>(*number),
-             mode->takes_flags ? current_flags + 4 * (mode->sector_mode != 0) : 4,
-             mode->sector_mode, *lba + 150, 0);
+             mode->takes_flags ? current_flags + 4 * (mode->sector_mode != 0) : 4, mode->sector_mode, *lba + 150, 0);
     } else {
       fail(QStringLiteral("Unknown keyword : ") + line_as_read);
       break;

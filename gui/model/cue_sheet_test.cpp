@@ -1,11 +1,13 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <array>
+
 #include "gui/model/model_test_util.h"
 #include "gui/model/toc_information.h"
-
 #include "testing/test_paths.h"
-
-#include <gtest/gtest.h>
-
-#include <array>
 
 namespace sorvel {
 namespace {
@@ -13,22 +15,21 @@ namespace {
 using testing::CrLf;
 using testing::MakeSizedFile;
 using testing::Q;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 std::string SaveSheet(TOCInformation& toc, const ScratchDir& dir, int32_t sector_size = 2352) {
   EXPECT_TRUE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt"), sector_size));
-  return ReadBytes(dir / "disc.cue");
+  return ReadFileBytes(dir / "disc.cue");
 }
 
 TEST(CueSheetWriteTest, OneDataTrackGivesThreeLines) {
   ScratchDir dir;
   TOCInformation toc;
   toc.TOCAdd(1, 1, 1, 4, 1, 0, 999);
-  EXPECT_EQ(SaveSheet(toc, dir),
-            CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
+  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
   EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
 }
 
@@ -40,16 +41,16 @@ TEST(CueSheetWriteTest, FlagsLine) {
     const char* line;  // "" when no FLAGS line is written
   };
   const Case cases[] = {
-      {0, 0, ""},          {1, 0, "    FLAGS PRE"}, {2, 0, "    FLAGS DCP"}, {3, 0, "    FLAGS DCP PRE"},
-      {4, 1, ""},          {5, 1, ""},              {6, 1, "    FLAGS DCP"}, {7, 2, "    FLAGS DCP"},
+      {0, 0, ""}, {1, 0, "    FLAGS PRE"}, {2, 0, "    FLAGS DCP"}, {3, 0, "    FLAGS DCP PRE"}, {4, 1, ""},
+      {5, 1, ""}, {6, 1, "    FLAGS DCP"}, {7, 2, "    FLAGS DCP"},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
     TOCInformation toc;
     toc.TOCAdd(1, 1, 1, c.flags, c.mode, 0, 999);
-    std::vector<std::string> lines = {"FILE \"disc.img\" BINARY",
-                                      c.mode == 0 ? "  TRACK 01 AUDIO" : "  TRACK 01 MODE" +
-                                                                             std::to_string(c.mode) + "/2352"};
+    std::vector<std::string> lines = {
+        "FILE \"disc.img\" BINARY",
+        c.mode == 0 ? "  TRACK 01 AUDIO" : "  TRACK 01 MODE" + std::to_string(c.mode) + "/2352"};
     if (*c.line) lines.push_back(c.line);
     lines.push_back("    INDEX 01 00:00:00");
     EXPECT_EQ(SaveSheet(toc, dir), CrLf(lines)) << "flags " << c.flags;
@@ -77,39 +78,30 @@ TEST(CueSheetWriteTest, FullSheetAndPackFileAreByteExact) {
   ScratchDir dir;
   TOCInformation toc;
   FillThreeTrackDisc(toc);
-  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"CDTEXTFILE \"disc.cdt\"",
-                                       "CATALOG 4988001234567",
-                                       "FILE \"disc.img\" BINARY",
-                                       "  TRACK 01 AUDIO",
-                                       "    FLAGS DCP",
-                                       "    INDEX 01 00:00:00",
-                                       "  TRACK 02 AUDIO",
-                                       "    ISRC JPABC1234567",
-                                       "    FLAGS PRE",
-                                       "    INDEX 00 00:10:00",
-                                       "    INDEX 01 00:12:00",
-                                       "  TRACK 03 AUDIO",
-                                       "    INDEX 01 01:01:00"}));
+  EXPECT_EQ(SaveSheet(toc, dir), CrLf({"CDTEXTFILE \"disc.cdt\"", "CATALOG 4988001234567", "FILE \"disc.img\" BINARY",
+                                       "  TRACK 01 AUDIO", "    FLAGS DCP", "    INDEX 01 00:00:00", "  TRACK 02 AUDIO",
+                                       "    ISRC JPABC1234567", "    FLAGS PRE", "    INDEX 00 00:10:00",
+                                       "    INDEX 01 00:12:00", "  TRACK 03 AUDIO", "    INDEX 01 01:01:00"}));
   std::string packs;
   packs += std::string("\x80\x00\x00\x00", 4) + std::string(12, 'A') + "\x12\x34";
   packs += std::string("\x80\x01\x01\x00", 4) + std::string(12, 'B') + "\x12\x34";
-  EXPECT_EQ(ReadBytes(dir / "disc.cdt"), packs);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cdt"), packs);
 }
 
 TEST(CueSheetWriteTest, PackFileIsReplacedAndNamedOnlyWhenWritten) {
   ScratchDir dir;
   TOCInformation toc;
   FillThreeTrackDisc(toc);
-  WriteBytes(dir / "disc.cdt", std::string(1000, 'x'));  // longer than the new packs
+  WriteFileBytes(dir / "disc.cdt", std::string(1000, 'x'));  // longer than the new packs
   SaveSheet(toc, dir);
-  EXPECT_EQ(ReadBytes(dir / "disc.cdt").size(), 36u);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cdt").size(), 36u);
 
   // No pack file name: no pack file and no CDTEXTFILE line.
   ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "b.cue"), Q(dir / "disc.img"), QString(), 2352));
-  EXPECT_EQ(ReadBytes(dir / "b.cue").rfind("CATALOG", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(dir / "b.cue").rfind("CATALOG", 0), 0u);
   // A pack file that cannot be written: the sheet is still written, without the line.
   ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "c.cue"), Q(dir / "disc.img"), Q(dir / "missing" / "c.cdt"), 2352));
-  EXPECT_EQ(ReadBytes(dir / "c.cue").find("CDTEXTFILE"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(dir / "c.cue").find("CDTEXTFILE"), std::string::npos);
 }
 
 TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
@@ -119,7 +111,8 @@ TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
   };
   const Case cases[] = {
       {"empty", [](TOCInformation&) {}},
-      {"second session", [](TOCInformation& t) {
+      {"second session",
+       [](TOCInformation& t) {
          t.TOCAdd(1, 1, 1, 4, 1, 0, 999);
          t.TOCAdd(2, 2, 1, 4, 1, 12400, 13000);
        }},
@@ -133,10 +126,12 @@ TEST(CueSheetWriteTest, RefusedTocsWriteNothing) {
     EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt"))) << c.name;
     EXPECT_FALSE(std::filesystem::exists(dir / "disc.cue")) << c.name;
   }
+  // A sheet that cannot be written: no pack file either.
   TOCInformation toc;
-  toc.TOCAdd(1, 1, 1, 4, 1, 0, 999);
+  FillThreeTrackDisc(toc);
   ScratchDir dir;
-  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), QString()));
+  EXPECT_FALSE(toc.SaveCUEFile(Q(dir / "no" / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt")));
+  EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
 }
 
 TEST(CueSheetWriteTest, PlainSectorModesNameTheirSize) {
@@ -166,8 +161,8 @@ Loaded LoadSheet(TOCInformation& toc, const std::filesystem::path& sheet) {
 
 TEST(CueSheetReadTest, OneDataTrackBesideItsImage) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue",
-             CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
+  WriteFileBytes(dir / "disc.cue",
+                 CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"}));
   MakeSizedFile(dir / "disc.img", 2352000);
   TOCInformation toc;
   const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -192,18 +187,23 @@ TEST(CueSheetReadTest, FlagsAndModes) {
     int32_t sector_size;
   };
   const Case cases[] = {
-      {"AUDIO", nullptr, 0, 0, 2352},          {"AUDIO", "FLAGS DCP", 2, 0, 2352},
-      {"AUDIO", "FLAGS PRE", 1, 0, 2352},      {"AUDIO", "FLAGS DCP PRE", 3, 0, 2352},
-      {"AUDIO", "FLAGS 4CH PRE", 1, 0, 2352},  {"MODE1/2352", nullptr, 4, 1, 2352},
-      {"MODE1/2352", "FLAGS DCP", 6, 1, 2352}, {"MODE2/2352", "FLAGS DCP", 6, 2, 2352},
-      {"MODE1/2048", "FLAGS DCP PRE", 4, 1, 2048}, {"MODE2/2336", nullptr, 4, 2, 2336},
+      {"AUDIO", nullptr, 0, 0, 2352},
+      {"AUDIO", "FLAGS DCP", 2, 0, 2352},
+      {"AUDIO", "FLAGS PRE", 1, 0, 2352},
+      {"AUDIO", "FLAGS DCP PRE", 3, 0, 2352},
+      {"AUDIO", "FLAGS 4CH PRE", 1, 0, 2352},
+      {"MODE1/2352", nullptr, 4, 1, 2352},
+      {"MODE1/2352", "FLAGS DCP", 6, 1, 2352},
+      {"MODE2/2352", "FLAGS DCP", 6, 2, 2352},
+      {"MODE1/2048", "FLAGS DCP PRE", 4, 1, 2048},
+      {"MODE2/2336", nullptr, 4, 2, 2336},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
     std::vector<std::string> lines = {"FILE \"disc.img\" BINARY", std::string("  TRACK 01 ") + c.mode};
     if (c.flags_line) lines.push_back(std::string("    ") + c.flags_line);
     lines.push_back("    INDEX 01 00:00:00");
-    WriteBytes(dir / "disc.cue", CrLf(lines));
+    WriteFileBytes(dir / "disc.cue", CrLf(lines));
     MakeSizedFile(dir / "disc.img", static_cast<uintmax_t>(c.sector_size) * 100);
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -218,8 +218,8 @@ TEST(CueSheetReadTest, FlagsAndModes) {
 
 TEST(CueSheetReadTest, IsrcOfALaterTrackPadsTheEarlierOnes) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue", CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 AUDIO", "    INDEX 01 00:00:00",
-                                     "  TRACK 03 AUDIO", "    ISRC JPABC9900001", "    INDEX 01 00:10:00"}));
+  WriteFileBytes(dir / "disc.cue", CrLf({"FILE \"disc.img\" BINARY", "  TRACK 01 AUDIO", "    INDEX 01 00:00:00",
+                                         "  TRACK 03 AUDIO", "    ISRC JPABC9900001", "    INDEX 01 00:10:00"}));
   MakeSizedFile(dir / "disc.img", 2352 * 1000);
   TOCInformation toc;
   ASSERT_TRUE(LoadSheet(toc, dir / "disc.cue").ok);
@@ -267,7 +267,7 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
   };
   for (const Case& c : cases) {
     ScratchDir dir;
-    WriteBytes(dir / "disc.cue", c.sheet);
+    WriteFileBytes(dir / "disc.cue", c.sheet);
     MakeSizedFile(dir / "disc.img", 2352 * 1000);  // 00:13:25 of audio
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -281,22 +281,24 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
 TEST(CueSheetReadTest, ImageAndPackFileProblems) {
   ScratchDir dir;
   const std::string body = "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
-  WriteBytes(dir / "a.cue", body);
+  WriteFileBytes(dir / "a.cue", body);
   TOCInformation toc;
   Loaded loaded = LoadSheet(toc, dir / "a.cue");
   EXPECT_FALSE(loaded.ok);
-  EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "disc.img")});
+  EXPECT_EQ(loaded.messages,
+            QStringList{QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "disc.img")});
 
   MakeSizedFile(dir / "disc.img", 2352 * 10);
-  WriteBytes(dir / "b.cue", "CDTEXTFILE \"none.cdt\"\r\nCATALOG 1234\r\n" + body);
+  WriteFileBytes(dir / "b.cue", "CDTEXTFILE \"none.cdt\"\r\nCATALOG 1234\r\n" + body);
   loaded = LoadSheet(toc, dir / "b.cue");
   EXPECT_FALSE(loaded.ok);
-  EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "none.cdt")});
+  EXPECT_EQ(loaded.messages,
+            QStringList{QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "none.cdt")});
   EXPECT_EQ(toc.MCN(), QStringLiteral("0000000000000"));
 
   // A pack file far beyond eight blocks is refused instead of read whole.
   MakeSizedFile(dir / "huge.cdt", 64u << 20);
-  WriteBytes(dir / "c.cue", "CDTEXTFILE \"huge.cdt\"\r\n" + body);
+  WriteFileBytes(dir / "c.cue", "CDTEXTFILE \"huge.cdt\"\r\n" + body);
   EXPECT_FALSE(LoadSheet(toc, dir / "c.cue").ok);
 
   // An unreadable sheet returns false without a message.
@@ -305,9 +307,44 @@ TEST(CueSheetReadTest, ImageAndPackFileProblems) {
   EXPECT_TRUE(loaded.messages.isEmpty());
 }
 
+// Names of a FIFO or a directory are refused without opening them: opening a
+// FIFO for reading would wait for a writer forever.
+TEST(CueSheetReadTest, SpecialFilesAreNeverOpened) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir / "folder.img");
+  MakeSizedFile(dir / "disc.img", 2352 * 10);
+  const std::string body = "  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
+  struct Case {
+    std::string sheet;
+    QString message;
+  };
+  const Case cases[] = {
+      {"FILE \"fifo\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "fifo")},
+      {"FILE \"folder.img\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: イメージファイルが開けません - ") + Q(dir / "folder.img")},
+      {"CDTEXTFILE \"fifo\"\r\nFILE \"disc.img\" BINARY\r\n" + body,
+       QStringLiteral("CUEFileError: CDTextファイルが開けません - ") + Q(dir / "fifo")},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(dir / "disc.cue", c.sheet);
+    TOCInformation toc;
+    const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_EQ(loaded.messages, QStringList{c.message});
+  }
+  TOCInformation toc;
+  QString image;
+  int32_t size = 0;
+  EXPECT_FALSE(toc.LoadCUEFile(Q(dir / "fifo"), image, size));
+  EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "fifo")));
+  EXPECT_FALSE(toc.LoadISOFile(Q(dir / "fifo"), size));
+}
+
 TEST(CueSheetReadTest, EmptySheetLoadsAsEmptyModel) {
   ScratchDir dir;
-  WriteBytes(dir / "disc.cue", "");
+  WriteFileBytes(dir / "disc.cue", "");
   TOCInformation toc;
   toc.TOCAdd(1, 1, 1, 0, 0, 0, 1);
   const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
@@ -327,11 +364,13 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
   const Case cases[] = {
       {"FILE \"sub\\my disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
       {"FILE \"sub/my disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"},
-      {"\xEF\xBB\xBF" "FILE \"sub/my disc.bin\" BINARY\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00"},
-      {"FILE \"" + (dir / "sub" / "my disc.bin").string() + "\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
+      {"\xEF\xBB\xBF"
+       "FILE \"sub/my disc.bin\" BINARY\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00"},
+      {"FILE \"" + (dir / "sub" / "my disc.bin").string() +
+       "\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"},
   };
   for (const Case& c : cases) {
-    WriteBytes(dir / "disc.cue", c.sheet);
+    WriteFileBytes(dir / "disc.cue", c.sheet);
     TOCInformation toc;
     const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
     ASSERT_TRUE(loaded.ok) << c.sheet << loaded.messages.join(QLatin1Char('\n')).toStdString();
@@ -341,11 +380,26 @@ TEST(CueSheetReadTest, NamesFromOtherSystemsAndLineEnds) {
   }
   // An unquoted name without blanks.
   MakeSizedFile(dir / "plain.img", 2352 * 10);
-  WriteBytes(dir / "plain.cue", "FILE plain.img BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  WriteFileBytes(dir / "plain.cue", "FILE plain.img BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
   TOCInformation toc;
   const Loaded loaded = LoadSheet(toc, dir / "plain.cue");
   ASSERT_TRUE(loaded.ok);
   EXPECT_EQ(loaded.image, Q(dir / "plain.img"));
+}
+
+// A sheet named without a folder resolves its image in the current folder.
+TEST(CueSheetReadTest, SheetInTheCurrentFolder) {
+  ScratchDir dir;
+  MakeSizedFile(dir / "disc.img", 2352 * 10);
+  WriteFileBytes(dir / "disc.cue", "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Q(dir.path())));
+  TOCInformation toc;
+  const Loaded loaded = LoadSheet(toc, "disc.cue");
+  QDir::setCurrent(previous);
+  ASSERT_TRUE(loaded.ok) << loaded.messages.join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(QFileInfo(loaded.image).absoluteFilePath(), Q(dir / "disc.img"));
+  EXPECT_EQ(toc.TOC(1)->EndLBA, 9);
 }
 
 TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
@@ -396,17 +450,26 @@ TEST(CueSheetRoundTripTest, NinetyNineTracksWithPacksSurvive) {
     EXPECT_EQ(back.CDText(k)->Crc, toc.CDText(k)->Crc);
   }
   // Saving the loaded model again gives the same sheet.
-  const std::string first = ReadBytes(dir / "disc.cue");
+  const std::string first = ReadFileBytes(dir / "disc.cue");
   ASSERT_TRUE(back.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.img"), Q(dir / "disc.cdt")));
-  EXPECT_EQ(ReadBytes(dir / "disc.cue"), first);
+  EXPECT_EQ(ReadFileBytes(dir / "disc.cue"), first);
 }
 
 TEST(CueSheetReadTest, HostileSheetsNeverCrash) {
   ScratchDir dir;
   MakeSizedFile(dir / "disc.img", 2352 * 100);
-  const std::string pieces[] = {"FILE", "\"", "disc.img", "BINARY", "TRACK", "99", "AUDIO", "INDEX", "01",
-                                "99999999:59:74", "-1", "ISRC", "CATALOG", "FLAGS", "CDTEXTFILE", " ", "  ",
-                                "\r\n", "\n", "\r", ":", "MODE1/2048", "\xFF\xFE", std::string(1, '\0')};
+  const std::string pieces[] = {"FILE",       "\"",
+                                "disc.img",   "BINARY",
+                                "TRACK",      "99",
+                                "AUDIO",      "INDEX",
+                                "01",         "99999999:59:74",
+                                "-1",         "ISRC",
+                                "CATALOG",    "FLAGS",
+                                "CDTEXTFILE", " ",
+                                "  ",         "\r\n",
+                                "\n",         "\r",
+                                ":",          "MODE1/2048",
+                                "\xFF\xFE",   std::string(1, '\0')};
   uint32_t seed = 12345;
   for (int round = 0; round < 400; ++round) {
     std::string sheet;
@@ -415,7 +478,7 @@ TEST(CueSheetReadTest, HostileSheetsNeverCrash) {
       seed = seed * 1103515245u + 12345u;
       sheet += pieces[(seed >> 16) % std::size(pieces)];
     }
-    WriteBytes(dir / "h.cue", sheet);
+    WriteFileBytes(dir / "h.cue", sheet);
     TOCInformation toc;
     QString image;
     int32_t size = 0;

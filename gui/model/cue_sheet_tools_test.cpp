@@ -1,12 +1,10 @@
 // Independent readers of CUE sheets (cdrdao, libcdio's cd-info) see what the model holds.
-#include "gui/model/model_test_util.h"
-#include "gui/model/toc_information.h"
-
-#include "mastering_engine/cd_text_builder.h"
-#include "testing/test_paths.h"
-
 #include <gtest/gtest.h>
 
+#include "gui/model/model_test_util.h"
+#include "gui/model/toc_information.h"
+#include "mastering_engine/cd_text_builder.h"
+#include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
@@ -18,10 +16,10 @@ using testing::ScratchDir;
 // Three audio tracks with every flag combination that matters, a pregap, an
 // MCN, one ISRC and English CD-Text made by the mastering engine's builder.
 void FillDisc(TOCInformation& toc) {
-  toc.TOCAdd(1, 1, 1, 2, 0, 0, 749);        // copy permitted
-  toc.TOCAdd(1, 2, 0, 1, 0, 750, 899);      // pre-emphasis, 2 s pregap
+  toc.TOCAdd(1, 1, 1, 2, 0, 0, 749);    // copy permitted
+  toc.TOCAdd(1, 2, 0, 1, 0, 750, 899);  // pre-emphasis, 2 s pregap
   toc.TOCAdd(1, 2, 1, 1, 0, 900, 4574);
-  toc.TOCAdd(1, 3, 1, 3, 0, 4575, 8999);    // both
+  toc.TOCAdd(1, 3, 1, 3, 0, 4575, 8999);  // both
   toc.MCN(QStringLiteral("4988001234567"));
   toc.ISRCAdd(QString());
   toc.ISRCAdd(QStringLiteral("JPABC1234567"));
@@ -42,13 +40,19 @@ void FillDisc(TOCInformation& toc) {
   }
 }
 
-TEST(CueSheetToolsTest, CdrdaoShowTocReadsOurSheet) {
-  if (!testing::RequireTool("cdrdao")) return;
-  ScratchDir dir;
+// disc.cue, disc.cdt and an image of 9,000 sectors. cd-info takes the image
+// as the sheet's name with ".bin", whatever the FILE line says.
+void SaveDisc(const ScratchDir& dir) {
   TOCInformation toc;
   FillDisc(toc);
   MakeSizedFile(dir / "disc.bin", 9000u * 2352);
   ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.bin"), Q(dir / "disc.cdt")));
+}
+
+TEST(CueSheetToolsTest, CdrdaoShowTocReadsOurSheet) {
+  if (!testing::RequireTool("cdrdao")) return;
+  ScratchDir dir;
+  SaveDisc(dir);
   std::string out;
   ASSERT_EQ(testing::RunCommand("cd " + dir.path().string() + " && cdrdao show-toc disc.cue 2>&1", &out), 0) << out;
   EXPECT_NE(out.find("CATALOG NUMBER: 4988001234567"), std::string::npos) << out;
@@ -75,11 +79,7 @@ TEST(CueSheetToolsTest, CdrdaoShowTocReadsOurSheet) {
 TEST(CueSheetToolsTest, CdInfoReadsTracksMcnAndCdTextFile) {
   if (!testing::RequireTool("cd-info")) return;
   ScratchDir dir;
-  TOCInformation toc;
-  FillDisc(toc);
-  // cd-info takes the image as the sheet's name with ".bin".
-  MakeSizedFile(dir / "disc.bin", 9000u * 2352);
-  ASSERT_TRUE(toc.SaveCUEFile(Q(dir / "disc.cue"), Q(dir / "disc.bin"), Q(dir / "disc.cdt")));
+  SaveDisc(dir);
   std::string out;
   testing::RunCommand("cd " + dir.path().string() + " && cd-info --no-device-info --no-cddb -c disc.cue 2>&1", &out);
   EXPECT_EQ(out.find("WARN"), std::string::npos) << out;
@@ -98,11 +98,11 @@ TEST(CueSheetToolsTest, CdInfoReadsTracksMcnAndCdTextFile) {
 TEST(CueSheetToolsTest, SheetOfToc2cueReadsWithCdrdaosFlags) {
   if (!testing::RequireTool("toc2cue")) return;
   ScratchDir dir;
-  testing::WriteBytes(dir / "disc.toc",
-                      "CD_DA\n"
-                      "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 0 00:10:00\n"
-                      "TRACK AUDIO\nFILE \"disc.bin\" 00:10:00 00:30:00\nSTART 00:02:00\n"
-                      "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 00:40:00 00:10:00\n");
+  testing::WriteFileBytes(dir / "disc.toc",
+                          "CD_DA\n"
+                          "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 0 00:10:00\n"
+                          "TRACK AUDIO\nFILE \"disc.bin\" 00:10:00 00:30:00\nSTART 00:02:00\n"
+                          "TRACK AUDIO\nCOPY\nFILE \"disc.bin\" 00:40:00 00:10:00\n");
   MakeSizedFile(dir / "disc.bin", 3750u * 2352);
   std::string out;
   ASSERT_EQ(testing::RunCommand("cd " + dir.path().string() + " && toc2cue disc.toc disc.cue 2>&1", &out), 0) << out;

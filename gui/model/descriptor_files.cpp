@@ -1,25 +1,20 @@
 #include "gui/model/descriptor_files.h"
 
+#include <QFileInfo>
+#include <span>
+
 #include "gui/foundation/disk_module.h"
 #include "gui/foundation/file.h"
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
 
-#include <span>
-
 namespace sorvel {
 
-bool WriteTextLines(const QString& path, const QStringList& lines) {
-  File file;
-  if (!file.OpenFile(path, File::kOutput)) return false;
-  bool written = true;
-  for (const QString& line : lines) written = file.Puts(line) && written;
-  return file.CloseFile() && written;
-}
+bool IsRegularFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
 
 bool ReadTextLines(const QString& path, QStringList* lines) {
   File file;
-  if (!file.OpenFile(path, File::kInput)) return false;
+  if (!IsRegularFile(path) || !file.OpenFile(path, File::kInput)) return false;
   lines->clear();
   while (!file.Eof()) *lines << file.Gets();
   file.CloseFile();
@@ -37,7 +32,7 @@ bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
 
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes) {
   FileIO file;
-  if (!file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  if (!IsRegularFile(path) || !file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
   const int64_t size = file.GetSize();
   if (size < 0 || size > max_bytes) return false;
   bytes->resize(static_cast<qsizetype>(size));
@@ -47,14 +42,11 @@ bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes)
   return true;
 }
 
-int64_t FileSizeOfPath(const QString& path) { return path.isEmpty() ? 0 : GetFileSize64(path); }
+int64_t FileSizeOfPath(const QString& path) { return IsRegularFile(path) ? GetFileSize64(path) : 0; }
 
 QString FileNameOfPath(const QString& path) { return GetFileNamePart(path); }
 
-QString FolderOfPath(const QString& path) {
-  const QString folder = GetDirectoryPart(path);
-  return folder.isEmpty() ? QStringLiteral("./") : folder;
-}
+QString FolderOfPath(const QString& path) { return GetDirectoryPart(QFileInfo(path).absoluteFilePath()); }
 
 QString ResolveAgainstFolder(const QString& name, const QString& folder) {
   QString path = name;

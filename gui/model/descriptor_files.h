@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 
 namespace sorvel {
@@ -14,8 +13,11 @@ namespace sorvel {
 // Largest ".cdt" pack file read: 8 blocks of 256 packs of 18 bytes.
 constexpr qsizetype kMaxPackFileBytes = 8 * 256 * 18;
 
-// Writes the lines, each ended with CR LF, replacing the file.
-bool WriteTextLines(const QString& path, const QStringList& lines);
+// True for an existing regular file (a symbolic link to one counts). The
+// readers open nothing else: a FIFO or a device named by a descriptor would
+// block or never end.
+bool IsRegularFile(const QString& path);
+
 // Reads the lines of a text file (UTF-8 or CP932; CR LF, CR or LF ends a line).
 bool ReadTextLines(const QString& path, QStringList* lines);
 // Deletes the file, then writes the bytes to a new one.
@@ -26,7 +28,7 @@ bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes)
 int64_t FileSizeOfPath(const QString& path);
 
 QString FileNameOfPath(const QString& path);
-// The folder part of a path, without a trailing separator.
+// The folder of a path, made absolute against the current folder.
 QString FolderOfPath(const QString& path);
 // A name from a sheet: "\" taken as a folder separator, a relative name put
 // below `folder`, an absolute one kept.

@@ -6,7 +6,6 @@
 #include <limits>
 #include <optional>
 
-#include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
 
@@ -45,8 +44,10 @@ QSettings& DeviceSetting::store() const {
   if (store_ != nullptr) return *store_;
   auto* self = const_cast<DeviceSetting*>(this);
   if (!self->own_store_) {
-    self->own_store_ = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, ProductName(),
-                                                   ProductName());
+    // $XDG_CONFIG_HOME/sorvel/user-settings.ini, beside the drive map and
+    // apart from the application's own settings file.
+    self->own_store_ = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                   QStringLiteral("sorvel"), QStringLiteral("user-settings"));
   }
   return *self->own_store_;
 }

@@ -162,3 +162,39 @@ TEST(DeviceSettingCacheTest, AvailableMemoryFromMeminfo) {
 
 }  // namespace
 }  // namespace sorvel
+
+namespace sorvel {
+namespace {
+
+// The program's own store: an INI file in the user's configuration folder
+// that an independent reader takes, one section per drive.
+TEST(DeviceSettingStoreTest, DefaultStoreIsAnIniFileOfTheUserConfigFolder) {
+  ASSERT_TRUE(testing::RequireTool("python3"));
+  testing::ScratchDir dir;
+  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  testing::FakeEngine fake("full", "libtrelin.so");
+  fake.SetOutput("GetDeviceName", DNC_ALL, QByteArray("MAKER DRIVE/X 2.00\0", 19));
+  {
+    Trelin trelin;
+    DeviceSetting s;
+    s.LoadSetting(trelin);
+    s.RetryCount = 12;
+    s.SaveSetting();
+  }
+  unsetenv("XDG_CONFIG_HOME");
+  const std::string ini = (dir / "sorvel" / "user-settings.ini").string();
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("python3 -c \"import configparser,sys; c=configparser.ConfigParser(interpolation=None); "
+                                "c.optionxform=str; c.read(sys.argv[1]); "
+                                "from urllib.parse import unquote; "
+                                "[print(unquote(unquote(s)), c[s]['RetryCount'], len(c[s])) for s in c.sections()]\" '" +
+                                    ini + "'",
+                                &out),
+            0)
+      << out;
+  // The store percent-encodes section names, over our own encoding of "/".
+  EXPECT_EQ(out, "MAKER DRIVE/X 2.00 12 22\n");
+}
+
+}  // namespace
+}  // namespace sorvel

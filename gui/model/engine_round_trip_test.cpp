@@ -170,3 +170,86 @@ TEST_F(EngineRoundTripTest, SenseOfACommandWithoutADriveAndAnUnknownDriveLetter)
 
 }  // namespace
 }  // namespace sorvel
+
+namespace sorvel {
+namespace {
+
+class RealEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEngineLibraryFolder(QFileInfo(QString::fromStdString(testing::BuiltLibraryPath("libtrelin.so"))).path());
+  }
+  void TearDown() override { SetEngineLibraryFolder(QString()); }
+};
+
+// Every part set through the binding comes back from the engine unchanged.
+TEST_F(RealEngineTest, TocPartsRoundTripThroughTheDeviceEngine) {
+  TOCInformation toc;
+  toc.TOCAdd(1, 1, 1, 4, 1, 0, 14999);
+  toc.TOCAdd(1, 2, 0, 2, 0, 15000, 15149);
+  toc.TOCAdd(1, 2, 1, 2, 0, 15150, 359999);
+  toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+  toc.RawTOCAdd(1, 0x10, 0, 0xA1, 0, 0, 0, 0, 2, 0, 0);
+  toc.MCN(QStringLiteral("4901234567894"));
+  toc.ISRCAdd(QString());
+  toc.ISRCAdd(QStringLiteral("JPABC0012345"));
+  for (int i = 0; i < 3; ++i) {
+    const uint8_t data[12] = {'T', 'I', 'T', 'L', 'E', static_cast<uint8_t>('0' + i), 0, 0, 0, 0, 0, 0};
+    const uint8_t crc[2] = {static_cast<uint8_t>(i), 0x5A};
+    toc.CDTextAdd(0x80, static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0, data, crc);
+  }
+  Trelin trelin;
+  trelin.SetTOCStructure(toc);
+  std::unique_ptr<TOCInformation> back = trelin.GetTOCStructure();
+  ASSERT_EQ(back->TOCCount(), 3);
+  for (int i = 1; i <= 3; ++i) {
+    const model::TOCTrack& a = *toc.TOC(i);
+    const model::TOCTrack& b = *back->TOC(i);
+    EXPECT_EQ(std::tie(a.SessionNo, a.TrackNo, a.IndexNo, a.Flags, a.SectorMode, a.StartLBA, a.EndLBA),
+              std::tie(b.SessionNo, b.TrackNo, b.IndexNo, b.Flags, b.SectorMode, b.StartLBA, b.EndLBA))
+        << i;
+  }
+  ASSERT_EQ(back->RawTOCCount(), 2);
+  EXPECT_EQ(back->RawTOC(2)->Point, 0xA1);
+  EXPECT_EQ(back->RawTOC(2)->PMinute, 2);
+  EXPECT_EQ(back->MCN(), QStringLiteral("4901234567894"));
+  ASSERT_EQ(back->ISRCCount(), 2);
+  EXPECT_EQ(back->ISRC(1), QStringLiteral("000000000000"));
+  EXPECT_EQ(back->ISRC(2), QStringLiteral("JPABC0012345"));
+  ASSERT_EQ(back->CDTextCount(), 3);
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(back->CDText(i)->Data, toc.CDText(i)->Data) << i;
+    EXPECT_EQ(back->CDText(i)->Crc, toc.CDText(i)->Crc) << i;
+    EXPECT_EQ(back->CDText(i)->TrackNo, toc.CDText(i)->TrackNo) << i;
+  }
+  // Cleared, the engine gives an empty model.
+  trelin.ClearTOCStructure();
+  std::unique_ptr<TOCInformation> cleared = trelin.GetTOCStructure();
+  EXPECT_EQ(cleared->TOCCount(), 0);
+  EXPECT_EQ(cleared->MCN(), QStringLiteral("0000000000000"));
+}
+
+// Texts cross as UTF-8; one that fills the engine's copy is cut on a whole character.
+TEST_F(RealEngineTest, TrackTextsCrossAsUtf8AndCutOnWholeCharacters) {
+  Tazol tazol;
+  testing::ScratchDir dir;
+  const QString wave = QString::fromStdString((dir / "a.wav").string());
+  WriteWave(wave, 300);
+  ASSERT_TRUE(tazol.AddTrack(wave, 150, 0, 0));
+  tazol.SetTrackText(1, 1, 0, QStringLiteral("夜明けの歌"));
+  EXPECT_EQ(tazol.GetTrackText(1, 1, 0), QStringLiteral("夜明けの歌"));
+  EXPECT_TRUE(tazol.GetTrackTextEnabled(1, 0));
+  EXPECT_FALSE(tazol.GetTrackTextEnabled(0, 0));
+  const QString longer = QString(1023, QLatin1Char('a')) + QStringLiteral("光光");
+  tazol.SetTrackText(0, 1, 5, longer);
+  const QString back = tazol.GetTrackText(0, 1, 5);
+  EXPECT_EQ(back, QString(1023, QLatin1Char('a')));  // 1,023 bytes and the first of three
+  EXPECT_FALSE(back.contains(QChar::ReplacementCharacter));
+  tazol.SetTrackTextEnabled(1, 0, false);
+  EXPECT_EQ(tazol.GetTrackText(1, 1, 0), QString());
+  EXPECT_EQ(tazol.GetISOCurrentDirectory(), QStringLiteral("\\"));
+  EXPECT_TRUE(tazol.IsISOEmpty());
+}
+
+}  // namespace
+}  // namespace sorvel

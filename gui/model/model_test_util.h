@@ -1,19 +1,17 @@
-// Helpers of the disc model tests: whole files as bytes, and a recorder of the
-// status events of a TOC model.
+// Helpers of the disc model tests: sized files, CR LF texts, and a recorder of
+// the status events of a TOC model.
 #pragma once
-
-#include "gui/model/toc_information.h"
 
 #include <QString>
 #include <QStringList>
-
 #include <filesystem>
 #include <ostream>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "gui/model/toc_information.h"
+#include "testing/file_bytes.h"
 
 // Readable texts in test failures (QString lives in the global namespace).
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -25,19 +23,9 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
 
 namespace sorvel::testing {
 
-inline std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 // A file of `size` zero bytes, made sparse so that large images cost nothing.
 inline void MakeSizedFile(const std::filesystem::path& path, uintmax_t size) {
-  WriteBytes(path, std::string());
+  WriteFileBytes(path, std::string());
   std::filesystem::resize_file(path, size);
 }
 

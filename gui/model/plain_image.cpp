@@ -1,23 +1,24 @@
 // A one-track TOC for a plain image: whole sectors, no header.
-#include "gui/model/toc_information.h"
+#include <array>
 
 #include "gui/foundation/file_io.h"
-
-#include <array>
+#include "gui/model/descriptor_files.h"
+#include "gui/model/toc_information.h"
 
 namespace sorvel {
 
 namespace {
 
 // The 12-byte sync pattern that begins every raw CD sector.
-constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
 }  // namespace
 
 bool TOCInformation::LoadISOFile(const QString& strFileName, int32_t& lngSectorSize) {
   FileIO file;
-  if (!file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  if (!IsRegularFile(strFileName) || !file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) {
+    return false;
+  }
   const int64_t size = file.GetSize();
   int32_t sector_size = 0;
   int32_t sector_mode = 0;

@@ -1,9 +1,10 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
 #include "gui/model/model_test_util.h"
 #include "gui/model/toc_information.h"
-
 #include "testing/test_paths.h"
-
-#include <gtest/gtest.h>
 
 namespace sorvel {
 namespace {
@@ -12,7 +13,7 @@ using testing::MakeSizedFile;
 using testing::Q;
 using testing::ScratchDir;
 using testing::StatusRecorder;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 TEST(PlainImageTest, SectorSizeFromTheLength) {
   const std::string sync = std::string(1, '\0') + std::string(10, '\xFF') + std::string(1, '\0');
@@ -24,8 +25,12 @@ TEST(PlainImageTest, SectorSizeFromTheLength) {
     int32_t end_lba;
   };
   const Case cases[] = {
-      {2048000, false, 2048, 1, 999}, {2352000, false, 2352, 1, 999}, {301056, false, 2048, 1, 146},
-      {301056, true, 2352, 1, 127},   {2336 * 10, false, 2336, 2, 9}, {2048, true, 2048, 1, 0},
+      {2048000, false, 2048, 1, 999},
+      {2352000, false, 2352, 1, 999},
+      {301056, false, 2048, 1, 146},
+      {301056, true, 2352, 1, 127},
+      {2336 * 10, false, 2336, 2, 9},
+      {2048, true, 2048, 1, 0},
       {2048ull * 2000000, false, 2048, 1, 1999999},
   };
   for (const Case& c : cases) {

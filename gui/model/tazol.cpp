@@ -110,12 +110,14 @@ bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
                name);
 }
 
-bool Tazol::AddISODummyFile(QString& name, int32_t size, const QDateTime& time_stamp) {
+bool Tazol::AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp) {
+  if (size < 0 || size > int64_t{UINT32_MAX}) return false;
   const QByteArray entry = EngineText(name);
   // A dummy entry is a plain visible file.
   constexpr int32_t kAttributes = 0;
   return Added(Call<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>(
-                   kAddISODummyFile, 0, handle_, entry.constData(), kAttributes, size, DateToTime(time_stamp)),
+                   kAddISODummyFile, 0, handle_, entry.constData(), kAttributes,
+                   static_cast<int32_t>(static_cast<uint32_t>(size)), DateToTime(time_stamp)),
                name);
 }
 
@@ -168,7 +170,7 @@ std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
   entry->Name = TextFromBuffer(p, 1024);
   entry->OriginalFileName = TextFromBuffer(p + 1024, 1024);
   entry->FileAttribute = static_cast<int16_t>(Le32(p + 2048) & 0xFFFF);
-  entry->Size = Le32(p + 2052);
+  entry->Size = static_cast<uint32_t>(Le32(p + 2052));
   entry->TimeStamp = TimeToDate(Le32(p + 2056));
   entry->IsDirectory = Le32(p + 2060) != 0;
   return entry;

@@ -37,7 +37,8 @@ class Tazol final : public QObject, public EngineBinding {
   bool IsISOEmpty();
   // `name` becomes the engine's name for the entry on success.
   bool AddISOFile(QString& name, const QString& original_file_name);
-  bool AddISODummyFile(QString& name, int32_t size, const QDateTime& time_stamp);
+  // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
+  bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
   bool ChangeISODirectory(const QString& name);
   bool RemoveISOFile(const QString& name);

@@ -13,7 +13,7 @@ struct ISOFindFile {
   QString Name;              // the entry's name in the layout
   QString OriginalFileName;  // host path of its data
   int16_t FileAttribute = 0;  // 2 = hidden
-  int32_t Size = 0;
+  int64_t Size = 0;  // the engine's unsigned 32-bit size, widened
   QDateTime TimeStamp;
   bool IsDirectory = false;
 };

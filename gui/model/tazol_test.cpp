@@ -64,6 +64,13 @@ TEST_F(TazolTest, NamesComeBackAsTheEngineStoredThemAndSignalsFollow) {
   QString dummy = QStringLiteral("D");
   ASSERT_TRUE(tazol.AddISODummyFile(dummy, 4096, when));
   EXPECT_EQ(log.Take(), kData);
+  QString big = QStringLiteral("BIG");
+  ASSERT_TRUE(tazol.AddISODummyFile(big, 0xFFFFFFFFLL, when));
+  EXPECT_EQ(log.Take(), kData);
+  QString refused = QStringLiteral("R");
+  EXPECT_FALSE(tazol.AddISODummyFile(refused, 1LL << 32, when));
+  EXPECT_FALSE(tazol.AddISODummyFile(refused, -1, when));
+  EXPECT_TRUE(log.Take().isEmpty());
   QString renamed = QStringLiteral("E");
   ASSERT_TRUE(tazol.RenameISOFile(QStringLiteral("D"), renamed));
   EXPECT_EQ(renamed, QStringLiteral("LONGNAME.TXT;1"));
@@ -84,6 +91,8 @@ TEST_F(TazolTest, NamesComeBackAsTheEngineStoredThemAndSignalsFollow) {
   EXPECT_EQ(log.Take(), kData);
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("MakeISODirectory 23063 2 1700000000 DIR")));
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("AddISODummyFile 23063 0 4096 1700000000 D")));
+  EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("AddISODummyFile 23063 0 -1 1700000000 BIG")));
+  EXPECT_TRUE(fake_.Calls("AddISODummyFile 23063 0 0").isEmpty());
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("ChangeISOProperties 23063 2 1700000000 X")));
 }
 
@@ -141,9 +150,10 @@ TEST_F(TazolTest, FindRecordsAreDecoded) {
   record += QByteArray(1024 - record.size(), '\0');
   QByteArray source(1024, 'p');  // fills its field: no terminator
   record += source;
+  QByteArray large = record + Le32(0) + Le32(static_cast<int32_t>(0xC0000000u)) + Le32(0) + Le32(0);
   record += Le32(0x10002) + Le32(123456) + Le32(0) + Le32(1);
   fake_.SetOutput("FindISOFile", 0, record);
-  fake_.SetOutput("FindISOFile", 1, record);
+  fake_.SetOutput("FindISOFile", 1, large);
   Tazol tazol;
   auto first = tazol.FindISOFirstFile();
   ASSERT_NE(first, nullptr);
@@ -153,7 +163,10 @@ TEST_F(TazolTest, FindRecordsAreDecoded) {
   EXPECT_EQ(first->Size, 123456);
   EXPECT_EQ(first->TimeStamp, QDateTime::fromSecsSinceEpoch(0));
   EXPECT_TRUE(first->IsDirectory);
-  EXPECT_NE(tazol.FindISONextFile(), nullptr);
+  auto next = tazol.FindISONextFile();
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->Size, 3LL << 30);  // 3 GiB: unsigned, not negative
+  EXPECT_FALSE(next->IsDirectory);
   EXPECT_EQ(tazol.FindISONextFile(), nullptr);
 }
 

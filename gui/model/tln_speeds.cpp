@@ -4,9 +4,7 @@ namespace sorvel {
 
 TLNSpeed* TLNSpeeds::Items(int Index) { return items_.Item(Index).value_or(nullptr).get(); }
 
-const TLNSpeed* TLNSpeeds::Items(int Index) const {
-  return const_cast<TLNSpeeds*>(this)->Items(Index);
-}
+const TLNSpeed* TLNSpeeds::Items(int Index) const { return const_cast<TLNSpeeds*>(this)->Items(Index); }
 
 bool TLNSpeeds::Delete(int Index) { return items_.Remove(Index); }
 

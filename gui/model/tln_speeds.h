@@ -2,16 +2,16 @@
 // order they were added, indexed from 1.
 #pragma once
 
-#include "gui/foundation/list.h"
-
 #include <cstdint>
 #include <memory>
+
+#include "gui/foundation/list.h"
 
 namespace sorvel {
 
 struct TLNSpeed {
-  bool CAV = false;     // true: constant angular velocity; false: constant linear velocity
-  int32_t Speed = 0;    // kB/s of 1,000 bytes a second
+  bool CAV = false;   // true: constant angular velocity; false: constant linear velocity
+  int32_t Speed = 0;  // kB/s of 1,000 bytes a second
 };
 
 class TLNSpeeds {

@@ -42,13 +42,10 @@ void TOCInformation::Clear() {
 }
 
 model::TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
-const model::TOCTrack* TOCInformation::TOC(int Index) const {
-  return const_cast<TOCInformation*>(this)->TOC(Index);
-}
+const model::TOCTrack* TOCInformation::TOC(int Index) const { return const_cast<TOCInformation*>(this)->TOC(Index); }
 
-void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo,
-                            int32_t udcFlags, int32_t udcSectorMode, int32_t lngStartLBA,
-                            int32_t lngEndLBA) {
+void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
+                            int32_t udcSectorMode, int32_t lngStartLBA, int32_t lngEndLBA) {
   auto entry = std::make_shared<model::TOCTrack>();
   entry->SessionNo = bytSessionNo;
   entry->TrackNo = bytTrackNo;
@@ -67,14 +64,12 @@ const model::TOCRawTrack* TOCInformation::RawTOC(int Index) const {
   return const_cast<TOCInformation*>(this)->RawTOC(Index);
 }
 
-void TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack,
-                               uint8_t bytPoint, uint8_t bytMinute, uint8_t bytSecond,
-                               uint8_t bytFrame, uint8_t bytZero, uint8_t bytPMinute,
-                               uint8_t bytPSecond, uint8_t bytPFrame) {
-  raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack,
-                                                           bytPoint, bytMinute, bytSecond, bytFrame,
-                                                           bytZero, bytPMinute, bytPSecond,
-                                                           bytPFrame}));
+void TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
+                               uint8_t bytMinute, uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero,
+                               uint8_t bytPMinute, uint8_t bytPSecond, uint8_t bytPFrame) {
+  raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack, bytPoint,
+                                                                      bytMinute, bytSecond, bytFrame, bytZero,
+                                                                      bytPMinute, bytPSecond, bytPFrame}));
 }
 
 bool TOCInformation::RawTOCDelete(int Index) { return raw_.Remove(Index); }
@@ -86,9 +81,7 @@ QString TOCInformation::ISRC(int Index) const {
   return *isrc_.Item(Index);
 }
 
-void TOCInformation::ISRCAdd(const QString& strISRC) {
-  isrc_.AddNew(PaddedWithZeros(strISRC, 12));
-}
+void TOCInformation::ISRCAdd(const QString& strISRC) { isrc_.AddNew(PaddedWithZeros(strISRC, 12)); }
 
 bool TOCInformation::ISRCDelete(int Index) { return isrc_.Remove(Index); }
 
@@ -97,9 +90,8 @@ const model::TOCCDText* TOCInformation::CDText(int Index) const {
   return const_cast<TOCInformation*>(this)->CDText(Index);
 }
 
-void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo,
-                               uint8_t bytFlags, std::span<const uint8_t> bytData,
-                               std::span<const uint8_t> bytCrc) {
+void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
+                               std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc) {
   auto pack = std::make_shared<model::TOCCDText>();
   pack->PacketType = bytPacketType;
   pack->TrackNo = bytTrackNo;

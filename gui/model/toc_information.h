@@ -5,16 +5,15 @@
 // sheets, CCD / TSN descriptors and plain images.
 #pragma once
 
-#include "gui/foundation/list.h"
-#include "gui/model/toc_records.h"
-
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+
+#include "gui/foundation/list.h"
+#include "gui/model/toc_records.h"
 
 namespace sorvel {
 
@@ -46,16 +45,16 @@ class TOCInformation : public QObject {
   // The entry at Index (1..TOCCount); null outside.
   model::TOCTrack* TOC(int Index);
   const model::TOCTrack* TOC(int Index) const;
-  void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
-              int32_t udcSectorMode, int32_t lngStartLBA, int32_t lngEndLBA);
+  void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags, int32_t udcSectorMode,
+              int32_t lngStartLBA, int32_t lngEndLBA);
   bool TOCDelete(int Index);
 
   int RawTOCCount() const { return raw_.Count(); }
   model::TOCRawTrack* RawTOC(int Index);
   const model::TOCRawTrack* RawTOC(int Index) const;
-  void RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
-                 uint8_t bytMinute, uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero,
-                 uint8_t bytPMinute, uint8_t bytPSecond, uint8_t bytPFrame);
+  void RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint, uint8_t bytMinute,
+                 uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero, uint8_t bytPMinute, uint8_t bytPSecond,
+                 uint8_t bytPFrame);
   bool RawTOCDelete(int Index);
 
   QString MCN() const { return mcn_; }
@@ -81,8 +80,8 @@ class TOCInformation : public QObject {
   // only); the CD-Text packs go to the ".cdt" file `strCDTextFileName`, and the
   // sheet names that file only when it was written. False, writing nothing,
   // for an empty or multi-session TOC or one the sheet cannot express.
-  bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
-                   const QString& strCDTextFileName, int32_t lngSectorSize = 2352);
+  bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName, const QString& strCDTextFileName,
+                   int32_t lngSectorSize = 2352);
   // Reads a CUE sheet of one BINARY image: `strImageFileName` (empty on entry)
   // receives the image path resolved against the sheet's folder,
   // `lngSectorSize` 2352, 2048 or 2336. Errors are reported through

@@ -1,9 +1,8 @@
 #include "gui/model/toc_information.h"
 
-#include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
 #include <array>
 
 namespace sorvel {
@@ -103,10 +102,9 @@ TEST(TOCInformationTest, CDTextAddCopiesTheBytes) {
 TEST(TOCInformationTest, RaiseStatusSendsTheTypedEventFirst) {
   TOCInformation toc;
   QStringList order;
-  QObject::connect(&toc, &TOCInformation::StatusChangeEx,
-                   [&order](int32_t type, const QString& text) {
-                     order << QStringLiteral("ex %1 %2").arg(type).arg(text);
-                   });
+  QObject::connect(&toc, &TOCInformation::StatusChangeEx, [&order](int32_t type, const QString& text) {
+    order << QStringLiteral("ex %1 %2").arg(type).arg(text);
+  });
   QObject::connect(&toc, &TOCInformation::StatusChange,
                    [&order](const QString& text) { order << QStringLiteral("plain ") + text; });
   toc.RaiseStatus(2, QStringLiteral("失敗"));
@@ -123,9 +121,8 @@ TEST(TOCInformationTest, HexTexts) {
     int value;
   };
   const Case cases[] = {
-      {"0XA0 ", 160}, {"160", 0},   {"0xa0", 160}, {"  0x0a", 10}, {"0xA", 0},
-      {"0x", 0},      {"", 0},      {"0xA0B", 160}, {"0xZZ", 0},   {"0x-1", 0},
-      {"0xff", 255},  {"x0A0", 0},
+      {"0XA0 ", 160}, {"160", 0},     {"0xa0", 160}, {"  0x0a", 10}, {"0xA", 0},    {"0x", 0},
+      {"", 0},        {"0xA0B", 160}, {"0xZZ", 0},   {"0x-1", 0},    {"0xff", 255}, {"x0A0", 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(TOCInformation::HexTextToByte(QString::fromLatin1(c.text)), c.value) << c.text;

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <QString>
-
 #include <array>
 #include <cstdint>
 
@@ -24,11 +23,11 @@ int HexDigitValue(QChar c);
 struct TOCTrack {
   uint8_t SessionNo = 0;
   uint8_t TrackNo = 0;
-  uint8_t IndexNo = 0;   // 0 pregap, 1 start, up to 99
-  int32_t Flags = 0;     // TrackControlFieldConstants bits
+  uint8_t IndexNo = 0;     // 0 pregap, 1 start, up to 99
+  int32_t Flags = 0;       // TrackControlFieldConstants bits
   int32_t SectorMode = 0;  // SectorModeConstants
   int32_t StartLBA = 0;
-  int32_t EndLBA = 0;    // inclusive
+  int32_t EndLBA = 0;  // inclusive
 
   QString StartMSF() const { return FramesToMSFText(int64_t{StartLBA} + 150); }
   QString EndMSF() const { return FramesToMSFText(int64_t{EndLBA} + 150); }

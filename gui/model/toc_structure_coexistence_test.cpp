@@ -1,13 +1,12 @@
 // The binding code converts the engines' fixed-layout TOC records into the
 // model: both sets of declarations compile side by side in one unit and stay
 // distinct types.
-#include "native_common/toc_structure.h"
-
-#include "gui/model/toc_information.h"
-
 #include <gtest/gtest.h>
 
 #include <type_traits>
+
+#include "gui/model/toc_information.h"
+#include "native_common/toc_structure.h"
 
 namespace sorvel {
 namespace {
