@@ -208,6 +208,7 @@ void JobDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  Unload();  // also when the dialog closes without being shown
   QDialog::closeEvent(event);
 }
 
