@@ -1,0 +1,298 @@
+// The copy dialog end to end on emulated drives with the real engines and
+// jobs: on the fly, through a temporary image with several passes, DVD images,
+// the temporary folder's cleanup, stops, the power action and failing passes.
+#include "gui/dialogs/disc_copy_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/drive_panel.h"
+#include "gui/dialogs/dual_drive_panel.h"
+#include "gui/foundation/form_services.h"
+#include "gui/foundation/power_backend.h"
+#include "gui/jobs/disc_reader.h"
+#include "gui/model/trelin.h"
+#include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_fixture.h"
+#include "testing/file_bytes.h"
+#include "testing/manual_clock.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
+QT_END_NAMESPACE
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchDir;
+
+const QString kQuestion = QStringLiteral("\r\n続けて複製しますか。");
+constexpr int kRepeatStyle = 4 + 256;
+
+void Pick(QComboBox* combo, int index) {
+  combo->setCurrentIndex(index);
+  emit combo->activated(index);
+}
+
+// The insert-disc prompt of these tests: runs `answer` with the drive.
+class TestPrompt final : public InsertDiscPrompt {
+ public:
+  explicit TestPrompt(std::function<bool(Trelin&, bool)> answer) : answer_(std::move(answer)) {}
+  bool ShowOpen(Trelin& drive, bool writable) override { return answer_(drive, writable); }
+
+ private:
+  std::function<bool(Trelin&, bool)> answer_;
+};
+
+// A power backend that accepts every action and only counts it.
+class AcceptingPowerBackend final : public PowerBackend {
+ public:
+  AcceptingPowerBackend() : previous_(InstallPowerBackend(this)) {}
+  ~AcceptingPowerBackend() override { InstallPowerBackend(previous_); }
+  bool AcquireInhibitor(const QString&, const QString&) override { return true; }
+  void ReleaseInhibitor() override {}
+  bool Suspend() override { return Count("suspend"); }
+  bool Hibernate() override { return Count("hibernate"); }
+  bool PowerOff() override { return Count("poweroff"); }
+  bool Reboot() override { return Count("reboot"); }
+  QStringList calls;
+
+ private:
+  bool Count(const char* what) {
+    calls << QString::fromLatin1(what);
+    return true;
+  }
+  PowerBackend* previous_;
+};
+
+// Whether the command log holds an eject (START STOP UNIT, LoEj set, Start clear).
+size_t EjectCount(const testing::EmulatedDriveFixture& drive) {
+  size_t count = 0;
+  for (const auto& command : drive.hooks().log()) {
+    if (!command.cdb.empty() && command.cdb[0] == 0x1B && command.cdb.size() > 4 && (command.cdb[4] & 3) == 2) ++count;
+  }
+  return count;
+}
+
+// The files of `folder` (names only).
+QStringList FilesIn(const QString& folder) {
+  return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+class DiscCopyFormTest : public ::testing::Test {
+ protected:
+  DiscCopyFormTest() {
+    QDir().mkpath(temp_);
+    Settings()->SetPathTemp(temp_);
+    Settings()->SetEjectAfterMessage(false);
+    factories_.is_ready_form = [this] {
+      // The verifier's wait for the written disc finds it at once; a wait
+      // for a blank disc is the test's.
+      return std::make_unique<TestPrompt>([this](Trelin& drive, bool writable) {
+        if (!writable) return drive.IsReady();
+        return prompt_ ? prompt_(drive) : false;
+      });
+    };
+    previous_factories_ = InstallFormFactories(&factories_);
+  }
+  ~DiscCopyFormTest() override { InstallFormFactories(previous_factories_); }
+
+  // A pressed CD: a data track and an audio track with a pregap.
+  testing::CueFixture PressedCd() {
+    return testing::MakeCueImage(dir_.path(), "src", {{false, 0, 700, "", false}, {true, 150, 300, "", false}});
+  }
+  // Drives D: and E: (E: only when `write` is not empty).
+  void MapDrives(const std::string& read, const std::string& write = std::string()) {
+    d_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, read, "d");
+    std::string map = "D:=" + d_->device();
+    if (!write.empty()) {
+      e_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, write, "e");
+      map += ";E:=" + e_->device();
+    }
+    map_ = std::make_unique<testing::ScopedDriveMap>(map);
+  }
+  // Inserts a fresh blank CD-R into the drive at `state_path`.
+  static bool InsertBlank(const std::string& state_path, const std::string& medium = "cd-r") {
+    platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state_path);
+    std::string error;
+    return drive != nullptr && drive->InsertDisc(medium, "", &error);
+  }
+  // Exports the CD in the drive as "<name>.cue"/"<name>.bin" and splits it
+  // into tracks with bchunk; returns the track files' contents.
+  std::vector<std::string> ExportedTracks(const std::string& state_path, const std::string& name) {
+    platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state_path);
+    std::vector<std::string> tracks;
+    std::string error;
+    if (drive == nullptr || !drive->ExportCd((dir_.path() / (name + ".cue")).string(), &error)) {
+      ADD_FAILURE() << "export: " << error;
+      return tracks;
+    }
+    std::string out;
+    EXPECT_EQ(testing::RunCommand("cd '" + dir_.path().string() + "' && cdrdao show-toc " + name + ".cue 2>&1", &out), 0)
+        << out;
+    return Tracks(name);
+  }
+  // bchunk's tracks of "<name>.bin"/"<name>.cue".
+  std::vector<std::string> Tracks(const std::string& name) {
+    std::string out;
+    EXPECT_EQ(testing::RunCommand("cd '" + dir_.path().string() + "' && bchunk -w " + name + ".bin " + name + ".cue " +
+                                      name + "-part 2>&1",
+                                  &out),
+              0)
+        << out;
+    std::vector<std::string> tracks;
+    for (const QString& file : QDir(QString::fromStdString(dir_.path().string()))
+                                   .entryList({QString::fromStdString(name) + QStringLiteral("-part*")}, QDir::Files,
+                                              QDir::Name)) {
+      tracks.push_back(testing::ReadFileBytes(dir_.path() / file.toStdString()));
+    }
+    return tracks;
+  }
+  void RequireCdTools() {
+    for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const auto& message : ui_.messages()) texts << message.text;
+    return texts;
+  }
+
+  ScratchDir dir_;
+  testing::DialogTestEnvironment env_{dir_};
+  testing::ScriptedModalUi ui_;
+  QString temp_ = env_.Path("temp");
+  FormFactories factories_;
+  const FormFactories* previous_factories_ = nullptr;
+  std::function<bool(Trelin&)> prompt_;
+  std::unique_ptr<testing::EmulatedDriveFixture> d_, e_;
+  std::unique_ptr<testing::ScopedDriveMap> map_;
+};
+
+TEST_F(DiscCopyFormTest, OnTheFlyCopyOfAPressedCdWithVerification) {
+  RequireCdTools();
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  ASSERT_NE(form.fraSend()->device(), form.fraRecv()->device());
+  EXPECT_TRUE(form.chkCreateTemporaryImage()->isEnabled());
+  EXPECT_FALSE(form.chkCreateTemporaryImage()->isChecked());
+  EXPECT_TRUE(form.chkVerify()->isChecked());  // the default
+  bool prompted = false;
+  prompt_ = [&](Trelin&) { return prompted = true; };
+
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1) << Texts().join(QStringLiteral(" | ")).toStdString();
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("複製は正常終了しました。"));
+  EXPECT_EQ(ui_.messages()[0].style, 64);
+  EXPECT_EQ(ui_.messages()[0].caption, QStringLiteral("Sorvel"));
+  EXPECT_FALSE(prompted);
+  EXPECT_TRUE(e_->drive()->media().tray_open);  // opened before the message
+  EXPECT_FALSE(d_->drive()->media().tray_open);
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_EQ(form.cmdStartStop()->text(), QStringLiteral("開始(&S)"));
+  EXPECT_TRUE(form.fraSend()->timer()->isActive());
+
+  const std::vector<std::string> copy = ExportedTracks(e_->path(), "copy");
+  const std::vector<std::string> original = Tracks("src");
+  ASSERT_EQ(original.size(), 2u);
+  EXPECT_TRUE(copy == original);
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+}
+
+TEST_F(DiscCopyFormTest, SameDriveGoesThroughTheImageOncePerBlankDisc) {
+  RequireCdTools();
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string());
+  // The temporary folder's name has a dot, and neighbours that must survive.
+  temp_ = env_.Path("my.tmp");
+  QDir().mkpath(temp_);
+  Settings()->SetPathTemp(temp_);
+  testing::WriteFileBytes(fs::path(env_.State("my-notes.txt")), "notes");
+  testing::WriteFileBytes(fs::path(temp_.toStdString()) / "other.txt", "other");
+
+  DiscCopyForm form;
+  ASSERT_EQ(form.fraSend()->device(), form.fraRecv()->device());
+  EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+  EXPECT_FALSE(form.chkCreateTemporaryImage()->isEnabled());
+  form.chkVerify()->setChecked(false);
+
+  int prompts = 0;
+  size_t ejects_at_first_prompt = 0;
+  QStringList images_seen;
+  prompt_ = [&](Trelin& drive) {
+    ++prompts;
+    if (prompts == 1) {
+      ejects_at_first_prompt = EjectCount(*d_);
+      images_seen = FilesIn(temp_);
+    } else {
+      EXPECT_TRUE(ExportedTracks(d_->path(), "copy1") == Tracks("src"));
+    }
+    EXPECT_TRUE(InsertBlank(d_->path()));
+    return drive.IsMediaWritable();
+  };
+  ui_.QueueAnswer(kIdYes);
+  ui_.QueueAnswer(kIdNo);
+  form.cmdStartStop()->click();
+
+  EXPECT_EQ(prompts, 2);
+  EXPECT_GE(ejects_at_first_prompt, 1u);  // after the read the tray opened for the source to come out
+  const QString temporary = QFileInfo(form.temporary_name()).fileName();
+  EXPECT_EQ(temporary.size(), 8);
+  EXPECT_TRUE(images_seen.contains(temporary + QStringLiteral(".tsn"))) << images_seen.join(' ').toStdString();
+  ASSERT_EQ(ui_.messages().size(), 2) << Texts().join(QStringLiteral(" | ")).toStdString();
+  for (const auto& message : ui_.messages()) {
+    EXPECT_EQ(message.text, QStringLiteral("複製は正常終了しました。") + kQuestion);
+    EXPECT_EQ(message.style, kRepeatStyle + 64);
+  }
+  EXPECT_TRUE(ExportedTracks(d_->path(), "copy2") == Tracks("src"));
+  // Only the job's own files went.
+  EXPECT_EQ(FilesIn(temp_), QStringList{QStringLiteral("other.txt")});
+  EXPECT_TRUE(QFile::exists(env_.Path("my-notes.txt")));
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+}
+
+TEST_F(DiscCopyFormTest, DvdGoesThroughAnIsoImage) {
+  const fs::path iso = testing::MakeIsoImage(dir_.path(), "dvd", {{"a.txt", std::string(90000, 'a')},
+                                                                  {"b.bin", std::string(5000, '\x33')}});
+  ASSERT_FALSE(iso.empty());
+  MapDrives("image=" + iso.string(), "medium=dvd-r");
+  {
+    DiscCopyForm form;
+    Pick(form.fraRecv()->drive_combo(), 1);
+    form.chkCreateTemporaryImage()->setChecked(true);
+    QStringList at_question;
+    ui_.on_message = [&](const testing::ShownMessage&) { at_question = FilesIn(temp_); };
+    ui_.QueueAnswer(kIdNo);
+    form.cmdStartStop()->click();
+    ASSERT_EQ(ui_.messages().size(), 1);
+    EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("複製は正常終了しました。") + kQuestion);
+    const QString name = QFileInfo(form.temporary_name()).fileName();
+    EXPECT_EQ(at_question, QStringList{name + QStringLiteral(".iso")});
+    EXPECT_TRUE(FilesIn(temp_).isEmpty());
+  }
+  Trelin device;
+  ASSERT_TRUE(device.OpenDevice(4));  // E:
+  device.LoadTray(true);
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(device, QString::fromStdString((dir_.path() / "back").string())));
+  device.CloseDevice();
+  ASSERT_TRUE(testing::RequireTool("cmp"));
+  std::string out;
+  EXPECT_EQ(testing::RunCommand("cmp '" + iso.string() + "' '" + (dir_.path() / "back.iso").string() + "' 2>&1", &out), 0)
+      << out;
+}
+
+}  // namespace
+}  // namespace sorvel
