@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QApplication>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/dual_drive_panel.h"
+#include "gui/dialogs/is_ready_form.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/power_backend.h"
 #include "gui/jobs/disc_reader.h"
@@ -292,6 +294,203 @@ TEST_F(DiscCopyFormTest, DvdGoesThroughAnIsoImage) {
   std::string out;
   EXPECT_EQ(testing::RunCommand("cmp '" + iso.string() + "' '" + (dir_.path() / "back.iso").string() + "' 2>&1", &out), 0)
       << out;
+}
+
+// A timer that runs `step` every 5 ms while the test's form works.
+class Ticker {
+ public:
+  explicit Ticker(std::function<void()> step) {
+    QObject::connect(&timer_, &QTimer::timeout, std::move(step));
+    timer_.start(5);
+  }
+
+ private:
+  QTimer timer_;
+};
+
+TEST_F(DiscCopyFormTest, TheRealPromptWaitsUntilABlankDiscIsInserted) {
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string());
+  FormFactories real;
+  real.is_ready_form = [] { return std::make_unique<IsReadyPrompt>(); };
+  InstallFormFactories(&real);
+  DiscCopyForm form;
+  form.chkVerify()->setChecked(false);
+  int inserted = 0;
+  int polls_before_insert = 0;
+  Ticker insert([&] {
+    auto* prompt = qobject_cast<IsReadyForm*>(QApplication::activeModalWidget());
+    if (prompt == nullptr || prompt->property("served").toBool() || prompt->polls() < 3) return;
+    prompt->setProperty("served", true);
+    polls_before_insert = prompt->polls();
+    ++inserted;
+    EXPECT_TRUE(InsertBlank(d_->path()));
+  });
+  ui_.QueueAnswer(kIdYes);
+  ui_.QueueAnswer(kIdNo);
+  form.cmdStartStop()->click();
+  InstallFormFactories(&factories_);
+  EXPECT_EQ(inserted, 2);
+  EXPECT_GE(polls_before_insert, 3);  // the prompt waited
+  ASSERT_EQ(Texts(), QStringList(2, QStringLiteral("複製は正常終了しました。") + kQuestion));
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+}
+
+TEST_F(DiscCopyFormTest, StopDuringTheReadShowsNothingAndLeavesNoFile) {
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.chkCreateTemporaryImage()->setChecked(true);
+  bool clicked = false;
+  Ticker stop([&] {
+    if (form.mobjReader() != nullptr && !clicked) {
+      clicked = true;
+      form.cmdStartStop()->click();
+    }
+  });
+  ui_.QueueAnswer(kIdYes);
+  form.cmdStartStop()->click();
+  EXPECT_TRUE(clicked);
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("複製中断してよろしいですか。"));
+  EXPECT_EQ(ui_.messages()[0].style, 292);
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+}
+
+TEST_F(DiscCopyFormTest, StopDuringTheVerificationAsksTheVerifierQuestion) {
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  bool clicked = false;
+  bool copier_seen = false;
+  Ticker stop([&] {
+    copier_seen = copier_seen || form.mobjCopier() != nullptr;
+    if (form.mobjVerifier() != nullptr && form.mobjCopier() == nullptr && form.running() && !clicked) {
+      clicked = true;
+      form.cmdStartStop()->click();
+    }
+  });
+  ui_.QueueAnswer(kIdYes);
+  form.cmdStartStop()->click();
+  EXPECT_TRUE(copier_seen);
+  ASSERT_TRUE(clicked);
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("検証を中断してよろしいですか。")});
+}
+
+TEST_F(DiscCopyFormTest, PowerOffAfterALongPassEndsTheJobWithoutMessage) {
+  testing::ScopedManualClock clock;
+  AcceptingPowerBackend power;
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.chkCreateTemporaryImage()->setChecked(true);
+  form.chkShutdown()->setChecked(true);
+  bool advanced = false;
+  Ticker time([&] {
+    if (form.mobjWriter() != nullptr && !advanced) {
+      advanced = true;
+      clock.clock().Advance(std::chrono::seconds(61));
+    }
+  });
+  form.cmdStartStop()->click();
+  EXPECT_TRUE(advanced);
+  EXPECT_EQ(power.calls, QStringList{QStringLiteral("poweroff")});
+  EXPECT_TRUE(ui_.messages().isEmpty()) << Texts().join(' ').toStdString();
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+}
+
+TEST_F(DiscCopyFormTest, AShortPassNeverRunsThePowerAction) {
+  testing::ScopedManualClock clock;
+  AcceptingPowerBackend power;
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.chkShutdown()->setChecked(true);
+  Ticker time([&] { clock.clock().Advance(std::chrono::milliseconds(form.mobjCopier() != nullptr ? 1 : 0)); });
+  form.cmdStartStop()->click();
+  EXPECT_TRUE(power.calls.isEmpty());
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("複製は正常終了しました。")});
+  // With chkShutdown ticked the tray stays closed before the message.
+  EXPECT_FALSE(e_->drive()->media().tray_open);
+}
+
+TEST_F(DiscCopyFormTest, ACancelledPromptAfterAFailedPassReportsItsOwnFailure) {
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  e_->hooks().UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba = 100; });
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.chkCreateTemporaryImage()->setChecked(true);
+  form.chkVerify()->setChecked(false);
+  int prompts = 0;
+  prompt_ = [&](Trelin&) {
+    ++prompts;
+    return false;
+  };
+  // At the first question the failed disc is taken out.
+  ui_.on_message = [&](const testing::ShownMessage& message) {
+    if (ui_.messages().size() == 1) {
+      EXPECT_FALSE(message.text.startsWith(QStringLiteral("複製に失敗しました")));
+      e_->drive()->RemoveDisc();
+    }
+  };
+  ui_.QueueAnswer(kIdYes);
+  ui_.QueueAnswer(kIdNo);
+  form.cmdStartStop()->click();
+  EXPECT_EQ(prompts, 1);
+  ASSERT_EQ(ui_.messages().size(), 2) << Texts().join(' ').toStdString();
+  EXPECT_TRUE(ui_.messages()[0].text.endsWith(kQuestion));
+  EXPECT_EQ(ui_.messages()[0].style, kRepeatStyle + 16);
+  EXPECT_EQ(ui_.messages()[1].text, QStringLiteral("複製に失敗しました") + kQuestion);
+  EXPECT_EQ(ui_.messages()[1].style, kRepeatStyle + 16);
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+}
+
+TEST_F(DiscCopyFormTest, SettingsAreStoredAndTheLockedBoxAsZero) {
+  MapDrives("medium=cd-r", "medium=cd-r");
+  const QString form_name = QStringLiteral("DiscCopyForm");
+  {
+    DiscCopyForm form;
+    EXPECT_FALSE(form.chkCreateTemporaryImage()->isEnabled());  // both sides on D:
+    Pick(form.fraRecv()->drive_combo(), 1);
+    form.chkCreateTemporaryImage()->setChecked(true);
+    form.chkVerify()->setChecked(false);
+    form.close();
+  }
+  EXPECT_EQ(GetDialogSetting(form_name, QStringLiteral("chkCreateTemporaryImage")), QStringLiteral("1"));
+  EXPECT_EQ(GetDialogSetting(form_name, QStringLiteral("chkVerify")), QStringLiteral("0"));
+  const QString write_text = GetDialogSetting(form_name, QStringLiteral("cboWriteDrive"));
+  EXPECT_TRUE(write_text.startsWith(QStringLiteral("(E:)"))) << write_text.toStdString();
+  {
+    DiscCopyForm form;
+    EXPECT_EQ(form.fraRecv()->drive_combo()->currentText(), write_text);
+    EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+    EXPECT_FALSE(form.chkVerify()->isChecked());
+    Pick(form.fraRecv()->drive_combo(), 0);  // same drive: ticked and locked
+    EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+    form.close();
+  }
+  EXPECT_EQ(GetDialogSetting(form_name, QStringLiteral("chkCreateTemporaryImage")), QStringLiteral("0"));
+  {
+    DiscCopyForm form;  // a stored "0" with the box locked: still ticked
+    EXPECT_TRUE(form.chkCreateTemporaryImage()->isChecked());
+    EXPECT_FALSE(form.chkCreateTemporaryImage()->isEnabled());
+  }
+}
+
+TEST_F(DiscCopyFormTest, StartDoesNothingWithoutADrive) {
+  MapDrives("medium=cd-r");
+  map_ = std::make_unique<testing::ScopedDriveMap>("");
+  DiscCopyForm form;
+  ASSERT_EQ(form.fraSend()->device(), nullptr);
+  form.cmdStartStop()->click();
+  EXPECT_TRUE(ui_.messages().isEmpty());
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
 }
 
 }  // namespace
