@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFile>
-#include <QHBoxLayout>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,10 +71,8 @@ DiscCopyForm::DiscCopyForm(QWidget* parent)
   panels_ = new DualDrivePanel(objectName(), this, chkCreateTemporaryImage_);
   fraSend()->setTitle(QStringLiteral("読み込み装置(&R)"));
   fraRecv()->setTitle(QStringLiteral("書き込み装置(&W)"));
-  auto* sides = new QHBoxLayout;
-  sides->addWidget(fraSend());
-  sides->addWidget(fraRecv());
-  body()->addLayout(sides);
+  body()->addWidget(fraSend());
+  body()->addWidget(fraRecv());
   body()->addWidget(chkCreateTemporaryImage_);
   body()->addWidget(chkVerify_);
   body()->addWidget(chkShutdown_);

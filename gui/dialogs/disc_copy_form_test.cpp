@@ -5,16 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QApplication>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
 
+#include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/drive_panel.h"
@@ -27,6 +28,7 @@
 #include "testing/cd_image_fixture.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/gui/screenshot.h"
 #include "testing/manual_clock.h"
 
 QT_BEGIN_NAMESPACE
@@ -491,6 +493,17 @@ TEST_F(DiscCopyFormTest, StartDoesNothingWithoutADrive) {
   form.cmdStartStop()->click();
   EXPECT_TRUE(ui_.messages().isEmpty());
   EXPECT_TRUE(form.cmdEnd()->isEnabled());
+}
+
+TEST_F(DiscCopyFormTest, DiscCopyFormScreenshot) {
+  const testing::CueFixture source = PressedCd();
+  MapDrives("image=" + source.cue.string() + ",vendor=SORVEL,product=EMU-READER",
+            "medium=cd-r,vendor=SORVEL,product=EMU-WRITER");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.vbxMain()->LineOut(QStringLiteral("00:00:00 複製は正常終了しました。"));
+  form.resize(640, 480);
+  testing::SaveScreenshot(&form, QStringLiteral("DiscCopyForm"));
 }
 
 }  // namespace
