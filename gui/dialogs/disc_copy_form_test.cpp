@@ -9,12 +9,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
 
+#include "drive_daemon/remote_scsi_handler.h"
+#include "drive_daemon/remote_test_support.h"
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
@@ -28,7 +31,9 @@
 #include "testing/cd_image_fixture.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/screenshot.h"
+#include "testing/kestrow_standalone.h"
 #include "testing/manual_clock.h"
 
 QT_BEGIN_NAMESPACE
@@ -173,6 +178,8 @@ class DiscCopyFormTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  // Discovery reaches only the addresses a test names, never a real interface.
+  testing::FixedInterfaces interfaces_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScriptedModalUi ui_;
   QString temp_ = env_.Path("temp");
@@ -504,6 +511,88 @@ TEST_F(DiscCopyFormTest, DiscCopyFormScreenshot) {
   form.vbxMain()->LineOut(QStringLiteral("00:00:00 複製は正常終了しました。"));
   form.resize(640, 480);
   testing::SaveScreenshot(&form, QStringLiteral("DiscCopyForm"));
+}
+
+// Clicks the network box of `side` until it lists remote drives (the scan
+// may miss the first time on a loaded machine).
+bool ListRemote(testing::ScriptedModalUi& ui, DrivePanel* side) {
+  for (int attempt = 0; attempt < 5 && !side->network_box()->isChecked(); ++attempt) {
+    ui.Clear();
+    side->network_box()->click();
+  }
+  ui.Clear();
+  return side->network_box()->isChecked() && side->device() != nullptr;
+}
+
+TEST_F(DiscCopyFormTest, RemoteReadSideServedByTheDaemon) {
+  RequireCdTools();
+  const testing::CueFixture source = PressedCd();
+  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")),
+                                    "D:=emu:" + env_.State("remote.state") + ",image=" + source.cue.string(), "D");
+  ASSERT_TRUE(daemon.Start());
+  Settings()->SetRemotePort(daemon.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  e_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, "medium=cd-r", "e");
+  map_ = std::make_unique<testing::ScopedDriveMap>("E:=" + e_->device());
+
+  DiscCopyForm form;
+  form.show();
+  ASSERT_TRUE(ListRemote(ui_, form.fraSend()));
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  ASSERT_FALSE(form.fraRecv()->network_box()->isChecked());
+  ASSERT_NE(form.fraSend()->device(), form.fraRecv()->device());
+  EXPECT_TRUE(form.fraSend()->drive_combo()->currentText().contains(QStringLiteral("127.0.0.1")));
+
+  form.cmdStartStop()->click();
+  EXPECT_EQ(Texts(), QStringList{QStringLiteral("複製は正常終了しました。")});
+  EXPECT_TRUE(ExportedTracks(e_->path(), "copy") == Tracks("src"));
+}
+
+TEST_F(DiscCopyFormTest, OneRemoteDriveOnBothSidesKeepsItsLinkWhileTheQuestionIsOpen) {
+  const testing::CueFixture source = PressedCd();
+  const std::string state = env_.State("served.state");
+  const std::string served = "D:=emu:" + state + ",image=" + source.cue.string();
+  DaemonRemoteScsiServer server(remote_test::MapFactory(served));
+  for (int i = 0; i < 26; ++i) server.SetDriveEnabled(i, i == 3);
+  ASSERT_TRUE(server.Start(0, 4));
+  Settings()->SetRemotePort(server.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  map_ = std::make_unique<testing::ScopedDriveMap>("");
+
+  DiscCopyForm form;
+  form.show();
+  form.chkVerify()->setChecked(false);
+  ASSERT_TRUE(ListRemote(ui_, form.fraSend()));
+  ASSERT_TRUE(ListRemote(ui_, form.fraRecv()));
+  ASSERT_EQ(form.fraSend()->device(), form.fraRecv()->device());
+  EXPECT_FALSE(form.chkCreateTemporaryImage()->isEnabled());
+
+  int prompts = 0;
+  prompt_ = [&](Trelin& drive) {
+    ++prompts;
+    EXPECT_TRUE(InsertBlank(state));
+    return drive.IsMediaWritable();
+  };
+  bool timer_idle_during_question = true;
+  ui_.on_message = [&](const testing::ShownMessage&) {
+    if (ui_.messages().size() != 1) return;
+    // The first question stays open for 5 s with the events running.
+    QEventLoop wait;
+    QTimer::singleShot(5000, &wait, &QEventLoop::quit);
+    wait.exec();
+    timer_idle_during_question = !form.fraSend()->timer()->isActive();
+  };
+  ui_.QueueAnswer(kIdYes);
+  ui_.QueueAnswer(kIdNo);
+  form.cmdStartStop()->click();
+  EXPECT_EQ(prompts, 2);
+  EXPECT_TRUE(timer_idle_during_question);
+  EXPECT_EQ(Texts(), QStringList(2, QStringLiteral("複製は正常終了しました。") + kQuestion));
+  EXPECT_TRUE(FilesIn(temp_).isEmpty());
+  form.close();
+  server.Stop();
 }
 
 }  // namespace
