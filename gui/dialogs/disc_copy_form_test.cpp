@@ -121,6 +121,11 @@ class DiscCopyFormTest : public ::testing::Test {
   testing::CueFixture PressedCd() {
     return testing::MakeCueImage(dir_.path(), "src", {{false, 0, 700, "", false}, {true, 150, 300, "", false}});
   }
+  // A pressed CD in D:, a blank CD-R in E:.
+  void MapPressedAndBlank() {
+    const testing::CueFixture source = PressedCd();
+    MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  }
   // Drives D: and E: (E: only when `write` is not empty).
   void MapDrives(const std::string& read, const std::string& write = std::string()) {
     d_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, read, "d");
@@ -192,8 +197,7 @@ class DiscCopyFormTest : public ::testing::Test {
 
 TEST_F(DiscCopyFormTest, OnTheFlyCopyOfAPressedCdWithVerification) {
   RequireCdTools();
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
   ASSERT_NE(form.fraSend()->device(), form.fraRecv()->device());
@@ -209,6 +213,17 @@ TEST_F(DiscCopyFormTest, OnTheFlyCopyOfAPressedCdWithVerification) {
   EXPECT_EQ(ui_.messages()[0].style, 64);
   EXPECT_EQ(ui_.messages()[0].caption, QStringLiteral("Sorvel"));
   EXPECT_FALSE(prompted);
+  // The verifier read the copy back after the write.
+  const QStringList log = form.vbxMain()->lines();
+  const auto logged = [&log](const QString& text) {
+    for (qsizetype i = 0; i < log.size(); ++i) {
+      if (log[i].endsWith(text)) return i;
+    }
+    return qsizetype{-1};
+  };
+  EXPECT_GT(logged(QStringLiteral("ディスクは正常です。")), logged(QStringLiteral("キャッシュフラッシュ中。")))
+      << log.join('\n').toStdString();
+  EXPECT_GE(logged(QStringLiteral("キャッシュフラッシュ中。")), 0);
   EXPECT_TRUE(e_->drive()->media().tray_open);  // opened before the message
   EXPECT_FALSE(d_->drive()->media().tray_open);
   EXPECT_TRUE(form.cmdEnd()->isEnabled());
@@ -346,8 +361,7 @@ TEST_F(DiscCopyFormTest, TheRealPromptWaitsUntilABlankDiscIsInserted) {
 }
 
 TEST_F(DiscCopyFormTest, StopDuringTheReadShowsNothingAndLeavesNoFile) {
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
   form.chkCreateTemporaryImage()->setChecked(true);
@@ -369,8 +383,7 @@ TEST_F(DiscCopyFormTest, StopDuringTheReadShowsNothingAndLeavesNoFile) {
 }
 
 TEST_F(DiscCopyFormTest, StopDuringTheVerificationAsksTheVerifierQuestion) {
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
   bool clicked = false;
@@ -392,8 +405,7 @@ TEST_F(DiscCopyFormTest, StopDuringTheVerificationAsksTheVerifierQuestion) {
 TEST_F(DiscCopyFormTest, PowerOffAfterALongPassEndsTheJobWithoutMessage) {
   testing::ScopedManualClock clock;
   AcceptingPowerBackend power;
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
   form.chkCreateTemporaryImage()->setChecked(true);
@@ -415,8 +427,7 @@ TEST_F(DiscCopyFormTest, PowerOffAfterALongPassEndsTheJobWithoutMessage) {
 TEST_F(DiscCopyFormTest, AShortPassNeverRunsThePowerAction) {
   testing::ScopedManualClock clock;
   AcceptingPowerBackend power;
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
   form.chkShutdown()->setChecked(true);
@@ -429,8 +440,7 @@ TEST_F(DiscCopyFormTest, AShortPassNeverRunsThePowerAction) {
 }
 
 TEST_F(DiscCopyFormTest, ACancelledPromptAfterAFailedPassReportsItsOwnFailure) {
-  const testing::CueFixture source = PressedCd();
-  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  MapPressedAndBlank();
   e_->hooks().UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba = 100; });
   DiscCopyForm form;
   Pick(form.fraRecv()->drive_combo(), 1);
