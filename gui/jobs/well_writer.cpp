@@ -6,6 +6,7 @@
 
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/file_paths.h"
+#include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/disc_verifier.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
@@ -152,6 +153,9 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
       const int size = single_data ? kUserData : kRawSector;
       const int32_t total = LastEnd(*toc_);
       QByteArray sector(Tazol::kSectorSize, '\0');
+      // Sectors go to the file in large blocks written on a second thread: the
+      // disk works while the layout makes the next sectors.
+      BackgroundFileWriter output(file);
       bool ok = true;
       for (int i = 1; ok && i <= toc_->TOCCount(); ++i) {
         const model::TOCTrack entry = *toc_->TOC(i);
@@ -160,14 +164,17 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
           if (!objImage.Read(sector, !single_data)) {
             Report(kStatusError, UnreadableLine(lba));
             ok = false;
-          } else if (file.WriteFile({reinterpret_cast<const uint8_t*>(sector.constData()), static_cast<size_t>(size)}) !=
-                     size) {
+          } else if (!output.Append(sector.constData(), size)) {
             Report(kStatusError, QStringLiteral("イメージをファイルに書き込めません - %1").arg(image_path));
             ok = false;
           }
           if (ProgressAndPoll(lba, total)) ok = false;
           if (!ok) Report(kStatusError, QStringLiteral("書き込みに失敗しました。"));
         }
+      }
+      if (!output.Finish() && ok) {
+        Report(kStatusError, QStringLiteral("イメージをファイルに書き込めません - %1").arg(image_path));
+        ok = false;
       }
       if (!file.CloseFile()) ok = false;
       if (ok) {
