@@ -228,7 +228,7 @@ TEST_F(DiscEraseFormTest, ThroughKestrowOnLoopback) {
 TEST_F(DiscEraseFormTest, DiscEraseFormScreenshot) {
   testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-rw,vendor=SORVEL,product=EMU-WRITER");
   DiscEraseForm form;
-  form.resize(520, 260);
+  form.adjustSize();
   testing::SaveScreenshot(&form, QStringLiteral("DiscEraseForm"));
 }
 

@@ -38,10 +38,11 @@ JobDialog::JobDialog(const QString& form_name, const QString& title, QWidget* pa
 
   fraTitle_ = new GradientFrame(this);
   fraTitle_->setObjectName(QStringLiteral("fraTitle"));
-  fraTitle_->setStartColor(0xFFFFFF);
-  fraTitle_->setEndColor(0x8A4A1E);  // a deep blue (&H00BBGGRR)
+  fraTitle_->setStartColor(0x8A4A1E);  // a deep blue (&H00BBGGRR) behind the title
+  fraTitle_->setEndColor(0xFFFFFF);
   fraTitle_->setOrientation(1);
   fraTitle_->setMinimumHeight(44);
+  fraTitle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   lblTitle_ = new QLabel(title, fraTitle_);
   lblTitle_->setObjectName(QStringLiteral("lblTitle"));
   QFont title_font = lblTitle_->font();

@@ -198,6 +198,11 @@ TEST_P(JobDialogStopTest, StopAsksOnceThenStopsOrLetsTheJobFinish) {
   form.steps = Lines({{0, "one"}, {0, "two"}, {0, "three"}, {0, "four"}});
   form.result = true;
   ui_.QueueAnswer(GetParam().answer);
+  // A second click while the question is open asks nothing more.
+  int nested_clicks = 0;
+  ui_.on_message = [&](const testing::ShownMessage& message) {
+    if (message.style == 292 && nested_clicks++ == 0) form.cmdStartStop()->click();
+  };
   form.at_step = [&](size_t i) {
     if (i == 1) {
       form.cmdStartStop()->click();
@@ -205,6 +210,8 @@ TEST_P(JobDialogStopTest, StopAsksOnceThenStopsOrLetsTheJobFinish) {
     }
   };
   form.cmdStartStop()->click();
+  ui_.on_message = nullptr;
+  EXPECT_EQ(nested_clicks, 1);
   ASSERT_GE(ui_.messages().size(), 1);
   EXPECT_EQ(ui_.messages()[0].text, kTexts.stop_question);
   EXPECT_EQ(ui_.messages()[0].style, 292);
