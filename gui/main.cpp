@@ -1,66 +1,27 @@
 // The sorvel program: the GUI of the suite, and its automation server when
 // started with "--automation".
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QLineEdit>
 #include <QLocale>
-#include <QMainWindow>
-#include <QPointer>
 #include <QStringList>
 #include <QTranslator>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
 
+#include "gui/dialogs/dialog_forms.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/workspace/main_form_host.h"
 
 namespace sorvel {
 namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
-
-// Stand-ins until the workspace and the disc operation dialogs exist: an
-// empty main window, and a write-image dialog that only names its image.
-class PlaceholderMainForm final : public MainWindowForm {
- public:
-  void Show() override {
-    window_ = new QMainWindow;
-    window_->setAttribute(Qt::WA_DeleteOnClose);
-    window_->setWindowTitle(QStringLiteral("Sorvel"));
-    window_->resize(800, 560);
-    window_->show();
-  }
-  bool FileProjectLoad(const QString&) override { return false; }
-  void Unload() override { delete window_; }
-
- private:
-  QPointer<QMainWindow> window_;
-};
-
-class PlaceholderImageWriteDialog final : public ImageWriteDialog {
- public:
-  void ShowOpen(const QString& image_file) override {
-    QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Sorvel"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* file = new QLineEdit(image_file);
-    file->setReadOnly(true);
-    layout->addWidget(file);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.resize(520, dialog.sizeHint().height());
-    dialog.exec();
-  }
-};
 
 // Publishes the automation service on the session bus; not available yet.
 bool PublishAutomationService() {
@@ -93,9 +54,8 @@ int main(int argc, char** argv) {
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
-  FormFactories forms;
-  forms.main_form = [] { return std::make_unique<PlaceholderMainForm>(); };
-  forms.disc_write_form = [] { return std::make_unique<PlaceholderImageWriteDialog>(); };
+  FormFactories forms = DialogFormFactories();
+  forms.main_form = [] { return std::make_unique<MainFormHost>(); };
   InstallFormFactories(&forms);
 
   int status = 0;

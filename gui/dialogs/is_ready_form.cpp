@@ -69,7 +69,7 @@ IsReadyForm::IsReadyForm(Trelin& device, bool writable, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addLayout(buttons);
-  setMinimumWidth(420);
+  setMinimumWidth(500);
 
   tmrMessage_ = new QTimer(this);
   tmrMessage_->setObjectName(QStringLiteral("tmrMessage"));
