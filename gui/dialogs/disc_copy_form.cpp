@@ -193,7 +193,10 @@ void DiscCopyForm::CopyThroughImage(Trelin& reader, Trelin& writer, bool same_ob
   const QString tsn = temporary_name_ + QStringLiteral(".tsn");
   const QString image = OpensForInput(tsn) ? tsn : temporary_name_ + QStringLiteral(".iso");
 
-  if (!read) {
+  if (temporary_name_.isEmpty()) {
+    // No free temporary name: no job ran, so no error line of this job exists.
+    Message(kFailed, kStyleCritical);
+  } else if (!read) {
     if (!cancelled()) Message(last_error().isEmpty() ? kFailed : last_error(), kStyleCritical);
   } else {
     if (same_object) OpenTray(reader);
