@@ -1,22 +1,19 @@
 // The sorvel program: the GUI of the suite, and its automation server when
 // started with "--automation".
 #include <QApplication>
-#include <QDialog>
 #include <QDBusConnection>
-#include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QLineEdit>
 #include <QLocale>
 #include <QStringList>
 #include <QTimer>
 #include <QTranslator>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
 
+#include "gui/dialogs/dialog_forms.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
@@ -30,25 +27,6 @@ namespace {
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
 constexpr int kAutomationDrainMs = 200;
-
-// Stand-in until the disc operation dialogs exist: a write-image dialog that
-// only names its image.
-class PlaceholderImageWriteDialog final : public ImageWriteDialog {
- public:
-  void ShowOpen(const QString& image_file) override {
-    QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Sorvel"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* file = new QLineEdit(image_file);
-    file->setReadOnly(true);
-    layout->addWidget(file);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.resize(520, dialog.sizeHint().height());
-    dialog.exec();
-  }
-};
 
 // Serves Mastering objects on the session bus until the last one is released.
 int RunAutomationServer() {
@@ -93,9 +71,8 @@ int main(int argc, char** argv) {
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
-  FormFactories forms;
+  FormFactories forms = DialogFormFactories();
   forms.main_form = [] { return std::make_unique<MainFormHost>(); };
-  forms.disc_write_form = [] { return std::make_unique<PlaceholderImageWriteDialog>(); };
   InstallFormFactories(&forms);
 
   int status = 0;

@@ -20,6 +20,7 @@
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/jobs/message_pump.h"
@@ -52,20 +53,6 @@ void Pick(QComboBox* combo, int index) {
 testing::CueFixture PressedCd(const fs::path& dir) {
   return testing::MakeCueImage(dir, "pressed",
                                {{false, 0, 600, "", false}, {true, 150, 300, "", false}, {true, 150, 225, "", false}});
-}
-
-// bchunk's tracks of `bin` with `cue`, written as <out>/<prefix>NN.(iso|cdr): name -> bytes.
-std::map<std::string, std::string> Chunks(const fs::path& bin, const fs::path& cue, const fs::path& out) {
-  fs::create_directories(out);
-  std::string log;
-  EXPECT_EQ(RunCommand("cd '" + out.string() + "' && bchunk '" + bin.string() + "' '" + cue.string() + "' t 2>&1", &log),
-            0)
-      << log;
-  std::map<std::string, std::string> chunks;
-  for (const auto& entry : fs::directory_iterator(out)) {
-    chunks[entry.path().filename().string()] = testing::ReadFileBytes(entry.path());
-  }
-  return chunks;
 }
 
 class DiscReadFormTest : public ::testing::Test {
@@ -109,8 +96,8 @@ TEST_F(DiscReadFormTest, PressedCdIntoImageDescriptorsAndSideFilesThatToolsAccep
             0)
       << info;
   EXPECT_NE(info.find("  2: 00:12:00  000750 audio"), std::string::npos) << info;
-  const auto ours = Chunks(out / "Disc.img", out / "Disc.cue", dir_.path() / "chunks-read");
-  const auto source = Chunks(disc.bin, disc.cue, dir_.path() / "chunks-source");
+  const auto ours = testing::BchunkTracks(out / "Disc.img", out / "Disc.cue", dir_.path() / "chunks-read");
+  const auto source = testing::BchunkTracks(disc.bin, disc.cue, dir_.path() / "chunks-source");
   ASSERT_EQ(ours.size(), 3u);
   EXPECT_TRUE(ours == source);
   form.cmdEnd()->click();
@@ -288,30 +275,16 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
   EXPECT_EQ(form.txtWriteFile()->text(), Q(remote / "Image.img"));
   form.txtWriteFile()->setText(Q(remote / "Disc.img"));
 
-  int pumps = 0;
-  const std::function<void()> previous = InstallMessagePump([&] {
-    if (++pumps == 5) form.cmdStartStop()->click();
-    QCoreApplication::processEvents();
-  });
-  qint64 held_ms = 0;
-  ui_.on_message = [&](const testing::ShownMessage& message) {
-    if (message.style != 292) return;
-    QElapsedTimer timer;
-    timer.start();
-    QEventLoop loop;
-    QTimer::singleShot(5000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-    held_ms = timer.elapsed();
-  };
   ui_.QueueAnswer(7);
-  form.cmdStartStop()->click();
-  InstallMessagePump(previous);
-  ui_.on_message = nullptr;
-  ASSERT_GE(pumps, 5);
+  {
+    testing::HeldStopQuestion question(ui_, form.cmdStartStop());
+    form.cmdStartStop()->click();
+    ASSERT_GE(question.pumps(), 5);
+    EXPECT_GE(question.held_ms(), 4900);
+  }
   ASSERT_EQ(ui_.messages().size(), 2) << form.vbxMain()->lines().join('\n').toStdString();
   EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("読み取りを中断してよろしいですか。"));
   EXPECT_EQ(ui_.messages()[0].style, 292);
-  EXPECT_GE(held_ms, 4900);
   EXPECT_EQ(ui_.messages()[1].text, kSuccess) << form.vbxMain()->lines().join('\n').toStdString();
   for (const char* ext : {".img", ".cue"}) {
     const std::string name = std::string("Disc") + ext;

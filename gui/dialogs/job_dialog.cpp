@@ -168,6 +168,11 @@ bool JobDialog::RunJob(DiscJob& job, const JobTexts& texts, std::function<void()
   return result;
 }
 
+void JobDialog::HandOverStop(const QString& stop_question, std::function<void()> stop) {
+  stop_question_ = stop_question;
+  stop_ = std::move(stop);
+}
+
 void JobDialog::ShowOutcome(bool result, const JobTexts& texts) {
   if (cancelled_) return;
   if (result) {

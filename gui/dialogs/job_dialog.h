@@ -115,6 +115,10 @@ class JobDialog : public QDialog {
   // with `job` connected to the log and the bar; `stop` asks the job to stop.
   // Returns the job's result.
   bool RunJob(DiscJob& job, const JobTexts& texts, std::function<void()> stop, const std::function<bool()>& start);
+  // Inside `start`, when a second job follows the first in the same run (a
+  // verification after a write): the stop button now asks `stop_question`
+  // and calls `stop`. The form connects the second job's events itself.
+  void HandOverStop(const QString& stop_question, std::function<void()> stop);
   // The outcome box of a run: nothing after a stop, else success or the last
   // error text (the fixed failure text when none was logged).
   void ShowOutcome(bool result, const JobTexts& texts);
