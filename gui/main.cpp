@@ -1,11 +1,14 @@
 // The sorvel program: the GUI of the suite, and its automation server when
 // started with "--automation".
 #include <QApplication>
+#include <QDBusConnection>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QStringList>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <memory>
@@ -16,6 +19,7 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
 
@@ -24,11 +28,24 @@ namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
+constexpr int kAutomationDrainMs = 200;
 
-// Publishes the automation service on the session bus; not available yet.
-bool PublishAutomationService() {
-  std::fputs("sorvel: the automation service is not available in this build\n", stderr);
-  return false;
+// Serves Mastering objects on the session bus until the last one is released.
+int RunAutomationServer() {
+  {
+    MasteringService service(QDBusConnection::sessionBus());
+    if (!service.Publish()) {
+      std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
+      return 1;
+    }
+    RunWhileAutomationObjectsLive(kAutomationIdleMs);
+  }
+  // The replies of the last calls leave through the bus connection's own
+  // thread: give them a moment before the process ends.
+  QEventLoop drain;
+  QTimer::singleShot(kAutomationDrainMs, &drain, &QEventLoop::quit);
+  drain.exec();
+  return 0;
 }
 
 }  // namespace
@@ -61,12 +78,12 @@ int main(int argc, char** argv) {
   InstallFormFactories(&forms);
   WorkspaceDialogs dialogs;
   dialogs.well_save = ShowWellSaveDialog;
+  dialogs.show_modal = [](QWidget* owner, const QString& form_name) { ShowDialogForm(owner, form_name); };
   InstallWorkspaceDialogs(&dialogs);
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
-    if (PublishAutomationService()) RunWhileAutomationObjectsLive(kAutomationIdleMs);
-    else status = 1;
+    status = RunAutomationServer();
   } else {
     Main(arguments);
     // Automation objects that clients made meanwhile keep the program running.

@@ -14,4 +14,13 @@ FormFactories DialogFormFactories() {
   return forms;
 }
 
+bool ShowDialogForm(QWidget* owner, const QString& form_name) {
+  if (form_name == QLatin1String("DiscWriteForm")) {
+    DiscWriteForm form(owner);
+    form.ShowOpen(QString());
+    return true;
+  }
+  return false;
+}
+
 }  // namespace sorvel
