@@ -26,8 +26,8 @@ const QString kFilter = QStringLiteral(
     "サポートしているイメージ (*.iso,*.cue,*.ccd,*.tsn)|*.iso;*.cue;*.ccd;*.tsn|全てのファイル (*.*)|*.*");
 constexpr int kOpenFlags = 0x1800;  // path and file must exist
 
-const JobTexts kWriteTexts{QString::fromUtf8(kWriteSucceeded), QString::fromUtf8(kWriteFailed),
-                           QString::fromUtf8(kWriteStopQuestion)};
+const JobTexts kWriteTexts{QString::fromUtf8(kTextWriteSucceeded), QString::fromUtf8(kTextWriteFailed),
+                           QString::fromUtf8(kTextWriteStopQuestion)};
 
 }  // namespace
 
@@ -106,7 +106,7 @@ void DiscWriteForm::StartJob() {
     written = writer.StartWriteCompatible(*device, path, compare ? verifier.get() : nullptr) && !cancelled();
     if (written && verifier) {
       DiscVerifier& check = *verifier;
-      HandOverStop(QString::fromUtf8(kVerifyStopQuestion), [&check] { check.StopVerify(); });
+      HandOverStop(QString::fromUtf8(kTextVerifyStopQuestion), [&check] { check.StopVerify(); });
       verified = check.StartVerify(*device, writer.LastTOC());
     }
     if (written && !chkShutdown_->isChecked() && !eject_after_message) device->LoadTray(false);

@@ -200,11 +200,11 @@ void JobDialog::FinishDiscWrite(bool written, bool verified, bool shutdown_ticke
   CheckShutdownAction(shutdown_ticked, stopped, start, verified && written);
   if (!stopped) {
     if (written && verified) {
-      Message(QString::fromUtf8(kWriteSucceeded), kStyleInformation);
+      Message(QString::fromUtf8(kTextWriteSucceeded), kStyleInformation);
     } else if (written) {
-      Message(QString::fromUtf8(kVerifyFailed), kStyleExclamation);
+      Message(QString::fromUtf8(kTextWriteVerifyFailed), kStyleExclamation);
     } else {
-      Message(last_error_.isEmpty() ? QString::fromUtf8(kWriteFailed) : last_error_, kStyleCritical);
+      Message(last_error_.isEmpty() ? QString::fromUtf8(kTextWriteFailed) : last_error_, kStyleCritical);
     }
     repaint();
   }

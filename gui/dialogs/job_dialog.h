@@ -47,11 +47,11 @@ inline constexpr int kStyleCritical = 16;
 inline constexpr int kStyleStopQuestion = 292;  // Yes/No, question icon, No as default
 
 // Texts of the write dialogs.
-inline const char kWriteSucceeded[] = "書き込みは正常終了しました。";
-inline const char kWriteFailed[] = "書き込みに失敗しました。";
-inline const char kWriteStopQuestion[] = "書き込み中断してよろしいですか。";
-inline const char kVerifyStopQuestion[] = "検証を中断してよろしいですか。";
-inline const char kVerifyFailed[] = "書き込みは正常終了しましたが、検証に失敗しました。";
+inline const char kTextWriteSucceeded[] = "書き込みは正常終了しました。";
+inline const char kTextWriteFailed[] = "書き込みに失敗しました。";
+inline const char kTextWriteStopQuestion[] = "書き込み中断してよろしいですか。";
+inline const char kTextVerifyStopQuestion[] = "検証を中断してよろしいですか。";
+inline const char kTextWriteVerifyFailed[] = "書き込みは正常終了しましたが、検証に失敗しました。";
 
 // One value of the application settings, e.g. ReadAppSetting(&ApplicationSetting::VerifyCompare).
 template <typename T>

@@ -34,7 +34,7 @@ constexpr int kYesNoDefaultNo = 4 + 256;
 constexpr int kYes = 6;
 
 JobTexts WriteTexts() {
-  return {QString::fromUtf8(kWriteSucceeded), QString::fromUtf8(kWriteFailed), QString::fromUtf8(kWriteStopQuestion)};
+  return {QString::fromUtf8(kTextWriteSucceeded), QString::fromUtf8(kTextWriteFailed), QString::fromUtf8(kTextWriteStopQuestion)};
 }
 
 // The verifier of a job when `ticked`, its events going to `form`'s bar and log.
@@ -129,7 +129,7 @@ void WellWriteForm::WriteDirect() {
     written = writer.StartWrite(*device, *layout_, compare ? verifier.get() : nullptr) && !cancelled();
     if (written && verifier) {
       DiscVerifier& check = *verifier;
-      HandOverStop(QString::fromUtf8(kVerifyStopQuestion), [&check] { check.StopVerify(); });
+      HandOverStop(QString::fromUtf8(kTextVerifyStopQuestion), [&check] { check.StopVerify(); });
       verified = check.StartVerify(*device, writer.LastTOC());
     }
     if (written) {
@@ -152,12 +152,12 @@ void WellWriteForm::WriteThroughImage() {
     WellWriter maker;
     connect(&maker, &DiscJob::Progress, this, &JobDialog::Progress);
     connect(&maker, &DiscJob::StatusChange, this, &JobDialog::StatusChange);
-    SetStopTarget(&maker, QString::fromUtf8(kWriteStopQuestion), [&maker] { maker.StopWrite(); });
+    SetStopTarget(&maker, QString::fromUtf8(kTextWriteStopQuestion), [&maker] { maker.StopWrite(); });
     made = maker.StartWriteFile(cue, *layout_) && !cancelled();
     SetStopTarget(nullptr, QString(), nullptr);
   }
   if (!made) {
-    if (!cancelled()) Message(last_error().isEmpty() ? QString::fromUtf8(kWriteFailed) : last_error(), kStyleCritical);
+    if (!cancelled()) Message(last_error().isEmpty() ? QString::fromUtf8(kTextWriteFailed) : last_error(), kStyleCritical);
   } else {
     while (WritePass(cue, start)) {
     }
@@ -188,13 +188,13 @@ bool WellWriteForm::WritePass(const QString& cue, const JobStartTime& start) {
     std::unique_ptr<DiscVerifier> verifier = NewVerifier(chkVerify_->isChecked(), this);
     {
       KeepAwake awake;
-      SetStopTarget(&writer, QString::fromUtf8(kWriteStopQuestion), [&writer] { writer.StopWrite(); });
+      SetStopTarget(&writer, QString::fromUtf8(kTextWriteStopQuestion), [&writer] { writer.StopWrite(); });
       written = writer.StartWriteCompatible(*device, cue, compare ? verifier.get() : nullptr) && !cancelled();
     }
     if (written && verifier) {
       KeepAwake awake;
       DiscVerifier& check = *verifier;
-      SetStopTarget(&check, QString::fromUtf8(kVerifyStopQuestion), [&check] { check.StopVerify(); });
+      SetStopTarget(&check, QString::fromUtf8(kTextVerifyStopQuestion), [&check] { check.StopVerify(); });
       verified = check.StartVerify(*device, writer.LastTOC());
     }
     SetStopTarget(nullptr, QString(), nullptr);
@@ -208,9 +208,9 @@ bool WellWriteForm::WritePass(const QString& cue, const JobStartTime& start) {
   if (!action_due && stopped) message = kPassCancelled;
   if (!stopped) {
     if (written && verified) {
-      message = QString::fromUtf8(kWriteSucceeded);
+      message = QString::fromUtf8(kTextWriteSucceeded);
     } else if (written) {
-      message = QString::fromUtf8(kVerifyFailed);
+      message = QString::fromUtf8(kTextWriteVerifyFailed);
       icon = kStyleExclamation;
     } else {
       message = last_error().isEmpty() ? kPassFailed : last_error();

@@ -11,6 +11,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -24,10 +26,12 @@
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/is_ready_form.h"
 #include "gui/dialogs/well_layout_test_support.h"
-#include "gui/jobs/message_pump.h"
+#include "drive_daemon/daemon_server.h"
+#include "drive_daemon/remote_test_support.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/recording_power_backend.h"
 #include "testing/gui/screenshot.h"
 #include "testing/manual_clock.h"
@@ -383,6 +387,67 @@ TEST_F(WellWriteFormTest, FactoryCentresOnTheCallersWindowAfterTheLoad) {
   EXPECT_EQ(count, 0);
   EXPECT_TRUE(placed);
   EXPECT_EQ(ui_.LastText(), QStringLiteral("ドライヴ Q: は書き込み対象として選択できません。"));
+}
+
+// A drive served on the loopback interface by the daemon's server in this
+// process (so that the test can put a blank in): the repeat question stays
+// open for 5 s, is answered Yes, and the second pass writes the fresh blank.
+TEST_F(WellWriteFormTest, RemoteDriveSecondPassAfterAnOpenRepeatQuestion) {
+  testing::FixedInterfaces no_interfaces;
+  UseTempFolder();
+  testing::LayoutSource source(dir_.path(), QStringLiteral("REMOTE"));
+  const std::string state = env_.State("r.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  std::unique_ptr<DaemonServer> server = CreateDaemonServer();
+  server->SetDriveEnabled(3, true);
+  const uint16_t port = remote_test::FreePort();
+  ASSERT_NE(port, 0);
+  ASSERT_TRUE(server->Start(port, 4));
+  Settings()->SetRemotePort(port);
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+
+  BlankAtPrompt blank(state);
+  qint64 held_ms = 0;
+  ui_.on_message = [&](const testing::ShownMessage& message) {
+    if (!message.text.endsWith(kRepeat) || held_ms > 0) return;
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    QTimer::singleShot(5000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    held_ms = timer.elapsed();
+  };
+  ui_.QueueAnswer(kYes);
+  ui_.QueueAnswer(kNo);
+  WellWriteForm form;
+  form.chkCreateTemporaryImage()->setChecked(true);
+  form.chkVerify()->setChecked(false);
+  QString remote;
+  WhenShown(&form, [&] {
+    DrivePanel* panel = form.fraRecv();
+    for (int attempt = 0; attempt < 5 && !panel->network_box()->isChecked(); ++attempt) panel->network_box()->click();
+    for (int i = 0; i < panel->drive_combo()->count(); ++i)
+      if (panel->drive_combo()->itemText(i).contains(QStringLiteral("127.0.0.1"))) remote = panel->drive_combo()->itemText(i);
+    if (!remote.isEmpty()) {
+      {
+        QSignalBlocker block(panel->drive_combo());
+        panel->drive_combo()->setCurrentText(remote);
+      }
+      panel->OpenChosenDrive();
+      form.cmdStartStop()->click();
+    }
+    form.cmdEnd()->click();
+  });
+  const int count = form.ShowOpen(*source.layout, QString(), QString());
+  ui_.on_message = nullptr;
+  server->Stop();
+  ASSERT_FALSE(remote.isEmpty());
+  EXPECT_EQ(count, 2) << Log(form);
+  EXPECT_EQ(blank.prompts, 1);
+  EXPECT_GE(held_ms, 4900);
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  EXPECT_EQ(ui_.messages()[1].text, kSuccess + kRepeat);
 }
 
 TEST_F(WellWriteFormTest, WellWriteFormScreenshot) {
