@@ -291,6 +291,37 @@ TEST_F(WellWriteFormTest, TemporaryImageTwoPassesWithAFreshBlankAtThePrompt) {
             QStringLiteral("1"));
 }
 
+// The tray of a pass opens before the repeat question, or after it with
+// EjectAfterMessage; a pass without verification reports plain success.
+TEST_F(WellWriteFormTest, TemporaryImageTrayBeforeOrAfterTheRepeatQuestion) {
+  UseTempFolder();
+  testing::LayoutSource source(dir_.path(), QStringLiteral("TRAY"));
+  for (const bool after : {false, true}) {
+    SCOPED_TRACE(after);
+    const std::string state = env_.State(after ? "after.state" : "before.state");
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+    Settings()->SetEjectAfterMessage(after);
+    ui_.Clear();
+    int at_message = -1;
+    ui_.on_message = [&](const testing::ShownMessage&) { at_message = Ejects(state); };
+    WellWriteForm form;
+    form.chkCreateTemporaryImage()->setChecked(true);
+    form.chkVerify()->setChecked(false);
+    WhenShown(&form, [&] {
+      platform::emu::HooksFor(state)->ClearLog();
+      form.cmdStartStop()->click();
+      form.cmdEnd()->click();
+    });
+    EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QString()), 1);
+    ui_.on_message = nullptr;
+    ASSERT_EQ(ui_.messages().size(), 1);
+    EXPECT_EQ(ui_.messages()[0].text, kSuccess + kRepeat);
+    EXPECT_EQ(ui_.messages()[0].style, 324);
+    EXPECT_EQ(at_message, after ? 0 : 1);
+    EXPECT_EQ(Ejects(state), 1);
+  }
+}
+
 TEST_F(WellWriteFormTest, CancelledPromptReportsAFailedPass) {
   const fs::path temp = UseTempFolder();
   testing::LayoutSource source(dir_.path(), QStringLiteral("NOPE"));
