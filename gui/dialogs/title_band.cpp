@@ -10,8 +10,8 @@ namespace sorvel {
 GradientFrame* MakeTitleBand(QWidget* parent, const QString& title, QLabel** label) {
   auto* band = new GradientFrame(parent);
   band->setObjectName(QStringLiteral("fraTitle"));
-  band->setStartColor(0xFFFFFF);
-  band->setEndColor(0x8A4A1E);  // deep blue (&H00BBGGRR)
+  band->setStartColor(0x8A4A1E);  // deep blue (&H00BBGGRR) behind the white title
+  band->setEndColor(0xFFFFFF);
   band->setOrientation(1);
   band->setMinimumHeight(44);
   auto* text = new QLabel(title, band);
