@@ -161,6 +161,7 @@ TrackRippingForm::TrackRippingForm(QWidget* parent) : QDialog(parent), setting_(
   body->setContentsMargins(9, 6, 9, 9);
   layout->addLayout(body, 1);
   panel_ = new DrivePanel(DriveSide::kRead, objectName(), this);
+  panel_->setTitle(QStringLiteral("読込装置(&D):"));
   body->addWidget(panel_);
 
   lsvTOC_ = new QTreeWidget(this);

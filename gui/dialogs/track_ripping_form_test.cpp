@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -260,30 +261,42 @@ TEST_F(TrackRippingFormTest, StopWithYesLeavesNoFileAndUnlocks) {
   EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0}));
 }
 
-TEST_F(TrackRippingFormTest, CloseBoxStopsWithoutQuestionAndWaitsForTheRun) {
+// The close box and Escape stop at once, without a question, and the window
+// stays until the run has ended.
+TEST_F(TrackRippingFormTest, CloseBoxAndEscapeStopWithoutQuestion) {
   const CueFixture cd = MakeAudioCd(dir_.path());
   EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
   testing::ScopedDriveMap map("D:=" + drive.device());
-  TrackRippingForm form;
-  ShowAndRefresh(form);
-  form.txtSavePath()->setText(env_.Path("out"));
-  int pumps = 0;
-  bool stayed = false;
-  const auto previous = InstallMessagePump([&] {
-    QCoreApplication::processEvents();
-    if (++pumps != 3) return;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (auto* sub = qobject_cast<TrackRippingSubForm*>(widget); sub != nullptr && sub->running()) {
-        sub->close();
-        stayed = sub->isVisible();
+  for (bool escape : {false, true}) {
+    TrackRippingForm form;
+    ShowAndRefresh(form);
+    const std::filesystem::path out = dir_.path() / (escape ? "escape" : "close");
+    form.txtSavePath()->setText(Q(out));
+    int pumps = 0;
+    bool stayed = false;
+    const auto previous = InstallMessagePump([&] {
+      QCoreApplication::processEvents();
+      if (++pumps != 3) return;
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* sub = qobject_cast<TrackRippingSubForm*>(widget); sub != nullptr && sub->running()) {
+          if (escape) {
+            QTest::keyClick(sub, Qt::Key_Escape);
+          } else {
+            sub->close();
+          }
+          stayed = sub->isVisible();
+        }
       }
-    }
-  });
-  form.Button(QStringLiteral("Ripping"))->trigger();
-  InstallMessagePump(previous);
-  EXPECT_TRUE(stayed);
-  EXPECT_TRUE(ui_.messages().isEmpty());
-  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out" / "Track_01.wav"));
+    });
+    ui_.Clear();
+    drive.hooks().ClearLog();
+    form.Button(QStringLiteral("Ripping"))->trigger();
+    InstallMessagePump(previous);
+    EXPECT_TRUE(stayed) << escape;
+    EXPECT_TRUE(ui_.messages().isEmpty()) << escape;
+    EXPECT_FALSE(std::filesystem::exists(out / "Track_01.wav")) << escape;
+    EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0})) << escape;
+  }
 }
 
 TEST_F(TrackRippingFormTest, MissingInputsAreReported) {
@@ -407,6 +420,20 @@ TEST_F(TrackRippingFormTest, BlankDiscKeepsTheListEmptyAndFolderIsChosen) {
   TrackRippingForm form;
   ShowAndRefresh(form);
   EXPECT_EQ(form.lsvTOC()->topLevelItemCount(), 0);
+  // No session starts on a blank disc: every refresh of the visible form
+  // tries again, so it sends more than the status refresh of a hidden one.
+  form.hide();
+  drive.hooks().ClearLog();
+  form.panel()->RefreshDriveStatus();
+  const size_t hidden = drive.hooks().log().size();
+  form.show();
+  for (int refresh = 0; refresh < 2; ++refresh) {
+    drive.hooks().ClearLog();
+    form.panel()->RefreshDriveStatus();
+    EXPECT_GT(drive.hooks().log().size(), hidden) << refresh;
+    EXPECT_EQ(form.lsvTOC()->topLevelItemCount(), 0);
+  }
+  form.show();
   form.txtSavePath()->setText(QStringLiteral("keep"));
   form.cmdDirectorySetting()->click();
   EXPECT_EQ(form.txtSavePath()->text(), QStringLiteral("keep"));
