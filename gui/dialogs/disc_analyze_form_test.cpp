@@ -77,9 +77,25 @@ class DiscAnalyzeFormTest : public ::testing::Test {
     setting.SaveSetting();
   }
 
+  // Emulated drive D: with `settings` for this test.
+  EmulatedDriveFixture& UseDrive(const std::string& settings) {
+    map_.reset();
+    drive_ = std::make_unique<EmulatedDriveFixture>(dir_, settings);
+    map_ = std::make_unique<testing::ScopedDriveMap>("D:=" + drive_->device());
+    return *drive_;
+  }
+  // The mixed CD in D:.
+  CueFixture UseMixedCd() {
+    CueFixture cd = MakeMixedCd(dir_.path());
+    UseDrive("image=" + cd.cue.string());
+    return cd;
+  }
+
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScriptedModalUi ui_;
+  std::unique_ptr<EmulatedDriveFixture> drive_;
+  std::unique_ptr<testing::ScopedDriveMap> map_;
 };
 
 TEST(HexDumpTest, UpperCaseDigitsAndPrintableCharacters) {
@@ -91,9 +107,7 @@ TEST(HexDumpTest, UpperCaseDigitsAndPrintableCharacters) {
 TEST_F(DiscAnalyzeFormTest, PressedCdAgreesWithCdInfoAndTheImage) {
   ASSERT_TRUE(testing::RequireTool("cd-info"));
   ASSERT_TRUE(testing::RequireTool("dd"));
-  const CueFixture cd = MakeMixedCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseMixedCd();
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   EXPECT_FALSE(form.nudLBA()->isEnabled());
@@ -156,9 +170,7 @@ TEST_F(DiscAnalyzeFormTest, PressedCdAgreesWithCdInfoAndTheImage) {
 }
 
 TEST_F(DiscAnalyzeFormTest, SubchannelViewFollowsTheReadCommand) {
-  const CueFixture cd = MakeMixedCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseMixedCd();
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   ChangeSetting(form, [](DeviceSetting& s) { s.CDReadCommand = 1; });
@@ -189,9 +201,7 @@ TEST_F(DiscAnalyzeFormTest, SubchannelViewFollowsTheReadCommand) {
 }
 
 TEST_F(DiscAnalyzeFormTest, UnreadableSectorShowsTheFailureWithoutDump) {
-  const CueFixture cd = MakeMixedCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseMixedCd();
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   form.cmdStartStop()->click();
@@ -204,8 +214,7 @@ TEST_F(DiscAnalyzeFormTest, UnreadableSectorShowsTheFailureWithoutDump) {
 TEST_F(DiscAnalyzeFormTest, DvdSectorHas128Rows) {
   const std::filesystem::path iso = testing::MakeIsoImage(dir_.path(), "dvd", {{"a.txt", "hello"}});
   ASSERT_FALSE(iso.empty());
-  EmulatedDriveFixture drive(dir_, "medium=dvd-rom,image=" + iso.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  UseDrive("medium=dvd-rom,image=" + iso.string());
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   form.cmdStartStop()->click();
@@ -221,9 +230,8 @@ TEST_F(DiscAnalyzeFormTest, DvdSectorHas128Rows) {
 }
 
 TEST_F(DiscAnalyzeFormTest, BurstOfSliderMovesReadsOnce) {
-  const CueFixture cd = MakeMixedCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  UseMixedCd();
+  EmulatedDriveFixture& drive = *drive_;
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   form.cmdStartStop()->click();
@@ -244,9 +252,7 @@ TEST_F(DiscAnalyzeFormTest, BurstOfSliderMovesReadsOnce) {
 
 TEST_F(DiscAnalyzeFormTest, TocSavedAsSheetAndDescriptor) {
   ASSERT_TRUE(testing::RequireTool("cdrdao"));
-  const CueFixture cd = MakeMixedCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseMixedCd();
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   form.cmdStartStop()->click();
@@ -293,8 +299,7 @@ TEST_F(DiscAnalyzeFormTest, TocSavedAsSheetAndDescriptor) {
 }
 
 TEST_F(DiscAnalyzeFormTest, BlankDiscCannotBeSaved) {
-  EmulatedDriveFixture drive(dir_, "medium=cd-r");
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  UseDrive("medium=cd-r");
   DiscAnalyzeForm form;
   ASSERT_NE(form.panel()->device(), nullptr);
   form.cmdStartStop()->click();

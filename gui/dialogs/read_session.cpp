@@ -2,26 +2,16 @@
 
 #include "gui/dialogs/drive_panel.h"
 #include "gui/model/device_setting.h"
-#include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
-
-int32_t CDReadFlags(const DeviceSetting& setting) {
-  int32_t flags = 0;
-  if (setting.ReadFirstPregap) flags |= CDD_FIRSTPREGAP;
-  if (setting.OnlyFirstSession) flags |= CDD_FIRSTSESSIONONLY;
-  if (setting.UnableToAnalizePregap) flags |= CDD_NOPREGAP;
-  if (setting.CollectSubPQRead) flags |= CDD_COLLECTSUBPQ;
-  return flags;
-}
 
 ReadSessionStart StartReadSession(Trelin& device, DeviceSetting& setting, DrivePanel& panel) {
   device.ReadEnd();
   setting.LoadSetting(device);
   device.ResetSense();
   device.SetBufferingBlockLength(setting.ReadBlockLength);
-  const int32_t flags = CDReadFlags(setting);
+  const int32_t flags = setting.CDReadFlags();
   panel.ApplySpeed();
   ReadSessionStart start;
   start.family = device.GetMediaFamilyType();

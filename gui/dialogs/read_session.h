@@ -11,10 +11,6 @@ class DeviceSetting;
 class DrivePanel;
 class Trelin;
 
-// The read flags a CD session uses for `setting` (first pregap, first
-// session only, no pregap analysis, subchannel Q correction).
-int32_t CDReadFlags(const DeviceSetting& setting);
-
 struct ReadSessionStart {
   int32_t family = 0;   // GetMediaFamilyType
   bool started = false; // a session was asked for (CD, DVD, BD, HD DVD)

@@ -91,6 +91,20 @@ class TrackRippingFormTest : public ::testing::Test {
  protected:
   void TearDown() override { TrackRippingSubForm::SetRipStepForTesting({}); }
 
+  // Emulated drive D: with `settings` (an image or a blank medium) for this test.
+  EmulatedDriveFixture& UseDrive(const std::string& settings) {
+    map_.reset();
+    drive_ = std::make_unique<EmulatedDriveFixture>(dir_, settings);
+    map_ = std::make_unique<testing::ScopedDriveMap>("D:=" + drive_->device());
+    return *drive_;
+  }
+  // The three-track audio CD in D:.
+  CueFixture UseAudioCd() {
+    CueFixture cd = MakeAudioCd(dir_.path());
+    UseDrive("image=" + cd.cue.string());
+    return cd;
+  }
+
   // Shows the form and runs one status refresh, as its timer would.
   static void ShowAndRefresh(TrackRippingForm& form) {
     form.show();
@@ -100,6 +114,30 @@ class TrackRippingFormTest : public ::testing::Test {
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScriptedModalUi ui_;
+  std::unique_ptr<EmulatedDriveFixture> drive_;
+  std::unique_ptr<testing::ScopedDriveMap> map_;
+};
+
+// Runs `act` on the running progress dialog at the job's third message pump
+// (inside the first track), for the life of the object.
+class DuringRip {
+ public:
+  explicit DuringRip(std::function<void(TrackRippingSubForm*)> act) {
+    previous_ = InstallMessagePump([this, act = std::move(act)] {
+      QCoreApplication::processEvents();
+      if (++pumps_ != 3) return;
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* sub = qobject_cast<TrackRippingSubForm*>(widget); sub != nullptr && sub->running()) act(sub);
+      }
+    });
+  }
+  ~DuringRip() { InstallMessagePump(previous_); }
+  DuringRip(const DuringRip&) = delete;
+  DuringRip& operator=(const DuringRip&) = delete;
+
+ private:
+  std::function<void()> previous_;
+  int pumps_ = 0;
 };
 
 TEST(FormatMSFTest, MinutesSecondsFrames) {
@@ -165,9 +203,8 @@ TEST(FillTrackRowsTest, RowsCarryTheirTrackNumbers) {
 TEST_F(TrackRippingFormTest, ThreeAudioTracksRipToWavesEqualToTheSource) {
   ASSERT_TRUE(testing::RequireTool("python3"));
   ASSERT_TRUE(testing::RequireTool("cmp"));
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
   for (bool pregap : {false, true}) {
     TrackRippingForm form;
     ShowAndRefresh(form);
@@ -208,8 +245,7 @@ TEST_F(TrackRippingFormTest, MixedModeDataTrackIsItsUserData) {
   FixtureTrack audio;
   audio.pregap = 150;
   const CueFixture cd = testing::MakeCueImage(dir_.path(), "mixed", {data, audio});
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  UseDrive("image=" + cd.cue.string());
   TrackRippingForm form;
   ShowAndRefresh(form);
   QTreeWidget* list = form.lsvTOC();
@@ -231,28 +267,21 @@ TEST_F(TrackRippingFormTest, MixedModeDataTrackIsItsUserData) {
 }
 
 TEST_F(TrackRippingFormTest, StopWithYesLeavesNoFileAndUnlocks) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
   TrackRippingForm form;
   ShowAndRefresh(form);
   ASSERT_EQ(form.lsvTOC()->topLevelItemCount(), 3);
   form.txtSavePath()->setText(env_.Path("out"));
   // The user presses 中止 during the first track and answers Yes.
-  int pumps = 0;
-  const auto previous = InstallMessagePump([&] {
-    QCoreApplication::processEvents();
-    if (++pumps != 3) return;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (auto* sub = qobject_cast<TrackRippingSubForm*>(widget); sub != nullptr && sub->running()) {
-        ui_.QueueAnswer(kIdYes);
-        sub->cmdCancel()->click();
-      }
-    }
-  });
-  drive.hooks().ClearLog();
-  form.Button(QStringLiteral("Ripping"))->trigger();
-  InstallMessagePump(previous);
+  {
+    DuringRip stop([this](TrackRippingSubForm* sub) {
+      ui_.QueueAnswer(kIdYes);
+      sub->cmdCancel()->click();
+    });
+    drive.hooks().ClearLog();
+    form.Button(QStringLiteral("Ripping"))->trigger();
+  }
   ASSERT_EQ(ui_.messages().size(), 1);
   EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("取り込みを中断してよろしいですか。"));
   EXPECT_EQ(ui_.messages()[0].style, 292);
@@ -264,34 +293,27 @@ TEST_F(TrackRippingFormTest, StopWithYesLeavesNoFileAndUnlocks) {
 // The close box and Escape stop at once, without a question, and the window
 // stays until the run has ended.
 TEST_F(TrackRippingFormTest, CloseBoxAndEscapeStopWithoutQuestion) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
   for (bool escape : {false, true}) {
     TrackRippingForm form;
     ShowAndRefresh(form);
     const std::filesystem::path out = dir_.path() / (escape ? "escape" : "close");
     form.txtSavePath()->setText(Q(out));
-    int pumps = 0;
     bool stayed = false;
-    const auto previous = InstallMessagePump([&] {
-      QCoreApplication::processEvents();
-      if (++pumps != 3) return;
-      for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* sub = qobject_cast<TrackRippingSubForm*>(widget); sub != nullptr && sub->running()) {
-          if (escape) {
-            QTest::keyClick(sub, Qt::Key_Escape);
-          } else {
-            sub->close();
-          }
-          stayed = sub->isVisible();
+    {
+      DuringRip stop([&](TrackRippingSubForm* sub) {
+        if (escape) {
+          QTest::keyClick(sub, Qt::Key_Escape);
+        } else {
+          sub->close();
         }
-      }
-    });
-    ui_.Clear();
-    drive.hooks().ClearLog();
-    form.Button(QStringLiteral("Ripping"))->trigger();
-    InstallMessagePump(previous);
+        stayed = sub->isVisible();
+      });
+      ui_.Clear();
+      drive.hooks().ClearLog();
+      form.Button(QStringLiteral("Ripping"))->trigger();
+    }
     EXPECT_TRUE(stayed) << escape;
     EXPECT_TRUE(ui_.messages().isEmpty()) << escape;
     EXPECT_FALSE(std::filesystem::exists(out / "Track_01.wav")) << escape;
@@ -300,9 +322,8 @@ TEST_F(TrackRippingFormTest, CloseBoxAndEscapeStopWithoutQuestion) {
 }
 
 TEST_F(TrackRippingFormTest, MissingInputsAreReported) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
   TrackRippingForm form;
   ShowAndRefresh(form);
   QTreeWidget* list = form.lsvTOC();
@@ -326,9 +347,7 @@ TEST_F(TrackRippingFormTest, MissingInputsAreReported) {
 }
 
 TEST_F(TrackRippingFormTest, RenamesAreCheckedOncePerEdit) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
   TrackRippingForm form;
   ShowAndRefresh(form);
   QTreeWidget* list = form.lsvTOC();
@@ -370,9 +389,7 @@ TEST_F(TrackRippingFormTest, RenamesAreCheckedOncePerEdit) {
 }
 
 TEST_F(TrackRippingFormTest, RecordingRipperReceivesTheRowsTrackNumbers) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
   TrackRippingForm form;
   ShowAndRefresh(form);
   // A TOC from track 2 with a gap, as the list shows it.
@@ -395,9 +412,7 @@ TEST_F(TrackRippingFormTest, RecordingRipperReceivesTheRowsTrackNumbers) {
 }
 
 TEST_F(TrackRippingFormTest, FailedTrackShowsTheLastErrorLine) {
-  const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string());
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  const CueFixture cd = UseAudioCd();
   TrackRippingForm form;
   ShowAndRefresh(form);
   form.txtSavePath()->setText(env_.Path("out"));
@@ -415,8 +430,7 @@ TEST_F(TrackRippingFormTest, FailedTrackShowsTheLastErrorLine) {
 }
 
 TEST_F(TrackRippingFormTest, BlankDiscKeepsTheListEmptyAndFolderIsChosen) {
-  EmulatedDriveFixture drive(dir_, "medium=cd-r");
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  EmulatedDriveFixture& drive = UseDrive("medium=cd-r");
   TrackRippingForm form;
   ShowAndRefresh(form);
   EXPECT_EQ(form.lsvTOC()->topLevelItemCount(), 0);
@@ -490,8 +504,7 @@ TEST_F(TrackRippingFormTest, RemoteRipThroughKestrow) {
 
 TEST_F(TrackRippingFormTest, TrackRippingFormScreenshot) {
   const CueFixture cd = MakeAudioCd(dir_.path());
-  EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string() + ",vendor=SORVEL,product=EMU-READER");
-  testing::ScopedDriveMap map("D:=" + drive.device());
+  UseDrive("image=" + cd.cue.string() + ",vendor=SORVEL,product=EMU-READER");
   TrackRippingForm form;
   ShowAndRefresh(form);
   form.txtSavePath()->setText(env_.Path("音楽"));
