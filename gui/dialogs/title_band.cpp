@@ -14,6 +14,7 @@ GradientFrame* MakeTitleBand(QWidget* parent, const QString& title, QLabel** lab
   band->setEndColor(0xFFFFFF);
   band->setOrientation(1);
   band->setMinimumHeight(44);
+  band->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* text = new QLabel(title, band);
   text->setObjectName(QStringLiteral("lblTitle"));
   QFont font = text->font();

@@ -1,20 +1,12 @@
 #include "gui/dialogs/track_ripping_sub_form.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
-#include "gui/controls/gradient_frame.h"
 #include "gui/controls/view_box.h"
-#include "gui/dialogs/title_band.h"
-#include "gui/foundation/dialog_module.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/modal_ui.h"
 #include "gui/jobs/disc_ripper.h"
@@ -38,59 +30,36 @@ bool TrackRippingSubForm::ShowOpen(const std::shared_ptr<Trelin>& device, QTreeW
   if (!device || list == nullptr) return false;
   auto* form = new TrackRippingSubForm(device, list, read_pregap, folder, parent);
   form->exec();
-  const bool result = !form->cancelled_;
+  const bool result = !form->stopped_;
   delete form;
   return result;
 }
 
 TrackRippingSubForm::TrackRippingSubForm(const std::shared_ptr<Trelin>& device, QTreeWidget* list,
                                          bool read_pregap, const QString& folder, QWidget* parent)
-    : QDialog(parent),
+    : JobDialog(QStringLiteral("TrackRippingSubForm"), QStringLiteral("取り込み"), parent),
       device_(device),
       list_(list),
       read_pregap_(read_pregap),
       folder_(folder),
       ripper_(std::make_unique<DiscRipper>()) {
-  setObjectName(QStringLiteral("TrackRippingSubForm"));
-  setWindowTitle(QStringLiteral("Sorvel"));
-  setModal(true);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  fraTitle_ = MakeTitleBand(this, QStringLiteral("取り込み"), &lblTitle_);
-  layout->addWidget(fraTitle_);
-  auto* body = new QVBoxLayout;
-  body->setContentsMargins(9, 6, 9, 9);
-  layout->addLayout(body, 1);
-  prgMain_ = new QProgressBar(this);
-  prgMain_->setObjectName(QStringLiteral("prgMain"));
-  prgMain_->setRange(0, 100);
-  prgMain_->setValue(0);
-  body->addWidget(prgMain_);
-  vbxMain_ = new ViewBox(this);
-  vbxMain_->setObjectName(QStringLiteral("vbxMain"));
-  vbxMain_->setMaxLine(8192);
-  vbxMain_->setBackColor(0x000000);
-  vbxMain_->setForeColor(0xFFFFFF);
-  vbxMain_->setMinimumHeight(180);
-  body->addWidget(vbxMain_, 1);
-  auto* buttons = new QHBoxLayout;
-  cmdCancel_ = new QPushButton(QStringLiteral("中止(&C)"), this);
-  cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
-  cmdCancel_->setAutoDefault(false);
-  buttons->addStretch(1);
-  buttons->addWidget(cmdCancel_);
-  body->addLayout(buttons);
+  vbxMain()->setMaxLine(8192);
+  vbxMain()->setBackColor(0x000000);
+  vbxMain()->setForeColor(0xFFFFFF);
+  cmdEnd()->hide();
+  // The frame's start button is this dialog's stop button.
+  cmdStartStop()->disconnect(this);
+  cmdStartStop()->setText(QStringLiteral("中止(&C)"));
+  connect(cmdStartStop(), &QPushButton::clicked, this, &TrackRippingSubForm::AskToStop);
+  connect(ripper_.get(), &DiscJob::StatusChange, this, &JobDialog::StatusChange);
+  connect(ripper_.get(), &DiscJob::Progress, this, &JobDialog::Progress);
   resize(520, 360);
-
-  connect(cmdCancel_, &QPushButton::clicked, this, &TrackRippingSubForm::AskToStop);
-  connect(ripper_.get(), &DiscJob::StatusChange, this, &TrackRippingSubForm::OnStatus);
-  connect(ripper_.get(), &DiscJob::Progress, this, &TrackRippingSubForm::OnProgress);
 }
 
 TrackRippingSubForm::~TrackRippingSubForm() = default;
 
 void TrackRippingSubForm::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  JobDialog::showEvent(event);
   // Qt shows and activates the dialog again after each message box: the run
   // starts once, when the event loop of the first showing runs.
   if (started_) return;
@@ -101,12 +70,11 @@ void TrackRippingSubForm::showEvent(QShowEvent* event) {
 void TrackRippingSubForm::Run() {
   running_ = true;
   device_->LockUnlock(true);
-  OnStatus(0, QStringLiteral("扉を閉鎖しました。"));
-  last_error_.clear();
+  StatusChange(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
   bool result = false;
   if (!folder_.isEmpty()) {
     const RipStep& step = TestRipStep();
-    for (int i = 0; i < list_->topLevelItemCount() && !cancelled_; ++i) {
+    for (int i = 0; i < list_->topLevelItemCount() && !stopped_; ++i) {
       const QTreeWidgetItem* row = list_->topLevelItem(i);
       if (row->checkState(0) != Qt::Checked) continue;
       const QString path = GetFullPath(row->text(0), folder_);
@@ -117,13 +85,12 @@ void TrackRippingSubForm::Run() {
     }
   }
   device_->LockUnlock(false);
-  OnStatus(0, QStringLiteral("扉を開放しました。"));
-  if (!cancelled_) {
+  StatusChange(kStatusInformation, QStringLiteral("扉を開放しました。"));
+  if (!stopped_) {
     if (result) {
-      CenterMessageBox(this, QStringLiteral("取り込みは正常終了しました。"), 64, windowTitle());
+      Message(QStringLiteral("取り込みは正常終了しました。"), kStyleInformation);
     } else {
-      CenterMessageBox(this, last_error_.isEmpty() ? QStringLiteral("取り込みに失敗しました。") : last_error_, 16,
-                       windowTitle());
+      Message(last_error().isEmpty() ? QStringLiteral("取り込みに失敗しました。") : last_error(), kStyleCritical);
     }
   }
   running_ = false;
@@ -131,15 +98,18 @@ void TrackRippingSubForm::Run() {
 }
 
 void TrackRippingSubForm::AskToStop() {
-  if (!running_) return;
-  if (CenterMessageBox(this, QStringLiteral("取り込みを中断してよろしいですか。"), 292, windowTitle()) != kIdYes)
-    return;
-  Stop();
+  // The question runs inside the job's event pump; a second click while it
+  // is open asks nothing.
+  if (!running_ || asking_) return;
+  asking_ = true;
+  const int answer = Message(QStringLiteral("取り込みを中断してよろしいですか。"), kStyleStopQuestion);
+  asking_ = false;
+  if (answer == kIdYes) Stop();
 }
 
 void TrackRippingSubForm::Stop() {
   ripper_->StopRead();
-  cancelled_ = true;
+  stopped_ = true;
 }
 
 void TrackRippingSubForm::closeEvent(QCloseEvent* event) {
@@ -148,7 +118,7 @@ void TrackRippingSubForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  QDialog::closeEvent(event);
+  JobDialog::closeEvent(event);
 }
 
 void TrackRippingSubForm::reject() {
@@ -157,18 +127,7 @@ void TrackRippingSubForm::reject() {
     Stop();
     return;
   }
-  QDialog::reject();
-}
-
-void TrackRippingSubForm::OnStatus(int32_t type, const QString& text) {
-  vbxMain_->LineOut(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + text);
-  if (type == 2) last_error_ = text;
-}
-
-void TrackRippingSubForm::OnProgress(int32_t value, int32_t total) {
-  if (total < 0 || value < 0) return;
-  prgMain_->setMaximum(total);
-  prgMain_->setValue(std::min(value, total));
+  JobDialog::reject();
 }
 
 }  // namespace sorvel

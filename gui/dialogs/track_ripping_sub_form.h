@@ -1,19 +1,19 @@
-// TrackRippingSubForm: the progress dialog of a rip. Shown modally by
-// ShowOpen, it rips every ticked row of the rip form's track list, one
-// DiscRipper run per track, with the medium locked, logs the job's lines,
-// and reports the outcome. The stop button asks first; the close box and
-// Escape stop at once; the window stays until the run has ended.
+// TrackRippingSubForm: the progress dialog of a rip, on the job dialog's
+// frame (title band, bar, log; its start button is the stop button 中止 and
+// its end button is hidden). Shown modally by ShowOpen, it rips every ticked
+// row of the rip form's track list, one DiscRipper run per track, with the
+// medium locked, and reports the outcome. The stop button asks first; the
+// close box and Escape stop at once; the window stays until the run ends. The
+// run is not kept awake (unlike the jobs that JobDialog::RunJob runs).
 #pragma once
 
-#include <QDialog>
+#include "gui/dialogs/job_dialog.h"
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 class QCloseEvent;
-class QLabel;
-class QProgressBar;
 class QPushButton;
 class QShowEvent;
 class QTreeWidget;
@@ -21,15 +21,13 @@ class QTreeWidget;
 namespace sorvel {
 
 class DiscRipper;
-class GradientFrame;
 class Trelin;
-class ViewBox;
 
 // The track number that a row of the rip list stands for (item data of its
 // "Track" column).
 inline constexpr int kTrackNumberRole = Qt::UserRole + 1;
 
-class TrackRippingSubForm final : public QDialog {
+class TrackRippingSubForm final : public JobDialog {
   Q_OBJECT
 
  public:
@@ -45,15 +43,15 @@ class TrackRippingSubForm final : public QDialog {
   // Tests: replaces the rip of one track (an empty function restores it).
   static void SetRipStepForTesting(RipStep step);
 
-  QProgressBar* prgMain() const { return prgMain_; }
-  ViewBox* vbxMain() const { return vbxMain_; }
-  QPushButton* cmdCancel() const { return cmdCancel_; }
+  QPushButton* cmdCancel() const { return cmdStartStop(); }
   bool running() const { return running_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
+  // No start button: the run starts from the first showing.
+  void StartJob() override {}
 
  private:
   TrackRippingSubForm(const std::shared_ptr<Trelin>& device, QTreeWidget* list, bool read_pregap,
@@ -63,8 +61,6 @@ class TrackRippingSubForm final : public QDialog {
   void Run();
   void AskToStop();
   void Stop();
-  void OnStatus(int32_t type, const QString& text);
-  void OnProgress(int32_t value, int32_t total);
 
   std::shared_ptr<Trelin> device_;
   QTreeWidget* list_;
@@ -73,14 +69,8 @@ class TrackRippingSubForm final : public QDialog {
   std::unique_ptr<DiscRipper> ripper_;
   bool started_ = false;
   bool running_ = false;
-  bool cancelled_ = false;
-  QString last_error_;
-
-  GradientFrame* fraTitle_ = nullptr;
-  QLabel* lblTitle_ = nullptr;
-  QProgressBar* prgMain_ = nullptr;
-  ViewBox* vbxMain_ = nullptr;
-  QPushButton* cmdCancel_ = nullptr;
+  bool stopped_ = false;
+  bool asking_ = false;
 };
 
 }  // namespace sorvel
