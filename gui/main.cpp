@@ -8,8 +8,6 @@
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMainWindow>
-#include <QPointer>
 #include <QStringList>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -20,6 +18,7 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/workspace/main_form_host.h"
 
 namespace sorvel {
 namespace {
@@ -27,24 +26,8 @@ namespace {
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
 
-// Stand-ins until the workspace and the disc operation dialogs exist: an
-// empty main window, and a write-image dialog that only names its image.
-class PlaceholderMainForm final : public MainWindowForm {
- public:
-  void Show() override {
-    window_ = new QMainWindow;
-    window_->setAttribute(Qt::WA_DeleteOnClose);
-    window_->setWindowTitle(QStringLiteral("Sorvel"));
-    window_->resize(800, 560);
-    window_->show();
-  }
-  bool FileProjectLoad(const QString&) override { return false; }
-  void Unload() override { delete window_; }
-
- private:
-  QPointer<QMainWindow> window_;
-};
-
+// Stand-in until the disc operation dialogs exist: a write-image dialog that
+// only names its image.
 class PlaceholderImageWriteDialog final : public ImageWriteDialog {
  public:
   void ShowOpen(const QString& image_file) override {
@@ -94,7 +77,7 @@ int main(int argc, char** argv) {
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
   FormFactories forms;
-  forms.main_form = [] { return std::make_unique<PlaceholderMainForm>(); };
+  forms.main_form = [] { return std::make_unique<MainFormHost>(); };
   forms.disc_write_form = [] { return std::make_unique<PlaceholderImageWriteDialog>(); };
   InstallFormFactories(&forms);
 

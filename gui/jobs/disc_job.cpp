@@ -1,8 +1,13 @@
 #include "gui/jobs/disc_job.h"
 
+#include <QByteArray>
+#include <algorithm>
 #include <array>
+#include <climits>
 
 #include "gui/jobs/message_pump.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/public_enumerations.h"
 #include "gui/model/toc_records.h"
 #include "gui/model/trelin.h"
 
@@ -98,6 +103,80 @@ void DiscJob::ReportWriteFailure(Trelin& drive) {
 
 void DiscJob::ReportDriveError(Trelin& drive) {
   if (drive.GetSCSIErrorStatus() != 0) Report(kStatusError, drive.GetSCSIErrorDescription());
+}
+
+int32_t DiscJob::SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit) {
+  QByteArray probe(Trelin::kSectorBufferSize, '\0');
+  const int32_t last_lba = std::min(drive.GetLastLBA(), limit);
+  const int32_t step = std::max(skip_unit, 1);
+  int32_t p = start;
+  while (true) {
+    if (drive.ReadLBA(probe, p)) break;
+    Report(kStatusInformation, QStringLiteral("連続不良区画排除中 : %1").arg(p));
+    PumpMessages();
+    if (cancelled()) return start;
+    p += step;
+    if (p >= last_lba) {
+      p = last_lba;
+      break;
+    }
+  }
+  Report(kStatusInformation, QStringLiteral("最終連続不良区画を検索中"));
+  while (p >= start) {
+    if (!drive.ReadLBA(probe, p)) break;
+    PumpMessages();
+    if (cancelled()) return start;
+    if (p >= last_lba) {
+      p = last_lba;
+      break;
+    }
+    --p;
+  }
+  if (p < start) p = start;
+  Report(kStatusInformation, QStringLiteral("連続不良区画 : %1～%2").arg(start).arg(p));
+  Report(kStatusInformation, QStringLiteral("連続不良区画数 : %1").arg(p - start + 1));
+  return p;
+}
+
+QString WriteStartErrorText(int32_t code) {
+  switch (code) {
+    case CBR_UNKNOWNMEDIA: return QStringLiteral("書き込み非対応のメディアです。");
+    case CBR_IGNOREWRITECOMMAND: return QStringLiteral("指定された書き込みコマンドは利用できません。");
+    case CBR_NOTEMPTY: return QStringLiteral("書き込み先のメディアは空ではありません。");
+    case CBR_RWFORMATERROR: return QStringLiteral("RWの初期化に失敗しました。");
+    case CBR_OVERCAPACITY: return QStringLiteral("書き込み対象のデータ容量はメディアの容量を超えています。");
+    default: return QStringLiteral("書き込みを開始出来ませんでした。");
+  }
+}
+
+int32_t DiscJob::StartWriteSession(Trelin& drive, const DeviceSetting& setting, int cdtext_packs) {
+  drive.SetBufferingBlockLength(setting.WriteBlockLength);
+  const int32_t cache_mib = setting.WriteCacheBufferSize();
+  drive.SetWriteCacheBufferSize(static_cast<int32_t>(std::min<int64_t>(int64_t{cache_mib} * 1048576, INT32_MAX)));
+  Report(kStatusInformation, cache_mib < 1 ? QStringLiteral("書き込み緩衝域は使用しません。")
+                                            : QStringLiteral("書き込み緩衝域に %1 メビバイト使用します。").arg(cache_mib));
+  int32_t flags = 0;
+  if (setting.OverBurn) flags |= CDD_OVERBURN;
+  if (setting.OPCOff) flags |= CDD_OPCOFF;
+  if (setting.CollectSubPQWrite) flags |= CDD_COLLECTSUBPQ;
+  switch (drive.GetMediaFamilyType()) {
+    case MFT_CDFAMILY:
+      Report(kStatusInformation, QStringLiteral("CDの書き込みを開始します。"));
+      Report(kStatusInformation,
+             QStringLiteral("書き込みコマンドに %1 を利用します。").arg(setting.CDWriteCommandName()));
+      if (cdtext_packs > 0 && setting.CDWriteCommand != CCC_DAO_RAW96) {
+        Report(kStatusWarning,
+               QStringLiteral("警告：読込側にCD-TEXT情報が存在しますが、指定の書き込みコマンドでは破棄されます。"));
+      }
+      return drive.WriteStart(setting.CDWriteCommand, flags);
+    case MFT_DVDFAMILY:
+    case MFT_BDFAMILY:
+    case MFT_HDDVDFAMILY:
+      Report(kStatusInformation, QStringLiteral("DVD/BD/HDDVDの書き込みを開始します。"));
+      return drive.WriteStart(setting.DVDWriteCommand, flags);
+    default:
+      return kUnsupportedFamily;
+  }
 }
 
 bool DiscJob::ProgressAndPoll(int32_t value, int32_t total) {

@@ -10,6 +10,7 @@
 
 namespace sorvel {
 
+class DeviceSetting;
 class Trelin;
 namespace model {
 struct TOCTrack;
@@ -63,12 +64,28 @@ class DiscJob : public QObject {
   // After a failed WriteEnd: the drive's error, when it has one.
   void ReportDriveError(Trelin& drive);
 
+  // Write cache, block length, write flags and WriteStart with the drive's
+  // settings, with their log lines (the CD-Text warning when `cdtext_packs`
+  // would be dropped). Returns the start code, or kUnsupportedFamily when the
+  // medium is of no family this writes (nothing started, nothing reported).
+  static constexpr int32_t kUnsupportedFamily = -1;
+  int32_t StartWriteSession(Trelin& drive, const DeviceSetting& setting, int cdtext_packs);
+
+  // The last LBA of the unreadable run that begins at `start`, found by
+  // probing forward in steps of `skip_unit` and walking back from the first
+  // readable probe; never beyond `limit` (the end of the TOC entry, so a run
+  // never reaches into the next one).
+  int32_t SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit);
+
   // Progress, then the window system runs once; true when the job was asked to stop.
   bool ProgressAndPoll(int32_t value, int32_t total);
 
  private:
   bool cancel_ = false;
 };
+
+// The error line of a WriteStart code that did not start a session.
+QString WriteStartErrorText(int32_t code);
 
 // The date as "gee/mm/dd hh:nn:ss": the Japanese era's letter (M, T, S, H, R)
 // and the two-digit year of the era. Dates before the first era use the

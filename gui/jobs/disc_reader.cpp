@@ -194,39 +194,6 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
   return true;
 }
 
-int32_t DiscReader::SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit) {
-  QByteArray probe(Trelin::kSectorBufferSize, '\0');
-  const int32_t last_lba = std::min(drive.GetLastLBA(), limit);
-  const int32_t step = std::max(skip_unit, 1);
-  int32_t p = start;
-  while (true) {
-    if (drive.ReadLBA(probe, p)) break;
-    Report(kStatusInformation, QStringLiteral("連続不良区画排除中 : %1").arg(p));
-    PumpMessages();
-    if (cancelled()) return start;
-    p += step;
-    if (p >= last_lba) {
-      p = last_lba;
-      break;
-    }
-  }
-  Report(kStatusInformation, QStringLiteral("最終連続不良区画を検索中"));
-  while (p >= start) {
-    if (!drive.ReadLBA(probe, p)) break;
-    PumpMessages();
-    if (cancelled()) return start;
-    if (p >= last_lba) {
-      p = last_lba;
-      break;
-    }
-    --p;
-  }
-  if (p < start) p = start;
-  Report(kStatusInformation, QStringLiteral("連続不良区画 : %1～%2").arg(start).arg(p));
-  Report(kStatusInformation, QStringLiteral("連続不良区画数 : %1").arg(p - start + 1));
-  return p;
-}
-
 bool DiscReader::WriteDescriptors(Trelin& drive, bool first_pregap) {
   std::unique_ptr<TOCInformation> read = drive.GetTOCStructure();
   if (!read) {

@@ -27,11 +27,6 @@ class DiscReader : public DiscJob {
   bool StartReadCompatible(Trelin& objControl, const QString& strFileName);
   void StopRead() { RequestStop(); }
 
-  // The last LBA of the unreadable run that begins at `start`, found by
-  // probing forward in steps of `skip_unit` and walking back from the first
-  // readable probe; never beyond `limit`.
-  int32_t SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit);
-
  private:
   bool ReadFirstPregap(Trelin& drive, const QString& name);
   bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);

@@ -18,14 +18,13 @@
 #include "gui/jobs/disc_job.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/engine_library.h"
+#include "gui/model/model_test_util.h"
 #include "gui/model/trelin.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/gui/user_settings_folder.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
-
-inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
 class ScopedDriveMap {
  public:
@@ -85,38 +84,58 @@ class JobRecorder {
   QMetaObject::Connection progress_;
 };
 
-class JobRig {
+// Stores drive settings of the drive open in `device` as the parameter dialogs would.
+template <typename Change>
+void ChangeDriveSettings(Trelin& device, Change&& change) {
+  DeviceSetting setting;
+  setting.LoadSetting(device);
+  change(setting);
+  setting.SaveSetting();
+}
+
+// Emulated drives mapped as D:, E:, ... in order, each opened through the
+// device engine binding.
+class DrivesRig {
  public:
-  // `settings` of the emulated drive, e.g. "image=/x/disc.cue" or "medium=cd-r".
-  explicit JobRig(const ScratchDir& dir, const std::string& settings, const std::string& name = "drive")
-      : user_settings_(dir.path() / "config"), drive_(dir, settings, name), map_("D:=" + drive_.device()) {
+  // `settings` per drive, e.g. "image=/x/disc.cue" or "medium=cd-r".
+  DrivesRig(const ScratchDir& dir, const std::vector<std::string>& settings)
+      : user_settings_(dir.path() / "config") {
+    std::string map;
+    for (size_t i = 0; i < settings.size(); ++i) {
+      drives_.push_back(std::make_unique<EmulatedDriveFixture>(dir, settings[i], "drive" + std::to_string(i)));
+      map += std::string(map.empty() ? "" : ";") + static_cast<char>('D' + i) + ":=" + drives_.back()->device();
+    }
+    map_ = std::make_unique<ScopedDriveMap>(map);
     SetEngineLibraryFolder(QFileInfo(Q(BuiltLibraryPath("libtrelin.so"))).path());
-    device_ = std::make_unique<Trelin>();
-    opened_ = device_->OpenDevice(3);
+    for (size_t i = 0; i < settings.size(); ++i) {
+      devices_.push_back(std::make_unique<Trelin>());
+      opened_ = devices_.back()->OpenDevice(3 + static_cast<int32_t>(i)) && opened_;
+    }
   }
-  ~JobRig() {
-    device_.reset();
+  ~DrivesRig() {
+    devices_.clear();
     SetEngineLibraryFolder(QString());
   }
   bool opened() const { return opened_; }
-  Trelin& device() { return *device_; }
-  const EmulatedDriveFixture& drive() const { return drive_; }
-
-  // Stores drive settings as the parameter dialogs would.
+  Trelin& device(size_t i = 0) { return *devices_[i]; }
+  const EmulatedDriveFixture& drive(size_t i = 0) const { return *drives_[i]; }
   template <typename Change>
-  void ChangeSettings(Change&& change) {
-    DeviceSetting setting;
-    setting.LoadSetting(*device_);
-    change(setting);
-    setting.SaveSetting();
+  void ChangeSettings(Change&& change, size_t i = 0) {
+    ChangeDriveSettings(*devices_[i], std::forward<Change>(change));
   }
 
  private:
   UserSettingsFolder user_settings_;
-  EmulatedDriveFixture drive_;
-  ScopedDriveMap map_;
-  std::unique_ptr<Trelin> device_;
-  bool opened_ = false;
+  std::vector<std::unique_ptr<EmulatedDriveFixture>> drives_;
+  std::unique_ptr<ScopedDriveMap> map_;
+  std::vector<std::unique_ptr<Trelin>> devices_;
+  bool opened_ = true;
+};
+
+// One emulated drive as D:.
+class JobRig : public DrivesRig {
+ public:
+  JobRig(const ScratchDir& dir, const std::string& settings) : DrivesRig(dir, {settings}) {}
 };
 
 }  // namespace sorvel::testing

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <chrono>
 
 namespace sorvel {
 namespace {
@@ -18,6 +19,14 @@ void PumpMessages() {
     Installed()();
     return;
   }
+  // A job calls this after every sector, tens of thousands of times a second;
+  // the window system needs a turn only every few milliseconds to stay
+  // responsive, so turns closer together than that are skipped.
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point last;
+  const Clock::time_point now = Clock::now();
+  if (now - last < std::chrono::milliseconds(4)) return;
+  last = now;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

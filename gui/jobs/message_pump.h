@@ -7,7 +7,9 @@
 
 namespace sorvel {
 
-// Runs pending window events once (or the installed replacement).
+// Lets pending window events run (or calls the installed replacement). The
+// window system gets a turn at most every few milliseconds, however often
+// this is called.
 void PumpMessages();
 
 // Installs `pump` for PumpMessages; an empty function restores the default.

@@ -6,9 +6,11 @@
 
 #include <QFile>
 #include <QSettings>
+#include <optional>
 
 #include "gui/model/fake_engine/fake_engine_control.h"
 #include "gui/model/trelin.h"
+#include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -187,7 +189,7 @@ namespace {
 TEST(DeviceSettingStoreTest, DefaultStoreIsAnIniFileOfTheUserConfigFolder) {
   ASSERT_TRUE(testing::RequireTool("python3"));
   testing::ScratchDir dir;
-  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  std::optional<testing::ScopedEnv> config(std::in_place, "XDG_CONFIG_HOME", dir.path().string());
   testing::FakeEngine fake("full", "libtrelin.so");
   fake.SetOutput("GetDeviceName", DNC_ALL, QByteArray("MAKER DRIVE/X 2.00\0", 19));
   {
@@ -197,7 +199,7 @@ TEST(DeviceSettingStoreTest, DefaultStoreIsAnIniFileOfTheUserConfigFolder) {
     s.RetryCount = 12;
     s.SaveSetting();
   }
-  unsetenv("XDG_CONFIG_HOME");
+  config.reset();
   const std::string ini = (dir / "sorvel" / "user-settings.ini").string();
   std::string out;
   ASSERT_EQ(testing::RunCommand("python3 -c \"import configparser,sys; c=configparser.ConfigParser(interpolation=None); "

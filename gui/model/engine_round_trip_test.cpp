@@ -6,25 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
-#include <cstdlib>
 #include <vector>
 
 #include "gui/model/engine_library.h"
 #include "gui/model/tazol.h"
 #include "gui/model/trelin.h"
+#include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
-  ~ScopedEnv() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
 
 // A 44.1 kHz 16-bit stereo WAV file of `sectors` CD frames of a known pattern.
 void WriteWave(const QString& path, int sectors) {
@@ -63,7 +54,7 @@ class EngineRoundTripTest : public ::testing::Test {
 };
 
 TEST_F(EngineRoundTripTest, LayoutWrittenToAnEmulatedCdReadsBackIdentical) {
-  ScopedEnv drives("SORVEL_DRIVES", "E:=emu:" + (dir_ / "cd.state").string() + ",medium=cd-r");
+  testing::ScopedEnv drives("SORVEL_DRIVES", "E:=emu:" + (dir_ / "cd.state").string() + ",medium=cd-r");
 
   // The layout: one file in a Joliet data area, then an audio track.
   Tazol tazol;
@@ -153,7 +144,7 @@ TEST_F(EngineRoundTripTest, LayoutWrittenToAnEmulatedCdReadsBackIdentical) {
 }
 
 TEST_F(EngineRoundTripTest, SenseOfACommandWithoutADriveAndAnUnknownDriveLetter) {
-  ScopedEnv drives("SORVEL_DRIVES", "E:=emu:" + (dir_ / "cd.state").string() + ",medium=cd-r");
+  testing::ScopedEnv drives("SORVEL_DRIVES", "E:=emu:" + (dir_ / "cd.state").string() + ",medium=cd-r");
   Trelin trelin;
   EXPECT_EQ(trelin.GetSCSIErrorStatus(), 0xFFFFFF);
   EXPECT_EQ(trelin.GetSCSIErrorDescription(),
