@@ -1,12 +1,14 @@
 #include "gui/dialogs/dialog_forms.h"
 
 #include "gui/dialogs/about_information_form.h"
+#include "gui/dialogs/disc_analyze_form.h"
 #include "gui/dialogs/disc_copy_form.h"
 #include "gui/dialogs/disc_erase_form.h"
 #include "gui/dialogs/disc_read_form.h"
 #include "gui/dialogs/disc_write_form.h"
 #include "gui/dialogs/is_ready_form.h"
 #include "gui/dialogs/property_configuration_form.h"
+#include "gui/dialogs/track_ripping_form.h"
 
 namespace sorvel {
 
@@ -39,6 +41,12 @@ bool ShowDialogForm(QWidget* owner, const QString& form_name) {
     ShowJobForm<DiscEraseForm>(owner);
   } else if (form_name == QLatin1String("DiscCopyForm")) {
     ShowJobForm<DiscCopyForm>(owner);
+  } else if (form_name == QLatin1String("DiscAnalyzeForm")) {
+    DiscAnalyzeForm form(owner);  // unloads itself when it closes
+    form.exec();
+  } else if (form_name == QLatin1String("TrackRippingForm")) {
+    TrackRippingForm form(owner);
+    form.exec();
   } else if (form_name == QLatin1String("PropertyConfigurationForm")) {
     PropertyConfigurationForm::ShowModal(owner);
   } else if (form_name == QLatin1String("AboutInformationForm")) {

@@ -19,7 +19,7 @@ TEST(DialogFormsTest, EveryToolFormOpensModallyByItsName) {
   testing::ScopedDriveMap drives("D:=emu:" + environment.State("d.state") + ",medium=cd-r");
   testing::ScriptedModalUi ui;
   QWidget owner;
-  for (const char* name : {"DiscWriteForm", "DiscReadForm", "DiscEraseForm", "DiscCopyForm",
+  for (const char* name : {"DiscWriteForm", "DiscReadForm", "DiscEraseForm", "DiscCopyForm", "DiscAnalyzeForm", "TrackRippingForm",
                            "PropertyConfigurationForm", "AboutInformationForm"}) {
     QString shown;
     QTimer::singleShot(200, [&] {
