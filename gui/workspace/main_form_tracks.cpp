@@ -137,9 +137,7 @@ void MainForm::BuildTrackPane() {
   lsvTracks_->setUniformRowHeights(true);
   lsvTracks_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lsvTracks_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lsvTracks_->setAcceptDrops(true);
   lsvTracks_->viewport()->setAcceptDrops(true);
-  lsvTracks_->setDragDropMode(QAbstractItemView::DropOnly);
   lsvTracks_->setContextMenuPolicy(Qt::CustomContextMenu);
   QStringList columns;
   for (const char* column : kTrackColumns) columns << QString::fromUtf8(column);
