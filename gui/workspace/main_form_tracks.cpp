@@ -142,7 +142,7 @@ void MainForm::BuildTrackPane() {
   QStringList columns;
   for (const char* column : kTrackColumns) columns << QString::fromUtf8(column);
   lsvTracks_->setHeaderLabels(columns);
-  const int widths[] = {70, 160, 120, 140, 70, 70, 70, 70};
+  const int widths[] = {90, 160, 120, 140, 70, 70, 70, 70};
   for (int c = 0; c < 8; ++c) lsvTracks_->setColumnWidth(c, widths[c]);
   connect(lsvTracks_, &QTreeWidget::itemDoubleClicked, this, [this] { mnuTrackProperty_Click(); });
   connect(lsvTracks_, &QWidget::customContextMenuRequested, this,

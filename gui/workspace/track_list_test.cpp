@@ -42,34 +42,6 @@ class TrackListTest : public testing::MainFormTest {
   }
   std::filesystem::path Temp() const { return scratch_ / "temp"; }
 
-  // A 44,100 Hz 16-bit stereo WAV file of `sectors` sectors (2,352 bytes each).
-  static std::filesystem::path Wave(const std::filesystem::path& path, int sectors = 150) {
-    const uint32_t data = static_cast<uint32_t>(sectors) * 2352;
-    std::string bytes = "RIFF";
-    auto u32 = [&bytes](uint32_t v) {
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
-    };
-    auto u16 = [&bytes](uint16_t v) {
-      bytes.push_back(static_cast<char>(v));
-      bytes.push_back(static_cast<char>(v >> 8));
-    };
-    u32(36 + data);
-    bytes += "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(44100);
-    u32(44100 * 4);
-    u16(4);
-    u16(16);
-    bytes += "data";
-    u32(data);
-    bytes.append(data, '\0');
-    std::filesystem::create_directories(path.parent_path());
-    testing::WriteFileBytes(path, bytes);
-    return path;
-  }
-
   void AddDataArea() {
     Write(Host("data/readme.txt"), "hello");
     form_->AddPathToLayout(Q(Host("data")));
