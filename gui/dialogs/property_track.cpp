@@ -12,6 +12,7 @@
 #include <string>
 
 #include "gui/controls/numeric_up_down.h"
+#include "gui/dialogs/dialog_buttons.h"
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/input_check.h"
 #include "gui/foundation/modal_ui.h"
@@ -131,18 +132,9 @@ PropertyTrack::PropertyTrack(QWidget* parent) : QDialog(parent) {
   connect(chkCDText_, &QCheckBox::clicked, this, [this] { chkCDText_Click(); });
   connect(tabLanguage_, &QTabBar::currentChanged, this, [this] { tabLanguage_Click(); });
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  cmdOK_ = new QPushButton(QStringLiteral("OK"), this);
-  cmdCancel_ = new QPushButton(QStringLiteral("キャンセル"), this);
-  cmdOK_->setDefault(true);
-  cmdOK_->setAutoDefault(true);
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
-  outer->addLayout(buttons);
-  connect(cmdOK_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
   // Cancel, Escape and the close box all reject; only OK confirms.
-  connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
+  outer->addLayout(OkCancelRow(this, &cmdOK_, &cmdCancel_));
+  connect(cmdOK_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
   tabLanguage_Click();
 }
 

@@ -420,19 +420,38 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (lsvFiles_KeyDown(key->key(), key->modifiers())) return true;
   } else if (lsvFiles_ != nullptr && watched == lsvFiles_->viewport()) {
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (drag->mimeData()->hasUrls()) {
-        drag->acceptProposedAction();
-      } else {
-        drag->ignore();
-      }
-      return true;
-    }
+    if (AnswerUrlDrag(event)) return true;
     if (event->type() == QEvent::Drop) return lsvFiles_Drop(static_cast<QDropEvent*>(event));
   }
   if (TracksEventFilter(watched, event)) return true;
   return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainForm::AnswerUrlDrag(QEvent* event) {
+  if (event->type() != QEvent::DragEnter && event->type() != QEvent::DragMove) return false;
+  auto* drag = static_cast<QDragMoveEvent*>(event);
+  if (drag->mimeData()->hasUrls()) {
+    drag->acceptProposedAction();
+  } else {
+    drag->ignore();
+  }
+  return true;
+}
+
+void MainForm::PopupMenuAt(QMenu* menu, const QPoint& at) {
+  QList<ModalUi::MenuEntry> entries;
+  QList<QAction*> offered;
+  for (QAction* action : menu->actions()) {
+    if (!action->isVisible()) continue;
+    if (action->isSeparator()) {
+      entries.append({QStringLiteral("-"), 0});
+      continue;
+    }
+    offered << action;
+    entries.append({action->text(), static_cast<int>(offered.size())});
+  }
+  const int chosen = CurrentModalUi().PopupMenu(entries, at);
+  if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();
 }
 
 // --- Label ---

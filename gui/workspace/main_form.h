@@ -213,6 +213,11 @@ class MainForm : public QMainWindow {
   void lsvTracks_ContextMenu(const QPoint& at);
   bool lsvTracks_Drop(class QDropEvent* event);
   bool TracksEventFilter(QObject* watched, QEvent* event);
+  // Drag-enter and drag-move over a list: URL lists are taken, anything else
+  // refused. False for other events.
+  static bool AnswerUrlDrag(QEvent* event);
+  // Pops up the visible items of `menu` through the modal interface and runs the chosen one.
+  void PopupMenuAt(QMenu* menu, const QPoint& at);
 
   void lsvFiles_DoubleClick();
   bool lsvFiles_KeyDown(int key, Qt::KeyboardModifiers modifiers);

@@ -167,15 +167,7 @@ bool MainForm::TracksEventFilter(QObject* watched, QEvent* event) {
   if (watched == lsvTracks_ && event->type() == QEvent::KeyPress)
     return lsvTracks_KeyDown(static_cast<QKeyEvent*>(event)->key());
   if (watched == lsvTracks_->viewport()) {
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (drag->mimeData()->hasUrls()) {
-        drag->acceptProposedAction();
-      } else {
-        drag->ignore();
-      }
-      return true;
-    }
+    if (AnswerUrlDrag(event)) return true;
     if (event->type() == QEvent::Drop) return lsvTracks_Drop(static_cast<QDropEvent*>(event));
   }
   return false;
@@ -226,21 +218,7 @@ bool MainForm::lsvTracks_KeyDown(int key) {
   }
 }
 
-void MainForm::lsvTracks_ContextMenu(const QPoint& at) {
-  QList<ModalUi::MenuEntry> entries;
-  QList<QAction*> offered;
-  for (QAction* action : mnuTrack_->actions()) {
-    if (!action->isVisible()) continue;
-    if (action->isSeparator()) {
-      entries.append({QStringLiteral("-"), 0});
-      continue;
-    }
-    offered << action;
-    entries.append({action->text(), static_cast<int>(offered.size())});
-  }
-  const int chosen = CurrentModalUi().PopupMenu(entries, at);
-  if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();
-}
+void MainForm::lsvTracks_ContextMenu(const QPoint& at) { PopupMenuAt(mnuTrack_, at); }
 
 bool MainForm::lsvTracks_Drop(QDropEvent* event) {
   const QMimeData* data = event->mimeData();
