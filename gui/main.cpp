@@ -1,23 +1,24 @@
 // The sorvel program: the GUI of the suite, and its automation server when
 // started with "--automation".
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QDBusConnection>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QLineEdit>
 #include <QLocale>
 #include <QStringList>
+#include <QTimer>
 #include <QTranslator>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
 
+#include "gui/dialogs/dialog_forms.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
 
 namespace sorvel {
@@ -25,30 +26,24 @@ namespace {
 
 // How long the automation server waits for its first object.
 constexpr int kAutomationIdleMs = 30000;
+constexpr int kAutomationDrainMs = 200;
 
-// Stand-in until the disc operation dialogs exist: a write-image dialog that
-// only names its image.
-class PlaceholderImageWriteDialog final : public ImageWriteDialog {
- public:
-  void ShowOpen(const QString& image_file) override {
-    QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Sorvel"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* file = new QLineEdit(image_file);
-    file->setReadOnly(true);
-    layout->addWidget(file);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.resize(520, dialog.sizeHint().height());
-    dialog.exec();
+// Serves Mastering objects on the session bus until the last one is released.
+int RunAutomationServer() {
+  {
+    MasteringService service(QDBusConnection::sessionBus());
+    if (!service.Publish()) {
+      std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
+      return 1;
+    }
+    RunWhileAutomationObjectsLive(kAutomationIdleMs);
   }
-};
-
-// Publishes the automation service on the session bus; not available yet.
-bool PublishAutomationService() {
-  std::fputs("sorvel: the automation service is not available in this build\n", stderr);
-  return false;
+  // The replies of the last calls leave through the bus connection's own
+  // thread: give them a moment before the process ends.
+  QEventLoop drain;
+  QTimer::singleShot(kAutomationDrainMs, &drain, &QEventLoop::quit);
+  drain.exec();
+  return 0;
 }
 
 }  // namespace
@@ -76,15 +71,13 @@ int main(int argc, char** argv) {
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
-  FormFactories forms;
+  FormFactories forms = DialogFormFactories();
   forms.main_form = [] { return std::make_unique<MainFormHost>(); };
-  forms.disc_write_form = [] { return std::make_unique<PlaceholderImageWriteDialog>(); };
   InstallFormFactories(&forms);
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
-    if (PublishAutomationService()) RunWhileAutomationObjectsLive(kAutomationIdleMs);
-    else status = 1;
+    status = RunAutomationServer();
   } else {
     Main(arguments);
     // Automation objects that clients made meanwhile keep the program running.

@@ -148,6 +148,14 @@ TEST_F(WellWriterTest, MixedLayoutToFilesAndToADiscAreTheSame) {
   const std::string file = ReadFileBytes(img);
   ASSERT_EQ(back.size(), file.size());
   for (size_t lba = 0; lba < file.size() / 2352; ++lba) {
+    if (lba == 16 || lba == 17) {
+      // The volume descriptors carry the time of each layout: the dates (and
+      // so the sectors' EDC and ECC) may differ by a second.
+      const size_t user = lba * 2352 + 16;
+      EXPECT_TRUE(back.substr(user, 813) == file.substr(user, 813)) << "sector " << lba;
+      EXPECT_TRUE(back.substr(user + 881, 2048 - 881) == file.substr(user + 881, 2048 - 881)) << "sector " << lba;
+      continue;
+    }
     ASSERT_TRUE(back.substr(lba * 2352, 2352) == file.substr(lba * 2352, 2352)) << "sector " << lba;
   }
 }

@@ -4,13 +4,45 @@
 
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
 #include <QThread>
 
 namespace sorvel::testing {
 
-PrivateBus::PrivateBus() {
+PrivateBus::PrivateBus() { Start({QStringLiteral("--session")}); }
+
+PrivateBus::PrivateBus(const QString& service_directory) {
+  QTemporaryFile config(QDir::tempPath() + QStringLiteral("/sorvel-bus-XXXXXX.conf"));
+  config.setAutoRemove(false);
+  if (!config.open()) {
+    ADD_FAILURE() << "no bus configuration file could be written";
+    return;
+  }
+  config_file_ = config.fileName();
+  config.write(QStringLiteral(
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n"
+                   "  <type>session</type>\n"
+                   "  <listen>unix:tmpdir=%1</listen>\n"
+                   "  <servicedir>%2</servicedir>\n"
+                   "  <policy context=\"default\">\n"
+                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n"
+                   "    <allow own=\"*\"/>\n"
+                   "  </policy>\n"
+                   "</busconfig>\n")
+                   .arg(QDir::tempPath().toHtmlEscaped(), service_directory.toHtmlEscaped())
+                   .toUtf8());
+  config.close();
+  Start({QStringLiteral("--config-file=") + config_file_});
+}
+
+void PrivateBus::Start(const QStringList& arguments) {
   daemon_.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+                arguments + QStringList{QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
   if (!daemon_.waitForStarted(10000)) {
     ADD_FAILURE() << "dbus-daemon could not be started (see README set-up)";
     return;
@@ -39,6 +71,7 @@ PrivateBus::~PrivateBus() {
     daemon_.kill();
     daemon_.waitForFinished(5000);
   }
+  if (!config_file_.isEmpty()) QFile::remove(config_file_);
 }
 
 QDBusConnection PrivateBus::Connect(const QString& name) {

@@ -13,6 +13,9 @@ namespace sorvel::testing {
 class PrivateBus {
  public:
   PrivateBus();  // starts dbus-daemon with the session configuration
+  // A bus that starts the services of the activation files in
+  // `service_directory` (and no others) when a client names them.
+  explicit PrivateBus(const QString& service_directory);
   ~PrivateBus();
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
@@ -27,7 +30,10 @@ class PrivateBus {
   bool StartService(const QString& program, const QStringList& arguments, const QString& service);
 
  private:
+  void Start(const QStringList& arguments);
+
   QProcess daemon_;
+  QString config_file_;
   QString address_;
   std::vector<std::unique_ptr<QProcess>> services_;
   QStringList connections_;

@@ -1,0 +1,391 @@
+// The write-image dialog end to end on emulated drives: CUE/BIN, ISO and
+// ".tsn" images written through the real engine and judged by independent
+// tools, the tray and message order at the end of a job, a failed WRITE, the
+// start procedure's dispatch, and a remote drive of a real kestrow with the
+// stop question held open.
+#include "gui/dialogs/disc_write_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "gui/controls/view_box.h"
+#include "gui/dialogs/dialog_forms.h"
+#include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
+#include "gui/dialogs/disc_read_form.h"
+#include "gui/dialogs/drive_panel.h"
+#include "gui/foundation/application_setting.h"
+#include "gui/foundation/start_procedure.h"
+#include "platform/emulated_drive/emulated_drive_registry.h"
+#include "platform/emulated_drive/soft_mmc_drive.h"
+#include "testing/cd_image_fixture.h"
+#include "testing/file_bytes.h"
+#include "testing/gui/fixed_interfaces.h"
+#include "testing/gui/recording_power_backend.h"
+#include "testing/gui/screenshot.h"
+#include "testing/kestrow_standalone.h"
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunCommand;
+
+const QString kSuccess = QStringLiteral("書き込みは正常終了しました。");
+constexpr uint8_t kStartStopUnit = 0x1B;
+constexpr uint8_t kWrite10 = 0x2A;
+
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+std::string Log(const DiscWriteForm& form) { return form.vbxMain()->lines().join('\n').toStdString(); }
+
+// Tray openings the drive received so far.
+int Ejects(const std::string& state) {
+  int count = 0;
+  for (const auto& command : platform::emu::HooksFor(state)->log())
+    count += command.opcode() == kStartStopUnit && (command.cdb[4] & 0x03) == 0x02 ? 1 : 0;
+  return count;
+}
+
+// A data track, then two audio tracks with 2-second pregaps.
+testing::CueFixture MixedCd(const fs::path& dir, const std::string& name = "mixed") {
+  return testing::MakeCueImage(dir, name,
+                               {{false, 0, 600, "", false}, {true, 150, 300, "", false}, {true, 150, 225, "", false}});
+}
+
+fs::path SmallIso(const fs::path& dir) {
+  fs::create_directories(dir / "iso-root");
+  EXPECT_EQ(RunCommand("head -c 400000 /dev/urandom > '" + (dir / "iso-root" / "data.bin").string() + "'"), 0);
+  const fs::path iso = dir / "source.iso";
+  std::string log;
+  EXPECT_EQ(RunCommand("genisoimage -quiet -r -J -V 'WRITE TEST' -o '" + iso.string() + "' '" +
+                           (dir / "iso-root").string() + "' 2>&1",
+                       &log),
+            0)
+      << log;
+  return iso;
+}
+
+// Exports the CD in the open drive `state` and checks it against the source
+// with cdrdao and bchunk.
+void ExpectCdEquals(const std::string& state, const testing::CueFixture& source, const fs::path& dir) {
+  platform::emu::SoftMmcDrive* drive = platform::emu::FindOpenDrive(state);
+  ASSERT_NE(drive, nullptr);
+  fs::create_directories(dir);
+  std::string error;
+  ASSERT_TRUE(drive->ExportCd((dir / "disc.cue").string(), &error)) << error;
+  std::string toc;
+  EXPECT_EQ(RunCommand("cd '" + dir.string() + "' && cdrdao show-toc disc.cue 2>&1", &toc), 0) << toc;
+  const auto written = testing::BchunkTracks(dir / "disc.bin", dir / "disc.cue", dir / "chunks");
+  const auto expected = testing::BchunkTracks(source.bin, source.cue, dir / "chunks-source");
+  ASSERT_EQ(written.size(), source.track_starts.size());
+  EXPECT_TRUE(written == expected);
+}
+
+class DiscWriteFormTest : public ::testing::Test {
+ protected:
+  DiscWriteFormTest() : forms_(DialogFormFactories()), previous_forms_(InstallFormFactories(&forms_)) {}
+  ~DiscWriteFormTest() override { InstallFormFactories(previous_forms_); }
+
+  testing::ScratchDir dir_;
+  testing::DialogTestEnvironment env_{dir_};
+  testing::ScriptedModalUi ui_;
+  testing::RecordingPowerBackend power_;
+  FormFactories forms_;
+  const FormFactories* previous_forms_;
+};
+
+TEST_F(DiscWriteFormTest, CueImageOnACdRMatchesTheSourceAndIsVerified) {
+  for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const testing::CueFixture source = MixedCd(dir_.path());
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  DiscWriteForm form;
+  form.show();
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  EXPECT_TRUE(form.chkVerify()->isChecked());  // "1" by default
+  EXPECT_FALSE(form.chkShutdown()->isChecked());
+  form.txtReadFile()->setText(Q(source.cue));
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, kSuccess) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].style, 64);
+  EXPECT_EQ(ui_.messages()[0].caption, QStringLiteral("Sorvel"));
+  // Verified after a reload through the insert-disc prompt, comparing the data track.
+  EXPECT_NE(Log(form).find("ディスクを再挿入します"), std::string::npos) << Log(form);
+  EXPECT_NE(Log(form).find("検証種別：比較検査"), std::string::npos) << Log(form);
+  EXPECT_NE(Log(form).find("ディスクは正常です。"), std::string::npos) << Log(form);
+  EXPECT_EQ(form.cmdStartStop()->text(), QStringLiteral("開始(&S)"));
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_TRUE(form.fraSend()->isEnabled());
+  EXPECT_EQ(power_.Count(QStringLiteral("acquire")), power_.Count(QStringLiteral("release")));
+  EXPECT_FALSE(power_.held);
+  ExpectCdEquals(state, source, dir_.path() / "export");
+  form.cmdEnd()->click();
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DiscWriteForm"), QStringLiteral("chkVerify")), QStringLiteral("1"));
+}
+
+TEST_F(DiscWriteFormTest, IsoOnADvdRReadsBackEqual) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  const fs::path iso = SmallIso(dir_.path());
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=dvd-r");
+  {
+    DiscWriteForm form;
+    form.txtReadFile()->setText(Q(iso));
+    form.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
+    form.fraRecv()->eject_button(1)->click();  // the tray opened after the write
+    form.cmdEnd()->click();
+  }
+  ui_.Clear();
+  DiscReadForm reader;
+  const fs::path back = dir_.path() / "back";
+  fs::create_directories(back);
+  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+  reader.cmdStartStop()->click();
+  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
+  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
+  reader.cmdEnd()->click();
+}
+
+TEST_F(DiscWriteFormTest, TsnFromTheReadDialogIsOfferedAndWrittenBack) {
+  for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const testing::CueFixture source = MixedCd(dir_.path());
+  const fs::path out = dir_.path() / "read";
+  fs::create_directories(out);
+  {
+    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
+    DiscReadForm reader;
+    reader.txtWriteFile()->setText(Q(out / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
+    reader.cmdEnd()->click();
+  }
+  ASSERT_TRUE(fs::exists(out / "Disc.tsn"));
+  ui_.Clear();
+
+  const std::string state = env_.State("w.state");
+  testing::ScopedDriveMap map("E:=emu:" + state + ",medium=cd-r");
+  DiscWriteForm form;
+  form.txtReadFile()->setText(QStringLiteral("/nowhere/old.iso"));
+  ui_.QueueOpenFiles({Q(out / "Disc.tsn")});
+  form.cmdReadFile()->click();
+  ASSERT_EQ(ui_.dialogs().size(), 1);
+  EXPECT_EQ(ui_.dialogs()[0].kind, testing::ShownFileDialog::kOpen);
+  EXPECT_EQ(ui_.dialogs()[0].filter,
+            QStringLiteral("サポートしているイメージ (*.iso,*.cue,*.ccd,*.tsn)|*.iso;*.cue;*.ccd;*.tsn|全てのファイル (*.*)|*.*"));
+  EXPECT_EQ(ui_.dialogs()[0].default_path, QStringLiteral("/nowhere/old.iso"));
+  EXPECT_EQ(ui_.dialogs()[0].flags, 0x1800);
+  EXPECT_EQ(form.txtReadFile()->text(), Q(out / "Disc.tsn"));
+  // A cancelled dialog changes nothing.
+  form.cmdReadFile()->click();
+  EXPECT_EQ(form.txtReadFile()->text(), Q(out / "Disc.tsn"));
+
+  form.chkVerify()->setChecked(false);
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
+  ExpectCdEquals(state, source, dir_.path() / "export");
+}
+
+// Tray and message at the end of a successful job: opened before the message,
+// after it, or not at all, by EjectAfterMessage and chkShutdown (the power
+// action is not due: the job is short).
+TEST_F(DiscWriteFormTest, EndingMatrixOrdersTrayAndMessage) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 300, "", false}});
+  struct Case {
+    bool eject_after_message;
+    bool shutdown;
+    int ejects_at_message;
+    int ejects_at_end;
+  } cases[] = {{false, false, 1, 1}, {true, false, 0, 1}, {false, true, 0, 0}, {true, true, 0, 1}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.eject_after_message << c.shutdown);
+    const std::string state = env_.State(("m" + std::to_string(n++)).c_str());
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+    Settings()->SetEjectAfterMessage(c.eject_after_message);
+    ui_.Clear();
+    power_.calls.clear();
+    DiscWriteForm form;
+    form.chkVerify()->setChecked(false);
+    form.chkShutdown()->setChecked(c.shutdown);
+    form.txtReadFile()->setText(Q(source.cue));
+    int at_message = -1;
+    ui_.on_message = [&](const testing::ShownMessage&) { at_message = Ejects(state); };
+    platform::emu::HooksFor(state)->ClearLog();
+    form.cmdStartStop()->click();
+    ui_.on_message = nullptr;
+    ASSERT_EQ(ui_.messages().size(), 1);
+    EXPECT_EQ(ui_.messages()[0].text, kSuccess) << Log(form);
+    EXPECT_EQ(at_message, c.ejects_at_message);
+    EXPECT_EQ(Ejects(state), c.ejects_at_end);
+    EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), 0);
+    form.cmdEnd()->click();
+  }
+}
+
+TEST_F(DiscWriteFormTest, FailedWriteRunsNoVerificationLeavesTheTrayAndShowsTheJobsError) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 600, "", false}});
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba = 200; });
+  DiscWriteForm form;
+  ASSERT_TRUE(form.chkVerify()->isChecked());
+  form.txtReadFile()->setText(Q(source.cue));
+  platform::emu::HooksFor(state)->ClearLog();
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_FALSE(form.last_error().isEmpty());
+  EXPECT_EQ(ui_.messages()[0].text, form.last_error());
+  EXPECT_EQ(Ejects(state), 0);
+  // The verifier's first words never appear.
+  EXPECT_EQ(Log(form).find("ディスクを再挿入します"), std::string::npos) << Log(form);
+  EXPECT_EQ(Log(form).find("検証"), std::string::npos) << Log(form);
+  platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba.reset(); });
+}
+
+TEST_F(DiscWriteFormTest, VerificationWithoutCompareOnlyReads) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 300, "", false}});
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  Settings()->SetVerifyCompare(false);
+  DiscWriteForm form;
+  form.chkVerify()->setChecked(true);
+  form.txtReadFile()->setText(Q(source.cue));
+  platform::emu::HooksFor(state)->ClearLog();
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
+  EXPECT_NE(Log(form).find("検証種別：読取検査"), std::string::npos) << Log(form);
+  EXPECT_EQ(Log(form).find("比較検査"), std::string::npos) << Log(form);
+  // After the last WRITE the drive only answers reads and queries.
+  const auto log = platform::emu::HooksFor(state)->log();
+  size_t last_write = 0;
+  for (size_t i = 0; i < log.size(); ++i)
+    if (log[i].opcode() == kWrite10) last_write = i;
+  ASSERT_GT(last_write, 0u);
+  int reads = 0;
+  for (size_t i = last_write + 1; i < log.size(); ++i) reads += log[i].opcode() == 0xBE || log[i].opcode() == 0x28 ? 1 : 0;
+  EXPECT_GT(reads, 0);
+  form.cmdEnd()->click();
+}
+
+TEST_F(DiscWriteFormTest, BlankPathIsRefused) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
+  DiscWriteForm form;
+  for (const QString& text : {QString(), QStringLiteral("   ")}) {
+    ui_.Clear();
+    form.txtReadFile()->setText(text);
+    form.cmdStartStop()->click();
+    ASSERT_EQ(ui_.messages().size(), 1);
+    EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("読み込みファイルを指定してください。"));
+    EXPECT_EQ(ui_.messages()[0].style, 48);
+  }
+  EXPECT_TRUE(form.vbxMain()->lines().isEmpty());
+  EXPECT_TRUE(power_.calls.isEmpty());
+}
+
+// The start procedure with an image argument shows this dialog with the path
+// and the stored drive, as the only window, and returns when 終了(Q) is clicked.
+TEST_F(DiscWriteFormTest, CommandLineIsoShowsTheDialogWithThePathAndTheStoredDrive) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r,product=FIRST;E:=emu:" +
+                              env_.State("e.state") + ",medium=dvd-r,product=SECOND");
+  QString stored;
+  {
+    DiscWriteForm form;
+    ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 2);
+    form.fraRecv()->drive_combo()->setCurrentIndex(1);
+    emit form.fraRecv()->drive_combo()->activated(1);
+    form.chkVerify()->setChecked(false);
+    stored = form.fraRecv()->drive_combo()->currentText();
+    form.cmdEnd()->click();
+  }
+  QString shown_path, shown_drive;
+  bool verify = true;
+  int windows = 0;
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [&, timer] {
+    auto* form = qobject_cast<DiscWriteForm*>(QApplication::activeModalWidget());
+    if (!form) return;
+    timer->stop();
+    timer->deleteLater();
+    shown_path = form->txtReadFile()->text();
+    shown_drive = form->fraRecv()->drive_combo()->currentText();
+    verify = form->chkVerify()->isChecked();
+    windows = OpenWindowCount();
+    form->cmdEnd()->click();
+  });
+  timer->start();
+  Main({QStringLiteral("/discs/my"), QStringLiteral("image.iso")});
+  EXPECT_EQ(shown_path, QStringLiteral("/discs/my image.iso"));
+  EXPECT_EQ(shown_drive, stored);
+  EXPECT_FALSE(verify);
+  EXPECT_EQ(windows, 1);
+  EXPECT_EQ(OpenWindowCount(), 0);
+}
+
+// An ISO written to a drive served by kestrow on the loopback interface; the
+// stop question stays open for 5 s (a nested event loop, as a modal box runs)
+// and is answered No.
+TEST_F(DiscWriteFormTest, RemoteWriteThroughKestrowSurvivesAnOpenStopQuestion) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path());
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + env_.State("r.state") + ",medium=dvd-r",
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  Settings()->SetRemotePort(daemon.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  DiscWriteForm form;
+  form.show();
+  for (int attempt = 0; attempt < 5 && !form.fraRecv()->network_box()->isChecked(); ++attempt) {
+    ui_.Clear();
+    form.fraRecv()->network_box()->click();
+  }
+  ASSERT_TRUE(form.fraRecv()->network_box()->isChecked());
+  ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 1);
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  ui_.Clear();
+  form.chkVerify()->setChecked(false);
+  form.txtReadFile()->setText(Q(iso));
+
+  ui_.QueueAnswer(7);
+  {
+    testing::HeldStopQuestion question(ui_, form.cmdStartStop());
+    form.cmdStartStop()->click();
+    ASSERT_GE(question.pumps(), 5);
+    EXPECT_GE(question.held_ms(), 4900);
+  }
+  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
+  EXPECT_EQ(ui_.messages()[0].style, 292);
+  EXPECT_EQ(ui_.messages()[1].text, kSuccess) << Log(form);
+  form.cmdEnd()->click();
+}
+
+TEST_F(DiscWriteFormTest, DiscWriteFormScreenshot) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r,vendor=SORVEL,product=EMU-WRITER");
+  DiscWriteForm form;
+  form.txtReadFile()->setText(QStringLiteral("/home/user/img/MY_DISC.iso"));
+  form.StatusChange(0, QStringLiteral("==== 開始 R08/12/09 09:41:07 ===="));
+  form.StatusChange(0, QStringLiteral("書き込みを開始します。"));
+  form.show();
+  QApplication::processEvents();
+  testing::SaveScreenshot(&form, "DiscWriteForm");
+  form.cmdEnd()->click();
+}
+
+}  // namespace
+}  // namespace sorvel

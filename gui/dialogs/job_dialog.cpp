@@ -1,0 +1,221 @@
+#include "gui/dialogs/job_dialog.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTime>
+#include <QVBoxLayout>
+
+#include "gui/controls/gradient_frame.h"
+#include "gui/controls/view_box.h"
+#include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/drive_panel.h"
+#include "gui/foundation/dialog_module.h"
+#include "gui/foundation/system_module.h"
+#include "gui/jobs/disc_job.h"
+
+namespace sorvel {
+
+namespace {
+
+const QString kStartCaption = QStringLiteral("開始(&S)");
+const QString kStopCaption = QStringLiteral("中止(&C)");
+constexpr int kYes = 6;
+
+}  // namespace
+
+KeepAwake::KeepAwake() { SetExecutionState(kEsContinuous | kEsSystemRequired | kEsDisplayRequired); }
+KeepAwake::~KeepAwake() { SetExecutionState(kEsContinuous); }
+
+JobDialog::JobDialog(const QString& form_name, const QString& title, QWidget* parent) : QDialog(parent) {
+  setObjectName(form_name);
+  setWindowTitle(QStringLiteral("Sorvel"));
+  setModal(true);
+
+  auto* layout = new QVBoxLayout(this);
+
+  fraTitle_ = new GradientFrame(this);
+  fraTitle_->setObjectName(QStringLiteral("fraTitle"));
+  fraTitle_->setStartColor(0x8A4A1E);  // a deep blue (&H00BBGGRR) behind the title
+  fraTitle_->setEndColor(0xFFFFFF);
+  fraTitle_->setOrientation(1);
+  fraTitle_->setMinimumHeight(44);
+  fraTitle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  lblTitle_ = new QLabel(title, fraTitle_);
+  lblTitle_->setObjectName(QStringLiteral("lblTitle"));
+  QFont title_font = lblTitle_->font();
+  title_font.setPointSizeF(title_font.pointSizeF() * 1.6);
+  title_font.setBold(true);
+  lblTitle_->setFont(title_font);
+  QPalette title_palette = lblTitle_->palette();
+  title_palette.setColor(QPalette::WindowText, Qt::white);
+  lblTitle_->setPalette(title_palette);
+  auto* title_layout = new QHBoxLayout(fraTitle_);
+  title_layout->setContentsMargins(12, 4, 12, 4);
+  title_layout->addWidget(lblTitle_);
+  title_layout->addStretch(1);
+  layout->addWidget(fraTitle_);
+
+  body_ = new QVBoxLayout;
+  layout->addLayout(body_);
+
+  prgMain_ = new QProgressBar(this);
+  prgMain_->setObjectName(QStringLiteral("prgMain"));
+  prgMain_->setRange(0, 100);
+  prgMain_->setValue(0);
+  prgMain_->setTextVisible(false);
+  layout->addWidget(prgMain_);
+
+  vbxMain_ = new ViewBox(this);
+  vbxMain_->setObjectName(QStringLiteral("vbxMain"));
+  vbxMain_->setMinimumHeight(140);
+  layout->addWidget(vbxMain_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  cmdStartStop_ = new QPushButton(kStartCaption, this);
+  cmdStartStop_->setObjectName(QStringLiteral("cmdStartStop"));
+  cmdStartStop_->setAutoDefault(false);
+  cmdEnd_ = new QPushButton(QStringLiteral("終了(&Q)"), this);
+  cmdEnd_->setObjectName(QStringLiteral("cmdEnd"));
+  cmdEnd_->setAutoDefault(false);
+  buttons->addWidget(cmdStartStop_);
+  buttons->addWidget(cmdEnd_);
+  layout->addLayout(buttons);
+
+  connect(cmdStartStop_, &QPushButton::clicked, this, [this] { StartStopClicked(); });
+  connect(cmdEnd_, &QPushButton::clicked, this, [this] { close(); });
+}
+
+JobDialog::~JobDialog() = default;
+
+bool JobDialog::running() const { return !cmdEnd_->isEnabled(); }
+
+QString JobDialog::LoadControlSetting(const QString& control, const QString& fallback) const {
+  return GetDialogSetting(objectName(), control, fallback);
+}
+
+void JobDialog::SaveControlSetting(const QString& control, const QString& value) const {
+  SaveDialogSetting(objectName(), control, value);
+}
+
+void JobDialog::AddPanel(DrivePanel* panel) { panels_ << panel; }
+void JobDialog::AddJobFrame(QWidget* frame) { job_frames_ << frame; }
+
+bool JobDialog::HasDevice() const {
+  if (panels_.isEmpty()) return false;
+  for (const DrivePanel* panel : panels_) {
+    if (!panel->device()) return false;
+  }
+  return true;
+}
+
+void JobDialog::StartStopClicked() {
+  if (running()) {
+    AskStop();
+  } else if (HasDevice()) {
+    StartJob();
+  }
+}
+
+void JobDialog::AskStop() {
+  // The question runs inside the job's event pump; a second click while it
+  // is open is ignored.
+  if (!job_ || asking_stop_) return;
+  asking_stop_ = true;
+  const int answer = Message(stop_question_, kStyleStopQuestion);
+  asking_stop_ = false;
+  if (answer == kYes && job_) {
+    if (stop_) stop_();
+    cancelled_ = true;
+  }
+}
+
+bool JobDialog::RunJob(DiscJob& job, const JobTexts& texts, std::function<void()> stop,
+                       const std::function<bool()>& start) {
+  job_ = &job;
+  stop_ = std::move(stop);
+  stop_question_ = texts.stop_question;
+  const QMetaObject::Connection progress = connect(&job, &DiscJob::Progress, this, &JobDialog::Progress);
+  const QMetaObject::Connection status = connect(&job, &DiscJob::StatusChange, this, &JobDialog::StatusChange);
+
+  for (DrivePanel* panel : panels_) panel->SetJobRunning(true);
+  cancelled_ = false;
+  cmdEnd_->setEnabled(false);
+  for (QWidget* frame : job_frames_) frame->setEnabled(false);
+  cmdStartStop_->setText(kStopCaption);
+  vbxMain_->LineOut(QString());
+  for (DrivePanel* panel : panels_) panel->ApplySpeed();
+  last_error_.clear();
+
+  bool result = false;
+  {
+    KeepAwake awake;
+    result = start();
+  }
+
+  cmdEnd_->setEnabled(true);
+  for (QWidget* frame : job_frames_) frame->setEnabled(true);
+  cmdStartStop_->setText(kStartCaption);
+  prgMain_->setValue(0);
+  for (DrivePanel* panel : panels_) panel->SetJobRunning(false);
+  disconnect(progress);
+  disconnect(status);
+  job_ = nullptr;
+  stop_ = nullptr;
+  return result;
+}
+
+void JobDialog::HandOverStop(const QString& stop_question, std::function<void()> stop) {
+  stop_question_ = stop_question;
+  stop_ = std::move(stop);
+}
+
+void JobDialog::ShowOutcome(bool result, const JobTexts& texts) {
+  if (cancelled_) return;
+  if (result) {
+    Message(texts.success, kStyleInformation);
+  } else {
+    Message(last_error_.isEmpty() ? texts.failure : last_error_, kStyleCritical);
+  }
+}
+
+int JobDialog::Message(const QString& text, int style) { return CenterMessageBox(this, text, style, windowTitle()); }
+
+void JobDialog::Progress(int32_t Value, int32_t Total) {
+  // A total of 0 or less would turn the bar into a busy bar: the maximum
+  // stays; a value outside the range is ignored.
+  if (Total > 0 && prgMain_->maximum() != Total) prgMain_->setMaximum(Total);
+  if (Value >= prgMain_->minimum() && Value <= prgMain_->maximum()) prgMain_->setValue(Value);
+}
+
+void JobDialog::StatusChange(int32_t lngStatusType, const QString& strStatus) {
+  vbxMain_->LineOut(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QLatin1Char(' ') + strStatus);
+  if (lngStatusType == kStatusError) last_error_ = strStatus;
+}
+
+void JobDialog::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  UnloadForm();
+}
+
+void JobDialog::reject() {
+  // Escape and the close box while a job runs: the dialog stays.
+  if (running()) return;
+  Unload();
+  QDialog::reject();
+}
+
+void JobDialog::closeEvent(QCloseEvent* event) {
+  if (running()) {
+    event->ignore();
+    return;
+  }
+  Unload();  // also when the dialog closes without being shown
+  QDialog::closeEvent(event);
+}
+
+}  // namespace sorvel

@@ -1,0 +1,221 @@
+#include "gui/jobs/mastering.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QWidget>
+#include <optional>
+
+#include "gui/foundation/application_setting.h"
+#include "gui/foundation/automation_host.h"
+#include "gui/foundation/disk_module.h"
+#include "gui/foundation/file_paths.h"
+#include "gui/foundation/find_file.h"
+#include "gui/foundation/form_services.h"
+#include "gui/foundation/string_module.h"
+#include "gui/foundation/window_module.h"
+#include "gui/jobs/disc_job.h"
+#include "gui/jobs/well_writer.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/trelin.h"
+
+namespace sorvel {
+namespace {
+
+const QString kRoot = QStringLiteral("\\");
+
+QString HexNumber(uint32_t number) {
+  return QStringLiteral("0x") + QString::number(number, 16).toUpper().rightJustified(8, u'0');
+}
+
+// Burns running in the process. The layout writer lets events run after each
+// sector, so a client's call could start a second burn inside the first; the
+// first drive would then wait, starved, until the second ended.
+int g_running_burns = 0;
+
+}  // namespace
+
+MasteringError::MasteringError(uint32_t number, QString description)
+    : number_(number),
+      description_(std::move(description)),
+      what_((HexNumber(number) + QStringLiteral(" ") + description_).toUtf8()) {}
+
+Mastering::Mastering(QObject* parent) : QObject(parent) {
+  AcquireSettings();
+  AutomationObjectCreated();
+}
+
+Mastering::~Mastering() {
+  AutomationObjectReleased();
+  ReleaseSettings();
+}
+
+QString Mastering::VolumeLabel() const { return layout_.VolumeLabel; }
+
+void Mastering::SetVolumeLabel(const QString& label) {
+  if (!Burning()) layout_.VolumeLabel = label.trimmed();
+}
+
+bool Mastering::InitISOFS(int32_t FileSystemType) { return !Burning() && layout_.InitISOFS(FileSystemType); }
+
+void Mastering::ClearISO() {
+  if (!Burning()) layout_.ClearISO();
+}
+
+bool Mastering::IsISOEmpty() { return layout_.IsISOEmpty(); }
+
+bool Mastering::AddFile(const QString& FileName, const QString& DirectoryName) {
+  if (Burning()) return false;
+  // A walk that an error or a failure ended elsewhere never misplaces a later call.
+  layout_.ChangeISODirectory(kRoot);
+  if (!DirectoryName.isEmpty()) {
+    // The tokenizer's pieces are collected first: nothing below may use it.
+    QStringList pieces;
+    std::optional<QString> piece = StrTok(DirectoryName, kRoot);
+    if (!piece) return false;  // "\..." names no directory below the root
+    while (piece) {
+      // Empty pieces ("a\\b", a trailing "\") name no directory level.
+      if (!piece->isEmpty()) pieces << *piece;
+      piece = StrTok(std::nullopt, kRoot);
+    }
+    for (const QString& level : pieces) {
+      // Entered by the name the engine gave it; an existing one keeps its name.
+      QString name = level;
+      if (!layout_.MakeISODirectory(name, 0, QDateTime::currentDateTime())) name = level;
+      if (!layout_.ChangeISODirectory(name)) {
+        layout_.ChangeISODirectory(kRoot);
+        return false;
+      }
+    }
+  }
+  bool result = false;
+  try {
+    FindFile find;
+    QSet<QString> open_directories;
+    const QString folder = GetDirectoryPart(FileName);
+    for (QString name = find.FindFirst(FileName); !name.isEmpty(); name = find.FindNext()) {
+      if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
+      result = AddEntry(folder + name, open_directories);
+    }
+  } catch (const MasteringError&) {
+    layout_.ChangeISODirectory(kRoot);
+    throw;
+  }
+  layout_.ChangeISODirectory(kRoot);
+  return result;
+}
+
+// Adds one host entry to the current data-area directory; a directory with
+// everything below it. `open_directories` holds the real paths of the host
+// directories being walked, so that a symbolic link back into one of them is
+// never followed.
+bool Mastering::AddEntry(const QString& path, QSet<QString>& open_directories) {
+  const int32_t attributes = GetFileAttributesByFind(path);
+  const QString name = GetFileNamePart(path);
+  if (attributes >= 0 && (attributes & kFileAttributeDirectory) != 0) {
+    const QString directory_error = QStringLiteral("ディレクトリ ") + name + QStringLiteral(" は作成できません。");
+    const QString real_path = QFileInfo(path).canonicalFilePath();
+    if (real_path.isEmpty() || open_directories.contains(real_path))
+      throw MasteringError(kMasteringDirectoryError, directory_error);
+    QDateTime modified;
+    GetFileTimes(path, nullptr, &modified, nullptr);
+    QString made = name;
+    const int16_t attribute = (attributes & kFileAttributeHidden) != 0 ? 2 : 0;
+    if (!layout_.MakeISODirectory(made, attribute, modified) || !layout_.ChangeISODirectory(made))
+      throw MasteringError(kMasteringDirectoryError, directory_error);
+    open_directories.insert(real_path);
+    FindFile find;
+    for (QString entry = find.FindFirst(path + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext()) {
+      if (entry == QLatin1String(".") || entry == QLatin1String("..")) continue;
+      AddEntry(path + QStringLiteral("/") + entry, open_directories);
+    }
+    open_directories.remove(real_path);
+    layout_.ChangeISODirectory(QStringLiteral(".."));
+    return true;
+  }
+  QString added = name;
+  if (!layout_.AddISOFile(added, path))
+    throw MasteringError(kMasteringFileError, QStringLiteral("ファイル ") + path + QStringLiteral(" は追加できません。"));
+  return true;
+}
+
+void Mastering::ClearTrack() {
+  if (!Burning()) layout_.ClearTrack();
+}
+
+bool Mastering::AddTrack(const QString& TrackFileName, int32_t PregapLength, int32_t PostgapLength,
+                         int32_t TrackControlFlag) {
+  return !Burning() && layout_.AddTrack(TrackFileName, PregapLength, PostgapLength, TrackControlFlag);
+}
+
+bool Mastering::RemoveTrack(int32_t TrackNo) { return !Burning() && layout_.RemoveTrack(TrackNo); }
+
+int32_t Mastering::GetTrackCount() { return layout_.GetTrackCount(); }
+
+int32_t Mastering::ShowBurnDialog(int32_t hWnd, const QString& Title, const QString& DriveName) {
+  if (g_running_burns > 0) return 0;
+  const QWidget* owner = hWnd != 0 ? QWidget::find(static_cast<WId>(static_cast<uint32_t>(hWnd))) : nullptr;
+  return ShowWellWriteForm(layout_, Title, DriveName, [owner](QWidget* form) { CenterForm(form, owner); });
+}
+
+int32_t Mastering::DriveIndex(const QString& DriveName) {
+  if (DriveName.isEmpty()) return -1;
+  const QChar letter = DriveName.at(0).toUpper();
+  if (letter < QLatin1Char('A') || letter > QLatin1Char('Z')) return -1;
+  return letter.unicode() - u'A';
+}
+
+bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
+  if (g_running_burns > 0) return false;
+  Trelin drive;
+  DeviceSetting setting;
+  WellWriter writer;
+  writer_ = &writer;
+  ++g_running_burns;
+  last_error_.clear();
+  connect(&writer, &DiscJob::Progress, this, [this](int32_t value, int32_t total) {
+    // The negative values of the first pregap are not passed on.
+    if (value >= 0) emit Progress(value, total);
+  });
+  connect(&writer, &DiscJob::StatusChange, this, [this](int32_t type, const QString& text) {
+    if (type == kStatusError) last_error_ = text;
+  });
+  bool result = false;
+  const int32_t index = DriveIndex(DriveName);
+  if (index >= 0 && drive.OpenDevice(index)) {
+    setting.LoadSetting(drive);
+    result = writer.StartWrite(drive, layout_, nullptr);
+    if (EjectAfterBurn) drive.LoadTray(false);
+    drive.CloseDevice();
+  } else {
+    last_error_ = QStringLiteral("指定されたドライヴは利用できません。");
+  }
+  writer_ = nullptr;
+  --g_running_burns;
+  emit BurnEnded();
+  if (!last_error_.isEmpty()) throw MasteringError(kMasteringBurnError, last_error_);
+  return result;
+}
+
+bool Mastering::StopBurn() {
+  if (writer_ == nullptr) return false;
+  writer_->StopWrite();
+  return true;
+}
+
+bool Mastering::IsReady(const QString& DriveName) { return QueryDrive(DriveName, &Trelin::IsReady); }
+
+bool Mastering::IsDiscWritable(const QString& DriveName) { return QueryDrive(DriveName, &Trelin::IsMediaWritable); }
+
+// One question to the named drive through an engine of its own; false when
+// the drive does not open.
+bool Mastering::QueryDrive(const QString& DriveName, bool (Trelin::*query)()) {
+  const int32_t index = DriveIndex(DriveName);
+  if (index < 0) return false;
+  Trelin drive;
+  if (!drive.OpenDevice(index)) return false;
+  const bool answer = (drive.*query)();
+  drive.CloseDevice();
+  return answer;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,354 @@
+// The automation server as a client meets it: `sorvel --automation` on a
+// private session bus, driven over D-Bus by a client written here.
+#include "gui/jobs/mastering_service.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+#include "gui/jobs/disc_reader.h"
+#include "gui/jobs/mastering_test_rig.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/trelin.h"
+#include "testing/gui/private_bus.h"
+
+namespace sorvel {
+namespace {
+
+using testing::MasteringDriveRig;
+using testing::Q;
+using testing::ScratchDir;
+
+constexpr int kCallTimeoutMs = 120000;
+const QString kBusName = QString::fromLatin1(kMasteringBusName);
+
+// One client connection: calls members of the factory and of its objects and
+// records the Progress signals of the objects it watches.
+class BusClient : public QObject {
+  Q_OBJECT
+
+ public:
+  BusClient(testing::PrivateBus& bus, const QString& name) : connection_(bus.Connect(name)), name_(name) {}
+
+  QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
+                    const QVariantList& arguments = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
+    message.setArguments(arguments);
+    return connection_.call(message, QDBus::Block, kCallTimeoutMs);
+  }
+  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
+    return Call(path, QString::fromLatin1(kMasteringInterface), method, arguments);
+  }
+  // A new object, watched for Progress.
+  QString Create() {
+    const QDBusMessage reply =
+        Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
+             QStringLiteral("Create"));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return QString();
+    const QString path = reply.arguments().first().value<QDBusObjectPath>().path();
+    connection_.connect(kBusName, path, QString::fromLatin1(kMasteringInterface), QStringLiteral("Progress"), this,
+                        SLOT(OnProgress(int, int)));
+    return path;
+  }
+  QDBusMessage Release(const QString& path) {
+    return Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
+                QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
+  }
+  // A call whose reply is awaited with the event loop running, so that
+  // Progress signals (and `on_progress`) are handled meanwhile.
+  QDBusMessage CallRunning(const QString& path, const QString& method, const QVariantList& arguments) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
+    message.setArguments(arguments);
+    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, kCallTimeoutMs));
+    QEventLoop loop;
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kCallTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    // Signals sent before the reply may still wait in the queue.
+    QCoreApplication::processEvents();
+    return watcher.reply();
+  }
+  // Sends a call without waiting for its reply.
+  QDBusPendingCall Send(const QString& path, const QString& method, const QVariantList& arguments = {}) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
+    message.setArguments(arguments);
+    return connection_.asyncCall(message, kCallTimeoutMs);
+  }
+  void Leave() { QDBusConnection::disconnectFromBus(name_); }
+
+  std::vector<std::pair<int, int>> progress;
+  std::function<void(int, int)> on_progress;
+
+ public slots:
+  void OnProgress(int value, int total) {
+    progress.emplace_back(value, total);
+    if (on_progress) on_progress(value, total);
+  }
+
+ private:
+  QDBusConnection connection_;
+  QString name_;
+};
+
+QString ErrorOf(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ErrorMessage) return QStringLiteral("no error");
+  return reply.errorName() + QStringLiteral(" ") + reply.errorMessage();
+}
+
+bool BoolOf(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         reply.arguments().first().toBool();
+}
+
+// Waits (bounded) until `name` has left `bus`.
+bool NameGone(testing::PrivateBus& bus, const QString& name) {
+  QDBusConnection watch = bus.Connect(QStringLiteral("name-watch"));
+  QDeadlineTimer deadline(60000);
+  while (!deadline.hasExpired()) {
+    if (!watch.interface()->isServiceRegistered(name)) return true;
+    QThread::msleep(20);
+  }
+  return false;
+}
+
+class MasteringServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_.path() / "src");
+    std::filesystem::create_directories(dir_.path() / "tree" / "sub");
+    std::filesystem::create_directories(dir_.path() / "other" / "a.txt");
+    testing::WriteFileBytes(dir_.path() / "src" / "a.txt", std::string(70000, 'a'));
+    testing::WriteFileBytes(dir_.path() / "src" / "b.txt", "b text");
+    testing::WriteFileBytes(dir_.path() / "src" / "c.bin", "not a text");
+    testing::WriteFileBytes(dir_.path() / "tree" / "sub" / "deep.dat", std::string(5000, '\x5A'));
+    ASSERT_TRUE(bus_.ok());
+    ASSERT_TRUE(bus_.StartService(Q(testing::BuiltLibraryPath("sorvel")), {QStringLiteral("--automation")}, kBusName));
+  }
+  QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
+  // Waits (bounded) until the server has left the bus.
+  bool ServerGone() { return NameGone(bus_, kBusName); }
+
+  ScratchDir dir_;
+  MasteringDriveRig rig_{dir_, "medium=cd-r"};
+  testing::PrivateBus bus_;
+};
+
+// A layout of directories, files and two audio tracks, burnt to the emulated
+// CD-R with EjectAfterBurn; Progress ends at the total, the tray is open
+// afterwards, and independent tools find the files and the audio unchanged.
+TEST_F(MasteringServiceTest, LayoutBurntOverTheBusReadsBackIdentical) {
+  for (const char* tool : {"bchunk", "isoinfo"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const std::string track1 = testing::TrackSamples(300, 1), track2 = testing::TrackSamples(225, 2);
+  testing::WriteTrack(dir_.path() / "one.wav", track1);
+  testing::WriteTrack(dir_.path() / "two.wav", track2);
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("InitISOFS"), {16})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsISOEmpty"))));
+  // VolumeLabel is a property; setting it trims the value.
+  const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+  const QVariantList label{QString::fromLatin1(kMasteringInterface), QStringLiteral("VolumeLabel")};
+  EXPECT_EQ(client.Call(object, properties, QStringLiteral("Set"),
+                        label + QVariantList{QVariant::fromValue(QDBusVariant(QStringLiteral("  AUTOMATION  ")))})
+                .type(),
+            QDBusMessage::ReplyMessage);
+  const QDBusMessage got = client.Call(object, properties, QStringLiteral("Get"), label);
+  ASSERT_EQ(got.arguments().size(), 1);
+  EXPECT_EQ(got.arguments().first().value<QDBusVariant>().variant().toString(), QStringLiteral("AUTOMATION"));
+
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/*.txt"), QStringLiteral("docs\\2013")})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("tree"), QString()})));
+  EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/*.none"), QString()})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("two.wav"), 150, 0, 2})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("two.wav"), 150, 0, 0})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("RemoveTrack"), {4})));
+  const QDBusMessage count = client.Member(object, QStringLiteral("GetTrackCount"));
+  ASSERT_EQ(count.arguments().size(), 1);
+  EXPECT_EQ(count.arguments().first().toInt(), 3);
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D:")})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsDiscWritable"), {QStringLiteral("d")})));
+
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D:\\"), true});
+  EXPECT_TRUE(BoolOf(burnt)) << ErrorOf(burnt).toStdString();
+  ASSERT_FALSE(client.progress.empty());
+  int previous = -1;
+  for (const auto& [value, total] : client.progress) {
+    EXPECT_GE(value, 0);
+    EXPECT_GT(value, previous);
+    previous = value;
+    EXPECT_EQ(total, client.progress.back().second);
+  }
+  EXPECT_EQ(client.progress.back().first, client.progress.back().second);
+  EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // ejected
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  // The last object released: the server ends.
+  ASSERT_TRUE(ServerGone());
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  EXPECT_FALSE(drive.IsReady());
+  ASSERT_TRUE(drive.LoadTray(true));
+  ASSERT_TRUE(drive.IsReady());
+  EXPECT_FALSE(drive.IsMediaWritable());
+  std::filesystem::create_directories(dir_.path() / "back");
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
+  drive.CloseDevice();
+  const std::string back = (dir_.path() / "back").string();
+  std::string output;
+  // RunCommand appends to the output it is given.
+  const auto run = [&output](const std::string& command) {
+    output.clear();
+    return testing::RunCommand(command, &output);
+  };
+  ASSERT_EQ(run("cd '" + back + "' && bchunk -w Disc.img Disc.cue part 2>&1"), 0) << output;
+  const std::string iso = back + "/part01.iso";
+  ASSERT_EQ(run("isoinfo -d -i '" + iso + "' 2>&1"), 0);
+  EXPECT_NE(output.find("Volume id: AUTOMATION"), std::string::npos) << output;
+  const struct {
+    const char* on_disc;
+    const char* source;
+  } files[] = {{"/docs/2013/a.txt;1", "src/a.txt"},
+                 {"/docs/2013/b.txt;1", "src/b.txt"},
+                 {"/tree/sub/deep.dat;1", "tree/sub/deep.dat"}};
+  for (const auto& f : files) {
+    ASSERT_EQ(run("isoinfo -J -i '" + iso + "' -x '" + f.on_disc + "'"), 0) << f.on_disc;
+    EXPECT_TRUE(output == testing::ReadFileBytes(dir_.path() / f.source)) << f.on_disc;
+  }
+  ASSERT_EQ(run("isoinfo -J -f -i '" + iso + "'"), 0);
+  EXPECT_EQ(output.find("c.bin"), std::string::npos) << output;
+  // Each audio track holds its samples; what follows them (the next pregap) is silence.
+  const std::pair<const char*, const std::string*> tracks[] = {{"/part02.wav", &track1}, {"/part03.wav", &track2}};
+  for (const auto& [name, samples] : tracks) {
+    const std::string wav = testing::ReadFileBytes(back + name);
+    ASSERT_GE(wav.size(), 44 + samples->size()) << name;
+    EXPECT_TRUE(wav.compare(44, samples->size(), *samples) == 0) << name;
+    EXPECT_EQ(wav.find_first_not_of('\0', 44 + samples->size()), std::string::npos) << name;
+  }
+}
+
+// The three errors, with the D-Bus name holding the number and the message
+// holding the text; the factory's bookkeeping.
+TEST_F(MasteringServiceTest, ErrorsCarryTheirNumberAndText) {
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  const QString second = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_NE(object, second);
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/a.txt"), QStringLiteral("d")})));
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/*.txt"), QStringLiteral("d")})),
+            QStringLiteral("SORVEL.Mastering.Error.E80040002 ファイル ") + Path("src/a.txt") +
+                QStringLiteral(" は追加できません。"));
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("AddFile"), {Path("other/a.txt"), QStringLiteral("d")})),
+            QStringLiteral("SORVEL.Mastering.Error.E80040001 ディレクトリ a.txt は作成できません。"));
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("StartBurn"), {QStringLiteral("Q:"), true})),
+            QStringLiteral("SORVEL.Mastering.Error.E80040003 指定されたドライヴは利用できません。"));
+  EXPECT_EQ(ErrorOf(client.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false})),
+            QStringLiteral("SORVEL.Mastering.Error.E80040003 "
+                           "書き込みしようとするからには、内容物を配置しなければ成りません。"));
+  EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("StopBurn"))));
+  // Another client may not release them; an unknown path is not released.
+  BusClient stranger(bus_, QStringLiteral("stranger"));
+  EXPECT_EQ(stranger.Release(object).errorName(), QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"));
+  EXPECT_FALSE(BoolOf(client.Release(QStringLiteral("/SORVEL/Mastering/999"))));
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("StopBurn"))).section(u' ', 0, 0),
+            QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+  EXPECT_TRUE(BoolOf(client.Member(second, QStringLiteral("IsISOEmpty"))));
+  EXPECT_TRUE(BoolOf(client.Release(second)));
+  EXPECT_TRUE(ServerGone());
+}
+
+// StopBurn from the client while the burn runs: the burn ends with 0x80040003
+// and the write's error text.
+TEST_F(MasteringServiceTest, StopBurnDuringABurn) {
+  testing::WriteTrack(dir_.path() / "long.wav", testing::TrackSamples(6000, 3));
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
+  std::unique_ptr<QDBusPendingCallWatcher> stop;
+  client.on_progress = [&](int, int) {
+    if (!stop) stop = std::make_unique<QDBusPendingCallWatcher>(client.Send(object, QStringLiteral("StopBurn")));
+  };
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  ASSERT_TRUE(stop != nullptr);
+  stop->waitForFinished();
+  EXPECT_TRUE(BoolOf(stop->reply()));
+  const QString error = ErrorOf(burnt);
+  EXPECT_TRUE(error.startsWith(QStringLiteral("SORVEL.Mastering.Error.E80040003 セクタ "))) << error.toStdString();
+  EXPECT_LT(client.progress.back().first, client.progress.back().second);
+  EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("StopBurn"))));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // not ejected
+}
+
+// A client that leaves the bus while its burn runs: the burn goes on to the
+// end, then its objects are released and the server ends.
+TEST_F(MasteringServiceTest, ObjectsOfAClientThatLeavesAreReleasedAfterTheBurn) {
+  testing::WriteTrack(dir_.path() / "long.wav", testing::TrackSamples(3000, 4));
+  {
+    BusClient client(bus_, QStringLiteral("leaving"));
+    const QString object = client.Create();
+    ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
+    ASSERT_FALSE(client.Create().isEmpty());  // a second object, idle
+    QEventLoop loop;
+    client.on_progress = [&](int, int) { loop.quit(); };
+    client.Send(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), true});
+    QTimer::singleShot(kCallTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_FALSE(client.progress.empty());
+    client.Leave();
+  }
+  ASSERT_TRUE(ServerGone());
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  ASSERT_TRUE(drive.LoadTray(true));  // ejected after the burn
+  ASSERT_TRUE(drive.IsReady());
+  EXPECT_FALSE(drive.IsMediaWritable());  // the whole disc written and closed
+  ASSERT_EQ(drive.ReadStart(CCC_RAW, 0), CBR_OK);
+  const auto toc = drive.GetTOCStructure();
+  ASSERT_NE(toc, nullptr);
+  ASSERT_GT(toc->TOCCount(), 0);
+  EXPECT_EQ(toc->TOC(toc->TOCCount())->EndLBA, 3000 - 1);
+  drive.ReadEnd();
+  drive.CloseDevice();
+}
+
+// The bus starts the server from the activation file of the build when a
+// client first calls it, and the server ends with its last object.
+TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
+  ScratchDir dir;
+  MasteringDriveRig rig(dir, "medium=cd-r");
+  const QFileInfo program(Q(testing::BuiltLibraryPath("sorvel")));
+  const QString services = QDir::cleanPath(program.absolutePath() + QStringLiteral("/../share/dbus-1/services"));
+  const std::string file = testing::ReadFileBytes(std::filesystem::path(services.toStdString()) / "SORVEL.Mastering.service");
+  EXPECT_EQ(file, "[D-BUS Service]\nName=SORVEL.Mastering\nExec=" + program.absoluteFilePath().toStdString() +
+                      " --automation\n");
+  testing::PrivateBus bus(services);
+  ASSERT_TRUE(bus.ok());
+  BusClient client(bus, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  EXPECT_TRUE(NameGone(bus, kBusName));
+}
+
+}  // namespace
+}  // namespace sorvel
+
+#include "mastering_service_test.moc"

@@ -1,0 +1,272 @@
+#include "gui/jobs/mastering.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <QDateTime>
+#include <functional>
+
+#include "gui/foundation/application_setting.h"
+#include "gui/foundation/automation_host.h"
+#include "gui/jobs/mastering_test_rig.h"
+#include "gui/model/trelin.h"
+#include "testing/gui/fake_forms.h"
+
+namespace sorvel {
+namespace {
+
+using testing::ListLayout;
+using testing::MasteringDriveRig;
+using testing::Q;
+using testing::ScratchDir;
+using testing::WriteFileBytes;
+
+// Runs `call` and returns the number and text of the MasteringError it
+// throws ("none" when it returns).
+QString Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const MasteringError& error) {
+    return QStringLiteral("0x%1 %2").arg(error.Number(), 8, 16, QLatin1Char('0')).arg(error.Description());
+  }
+  return QStringLiteral("none");
+}
+
+class MasteringTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_.path() / "src");
+    std::filesystem::create_directories(dir_.path() / "tree" / "sub" / ".hidden");
+    // Host files: src/{a.txt,b.txt,c.bin}, tree/{top.txt,sub/{s.txt,.hidden/h.txt}}.
+    for (const char* name : {"a.txt", "b.txt", "c.bin"}) WriteFileBytes(dir_.path() / "src" / name, name);
+    WriteFileBytes(dir_.path() / "tree" / "top.txt", "top");
+    WriteFileBytes(dir_.path() / "tree" / "sub" / "s.txt", std::string(5000, 's'));
+    WriteFileBytes(dir_.path() / "tree" / "sub" / ".hidden" / "h.txt", "h");
+  }
+  QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
+
+  ScratchDir dir_;
+  MasteringDriveRig rig_{dir_, "medium=cd-r"};
+};
+
+TEST_F(MasteringTest, MaskIntoANewDirectoryPathEndsAtTheRoot) {
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(16));
+  EXPECT_TRUE(mastering.IsISOEmpty());
+  EXPECT_TRUE(mastering.AddFile(Path("src/*.txt"), QStringLiteral("docs\\2013")));
+  EXPECT_FALSE(mastering.IsISOEmpty());
+  EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\"));
+  EXPECT_EQ(ListLayout(mastering.Layout()), QStringList{QStringLiteral("docs/")});
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("docs")), QStringList{QStringLiteral("2013/")});
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("docs\\2013")),
+            (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+  // An existing path is entered again; a later call without a path adds to the root.
+  EXPECT_TRUE(mastering.AddFile(Path("src/c.bin"), QStringLiteral("docs\\2013\\")));
+  EXPECT_TRUE(mastering.AddFile(Path("src/c.bin")));
+  EXPECT_EQ(ListLayout(mastering.Layout()), (QStringList{QStringLiteral("c.bin"), QStringLiteral("docs/")}));
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("docs\\2013")).size(), 3);
+}
+
+TEST_F(MasteringTest, DirectoryTreeRebuiltWithTimesAndHiddenAttribute) {
+  const QDateTime when = QDateTime::fromString(QStringLiteral("2013-04-05T06:07:08"), Qt::ISODate);
+  const std::string sub = (dir_.path() / "tree" / "sub").string();
+  utimbuf times{when.toSecsSinceEpoch(), when.toSecsSinceEpoch()};
+  ASSERT_EQ(utime(sub.c_str(), &times), 0);
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(17));
+  EXPECT_TRUE(mastering.AddFile(Path("tree")));
+  EXPECT_EQ(ListLayout(mastering.Layout()), QStringList{QStringLiteral("tree/")});
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree")),
+            (QStringList{QStringLiteral("sub/"), QStringLiteral("top.txt")}));
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub")),
+            (QStringList{QStringLiteral(".hidden/"), QStringLiteral("s.txt")}));
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub\\.hidden")), QStringList{QStringLiteral("h.txt")});
+  Tazol& layout = mastering.Layout();
+  ASSERT_TRUE(layout.ChangeISODirectory(QStringLiteral("tree")));
+  for (auto entry = layout.FindISOFirstFile(); entry != nullptr; entry = layout.FindISONextFile()) {
+    if (entry->Name == QStringLiteral("sub")) {
+      EXPECT_EQ(entry->TimeStamp, when);
+    }
+  }
+  ASSERT_TRUE(layout.ChangeISODirectory(QStringLiteral("sub")));
+  for (auto entry = layout.FindISOFirstFile(); entry != nullptr; entry = layout.FindISONextFile()) {
+    EXPECT_EQ(entry->FileAttribute, entry->Name == QStringLiteral(".hidden") ? 2 : 0) << entry->Name.toStdString();
+  }
+}
+
+TEST_F(MasteringTest, PathsThatAddNothing) {
+  Mastering mastering;
+  EXPECT_FALSE(mastering.AddFile(Path("src/*.none")));
+  EXPECT_FALSE(mastering.AddFile(Path("missing/a.txt"), QStringLiteral("x")));
+  // A path from the root names no directory: nothing is made or added.
+  EXPECT_FALSE(mastering.AddFile(Path("src/a.txt"), QStringLiteral("\\docs")));
+  EXPECT_TRUE(ListLayout(mastering.Layout()).contains(QStringLiteral("x/")));
+  EXPECT_FALSE(ListLayout(mastering.Layout()).contains(QStringLiteral("docs/")));
+  // A file in the way of a directory level: False, back at the root.
+  ASSERT_TRUE(mastering.AddFile(Path("src/a.txt")));
+  EXPECT_FALSE(mastering.AddFile(Path("src/b.txt"), QStringLiteral("a.txt\\deeper")));
+  EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\"));
+  EXPECT_FALSE(ListLayout(mastering.Layout()).contains(QStringLiteral("b.txt")));
+}
+
+TEST_F(MasteringTest, ErrorsLeaveTheWalkAtTheRootAndKeepWhatWasAdded) {
+  std::filesystem::create_directories(dir_.path() / "other" / "a.txt");
+  std::filesystem::create_directory_symlink(dir_.path() / "tree", dir_.path() / "tree" / "sub" / "loop");
+  Mastering mastering;
+  ASSERT_TRUE(mastering.AddFile(Path("src/a.txt"), QStringLiteral("d")));
+  const struct {
+    const char* mask;
+    const char* directory;
+    QString error;
+  } cases[] = {
+      // The same name again in one directory.
+      {"src/*.txt", "d", QStringLiteral("0x80040002 ファイル ") + Path("src/a.txt") + QStringLiteral(" は追加できません。")},
+      // A host directory whose name a data-area file holds.
+      {"other/a.txt", "d", QStringLiteral("0x80040001 ディレクトリ a.txt は作成できません。")},
+      // A symbolic link back into the tree being walked is never followed.
+      {"tree", "", QStringLiteral("0x80040001 ディレクトリ loop は作成できません。")},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Raised([&] { mastering.AddFile(Path(c.mask), QString::fromUtf8(c.directory)); }), c.error) << c.mask;
+    EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\")) << c.mask;
+  }
+  // What the failed walks added before the error stays (the walk goes by
+  // name: ".hidden" before "loop", "s.txt" after it).
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("d")), QStringList{QStringLiteral("a.txt")});
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub")), QStringList{QStringLiteral(".hidden/")});
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub\\.hidden")), QStringList{QStringLiteral("h.txt")});
+}
+
+TEST_F(MasteringTest, DriveNamesOnlyLettersAToZ) {
+  const struct {
+    const char* name;
+    int32_t index;
+  } names[] = {{"D", 3}, {"d:", 3}, {"D:\\", 3}, {"a", 0}, {"Z:", 25}, {"", -1}, {"1", -1}, {"[", -1}, {"@", -1}, {"ä", -1}};
+  for (const auto& n : names) EXPECT_EQ(Mastering::DriveIndex(QString::fromUtf8(n.name)), n.index) << n.name;
+  Mastering mastering;
+  for (const char* name : {"Q", "", "1", "\\\\host:8801\\D:"}) {
+    EXPECT_EQ(Raised([&] { mastering.StartBurn(QString::fromUtf8(name)); }),
+              QStringLiteral("0x80040003 指定されたドライヴは利用できません。"))
+        << name;
+    EXPECT_FALSE(mastering.IsReady(QString::fromUtf8(name)));
+    EXPECT_FALSE(mastering.IsDiscWritable(QString::fromUtf8(name)));
+  }
+  try {
+    mastering.StartBurn(QStringLiteral("?"));
+    ADD_FAILURE() << "no error";
+  } catch (const std::exception& error) {
+    EXPECT_STREQ(error.what(), "0x80040003 指定されたドライヴは利用できません。");
+  }
+  EXPECT_TRUE(mastering.IsReady(QStringLiteral("d:")));
+  EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D:\\")));
+  EXPECT_FALSE(mastering.StopBurn());
+}
+
+TEST_F(MasteringTest, EmptyLayoutFailsAndTheTrayOpensAfterwards) {
+  Mastering mastering;
+  EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D")); }),
+            QStringLiteral("0x80040003 書き込みしようとするからには、内容物を配置しなければ成りません。"));
+  EXPECT_FALSE(mastering.IsReady(QStringLiteral("D")));  // tray open
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  ASSERT_TRUE(drive.LoadTray(true));
+  EXPECT_TRUE(drive.IsReady());
+  drive.CloseDevice();
+  EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); }),
+            QStringLiteral("0x80040003 書き込みしようとするからには、内容物を配置しなければ成りません。"));
+  EXPECT_TRUE(mastering.IsReady(QStringLiteral("D")));  // not ejected
+}
+
+TEST_F(MasteringTest, ObjectsShareTheSettingsAndCountAsAutomationObjects) {
+  const int objects = AutomationObjectCount();
+  EXPECT_EQ(Settings(), nullptr);
+  auto first = std::make_unique<Mastering>();
+  ApplicationSetting* shared = Settings();
+  ASSERT_NE(shared, nullptr);
+  auto second = std::make_unique<Mastering>();
+  EXPECT_EQ(Settings(), shared);
+  EXPECT_EQ(AutomationObjectCount(), objects + 2);
+  first.reset();
+  EXPECT_EQ(Settings(), shared);
+  second.reset();
+  EXPECT_EQ(Settings(), nullptr);
+  EXPECT_EQ(AutomationObjectCount(), objects);
+}
+
+TEST_F(MasteringTest, VolumeLabelTrimmedAndBurnDialogOpenedWithTheLayout) {
+  Mastering mastering;
+  mastering.SetVolumeLabel(QStringLiteral("  MY DISC \t"));
+  EXPECT_EQ(mastering.VolumeLabel(), QStringLiteral("MY DISC"));
+  EXPECT_EQ(mastering.Layout().VolumeLabel, QStringLiteral("MY DISC"));
+  testing::FakeForms forms;
+  forms.QueueWellWriteResult(2);
+  EXPECT_EQ(mastering.ShowBurnDialog(0, QStringLiteral("Backup"), QStringLiteral("e")), 2);
+  EXPECT_EQ(forms.calls(), QStringList{QStringLiteral("well-write Backup|e")});
+}
+
+// A burn on the emulated CD-R: layout members and a second burn are refused
+// while it runs, Progress is never negative and ends at the total, and
+// StopBurn from a Progress handler ends it with the write's error.
+TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
+  testing::WriteTrack(dir_.path() / "t1.wav", testing::TrackSamples(400, 1));
+  Mastering mastering;
+  ASSERT_TRUE(mastering.AddFile(Path("src/a.txt")));
+  ASSERT_TRUE(mastering.AddTrack(Path("t1.wav"), 150, 0, 0));
+  ASSERT_EQ(mastering.GetTrackCount(), 2);
+  int progress = 0;
+  bool negative = false;
+  int32_t last_value = 0, last_total = 0;
+  QStringList refused;
+  QObject::connect(&mastering, &Mastering::Progress, &mastering, [&](int32_t value, int32_t total) {
+    negative = negative || value < 0;
+    last_value = value;
+    last_total = total;
+    if (progress++ == 0) {
+      EXPECT_TRUE(mastering.Burning());
+      if (mastering.AddFile(Path("src/b.txt"))) refused << "AddFile";
+      if (mastering.AddTrack(Path("t1.wav"), 150, 0, 0)) refused << "AddTrack";
+      if (mastering.RemoveTrack(2)) refused << "RemoveTrack";
+      if (mastering.InitISOFS(0)) refused << "InitISOFS";
+      mastering.ClearISO();
+      mastering.ClearTrack();
+      mastering.SetVolumeLabel(QStringLiteral("CHANGED"));
+      if (mastering.StartBurn(QStringLiteral("D"))) refused << "StartBurn";
+      // No burn nor burn dialog of another object inside this burn either.
+      Mastering other;
+      if (other.AddTrack(Path("t1.wav"), 150, 0, 0) && other.StartBurn(QStringLiteral("E"))) refused << "other";
+      testing::FakeForms forms;
+      forms.QueueWellWriteResult(1);
+      if (other.ShowBurnDialog(0) != 0 || !forms.calls().isEmpty()) refused << "dialog";
+    }
+  });
+  EXPECT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
+  EXPECT_TRUE(refused.isEmpty()) << refused.join(' ').toStdString();
+  EXPECT_FALSE(mastering.Burning());
+  EXPECT_FALSE(negative);
+  EXPECT_GT(progress, 400);
+  EXPECT_EQ(last_value, last_total);
+  EXPECT_EQ(mastering.GetTrackCount(), 2);
+  EXPECT_FALSE(mastering.IsISOEmpty());
+  EXPECT_TRUE(mastering.VolumeLabel().isEmpty());
+  EXPECT_FALSE(mastering.IsDiscWritable(QStringLiteral("D")));  // a written CD-R
+
+  // A second disc, stopped from the Progress handler.
+  ScratchDir other;
+  MasteringDriveRig blank(other, "medium=cd-r");
+  Mastering stopped;
+  ASSERT_TRUE(stopped.AddTrack(Path("t1.wav"), 150, 0, 0));
+  int seen = 0;
+  QObject::connect(&stopped, &Mastering::Progress, &stopped, [&](int32_t, int32_t) {
+    if (++seen == 20) {
+      EXPECT_TRUE(stopped.StopBurn());
+    }
+  });
+  const QString error = Raised([&] { stopped.StartBurn(QStringLiteral("D")); });
+  EXPECT_TRUE(error.startsWith(QStringLiteral("0x80040003 セクタ "))) << error.toStdString();
+  EXPECT_EQ(seen, 20);
+  EXPECT_FALSE(stopped.Burning());
+}
+
+}  // namespace
+}  // namespace sorvel
