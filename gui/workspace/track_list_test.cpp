@@ -425,6 +425,28 @@ TEST_F(TrackListTest, ThreeRowsAnsweredNoGetGapsAndFlagsButKeepTheirTexts) {
   EXPECT_TRUE(form.mobjImageFile().EnabledTrackText());
 }
 
+// The engine refuses to reset the data track; that row gets its own message
+// and the audio rows are still done.
+TEST_F(TrackListTest, ASelectionWithTheDataTrackReportsThatTrackOnly) {
+  MainForm& form = OpenWithTemp();
+  AddDataArea();
+  AddTitledTracks(1);
+  Select({2, 1});
+  testing::WhenModalShown([](QWidget* w) {
+    auto* dialog = qobject_cast<PropertyTrack*>(w);
+    ASSERT_NE(dialog, nullptr);
+    dialog->nudPostgapSecond()->setValue(1);
+    dialog->cmdOK()->click();
+  });
+  form.mnuTrackProperty_Click();
+  Pump();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.LastText(), QStringLiteral("トラック1の設定を変更できませんでした。"));
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(form.mobjImageFile().GetTrackInformation(2)->PostgapLBA, 75);
+  EXPECT_TRUE(form.mobjImageFile().GetTrackInformation(1)->WaveFileName.isEmpty());
+}
+
 TEST_F(TrackListTest, AlbumDialogStoresTheAlbumTexts) {
   MainForm& form = OpenWithTemp();
   testing::WhenModalShown([](QWidget* w) {
