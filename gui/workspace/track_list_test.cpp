@@ -234,6 +234,26 @@ TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   EXPECT_TRUE(ui_.messages().isEmpty());
 }
 
+// Playlists nest sixteen deep; one level more fails like a playlist that
+// cannot be opened.
+TEST_F(TrackListTest, PlaylistsNestSixteenDeep) {
+  MainForm& form = OpenWithTemp();
+  const auto wave = Wave(Host("deep/w.wav"));
+  auto chain = [&](int depth) {
+    std::filesystem::path next = wave;
+    for (int level = depth; level >= 1; --level) {
+      const auto list = Host("deep/" + std::to_string(depth) + "-" + std::to_string(level) + ".m3u");
+      testing::WriteFileBytes(list, next.string() + "\r\n");
+      next = list;
+    }
+    return next;
+  };
+  EXPECT_TRUE(form.AddAudioFile(Q(chain(16))));
+  EXPECT_FALSE(form.AddAudioFile(Q(chain(17))));
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 1);
+  EXPECT_TRUE(ui_.messages().isEmpty());
+}
+
 TEST_F(TrackListTest, DroppedFilesAreAddedInOrder) {
   MainForm& form = OpenWithTemp();
   const auto a = Wave(Host("a.wav"));
