@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QRawFont>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "gui/controls/frame_style.h"
@@ -28,10 +29,15 @@ int LineHeight(const QFont& font, const QWidget* device) {
 // draws a Japanese run, digits included, in the fallback font chosen for
 // Japanese, whose figures are smaller than the control font's. Runs the
 // control font covers are therefore drawn on their own, so only characters it
-// lacks come from a fallback font.
+// lacks come from a fallback font. A line with right-to-left text is drawn
+// whole so its runs keep their visual order.
 void DrawLine(QPainter& painter, const QFontMetricsF& metrics, const QRawFont& primary, QPointF baseline,
               const QString& line) {
-  if (!primary.isValid()) {
+  const bool right_to_left = std::any_of(line.begin(), line.end(), [](QChar c) {
+    const QChar::Direction d = c.direction();
+    return d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO || d == QChar::DirRLI;
+  });
+  if (!primary.isValid() || right_to_left) {
     painter.drawText(baseline, line);
     return;
   }
@@ -50,10 +56,10 @@ void DrawLine(QPainter& painter, const QFontMetricsF& metrics, const QRawFont& p
       ucs4 = QChar::surrogateToUcs4(line[i], line[i + 1]);
       width = 2;
     }
-    // Marks stay with the character they belong to.
+    // Marks and joiners stay with the character they belong to.
     const QChar::Category category = QChar::category(ucs4);
     const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
-                      category == QChar::Mark_Enclosing;
+                      category == QChar::Mark_Enclosing || category == QChar::Other_Format;
     const bool covered = primary.supportsCharacter(ucs4);
     if (i == 0) {
       start_covered = covered;
