@@ -109,8 +109,15 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
 
   const bool raw = IsRawMode(write_mode);
   const int32_t image_end = toc_.SessionEndLBA(toc_.LastSession());
+  // A blank disc's lead-in starts before LBA 0; without it neither the raw
+  // pass nor the cue sheet has a place to start.
+  const int32_t lead_in = GetLeadInStart();
+  if (lead_in >= 0) {
+    std::printf("error: no lead-in start\n");
+    return CBR_IGNOREWRITECOMMAND;
+  }
   if (raw) {
-    first_lba_ = GetLeadInStart();
+    first_lba_ = lead_in;
     last_lba_ = image_end + kLeadOutSectors;
   } else {
     first_lba_ = -kFirstPregapLength;
@@ -134,7 +141,7 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
   if ((flags & CDD_OPCOFF) == 0) PerformOpc();
   Rewind();
 
-  session_start_lba_ = raw ? first_lba_ : GetLeadInStart();
+  session_start_lba_ = lead_in;
   if (!builder_.BuildCueSheet(toc_, write_mode, session_start_lba_, session_)) return CBR_IGNOREWRITECOMMAND;
   if (raw) {
     writing_ = true;
