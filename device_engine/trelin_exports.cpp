@@ -15,10 +15,10 @@ namespace {
 
 using sorvel::DriveEngine;
 
-// Never destroyed: engines a caller left open are not torn down at exit.
+// The engines issued and not yet terminated.
 sorvel::HandleRegistry<DriveEngine>& Engines() {
-  static auto* engines = new sorvel::HandleRegistry<DriveEngine>();
-  return *engines;
+  static sorvel::HandleRegistry<DriveEngine> engines;
+  return engines;
 }
 
 int32_t Truth(bool value) { return value ? 1 : 0; }

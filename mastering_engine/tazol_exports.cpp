@@ -19,10 +19,10 @@ using sorvel::MasteringEngine;
 constexpr size_t kFindRecordSize = 2064;
 constexpr size_t kFindNameSize = 1024;
 
-// Never destroyed: engines a caller left open are not torn down at exit.
+// The engines issued and not yet terminated.
 sorvel::HandleRegistry<MasteringEngine>& Engines() {
-  static auto* engines = new sorvel::HandleRegistry<MasteringEngine>();
-  return *engines;
+  static sorvel::HandleRegistry<MasteringEngine> engines;
+  return engines;
 }
 
 // Every use lies inside Guard, so a handle that was never issued (or was

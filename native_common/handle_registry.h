@@ -15,19 +15,24 @@ namespace sorvel {
 template <typename T>
 class HandleRegistry {
  public:
+  // Objects still registered when the registry goes away (at exit, or when
+  // the library is unloaded) are left alone: destroying them then could reach
+  // other objects already gone.
+  ~HandleRegistry() = default;
+
   // The handle of `object` (0 for none).
   intptr_t Issue(std::unique_ptr<T> object) {
     if (!object) return 0;
     const auto handle = reinterpret_cast<intptr_t>(object.get());
     std::lock_guard<std::mutex> lock(mutex_);
-    objects_.emplace(handle, std::move(object));
+    objects_.emplace(handle, object.release());
     return handle;
   }
   // The object of an issued handle; null for any other value.
   T* Find(intptr_t handle) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = objects_.find(handle);
-    return it == objects_.end() ? nullptr : it->second.get();
+    return it == objects_.end() ? nullptr : it->second;
   }
   // Takes the handle out of the set and hands its object over; null when the
   // handle was not issued.
@@ -35,14 +40,14 @@ class HandleRegistry {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = objects_.find(handle);
     if (it == objects_.end()) return nullptr;
-    std::unique_ptr<T> object = std::move(it->second);
+    std::unique_ptr<T> object(it->second);
     objects_.erase(it);
     return object;
   }
 
  private:
   mutable std::mutex mutex_;
-  std::unordered_map<intptr_t, std::unique_ptr<T>> objects_;
+  std::unordered_map<intptr_t, T*> objects_;  // owned, see the destructor
 };
 
 }  // namespace sorvel
