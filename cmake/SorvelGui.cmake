@@ -50,5 +50,10 @@ endfunction()
 
 # libFuzzer targets of a GUI folder: fuzz/*_fuzz.cc linked with the folder's library.
 function(sorvel_add_gui_fuzzers library)
+  # A folder without sources yet is an interface library: nothing to fuzz.
+  get_target_property(type ${library} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    return()
+  endif()
   sorvel_add_fuzzers(${library})
 endfunction()

@@ -100,6 +100,14 @@ void WriteFile(const fs::path& path, const void* data, size_t length) {
   ASSERT_TRUE(out.good()) << path;
 }
 
+// An ISO of `sectors` user-data sectors, each different; returns its bytes.
+std::vector<uint8_t> WriteDvdImage(const fs::path& path, int32_t sectors) {
+  std::vector<uint8_t> iso(static_cast<size_t>(sectors) * kUserDataSize);
+  for (size_t i = 0; i < iso.size(); ++i) iso[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
+  WriteFile(path, iso.data(), iso.size());
+  return iso;
+}
+
 std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -192,9 +200,12 @@ class TestDrive : public DiscDrive {
 class EmulatedRig {
  public:
   // Loads `image` as a pressed disc of `medium` and opens the engine on it.
-  bool Open(const std::string& medium, const fs::path& image, const emu::DriveFaults& faults = {}) {
+  // `more`: further drive settings, e.g. ",atapi=sff8020".
+  bool Open(const std::string& medium, const fs::path& image, const emu::DriveFaults& faults = {},
+            const std::string& more = "") {
     std::string settings = "medium=" + medium;
     if (!image.empty()) settings += ",image=" + image.string();
+    settings += more;
     fixture_ = std::make_unique<testing::EmulatedDriveFixture>(dir_, settings);
     fixture_->hooks().SetFaults(faults);
     pass_ = std::make_unique<SptiPassThrough>([spec = fixture_->spec()](char, std::string* error) {
@@ -1014,9 +1025,7 @@ TEST(DiscDriveStart, NothingReadsOutsideAPass) {
 TEST(DiscDriveDvd, StartCodesAndUserData) {
   EmulatedRig rig;
   const int32_t sectors = 75;
-  std::vector<uint8_t> iso(static_cast<size_t>(sectors) * kUserDataSize);
-  for (size_t i = 0; i < iso.size(); ++i) iso[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
-  WriteFile(rig.dir() / "disc.iso", iso.data(), iso.size());
+  const std::vector<uint8_t> iso = WriteDvdImage(rig.dir() / "disc.iso", sectors);
   emu::DriveFaults faults;
   faults.unreadable = {{30, 30}};
   ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults));
@@ -1093,6 +1102,87 @@ TEST(DiscDriveDvd, UnreadableTocFallsBackToTheCapacity) {
     EXPECT_EQ(39, rig.drive().GetLastLBA()) << "the track size of the 40-sector disc";
   }
 }
+
+// ---------------------------------------------------------------------------
+// Both command sets: MMC drives, and older ATAPI drives (SFF-8020i) that take
+// the READ TOC format from byte 9 and send no subchannel with READ CD
+
+class DiscDriveCommandSet : public ::testing::TestWithParam<const char*> {
+ protected:
+  std::string Setting() const { return std::string(",atapi=") + GetParam(); }
+  bool Older() const { return std::string(GetParam()) == "sff8020"; }
+};
+
+TEST_P(DiscDriveCommandSet, DataAndAudioDiscInWholeSectors) {
+  EmulatedRig rig;
+  ImageSpec spec;
+  spec.tracks = {Mode1(160), Audio(90, 150), Audio(60)};
+  spec.cdtext = TitlePacks({"DISC", "ONE", "TWO", "THREE"});
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "mixed", spec), {}, Setting()));
+  TocStructure out;
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_RAW, 0, &out));
+  // The older drive's pregap search finds no Q; a data track before audio
+  // still gives the audio track its 150-sector pregap.
+  const emu::CdLayout layout = rig.layout();
+  EXPECT_EQ(Describe(ExpectedToc(layout, 0)), Describe(TocEntries(out)));
+  EXPECT_EQ(SMC_MODE1, out.Track(0).SectorMode);
+  // Its answer to the CD-Text request is a TOC, which gives no packs.
+  EXPECT_EQ(Older() ? 0 : static_cast<int>(spec.cdtext.size()), out.Count(TST_CDTEXT));
+  const auto tocs = rig.hooks().log();
+  std::vector<std::vector<uint8_t>> toc_cdbs;
+  for (const auto& c : tocs) {
+    if (c.opcode() == 0x43) toc_cdbs.push_back(c.cdb);
+  }
+  const std::vector<std::vector<uint8_t>> expected_cdbs = {{0x43, 0x02, 2, 0, 0, 0, 0, 0x05, 0x84, 0x80},
+                                                           {0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x04, 0}};
+  EXPECT_EQ(expected_cdbs, toc_cdbs);
+  const SweepResult r = Sweep(rig, CCC_RAW);
+  EXPECT_TRUE(r.failed.empty());
+  EXPECT_EQ(layout.LastLeadout(), r.compared);
+  EXPECT_TRUE(rig.drive().ReadEnd());
+}
+
+TEST_P(DiscDriveCommandSet, SubchannelReadCommandsNeedADriveThatSendsIt) {
+  EmulatedRig rig;
+  ImageSpec spec;
+  spec.tracks = {Mode1(100)};
+  ASSERT_TRUE(rig.Open("cd-rom", WriteCueImage(rig.dir(), "data", spec), {}, Setting()));
+  for (const int32_t command : {CCC_RAW16, CCC_RAW96}) {
+    const int32_t result = rig.drive().ReadStart(command, 0, nullptr);
+    EXPECT_EQ(Older() ? CBR_IGNOREREADCOMMAND : CBR_OK, result) << command;
+    if (result != CBR_OK) continue;
+    const SweepResult r = Sweep(rig, command);
+    EXPECT_TRUE(r.failed.empty());
+    EXPECT_EQ(100, r.compared);
+    EXPECT_TRUE(rig.drive().ReadEnd());
+  }
+}
+
+TEST_P(DiscDriveCommandSet, DvdUserData) {
+  EmulatedRig rig;
+  const int32_t sectors = 60;
+  const std::vector<uint8_t> iso = WriteDvdImage(rig.dir() / "disc.iso", sectors);
+  // A drive without REZERO, which ending the pass sends: the pass still ends well.
+  emu::DriveFaults faults;
+  faults.refused_opcodes = {0x01};
+  ASSERT_TRUE(rig.Open("dvd-rom", rig.dir() / "disc.iso", faults, Setting()));
+  TocStructure out;
+  ASSERT_EQ(CBR_OK, rig.drive().ReadStart(CCC_DATA, 0, &out));
+  ASSERT_EQ(1, out.Count(TST_TOC));
+  EXPECT_EQ(sectors - 1, rig.drive().GetLastLBA());
+  std::vector<uint8_t> buffer(kUserDataSize);
+  for (int32_t lba = 0; lba < sectors; ++lba) {
+    ASSERT_TRUE(rig.drive().ReadLBA(buffer.data(), lba)) << lba;
+    ASSERT_EQ(0, std::memcmp(buffer.data(), iso.data() + static_cast<size_t>(lba) * kUserDataSize, kUserDataSize))
+        << lba;
+  }
+  EXPECT_TRUE(rig.drive().ReadEnd());
+  EXPECT_EQ(1u, rig.hooks().log().back().opcode());
+  EXPECT_EQ(2, rig.hooks().log().back().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, DiscDriveCommandSet, ::testing::Values("mmc", "sff8020"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace sorvel

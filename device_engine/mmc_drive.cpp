@@ -118,6 +118,40 @@ void DeinterleaveSubchannel(const uint8_t* raw, uint8_t* channels) {
   }
 }
 
+// A READ TOC/PMA/ATIP block for `format` (0, 1, 2 or 5). Formats 0-2 are also
+// put in bits 7-6 of the control byte, where older ATAPI drives (SFF-8020i)
+// take the format from; MMC drives ignore those vendor bits. The raw TOC asks
+// for MSF addresses: such drives otherwise answer its points in LBA form.
+void BuildReadTocCdb(uint8_t* cdb, uint8_t format, uint32_t allocation) {
+  std::memset(cdb, 0, 10);
+  cdb[0] = kReadToc;
+  if (format == 2) cdb[1] = 0x02;
+  cdb[2] = format;
+  if (format == 0) cdb[6] = 1;
+  Put16(cdb + 7, allocation);
+  if (format <= 2) cdb[9] = static_cast<uint8_t>(format << 6);
+}
+
+// Bytes of a READ TOC answer that the drive declared and the buffer holds,
+// header included, cut to whole descriptors; 0 when an answer that fits the
+// buffer is not the header and whole `descriptor`-sized descriptors (an
+// answer of another format).
+size_t TocAnswerBytes(const uint8_t* answer, size_t buffer_length, size_t descriptor) {
+  size_t declared = Get16(answer);
+  if (declared < 2) return 0;
+  if (declared + 2 <= buffer_length) return (declared - 2) % descriptor == 0 ? declared + 2 : 0;
+  return buffer_length - (buffer_length - 4) % descriptor;
+}
+
+// A raw TOC point address is an MSF time: seconds below 60, frames below 75.
+bool IsMsf(uint8_t second, uint8_t frame) { return second < 60 && frame < 75; }
+
+// Fill of the last sector's subchannel area before a READ CD that asks for
+// subchannel: a drive that ignores the selection sends 2,352 bytes a sector
+// and leaves it in place. No drive returns this pattern (its P changes within
+// the sector and its formatted Q fills the reserved bytes 12-14).
+uint8_t SubchannelFill(size_t i) { return static_cast<uint8_t>(0xA5 ^ (i * 37)); }
+
 }  // namespace
 
 MmcDrive::MmcDrive() : pass_through_(&local_) { q_crc_.Setup(0, false, 0, true); }
@@ -497,15 +531,22 @@ int32_t MmcDrive::GetWritableSize() {
 }
 
 bool MmcDrive::ReadToc(TocStructure* toc) {
-  uint8_t cdb[10] = {kReadToc, 0, 0, 0, 0, 0, 1};
-  Put16(cdb + 7, kTocLength);
+  uint8_t cdb[10];
+  BuildReadTocCdb(cdb, 0, kTocLength);
   AlignedBuffer answer(kTocLength);
   if (Execute(cdb, sizeof cdb, answer.data(), kTocLength, false) != 0) return false;
-  toc->Clear();
   int first = answer[2];
   int last = answer[3];
-  // Descriptors the drive sent that fit the buffer; the first track need not be 1.
-  size_t end = std::min<size_t>(2 + Get16(answer.data()), kTocLength);
+  // Descriptors the drive sent that fit the buffer; the first track need not
+  // be 1. An answer of another format (11-byte raw descriptors, descriptors
+  // not numbered first..last) is a failed read.
+  size_t end = TocAnswerBytes(answer.data(), kTocLength, 8);
+  if (end == 0 || first < 1 || first > 99 || last < first || last > 99) return false;
+  for (int t = first; t <= last; ++t) {
+    size_t offset = 4 + 8 * static_cast<size_t>(t - first);
+    if (offset + 8 <= end && answer[offset + 2] != t) return false;
+  }
+  toc->Clear();
   std::vector<TOCTrack> tracks;
   for (int t = first; t <= last; ++t) {
     size_t offset = 4 + 8 * static_cast<size_t>(t - first);
@@ -570,19 +611,31 @@ int32_t MmcDrive::FindPregapLength(int32_t track, int32_t start) {
 }
 
 bool MmcDrive::ReadRawToc(TocStructure* toc, bool first_pregap, bool search_pregaps, bool all_sessions) {
-  uint8_t cdb[10] = {kReadToc, 0, 2};
-  Put16(cdb + 7, kRawTocLength);
+  uint8_t cdb[10];
+  BuildReadTocCdb(cdb, 2, kRawTocLength);
   AlignedBuffer answer(kRawTocLength);
   if (Execute(cdb, sizeof cdb, answer.data(), kRawTocLength, false) != 0) return false;
-  toc->Clear();
-  size_t available = (kRawTocLength - 4) / TOCRawTrack::kSize;
-  size_t count = std::min<size_t>({Get16(answer.data()) / TOCRawTrack::kSize, available,
-                                   static_cast<size_t>(TocStructure::kRawTrackCapacity)});
+  // Only an answer in raw form is parsed: 11-byte descriptors of the sessions
+  // the header names, every point address an MSF time, tracks and lead-outs
+  // not before 00:02:00. A format-0 TOC or LBA addresses fail the read.
+  size_t end = TocAnswerBytes(answer.data(), kRawTocLength, TOCRawTrack::kSize);
+  uint8_t first_session = answer[2];
+  uint8_t last_session = answer[3];
+  if (end == 0 || first_session < 1 || last_session < first_session) return false;
+  size_t count = std::min<size_t>((end - 4) / TOCRawTrack::kSize, TocStructure::kRawTrackCapacity);
   std::vector<TOCRawTrack> raw;
   for (size_t i = 0; i < count; ++i) {
-    raw.push_back(TOCRawTrack::Load(answer.data() + 4 + i * TOCRawTrack::kSize));
-    toc->AddRawTrack(raw.back());
+    TOCRawTrack d = TOCRawTrack::Load(answer.data() + 4 + i * TOCRawTrack::kSize);
+    if (d.SessionNo < first_session || d.SessionNo > last_session) return false;
+    bool addressed = (d.Point >= 1 && d.Point <= 99) || d.Point == 0xA2;
+    if (addressed && (d.AdrControl & 0xF0) == 0x10 &&
+        (!IsMsf(d.PSecond, d.PFrame) || MsfToLba(d.PMinute, d.PSecond, d.PFrame) < 0)) {
+      return false;
+    }
+    raw.push_back(d);
   }
+  toc->Clear();
+  for (const TOCRawTrack& d : raw) toc->AddRawTrack(d);
 
   // Last track and lead-out of each session, wherever their points appear.
   struct SessionInfo {
@@ -732,7 +785,15 @@ bool MmcDrive::ReadCd(uint8_t* buffer, int32_t lba, int32_t count, int32_t type)
   cdb[9] = 0xF8;  // sync, all headers, user data, EDC and ECC
   cdb[10] = type == kReadMain ? 0 : (type == kReadMainQ ? 2 : 1);
   AlignedBuffer answer(length);
+  size_t sub_from_drive = from_drive - kCdMainSize;
+  uint8_t* last_sub = answer.data() + length - sub_from_drive;
+  for (size_t i = 0; i < sub_from_drive; ++i) last_sub[i] = SubchannelFill(i);
   bool good = Execute(cdb, sizeof cdb, answer.data(), static_cast<uint32_t>(length), false) == 0;
+  if (good && sub_from_drive > 0) {
+    bool untouched = true;
+    for (size_t i = 0; i < sub_from_drive && untouched; ++i) untouched = last_sub[i] == SubchannelFill(i);
+    if (untouched) good = false;  // the drive sent no subchannel
+  }
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* in = answer.data() + from_drive * static_cast<size_t>(i);
     uint8_t* out = buffer + stride * static_cast<size_t>(i);
@@ -767,12 +828,18 @@ bool MmcDrive::Read10(uint8_t* buffer, int32_t lba, int32_t count) {
 }
 
 int32_t MmcDrive::ReadCdText(uint8_t* buffer, int32_t length) {
-  uint8_t cdb[10] = {kReadToc, 0, 5};
-  Put16(cdb + 7, kCdTextAnswerLength);
+  uint8_t cdb[10];
+  BuildReadTocCdb(cdb, 5, kCdTextAnswerLength);
   AlignedBuffer answer(kCdTextAnswerLength);
   if (Execute(cdb, sizeof cdb, answer.data(), kCdTextAnswerLength, false) != 0) return 0;
   int32_t n = static_cast<int32_t>(Get16(answer.data())) - 2;
   if (n < 1 || n > kCdTextMaxBytes || buffer == nullptr || length <= 0) return 0;
+  // Whole 18-byte packs with pack types 0x80-0x8F, else the drive answered
+  // another format (drives that take the format from byte 9 send a TOC).
+  if (n % static_cast<int32_t>(TOCCDText::kSize) != 0) return 0;
+  for (int32_t i = 0; i < n; i += TOCCDText::kSize) {
+    if ((answer[4 + static_cast<size_t>(i)] & 0xF0) != 0x80) return 0;
+  }
   int32_t copied = std::min(length, n);
   std::memcpy(buffer, answer.data() + 4, static_cast<size_t>(copied));
   return copied;

@@ -68,7 +68,7 @@ TEST_P(MmcDrivePregapSearch, RawTocFindsEveryPregap) {
   TocStructure toc;
   ASSERT_TRUE(d.drive.ReadRawToc(&toc, false, true, true));
   EXPECT_EQ(Describe(Tracks(toc)), Describe(ExpectedCdToc(image)));
-  EXPECT_EQ(d.emu.Commands(0x43).front().cdb, Bytes({0x43, 0, 2, 0, 0, 0, 0, 0x05, 0x84, 0}));
+  EXPECT_EQ(d.emu.Commands(0x43).front().cdb, Bytes({0x43, 2, 2, 0, 0, 0, 0, 0x05, 0x84, 0x80}));
   EXPECT_GT(toc.Count(TST_RAWTOC), 5);
 }
 

@@ -312,6 +312,89 @@ TEST(MmcDriveClamping, RawTocClaimingMoreDescriptorsThanFit) {
   EXPECT_EQ(tracks.back().EndLBA, image.lead_out() - 1);
 }
 
+// Answers of another format than asked for: the older ATAPI drive given the
+// command blocks a plain MMC engine sends (format in byte 2 only, raw TOC
+// without the MSF bit), and an MMC drive asked for the raw TOC in place of
+// the TOC. Each is a failed read, never a parsed TOC.
+class RewrittenCdbDevice : public platform::ScsiDevice {
+ public:
+  RewrittenCdbDevice(std::unique_ptr<platform::ScsiDevice> inner, std::function<void(uint8_t*)> rewrite)
+      : inner_(std::move(inner)), rewrite_(std::move(rewrite)) {}
+  platform::ScsiResult Execute(const platform::ScsiRequest& q) override {
+    std::vector<uint8_t> cdb(q.cdb, q.cdb + q.cdb_length);
+    rewrite_(cdb.data());
+    platform::ScsiRequest changed = q;
+    changed.cdb = cdb.data();
+    return inner_->Execute(changed);
+  }
+
+ private:
+  std::unique_ptr<platform::ScsiDevice> inner_;
+  std::function<void(uint8_t*)> rewrite_;
+};
+
+struct ForeignAnswerCase {
+  const char* name;
+  const char* atapi;
+  std::function<void(uint8_t*)> rewrite;
+  int call;  // 0 ReadRawToc, 1 ReadToc, 2 ReadCdText
+};
+
+void PrintTo(const ForeignAnswerCase& c, std::ostream* out) { *out << c.name; }
+
+class MmcDriveForeignAnswer : public ::testing::TestWithParam<ForeignAnswerCase> {};
+
+TEST_P(MmcDriveForeignAnswer, IsAFailedRead) {
+  const ForeignAnswerCase& c = GetParam();
+  testing::ScratchDir images;
+  auto packs = testing::MakeTitlePacks({"Disc", "Song"});
+  testing::CueFixture fixture = testing::MakeCueImage(images.path(), "text", {testing::FixtureTrack{}}, "", packs);
+  testing::ScratchDir dir;
+  testing::EmulatedDriveFixture emulated(dir, "medium=cd-rom,image=" + fixture.cue.string() + ",atapi=" + c.atapi);
+  SptiPassThrough pass([&](char, std::string* error) -> std::unique_ptr<platform::ScsiDevice> {
+    auto inner = platform::OpenEmulatedDevice(emulated.spec(), error);
+    if (!inner) return nullptr;
+    return std::make_unique<RewrittenCdbDevice>(std::move(inner), c.rewrite);
+  });
+  MmcDrive drive;
+  drive.SetPassThrough(&pass);
+  ASSERT_TRUE(drive.Open("D:"));
+  TocStructure toc;
+  if (c.call == 0) {
+    EXPECT_FALSE(drive.ReadRawToc(&toc, false, false, true));
+  } else if (c.call == 1) {
+    EXPECT_FALSE(drive.ReadToc(&toc));
+  } else {
+    std::vector<uint8_t> buffer(kCdTextMaxBytes);
+    EXPECT_EQ(drive.ReadCdText(buffer.data(), kCdTextMaxBytes), 0);
+  }
+  EXPECT_EQ(toc.Count(TST_TOC), 0);
+  EXPECT_EQ(toc.Count(TST_RAWTOC), 0);
+  drive.SetPassThrough(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, MmcDriveForeignAnswer,
+    ::testing::Values(
+        ForeignAnswerCase{"TocForRawToc", "sff8020", [](uint8_t* cdb) { if (cdb[0] == 0x43) cdb[9] = 0; }, 0},
+        ForeignAnswerCase{"LbaAddressesInRawToc", "sff8020", [](uint8_t* cdb) { if (cdb[0] == 0x43) cdb[1] = 0; }, 0},
+        ForeignAnswerCase{"RawTocForToc", "mmc", [](uint8_t* cdb) { if (cdb[0] == 0x43) cdb[2] = 2; }, 1},
+        ForeignAnswerCase{"TocForCdText", "sff8020", [](uint8_t*) {}, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MmcDriveForeignAnswer, EngineBlocksReadTheOlderDrive) {
+  testing::ScratchDir images;
+  CdImage image = MakeCdImage(images.path(), 150);
+  DriveOnEmulator d("medium=cd-rom,image=" + image.cue.string() + ",atapi=sff8020");
+  ASSERT_TRUE(d.opened);
+  TocStructure toc;
+  ASSERT_TRUE(d.drive.ReadRawToc(&toc, false, false, true));
+  std::vector<TOCTrack> tracks = Tracks(toc);
+  ASSERT_GE(tracks.size(), 3u);
+  EXPECT_EQ(tracks.front().StartLBA, 0);
+  EXPECT_EQ(tracks.back().EndLBA, image.lead_out() - 1);
+}
+
 TEST(MmcDriveClamping, TocWhoseFirstTrackIsNotOne) {
   testing::ScratchDir images;
   auto iso = MakeDataImage(images.path(), 20);
@@ -343,8 +426,9 @@ TEST(MmcDriveClamping, TocClaimingTracksBeyondItsAnswer) {
   });
   ASSERT_TRUE(t.opened);
   TocStructure toc;
-  ASSERT_TRUE(t.drive.ReadToc(&toc));
-  EXPECT_EQ(toc.Count(TST_TOC), 128);  // what a 1,028-byte answer holds
+  // No disc has a track 255, and the descriptors after the first are not
+  // numbered 2, 3, ...: not a TOC.
+  EXPECT_FALSE(t.drive.ReadToc(&toc));
 }
 
 TEST(MmcDriveClamping, CdTextLongerThanItsBuffer) {
@@ -353,7 +437,13 @@ TEST(MmcDriveClamping, CdTextLongerThanItsBuffer) {
   testing::CueFixture fixture = testing::MakeCueImage(images.path(), "text", {testing::FixtureTrack{}}, "", packs);
   uint32_t claim = 0;
   TamperedDrive t("medium=cd-rom,image=" + fixture.cue.string(), [&claim](const platform::ScsiRequest& q, uint8_t* data) {
-    if (q.cdb[0] == 0x43 && q.cdb[2] == 5 && claim != 0) Put16(data, claim);
+    if (q.cdb[0] == 0x43 && q.cdb[2] == 5 && claim != 0) {
+      Put16(data, claim);
+      // Packs up to the claimed length: the first pack again and again.
+      for (size_t at = 4 + 18; at + 18 <= std::min<size_t>(q.data_length, claim + 2); at += 18) {
+        std::memcpy(data + at, data + 4, 18);
+      }
+    }
   });
   ASSERT_TRUE(t.opened);
   std::vector<uint8_t> buffer(kCdTextMaxBytes);

@@ -225,33 +225,41 @@ bool HostFile::RangeCrc(int kind, int64_t offset, int64_t count, uint32_t* crc) 
   return ok;
 }
 
-bool HostFile::Exists(const std::string& path) {
+bool HostFile::Query(const std::string& path, PathInfo* info) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-int64_t HostFile::SizeOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
-
-int64_t HostFile::SizeOf64(const std::string& path) { return SizeOf(path); }
-
-bool HostFile::IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-uint32_t HostFile::AttributesOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return 0;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  info->regular = S_ISREG(st.st_mode);
+  info->size = static_cast<int64_t>(st.st_size);
+  info->modification_time = static_cast<int64_t>(st.st_mtime);
   uint32_t attributes = 0;
   if ((st.st_mode & S_IWUSR) == 0) attributes |= kReadOnly;
   std::string base = BaseNameOf(path);
   if (base.size() > 1 && base[0] == '.' && base != "..") attributes |= kHidden;
   attributes |= S_ISDIR(st.st_mode) ? kDirectory : kArchive;
-  return attributes;
+  info->attributes = attributes;
+  return true;
+}
+
+bool HostFile::Exists(const std::string& path) {
+  PathInfo info;
+  return Query(path, &info);
+}
+
+int64_t HostFile::SizeOf(const std::string& path) {
+  PathInfo info;
+  return Query(path, &info) ? info.size : -1;
+}
+
+int64_t HostFile::SizeOf64(const std::string& path) { return SizeOf(path); }
+
+bool HostFile::IsRegularFile(const std::string& path) {
+  PathInfo info;
+  return Query(path, &info) && info.regular;
+}
+
+uint32_t HostFile::AttributesOf(const std::string& path) {
+  PathInfo info;
+  return Query(path, &info) ? info.attributes : 0;
 }
 
 bool HostFile::SetAttributes(const std::string& path, uint32_t attributes) {
@@ -267,9 +275,8 @@ bool HostFile::SetAttributes(const std::string& path, uint32_t attributes) {
 }
 
 int64_t HostFile::ModificationTimeOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return 0;
-  return static_cast<int64_t>(st.st_mtime);
+  PathInfo info;
+  return Query(path, &info) ? info.modification_time : 0;
 }
 
 bool HostFile::SetModificationTime(const std::string& path, int64_t time) {

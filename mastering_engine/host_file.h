@@ -67,6 +67,16 @@ class HostFile {
   bool FileCrc(int kind, uint32_t* crc);
   bool RangeCrc(int kind, int64_t offset, int64_t count, uint32_t* crc);
 
+  // Everything the path queries below tell, from one stat of the path.
+  struct PathInfo {
+    bool regular = false;
+    int64_t size = 0;
+    uint32_t attributes = 0;
+    int64_t modification_time = 0;
+  };
+  // False (and `info` untouched) when the path cannot be queried.
+  static bool Query(const std::string& path, PathInfo* info);
+
   // Path queries; no open file needed.
   static bool Exists(const std::string& path);
   static int64_t SizeOf(const std::string& path);    // -1 when missing

@@ -148,5 +148,35 @@ TEST(HostFile, PathQueries) {
   EXPECT_FALSE(HostFile::Remove(moved));
 }
 
+// The single query AddISOFile makes tells what each separate path query does.
+TEST(HostFile, OneQueryAgreesWithEachPathQuery) {
+  testing::ScratchDir dir;
+  const std::string hidden = (dir / ".hidden").string();
+  const std::string read_only = (dir / "read only.txt").string();
+  const std::string fifo = (dir / "pipe").string();
+  std::ofstream(hidden) << "12345";
+  std::ofstream(read_only) << "1";
+  ASSERT_TRUE(HostFile::SetAttributes(read_only, HostFile::kReadOnly));
+  ASSERT_TRUE(HostFile::SetModificationTime(hidden, 1600000000));
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {hidden, read_only, fifo, dir.path().string()}) {
+    HostFile::PathInfo info;
+    ASSERT_TRUE(HostFile::Query(path, &info)) << path;
+    EXPECT_EQ(info.regular, HostFile::IsRegularFile(path)) << path;
+    EXPECT_EQ(info.size, HostFile::SizeOf(path)) << path;
+    EXPECT_EQ(info.attributes, HostFile::AttributesOf(path)) << path;
+    EXPECT_EQ(info.modification_time, HostFile::ModificationTimeOf(path)) << path;
+  }
+  HostFile::PathInfo info;
+  ASSERT_TRUE(HostFile::Query(hidden, &info));
+  EXPECT_TRUE(info.regular);
+  EXPECT_EQ(info.size, 5);
+  EXPECT_EQ(info.attributes, HostFile::kHidden | HostFile::kArchive);
+  EXPECT_EQ(info.modification_time, 1600000000);
+  info.size = 77;
+  EXPECT_FALSE(HostFile::Query((dir / "missing").string(), &info));
+  EXPECT_EQ(info.size, 77);  // untouched
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -94,11 +94,17 @@ const IsoDirectorySizes& DirectorySizes(const IsoDirectory& dir, const IsoNode& 
   uint64_t primary = 2 * kFixedRecord;
   uint64_t supplementary = 2 * kFixedRecord;
   uint64_t files = 0;
+  for (auto& ids : s.identifiers) {
+    ids.clear();
+    ids.reserve(dir.entries.size());
+  }
   for (const auto& [key, child] : dir.entries) {
-    uint32_t plen = RecordLength(RecordIdentifier(*child, joliet, false).size());
+    s.identifiers[0].push_back(RecordIdentifier(*child, joliet, false));
+    uint32_t plen = RecordLength(s.identifiers[0].back().size());
     primary = PlaceRecord(primary, plen) + plen;
     if (joliet) {
-      uint32_t len = RecordLength(RecordIdentifier(*child, joliet, true).size());
+      s.identifiers[1].push_back(RecordIdentifier(*child, joliet, true));
+      uint32_t len = RecordLength(s.identifiers[1].back().size());
       supplementary = PlaceRecord(supplementary, len) + len;
     }
     if (!child->is_directory && !child->source.empty()) files += SectorsOf(child->size);
@@ -238,8 +244,8 @@ uint32_t EstimateDataTrackSectors(const IsoTree& tree) {
 namespace {
 
 // Records of directory `index` in tree `tree` (0 primary, 1 supplementary) at its extent.
-void WriteDirectoryRecords(uint8_t* head, const std::vector<DirInfo>& dirs, size_t index, int tree, bool joliet,
-                           uint32_t data_start) {
+void WriteDirectoryRecords(uint8_t* head, const std::vector<DirInfo>& dirs, size_t index, int tree,
+                           const IsoNode& root, bool joliet, uint32_t data_start) {
   const DirInfo& info = dirs[index];
   const DirInfo& parent = dirs[info.parent];
   uint8_t* base = head + static_cast<size_t>(info.lba[tree]) * kIsoSectorSize;
@@ -255,8 +261,10 @@ void WriteDirectoryRecords(uint8_t* head, const std::vector<DirInfo>& dirs, size
       Flags(info.dir->dotdot));
   size_t next_child = 0;
   size_t next_file = 0;
+  const std::vector<std::string>& ids = DirectorySizes(*info.dir, root, joliet).identifiers[tree];
+  size_t next_id = 0;
   for (const auto& [key, child] : info.dir->entries) {
-    std::string id = RecordIdentifier(*child, joliet, tree == 1);
+    const std::string& id = ids[next_id++];
     if (child->is_directory) {
       const DirInfo& sub = dirs[info.children[next_child++]];
       put(id, sub.lba[tree], sub.bytes[tree], child->time, Flags(*child));
@@ -404,7 +412,7 @@ bool LayOutDataTrack(const IsoTree& tree, std::string_view label, int64_t now, D
   for (int t = 0; t < trees; ++t) {
     WritePathTable(head + static_cast<size_t>(tables[t].l_path) * kIsoSectorSize, dirs, order, root, t, joliet, false);
     WritePathTable(head + static_cast<size_t>(tables[t].m_path) * kIsoSectorSize, dirs, order, root, t, joliet, true);
-    for (size_t i = 0; i < dirs.size(); ++i) WriteDirectoryRecords(head, dirs, i, t, joliet, out->data_start);
+    for (size_t i = 0; i < dirs.size(); ++i) WriteDirectoryRecords(head, dirs, i, t, root, joliet, out->data_start);
   }
 
   std::printf("PVD LPathStart=%ld\nPVD MPathStart=%ld\nPVD PathSize=%ld\nPVD DirRecordStart=%ld\n",

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mastering_engine/iso_name.h"
 #include "mastering_engine/name_table.h"
@@ -38,6 +39,9 @@ struct IsoDirectorySizes {
   uint64_t file_sectors = 0;           // data sectors of its files with a source
   uint32_t primary_path_bytes = 0;     // its own path-table record, primary tables
   uint32_t supplementary_path_bytes = 0;
+  // Record identifiers of its entries in entry order (primary, Joliet), made
+  // once for the sizes and used again when the records are written.
+  std::vector<std::string> identifiers[2];
 };
 
 // A directory's list: ".", "..", then the entries in ascending byte order of

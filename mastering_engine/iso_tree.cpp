@@ -149,14 +149,15 @@ std::unique_ptr<IsoNode> IsoTree::NewEntry(std::string_view name, uint32_t attri
 bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) {
   if (!ConvertNewName(name, false)) return false;
   // Only regular files carry data; directories, FIFOs and devices are refused.
-  if (!HostFile::IsRegularFile(source_path)) return false;
-  int64_t size = HostFile::SizeOf64(source_path);
-  if (size < 0 || static_cast<uint64_t>(size) > kMaxFileSize) return false;
+  // One query of the host file gives its size, attributes and time.
+  HostFile::PathInfo info;
+  if (!HostFile::Query(source_path, &info) || !info.regular) return false;
+  if (info.size < 0 || static_cast<uint64_t>(info.size) > kMaxFileSize) return false;
   if (NameTaken(last_name_)) return false;
-  uint32_t hidden = (HostFile::AttributesOf(source_path) & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
-  auto node = NewEntry(name, hidden, HostFile::ModificationTimeOf(source_path));
+  uint32_t hidden = (info.attributes & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
+  auto node = NewEntry(name, hidden, info.modification_time);
   node->source = source_path;
-  node->size = static_cast<uint64_t>(size);
+  node->size = static_cast<uint64_t>(info.size);
   Insert(std::move(node));
   return true;
 }

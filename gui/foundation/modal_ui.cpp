@@ -23,6 +23,10 @@ ModalUi* g_current = nullptr;
 
 }  // namespace
 
+int ModalUi::PopupMenu(const QList<MenuEntry>&, const QPoint&) { return 0; }
+
+bool ModalUi::OpenDocument(const QString&) { return false; }
+
 ModalUi& CurrentModalUi() { return g_current != nullptr ? *g_current : g_headless; }
 
 ModalUi* InstallModalUi(ModalUi* ui) {

@@ -3,6 +3,8 @@
 // was shown and script the answer while real widgets run offscreen.
 #pragma once
 
+#include <QList>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +42,21 @@ class ModalUi {
 
   // Folder chooser; "" when cancelled.
   virtual QString BrowseForFolder(QWidget* owner, const QString& title, int flags) = 0;
+
+  // One entry of a popup menu: its text and the identifier answered when it is chosen.
+  struct MenuEntry {
+    QString text;
+    int id = 0;
+  };
+  // Shows a popup menu with its left edge at the screen point `at`; returns the
+  // chosen entry's identifier, 0 when the menu was dismissed. The default
+  // answers as dismissed.
+  virtual int PopupMenu(const QList<MenuEntry>& entries, const QPoint& at);
+
+  // Opens a file (the help file, a document) with the desktop's handler for
+  // it, without waiting. Returns whether a handler was started. The default
+  // opens nothing.
+  virtual bool OpenDocument(const QString& path);
 };
 
 // The process-wide instance. Until one is installed, every call answers as a

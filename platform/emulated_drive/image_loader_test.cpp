@@ -156,6 +156,12 @@ TEST(DriveSpecTest, Parsing) {
   EXPECT_EQ(s.product, "BD 1");
   EXPECT_TRUE(ParseDriveSpec("p,medium=0x15", &s, &error));
   EXPECT_FALSE(ParseDriveSpec("p,medium=0x99", &s, &error));
+  EXPECT_FALSE(s.sff8020);
+  ASSERT_TRUE(ParseDriveSpec("p,atapi=sff8020", &s, &error)) << error;
+  EXPECT_TRUE(s.sff8020);
+  ASSERT_TRUE(ParseDriveSpec("p,atapi=mmc", &s, &error)) << error;
+  EXPECT_FALSE(s.sff8020);
+  EXPECT_FALSE(ParseDriveSpec("p,atapi=scsi", &s, &error));
   EXPECT_FALSE(ParseDriveSpec("p,image", &s, &error));
   EXPECT_FALSE(ParseDriveSpec(",medium=cd-r", &s, &error));
 }

@@ -92,6 +92,12 @@ bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::strin
       s.vendor = value;
     } else if (key == "product") {
       s.product = value;
+    } else if (key == "atapi") {
+      if (value != "mmc" && value != "sff8020") {
+        if (error) *error = "unknown emulated drive command set " + value;
+        return false;
+      }
+      s.sff8020 = value == "sff8020";
     } else {
       if (error) *error = "unknown emulated drive setting " + key;
       return false;
@@ -588,6 +594,13 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
   uint8_t expected = (c.cdb[1] >> 2) & 0x07;
   uint8_t fields = c.cdb[9];
   uint8_t subsel = c.cdb[10] & 0x07;
+  if (settings_.sff8020) {
+    // Nothing, user data or the whole sector; no sector type check, no subchannel.
+    fields &= 0xF8;
+    if (fields != 0 && fields != 0x10 && fields != 0xF8) return c.Fail(5, 0x24, 0x00);
+    expected = 0;
+    subsel = 0;
+  }
   if (subsel == 3 || subsel > 4 || expected > 5 || (fields & 0x06) == 0x06) return c.Fail(5, 0x24, 0x00);
   if (count == 0) return 0;
   if (media_.layout.sessions.empty()) return c.Fail(5, 0x21, 0x00);
@@ -670,7 +683,7 @@ int SoftMmcDrive::ReadToc(Command& c) {
   if (int s = CheckMedium(c)) return s;
   bool msf = (c.cdb[1] & 0x02) != 0;
   uint8_t format = c.cdb[2] & 0x0F;
-  if (format == 0 && (c.cdb[9] >> 6) != 0) format = c.cdb[9] >> 6;
+  if (settings_.sff8020 || (format == 0 && (c.cdb[9] >> 6) != 0)) format = c.cdb[9] >> 6;
   uint8_t number = c.cdb[6];
   size_t allocation = Get16(c.cdb + 7);
   std::vector<uint8_t> a(4, 0);
@@ -729,6 +742,15 @@ int SoftMmcDrive::ReadToc(Command& c) {
       if (number != 0 && e.session < number) continue;
       uint8_t d[11] = {e.session, static_cast<uint8_t>((e.adr << 4) | e.control), 0, e.point, e.min, e.sec,
                        e.frame, e.zero, e.pmin, e.psec, e.pframe};
+      bool addressed = (e.point >= 1 && e.point <= 99) || e.point == 0xA2;
+      if (settings_.sff8020 && !msf && addressed && e.adr == 1) {
+        // Older ATAPI drives give the addresses of raw TOC points as LBAs.
+        int32_t lba = MsfToLba(e.pmin, e.psec, e.pframe);
+        d[7] = static_cast<uint8_t>(static_cast<uint32_t>(lba) >> 24);
+        d[8] = static_cast<uint8_t>(static_cast<uint32_t>(lba) >> 16);
+        d[9] = static_cast<uint8_t>(static_cast<uint32_t>(lba) >> 8);
+        d[10] = static_cast<uint8_t>(lba);
+      }
       a.insert(a.end(), d, d + 11);
     }
   } else if (format == 5) {

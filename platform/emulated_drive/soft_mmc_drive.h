@@ -1,12 +1,18 @@
 // A software MMC optical drive: answers SCSI command blocks as a multi-format
 // CD/DVD/BD/HD DVD recorder would, on a disc kept in a state file.
 //
-// Drive map entry: "emu:PATH[,medium=M][,image=FILE][,vendor=V][,product=P]"
+// Drive map entry:
+// "emu:PATH[,medium=M][,image=FILE][,vendor=V][,product=P][,atapi=A]"
 // with M one of none, cd-rom, cd-r, cd-rw, dvd-rom, dvd-r, dvd-rw, dvd+r,
 // dvd+rw, dvd+r-dl, dvd-ram, bd-rom, bd-r, bd-re, hddvd-rom, hddvd-r (or a
 // profile number such as 0x15), FILE a .iso, .cue or .ccd pressed disc. The
 // settings apply only while PATH does not exist; from then on PATH (with
-// its side file PATH.data for written sectors) is the disc.
+// its side file PATH.data for written sectors) is the disc. A, the drive's
+// command set, applies at every open: mmc (the default) or sff8020, an older
+// ATAPI drive: READ TOC takes its format from bits 7-6 of byte 9 and answers
+// raw TOC addresses in LBA form unless the MSF bit is set; READ CD answers
+// only user data (2,048) or whole sectors (2,352) and ignores the subchannel
+// selection.
 //
 // Tests reach a drive by its state path: HooksFor(path) (drive_hooks.h)
 // gives the command log and the faults, FindOpenDrive(path)
@@ -34,9 +40,10 @@ struct DriveSettings {
   std::string image;        // .iso, .cue or .ccd to load as a pressed disc
   std::string vendor;
   std::string product;
+  bool sff8020 = false;     // the older ATAPI command set (atapi=sff8020)
 };
 
-// Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...]".
+// Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...][,atapi=...]".
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error);
 
 // Mode page 5 as the drive powers on with `profile` in the tray.

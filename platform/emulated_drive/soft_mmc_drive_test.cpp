@@ -38,6 +38,14 @@ Bytes Cdb10(uint8_t op, uint8_t b1 = 0, uint32_t lba = 0, uint16_t length = 0, u
           static_cast<uint8_t>(lba), b6, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), b9};
 }
 
+// The descriptors of a raw TOC answer by point.
+std::map<uint8_t, const uint8_t*> RawTocPoints(const Answer& raw) {
+  std::map<uint8_t, const uint8_t*> points;
+  size_t n = (Be16(raw.data, 0) - 2) / 11;
+  for (size_t i = 0; i < n; ++i) points[raw.data[4 + 11 * i + 3]] = &raw.data[4 + 11 * i];
+  return points;
+}
+
 Bytes ReadCdCdb(int32_t lba, uint32_t count, uint8_t b9, uint8_t sub, uint8_t type = 0) {
   uint32_t u = static_cast<uint32_t>(lba);
   return {0xBE, static_cast<uint8_t>(type << 2), static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
@@ -395,8 +403,7 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   ASSERT_EQ(raw.status, 0);
   size_t n = (Be16(raw.data, 0) - 2) / 11;
   ASSERT_EQ(n, 6u);
-  std::map<uint8_t, const uint8_t*> points;
-  for (size_t i = 0; i < n; ++i) points[raw.data[4 + 11 * i + 3]] = &raw.data[4 + 11 * i];
+  auto points = RawTocPoints(raw);
   EXPECT_EQ(points[0xA0][8], 1);
   EXPECT_EQ(points[0xA0][9], 0x00);
   EXPECT_EQ(points[0xA1][8], 3);
@@ -425,6 +432,49 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   for (size_t i = 0; i < packs_.size(); ++i) {
     EXPECT_EQ(std::memcmp(text.data.data() + 4 + 18 * i, packs_[i].data(), 18), 0);
   }
+}
+
+// An older ATAPI drive (atapi=sff8020): the READ TOC format comes from bits
+// 7-6 of byte 9 alone, raw TOC points carry LBAs unless the MSF bit is set,
+// and READ CD sends user data or whole sectors, never subchannel.
+TEST_F(LoadedCueTest, OlderAtapiCommandSet) {
+  const Bytes raw_msf_cdb = {0x43, 0x02, 2, 0, 0, 0, 1, 0x05, 0x84, 0x80};
+  Drive mmc(Spec("image=" + fixture_.cue.string()));
+  Answer raw_msf = mmc.In(raw_msf_cdb, 1412);
+  Answer sector = mmc.In(ReadCdCdb(600, 1, 0xF8, 0), 2352);
+  Answer user = mmc.In(ReadCdCdb(10, 1, 0x10, 0), 2048);
+  ASSERT_EQ(raw_msf.status, 0);
+
+  Drive d(Spec("image=" + fixture_.cue.string() + ",atapi=sff8020"));
+  Answer by_byte2 = d.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
+  ASSERT_EQ(by_byte2.status, 0);
+  EXPECT_EQ(Be16(by_byte2.data, 0), 2 + 4 * 8);  // the format-0 TOC
+  EXPECT_EQ(d.In(raw_msf_cdb, 1412).data, raw_msf.data);
+  Answer raw_lba = d.In({0x43, 0, 0, 0, 0, 0, 1, 0x05, 0x84, 0x80}, 1412);
+  ASSERT_EQ(raw_lba.status, 0);
+  ASSERT_EQ((Be16(raw_lba.data, 0) - 2) / 11, 6);
+  auto points = RawTocPoints(raw_lba);
+  auto lba_of = [](const uint8_t* d) { return static_cast<int32_t>(d[7] << 24 | d[8] << 16 | d[9] << 8 | d[10]); };
+  EXPECT_EQ(lba_of(points[1]), 0);
+  EXPECT_EQ(lba_of(points[2]), 550);
+  EXPECT_EQ(lba_of(points[3]), 925);
+  EXPECT_EQ(lba_of(points[0xA2]), fixture_.leadout);
+  EXPECT_EQ(points[0xA0][8], 1);  // A0 and A1 keep their track numbers
+  EXPECT_EQ(points[0xA1][8], 3);
+  // Format 5 has no byte-9 form: the format-0 TOC again.
+  Answer text = d.In({0x43, 0, 5, 0, 0, 0, 0, 0x24, 0x00, 0}, 9216);
+  ASSERT_EQ(text.status, 0);
+  EXPECT_EQ(Be16(text.data, 0), 2 + 4 * 8);
+
+  // Whole sectors whatever subchannel is selected, user data, nothing else.
+  Answer with_q = d.In(ReadCdCdb(600, 1, 0xF8, 2), 2368);
+  ASSERT_EQ(with_q.status, 0);
+  EXPECT_TRUE(Bytes(with_q.data.begin(), with_q.data.begin() + 2352) == sector.data);
+  EXPECT_TRUE(Bytes(with_q.data.begin() + 2352, with_q.data.end()) == Bytes(16, 0));
+  EXPECT_EQ(d.In(ReadCdCdb(10, 1, 0x10, 1), 2048).data, user.data);
+  EXPECT_EQ(d.In(ReadCdCdb(10, 1, 0xB8, 0), 2352).sense_key_asc(), 0x052400u);
+  // No sector type check: an audio sector read as Mode 1 comes back.
+  EXPECT_EQ(d.In(ReadCdCdb(600, 1, 0xF8, 0, 2), 2352).data, sector.data);
 }
 
 TEST_F(LoadedCueTest, SubchannelFaults) {

@@ -43,4 +43,17 @@ QString ScriptedModalUi::BrowseForFolder(QWidget*, const QString& title, int fla
   return answer;
 }
 
+int ScriptedModalUi::PopupMenu(const QList<MenuEntry>& entries, const QPoint& at) {
+  menus_.append({entries, at});
+  if (menu_answers_.empty()) return 0;
+  int answer = menu_answers_.front();
+  menu_answers_.pop_front();
+  return answer;
+}
+
+bool ScriptedModalUi::OpenDocument(const QString& path) {
+  opened_documents_.append(path);
+  return documents_open_;
+}
+
 }  // namespace sorvel::testing

@@ -18,6 +18,11 @@ struct ShownMessage {
   QWidget* owner = nullptr;
 };
 
+struct ShownPopupMenu {
+  QList<ModalUi::MenuEntry> entries;
+  QPoint at;
+};
+
 struct ShownFileDialog {
   enum Kind { kOpen, kSave, kFolder } kind = kOpen;
   QString filter;  // or the folder chooser's title
@@ -40,17 +45,30 @@ class ScriptedModalUi final : public ModalUi {
   void QueueOpenFiles(QStringList files) { open_answers_.push_back(std::move(files)); }
   void QueueSaveFile(QString file) { save_answers_.push_back(std::move(file)); }
   void QueueFolder(QString folder) { folder_answers_.push_back(std::move(folder)); }
+  // Identifier answered by the next popup menu (0 dismisses it); none queued dismisses.
+  void QueueMenuChoice(int id) { menu_answers_.push_back(id); }
+  // Whether OpenDocument reports a started handler (it never starts one).
+  void set_documents_open(bool open) { documents_open_ = open; }
 
   const QList<ShownMessage>& messages() const { return messages_; }
   const QList<ShownFileDialog>& dialogs() const { return dialogs_; }
+  const QList<ShownPopupMenu>& menus() const { return menus_; }
+  const QStringList& opened_documents() const { return opened_documents_; }
   QString LastText() const { return messages_.isEmpty() ? QString() : messages_.last().text; }
-  void Clear() { messages_.clear(); dialogs_.clear(); }
+  void Clear() {
+    messages_.clear();
+    dialogs_.clear();
+    menus_.clear();
+    opened_documents_.clear();
+  }
 
   int MessageBox(QWidget* owner, const QString& text, int style, const QString& caption) override;
   QStringList OpenFileNames(QWidget* owner, const QString& filter, const QString& default_path,
                             int flags) override;
   QString SaveFileName(QWidget* owner, const QString& filter, const QString& default_path, int flags) override;
   QString BrowseForFolder(QWidget* owner, const QString& title, int flags) override;
+  int PopupMenu(const QList<MenuEntry>& entries, const QPoint& at) override;
+  bool OpenDocument(const QString& path) override;
 
  private:
   ModalUi* previous_;
@@ -58,6 +76,10 @@ class ScriptedModalUi final : public ModalUi {
   std::deque<QStringList> open_answers_;
   std::deque<QString> save_answers_;
   std::deque<QString> folder_answers_;
+  std::deque<int> menu_answers_;
+  bool documents_open_ = true;
+  QList<ShownPopupMenu> menus_;
+  QStringList opened_documents_;
   QList<ShownMessage> messages_;
   QList<ShownFileDialog> dialogs_;
 };

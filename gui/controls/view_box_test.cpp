@@ -1,0 +1,247 @@
+#include "gui/controls/view_box.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "gui/controls/twips.h"
+#include "testing/gui/scripted_modal_ui.h"
+#include "testing/test_paths.h"
+
+namespace sorvel {
+namespace {
+
+class ViewBoxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QFont font = view.font();
+    font.setPixelSize(12);
+    view.setFont(font);
+    view.setBorderStyle(0);
+    line_height = std::max(QFontMetrics(font).height(), QFontMetrics(font).boundingRect(QStringLiteral("神")).height());
+    Resize(10);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  }
+  // Room for `lines` lines and a bit.
+  void Resize(int lines) {
+    view.resize(300, lines * line_height + line_height / 2);
+    QApplication::processEvents();
+    ASSERT_EQ(view.VisibleLineCount(), lines);
+  }
+  void Lines(int from, int to) {
+    for (int i = from; i <= to; ++i) view.LineOut(QStringLiteral("行 %1").arg(i));
+  }
+  void Wheel(int delta, bool horizontal = false) {
+    QPoint angle = horizontal ? QPoint(delta, 0) : QPoint(0, delta);
+    QWheelEvent event(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), angle, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &event);
+  }
+
+  ViewBox view;
+  int line_height = 0;
+};
+
+TEST_F(ViewBoxTest, KeepsTheNewestLinesUpToTheLimit) {
+  view.setMaxLine(3);
+  Lines(1, 4);
+  EXPECT_EQ(view.lines(), QStringList({"行 2", "行 3", "行 4"}));
+  // A lowered limit drops one line per new line, not down to the limit.
+  view.setMaxLine(1);
+  view.LineOut("行 5");
+  EXPECT_EQ(view.lines(), QStringList({"行 3", "行 4", "行 5"}));
+}
+
+TEST_F(ViewBoxTest, LimitsBelowOneAreIgnored) {
+  for (qint16 limit : {0, -1, -32768}) {
+    view.setMaxLine(limit);
+    EXPECT_EQ(view.MaxLine(), 1024);
+  }
+}
+
+TEST_F(ViewBoxTest, ScrollRangeFollowsTheLinesAndShowsTheNewest) {
+  QScrollBar* bar = view.sbLine();
+  Lines(1, 4);
+  EXPECT_EQ(bar->maximum(), 1);  // fewer lines than fit
+  EXPECT_EQ(bar->minimum(), 1);
+  EXPECT_EQ(bar->pageStep(), 10);
+  Lines(5, 10);
+  EXPECT_EQ(bar->maximum(), 1);  // exactly as many as fit
+  Lines(11, 13);
+  EXPECT_EQ(bar->maximum(), 4);
+  EXPECT_EQ(bar->value(), 4);
+}
+
+TEST_F(ViewBoxTest, TheWheelStepsByHalfAPagePlusOne) {
+  Lines(1, 40);  // Max 31, step 6
+  QScrollBar* bar = view.sbLine();
+  bar->setValue(3);
+  Wheel(120);
+  EXPECT_EQ(bar->value(), 1);
+  bar->setValue(20);
+  Wheel(120);
+  EXPECT_EQ(bar->value(), 14);
+  Wheel(-120);
+  EXPECT_EQ(bar->value(), 20);
+  bar->setValue(26);
+  Wheel(-120);
+  EXPECT_EQ(bar->value(), 31);
+  Wheel(-240);
+  EXPECT_EQ(bar->value(), 31);
+  bar->setValue(10);
+  Wheel(-120, true);  // a sideways wheel does not scroll
+  Wheel(120, true);
+  EXPECT_EQ(bar->value(), 10);
+}
+
+TEST_F(ViewBoxTest, LockedStoresLinesButChangesNeitherPictureNorScrollBar) {
+  Lines(1, 4);
+  const QImage picture = view.picture();
+  view.setLocked(true);
+  Lines(5, 14);
+  view.update();
+  QApplication::processEvents();
+  EXPECT_EQ(view.picture(), picture);
+  EXPECT_EQ(view.sbLine()->maximum(), 1);
+  EXPECT_EQ(view.lines().size(), 14);
+  // Unlocking redraws from the current position (lines 1 to 10 now) and
+  // recomputes the range without scrolling to the newest line.
+  view.setLocked(false);
+  EXPECT_NE(view.picture(), picture);
+  EXPECT_EQ(view.sbLine()->maximum(), 5);
+  EXPECT_EQ(view.sbLine()->value(), 1);
+}
+
+TEST_F(ViewBoxTest, ClearAsksAndKeepsEveryLineOnNo) {
+  testing::ScriptedModalUi ui;
+  Lines(1, 5);
+  ui.QueueAnswer(kIdNo);
+  view.mnuLogClear()->trigger();
+  ASSERT_EQ(ui.messages().size(), 1);
+  EXPECT_EQ(ui.messages()[0].text, QStringLiteral("表示されているログを全て削除します。宜しいですか。"));
+  EXPECT_EQ(ui.messages()[0].style, 36);
+  EXPECT_EQ(ui.messages()[0].caption, QString());
+  EXPECT_EQ(view.lines().size(), 5);
+  const QImage with_lines = view.picture();
+  ui.QueueAnswer(kIdYes);
+  view.mnuLogClear()->trigger();
+  EXPECT_TRUE(view.lines().isEmpty());
+  EXPECT_NE(view.picture(), with_lines);
+}
+
+TEST_F(ViewBoxTest, MenuItemsAndNames) {
+  EXPECT_EQ(view.mnuLog()->title(), QStringLiteral("ログ"));
+  ASSERT_EQ(view.mnuLog()->actions().size(), 2);
+  EXPECT_EQ(view.mnuLog()->actions()[0]->text(), QStringLiteral("ログの保存(&S)"));
+  EXPECT_EQ(view.mnuLog()->actions()[1]->text(), QStringLiteral("クリア(&C)"));
+  EXPECT_EQ(view.findChild<QScrollBar*>("sbLine"), view.sbLine());
+  QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+  EXPECT_FALSE(view.mnuLog()->isVisible());
+  QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+  EXPECT_TRUE(view.mnuLog()->isVisible());
+  view.mnuLog()->hide();
+}
+
+TEST(ViewBoxNameTest, ProposedNameRepeatsTheMinute) {
+  EXPECT_EQ(ViewBox::ProposedLogFileName(QDateTime(QDate(2011, 5, 3), QTime(14, 25, 9))), "20110503142525.log");
+  EXPECT_EQ(ViewBox::ProposedLogFileName(QDateTime(QDate(2026, 1, 2), QTime(9, 5, 30))), "20260102090505.log");
+}
+
+class ViewBoxSaveTest : public ViewBoxTest {
+ protected:
+  void SetUp() override {
+    ViewBoxTest::SetUp();
+    view.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 5, 30)); });
+    path = QString::fromStdString((scratch.path() / "log.log").string());
+  }
+  QByteArray Saved() {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+  }
+  sorvel::testing::ScratchDir scratch;
+  QString path;
+  testing::ScriptedModalUi ui;
+};
+
+TEST_F(ViewBoxSaveTest, WritesTheLinesOldestFirstInUtf8WithCrLf) {
+  view.setMaxLine(3);
+  view.LineOut("first");
+  view.LineOut("二行目");
+  view.LineOut("");
+  view.LineOut("最後");
+  ui.QueueSaveFile(path);
+  view.mnuLogSave()->trigger();
+  ASSERT_EQ(ui.dialogs().size(), 1);
+  EXPECT_EQ(ui.dialogs()[0].kind, testing::ShownFileDialog::kSave);
+  EXPECT_EQ(ui.dialogs()[0].filter, QStringLiteral("ログファイル(*.log)|*.log"));
+  EXPECT_EQ(ui.dialogs()[0].default_path, "20261208090505.log");
+  EXPECT_EQ(ui.dialogs()[0].flags, 0x806);
+  EXPECT_EQ(Saved(), QByteArray("\xE4\xBA\x8C\xE8\xA1\x8C\xE7\x9B\xAE\r\n\r\n\xE6\x9C\x80\xE5\xBE\x8C\r\n"));
+  EXPECT_TRUE(ui.messages().isEmpty());
+}
+
+TEST_F(ViewBoxSaveTest, AnEmptyLogTruncatesToAnEmptyFile) {
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("old contents");
+  }
+  ui.QueueSaveFile(path);
+  view.mnuLogSave()->trigger();
+  EXPECT_EQ(Saved(), QByteArray());
+}
+
+TEST_F(ViewBoxSaveTest, CancellingWritesNothingAndAFileThatWillNotOpenIsReported) {
+  view.LineOut("x");
+  view.mnuLogSave()->trigger();  // no answer queued: cancelled
+  EXPECT_FALSE(QFile::exists(path));
+  const QString folder = QString::fromStdString((scratch.path() / "missing" / "log.log").string());
+  ui.QueueSaveFile(folder);
+  view.mnuLogSave()->trigger();
+  ASSERT_EQ(ui.messages().size(), 1);
+  EXPECT_EQ(ui.messages()[0].text, QStringLiteral("ファイル ") + folder + QStringLiteral(" が開けません。"));
+  EXPECT_EQ(ui.messages()[0].style, 16);
+  EXPECT_EQ(ui.messages()[0].caption, QString());
+  EXPECT_EQ(view.lines(), QStringList({"x"}));
+}
+
+TEST(ViewBoxBagTest, RoundTripsAndKeepsTheLimitForZero) {
+  ViewBox source;
+  QFont font = source.font();
+  font.setPointSize(9);
+  font.setFamily("Noto Sans CJK JP");
+  source.setFont(font);
+  source.setMaxLine(8192);
+  source.setBackColor(0);
+  source.setForeColor(0xFFFFFF);
+  source.setAppearance(0);
+  source.setBorderStyle(0);
+  PropertyBag bag;
+  source.writeProperties(bag);
+  EXPECT_EQ(bag.keys(),
+            QStringList({"MaxLine", "Locked", "Font", "BackColor", "ForeColor", "Appearance", "BorderStyle"}));
+  EXPECT_EQ(bag.readProperty("font").toString(), font.toString());
+  ViewBox copy;
+  copy.readProperties(bag);
+  EXPECT_EQ(copy.MaxLine(), 8192);
+  EXPECT_FALSE(copy.Locked());
+  EXPECT_EQ(copy.Font(), font);
+  EXPECT_EQ(copy.BackColor(), 0u);
+  EXPECT_EQ(copy.ForeColor(), 0xFFFFFFu);
+  EXPECT_EQ(copy.Appearance(), 0);
+  EXPECT_EQ(copy.BorderStyle(), 0);
+
+  ViewBox other;
+  other.readProperties(PropertyBag{{"maxline", 0}, {"LOCKED", true}, {"font", "Sans,9,x"}});
+  EXPECT_EQ(other.MaxLine(), 1024);
+  EXPECT_TRUE(other.Locked());
+  EXPECT_EQ(other.Font(), ViewBox().Font());
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,316 @@
+// The drive panel on real widgets and engines over emulated drives: listing,
+// status line, speed lists and their stored texts, probing cost, eject, the
+// parameter button without a drive, and remote drives of a real kestrow.
+#include "gui/dialogs/drive_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "gui/dialogs/dialog_settings.h"
+#include "gui/dialogs/dialog_test_support.h"
+#include "gui/model/trelin.h"
+#include "testing/gui/fixed_interfaces.h"
+#include "testing/gui/screenshot.h"
+#include "testing/kestrow_standalone.h"
+
+namespace sorvel {
+namespace {
+
+const QString kNoDevice = QStringLiteral("未接続または他のプロセスで使用中");
+
+QStringList Items(const QComboBox* combo) {
+  QStringList items;
+  for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+  return items;
+}
+
+// The user picks entry `text` of a list.
+void Pick(QComboBox* combo, const QString& text) {
+  const int index = combo->findText(text);
+  ASSERT_GE(index, 0) << text.toStdString();
+  combo->setCurrentIndex(index);
+  emit combo->activated(index);
+}
+
+TEST(SpeedTextTest, TimesTheFamilyRateWithoutTrailingZero) {
+  struct Case {
+    int32_t speed;
+    int32_t family;
+    const char* text;
+  } cases[] = {
+      {8467, 1, "48x [8467KiB/s]"},  {1411, 1, "8x [1411KiB/s]"},   {2822, 1, "16x [2822KiB/s]"},
+      {176, 1, "1x [176KiB/s]"},     {3324, 2, "2.4x [3324KiB/s]"}, {1385, 2, "1x [1385KiB/s]"},
+      {36000, 3, "8x [36000KiB/s]"}, {9000, 3, "2x [9000KiB/s]"},   {6750, 4, "1.5x [6750KiB/s]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SpeedText(c.speed, OneXRate(c.family)), QString::fromUtf8(c.text));
+  EXPECT_EQ(OneXRate(0), 0.0);
+  EXPECT_EQ(OneXRate(255), 0.0);
+}
+
+TEST(SpeedItemDataTest, SpeedsAboveShortRangeStayPositive) {
+  for (int32_t speed : {0, 1411, 32767, 36000, 65535}) {
+    for (bool cav : {false, true}) {
+      const int32_t data = SpeedItemData(speed, cav);
+      EXPECT_EQ(SpeedOfItemData(data), speed);
+      EXPECT_EQ(CavOfItemData(data), cav);
+      EXPECT_EQ(data, (cav ? -65536 : 0) + speed);
+    }
+  }
+  EXPECT_EQ(RemoteDevicePath(QStringLiteral("127.0.0.1"), 8801, QChar(u'E')), QStringLiteral("\\\\127.0.0.1:8801\\E:"));
+}
+
+class DrivePanelTest : public ::testing::Test {
+ protected:
+  testing::ScratchDir dir_;
+  testing::DialogTestEnvironment env_{dir_};
+  testing::ScriptedModalUi ui_;
+};
+
+TEST_F(DrivePanelTest, NoDriveLeavesAnEmptyListAndARedStatus) {
+  testing::ScopedDriveMap map("");
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.panel->Load();
+  EXPECT_EQ(form.panel->drive_combo()->count(), 0);
+  EXPECT_EQ(form.panel->device(), nullptr);
+  EXPECT_EQ(form.panel->status_label()->text(), kNoDevice);
+  EXPECT_EQ(form.panel->status_label()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_EQ(Items(form.panel->speed_combo()), QStringList{QStringLiteral("Full Speed")});
+  EXPECT_EQ(form.panel->speed_combo()->currentIndex(), 0);
+  EXPECT_FALSE(form.panel->ApplySpeed());
+
+  form.panel->setting_button()->click();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("指定されているデバイスは、現在利用できない状態になっています。"));
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(ui_.messages()[0].caption, QStringLiteral("Sorvel"));
+  form.panel->eject_button(0)->click();  // nothing to eject: no effect, no message
+  EXPECT_EQ(ui_.messages().size(), 1);
+  form.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, TrayOutAndInTurnsTheStatusAndRestoresTheCdSpeed) {
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r,vendor=SORVEL,product=EMU-WRITER");
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.show();
+  form.panel->Load();
+  ASSERT_EQ(form.panel->drive_combo()->count(), 1);
+  EXPECT_EQ(form.panel->drive_combo()->itemText(0).simplified(), QStringLiteral("(D:) SORVEL EMU-WRITER"));
+  EXPECT_EQ(form.panel->drive_combo()->itemData(0).toInt(), 3);
+  ASSERT_NE(form.panel->device(), nullptr);
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (CD-R)"));
+  // The drive's CD-R write speeds, "Full Speed" first.
+  QStringList speeds = Items(form.panel->speed_combo());
+  ASSERT_GE(speeds.size(), 2);
+  EXPECT_EQ(speeds[0], QStringLiteral("Full Speed"));
+  EXPECT_TRUE(speeds.contains(QStringLiteral("8x [1411KiB/s]"))) << speeds.join(',').toStdString();
+  EXPECT_TRUE(speeds.contains(QStringLiteral("40x [7056KiB/s]")));
+  Pick(form.panel->speed_combo(), QStringLiteral("8x [1411KiB/s]"));
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteSpeedCD")),
+            QStringLiteral("8x [1411KiB/s]"));
+
+  // Tray out: not ready, only "Full Speed"; the stored text stays.
+  form.panel->eject_button(0)->click();
+  ASSERT_TRUE(testing::WaitFor(
+      [&] { return form.panel->status_label()->text() == QStringLiteral("準備が出来ていません"); }, 2000));
+  EXPECT_EQ(form.panel->status_label()->palette().color(QPalette::WindowText),
+            QApplication::palette(form.panel->status_label()).color(QPalette::WindowText));
+  EXPECT_EQ(Items(form.panel->speed_combo()), QStringList{QStringLiteral("Full Speed")});
+  EXPECT_EQ(form.panel->ChosenSpeed(), 0);
+
+  // Tray in: ready within 2 s by the timer alone, the CD speed chosen before back.
+  form.panel->eject_button(1)->click();
+  ASSERT_TRUE(testing::WaitFor(
+      [&] { return form.panel->status_label()->text() == QStringLiteral("覚悟完了 (CD-R)"); }, 2000));
+  EXPECT_EQ(form.panel->speed_combo()->currentText(), QStringLiteral("8x [1411KiB/s]"));
+  EXPECT_EQ(form.panel->ChosenSpeed(), 1411);
+  EXPECT_FALSE(form.panel->ChosenCav());
+  EXPECT_TRUE(form.panel->ApplySpeed());
+  const QString drive_text = form.panel->drive_combo()->currentText();
+  form.panel->Unload();
+  EXPECT_EQ(form.panel->device(), nullptr);
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteDrive")), drive_text);
+}
+
+// One stored text per form and family serves every drive: a DVD speed is not
+// offered for a CD, and a stored text the drive lacks shows "Full Speed"
+// and stays stored.
+TEST_F(DrivePanelTest, SpeedTextsAreKeptPerFamily) {
+  auto open = [&](const char* state, const char* medium, const std::function<void(DrivePanel*)>& check) {
+    testing::ScopedDriveMap map("D:=emu:" + env_.State(state) + ",medium=" + medium);
+    testing::DrivePanelHarnessForm form(DriveSide::kRead);
+    form.panel->Load();
+    check(form.panel);
+    form.panel->Unload();
+  };
+  open("dvd.state", "dvd+r", [](DrivePanel* panel) {
+    EXPECT_EQ(panel->status_label()->text(), QStringLiteral("覚悟完了 (PC-R)"));
+    EXPECT_EQ(panel->speed_combo()->itemText(panel->speed_combo()->count() - 1), QStringLiteral("2.4x [3324KiB/s]"));
+    Pick(panel->speed_combo(), QStringLiteral("2.4x [3324KiB/s]"));
+  });
+  open("cd.state", "cd-r", [](DrivePanel* panel) {
+    EXPECT_EQ(panel->speed_combo()->itemText(1), QStringLiteral("48x [8467KiB/s]"));
+    EXPECT_EQ(panel->speed_combo()->findText(QStringLiteral("2.4x [3324KiB/s]")), -1);
+    EXPECT_EQ(panel->speed_combo()->currentText(), QStringLiteral("Full Speed"));
+  });
+  open("dvdr.state", "dvd-r", [](DrivePanel* panel) {
+    EXPECT_EQ(panel->speed_combo()->findText(QStringLiteral("2.4x [3324KiB/s]")), -1);
+    EXPECT_EQ(panel->speed_combo()->currentText(), QStringLiteral("Full Speed"));
+  });
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboReadSpeedDVD")),
+            QStringLiteral("2.4x [3324KiB/s]"));
+  EXPECT_TRUE(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboReadSpeedCD")).isEmpty());
+  open("dvd.state", "dvd+r", [](DrivePanel* panel) {
+    EXPECT_EQ(panel->speed_combo()->currentText(), QStringLiteral("2.4x [3324KiB/s]"));
+  });
+}
+
+TEST_F(DrivePanelTest, BdSpeedKeepsAllItsBits) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=bd-r");
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.panel->Load();
+  QComboBox* speeds = form.panel->speed_combo();
+  ASSERT_EQ(speeds->itemText(1), QStringLiteral("8x [36000KiB/s]"));
+  EXPECT_EQ(speeds->itemData(1).toInt(), 36000);
+  EXPECT_GE(speeds->findText(QStringLiteral("2x [9000KiB/s]")), 0);
+  Pick(speeds, QStringLiteral("8x [36000KiB/s]"));
+  EXPECT_EQ(form.panel->ChosenSpeed(), 36000);
+  EXPECT_FALSE(form.panel->ChosenCav());
+  form.panel->SetJobRunning(true);
+  EXPECT_FALSE(form.panel->isEnabled());
+  EXPECT_FALSE(form.panel->timer()->isActive());
+  EXPECT_TRUE(form.panel->ApplySpeed());
+  form.panel->SetJobRunning(false);
+  EXPECT_TRUE(form.panel->isEnabled());
+  EXPECT_TRUE(form.panel->timer()->isActive());
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteSpeedDVD")),
+            QStringLiteral("8x [36000KiB/s]"));
+  form.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, RebuildListsEveryServingDriveAndTheStoredOneComesBack) {
+  const std::string d = env_.State("d.state");
+  const std::string e = env_.State("e.state");
+  const std::string f = env_.State("f.state");
+  testing::ScopedDriveMap map("D:=emu:" + d + ",medium=cd-r,product=FIRST;E:=emu:" + e +
+                              ",medium=none,product=SECOND;F:=emu:" + f + ",medium=dvd-r,product=THIRD");
+  testing::DrivePanelHarnessForm form(DriveSide::kRead);
+  form.panel->Load();
+  ASSERT_EQ(form.panel->drive_combo()->count(), 3) << Items(form.panel->drive_combo()).join('|').toStdString();
+  form.panel->RebuildDriveList();
+  EXPECT_EQ(form.panel->drive_combo()->count(), 3);
+  EXPECT_EQ(form.panel->drive_combo()->currentIndex(), 0);
+  EXPECT_FALSE(form.panel->busy());
+  ASSERT_NE(form.panel->device(), nullptr);
+
+  // The user picks the second drive (no medium).
+  Pick(form.panel->drive_combo(), form.panel->drive_combo()->itemText(1));
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("準備が出来ていません"));
+  form.panel->Unload();
+
+  // The next load comes back to the stored drive.
+  testing::DrivePanelHarnessForm again(DriveSide::kRead);
+  again.panel->Load();
+  EXPECT_EQ(again.panel->drive_combo()->currentIndex(), 1);
+  ASSERT_NE(again.panel->device(), nullptr);
+  EXPECT_EQ(again.panel->device()->GetDeviceName(DNC_NAME).trimmed(), QStringLiteral("SECOND"));
+  again.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, HooksRunAroundADriveChange) {
+  const std::string d = env_.State("d.state");
+  const std::string e = env_.State("e.state");
+  testing::ScopedDriveMap map("D:=emu:" + d + ",medium=cd-r;E:=emu:" + e + ",medium=none");
+  testing::DrivePanelHarnessForm form(DriveSide::kRead);
+  QStringList calls;
+  DrivePanel::Hooks& hooks = form.panel->hooks();
+  hooks.device_closing = [&] { calls << "closing"; };
+  hooks.drive_opening = [&] { calls << "opening"; };
+  hooks.device_opened = [&] { calls << (form.panel->device() ? "opened" : "failed"); };
+  hooks.drive_changed = [&] { calls << "changed"; };
+  hooks.status_refreshed = [&](bool has_device, bool ready) {
+    calls << QStringLiteral("status %1 %2").arg(has_device).arg(ready);
+  };
+  form.panel->Load();
+  EXPECT_EQ(calls, (QStringList{"opening", "opened", "status 1 1", "changed"}));
+  calls.clear();
+  Pick(form.panel->drive_combo(), form.panel->drive_combo()->itemText(1));
+  EXPECT_EQ(calls, (QStringList{"closing", "opening", "opened", "status 1 0", "changed"}));
+  form.panel->Unload();
+}
+
+// Remote drives of a real kestrow on the loopback interface.
+TEST_F(DrivePanelTest, RemoteDrivesOfAKestrowAndItsDisappearance) {
+  testing::FixedInterfaces no_interfaces;
+  const std::string local = env_.State("local.state");
+  testing::ScopedDriveMap map("D:=emu:" + local + ",medium=cd-r,product=LOCAL");
+  testing::KestrowStandalone daemon(std::filesystem::path(env_.Path("daemon").toStdString()),
+                                    "D:=emu:" + env_.State("rd.state") + ",medium=cd-r,product=REMOTE-D;E:=emu:" +
+                                        env_.State("re.state") + ",medium=dvd-r,product=REMOTE-E",
+                                    "DE");
+  ASSERT_TRUE(daemon.Start());
+  Settings()->SetRemotePort(daemon.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.panel->Load();
+  ASSERT_EQ(form.panel->drive_combo()->count(), 1);
+  // A daemon that has just started may miss the first datagram: the user tries again.
+  for (int attempt = 0; attempt < 5 && !form.panel->network_box()->isChecked(); ++attempt) {
+    ui_.Clear();
+    form.panel->network_box()->click();
+  }
+  ASSERT_TRUE(form.panel->network_box()->isChecked());
+  EXPECT_TRUE(ui_.messages().isEmpty());
+  QComboBox* drives = form.panel->drive_combo();
+  ASSERT_EQ(drives->count(), 2);
+  EXPECT_TRUE(drives->itemText(0).startsWith(QStringLiteral("(\\\\127.0.0.1\\D:) "))) << drives->itemText(0).toStdString();
+  EXPECT_TRUE(drives->itemText(0).contains(QStringLiteral("REMOTE-D")));
+  EXPECT_TRUE(drives->itemText(1).startsWith(QStringLiteral("(\\\\127.0.0.1\\E:) ")));
+  EXPECT_EQ(drives->itemData(0).toInt(), -1);
+  EXPECT_EQ(drives->itemData(1).toInt(), -2);
+  const QString e_path = QStringLiteral("\\\\127.0.0.1:%1\\E:").arg(daemon.port());
+  EXPECT_EQ(form.panel->remote_paths().Item(2).value_or(QString()), e_path);
+  Pick(drives, drives->itemText(1));
+  ASSERT_NE(form.panel->device(), nullptr);
+  EXPECT_TRUE(form.panel->device()->GetDeviceName(DNC_NAME).contains(QStringLiteral("REMOTE-E")));
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (DVD-R)"));
+
+  // Daemon gone: unticking and ticking again finds nothing remote; one
+  // message, the box unticked, the local list and its drive kept.
+  daemon.Stop();
+  form.panel->network_box()->click();  // back to local drives
+  ASSERT_FALSE(form.panel->network_box()->isChecked());
+  ASSERT_EQ(drives->count(), 1);
+  ui_.Clear();
+  form.panel->network_box()->click();
+  EXPECT_FALSE(form.panel->network_box()->isChecked());
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("現在利用可能な遠隔ドライヴは存在しません。"));
+  EXPECT_EQ(ui_.messages()[0].style, 48);
+  EXPECT_EQ(Items(drives), QStringList{drives->itemText(0)});
+  EXPECT_TRUE(drives->itemText(0).contains(QStringLiteral("LOCAL")));
+  ASSERT_NE(form.panel->device(), nullptr);
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (CD-R)"));
+  form.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, DrivePanelScreenshot) {
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r,vendor=SORVEL,product=EMU-WRITER");
+  testing::DrivePanelHarnessForm form(DriveSide::kRead);
+  form.panel->Load();
+  ASSERT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (CD-R)"));
+  testing::SaveScreenshot(&form, QStringLiteral("DrivePanel"));
+  form.panel->Unload();
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,254 @@
+#include "gui/foundation/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QStringList>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "platform/text_encoding.h"
+
+namespace sorvel {
+namespace {
+
+// Reads the file from its start; stops at kMaxTextFileSize should it have grown.
+bool ReadWholeFile(int fd, int64_t size_hint, QByteArray* out) {
+  out->clear();
+  out->reserve(static_cast<qsizetype>(size_hint));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || out->size() + n > File::kMaxTextFileSize) return false;
+    if (n == 0) return true;
+    out->append(buffer, n);
+  }
+}
+
+}  // namespace
+
+QByteArray EncodeTextLines(const QStringList& lines) {
+  QByteArray out;
+  for (const QString& line : lines) {
+    out.append(line.toUtf8());
+    out.append("\r\n", 2);
+  }
+  return out;
+}
+
+bool ReplaceFileContents(const QString& path, const QByteArray& bytes) {
+  if (path.isEmpty()) return false;
+  QByteArray target = QFile::encodeName(path);
+  struct stat old {};
+  if (::lstat(target.constData(), &old) == 0 && S_ISLNK(old.st_mode)) {
+    char* resolved = ::realpath(target.constData(), nullptr);
+    if (resolved == nullptr) return false;
+    target = resolved;
+    ::free(resolved);
+  }
+  const bool existed = ::stat(target.constData(), &old) == 0;
+  if (existed && !S_ISREG(old.st_mode)) return false;
+  QByteArray temporary = target + ".XXXXXX";
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  mode_t mode = existed ? (old.st_mode & 07777) : 0;
+  if (!existed) {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = ::fchmod(fd, mode) == 0;
+  const char* data = bytes.constData();
+  qsizetype left = bytes.size();
+  while (ok && left > 0) {
+    ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else {
+      data += n;
+      left -= n;
+    }
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
+    ::unlink(temporary.constData());
+    return false;
+  }
+  return true;
+}
+
+File::~File() { CloseFile(); }
+
+bool File::OpenFile(const QString& file_name, int mode) {
+  CloseFile();
+  int flags;
+  switch (mode) {
+    case kInput: flags = O_RDONLY; break;
+    case kOutput: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case kAppend: flags = O_WRONLY | O_CREAT | O_APPEND; break;
+    case kBinary: flags = O_RDWR | O_CREAT; break;
+    default: return false;
+  }
+  if (file_name.isEmpty()) return false;
+  const QByteArray native = QFile::encodeName(file_name);
+  int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
+  // Binary mode reads a file it may not write (read-only folder or medium).
+  if (fd < 0 && mode == kBinary && (errno == EACCES || errno == EROFS)) fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (mode == kInput) {
+    // The whole file is read at once, so that its encoding is decided over all
+    // of it. Text files are small; one beyond kMaxTextFileSize is refused
+    // rather than held in memory.
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxTextFileSize || !ReadWholeFile(fd, st.st_size, &input_)) {
+      ::close(fd);
+      return false;
+    }
+    input_position_ = 0;
+    const std::string_view all(input_.constData(), static_cast<size_t>(input_.size()));
+    input_is_utf8_ = platform::IsValidUtf8(all);
+    if (input_is_utf8_ && all.starts_with("\xEF\xBB\xBF")) input_position_ = 3;
+  }
+  fd_ = fd;
+  mode_ = mode;
+  name_ = file_name;
+  is_binary_ = mode == kBinary;
+  byte_position_ = is_binary_ ? 1 : 0;
+  return true;
+}
+
+bool File::CloseFile() {
+  if (fd_ < 0) return false;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  byte_position_ = 0;
+  is_binary_ = false;
+  name_.clear();
+  input_.clear();
+  input_position_ = 0;
+  return rc == 0;
+}
+
+int64_t File::Tell() const {
+  if (fd_ < 0) return 0;
+  if (mode_ == kInput) return input_position_;
+  off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  return at < 0 ? 0 : at;
+}
+
+bool File::WriteAll(const char* data, int64_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd_, data, static_cast<size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
+bool File::Puts(const QString& line) {
+  if (fd_ < 0 || mode_ == kInput || is_binary_) return false;
+  QByteArray bytes = line.toUtf8();
+  bytes.append("\r\n", 2);
+  return WriteAll(bytes.constData(), bytes.size());
+}
+
+QString File::Gets() {
+  if (fd_ < 0 || mode_ != kInput || input_position_ >= input_.size()) return QString();
+  const char* data = input_.constData();
+  const int64_t size = input_.size();
+  int64_t end = input_position_;
+  while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
+  std::string_view raw(data + input_position_, static_cast<size_t>(end - input_position_));
+  if (end < size) {
+    end += (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
+  }
+  input_position_ = end;
+  if (input_is_utf8_) return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+  return QString::fromStdString(platform::Cp932ToUtf8(raw));
+}
+
+bool File::SeekFile(int64_t position, int seek_mode) {
+  if (fd_ < 0) return false;
+  if (seek_mode != kFromStart && seek_mode != kFromCurrent && seek_mode != kFromEnd) return true;
+  if (is_binary_) {
+    int64_t length = Length();
+    int64_t origin = seek_mode == kFromStart ? 0 : seek_mode == kFromCurrent ? byte_position_ - 1 : length;
+    int64_t target = origin + position + 1;
+    if (target < 1 || target > length + 1) return false;
+    byte_position_ = target;
+    return true;
+  }
+  if (mode_ == kInput) {
+    int64_t origin = seek_mode == kFromStart ? 0 : seek_mode == kFromCurrent ? input_position_ : input_.size();
+    int64_t target = origin + position;
+    if (target < 0) return false;
+    input_position_ = target;
+    return true;
+  }
+  static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  return ::lseek(fd_, static_cast<off_t>(position), kWhence[seek_mode]) >= 0;
+}
+
+QByteArray File::ReadData(int64_t size) {
+  if (fd_ < 0 || !is_binary_ || size <= 0 || size > (int64_t{1} << 31)) return QByteArray();
+  QByteArray out(static_cast<qsizetype>(size), '\0');
+  int64_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, out.data() + done, static_cast<size_t>(size - done), byte_position_ - 1 + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return QByteArray();
+    if (n == 0) break;  // past the end: the rest stays 0
+    done += n;
+  }
+  byte_position_ += size;
+  return out;
+}
+
+bool File::WriteData(const QByteArray& data) {
+  if (fd_ < 0 || !is_binary_) return false;
+  int64_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(fd_, data.constData() + done, static_cast<size_t>(data.size() - done),
+                         byte_position_ - 1 + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += n;
+  }
+  byte_position_ += data.size();
+  return true;
+}
+
+uint8_t File::Getc() {
+  QByteArray b = ReadData(1);
+  return b.isEmpty() ? 0 : static_cast<uint8_t>(b[0]);
+}
+
+bool File::Putc(uint8_t byte) { return WriteData(QByteArray(1, static_cast<char>(byte))); }
+
+bool File::Eof() const {
+  if (fd_ < 0) return true;
+  if (is_binary_) return byte_position_ > Length();
+  if (mode_ == kInput) return input_position_ >= input_.size();
+  off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  return at < 0 || at >= Length();
+}
+
+int64_t File::Length() const {
+  if (fd_ < 0) return 0;
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+}  // namespace sorvel

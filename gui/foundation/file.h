@@ -1,0 +1,86 @@
+// One open file read or written line by line (text modes) or byte by byte
+// (binary mode). Text is written as UTF-8 with CR LF line ends; reading takes
+// UTF-8 (with or without BOM) and falls back to CP932 when the file is not
+// valid UTF-8, and ends a line at CR LF, CR or a lone LF. Every failure is a
+// result (false, "", 0); nothing is thrown.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace sorvel {
+
+class File {
+ public:
+  enum Mode : int {
+    kInput = 0,    // read text; the file must exist
+    kOutput = 1,   // write text; created or emptied
+    kAppend = 2,   // write text at the end; created when missing
+    kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
+  };
+  enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+  // Text input takes regular files up to this size.
+  static constexpr int64_t kMaxTextFileSize = int64_t{256} << 20;
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens `file_name` in `mode` (closing a file still open). Any other mode
+  // opens nothing and returns false.
+  bool OpenFile(const QString& file_name, int mode);
+  bool CloseFile();
+
+  // Zero-based offset of the next byte.
+  int64_t Tell() const;
+  // Writes the line and CR LF; false when any byte could not be written.
+  bool Puts(const QString& line);
+  // The next line without its line end; "" at the end of the file or on failure.
+  QString Gets();
+  // Text modes move the file position to origin + position; binary mode moves
+  // BytePosition to origin + position + 1 and refuses a result below 1 or
+  // beyond length + 1. An unknown seek mode moves nothing and returns true.
+  bool SeekFile(int64_t position, int seek_mode);
+
+  // Binary mode: `size` bytes at BytePosition (bytes past the end read as 0),
+  // and BytePosition moves on by `size`. Empty for size <= 0 or on failure.
+  QByteArray ReadData(int64_t size);
+  bool WriteData(const QByteArray& data);
+  uint8_t Getc();
+  bool Putc(uint8_t byte);
+
+  bool Eof() const;
+  int64_t Length() const;
+  // A number above 0 while a file is open, 0 otherwise.
+  int FileNo() const { return fd_ < 0 ? 0 : fd_ + 1; }
+  const QString& Name() const { return name_; }
+  int64_t BytePosition() const { return byte_position_; }
+  bool IsBinary() const { return is_binary_; }
+
+ private:
+  bool WriteAll(const char* data, int64_t size);
+
+  int fd_ = -1;
+  int mode_ = kInput;
+  int64_t byte_position_ = 0;
+  bool is_binary_ = false;
+  QString name_;
+  // Input mode: the whole file, read at open, and the offset of the next line.
+  QByteArray input_;
+  int64_t input_position_ = 0;
+  bool input_is_utf8_ = true;
+};
+
+// The bytes a text file holds for `lines`: UTF-8, each line ended by CR LF.
+QByteArray EncodeTextLines(const QStringList& lines);
+
+// Replaces the file at `path` (the file a symbolic link names) by `bytes`:
+// writes a temporary file beside it, checks every write, flushes it to disk,
+// then renames it over the old file, keeping the old file's permissions.
+// False on any failure, and the old file is then left as it was.
+bool ReplaceFileContents(const QString& path, const QByteArray& bytes);
+
+}  // namespace sorvel

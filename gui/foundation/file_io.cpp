@@ -1,0 +1,103 @@
+#include "gui/foundation/file_io.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <cerrno>
+#include <limits>
+
+namespace sorvel {
+
+FileIO::~FileIO() { CloseFile(); }
+
+bool FileIO::OpenFile(const QString& file_name, uint32_t access, int32_t creation_disposition, int32_t share_mode,
+                      int32_t /*flags_and_attributes*/) {
+  CloseFile();
+  const bool reads = (access & kGenericRead) != 0;
+  const bool writes = (access & kGenericWrite) != 0;
+  int flags = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+  switch (creation_disposition) {
+    case kCreateNew: flags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: flags |= O_CREAT; break;
+    case kTruncateExisting: flags |= O_TRUNC; break;
+    default: return false;
+  }
+  if (file_name.isEmpty() || ((flags & O_TRUNC) && !writes)) return false;
+  // The lock is taken before any truncation, so a refused open leaves the file alone.
+  int fd = ::open(QFile::encodeName(file_name).constData(), (flags & ~O_TRUNC) | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const bool shared = !writes && (share_mode & kFileShareRead) != 0;
+  int rc;
+  do {
+    rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0 || ((flags & O_TRUNC) && ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool FileIO::CloseFile() {
+  if (fd_ < 0) return false;
+  int rc = ::close(fd_);  // also drops the lock
+  fd_ = -1;
+  return rc == 0;
+}
+
+int32_t FileIO::ReadFile(std::span<uint8_t> buffer) {
+  if (fd_ < 0 || buffer.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
+  size_t done = 0;
+  while (done < buffer.size()) {
+    ssize_t n = ::read(fd_, buffer.data() + done, buffer.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return 0;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
+int32_t FileIO::WriteFile(std::span<const uint8_t> data) {
+  if (fd_ < 0 || data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return 0;
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
+bool FileIO::SeekFile(int64_t offset, int origin) {
+  if (fd_ < 0) return false;
+  static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  if (origin < kBegin || origin > kEnd) return false;
+  return ::lseek(fd_, static_cast<off_t>(offset), kWhence[origin]) >= 0;
+}
+
+int64_t FileIO::GetPointer() const {
+  if (fd_ < 0) return 0;
+  off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  return at < 0 ? 0 : at;
+}
+
+int64_t FileIO::GetSize() const {
+  if (fd_ < 0) return 0;
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,115 @@
+#include "gui/foundation/start_procedure.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "gui/foundation/automation_host.h"
+#include "gui/foundation/form_services.h"
+#include "gui/foundation/application_setting.h"
+#include "gui/foundation/file_paths.h"
+#include "gui/foundation/string_module.h"
+
+namespace sorvel {
+namespace {
+
+bool IsOpenWindow(const QWidget* widget) {
+  if (!widget->isWindow() || !widget->isVisible()) return false;
+  switch (widget->windowType()) {
+    case Qt::Popup:
+    case Qt::ToolTip:
+    case Qt::SplashScreen:
+    case Qt::Desktop:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Ends the wait once no window is open. Closing, hiding or destroying a window
+// is what can end it; each such event asks for one check after it has run.
+class LastWindowWatch final : public QObject {
+ public:
+  explicit LastWindowWatch(QEventLoop* loop) : loop_(loop) {
+    check_.setSingleShot(true);
+    check_.setInterval(0);
+    connect(&check_, &QTimer::timeout, this, [this] {
+      if (OpenWindowCount() == 0) loop_->quit();
+    });
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::Hide:
+      case QEvent::Close:
+      case QEvent::DeferredDelete:
+        if (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) check_.start();
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  QEventLoop* loop_;
+  QTimer check_;
+};
+
+}  // namespace
+
+int OpenWindowCount() {
+  int count = 0;
+  for (const QWidget* widget : QApplication::topLevelWidgets())
+    if (IsOpenWindow(widget)) ++count;
+  return count;
+}
+
+void WaitWhileWindowsOpen() {
+  if (OpenWindowCount() == 0) return;
+  QEventLoop loop;
+  LastWindowWatch watch(&loop);
+  qApp->installEventFilter(&watch);
+  loop.exec();
+  qApp->removeEventFilter(&watch);
+}
+
+QString CommandLinePath(const QStringList& arguments) { return TrimSpaces(arguments.join(QLatin1Char(' '))); }
+
+bool RunCommandLine(const QString& command_line) {
+  QString path = command_line;
+  if (path.size() > 1 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+    path = path.mid(1, path.size() - 2);
+  const QString extension = GetExtension(path).toUpper();
+  const FormFactories& forms = CurrentFormFactories();
+  if (extension == QLatin1String(".ISO") || extension == QLatin1String(".CUE") ||
+      extension == QLatin1String(".CCD") || extension == QLatin1String(".TSN")) {
+    if (forms.disc_write_form) {
+      if (std::unique_ptr<ImageWriteDialog> dialog = forms.disc_write_form()) dialog->ShowOpen(path);
+    }
+    return true;
+  }
+  std::unique_ptr<MainWindowForm> main_form = forms.main_form ? forms.main_form() : nullptr;
+  if (main_form != nullptr) {
+    main_form->Show();
+    // The window is drawn before any loading starts.
+    QCoreApplication::processEvents();
+    if (extension == QLatin1String(".WPJ")) main_form->FileProjectLoad(path);
+  }
+  WaitWhileWindowsOpen();
+  if (main_form != nullptr) main_form->Unload();
+  return true;
+}
+
+void Main(const QStringList& arguments) {
+  if (IsAutomationStart(arguments)) return;
+  AcquireSettings();
+  RunCommandLine(CommandLinePath(arguments));
+  ReleaseSettings();
+}
+
+}  // namespace sorvel

@@ -1,0 +1,70 @@
+#include "gui/foundation/window_module.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace sorvel {
+
+QRect WindowRect(const QWidget* window) {
+  if (window == nullptr || !window->isVisible()) return {};
+  if (window->isWindow()) return window->frameGeometry();
+  return QRect(window->mapToGlobal(QPoint(0, 0)), window->size());
+}
+
+int GetWindowRectPart(const QWidget* window, int part) {
+  QRect r = WindowRect(window);
+  if (!r.isValid()) return 0;
+  // Right and bottom are exclusive edges, as the width and height imply.
+  int right = r.x() + r.width();
+  int bottom = r.y() + r.height();
+  switch (part) {
+    case 0: return r.y();
+    case 1: return bottom;
+    case 2: return r.x();
+    case 3: return right;
+    case 4: return r.width();
+    case 5: return r.height();
+    default: return 0;
+  }
+}
+
+bool CenterForm(QWidget* form, const QRect& window_rect) {
+  if (form == nullptr) return false;
+  QRect area = window_rect;
+  bool used_window = area.isValid();
+  if (!used_window) {
+    QScreen* screen = form->screen() != nullptr ? form->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return false;
+    area = screen->geometry();
+  }
+  // A form that was never shown has no frame yet; its own size stands for it.
+  QSize size = form->isWindow() ? form->frameGeometry().size() : form->size();
+  QPoint top_left(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+  if (!form->isWindow() && form->parentWidget() != nullptr) top_left = form->parentWidget()->mapFromGlobal(top_left);
+  form->move(top_left);
+  return used_window;
+}
+
+bool CenterForm(QWidget* form, const QWidget* window) { return CenterForm(form, WindowRect(window)); }
+
+void SetTopMost(QWidget* window, bool on) {
+  if (window == nullptr) return;
+  QWidget* top = window->window();
+  // Changing a window's flags hides it and may forget where it stood.
+  QRect geometry = top->geometry();
+  bool placed = top->testAttribute(Qt::WA_Moved) || top->isVisible();
+  top->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (placed) top->setGeometry(geometry);
+  top->show();
+}
+
+void PeekPendingMessage() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+}
+
+}  // namespace sorvel

@@ -1,0 +1,35 @@
+// Window routines shared by the forms: centring, rectangles, the topmost band
+// and letting the display catch up inside long loops.
+#pragma once
+
+#include <QRect>
+
+class QWidget;
+
+namespace sorvel {
+
+// The rectangle a window covers on the screen in pixels (a window's frame
+// included; a control's own rectangle for a child widget). Invalid when there
+// is no widget or it is not shown, so that callers fall back to the screen.
+QRect WindowRect(const QWidget* window);
+
+// Parts of WindowRect: 0 top, 1 bottom, 2 left, 3 right, 4 width, 5 height.
+// 0 when the rectangle cannot be read or the part is another number.
+int GetWindowRectPart(const QWidget* window, int part);
+
+// Moves `form` (keeping its size) so that it is centred on `window`, or on the
+// screen when the window's rectangle cannot be read. True when the window's
+// rectangle was used.
+bool CenterForm(QWidget* form, const QWidget* window);
+// The same on a rectangle in screen pixels (an invalid one means the screen).
+bool CenterForm(QWidget* form, const QRect& window_rect);
+
+// Puts a top-level window into the topmost band or takes it out, keeping its
+// rectangle, and shows it.
+void SetTopMost(QWidget* window, bool on);
+
+// Lets the display catch up during a long synchronous loop: pending repaints
+// and layouts run; timers, input and other posted events stay queued.
+void PeekPendingMessage();
+
+}  // namespace sorvel

@@ -1,0 +1,84 @@
+#include "gui/jobs/acm_decoder.h"
+
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "gui/foundation/file_io.h"
+#include "gui/foundation/wave_header.h"
+#include "gui/jobs/acm_stream.h"
+
+namespace sorvel::jobs {
+namespace {
+
+constexpr int32_t kRate = 44100;
+constexpr int32_t kBits = 16;
+// The RIFF size field (data size + 36) is 32 bits.
+constexpr int64_t kMaxWaveData = std::numeric_limits<uint32_t>::max() - 36;
+
+// Writes the 44-byte header for `data_size` sample bytes at the file's start.
+bool WriteWaveHeader(FileIO& wave, int64_t data_size) {
+  if (data_size < 0 || data_size > kMaxWaveData || !wave.SeekFile(0, FileIO::kBegin)) return false;
+  const auto header = MakeWaveHeader(static_cast<uint32_t>(data_size), kRate, kBits, true);
+  return header && wave.WriteFile(header->bytes) == WaveHeader::kSize;
+}
+
+}  // namespace
+
+ACMDecoder::ACMDecoder(QObject* parent) : QObject(parent) {}
+
+ACMDecoder::~ACMDecoder() = default;
+
+void ACMDecoder::StopRead() { cancel_ = true; }
+
+bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceFile) {
+  emit StatusChange(0, QStringLiteral("展開中 - ") + strSourceFile);
+  bool result = false;
+  {
+    ACMStream stream;
+    if (stream.OpenFile(strSourceFile, kRate, kBits, true)) {
+      FileIO wave;
+      if (wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) {
+        track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
+        if (WriteWaveHeader(wave, 0)) {
+          std::vector<uint8_t> buffer(static_cast<size_t>(stream.FrameSize()));
+          const qint64 total_frames = stream.FrameCount();
+          int64_t total = 0;
+          bool complete = true;
+          bool too_large = false;
+          for (qint64 n = 1;; ++n) {
+            emit Progress(n, total_frames);
+            const int32_t bytes = stream.ReadFrame(buffer.data());
+            if (bytes < 0) break;
+            if (total + bytes > kMaxWaveData) {
+              too_large = true;
+              break;
+            }
+            const int64_t written = wave.WriteFile(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(bytes)));
+            total += written;
+            complete = written == bytes;
+            if (!complete || cancel_) break;
+          }
+          stream.CloseFile();
+          if (complete) result = WriteWaveHeader(wave, total) && !too_large;
+          if (cancel_) result = false;
+        }
+      }
+    }
+  }
+  emit StatusChange(0, QString());
+  cancel_ = false;
+  return result;
+}
+
+bool ACMDecoder::DecodeACMHeader(const QString& strDestFile, const QString& strSourceFile) {
+  ACMStream stream;
+  if (!stream.OpenFile(strSourceFile, kRate, kBits, true)) return false;
+  if (stream.DecodeSize() > kMaxWaveData) return false;
+  FileIO wave;
+  if (!wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) return false;
+  track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
+  return WriteWaveHeader(wave, stream.DecodeSize());
+}
+
+}  // namespace sorvel::jobs

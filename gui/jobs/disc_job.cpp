@@ -1,0 +1,188 @@
+#include "gui/jobs/disc_job.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <array>
+#include <climits>
+
+#include "gui/jobs/message_pump.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/toc_records.h"
+#include "gui/model/trelin.h"
+
+namespace sorvel {
+namespace {
+
+struct Era {
+  QDate first_day;
+  char letter;
+};
+
+// The eras of the Japanese calendar, newest first.
+const std::array<Era, 5> kEras = {{
+    {QDate(2019, 5, 1), 'R'},
+    {QDate(1989, 1, 8), 'H'},
+    {QDate(1926, 12, 25), 'S'},
+    {QDate(1912, 7, 30), 'T'},
+    {QDate(1868, 10, 23), 'M'},
+}};
+
+}  // namespace
+
+QString FormatEraDateTime(const QDateTime& time) {
+  const QDate date = time.date();
+  QString era;
+  int year = date.year();
+  for (const Era& e : kEras) {
+    if (date >= e.first_day) {
+      era = QChar::fromLatin1(e.letter);
+      year = date.year() - e.first_day.year() + 1;
+      break;
+    }
+  }
+  return era + QStringLiteral("%1").arg(year, 2, 10, QLatin1Char('0')) +
+         time.toString(QStringLiteral("/MM/dd HH:mm:ss"));
+}
+
+QString ChangeExtension(const QString& path, const QString& extension) {
+  QString base = path.trimmed();
+  if (base.size() >= 4 && base[base.size() - 4] == QLatin1Char('.')) base.chop(4);
+  return base + extension;
+}
+
+void DiscJob::LogStart() {
+  Report(kStatusInformation,
+         QStringLiteral("==== 開始 ") + FormatEraDateTime(QDateTime::currentDateTime()) + QStringLiteral(" ===="));
+}
+
+void DiscJob::LogEnd(bool result) {
+  Report(kStatusInformation, QStringLiteral("==== ") + (result ? QStringLiteral("完了") : QStringLiteral("失敗")) +
+                                 QLatin1Char(' ') + FormatEraDateTime(QDateTime::currentDateTime()) +
+                                 QStringLiteral(" ===="));
+}
+
+void DiscJob::TrackLine(const model::TOCTrack& entry) {
+  Report(kStatusInformation, QStringLiteral("Session=%1, Track=%2, Index=%3 From %4 to %5")
+                                 .arg(entry.SessionNo)
+                                 .arg(entry.TrackNo)
+                                 .arg(entry.IndexNo)
+                                 .arg(entry.StartLBA)
+                                 .arg(entry.EndLBA));
+}
+
+bool DiscJob::PrepareDrive(Trelin& drive) {
+  if (!drive.IsReady()) {
+    Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
+    return false;
+  }
+  drive.ResetSense();
+  drive.LockUnlock(true);
+  Report(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
+  return true;
+}
+
+void DiscJob::ReleaseDrive(Trelin& drive) {
+  drive.ResetSense();
+  drive.LockUnlock(false);
+  Report(kStatusInformation, QStringLiteral("扉を開放しました。"));
+}
+
+void DiscJob::ReportReadFailure(Trelin& drive, int32_t lba) {
+  if (drive.GetSCSIErrorStatus() == kDriveGone) {
+    Report(kStatusError, drive.GetSCSIErrorDescription());
+    RequestStop();
+  }
+  Report(kStatusWarning, QStringLiteral("セクタ %1 の読み込みに失敗しました。").arg(lba));
+}
+
+void DiscJob::ReportWriteFailure(Trelin& drive) {
+  ReportDriveError(drive);
+  Report(kStatusError, QStringLiteral("セクタ %1 の書き込みに失敗しました。").arg(drive.GetLastWroteLBA()));
+}
+
+void DiscJob::ReportDriveError(Trelin& drive) {
+  if (drive.GetSCSIErrorStatus() != 0) Report(kStatusError, drive.GetSCSIErrorDescription());
+}
+
+int32_t DiscJob::SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit) {
+  QByteArray probe(Trelin::kSectorBufferSize, '\0');
+  const int32_t last_lba = std::min(drive.GetLastLBA(), limit);
+  const int32_t step = std::max(skip_unit, 1);
+  int32_t p = start;
+  while (true) {
+    if (drive.ReadLBA(probe, p)) break;
+    Report(kStatusInformation, QStringLiteral("連続不良区画排除中 : %1").arg(p));
+    PumpMessages();
+    if (cancelled()) return start;
+    p += step;
+    if (p >= last_lba) {
+      p = last_lba;
+      break;
+    }
+  }
+  Report(kStatusInformation, QStringLiteral("最終連続不良区画を検索中"));
+  while (p >= start) {
+    if (!drive.ReadLBA(probe, p)) break;
+    PumpMessages();
+    if (cancelled()) return start;
+    if (p >= last_lba) {
+      p = last_lba;
+      break;
+    }
+    --p;
+  }
+  if (p < start) p = start;
+  Report(kStatusInformation, QStringLiteral("連続不良区画 : %1～%2").arg(start).arg(p));
+  Report(kStatusInformation, QStringLiteral("連続不良区画数 : %1").arg(p - start + 1));
+  return p;
+}
+
+QString WriteStartErrorText(int32_t code) {
+  switch (code) {
+    case CBR_UNKNOWNMEDIA: return QStringLiteral("書き込み非対応のメディアです。");
+    case CBR_IGNOREWRITECOMMAND: return QStringLiteral("指定された書き込みコマンドは利用できません。");
+    case CBR_NOTEMPTY: return QStringLiteral("書き込み先のメディアは空ではありません。");
+    case CBR_RWFORMATERROR: return QStringLiteral("RWの初期化に失敗しました。");
+    case CBR_OVERCAPACITY: return QStringLiteral("書き込み対象のデータ容量はメディアの容量を超えています。");
+    default: return QStringLiteral("書き込みを開始出来ませんでした。");
+  }
+}
+
+int32_t DiscJob::StartWriteSession(Trelin& drive, const DeviceSetting& setting, int cdtext_packs) {
+  drive.SetBufferingBlockLength(setting.WriteBlockLength);
+  const int32_t cache_mib = setting.WriteCacheBufferSize();
+  drive.SetWriteCacheBufferSize(static_cast<int32_t>(std::min<int64_t>(int64_t{cache_mib} * 1048576, INT32_MAX)));
+  Report(kStatusInformation, cache_mib < 1 ? QStringLiteral("書き込み緩衝域は使用しません。")
+                                            : QStringLiteral("書き込み緩衝域に %1 メビバイト使用します。").arg(cache_mib));
+  int32_t flags = 0;
+  if (setting.OverBurn) flags |= CDD_OVERBURN;
+  if (setting.OPCOff) flags |= CDD_OPCOFF;
+  if (setting.CollectSubPQWrite) flags |= CDD_COLLECTSUBPQ;
+  switch (drive.GetMediaFamilyType()) {
+    case MFT_CDFAMILY:
+      Report(kStatusInformation, QStringLiteral("CDの書き込みを開始します。"));
+      Report(kStatusInformation,
+             QStringLiteral("書き込みコマンドに %1 を利用します。").arg(setting.CDWriteCommandName()));
+      if (cdtext_packs > 0 && setting.CDWriteCommand != CCC_DAO_RAW96) {
+        Report(kStatusWarning,
+               QStringLiteral("警告：読込側にCD-TEXT情報が存在しますが、指定の書き込みコマンドでは破棄されます。"));
+      }
+      return drive.WriteStart(setting.CDWriteCommand, flags);
+    case MFT_DVDFAMILY:
+    case MFT_BDFAMILY:
+    case MFT_HDDVDFAMILY:
+      Report(kStatusInformation, QStringLiteral("DVD/BD/HDDVDの書き込みを開始します。"));
+      return drive.WriteStart(setting.DVDWriteCommand, flags);
+    default:
+      return kUnsupportedFamily;
+  }
+}
+
+bool DiscJob::ProgressAndPoll(int32_t value, int32_t total) {
+  emit Progress(value, total);
+  PumpMessages();
+  return cancel_;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,99 @@
+// What every disc job shares: the two events, the cancel flag, the log frame
+// with its Japanese-era date, drive preparation and release, the sector
+// failure reports, and the names of an image's side files.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+namespace sorvel {
+
+class DeviceSetting;
+class Trelin;
+namespace model {
+struct TOCTrack;
+}
+
+// Status types of StatusChange.
+enum JobStatusType : int32_t {
+  kStatusInformation = 0,
+  kStatusWarning = 1,  // one sector, or a warning: the job goes on
+  kStatusError = 2,    // the job fails; the dialog keeps this text
+};
+
+// Sense status of a drive that is gone (closed, or its connection failed).
+inline constexpr int32_t kDriveGone = 0xFFFFFF;
+
+class DiscJob : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DiscJob(QObject* parent = nullptr) : QObject(parent) {}
+
+  bool cancelled() const { return cancel_; }
+
+ signals:
+  void StatusChange(int32_t lngStatusType, const QString& strStatus);
+  void Progress(int32_t Value, int32_t Total);
+
+ protected:
+  void RequestStop() { cancel_ = true; }
+  void ClearCancel() { cancel_ = false; }
+
+  void Report(int32_t type, const QString& text) { emit StatusChange(type, text); }
+  // "==== 開始 <date> ====" and "==== 完了|失敗 <date> ====".
+  void LogStart();
+  void LogEnd(bool result);
+  // "Session=s, Track=t, Index=i From a to b".
+  void TrackLine(const model::TOCTrack& entry);
+
+  // IsReady, then ResetSense and the tray locked. False (with the error line)
+  // when the drive is not ready; nothing was touched then.
+  bool PrepareDrive(Trelin& drive);
+  // ResetSense and the tray unlocked.
+  void ReleaseDrive(Trelin& drive);
+
+  // After a failed ReadLBA: a gone drive is reported (type 2) and cancels the
+  // job; then "セクタ n の読み込みに失敗しました。" (type 1).
+  void ReportReadFailure(Trelin& drive, int32_t lba);
+  // After a failed WriteLBA or WriteFlush: the drive's error and
+  // "セクタ n の書き込みに失敗しました。" with the last written LBA (type 2).
+  void ReportWriteFailure(Trelin& drive);
+  // After a failed WriteEnd: the drive's error, when it has one.
+  void ReportDriveError(Trelin& drive);
+
+  // Write cache, block length, write flags and WriteStart with the drive's
+  // settings, with their log lines (the CD-Text warning when `cdtext_packs`
+  // would be dropped). Returns the start code, or kUnsupportedFamily when the
+  // medium is of no family this writes (nothing started, nothing reported).
+  static constexpr int32_t kUnsupportedFamily = -1;
+  int32_t StartWriteSession(Trelin& drive, const DeviceSetting& setting, int cdtext_packs);
+
+  // The last LBA of the unreadable run that begins at `start`, found by
+  // probing forward in steps of `skip_unit` and walking back from the first
+  // readable probe; never beyond `limit` (the end of the TOC entry, so a run
+  // never reaches into the next one).
+  int32_t SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit);
+
+  // Progress, then the window system runs once; true when the job was asked to stop.
+  bool ProgressAndPoll(int32_t value, int32_t total);
+
+ private:
+  bool cancel_ = false;
+};
+
+// The error line of a WriteStart code that did not start a session.
+QString WriteStartErrorText(int32_t code);
+
+// The date as "gee/mm/dd hh:nn:ss": the Japanese era's letter (M, T, S, H, R)
+// and the two-digit year of the era. Dates before the first era use the
+// Gregorian year.
+QString FormatEraDateTime(const QDateTime& time);
+
+// Replaces a three-letter extension (".xyz" as the last four characters of
+// the trimmed path) by `extension`, or appends it.
+QString ChangeExtension(const QString& path, const QString& extension);
+
+}  // namespace sorvel

@@ -1,0 +1,39 @@
+#include "gui/jobs/disc_job.h"
+
+#include <gtest/gtest.h>
+
+namespace sorvel {
+namespace {
+
+TEST(DiscJobTest, ChangeExtensionReplacesOnlyThreeLetterExtensions) {
+  const struct {
+    const char* path;
+    const char* expected;
+  } cases[] = {
+      {" disc.iso ", "disc.cue"}, {"disc", "disc.cue"},         {"x.y.z", "x.cue"},
+      {"ab.c", "ab.c.cue"},       {"/a.b/name", "/a.b/name.cue"}, {"/tmp/image.tsn", "/tmp/image.cue"},
+      {"", ".cue"},               {"a.flac", "a.flac.cue"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChangeExtension(QString::fromUtf8(c.path), QStringLiteral(".cue")).toStdString(), c.expected) << c.path;
+  }
+}
+
+TEST(DiscJobTest, EraDatesUseTheJapaneseCalendar) {
+  const struct {
+    QDate date;
+    const char* expected;
+  } cases[] = {
+      {QDate(2026, 12, 9), "R08/12/09 01:02:03"}, {QDate(2019, 5, 1), "R01/05/01 01:02:03"},
+      {QDate(2019, 4, 30), "H31/04/30 01:02:03"}, {QDate(1989, 1, 8), "H01/01/08 01:02:03"},
+      {QDate(1989, 1, 7), "S64/01/07 01:02:03"},  {QDate(1926, 12, 25), "S01/12/25 01:02:03"},
+      {QDate(1926, 12, 24), "T15/12/24 01:02:03"}, {QDate(1912, 7, 30), "T01/07/30 01:02:03"},
+      {QDate(1912, 7, 29), "M45/07/29 01:02:03"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatEraDateTime(QDateTime(c.date, QTime(1, 2, 3))).toStdString(), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,229 @@
+#include "gui/jobs/disc_reader.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <algorithm>
+#include <span>
+
+#include "gui/foundation/file_io.h"
+#include "gui/jobs/message_pump.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/toc_information.h"
+#include "gui/model/trelin.h"
+
+namespace sorvel {
+namespace {
+
+constexpr int kRawSector = 2352;
+constexpr int kUserData = 2048;
+constexpr int kSubchannel = 96;
+// More consecutive failures than this start the burst skip.
+constexpr int kBurstThreshold = 5;
+
+std::span<const uint8_t> Bytes(const QByteArray& buffer, int offset, int size) {
+  return {reinterpret_cast<const uint8_t*>(buffer.constData()) + offset, static_cast<size_t>(size)};
+}
+
+}  // namespace
+
+// The image files of one run and the sector buffer they are written from.
+class DiscReader::Files {
+ public:
+  QString image, sub, pre, cue, cdt, ccd, tsn;
+  FileIO image_file;
+  FileIO sub_file;
+  QByteArray buffer = QByteArray(Trelin::kSectorBufferSize + 1, '\0');
+
+  void DeleteAll() const {
+    for (const QString* name : {&image, &sub, &pre, &cue, &cdt, &ccd, &tsn}) {
+      if (!name->isEmpty()) QFile::remove(*name);
+    }
+  }
+};
+
+bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileName) {
+  ClearCancel();
+  LogStart();
+  DeviceSetting setting;
+  setting.LoadSetting(objControl);
+  bool result = false;
+  if (PrepareDrive(objControl)) {
+    objControl.SetBufferingBlockLength(setting.ReadBlockLength);
+    int32_t flags = 0;
+    if (setting.ReadFirstPregap) flags |= CDD_FIRSTPREGAP;
+    if (setting.OnlyFirstSession) flags |= CDD_FIRSTSESSIONONLY;
+    if (setting.UnableToAnalizePregap) flags |= CDD_NOPREGAP;
+    if (setting.CollectSubPQRead) flags |= CDD_COLLECTSUBPQ;
+
+    Files files;
+    files_ = &files;
+    bool started = false;
+    const int32_t family = objControl.GetMediaFamilyType();
+    const bool cd = family == MFT_CDFAMILY;
+    if (cd) {
+      Report(kStatusInformation, QStringLiteral("CDの読み込みを開始します。"));
+      if (objControl.SetECCMode(!setting.IgnoreError, setting.RetryCount)) {
+        Report(kStatusInformation,
+               setting.IgnoreError
+                   ? QStringLiteral("誤り訂正機構を停止しました。再試行回数は %1 回です。").arg(setting.RetryCount)
+                   : QStringLiteral("誤り訂正機構を有効にしました。"));
+      }
+      Report(kStatusInformation,
+             QStringLiteral("読み込みコマンドに %1 を利用します。").arg(setting.CDReadCommandName()));
+      started = objControl.ReadStart(setting.CDReadCommand, flags) == CBR_OK;
+      files.image = ChangeExtension(strFileName, QStringLiteral(".img"));
+      files.cue = ChangeExtension(strFileName, QStringLiteral(".cue"));
+      files.cdt = ChangeExtension(strFileName, QStringLiteral(".cdt"));
+      files.pre = ChangeExtension(strFileName, QStringLiteral(".pre"));
+      files.tsn = ChangeExtension(strFileName, QStringLiteral(".tsn"));
+      if (setting.CDReadCommand == CCC_RAW16 || setting.CDReadCommand == CCC_RAW96) {
+        files.sub = ChangeExtension(strFileName, QStringLiteral(".sub"));
+        files.ccd = ChangeExtension(strFileName, QStringLiteral(".ccd"));
+      }
+    } else if (family == MFT_DVDFAMILY || family == MFT_BDFAMILY || family == MFT_HDDVDFAMILY) {
+      Report(kStatusInformation, QStringLiteral("DVD/BD/HDDVDの読み込みを開始します。"));
+      started = objControl.ReadStart(setting.DVDReadCommand, 0) == CBR_OK;
+      files.image = ChangeExtension(strFileName, QStringLiteral(".iso"));
+    } else {
+      Report(kStatusError, QStringLiteral("非対応の媒体です"));
+    }
+
+    if (!started) {
+      Report(kStatusError, QStringLiteral("読み込み開始に失敗しました。"));
+    } else {
+      Report(kStatusInformation, QStringLiteral("TOCの分析を完了しました。"));
+      bool complete = false;
+      bool opened = files.image_file.OpenFile(files.image, kGenericWrite, kCreateAlways, 0);
+      if (!opened) {
+        Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(files.image));
+      } else if (!files.sub.isEmpty() && !files.sub_file.OpenFile(files.sub, kGenericWrite, kCreateAlways, 0)) {
+        Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(files.sub));
+        opened = false;
+      }
+      if (opened) {
+        if (cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0) ReadFirstPregap(objControl, files.pre);
+        complete = ReadMainData(objControl, setting, cd);
+      }
+      files.image_file.CloseFile();
+      files.sub_file.CloseFile();
+      result = complete;
+      if (complete && cd) result = WriteDescriptors(objControl, setting.ReadFirstPregap);
+      if (!result) files.DeleteAll();
+      objControl.ReadEnd();
+    }
+    files_ = nullptr;
+    ReleaseDrive(objControl);
+  }
+  LogEnd(result);
+  ClearCancel();
+  return result;
+}
+
+bool DiscReader::ReadFirstPregap(Trelin& drive, const QString& name) {
+  Report(kStatusInformation,
+         QStringLiteral("ファーストプリギャップを %1 セクタ読み込みます。").arg(-drive.GetFirstLBA()));
+  FileIO pre;
+  if (!pre.OpenFile(name, kGenericWrite, kCreateAlways, 0)) {
+    Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(name));
+    RequestStop();
+    return false;
+  }
+  QByteArray& buffer = files_->buffer;
+  for (int32_t lba = -150; lba <= -1; ++lba) {
+    if (!drive.ReadLBA(buffer, lba)) {
+      drive.ReadLBADummy(buffer, lba);
+      ReportReadFailure(drive, lba);
+    }
+    if (pre.WriteFile(Bytes(buffer, 0, kRawSector)) != kRawSector) {
+      Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
+      RequestStop();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DiscReader::WriteSector(bool cd) {
+  const QByteArray& buffer = files_->buffer;
+  bool ok;
+  if (cd) {
+    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kRawSector)) == kRawSector;
+    if (ok && files_->sub_file.IsOpened())
+      ok = files_->sub_file.WriteFile(Bytes(buffer, kRawSector, kSubchannel)) == kSubchannel;
+  } else {
+    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kUserData)) == kUserData;
+  }
+  if (!ok) {
+    Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
+    RequestStop();
+  }
+  return ok;
+}
+
+bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd) {
+  std::unique_ptr<TOCInformation> toc = drive.GetTOCStructure();
+  if (!toc) return false;
+  connect(toc.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+  const int32_t total = drive.GetLastLBA();
+  QByteArray& buffer = files_->buffer;
+  int failures = 0;
+  for (int i = 1; i <= toc->TOCCount(); ++i) {
+    const model::TOCTrack entry = *toc->TOC(i);
+    TrackLine(entry);
+    int32_t lba = entry.StartLBA;
+    while (lba <= entry.EndLBA) {
+      if (drive.ReadLBA(buffer, lba)) {
+        failures = 0;
+      } else {
+        drive.ReadLBADummy(buffer, lba);
+        ReportReadFailure(drive, lba);
+        ++failures;
+      }
+      int32_t run = 1;
+      if (setting.BurstErrorSkip && failures > kBurstThreshold) {
+        failures = 0;
+        // The run stays inside this entry: the next entry starts its own.
+        const int32_t last = SkipBurstError(drive, lba, setting.SkipUnit, std::min(entry.EndLBA, total));
+        run = last - lba + 1;
+      }
+      for (int32_t k = 0; k < run; ++k) {
+        if (k > 0) drive.ReadLBADummy(buffer, lba + k);
+        if (!WriteSector(cd)) return false;
+        if (ProgressAndPoll(lba + k, total)) return false;
+      }
+      lba += run;
+    }
+  }
+  return true;
+}
+
+bool DiscReader::WriteDescriptors(Trelin& drive, bool first_pregap) {
+  std::unique_ptr<TOCInformation> read = drive.GetTOCStructure();
+  if (!read) {
+    Report(kStatusError, QStringLiteral("TOCファイルが出力できませんでした。"));
+    return false;
+  }
+  connect(read.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+  bool any = false;
+  if (read->SaveCUEFile(files_->cue, files_->image, files_->cdt, kRawSector)) {
+    Report(kStatusInformation, QStringLiteral("CUE互換ファイルを出力しました。"));
+    any = true;
+  }
+  if (!files_->sub.isEmpty()) {
+    if (read->SaveCCDFile(files_->ccd)) {
+      Report(kStatusInformation, QStringLiteral("CCD互換ファイルを出力しました。"));
+      any = true;
+    }
+  } else {
+    Report(kStatusInformation, QStringLiteral("サブチャンネルファイルは作成されません。"));
+  }
+  if (read->SaveCCDFileEx(files_->tsn, &drive, first_pregap)) {
+    Report(kStatusInformation, QStringLiteral("TSN互換ファイルを出力しました。"));
+    any = true;
+  }
+  if (!any) Report(kStatusError, QStringLiteral("TOCファイルが出力できませんでした。"));
+  return any;
+}
+
+}  // namespace sorvel

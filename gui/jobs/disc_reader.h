@@ -1,0 +1,40 @@
+// DiscReader: a whole disc into image files. A CD gives ".img" (2,352-byte
+// sectors), optionally ".sub" and ".pre", and the descriptors ".cue" (with
+// ".cdt"), ".ccd" and ".tsn"; a DVD, BD or HD DVD gives ".iso". Unreadable
+// sectors become the engine's dummy sectors; long unreadable runs can be
+// skipped by a forward probe.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "gui/jobs/disc_job.h"
+
+namespace sorvel {
+
+class DeviceSetting;
+class Trelin;
+
+class DiscReader : public DiscJob {
+  Q_OBJECT
+
+ public:
+  explicit DiscReader(QObject* parent = nullptr) : DiscJob(parent) {}
+
+  // Reads the disc in the opened drive into files named after `strFileName`.
+  // True when the image and (CD) at least one descriptor are complete; a
+  // failed or stopped run leaves none of its files behind.
+  bool StartReadCompatible(Trelin& objControl, const QString& strFileName);
+  void StopRead() { RequestStop(); }
+
+ private:
+  bool ReadFirstPregap(Trelin& drive, const QString& name);
+  bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);
+  bool WriteDescriptors(Trelin& drive, bool first_pregap);
+  bool WriteSector(bool cd);
+
+  class Files;
+  Files* files_ = nullptr;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,223 @@
+#include "gui/jobs/disc_writer.h"
+
+#include <QByteArray>
+#include <span>
+
+#include "gui/foundation/file_io.h"
+#include "gui/jobs/disc_verifier.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/toc_information.h"
+#include "gui/model/trelin.h"
+
+namespace sorvel {
+namespace {
+
+constexpr int kRawSector = 2352;
+constexpr int kSubchannel = 96;
+
+int BcdToBinary(uint8_t value) { return (value & 15) + (value >> 4) * 10; }
+bool IsBcd(uint8_t value) { return (value & 15) <= 9 && (value >> 4) <= 9; }
+
+bool HasSync(const QByteArray& buffer) {
+  static const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  return buffer.size() >= 16 && std::equal(kSync, kSync + 12, reinterpret_cast<const uint8_t*>(buffer.constData()));
+}
+
+bool IsRawWriteCommand(int32_t command) {
+  return command == CCC_SAO_RAW || command == CCC_DAO_RAW16 || command == CCC_DAO_RAW96;
+}
+
+std::span<uint8_t> Span(QByteArray& buffer, int offset, int size) {
+  return {reinterpret_cast<uint8_t*>(buffer.data()) + offset, static_cast<size_t>(size)};
+}
+
+}  // namespace
+
+struct DiscWriter::Run {
+  QString image;
+  int32_t sector_size = 0;
+  FileIO image_file;
+  FileIO sub_file;
+  FileIO pre_file;
+  bool raw_write = false;
+  bool error_first_pregap = false;
+  QByteArray buffer = QByteArray(Trelin::kSectorBufferSize + 1, '\0');
+};
+
+DiscWriter::DiscWriter(QObject* parent) : DiscJob(parent), toc_(std::make_unique<TOCInformation>()) {
+  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+}
+
+DiscWriter::~DiscWriter() = default;
+
+int32_t DiscWriter::SectorHeaderLBA(const QByteArray& buffer) {
+  if (!HasSync(buffer)) return 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(buffer.constData());
+  return BcdToBinary(b[12]) * 4500 + BcdToBinary(b[13]) * 75 + BcdToBinary(b[14]) - 150;
+}
+
+bool DiscWriter::LoadDescriptor(const QString& file_name, Run& run) {
+  const QString extension = file_name.right(4).toLower();
+  if (extension == QLatin1String(".iso")) {
+    run.image = file_name;
+    return toc_->LoadISOFile(file_name, run.sector_size);
+  }
+  if (extension == QLatin1String(".cue")) return toc_->LoadCUEFile(file_name, run.image, run.sector_size);
+  if (extension == QLatin1String(".ccd") || extension == QLatin1String(".tsn")) {
+    run.image = ChangeExtension(file_name, QStringLiteral(".img"));
+    run.sector_size = kRawSector;
+    return toc_->LoadCCDFile(file_name);
+  }
+  return false;
+}
+
+bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFileName, DiscVerifier* objVerifier) {
+  ClearCancel();
+  LogStart();
+  toc_->Clear();
+  Run run;
+  const bool loaded = LoadDescriptor(strFileName, run);
+  if (!loaded) {
+    Report(kStatusError, QStringLiteral("ファイル %1 は開けないか、若しくは未対応の形式です。").arg(strFileName));
+  }
+  DeviceSetting setting;
+  setting.LoadSetting(objControl);
+  bool state = false;
+  if (loaded && !objControl.IsReady()) {
+    Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
+  } else if (loaded && !run.image_file.OpenFile(run.image, kGenericRead, kOpenExisting, kFileShareRead)) {
+    Report(kStatusError, QStringLiteral("イメージファイル %1 が開けません。").arg(run.image));
+  } else if (loaded) {
+    objControl.ResetSense();
+    objControl.LockUnlock(true);
+    Report(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
+    if (run.sector_size == kRawSector) {
+      if (run.sub_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".sub")), kGenericRead, kOpenExisting,
+                                kFileShareRead))
+        Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
+      if (run.pre_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".pre")), kGenericRead, kOpenExisting,
+                                kFileShareRead))
+        Report(kStatusInformation, QStringLiteral("ファーストプリギャップファイルを開きました。"));
+    }
+    // An image shorter than its TOC would run out in the middle of the disc:
+    // refused before anything is written.
+    int64_t sectors = 0;
+    for (int i = 1; i <= toc_->TOCCount(); ++i) sectors += int64_t{toc_->TOC(i)->EndLBA} - toc_->TOC(i)->StartLBA + 1;
+    bool complete = run.image_file.GetSize() >= sectors * run.sector_size;
+    if (!complete) Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
+    if (complete && run.sub_file.IsOpened() && run.sub_file.GetSize() < sectors * kSubchannel) {
+      Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
+      complete = false;
+    }
+    if (complete) {
+      objControl.SetTOCStructure(*toc_);
+      Report(kStatusInformation, QStringLiteral("TOCを設定しました。"));
+      run.raw_write = IsRawWriteCommand(setting.CDWriteCommand);
+      run.error_first_pregap = setting.ErrorFirstPregap;
+      const int32_t family = objControl.GetMediaFamilyType();
+      const int32_t code = StartWriteSession(objControl, setting, toc_->CDTextCount());
+      if (code == kUnsupportedFamily) {
+        Report(kStatusError, QStringLiteral("未対応の媒体です。"));
+        Report(kStatusError, WriteStartErrorText(code));
+      } else if (code != CBR_OK) {
+        Report(kStatusError, WriteStartErrorText(code));
+      } else {
+        state = WriteSectors(objControl, run, family == MFT_CDFAMILY, objVerifier);
+        Report(kStatusInformation, QStringLiteral("キャッシュフラッシュ中。"));
+        if (!objControl.WriteFlush(!state)) {
+          ReportWriteFailure(objControl);
+          state = false;
+        }
+        Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
+        if (!objControl.WriteEnd(!state)) {
+          ReportDriveError(objControl);
+          state = false;
+        }
+      }
+    }
+    run.sub_file.CloseFile();
+    run.pre_file.CloseFile();
+    run.image_file.CloseFile();
+    ReleaseDrive(objControl);
+  }
+  ClearCancel();
+  LogEnd(state);
+  return state;
+}
+
+bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier) {
+  Report(kStatusInformation, QStringLiteral("メインデータ書き込み中。"));
+  Report(kStatusInformation, QStringLiteral("From %1 to %2").arg(drive.GetFirstLBA()).arg(drive.GetLastLBA()));
+  const int count = toc_->TOCCount();
+  const int32_t total = count > 0 ? toc_->TOC(count)->EndLBA : 0;
+  QByteArray& buffer = run.buffer;
+  // Any stop in the sector loops ends here, with the drive's error and the
+  // last sector it took.
+  auto fail = [&] {
+    ReportWriteFailure(drive);
+    return false;
+  };
+
+  if (cd) {
+    if (run.error_first_pregap) {
+      Report(kStatusInformation, QStringLiteral("不正なファーストプリギャップを書き込み中。"));
+      buffer.fill('\0');
+      for (int32_t lba = -150; lba <= -1; ++lba) {
+        if (!drive.WriteLBA(CSD_ERRORDATA, buffer, lba) || ProgressAndPoll(lba, total)) return fail();
+      }
+    } else if (run.pre_file.IsOpened()) {
+      Report(kStatusInformation, QStringLiteral("ファーストプリギャップを書き込み中。"));
+      for (int32_t lba = -150; lba <= -1; ++lba) {
+        if (run.pre_file.ReadFile(Span(buffer, 0, kRawSector)) != kRawSector) {
+          Report(kStatusError, QStringLiteral("ファーストプリギャップファイルが途切れています。"));
+          return fail();
+        }
+        if (!drive.WriteLBA(CSD_MAINCHANNEL, buffer, lba) || ProgressAndPoll(lba, total)) return fail();
+      }
+    }
+  }
+
+  for (int i = 1; i <= count; ++i) {
+    const model::TOCTrack entry = *toc_->TOC(i);
+    TrackLine(entry);
+    for (int32_t lba = entry.StartLBA; lba <= entry.EndLBA; ++lba) {
+      int32_t data_type;
+      if (!run.sub_file.IsOpened()) {
+        if (run.image_file.ReadFile(Span(buffer, 0, run.sector_size)) != run.sector_size) {
+          Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
+          return fail();
+        }
+        data_type = run.sector_size >= kRawSector ? CSD_MAINCHANNEL : CSD_SECTORONLY;
+      } else {
+        if (run.image_file.ReadFile(Span(buffer, 0, kRawSector)) != kRawSector) {
+          Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
+          return fail();
+        }
+        if (run.sub_file.ReadFile(Span(buffer, kRawSector, kSubchannel)) != kSubchannel) {
+          Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
+          return fail();
+        }
+        if (entry.SectorMode != SMC_AUDIO) {
+          const int32_t header = SectorHeaderLBA(buffer);
+          if (header > 0 && header != lba) {
+            Report(kStatusWarning, QStringLiteral("重複セクタによる差し戻し %1 to %2").arg(lba).arg(header));
+            // Only a raw write puts the sector where its header says, and only
+            // to a valid address inside this entry; anything else keeps the count.
+            const auto* b = reinterpret_cast<const uint8_t*>(buffer.constData());
+            if (run.raw_write && IsBcd(b[12]) && IsBcd(b[13]) && IsBcd(b[14]) && header >= entry.StartLBA &&
+                header <= entry.EndLBA)
+              lba = header;
+          }
+        }
+        data_type = CSD_MAINSUBCHANNEL;
+      }
+      if (verifier != nullptr) verifier->SetWriteData(data_type, buffer, lba, static_cast<int16_t>(entry.SectorMode));
+      if (!drive.WriteLBA(data_type, buffer, lba)) return fail();
+      if (ProgressAndPoll(lba, total)) return fail();
+    }
+  }
+  return true;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,45 @@
+// DiscWriter: an image described by a plain ISO file, a CUE sheet, a CCD or a
+// ".tsn" descriptor onto the medium in a drive, with its ".sub" subchannel and
+// ".pre" first pregap when they lie beside a 2,352-byte image.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "gui/jobs/disc_job.h"
+
+namespace sorvel {
+
+class DiscVerifier;
+class TOCInformation;
+class Trelin;
+
+class DiscWriter : public DiscJob {
+  Q_OBJECT
+
+ public:
+  explicit DiscWriter(QObject* parent = nullptr);
+  ~DiscWriter() override;
+
+  // Writes the image `strFileName` describes to the medium in the opened
+  // drive; every main-data sector is recorded in `objVerifier` (may be null)
+  // first. True when every sector was written and the session flushed and closed.
+  bool StartWriteCompatible(Trelin& objControl, const QString& strFileName, DiscVerifier* objVerifier);
+  void StopWrite() { RequestStop(); }
+
+  // The disc model of the last run.
+  TOCInformation* LastTOC() const { return toc_.get(); }
+
+  // The address in a raw data sector's header, 0 without a sync pattern.
+  static int32_t SectorHeaderLBA(const QByteArray& buffer);
+
+ private:
+  struct Run;
+  bool LoadDescriptor(const QString& file_name, Run& run);
+  bool WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier);
+
+  std::unique_ptr<TOCInformation> toc_;
+};
+
+}  // namespace sorvel

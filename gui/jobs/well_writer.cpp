@@ -1,0 +1,201 @@
+#include "gui/jobs/well_writer.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <span>
+
+#include "gui/foundation/file_io.h"
+#include "gui/foundation/file_paths.h"
+#include "gui/jobs/background_file_writer.h"
+#include "gui/jobs/disc_verifier.h"
+#include "gui/model/device_setting.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/tazol.h"
+#include "gui/model/toc_information.h"
+#include "gui/model/trelin.h"
+
+namespace sorvel {
+namespace {
+
+constexpr int kUserData = 2048;
+constexpr int kRawSector = 2352;
+
+const QString kEmptyLayout = QStringLiteral("書き込みしようとするからには、内容物を配置しなければ成りません。");
+
+QString UnreadableLine(int32_t lba) { return QStringLiteral("構造読み込み不能 LBA=%1").arg(lba); }
+
+int32_t LastEnd(const TOCInformation& toc) {
+  const int count = toc.TOCCount();
+  return count > 0 ? toc.TOC(count)->EndLBA : 0;
+}
+
+}  // namespace
+
+WellWriter::WellWriter(QObject* parent) : DiscJob(parent) {}
+
+WellWriter::~WellWriter() = default;
+
+void WellWriter::SetToc(std::unique_ptr<TOCInformation> toc) {
+  toc_ = toc ? std::move(toc) : std::make_unique<TOCInformation>();
+  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+}
+
+bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* objVerifier) {
+  ClearCancel();
+  LogStart();
+  Report(kStatusInformation, QStringLiteral("構造配置解析中"));
+  const int32_t sectors = objImage.ReadStart();
+  bool go_on = sectors > 0;
+  if (!go_on) Report(kStatusError, kEmptyLayout);
+  SetToc(objImage.GetTOCStructure());
+  DeviceSetting setting;
+  setting.LoadSetting(objControl);
+  bool result = false;
+  if (go_on) {
+    if (!objControl.IsReady()) {
+      Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
+      go_on = false;
+    } else {
+      const int32_t family = objControl.GetMediaFamilyType();
+      if (family == MFT_DVDFAMILY || family == MFT_BDFAMILY || family == MFT_HDDVDFAMILY) {
+        auto first = objImage.GetTrackInformation(1);
+        if (objImage.GetTrackCount() != 1 || !first || (first->TrackControlFlag & TCF_DATATRACK) == 0) {
+          Report(kStatusError, QStringLiteral("DVDに音楽トラックを書き込もうとしないでください。"));
+          go_on = false;
+        }
+      }
+    }
+  }
+  if (go_on) {
+    objControl.ResetSense();
+    objControl.LockUnlock(true);
+    Report(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
+    objControl.SetTOCStructure(*toc_);
+    Report(kStatusInformation, QStringLiteral("TOCを設定しました。"));
+    const int32_t code = StartWriteSession(objControl, setting, toc_->CDTextCount());
+    if (code == kUnsupportedFamily) {
+      Report(kStatusError, QStringLiteral("未対応の媒体です。"));
+      Report(kStatusError, WriteStartErrorText(code));
+    } else if (code != CBR_OK) {
+      Report(kStatusError, WriteStartErrorText(code));
+    } else {
+      bool written = WriteSectors(objControl, objImage, objVerifier, setting.ErrorFirstPregap);
+      Report(kStatusInformation, QStringLiteral("キャッシュフラッシュ中。"));
+      const bool flushed = objControl.WriteFlush(!written);
+      if (!flushed) ReportWriteFailure(objControl);
+      Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
+      const bool closed = objControl.WriteEnd(!written || !flushed);
+      if (!closed) ReportDriveError(objControl);
+      result = written && flushed && closed;
+    }
+    ReleaseDrive(objControl);
+  }
+  objImage.ReadEnd();
+  ClearCancel();
+  LogEnd(result);
+  return result;
+}
+
+bool WellWriter::WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifier, bool error_first_pregap) {
+  Report(kStatusInformation, QStringLiteral("メインデータ書き込み中。"));
+  Report(kStatusInformation, QStringLiteral("From %1 to %2").arg(drive.GetFirstLBA()).arg(drive.GetLastLBA()));
+  const int32_t total = LastEnd(*toc_);
+  QByteArray buffer(Trelin::kSectorBufferSize + 1, '\0');
+  QByteArray sector(Tazol::kSectorSize, '\0');
+  auto fail = [&] {
+    ReportWriteFailure(drive);
+    return false;
+  };
+  if (drive.GetMediaFamilyType() == MFT_CDFAMILY && error_first_pregap) {
+    Report(kStatusInformation, QStringLiteral("Session=1, Track=1, Index=0 From -150 to -1 (ErrorData)"));
+    for (int32_t lba = -150; lba <= -1; ++lba) {
+      if (!drive.WriteLBA(CSD_ERRORDATA, buffer, lba) || ProgressAndPoll(lba, total)) return fail();
+    }
+  }
+  for (int i = 1; i <= toc_->TOCCount(); ++i) {
+    const model::TOCTrack entry = *toc_->TOC(i);
+    TrackLine(entry);
+    for (int32_t lba = entry.StartLBA; lba <= entry.EndLBA; ++lba) {
+      // A sector the layout cannot produce (a source file gone or changed)
+      // would leave a hole in the disc: the write fails there.
+      if (!image.Read(sector, false)) {
+        Report(kStatusError, UnreadableLine(lba));
+        return fail();
+      }
+      std::copy(sector.cbegin(), sector.cend(), buffer.begin());
+      if (verifier != nullptr) verifier->SetWriteData(CSD_SECTORONLY, buffer, lba, static_cast<int16_t>(entry.SectorMode));
+      if (!drive.WriteLBA(CSD_SECTORONLY, buffer, lba)) return fail();
+      if (ProgressAndPoll(lba, total)) return fail();
+    }
+  }
+  return true;
+}
+
+bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
+  const QString base = RemoveExtension(strFileName);
+  const QString image_path = base + QStringLiteral(".img");
+  const QString cue_path = base + QStringLiteral(".cue");
+  const QString cdt_path = base + QStringLiteral(".cdt");
+  ClearCancel();
+  LogStart();
+  Report(kStatusInformation, QStringLiteral("構造配置解析中"));
+  const int32_t sectors = objImage.ReadStart();
+  if (sectors < 1) Report(kStatusError, kEmptyLayout);
+  SetToc(objImage.GetTOCStructure());
+  bool result = false;
+  if (sectors > 0) {
+    FileIO file;
+    if (!file.OpenFile(image_path, kGenericWrite, kCreateAlways, 0)) {
+      Report(kStatusError, QStringLiteral("ファイルが開けません - %1").arg(image_path));
+    } else {
+      Report(kStatusInformation, QStringLiteral("メインデータ書き込み中。"));
+      const bool single_data = toc_->TOCCount() == 1 && toc_->TOC(1)->SectorMode != SMC_AUDIO;
+      const int size = single_data ? kUserData : kRawSector;
+      const int32_t total = LastEnd(*toc_);
+      QByteArray sector(Tazol::kSectorSize, '\0');
+      // Sectors go to the file in large blocks written on a second thread: the
+      // disk works while the layout makes the next sectors.
+      BackgroundFileWriter output(file);
+      bool ok = true;
+      for (int i = 1; ok && i <= toc_->TOCCount(); ++i) {
+        const model::TOCTrack entry = *toc_->TOC(i);
+        TrackLine(entry);
+        for (int32_t lba = entry.StartLBA; ok && lba <= entry.EndLBA; ++lba) {
+          if (!objImage.Read(sector, !single_data)) {
+            Report(kStatusError, UnreadableLine(lba));
+            ok = false;
+          } else if (!output.Append(sector.constData(), size)) {
+            Report(kStatusError, QStringLiteral("イメージをファイルに書き込めません - %1").arg(image_path));
+            ok = false;
+          }
+          if (ProgressAndPoll(lba, total)) ok = false;
+          if (!ok) Report(kStatusError, QStringLiteral("書き込みに失敗しました。"));
+        }
+      }
+      if (!output.Finish() && ok) {
+        Report(kStatusError, QStringLiteral("イメージをファイルに書き込めません - %1").arg(image_path));
+        ok = false;
+      }
+      if (!file.CloseFile()) ok = false;
+      if (ok) {
+        if (toc_->SaveCUEFile(cue_path, image_path, cdt_path, size)) {
+          result = true;
+        } else {
+          Report(kStatusError, QStringLiteral("TOCをファイルに書き込めません - %1").arg(cue_path));
+        }
+      }
+      // A failed or stopped job leaves no image and sheet that look complete.
+      if (!result) {
+        QFile::remove(image_path);
+        QFile::remove(cue_path);
+        QFile::remove(cdt_path);
+      }
+    }
+  }
+  objImage.ReadEnd();
+  ClearCancel();
+  LogEnd(result);
+  return result;
+}
+
+}  // namespace sorvel

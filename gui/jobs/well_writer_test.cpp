@@ -1,0 +1,226 @@
+#include "gui/jobs/well_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "gui/foundation/wave_header.h"
+#include "gui/jobs/disc_reader.h"
+#include "gui/jobs/disc_verifier.h"
+#include "gui/jobs/job_test_rig.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/tazol.h"
+#include "gui/model/toc_information.h"
+#include "testing/file_bytes.h"
+#include "testing/gui/fake_forms.h"
+
+namespace sorvel {
+namespace {
+
+using testing::JobRecorder;
+using testing::JobRig;
+using testing::Q;
+using testing::ReadFileBytes;
+using testing::RequireTool;
+using testing::RunCommand;
+using testing::ScratchDir;
+using testing::WriteFileBytes;
+
+std::string Pcm(int sectors, int seed) {
+  std::string pcm(static_cast<size_t>(sectors) * 2352, '\0');
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+  return pcm;
+}
+
+void WriteWave(const std::filesystem::path& path, const std::string& pcm) {
+  const auto header = MakeWaveHeader(static_cast<uint32_t>(pcm.size()), 44100, 16, true);
+  ASSERT_TRUE(header.has_value());
+  WriteFileBytes(path, std::string(header->data(), header->size()) + pcm);
+}
+
+// A layout of files in folders (Japanese names included), optionally with two audio tracks.
+class WellWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEngineLibraryFolder(QFileInfo(Q(testing::BuiltLibraryPath("libtazol.so"))).path());
+    tree_ = dir_.path() / "tree";
+    std::filesystem::create_directories(tree_ / "docs" / "深い");
+    WriteFileBytes(tree_ / "readme.txt", "hello\r\n");
+    WriteFileBytes(tree_ / "docs" / "big.bin", std::string(300000, '\x42'));
+    WriteFileBytes(tree_ / "docs" / "深い" / "日本語.txt", "テキスト");
+    image_ = std::make_unique<Tazol>();
+    ASSERT_TRUE(image_->InitISOFS(SORVEL_JISX0606_JOLIET));
+    image_->VolumeLabel = QStringLiteral("WELL");
+    Add("readme.txt", tree_ / "readme.txt");
+    MakeDir("docs");
+    Add("big.bin", tree_ / "docs" / "big.bin");
+    MakeDir("深い");
+    Add("日本語.txt", tree_ / "docs" / "深い" / "日本語.txt");
+    ASSERT_TRUE(image_->ChangeISODirectory(QStringLiteral("\\")));
+  }
+  void TearDown() override {
+    image_.reset();
+    SetEngineLibraryFolder(QString());
+  }
+  void Add(const char* name, const std::filesystem::path& source) {
+    QString n = QString::fromUtf8(name);
+    ASSERT_TRUE(image_->AddISOFile(n, Q(source))) << name;
+  }
+  void MakeDir(const char* name) {
+    QString n = QString::fromUtf8(name);
+    ASSERT_TRUE(image_->MakeISODirectory(n, 0, QDateTime::currentDateTime()));
+    ASSERT_TRUE(image_->ChangeISODirectory(n));
+  }
+  void AddTracks() {
+    WriteWave(dir_.path() / "one.wav", pcm1_);
+    WriteWave(dir_.path() / "two.wav", pcm2_);
+    ASSERT_TRUE(image_->AddTrack(Q(dir_.path() / "one.wav"), 150, 0, 0));
+    ASSERT_TRUE(image_->AddTrack(Q(dir_.path() / "two.wav"), 150, 0, 0));
+    image_->SetEnabledTrackText(true);
+    image_->SetTrackText(2, 0, 0, QStringLiteral("First Song"));
+    image_->SetTrackText(3, 0, 0, QStringLiteral("Second Song"));
+  }
+
+  ScratchDir dir_;
+  std::filesystem::path tree_;
+  std::unique_ptr<Tazol> image_;
+  std::string pcm1_ = Pcm(400, 1);
+  std::string pcm2_ = Pcm(350, 2);
+};
+
+TEST_F(WellWriterTest, DataLayoutToFilesIsAnIsoThatToolsExtract) {
+  for (const char* tool : {"isoinfo", "xorriso", "diff"}) ASSERT_TRUE(RequireTool(tool));
+  WellWriter writer;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteFile(Q(dir_.path() / "out" / "Disc.iso"), *image_) == false);  // no such folder
+  EXPECT_TRUE(events.WithPrefix("2:ファイルが開けません - ").size() == 1);
+  std::filesystem::create_directories(dir_.path() / "out");
+  ASSERT_TRUE(writer.StartWriteFile(Q(dir_.path() / "out" / "Disc.iso"), *image_));
+  const auto img = dir_.path() / "out" / "Disc.img";
+  EXPECT_EQ(std::filesystem::file_size(img) % 2048, 0u);
+  std::string out;
+  EXPECT_EQ(RunCommand("isoinfo -d -i '" + img.string() + "'", &out), 0);
+  EXPECT_NE(out.find("Volume id: WELL"), std::string::npos) << out;
+  ASSERT_EQ(RunCommand("xorriso -osirrox on -indev '" + img.string() + "' -extract / '" +
+                       (dir_.path() / "extracted").string() + "' 2>&1", &out), 0) << out;
+  EXPECT_EQ(RunCommand("diff -r '" + tree_.string() + "' '" + (dir_.path() / "extracted").string() + "' 2>&1", &out), 0)
+      << out;
+  const std::string cue = ReadFileBytes(dir_.path() / "out" / "Disc.cue");
+  EXPECT_NE(cue.find("MODE1/2048"), std::string::npos) << cue;
+}
+
+TEST_F(WellWriterTest, MixedLayoutToFilesAndToADiscAreTheSame) {
+  for (const char* tool : {"cdrdao", "cd-info", "bchunk"}) ASSERT_TRUE(RequireTool(tool));
+  AddTracks();
+  WellWriter writer;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteFile(Q(dir_.path() / "Mixed"), *image_)) << events.lines.join("\n").toStdString();
+  const auto img = dir_.path() / "Mixed.img";
+  EXPECT_EQ(std::filesystem::file_size(img) % 2352, 0u);
+  std::string out;
+  EXPECT_EQ(RunCommand("cd '" + dir_.path().string() + "' && cdrdao show-toc Mixed.cue 2>&1", &out), 0) << out;
+  EXPECT_NE(out.find("TRACK  3  Mode AUDIO"), std::string::npos) << out;
+  EXPECT_NE(out.find("PREGAP 00:02:00(   150)"), std::string::npos) << out;
+  std::filesystem::create_symlink("Mixed.img", dir_.path() / "Mixed.bin");  // cd-info's name for the image
+  EXPECT_EQ(RunCommand("cd '" + dir_.path().string() + "' && cd-info --no-device-info --no-cddb --cue-file Mixed.cue 2>&1", &out), 0)
+      << out;
+  EXPECT_NE(out.find("Second Song"), std::string::npos) << out;
+  ASSERT_EQ(RunCommand("cd '" + dir_.path().string() + "' && bchunk -w Mixed.img Mixed.cue part 2>&1", &out), 0) << out;
+  // bchunk ends a track at the next one's INDEX 01: the last track is exactly its samples.
+  EXPECT_TRUE(ReadFileBytes(dir_.path() / "part03.wav").substr(44) == pcm2_);
+  EXPECT_TRUE(ReadFileBytes(dir_.path() / "part02.wav").substr(44, pcm1_.size()) == pcm1_);
+
+  // The same layout written to a disc, verified, and read back.
+  JobRig rig(dir_, "medium=cd-r");
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.CDWriteCommand = CCC_DAO_RAW96;
+    s.ForceEject = false;
+  });
+  DiscVerifier verifier;
+  events.lines.clear();
+  ASSERT_TRUE(writer.StartWrite(rig.device(), *image_, &verifier)) << events.lines.join("\n").toStdString();
+  EXPECT_FALSE(events.Has("1:警告：読込側にCD-TEXT情報が存在しますが、指定の書き込みコマンドでは破棄されます。"));
+  EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC()));
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(dir_.path() / "back")));
+  const std::string back = ReadFileBytes(dir_.path() / "back.img");
+  const std::string file = ReadFileBytes(img);
+  ASSERT_EQ(back.size(), file.size());
+  for (size_t lba = 0; lba < file.size() / 2352; ++lba) {
+    if (lba == 16 || lba == 17) {
+      // The volume descriptors carry the time of each layout: the dates (and
+      // so the sectors' EDC and ECC) may differ by a second.
+      const size_t user = lba * 2352 + 16;
+      EXPECT_TRUE(back.substr(user, 813) == file.substr(user, 813)) << "sector " << lba;
+      EXPECT_TRUE(back.substr(user + 881, 2048 - 881) == file.substr(user + 881, 2048 - 881)) << "sector " << lba;
+      continue;
+    }
+    ASSERT_TRUE(back.substr(lba * 2352, 2352) == file.substr(lba * 2352, 2352)) << "sector " << lba;
+  }
+}
+
+TEST_F(WellWriterTest, RefusalsEmptyLayoutAudioOnDvdAndCdTextWarning) {
+  WellWriter writer;
+  JobRecorder events(writer);
+  {
+    Tazol empty;
+    ASSERT_TRUE(empty.InitISOFS(SORVEL_JISX0606_JOLIET));
+    JobRig rig(dir_, "medium=cd-r");
+    EXPECT_FALSE(writer.StartWrite(rig.device(), empty, nullptr));
+    EXPECT_TRUE(events.Has("2:書き込みしようとするからには、内容物を配置しなければ成りません。"));
+    EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
+  }
+  AddTracks();
+  {
+    ScratchDir other;
+    JobRig rig(other, "medium=dvd-r");
+    events.lines.clear();
+    EXPECT_FALSE(writer.StartWrite(rig.device(), *image_, nullptr));
+    EXPECT_TRUE(events.Has("2:DVDに音楽トラックを書き込もうとしないでください。"));
+  }
+  {
+    ScratchDir other;
+    JobRig rig(other, "medium=cd-r");
+    rig.ChangeSettings([](DeviceSetting& s) {
+      s.CDWriteCommand = CCC_SAO;
+      s.ErrorFirstPregap = true;
+    });
+    events.lines.clear();
+    EXPECT_TRUE(writer.StartWrite(rig.device(), *image_, nullptr)) << events.lines.join("\n").toStdString();
+    EXPECT_TRUE(events.Has("1:警告：読込側にCD-TEXT情報が存在しますが、指定の書き込みコマンドでは破棄されます。"));
+    EXPECT_TRUE(events.Has("0:Session=1, Track=1, Index=0 From -150 to -1 (ErrorData)"));
+  }
+}
+
+TEST_F(WellWriterTest, SourceGoneOrStopLeavesNoImageAndFailsTheDisc) {
+  WellWriter writer;
+  JobRecorder events(writer);
+  // The big file disappears while the layout streams: the sector cannot be made.
+  auto remover = QObject::connect(&writer, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value == 1) std::filesystem::remove(tree_ / "docs" / "big.bin");
+  });
+  EXPECT_FALSE(writer.StartWriteFile(Q(dir_.path() / "Gone"), *image_));
+  EXPECT_FALSE(events.WithPrefix("2:構造読み込み不能 LBA=").isEmpty()) << events.lines.join("\n").toStdString();
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Gone.img"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Gone.cue"));
+
+  JobRig rig(dir_, "medium=cd-r");
+  events.lines.clear();
+  EXPECT_FALSE(writer.StartWrite(rig.device(), *image_, nullptr));
+  EXPECT_FALSE(events.WithPrefix("2:構造読み込み不能 LBA=").isEmpty());
+  EXPECT_TRUE(events.WithPrefix("2:セクタ ").size() == 1);
+  EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+  QObject::disconnect(remover);
+
+  WriteFileBytes(tree_ / "docs" / "big.bin", std::string(300000, '\x42'));
+  auto stopper = QObject::connect(&writer, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value == 5) writer.StopWrite();
+  });
+  EXPECT_FALSE(writer.StartWriteFile(Q(dir_.path() / "Stop"), *image_));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Stop.img"));
+  QObject::disconnect(stopper);
+}
+
+}  // namespace
+}  // namespace sorvel

@@ -1,0 +1,37 @@
+// File access of the descriptor readers and writers: text sheets, small byte
+// files and image sizes, with paths of sheets written elsewhere ("\" or "/")
+// resolved against the folder of the sheet that names them.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace sorvel {
+
+// Largest ".cdt" pack file read: 8 blocks of 256 packs of 18 bytes.
+constexpr qsizetype kMaxPackFileBytes = 8 * 256 * 18;
+
+// True for an existing regular file (a symbolic link to one counts). The
+// readers open nothing else: a FIFO or a device named by a descriptor would
+// block or never end.
+bool IsRegularFile(const QString& path);
+
+// Reads the lines of a text file (UTF-8 or CP932; CR LF, CR or LF ends a line).
+bool ReadTextLines(const QString& path, QStringList* lines);
+// Deletes the file, then writes the bytes to a new one.
+bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes);
+// Reads a whole small file; false when it cannot be opened or is larger than `max_bytes`.
+bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes);
+// Size of the file in bytes, 0 when it cannot be opened.
+int64_t FileSizeOfPath(const QString& path);
+
+QString FileNameOfPath(const QString& path);
+// The folder of a path, made absolute against the current folder.
+QString FolderOfPath(const QString& path);
+// A name from a sheet: "\" taken as a folder separator, a relative name put
+// below `folder`, an absolute one kept.
+QString ResolveAgainstFolder(const QString& name, const QString& folder);
+
+}  // namespace sorvel

@@ -1,0 +1,284 @@
+#include "gui/model/tazol.h"
+
+#include <array>
+#include <limits>
+
+#include "gui/model/engine_text.h"
+#include "gui/model/toc_parts.h"
+
+namespace sorvel {
+namespace {
+
+enum TazolExport : size_t {
+  kGetEngineVersion, kInitialize, kTerminate, kInitISOFS, kClearISO, kIsISOEmpty, kAddISOFile, kAddISODummyFile,
+  kMakeISODirectory, kGetISONewFileDirectoryName, kChangeISODirectory, kRemoveISOFile, kRenameISOFile,
+  kChangeISOProperties, kGetISOCurrentDirectory, kFindISOFirstFile, kFindISONextFile, kGetTOCStructure,
+  kClearTrack, kAddTrack, kResetTrack, kRemoveTrack, kGetTrackCount, kGetTrackInformation, kReadStart, kRead,
+  kReadEnd, kEnabledTrackText, kSetTrackText, kGetTrackText, kTazolExportCount
+};
+
+constexpr std::array<const char*, kTazolExportCount> kExportNames = {
+    "GetEngineVersion", "Initialize", "Terminate", "InitISOFS", "ClearISO", "IsISOEmpty", "AddISOFile",
+    "AddISODummyFile", "MakeISODirectory", "GetISONewFileDirectoryName", "ChangeISODirectory", "RemoveISOFile",
+    "RenameISOFile", "ChangeISOProperties", "GetISOCurrentDirectory", "FindISOFirstFile", "FindISONextFile",
+    "GetTOCStructure", "ClearTrack", "AddTrack", "ResetTrack", "RemoveTrack", "GetTrackCount",
+    "GetTrackInformation", "ReadStart", "Read", "ReadEnd", "EnabledTrackText", "SetTrackText", "GetTrackText"};
+static_assert(kExportNames.size() == 30);
+
+using IntFn = int32_t(intptr_t);
+using NameFn = int32_t(intptr_t, const char*);
+using NameAttrTimeFn = int32_t(intptr_t, const char*, int32_t, int32_t);
+using BufferFn = int32_t(intptr_t, char*, int32_t);
+using TrackFn = int32_t(intptr_t, const char*, int32_t, int32_t, int32_t);
+
+constexpr int kTextSize = 1024;
+constexpr size_t kFindRecordSize = 2064;
+constexpr size_t kTrackRecordSize = 1040;
+constexpr int kInformationCount = 6;
+
+int32_t Le32(const char* p) {
+  const auto* b = reinterpret_cast<const uint8_t*>(p);
+  return static_cast<int32_t>(uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24);
+}
+
+}  // namespace
+
+Tazol::Tazol(QObject* parent)
+    : QObject(parent),
+      EngineBinding("libtazol.so", kExportNames, kInitialize,
+                    QStringLiteral("像盤組成機構－Tazol－が異常若しくは見つかりません。")) {}
+
+Tazol::~Tazol() { Call<IntFn>(kTerminate, 0, handle_); }
+
+QDateTime Tazol::TimeToDate(int32_t seconds) { return QDateTime::fromSecsSinceEpoch(seconds); }
+
+int32_t Tazol::DateToTime(const QDateTime& date) {
+  if (!date.isValid()) return 0;
+  const qint64 seconds = date.toSecsSinceEpoch();
+  if (seconds < std::numeric_limits<int32_t>::min() || seconds > std::numeric_limits<int32_t>::max()) return 0;
+  return static_cast<int32_t>(seconds);
+}
+
+int32_t Tazol::GetEngineVersion() const {
+  auto* version = reinterpret_cast<int32_t (*)()>(library_->Export(kGetEngineVersion));
+  return version != nullptr ? version() : 0;
+}
+
+std::unique_ptr<TOCInformation> Tazol::GetTOCStructure() {
+  return ReadTocParts([this](int32_t part, void* buffer, int32_t size) {
+    return Call<int32_t(intptr_t, int32_t, void*, int32_t)>(kGetTOCStructure, 0, handle_, part, buffer, size);
+  });
+}
+
+void Tazol::RaiseDataChanged() {
+  emit ChangeISOFile();
+  emit ChangeISOFileSize();
+}
+
+bool Tazol::InitISOFS(int32_t file_system) {
+  if (Call<int32_t(intptr_t, int32_t)>(kInitISOFS, 0, handle_, file_system) == 0) return false;
+  file_system_ = file_system;
+  RaiseDataChanged();
+  return true;
+}
+
+void Tazol::ClearISO() {
+  Call<IntFn>(kClearISO, 0, handle_);
+  RaiseDataChanged();
+}
+
+bool Tazol::IsISOEmpty() { return Call<IntFn>(kIsISOEmpty, 0, handle_) != 0; }
+
+QString Tazol::NewFileDirectoryName() {
+  QByteArray buffer(kTextSize, '\0');
+  Call<BufferFn>(kGetISONewFileDirectoryName, 0, handle_, buffer.data(), kTextSize);
+  return TextFromBuffer(buffer.constData(), kTextSize);
+}
+
+bool Tazol::Added(int32_t result, QString& name) {
+  if (result == 0) return false;
+  name = NewFileDirectoryName();
+  RaiseDataChanged();
+  return true;
+}
+
+bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
+  const QByteArray entry = EngineText(name);
+  const QByteArray source = EngineText(original_file_name);
+  return Added(Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
+                                                                source.constData()),
+               name);
+}
+
+bool Tazol::AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp) {
+  if (size < 0 || size > int64_t{UINT32_MAX}) return false;
+  const QByteArray entry = EngineText(name);
+  // A dummy entry is a plain visible file.
+  constexpr int32_t kAttributes = 0;
+  return Added(Call<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>(
+                   kAddISODummyFile, 0, handle_, entry.constData(), kAttributes,
+                   static_cast<int32_t>(static_cast<uint32_t>(size)), DateToTime(time_stamp)),
+               name);
+}
+
+bool Tazol::MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp) {
+  const QByteArray entry = EngineText(name);
+  return Added(Call<NameAttrTimeFn>(kMakeISODirectory, 0, handle_, entry.constData(), int32_t{attribute},
+                                    DateToTime(time_stamp)),
+               name);
+}
+
+bool Tazol::ChangeISODirectory(const QString& name) {
+  const QByteArray path = EngineText(name);
+  if (Call<NameFn>(kChangeISODirectory, 0, handle_, path.constData()) == 0) return false;
+  emit ChangeISOFile();
+  return true;
+}
+
+bool Tazol::RemoveISOFile(const QString& name) {
+  const QByteArray entry = EngineText(name);
+  if (Call<NameFn>(kRemoveISOFile, 0, handle_, entry.constData()) == 0) return false;
+  RaiseDataChanged();
+  return true;
+}
+
+bool Tazol::RenameISOFile(const QString& name, QString& new_name) {
+  const QByteArray entry = EngineText(name);
+  const QByteArray renamed = EngineText(new_name);
+  return Added(Call<int32_t(intptr_t, const char*, const char*)>(kRenameISOFile, 0, handle_, entry.constData(),
+                                                                renamed.constData()),
+               new_name);
+}
+
+bool Tazol::ChangeISOProperties(const QString& name, int16_t attribute, const QDateTime& date_time) {
+  const QByteArray entry = EngineText(name);
+  return Call<NameAttrTimeFn>(kChangeISOProperties, 0, handle_, entry.constData(), int32_t{attribute},
+                              DateToTime(date_time)) != 0;
+}
+
+QString Tazol::GetISOCurrentDirectory() {
+  QByteArray buffer(kTextSize, '\0');
+  Call<BufferFn>(kGetISOCurrentDirectory, 0, handle_, buffer.data(), kTextSize);
+  return TextFromBuffer(buffer.constData(), kTextSize);
+}
+
+std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
+  QByteArray record(kFindRecordSize, '\0');
+  if (Call<int32_t(intptr_t, void*)>(export_index, 0, handle_, record.data()) == 0) return nullptr;
+  const char* p = record.constData();
+  auto entry = std::make_unique<ISOFindFile>();
+  entry->Name = TextFromBuffer(p, 1024);
+  entry->OriginalFileName = TextFromBuffer(p + 1024, 1024);
+  entry->FileAttribute = static_cast<int16_t>(Le32(p + 2048) & 0xFFFF);
+  entry->Size = static_cast<uint32_t>(Le32(p + 2052));
+  entry->TimeStamp = TimeToDate(Le32(p + 2056));
+  entry->IsDirectory = Le32(p + 2060) != 0;
+  return entry;
+}
+
+std::unique_ptr<ISOFindFile> Tazol::FindISOFirstFile() { return FindStep(kFindISOFirstFile); }
+
+std::unique_ptr<ISOFindFile> Tazol::FindISONextFile() { return FindStep(kFindISONextFile); }
+
+void Tazol::ClearTrack() {
+  Call<IntFn>(kClearTrack, 0, handle_);
+  cd_text_enabled_ = false;
+  RaiseDataChanged();
+  emit ChangeTrack();
+}
+
+bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag) {
+  const QByteArray path = EngineText(wave_file_name);
+  if (Call<TrackFn>(kAddTrack, 0, handle_, path.constData(), pregap, postgap, flag) == 0) return false;
+  emit ChangeTrack();
+  return true;
+}
+
+bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap,
+                       int32_t flag) {
+  const QByteArray path = EngineText(wave_file_name);
+  const bool done = Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
+                        kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
+  emit ChangeTrack();
+  return done;
+}
+
+bool Tazol::RemoveTrack(int32_t track_no) {
+  if (Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) return false;
+  emit ChangeTrack();
+  return true;
+}
+
+int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }
+
+std::unique_ptr<ISOTrackData> Tazol::GetTrackInformation(int32_t track_no) {
+  if (track_no < 1 || track_no > GetTrackCount()) return nullptr;
+  QByteArray record(kTrackRecordSize, '\0');
+  Call<int32_t(intptr_t, int32_t, void*)>(kGetTrackInformation, 0, handle_, track_no - 1, record.data());
+  const char* p = record.constData();
+  auto track = std::make_unique<ISOTrackData>();
+  track->WaveFileName = TextFromBuffer(p, 1024);
+  track->PregapLBA = Le32(p + 1024);
+  track->PostgapLBA = Le32(p + 1028);
+  track->TrackControlFlag = Le32(p + 1032);
+  track->DataLBA = Le32(p + 1036);
+  return track;
+}
+
+int32_t Tazol::ReadStart() {
+  const QByteArray label = EngineText(VolumeLabel);
+  return Call<NameFn>(kReadStart, 0, handle_, label.constData());
+}
+
+bool Tazol::Read(QByteArray& data, bool raw_mode) {
+  if (data.size() < kSectorSize) return false;
+  return Call<int32_t(intptr_t, uint8_t*, int32_t)>(kRead, 0, handle_, reinterpret_cast<uint8_t*>(data.data()),
+                                                    raw_mode ? 1 : 0) != 0;
+}
+
+void Tazol::ReadEnd() { Call<IntFn>(kReadEnd, 0, handle_); }
+
+void Tazol::SetEnabledTrackText(bool enabled) {
+  cd_text_enabled_ = Call<int32_t(intptr_t, int32_t)>(kEnabledTrackText, 0, handle_, enabled ? 1 : 0) != 0;
+}
+
+void Tazol::SetTrackText(int32_t track_no, int32_t language, int32_t information, const QString& text) {
+  const QByteArray bytes = EngineText(text);
+  Call<int32_t(intptr_t, int32_t, int32_t, int32_t, const char*)>(kSetTrackText, 0, handle_, track_no, language,
+                                                                  information, bytes.constData());
+}
+
+QString Tazol::GetTrackText(int32_t track_no, int32_t language, int32_t information) {
+  QByteArray buffer(kTextSize, '\0');
+  Call<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>(kGetTrackText, 0, handle_, track_no, language,
+                                                                     information, buffer.data(), kTextSize);
+  return TextFromBuffer(buffer.constData(), kTextSize);
+}
+
+void Tazol::SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text) {
+  for (int i = 0; i < kInformationCount; ++i) SetTrackText(track_no, language, i, text.Text(i));
+  for (int i = 0; i < kInformationCount; ++i) SetTrackTextEnabled(language, i, text.Enabled(i));
+}
+
+std::unique_ptr<ISOTrackText> Tazol::GetTrackTextEx(int32_t track_no, int32_t language) {
+  auto text = std::make_unique<ISOTrackText>();
+  for (int i = 0; i < kInformationCount; ++i) text->Text(i) = GetTrackText(track_no, language, i);
+  for (int i = 0; i < kInformationCount; ++i) text->Enabled(i) = GetTrackTextEnabled(language, i);
+  return text;
+}
+
+void Tazol::SetTrackTextEnabled(int32_t language, int32_t information, bool enabled) {
+  if (enabled) return;
+  const int32_t count = GetTrackCount();
+  for (int32_t track = 0; track <= count; ++track) SetTrackText(track, language, information, QString());
+}
+
+bool Tazol::GetTrackTextEnabled(int32_t language, int32_t information) {
+  const int32_t count = GetTrackCount();
+  for (int32_t track = 0; track <= count; ++track) {
+    if (!GetTrackText(track, language, information).isEmpty()) return true;
+  }
+  return false;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,99 @@
+// Tazol: the binding of the mastering engine library (libtazol.so). Each
+// object owns one engine that holds a disc layout (a data area under one of
+// the file-system variants and audio tracks with CD-Text) and streams it as
+// 2,352-byte sectors. Changes of the data area and of the track list are
+// announced with the three signals, raised after the engine call.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "gui/model/engine_binding.h"
+#include "gui/model/tazol_records.h"
+#include "gui/model/toc_information.h"
+
+namespace sorvel {
+
+class Tazol final : public QObject, public EngineBinding {
+  Q_OBJECT
+
+ public:
+  static constexpr int kSectorSize = 2352;
+
+  explicit Tazol(QObject* parent = nullptr);
+  ~Tazol() override;
+
+  QString VolumeLabel;  // passed to the engine by ReadStart
+
+  int32_t GetEngineVersion() const;
+  std::unique_ptr<TOCInformation> GetTOCStructure();
+  bool InitISOFS(int32_t file_system);
+  int32_t FileSystem() const { return file_system_; }
+  void ClearISO();
+  bool IsISOEmpty();
+  // `name` becomes the engine's name for the entry on success.
+  bool AddISOFile(QString& name, const QString& original_file_name);
+  // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
+  bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
+  bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
+  bool ChangeISODirectory(const QString& name);
+  bool RemoveISOFile(const QString& name);
+  bool RenameISOFile(const QString& name, QString& new_name);
+  bool ChangeISOProperties(const QString& name, int16_t attribute, const QDateTime& date_time);
+  QString GetISOCurrentDirectory();
+  // Null after the last entry.
+  std::unique_ptr<ISOFindFile> FindISOFirstFile();
+  std::unique_ptr<ISOFindFile> FindISONextFile();
+  void ClearTrack();
+  bool AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
+  // Track numbers count from 1.
+  bool ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
+  bool RemoveTrack(int32_t track_no);
+  int32_t GetTrackCount();
+  // Null outside 1..GetTrackCount.
+  std::unique_ptr<ISOTrackData> GetTrackInformation(int32_t track_no);
+  // The number of sectors of the laid-out disc.
+  int32_t ReadStart();
+  // `data` must hold kSectorSize bytes; false without a read otherwise.
+  bool Read(QByteArray& data, bool raw_mode);
+  void ReadEnd();
+  bool EnabledTrackText() const { return cd_text_enabled_; }
+  void SetEnabledTrackText(bool enabled);
+  // Track 0 or less: the disc. Language 0 English, 1 Japanese; information
+  // 0 title .. 5 message.
+  void SetTrackText(int32_t track_no, int32_t language, int32_t information, const QString& text);
+  QString GetTrackText(int32_t track_no, int32_t language, int32_t information);
+  void SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text);
+  std::unique_ptr<ISOTrackText> GetTrackTextEx(int32_t track_no, int32_t language);
+  // False empties that item of the language on the disc and every track.
+  void SetTrackTextEnabled(int32_t language, int32_t information, bool enabled);
+  bool GetTrackTextEnabled(int32_t language, int32_t information);
+
+  // Engine times are seconds since the Unix epoch; dates are local time.
+  static QDateTime TimeToDate(int32_t seconds);
+  // 0 when the date lies outside the 32-bit range (or is invalid).
+  static int32_t DateToTime(const QDateTime& date);
+
+ signals:
+  void ChangeISOFile();
+  void ChangeISOFileSize();
+  void ChangeTrack();
+
+ private:
+  // The engine's name of the entry it added or renamed last.
+  QString NewFileDirectoryName();
+  // After an add or rename: on success `name` becomes the engine's name and
+  // the data-area signals follow.
+  bool Added(int32_t result, QString& name);
+  std::unique_ptr<ISOFindFile> FindStep(size_t export_index);
+  void RaiseDataChanged();
+
+  int32_t file_system_ = 0;
+  bool cd_text_enabled_ = false;
+};
+
+}  // namespace sorvel

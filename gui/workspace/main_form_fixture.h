@@ -1,0 +1,119 @@
+// The main window of the tests: the real mastering engine, a settings INI with
+// two media types, a per-user store and scripted message boxes in a scratch
+// folder, and helpers that run the change timers and read the views.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "gui/foundation/application_setting.h"
+#include "gui/model/engine_library.h"
+#include "gui/model/tazol.h"
+#include "gui/workspace/main_form.h"
+#include "testing/gui/scripted_modal_ui.h"
+#include "testing/test_paths.h"
+
+namespace sorvel::testing {
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEngineLibraryFolder(QFileInfo(QString::fromStdString(BuiltLibraryPath("libtazol.so"))).path());
+    std::filesystem::create_directories(scratch_ / "host");
+  }
+  void TearDown() override {
+    form_.reset();
+    settings_.reset();
+    store_.reset();
+    SetEngineLibraryFolder(QString());
+  }
+
+  // Writes the settings INI (CR LF lines) and opens the window over it.
+  MainForm& Open(const std::string& extra_ini = std::string()) {
+    std::ofstream ini(scratch_ / "sorvel.INI", std::ios::binary);
+    ini << "[DISCCAPACITY]\r\nMedia1=CD-R 74\t359847\r\nMedia2=DVD-R\t2295104\r\n" << extra_ini;
+    ini.close();
+    settings_ = std::make_unique<ApplicationSetting>(Q(scratch_ / "sorvel.INI"));
+    if (!store_) store_ = std::make_unique<QSettings>(Q(scratch_ / "user.ini"), QSettings::IniFormat);
+    form_ = std::make_unique<MainForm>(settings_.get(), store_.get());
+    form_->show();
+    Pump();
+    return *form_;
+  }
+  QSettings& Store() {
+    if (!store_) store_ = std::make_unique<QSettings>(Q(scratch_ / "user.ini"), QSettings::IniFormat);
+    return *store_;
+  }
+
+  // Runs the event loop until the change timers have fired.
+  void Pump() {
+    QElapsedTimer clock;
+    clock.start();
+    do {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QTest::qWait(2);
+    } while (form_ && (form_->tmrChangeFile()->isActive() || form_->tmrChangeFileSize()->isActive() ||
+                       form_->tmrChangeTrack()->isActive()) &&
+             clock.elapsed() < 2000);
+  }
+
+  static QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+  std::filesystem::path Host(const std::string& name) const { return scratch_ / "host" / name; }
+  static void Write(const std::filesystem::path& path, const std::string& text = "data") {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // The file list's rows as "text|size" and the row of `text`.
+  QStringList Rows() const {
+    QStringList rows;
+    for (int i = 0; i < form_->lsvFiles()->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* row = form_->lsvFiles()->topLevelItem(i);
+      rows << row->text(0) + u'|' + row->text(1);
+    }
+    return rows;
+  }
+  QTreeWidgetItem* Row(const QString& text) const {
+    for (int i = 0; i < form_->lsvFiles()->topLevelItemCount(); ++i)
+      if (form_->lsvFiles()->topLevelItem(i)->text(0) == text) return form_->lsvFiles()->topLevelItem(i);
+    return nullptr;
+  }
+  void SelectOnly(const QString& text) {
+    form_->lsvFiles()->clearSelection();
+    QTreeWidgetItem* row = Row(text);
+    ASSERT_NE(row, nullptr) << text.toStdString();
+    form_->lsvFiles()->setCurrentItem(row);
+    row->setSelected(true);
+  }
+  // Keys of the directory tree, depth first in display order.
+  QStringList NodeKeys() const {
+    QStringList keys;
+    for (QTreeWidgetItemIterator it(form_->trvDirectory()); *it; ++it)
+      keys << (*it)->data(0, kNodeKeyRole).toString();
+    return keys;
+  }
+  QStringList MessageTexts() const {
+    QStringList texts;
+    for (const ShownMessage& m : ui_.messages()) texts << m.text;
+    return texts;
+  }
+
+  ScratchDir scratch_;
+  ScriptedModalUi ui_;
+  std::unique_ptr<ApplicationSetting> settings_;
+  std::unique_ptr<QSettings> store_;
+  std::unique_ptr<MainForm> form_;
+};
+
+}  // namespace sorvel::testing

@@ -1,0 +1,127 @@
+#include "testing/kestrow_standalone.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "testing/test_paths.h"
+
+namespace sorvel::testing {
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+// Waits up to `timeout` for the child to end; true when it did.
+bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid || done < 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+}  // namespace
+
+uint16_t FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr = Loopback(0);
+  socklen_t length = sizeof addr;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+    port = ntohs(addr.sin_port);
+  close(fd);
+  return port;
+}
+
+bool LoopbackPortAccepts(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr = Loopback(port);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+KestrowStandalone::KestrowStandalone(const std::filesystem::path& folder, const std::string& drive_map,
+                                     const std::string& enabled_letters, int max_connections)
+    : program_(folder / "kestrow"), drive_map_(drive_map), port_(FreeLoopbackPort()) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(BuiltLibraryPath("kestrow"), program_,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::ofstream ini(folder / "kestrow.INI");
+  ini << "[MAIN]\r\nLISTENINGPORT=" << port_ << "\r\nMAXCONNECTION=" << max_connections << "\r\n[DRIVES]\r\n";
+  for (char letter : enabled_letters) ini << letter << ":=1\r\n";
+}
+
+KestrowStandalone::~KestrowStandalone() { Stop(); }
+
+bool KestrowStandalone::Start() {
+  if (pid_ > 0) return true;
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  const std::string program = program_.string();
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(pipe_fds[0], STDIN_FILENO);
+    int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
+    setenv("SORVEL_DRIVES", drive_map_.c_str(), 1);
+    unsetenv("SORVEL_SERVICE_NAME");
+    execl(program.c_str(), program.c_str(), "/standalone", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipe_fds[0]);
+  if (pid_ < 0) {
+    close(pipe_fds[1]);
+    return false;
+  }
+  stdin_fd_ = pipe_fds[1];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (LoopbackPortAccepts(port_)) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {  // ended: the port was taken meanwhile
+      pid_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Stop();
+  return false;
+}
+
+void KestrowStandalone::Stop() {
+  if (stdin_fd_ >= 0) {
+    (void)!write(stdin_fd_, "\n", 1);
+    close(stdin_fd_);
+    stdin_fd_ = -1;
+  }
+  if (pid_ > 0) {
+    if (!Reap(pid_, std::chrono::seconds(10))) {
+      kill(pid_, SIGKILL);
+      Reap(pid_, std::chrono::seconds(5));
+    }
+    pid_ = -1;
+  }
+}
+
+}  // namespace sorvel::testing
