@@ -1,6 +1,6 @@
 // libFuzzer target: the daemon's session loop over a byte stream, as a peer
 // would send it: packets of any form one after another, each dispatched to the
-// remote SCSI handler (drive "D:" enabled, a fake drive behind it) and
+// remote SCSI handler (drive "D:" enabled, the pattern drive behind it) and
 // answered. Every answer must be one whole, well-formed packet, and the loop
 // must end where the stream ends or turns invalid.
 //
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "drive_daemon/daemon_session.h"
+#include "drive_daemon/fuzz/pattern_device.h"
 #include "drive_daemon/remote_scsi_handler.h"
 #include "native_common/little_endian.h"
 #include "native_common/remote_scsi_protocol.h"
@@ -26,35 +27,8 @@ namespace {
 
 using namespace sorvel;
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-// Answers data-in with a pattern and reads every data-out byte.
-class PatternDevice : public platform::ScsiDevice {
- public:
-  platform::ScsiResult Execute(const platform::ScsiRequest& request) override {
-    platform::ScsiResult result;
-    result.transferred = true;
-    auto* bytes = static_cast<uint8_t*>(request.data);
-    uint8_t sum = 0;
-    for (size_t i = 0; i < request.data_length; ++i) {
-      if (request.write) {
-        sum = static_cast<uint8_t>(sum + bytes[i]);
-      } else {
-        bytes[i] = static_cast<uint8_t>(0x3C ^ i);
-      }
-    }
-    if ((request.cdb[0] ^ sum) & 1) {
-      result.status = 2;
-      result.sense[0] = 0x70;
-      result.sense[2] = 5;
-      result.sense[12] = 0x24;
-      result.sense_length = 18;
-    }
-    return result;
-  }
-};
+using fuzz::Check;
+using fuzz::PatternDevice;
 
 class MemoryStream : public DaemonStream {
  public:
