@@ -7,7 +7,7 @@
 namespace sorvel::project {
 namespace {
 
-TEST(ProjectFileTest, SectionHeadersInAnyCaseByTheirFirstWord) {
+TEST(ProjectLineTest, SectionHeadersInAnyCaseByTheirFirstWord) {
   struct Case {
     const char* line;
     std::optional<Section> section;
@@ -21,7 +21,7 @@ TEST(ProjectFileTest, SectionHeadersInAnyCaseByTheirFirstWord) {
   for (const Case& c : cases) EXPECT_EQ(ParseSectionHeader(QString::fromUtf8(c.line)), c.section) << c.line;
 }
 
-TEST(ProjectFileTest, LeadingNumbersAreSignedDecimalsClampedTo32Bits) {
+TEST(ProjectLineTest, LeadingNumbersAreSignedDecimalsClampedTo32Bits) {
   struct Case {
     const char* text;
     int32_t value;
@@ -35,7 +35,7 @@ TEST(ProjectFileTest, LeadingNumbersAreSignedDecimalsClampedTo32Bits) {
   for (const Case& c : cases) EXPECT_EQ(LeadingNumber(QString::fromUtf8(c.text)), c.value) << c.text;
 }
 
-TEST(ProjectFileTest, TimeStampsAreFourteenDigitsOfARealDate) {
+TEST(ProjectLineTest, TimeStampsAreFourteenDigitsOfARealDate) {
   const auto stamp = ParseTimeStamp(QStringLiteral("20240229235958"));
   ASSERT_TRUE(stamp.has_value());
   EXPECT_EQ(*stamp, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
@@ -48,7 +48,7 @@ TEST(ProjectFileTest, TimeStampsAreFourteenDigitsOfARealDate) {
   }
 }
 
-TEST(ProjectFileTest, MasteringValuesRunToTheEndOfTheLine) {
+TEST(ProjectLineTest, MasteringValuesRunToTheEndOfTheLine) {
   const auto label = ParseMasteringLine(QStringLiteral(" label = A=B=C "));
   ASSERT_TRUE(label.has_value());
   EXPECT_EQ(label->key, QStringLiteral("LABEL"));
@@ -67,7 +67,7 @@ TEST(ProjectFileTest, MasteringValuesRunToTheEndOfTheLine) {
   EXPECT_EQ(TextsFrom(SplitFields(QStringLiteral("only")), 0)[11], QString());
 }
 
-TEST(ProjectFileTest, DataLinesTrimTheirFieldsAndSurviveBadInput) {
+TEST(ProjectLineTest, DataLinesTrimTheirFieldsAndSurviveBadInput) {
   const DataLine dir = ParseDataLine(QStringLiteral("1\t\\\t DOCS \t/h/docs\t20200102030405\t2"));
   EXPECT_TRUE(dir.is_directory);
   EXPECT_EQ(dir.parent, QStringLiteral("\\"));
@@ -88,7 +88,7 @@ TEST(ProjectFileTest, DataLinesTrimTheirFieldsAndSurviveBadInput) {
   EXPECT_EQ(ParseDataLine(QStringLiteral("0\t\\\tx\t/x\t1\t-70000")).attributes, INT16_MIN);
 }
 
-TEST(ProjectFileTest, AudioLinesKeepTheirFieldsAsTheyAre) {
+TEST(ProjectLineTest, AudioLinesKeepTheirFieldsAsTheyAre) {
   const AudioLine four = ParseAudioLine(QStringLiteral("4650\t75\t3\t /music/a b.wav "));
   EXPECT_EQ(four.pregap, 4650);
   EXPECT_EQ(four.postgap, 75);
@@ -111,7 +111,7 @@ TEST(ProjectFileTest, AudioLinesKeepTheirFieldsAsTheyAre) {
   EXPECT_EQ(ParseAudioLine(QString()).source, QString());
 }
 
-TEST(ProjectFileTest, WrittenTextsCannotShiftFieldsOrBreakTheLine) {
+TEST(ProjectLineTest, WrittenTextsCannotShiftFieldsOrBreakTheLine) {
   EXPECT_EQ(CleanText(QStringLiteral("a\tb\rc\nd\r\n")), QStringLiteral("a b c d  "));
   Texts texts;
   texts[0] = QStringLiteral("Ti\ttle");
