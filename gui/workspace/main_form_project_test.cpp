@@ -2,7 +2,6 @@
 // golden file, files in the older CP932 form with Windows paths, missing
 // sources, a full disk, files that cannot be opened, and a hostile corpus.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -12,12 +11,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
-#include <csignal>
 #include <cstdlib>
 
 #include "gui/dialogs/list_status_form.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/file_size_limit.h"
 #include "testing/gui/mp3_fixture.h"
 
 namespace sorvel {
@@ -48,26 +47,6 @@ class MissingListCloser {
 
  private:
   QTimer timer_;
-};
-
-// Files may grow to `limit` bytes while it lives; larger writes fail as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved_;
-    limited.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_handler_;
 };
 
 std::filesystem::path SourceDir() {
@@ -331,7 +310,7 @@ TEST_F(ProjectFileTest, ASaveOntoAFullDiskFailsAndKeepsTheOldFile) {
   const std::string old = "[Mastering]\r\nLabel=OLD\r\n";
   WriteProject("p.wpj", old);
   {
-    FileSizeLimit full(64);
+    testing::FileSizeLimit full(64);
     EXPECT_FALSE(form_->SaveProject(Project("p.wpj")));
   }
   EXPECT_EQ(testing::ReadFileBytes(scratch_ / "p.wpj"), old);
@@ -341,7 +320,7 @@ TEST_F(ProjectFileTest, ASaveOntoAFullDiskFailsAndKeepsTheOldFile) {
   // The command says so; its proposed name comes from the label.
   ui_.QueueSaveFile(Project("p.wpj"));
   {
-    FileSizeLimit full(64);
+    testing::FileSizeLimit full(64);
     form_->mnuFileProjectSave_Click();
   }
   ASSERT_EQ(ui_.dialogs().size(), 1);
