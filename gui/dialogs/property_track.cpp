@@ -174,14 +174,12 @@ void PropertyTrack::Load(const ISOTrackData* track, bool enabled_track_text, con
 }
 
 void PropertyTrack::Store(ISOTrackData* track, bool& enabled_track_text, ISOTrackText& english,
-                          ISOTrackText& japanese) const {
+                          ISOTrackText& japanese) {
   if (track != nullptr) {
-    // Values read through Value() so that typed text counts.
-    auto* self = const_cast<PropertyTrack*>(this);
-    track->PregapLBA = pregap_minutes_ * kSectorsPerMinute + self->nudPregapSecond_->Value() * kSectorsPerSecond +
-                       self->nudPregapFrame_->Value();
-    track->PostgapLBA = postgap_minutes_ * kSectorsPerMinute +
-                        self->nudPostgapSecond_->Value() * kSectorsPerSecond + self->nudPostgapFrame_->Value();
+    track->PregapLBA = pregap_minutes_ * kSectorsPerMinute + nudPregapSecond_->Value() * kSectorsPerSecond +
+                       nudPregapFrame_->Value();
+    track->PostgapLBA = postgap_minutes_ * kSectorsPerMinute + nudPostgapSecond_->Value() * kSectorsPerSecond +
+                        nudPostgapFrame_->Value();
     int32_t flag = track->TrackControlFlag & ~3;
     if (chkPreemphasis_->isChecked()) flag |= 1;
     if (chkCopypemitterd_->isChecked()) flag |= 2;

@@ -36,7 +36,7 @@ class PropertyTrack : public QDialog {
   // ShowOpen is Load, exec and Store.
   void Load(const ISOTrackData* track, bool enabled_track_text, const ISOTrackText& english,
             const ISOTrackText& japanese);
-  void Store(ISOTrackData* track, bool& enabled_track_text, ISOTrackText& english, ISOTrackText& japanese) const;
+  void Store(ISOTrackData* track, bool& enabled_track_text, ISOTrackText& english, ISOTrackText& japanese);
   bool Confirmed() const { return confirmed_; }
 
   QGroupBox* fraAttribute() const { return fraAttribute_; }

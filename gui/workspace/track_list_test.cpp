@@ -234,6 +234,26 @@ TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   EXPECT_TRUE(ui_.messages().isEmpty());
 }
 
+// Playlists nest sixteen deep; one level more fails like a playlist that
+// cannot be opened.
+TEST_F(TrackListTest, PlaylistsNestSixteenDeep) {
+  MainForm& form = OpenWithTemp();
+  const auto wave = Wave(Host("deep/w.wav"));
+  auto chain = [&](int depth) {
+    std::filesystem::path next = wave;
+    for (int level = depth; level >= 1; --level) {
+      const auto list = Host("deep/" + std::to_string(depth) + "-" + std::to_string(level) + ".m3u");
+      testing::WriteFileBytes(list, next.string() + "\r\n");
+      next = list;
+    }
+    return next;
+  };
+  EXPECT_TRUE(form.AddAudioFile(Q(chain(16))));
+  EXPECT_FALSE(form.AddAudioFile(Q(chain(17))));
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 1);
+  EXPECT_TRUE(ui_.messages().isEmpty());
+}
+
 TEST_F(TrackListTest, DroppedFilesAreAddedInOrder) {
   MainForm& form = OpenWithTemp();
   const auto a = Wave(Host("a.wav"));
@@ -423,6 +443,28 @@ TEST_F(TrackListTest, ThreeRowsAnsweredNoGetGapsAndFlagsButKeepTheirTexts) {
   EXPECT_TRUE(ui_.messages().isEmpty());
   EXPECT_EQ(Titles(), QStringList({"T1", "T2", "T3", "Third"}));
   EXPECT_TRUE(form.mobjImageFile().EnabledTrackText());
+}
+
+// The engine refuses to reset the data track; that row gets its own message
+// and the audio rows are still done.
+TEST_F(TrackListTest, ASelectionWithTheDataTrackReportsThatTrackOnly) {
+  MainForm& form = OpenWithTemp();
+  AddDataArea();
+  AddTitledTracks(1);
+  Select({2, 1});
+  testing::WhenModalShown([](QWidget* w) {
+    auto* dialog = qobject_cast<PropertyTrack*>(w);
+    ASSERT_NE(dialog, nullptr);
+    dialog->nudPostgapSecond()->setValue(1);
+    dialog->cmdOK()->click();
+  });
+  form.mnuTrackProperty_Click();
+  Pump();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.LastText(), QStringLiteral("トラック1の設定を変更できませんでした。"));
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(form.mobjImageFile().GetTrackInformation(2)->PostgapLBA, 75);
+  EXPECT_TRUE(form.mobjImageFile().GetTrackInformation(1)->WaveFileName.isEmpty());
 }
 
 TEST_F(TrackListTest, AlbumDialogStoresTheAlbumTexts) {
