@@ -255,7 +255,9 @@ TEST_F(KestrowProcess, StandaloneServesUntilReturn) {
   EXPECT_FALSE(Connects(port_));
   std::string out = ReadFile(scratch_ / "out.txt");
   EXPECT_NE(out.find("Start Listening ...\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("MaxConenction = 4\nHit Return key to Quit.\n"), std::string::npos) << out;
+  // Session lines of the first connections may come between the two.
+  EXPECT_NE(out.find("MaxConenction = 4\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Hit Return key to Quit.\n"), std::string::npos) << out;
 }
 
 }  // namespace

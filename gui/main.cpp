@@ -20,6 +20,7 @@
 #include "gui/foundation/start_procedure.h"
 #include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
+#include "gui/workspace/workspace_dialogs.h"
 
 namespace sorvel {
 namespace {
@@ -74,6 +75,9 @@ int main(int argc, char** argv) {
   FormFactories forms = DialogFormFactories();
   forms.main_form = [] { return std::make_unique<MainFormHost>(); };
   InstallFormFactories(&forms);
+  WorkspaceDialogs dialogs;
+  dialogs.show_modal = [](QWidget* owner, const QString& form_name) { ShowDialogForm(owner, form_name); };
+  InstallWorkspaceDialogs(&dialogs);
 
   int status = 0;
   if (IsAutomationStart(arguments)) {
@@ -83,6 +87,7 @@ int main(int argc, char** argv) {
     // Automation objects that clients made meanwhile keep the program running.
     RunWhileAutomationObjectsLive(0);
   }
+  InstallWorkspaceDialogs(nullptr);
   InstallFormFactories(nullptr);
   InstallModalUi(nullptr);
   return status;

@@ -22,6 +22,7 @@
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/disc_read_form.h"
+#include "gui/jobs/message_pump.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
@@ -31,8 +32,10 @@
 #include "testing/file_bytes.h"
 #include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/recording_power_backend.h"
+#include "testing/gui/modal_answer.h"
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
+#include "testing/manual_clock.h"
 
 namespace sorvel {
 namespace {
@@ -233,6 +236,54 @@ TEST_F(DiscWriteFormTest, EndingMatrixOrdersTrayAndMessage) {
   }
 }
 
+// A long job with chkShutdown ticked: the action the settings name for the
+// outcome runs after the job, and its kind decides the result message. The
+// job's minute passes on the test's monotonic clock, advanced from its events.
+TEST_F(DiscWriteFormTest, LongJobRunsThePowerActionBeforeTheMessage) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 300, "", false}});
+  struct Case {
+    int32_t code;
+    bool accepted;
+    bool message;
+  } cases[] = {{8, true, false}, {0x8000, true, true}, {8, false, true}, {0, true, true}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.code << ' ' << c.accepted);
+    const std::string state = env_.State(("p" + std::to_string(n++)).c_str());
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+    Settings()->SetShutdownSuccess(c.code);
+    Settings()->SetEjectAfterMessage(false);
+    power_.accept_actions = c.accepted;
+    power_.calls.clear();
+    ui_.Clear();
+    DiscWriteForm form;
+    form.chkVerify()->setChecked(false);
+    form.chkShutdown()->setChecked(true);
+    form.txtReadFile()->setText(Q(source.cue));
+    platform::emu::HooksFor(state)->ClearLog();
+    {
+      testing::ScopedManualClock clock;
+      bool advanced = false;
+      const std::function<void()> previous = InstallMessagePump([&] {
+        if (!advanced) clock.clock().Advance(std::chrono::seconds(61));
+        advanced = true;
+        QCoreApplication::processEvents();
+      });
+      form.cmdStartStop()->click();
+      InstallMessagePump(previous);
+    }
+    EXPECT_EQ(power_.Count(QStringLiteral("poweroff")), c.code == 8 ? 1 : 0);
+    EXPECT_EQ(power_.Count(QStringLiteral("suspend")), c.code == 0x8000 ? 1 : 0);
+    EXPECT_EQ(ui_.messages().size(), c.message ? 1 : 0) << Log(form);
+    if (c.message && !ui_.messages().isEmpty()) {
+      EXPECT_EQ(ui_.messages()[0].text, kSuccess);
+    }
+    // chkShutdown ticked and EjectAfterMessage off: the tray stays closed.
+    EXPECT_EQ(Ejects(state), 0);
+    form.cmdEnd()->click();
+  }
+}
+
 TEST_F(DiscWriteFormTest, FailedWriteRunsNoVerificationLeavesTheTrayAndShowsTheJobsError) {
   const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 600, "", false}});
   const std::string state = env_.State("d.state");
@@ -279,6 +330,34 @@ TEST_F(DiscWriteFormTest, VerificationWithoutCompareOnlyReads) {
   form.cmdEnd()->click();
 }
 
+// Stopped during the verification: the stop button asks the verification's
+// question, Yes stops the verifier, and no outcome message follows.
+TEST_F(DiscWriteFormTest, StopDuringVerificationAsksTheVerifyQuestion) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 600, "", false}});
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
+  DiscWriteForm form;
+  form.chkVerify()->setChecked(true);
+  form.txtReadFile()->setText(Q(source.cue));
+  bool clicked = false;
+  const std::function<void()> previous = InstallMessagePump([&] {
+    if (!clicked && form.vbxMain()->lines().join('\n').contains(QStringLiteral("読み取り検査を行います。"))) {
+      clicked = true;
+      form.cmdStartStop()->click();
+    }
+    QCoreApplication::processEvents();
+  });
+  ui_.QueueAnswer(6);
+  form.cmdStartStop()->click();
+  InstallMessagePump(previous);
+  ASSERT_TRUE(clicked) << Log(form);
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("検証を中断してよろしいですか。"));
+  EXPECT_EQ(ui_.messages()[0].style, 292);
+  EXPECT_EQ(Log(form).find("ディスクは正常です。"), std::string::npos) << Log(form);
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_EQ(form.cmdStartStop()->text(), QStringLiteral("開始(&S)"));
+}
+
 TEST_F(DiscWriteFormTest, BlankPathIsRefused) {
   testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
   DiscWriteForm form;
@@ -312,26 +391,39 @@ TEST_F(DiscWriteFormTest, CommandLineIsoShowsTheDialogWithThePathAndTheStoredDri
   QString shown_path, shown_drive;
   bool verify = true;
   int windows = 0;
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [&, timer] {
-    auto* form = qobject_cast<DiscWriteForm*>(QApplication::activeModalWidget());
-    if (!form) return;
-    timer->stop();
-    timer->deleteLater();
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<DiscWriteForm*>(shown);
+    ASSERT_NE(form, nullptr);
     shown_path = form->txtReadFile()->text();
     shown_drive = form->fraRecv()->drive_combo()->currentText();
     verify = form->chkVerify()->isChecked();
     windows = OpenWindowCount();
     form->cmdEnd()->click();
   });
-  timer->start();
   Main({QStringLiteral("/discs/my"), QStringLiteral("image.iso")});
   EXPECT_EQ(shown_path, QStringLiteral("/discs/my image.iso"));
   EXPECT_EQ(shown_drive, stored);
   EXPECT_FALSE(verify);
   EXPECT_EQ(windows, 1);
   EXPECT_EQ(OpenWindowCount(), 0);
+}
+
+TEST_F(DiscWriteFormTest, ToolMenuShowsTheDialogWithoutAFile) {
+  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-r");
+  QWidget owner;
+  QString shown_path = QStringLiteral("unset");
+  QWidget* parent = nullptr;
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<DiscWriteForm*>(shown);
+    ASSERT_NE(form, nullptr);
+    shown_path = form->txtReadFile()->text();
+    parent = form->parentWidget();
+    form->cmdEnd()->click();
+  });
+  EXPECT_TRUE(ShowDialogForm(&owner, QStringLiteral("DiscWriteForm")));
+  EXPECT_EQ(shown_path, QString());
+  EXPECT_EQ(parent, &owner);
+  EXPECT_FALSE(ShowDialogForm(&owner, QStringLiteral("NoSuchForm")));
 }
 
 // An ISO written to a drive served by kestrow on the loopback interface; the

@@ -14,10 +14,12 @@
 
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_job_test_support.h"
 #include "gui/model/trelin.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/gui/modal_answer.h"
 #include "testing/gui/screenshot.h"
 
 namespace sorvel {
@@ -30,20 +32,6 @@ int Ejects(const std::string& state) {
   for (const auto& command : platform::emu::HooksFor(state)->log())
     count += command.opcode() == kStartStopUnit && (command.cdb[4] & 0x03) == 0x02 ? 1 : 0;
   return count;
-}
-
-// Runs `act` on the prompt once it is the active modal window.
-void WhenPromptShown(std::function<void(IsReadyForm*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    auto* form = qobject_cast<IsReadyForm*>(QApplication::activeModalWidget());
-    if (!form || !form->isVisible()) return;
-    timer->stop();
-    timer->deleteLater();
-    act(form);
-  });
-  timer->start();
 }
 
 class IsReadyFormTest : public ::testing::Test {
@@ -100,7 +88,9 @@ TEST_F(IsReadyFormTest, UsedWriteOnceDiscIsEjectedUntilABlankOneIsInserted) {
   OpenDrive("medium=cd-r,image=" + UsedCd());
   platform::emu::HooksFor(state_)->ClearLog();
   int ejects_before_insert = -1;
-  WhenPromptShown([&](IsReadyForm* form) {
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<IsReadyForm*>(shown);
+    ASSERT_NE(form, nullptr);
     ASSERT_TRUE(testing::WaitFor([&] { return Ejects(state_) == 1; }, 3000));
     // The prompt keeps waiting with the tray open.
     ASSERT_TRUE(testing::WaitFor([&] { return form->polls() >= 4; }, 3000));
@@ -131,7 +121,9 @@ TEST_F(IsReadyFormTest, CancelCloseBoxAndEscapeGiveUp) {
       },
   };
   for (const auto& give_up : ways) {
-    WhenPromptShown([&](IsReadyForm* form) {
+    testing::WhenModalShown([&](QWidget* shown) {
+      auto* form = qobject_cast<IsReadyForm*>(shown);
+      ASSERT_NE(form, nullptr);
       ASSERT_TRUE(testing::WaitFor([&] { return form->polls() >= 2; }, 3000));
       give_up(form);
     });
@@ -144,13 +136,15 @@ TEST_F(IsReadyFormTest, LowerLayersReachThePromptThroughTheInstalledForms) {
   OpenDrive("medium=none");
   const FormFactories forms = DialogFormFactories();
   const FormFactories* previous = InstallFormFactories(&forms);
-  bool shown = false;
-  WhenPromptShown([&](IsReadyForm* form) {
-    shown = true;
+  bool prompted = false;
+  testing::WhenModalShown([&](QWidget* shown) {
+    auto* form = qobject_cast<IsReadyForm*>(shown);
+    ASSERT_NE(form, nullptr);
+    prompted = true;
     form->cmdCancel()->click();
   });
   EXPECT_FALSE(ShowIsReadyForm(device_, true));
-  EXPECT_TRUE(shown);
+  EXPECT_TRUE(prompted);
   InstallFormFactories(previous);
 }
 

@@ -1,6 +1,6 @@
-// A PowerBackend for tests: records inhibitor calls and refuses every power
-// action, so that no test reaches the real logind. Installs itself for its
-// lifetime.
+// A PowerBackend for tests: records inhibitor calls and power actions and
+// never reaches the real logind; an action answers `accept_actions` (refused
+// unless a test says otherwise). Installs itself for its lifetime.
 #pragma once
 
 #include <QString>
@@ -39,11 +39,12 @@ class RecordingPowerBackend final : public PowerBackend {
 
   QStringList calls;
   bool held = false;
+  bool accept_actions = false;
 
  private:
   bool Refuse(const char* action) {
     calls << QString::fromLatin1(action);
-    return false;
+    return accept_actions;
   }
   PowerBackend* previous_;
 };
