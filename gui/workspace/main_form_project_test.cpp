@@ -419,6 +419,29 @@ TEST_F(ProjectFileTest, BadTimeStampsTakeTheSourcesModificationTime) {
   EXPECT_TRUE(walk[0].contains(QStringLiteral(" 20110304050607 "))) << walk[0].toStdString();
 }
 
+TEST_F(ProjectFileTest, DataLinesWhoseParentCannotBeEnteredAreNotCreatedElsewhere) {
+  OpenWithTemp();
+  Write(Host("f.txt"), "f");
+  const std::string f = Host("f.txt").string();
+  WriteProject("p.wpj", "[Data]\r\n1\t\\\tD\t\t20200101000000\t0\r\n"
+                        "0\t\\D\\\tIN.TXT\t" + f + "\t20200101000000\t0\r\n"
+                        "1\t\\NOPE\\\tLOST\t\t20200101000000\t0\r\n"
+                        "0\t\\NOPE\\\tLOST.TXT\t" + f + "\t20200101000000\t0\r\n"
+                        "0\tD\\\tREL.TXT\t" + f + "\t20200101000000\t0\r\n"
+                        "0\t\\\tDUMMY.BIN\t\t20200101000000\t0\r\n");
+  MissingListCloser closer;
+  ASSERT_TRUE(form_->FileProjectLoad(Project("p.wpj")));
+  QStringList walk;
+  form_->mobjImageFile().ChangeISODirectory(QStringLiteral("\\"));
+  Walk(walk);
+  ASSERT_EQ(walk.size(), 2) << walk.join(u'\n').toStdString();
+  EXPECT_TRUE(walk[0].startsWith(QStringLiteral("\\D dir=1")));
+  EXPECT_TRUE(walk[1].startsWith(QStringLiteral("\\D\\IN.TXT dir=0")));
+  ASSERT_EQ(closer.lists.size(), 1);
+  EXPECT_EQ(closer.lists[0], QStringList({Q(Host("f.txt")), Q(Host("f.txt"))}));
+  EXPECT_EQ(NodeKeys(), QStringList({QStringLiteral("/"), QStringLiteral("/D/")}));
+}
+
 // Every file of the hostile corpus loads without a crash, a hang or a box per line.
 TEST_F(ProjectFileTest, TheHostileCorpusLoadsQuietly) {
   OpenWithTemp();
