@@ -148,6 +148,9 @@ MainForm::MainForm(ApplicationSetting* settings, QSettings* store, QWidget* pare
 MainForm::~MainForm() {
   Form_Unload();
   if (own_settings_) ReleaseSettings();
+  // The children go after this object's own part: signals they raise while
+  // being deleted (a model reset, for one) must not reach it any more.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
 }
 
 void MainForm::BuildMenus() {
