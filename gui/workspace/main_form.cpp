@@ -592,18 +592,6 @@ void MainForm::mnuFileOpen_Click() {
   }
 }
 
-void MainForm::mnuFileProjectLoad_Click() {
-  const QString file =
-      ShowOpenFileDialog(this, QStringLiteral("プロジェクトファイル (*wpj)|*.wpj"), QString(), 6144);
-  if (!file.isEmpty()) FileProjectLoad(file);
-}
-
-void MainForm::mnuFileProjectSave_Click() {}
-
-bool MainForm::FileProjectLoad(const QString&) { return false; }
-
-bool MainForm::SaveProject(const QString&) { return false; }
-
 void MainForm::mnuViewExplorer_Click() { CurrentModalUi().OpenDocument(QStringLiteral("/")); }
 
 // The mark keeps the window in the topmost band until it is cleared. Dialogs the

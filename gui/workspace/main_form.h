@@ -58,7 +58,8 @@ class MainForm : public QMainWindow {
   explicit MainForm(ApplicationSetting* settings = nullptr, QSettings* store = nullptr, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  // Project files; filled by the project file's part of the workspace.
+  // Project files: loads one into the window (a message when it cannot be
+  // opened), or writes the layout into one (the old file kept on failure).
   virtual bool FileProjectLoad(const QString& file_name);
   virtual bool SaveProject(const QString& file_name);
 
@@ -198,6 +199,12 @@ class MainForm : public QMainWindow {
   void txtLabel_Edited();
   void RecordHistory(const QDateTime& moment);
   void ArrangeSplitters();
+
+  // Project file.
+  bool LoadProject(const QString& file_name);
+  void WriteDataSection(QStringList& lines);
+  void LoadDataLine(const QString& line, QStringList& missing);
+  void LoadAudioLine(const QString& line, QStringList& missing, bool& limit_told, bool& texts_seen);
 
   // Data area.
   void AddPathWalk(const QString& path, std::vector<std::pair<quint64, quint64>>& walk);
