@@ -164,9 +164,13 @@ class DiscDrive : public MmcDrive {
   int session_ = 1;
   int32_t session_start_lba_ = 0;
 
-  // Appends one sector (block-length bytes) to the block FIFO and sends every
-  // full block with WRITE(10).
-  bool QueueSector(const uint8_t* sector);
+  // Bytes of one block of the open write pass, fixed when the pass started.
+  int32_t write_block_length_ = 0;
+
+  // Appends one sector (block-length bytes of the `size` bytes at `sector`;
+  // false when they are fewer) to the block FIFO and sends every full block
+  // with WRITE(10).
+  bool QueueSector(const uint8_t* sector, size_t size);
   // Sends what is left in the block FIFO, zero-padded to whole blocks.
   bool FlushSectors();
   // Ends an open write pass without any drive command (the drive is gone).

@@ -56,8 +56,17 @@ int32_t DiscDrive::WriteDataSize(int32_t family, int32_t type) {
 int32_t DiscDrive::WriteStart(int32_t write_mode, int32_t flags, TocStructure toc) {
   // The drive belongs to the open pass: nothing may reach it from here.
   if (writing_) return CBR_ALREADYRUNNING;
-  media_type_ = GetMediaType();
-  media_family_ = GetMediaFamilyType();
+  // One answer decides the medium, and with it the block length of the whole
+  // pass: a drive (or anything in the path) that answers differently later
+  // changes nothing.
+  write_block_length_ = 0;
+  int32_t profile = 0;
+  if (!QueryMediaType(&profile)) {
+    std::printf("error: GET CONFIGURATION failed\n");
+    return CBR_UNKNOWNMEDIA;
+  }
+  media_type_ = profile;
+  media_family_ = MediaFamilyOf(profile);
   // The block FIFO serves one pass at a time.
   if (reading_) ReadEnd();
   ClearSense();
@@ -100,8 +109,15 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
 
   const bool raw = IsRawMode(write_mode);
   const int32_t image_end = toc_.SessionEndLBA(toc_.LastSession());
+  // A blank disc's lead-in starts before LBA 0; without it neither the raw
+  // pass nor the cue sheet has a place to start.
+  const int32_t lead_in = GetLeadInStart();
+  if (lead_in >= 0) {
+    std::printf("error: no lead-in start\n");
+    return CBR_IGNOREWRITECOMMAND;
+  }
   if (raw) {
-    first_lba_ = GetLeadInStart();
+    first_lba_ = lead_in;
     last_lba_ = image_end + kLeadOutSectors;
   } else {
     first_lba_ = -kFirstPregapLength;
@@ -120,11 +136,12 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
       return CBR_OVERCAPACITY;
     }
   }
-  if (!SetWriteParameters(write_mode, true, false, 0)) return CBR_IGNOREWRITECOMMAND;
+  if (!SetWriteParameters(write_mode, true, false, MFT_CD)) return CBR_IGNOREWRITECOMMAND;
+  write_block_length_ = WriteBlockLength(write_mode, MFT_CD);
   if ((flags & CDD_OPCOFF) == 0) PerformOpc();
   Rewind();
 
-  session_start_lba_ = raw ? first_lba_ : GetLeadInStart();
+  session_start_lba_ = lead_in;
   if (!builder_.BuildCueSheet(toc_, write_mode, session_start_lba_, session_)) return CBR_IGNOREWRITECOMMAND;
   if (raw) {
     writing_ = true;
@@ -185,11 +202,12 @@ int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
                 static_cast<long>(last_lba_));
     return CBR_OVERCAPACITY;
   }
-  SetWriteParameters(CCC_SAO, true, false, 0);
+  if (!SetWriteParameters(CCC_SAO, true, false, media_family_)) return CBR_IGNOREWRITECOMMAND;
+  write_block_length_ = WriteBlockLength(CCC_SAO, media_family_);
   if ((flags & CDD_OPCOFF) == 0) PerformOpc();
   Rewind();
   session_start_lba_ = 0;
-  builder_.BuildCueSheet(toc_, CCC_SAO, 0, session_);
+  if (!builder_.BuildCueSheet(toc_, CCC_SAO, 0, session_)) return CBR_IGNOREWRITECOMMAND;
 
   if (IsRamDvd(media_type_) || formatted_media) {
     writing_ = true;
@@ -237,7 +255,7 @@ bool DiscDrive::MoveWritePositionBack(int32_t lba) {
   // Sectors already sent to the drive cannot be taken back, and the tables
   // of an earlier session are gone.
   if (lba < fifo_lba_ || lba < session_start_lba_) return false;
-  const int32_t block = GetBlockLength();
+  const int32_t block = write_block_length_;
   if (block <= 0) return false;
   const int32_t keep = (lba - fifo_lba_) * block;
   std::vector<uint8_t> kept(static_cast<size_t>(keep));
@@ -316,7 +334,7 @@ bool DiscDrive::WriteCdSector(int32_t type, const uint8_t* data) {
     std::memcpy(channels, sector + kCdMainSize, kSubchannelSize);
     SubchannelChannelsToPw(channels, sector + kCdMainSize);
   }
-  if (!QueueSector(sector)) return false;
+  if (!QueueSector(sector, sizeof sector)) return false;
   ++current_lba_;
   return true;
 }
@@ -340,14 +358,14 @@ bool DiscDrive::WriteDvdSector(int32_t type, const uint8_t* data) {
     default:
       return false;
   }
-  if (!QueueSector(sector)) return false;
+  if (!QueueSector(sector, sizeof sector)) return false;
   ++current_lba_;
   return true;
 }
 
-bool DiscDrive::QueueSector(const uint8_t* sector) {
-  const int32_t block = GetBlockLength();
-  if (block <= 0) return false;
+bool DiscDrive::QueueSector(const uint8_t* sector, size_t size) {
+  const int32_t block = write_block_length_;
+  if (block <= 0 || static_cast<size_t>(block) > size) return false;
   fifo_.Append(sector, block);
   const int32_t count = buffering_block_length_;
   const int32_t bytes = block * count;
@@ -356,7 +374,7 @@ bool DiscDrive::QueueSector(const uint8_t* sector) {
   while (fifo_.Size() >= bytes) {
     fifo_.Read(buffer.data(), bytes);
     std::printf("wrote sector %6ld to %6ld ... ", static_cast<long>(fifo_lba_), static_cast<long>(fifo_lba_ + count - 1));
-    if (!Write10(buffer.data(), fifo_lba_, count)) {
+    if (!WriteBlocks(buffer.data(), buffer.size(), fifo_lba_, count, block)) {
       std::printf("failed\n");
       return false;
     }
@@ -368,13 +386,13 @@ bool DiscDrive::QueueSector(const uint8_t* sector) {
 
 bool DiscDrive::FlushSectors() {
   if (fifo_.Size() == 0) return true;
-  const int32_t block = GetBlockLength();
+  const int32_t block = write_block_length_;
   if (block <= 0) return false;
   const int32_t count = (fifo_.Size() + block - 1) / block;
   std::vector<uint8_t> buffer(static_cast<size_t>(count) * static_cast<size_t>(block), 0);
   fifo_.Read(buffer.data(), fifo_.Size());
   std::printf("wrote last sector %6ld to %6ld ... ", static_cast<long>(fifo_lba_), static_cast<long>(fifo_lba_ + count - 1));
-  const bool good = Write10(buffer.data(), fifo_lba_, count);
+  const bool good = WriteBlocks(buffer.data(), buffer.size(), fifo_lba_, count, block);
   std::printf(good ? "done\n" : "failed\n");
   fifo_lba_ += count;
   return good;

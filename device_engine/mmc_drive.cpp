@@ -223,11 +223,17 @@ bool MmcDrive::IsReady() {
 }
 
 int32_t MmcDrive::GetMediaType() {
+  int32_t profile;
+  return QueryMediaType(&profile) ? profile : kFallbackMediaType;
+}
+
+bool MmcDrive::QueryMediaType(int32_t* profile) {
   uint8_t cdb[10] = {kGetConfiguration, 1};
   Put16(cdb + 7, 8);
   AlignedBuffer answer(8);
-  if (Execute(cdb, sizeof cdb, answer.data(), 8, false) != 0) return kFallbackMediaType;
-  return Get16(answer.data() + 6);
+  if (Execute(cdb, sizeof cdb, answer.data(), 8, false) != 0) return false;
+  *profile = Get16(answer.data() + 6);
+  return true;
 }
 
 int32_t MmcDrive::MediaFamilyOf(int32_t profile) {
@@ -848,45 +854,46 @@ bool MmcDrive::PerformOpc() {
   return status == 0;
 }
 
+int32_t MmcDrive::WriteBlockLength(int32_t mode, int32_t family) {
+  switch (mode) {
+    case 0:
+      if (family == MFT_CD) return 2352;
+      if (family >= MFT_DVD && family <= MFT_HDDVD) return 2048;
+      return 0;
+    case 1: return 2352;
+    case 2: return 2448;
+    case 3: return 2368;
+    case 4: return 2448;
+    default: return 0;
+  }
+}
+
 bool MmcDrive::SetWriteParameters(int32_t mode, bool underrun_protection, bool test_write, int32_t family) {
   uint8_t write_type = 2;  // session at once
   uint8_t byte3 = 0;
   uint8_t data_block_type = 0;
-  int16_t block_length = 0;
   switch (mode) {
     case 0:
       if (family == 0) family = GetMediaFamilyType();
-      if (family == MFT_CD) {
-        data_block_type = 8;  // Mode 1 user data
-        block_length = 2352;
-      } else if (family >= MFT_DVD && family <= MFT_HDDVD) {
-        byte3 = 0x24;
-        data_block_type = 8;
-        block_length = 2048;
-      } else {
-        return false;
-      }
-      break;
-    case 1:
-      block_length = 2352;  // raw 2,352
+      data_block_type = 8;  // Mode 1 user data
+      if (family >= MFT_DVD && family <= MFT_HDDVD) byte3 = 0x24;
       break;
     case 2:
       data_block_type = 3;  // raw with P-W
-      block_length = 2448;
       break;
     case 3:
       write_type = 3;  // raw
       data_block_type = 1;  // raw with P-Q 16
-      block_length = 2368;
       break;
     case 4:
       write_type = 3;
       data_block_type = 3;
-      block_length = 2448;
       break;
     default:
-      return false;
+      break;  // 1: raw 2,352
   }
+  const int32_t block_length = WriteBlockLength(mode, family);
+  if (block_length == 0) return false;
   ModeParameters changeable;
   if (!ModeSense10(&changeable, kChangeableValues, kPageWriteParameters) || changeable.PageRoom() < 3) return false;
   bool bufe = underrun_protection && (changeable.Page()[2] & 0x40) != 0;
@@ -897,7 +904,7 @@ bool MmcDrive::SetWriteParameters(int32_t mode, bool underrun_protection, bool t
   page[2] = static_cast<uint8_t>((test_write ? 0x10 : 0) | (bufe ? 0x40 : 0) | write_type);
   page[3] = byte3;
   page[4] = data_block_type;
-  block_length_ = block_length;
+  block_length_ = static_cast<int16_t>(block_length);
   if (!ModeSelect10(page_values)) {
     std::printf("mode select error\n");
     return false;
@@ -930,9 +937,16 @@ bool MmcDrive::CloseSession() {
 }
 
 bool MmcDrive::Write10(const uint8_t* buffer, int32_t lba, int32_t count) {
-  if (block_length_ <= 0) return false;
+  if (block_length_ <= 0 || count <= 0) return false;
+  return WriteBlocks(buffer, static_cast<size_t>(block_length_) * static_cast<size_t>(count), lba, count,
+                     block_length_);
+}
+
+bool MmcDrive::WriteBlocks(const uint8_t* buffer, size_t size, int32_t lba, int32_t count, int32_t block_length) {
+  if (block_length <= 0) return false;
   if (buffer == nullptr || count <= 0 || count > 0xFFFF) return false;
-  size_t length = static_cast<size_t>(block_length_) * static_cast<size_t>(count);
+  size_t length = static_cast<size_t>(block_length) * static_cast<size_t>(count);
+  if (length > size) return false;
   uint8_t cdb[10] = {kWrite10};
   Put32(cdb + 2, static_cast<uint32_t>(lba));
   Put16(cdb + 7, static_cast<uint32_t>(count));

@@ -99,6 +99,8 @@ class MmcDrive {
   virtual bool IsReady();
   // The current MMC profile; kFallbackMediaType when the drive cannot say.
   virtual int32_t GetMediaType();
+  // The current MMC profile, or false when GET CONFIGURATION fails.
+  bool QueryMediaType(int32_t* profile);
   virtual int32_t GetMediaFamilyType();
   virtual bool LockUnlock(bool lock);
   virtual bool Rewind();
@@ -146,6 +148,8 @@ class MmcDrive {
 
   // Family of an MMC profile.
   static int32_t MediaFamilyOf(int32_t profile);
+  // Bytes of one block SetWriteParameters selects for `mode` on `family`; 0 when it refuses.
+  static int32_t WriteBlockLength(int32_t mode, int32_t family);
 
   // How long Write10 keeps resending while the drive reports a long write in progress.
   static constexpr int kLongWriteRetryMs = 60000;
@@ -163,6 +167,9 @@ class MmcDrive {
   // Sectors before `start` whose Q carries `track`; -1 when the search fails.
   int32_t FindPregapLength(int32_t track, int32_t start);
   bool IsQCrcValid(const uint8_t* q);
+  // WRITE(10) of `count` blocks of `block_length` bytes from `buffer`, which
+  // holds `size` bytes: refused unless they cover every block.
+  bool WriteBlocks(const uint8_t* buffer, size_t size, int32_t lba, int32_t count, int32_t block_length);
 
  private:
   bool ReadDiscInformation(uint8_t* answer);

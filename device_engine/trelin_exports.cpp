@@ -3,10 +3,11 @@
 // DriveEngine. Truth values come back as 0 or 1; nothing is thrown across.
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
 #include <string>
 
 #include "device_engine/drive_engine.h"
+#include "native_common/handle_registry.h"
 
 #define TRELIN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -14,15 +15,24 @@ namespace {
 
 using sorvel::DriveEngine;
 
-DriveEngine* EngineOf(intptr_t handle) { return reinterpret_cast<DriveEngine*>(handle); }
+// The engines issued and not yet terminated.
+sorvel::HandleRegistry<DriveEngine>& Engines() {
+  static sorvel::HandleRegistry<DriveEngine> engines;
+  return engines;
+}
 
 int32_t Truth(bool value) { return value ? 1 : 0; }
 
-// Runs `body` on the engine of `handle`; `failure` when there is none or
-// anything is thrown.
+// Runs `body` on the engine of `handle`; `failure` when the handle was not
+// issued (or was terminated) or anything is thrown.
 template <typename Result, typename Body>
 Result Guarded(intptr_t handle, Result failure, Body&& body) noexcept {
-  DriveEngine* engine = EngineOf(handle);
+  DriveEngine* engine = nullptr;
+  try {
+    engine = Engines().Find(handle);
+  } catch (...) {
+    return failure;
+  }
   if (engine == nullptr) return failure;
   try {
     return body(*engine);
@@ -37,21 +47,17 @@ TRELIN_EXPORT int32_t GetEngineVersion() { return DriveEngine::kVersion; }
 
 TRELIN_EXPORT intptr_t Initialize() {
   try {
-    return reinterpret_cast<intptr_t>(new (std::nothrow) DriveEngine());
+    return Engines().Issue(std::make_unique<DriveEngine>());
   } catch (...) {
     return 0;
   }
 }
 
 TRELIN_EXPORT void Terminate(intptr_t h) {
-  DriveEngine* engine = EngineOf(h);
-  if (engine == nullptr) return;
   try {
+    std::unique_ptr<DriveEngine> engine = Engines().Withdraw(h);
+    if (engine == nullptr) return;
     engine->Terminate();
-  } catch (...) {
-  }
-  try {
-    delete engine;
   } catch (...) {
   }
 }

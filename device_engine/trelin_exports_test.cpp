@@ -314,6 +314,59 @@ TEST_F(TrelinTest, TerminateWithAnOpenPass) {
 }
 
 
+// Every export given a handle that names no engine returns its failure value
+// and leaves the caller's buffers alone.
+void ExpectRefusedEverywhere(Trelin& lib, intptr_t h) {
+  char text[16] = "x";
+  uint8_t sector[2448] = {0x5A};
+  EXPECT_EQ(lib.GetRemoteHosts(h, "127.0.0.1", 10000, text, sizeof text, 10), 0);
+  EXPECT_EQ(lib.Open(h, 3), 0);
+  EXPECT_EQ(lib.OpenEx(h, "D:"), 0);
+  EXPECT_EQ(lib.Close(h), 0);
+  EXPECT_EQ(lib.GetDeviceName(h, 7, text, sizeof text), 0);
+  EXPECT_EQ(lib.ClearTOCStructure(h), 0);
+  EXPECT_EQ(lib.GetTOCStructure(h, TST_TOC, sector, sizeof sector), 0);
+  EXPECT_EQ(lib.SetTOCStructure(h, TST_TOC, sector, 8), 0);
+  EXPECT_EQ(lib.GetFirstLBA(h), 0);
+  EXPECT_EQ(lib.GetLastLBA(h), 0);
+  EXPECT_EQ(lib.ReadStart(h, CCC_RAW, 0), CBR_UNKNOWNMEDIA);
+  EXPECT_EQ(lib.ReadLBA(h, sector, 0), 0);
+  EXPECT_EQ(lib.ReadEnd(h), 0);
+  EXPECT_EQ(lib.WriteStart(h, CCC_SAO, 0), CBR_UNKNOWNMEDIA);
+  EXPECT_EQ(lib.WriteLBA(h, CSD_SECTORONLY, sector, 0), 0);
+  EXPECT_EQ(lib.WriteFlush(h, 1), 0);
+  EXPECT_EQ(lib.WriteEnd(h, 1), 0);
+  EXPECT_EQ(lib.GetLastWroteLBA(h), 0);
+  EXPECT_EQ(lib.GetMediaType(h), 0);
+  EXPECT_EQ(lib.GetMediaFamilyType(h), 0);
+  EXPECT_EQ(lib.IsDiscEmpty(h), 0);
+  EXPECT_EQ(lib.Erase(h, 1), 0);
+  EXPECT_EQ(lib.GetSCSIErrorStatus(h), 0xFFFFFF);
+  EXPECT_EQ(lib.SetWriteCacheBufferSize(h, 4096), 0);
+  EXPECT_EQ(lib.GetUsedWriteCacheBufferSize(h), 0);
+  lib.Terminate(h);
+  EXPECT_STREQ(text, "x");
+  EXPECT_EQ(sector[0], 0x5A);
+  EXPECT_EQ(sector[1], 0);
+}
+
+TEST_F(TrelinTest, HandlesThatNameNoEngineAreRefused) {
+  ExpectRefusedEverywhere(lib_, 0);
+  int not_an_engine[64] = {};
+  ExpectRefusedEverywhere(lib_, reinterpret_cast<intptr_t>(not_an_engine));
+  ExpectRefusedEverywhere(lib_, static_cast<intptr_t>(0x5EEDF00D));
+  ExpectRefusedEverywhere(lib_, engine_ + 16);
+  // Terminated twice: the second and every later call touch nothing.
+  const intptr_t gone = lib_.Initialize();
+  ASSERT_NE(gone, 0);
+  lib_.Terminate(gone);
+  ExpectRefusedEverywhere(lib_, gone);
+  // The live engine is untouched by all of that.
+  EXPECT_EQ(lib_.SetWriteCacheBufferSize(engine_, 2456), 2456);
+  EXPECT_EQ(lib_.GetSCSIErrorStatus(engine_), 0xFFFFFF);
+}
+
+
 // Writes and reads back a 300-sector DVD-R image through the exports.
 void DvdRoundTrip(Trelin& lib, intptr_t engine) {
   ASSERT_EQ(lib.GetMediaFamilyType(engine), 2);

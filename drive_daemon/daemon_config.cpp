@@ -1,9 +1,11 @@
 #include "drive_daemon/daemon_config.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 
 namespace sorvel {
@@ -43,15 +45,25 @@ long long ParseLeadingInteger(const std::string& text) {
   return value == limit ? LLONG_MIN : -static_cast<long long>(value);
 }
 
-DaemonConfig ReadDaemonConfig(const IniProfile& profile) {
+uint32_t MaxConnectionCeilingFor(uint64_t soft_nofile) {
+  return static_cast<uint32_t>(std::clamp<uint64_t>(soft_nofile / 4, 1, kMaxMaxConnection));
+}
+
+uint32_t MaxConnectionCeiling() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return MaxConnectionCeilingFor(0);
+  return MaxConnectionCeilingFor(limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : limit.rlim_cur);
+}
+
+DaemonConfig ReadDaemonConfig(const IniProfile& profile) { return ReadDaemonConfig(profile, MaxConnectionCeiling()); }
+
+DaemonConfig ReadDaemonConfig(const IniProfile& profile, uint32_t ceiling) {
   DaemonConfig config;
   long long port = ParseLeadingInteger(profile.Get("MAIN", "LISTENINGPORT"));
   if (port >= 1 && port <= 65535) config.listening_port = static_cast<uint16_t>(port);
   long long max_connection = ParseLeadingInteger(profile.Get("MAIN", "MAXCONNECTION"));
-  if (max_connection >= 1) {
-    config.max_connection =
-        static_cast<uint32_t>(std::min<long long>(max_connection, kMaxMaxConnection));
-  }
+  if (max_connection >= 1) config.max_connection = static_cast<uint32_t>(std::min<long long>(max_connection, UINT32_MAX));
+  config.max_connection = std::clamp<uint32_t>(config.max_connection, 1, std::max<uint32_t>(ceiling, 1));
   for (int index = 0; index < 26; ++index) {
     std::string value = profile.Get("DRIVES", std::string(1, static_cast<char>('A' + index)) + ":");
     config.drive_enabled[index] = !value.empty() && ParseLeadingInteger(value) != 0;

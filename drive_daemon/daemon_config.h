@@ -14,8 +14,9 @@ namespace sorvel {
 
 inline constexpr uint16_t kDefaultListeningPort = 8801;
 inline constexpr uint32_t kDefaultMaxConnection = 20;
-// MAXCONNECTION has no upper bound of its own; it is kept within a signed 32-bit value.
-inline constexpr uint32_t kMaxMaxConnection = 2147483647;
+// MAXCONNECTION is clamped to this, and to what the descriptor limit allows:
+// every connection costs a thread and descriptors (socket, drive).
+inline constexpr uint32_t kMaxMaxConnection = 1024;
 
 struct DaemonConfig {
   uint16_t listening_port = kDefaultListeningPort;
@@ -35,7 +36,15 @@ std::string ConfigFilePath(const std::string& program_path);
 // without digits reads 0; values beyond 64 bits saturate.
 long long ParseLeadingInteger(const std::string& text);
 
-// Applies the defaults and bounds to the values of `profile`.
+// The most connections a process with the soft descriptor limit
+// `soft_nofile` may serve: a quarter of it, at most kMaxMaxConnection, at least 1.
+uint32_t MaxConnectionCeilingFor(uint64_t soft_nofile);
+// The ceiling for this process's soft RLIMIT_NOFILE.
+uint32_t MaxConnectionCeiling();
+
+// Applies the defaults and bounds to the values of `profile`; MAXCONNECTION
+// (the default too) is clamped to `ceiling`.
+DaemonConfig ReadDaemonConfig(const IniProfile& profile, uint32_t ceiling);
 DaemonConfig ReadDaemonConfig(const IniProfile& profile);
 
 // Reads the configuration of the program at `program_path`, prints it to

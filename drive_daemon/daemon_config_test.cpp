@@ -72,7 +72,7 @@ TEST_P(MainValues, DefaultsAndBounds) {
   IniProfile profile;
   if (c.port != nullptr) profile.Set("MAIN", "LISTENINGPORT", c.port);
   if (c.max_connection != nullptr) profile.Set("MAIN", "MAXCONNECTION", c.max_connection);
-  DaemonConfig config = ReadDaemonConfig(profile);
+  DaemonConfig config = ReadDaemonConfig(profile, kMaxMaxConnection);
   EXPECT_EQ(config.listening_port, c.expected_port);
   EXPECT_EQ(config.max_connection, c.expected_max_connection);
 }
@@ -80,12 +80,32 @@ TEST_P(MainValues, DefaultsAndBounds) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MainValues,
     ::testing::Values(ValueCase{nullptr, nullptr, 8801, 20}, ValueCase{"9000", "5", 9000, 5},
-                      ValueCase{"0", "0", 8801, 20}, ValueCase{"70000", "70000", 8801, 70000},
-                      ValueCase{"65535", "65535", 65535, 65535}, ValueCase{"1", "1", 1, 1},
-                      ValueCase{"65536", "65536", 8801, 65536}, ValueCase{"-1", "-5", 8801, 20},
+                      ValueCase{"0", "0", 8801, 20}, ValueCase{"70000", "70000", 8801, 1024},
+                      ValueCase{"65535", "65535", 65535, 1024}, ValueCase{"1", "1", 1, 1},
+                      ValueCase{"65536", "1024", 8801, 1024}, ValueCase{"-1", "-5", 8801, 20},
                       ValueCase{"port", "many", 8801, 20}, ValueCase{"9000x", "12y", 9000, 12},
-                      ValueCase{"4294975097", "4294967316", 8801, 2147483647},
-                      ValueCase{"99999999999999999999", "99999999999999999999", 8801, 2147483647}));
+                      ValueCase{"1", "1025", 1, 1024}, ValueCase{"1", "100000", 1, 1024},
+                      ValueCase{"4294975097", "4294967316", 8801, 1024},
+                      ValueCase{"99999999999999999999", "99999999999999999999", 8801, 1024}));
+
+// A quarter of the soft descriptor limit, at most 1,024 and at least 1; the
+// default of 20 is clamped too.
+TEST(MaxConnectionCeiling, FollowsTheDescriptorLimit) {
+  struct Case {
+    uint64_t soft_nofile;
+    uint32_t ceiling;
+  };
+  for (const Case& c : {Case{0, 1}, Case{3, 1}, Case{7, 1}, Case{8, 2}, Case{40, 10}, Case{1024, 256},
+                        Case{4096, 1024}, Case{4100, 1024}, Case{1048576, 1024}, Case{UINT64_MAX, 1024}}) {
+    EXPECT_EQ(MaxConnectionCeilingFor(c.soft_nofile), c.ceiling) << c.soft_nofile;
+  }
+  IniProfile profile;
+  EXPECT_EQ(ReadDaemonConfig(profile, 10).max_connection, 10u);
+  profile.Set("MAIN", "MAXCONNECTION", "100000");
+  EXPECT_EQ(ReadDaemonConfig(profile, 256).max_connection, 256u);
+  EXPECT_EQ(ReadDaemonConfig(profile).max_connection, MaxConnectionCeiling());
+  EXPECT_LE(MaxConnectionCeiling(), kMaxMaxConnection);
+}
 
 TEST(DriveValues, NonZeroNumberEnablesTheLetter) {
   IniProfile profile;
@@ -122,7 +142,7 @@ class RecordingServer : public DaemonServer {
 
 TEST(ConfigureAndListen, ReadsTheFileBesideTheProgramAndStartsTheServer) {
   testing::ScratchDir dir;
-  std::ofstream(dir / "kestrow.INI") << "[MAIN]\r\nLISTENINGPORT=9123\r\nMAXCONNECTION=70000\r\n"
+  std::ofstream(dir / "kestrow.INI") << "[MAIN]\r\nLISTENINGPORT=9123\r\nMAXCONNECTION=100000\r\n"
                                         "[DRIVES]\r\nC:=1\r\nD:=1\r\nE:=0\r\n";
   RecordingServer server;
   std::ostringstream out;
@@ -132,13 +152,13 @@ TEST(ConfigureAndListen, ReadsTheFileBesideTheProgramAndStartsTheServer) {
                        "EnabledDrives = C: D: \n"
                        "Start Listening ...\n"
                        "ListeningPort = 9123\n"
-                       "MaxConenction = 70000\n");
+                       "MaxConenction = " + std::to_string(MaxConnectionCeiling()) + "\n");
   ASSERT_EQ(server.calls.size(), 26u);
   for (int i = 0; i < 26; ++i) {
     EXPECT_EQ(server.calls[i], std::make_pair(i, i == 2 || i == 3));
   }
   EXPECT_EQ(server.started_port, 9123);
-  EXPECT_EQ(server.started_max_connection, 70000u);
+  EXPECT_EQ(server.started_max_connection, MaxConnectionCeiling());
 
   server.listen_result = false;
   EXPECT_FALSE(ConfigureAndListen(server, program, out));

@@ -253,19 +253,16 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"DriveWithoutTerminator", DPathWithoutTerminator(), 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DaemonHostile, MalformedHeadersAreDroppedInStep) {
+TEST_F(DaemonHostile, KeepAliveFormsAreSkippedInStep) {
   Peer peer(port_);
   Bytes stream;
-  Bytes bad = Request("Open", OpenBody("\\\\.\\D:"));
-  bad[2] = 'X';  // wrong magic: the header alone is dropped, its "body" read as headers
-  stream.insert(stream.end(), bad.begin(), bad.begin() + 50);
-  // A foreign packet whose body holds a request: the body must be skipped, not run.
+  // The engine's keep-alive form, with a body that holds a request: the body
+  // must be skipped, not run.
   Bytes inner = Request("Close", {});
-  Bytes foreign = Packet("SUBSYSTEM.", "KEEPALIVE", inner);
-  stream.insert(stream.end(), foreign.begin(), foreign.end());
-  Bytes tiny = Request("Close", {});
-  PutLe16(tiny.data(), 10);  // a length below the header
-  stream.insert(stream.end(), tiny.begin(), tiny.end());
+  Bytes one_way = Packet("SUBSYSTEM.", "KEEPALIVE", inner);
+  stream.insert(stream.end(), one_way.begin(), one_way.end());
+  Bytes keep_alive = Packet("KEEPALIVE", "", {});
+  stream.insert(stream.end(), keep_alive.begin(), keep_alive.end());
   Bytes good = Request("Open", OpenBody("\\\\.\\D:"));
   stream.insert(stream.end(), good.begin(), good.end());
   ASSERT_TRUE(peer.Send(stream));
@@ -275,6 +272,50 @@ TEST_F(DaemonHostile, MalformedHeadersAreDroppedInStep) {
   EXPECT_EQ(a.Result(), 1);
   EXPECT_FALSE(peer.Read(200).arrived);  // nothing else was answered
 }
+
+struct BadHeader {
+  const char* name;
+  Bytes packet;
+};
+void PrintTo(const BadHeader& c, std::ostream* out) { *out << c.name; }
+
+Bytes WrongMagic() {
+  Bytes bad = Request("Open", OpenBody("\\\\.\\D:"));
+  bad[2] = 'X';
+  return bad;
+}
+Bytes LengthBelowHeader() {
+  Bytes tiny = Request("Close", {});
+  PutLe16(tiny.data(), 10);
+  return tiny;
+}
+
+class DaemonBadHeader : public DaemonHostile, public ::testing::WithParamInterface<BadHeader> {};
+
+// A header that is no packet of this server ends the session at once: what
+// follows it is never run, and the slot is free again.
+TEST_P(DaemonBadHeader, EndsTheSessionAtOnce) {
+  Peer peer(port_);
+  ASSERT_TRUE(peer.connected());
+  Bytes stream = GetParam().packet;
+  Bytes good = Request("Open", OpenBody("\\\\.\\D:"));
+  stream.insert(stream.end(), good.begin(), good.end());
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(peer.Send(stream));
+  EXPECT_FALSE(peer.Read(1000).arrived);
+  EXPECT_TRUE(peer.ClosedByPeer(1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(DaemonTransport::kSilenceLimitMs));
+  EXPECT_TRUE(WaitForNoSessions());
+  ExpectServing();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, DaemonBadHeader,
+    ::testing::Values(BadHeader{"WrongMagic", WrongMagic()},
+                      BadHeader{"OtherSubsystem", Packet("OTHERSUBSY", "Open", OpenBody("\\\\.\\D:"))},
+                      BadHeader{"LengthBelowHeader", LengthBelowHeader()},
+                      BadHeader{"AllZero", Bytes(50, 0)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DaemonHostile, TruncatedBodyEndsOnlyThatSession) {
   Peer other(port_);

@@ -32,8 +32,12 @@ DaemonPacketClass ClassifyDaemonHeader(const DaemonHeader& header, std::string_v
   if (!QrntpNameIs(header.magic, sizeof header.magic, kQrntpMagic) || header.total_length < kQrntpHeaderSize) {
     return DaemonPacketClass::kBad;
   }
-  if (!QrntpNameIs(header.subsystem, sizeof header.subsystem, subsystem)) return DaemonPacketClass::kForeign;
-  return DaemonPacketClass::kOwn;
+  if (QrntpNameIs(header.subsystem, sizeof header.subsystem, subsystem)) return DaemonPacketClass::kOwn;
+  if (QrntpNameIs(header.subsystem, sizeof header.subsystem, kQrntpOneWaySubsystem) ||
+      QrntpNameIs(header.subsystem, sizeof header.subsystem, kQrntpKeepAlive)) {
+    return DaemonPacketClass::kKeepAlive;
+  }
+  return DaemonPacketClass::kBad;
 }
 
 bool DaemonRequestHandler::Dispatch(std::string_view, const uint8_t*, size_t, std::vector<uint8_t>* response) {

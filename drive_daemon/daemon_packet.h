@@ -28,9 +28,9 @@ struct DaemonHeader {
 };
 
 enum class DaemonPacketClass {
-  kOwn,      // a request of the server's subsystem: read its body and dispatch it
-  kForeign,  // right magic, other subsystem: its body is skipped, no answer
-  kBad,      // wrong magic or a length below the header: the header alone is dropped
+  kOwn,        // a request of the server's subsystem: read its body and dispatch it
+  kKeepAlive,  // right magic, a keep-alive subsystem ("SUBSYSTEM.", "KEEPALIVE"): body skipped, no answer
+  kBad,        // wrong magic, a length below the header or another subsystem: no packet of this server
 };
 
 DaemonPacketClass ClassifyDaemonHeader(const DaemonHeader& header, std::string_view subsystem);

@@ -14,26 +14,30 @@ namespace sorvel {
 
 namespace {
 
-// Receives exactly `length` bytes within `total_ms` in all, so a peer that
-// trickles bytes cannot hold a session beyond the silence limit.
-bool ReceiveWithin(TcpSocket& socket, uint8_t* buffer, size_t length, long total_ms) {
-  const auto start = platform::GetClock().Now();
-  size_t got = 0;
-  while (got < length) {
-    const long long left = total_ms - platform::ElapsedMs(start);
-    if (left <= 0) return false;
-    const int n = socket.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
+// A session's connection: exact reads within a total time, so a peer that
+// trickles bytes gains nothing.
+class SocketStream : public DaemonStream {
+ public:
+  explicit SocketStream(TcpSocket& socket) : socket_(socket) {}
+  bool ReceiveExact(uint8_t* buffer, size_t length, long wait_ms) override {
+    const auto start = platform::GetClock().Now();
+    size_t got = 0;
+    while (got < length) {
+      const long long left = wait_ms - platform::ElapsedMs(start);
+      if (left <= 0) return false;
+      const int n = socket_.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
   }
-  return true;
-}
+  void Send(const uint8_t* bytes, size_t length, long wait_ms) override {
+    socket_.Send(bytes, static_cast<int>(length), wait_ms);
+  }
 
-// Reads and drops `length` bytes.
-bool SkipWithin(TcpSocket& socket, size_t length, long total_ms) {
-  std::vector<uint8_t> sink(length);
-  return length == 0 || ReceiveWithin(socket, sink.data(), length, total_ms);
-}
+ private:
+  TcpSocket& socket_;
+};
 
 }  // namespace
 
@@ -164,27 +168,8 @@ void DaemonTransport::SessionLoop(Slot* slot, int) {
   {
     std::unique_ptr<DaemonRequestHandler> handler = CreateHandler();
     if (!handler) handler = std::make_unique<DaemonRequestHandler>();
-    std::vector<uint8_t> body;
-    std::vector<uint8_t> answer;
-    while (!stop_) {
-      uint8_t raw[kQrntpHeaderSize];
-      if (!ReceiveWithin(socket, raw, sizeof raw, kSilenceLimitMs)) break;
-      const DaemonHeader header = DaemonHeader::Decode(raw);
-      const size_t body_length = header.total_length > kQrntpHeaderSize ? header.total_length - kQrntpHeaderSize : 0;
-      const DaemonPacketClass kind = ClassifyDaemonHeader(header, subsystem_);
-      if (kind == DaemonPacketClass::kBad) continue;
-      if (kind == DaemonPacketClass::kForeign) {
-        // Skip its body so that the next header is read in step.
-        if (!SkipWithin(socket, body_length, kSilenceLimitMs)) break;
-        continue;
-      }
-      body.assign(body_length, 0);
-      // A body that does not arrive whole leaves the stream out of step: end.
-      if (body_length > 0 && !ReceiveWithin(socket, body.data(), body_length, kSilenceLimitMs)) break;
-      if (!AnswerDaemonRequest(subsystem_, *handler, header, body.data(), body.size(), &answer)) continue;
-      // A failed send shows at the next read.
-      socket.Send(answer.data(), static_cast<int>(answer.size()), kAnswerTimeoutMs);
-    }
+    SocketStream stream(socket);
+    RunDaemonSession(stream, subsystem_, *handler, stop_);
     // The handler goes first: it releases the drive of this connection.
   }
   {

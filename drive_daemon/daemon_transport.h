@@ -2,7 +2,8 @@
 // in a session thread of its own (slots are made as connections need them, up
 // to the connection limit; a connection beyond it is closed at once), hands
 // every request to the session's handler and answers host discovery on UDP at
-// the same port number. A session ends after 3,000 ms without a packet.
+// the same port number. A session ends after 3,000 ms without a whole valid
+// packet, and at once on an invalid one (daemon_session.h).
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "drive_daemon/daemon_packet.h"
+#include "drive_daemon/daemon_session.h"
 #include "native_common/tcp_socket.h"
 #include "native_common/udp_socket.h"
 
@@ -21,10 +23,10 @@ namespace sorvel {
 
 class DaemonTransport {
  public:
-  // A session ends when no packet arrived for this long.
-  static constexpr long kSilenceLimitMs = 3000;
+  // A session ends when no whole valid packet arrived for this long.
+  static constexpr long kSilenceLimitMs = kDaemonSilenceLimitMs;
   // Answers are sent within this time.
-  static constexpr long kAnswerTimeoutMs = 1000;
+  static constexpr long kAnswerTimeoutMs = kDaemonAnswerTimeoutMs;
 
   explicit DaemonTransport(std::string subsystem);
   virtual ~DaemonTransport();

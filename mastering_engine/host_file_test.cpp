@@ -11,6 +11,26 @@
 namespace sorvel {
 namespace {
 
+// Reading takes regular files only, decided on the open descriptor, and
+// never waits: a FIFO without a writer, a directory or a device fails at once.
+TEST(HostFile, ReadingOpensOnlyRegularFilesAndNeverBlocks) {
+  testing::ScratchDir dir;
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string regular = (dir / "plain").string();
+  std::ofstream(regular) << "plain";
+  HostFile f;
+  for (const std::string& path : {fifo, dir.path().string(), std::string("/dev/null"), std::string("/dev/zero")}) {
+    EXPECT_FALSE(f.Open(path, HostFile::kRead)) << path;
+    EXPECT_FALSE(f.IsOpen()) << path;
+  }
+  // A regular file reads as before (in blocking mode again).
+  ASSERT_TRUE(f.Open(regular, HostFile::kRead));
+  char buf[8] = {};
+  EXPECT_EQ(f.Read(buf, sizeof buf), 5u);
+  EXPECT_STREQ(buf, "plain");
+}
+
 TEST(HostFile, OpenModes) {
   testing::ScratchDir dir;
   const std::string path = (dir / "f.bin").string();

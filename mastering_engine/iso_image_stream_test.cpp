@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include <cstring>
 #include <fstream>
@@ -156,6 +158,80 @@ TEST(IsoImageStream, SourceReplacedByFifoFailsWithoutBlocking) {
   EXPECT_FALSE(results[ds]);
   EXPECT_FALSE(results[ds + 1]);
   EXPECT_TRUE(results[ds + 2]);
+}
+
+// The race of a check before the open: 2,000 sources, each replaced by a
+// FIFO renamed into place while the volume streams. Whatever the order, every
+// read ends at once, and a source that became a FIFO is a read error.
+TEST(IsoImageStream, FifoRenamedIntoPlaceWhileStreamingAlwaysEnds) {
+  constexpr int kFiles = 2000;
+  testing::ScratchDir dir;
+  std::vector<std::string> paths;
+  IsoImageStream s;
+  ASSERT_TRUE(s.InitISOFS(0));
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string index = std::to_string(i);
+    paths.push_back(WriteFile(dir, std::string("f").append(index), Pattern(100, static_cast<char>('a' + i % 26))));
+    ASSERT_TRUE(s.AddISOFile(std::string("F").append(index), paths.back()));
+  }
+  const uint32_t volume = s.BuildDataTrack("RACE");
+  const uint32_t data_start = s.Layout().data_start;
+  // The sources in the order the volume holds them, one sector each.
+  std::vector<std::string> placed;
+  for (const auto& entry : s.Layout().files) placed.push_back(entry.source);
+  ASSERT_EQ(placed.size(), static_cast<size_t>(kFiles));
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> blocks_read{0};
+  std::atomic<int> swapped{0};
+  // Follows the stream: the source about to be opened is swapped between a
+  // FIFO and a regular file as fast as renames go, so that the swap lands
+  // between any check of the path and the open. Both are links of two inodes
+  // that stay reachable, so an open that blocked can be released.
+  const std::string fifo = (dir / "fifo").string();
+  const std::string plain = WriteFile(dir, "plain", "x");
+  const std::string link_path = (dir / "link").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The last source is a FIFO for good; the others race.
+  ASSERT_EQ(link(fifo.c_str(), link_path.c_str()), 0);
+  ASSERT_EQ(rename(link_path.c_str(), placed.back().c_str()), 0);
+  std::thread swapper([&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    for (int round = 0; !done && std::chrono::steady_clock::now() < until; ++round) {
+      const int64_t at = int64_t{blocks_read.load()} - data_start + (round & 1);
+      if (at < 0 || at >= kFiles - 1) {
+        std::this_thread::yield();
+        continue;
+      }
+      const bool to_fifo = (round & 2) == 0;
+      if (link((to_fifo ? fifo : plain).c_str(), link_path.c_str()) != 0) continue;
+      if (rename(link_path.c_str(), placed[static_cast<size_t>(at)].c_str()) == 0 && to_fifo) ++swapped;
+      unlink(link_path.c_str());  // left when the source was that inode already
+    }
+  });
+  auto reading = std::async(std::launch::async, [&] {
+    std::vector<bool> results;
+    uint8_t block[2048];
+    for (uint32_t i = 0; i < volume; ++i) {
+      results.push_back(s.ReadDataBlock(block));
+      ++blocks_read;
+    }
+    return results;
+  });
+  const bool ended = reading.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  done = true;
+  swapper.join();
+  if (!ended) {
+    // Release the blocked open so the test can end, then fail.
+    while (reading.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+      int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    }
+    FAIL() << "the stream blocked on a FIFO";
+  }
+  const std::vector<bool> results = reading.get();
+  EXPECT_GT(swapped.load(), 0);
+  EXPECT_FALSE(results[data_start + kFiles - 1]);
+  s.EndDataTrack();
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 // calls one operation of the engine. Strings are UTF-8; nothing throws across.
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "mastering_engine/mastering_engine.h"
+#include "native_common/handle_registry.h"
 
 #define TAZOL_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -18,10 +19,18 @@ using sorvel::MasteringEngine;
 constexpr size_t kFindRecordSize = 2064;
 constexpr size_t kFindNameSize = 1024;
 
-// Every use lies inside Guard, so a null handle becomes the export's failure value.
+// The engines issued and not yet terminated.
+sorvel::HandleRegistry<MasteringEngine>& Engines() {
+  static sorvel::HandleRegistry<MasteringEngine> engines;
+  return engines;
+}
+
+// Every use lies inside Guard, so a handle that was never issued (or was
+// terminated) becomes the export's failure value.
 MasteringEngine* Engine(intptr_t handle) {
-  if (handle == 0) throw std::invalid_argument("null engine handle");
-  return reinterpret_cast<MasteringEngine*>(handle);
+  MasteringEngine* engine = Engines().Find(handle);
+  if (engine == nullptr) throw std::invalid_argument("unknown engine handle");
+  return engine;
 }
 
 // Bounded copy: a string that fills the buffer is not terminated; a shorter one is zero-padded.
@@ -75,16 +84,15 @@ TAZOL_EXPORT int32_t GetEngineVersion() { return MasteringEngine::kVersion; }
 
 TAZOL_EXPORT intptr_t Initialize() {
   try {
-    return reinterpret_cast<intptr_t>(new MasteringEngine());
+    return Engines().Issue(std::make_unique<MasteringEngine>());
   } catch (...) {
     return 0;
   }
 }
 
 TAZOL_EXPORT int32_t Terminate(intptr_t h) {
-  if (h == 0) return 0;
   try {
-    delete Engine(h);
+    Engines().Withdraw(h);
   } catch (...) {
   }
   return 0;

@@ -149,45 +149,67 @@ TEST(TazolExports, EngineLifecycleAndTreeCalls) {
   api.terminate(h);
 }
 
-// A null handle (an engine that was never made) is refused by every export
-// instead of being followed.
-TEST(TazolExports, NullHandleIsRefused) {
-  Tazol lib;
-  ASSERT_TRUE(lib.loaded());
-  Api api(lib);
+// A handle that names no engine (null, made up, or terminated already) is
+// refused by every export instead of being followed.
+void ExpectRefusedEverywhere(Tazol& lib, Api& api, intptr_t h) {
   char text[8] = "x";
   uint8_t record[2064] = {};
   uint8_t sector[2352] = {};
-  EXPECT_EQ(api.init_fs(0, 4), 0);
-  EXPECT_EQ(api.clear(0), 0);
-  EXPECT_EQ(api.is_empty(0), 0);
-  EXPECT_EQ(api.add_file(0, "a", "/etc/hostname"), 0);
-  EXPECT_EQ(api.add_dummy(0, "a", 0, 1, 0), 0);
-  EXPECT_EQ(api.make_dir(0, "a", 0, 0), 0);
-  api.new_name(0, text, sizeof text);
-  EXPECT_EQ(api.change_dir(0, "\\"), 0);
-  EXPECT_EQ(api.remove(0, "a"), 0);
-  EXPECT_EQ(api.rename(0, "a", "b"), 0);
-  EXPECT_EQ(api.properties(0, "a", 0, 0), 0);
-  api.current(0, text, sizeof text);
-  EXPECT_EQ(api.find_first(0, record), 0);
-  EXPECT_EQ(api.find_next(0, record), 0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t, void*, int32_t)>("GetTOCStructure")(0, 0, record, 100), 0);
-  lib.Get<int32_t(intptr_t)>("ClearTrack")(0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>("AddTrack")(0, "a.wav", 0, 0, 0), 0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>("ResetTrack")(0, 0, "a", 0, 0, 0),
+  EXPECT_EQ(api.init_fs(h, 4), 0);
+  EXPECT_EQ(api.clear(h), 0);
+  EXPECT_EQ(api.is_empty(h), 0);
+  EXPECT_EQ(api.add_file(h, "a", "/etc/hostname"), 0);
+  EXPECT_EQ(api.add_dummy(h, "a", 0, 1, 0), 0);
+  EXPECT_EQ(api.make_dir(h, "a", 0, 0), 0);
+  api.new_name(h, text, sizeof text);
+  EXPECT_EQ(api.change_dir(h, "\\"), 0);
+  EXPECT_EQ(api.remove(h, "a"), 0);
+  EXPECT_EQ(api.rename(h, "a", "b"), 0);
+  EXPECT_EQ(api.properties(h, "a", 0, 0), 0);
+  api.current(h, text, sizeof text);
+  EXPECT_EQ(api.find_first(h, record), 0);
+  EXPECT_EQ(api.find_next(h, record), 0);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t, void*, int32_t)>("GetTOCStructure")(h, 0, record, 100), 0);
+  lib.Get<int32_t(intptr_t)>("ClearTrack")(h);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, const char*, int32_t, int32_t, int32_t)>("AddTrack")(h, "a.wav", 0, 0, 0), 0);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>("ResetTrack")(h, 0, "a", 0, 0, 0),
             0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t)>("RemoveTrack")(0, 0), 0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t)>("GetTrackCount")(0), 0);
-  lib.Get<int32_t(intptr_t, int32_t, void*)>("GetTrackInformation")(0, 0, record);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, const char*)>("ReadStart")(0, "LABEL"), 0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, uint8_t*, int32_t)>("Read")(0, sector, 1), 0);
-  lib.Get<int32_t(intptr_t)>("ReadEnd")(0);
-  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t)>("EnabledTrackText")(0, 1), 0);
-  lib.Get<int32_t(intptr_t, int32_t, int32_t, int32_t, const char*)>("SetTrackText")(0, 0, 0, 0, "t");
-  lib.Get<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>("GetTrackText")(0, 0, 0, 0, text,
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t)>("RemoveTrack")(h, 0), 0);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t)>("GetTrackCount")(h), 0);
+  lib.Get<int32_t(intptr_t, int32_t, void*)>("GetTrackInformation")(h, 0, record);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, const char*)>("ReadStart")(h, "LABEL"), 0);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, uint8_t*, int32_t)>("Read")(h, sector, 1), 0);
+  lib.Get<int32_t(intptr_t)>("ReadEnd")(h);
+  EXPECT_EQ(lib.Get<int32_t(intptr_t, int32_t)>("EnabledTrackText")(h, 1), 0);
+  lib.Get<int32_t(intptr_t, int32_t, int32_t, int32_t, const char*)>("SetTrackText")(h, 0, 0, 0, "t");
+  lib.Get<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>("GetTrackText")(h, 0, 0, 0, text,
                                                                                          sizeof text);
-  EXPECT_EQ(api.terminate(0), 0);
+  EXPECT_EQ(api.terminate(h), 0);
+  EXPECT_STREQ(text, "x");
+}
+
+TEST(TazolExports, HandlesThatNameNoEngineAreRefused) {
+  Tazol lib;
+  ASSERT_TRUE(lib.loaded());
+  Api api(lib);
+  ExpectRefusedEverywhere(lib, api, 0);
+  // Made up: the address of something that is no engine.
+  int not_an_engine[64] = {};
+  ExpectRefusedEverywhere(lib, api, reinterpret_cast<intptr_t>(not_an_engine));
+  ExpectRefusedEverywhere(lib, api, static_cast<intptr_t>(0x5EEDF00D));
+  // Terminated, twice: the second Terminate and every later call touch nothing.
+  const intptr_t engine = api.initialize();
+  ASSERT_NE(engine, 0);
+  EXPECT_EQ(api.init_fs(engine, 4), 1);
+  EXPECT_EQ(api.terminate(engine), 0);
+  ExpectRefusedEverywhere(lib, api, engine);
+  // A live engine is untouched by all of that.
+  const intptr_t live = api.initialize();
+  ASSERT_NE(live, 0);
+  ExpectRefusedEverywhere(lib, api, live + 8);
+  EXPECT_EQ(api.init_fs(live, 4), 1);
+  EXPECT_EQ(api.is_empty(live), 1);
+  EXPECT_EQ(api.terminate(live), 0);
 }
 
 }  // namespace

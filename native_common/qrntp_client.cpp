@@ -299,6 +299,14 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
   for (uint32_t p = 0xC000; p <= 0xFFFF && !bound; ++p) bound = udp.Bind(static_cast<uint16_t>(p));
   if (!bound) return hosts;
   udp.SetBroadcast(true);
+  // Whatever waits on the port already (a late answer to an earlier query on
+  // the same port) answers no query of this call.
+  {
+    std::vector<uint8_t> stale(65536);  // room for any datagram, so none stops the drain
+    const int room = static_cast<int>(stale.size());
+    for (int i = 0; i < 4096 && udp.ReceiveFrom(nullptr, nullptr, stale.data(), room, 1) >= 0; ++i) {
+    }
+  }
   uint8_t query[kQrntpHeaderSize];
   QRNTPHeader::Make(subsystem(), kQrntpGetHostName, 0, 0).Encode(query);
   size_t begin = 0;
@@ -322,6 +330,9 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
     std::string address;
     uint16_t from_port = 0;
     if (udp.ReceiveFrom(&address, &from_port, answer, sizeof answer, 10) != static_cast<int>(sizeof answer)) continue;
+    // An answer that came after the time-out is not one.
+    const auto arrived = platform::GetClock().Now();
+    if (MsPassed(quiet_start, arrived, quiet_ms) || MsPassed(start, arrived, total_ms)) break;
     std::printf("QRNTPClient::GetHosts::RecvFrom(%s, %u)\n", address.c_str(), from_port);
     std::fflush(stdout);
     QRNTPHeader h = QRNTPHeader::Decode(answer);

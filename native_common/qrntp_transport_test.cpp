@@ -20,6 +20,7 @@
 #include "native_common/qrntp_client.h"
 #include "native_common/qrntp_server.h"
 #include "native_common/udp_socket.h"
+#include "testing/manual_clock.h"
 #include "testing/test_paths.h"
 
 extern char** environ;
@@ -793,6 +794,29 @@ TEST(QrntpDiscoveryTest, SendsOneDatagramPerTarget) {
   EXPECT_EQ(count(), 0);
   EXPECT_TRUE(client.GetHosts("127.0.0.1||127.0.0.1", listener.LocalPort(), 20).empty());
   EXPECT_EQ(count(), 1);
+}
+
+// An answer that arrives once the query's time-out has passed is not counted,
+// even when the wait for it began before.
+TEST(QrntpDiscoveryTest, AnswerAfterTheTimeOutIsDiscarded) {
+  UdpSocket responder;
+  ASSERT_TRUE(responder.Bind(0));
+  const std::string subsystem = "LATE" + std::to_string(getpid() % 1000000);
+  QRNTPClient client(subsystem, nullptr, &QuietLog());
+  testing::ScopedManualClock clock;
+  std::thread late([&] {
+    uint8_t query[64];
+    std::string from;
+    uint16_t from_port = 0;
+    if (responder.ReceiveFrom(&from, &from_port, query, sizeof query, 3000) != 50) return;
+    // The time-out passes, then the answer comes.
+    clock.clock().Advance(std::chrono::milliseconds(5000));
+    QRNTPHeader::Make(subsystem, "LetHostName", 0, 0).Encode(query);
+    responder.SendTo(from, from_port, query, 50);
+  });
+  const auto hosts = client.GetHosts("127.0.0.1", responder.LocalPort(), 1000);
+  late.join();
+  EXPECT_TRUE(hosts.empty());
 }
 
 TEST(QrntpDiscoveryTest, EndlessAnswersDoNotKeepItRunning) {

@@ -10,17 +10,4 @@ EmulatedDriveSetup::EmulatedDriveSetup(const std::string& settings)
         return platform::OpenMappedDrive(letter, platform::DriveMap::Parse("E:=" + fixture_.device(), ';'), error);
       }) {}
 
-std::vector<platform::emu::LoggedCommand> EmulatedDriveSetup::Commands(uint8_t opcode) const {
-  std::vector<platform::emu::LoggedCommand> out;
-  for (const auto& c : fixture_.hooks().log()) {
-    if (c.opcode() == opcode) out.push_back(c);
-  }
-  return out;
-}
-
-std::vector<uint8_t> EmulatedDriveSetup::LastCdb(uint8_t opcode) const {
-  std::vector<platform::emu::LoggedCommand> all = Commands(opcode);
-  return all.empty() ? std::vector<uint8_t>{} : all.back().cdb;
-}
-
 }  // namespace sorvel::testing

@@ -25,9 +25,9 @@ class EmulatedDriveSetup {
 
   // Logged commands, all or those of one opcode.
   std::vector<platform::emu::LoggedCommand> Commands() const { return fixture_.hooks().log(); }
-  std::vector<platform::emu::LoggedCommand> Commands(uint8_t opcode) const;
+  std::vector<platform::emu::LoggedCommand> Commands(uint8_t opcode) const { return fixture_.Commands(opcode); }
   // The CDB of the last logged command with `opcode` (empty when none).
-  std::vector<uint8_t> LastCdb(uint8_t opcode) const;
+  std::vector<uint8_t> LastCdb(uint8_t opcode) const { return fixture_.LastCdb(opcode); }
 
  private:
   ScratchDir dir_;

@@ -2,7 +2,9 @@
 // folder, the drive-map device text that opens it, and its test hooks.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/emulated_drive/drive_hooks.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
@@ -25,6 +27,10 @@ class EmulatedDriveFixture {
   std::string spec() const { return device_.substr(4); }
   // Command log and faults, whether or not the drive is open.
   platform::emu::DriveHooks& hooks() const { return *hooks_; }
+  // Logged commands of one opcode, oldest first.
+  std::vector<platform::emu::LoggedCommand> Commands(uint8_t opcode) const;
+  // The CDB of the last logged command with `opcode` (empty when none).
+  std::vector<uint8_t> LastCdb(uint8_t opcode) const;
   // The drive while some "emu:" device of this process has it open, else null.
   platform::emu::SoftMmcDrive* drive() const { return platform::emu::FindOpenDrive(path_); }
 

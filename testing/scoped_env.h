@@ -29,4 +29,10 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The drive map (SORVEL_DRIVES) of this process for one scope.
+class ScopedDriveMap : public ScopedEnv {
+ public:
+  explicit ScopedDriveMap(const std::string& map) : ScopedEnv("SORVEL_DRIVES", map) {}
+};
+
 }  // namespace sorvel::testing

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "drive_daemon/daemon_packet.h"
+#include "drive_daemon/fuzz/pattern_device.h"
 #include "drive_daemon/remote_scsi_handler.h"
 #include "native_common/little_endian.h"
 #include "native_common/remote_scsi_protocol.h"
@@ -23,34 +24,8 @@ namespace {
 
 using namespace sorvel;
 
-class PatternDevice : public platform::ScsiDevice {
- public:
-  platform::ScsiResult Execute(const platform::ScsiRequest& request) override {
-    platform::ScsiResult result;
-    result.transferred = request.cdb[0] != 0xFE;  // one opcode is "lost"
-    auto* bytes = static_cast<uint8_t*>(request.data);
-    uint8_t sum = 0;
-    for (size_t i = 0; i < request.data_length; ++i) {
-      if (request.write) {
-        sum = static_cast<uint8_t>(sum + bytes[i]);
-      } else {
-        bytes[i] = static_cast<uint8_t>(0xA5 ^ i);
-      }
-    }
-    if (request.cdb[0] & 1) {
-      result.status = 2;
-      result.sense[0] = 0x70;
-      result.sense[2] = static_cast<uint8_t>(5 + (sum & 1));
-      result.sense[12] = 0x24;
-      result.sense_length = 18;
-    }
-    return result;
-  }
-};
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using fuzz::Check;
+using fuzz::PatternDevice;
 
 }  // namespace
 

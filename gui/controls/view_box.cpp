@@ -2,7 +2,9 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRawFont>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "gui/controls/frame_style.h"
@@ -20,6 +22,55 @@ constexpr double kScrollBarWidthTwips = 255;
 int LineHeight(const QFont& font, const QWidget* device) {
   QFontMetrics metrics(font, device);
   return std::max(metrics.height(), metrics.boundingRect(QStringLiteral("神")).height());
+}
+
+// Draws `line` with its baseline at `baseline`. Qt gives characters shared by
+// all scripts (digits, spaces, punctuation) the script of their neighbours and
+// draws a Japanese run, digits included, in the fallback font chosen for
+// Japanese, whose figures are smaller than the control font's. Runs the
+// control font covers are therefore drawn on their own, so only characters it
+// lacks come from a fallback font. A line with right-to-left text is drawn
+// whole so its runs keep their visual order.
+void DrawLine(QPainter& painter, const QFontMetricsF& metrics, const QRawFont& primary, QPointF baseline,
+              const QString& line) {
+  const bool right_to_left = std::any_of(line.begin(), line.end(), [](QChar c) {
+    const QChar::Direction d = c.direction();
+    return d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO || d == QChar::DirRLI;
+  });
+  if (!primary.isValid() || right_to_left) {
+    painter.drawText(baseline, line);
+    return;
+  }
+  qsizetype start = 0;
+  bool start_covered = true;
+  auto flush = [&](qsizetype end) {
+    if (end <= start) return;
+    const QString run = line.mid(start, end - start);
+    painter.drawText(baseline, run);
+    baseline.rx() += metrics.horizontalAdvance(run);
+  };
+  for (qsizetype i = 0; i < line.size();) {
+    char32_t ucs4 = line[i].unicode();
+    qsizetype width = 1;
+    if (line[i].isHighSurrogate() && i + 1 < line.size() && line[i + 1].isLowSurrogate()) {
+      ucs4 = QChar::surrogateToUcs4(line[i], line[i + 1]);
+      width = 2;
+    }
+    // Marks and joiners stay with the character they belong to.
+    const QChar::Category category = QChar::category(ucs4);
+    const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
+                      category == QChar::Mark_Enclosing || category == QChar::Other_Format;
+    const bool covered = primary.supportsCharacter(ucs4);
+    if (i == 0) {
+      start_covered = covered;
+    } else if (!mark && covered != start_covered) {
+      flush(i);
+      start = i;
+      start_covered = covered;
+    }
+    i += width;
+  }
+  flush(line.size());
 }
 
 }  // namespace
@@ -94,13 +145,15 @@ void ViewBox::RedrawLines() {
   QPainter painter(&image);
   painter.setFont(font());
   painter.setPen(ResolveColor(fore_color_, palette()));
-  QFontMetrics metrics(font(), this);
+  const int ascent = QFontMetrics(font(), this).ascent();
+  const QFontMetricsF metrics(painter.font(), painter.device());
+  const QRawFont primary = QRawFont::fromFont(painter.font());
   int line_height = LineHeight(font(), this);
   int count = VisibleLineCount();
   for (int i = 1; i <= count; ++i) {
     qsizetype k = static_cast<qsizetype>(sbLine_->value()) + i - 1;
     if (k > lines_.size()) continue;
-    painter.drawText(0, (i - 1) * line_height + metrics.ascent(), lines_[k - 1]);
+    DrawLine(painter, metrics, primary, QPointF(0, (i - 1) * line_height + ascent), lines_[k - 1]);
   }
   painter.end();
   update();

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
+#include <cmath>
 #include <QFile>
+#include <QRawFont>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -144,6 +147,58 @@ TEST_F(ViewBoxTest, MenuItemsAndNames) {
   QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
   EXPECT_TRUE(view.mnuLog()->isVisible());
   view.mnuLog()->hide();
+}
+
+// A time stamp is drawn in the control's font whether Latin or Japanese text
+// follows it; only the Japanese characters come from a fallback font.
+TEST(ViewBoxFontTest, DigitsBesideJapaneseKeepTheControlFont) {
+  // The application font names a generic family: for Japanese text the font
+  // matcher picks a CJK font as the first choice, not a fallback.
+  ViewBox view;
+  QFont font = view.font();
+  font.setPixelSize(16);
+  const QRawFont raw = QRawFont::fromFont(font);
+  ASSERT_TRUE(raw.isValid());
+  ASSERT_FALSE(raw.supportsCharacter(U'セ')) << raw.familyName().toStdString();  // Japanese really falls back
+  view.setFont(font);
+  view.setBorderStyle(0);
+  view.resize(520, 120);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  view.LineOut(QStringLiteral("12:34:56 Reading sector 5 failed."));
+  view.LineOut(QStringLiteral("12:34:56 セクタ 5 の読み込みに失敗しました。"));
+  view.LineOut(QStringLiteral("12:34:56 Sector 5: 読み込みに失敗しました。"));
+  const QImage image = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int line_height = std::max(QFontMetrics(font).height(), QFontMetrics(font).boundingRect(QStringLiteral("神")).height());
+  const int stamp = static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(QStringLiteral("12:34:56"))));
+  const QPoint origin = view.contentsRect().topLeft();
+  auto band = [&](int line, int x, int width) {
+    return image.copy(origin.x() + x, origin.y() + line * line_height, width, line_height);
+  };
+  const QImage latin = band(0, 0, stamp);
+  QImage blank(latin.size(), latin.format());
+  blank.fill(latin.pixel(0, 0));
+  ASSERT_NE(latin, blank);
+  EXPECT_TRUE(band(1, 0, stamp) == latin) << "the stamp before Japanese text is drawn differently";
+  EXPECT_TRUE(band(2, 0, stamp) == latin) << "the stamp before mixed text is drawn differently";
+
+  // The Japanese glyphs are drawn at the control's size too: their ink is
+  // taller than that of the digits, as a full-width glyph is.
+  auto ink_height = [&](const QImage& part) {
+    int top = part.height(), bottom = -1;
+    for (int y = 0; y < part.height(); ++y) {
+      for (int x = 0; x < part.width(); ++x) {
+        if (part.pixel(x, y) != blank.pixel(0, 0)) {
+          top = std::min(top, y);
+          bottom = std::max(bottom, y);
+        }
+      }
+    }
+    return bottom - top + 1;
+  };
+  const int japanese_x = stamp + static_cast<int>(QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')));
+  EXPECT_GE(ink_height(band(1, japanese_x, 16 * 3)), ink_height(latin));
+  EXPECT_GE(ink_height(band(1, japanese_x, 16 * 3)), 12);
 }
 
 TEST(ViewBoxNameTest, ProposedNameRepeatsTheMinute) {

@@ -23,12 +23,6 @@
 
 namespace sorvel::testing {
 
-// The drive map of this process for one scope.
-class ScopedDriveMap : public ScopedEnv {
- public:
-  explicit ScopedDriveMap(const std::string& map) : ScopedEnv("SORVEL_DRIVES", map) {}
-};
-
 // Engines of the build, the program's settings file and the per-user store
 // below `dir`, held for one test.
 class DialogTestEnvironment {

@@ -1,8 +1,9 @@
-// Pictures of the file property dialog and the missing-files list.
+// Pictures of the file and track property dialogs and the missing-files list.
 #include <gtest/gtest.h>
 
 #include "gui/dialogs/list_status_form.h"
 #include "gui/dialogs/property_iso_file.h"
+#include "gui/dialogs/property_track.h"
 #include "gui/model/tazol_records.h"
 #include "testing/gui/screenshot.h"
 
@@ -28,6 +29,35 @@ TEST(DialogsScreenshot, ListStatusForm) {
             {QStringLiteral("/home/user/音楽/01 はじまり.wav"), QStringLiteral("/home/user/音楽/02 つづき.mp3"),
              QStringLiteral("/media/disc/data/a very long path name that needs a horizontal scroll bar to read.bin")});
   EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("ListStatusForm")).isEmpty());
+}
+
+TEST(DialogsScreenshot, PropertyTrack) {
+  ISOTrackData track;
+  track.WaveFileName = QStringLiteral("/home/user/音楽/01.wav");
+  track.PregapLBA = 150;
+  track.PostgapLBA = 37;
+  track.TrackControlFlag = 1;
+  ISOTrackText english;
+  english.Title = QStringLiteral("First Light");
+  english.Performer = QStringLiteral("The Quartet");
+  english.TitleEnabled = english.PerformerEnabled = true;
+  ISOTrackText japanese;
+  PropertyTrack form;
+  form.Load(&track, true, english, japanese);
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("PropertyTrack")).isEmpty());
+}
+
+TEST(DialogsScreenshot, PropertyTrackAlbum) {
+  ISOTrackText english;
+  english.Title = QStringLiteral("Morning Songs");
+  english.TitleEnabled = true;
+  ISOTrackText japanese;
+  japanese.Title = QStringLiteral("朝の歌");
+  japanese.Performer = QStringLiteral("四重奏団");
+  japanese.TitleEnabled = japanese.PerformerEnabled = true;
+  PropertyTrack form;
+  form.Load(nullptr, true, english, japanese);
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("PropertyTrack-Album")).isEmpty());
 }
 
 }  // namespace

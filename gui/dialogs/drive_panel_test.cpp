@@ -1,6 +1,7 @@
 // The drive panel on real widgets and engines over emulated drives: listing,
-// status line, speed lists and their stored texts, probing cost, eject, the
-// parameter button without a drive, and remote drives of a real kestrow.
+// status line, speed lists and their stored texts, probing cost counted in the
+// drive's command log, eject and discs changed behind the panel, the parameter
+// button without a drive, and remote drives of a real kestrow.
 #include "gui/dialogs/drive_panel.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +12,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <vector>
 
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/model/trelin.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
@@ -65,6 +68,24 @@ TEST(SpeedItemDataTest, SpeedsAboveShortRangeStayPositive) {
   EXPECT_EQ(RemoteDevicePath(QStringLiteral("127.0.0.1"), 8801, QChar(u'E')), QStringLiteral("\\\\127.0.0.1:8801\\E:"));
 }
 
+// Emulated drives mapped as D:, E: and G: (F: unmapped), and the INQUIRY
+// commands each received: one for every open.
+struct ThreeDrives {
+  explicit ThreeDrives(const testing::ScratchDir& dir)
+      : d(dir, "medium=cd-r,product=FIRST", "d"),
+        e(dir, "medium=none,product=SECOND", "e"),
+        g(dir, "medium=dvd-r,product=THIRD", "g"),
+        map("D:=" + d.device() + ";E:=" + e.device() + ";G:=" + g.device()) {}
+  void ClearLogs() {
+    for (const auto* drive : {&d, &e, &g}) drive->hooks().ClearLog();
+  }
+  std::vector<size_t> Inquiries() const {
+    return {d.Commands(0x12).size(), e.Commands(0x12).size(), g.Commands(0x12).size()};
+  }
+  testing::EmulatedDriveFixture d, e, g;
+  testing::ScopedDriveMap map;
+};
+
 class DrivePanelTest : public ::testing::Test {
  protected:
   testing::ScratchDir dir_;
@@ -94,7 +115,7 @@ TEST_F(DrivePanelTest, NoDriveLeavesAnEmptyListAndARedStatus) {
   form.panel->Unload();
 }
 
-TEST_F(DrivePanelTest, TrayOutAndInTurnsTheStatusAndRestoresTheCdSpeed) {
+TEST_F(DrivePanelTest, TrayOutAndInTurnsTheStatus) {
   const std::string state = env_.State("d.state");
   testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r,vendor=SORVEL,product=EMU-WRITER");
   testing::DrivePanelHarnessForm form(DriveSide::kWrite);
@@ -111,11 +132,8 @@ TEST_F(DrivePanelTest, TrayOutAndInTurnsTheStatusAndRestoresTheCdSpeed) {
   EXPECT_EQ(speeds[0], QStringLiteral("Full Speed"));
   EXPECT_TRUE(speeds.contains(QStringLiteral("8x [1411KiB/s]"))) << speeds.join(',').toStdString();
   EXPECT_TRUE(speeds.contains(QStringLiteral("40x [7056KiB/s]")));
-  Pick(form.panel->speed_combo(), QStringLiteral("8x [1411KiB/s]"));
-  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteSpeedCD")),
-            QStringLiteral("8x [1411KiB/s]"));
 
-  // Tray out: not ready, only "Full Speed"; the stored text stays.
+  // Tray out: not ready, only "Full Speed".
   form.panel->eject_button(0)->click();
   ASSERT_TRUE(testing::WaitFor(
       [&] { return form.panel->status_label()->text() == QStringLiteral("準備が出来ていません"); }, 2000));
@@ -124,18 +142,50 @@ TEST_F(DrivePanelTest, TrayOutAndInTurnsTheStatusAndRestoresTheCdSpeed) {
   EXPECT_EQ(Items(form.panel->speed_combo()), QStringList{QStringLiteral("Full Speed")});
   EXPECT_EQ(form.panel->ChosenSpeed(), 0);
 
-  // Tray in: ready within 2 s by the timer alone, the CD speed chosen before back.
+  // Tray in: ready within 2 s by the timer alone.
   form.panel->eject_button(1)->click();
   ASSERT_TRUE(testing::WaitFor(
       [&] { return form.panel->status_label()->text() == QStringLiteral("覚悟完了 (CD-R)"); }, 2000));
-  EXPECT_EQ(form.panel->speed_combo()->currentText(), QStringLiteral("8x [1411KiB/s]"));
-  EXPECT_EQ(form.panel->ChosenSpeed(), 1411);
-  EXPECT_FALSE(form.panel->ChosenCav());
-  EXPECT_TRUE(form.panel->ApplySpeed());
+  EXPECT_EQ(Items(form.panel->speed_combo()), speeds);
   const QString drive_text = form.panel->drive_combo()->currentText();
   form.panel->Unload();
   EXPECT_EQ(form.panel->device(), nullptr);
   EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteDrive")), drive_text);
+}
+
+// A disc put in and taken out behind the panel's back: the timer alone turns
+// the status, and the CD speed the user chose comes back with the next CD.
+TEST_F(DrivePanelTest, DiscInsertedIntoAnEmptyDriveTurnsReadyAndRestoresTheCdSpeed) {
+  testing::EmulatedDriveFixture drive(dir_, "medium=none", "d");
+  testing::ScopedDriveMap map("D:=" + drive.device());
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.show();
+  form.panel->Load();
+  ASSERT_NE(form.panel->device(), nullptr);
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("準備が出来ていません"));
+  EXPECT_EQ(Items(form.panel->speed_combo()), QStringList{QStringLiteral("Full Speed")});
+  platform::emu::SoftMmcDrive* soft = drive.drive();
+  ASSERT_NE(soft, nullptr);
+  auto ready = [&] { return form.panel->status_label()->text() == QStringLiteral("覚悟完了 (CD-R)"); };
+  auto not_ready = [&] { return form.panel->status_label()->text() == QStringLiteral("準備が出来ていません"); };
+
+  std::string error;
+  ASSERT_TRUE(soft->InsertDisc("cd-r", "", &error)) << error;
+  ASSERT_TRUE(testing::WaitFor(ready, 2000)) << form.panel->status_label()->text().toStdString();
+  EXPECT_EQ(form.panel->speed_combo()->currentText(), QStringLiteral("Full Speed"));
+  Pick(form.panel->speed_combo(), QStringLiteral("8x [1411KiB/s]"));
+  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteSpeedCD")),
+            QStringLiteral("8x [1411KiB/s]"));
+
+  soft->RemoveDisc();
+  ASSERT_TRUE(testing::WaitFor(not_ready, 2000));
+  EXPECT_EQ(Items(form.panel->speed_combo()), QStringList{QStringLiteral("Full Speed")});
+  ASSERT_TRUE(soft->InsertDisc("cd-r", "", &error)) << error;
+  ASSERT_TRUE(testing::WaitFor(ready, 2000));
+  EXPECT_EQ(form.panel->speed_combo()->currentText(), QStringLiteral("8x [1411KiB/s]"));
+  EXPECT_EQ(form.panel->ChosenSpeed(), 1411);
+  EXPECT_FALSE(form.panel->ChosenCav());
+  form.panel->Unload();
 }
 
 // One stored text per form and family serves every drive: a DVD speed is not
@@ -171,39 +221,76 @@ TEST_F(DrivePanelTest, SpeedTextsAreKeptPerFamily) {
   });
 }
 
-TEST_F(DrivePanelTest, BdSpeedKeepsAllItsBits) {
-  testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=bd-r");
-  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
-  form.panel->Load();
-  QComboBox* speeds = form.panel->speed_combo();
-  ASSERT_EQ(speeds->itemText(1), QStringLiteral("8x [36000KiB/s]"));
-  EXPECT_EQ(speeds->itemData(1).toInt(), 36000);
-  EXPECT_GE(speeds->findText(QStringLiteral("2x [9000KiB/s]")), 0);
-  Pick(speeds, QStringLiteral("8x [36000KiB/s]"));
-  EXPECT_EQ(form.panel->ChosenSpeed(), 36000);
-  EXPECT_FALSE(form.panel->ChosenCav());
-  form.panel->SetJobRunning(true);
-  EXPECT_FALSE(form.panel->isEnabled());
-  EXPECT_FALSE(form.panel->timer()->isActive());
-  EXPECT_TRUE(form.panel->ApplySpeed());
-  form.panel->SetJobRunning(false);
-  EXPECT_TRUE(form.panel->isEnabled());
-  EXPECT_TRUE(form.panel->timer()->isActive());
-  EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QStringLiteral("cboWriteSpeedDVD")),
-            QStringLiteral("8x [36000KiB/s]"));
-  form.panel->Unload();
+// Write speeds as the drive reports them (GET PERFORMANCE, or mode page 2A
+// when that is refused), their texts, and the chosen one in SET CD SPEED:
+// 36000 kB/s keeps all its bits.
+TEST_F(DrivePanelTest, WriteSpeedsOfTheDriveReachSetCdSpeed) {
+  struct Case {
+    const char* medium;
+    bool from_mode_page;
+    std::vector<uint32_t> speeds;
+    QStringList texts;
+    const char* key;
+  } cases[] = {
+      {"cd-r", false, {8467, 1411}, {"48x [8467KiB/s]", "8x [1411KiB/s]"}, "cboWriteSpeedCD"},
+      {"cd-rw", true, {8467, 1411}, {"48x [8467KiB/s]", "8x [1411KiB/s]"}, "cboWriteSpeedCD"},
+      {"dvd+r", false, {3324}, {"2.4x [3324KiB/s]"}, "cboWriteSpeedDVD"},
+      {"bd-r", false, {36000, 9000}, {"8x [36000KiB/s]", "2x [9000KiB/s]"}, "cboWriteSpeedDVD"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.medium);
+    testing::EmulatedDriveFixture drive(dir_, std::string("medium=") + c.medium, "drive" + std::to_string(n++));
+    drive.hooks().UpdateFaults([&](platform::emu::DriveFaults& f) {
+      if (c.from_mode_page) {
+        f.refused_opcodes = {0xAC};
+        f.page_2a_write_speeds = std::vector<uint16_t>(c.speeds.begin(), c.speeds.end());
+      } else {
+        std::vector<platform::emu::PerformanceEntry> entries;
+        for (uint32_t speed : c.speeds) entries.push_back({0, 359999, speed, speed});
+        f.performance = entries;
+      }
+    });
+    testing::ScopedDriveMap map("D:=" + drive.device());
+    testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+    form.panel->Load();
+    QComboBox* speeds = form.panel->speed_combo();
+    EXPECT_EQ(Items(speeds), QStringList{QStringLiteral("Full Speed")} + c.texts);
+    ASSERT_EQ(speeds->count(), static_cast<int>(c.speeds.size()) + 1);
+    Pick(speeds, c.texts[0]);
+    EXPECT_EQ(speeds->currentData().toInt(), static_cast<int32_t>(c.speeds[0]));
+    EXPECT_EQ(form.panel->ChosenSpeed(), static_cast<int32_t>(c.speeds[0]));
+    EXPECT_FALSE(form.panel->ChosenCav());
+    EXPECT_EQ(GetDialogSetting(QStringLiteral("DrivePanelHarnessForm"), QString::fromUtf8(c.key)), c.texts[0]);
+
+    // A job sets the speed while the panel rests.
+    form.panel->SetJobRunning(true);
+    EXPECT_FALSE(form.panel->isEnabled());
+    EXPECT_FALSE(form.panel->timer()->isActive());
+    EXPECT_TRUE(form.panel->ApplySpeed());
+    const std::vector<uint8_t> cdb = drive.LastCdb(0xBB);
+    ASSERT_EQ(cdb.size(), 12u);
+    EXPECT_EQ(cdb[1], 0);                                  // CLV
+    EXPECT_EQ(cdb[2] << 8 | cdb[3], 0xFFFF);               // read speed: maximum
+    EXPECT_EQ(static_cast<uint32_t>(cdb[4] << 8 | cdb[5]), c.speeds[0]);  // write speed
+    form.panel->SetJobRunning(false);
+    EXPECT_TRUE(form.panel->isEnabled());
+    EXPECT_TRUE(form.panel->timer()->isActive());
+    form.panel->Unload();
+  }
 }
 
 TEST_F(DrivePanelTest, RebuildListsEveryServingDriveAndTheStoredOneComesBack) {
-  const std::string d = env_.State("d.state");
-  const std::string e = env_.State("e.state");
-  const std::string f = env_.State("f.state");
-  testing::ScopedDriveMap map("D:=emu:" + d + ",medium=cd-r,product=FIRST;E:=emu:" + e +
-                              ",medium=none,product=SECOND;F:=emu:" + f + ",medium=dvd-r,product=THIRD");
+  ThreeDrives drives(dir_);
   testing::DrivePanelHarnessForm form(DriveSide::kRead);
   form.panel->Load();
   ASSERT_EQ(form.panel->drive_combo()->count(), 3) << Items(form.panel->drive_combo()).join('|').toStdString();
+  EXPECT_EQ(form.panel->drive_combo()->itemData(2).toInt(), 6);  // F: is not mapped
+
+  // Each drive is probed once (one INQUIRY an open), the chosen one opened once more.
+  drives.ClearLogs();
   form.panel->RebuildDriveList();
+  EXPECT_EQ(drives.Inquiries(), (std::vector<size_t>{2, 1, 1}));
   EXPECT_EQ(form.panel->drive_combo()->count(), 3);
   EXPECT_EQ(form.panel->drive_combo()->currentIndex(), 0);
   EXPECT_FALSE(form.panel->busy());
@@ -243,6 +330,42 @@ TEST_F(DrivePanelTest, HooksRunAroundADriveChange) {
   Pick(form.panel->drive_combo(), form.panel->drive_combo()->itemText(1));
   EXPECT_EQ(calls, (QStringList{"closing", "opening", "opened", "status 1 0", "changed"}));
   form.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, NoRemoteDriveReopensTheChosenDriveOnceAndUntickingRunsNothing) {
+  testing::FixedInterfaces no_interfaces;  // discovery never looks past this test
+  ThreeDrives drives(dir_);
+  testing::DrivePanelHarnessForm form(DriveSide::kRead);
+  form.panel->Load();
+  Pick(form.panel->drive_combo(), form.panel->drive_combo()->itemText(1));
+  drives.ClearLogs();
+  form.panel->network_box()->click();
+  EXPECT_FALSE(form.panel->network_box()->isChecked());
+  EXPECT_EQ(ui_.messages().size(), 1);
+  // The drive still chosen, opened again; no local probing.
+  EXPECT_EQ(drives.Inquiries(), (std::vector<size_t>{0, 1, 0}));
+  EXPECT_EQ(form.panel->drive_combo()->count(), 3);
+  EXPECT_EQ(form.panel->drive_combo()->currentIndex(), 1);
+  ASSERT_NE(form.panel->device(), nullptr);
+  // Unticking from code is no click: nothing reopened.
+  drives.ClearLogs();
+  form.panel->network_box()->setChecked(false);
+  EXPECT_EQ(drives.Inquiries(), (std::vector<size_t>{0, 0, 0}));
+  form.panel->Unload();
+}
+
+TEST_F(DrivePanelTest, KeptDriveTextSurvivesARebuild) {
+  ThreeDrives drives(dir_);
+  for (bool keep : {false, true}) {
+    testing::DrivePanelHarnessForm form(DriveSide::kWrite, QStringLiteral("WellWriteForm"));
+    form.panel->set_keep_drive_text(keep);
+    form.panel->Load();
+    Pick(form.panel->drive_combo(), form.panel->drive_combo()->itemText(2));
+    form.panel->RebuildDriveList();
+    EXPECT_EQ(form.panel->drive_combo()->currentIndex(), keep ? 2 : 0) << keep;
+    EXPECT_EQ(form.panel->drive_combo()->count(), 3);
+    form.panel->Unload();
+  }
 }
 
 // Remote drives of a real kestrow on the loopback interface.

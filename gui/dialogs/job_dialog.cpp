@@ -13,6 +13,7 @@
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/power_action.h"
+#include "gui/dialogs/title_band.h"
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/system_module.h"
 #include "gui/jobs/disc_job.h"
@@ -38,26 +39,7 @@ JobDialog::JobDialog(const QString& form_name, const QString& title, QWidget* pa
 
   auto* layout = new QVBoxLayout(this);
 
-  fraTitle_ = new GradientFrame(this);
-  fraTitle_->setObjectName(QStringLiteral("fraTitle"));
-  fraTitle_->setStartColor(0x8A4A1E);  // a deep blue (&H00BBGGRR) behind the title
-  fraTitle_->setEndColor(0xFFFFFF);
-  fraTitle_->setOrientation(1);
-  fraTitle_->setMinimumHeight(44);
-  fraTitle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  lblTitle_ = new QLabel(title, fraTitle_);
-  lblTitle_->setObjectName(QStringLiteral("lblTitle"));
-  QFont title_font = lblTitle_->font();
-  title_font.setPointSizeF(title_font.pointSizeF() * 1.6);
-  title_font.setBold(true);
-  lblTitle_->setFont(title_font);
-  QPalette title_palette = lblTitle_->palette();
-  title_palette.setColor(QPalette::WindowText, Qt::white);
-  lblTitle_->setPalette(title_palette);
-  auto* title_layout = new QHBoxLayout(fraTitle_);
-  title_layout->setContentsMargins(12, 4, 12, 4);
-  title_layout->addWidget(lblTitle_);
-  title_layout->addStretch(1);
+  fraTitle_ = MakeTitleBand(this, title, &lblTitle_);
   layout->addWidget(fraTitle_);
 
   body_ = new QVBoxLayout;

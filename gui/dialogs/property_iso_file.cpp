@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "gui/controls/numeric_up_down.h"
+#include "gui/dialogs/dialog_buttons.h"
 #include "gui/foundation/dialog_module.h"
 #include "gui/model/tazol_records.h"
 
@@ -101,18 +102,9 @@ PropertyISOFile::PropertyISOFile(QWidget* parent) : QDialog(parent) {
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(row, 1);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  cmdOK_ = new QPushButton(QStringLiteral("OK"), this);
-  cmdCancel_ = new QPushButton(QStringLiteral("キャンセル"), this);
-  cmdOK_->setDefault(true);
-  cmdOK_->setAutoDefault(true);
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
-  outer->addLayout(buttons);
-  connect(cmdOK_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
   // Cancel, Escape and the close box all reject; only OK confirms.
-  connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
+  outer->addLayout(OkCancelRow(this, &cmdOK_, &cmdCancel_));
+  connect(cmdOK_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
   resize(420, 360);
 }
 

@@ -20,6 +20,7 @@
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
+#include "testing/emulated_drive_fixture.h"
 #include "testing/gui/screenshot.h"
 
 namespace sorvel {
@@ -62,7 +63,8 @@ class PropertyParameterFormTest : public ::testing::Test {
 
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
-  testing::ScopedDriveMap map_{"D:=emu:" + env_.State("d.state") + ",medium=cd-r,vendor=SORVEL,product=CD/DVDW"};
+  testing::EmulatedDriveFixture drive_{dir_, "medium=cd-r,vendor=SORVEL,product=CD/DVDW", "d"};
+  testing::ScopedDriveMap map_{"D:=" + drive_.device()};
   Trelin device_;
   std::unique_ptr<DeviceSetting> loaded_;
 };
@@ -196,6 +198,35 @@ TEST_F(PropertyParameterFormTest, WriteDialogStoresInvertedOpcAndPreviewsTheCach
   });
   EXPECT_TRUE(again.ShowOpen(device_));
   EXPECT_FALSE(Loaded().OPCOff);
+}
+
+// The CD write modes offered are those the drive's MODE SELECT of page 5
+// accepts (write type, data block type); with nothing stored the best one
+// is chosen.
+TEST_F(PropertyParameterFormTest, WriteModesAreThoseTheDriveAccepts) {
+  struct Case {
+    std::vector<std::pair<uint8_t, uint8_t>> refused;
+    QStringList shown;
+    int32_t chosen;
+  } cases[] = {
+      {{{2, 8}}, {"SAO RAW", "DAO RAW+16", "DAO RAW+96"}, 4},  // no SAO
+      {{{3, 0xFF}}, {"SAO", "SAO RAW"}, 0},                      // no raw DAO
+      {{{2, 0xFF}, {3, 0xFF}}, {"非対応"}, 0},
+  };
+  for (const Case& c : cases) {
+    drive_.hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.unsupported_write_modes = c.refused; });
+    PropertyWriteParameterForm form;
+    QStringList shown;
+    int32_t chosen = -1;
+    WhileShown(&form, [&] {
+      shown = Items(form.cboWriteCommandCD);
+      chosen = form.cboWriteCommandCD->currentData().toInt();
+      form.cmdOK()->click();
+    });
+    EXPECT_TRUE(form.ShowOpen(device_));
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(chosen, c.chosen) << shown.join(',').toStdString();
+  }
 }
 
 TEST_F(PropertyParameterFormTest, PropertyReadParameterFormScreenshot) {

@@ -1,19 +1,19 @@
 #include "gui/foundation/application_setting.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <fstream>
 
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/string_module.h"
 #include "testing/file_bytes.h"
+#include "testing/file_size_limit.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
 namespace {
 
+using sorvel::testing::FileSizeLimit;
 using sorvel::testing::ReadFileBytes;
 using sorvel::testing::WriteFileBytes;
 
@@ -146,26 +146,6 @@ TEST_F(ApplicationSettingTest, SavingCreatesTheSettingsFolder) {
   EXPECT_TRUE(settings.Save());
   EXPECT_EQ(ReadFileBytes(nested), "[WRITING]\r\nEJECTAFTERMESSAGE=0\r\n\r\n");
 }
-
-// Files may grow to `limit` bytes while it lives; larger writes fail as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved_;
-    limited.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_handler_;
-};
 
 TEST_F(ApplicationSettingTest, AFullDiskNeverLosesTheSettings) {
   const std::string original = "[PATH]\r\nTEMP=/old\r\n\r\n";

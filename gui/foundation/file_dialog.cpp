@@ -63,6 +63,17 @@ QString DefaultSuffixOf(const QString& default_path) {
   return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
+QString SuffixOfNameFilter(const QString& name_filter) {
+  const qsizetype open = name_filter.lastIndexOf(QLatin1Char('('));
+  const qsizetype close = name_filter.lastIndexOf(QLatin1Char(')'));
+  if (open < 0 || close < open) return {};
+  const QString first = name_filter.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts).value(0);
+  if (!first.startsWith(QLatin1String("*."))) return {};
+  const QString suffix = first.mid(2);
+  if (suffix.isEmpty() || suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char('?'))) return {};
+  return suffix;
+}
+
 std::unique_ptr<CenteredFileDialog> MakeFileDialog(QWidget* owner, FileDialogKind kind, const QString& filter,
                                             const QString& default_path, int flags) {
   auto dialog = std::make_unique<CenteredFileDialog>(owner);
@@ -77,6 +88,12 @@ std::unique_ptr<CenteredFileDialog> MakeFileDialog(QWidget* owner, FileDialogKin
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setOption(QFileDialog::DontConfirmOverwrite, (flags & kOfnOverwritePrompt) == 0);
     dialog->setDefaultSuffix(DefaultSuffixOf(default_path));
+    // The suffix follows the chosen filter: "Disc" typed under "*.ccd" is Disc.ccd.
+    CenteredFileDialog* raw = dialog.get();
+    QObject::connect(raw, &QFileDialog::filterSelected, raw, [raw](const QString& chosen) {
+      const QString suffix = SuffixOfNameFilter(chosen);
+      if (!suffix.isEmpty()) raw->setDefaultSuffix(suffix);
+    });
   } else if (flags & kOfnAllowMultiSelect) {
     dialog->setFileMode(QFileDialog::ExistingFiles);
   } else {

@@ -35,6 +35,10 @@ QStringList ConvertDialogFilter(const QString& filter);
 // the name has none.
 QString DefaultSuffixOf(const QString& default_path);
 
+// The suffix a Qt name filter names by its first pattern ("CCDファイル(*.ccd)
+// (*.ccd)" -> "ccd"); "" for "*" or a pattern with wildcards in its suffix.
+QString SuffixOfNameFilter(const QString& name_filter);
+
 enum class FileDialogKind { kOpen, kSave };
 
 // A Qt file dialog centred, when shown, on its owner (on the screen without one).

@@ -47,6 +47,26 @@ TEST(DefaultSuffixTest, TakenFromTheNamePartOnly) {
   EXPECT_EQ(DefaultSuffixOf(QString()), QString());
 }
 
+// Choosing the second filter of a save dialog makes its suffix the one a bare
+// name gets; a filter of every file keeps the last one.
+TEST(DefaultSuffixTest, FollowsTheChosenFilter) {
+  EXPECT_EQ(SuffixOfNameFilter(QStringLiteral("CCDファイル(*.ccd) (*.ccd)")), QStringLiteral("ccd"));
+  EXPECT_EQ(SuffixOfNameFilter(QStringLiteral("all (*)")), QString());
+  EXPECT_EQ(SuffixOfNameFilter(QStringLiteral("x (*.c?d)")), QString());
+  EXPECT_EQ(SuffixOfNameFilter(QStringLiteral("none")), QString());
+  auto dialog = MakeFileDialog(nullptr, FileDialogKind::kSave,
+                               QStringLiteral("CUEファイル(*.cue)|*.cue|CCDファイル(*.ccd)|*.ccd|全て|*.*"),
+                               QStringLiteral("Image.cue"), kOfnOverwritePrompt);
+  EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("cue"));
+  const QStringList filters = dialog->nameFilters();
+  ASSERT_EQ(filters.size(), 3);
+  dialog->selectNameFilter(filters[1]);
+  emit dialog->filterSelected(filters[1]);
+  EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("ccd"));
+  emit dialog->filterSelected(filters[2]);
+  EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("ccd"));
+}
+
 void Touch(const std::filesystem::path& path) {
   QFile f(QString::fromStdString(path.string()));
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -50,11 +50,7 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
   bool result = false;
   if (PrepareDrive(objControl)) {
     objControl.SetBufferingBlockLength(setting.ReadBlockLength);
-    int32_t flags = 0;
-    if (setting.ReadFirstPregap) flags |= CDD_FIRSTPREGAP;
-    if (setting.OnlyFirstSession) flags |= CDD_FIRSTSESSIONONLY;
-    if (setting.UnableToAnalizePregap) flags |= CDD_NOPREGAP;
-    if (setting.CollectSubPQRead) flags |= CDD_COLLECTSUBPQ;
+    const int32_t flags = setting.CDReadFlags();
 
     Files files;
     files_ = &files;

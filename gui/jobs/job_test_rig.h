@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,30 +21,10 @@
 #include "gui/model/trelin.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/gui/user_settings_folder.h"
+#include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
-
-class ScopedDriveMap {
- public:
-  explicit ScopedDriveMap(const std::string& map) {
-    const char* old = std::getenv("SORVEL_DRIVES");
-    if (old != nullptr) previous_ = old;
-    had_ = old != nullptr;
-    setenv("SORVEL_DRIVES", map.c_str(), 1);
-  }
-  ~ScopedDriveMap() {
-    if (had_) {
-      setenv("SORVEL_DRIVES", previous_.c_str(), 1);
-    } else {
-      unsetenv("SORVEL_DRIVES");
-    }
-  }
-
- private:
-  std::string previous_;
-  bool had_ = false;
-};
 
 // Every StatusChange as "type:text" and the Progress events of a job.
 class JobRecorder {

@@ -166,6 +166,15 @@ void DeviceSetting::SaveSetting() {
   s.sync();
 }
 
+int32_t DeviceSetting::CDReadFlags() const {
+  int32_t flags = 0;
+  if (ReadFirstPregap) flags |= CDD_FIRSTPREGAP;
+  if (OnlyFirstSession) flags |= CDD_FIRSTSESSIONONLY;
+  if (UnableToAnalizePregap) flags |= CDD_NOPREGAP;
+  if (CollectSubPQRead) flags |= CDD_COLLECTSUBPQ;
+  return flags;
+}
+
 QString DeviceSetting::CDReadCommandName() const {
   switch (CDReadCommand) {
     case 1: return QStringLiteral("RAW");

@@ -55,6 +55,9 @@ class DeviceSetting {
   void Clear();
   const QString& section() const { return section_; }
 
+  // The flags of a CD read session for these settings: first pregap, first
+  // session only, no pregap analysis, subchannel Q correction.
+  int32_t CDReadFlags() const;
   QString CDReadCommandName() const;
   QString CDWriteCommandName() const;
   // The write cache in MiB for the current rate and the free memory.

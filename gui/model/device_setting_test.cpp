@@ -137,6 +137,22 @@ TEST(DeviceSettingNamesTest, CommandNames) {
   }
 }
 
+TEST(DeviceSettingFlagsTest, EachReadSettingAddsItsFlag) {
+  DeviceSetting setting;
+  setting.ReadFirstPregap = setting.OnlyFirstSession = setting.UnableToAnalizePregap = setting.CollectSubPQRead = false;
+  EXPECT_EQ(setting.CDReadFlags(), 0);
+  setting.ReadFirstPregap = true;
+  EXPECT_EQ(setting.CDReadFlags(), 0x4);
+  setting.OnlyFirstSession = true;
+  EXPECT_EQ(setting.CDReadFlags(), 0x8004);
+  setting.UnableToAnalizePregap = true;
+  EXPECT_EQ(setting.CDReadFlags(), 0xC004);
+  setting.CollectSubPQRead = true;
+  EXPECT_EQ(setting.CDReadFlags(), 0x80C004);
+  setting.ReadFirstPregap = false;
+  EXPECT_EQ(setting.CDReadFlags(), 0x80C000);
+}
+
 TEST(DeviceSettingCacheTest, SizeFromFreeMemoryAndRate) {
   constexpr int64_t kMiB = 1 << 20;
   const struct {

@@ -148,6 +148,9 @@ MainForm::MainForm(ApplicationSetting* settings, QSettings* store, QWidget* pare
 MainForm::~MainForm() {
   Form_Unload();
   if (own_settings_) ReleaseSettings();
+  // The children go after this object's own part: signals they raise while
+  // being deleted (a model reset, for one) must not reach it any more.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
 }
 
 void MainForm::BuildMenus() {
@@ -216,6 +219,12 @@ void MainForm::BuildMenus() {
   separator(mnuTrack_, "mnuSeparator2");
   track_item("mnuDiscProperty", QStringLiteral("アルバムの設定(&L)..."));
   track_item("mnuTrackProperty", QStringLiteral("設定(&P)..."));
+  connect(menu_items_.value("mnuTrackAdd"), &QAction::triggered, this, [this] { mnuTrackAdd_Click(); });
+  connect(menu_items_.value("mnuTrackRemove"), &QAction::triggered, this, [this] { mnuTrackRemove_Click(); });
+  connect(menu_items_.value("mnuTrackUp"), &QAction::triggered, this, [this] { mnuTrackUp_Click(); });
+  connect(menu_items_.value("mnuTrackDown"), &QAction::triggered, this, [this] { mnuTrackDown_Click(); });
+  connect(menu_items_.value("mnuDiscProperty"), &QAction::triggered, this, [this] { mnuDiscProperty_Click(); });
+  connect(menu_items_.value("mnuTrackProperty"), &QAction::triggered, this, [this] { mnuTrackProperty_Click(); });
   item(mnuTrack_, "mnuTrackClear", QStringLiteral("クリア(&C)"), [this] { mnuTrackClear_Click(); });
 
   QMenu* tool = bar->addMenu(QStringLiteral("ツール(&U)"));
@@ -325,6 +334,7 @@ void MainForm::BuildPanes() {
   fraTrack_->setObjectName(QStringLiteral("fraTrack"));
   fraTrack_->setGeometry(0, 20, 10, 10);
   BuildDataArea();
+  BuildTrackPane();
   splMain_->installEventFilter(this);
   splSub_->installEventFilter(this);
 }
@@ -341,6 +351,8 @@ void MainForm::Form_Load() {
   connect(image_.get(), &Tazol::ChangeISOFile, this, [this] { tmrChangeFile_->start(); });
   connect(image_.get(), &Tazol::ChangeISOFileSize, this, [this] { tmrChangeFileSize_->start(); });
   connect(image_.get(), &Tazol::ChangeTrack, this, [this] { tmrChangeTrack_->start(); });
+  connect(decoder_.get(), &jobs::ACMDecoder::Progress, this, &MainForm::mobjACMDecoder_Progress);
+  connect(decoder_.get(), &jobs::ACMDecoder::StatusChange, this, &MainForm::mobjACMDecoder_StatusChange);
 
   {
     const QSignalBlocker block(cboMediaType_);
@@ -411,18 +423,38 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (lsvFiles_KeyDown(key->key(), key->modifiers())) return true;
   } else if (lsvFiles_ != nullptr && watched == lsvFiles_->viewport()) {
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (drag->mimeData()->hasUrls()) {
-        drag->acceptProposedAction();
-      } else {
-        drag->ignore();
-      }
-      return true;
-    }
+    if (AnswerUrlDrag(event)) return true;
     if (event->type() == QEvent::Drop) return lsvFiles_Drop(static_cast<QDropEvent*>(event));
   }
+  if (TracksEventFilter(watched, event)) return true;
   return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainForm::AnswerUrlDrag(QEvent* event) {
+  if (event->type() != QEvent::DragEnter && event->type() != QEvent::DragMove) return false;
+  auto* drag = static_cast<QDragMoveEvent*>(event);
+  if (drag->mimeData()->hasUrls()) {
+    drag->acceptProposedAction();
+  } else {
+    drag->ignore();
+  }
+  return true;
+}
+
+void MainForm::PopupMenuAt(QMenu* menu, const QPoint& at) {
+  QList<ModalUi::MenuEntry> entries;
+  QList<QAction*> offered;
+  for (QAction* action : menu->actions()) {
+    if (!action->isVisible()) continue;
+    if (action->isSeparator()) {
+      entries.append({QStringLiteral("-"), 0});
+      continue;
+    }
+    offered << action;
+    entries.append({action->text(), static_cast<int>(offered.size())});
+  }
+  const int chosen = CurrentModalUi().PopupMenu(entries, at);
+  if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();
 }
 
 // --- Label ---
@@ -493,14 +525,6 @@ void MainForm::cboFileSystem_Click() {
 
 // --- Track list slots ---
 
-void MainForm::RefreshTrackView() {}
-
-void MainForm::ClearTracks() {
-  if (!image_) return;
-  ClearLayout();
-  image_->ClearTrack();
-}
-
 void MainForm::mnuTrackClear_Click() {
   if (Ask(QStringLiteral("配置されたトラックを全て削除します。よろしいですか。")) == kIdYes) ClearTracks();
 }
@@ -567,18 +591,6 @@ void MainForm::mnuFileOpen_Click() {
     if (auto form = factory()) form->ShowOpen(file);
   }
 }
-
-void MainForm::mnuFileProjectLoad_Click() {
-  const QString file =
-      ShowOpenFileDialog(this, QStringLiteral("プロジェクトファイル (*wpj)|*.wpj"), QString(), 6144);
-  if (!file.isEmpty()) FileProjectLoad(file);
-}
-
-void MainForm::mnuFileProjectSave_Click() {}
-
-bool MainForm::FileProjectLoad(const QString&) { return false; }
-
-bool MainForm::SaveProject(const QString&) { return false; }
 
 void MainForm::mnuViewExplorer_Click() { CurrentModalUi().OpenDocument(QStringLiteral("/")); }
 

@@ -46,6 +46,8 @@ inline constexpr int kRowKindRole = Qt::UserRole;       // "Dir", "DirUp" or "Fi
 inline constexpr int kRowNameRole = Qt::UserRole + 1;   // the entry's name in the layout
 // Item data role of a tree node: its key ("/", "/A/", "/A/B/").
 inline constexpr int kNodeKeyRole = Qt::UserRole;
+// Item data role of a track row's icon key ("Data" or "Audio").
+inline constexpr int kTrackIconRole = Qt::UserRole;
 
 class MainForm : public QMainWindow {
   Q_OBJECT
@@ -56,7 +58,8 @@ class MainForm : public QMainWindow {
   explicit MainForm(ApplicationSetting* settings = nullptr, QSettings* store = nullptr, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  // Project files; filled by the project file's part of the workspace.
+  // Project files: loads one into the window (a message when it cannot be
+  // opened), or writes the layout into one (the old file kept on failure).
   virtual bool FileProjectLoad(const QString& file_name);
   virtual bool SaveProject(const QString& file_name);
 
@@ -94,6 +97,14 @@ class MainForm : public QMainWindow {
   QMenu* mnuWell() const { return mnuWell_; }
   QMenu* mnuTrack() const { return mnuTrack_; }
 
+  // Track pane.
+  QWidget* fraTracks() const { return fraTracks_; }
+  QToolBar* tlbTracks() const { return tlbTracks_; }
+  QAction* TrackToolbarButton(const QString& key) const;
+  QWidget* fraAlbumName() const { return fraAlbumName_; }
+  QLabel* lblAlbumName() const { return lblAlbumName_; }
+  QTreeWidget* lsvTracks() const { return lsvTracks_; }
+
   // Data-area view.
   QTreeWidget* trvDirectory() const { return trvDirectory_; }
   QWidget* fraFiles() const { return fraFiles_; }
@@ -116,6 +127,20 @@ class MainForm : public QMainWindow {
   virtual void RefreshTrackView();
   virtual void ClearTracks();
   void mnuTrackClear_Click();
+
+  // Track list.
+  bool AddAudioFile(const QString& file_name);
+  void RemoveTrackAt(int32_t track_no);
+  void MoveTrack(bool up);
+  void mnuTrackAdd_Click();
+  void mnuTrackRemove_Click();
+  void mnuTrackUp_Click();
+  void mnuTrackDown_Click();
+  void mnuTrackProperty_Click();
+  void mnuDiscProperty_Click();
+  void tlbTracks_ButtonClick(const QString& key);
+  void mobjACMDecoder_Progress(qint64 value, qint64 total);
+  void mobjACMDecoder_StatusChange(int status_type, const QString& status);
 
   // Main commands.
   void tlbMain_ButtonClick(const QString& key);
@@ -175,10 +200,32 @@ class MainForm : public QMainWindow {
   void RecordHistory(const QDateTime& moment);
   void ArrangeSplitters();
 
+  // Project file.
+  bool LoadProject(const QString& file_name);
+  void WriteDataSection(QStringList& lines);
+  void LoadDataLine(const QString& line, QStringList& missing);
+  void LoadAudioLine(const QString& line, QStringList& missing, bool& limit_told, bool& texts_seen);
+
   // Data area.
   void AddPathWalk(const QString& path, std::vector<std::pair<quint64, quint64>>& walk);
   void AddDirectoryNodesRecursive();
   void EnsureRootNode();
+  // Track pane.
+  void BuildTrackPane();
+  void fraTracks_Resize();
+  void CentreAlbumName();
+  bool AddAudioFileNested(const QString& file_name, QStringList& open_playlists);
+  void ForgetSourceOf(const QString& wave_file);
+  bool lsvTracks_KeyDown(int key);
+  void lsvTracks_ContextMenu(const QPoint& at);
+  bool lsvTracks_Drop(class QDropEvent* event);
+  bool TracksEventFilter(QObject* watched, QEvent* event);
+  // Drag-enter and drag-move over a list: URL lists are taken, anything else
+  // refused. False for other events.
+  static bool AnswerUrlDrag(QEvent* event);
+  // Pops up the visible items of `menu` through the modal interface and runs the chosen one.
+  void PopupMenuAt(QMenu* menu, const QPoint& at);
+
   void lsvFiles_DoubleClick();
   bool lsvFiles_KeyDown(int key, Qt::KeyboardModifiers modifiers);
   void lsvFiles_ContextMenu(const QPoint& at);
@@ -227,6 +274,12 @@ class MainForm : public QMainWindow {
   int label_limit_ = 32;
   QString label_before_edit_;
   bool label_busy_ = false;
+
+  QWidget* fraTracks_ = nullptr;
+  QToolBar* tlbTracks_ = nullptr;
+  QWidget* fraAlbumName_ = nullptr;
+  QLabel* lblAlbumName_ = nullptr;
+  QTreeWidget* lsvTracks_ = nullptr;
 
   QTreeWidget* trvDirectory_ = nullptr;
   QWidget* fraFiles_ = nullptr;

@@ -487,21 +487,7 @@ bool MainForm::lsvFiles_KeyDown(int key, Qt::KeyboardModifiers modifiers) {
   }
 }
 
-void MainForm::lsvFiles_ContextMenu(const QPoint& at) {
-  QList<ModalUi::MenuEntry> entries;
-  QList<QAction*> offered;
-  for (QAction* action : mnuWell_->actions()) {
-    if (!action->isVisible()) continue;
-    if (action->isSeparator()) {
-      entries.append({QStringLiteral("-"), 0});
-      continue;
-    }
-    offered << action;
-    entries.append({action->text(), static_cast<int>(offered.size())});
-  }
-  const int chosen = CurrentModalUi().PopupMenu(entries, at);
-  if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();
-}
+void MainForm::lsvFiles_ContextMenu(const QPoint& at) { PopupMenuAt(mnuWell_, at); }
 
 void MainForm::tlbFiles_ButtonClick(const QString& key) {
   if (key == u"AddFile") mnuWellAdd_Click();

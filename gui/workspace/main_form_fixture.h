@@ -21,6 +21,7 @@
 #include "gui/model/engine_library.h"
 #include "gui/model/tazol.h"
 #include "gui/workspace/main_form.h"
+#include "testing/file_bytes.h"
 #include "testing/gui/scripted_modal_ui.h"
 #include "testing/test_paths.h"
 
@@ -73,6 +74,34 @@ class MainFormTest : public ::testing::Test {
   static void Write(const std::filesystem::path& path, const std::string& text = "data") {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // A 44,100 Hz 16-bit stereo WAV file of `sectors` sectors (2,352 bytes each).
+  static std::filesystem::path Wave(const std::filesystem::path& path, int sectors = 150) {
+    const uint32_t data = static_cast<uint32_t>(sectors) * 2352;
+    std::string bytes = "RIFF";
+    auto u32 = [&bytes](uint32_t v) {
+      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    auto u16 = [&bytes](uint16_t v) {
+      bytes.push_back(static_cast<char>(v));
+      bytes.push_back(static_cast<char>(v >> 8));
+    };
+    u32(36 + data);
+    bytes += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(44100);
+    u32(44100 * 4);
+    u16(4);
+    u16(16);
+    bytes += "data";
+    u32(data);
+    bytes.append(data, '\0');
+    std::filesystem::create_directories(path.parent_path());
+    WriteFileBytes(path, bytes);
+    return path;
   }
 
   // The file list's rows as "text|size" and the row of `text`.

@@ -31,5 +31,34 @@ TEST_F(WorkspaceScreenshot, MainForm) {
   EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm")).isEmpty());
 }
 
+// The track pane: the data track, audio rows with titles and attributes, the
+// album name centred on the toolbar and the ring with its free space.
+TEST_F(WorkspaceScreenshot, MainFormTracks) {
+  MainForm& form = Open();
+  Write(Host("Data/readme.txt"), std::string(3000000, 'r'));
+  form.AddPathToLayout(Q(Host("Data")));
+  Tazol& image = form.mobjImageFile();
+  const char* const titles[] = {"朝の光", "Evening Walk", "雨の日"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = std::to_string(i + 1) + ".wav";
+    ASSERT_TRUE(form.AddAudioFile(Q(Wave(Host(name), 2000 + 1500 * i))));
+    const int track = image.GetTrackCount();
+    image.SetTrackText(track, i == 1 ? 0 : 1, 0, QString::fromUtf8(titles[i]));
+    image.SetTrackText(track, i == 1 ? 0 : 1, 1, i == 1 ? QStringLiteral("Quartet") : QStringLiteral("四重奏団"));
+  }
+  ASSERT_TRUE(image.ResetTrack(3, Q(Host("2.wav")), 150, 75, 1));
+  ASSERT_TRUE(image.ResetTrack(4, Q(Host("3.wav")), 300, 0, 2));
+  image.SetEnabledTrackText(true);
+  image.SetTrackText(0, 1, 0, QStringLiteral("朝の歌"));
+  form.txtLabel()->setText(QStringLiteral("MORNING"));
+  Pump();
+  form.lsvTracks()->setCurrentItem(form.lsvTracks()->topLevelItem(2));
+  form.StatusPanel()->clear();
+  ASSERT_TRUE(ui_.messages().isEmpty());
+  form.resize(1000, 640);
+  Pump();
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm-Tracks")).isEmpty());
+}
+
 }  // namespace
 }  // namespace sorvel

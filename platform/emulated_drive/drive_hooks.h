@@ -4,6 +4,8 @@
 // read the log after it closed.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,6 +51,11 @@ struct DriveFaults {
   std::set<uint8_t> refused_opcodes;
   // GET CONFIGURATION is refused (5/20/00).
   bool get_configuration_missing = false;
+  // When not 0: after `answers_before_profile_change` more answers with the
+  // true profile, GET CONFIGURATION reports this one as current (a drive that
+  // changes its mind, or something in the path that rewrites the answer).
+  uint16_t changed_profile = 0;
+  int answers_before_profile_change = 0;
   // The next n WRITE commands fail with 2/04/08 (long write in progress).
   int long_write_in_progress = 0;
   // After SYNCHRONIZE CACHE, TEST UNIT READY reports 2/04/<ascq> n times.
@@ -87,24 +94,53 @@ class DriveHooks {
     std::lock_guard<std::mutex> lock(mutex_);
     change(faults_);
   }
+  // The commands still in the log, oldest first: the last log_capacity() of them.
   std::vector<LoggedCommand> log() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
+    std::vector<LoggedCommand> out;
+    out.reserve(log_.size());
+    out.insert(out.end(), log_.begin() + static_cast<std::ptrdiff_t>(log_start_), log_.end());
+    out.insert(out.end(), log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(log_start_));
+    return out;
   }
   void ClearLog() {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.clear();
+    log_start_ = 0;
+  }
+  // Once the log holds `capacity` commands, each new one replaces the oldest,
+  // so memory stays flat however many commands arrive. Changing the capacity
+  // clears the log; it is at least 1.
+  void SetLogCapacity(size_t capacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_capacity_ = std::max<size_t>(capacity, 1);
+    log_.clear();
+    log_.shrink_to_fit();
+    log_start_ = 0;
+  }
+  size_t log_capacity() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_capacity_;
   }
   void Append(LoggedCommand entry) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (log_.size() < kMaxLog) log_.push_back(std::move(entry));
+    if (log_.size() < log_capacity_) {
+      log_.push_back(std::move(entry));
+      return;
+    }
+    log_[log_start_] = std::move(entry);
+    log_start_ = (log_start_ + 1) % log_.size();
   }
 
+  static constexpr size_t kDefaultLogCapacity = 8192;
+
  private:
-  static constexpr size_t kMaxLog = 1u << 20;
   mutable std::mutex mutex_;
   DriveFaults faults_;
+  // A ring: once full, log_[log_start_] is the oldest entry.
   std::vector<LoggedCommand> log_;
+  size_t log_start_ = 0;
+  size_t log_capacity_ = kDefaultLogCapacity;
 };
 
 // The hooks of the drive whose state file is `state_path` (created on first use).

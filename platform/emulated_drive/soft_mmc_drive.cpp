@@ -671,6 +671,8 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
       }
     }
     if (out_offset + out.size() > c.data_length) return c.Fail(5, 0x24, 0x00);
+    // No field selected: the sector gives no bytes (and there may be no buffer).
+    if (out.empty()) continue;
     std::memcpy(c.data + out_offset, out.data(), out.size());
     out_offset += out.size();
   }
@@ -767,6 +769,13 @@ int SoftMmcDrive::GetConfiguration(Command& c) {
   uint16_t start = Get16(c.cdb + 2);
   if (rt == 3) return c.Fail(5, 0x24, 0x00);
   uint16_t profile = media_.tray_open ? 0 : media_.profile;
+  if (c.faults.changed_profile != 0) {
+    if (c.faults.answers_before_profile_change > 0) {
+      hooks_->UpdateFaults([](DriveFaults& f) { --f.answers_before_profile_change; });
+    } else {
+      profile = c.faults.changed_profile;
+    }
+  }
   int family = MediaFamily(profile);
   bool cd_writable = profile == 0x09 || profile == 0x0A;
   bool dvd_minus = profile == 0x11 || profile == 0x13 || profile == 0x14 || profile == 0x15 || profile == 0x16;

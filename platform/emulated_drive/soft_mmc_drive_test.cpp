@@ -184,6 +184,32 @@ TEST_F(SoftMmcDriveTest, CommandLogRecordsEveryCommand) {
   EXPECT_EQ(log[2].asc, 0x20);
 }
 
+// The log is a ring: past its capacity each command replaces the oldest, so
+// memory stays flat however many commands arrive.
+TEST_F(SoftMmcDriveTest, CommandLogKeepsTheLatestCommandsInOrder) {
+  Drive d(Spec("medium=dvd+r"));
+  DriveHooks& hooks = d.soft()->hooks();
+  EXPECT_EQ(hooks.log_capacity(), DriveHooks::kDefaultLogCapacity);
+  for (size_t capacity : {size_t{1}, size_t{5}, size_t{64}}) {
+    hooks.SetLogCapacity(capacity);
+    EXPECT_TRUE(hooks.log().empty());
+    for (uint32_t i = 0; i < 3 * capacity + 2; ++i) d.In(Cdb10(0x51, 0, 0, static_cast<uint16_t>(i + 1)), 256);
+    const auto log = hooks.log();
+    ASSERT_EQ(log.size(), capacity);
+    // The last `capacity` commands, oldest first.
+    for (size_t k = 0; k < capacity; ++k) EXPECT_EQ(log[k].length, 256u) << k;
+    for (size_t k = 0; k < capacity; ++k) {
+      EXPECT_EQ(static_cast<size_t>(Be16(log[k].cdb, 7)), 3 * capacity + 2 - capacity + k + 1) << capacity << " " << k;
+    }
+  }
+  hooks.SetLogCapacity(0);  // at least one
+  d.None({0x00, 0, 0, 0, 0, 0});
+  EXPECT_EQ(hooks.log().size(), 1u);
+  hooks.SetLogCapacity(DriveHooks::kDefaultLogCapacity);
+  for (int i = 0; i < 20000; ++i) d.None({0x00, 0, 0, 0, 0, 0});
+  EXPECT_EQ(hooks.log().size(), DriveHooks::kDefaultLogCapacity);
+}
+
 TEST_F(SoftMmcDriveTest, FixtureArmsFaultsBeforeTheDriveOpens) {
   sorvel::testing::EmulatedDriveFixture fixture(dir_, "medium=bd-r");
   EXPECT_EQ(fixture.device().rfind("emu:", 0), 0u);
@@ -336,6 +362,21 @@ TEST_F(LoadedCueTest, ReadCdMatchesTheImageWithValidQ) {
   EXPECT_EQ(d.In(ReadCdCdb(sectors, 1, 0xF8, 0), 2352).sense_key_asc(), 0x052100u);
   // READ(10) of an audio track is refused.
   EXPECT_EQ(d.In(Cdb10(0x28, 0, 600, 1), 2048).sense_key_asc(), 0x056400u);
+}
+
+// READ CD that selects no field of a sector with content: the command ends
+// good with no data, with or without a buffer.
+TEST_F(LoadedCueTest, ReadCdWithoutFieldsGivesNoData) {
+  Drive d(Spec("image=" + fixture_.cue.string()));
+  for (int32_t lba : {0, 16, 500, 900}) {
+    Answer none = d.None(ReadCdCdb(lba, 3, 0x00, 0));
+    EXPECT_EQ(none.status, 0) << lba;
+    Answer buffered = d.In(ReadCdCdb(lba, 3, 0x00, 0), 64);
+    EXPECT_EQ(buffered.status, 0) << lba;
+    EXPECT_EQ(buffered.data, Bytes(64, 0)) << lba;
+  }
+  // With a subchannel only, every sector gives its 16 bytes of Q.
+  EXPECT_EQ(d.In(ReadCdCdb(10, 2, 0x00, 2), 32).status, 0);
 }
 
 TEST_F(LoadedCueTest, ReadTocFormats) {
