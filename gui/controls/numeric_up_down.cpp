@@ -149,6 +149,15 @@ void UpDownButtons::resizeEvent(QResizeEvent* event) {
   down_->setGeometry(0, half, width(), height() - half);
 }
 
+// The text box loses its focus while it is deleted, after this object's own
+// part is gone: its callbacks must not reach it then.
+NumericUpDown::~NumericUpDown() {
+  txtMain_->on_focus_out = nullptr;
+  txtMain_->on_user_change = nullptr;
+  updMain_->on_stepped = nullptr;
+  txtMain_->disconnect(this);
+}
+
 NumericUpDown::NumericUpDown(QWidget* parent)
     : QFrame(parent), txtMain_(new TextBox(this)), updMain_(new UpDownButtons(this)) {
   txtMain_->setObjectName(QStringLiteral("txtMain"));

@@ -62,6 +62,7 @@ class NumericUpDown : public QFrame {
 
  public:
   explicit NumericUpDown(QWidget* parent = nullptr);
+  ~NumericUpDown() override;
 
   // 0 left, 1 right, 2 centre.
   qint32 TextAlign() const { return text_align_; }

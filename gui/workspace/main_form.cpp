@@ -149,7 +149,9 @@ MainForm::~MainForm() {
   Form_Unload();
   if (own_settings_) ReleaseSettings();
   // The children go after this object's own part: signals they raise while
-  // being deleted (a model reset, for one) must not reach it any more.
+  // being deleted (a model reset, for one) and an editor committed as its
+  // view goes must not reach it any more.
+  if (lsvFiles_ != nullptr) lsvFiles_->setItemDelegateForColumn(0, nullptr);
   for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
 }
 
