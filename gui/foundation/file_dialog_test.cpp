@@ -73,14 +73,16 @@ void Touch(const std::filesystem::path& path) {
 }
 
 // Names the dialog's file list shows, once it has read the folder.
-QSet<QString> ListedNames(QFileDialog& dialog) {
+// The names the dialog lists once `expected` rows are there (the directory is
+// read on a thread of its own), or after 5 s.
+QSet<QString> ListedNames(QFileDialog& dialog, int expected) {
   auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("listView"));
   EXPECT_NE(view, nullptr);
   QSet<QString> names;
   if (view == nullptr) return names;
   QAbstractItemModel* model = view->model();
   QModelIndex root = view->rootIndex();
-  for (int attempt = 0; attempt < 200 && model->rowCount(root) == 0; ++attempt) QTest::qWait(10);
+  for (int attempt = 0; attempt < 500 && model->rowCount(root) < expected; ++attempt) QTest::qWait(10);
   QTest::qWait(50);
   for (int row = 0; row < model->rowCount(root); ++row) names.insert(model->index(row, 0, root).data().toString());
   return names;
@@ -94,7 +96,7 @@ TEST(FileDialogTest, PatternsMatchWithoutRegardToCase) {
                                QStringLiteral("互換イメージ (*.img,*.iso)|*.img;*.iso|全てのファイル (*.*)|*.*"),
                                folder + QStringLiteral("a.iso"), 0x1800);
   dialog->show();
-  EXPECT_EQ(ListedNames(*dialog), (QSet<QString>{"a.iso", "B.ISO", "c.Iso", "d.img"}));
+  EXPECT_EQ(ListedNames(*dialog, 4), (QSet<QString>{"a.iso", "B.ISO", "c.Iso", "d.img"}));
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルを開く"));
   EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
   dialog->close();
