@@ -309,6 +309,9 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
   }
   uint8_t query[kQrntpHeaderSize];
   QRNTPHeader::Make(subsystem(), kQrntpGetHostName, 0, 0).Encode(query);
+  // The time-out counts from the query: an answer (or the clock) may move
+  // before the first look at the clock after the sends.
+  const auto start = platform::GetClock().Now();
   size_t begin = 0;
   while (begin <= targets.size()) {
     size_t end = targets.find('|', begin);
@@ -320,7 +323,6 @@ std::vector<std::string> QRNTPClient::GetHosts(const std::string& targets, uint1
   const long quiet = quiet_ms > 0 ? quiet_ms : 0;
   const long total_ms =
       limits.total_ms > 0 ? limits.total_ms : (quiet > std::numeric_limits<long>::max() / 4 ? quiet : 4 * quiet);
-  const auto start = platform::GetClock().Now();
   auto quiet_start = start;
   while (hosts.size() < limits.max_answers) {
     const auto now = platform::GetClock().Now();
