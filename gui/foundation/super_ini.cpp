@@ -119,10 +119,12 @@ QString SuperINI::ResolveFileName(const QString& file_name) {
   return file_name;
 }
 
-bool SuperINI::LoadINI(const QString& file_name) {
+bool SuperINI::LoadINI(const QString& file_name, FileProblem* problem) {
   Clear();
   File file;
-  if (!file.OpenFile(ResolveFileName(file_name), File::kInput)) return false;
+  const bool opened = file.OpenFile(ResolveFileName(file_name), File::kInput, platform::kMaxSettingsFileBytes);
+  if (problem) *problem = file.OpenProblem();
+  if (!opened) return false;
   QString current;
   while (!file.Eof()) {
     const QString line = TrimSpaces(file.Gets());

@@ -87,19 +87,17 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   if (loaded && !objControl.IsReady()) {
     Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
   } else if (loaded && !run.image_file.OpenFile(run.image, kGenericRead, kOpenExisting, kFileShareRead)) {
+    Report(kStatusError, FileProblemText(run.image, run.image_file.OpenProblem()));
     Report(kStatusError, QStringLiteral("イメージファイル %1 が開けません。").arg(run.image));
+  } else if (loaded && !OpenSideFiles(run)) {
+    // Told by OpenSideFiles; the drive was not touched.
   } else if (loaded) {
     objControl.ResetSense();
     objControl.LockUnlock(true);
     Report(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
-    if (run.sector_size == kRawSector) {
-      if (run.sub_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".sub")), kGenericRead, kOpenExisting,
-                                kFileShareRead))
-        Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
-      if (run.pre_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".pre")), kGenericRead, kOpenExisting,
-                                kFileShareRead))
-        Report(kStatusInformation, QStringLiteral("ファーストプリギャップファイルを開きました。"));
-    }
+    if (run.sub_file.IsOpened()) Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
+    if (run.pre_file.IsOpened())
+      Report(kStatusInformation, QStringLiteral("ファーストプリギャップファイルを開きました。"));
     // An image shorter than its TOC would run out in the middle of the disc:
     // refused before anything is written.
     int64_t sectors = 0;
@@ -144,6 +142,20 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   ClearCancel();
   LogEnd(state);
   return state;
+}
+
+bool DiscWriter::OpenSideFiles(Run& run) {
+  if (run.sector_size != kRawSector) return true;
+  // Each side file is optional; one that is there but cannot be read (a FIFO,
+  // a device, a folder) stops the write before the drive is locked.
+  for (auto [file, extension] : {std::pair{&run.sub_file, ".sub"}, std::pair{&run.pre_file, ".pre"}}) {
+    const QString path = ChangeExtension(run.image, QLatin1String(extension));
+    if (!file->OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead) && !file->OpenProblem().Missing()) {
+      Report(kStatusError, FileProblemText(path, file->OpenProblem()));
+      return false;
+    }
+  }
+  return true;
 }
 
 bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier) {

@@ -37,6 +37,9 @@ class DiscWriter : public DiscJob {
  private:
   struct Run;
   bool LoadDescriptor(const QString& file_name, Run& run);
+  // Opens the ".sub" and ".pre" beside a raw image; false (told) when one is
+  // there but cannot be read.
+  bool OpenSideFiles(Run& run);
   bool WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier);
 
   std::unique_ptr<TOCInformation> toc_;

@@ -120,7 +120,7 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
 bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   Clear();
   SuperINI ini;
-  if (!IsRegularFile(strFileName) || !ini.LoadINI(strFileName)) return false;
+  if (!ini.LoadINI(strFileName)) return false;
 
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;

@@ -150,8 +150,7 @@ bool MainForm::FileProjectLoad(const QString& file_name) {
 
 bool MainForm::LoadProject(const QString& file_name) {
   QStringList missing;
-  // Checked before opening: opening a FIFO would block.
-  if (!QFileInfo(file_name).isFile()) return false;
+  // A regular file only: File refuses a FIFO or device at once.
   File file;
   if (!file.OpenFile(file_name, File::kInput)) return false;
 

@@ -11,6 +11,7 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/drive_command.h"
 #include "platform/emulated_drive/image_loader.h"
+#include "platform/regular_file.h"
 
 namespace sorvel::platform::emu {
 
@@ -406,13 +407,14 @@ int SoftMmcDrive::ReadCapacity(Command& c) {
 int SoftMmcDrive::FileFor(const std::string& path, bool writable) {
   if (path.empty() || path == state_file_.DataPath()) {
     std::string data_path = state_file_.DataPath();
-    if (data_fd_ < 0) data_fd_ = ::open(data_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (data_fd_ < 0) data_fd_ = OpenRegularFile(data_path, O_RDWR | O_CREAT, nullptr, 0644);
     return data_fd_;
   }
   (void)writable;
   auto it = files_.find(path);
   if (it != files_.end()) return it->second;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // An image file named by the state: a FIFO or device in its place is no disc.
+  int fd = OpenRegularFile(path, O_RDONLY);
   if (fd >= 0) files_[path] = fd;
   return fd;
 }
