@@ -22,17 +22,19 @@ foreach(program IN LISTS SORVEL_LINKED_PROGRAMS)
   file(MAKE_DIRECTORY "${root}/bin")
   file(REMOVE "${link}")
   file(CREATE_LINK "${SORVEL_PROGRAM_LINK_TARGET}/${program}" "${link}" SYMBOLIC)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${link}")
+  # The manifest names installed files without the staging root, as CMake's own entries do.
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_PREFIX}/bin/${program}")
 endforeach()
 
 # Fills `template` (@NAME@ references) and installs the result as
-# <prefix>/<destination>/<name>.
-function(sorvel_install_configured template destination name)
-  file(READ "${template}" text)
-  string(CONFIGURE "${text}" text @ONLY)
-  file(WRITE "${staging}/${name}" "${text}")
+# <prefix>/<destination>/<name>. A macro: file(INSTALL) records the file in
+# the manifest list of the calling scope.
+macro(sorvel_install_configured template destination name)
+  file(READ "${template}" configured_text)
+  string(CONFIGURE "${configured_text}" configured_text @ONLY)
+  file(WRITE "${staging}/${name}" "${configured_text}")
   file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${destination}" TYPE FILE FILES "${staging}/${name}")
-endfunction()
+endmacro()
 
 if(SORVEL_ACTIVATION_TEMPLATE)
   # The bus starts the installed program for an automation client.

@@ -90,14 +90,6 @@ QProcessEnvironment ProgramEnvironment() {
   return environment;
 }
 
-Result Install(const fs::path& prefix, const fs::path& destdir = fs::path()) {
-  QProcessEnvironment environment = ProgramEnvironment();
-  if (!destdir.empty()) environment.insert(QStringLiteral("DESTDIR"), Q(destdir));
-  return RunTool(QStringLiteral(SORVEL_CMAKE_COMMAND),
-             {QStringLiteral("--install"), QStringLiteral(SORVEL_BUILD_DIR), QStringLiteral("--prefix"), Q(prefix)},
-             environment);
-}
-
 // Every entry below `root`, as paths relative to it (links not followed).
 std::set<std::string> Tree(const fs::path& root) {
   std::set<std::string> entries;
@@ -113,6 +105,37 @@ std::set<std::string> Tree(const fs::path& root) {
 bool IsDesktopCache(const std::string& entry) {
   return (entry.rfind("share/mime/", 0) == 0 && entry.rfind("share/mime/packages", 0) != 0) ||
          entry == "share/applications/mimeinfo.cache";
+}
+
+struct InstallRun {
+  Result result;
+  // The install's manifest (what an uninstall removes): one installed path a line.
+  std::set<std::string> manifest;
+};
+
+InstallRun Install(const fs::path& prefix, const fs::path& destdir = fs::path()) {
+  QProcessEnvironment environment = ProgramEnvironment();
+  if (!destdir.empty()) environment.insert(QStringLiteral("DESTDIR"), Q(destdir));
+  InstallRun run;
+  run.result = RunTool(QStringLiteral(SORVEL_CMAKE_COMMAND),
+                       {QStringLiteral("--install"), QStringLiteral(SORVEL_BUILD_DIR), QStringLiteral("--prefix"), Q(prefix)},
+                       environment);
+  std::istringstream lines(ReadFileBytes(fs::path(SORVEL_BUILD_DIR) / "install_manifest.txt"));
+  for (std::string line; std::getline(lines, line);) run.manifest.insert(line);
+  return run;
+}
+
+// The files and links of an installed tree, as the paths below `prefix` that
+// a manifest names; caches and the programs' settings files (written by
+// running them) left out.
+std::set<std::string> InstalledFiles(const fs::path& root, const std::string& prefix) {
+  std::set<std::string> files;
+  for (const std::string& entry : Tree(root)) {
+    const bool settings = entry.size() > 4 && entry.compare(entry.size() - 4, 4, ".INI") == 0;
+    if (!fs::is_directory(fs::symlink_status(root / entry)) && !IsDesktopCache(entry) && !settings)
+      files.insert(prefix + "/" + entry);
+  }
+  return files;
 }
 
 // The lines of a desktop entry or activation file that begin with `key=`.
@@ -153,14 +176,14 @@ class Installed : public ::testing::Test {
     delete scratch_;
     scratch_ = nullptr;
   }
-  void SetUp() override { ASSERT_EQ(install_.status, 0) << install_.output; }
+  void SetUp() override { ASSERT_EQ(install_.result.status, 0) << install_.result.output; }
 
   static fs::path P(const std::string& relative) { return prefix_ / relative; }
   static QString QP(const std::string& relative) { return Q(P(relative)); }
 
   static inline ScratchDir* scratch_ = nullptr;
   static inline fs::path prefix_;
-  static inline Result install_;
+  static inline InstallRun install_;
 };
 
 // The deliverables together in lib/sorvel/, relative links to the two
@@ -219,6 +242,9 @@ TEST_F(Installed, TreeHoldsTheDeliverablesAndTheirLinks) {
         break;
     }
   }
+  // The manifest names every installed file and link, so an uninstall leaves
+  // nothing behind.
+  EXPECT_EQ(install_.manifest, InstalledFiles(prefix_, prefix_.string()));
   // Nothing else in bin/ and lib/.
   EXPECT_EQ(Tree(P("bin")), (std::set<std::string>{"kestrow", "sorvel"}));
   std::set<std::string> top;
@@ -239,8 +265,8 @@ TEST_F(Installed, StagedInstallWritesOnlyBelowItsRootAndNamesThePrefix) {
   // A prefix no machine has (the scratch folder's random name in it).
   const std::string prefix = "/opt/" + stage.filename().string();
   ASSERT_FALSE(fs::exists(prefix));
-  const Result staged = Install(prefix, stage);
-  ASSERT_EQ(staged.status, 0) << staged.output;
+  const InstallRun staged = Install(prefix, stage);
+  ASSERT_EQ(staged.result.status, 0) << staged.result.output;
   EXPECT_FALSE(fs::exists(prefix));
 
   const fs::path root = stage / prefix.substr(1);
@@ -262,6 +288,7 @@ TEST_F(Installed, StagedInstallWritesOnlyBelowItsRootAndNamesThePrefix) {
     if (entry.rfind("lib/sorvel/", 0) != 0) in_stage.insert(entry);
   }
   EXPECT_EQ(in_stage, direct);
+  EXPECT_EQ(staged.manifest, InstalledFiles(root, prefix));
   for (const char* program : {"sorvel", "kestrow", "libtrelin.so", "libtazol.so", "libsorvel_emu.so"})
     EXPECT_TRUE(fs::is_regular_file(root / "lib/sorvel" / program)) << program;
   EXPECT_EQ(fs::read_symlink(root / "bin/sorvel").string(), "../lib/sorvel/sorvel");
