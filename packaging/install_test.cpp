@@ -60,7 +60,7 @@ struct Result {
 
 // Runs `program` (no shell) in `environment`, at most `timeout_ms`.
 Result RunTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
-           const QString& directory = QString(), int timeout_ms = 120000) {
+               const QString& directory = QString(), int timeout_ms = 120000) {
   QProcess process;
   process.setProcessEnvironment(environment);
   process.setProcessChannelMode(QProcess::MergedChannels);
@@ -117,9 +117,10 @@ InstallRun Install(const fs::path& prefix, const fs::path& destdir = fs::path())
   QProcessEnvironment environment = ProgramEnvironment();
   if (!destdir.empty()) environment.insert(QStringLiteral("DESTDIR"), Q(destdir));
   InstallRun run;
-  run.result = RunTool(QStringLiteral(SORVEL_CMAKE_COMMAND),
-                       {QStringLiteral("--install"), QStringLiteral(SORVEL_BUILD_DIR), QStringLiteral("--prefix"), Q(prefix)},
-                       environment);
+  run.result =
+      RunTool(QStringLiteral(SORVEL_CMAKE_COMMAND),
+              {QStringLiteral("--install"), QStringLiteral(SORVEL_BUILD_DIR), QStringLiteral("--prefix"), Q(prefix)},
+              environment);
   std::istringstream lines(ReadFileBytes(fs::path(SORVEL_BUILD_DIR) / "install_manifest.txt"));
   for (std::string line; std::getline(lines, line);) run.manifest.insert(line);
   return run;
@@ -223,7 +224,8 @@ TEST_F(Installed, TreeHoldsTheDeliverablesAndTheirLinks) {
           EXPECT_NE(status.permissions() & fs::perms::owner_exec, fs::perms::none);
         }
         // Libraries are looked for beside the real file, nowhere else.
-        const Result dynamic = RunTool(QStringLiteral("readelf"), {QStringLiteral("-d"), Q(path)}, ProgramEnvironment());
+        const Result dynamic =
+            RunTool(QStringLiteral("readelf"), {QStringLiteral("-d"), Q(path)}, ProgramEnvironment());
         EXPECT_NE(dynamic.output.find("[$ORIGIN]"), std::string::npos) << dynamic.output;
         EXPECT_EQ(dynamic.output.find(SORVEL_BUILD_DIR), std::string::npos) << dynamic.output;
         break;
@@ -508,8 +510,8 @@ TEST_F(Installed, BusStartsTheInstalledServerWhichBurnsALayout) {
   drive.CloseDevice();
   const fs::path iso = dir.path() / "back.iso";
   testing::WriteFileBytes(iso, image);
-  const Result info = RunTool(QStringLiteral("isoinfo"), {QStringLiteral("-d"), QStringLiteral("-i"), Q(iso)},
-                          ProgramEnvironment());
+  const Result info =
+      RunTool(QStringLiteral("isoinfo"), {QStringLiteral("-d"), QStringLiteral("-i"), Q(iso)}, ProgramEnvironment());
   EXPECT_NE(info.output.find("Volume id: INSTALLED"), std::string::npos) << info.output;
   QProcess extract;
   extract.start(QStringLiteral("isoinfo"), {QStringLiteral("-J"), QStringLiteral("-i"), Q(iso), QStringLiteral("-x"),
@@ -534,11 +536,13 @@ TEST_F(Installed, DaemonRegistersAndRunsTheInstalledFile) {
   environment.insert(QStringLiteral("SORVEL_SERVICE_DIR"), Q(services));
   environment.insert(QStringLiteral("SORVEL_DRIVES"),
                      QStringLiteral("D:=emu:") + Q(dir.path() / "drive") + QStringLiteral(",medium=cd-r"));
-  environment.insert(QStringLiteral("PATH"), QP("bin") + QStringLiteral(":") + environment.value(QStringLiteral("PATH")));
+  environment.insert(QStringLiteral("PATH"),
+                     QP("bin") + QStringLiteral(":") + environment.value(QStringLiteral("PATH")));
   // The shell looks the command up as a user's shell does.
   const auto kestrow = [&](const QString& command, const QString& argument, const QString& directory) {
-    return RunTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1\""), command, argument},
-               environment, directory);
+    return RunTool(QStringLiteral("/bin/sh"),
+                   {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1\""), command, argument}, environment,
+                   directory);
   };
   const std::string record = "program=" + real_file.string() + "\n";
 

@@ -81,8 +81,7 @@ TEST_P(ProgramFolderLookup, EveryLookupNamesTheRealFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Starts, ProgramFolderLookup,
-                         ::testing::Values(StartCase{"RealFile", false, false},
-                                           StartCase{"ThroughLink", true, false},
+                         ::testing::Values(StartCase{"RealFile", false, false}, StartCase{"ThroughLink", true, false},
                                            StartCase{"RealFileReplacedWhileRunning", false, true},
                                            StartCase{"ThroughLinkReplacedWhileRunning", true, true}),
                          [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });

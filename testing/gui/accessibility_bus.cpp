@@ -61,8 +61,8 @@ AccessibilityBus::~AccessibilityBus() {
   owner_.unregisterObject(QLatin1String(kA11yPath));
 }
 
-QDBusMessage AccessibilityBus::CallOn(const AccessibleObject& object, const QString& interface,
-                                      const QString& method, const QVariantList& arguments) {
+QDBusMessage AccessibilityBus::CallOn(const AccessibleObject& object, const QString& interface, const QString& method,
+                                      const QVariantList& arguments) {
   QDBusMessage message = QDBusMessage::createMethodCall(object.service, object.path, interface, method);
   message.setArguments(arguments);
   return reader_.call(message, QDBus::Block, kCallTimeoutMs);
@@ -76,8 +76,7 @@ AccessibleObject AccessibilityBus::RootOf(qint64 pid) {
     if (!name.startsWith(u':') || bus->servicePid(name).value() != pid) continue;
     // The program's connections: the one that publishes the tree has a root.
     const AccessibleObject root{name, QLatin1String(kRootPath)};
-    if (CallOn(root, QLatin1String(kAccessible), QStringLiteral("GetRoleName")).type() ==
-        QDBusMessage::ReplyMessage)
+    if (CallOn(root, QLatin1String(kAccessible), QStringLiteral("GetRoleName")).type() == QDBusMessage::ReplyMessage)
       return root;
   }
   return {};
@@ -131,9 +130,8 @@ AccessibleObject AccessibilityBus::Find(const AccessibleObject& root, const QStr
 }
 
 QDBusPendingCall AccessibilityBus::Press(const AccessibleObject& object) {
-  QDBusMessage message = QDBusMessage::createMethodCall(object.service, object.path,
-                                                        QStringLiteral("org.a11y.atspi.Action"),
-                                                        QStringLiteral("DoAction"));
+  QDBusMessage message = QDBusMessage::createMethodCall(
+      object.service, object.path, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("DoAction"));
   message.setArguments({0});
   return reader_.asyncCall(message, 600000);
 }
