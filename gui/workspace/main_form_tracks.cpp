@@ -512,7 +512,7 @@ void MainForm::mobjACMDecoder_Progress(qint64 value, qint64 total) {
   prgProgress_->setMaximum(static_cast<int>(std::clamp<qint64>(total, 1, INT32_MAX)));
   prgProgress_->setValue(static_cast<int>(std::clamp<qint64>(value, 0, INT32_MAX)));
   // Keeps the window painting while the decoder runs.
-  PeekPendingMessage();
+  PacedPeekPendingMessage();
 }
 
 void MainForm::mobjACMDecoder_StatusChange(int, const QString& status) {
