@@ -297,6 +297,7 @@ class MainForm : public QMainWindow {
   QIcon icon_dir_;
   QIcon icon_dir_up_;
   QIcon icon_file_;
+  QIcon icon_audio_;
   // The node added last that still waits to be scrolled into view.
   QString scroll_key_;
   QTimer* tmrScrollNode_ = nullptr;
