@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
