@@ -5,35 +5,18 @@
 // only the writer makes short enough to drop).
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "drive_daemon/daemon_config.h"
 #include "drive_daemon/ini_profile.h"
+#include "testing/fuzz_support.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/ini-profile-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    return std::string(made);
-  }();
-  return folder;
-}
-
-}  // namespace
+using sorvel::fuzz::Check;
+using sorvel::fuzz::ScratchFolder;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = Folder() + "/KESTROW.INI";
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                 static_cast<std::streamsize>(size));
+  const std::string path = ScratchFolder() + "/KESTROW.INI";
+  sorvel::fuzz::WriteFile(path, std::string(reinterpret_cast<const char*>(data), size));
   sorvel::IniProfile profile;
   Check(profile.Load(path));
   sorvel::IniProfile again;
@@ -43,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(config.listening_port >= 1);
     Check(config.max_connection >= 1 && config.max_connection <= ceiling);
   }
-  const std::string saved = Folder() + "/saved.INI";
+  const std::string saved = ScratchFolder() + "/saved.INI";
   Check(profile.Save(saved));
   sorvel::IniProfile back;
   Check(back.Load(saved) && back.size() <= profile.size());

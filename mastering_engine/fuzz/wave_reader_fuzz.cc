@@ -1,35 +1,20 @@
 // Fuzz target: WaveReader over an arbitrary file. An open reader hands out
 // exactly DataBytes() bytes, never more than the file holds, in reads of at
 // most the size asked for, and then reports the end.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "mastering_engine/wave_reader.h"
+#include "testing/fuzz_support.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using sorvel::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const int fd = memfd_create("wave", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  const sorvel::fuzz::MemoryFile file(data, size);
+  if (!file.ok()) return 0;
   sorvel::WaveReader reader;
-  if (reader.Open("/proc/self/fd/" + std::to_string(fd))) {
+  if (reader.Open(file.path())) {
     Check(reader.DataBytes() <= size && reader.BytesLeft() == reader.DataBytes());
     // Odd read sizes, from the input's first byte.
     const size_t chunk = size > 0 ? 1 + data[0] % 61 * 37 : 1;
@@ -43,6 +28,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Check(total == reader.DataBytes() && reader.BytesLeft() == 0);
   }
-  close(fd);
   return 0;
 }

@@ -6,29 +6,17 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/drive_map.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 
+using sorvel::fuzz::Check;
 using sorvel::platform::DriveMap;
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-const std::string& ConfigFile() {
-  static const std::string path = [] {
-    char pattern[] = "/tmp/drive-map-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    return std::string(made) + "/drives.conf";
-  }();
-  return path;
-}
+std::string ConfigFile() { return sorvel::fuzz::ScratchFolder() + "/drives.conf"; }
 
 std::string Entries(const DriveMap& map, char separator) {
   std::string text;
@@ -44,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
   DriveMap map;
   if (separator == '\n') {
-    std::ofstream(ConfigFile(), std::ios::binary | std::ios::trunc) << text;
+    sorvel::fuzz::WriteFile(ConfigFile(), text);
     sorvel::platform::DriveMapSources sources;
     sources.config_file = ConfigFile();
     sources.device_dir = "/nonexistent";

@@ -6,30 +6,24 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/emulated_drive/image_loader.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
-#include "platform/fuzz/drive_probe.h"
+#include "testing/emulated_drive_probe.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 
 using namespace sorvel::platform::emu;
+using sorvel::fuzz::Check;
+using sorvel::fuzz::WriteFile;
 
 constexpr int kSectors = 40;
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 const std::string& Folder() {
   static const std::string folder = [] {
-    char pattern[] = "/tmp/emulated-image-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    const std::string dir(made);
+    const std::string dir = sorvel::fuzz::ScratchFolder();
     std::string sectors;
     for (int i = 0; i < kSectors * 2352; ++i) sectors.push_back(static_cast<char>(i * 7));
     WriteFile(dir + "/a.bin", sectors);
@@ -53,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MediaState state;
   std::string error;
   const bool loaded = LoadDiscImage(sheet, 0x08, &state, &error);
-  if (!loaded && error.empty()) __builtin_trap();  // a refusal always says why
+  Check(loaded || !error.empty());  // a refusal always says why
   if (!loaded) return 0;
   DriveSettings settings;
   settings.state_path = Folder() + "/drive";
   settings.image = sheet;
   ::unlink(settings.state_path.c_str());
-  if (auto drive = SoftMmcDrive::Open(settings, &error)) sorvel::platform::emu::fuzz::Probe(*drive);
+  if (auto drive = SoftMmcDrive::Open(settings, &error)) Check(sorvel::testing::ProbeDrive(*drive) == 0);
   ::unlink(settings.state_path.c_str());
   ::unlink((settings.state_path + ".data").c_str());
   return 0;

@@ -6,30 +6,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/emulated_drive/media_state.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
-#include "platform/fuzz/drive_probe.h"
-
-namespace {
+#include "testing/emulated_drive_probe.h"
+#include "testing/fuzz_support.h"
 
 using namespace sorvel::platform::emu;
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/emulated-state-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    return std::string(made);
-  }();
-  return folder;
-}
-
-}  // namespace
+using sorvel::fuzz::Check;
+using sorvel::fuzz::ScratchFolder;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -38,19 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ParseState(text, &state, &error)) return 0;
   const std::string once = SerializeState(state);
   MediaState again;
-  if (!ParseState(once, &again, &error) || SerializeState(again) != once) __builtin_trap();
+  Check(ParseState(once, &again, &error) && SerializeState(again) == once);
 
   // Extents name image files; they are read only inside the folder.
   for (auto& extent : state.extents) {
-    if (!extent.path.empty()) extent.path = Folder() + "/image";
-    if (!extent.sub_path.empty()) extent.sub_path = Folder() + "/image";
+    if (!extent.path.empty()) extent.path = ScratchFolder() + "/image";
+    if (!extent.sub_path.empty()) extent.sub_path = ScratchFolder() + "/image";
   }
-  const std::string path = Folder() + "/drive";
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << SerializeState(state);
-  std::ofstream(Folder() + "/image", std::ios::binary | std::ios::trunc) << std::string(2448 * 4, '\x5A');
+  const std::string path = ScratchFolder() + "/drive";
+  sorvel::fuzz::WriteFile(path, SerializeState(state));
+  sorvel::fuzz::WriteFile(ScratchFolder() + "/image", std::string(2448 * 4, '\x5A'));
   DriveSettings settings;
   settings.state_path = path;
-  if (auto drive = SoftMmcDrive::Open(settings, &error)) sorvel::platform::emu::fuzz::Probe(*drive);
+  if (auto drive = SoftMmcDrive::Open(settings, &error)) Check(sorvel::testing::ProbeDrive(*drive) == 0);
   ::unlink(path.c_str());
   ::unlink((path + ".data").c_str());
   return 0;

@@ -27,9 +27,7 @@ namespace {
 
 using namespace sorvel;
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using fuzz::Check;
 
 std::string StatePath() { return fuzz::ScratchFolder() + "/drive"; }
 

@@ -25,22 +25,13 @@ namespace {
 
 using namespace sorvel;
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
 constexpr char kFixtures[] = "/tmp/sorvel-fuzz-fixtures";
 
 std::string StatePath() { return fuzz::ScratchFolder() + "/drive"; }
 
-int32_t AnyInt(FuzzedDataProvider& input) {
-  switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return input.ConsumeIntegralInRange<int32_t>(-2, 110);
-    case 1: return INT_MIN;
-    case 2: return INT_MAX;
-    default: return input.ConsumeIntegral<int32_t>();
-  }
-}
+using fuzz::Check;
+
+int32_t AnyInt(FuzzedDataProvider& input) { return fuzz::AnyInt(input, -2, 110); }
 
 QString AnyText(FuzzedDataProvider& input) {
   return QString::fromUtf8(QByteArray::fromStdString(input.ConsumeRandomLengthString(300)));

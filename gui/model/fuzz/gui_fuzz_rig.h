@@ -1,10 +1,12 @@
-// What the GUI fuzz targets share: a QApplication on the offscreen platform,
-// the engine libraries from the build's bin folder, the settings file, the
-// per-user store and the temporary folder in a scratch folder of the run, no
-// power backend (nothing reaches logind), message boxes answered as
-// cancelled, and a timer that closes every modal dialog a member opens.
+// What the GUI fuzz targets share besides testing/fuzz_support.h: a
+// QApplication on the offscreen platform, the engine libraries from the
+// build's bin folder, the settings file, the per-user store and the temporary
+// folder in the scratch folder of the run, no power backend (nothing reaches
+// logind), message boxes answered as cancelled, a timer that closes every
+// modal dialog a member opens, fixture files and integer arguments.
 #pragma once
 
+#include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -12,14 +14,17 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QTimer>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/power_backend.h"
+#include "gui/foundation/wave_header.h"
 #include "gui/model/engine_library.h"
+#include "testing/fuzz_support.h"
 
 namespace sorvel::fuzz {
 
@@ -33,23 +38,6 @@ class NoPowerBackend final : public PowerBackend {
   bool Reboot() override { return false; }
 };
 
-// A fresh folder of this run, memory-backed when possible: settings and
-// project saves are flushed to disk.
-inline const std::string& ScratchFolder() {
-  static const std::string folder = [] {
-    for (const char* base : {"/dev/shm", "/tmp"}) {
-      std::string pattern = std::string(base) + "/sorvel-gui-fuzz-XXXXXX";
-      if (mkdtemp(pattern.data()) != nullptr) return pattern;
-    }
-    std::abort();
-  }();
-  return folder;
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // Fixtures the targets' inputs may name: written under `folder` once (each
 // by a rename, so that runs beside each other never see half a file).
 inline void WriteFixture(const std::string& folder, const std::string& name, const std::string& bytes) {
@@ -61,30 +49,23 @@ inline void WriteFixture(const std::string& folder, const std::string& name, con
   std::filesystem::rename(temporary, path);
 }
 
-// A 44,100 Hz 16-bit stereo WAV file of `sectors` CD sectors.
+// A 44,100 Hz 16-bit stereo WAV file of `sectors` CD sectors of silence.
 inline std::string WaveBytes(int sectors) {
   const uint32_t data = static_cast<uint32_t>(sectors) * 2352;
-  std::string bytes = "RIFF";
-  auto u32 = [&bytes](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
-  };
-  auto u16 = [&bytes](uint16_t v) {
-    bytes.push_back(static_cast<char>(v));
-    bytes.push_back(static_cast<char>(v >> 8));
-  };
-  u32(36 + data);
-  bytes += "WAVEfmt ";
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  bytes += "data";
-  u32(data);
-  for (uint32_t i = 0; i < data; ++i) bytes.push_back(static_cast<char>(i * 13));
-  return bytes;
+  const std::optional<WaveHeader> header = MakeWaveHeader(data, 44100, 16, true);
+  if (!header) std::abort();
+  return std::string(header->data(), header->size()) + std::string(data, '\0');
+}
+
+// An integer argument as a client may give one: small, at either end of the
+// range, or anything.
+inline int32_t AnyInt(FuzzedDataProvider& input, int32_t low, int32_t high) {
+  switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0: return input.ConsumeIntegralInRange<int32_t>(low, high);
+    case 1: return INT32_MIN;
+    case 2: return INT32_MAX;
+    default: return input.ConsumeIntegral<int32_t>();
+  }
 }
 
 // Once per run, before the first input.

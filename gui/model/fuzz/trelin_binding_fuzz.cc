@@ -18,14 +18,7 @@ namespace {
 
 using namespace sorvel;
 
-int32_t AnyInt(FuzzedDataProvider& input) {
-  switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return input.ConsumeIntegralInRange<int32_t>(-200, 3000);
-    case 1: return INT_MIN;
-    case 2: return INT_MAX;
-    default: return input.ConsumeIntegral<int32_t>();
-  }
-}
+int32_t AnyInt(FuzzedDataProvider& input) { return fuzz::AnyInt(input, -200, 3000); }
 
 QByteArray AnyBytes(FuzzedDataProvider& input) {
   const size_t length = input.ConsumeBool() ? Trelin::kSectorBufferSize : input.ConsumeIntegralInRange<size_t>(0, 3000);

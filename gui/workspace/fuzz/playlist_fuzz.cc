@@ -9,13 +9,7 @@
 
 #include "gui/workspace/fuzz/main_form_rig.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using sorvel::fuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   sorvel::fuzz::TheMainForm();

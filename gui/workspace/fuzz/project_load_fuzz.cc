@@ -13,9 +13,7 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using sorvel::fuzz::Check;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
