@@ -103,10 +103,14 @@ bool Tazol::Added(int32_t result, QString& name) {
 }
 
 bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
+  return AddISOFile(name, EngineText(original_file_name));
+}
+
+bool Tazol::AddISOFile(QString& name, const QByteArray& source_path) {
   const QByteArray entry = EngineText(name);
-  const QByteArray source = EngineText(original_file_name);
+  // The export reads the bytes up to the first zero byte as they are.
   return Added(Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
-                                                                source.constData()),
+                                                                source_path.constData()),
                name);
 }
 

@@ -37,6 +37,9 @@ class Tazol final : public QObject, public EngineBinding {
   bool IsISOEmpty();
   // `name` becomes the engine's name for the entry on success.
   bool AddISOFile(QString& name, const QString& original_file_name);
+  // The same with the host path as the host's bytes (a name that is not
+  // UTF-8 opens only by them); cut at a zero byte.
+  bool AddISOFile(QString& name, const QByteArray& source_path);
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
