@@ -138,26 +138,29 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string HostNameToUtf8(std::string_view bytes) {
   if (IsValidUtf8(bytes)) return std::string(bytes);
-  bool whole = true;
+  // Both readings with "_" for each byte they cannot decode; CP932 when it
+  // leaves fewer such bytes (all of them decoded, at best).
+  size_t cp932_misses = 0;
   Iconv cv("UTF-8", "CP932");
-  std::string cp932 = cv.Convert(bytes, "", [&whole](const unsigned char*, size_t) {
-    whole = false;
+  std::string cp932 = cv.Convert(bytes, "_", [&cp932_misses](const unsigned char*, size_t) {
+    ++cp932_misses;
     return size_t{1};
   });
-  if (whole) return cp932;
-  std::string out;
-  out.reserve(bytes.size());
+  size_t utf8_misses = 0;
+  std::string utf8;
+  utf8.reserve(bytes.size());
   while (!bytes.empty()) {
     const size_t len = Utf8SequenceLength(bytes);
     if (len == 0) {
-      out.push_back('_');
+      utf8.push_back('_');
+      ++utf8_misses;
       bytes.remove_prefix(1);
     } else {
-      out.append(bytes.substr(0, len));
+      utf8.append(bytes.substr(0, len));
       bytes.remove_prefix(len);
     }
   }
-  return out;
+  return cp932_misses < utf8_misses ? cp932 : utf8;
 }
 
 std::string DecodeTextFile(std::string_view bytes) {

@@ -30,8 +30,9 @@ bool IsValidUtf8(std::string_view bytes);
 size_t Utf8SequenceLength(std::string_view bytes);
 
 // The text of a host file name, which Linux keeps as bytes: the bytes when
-// they are UTF-8, else their CP932 reading when every byte decodes, else
-// UTF-8 with each byte that belongs to no well-formed character as "_".
+// they are UTF-8, else their CP932 reading when every byte decodes, else the
+// reading of the two that decodes more bytes (UTF-8 when even), with "_" for
+// each byte it cannot decode.
 std::string HostNameToUtf8(std::string_view bytes);
 
 // Decodes text read from a file: UTF-8 (a leading BOM is dropped) when the bytes

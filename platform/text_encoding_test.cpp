@@ -84,9 +84,11 @@ TEST(TextEncoding, HostNamesDecodeAsUtf8ThenCp932ThenWithUnderscores) {
       {std::string("caf\xE9 日"), "caf_ 日"},                 // valid characters survive
       {std::string("\xE6\x97"), "譌"},                        // a cut UTF-8 character, whole CP932
       {std::string("\xC0\xAF"), "ﾀｯ"},                        // overlong UTF-8 "/", CP932 katakana
-      {std::string("\xED\xA0\x80x"), "___x"},                // UTF-8 surrogate, CP932 cut at 0x80
+      {std::string("\xED\xA0\x80x"), "恝_x"},                 // a UTF-8 surrogate; CP932 misses only 0x80
       {std::string("日\xE6"), "日_"},                           // UTF-8 cut at the end, not CP932
       {std::string("\x93"), "_"},                              // a lone CP932 lead byte
+      {std::string("\xFF\x93\xFA\x96\x7B"), "_日本"},              // mostly CP932
+      {std::string("\xFF日本"), "_日本"},                        // mostly UTF-8
   };
   for (const auto& c : cases) EXPECT_EQ(HostNameToUtf8(c.bytes), c.text) << c.bytes;
   for (const auto& c : cases) EXPECT_TRUE(IsValidUtf8(HostNameToUtf8(c.bytes))) << c.bytes;

@@ -242,6 +242,52 @@ TEST_F(MasteringServiceTest, LayoutBurntOverTheBusReadsBackIdentical) {
   }
 }
 
+// A folder whose names are not all UTF-8, added over the bus and burnt: every
+// file is on the disc, the odd name decoded with "_" for its odd byte, and
+// each reads back equal to its source.
+TEST_F(MasteringServiceTest, FolderWithANameThatIsNotUtf8BurnsEveryFile) {
+  for (const char* tool : {"bchunk", "isoinfo"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const std::filesystem::path odd = dir_.path() / "odd";
+  std::filesystem::create_directories(odd);
+  const struct {
+    std::string host;
+    const char* on_disc;
+    std::string data;
+  } files[] = {{"a.txt", "/odd/a.txt;1", std::string(3000, 'a')},
+               {"\xFF.txt", "/odd/_.txt;1", std::string(70000, '\xFF')},
+               {"z.txt", "/odd/z.txt;1", "z"}};
+  for (const auto& f : files) testing::WriteFileBytes(odd / f.host, f.data);
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("InitISOFS"), {16})));
+  const QDBusMessage added = client.Member(object, QStringLiteral("AddFile"), {Path("odd"), QString()});
+  EXPECT_TRUE(BoolOf(added)) << ErrorOf(added).toStdString();
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  EXPECT_TRUE(BoolOf(burnt)) << ErrorOf(burnt).toStdString();
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  ASSERT_TRUE(ServerGone());
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  std::filesystem::create_directories(dir_.path() / "back");
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
+  drive.CloseDevice();
+  const std::string back = (dir_.path() / "back").string();
+  std::string output;
+  ASSERT_EQ(testing::RunCommand("cd '" + back + "' && bchunk Disc.img Disc.cue part 2>&1", &output), 0) << output;
+  const std::string iso = back + "/part01.iso";
+  output.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + iso + "'", &output), 0);
+  EXPECT_EQ(output, "/odd\n/odd/a.txt;1\n/odd/z.txt;1\n/odd/_.txt;1\n");
+  for (const auto& f : files) {
+    output.clear();
+    ASSERT_EQ(testing::RunCommand("isoinfo -J -i '" + iso + "' -x '" + f.on_disc + "'", &output), 0) << f.on_disc;
+    EXPECT_TRUE(output == f.data) << f.on_disc;
+  }
+}
+
 // The three errors, with the D-Bus name holding the number and the message
 // holding the text; the factory's bookkeeping.
 TEST_F(MasteringServiceTest, ErrorsCarryTheirNumberAndText) {
