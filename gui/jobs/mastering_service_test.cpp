@@ -140,6 +140,15 @@ class MasteringServiceTest : public ::testing::Test {
   QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
   // Waits (bounded) until the server has left the bus.
   bool ServerGone() { return NameGone(bus_, kBusName); }
+  // Reads the disc in the open drive into back/Disc.img with its sheet and
+  // closes the drive; the folder "back".
+  std::string ReadBack(Trelin& drive) {
+    std::filesystem::create_directories(dir_.path() / "back");
+    DiscReader reader;
+    EXPECT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
+    drive.CloseDevice();
+    return (dir_.path() / "back").string();
+  }
 
   ScratchDir dir_;
   MasteringDriveRig rig_{dir_, "medium=cd-r"};
@@ -205,11 +214,7 @@ TEST_F(MasteringServiceTest, LayoutBurntOverTheBusReadsBackIdentical) {
   ASSERT_TRUE(drive.LoadTray(true));
   ASSERT_TRUE(drive.IsReady());
   EXPECT_FALSE(drive.IsMediaWritable());
-  std::filesystem::create_directories(dir_.path() / "back");
-  DiscReader reader;
-  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
-  drive.CloseDevice();
-  const std::string back = (dir_.path() / "back").string();
+  const std::string back = ReadBack(drive);
   std::string output;
   // RunCommand appends to the output it is given.
   const auto run = [&output](const std::string& command) {
@@ -270,11 +275,7 @@ TEST_F(MasteringServiceTest, FolderWithANameThatIsNotUtf8BurnsEveryFile) {
 
   Trelin drive;
   ASSERT_TRUE(drive.OpenDevice(3));
-  std::filesystem::create_directories(dir_.path() / "back");
-  DiscReader reader;
-  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
-  drive.CloseDevice();
-  const std::string back = (dir_.path() / "back").string();
+  const std::string back = ReadBack(drive);
   std::string output;
   ASSERT_EQ(testing::RunCommand("cd '" + back + "' && bchunk Disc.img Disc.cue part 2>&1", &output), 0) << output;
   const std::string iso = back + "/part01.iso";
