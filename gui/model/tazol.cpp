@@ -1,6 +1,7 @@
 #include "gui/model/tazol.h"
 
 #include <array>
+#include <cstring>
 #include <limits>
 
 #include "gui/model/engine_text.h"
@@ -173,6 +174,7 @@ std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
   auto entry = std::make_unique<ISOFindFile>();
   entry->Name = TextFromBuffer(p, 1024);
   entry->OriginalFileName = TextFromBuffer(p + 1024, 1024);
+  entry->SourcePath = QByteArray(p + 1024, static_cast<qsizetype>(strnlen(p + 1024, 1024)));
   entry->FileAttribute = static_cast<int16_t>(Le32(p + 2048) & 0xFFFF);
   entry->Size = static_cast<uint32_t>(Le32(p + 2052));
   entry->TimeStamp = TimeToDate(Le32(p + 2056));
