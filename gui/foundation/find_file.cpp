@@ -43,17 +43,23 @@ bool MatchesWildcard(const QString& pattern, const QString& name) {
 
 bool ListHostFolder(int folder_fd, std::vector<HostFolderEntry>* entries) {
   entries->clear();
-  // The listing gets a descriptor of its own: closedir closes it, and reading
-  // moves only its position.
-  const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    ::close(fd);
-    return false;
+  // Read straight from the descriptor: no second descriptor is needed, which
+  // a walk that runs short of them could not get.
+  if (::lseek(folder_fd, 0, SEEK_SET) < 0) return false;
+  alignas(dirent64) char buffer[32768];
+  for (;;) {
+    const ssize_t got = ::getdents64(folder_fd, buffer, sizeof buffer);
+    if (got < 0) {
+      entries->clear();
+      return false;
+    }
+    if (got == 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      entries->push_back({QByteArray(entry->d_name), entry->d_type});
+      at += entry->d_reclen;
+    }
   }
-  while (const dirent* entry = ::readdir(dir)) entries->push_back({QByteArray(entry->d_name), entry->d_type});
-  ::closedir(dir);
   std::sort(entries->begin(), entries->end(),
             [](const HostFolderEntry& a, const HostFolderEntry& b) { return a.name < b.name; });
   return true;

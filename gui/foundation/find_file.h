@@ -41,8 +41,9 @@ struct HostFolderEntry {
 };
 
 // Every entry of the open host folder `folder_fd` ("." and ".." included),
-// sorted by the names' bytes; `folder_fd` stays open and is not moved. False
-// (and `entries` empty) when the folder cannot be read.
+// sorted by the names' bytes, read from its start through the descriptor
+// itself (which stays open, at the end of the folder). False (and `entries`
+// empty) when the folder cannot be read.
 bool ListHostFolder(int folder_fd, std::vector<HostFolderEntry>* entries);
 
 }  // namespace sorvel

@@ -61,7 +61,8 @@ class Walk {
   };
   struct Probe {
     bool folder = false;
-    int fd = -1;  // the folder opened for reading; -1 when it cannot be read
+    bool unreadable = false;  // a folder that failed to open for want of something but permission
+    int fd = -1;              // the folder opened for reading; -1 when it cannot be read
     struct stat status {};
   };
 
@@ -112,15 +113,24 @@ class Walk {
       return probe;
     }
     // Not a folder, or one that cannot be read (its status still tells).
+    const int error = errno;
     probe.folder = ::fstatat(base_fd, name.constData(), &probe.status, 0) == 0 && S_ISDIR(probe.status.st_mode);
+    probe.unreadable = probe.folder && error != EACCES && error != EPERM;
     return probe;
   }
 
   void Push(const QByteArray& path, QByteArray name, Probe& probe) {
     const std::pair<dev_t, ino_t> identity{probe.status.st_dev, probe.status.st_ino};
-    if (on_path_.count(identity) != 0) {
+    const bool loop = on_path_.count(identity) != 0;
+    std::vector<HostFolderEntry> entries;
+    const bool listed = !loop && (probe.fd < 0 || ListHostFolder(probe.fd, &entries));
+    if (loop || !listed || probe.unreadable) {
       if (probe.fd >= 0) ::close(probe.fd);
-      visitor_.Loop(path, name);
+      if (loop) {
+        visitor_.Loop(path, name);
+      } else {
+        visitor_.Unreadable(path, name);
+      }
       return;
     }
     Folder folder;
@@ -128,10 +138,8 @@ class Walk {
     probe.fd = -1;
     folder.device = identity.first;
     folder.inode = identity.second;
-    if (folder.fd >= 0) {
-      ++open_;
-      ListHostFolder(folder.fd, &folder.entries);
-    }
+    folder.entries = std::move(entries);
+    if (folder.fd >= 0) ++open_;
     for (size_t i = folder.entries.size(); i > 0; --i) {
       const HostFolderEntry& entry = folder.entries[i - 1];
       if (entry.type != DT_REG && !IsDotOrDotDot(entry.name)) {
@@ -199,7 +207,7 @@ class Walk {
 
   // Closes the open descriptor of the shallowest folder but `keep_fd`; false when none is left.
   bool CloseShallowest(int keep_fd) {
-    for (size_t i = 0; i + 1 < stack_.size(); ++i) {
+    for (size_t i = 0; i < stack_.size(); ++i) {
       if (stack_[i].fd >= 0 && stack_[i].fd != keep_fd) {
         Close(stack_[i]);
         return true;

@@ -21,13 +21,18 @@ class HostTreeVisitor {
   virtual ~HostTreeVisitor() = default;
   // A folder: `path` is its host path, `name` the last part of it, `status`
   // its own status (a link's target's). True enters it: its entries follow,
-  // then LeaveFolder. Its entries are empty when it cannot be read.
+  // then LeaveFolder. Its entries are empty when its permissions refuse the
+  // listing.
   virtual bool EnterFolder(const QByteArray& path, const QByteArray& name, const struct stat& status) = 0;
   virtual void LeaveFolder() = 0;
   // Anything that is not a folder, a link whose target is missing included.
   virtual void File(const QByteArray& path, const QByteArray& name) = 0;
   // A folder already on the walk's path; never entered.
   virtual void Loop(const QByteArray& path, const QByteArray& name) = 0;
+  // A folder that could not be read for want of something other than
+  // permission (descriptors, memory, a failing device): never entered, so
+  // that nothing below it goes missing unseen.
+  virtual void Unreadable(const QByteArray& path, const QByteArray& name) = 0;
 };
 
 // Walks `path`, whose last part is `name`. An exception that the visitor

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "testing/file_bytes.h"
 #include "testing/test_paths.h"
@@ -46,6 +47,10 @@ class Recorder : public HostTreeVisitor {
     lines << "loop " + Show(name);
     paths << path;
   }
+  void Unreadable(const QByteArray& path, const QByteArray& name) override {
+    lines << "unreadable " + Show(name);
+    paths << path;
+  }
 
   static QString Show(const QByteArray& name) {
     for (const char c : name)
@@ -64,13 +69,18 @@ int OpenDescriptors() {
   return count;
 }
 
-// Lowers the soft limit of open descriptors for one test.
+// Lowers the soft limit of descriptors for one test so that exactly `spare`
+// more can be opened: new descriptors take the lowest free numbers, and the
+// limit bounds the numbers.
 class DescriptorLimit {
  public:
-  explicit DescriptorLimit(rlim_t soft) {
+  explicit DescriptorLimit(int spare) {
     getrlimit(RLIMIT_NOFILE, &saved_);
+    std::vector<int> taken;
+    for (int i = 0; i <= spare; ++i) taken.push_back(::dup(0));
+    for (const int fd : taken) ::close(fd);
     rlimit lowered = saved_;
-    lowered.rlim_cur = soft;
+    lowered.rlim_cur = static_cast<rlim_t>(taken.back());
     EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
   }
   ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
@@ -185,7 +195,7 @@ TEST(HostTreeWalkTest, DeepTreesBeyondPathMaxWithFewDescriptors) {
   const int before = OpenDescriptors();
   Recorder recorder;
   {
-    DescriptorLimit limit(static_cast<rlim_t>(before + 3));
+    DescriptorLimit limit(3);
     WalkHostTree(B(dir.path().string()), "top", recorder);
   }
   EXPECT_EQ(OpenDescriptors(), before);
@@ -199,6 +209,30 @@ TEST(HostTreeWalkTest, DeepTreesBeyondPathMaxWithFewDescriptors) {
   qsizetype longest = 0;
   for (const QByteArray& path : recorder.paths) longest = std::max(longest, path.size());
   EXPECT_GT(longest, PATH_MAX);
+}
+
+// Without a descriptor to spare a folder cannot be listed: it is reported,
+// never passed off as empty; one that permissions close is entered empty.
+TEST(HostTreeWalkTest, FoldersThatCannotBeListedAreReported) {
+  ScratchDir dir;
+  fs::create_directories(dir / "top" / "sub");
+  WriteFileBytes(dir / "top" / "sub" / "f", "f");
+  const int before = OpenDescriptors();
+  Recorder starved;
+  {
+    DescriptorLimit limit(0);
+    WalkHostTree(B((dir / "top").string()), "top", starved);
+  }
+  EXPECT_EQ(starved.lines, QStringList{"unreadable top"});
+  EXPECT_EQ(OpenDescriptors(), before);
+
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod((dir / "top" / "sub").c_str(), 0311), 0);
+    Recorder refused;
+    WalkHostTree(B((dir / "top").string()), "top", refused);
+    EXPECT_EQ(refused.lines, (QStringList{"+top", "+sub", "-", "-"}));
+    ::chmod((dir / "top" / "sub").c_str(), 0755);
+  }
 }
 
 }  // namespace

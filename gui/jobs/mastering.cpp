@@ -135,6 +135,7 @@ class LayoutBuilder final : public HostTreeVisitor {
   }
   // A link back into a folder being walked is never followed.
   void Loop(const QByteArray&, const QByteArray& name) override { throw DirectoryError(name); }
+  void Unreadable(const QByteArray&, const QByteArray& name) override { throw DirectoryError(name); }
 
  private:
   static MasteringError DirectoryError(const QByteArray& name) {
