@@ -131,6 +131,8 @@ class TOCInformation : public QObject {
   // The track entries checked whole against what the medium can address
   // (platform/toc_extents.h): numbering, order, lengths and bounds.
   platform::TocCheck CheckTrackExtents(const platform::TocBounds& bounds) const;
+  // The sectors the track entries cover, counted in 64 bits.
+  int64_t SectorCount() const { return platform::TocSectorCount(TrackExtents()); }
 
  signals:
   void StatusChange(const QString& strStatus);
