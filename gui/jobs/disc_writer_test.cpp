@@ -20,12 +20,7 @@ using testing::JobRig;
 using testing::Q;
 using testing::ReadFileBytes;
 using testing::ScratchDir;
-
-std::string UserDataOfRawImage(const std::string& raw) {
-  std::string user;
-  for (size_t at = 0; at + 2352 <= raw.size(); at += 2352) user += raw.substr(at + 16, 2048);
-  return user;
-}
+using testing::UserDataOfRawImage;
 
 // Reads the disc in `device` back into `<base>.img` (CD) or `<base>.iso`.
 bool ReadBack(Trelin& device, const std::filesystem::path& base) {
