@@ -28,6 +28,16 @@ bool ReadBack(Trelin& device, const std::filesystem::path& base) {
   return reader.StartReadCompatible(device, Q(base));
 }
 
+// Reads the pressed disc in the rig's first drive raw, with its 96-byte
+// subchannel and first pregap, into "<base>.img", ".sub", ".pre" and ".tsn".
+void ReadRawWithSideFiles(DrivesRig& rig, const std::filesystem::path& base) {
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.CDReadCommand = CCC_RAW96;
+    s.ReadFirstPregap = true;
+  }, 0);
+  ASSERT_TRUE(ReadBack(rig.device(0), base));
+}
+
 TEST(DiscWriterTest, SectorHeaderAddresses) {
   QByteArray sector(2352, '\0');
   EXPECT_EQ(DiscWriter::SectorHeaderLBA(sector), 0);  // no sync
@@ -96,11 +106,7 @@ TEST_P(TsnWriteTest, ReadImageWrittenInEachModeReadsBackIdentical) {
       dir.path(), "p", {{false, 0, 400, "", false}, {true, 150, 300, "JPXYZ2600007", false}}, "4900000000001");
   DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
   ASSERT_TRUE(rig.opened());
-  rig.ChangeSettings([](DeviceSetting& s) {
-    s.CDReadCommand = CCC_RAW96;
-    s.ReadFirstPregap = true;
-  }, 0);
-  ASSERT_TRUE(ReadBack(rig.device(0), dir.path() / "src"));
+  ReadRawWithSideFiles(rig, dir.path() / "src");
   ASSERT_TRUE(std::filesystem::exists(dir.path() / "src.pre"));
   ASSERT_TRUE(std::filesystem::exists(dir.path() / "src.sub"));
 
@@ -267,11 +273,7 @@ TEST(DiscWriterDescriptorTest, SideFilesCutShortNeverReachTheDrive) {
   const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "p", {{false, 0, 400, "", false}});
   DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
   ASSERT_TRUE(rig.opened());
-  rig.ChangeSettings([](DeviceSetting& s) {
-    s.CDReadCommand = CCC_RAW96;
-    s.ReadFirstPregap = true;
-  }, 0);
-  ASSERT_TRUE(ReadBack(rig.device(0), dir.path() / "src"));
+  ReadRawWithSideFiles(rig, dir.path() / "src");
   const struct {
     const char* extension;
     uintmax_t size;
@@ -307,8 +309,7 @@ TEST(DiscWriterDescriptorTest, WriteEndsWithExactlyTheSectorsOfTheToc) {
   const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "p", {{false, 0, 400, "", false}});
   DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r", "medium=cd-r"});
   ASSERT_TRUE(rig.opened());
-  rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW96; }, 0);
-  ASSERT_TRUE(ReadBack(rig.device(0), dir.path() / "src"));
+  ReadRawWithSideFiles(rig, dir.path() / "src");
   const std::string img = ReadFileBytes(dir.path() / "src.img");
   const std::string sub = ReadFileBytes(dir.path() / "src.sub");
   const std::string tsn = ReadFileBytes(dir.path() / "src.tsn");

@@ -6,18 +6,17 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFileInfo>
 #include <climits>
 #include <cstdint>
 #include <vector>
 
 #include "gui/foundation/wave_header.h"
-#include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
 #include "gui/model/trelin.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/gui/built_engines.h"
 #include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
@@ -28,12 +27,9 @@ const std::vector<int32_t> kLimits = {INT32_MIN, INT32_MIN + 1, -2, -1, 0, 100, 
 
 class BindingArgumentsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetEngineLibraryFolder(QFileInfo(QString::fromStdString(testing::BuiltLibraryPath("libtrelin.so"))).path());
-  }
-  void TearDown() override { SetEngineLibraryFolder(QString()); }
   QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
 
+  testing::BuiltEngines engines_;
   testing::ScratchDir dir_;
 };
 
