@@ -1,129 +1,38 @@
 // The automation server as a client meets it: `sorvel --automation` on a
-// private session bus, driven over D-Bus by a client written here.
+// private session bus, driven over D-Bus by a client of the test rig.
 #include "gui/jobs/mastering_service.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
 #include <climits>
-#include <functional>
 #include <vector>
 
 #include "gui/jobs/disc_reader.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/mastering_bus_client.h"
 #include "testing/gui/private_bus.h"
 
 namespace sorvel {
 namespace {
 
+using testing::BoolOf;
+using testing::BusClient;
+using testing::ErrorOf;
 using testing::MasteringDriveRig;
+using testing::NameGone;
 using testing::Q;
 using testing::ScratchDir;
 
-constexpr int kCallTimeoutMs = 120000;
+constexpr int kCallTimeoutMs = testing::kBusCallTimeoutMs;
 const QString kBusName = QString::fromLatin1(kMasteringBusName);
-
-// One client connection: calls members of the factory and of its objects and
-// records the Progress signals of the objects it watches.
-class BusClient : public QObject {
-  Q_OBJECT
-
- public:
-  BusClient(testing::PrivateBus& bus, const QString& name) : connection_(bus.Connect(name)), name_(name) {}
-
-  QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
-                    const QVariantList& arguments = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
-    message.setArguments(arguments);
-    return connection_.call(message, QDBus::Block, kCallTimeoutMs);
-  }
-  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    return Call(path, QString::fromLatin1(kMasteringInterface), method, arguments);
-  }
-  // A new object, watched for Progress.
-  QString Create() {
-    const QDBusMessage reply =
-        Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
-             QStringLiteral("Create"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return QString();
-    const QString path = reply.arguments().first().value<QDBusObjectPath>().path();
-    connection_.connect(kBusName, path, QString::fromLatin1(kMasteringInterface), QStringLiteral("Progress"), this,
-                        SLOT(OnProgress(int, int)));
-    return path;
-  }
-  QDBusMessage Release(const QString& path) {
-    return Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
-                QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
-  }
-  // A call whose reply is awaited with the event loop running, so that
-  // Progress signals (and `on_progress`) are handled meanwhile.
-  QDBusMessage CallRunning(const QString& path, const QString& method, const QVariantList& arguments) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, kCallTimeoutMs));
-    QEventLoop loop;
-    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kCallTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    // Signals sent before the reply may still wait in the queue.
-    QCoreApplication::processEvents();
-    return watcher.reply();
-  }
-  // Sends a call without waiting for its reply.
-  QDBusPendingCall Send(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    return connection_.asyncCall(message, kCallTimeoutMs);
-  }
-  void Leave() { QDBusConnection::disconnectFromBus(name_); }
-
-  std::vector<std::pair<int, int>> progress;
-  std::function<void(int, int)> on_progress;
-
- public slots:
-  void OnProgress(int value, int total) {
-    progress.emplace_back(value, total);
-    if (on_progress) on_progress(value, total);
-  }
-
- private:
-  QDBusConnection connection_;
-  QString name_;
-};
-
-QString ErrorOf(const QDBusMessage& reply) {
-  if (reply.type() != QDBusMessage::ErrorMessage) return QStringLiteral("no error");
-  return reply.errorName() + QStringLiteral(" ") + reply.errorMessage();
-}
-
-bool BoolOf(const QDBusMessage& reply) {
-  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-         reply.arguments().first().toBool();
-}
-
-// Waits (bounded) until `name` has left `bus`.
-bool NameGone(testing::PrivateBus& bus, const QString& name) {
-  QDBusConnection watch = bus.Connect(QStringLiteral("name-watch"));
-  QDeadlineTimer deadline(60000);
-  while (!deadline.hasExpired()) {
-    if (!watch.interface()->isServiceRegistered(name)) return true;
-    QThread::msleep(20);
-  }
-  return false;
-}
 
 class MasteringServiceTest : public ::testing::Test {
  protected:
@@ -380,4 +289,3 @@ TEST_F(MasteringServiceTest, IntegerMembersAtTheLimitsLeaveTheServerAlive) {
 }  // namespace
 }  // namespace sorvel
 
-#include "mastering_service_test.moc"
