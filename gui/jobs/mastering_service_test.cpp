@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
+#include <climits>
 #include <vector>
 
 #include "gui/jobs/disc_reader.h"
@@ -301,6 +303,34 @@ TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
   EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));
   EXPECT_TRUE(BoolOf(client.Release(object)));
   EXPECT_TRUE(NameGone(bus, kBusName));
+}
+
+// Any client may pass any number: every integer member answers at the ends
+// of the 32-bit range (RemoveTrack(-2147483648) once ended the server), and
+// the server is still there, with its layout, afterwards.
+TEST_F(MasteringServiceTest, IntegerMembersAtTheLimitsLeaveTheServerAlive) {
+  testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
+  BusClient client(bus_, QStringLiteral("limits"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+  for (int v : {INT_MIN, INT_MIN + 1, -1, 0, 100, INT_MAX - 1, INT_MAX}) {
+    SCOPED_TRACE(v);
+    for (const auto& [member, arguments] : std::vector<std::pair<const char*, QVariantList>>{
+             {"RemoveTrack", {v}},
+             {"InitISOFS", {v}},
+             {"AddTrack", {Path("one.wav"), v, 0, 0}},
+             {"AddTrack", {Path("one.wav"), 0, v, 0}},
+             {"AddTrack", {Path("one.wav"), 0, 0, v}},
+         }) {
+      const QDBusMessage reply = client.Member(object, QString::fromLatin1(member), arguments);
+      EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << member << " " << ErrorOf(reply).toStdString();
+    }
+  }
+  const QDBusMessage count = client.Member(object, QStringLiteral("GetTrackCount"));
+  ASSERT_EQ(count.type(), QDBusMessage::ReplyMessage) << ErrorOf(count).toStdString();
+  EXPECT_GE(count.arguments().value(0).toInt(), 2);
+  EXPECT_TRUE(bus_.Connect(QStringLiteral("alive")).interface()->isServiceRegistered(kBusName).value());
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/automation_host.h"
+#include "gui/jobs/disc_reader.h"
+#include "gui/jobs/job_test_rig.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/trelin.h"
 #include "testing/gui/fake_forms.h"
@@ -359,6 +361,85 @@ TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
   EXPECT_TRUE(error.startsWith(QStringLiteral("0x80040003 セクタ "))) << error.toStdString();
   EXPECT_EQ(seen, 20);
   EXPECT_FALSE(stopped.Burning());
+}
+
+// A data file or WAV that changed between AddFile (or AddTrack) and
+// StartBurn is refused with its name before anything reaches the drive
+// (once, the blank was closed with "セクタ 0 の書き込みに失敗しました。").
+TEST_F(MasteringTest, SourceChangedSinceItWasAddedIsRefusedBeforeAnyWrite) {
+  const std::filesystem::path file = dir_.path() / "src" / "big.bin";
+  const std::filesystem::path wave = dir_.path() / "t1.wav";
+  const std::string missing = " が見つからないか、通常のファイルではありません。";
+  const struct {
+    const char* name;
+    std::function<void()> change;
+    QString message;
+  } cases[] = {
+      {"removed", [&] { std::filesystem::remove(file); }, QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"fifo",
+       [&] {
+         std::filesystem::remove(file);
+         ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+       },
+       QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"shrunk", [&] { std::filesystem::resize_file(file, 4095); },
+       QStringLiteral("ファイル ") + Q(file) + QStringLiteral(" は追加した時より小さくなっています。")},
+      {"directory",
+       [&] {
+         std::filesystem::remove(file);
+         std::filesystem::create_directory(file);
+       },
+       QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"wave removed", [&] { std::filesystem::remove(wave); }, QStringLiteral("ファイル ") + Q(wave) + QString::fromUtf8(missing)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(file);
+    WriteFileBytes(file, std::string(4096, 'x'));
+    testing::WriteTrack(wave, testing::TrackSamples(300, 1));
+    Mastering mastering;
+    ASSERT_TRUE(mastering.AddFile(Q(file), QStringLiteral("deep\\er")));
+    ASSERT_TRUE(mastering.AddTrack(Q(wave), 150, 0, 0));
+    ASSERT_TRUE(mastering.Layout().ChangeISODirectory(QStringLiteral("deep")));
+    c.change();
+    rig_.drive().hooks().ClearLog();
+    EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); }),
+              QStringLiteral("0x80040003 ") + c.message);
+    // No PREVENT MEDIUM REMOVAL (closing the drive allows removal), no WRITE (10).
+    for (const auto& command : rig_.drive().Commands(0x1E)) EXPECT_EQ(command.cdb[4] & 1, 0);
+    EXPECT_TRUE(rig_.drive().Commands(0x2A).empty());
+    EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D")));
+    // The walk leaves the layout where it was.
+    EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\deep\\"));
+  }
+}
+
+// The layout is fixed when a file is added: one that grew since is written
+// at the size it had, and xorriso extracts exactly those bytes from the disc.
+TEST_F(MasteringTest, FileThatGrewIsWrittenAtItsRecordedSize) {
+  ASSERT_TRUE(testing::RequireTool("xorriso"));
+  const std::filesystem::path file = dir_.path() / "src" / "grows.bin";
+  const std::string recorded(5000, 'r');
+  WriteFileBytes(file, recorded);
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(16));
+  ASSERT_TRUE(mastering.AddFile(Q(file)));
+  WriteFileBytes(file, recorded + std::string(3000, 'g'));
+  ASSERT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back")));
+  drive.CloseDevice();
+  WriteFileBytes(dir_.path() / "back.iso", testing::UserDataOfRawImage(testing::ReadFileBytes(dir_.path() / "back.img")));
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("xorriso -osirrox on -indev '" + (dir_.path() / "back.iso").string() +
+                                    "' -extract / '" + (dir_.path() / "out").string() + "' 2>&1",
+                                &out),
+            0)
+      << out;
+  EXPECT_TRUE(testing::ReadFileBytes(dir_.path() / "out" / "grows.bin") == recorded);
 }
 
 }  // namespace

@@ -205,14 +205,17 @@ bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t post
 bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap,
                        int32_t flag) {
   const QByteArray path = EngineText(wave_file_name);
-  const bool done = Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
+  const bool done = IsTrackNo(track_no) &&
+                    Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
                         kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
   emit ChangeTrack();
   return done;
 }
 
 bool Tazol::RemoveTrack(int32_t track_no) {
-  if (Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) return false;
+  if (!IsTrackNo(track_no) || Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) {
+    return false;
+  }
   emit ChangeTrack();
   return true;
 }
@@ -220,7 +223,7 @@ bool Tazol::RemoveTrack(int32_t track_no) {
 int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }
 
 std::unique_ptr<ISOTrackData> Tazol::GetTrackInformation(int32_t track_no) {
-  if (track_no < 1 || track_no > GetTrackCount()) return nullptr;
+  if (!IsTrackNo(track_no) || track_no > GetTrackCount()) return nullptr;
   QByteArray record(kTrackRecordSize, '\0');
   Call<int32_t(intptr_t, int32_t, void*)>(kGetTrackInformation, 0, handle_, track_no - 1, record.data());
   const char* p = record.constData();

@@ -23,6 +23,10 @@ class Tazol final : public QObject, public EngineBinding {
 
  public:
   static constexpr int kSectorSize = 2352;
+  // Track numbers of a disc (the data track included). No other number a
+  // caller passes reaches the engine, nor the "- 1" that makes its index.
+  static constexpr int32_t kMaxTrackNo = 99;
+  static constexpr bool IsTrackNo(int32_t track_no) { return track_no >= 1 && track_no <= kMaxTrackNo; }
 
   explicit Tazol(QObject* parent = nullptr);
   ~Tazol() override;
@@ -53,7 +57,8 @@ class Tazol final : public QObject, public EngineBinding {
   std::unique_ptr<ISOFindFile> FindISONextFile();
   void ClearTrack();
   bool AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
-  // Track numbers count from 1.
+  // Track numbers count from 1; one outside 1..99 is refused (ResetTrack
+  // still raises ChangeTrack).
   bool ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
   bool RemoveTrack(int32_t track_no);
   int32_t GetTrackCount();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTimeZone>
@@ -116,6 +118,26 @@ TEST_F(TazolTest, TrackSignalsAndNumbers) {
   EXPECT_EQ(log.Take(), (QStringList{"ChangeISOFile", "ChangeISOFileSize", "ChangeTrack"}));
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("ResetTrack 23063 8 0 0 0 /w/2.wav")));
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("RemoveTrack 23063 0")));
+}
+
+// A track number outside 1..99 never reaches the engine (nor the "- 1"
+// that makes its index: RemoveTrack(-2147483648) once overflowed there).
+TEST_F(TazolTest, TrackNumbersOutsideADiscStopAtTheBinding) {
+  Tazol tazol;
+  SignalLog log(tazol);
+  fake_.Reset();
+  for (int32_t track : {INT32_MIN, -1, 0, 100, INT32_MAX}) {
+    EXPECT_FALSE(tazol.RemoveTrack(track)) << track;
+    EXPECT_TRUE(log.Take().isEmpty());
+    EXPECT_FALSE(tazol.ResetTrack(track, QStringLiteral("/w/2.wav"), 0, 0, 0)) << track;
+    EXPECT_EQ(log.Take(), QStringList{"ChangeTrack"});  // raised whether or not it succeeded
+    EXPECT_EQ(tazol.GetTrackInformation(track), nullptr);
+  }
+  EXPECT_TRUE(fake_.Calls("RemoveTrack").isEmpty());
+  EXPECT_TRUE(fake_.Calls("ResetTrack").isEmpty());
+  EXPECT_TRUE(fake_.Calls("GetTrackInformation").isEmpty());
+  EXPECT_TRUE(tazol.RemoveTrack(99));
+  EXPECT_EQ(fake_.Calls("RemoveTrack"), QStringList{QStringLiteral("RemoveTrack 23063 98")});
 }
 
 TEST_F(TazolTest, TrackRecordsAreDecodedOnlyForExistingTracks) {
