@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -19,7 +20,8 @@ inline void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// A fresh folder of this run, memory-backed when possible (saves are flushed).
+// A fresh folder of this run, memory-backed when possible (saves are
+// flushed), removed when the run ends normally.
 inline const std::string& ScratchFolder() {
   static const std::string folder = [] {
     for (const char* base : {"/dev/shm", "/tmp"}) {
@@ -28,6 +30,13 @@ inline const std::string& ScratchFolder() {
     }
     std::abort();
   }();
+  static const bool cleanup = [] {
+    return std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    }) == 0;
+  }();
+  (void)cleanup;
   return folder;
 }
 
