@@ -1,6 +1,8 @@
 // The automation server as a client meets it: `sorvel --automation` on a
 // private session bus, driven over D-Bus by a client written here.
-#include "gui/jobs/mastering_service.h"
+#include "gui/automation/mastering_bus.h"
+
+#include "gui/automation/automation_service.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +33,9 @@ using testing::Q;
 using testing::ScratchDir;
 
 constexpr int kCallTimeoutMs = 120000;
-const QString kBusName = QString::fromLatin1(kMasteringBusName);
+const QString kBusName = QString::fromLatin1(kAutomationBusName);
+const QString kFactoryPath = AutomationService::FactoryPath(QStringLiteral("Mastering"));
+const QString kFactoryInterface = AutomationService::FactoryInterfaceName(QStringLiteral("Mastering"));
 
 // One client connection: calls members of the factory and of its objects and
 // records the Progress signals of the objects it watches.
@@ -53,7 +57,7 @@ class BusClient : public QObject {
   // A new object, watched for Progress.
   QString Create() {
     const QDBusMessage reply =
-        Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
+        Call(kFactoryPath, kFactoryInterface,
              QStringLiteral("Create"));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return QString();
     const QString path = reply.arguments().first().value<QDBusObjectPath>().path();
@@ -62,7 +66,7 @@ class BusClient : public QObject {
     return path;
   }
   QDBusMessage Release(const QString& path) {
-    return Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
+    return Call(kFactoryPath, kFactoryInterface,
                 QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
   }
   // A call whose reply is awaited with the event loop running, so that
@@ -351,4 +355,4 @@ TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
 }  // namespace
 }  // namespace sorvel
 
-#include "mastering_service_test.moc"
+#include "mastering_bus_test.moc"
