@@ -23,6 +23,7 @@
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/bus_client.h"
 #include "testing/gui/private_bus.h"
 
 namespace sorvel {
@@ -32,101 +33,47 @@ using testing::MasteringDriveRig;
 using testing::Q;
 using testing::ScratchDir;
 
-constexpr int kCallTimeoutMs = 120000;
+constexpr int kCallTimeoutMs = testing::BusClient::kCallTimeoutMs;
 const QString kBusName = QString::fromLatin1(kAutomationBusName);
-const QString kFactoryPath = AutomationService::FactoryPath(QStringLiteral("Mastering"));
-const QString kFactoryInterface = AutomationService::FactoryInterfaceName(QStringLiteral("Mastering"));
+const QString kInterface = QString::fromLatin1(kMasteringInterface);
+const QString kClass = QStringLiteral("Mastering");
 
-// One client connection: calls members of the factory and of its objects and
-// records the Progress signals of the objects it watches.
-class BusClient : public QObject {
-  Q_OBJECT
+using testing::BoolOf;
+using testing::ErrorOf;
+using testing::NameGone;
 
+// A client of Mastering objects that records their Progress signals.
+class MasteringClient : public testing::BusClient {
  public:
-  BusClient(testing::PrivateBus& bus, const QString& name) : connection_(bus.Connect(name)), name_(name) {}
-
-  QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
-                    const QVariantList& arguments = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
-    message.setArguments(arguments);
-    return connection_.call(message, QDBus::Block, kCallTimeoutMs);
-  }
-  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    return Call(path, QString::fromLatin1(kMasteringInterface), method, arguments);
+  MasteringClient(testing::PrivateBus& bus, const QString& name) : BusClient(bus, name) {
+    on_signal = [this](const QDBusMessage& message) {
+      const int value = message.arguments().value(0).toInt();
+      const int total = message.arguments().value(1).toInt();
+      progress.emplace_back(value, total);
+      if (on_progress) on_progress(value, total);
+    };
   }
   // A new object, watched for Progress.
   QString Create() {
-    const QDBusMessage reply =
-        Call(kFactoryPath, kFactoryInterface,
-             QStringLiteral("Create"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return QString();
-    const QString path = reply.arguments().first().value<QDBusObjectPath>().path();
-    connection_.connect(kBusName, path, QString::fromLatin1(kMasteringInterface), QStringLiteral("Progress"), this,
-                        SLOT(OnProgress(int, int)));
+    const QString path = BusClient::Create(kClass);
+    if (!path.isEmpty()) Watch(path, kInterface, QStringLiteral("Progress"));
     return path;
   }
-  QDBusMessage Release(const QString& path) {
-    return Call(kFactoryPath, kFactoryInterface,
-                QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
+  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
+    return Call(path, kInterface, method, arguments);
   }
-  // A call whose reply is awaited with the event loop running, so that
-  // Progress signals (and `on_progress`) are handled meanwhile.
   QDBusMessage CallRunning(const QString& path, const QString& method, const QVariantList& arguments) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, kCallTimeoutMs));
-    QEventLoop loop;
-    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kCallTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    // Signals sent before the reply may still wait in the queue.
-    QCoreApplication::processEvents();
-    return watcher.reply();
+    return BusClient::CallRunning(path, kInterface, method, arguments);
   }
-  // Sends a call without waiting for its reply.
   QDBusPendingCall Send(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    return connection_.asyncCall(message, kCallTimeoutMs);
+    return BusClient::Send(path, kInterface, method, arguments);
   }
-  void Leave() { QDBusConnection::disconnectFromBus(name_); }
+  QDBusMessage Release(const QString& path) { return BusClient::Release(kClass, path); }
 
   std::vector<std::pair<int, int>> progress;
   std::function<void(int, int)> on_progress;
-
- public slots:
-  void OnProgress(int value, int total) {
-    progress.emplace_back(value, total);
-    if (on_progress) on_progress(value, total);
-  }
-
- private:
-  QDBusConnection connection_;
-  QString name_;
 };
-
-QString ErrorOf(const QDBusMessage& reply) {
-  if (reply.type() != QDBusMessage::ErrorMessage) return QStringLiteral("no error");
-  return reply.errorName() + QStringLiteral(" ") + reply.errorMessage();
-}
-
-bool BoolOf(const QDBusMessage& reply) {
-  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-         reply.arguments().first().toBool();
-}
-
-// Waits (bounded) until `name` has left `bus`.
-bool NameGone(testing::PrivateBus& bus, const QString& name) {
-  QDBusConnection watch = bus.Connect(QStringLiteral("name-watch"));
-  QDeadlineTimer deadline(60000);
-  while (!deadline.hasExpired()) {
-    if (!watch.interface()->isServiceRegistered(name)) return true;
-    QThread::msleep(20);
-  }
-  return false;
-}
+using BusClient = MasteringClient;
 
 class MasteringServiceTest : public ::testing::Test {
  protected:
@@ -355,4 +302,3 @@ TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
 }  // namespace
 }  // namespace sorvel
 
-#include "mastering_bus_test.moc"

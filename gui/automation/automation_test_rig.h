@@ -1,0 +1,73 @@
+// Shared pieces of the automation server's tests: emulated drives mapped as
+// D:, E:, ... for this process and the servers it starts, a private bus, and
+// the server either as the built program or living in this process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QString>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/automation/automation_service.h"
+#include "gui/model/engine_library.h"
+#include "gui/model/model_test_util.h"
+#include "testing/emulated_drive_fixture.h"
+#include "testing/gui/bus_client.h"
+#include "testing/gui/private_bus.h"
+#include "testing/gui/user_settings_folder.h"
+#include "testing/scoped_env.h"
+#include "testing/test_paths.h"
+
+namespace sorvel::testing {
+
+// Emulated drives as D:, E:, ... (SORVEL_DRIVES, inherited by started
+// programs), the per-user settings in the scratch folder, the built engines.
+class AutomationDrives {
+ public:
+  AutomationDrives(const ScratchDir& dir, const std::vector<std::string>& settings)
+      : config_("XDG_CONFIG_HOME", (dir.path() / "config").string()), user_settings_(dir.path() / "config") {
+    std::string map;
+    for (size_t i = 0; i < settings.size(); ++i) {
+      drives_.push_back(std::make_unique<EmulatedDriveFixture>(dir, settings[i], "drive" + std::to_string(i)));
+      map += std::string(map.empty() ? "" : ";") + static_cast<char>('D' + i) + ":=" + drives_.back()->device();
+    }
+    map_ = std::make_unique<ScopedDriveMap>(map);
+    SetEngineLibraryFolder(QFileInfo(Q(BuiltLibraryPath("libtrelin.so"))).path());
+  }
+  ~AutomationDrives() { SetEngineLibraryFolder(QString()); }
+  const EmulatedDriveFixture& drive(size_t i = 0) const { return *drives_[i]; }
+
+ private:
+  ScopedEnv config_;
+  UserSettingsFolder user_settings_;
+  std::vector<std::unique_ptr<EmulatedDriveFixture>> drives_;
+  std::unique_ptr<ScopedDriveMap> map_;
+};
+
+inline const QString kServerName = QString::fromLatin1(kAutomationBusName);
+
+// Starts the built program as the automation server on `bus`.
+inline bool StartServer(PrivateBus& bus) {
+  return bus.StartService(Q(BuiltLibraryPath("sorvel")), {QStringLiteral("--automation")}, kServerName);
+}
+
+// The server living in this process on `bus`: it answers while the event
+// loop runs (a client in this process calls it with CallRunning, or from a
+// script).
+class InProcessServer {
+ public:
+  explicit InProcessServer(PrivateBus& bus) : service_(bus.Connect(QStringLiteral("in-process-server"))) {
+    published_ = service_.Publish();
+  }
+  bool published() const { return published_; }
+  AutomationService& service() { return service_; }
+
+ private:
+  AutomationService service_;
+  bool published_ = false;
+};
+
+}  // namespace sorvel::testing
