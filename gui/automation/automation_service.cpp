@@ -146,7 +146,7 @@ std::unique_ptr<BusInterface> AutomationService::FactoryInterface(const BusClass
       QStringLiteral("Create"), {}, {Arg(QStringLiteral("Object"), QStringLiteral("o"))},
       QStringLiteral("A new %1 object of the calling connection: its path.").arg(bus_class.name),
       [&bus_class](BusObject&, BusCall& call) {
-        call.Reply({QVariant::fromValue(call.HandOut(bus_class.create()))});
+        if (call.HasRoomFor(bus_class)) call.Reply({QVariant::fromValue(call.HandOut(bus_class.create()))});
       });
   interface->Method<BusObject>(
       QStringLiteral("Release"), {Arg(QStringLiteral("Object"), QStringLiteral("o"))}, {Result(QStringLiteral("b"))},
@@ -302,27 +302,58 @@ void AutomationService::Send(const QDBusMessage& message, const QDBusMessage& an
   if (message.isReplyRequired()) bus_.send(answer);
 }
 
+bool AutomationService::HasRoomFor(BusCall& call, const BusClass& bus_class) {
+  const QString& owner = call.Caller();
+  const auto owned = owned_.constFind(owner);
+  if (owned != owned_.constEnd() && owned->size() >= kMaxObjectsPerConnection) {
+    call.Fail(QLatin1String(kLimitsExceededError),
+              QStringLiteral("A connection holds at most %1 objects of this server; release some first")
+                  .arg(kMaxObjectsPerConnection));
+    return false;
+  }
+  if (bus_class.per_connection_limit > 0) {
+    const auto mine = class_owned_.find({owner, &bus_class});
+    if (mine != class_owned_.end() && mine->second >= bus_class.per_connection_limit) {
+      call.Fail(QLatin1String(kLimitsExceededError),
+                QStringLiteral("A connection holds at most %1 %2 objects; release some first")
+                    .arg(bus_class.per_connection_limit)
+                    .arg(bus_class.name));
+      return false;
+    }
+  }
+  if (bus_class.server_limit > 0) {
+    const auto all = class_total_.find(&bus_class);
+    if (all != class_total_.end() && all->second >= bus_class.server_limit) {
+      call.Fail(QLatin1String(kLimitsExceededError),
+                QStringLiteral("The server holds at most %1 %2 objects; try again when others have ended")
+                    .arg(bus_class.server_limit)
+                    .arg(bus_class.name));
+      return false;
+    }
+  }
+  return true;
+}
+
 QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key) {
   const QString& owner = call.Caller();
   if (object == nullptr || owner.isEmpty()) {
     call.Fail(QLatin1String(kFailedError), QStringLiteral("no object could be made"));
     return QDBusObjectPath(QStringLiteral("/"));
   }
-  QSet<QString>& owned = owned_[owner];
-  if (owned.size() >= kMaxObjectsPerConnection) {
-    call.Fail(QLatin1String(kLimitsExceededError),
-              QStringLiteral("A connection holds at most %1 objects of this server; release some first")
-                  .arg(kMaxObjectsPerConnection));
-    return QDBusObjectPath(QStringLiteral("/"));
-  }
-  const QString path = QStringLiteral("%1/%2/%3").arg(Root(), object->Class().name).arg(next_id_++);
+  const BusClass& bus_class = object->Class();
+  if (!HasRoomFor(call, bus_class)) return QDBusObjectPath(QStringLiteral("/"));
+  const QString path = QStringLiteral("%1/%2/%3").arg(Root(), bus_class.name).arg(next_id_++);
   object->service_ = this;
   object->owner_ = owner;
   object->path_ = path;
   object->shared_key_ = shared_key;
   objects_.insert(path, std::move(object));
-  owned.insert(path);
+  owned_[owner].insert(path);
   if (shared_key != nullptr) shared_[{owner, shared_key}] = path;
+  if (bus_class.per_connection_limit > 0 || bus_class.server_limit > 0) {
+    ++class_owned_[{owner, &bus_class}];
+    ++class_total_[&bus_class];
+  }
   return QDBusObjectPath(path);
 }
 
@@ -342,6 +373,12 @@ void AutomationService::End(const QString& path) {
     if (owned->isEmpty()) owned_.erase(owned);
   }
   if (object->shared_key_ != nullptr) shared_.erase({object->Owner(), object->shared_key_});
+  const BusClass& bus_class = object->Class();
+  if (bus_class.per_connection_limit > 0 || bus_class.server_limit > 0) {
+    const auto mine = class_owned_.find({object->Owner(), &bus_class});
+    if (mine != class_owned_.end() && --mine->second <= 0) class_owned_.erase(mine);
+    --class_total_[&bus_class];
+  }
   // The last reference, unless a call on the object is still running.
   object.reset();
 }

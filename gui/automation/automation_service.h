@@ -9,7 +9,8 @@
 //
 // An object belongs to the connection that created or received it; any other
 // connection gets the unknown-object error for its path, as for a made-up one.
-// A connection holds at most kMaxObjectsPerConnection objects. Its objects end
+// A connection holds at most kMaxObjectsPerConnection objects, fewer of a
+// heavy class (BusClass's limits). Its objects end
 // when it releases them or leaves the bus; one still inside a call (a burn)
 // ends when that call returns.
 #pragma once
@@ -72,6 +73,7 @@ class AutomationService : public QDBusVirtualObject {
   // The object at `path` as `caller` may reach it: a factory, or one of the
   // caller's own objects; null otherwise.
   std::shared_ptr<BusObject> Find(const QString& path, const QString& caller) const;
+  bool HasRoomFor(BusCall& call, const BusClass& bus_class);
   QDBusObjectPath Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key);
   QString SharedPath(const QString& owner, const void* key) const;
   void End(const QString& path);
@@ -85,6 +87,9 @@ class AutomationService : public QDBusVirtualObject {
   QHash<QString, std::shared_ptr<BusObject>> objects_;
   QHash<QString, QSet<QString>> owned_;
   std::map<std::pair<QString, const void*>, QString> shared_;
+  // Objects of each limited class, per owner and in all.
+  std::map<std::pair<QString, const BusClass*>, int> class_owned_;
+  std::map<const BusClass*, int> class_total_;
   quint64 next_id_ = 1;
   bool published_ = false;
 };

@@ -51,6 +51,8 @@ void BusCall::WrongClass(const QString& path) {
   Fail(QLatin1String(kInvalidArgsError), QStringLiteral("The object '%1' is of another class").arg(path));
 }
 
+bool BusCall::HasRoomFor(const BusClass& bus_class) { return service_.HasRoomFor(*this, bus_class); }
+
 QDBusObjectPath BusCall::HandOut(std::shared_ptr<BusObject> object) {
   return service_.Adopt(*this, std::move(object), nullptr);
 }

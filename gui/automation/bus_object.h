@@ -27,6 +27,11 @@ struct BusClass {
   // Makes the object of a client's Create; empty for a class that clients
   // only receive from members of other objects.
   std::function<std::shared_ptr<BusObject>()> create;
+  // For a class whose objects are heavy (each Trelin runs a drive engine with
+  // a thread of its own): at most this many per connection and in the whole
+  // server; 0 for no limit beyond the connection's object limit.
+  int per_connection_limit = 0;
+  int server_limit = 0;
 };
 
 class BusObject {
@@ -93,8 +98,12 @@ class BusCall {
     if (object != nullptr && typed == nullptr) WrongClass(ObjectPath(i));
     return typed;
   }
+  // Whether the caller may receive one more object of `bus_class`; false,
+  // the call failing, when its connection (or the server, for a heavy class)
+  // holds all it may. Asked before a costly object is made.
+  bool HasRoomFor(const BusClass& bus_class);
   // Hands `object` to the caller as an object of its connection: its path,
-  // or "/" with the call failing when the connection holds all it may.
+  // or "/" with the call failing when there is no room for it.
   QDBusObjectPath HandOut(std::shared_ptr<BusObject> object);
   // The same for an object standing for a record that `key` identifies: the
   // caller's object for that record when it has one already, else a new one

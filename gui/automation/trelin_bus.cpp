@@ -329,7 +329,10 @@ const BusInterface& Interface() {
 }  // namespace
 
 const BusClass& TrelinBusClass() {
-  static const BusClass kClass{QStringLiteral("Trelin"), &Interface, [] { return std::make_shared<TrelinBusObject>(); }};
+  // Each object runs a drive engine, which keeps a thread of its own.
+  static const BusClass kClass{QStringLiteral("Trelin"), &Interface,
+                               [] { return std::make_shared<TrelinBusObject>(); }, kMaxTrelinPerConnection,
+                               kMaxTrelinInServer};
   return kClass;
 }
 

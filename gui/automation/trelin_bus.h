@@ -29,6 +29,11 @@ namespace sorvel {
 
 inline constexpr char kTrelinInterface[] = "SORVEL.Trelin";
 
+// Trelin objects a connection, and the whole server, may hold: each runs a
+// drive engine with a thread of its own.
+inline constexpr int kMaxTrelinPerConnection = 64;
+inline constexpr int kMaxTrelinInServer = 512;
+
 const BusClass& TrelinBusClass();
 
 class TrelinBusObject : public BusObject {

@@ -82,7 +82,11 @@ void BusClient::OnSignal(const QDBusMessage& message) {
   if (on_signal) on_signal(message);
 }
 
-void BusClient::Leave() { QDBusConnection::disconnectFromBus(name_); }
+void BusClient::Leave() {
+  // The connection closes when no QDBusConnection refers to it any more.
+  connection_ = QDBusConnection(QStringLiteral("left"));
+  QDBusConnection::disconnectFromBus(name_);
+}
 
 QString ErrorOf(const QDBusMessage& reply) {
   if (reply.type() != QDBusMessage::ErrorMessage) return QStringLiteral("no error");

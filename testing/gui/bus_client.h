@@ -51,7 +51,8 @@ class BusClient : public QObject {
 
   QString UniqueName() const { return connection_.baseService(); }
   QDBusConnection& connection() { return connection_; }
-  // Closes the connection: the bus sees the client leave.
+  // Closes the connection: the bus sees the client leave. The client makes
+  // no calls after it.
   void Leave();
 
  public slots:
