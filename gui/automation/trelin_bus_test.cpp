@@ -267,5 +267,50 @@ TEST_F(TrelinBusTest, SpeedListsAreObjectsOfTheClient) {
   EXPECT_GT(write_speeds.Get(QStringLiteral("Count")).toInt(), 0);
 }
 
+struct SpeedCase {
+  const char* medium;  // a pressed one is loaded from an ISO image
+  std::vector<int32_t> speeds;
+};
+
+// The read list of each medium family (and DVD-RAM and DVD+R apart), in the
+// order the drive panels offer it, from a drive of that medium.
+TEST(TrelinBusSpeedTest, ReadSpeedListsFollowTheMedium) {
+  const SpeedCase cases[] = {
+      {"cd-r", {8467, 7056, 5645, 4234, 3528, 2822, 2117, 1764, 1411, 706, 352, 176}},
+      {"dvd-rom", {22160, 16620, 11080, 8310, 5540, 2770, 1385}},
+      {"dvd-ram", {22160, 16620, 11080, 8310, 6925, 4155, 2770}},
+      {"dvd+r", {22160, 16620, 11080, 8310, 5540, 3324}},
+      {"bd-r", {4500, 6750, 9000, 18000, 27000, 36000}},
+      {"hddvd-rom", {4500, 6750, 9000, 18000, 27000, 36000}},
+  };
+  ScratchDir dir;
+  const std::filesystem::path iso = testing::MakeIsoImage(dir.path(), "pressed", {{"a.txt", "a"}});
+  ASSERT_FALSE(iso.empty());
+  std::vector<std::string> media;
+  for (const SpeedCase& c : cases) {
+    const bool pressed = std::string(c.medium).ends_with("-rom");
+    media.push_back(std::string("medium=") + c.medium + (pressed ? ",image=" + iso.string() : ""));
+  }
+  testing::AutomationDrives drives(dir, media);
+  testing::PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  ASSERT_TRUE(testing::StartServer(bus));
+  BusClient client(bus, QStringLiteral("client"));
+  const Remote drive(client, client.Create(QStringLiteral("Trelin")), kTrelin);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].medium);
+    ASSERT_TRUE(BoolOf(drive(QStringLiteral("OpenDevice"), {Int16Arg(3 + static_cast<int>(i))})));
+    const Remote speeds(client, PathOf(drive(QStringLiteral("GetReadSpeed"))), kSpeeds);
+    std::vector<int32_t> got;
+    const int count = speeds.Get(QStringLiteral("Count")).toInt();
+    for (int k = 1; k <= count; ++k) {
+      const Remote entry(client, PathOf(speeds(QStringLiteral("Items"), {Int16Arg(k)})), kSpeed);
+      EXPECT_FALSE(entry.Get(QStringLiteral("CAV")).toBool());
+      got.push_back(entry.Get(QStringLiteral("Speed")).toInt());
+    }
+    EXPECT_EQ(got, cases[i].speeds);
+  }
+}
+
 }  // namespace
 }  // namespace sorvel
