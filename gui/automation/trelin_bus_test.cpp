@@ -11,6 +11,7 @@
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/gui/python_bus_script.h"
 
 namespace sorvel {
 namespace {
@@ -265,6 +266,37 @@ TEST_F(TrelinBusTest, SpeedListsAreObjectsOfTheClient) {
   // The write list of the CD-R: the drive's own, faster than 1x.
   const Remote write_speeds(client_, PathOf(drive(QStringLiteral("GetWriteSpeed"))), kSpeeds);
   EXPECT_GT(write_speeds.Get(QStringLiteral("Count")).toInt(), 0);
+}
+
+// The README's example script prints the tracks of the pressed CD.
+TEST_F(TrelinBusTest, ReadmeScriptPrintsTheTracksOfTheDisc) {
+  ASSERT_TRUE(testing::RequirePythonDbus());
+  const char* source = std::getenv("SORVEL_SOURCE_DIR");
+  const std::string readme = testing::ReadFileBytes(std::filesystem::path(source != nullptr ? source : ".") / "README.md");
+  const size_t section = readme.find("\n## Automation\n");
+  ASSERT_NE(section, std::string::npos);
+  const size_t start = readme.find("```python\n", section);
+  ASSERT_NE(start, std::string::npos);
+  const size_t end = readme.find("\n```\n", start);
+  ASSERT_NE(end, std::string::npos);
+  testing::PythonBusScript script(bus_.address(), QString::fromStdString(readme.substr(start + 10, end + 1 - start - 10)));
+  ASSERT_TRUE(script.WaitForEnd(120000));
+  EXPECT_EQ(script.ExitCode(), 0);
+  const int32_t audio2 = disc_.track_starts[1], audio3 = disc_.track_starts[2];
+  EXPECT_EQ(script.Output(), QStringLiteral("track 01 index 01  data   LBA 0 to %1\n"
+                                            "track 02 index 00  audio  LBA %2 to %3\n"
+                                            "track 02 index 01  audio  LBA %4 to %5\n"
+                                            "track 03 index 00  audio  LBA %6 to %7\n"
+                                            "track 03 index 01  audio  LBA %8 to %9\n")
+                                 .arg(audio2 - 151)
+                                 .arg(audio2 - 150)
+                                 .arg(audio2 - 1)
+                                 .arg(audio2)
+                                 .arg(audio3 - 151)
+                                 .arg(audio3 - 150)
+                                 .arg(audio3 - 1)
+                                 .arg(audio3)
+                                 .arg(disc_.leadout - 1));
 }
 
 struct SpeedCase {
