@@ -304,34 +304,28 @@ void AutomationService::Send(const QDBusMessage& message, const QDBusMessage& an
 
 bool AutomationService::HasRoomFor(BusCall& call, const BusClass& bus_class) {
   const QString& owner = call.Caller();
+  const auto count = [](const auto& counts, const auto& key) {
+    const auto found = counts.find(key);
+    return found == counts.end() ? 0 : static_cast<int>(found->second);
+  };
   const auto owned = owned_.constFind(owner);
+  QString refusal;
   if (owned != owned_.constEnd() && owned->size() >= kMaxObjectsPerConnection) {
-    call.Fail(QLatin1String(kLimitsExceededError),
-              QStringLiteral("A connection holds at most %1 objects of this server; release some first")
-                  .arg(kMaxObjectsPerConnection));
-    return false;
+    refusal = QStringLiteral("A connection holds at most %1 objects of this server; release some first")
+                  .arg(kMaxObjectsPerConnection);
+  } else if (bus_class.per_connection_limit > 0 &&
+             count(class_owned_, std::make_pair(owner, &bus_class)) >= bus_class.per_connection_limit) {
+    refusal = QStringLiteral("A connection holds at most %1 %2 objects; release some first")
+                  .arg(bus_class.per_connection_limit)
+                  .arg(bus_class.name);
+  } else if (bus_class.server_limit > 0 && count(class_total_, &bus_class) >= bus_class.server_limit) {
+    refusal = QStringLiteral("The server holds at most %1 %2 objects; try again when others have ended")
+                  .arg(bus_class.server_limit)
+                  .arg(bus_class.name);
   }
-  if (bus_class.per_connection_limit > 0) {
-    const auto mine = class_owned_.find({owner, &bus_class});
-    if (mine != class_owned_.end() && mine->second >= bus_class.per_connection_limit) {
-      call.Fail(QLatin1String(kLimitsExceededError),
-                QStringLiteral("A connection holds at most %1 %2 objects; release some first")
-                    .arg(bus_class.per_connection_limit)
-                    .arg(bus_class.name));
-      return false;
-    }
-  }
-  if (bus_class.server_limit > 0) {
-    const auto all = class_total_.find(&bus_class);
-    if (all != class_total_.end() && all->second >= bus_class.server_limit) {
-      call.Fail(QLatin1String(kLimitsExceededError),
-                QStringLiteral("The server holds at most %1 %2 objects; try again when others have ended")
-                    .arg(bus_class.server_limit)
-                    .arg(bus_class.name));
-      return false;
-    }
-  }
-  return true;
+  if (refusal.isEmpty()) return true;
+  call.Fail(QLatin1String(kLimitsExceededError), refusal);
+  return false;
 }
 
 QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key) {

@@ -14,7 +14,7 @@
 #include "gui/automation/automation_service.h"
 #include "gui/model/engine_library.h"
 #include "gui/model/model_test_util.h"
-#include "testing/emulated_drive_fixture.h"
+#include "testing/emulated_drive_set.h"
 #include "testing/gui/bus_client.h"
 #include "testing/gui/private_bus.h"
 #include "testing/gui/user_settings_folder.h"
@@ -28,23 +28,18 @@ namespace sorvel::testing {
 class AutomationDrives {
  public:
   AutomationDrives(const ScratchDir& dir, const std::vector<std::string>& settings)
-      : config_("XDG_CONFIG_HOME", (dir.path() / "config").string()), user_settings_(dir.path() / "config") {
-    std::string map;
-    for (size_t i = 0; i < settings.size(); ++i) {
-      drives_.push_back(std::make_unique<EmulatedDriveFixture>(dir, settings[i], "drive" + std::to_string(i)));
-      map += std::string(map.empty() ? "" : ";") + static_cast<char>('D' + i) + ":=" + drives_.back()->device();
-    }
-    map_ = std::make_unique<ScopedDriveMap>(map);
+      : config_("XDG_CONFIG_HOME", (dir.path() / "config").string()),
+        user_settings_(dir.path() / "config"),
+        drives_(dir, settings) {
     SetEngineLibraryFolder(QFileInfo(Q(BuiltLibraryPath("libtrelin.so"))).path());
   }
   ~AutomationDrives() { SetEngineLibraryFolder(QString()); }
-  const EmulatedDriveFixture& drive(size_t i = 0) const { return *drives_[i]; }
+  const EmulatedDriveFixture& drive(size_t i = 0) const { return drives_.drive(i); }
 
  private:
   ScopedEnv config_;
   UserSettingsFolder user_settings_;
-  std::vector<std::unique_ptr<EmulatedDriveFixture>> drives_;
-  std::unique_ptr<ScopedDriveMap> map_;
+  EmulatedDriveSet drives_;
 };
 
 inline const QString kServerName = QString::fromLatin1(kAutomationBusName);
