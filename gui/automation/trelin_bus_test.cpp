@@ -12,6 +12,7 @@
 #include "testing/cd_image_fixture.h"
 #include "testing/file_bytes.h"
 #include "testing/gui/python_bus_script.h"
+#include "testing/kestrow_standalone.h"
 
 namespace sorvel {
 namespace {
@@ -297,6 +298,39 @@ TEST_F(TrelinBusTest, ReadmeScriptPrintsTheTracksOfTheDisc) {
                                  .arg(audio3 - 1)
                                  .arg(audio3)
                                  .arg(disc_.leadout - 1));
+}
+
+// A drive that a drive daemon serves: found by discovery on the loopback
+// address, opened by its remote name, read as a local one.
+TEST(TrelinBusRemoteTest, RemoteDriveThroughTheDaemon) {
+  ScratchDir dir;
+  const testing::CueFixture disc = PressedCd(dir);
+  testing::AutomationDrives local(dir, {});  // no local drive
+  testing::KestrowStandalone daemon(dir.path() / "daemon",
+                                    "D:=emu:" + (dir.path() / "remote.state").string() + ",image=" + disc.cue.string(),
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  testing::PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  ASSERT_TRUE(testing::StartServer(bus));
+  BusClient client(bus, QStringLiteral("client"));
+  const Remote drive(client, client.Create(QStringLiteral("Trelin")), kTrelin);
+  const QString port = QString::number(daemon.port());
+  EXPECT_TRUE(ValueOf(drive(QStringLiteral("GetRemoteHosts"), {QStringLiteral("127.0.0.1"), daemon.port(), 500}))
+                  .toString()
+                  .contains(QStringLiteral("127.0.0.1")));
+  EXPECT_FALSE(BoolOf(drive(QStringLiteral("OpenDevice"), {Int16Arg(3)})));
+  ASSERT_TRUE(BoolOf(drive(QStringLiteral("OpenDeviceEx"), {QStringLiteral("\\\\127.0.0.1:%1\\D:").arg(port)})));
+  EXPECT_EQ(ValueOf(drive(QStringLiteral("GetMediaType"))).toInt(), MTC_CD_ROM);
+  ASSERT_EQ(ValueOf(drive(QStringLiteral("ReadStart"), {CCC_RAW, 0})).toInt(), CBR_OK);
+  for (int32_t lba : {0, 17, kDataSectors - 1}) {
+    const QDBusMessage reply = drive(QStringLiteral("ReadLBA"), {QByteArray(), lba});
+    ASSERT_TRUE(BoolOf(reply)) << lba;
+    const auto expected = testing::FixtureSector(false, lba);
+    EXPECT_EQ(ValueOf(reply, 1).toByteArray(), QByteArray(reinterpret_cast<const char*>(expected.data()), 2352)) << lba;
+  }
+  EXPECT_TRUE(BoolOf(drive(QStringLiteral("ReadEnd"))));
+  EXPECT_TRUE(BoolOf(drive(QStringLiteral("CloseDevice"))));
 }
 
 struct SpeedCase {
