@@ -18,7 +18,7 @@ namespace sorvel {
 namespace {
 
 using testing::BoolOf;
-using testing::BusClient;
+using testing::DBusClient;
 using testing::ErrorOf;
 using testing::Int16Arg;
 using testing::PathArg;
@@ -83,7 +83,7 @@ class AutomationHostileTest : public ::testing::Test {
   testing::CueFixture disc_ = testing::MakeCueImage(dir_.path(), "disc", {{false, 0, 600, "", false}});
   testing::AutomationDrives drives_{dir_, {"image=" + disc_.cue.string(), "medium=cd-r"}};
   testing::PrivateBus bus_;
-  BusClient good_{bus_, QStringLiteral("good")};
+  DBusClient good_{bus_, QStringLiteral("good")};
   QString good_object_;
   qint64 pid_ = 0;
   qint64 baseline_kb_ = 0;
@@ -92,7 +92,7 @@ class AutomationHostileTest : public ::testing::Test {
 // Made-up paths and the objects of another client answer the unknown-object
 // error, for calls, introspection and properties alike, and as arguments.
 TEST_F(AutomationHostileTest, UnknownAndForeignPathsAnswerUnknownObject) {
-  BusClient stranger(bus_, QStringLiteral("stranger"));
+  DBusClient stranger(bus_, QStringLiteral("stranger"));
   const QString foreign_trelin = good_.Create(QStringLiteral("Trelin"));
   const QStringList paths = {QStringLiteral("/SORVEL/Trelin/999999"), QStringLiteral("/SORVEL/Trelin/abc"),
                              QStringLiteral("/SORVEL/Trelin/1/2"),    QStringLiteral("/SORVEL/Nothing"),
@@ -149,7 +149,7 @@ TEST_F(AutomationHostileTest, UnknownAndForeignPathsAnswerUnknownObject) {
 TEST_F(AutomationHostileTest, ArraysOfNoBytesAndOfTenMegabytes) {
   const QByteArray empty;
   const QByteArray huge(10 * 1024 * 1024, '\x33');
-  BusClient client(bus_, QStringLiteral("client"));
+  DBusClient client(bus_, QStringLiteral("client"));
   const QString reader = client.Create(QStringLiteral("Trelin"));
   ASSERT_TRUE(BoolOf(client.Call(reader, kTrelin, QStringLiteral("OpenDevice"), {Int16Arg(3)})));
   for (const QByteArray& array : {empty, huge}) {
@@ -193,7 +193,7 @@ TEST_F(AutomationHostileTest, ArraysOfNoBytesAndOfTenMegabytes) {
 // for each further one; the other client is answered throughout, the
 // server's memory stays bounded, and the objects end with their client.
 TEST_F(AutomationHostileTest, HundredThousandCreateCallsAreBoundedPerConnection) {
-  auto flood = std::make_unique<BusClient>(bus_, QStringLiteral("flood"));
+  auto flood = std::make_unique<DBusClient>(bus_, QStringLiteral("flood"));
   constexpr int kCalls = 100000;
   constexpr int kBatch = 2000;
   int made = 0;
@@ -241,11 +241,11 @@ TEST_F(AutomationHostileTest, HundredThousandCreateCallsAreBoundedPerConnection)
 // connection holds at most 64 of them and the server 512, so that no client
 // can make the server run out of threads.
 TEST_F(AutomationHostileTest, DriveEnginesAreBoundedPerConnectionAndInTheServer) {
-  std::vector<std::unique_ptr<BusClient>> clients;
+  std::vector<std::unique_ptr<DBusClient>> clients;
   int made = 0;
   QString refusal;
   for (int c = 0; c < 9; ++c) {
-    clients.push_back(std::make_unique<BusClient>(bus_, QStringLiteral("engines-%1").arg(c)));
+    clients.push_back(std::make_unique<DBusClient>(bus_, QStringLiteral("engines-%1").arg(c)));
     std::vector<QDBusPendingCall> calls;
     for (int i = 0; i < 80; ++i) {
       calls.push_back(clients.back()->Send(QStringLiteral("/SORVEL/Trelin"), QStringLiteral("SORVEL.Trelin.Factory"),
@@ -284,7 +284,7 @@ TEST_F(AutomationHostileTest, DriveEnginesAreBoundedPerConnectionAndInTheServer)
 // and the drive that client held is closed, so another can open it.
 TEST_F(AutomationHostileTest, ClientLeavingInTheMiddleOfAReadLeavesTheServerServing) {
   {
-    BusClient reader(bus_, QStringLiteral("reader"));
+    DBusClient reader(bus_, QStringLiteral("reader"));
     const QString drive = reader.Create(QStringLiteral("Trelin"));
     ASSERT_TRUE(BoolOf(reader.Call(drive, kTrelin, QStringLiteral("OpenDevice"), {Int16Arg(3)})));
     ASSERT_TRUE(BoolOf(reader.Call(drive, kTrelin, QStringLiteral("LockUnlock"), {true})));

@@ -15,7 +15,7 @@
 namespace sorvel {
 namespace {
 
-using testing::BusClient;
+using testing::DBusClient;
 using testing::Int16Arg;
 using testing::PathOf;
 using testing::ScratchDir;
@@ -106,7 +106,7 @@ class AutomationIntrospectionTest : public ::testing::Test {
   ScratchDir dir_;
   testing::AutomationDrives drives_{dir_, {"medium=cd-r"}};
   testing::PrivateBus bus_;
-  BusClient client_{bus_, QStringLiteral("client")};
+  DBusClient client_{bus_, QStringLiteral("client")};
   std::map<QString, QString> paths_;
   std::map<QString, QString> live_;
   std::map<QString, Interface> interfaces_;

@@ -18,7 +18,7 @@
 namespace sorvel {
 namespace {
 
-using testing::BusClient;
+using testing::DBusClient;
 using testing::ErrorOf;
 using testing::PathArg;
 using testing::ValueOf;
@@ -117,11 +117,11 @@ class AutomationServiceTest : public ::testing::Test {
     ASSERT_TRUE(service_.Publish());
   }
   // Calls served by the server in this process: the event loop runs meanwhile.
-  QDBusMessage Call(BusClient& client, const QString& path, const QString& interface, const QString& method,
+  QDBusMessage Call(DBusClient& client, const QString& path, const QString& interface, const QString& method,
                     const QVariantList& arguments = {}) {
     return client.CallRunning(path, interface, method, arguments);
   }
-  QString Create(BusClient& client) { return client.Create(QStringLiteral("Probe"), true); }
+  QString Create(DBusClient& client) { return client.Create(QStringLiteral("Probe"), true); }
   bool ServeUntil(const std::function<bool()>& done) {
     QDeadlineTimer deadline(60000);
     while (!done() && !deadline.hasExpired()) {
@@ -136,7 +136,7 @@ class AutomationServiceTest : public ::testing::Test {
 };
 
 TEST_F(AutomationServiceTest, MembersPropertiesAndRepliesAsDescribed) {
-  BusClient client(bus_, QStringLiteral("client"));
+  DBusClient client(bus_, QStringLiteral("client"));
   const QString probe = Create(client);
   ASSERT_TRUE(probe.startsWith(QStringLiteral("/SORVEL/Probe/")));
   EXPECT_EQ(ValueOf(Call(client, probe, kProbe, QStringLiteral("Echo"), {QStringLiteral("hi")})).toString(),
@@ -159,7 +159,7 @@ TEST_F(AutomationServiceTest, MembersPropertiesAndRepliesAsDescribed) {
                            {kProbe, QStringLiteral("Value"), QVariant::fromValue(QDBusVariant(QStringLiteral("42")))}))
                   .startsWith(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs")));
   // Signals go to the owner alone.
-  BusClient other(bus_, QStringLiteral("other"));
+  DBusClient other(bus_, QStringLiteral("other"));
   client.Watch(probe, kProbe, QStringLiteral("Pinged"));
   other.Watch(probe, kProbe, QStringLiteral("Pinged"));
   Call(client, probe, kProbe, QStringLiteral("Ping"), {QStringLiteral("one")});
@@ -172,8 +172,8 @@ TEST_F(AutomationServiceTest, MembersPropertiesAndRepliesAsDescribed) {
 // A class with limits: three a connection, five in the server; released
 // objects make room again.
 TEST_F(AutomationServiceTest, LimitsOfAHeavyClass) {
-  BusClient first(bus_, QStringLiteral("first"));
-  BusClient second(bus_, QStringLiteral("second"));
+  DBusClient first(bus_, QStringLiteral("first"));
+  DBusClient second(bus_, QStringLiteral("second"));
   QStringList mine;
   for (int i = 0; i < 3; ++i) mine << Create(first);
   EXPECT_FALSE(mine.contains(QString()));
@@ -195,10 +195,10 @@ TEST_F(AutomationServiceTest, LimitsOfAHeavyClass) {
 // The objects of a client that leaves end with it, and only those.
 TEST_F(AutomationServiceTest, ObjectsEndWithTheirClient) {
   const int before = g_probes_alive;
-  BusClient staying(bus_, QStringLiteral("staying"));
+  DBusClient staying(bus_, QStringLiteral("staying"));
   const QString kept = Create(staying);
   {
-    BusClient leaving(bus_, QStringLiteral("leaving"));
+    DBusClient leaving(bus_, QStringLiteral("leaving"));
     for (int i = 0; i < 3; ++i) ASSERT_FALSE(Create(leaving).isEmpty());
     EXPECT_EQ(g_probes_alive, before + 4);
     leaving.Leave();

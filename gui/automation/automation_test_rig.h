@@ -15,7 +15,7 @@
 #include "gui/model/engine_library.h"
 #include "gui/model/model_test_util.h"
 #include "testing/emulated_drive_set.h"
-#include "testing/gui/bus_client.h"
+#include "testing/gui/dbus_client.h"
 #include "testing/gui/private_bus.h"
 #include "testing/gui/user_settings_folder.h"
 #include "testing/scoped_env.h"

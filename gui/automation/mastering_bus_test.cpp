@@ -1,79 +1,38 @@
 // The automation server as a client meets it: `sorvel --automation` on a
-// private session bus, driven over D-Bus by a client written here.
+// private session bus, driven over D-Bus by a client of the test rig.
 #include "gui/automation/mastering_bus.h"
 
 #include "gui/automation/automation_service.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
-#include <functional>
 #include <vector>
 
 #include "gui/jobs/disc_reader.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
-#include "testing/gui/bus_client.h"
+#include "testing/gui/mastering_bus_client.h"
 #include "testing/gui/private_bus.h"
 
 namespace sorvel {
 namespace {
 
+using testing::BoolOf;
+using testing::BusClient;
+using testing::ErrorOf;
 using testing::MasteringDriveRig;
+using testing::NameGone;
 using testing::Q;
 using testing::ScratchDir;
 
-constexpr int kCallTimeoutMs = testing::BusClient::kCallTimeoutMs;
+constexpr int kCallTimeoutMs = testing::kBusCallTimeoutMs;
 const QString kBusName = QString::fromLatin1(kAutomationBusName);
-const QString kInterface = QString::fromLatin1(kMasteringInterface);
-const QString kClass = QStringLiteral("Mastering");
-
-using testing::BoolOf;
-using testing::ErrorOf;
-using testing::NameGone;
-
-// A client of Mastering objects that records their Progress signals.
-class MasteringClient : public testing::BusClient {
- public:
-  MasteringClient(testing::PrivateBus& bus, const QString& name) : BusClient(bus, name) {
-    on_signal = [this](const QDBusMessage& message) {
-      const int value = message.arguments().value(0).toInt();
-      const int total = message.arguments().value(1).toInt();
-      progress.emplace_back(value, total);
-      if (on_progress) on_progress(value, total);
-    };
-  }
-  // A new object, watched for Progress.
-  QString Create() {
-    const QString path = BusClient::Create(kClass);
-    if (!path.isEmpty()) Watch(path, kInterface, QStringLiteral("Progress"));
-    return path;
-  }
-  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    return Call(path, kInterface, method, arguments);
-  }
-  QDBusMessage CallRunning(const QString& path, const QString& method, const QVariantList& arguments) {
-    return BusClient::CallRunning(path, kInterface, method, arguments);
-  }
-  QDBusPendingCall Send(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    return BusClient::Send(path, kInterface, method, arguments);
-  }
-  QDBusMessage Release(const QString& path) { return BusClient::Release(kClass, path); }
-
-  std::vector<std::pair<int, int>> progress;
-  std::function<void(int, int)> on_progress;
-};
-using BusClient = MasteringClient;
 
 class MasteringServiceTest : public ::testing::Test {
  protected:

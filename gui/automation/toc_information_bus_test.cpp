@@ -18,7 +18,7 @@ namespace sorvel {
 namespace {
 
 using testing::BoolOf;
-using testing::BusClient;
+using testing::DBusClient;
 using testing::ByteArg;
 using testing::ErrorOf;
 using testing::Int16Arg;
@@ -63,7 +63,7 @@ class TOCInformationBusTest : public ::testing::Test {
   ScratchDir dir_;
   testing::AutomationDrives drives_{dir_, {"medium=cd-r"}};
   testing::PrivateBus bus_;
-  BusClient client_{bus_, QStringLiteral("client")};
+  DBusClient client_{bus_, QStringLiteral("client")};
 };
 
 // A sheet loaded through the bus and saved as ".cue" and ".ccd": cdrdao and
@@ -131,7 +131,7 @@ TEST_F(TOCInformationBusTest, BadSheetRaisesStatusChangeExThenStatusChangeToTheO
   testing::WriteFileBytes(dir_.path() / "bad.cue", "FILE \"x.bin\" BINARY\r\nREM not a keyword\r\n");
   const QString toc = client_.Create(QStringLiteral("TOCInformation"));
   for (const char* signal : {"StatusChange", "StatusChangeEx"}) client_.Watch(toc, kToc, QLatin1String(signal));
-  BusClient other(bus_, QStringLiteral("other"));
+  DBusClient other(bus_, QStringLiteral("other"));
   for (const char* signal : {"StatusChange", "StatusChangeEx"}) other.Watch(toc, kToc, QLatin1String(signal));
   const QDBusMessage reply =
       client_.CallRunning(toc, kToc, QStringLiteral("LoadCUEFile"), {Q(dir_.path() / "bad.cue"), QString(), 0});

@@ -18,7 +18,7 @@ namespace sorvel {
 namespace {
 
 using testing::BoolOf;
-using testing::BusClient;
+using testing::DBusClient;
 using testing::ErrorOf;
 using testing::Int16Arg;
 using testing::PathArg;
@@ -47,7 +47,7 @@ testing::CueFixture PressedCd(const ScratchDir& dir) {
 // A client's calls on one object of one interface.
 class Remote {
  public:
-  Remote(BusClient& client, QString path, QString interface)
+  Remote(DBusClient& client, QString path, QString interface)
       : client_(client), path_(std::move(path)), interface_(std::move(interface)) {}
   QDBusMessage operator()(const QString& method, const QVariantList& arguments = {}) const {
     return client_.Call(path_, interface_, method, arguments);
@@ -56,7 +56,7 @@ class Remote {
   const QString& path() const { return path_; }
 
  private:
-  BusClient& client_;
+  DBusClient& client_;
   QString path_;
   QString interface_;
 };
@@ -72,7 +72,7 @@ class TrelinBusTest : public ::testing::Test {
   testing::CueFixture disc_ = PressedCd(dir_);
   testing::AutomationDrives drives_{dir_, {"image=" + disc_.cue.string(), "medium=cd-r"}};
   testing::PrivateBus bus_;
-  BusClient client_{bus_, QStringLiteral("client")};
+  DBusClient client_{bus_, QStringLiteral("client")};
 };
 
 struct ReadCase {
@@ -313,7 +313,7 @@ TEST(TrelinBusRemoteTest, RemoteDriveThroughTheDaemon) {
   testing::PrivateBus bus;
   ASSERT_TRUE(bus.ok());
   ASSERT_TRUE(testing::StartServer(bus));
-  BusClient client(bus, QStringLiteral("client"));
+  DBusClient client(bus, QStringLiteral("client"));
   const Remote drive(client, client.Create(QStringLiteral("Trelin")), kTrelin);
   const QString port = QString::number(daemon.port());
   EXPECT_TRUE(ValueOf(drive(QStringLiteral("GetRemoteHosts"), {QStringLiteral("127.0.0.1"), daemon.port(), 500}))
@@ -361,7 +361,7 @@ TEST(TrelinBusSpeedTest, ReadSpeedListsFollowTheMedium) {
   testing::PrivateBus bus;
   ASSERT_TRUE(bus.ok());
   ASSERT_TRUE(testing::StartServer(bus));
-  BusClient client(bus, QStringLiteral("client"));
+  DBusClient client(bus, QStringLiteral("client"));
   const Remote drive(client, client.Create(QStringLiteral("Trelin")), kTrelin);
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].medium);

@@ -89,10 +89,12 @@ void Tazol::ClearISO() {
 
 bool Tazol::IsISOEmpty() { return Call<IntFn>(kIsISOEmpty, 0, handle_) != 0; }
 
+// The engine fills fixed-size buffers; they live on the stack, as these calls
+// come once per entry of a whole layout.
 QString Tazol::NewFileDirectoryName() {
-  QByteArray buffer(kTextSize, '\0');
+  std::array<char, kTextSize> buffer{};
   Call<BufferFn>(kGetISONewFileDirectoryName, 0, handle_, buffer.data(), kTextSize);
-  return TextFromBuffer(buffer.constData(), kTextSize);
+  return TextFromBuffer(buffer.data(), kTextSize);
 }
 
 bool Tazol::Added(int32_t result, QString& name) {
@@ -157,15 +159,15 @@ bool Tazol::ChangeISOProperties(const QString& name, int16_t attribute, const QD
 }
 
 QString Tazol::GetISOCurrentDirectory() {
-  QByteArray buffer(kTextSize, '\0');
+  std::array<char, kTextSize> buffer{};
   Call<BufferFn>(kGetISOCurrentDirectory, 0, handle_, buffer.data(), kTextSize);
-  return TextFromBuffer(buffer.constData(), kTextSize);
+  return TextFromBuffer(buffer.data(), kTextSize);
 }
 
 std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
-  QByteArray record(kFindRecordSize, '\0');
+  std::array<char, kFindRecordSize> record{};
   if (Call<int32_t(intptr_t, void*)>(export_index, 0, handle_, record.data()) == 0) return nullptr;
-  const char* p = record.constData();
+  const char* p = record.data();
   auto entry = std::make_unique<ISOFindFile>();
   entry->Name = TextFromBuffer(p, 1024);
   entry->OriginalFileName = TextFromBuffer(p + 1024, 1024);

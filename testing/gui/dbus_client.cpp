@@ -1,4 +1,4 @@
-#include "testing/gui/bus_client.h"
+#include "testing/gui/dbus_client.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -13,17 +13,17 @@
 
 namespace sorvel::testing {
 
-BusClient::BusClient(PrivateBus& bus, const QString& name, const QString& service)
+DBusClient::DBusClient(PrivateBus& bus, const QString& name, const QString& service)
     : connection_(bus.Connect(name)), name_(name), service_(service) {}
 
-QDBusMessage BusClient::Call(const QString& path, const QString& interface, const QString& method,
+QDBusMessage DBusClient::Call(const QString& path, const QString& interface, const QString& method,
                              const QVariantList& arguments) {
   QDBusMessage message = QDBusMessage::createMethodCall(service_, path, interface, method);
   message.setArguments(arguments);
   return connection_.call(message, QDBus::Block, kCallTimeoutMs);
 }
 
-QDBusMessage BusClient::CallRunning(const QString& path, const QString& interface, const QString& method,
+QDBusMessage DBusClient::CallRunning(const QString& path, const QString& interface, const QString& method,
                                     const QVariantList& arguments) {
   QDBusPendingCallWatcher watcher(Send(path, interface, method, arguments));
   QEventLoop loop;
@@ -35,14 +35,14 @@ QDBusMessage BusClient::CallRunning(const QString& path, const QString& interfac
   return watcher.reply();
 }
 
-QDBusPendingCall BusClient::Send(const QString& path, const QString& interface, const QString& method,
+QDBusPendingCall DBusClient::Send(const QString& path, const QString& interface, const QString& method,
                                  const QVariantList& arguments) {
   QDBusMessage message = QDBusMessage::createMethodCall(service_, path, interface, method);
   message.setArguments(arguments);
   return connection_.asyncCall(message, kCallTimeoutMs);
 }
 
-QString BusClient::Create(const QString& class_name, bool running) {
+QString DBusClient::Create(const QString& class_name, bool running) {
   const QString path = QStringLiteral("/SORVEL/") + class_name;
   const QString interface = QStringLiteral("SORVEL.") + class_name + QStringLiteral(".Factory");
   const QDBusMessage reply = running ? CallRunning(path, interface, QStringLiteral("Create"))
@@ -51,38 +51,38 @@ QString BusClient::Create(const QString& class_name, bool running) {
   return reply.arguments().first().value<QDBusObjectPath>().path();
 }
 
-QDBusMessage BusClient::Release(const QString& class_name, const QString& path) {
+QDBusMessage DBusClient::Release(const QString& class_name, const QString& path) {
   return Call(QStringLiteral("/SORVEL/") + class_name, QStringLiteral("SORVEL.") + class_name + QStringLiteral(".Factory"),
               QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
 }
 
-QVariant BusClient::Get(const QString& path, const QString& interface, const QString& property) {
+QVariant DBusClient::Get(const QString& path, const QString& interface, const QString& property) {
   const QDBusMessage reply =
       Call(path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), {interface, property});
   return ValueOf(reply).value<QDBusVariant>().variant();
 }
 
-QDBusMessage BusClient::Set(const QString& path, const QString& interface, const QString& property,
+QDBusMessage DBusClient::Set(const QString& path, const QString& interface, const QString& property,
                             const QVariant& value) {
   return Call(path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
               {interface, property, QVariant::fromValue(QDBusVariant(value))});
 }
 
-QString BusClient::Introspect(const QString& path) {
+QString DBusClient::Introspect(const QString& path) {
   return ValueOf(Call(path, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")))
       .toString();
 }
 
-void BusClient::Watch(const QString& path, const QString& interface, const QString& member) {
+void DBusClient::Watch(const QString& path, const QString& interface, const QString& member) {
   connection_.connect(service_, path, interface, member, this, SLOT(OnSignal(QDBusMessage)));
 }
 
-void BusClient::OnSignal(const QDBusMessage& message) {
+void DBusClient::OnSignal(const QDBusMessage& message) {
   received.push_back(message);
   if (on_signal) on_signal(message);
 }
 
-void BusClient::Leave() {
+void DBusClient::Leave() {
   // The connection closes when no QDBusConnection refers to it any more.
   connection_ = QDBusConnection(QStringLiteral("left"));
   QDBusConnection::disconnectFromBus(name_);

@@ -18,14 +18,14 @@
 
 namespace sorvel::testing {
 
-class BusClient : public QObject {
+class DBusClient : public QObject {
   Q_OBJECT
 
  public:
   static constexpr int kCallTimeoutMs = 120000;
 
   // A connection of its own named `name`, calling `service`.
-  BusClient(PrivateBus& bus, const QString& name, const QString& service = QStringLiteral("SORVEL.Mastering"));
+  DBusClient(PrivateBus& bus, const QString& name, const QString& service = QStringLiteral("SORVEL.Mastering"));
 
   QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
                     const QVariantList& arguments = {});
