@@ -6,11 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <QXmlStreamReader>
 
 #include "gui/automation/automation_test_rig.h"
@@ -122,14 +119,6 @@ class AutomationServiceTest : public ::testing::Test {
     return client.CallRunning(path, interface, method, arguments);
   }
   QString Create(DBusClient& client) { return client.Create(QStringLiteral("Probe"), true); }
-  bool ServeUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(60000);
-    while (!done() && !deadline.hasExpired()) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      QThread::msleep(1);
-    }
-    return done();
-  }
 
   testing::PrivateBus bus_;
   AutomationService service_{bus_.Connect(QStringLiteral("server")), {&ProbeClass()}};
@@ -203,7 +192,7 @@ TEST_F(AutomationServiceTest, ObjectsEndWithTheirClient) {
     EXPECT_EQ(g_probes_alive, before + 4);
     leaving.Leave();
   }
-  EXPECT_TRUE(ServeUntil([&] { return g_probes_alive == before + 1; }));
+  EXPECT_TRUE(testing::ServeUntil([&] { return g_probes_alive == before + 1; }, 60000));
   EXPECT_EQ(service_.ObjectCount(), 1);
   EXPECT_EQ(ValueOf(Call(staying, kept, kProbe, QStringLiteral("Echo"))).toString(), QStringLiteral("nothing"));
 }

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QString>
+#include <QThread>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +45,18 @@ class AutomationDrives {
   UserSettingsFolder user_settings_;
   EmulatedDriveSet drives_;
 };
+
+// Lets the event loop run (a server in this process answering) until `done`
+// holds or `timeout_ms` passed; whether `done` held.
+inline bool ServeUntil(const std::function<bool()>& done, int timeout_ms) {
+  QDeadlineTimer deadline(timeout_ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
+  return true;
+}
 
 inline const QString kServerName = QString::fromLatin1(kAutomationBusName);
 

@@ -3,10 +3,7 @@
 // python scripts (the system's python3 with dbus-python).
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QThread>
 #include <functional>
 
 #include "gui/automation/automation_test_rig.h"
@@ -63,17 +60,6 @@ class TrelinBusDriveTest : public ::testing::Test {
     EXPECT_EQ(script.ExitCode(), 0) << script.Output().toStdString();
     return script.Output();
   }
-  // Lets the server run until `done` holds or `timeout_ms` passed.
-  bool ServeUntil(const std::function<bool()>& done, int timeout_ms) {
-    QDeadlineTimer deadline(timeout_ms);
-    while (!done()) {
-      if (deadline.hasExpired()) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      QThread::msleep(1);
-    }
-    return true;
-  }
-
   ScratchDir dir_;
   testing::AutomationDrives drives_{dir_, {"medium=cd-r", "medium=cd-rw"}};
   testing::PrivateBus bus_;
@@ -103,7 +89,7 @@ TEST_F(TrelinBusDriveTest, KilledClientsDriveIsRestoredAndUnlockedWithinASecond)
   QElapsedTimer since_kill;
   since_kill.start();
   std::vector<LoggedCommand> after;
-  const bool restored = ServeUntil(
+  const bool restored = testing::ServeUntil(
       [&] {
         const std::vector<LoggedCommand> log = hooks.log();
         after.assign(log.begin() + static_cast<std::ptrdiff_t>(std::min(before.size(), log.size())), log.end());
@@ -124,7 +110,7 @@ TEST_F(TrelinBusDriveTest, KilledClientsDriveIsRestoredAndUnlockedWithinASecond)
   ASSERT_EQ(speeds.size(), 2u);
   EXPECT_EQ(Word(speeds[0], 2), 0xFFFF);  // read speed
   EXPECT_EQ(Word(speeds[1], 4), 0xFFFF);  // write speed
-  EXPECT_TRUE(ServeUntil([&] { return server_.service().ObjectCount() == 0; }, 60000));
+  EXPECT_TRUE(testing::ServeUntil([&] { return server_.service().ObjectCount() == 0; }, 60000));
   EXPECT_EQ(drives_.drive(0).drive(), nullptr);  // closed
 }
 
