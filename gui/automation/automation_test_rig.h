@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QString>
 #include <QThread>
 #include <functional>
@@ -16,9 +15,9 @@
 #include <vector>
 
 #include "gui/automation/automation_service.h"
-#include "gui/model/engine_library.h"
 #include "gui/model/model_test_util.h"
 #include "testing/emulated_drive_set.h"
+#include "testing/gui/built_engines.h"
 #include "testing/gui/dbus_client.h"
 #include "testing/gui/private_bus.h"
 #include "testing/gui/user_settings_folder.h"
@@ -34,16 +33,14 @@ class AutomationDrives {
   AutomationDrives(const ScratchDir& dir, const std::vector<std::string>& settings)
       : config_("XDG_CONFIG_HOME", (dir.path() / "config").string()),
         user_settings_(dir.path() / "config"),
-        drives_(dir, settings) {
-    SetEngineLibraryFolder(QFileInfo(Q(BuiltLibraryPath("libtrelin.so"))).path());
-  }
-  ~AutomationDrives() { SetEngineLibraryFolder(QString()); }
+        drives_(dir, settings) {}
   const EmulatedDriveFixture& drive(size_t i = 0) const { return drives_.drive(i); }
 
  private:
   ScopedEnv config_;
   UserSettingsFolder user_settings_;
   EmulatedDriveSet drives_;
+  BuiltEngines engines_;
 };
 
 // Lets the event loop run (a server in this process answering) until `done`
