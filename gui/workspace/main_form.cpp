@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
@@ -341,6 +342,14 @@ void MainForm::BuildPanes() {
   splSub_->installEventFilter(this);
 }
 
+bool MainForm::IsWindowResize(const QObject* watched, const QResizeEvent* event) const {
+  // Only the window's layout resizes splMain. splSub follows splMain's upper
+  // pane: a drag of splMain's bar changes its height alone, so only a new
+  // width (the window's, or splSub's first layout) counts as a resize.
+  if (watched == splMain_) return true;
+  return watched == splSub_ && event->oldSize().width() != event->size().width();
+}
+
 void MainForm::ArrangeSplitters() {
   // The data area gets the upper two thirds and the tree the left third, on every resize.
   splMain_->setSplitterPoint(static_cast<float>(0.67 * PixelsToTwipsY(splMain_, splMain_->height())));
@@ -414,7 +423,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize && (watched == splMain_ || watched == splSub_)) {
+  if (event->type() == QEvent::Resize && IsWindowResize(watched, static_cast<QResizeEvent*>(event))) {
     ArrangeSplitters();
   } else if (watched == txtLabel_ && event->type() == QEvent::FocusIn) {
     QTimer::singleShot(0, txtLabel_, [this] { txtLabel_->selectAll(); });

@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QResizeEvent;
 class QSettings;
 class QStatusBar;
 class QTimer;
@@ -198,6 +199,9 @@ class MainForm : public QMainWindow {
   void txtLabel_Change();
   void txtLabel_Edited();
   void RecordHistory(const QDateTime& moment);
+  // Whether a resize of `watched` is the window's resize, after which the
+  // dividers go back to their proportions (a drag of one divider is none).
+  bool IsWindowResize(const QObject* watched, const QResizeEvent* event) const;
   void ArrangeSplitters();
 
   // Project file.

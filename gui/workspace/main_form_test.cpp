@@ -167,24 +167,50 @@ TEST_F(MainWindowTest, HistoryButtonOnlyWithAViewer) {
   EXPECT_TRUE(form.MenuItem(QStringLiteral("mnuToolMasteringLog"))->isVisible());
 }
 
-TEST_F(MainWindowTest, DividersReturnToTwoThirdsAndOneThirdAfterADragAndAResize) {
+// Drags `splitter`'s bar by `distance` pixels along its direction, as the mouse does.
+void DragBar(Splitter* splitter, int distance) {
+  QWidget* bar = splitter->imgSplitter();
+  const QPoint start = bar->rect().center();
+  const QPoint end = start + (splitter->Orientation() == 0 ? QPoint(0, distance) : QPoint(distance, 0));
+  QTest::mousePress(bar, Qt::LeftButton, {}, start);
+  QTest::mouseMove(bar, end);
+  QTest::mouseRelease(bar, Qt::LeftButton, {}, end);
+  QCoreApplication::processEvents();
+}
+
+// Dragging either divider leaves both where the user put them (the upper
+// divider's drag resizes the left/right splitter, which is no window resize);
+// the next resize of the window puts both back at two thirds and one third.
+TEST_F(MainWindowTest, DraggedDividersStayUntilTheWindowIsResized) {
   MainForm& form = Open();
+  Splitter* main = form.splMain();
+  Splitter* sub = form.splSub();
   auto expect_proportions = [&] {
-    Splitter* main = form.splMain();
-    Splitter* sub = form.splSub();
     EXPECT_NEAR(main->SplitterPoint(), 0.67 * PixelsToTwipsY(main, main->height()), 1.0);
     EXPECT_NEAR(sub->SplitterPoint(), 0.33 * PixelsToTwipsX(sub, sub->width()), 1.0);
   };
   expect_proportions();
-  // A drag of the bar moves the point...
-  QWidget* bar = form.splMain()->imgSplitter();
-  const QPoint start = bar->rect().center();
-  QTest::mousePress(bar, Qt::LeftButton, {}, start);
-  QTest::mouseMove(bar, start + QPoint(0, -60));
-  QTest::mouseRelease(bar, Qt::LeftButton, {}, start + QPoint(0, -60));
-  form.splSub()->setSplitterPoint(300);
-  EXPECT_GT(std::abs(form.splSub()->SplitterPoint() - 0.33 * PixelsToTwipsX(form.splSub(), form.splSub()->width())), 10);
-  // ...and the next resize puts both back.
+  const int tree_width = form.trvDirectory()->width();
+  const int track_top = form.fraTrack()->y();
+
+  DragBar(sub, 90);
+  Pump();
+
+  const float sub_point = sub->SplitterPoint();
+  EXPECT_NEAR(sub_point, 0.33 * PixelsToTwipsX(sub, sub->width()) + PixelsToTwipsX(sub, 90), 20.0);
+  DragBar(main, -60);
+  Pump();
+  EXPECT_NEAR(main->SplitterPoint(), 0.67 * PixelsToTwipsY(main, main->height()) - PixelsToTwipsY(main, 60), 20.0);
+  EXPECT_EQ(sub->SplitterPoint(), sub_point);
+  EXPECT_NEAR(form.trvDirectory()->width(), tree_width + 90, 2);
+  EXPECT_NEAR(form.fraTrack()->y(), track_top - 60, 2);
+
+  // A second drag of the upper divider, the other way, still keeps both.
+  DragBar(main, 100);
+  Pump();
+  EXPECT_NEAR(form.fraTrack()->y(), track_top + 40, 2);
+  EXPECT_EQ(sub->SplitterPoint(), sub_point);
+
   form.resize(form.width() + 40, form.height() + 30);
   Pump();
   expect_proportions();
