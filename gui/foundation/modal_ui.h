@@ -47,6 +47,11 @@ class ModalUi {
   struct MenuEntry {
     QString text;
     int id = 0;
+    // A menu item's caption, as the menu bar shows it: "&" marks the
+    // mnemonic ("&&" stands for "&"). Otherwise the text is shown as it is.
+    bool caption = false;
+    // A separator line; never chosen.
+    bool separator = false;
   };
   // Shows a popup menu with its left edge at the screen point `at`; returns the
   // chosen entry's identifier, 0 when the menu was dismissed. The default

@@ -47,9 +47,13 @@ int QtModalUi::PopupMenu(const QList<MenuEntry>& entries, const QPoint& at) {
   if (entries.isEmpty()) return 0;
   QMenu menu(QApplication::activeWindow());
   for (const MenuEntry& entry : entries) {
-    // The text is shown as it is: "&" marks no shortcut here.
+    if (entry.separator) {
+      menu.addSeparator();
+      continue;
+    }
+    // A caption keeps its mnemonic; any other text is shown as it is.
     QString text = entry.text;
-    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    if (!entry.caption) text.replace(QLatin1Char('&'), QStringLiteral("&&"));
     menu.addAction(text)->setData(entry.id);
   }
   QAction* chosen = menu.exec(at);

@@ -458,11 +458,11 @@ void MainForm::PopupMenuAt(QMenu* menu, const QPoint& at) {
   for (QAction* action : menu->actions()) {
     if (!action->isVisible()) continue;
     if (action->isSeparator()) {
-      entries.append({QStringLiteral("-"), 0});
+      entries.append({QStringLiteral("-"), 0, false, true});
       continue;
     }
     offered << action;
-    entries.append({action->text(), static_cast<int>(offered.size())});
+    entries.append({action->text(), static_cast<int>(offered.size()), true, false});
   }
   const int chosen = CurrentModalUi().PopupMenu(entries, at);
   if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();

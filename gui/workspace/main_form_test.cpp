@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QToolBar>
 
@@ -13,9 +14,11 @@
 #include "gui/controls/splitter.h"
 #include "gui/controls/twips.h"
 #include "gui/foundation/history_database.h"
+#include "gui/foundation/qt_modal_ui.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "gui/workspace/workspace_dialogs.h"
 #include "testing/gui/fake_forms.h"
+#include "testing/gui/modal_answer.h"
 
 namespace sorvel {
 namespace {
@@ -215,6 +218,70 @@ TEST_F(MainWindowTest, DraggedDividersStayUntilTheWindowIsResized) {
   Pump();
   expect_proportions();
 }
+
+struct PopupCase {
+  const char* name;
+  bool track_list;  // else the file list
+  QStringList texts;  // as the menu bar's menu shows them, "-" for a separator line
+  const char* question;  // asked by クリア(&C), chosen with its mnemonic
+};
+
+class ContextMenuTest : public MainFormTest, public ::testing::WithParamInterface<PopupCase> {};
+
+// The lists' context menus are the menu bar's menus as Qt's own popup shows
+// them: captions with their mnemonics, separator lines that cannot be chosen,
+// and a key press on a mnemonic runs that item.
+TEST_P(ContextMenuTest, PopupShowsMnemonicsAndSeparatorsAsTheMenuBarDoes) {
+  const PopupCase& c = GetParam();
+  MainForm& form = Open();
+  QMenu* bar_menu = c.track_list ? form.mnuTrack() : form.mnuWell();
+  QTreeWidget* list = c.track_list ? form.lsvTracks() : form.lsvFiles();
+  QtModalUi qt_ui;
+  InstallModalUi(&qt_ui);
+  QStringList shown;
+  QList<bool> separators;
+  QList<bool> same_as_bar;
+  testing::WhenModalShown([&](QWidget* widget) {
+    auto* menu = qobject_cast<QMenu*>(widget);
+    ASSERT_NE(menu, nullptr);
+    QList<QAction*> bar_items;
+    for (QAction* action : bar_menu->actions())
+      if (action->isVisible()) bar_items << action;
+    const QList<QAction*> items = menu->actions();
+    for (qsizetype i = 0; i < items.size(); ++i) {
+      shown << (items[i]->isSeparator() ? QStringLiteral("-") : items[i]->text());
+      separators << items[i]->isSeparator();
+      same_as_bar << (i < bar_items.size() && bar_items[i]->text() == items[i]->text() &&
+                      bar_items[i]->isSeparator() == items[i]->isSeparator());
+    }
+    // The question that the chosen item asks goes to the scripted boxes.
+    InstallModalUi(&ui_);
+    QTest::keyClick(menu, Qt::Key_C);
+    // A key that chose nothing leaves the menu open: close it unchosen.
+    if (menu->isVisible()) menu->close();
+  });
+  emit list->customContextMenuRequested(QPoint(3, 3));
+  InstallModalUi(&ui_);
+  EXPECT_EQ(shown, c.texts);
+  for (qsizetype i = 0; i < separators.size(); ++i) {
+    EXPECT_EQ(separators[i], c.texts[i] == u"-") << i;
+    EXPECT_TRUE(same_as_bar[i]) << i;
+  }
+  EXPECT_EQ(ui_.LastText(), QString::fromUtf8(c.question));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ContextMenuTest,
+    ::testing::Values(
+        PopupCase{"FileList", false,
+                  {"ファイルの追加(&A)...", "ディレクトリの追加(&F)...", "ディレクトリ内ファイルの追加(&I)...",
+                   "名前の変更(&R)", "削除(&D)", "新規ディレクトリ(&K)", "-", "クリア(&C)", "-", "プロパティ(&P)..."},
+                  "配置されたファイルを全て削除します。よろしいですか。"},
+        PopupCase{"TrackList", true,
+                  {"追加(&A)...", "削除(&D)", "-", "上へ(&U)", "下へ(&N)", "-", "アルバムの設定(&L)...", "設定(&P)...",
+                   "クリア(&C)"},
+                  "配置されたトラックを全て削除します。よろしいですか。"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, SaveProposesTheLabelAsAFileName) {
   MainForm& form = Open();
