@@ -160,8 +160,8 @@ TEST_F(MainSettingsTest, AChangeIsWrittenAtTheLastRelease) {
 
 TEST_F(MainSettingsTest, NothingChangedNothingWritten) {
   testing::FakeForms forms;
-  Main({QStringLiteral("image.iso")});
-  EXPECT_EQ(forms.calls(), (QStringList{QStringLiteral("write-image image.iso")}));
+  Main({QStringLiteral("/images/image.iso")});
+  EXPECT_EQ(forms.calls(), (QStringList{QStringLiteral("write-image /images/image.iso")}));
   EXPECT_EQ(Settings(), nullptr);
   EXPECT_FALSE(QFileInfo::exists(ini_));
 }
