@@ -5,11 +5,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QStringList>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 #include <memory>
 
@@ -18,6 +15,7 @@
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
+#include "gui/foundation/qt_translations.h"
 #include "gui/foundation/start_procedure.h"
 #include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
@@ -64,12 +62,10 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("sorvel"));
   // The start procedure decides when the program ends, not the last window.
   QApplication::setQuitOnLastWindowClosed(false);
-  // Standard buttons and dialogs in the desktop's language, as the platform's
-  // own boxes would be, when Qt's translations are installed.
-  QTranslator qt_texts;
-  if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    QApplication::installTranslator(&qt_texts);
+  // Standard buttons and dialogs read Japanese, as the rest of the program.
+  QtJapaneseTexts qt_texts;
+  if (!qt_texts.installed())
+    std::fputs("sorvel: Qt's Japanese translations are not installed; Qt's own texts stay in English\n", stderr);
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);
