@@ -58,9 +58,9 @@ class ModalUi {
   // answers as dismissed.
   virtual int PopupMenu(const QList<MenuEntry>& entries, const QPoint& at);
 
-  // Opens a file (the help file, a document) with the desktop's handler for
-  // it, without waiting. Returns whether a handler was started. The default
-  // opens nothing.
+  // Opens a file (the help file, a document) or an address ("https://...")
+  // with the desktop's handler for it, without waiting. Returns whether a
+  // handler was started. The default opens nothing.
   virtual bool OpenDocument(const QString& path);
 };
 

@@ -19,6 +19,7 @@
 #include "gui/workspace/workspace_dialogs.h"
 #include "testing/gui/fake_forms.h"
 #include "testing/gui/modal_answer.h"
+#include "testing/gui/recording_url_handler.h"
 
 namespace sorvel {
 namespace {
@@ -405,6 +406,19 @@ TEST_F(MainWindowTest, CommandsOpenTheirDialogsAndDocuments) {
 
   form.MenuItem(QStringLiteral("mnuViewExplorer"))->trigger();
   EXPECT_EQ(ui_.opened_documents(), QStringList{QStringLiteral("/")});
+}
+
+// The contribution command hands the web page to the desktop's URL handler.
+TEST_F(MainWindowTest, ContributionOpensTheWebPageInTheBrowser) {
+  MainForm& form = Open();
+  testing::RecordingUrlHandler browser;
+  QtModalUi qt_ui;
+  InstallModalUi(&qt_ui);
+  form.MenuItem(QStringLiteral("mnuHelpContribution"))->trigger();
+  InstallModalUi(&ui_);
+  ASSERT_EQ(browser.urls().size(), 1);
+  EXPECT_EQ(browser.urls()[0].scheme(), QStringLiteral("https"));
+  EXPECT_FALSE(browser.urls()[0].host().isEmpty());
 }
 
 TEST_F(MainWindowTest, WindowOnTopFollowsTheMenuMark) {
