@@ -203,6 +203,8 @@ class MainForm : public QMainWindow {
   // dividers go back to their proportions (a drag of one divider is none).
   bool IsWindowResize(const QObject* watched, const QResizeEvent* event) const;
   void ArrangeSplitters();
+  // The least height of splMain at which both panes show their lists whole.
+  void KeepPanesWhole();
 
   // Project file.
   bool LoadProject(const QString& file_name);
