@@ -7,7 +7,12 @@
 #include <QLabel>
 #include <QStringList>
 #include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "gui/dialogs/dialog_forms.h"
@@ -46,11 +51,26 @@ int RunAutomationServer() {
   return 0;
 }
 
+// The engines print their diagnostic lines to standard output (a line per
+// poll of a drive, per block of sectors written). This program's own output
+// goes nowhere unless SORVEL_DEBUG=1 asks for it, so that a terminal it was
+// started from is not flooded; its messages to standard error stay.
+void QuietStandardOutput() {
+  const char* debug = std::getenv("SORVEL_DEBUG");
+  if (debug != nullptr && std::strcmp(debug, "1") == 0) return;
+  std::fflush(stdout);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  ::dup2(null, STDOUT_FILENO);
+  ::close(null);
+}
+
 }  // namespace
 }  // namespace sorvel
 
 int main(int argc, char** argv) {
   using namespace sorvel;
+  QuietStandardOutput();
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
   // Every argument belongs to the command-line path: Qt reads no option from it
