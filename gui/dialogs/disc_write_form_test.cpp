@@ -97,6 +97,18 @@ class DiscWriteFormTest : public ::testing::Test {
   DiscWriteFormTest() : forms_(DialogFormFactories()), previous_forms_(InstallFormFactories(&forms_)) {}
   ~DiscWriteFormTest() override { InstallFormFactories(previous_forms_); }
 
+  // Reads the CD `source` (in an emulated drive of its own) into
+  // `folder`/Disc.img with its descriptors, through the read dialog.
+  void ReadDisc(const testing::CueFixture& source, const fs::path& folder) {
+    fs::create_directories(folder);
+    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
+    DiscReadForm reader;
+    reader.txtWriteFile()->setText(Q(folder / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
+    reader.cmdEnd()->click();
+  }
+
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScriptedModalUi ui_;
@@ -162,15 +174,7 @@ TEST_F(DiscWriteFormTest, TsnFromTheReadDialogIsOfferedAndWrittenBack) {
   for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
   const testing::CueFixture source = MixedCd(dir_.path());
   const fs::path out = dir_.path() / "read";
-  fs::create_directories(out);
-  {
-    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
-    DiscReadForm reader;
-    reader.txtWriteFile()->setText(Q(out / "Disc.img"));
-    reader.cmdStartStop()->click();
-    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
-    reader.cmdEnd()->click();
-  }
+  ASSERT_NO_FATAL_FAILURE(ReadDisc(source, out));
   ASSERT_TRUE(fs::exists(out / "Disc.tsn"));
   ui_.Clear();
 
@@ -204,15 +208,7 @@ TEST_F(DiscWriteFormTest, RelativeDescriptorOnTheCommandLineIsWritten) {
   for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
   const testing::CueFixture source = MixedCd(dir_.path());
   const fs::path images = dir_.path() / "images";
-  fs::create_directories(images);
-  {
-    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
-    DiscReadForm reader;
-    reader.txtWriteFile()->setText(Q(images / "Disc.img"));
-    reader.cmdStartStop()->click();
-    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
-    reader.cmdEnd()->click();
-  }
+  ASSERT_NO_FATAL_FAILURE(ReadDisc(source, images));
   // The same disc as the outside program's descriptor beside the same image.
   TOCInformation toc;
   ASSERT_TRUE(toc.LoadCCDFile(Q(images / "Disc.tsn")));
