@@ -17,12 +17,12 @@
 
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/well_save_form.h"
+#include "gui/automation/automation_service.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/qt_translations.h"
 #include "gui/foundation/start_procedure.h"
-#include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
 
@@ -33,10 +33,10 @@ namespace {
 constexpr int kAutomationIdleMs = 30000;
 constexpr int kAutomationDrainMs = 200;
 
-// Serves Mastering objects on the session bus until the last one is released.
+// Serves the automation objects on the session bus until the last one ends.
 int RunAutomationServer() {
   {
-    MasteringService service(QDBusConnection::sessionBus());
+    AutomationService service(QDBusConnection::sessionBus());
     if (!service.Publish()) {
       std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
       return 1;
