@@ -120,9 +120,13 @@ QString SuperINI::ResolveFileName(const QString& file_name) {
 }
 
 bool SuperINI::LoadINI(const QString& file_name, FileProblem* problem) {
+  return LoadFile(ResolveFileName(file_name), problem, platform::kMaxSettingsFileBytes);
+}
+
+bool SuperINI::LoadFile(const QString& path, FileProblem* problem, int64_t max_bytes) {
   Clear();
   File file;
-  const bool opened = file.OpenFile(ResolveFileName(file_name), File::kInput, platform::kMaxSettingsFileBytes);
+  const bool opened = !path.isEmpty() && file.OpenFile(path, File::kInput, max_bytes);
   if (problem) *problem = file.OpenProblem();
   if (!opened) return false;
   QString current;
@@ -152,8 +156,10 @@ QStringList SuperINI::ToLines() const {
   return lines;
 }
 
-bool SuperINI::SaveINI(const QString& file_name) const {
-  return ReplaceFileContents(ResolveFileName(file_name), EncodeTextLines(ToLines()));
+bool SuperINI::SaveINI(const QString& file_name) const { return SaveFile(ResolveFileName(file_name)); }
+
+bool SuperINI::SaveFile(const QString& path) const {
+  return !path.isEmpty() && ReplaceFileContents(path, EncodeTextLines(ToLines()));
 }
 
 bool SuperINI::LoadEntry(int n) {
