@@ -36,7 +36,8 @@ std::string DescribeFileProblem(const std::string& path, const FileProblem& prob
 
 int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mode_t create_mode) {
   if (problem) *problem = FileProblem{};
-  if (path.empty()) return Refuse(problem, FileProblem::kCannotOpen, ENOENT);
+  // A NUL byte ends the name the kernel sees: the path would open another file.
+  if (path.empty() || path.find('\0') != std::string::npos) return Refuse(problem, FileProblem::kCannotOpen, ENOENT);
   // A path that already names something else is not opened at all: opening a
   // device can act on it (a tape rewinds on close). The check on the
   // descriptor below is the one that counts; this one only spares the open.

@@ -65,6 +65,23 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{StandIn::kOversize, FileProblem::kTooLarge, FileProblem::kNone}),
     [](const auto& info) { return std::string(sorvel::testing::StandInName(info.param.stand_in)); });
 
+// A name cut at its NUL byte would be another file: "dir/f\0x" is not "dir/f".
+TEST(RegularFileTest, ANameWithANulByteOpensNothing) {
+  sorvel::testing::ScratchDir dir;
+  const std::string path = (dir / "f").string();
+  sorvel::testing::WriteFileBytes(path, "sheet");
+  FileProblem problem;
+  std::string contents;
+  for (int flags : {O_RDONLY, O_WRONLY | O_CREAT}) {
+    EXPECT_EQ(OpenRegularFile(path + std::string("\0x", 2), flags, &problem), -1);
+    EXPECT_EQ(problem.kind, FileProblem::kCannotOpen);
+    EXPECT_TRUE(problem.Missing());
+  }
+  EXPECT_FALSE(ReadRegularFile(path + std::string(1, '\0'), kBound, &contents, &problem));
+  EXPECT_TRUE(ReadRegularFile(path, kBound, &contents, &problem));
+  EXPECT_EQ(contents, "sheet");
+}
+
 TEST(RegularFileTest, TheBoundIsInclusiveAndHoldsForFilesThatGrow) {
   sorvel::testing::ScratchDir dir;
   const std::string path = (dir / "f").string();

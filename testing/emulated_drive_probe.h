@@ -13,7 +13,8 @@
 namespace sorvel::testing {
 
 // The number of answers that were neither good nor a check condition (READ
-// DISC INFORMATION must be good): 0 for a drive that answers as it should.
+// DISC INFORMATION must be good while a disc is in the closed tray): 0 for a
+// drive that answers as it should.
 inline int ProbeDrive(platform::emu::SoftMmcDrive& drive) {
   int wrong = 0;
   uint8_t sense[32];
@@ -23,11 +24,12 @@ inline int ProbeDrive(platform::emu::SoftMmcDrive& drive) {
         drive.Exec(cdb.data(), cdb.size(), length ? data.data() : nullptr, length, false, 180, sense);
     if (status != 0 && (must_succeed || status != 2)) ++wrong;
   };
+  const platform::emu::MediaState media = drive.media();
+  const bool loaded = media.profile != 0 && !media.tray_open;
   for (uint8_t format : {0, 1, 2, 5}) in({0x43, 0x02, format, 0, 0, 0, 0, 0x24, 0x00, 0}, 0x2400);
-  in({0x51, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0}, 256, true);
+  in({0x51, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0}, 256, loaded);
   in({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
   in({0x46, 0x02, 0, 0, 0, 0, 0, 0x04, 0x00, 0}, 1024);
-  const platform::emu::MediaState media = drive.media();
   std::vector<int32_t> probes = {-151, -150, -1, 0};
   for (const auto& t : media.layout.tracks) {
     for (int32_t at : {t.pregap_start, t.start, t.end}) {

@@ -267,6 +267,12 @@ def make(scratch):
                                               "capacity 4", "nwa 4", "reserved 0", "pressed 1",
                                               "vendor\tSORVEL", "product\tEMULATED DRIVE", "revision\t1.00",
                                               "extent\t0\t4\t0\t2048\t2048\t0\t0\t/tmp/image.iso\t"))
+    # No medium, with the tracks of a disc taken out: the drive answers "medium not present".
+    write(path, "no_medium", emulated_state("profile 0", "tray 0", "lock 0", "status 2", "formatted 0",
+                                            "capacity 359849", "nwa 0", "reserved 0", "pressed 0",
+                                            "vendor\tSORVEL", "product\tEMULATED DRIVE", "revision\t1.00",
+                                            "session 1 1 2 400 0", "track 1 1 4 1 -150 0 200 - 0",
+                                            "extent\t-150\t550\t0\t2448\t2352\t1\t0\t\t"))
 
     path = corpus("platform", "emulated_image_fuzz")
     write(path, "cue_two_sessions", b"\0" + crlf('CDTEXTFILE "a.cdt"', 'FILE "a.bin" BINARY', "  TRACK 01 AUDIO",
@@ -337,6 +343,8 @@ def make(scratch):
     with open(os.path.join(ROOT, "gui/workspace/testdata/project_golden.wpj"), "rb") as f:
         golden = f.read().replace(b"@HOST@", FIXTURES.encode())
     write(path, "golden.wpj", golden)
+    write(path, "label_tabs.wpj", crlf("[Mastering]", "Label=nd\t\t \t", "FileSystem=17", "[Audio]",
+                                      f"150\t0\t0\t{FIXTURES}/a.wav"))
 
     path = corpus("gui/workspace", "project_line_fuzz")
     for i, line in enumerate(golden.split(b"\r\n")):
@@ -348,6 +356,7 @@ def make(scratch):
     write(path, "nested.m3u", f"#EXTM3U\n{FIXTURES}/n.m3u\n{FIXTURES}/loop.m3u\n\n{FIXTURES}/a.wav\n")
     write(path, "special.m3u", crlf(f"{FIXTURES}/pipe.wav", f"{FIXTURES}/short.wav", f"{FIXTURES}/data",
                                     "/dev/zero", "relative.wav"))
+    write(path, "nul.m3u", crlf(f"{FIXTURES}/a.wav\0x.wav", f"{FIXTURES}/c.mp3\0.mp3", f"{FIXTURES}/b.wav"))
 
     # Op sequences of the targets driven by FuzzedDataProvider.
     path = corpus("gui/jobs", "mastering_members_fuzz")

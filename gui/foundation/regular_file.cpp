@@ -16,7 +16,13 @@ int OpenRegularFile(const QString& path, int flags, FileProblem* problem) {
 
 int OpenOutputFile(const QString& path, int flags, FileProblem* problem) {
   if (problem) *problem = FileProblem{};
-  const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0666);
+  const QByteArray native = QFile::encodeName(path);
+  // A NUL byte would cut the name short and write another file.
+  if (native.contains('\0')) {
+    if (problem) *problem = FileProblem{FileProblem::kCannotOpen, ENOENT};
+    return -1;
+  }
+  const int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     if (problem) *problem = FileProblem{FileProblem::kCannotOpen, errno};
     return -1;

@@ -120,6 +120,10 @@ TEST(RegularFileTest, WritingStillTakesDevicesButNotFolders) {
   EXPECT_FALSE(second.OpenFile(Q(dir / "f"), kGenericRead, kOpenExisting, kFileShareRead));  // held exclusively
   EXPECT_EQ(second.OpenProblem().kind, FileProblem::kCannotOpen);
   EXPECT_FALSE(second.OpenProblem().Missing());
+  // A NUL byte in the name would write the file named by what comes before it.
+  EXPECT_FALSE(second.OpenFile(Q(dir / "g") + QChar(u'\0') + QStringLiteral("x"), kGenericWrite, kCreateAlways));
+  EXPECT_TRUE(second.OpenProblem().Missing());
+  EXPECT_FALSE(std::filesystem::exists(dir / "g"));
 }
 
 TEST(RegularFileTest, TextsForTheUser) {

@@ -171,7 +171,8 @@ bool MainForm::LoadProject(const QString& file_name) {
     } else if (!line.isEmpty() && section == project::Section::kMastering) {
       if (const auto entry = project::ParseMasteringLine(line)) {
         if (entry->key == u"LABEL") {
-          txtLabel_->setText(entry->value);
+          // As a save writes it back (TABs as blanks, the line's end trimmed).
+          txtLabel_->setText(TrimSpaces(project::CleanText(entry->value)));
         } else if (entry->key == u"FILESYSTEM") {
           image_->InitISOFS(project::LeadingNumber(entry->value));
         } else if (entry->key == u"ALBUM") {

@@ -280,6 +280,18 @@ TEST_F(ProjectFileTest, SavingKeepsTheViewsDirectoryAndWritesTracksWithoutASourc
   EXPECT_NE(text.find("4650\t75\t2\t" + Host("w1.wav").string() + "\tFirst\tBand"), std::string::npos) << text;
 }
 
+// A label's TABs are written as blanks and a line's end is trimmed on load, so
+// the label loaded is already what a save writes and a load reads back.
+TEST_F(ProjectFileTest, ALabelWithTabsLoadsAsItsSaveReadsBack) {
+  OpenWithTemp();
+  WriteProject("p.wpj", "[Mastering]\r\nLabel=A\tB\t\t \t\r\nFileSystem=2\r\n");
+  ASSERT_TRUE(form_->FileProjectLoad(Project("p.wpj")));
+  EXPECT_EQ(form_->txtLabel()->text(), QStringLiteral("A B"));
+  ASSERT_TRUE(form_->SaveProject(Project("q.wpj")));
+  ASSERT_TRUE(form_->FileProjectLoad(Project("q.wpj")));
+  EXPECT_EQ(form_->txtLabel()->text(), QStringLiteral("A B"));
+}
+
 TEST_F(ProjectFileTest, SectionsAndKeysInAnyCaseLabelsWithEqualsAndEmptyTexts) {
   OpenWithTemp();
   const std::string wave = Wave(Host("w.wav")).string();

@@ -257,7 +257,11 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
   // a FIFO, device or folder in its place is refused, never waited on.
   QString wave_file;
   std::optional<ISOTrackText> tag;
-  if (extension == u".WAV") {
+  if (file_name.contains(QChar(u'\0'))) {
+    // No file has a NUL in its name; the engine would take the name up to it.
+    Message(UnsupportedAudioMessage(file_name));
+    return false;
+  } else if (extension == u".WAV") {
     wave_file = file_name;
   } else if (extension == u".M3U") {
     // A playlist already being expanded, or nested too deep, cannot be opened.

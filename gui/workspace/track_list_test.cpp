@@ -200,6 +200,23 @@ TEST_F(TrackListTest, UnreadableAndRefusedFilesLeaveNothingBehind) {
   EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
 }
 
+// A playlist line holding a NUL byte names no file: the WAV named by the part
+// before it is not added, so the track list and the sources stay in step.
+TEST_F(TrackListTest, ANameHoldingANulByteAddsNothing) {
+  MainForm& form = OpenWithTemp();
+  const auto wave = Wave(Host("nul/1.wav"));
+  const std::string nul(1, '\0');
+  testing::WriteFileBytes(Host("nul/list.m3u"), wave.string() + nul + "x.wav\r\n" + wave.string() + nul + ".mp3\r\n");
+  EXPECT_FALSE(form.AddAudioFile(Q(Host("nul/list.m3u"))));
+  EXPECT_EQ(ui_.messages().size(), 2);
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 0);
+  EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
+  EXPECT_TRUE(TempFiles().isEmpty());
+  EXPECT_TRUE(form.AddAudioFile(Q(wave)));
+  form.ClearTracks();
+  EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
+}
+
 TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   MainForm& form = OpenWithTemp();
   const auto w1 = Wave(Host("list/1.wav"));
