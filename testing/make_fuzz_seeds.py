@@ -345,6 +345,7 @@ def make(scratch):
     write(path, "golden.wpj", golden)
     write(path, "label_tabs.wpj", crlf("[Mastering]", "Label=nd\t\t \t", "FileSystem=17", "[Audio]",
                                       f"150\t0\t0\t{FIXTURES}/a.wav"))
+    write(path, "label_cut.wpj", crlf("[Mastering]", "Label=" + "L" * 31 + "\tTAIL", "FileSystem=2"))
 
     path = corpus("gui/workspace", "project_line_fuzz")
     for i, line in enumerate(golden.split(b"\r\n")):

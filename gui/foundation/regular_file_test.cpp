@@ -164,7 +164,7 @@ TEST_P(StartFileTest, SettingsFileThatCannotBeReadIsToldAndKept) {
   sorvel::testing::ScopedEnv drives("SORVEL_DRIVES", "D:=/dev/null");
   sorvel::testing::ScriptedModalUi modal;
   sorvel::testing::FakeForms forms;
-  Main({QStringLiteral("image.iso")});
+  Main({QStringLiteral("/d/image.iso")});
   EXPECT_FALSE(file.Blocked());
   ASSERT_EQ(modal.messages().size(), 1);
   const FileProblem::Kind kind =
@@ -172,7 +172,7 @@ TEST_P(StartFileTest, SettingsFileThatCannotBeReadIsToldAndKept) {
   EXPECT_EQ(modal.messages()[0].text, FileProblemText(Q(settings_), FileProblem{kind, 0}));
   EXPECT_EQ(modal.messages()[0].style, 48);
   EXPECT_EQ(modal.messages()[0].caption, QStringLiteral("Sorvel"));
-  EXPECT_EQ(forms.calls(), QStringList{QStringLiteral("write-image image.iso")});
+  EXPECT_EQ(forms.calls(), QStringList{QStringLiteral("write-image /d/image.iso")});
 
   // A change is kept pending rather than written over the file.
   ApplicationSetting settings(Q(settings_));
@@ -193,13 +193,13 @@ TEST_P(StartFileTest, DriveMapFileThatCannotBeReadIsTold) {
   StandInFile file(conf, GetParam(), "D:=/dev/sr0\n", platform::kMaxSettingsFileBytes);
   sorvel::testing::ScriptedModalUi modal;
   sorvel::testing::FakeForms forms;
-  Main({QStringLiteral("image.iso")});
+  Main({QStringLiteral("/d/image.iso")});
   EXPECT_FALSE(file.Blocked());
   const FileProblem::Kind kind =
       GetParam() == StandIn::kOversize ? FileProblem::kTooLarge : FileProblem::kNotRegular;
   ASSERT_EQ(modal.messages().size(), 1);
   EXPECT_EQ(modal.messages()[0].text, FileProblemText(Q(conf), FileProblem{kind, 0}));
-  EXPECT_EQ(forms.calls(), QStringList{QStringLiteral("write-image image.iso")});
+  EXPECT_EQ(forms.calls(), QStringList{QStringLiteral("write-image /d/image.iso")});
 }
 
 INSTANTIATE_TEST_SUITE_P(StandIns, StartFileTest,

@@ -171,8 +171,10 @@ bool MainForm::LoadProject(const QString& file_name) {
     } else if (!line.isEmpty() && section == project::Section::kMastering) {
       if (const auto entry = project::ParseMasteringLine(line)) {
         if (entry->key == u"LABEL") {
-          // As a save writes it back (TABs as blanks, the line's end trimmed).
+          // As a save writes it and a load reads it back: TABs as blanks, and
+          // no blank left at either end, also where the box cut the label.
           txtLabel_->setText(TrimSpaces(project::CleanText(entry->value)));
+          txtLabel_->setText(TrimSpaces(txtLabel_->text()));
         } else if (entry->key == u"FILESYSTEM") {
           image_->InitISOFS(project::LeadingNumber(entry->value));
         } else if (entry->key == u"ALBUM") {
