@@ -274,6 +274,16 @@ TEST_F(CdWriteTest, SaoDiscExportedAndReadByIndependentTools) {
   }
 }
 
+// A raw pass switched to session-at-once midway has no cue sheet to write
+// against: the write is a sequence error, never a read of a missing layout.
+TEST_F(CdWriteTest, SessionAtOnceWriteAfterARawStartIsASequenceError) {
+  Host host((dir_ / "drive").string() + ",medium=cd-r");
+  SelectWriteMode(host, 3, 3);
+  host.Out(Cdb10(0x2A, 0, 1), Bytes(2448));
+  SelectWriteMode(host, 2, 0);
+  EXPECT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(-150), 1), Bytes(2352)).sense, 0x052C00u);
+}
+
 TEST_F(CdWriteTest, BlankMakesCdRwWritableAgain) {
   SaoDisc disc = MakeSaoDisc(dir_.path());
   Host host((dir_ / "drive").string() + ",medium=cd-rw");

@@ -209,7 +209,8 @@ int SoftMmcDrive::Write10(Command& c) {
   if (media_.status == DiscStatus::kComplete) return c.Fail(5, 0x21, 0x02);
   uint8_t write_type = page5_[2] & 0x0F;
   if (write_type == 2) {
-    if (!writing_) return c.Fail(5, 0x2C, 0x00);
+    // A pass begun in another write type has no cue sheet to write against.
+    if (!writing_ || pending_layout_.sessions.empty()) return c.Fail(5, 0x2C, 0x00);
     return WriteCdSao(c, lba, count);
   }
   if (write_type == 3) {
