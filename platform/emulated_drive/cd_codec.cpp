@@ -155,13 +155,17 @@ void FinishMode1Sector(uint8_t* sector) {
   ComputeParity(sector + 12, 52, 43, 86, 88, sector + 2248);
 }
 
-void BuildMode1Sector(int32_t lba, const uint8_t* user_data, uint8_t* sector) {
+void BuildMode1SectorWithoutCodes(int32_t lba, const uint8_t* user_data, uint8_t* sector) {
   WriteSectorHeader(lba, 1, sector);
   if (user_data) {
     std::memcpy(sector + 16, user_data, kUserDataSize);
   } else {
     std::memset(sector + 16, 0, kUserDataSize);
   }
+}
+
+void BuildMode1Sector(int32_t lba, const uint8_t* user_data, uint8_t* sector) {
+  BuildMode1SectorWithoutCodes(lba, user_data, sector);
   FinishMode1Sector(sector);
 }
 
