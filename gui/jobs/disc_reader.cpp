@@ -6,6 +6,7 @@
 #include <span>
 
 #include "gui/foundation/file_io.h"
+#include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
@@ -28,12 +29,24 @@ std::span<const uint8_t> Bytes(const QByteArray& buffer, int offset, int size) {
 }  // namespace
 
 // The image files of one run and the sector buffer they are written from.
+// The main data goes to the image and subchannel files in large blocks.
 class DiscReader::Files {
  public:
   QString image, sub, pre, cue, cdt, ccd, tsn;
   FileIO image_file;
   FileIO sub_file;
+  std::unique_ptr<BackgroundFileWriter> image_out;
+  std::unique_ptr<BackgroundFileWriter> sub_out;
   QByteArray buffer = QByteArray(Trelin::kSectorBufferSize + 1, '\0');
+
+  // Writes what the blocks still hold; true when every byte reached the files.
+  bool FinishWriting() {
+    const bool image_done = !image_out || image_out->Finish();
+    const bool sub_done = !sub_out || sub_out->Finish();
+    image_out.reset();
+    sub_out.reset();
+    return image_done && sub_done;
+  }
 
   void DeleteAll() const {
     for (const QString* name : {&image, &sub, &pre, &cue, &cdt, &ccd, &tsn}) {
@@ -99,7 +112,14 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
       }
       if (opened) {
         if (cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0) ReadFirstPregap(objControl, files.pre);
+        files.image_out = std::make_unique<BackgroundFileWriter>(files.image_file);
+        if (files.sub_file.IsOpened()) files.sub_out = std::make_unique<BackgroundFileWriter>(files.sub_file);
         complete = ReadMainData(objControl, setting, cd);
+        // A write that failed after the last sector was handed over shows here.
+        if (!files.FinishWriting() && complete) {
+          ReportImageWriteFailure();
+          complete = false;
+        }
       }
       files.image_file.CloseFile();
       files.sub_file.CloseFile();
@@ -132,28 +152,29 @@ bool DiscReader::ReadFirstPregap(Trelin& drive, const QString& name) {
       ReportReadFailure(drive, lba);
     }
     if (pre.WriteFile(Bytes(buffer, 0, kRawSector)) != kRawSector) {
-      Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
-      RequestStop();
+      ReportImageWriteFailure();
       return false;
     }
   }
   return true;
 }
 
+void DiscReader::ReportImageWriteFailure() {
+  Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
+  RequestStop();
+}
+
 bool DiscReader::WriteSector(bool cd) {
-  const QByteArray& buffer = files_->buffer;
+  const char* sector = files_->buffer.constData();
+  // A failed block write shows at the next sector handed over, or at the end.
   bool ok;
   if (cd) {
-    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kRawSector)) == kRawSector;
-    if (ok && files_->sub_file.IsOpened())
-      ok = files_->sub_file.WriteFile(Bytes(buffer, kRawSector, kSubchannel)) == kSubchannel;
+    ok = files_->image_out->Append(sector, kRawSector);
+    if (ok && files_->sub_out) ok = files_->sub_out->Append(sector + kRawSector, kSubchannel);
   } else {
-    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kUserData)) == kUserData;
+    ok = files_->image_out->Append(sector, kUserData);
   }
-  if (!ok) {
-    Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
-    RequestStop();
-  }
+  if (!ok) ReportImageWriteFailure();
   return ok;
 }
 

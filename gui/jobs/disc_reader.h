@@ -32,6 +32,8 @@ class DiscReader : public DiscJob {
   bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);
   bool WriteDescriptors(Trelin& drive, bool first_pregap);
   bool WriteSector(bool cd);
+  // "イメージファイルの書き込みに失敗" and the job stops.
+  void ReportImageWriteFailure();
 
   class Files;
   Files* files_ = nullptr;
