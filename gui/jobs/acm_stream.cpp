@@ -15,6 +15,7 @@ namespace {
 constexpr int64_t kTagSize = 128;
 constexpr uint16_t kCodecDelay = 700;
 constexpr size_t kScanWindow = 64 * 1024;
+constexpr size_t kDecodeWindow = 1024 * 1024;
 // A tick is 1/14,112,000 s, the least common multiple of every MPEG sample
 // rate: each frame's playing time is a whole number of ticks.
 constexpr uint64_t kTicksPerSecond = 14112000;
@@ -24,32 +25,6 @@ int64_t ReadAt(FileIO& file, int64_t offset, uint8_t* buffer, int64_t length) {
   if (!file.SeekFile(offset, FileIO::kBegin)) return 0;
   return file.ReadFile(std::span<uint8_t>(buffer, static_cast<size_t>(length)));
 }
-
-// The scan moves through the file in 4-byte steps; a window of the file keeps
-// that from costing one system call a byte.
-class ScanReader {
- public:
-  ScanReader(FileIO& file, int64_t end) : file_(file), end_(end), window_(kScanWindow) {}
-
-  // The 4 bytes at `offset`, when all of them lie before the end.
-  bool Read4(int64_t offset, uint8_t* out) {
-    if (offset < 0 || offset + 4 > end_) return false;
-    if (offset < start_ || offset + 4 > start_ + length_) {
-      start_ = offset;
-      length_ = ReadAt(file_, offset, window_.data(), std::min<int64_t>(kScanWindow, end_ - offset));
-      if (length_ < 4) return false;
-    }
-    std::memcpy(out, window_.data() + (offset - start_), 4);
-    return true;
-  }
-
- private:
-  FileIO& file_;
-  int64_t end_;
-  std::vector<uint8_t> window_;
-  int64_t start_ = 0;
-  int64_t length_ = 0;
-};
 
 // One text field of the ID3v1 tag: cut at its first NUL, decoded (UTF-8 when
 // the bytes are valid UTF-8, else CP932) and trimmed.
@@ -69,6 +44,36 @@ struct ACMStream::ScanResult {
   int64_t frames = 0;
   uint64_t ticks = 0;  // playing time of the counted frames
   MpegFrameHeader last;
+};
+
+// A window of the file kept in memory: the frame scan, which moves through
+// the file in 4-byte steps, and the decoding, a block at a time, then cost one
+// system call per window instead of one or two per step.
+class ACMStream::FileWindow {
+ public:
+  FileWindow(FileIO& file, int64_t end, size_t size) : file_(file), end_(end), window_(size) {}
+
+  // Copies up to `length` bytes at `offset`, never from the end on; the
+  // number copied (fewer also when the file became shorter).
+  int64_t Read(int64_t offset, uint8_t* out, int64_t length) {
+    if (offset < 0 || length <= 0 || offset >= end_) return 0;
+    length = std::min(length, end_ - offset);
+    if (offset < start_ || offset + length > start_ + length_) {
+      start_ = offset;
+      length_ = ReadAt(file_, offset, window_.data(),
+                       std::min(static_cast<int64_t>(window_.size()), end_ - offset));
+    }
+    const int64_t n = std::clamp<int64_t>(start_ + length_ - offset, 0, length);
+    std::memcpy(out, window_.data() + (offset - start_), static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  FileIO& file_;
+  int64_t end_;
+  std::vector<uint8_t> window_;
+  int64_t start_ = 0;
+  int64_t length_ = 0;
 };
 
 ACMStream::ACMStream() : file_(std::make_unique<FileIO>()) {}
@@ -97,8 +102,8 @@ bool ACMStream::Scan(ScanResult* r) {
   uint8_t b[4];
   if (ReadAt(*file_, start, b, 4) == 4 && b[0] == 0 && b[1] == 0) start += b[2] * 256 + b[3] + 4;
 
-  ScanReader reader(*file_, r->audio_end);
-  for (int64_t pos = start; reader.Read4(pos, b);) {
+  FileWindow reader(*file_, r->audio_end, kScanWindow);
+  for (int64_t pos = start; reader.Read(pos, b, 4) == 4;) {
     const auto header = ParseMpegFrameHeader(b);
     if (!header) {
       ++pos;
@@ -202,6 +207,7 @@ bool ACMStream::OpenFile(const QString& strFileName, int32_t lngSamplingRate, in
   frame_count_ = static_cast<int32_t>(scan.frames);
   position_ = scan.first_frame;
   audio_end_ = scan.audio_end;
+  window_ = std::make_unique<FileWindow>(*file_, audio_end_, kDecodeWindow);
   drained_ = false;
   return true;
 }
@@ -220,7 +226,7 @@ int32_t ACMStream::ReadFrame(uint8_t* bytOutBuffer) {
   if (stream_ == nullptr) return 0;
   if (drained_) return -1;
   const int64_t want = std::min<int64_t>(source_format_.block_size, audio_end_ - position_);
-  const int64_t got = want > 0 ? ReadAt(*file_, position_, source_.data(), want) : 0;
+  const int64_t got = want > 0 ? window_->Read(position_, source_.data(), want) : 0;
   position_ += got;
   // Only the bytes read are converted; at the end the layer gives out what it still holds.
   header_.source_length = static_cast<uint32_t>(got);
@@ -240,6 +246,7 @@ void ACMStream::Release() {
     acmStreamClose(stream_, 0);
     stream_ = nullptr;
   }
+  window_.reset();
   file_->CloseFile();
   source_.clear();
   source_.shrink_to_fit();
