@@ -17,9 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "native_common/toc_structure.h"
 
 namespace {
+
+using sorvel::bench::Median;
+using sorvel::bench::QuietStdout;
 
 namespace fs = std::filesystem;
 
@@ -94,31 +98,6 @@ bool WriteImage(const std::string& medium, int32_t sectors, int32_t cache_bytes)
   return good;
 }
 
-// The engine reports every block it sends on standard output; the
-// benchmark's own lines stay readable while that goes to /dev/null.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-      close(null);
-    }
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-    }
-  }
-
- private:
-  int saved_ = -1;
-};
-
 using Clock = std::chrono::steady_clock;
 
 double CpuMs() {
@@ -136,11 +115,6 @@ double TimedWrite(const std::string& medium, int32_t sectors, int32_t cache_byte
   const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   *cpu_ms = CpuMs() - cpu_start;
   return wall;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 constexpr int32_t kDefaultCache = 10 * 1024 * 1024;

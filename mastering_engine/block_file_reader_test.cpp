@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/read_calls.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -24,17 +25,6 @@ std::string WriteFile(const testing::ScratchDir& dir, const std::string& name, c
   const std::string path = (dir / name).string();
   std::ofstream(path, std::ios::binary) << data;
   return path;
-}
-
-// read() calls this thread has made so far.
-long ReadCalls() {
-  std::ifstream io("/proc/thread-self/io");
-  std::string key;
-  long value = 0;
-  while (io >> key >> value) {
-    if (key == "syscr:") return value;
-  }
-  return -1;
 }
 
 // Reads everything in pieces of `piece` bytes.
@@ -85,7 +75,7 @@ TEST(BlockFileReader, OneReadPerBlockNotPerSector) {
   const std::string content = Pattern(4 * kBlock);
   BlockFileReader reader;
   ASSERT_TRUE(reader.Open(WriteFile(dir, "big", content), content.size()));
-  const long before = ReadCalls();
+  const long before = testing::ReadCallsOfThisThread();
   ASSERT_GE(before, 0) << "no read count in /proc/thread-self/io";
   std::vector<uint8_t> sector(2048);
   std::string got;
@@ -94,7 +84,7 @@ TEST(BlockFileReader, OneReadPerBlockNotPerSector) {
     got.append(sector.begin(), sector.end());
   }
   // Four blocks (and the count's own read), not 2,048 sector reads.
-  EXPECT_LE(ReadCalls() - before, 6);
+  EXPECT_LE(testing::ReadCallsOfThisThread() - before, 6);
   EXPECT_EQ(got, content);
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/read_calls.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -84,17 +85,6 @@ TEST(IsoImageStream, HeadThenFilesInPlacementOrderThenZeros) {
   EXPECT_EQ(ReadVolume(s, volume, &results).substr(a_at, a.size()), a);
 }
 
-// read() calls this thread has made so far.
-long ReadCalls() {
-  std::ifstream io("/proc/thread-self/io");
-  std::string key;
-  long value = 0;
-  while (io >> key >> value) {
-    if (key == "syscr:") return value;
-  }
-  return -1;
-}
-
 // Files of several MiB stream as the same sectors, read in large blocks.
 TEST(IsoImageStream, BigSourcesStreamInBlocks) {
   testing::ScratchDir dir;
@@ -108,9 +98,9 @@ TEST(IsoImageStream, BigSourcesStreamInBlocks) {
   }
   const uint32_t volume = s.BuildDataTrack("BIG");
   std::vector<bool> results;
-  const long before = ReadCalls();
+  const long before = testing::ReadCallsOfThisThread();
   const std::string bytes = ReadVolume(s, volume, &results);
-  const long reads = ReadCalls() - before;
+  const long reads = testing::ReadCallsOfThisThread() - before;
   for (uint32_t i = 0; i < volume; ++i) ASSERT_TRUE(results[i]) << i;
   for (const IsoFileExtent& file : s.Layout().files) {
     const std::string& content = contents[static_cast<size_t>(file.source.back() - '0')];

@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -22,13 +21,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/gui/gui_bench_support.h"
 #include "gui/jobs/disc_reader.h"
 #include "gui/model/device_setting.h"
-#include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
 
 namespace {
+
+using sorvel::bench::Median;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -37,11 +39,6 @@ constexpr int32_t kSectors = 333000;  // 700 MB of user data
 constexpr int kRounds = 3;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // A data CD image of real (not sparse) sectors, each stamped with its LBA.
 fs::path MakeImage(const fs::path& dir) {
@@ -94,10 +91,7 @@ void BM_DiscReaderDataCd(benchmark::State& state) {
   const fs::path iso = MakeImage(root);
   const std::string map = "D:=emu:" + (root / "drive.state").string() + ",medium=cd-rom,image=" + iso.string();
   setenv("SORVEL_DRIVES", map.c_str(), 1);
-  char exe[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  sorvel::SetEngineLibraryFolder(
-      QFileInfo(QString::fromLocal8Bit(exe, n > 0 ? static_cast<int>(n) : 0)).dir().absoluteFilePath("../bin"));
+  sorvel::bench::UseBuiltEngines();
   sorvel::Trelin device;
   if (!device.OpenDevice(3)) {
     state.SkipWithError("the emulated drive did not open");
@@ -137,10 +131,3 @@ BENCHMARK(BM_DiscReaderDataCd)->Unit(benchmark::kSecond)->Iterations(1)->UseManu
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -20,12 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/gui/gui_bench_support.h"
 #include "gui/jobs/well_writer.h"
-#include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
 
 namespace {
+
+using sorvel::bench::Median;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -35,11 +37,6 @@ constexpr int kRounds = 3;
 int EnvOr(const char* name, int fallback) {
   const char* value = std::getenv(name);
   return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 // The source files in a folder of their own under `base`, removed at the end.
@@ -75,13 +72,6 @@ class BigFiles {
   std::vector<fs::path> files_;
 };
 
-void UseBuiltEngines() {
-  char exe[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  sorvel::SetEngineLibraryFolder(
-      QFileInfo(QString::fromLocal8Bit(exe, n > 0 ? static_cast<int>(n) : 0)).dir().absoluteFilePath("../bin"));
-}
-
 double Genisoimage(const BigFiles& files, const fs::path& out) {
   const std::string command =
       "genisoimage -quiet -J -r -o '" + out.string() + "' '" + (files.dir() / "tree").string() + "'";
@@ -110,7 +100,7 @@ double LayoutSave(const BigFiles& files, const fs::path& out, long* page_faults)
 }
 
 void BM_LayoutSaveOfBigFilesAgainstGenisoimage(benchmark::State& state, const char* where) {
-  UseBuiltEngines();
+  sorvel::bench::UseBuiltEngines();
   const fs::path base = std::string(where) == "tmpfs" ? fs::path("/dev/shm") : fs::temp_directory_path();
   BigFiles files(base);
   if (!files.ok()) {
@@ -152,10 +142,3 @@ BENCHMARK_CAPTURE(BM_LayoutSaveOfBigFilesAgainstGenisoimage, Tmpfs, "tmpfs")
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

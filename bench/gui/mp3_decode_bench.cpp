@@ -5,7 +5,6 @@
 // no slower, with the same WAV data).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -14,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "gui/jobs/acm_decoder.h"
 #include "gui/jobs/acm_stream.h"
 
 namespace {
+
+using sorvel::bench::Median;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -49,11 +51,6 @@ class Fixture {
   fs::path dir_;
   fs::path mp3_;
 };
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 void BM_DecodeMp3FiveMinutes(benchmark::State& state) {
   static Fixture fixture(300);
@@ -147,10 +144,3 @@ BENCHMARK(BM_DecodeJobSixtyMinutesAgainstMpg123)->Unit(benchmark::kSecond)->Iter
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
