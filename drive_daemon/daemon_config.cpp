@@ -6,15 +6,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <filesystem>
+
+#include "platform/executable_path.h"
 
 namespace sorvel {
 
-std::string ProgramPath() {
-  std::error_code ec;
-  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : path.string();
-}
+std::string ProgramPath() { return platform::ExecutablePath(); }
 
 std::string ConfigFilePath(const std::string& program_path) {
   if (program_path.empty()) return "KESTROW.INI";

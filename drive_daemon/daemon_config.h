@@ -24,7 +24,7 @@ struct DaemonConfig {
   std::array<bool, 26> drive_enabled{};  // A..Z
 };
 
-// The program's own path ("" when it cannot be obtained).
+// The program's own file, links resolved ("" when it cannot be obtained).
 std::string ProgramPath();
 
 // The program path with its extension replaced by ".INI" (appended when the

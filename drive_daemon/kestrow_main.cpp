@@ -22,11 +22,11 @@ void PrintUsage(const char* program) {
 }
 
 int InstallService() {
-  std::string program = ProgramPath();
-  if (program.empty()) return kExitProgramPathUnknown;
+  const platform::ServiceDefinition definition = KestrowServiceDefinition();
+  if (definition.program_path.empty()) return kExitProgramPathUnknown;
   std::unique_ptr<platform::ServiceManager> manager = platform::CreateServiceManager();
   if (!manager) return kExitManagerUnavailable;
-  return ExitCodeOf(manager->Install({kServiceName, kServiceDisplayName, program}));
+  return ExitCodeOf(manager->Install(definition));
 }
 
 int RemoveService() {

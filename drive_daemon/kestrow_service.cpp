@@ -10,6 +10,10 @@
 
 namespace sorvel {
 
+platform::ServiceDefinition KestrowServiceDefinition() {
+  return {kServiceName, kServiceDisplayName, ProgramPath()};
+}
+
 int RunService(platform::ServiceStateMachine& machine, DaemonServer& server, const std::string& program_path,
                std::ostream& out, const std::function<void()>& wait_for_stop) {
   machine.BeginStart(kStartWaitHintMs);

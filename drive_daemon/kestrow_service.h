@@ -8,6 +8,7 @@
 #include <string>
 
 #include "drive_daemon/daemon_server.h"
+#include "platform/service_manager.h"
 #include "platform/service_state.h"
 
 namespace sorvel {
@@ -17,6 +18,13 @@ inline constexpr const char* kServiceDisplayName = "Quillmarsh Kestrow Daemon";
 inline constexpr uint32_t kStartWaitHintMs = 1000;
 // Stopping joins every session of the server.
 inline constexpr uint32_t kStopWaitHintMs = 5000;
+
+// What "/install" registers: the service kServiceName running this program's
+// own file with every link resolved, so that the unit names the installed
+// daemon (<prefix>/lib/sorvel/kestrow) whether it was started through the link
+// in bin/, through PATH or by a relative path, and never a link that another
+// user or package may move. The program path is empty when it is unknown.
+platform::ServiceDefinition KestrowServiceDefinition();
 
 // START_PENDING, configure and start the server; RUNNING only when it
 // listens (else STOPPED with kExitListenFailed). Then waits for the stop

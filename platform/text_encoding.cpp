@@ -108,30 +108,59 @@ std::string Utf8ToUcs2Be(std::string_view utf8) {
   return cv.Convert(utf8, std::string_view(kUcs2Question, 2), SkipUtf8Char);
 }
 
-bool IsValidUtf8(std::string_view bytes) {
+size_t Utf8SequenceLength(std::string_view bytes) {
+  if (bytes.empty()) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t n = bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int len = Utf8CharLength(c);
-    if (len == 1 || c == 0xC0 || c == 0xC1 || c > 0xF4) return false;
-    if (i + static_cast<size_t>(len) > n) return false;
-    for (int k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    unsigned char c1 = p[i + 1];
-    if (c == 0xE0 && c1 < 0xA0) return false;  // overlong
-    if (c == 0xED && c1 >= 0xA0) return false;  // surrogate
-    if (c == 0xF0 && c1 < 0x90) return false;  // overlong
-    if (c == 0xF4 && c1 >= 0x90) return false;  // above U+10FFFF
-    i += static_cast<size_t>(len);
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  const int len = Utf8CharLength(c);
+  if (len == 1 || c == 0xC0 || c == 0xC1 || c > 0xF4) return 0;
+  if (static_cast<size_t>(len) > bytes.size()) return 0;
+  for (int k = 1; k < len; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+  }
+  const unsigned char c1 = p[1];
+  if (c == 0xE0 && c1 < 0xA0) return 0;  // overlong
+  if (c == 0xED && c1 >= 0xA0) return 0;  // surrogate
+  if (c == 0xF0 && c1 < 0x90) return 0;  // overlong
+  if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
+  return static_cast<size_t>(len);
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const size_t len = Utf8SequenceLength(bytes);
+    if (len == 0) return false;
+    bytes.remove_prefix(len);
   }
   return true;
+}
+
+std::string HostNameToUtf8(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  // Both readings with "_" for each byte they cannot decode; CP932 when it
+  // leaves fewer such bytes (all of them decoded, at best).
+  size_t cp932_misses = 0;
+  Iconv cv("UTF-8", "CP932");
+  std::string cp932 = cv.Convert(bytes, "_", [&cp932_misses](const unsigned char*, size_t) {
+    ++cp932_misses;
+    return size_t{1};
+  });
+  size_t utf8_misses = 0;
+  std::string utf8;
+  utf8.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const size_t len = Utf8SequenceLength(bytes);
+    if (len == 0) {
+      utf8.push_back('_');
+      ++utf8_misses;
+      bytes.remove_prefix(1);
+    } else {
+      utf8.append(bytes.substr(0, len));
+      bytes.remove_prefix(len);
+    }
+  }
+  return cp932_misses < utf8_misses ? cp932 : utf8;
 }
 
 std::string DecodeTextFile(std::string_view bytes) {

@@ -2,6 +2,7 @@
 // (only where the disc format needs Japanese bytes), through glibc iconv "CP932".
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,16 @@ std::string Utf8ToUcs2Be(std::string_view utf8);
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
+
+// Length of the well-formed UTF-8 character that begins `bytes`, 0 when the
+// bytes do not begin with one (or are empty).
+size_t Utf8SequenceLength(std::string_view bytes);
+
+// The text of a host file name, which Linux keeps as bytes: the bytes when
+// they are UTF-8, else their CP932 reading when every byte decodes, else the
+// reading of the two that decodes more bytes (UTF-8 when even), with "_" for
+// each byte it cannot decode.
+std::string HostNameToUtf8(std::string_view bytes);
 
 // Decodes text read from a file: UTF-8 (a leading BOM is dropped) when the bytes
 // are valid UTF-8, else CP932 converted to UTF-8.

@@ -68,5 +68,40 @@ TEST(TextEncoding, DecodeTextFileFallsBackToCp932) {
   EXPECT_EQ(DecodeTextFile(std::string("\x93\xFA\x96\x7B", 4)), "日本");
 }
 
+TEST(TextEncoding, HostNamesDecodeAsUtf8ThenCp932ThenWithUnderscores) {
+  const struct {
+    std::string bytes;
+    std::string text;
+  } cases[] = {
+      {"a.txt", "a.txt"},
+      {"日本.wav", "日本.wav"},
+      {"", ""},
+      {std::string("\x93\xFA\x96\x7B.txt"), "日本.txt"},   // CP932
+      {std::string("\x83\x5C\x83\x74\x83\x67"), "ソフト"},  // CP932 with 0x5C trail bytes
+      {std::string("\xB1\xB2"), "ｱｲ"},                       // CP932 half-width katakana
+      {std::string("\xFF.txt"), "_.txt"},                      // neither
+      {std::string("\x80\xA0\xFD"), "___"},
+      {std::string("caf\xE9 日"), "caf_ 日"},                 // valid characters survive
+      {std::string("\xE6\x97"), "譌"},                        // a cut UTF-8 character, whole CP932
+      {std::string("\xC0\xAF"), "ﾀｯ"},                        // overlong UTF-8 "/", CP932 katakana
+      {std::string("\xED\xA0\x80x"), "恝_x"},                 // a UTF-8 surrogate; CP932 misses only 0x80
+      {std::string("日\xE6"), "日_"},                           // UTF-8 cut at the end, not CP932
+      {std::string("\x93"), "_"},                              // a lone CP932 lead byte
+      {std::string("\xFF\x93\xFA\x96\x7B"), "_日本"},              // mostly CP932
+      {std::string("\xFF日本"), "_日本"},                        // mostly UTF-8
+  };
+  for (const auto& c : cases) EXPECT_EQ(HostNameToUtf8(c.bytes), c.text) << c.bytes;
+  for (const auto& c : cases) EXPECT_TRUE(IsValidUtf8(HostNameToUtf8(c.bytes))) << c.bytes;
+}
+
+TEST(TextEncoding, Utf8SequenceLengths) {
+  const struct {
+    std::string bytes;
+    size_t length;
+  } cases[] = {{"", 0}, {"a", 1}, {"é", 2}, {"日x", 3}, {"\xF0\x9F\x98\x80", 4}, {"\xF0\x9F\x98", 0},
+               {"\x80", 0}, {"\xF5\x80\x80\x80", 0}, {"\xE0\x80\x80", 0}};
+  for (const auto& c : cases) EXPECT_EQ(Utf8SequenceLength(c.bytes), c.length) << c.bytes;
+}
+
 }  // namespace
 }  // namespace sorvel::platform

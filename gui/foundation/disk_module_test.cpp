@@ -36,7 +36,9 @@ TEST(DiskModuleTest, AttributesTimesAndSizesOfTheFirstMatch) {
       {"a.txt", kFileAttributeArchive},   {"a.*", kFileAttributeArchive},
       {"sub", kFileAttributeDirectory},   {".hidden", kFileAttributeArchive | kFileAttributeHidden},
       {"missing", -1},                    {"*.none", -1},
+      {"dangling", kFileAttributeArchive}, {"a.txt/", -1},
   };
+  std::filesystem::create_symlink(dir / "missing", dir / "dangling");
   for (const Case& c : cases) EXPECT_EQ(GetFileAttributesByFind(Q(dir / c.name)), c.attributes) << c.name;
   EXPECT_EQ(GetFileAttributesByFind("/"), -1);
   chmod((dir / "a.txt").c_str(), 0444);

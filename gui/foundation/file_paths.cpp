@@ -4,8 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
+
+#include "platform/executable_path.h"
 
 namespace sorvel {
 namespace {
@@ -16,7 +17,7 @@ bool IsSeparator(QChar c) { return c == u'/' || c == u'\\'; }
 
 QString ProgramFile() {
   if (!g_program_override.isEmpty()) return g_program_override;
-  return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+  return QFile::decodeName(platform::ExecutablePath().c_str());
 }
 
 }  // namespace

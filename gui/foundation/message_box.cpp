@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringList>
 #include <QWidget>
 
 #include "gui/foundation/modal_ui.h"
@@ -26,7 +27,38 @@ QMessageBox::StandardButton StandardButtonOf(int id) {
   }
 }
 
+constexpr qsizetype kMaxLineLength = 1024;
+constexpr qsizetype kMaxLines = 100;
+const QString kEllipsis = QStringLiteral("…");
+
+// The first `count` characters of `text`, a pair of surrogates never split.
+QString HeadOf(const QString& text, qsizetype count) {
+  if (count > 0 && text.at(count - 1).isHighSurrogate()) --count;
+  return text.left(count);
+}
+
+// The last `count` characters of `text`, a pair of surrogates never split.
+QString TailOf(const QString& text, qsizetype count) {
+  if (count > 0 && text.at(text.size() - count).isLowSurrogate()) --count;
+  return text.right(count);
+}
+
 }  // namespace
+
+QString TextForMessageBox(const QString& text) {
+  QStringList lines = text.split(QLatin1Char('\n'));
+  if (lines.size() > kMaxLines) {
+    const qsizetype head = kMaxLines / 2;
+    const qsizetype tail = kMaxLines - head - 1;
+    lines = lines.mid(0, head) + QStringList{kEllipsis} + lines.mid(lines.size() - tail);
+  }
+  for (QString& line : lines) {
+    if (line.size() <= kMaxLineLength) continue;
+    const qsizetype head = (kMaxLineLength - 1) / 2;
+    line = HeadOf(line, head) + kEllipsis + TailOf(line, kMaxLineLength - 1 - head);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
 
 MessageBoxLayout LayoutOfMessageBoxStyle(int style) {
   MessageBoxLayout layout;
@@ -76,7 +108,7 @@ CenteredMessageBox::CenteredMessageBox(QWidget* owner, const QString& text, int 
   setWindowTitle(caption.isEmpty() ? QStringLiteral(" ") : caption);
   // Messages hold file names and user input: never read them as markup.
   setTextFormat(Qt::PlainText);
-  setText(text);
+  setText(TextForMessageBox(text));
   setIcon(layout.icon);
   for (int id : layout.buttons) buttons_.append(std::pair<int, QAbstractButton*>(id, addButton(StandardButtonOf(id))));
   setDefaultButton(qobject_cast<QPushButton*>(ButtonOf(layout.default_button)));

@@ -39,9 +39,16 @@ struct MessageBoxLayout {
 
 MessageBoxLayout LayoutOfMessageBoxStyle(int style);
 
+// The text as a box shows it. A line longer than 1,024 characters keeps its
+// start and its end with "…" between, 1,024 characters in all; a text of more
+// than 100 lines keeps its first 50 and last 49 with a line "…" between.
+// Laying out a path of megabytes would stall the window system for a minute.
+QString TextForMessageBox(const QString& text);
+
 // A message box that, when shown, puts its centre on the centre of its
 // owner's rectangle (the screen's when it has no visible owner), even when
-// part of the box then lies off the screen.
+// part of the box then lies off the screen. Its text is cut as
+// TextForMessageBox says.
 class CenteredMessageBox final : public QMessageBox {
   Q_OBJECT
  public:

@@ -142,6 +142,63 @@ TEST(QtMessageBoxTest, WithoutOwnerCentredOnTheScreen) {
   EXPECT_NEAR(seen.y(), CentreOf(screen).y(), 1);
 }
 
+// Long texts are cut where they go into the box: a line keeps its start and
+// end around "…", 1,024 characters in all; a long list keeps its first and
+// last lines. A pair of surrogates is never split.
+TEST(MessageBoxTextTest, LongLinesAndLongListsAreCut) {
+  const QString smile = QString::fromUcs4(U"\U0001F600");
+  const QString path = QStringLiteral("/") + QString(5 * 1024 * 1024, QLatin1Char('p')) + QStringLiteral("/end.m3u");
+  QStringList many;
+  for (int i = 1; i <= 1000; ++i) many << QStringLiteral("line %1").arg(i);
+  const struct {
+    const char* name;
+    QString text;
+    QString start;
+    QString end;
+    qsizetype length;
+  } cases[] = {
+      {"short", QStringLiteral("ファイルが開けません。"), QStringLiteral("ファイル"), QStringLiteral("せん。"), 11},
+      {"exactly 1024", QString(1024, QLatin1Char('a')), QStringLiteral("a"), QStringLiteral("a"), 1024},
+      {"1025", QStringLiteral("S") + QString(1023, QLatin1Char('x')) + QStringLiteral("E"), QStringLiteral("Sx"),
+       QStringLiteral("xE"), 1024},
+      {"a path of 5 MiB in a message", QStringLiteral("ファイル ") + path + QStringLiteral(" は開けません。"),
+       QStringLiteral("ファイル /ppp"), QStringLiteral("ppp/end.m3u は開けません。"), 1024},
+      {"surrogate pairs", QString(smile).repeated(1000), smile, smile, 1023},
+      {"1000 lines", many.join(QLatin1Char('\n')), QStringLiteral("line 1\nline 2\n"),
+       QStringLiteral("line 999\nline 1000"), -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString shown = TextForMessageBox(c.text);
+    EXPECT_TRUE(shown.startsWith(c.start));
+    EXPECT_TRUE(shown.endsWith(c.end));
+    if (c.length >= 0) {
+      EXPECT_EQ(shown.size(), c.length);
+    }
+    EXPECT_TRUE(QStringView(shown).isValidUtf16());
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    EXPECT_LE(lines.size(), 100);
+    for (const QString& line : lines) EXPECT_LE(line.size(), 1024);
+    EXPECT_EQ(shown.contains(QStringLiteral("…")), c.text.size() > 1024);
+  }
+  const QStringList cut = TextForMessageBox(many.join(QLatin1Char('\n'))).split(QLatin1Char('\n'));
+  ASSERT_EQ(cut.size(), 100);
+  EXPECT_EQ(cut[49], QStringLiteral("line 50"));
+  EXPECT_EQ(cut[50], QStringLiteral("…"));
+  EXPECT_EQ(cut[51], QStringLiteral("line 952"));
+  // Lines of a short text keep their length, only the long one is cut.
+  const QStringList mixed =
+      TextForMessageBox(QStringLiteral("上\n") + path + QStringLiteral("\n下")).split(QLatin1Char('\n'));
+  EXPECT_EQ(mixed, (QStringList{QStringLiteral("上"), mixed.value(1), QStringLiteral("下")}));
+  EXPECT_EQ(mixed.value(1).size(), 1024);
+
+  // The box itself holds the cut text.
+  CenteredMessageBox box(nullptr, QStringLiteral("ファイル ") + path + QStringLiteral(" は開けません。"), kMbOk,
+                         QStringLiteral("題"));
+  EXPECT_EQ(box.text().size(), 1024);
+  EXPECT_TRUE(box.text().endsWith(QStringLiteral("/end.m3u は開けません。")));
+}
+
 TEST(MessageBoxScreenshot, CenterMessageBox) {
   QMainWindow owner;
   owner.setWindowTitle(QStringLiteral("Sorvel"));

@@ -5,6 +5,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <optional>
+
+#include "platform/clock.h"
 
 namespace sorvel {
 
@@ -65,6 +68,18 @@ void PeekPendingMessage() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+}
+
+bool PacedPeekPendingMessage(const std::function<void()>& before) {
+  // Only the GUI thread paints, so one moment serves every loop.
+  static std::optional<platform::Clock::TimePoint> last;
+  const platform::Clock::TimePoint now = platform::GetClock().Now();
+  if (last && now >= *last && now - *last < std::chrono::milliseconds(kPeekIntervalMs)) return false;
+  if (before) before();
+  PeekPendingMessage();
+  // Counted from the end of the pass: a slow repaint cannot take the whole loop.
+  last = platform::GetClock().Now();
+  return true;
 }
 
 }  // namespace sorvel

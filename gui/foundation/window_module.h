@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QRect>
+#include <functional>
 
 class QWidget;
 
@@ -29,7 +30,20 @@ bool CenterForm(QWidget* form, const QRect& window_rect);
 void SetTopMost(QWidget* window, bool on);
 
 // Lets the display catch up during a long synchronous loop: pending repaints
-// and layouts run; timers, input and other posted events stay queued.
+// and layouts run; timers, input and other posted events stay queued. Each
+// call walks the whole queue of posted events, so loops that would call it per
+// item call PacedPeekPendingMessage instead.
 void PeekPendingMessage();
+
+// The least time between two passes of PacedPeekPendingMessage.
+inline constexpr int kPeekIntervalMs = 10;
+
+// PeekPendingMessage for long loops that ask once per item: the pass runs only
+// when kPeekIntervalMs have passed on the platform clock since the end of the
+// last pass of any loop (or the clock went back), so that a loop's cost does
+// not depend on how often it asks. `before`, when given, runs right before a
+// pass (to bring deferred view work up to date for it). True when a pass ran.
+// GUI thread only.
+bool PacedPeekPendingMessage(const std::function<void()>& before = {});
 
 }  // namespace sorvel

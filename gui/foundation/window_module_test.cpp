@@ -8,6 +8,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <memory>
+
+#include "testing/manual_clock.h"
 
 namespace sorvel {
 namespace {
@@ -90,6 +94,56 @@ TEST(PeekPendingMessageTest, RepaintsButRunsNoTimerOrPostedHandler) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(timer_ran);
   EXPECT_TRUE(posted_ran);
+}
+
+// Each step moves the manual clock, asks for a paced pass, and says whether a
+// pass (a repaint, and the `before` work first) must have run.
+TEST(PeekPendingMessageTest, PacedPassesRunOnlyAfterTheIntervalOnTheClock) {
+  PaintCounter window;
+  window.resize(100, 100);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QCoreApplication::processEvents();
+  auto clock = std::make_unique<testing::ScopedManualClock>();
+  // Whatever pass ran last before this test, one interval after this call the next one is due.
+  PacedPeekPendingMessage();
+  clock->clock().Advance(std::chrono::milliseconds(kPeekIntervalMs));
+
+  struct Step {
+    int advance_ms;
+    bool pass;
+  };
+  const Step steps[] = {
+      {0, true},  {0, false},  {1, false}, {kPeekIntervalMs - 2, false}, {1, true},
+      {0, false}, {kPeekIntervalMs * 5, true}, {kPeekIntervalMs - 1, false}, {1, true},
+  };
+  bool timer_ran = false;
+  QTimer::singleShot(0, [&] { timer_ran = true; });
+  int i = 0;
+  for (const Step& step : steps) {
+    clock->clock().Advance(std::chrono::milliseconds(step.advance_ms));
+    const int paints_before = window.paints;
+    int before_calls = 0;
+    // The work handed in runs first: the pass draws what it asks for.
+    const bool ran = PacedPeekPendingMessage([&] {
+      ++before_calls;
+      window.update();
+    });
+    EXPECT_EQ(ran, step.pass) << "step " << i;
+    EXPECT_EQ(before_calls, step.pass ? 1 : 0) << "step " << i;
+    EXPECT_EQ(window.paints > paints_before, step.pass) << "step " << i;
+    ++i;
+  }
+  EXPECT_FALSE(timer_ran);
+
+  // A clock that went back (another clock installed) never blocks the passes.
+  clock.reset();
+  clock = std::make_unique<testing::ScopedManualClock>();
+  EXPECT_TRUE(PacedPeekPendingMessage());
+  EXPECT_FALSE(PacedPeekPendingMessage());
+  clock.reset();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(timer_ran);
 }
 
 }  // namespace

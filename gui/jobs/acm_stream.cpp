@@ -16,6 +16,10 @@ constexpr int64_t kTagSize = 128;
 constexpr uint16_t kCodecDelay = 700;
 constexpr size_t kScanWindow = 64 * 1024;
 constexpr size_t kDecodeWindow = 1024 * 1024;
+// Bytes the scan walks past the last confirmed frame before it gives up: a
+// file that long without one holds no MP3 there (a multi-gigabyte file of
+// something else named ".mp3" would otherwise be read to its end).
+constexpr int64_t kSyncSearchLimit = 1 << 20;
 // A tick is 1/14,112,000 s, the least common multiple of every MPEG sample
 // rate: each frame's playing time is a whole number of ticks.
 constexpr uint64_t kTicksPerSecond = 14112000;
@@ -102,8 +106,18 @@ bool ACMStream::Scan(ScanResult* r) {
   uint8_t b[4];
   if (ReadAt(*file_, start, b, 4) == 4 && b[0] == 0 && b[1] == 0) start += b[2] * 256 + b[3] + 4;
 
+  // A frame is confirmed when the next one begins where it ends, or the
+  // audio ends there. Every header found counts; when the scan gives up, the
+  // count goes back to the last confirmed frame, so that syncs that chance
+  // put into whatever follows are not decoded.
   FileWindow reader(*file_, r->audio_end, kScanWindow);
+  int64_t confirmed_end = start;
+  ScanResult confirmed = *r;
   for (int64_t pos = start; reader.Read(pos, b, 4) == 4;) {
+    if (pos - confirmed_end > kSyncSearchLimit) {
+      *r = confirmed;
+      break;
+    }
     const auto header = ParseMpegFrameHeader(b);
     if (!header) {
       ++pos;
@@ -114,6 +128,11 @@ bool ACMStream::Scan(ScanResult* r) {
     ++r->frames;
     r->ticks += uint64_t{header->samples_per_frame} * (kTicksPerSecond / header->sample_rate);
     pos += header->frame_length;
+    uint8_t next[4];
+    if (pos >= r->audio_end || (reader.Read(pos, next, 4) == 4 && ParseMpegFrameHeader(next))) {
+      confirmed_end = pos;
+      confirmed = *r;
+    }
   }
   return r->frames > 0 && r->frames <= std::numeric_limits<int32_t>::max();
 }

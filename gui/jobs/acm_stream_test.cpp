@@ -328,6 +328,34 @@ TEST_F(ACMStreamTest, ScanSkipsGarbageByteByByteAndNotTheTag) {
   EXPECT_EQ(stream.DecodeSize(), 5 * 1152 * 4);
 }
 
+// The scan gives up 1 MiB past the last confirmed frame (one that the next
+// frame or the audio's end follows). Headers that chance puts into garbage
+// (here one every 17 bytes, none followed by another) are dropped then.
+TEST_F(ACMStreamTest, ScanGivesUpAMebibytePastTheLastConfirmedFrame) {
+  const std::string frames = Repeat(FakeFrame(), 10);
+  const std::string syncs = Repeat(std::string("\xFF\xFB\x90\x64", 4) + std::string(13, '\0'), 3 * 1024 * 1024 / 17);
+  const struct {
+    const char* name;
+    std::string file;
+    bool opens;
+    int32_t frames;
+  } cases[] = {
+      {"frames after 0.5 MiB of zeros", std::string(512 * 1024, '\0') + frames, true, 10},
+      {"frames after 1.5 MiB of zeros", std::string(1536 * 1024, '\0') + frames, false, 0},
+      {"3 MiB of zeros", std::string(3 * 1024 * 1024, '\0'), false, 0},
+      {"3 MiB of lone syncs", syncs, false, 0},
+      {"frames, then lone syncs", frames + syncs, true, 10},
+      {"frames, lone syncs, frames", frames + syncs + frames, true, 10},
+      {"frames around 0.5 MiB of zeros", frames + std::string(512 * 1024, '\0') + frames, true, 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ACMStream stream;
+    EXPECT_EQ(stream.OpenFile(Q(Write("scan.mp3", c.file)), 44100, 16, true), c.opens);
+    EXPECT_EQ(stream.FrameCount(), c.frames);
+  }
+}
+
 TEST_F(ACMStreamTest, ZeroLengthBlockAfterTagIsSkipped) {
   // Two zero bytes at the audio start announce a block to step over.
   const std::string file = std::string("\0\0\0\x08", 4) + std::string(8, 'x') + Repeat(FakeFrame(), 2);

@@ -82,10 +82,17 @@ bool DiscCopier::StartCopy(Trelin& objReader, Trelin& objWriter, DiscVerifier* o
     Report(kStatusInformation, QStringLiteral("TOCの分析を完了しました。"));
     toc_ = objReader.GetTOCStructure();
     if (!toc_) toc_ = std::make_unique<TOCInformation>();
-    objWriter.SetTOCStructure(*toc_);
+    // A TOC no disc can have (as a damaged disc or a hostile drive may
+    // answer) would write something else than the source: the target's
+    // session is never started.
+    const platform::TocBounds bounds = source_family == MFT_CDFAMILY ? platform::kCdBounds : platform::kAnyDiscBounds;
+    const bool whole = toc_->CheckTrackExtents(bounds).ok();
+    if (whole) objWriter.SetTOCStructure(*toc_);
     const int32_t target_family = objWriter.GetMediaFamilyType();
-    const int32_t code = StartWriteSession(objWriter, target, toc_->CDTextCount());
-    if (code == kUnsupportedFamily) {
+    const int32_t code = whole ? StartWriteSession(objWriter, target, toc_->CDTextCount()) : CBR_OK;
+    if (!whole) {
+      Report(kStatusError, QStringLiteral("読み込み側のTOC情報が不正です。"));
+    } else if (code == kUnsupportedFamily) {
       Report(kStatusError, QStringLiteral("非対応の媒体です"));
     } else if (code != CBR_OK) {
       Report(kStatusError, target_family == MFT_CDFAMILY ? QStringLiteral("CDの書き込み開始に失敗しました。")
@@ -155,6 +162,7 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
 
   const int32_t last_lba = reader.GetLastLBA();
   int failures = 0;
+  int64_t written = 0;
   for (int i = 1; i <= count; ++i) {
     const model::TOCTrack entry = *toc_->TOC(i);
     TrackLine(entry);
@@ -181,12 +189,13 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
           if (verifier != nullptr) verifier->SetWriteData(CSD_ERRORDATA, buffer, lba + k, static_cast<int16_t>(entry.SectorMode));
           write(CSD_ERRORDATA, lba + k);
         }
+        ++written;
         if (ProgressAndPoll(lba + k, total)) return false;
       }
       lba += run;
     }
   }
-  return true;
+  return WroteWholeToc(written, *toc_);
 }
 
 }  // namespace sorvel

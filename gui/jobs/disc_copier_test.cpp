@@ -91,5 +91,35 @@ TEST_F(DiscCopierTest, SameDriveAndNotReadyAreRefused) {
   EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
 }
 
+// A source whose drive answers a TOC no disc can have (track 2 starting
+// after the lead-out, as a damaged disc or a hostile drive may report) is
+// refused before the target's session starts: nothing is written.
+TEST(DiscCopierTocTest, SourceTocNoDiscCanHaveLeavesTheTargetBlank) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "src", {{false, 0, 700, "", false}});
+  { DrivesRig pressed(dir, {"image=" + disc.cue.string()}); }
+  const std::filesystem::path state = dir.path() / "drive0.state";
+  std::string text = testing::ReadFileBytes(state);
+  const std::string session = "session 1 1 1 700 0\n";
+  const std::string track = "track 1 1 4 1 -150 0 700 - 0\n";
+  ASSERT_NE(text.find(session), std::string::npos) << text;
+  ASSERT_NE(text.find(track), std::string::npos) << text;
+  text.replace(text.find(session), session.size(), "session 1 1 2 700 0\n");
+  text.replace(text.find(track), track.size(), "track 1 1 4 1 -150 0 1000 - 0\ntrack 2 1 4 1 1000 1000 1100 - 0\n");
+  testing::WriteFileBytes(state, text);
+
+  DrivesRig rig(dir, {"", "medium=cd-r"});
+  ASSERT_TRUE(rig.opened());
+  rig.drive(1).hooks().ClearLog();
+  DiscCopier copier;
+  JobRecorder events(copier);
+  EXPECT_FALSE(copier.StartCopy(rig.device(0), rig.device(1), nullptr));
+  EXPECT_TRUE(events.Has("2:読み込み側のTOC情報が不正です。")) << events.lines.join("\n").toStdString();
+  EXPECT_TRUE(rig.drive(1).Commands(0x2A).empty());
+  EXPECT_TRUE(rig.drive(1).Commands(0xAA).empty());
+  EXPECT_TRUE(rig.device(1).IsMediaWritable());
+  EXPECT_TRUE(events.Has("0:扉を開放しました。"));
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -8,6 +8,7 @@
 #include "gui/jobs/message_pump.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
+#include "gui/model/toc_information.h"
 #include "gui/model/toc_records.h"
 #include "gui/model/trelin.h"
 
@@ -177,6 +178,13 @@ int32_t DiscJob::StartWriteSession(Trelin& drive, const DeviceSetting& setting, 
     default:
       return kUnsupportedFamily;
   }
+}
+
+bool DiscJob::WroteWholeToc(int64_t written, const TOCInformation& toc) {
+  const int64_t sectors = toc.SectorCount();
+  if (written == sectors) return true;
+  Report(kStatusError, QStringLiteral("書き込んだセクタ数 %1 がTOCのセクタ数 %2 と一致しません。").arg(written).arg(sectors));
+  return false;
 }
 
 bool DiscJob::ProgressAndPoll(int32_t value, int32_t total) {

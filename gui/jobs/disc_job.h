@@ -11,6 +11,7 @@
 namespace sorvel {
 
 class DeviceSetting;
+class TOCInformation;
 class Trelin;
 namespace model {
 struct TOCTrack;
@@ -76,6 +77,11 @@ class DiscJob : public QObject {
   // readable probe; never beyond `limit` (the end of the TOC entry, so a run
   // never reaches into the next one).
   int32_t SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit);
+
+  // True when `written` is the number of sectors the TOC's entries cover;
+  // otherwise the disc holds something else than the TOC says, and the error
+  // line is reported.
+  bool WroteWholeToc(int64_t written, const TOCInformation& toc);
 
   // Progress, then the window system runs once; true when the job was asked to stop.
   bool ProgressAndPoll(int32_t value, int32_t total);

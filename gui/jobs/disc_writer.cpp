@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kRawSector = 2352;
 constexpr int kSubchannel = 96;
+constexpr int kFirstPregapSectors = 150;
 
 int BcdToBinary(uint8_t value) { return (value & 15) + (value >> 4) * 10; }
 bool IsBcd(uint8_t value) { return (value & 15) <= 9 && (value >> 4) <= 9; }
@@ -84,33 +85,14 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   DeviceSetting setting;
   setting.LoadSetting(objControl);
   bool state = false;
-  if (loaded && !objControl.IsReady()) {
-    Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
-  } else if (loaded && !run.image_file.OpenFile(run.image, kGenericRead, kOpenExisting, kFileShareRead)) {
-    Report(kStatusError, QStringLiteral("イメージファイル %1 が開けません。").arg(run.image));
-  } else if (loaded) {
-    objControl.ResetSense();
-    objControl.LockUnlock(true);
-    Report(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));
-    if (run.sector_size == kRawSector) {
-      if (run.sub_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".sub")), kGenericRead, kOpenExisting,
-                                kFileShareRead))
-        Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
-      if (run.pre_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".pre")), kGenericRead, kOpenExisting,
-                                kFileShareRead))
+  // The image and its side files are opened and measured before the drive is
+  // touched: files shorter than the descriptor never lock the tray nor start
+  // a session.
+  if (loaded && OpenSources(run, setting.ErrorFirstPregap)) {
+    if (PrepareDrive(objControl)) {
+      if (run.sub_file.IsOpened()) Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
+      if (run.pre_file.IsOpened())
         Report(kStatusInformation, QStringLiteral("ファーストプリギャップファイルを開きました。"));
-    }
-    // An image shorter than its TOC would run out in the middle of the disc:
-    // refused before anything is written.
-    int64_t sectors = 0;
-    for (int i = 1; i <= toc_->TOCCount(); ++i) sectors += int64_t{toc_->TOC(i)->EndLBA} - toc_->TOC(i)->StartLBA + 1;
-    bool complete = run.image_file.GetSize() >= sectors * run.sector_size;
-    if (!complete) Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
-    if (complete && run.sub_file.IsOpened() && run.sub_file.GetSize() < sectors * kSubchannel) {
-      Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
-      complete = false;
-    }
-    if (complete) {
       objControl.SetTOCStructure(*toc_);
       Report(kStatusInformation, QStringLiteral("TOCを設定しました。"));
       run.raw_write = IsRawWriteCommand(setting.CDWriteCommand);
@@ -135,15 +117,44 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
           state = false;
         }
       }
+      ReleaseDrive(objControl);
     }
-    run.sub_file.CloseFile();
-    run.pre_file.CloseFile();
-    run.image_file.CloseFile();
-    ReleaseDrive(objControl);
   }
+  run.sub_file.CloseFile();
+  run.pre_file.CloseFile();
+  run.image_file.CloseFile();
   ClearCancel();
   LogEnd(state);
   return state;
+}
+
+bool DiscWriter::OpenSources(Run& run, bool error_first_pregap) {
+  if (!run.image_file.OpenFile(run.image, kGenericRead, kOpenExisting, kFileShareRead)) {
+    Report(kStatusError, QStringLiteral("イメージファイル %1 が開けません。").arg(run.image));
+    return false;
+  }
+  if (run.sector_size == kRawSector) {
+    run.sub_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".sub")), kGenericRead, kOpenExisting,
+                          kFileShareRead);
+    run.pre_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".pre")), kGenericRead, kOpenExisting,
+                          kFileShareRead);
+  }
+  // Files shorter than the TOC would run out in the middle of the disc.
+  const int64_t sectors = toc_->SectorCount();
+  if (run.image_file.GetSize() < sectors * run.sector_size) {
+    Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
+    return false;
+  }
+  if (run.sub_file.IsOpened() && run.sub_file.GetSize() < sectors * kSubchannel) {
+    Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
+    return false;
+  }
+  // Error data replaces the first pregap: then its file is not read.
+  if (!error_first_pregap && run.pre_file.IsOpened() && run.pre_file.GetSize() < kFirstPregapSectors * kRawSector) {
+    Report(kStatusError, QStringLiteral("ファーストプリギャップファイルが途切れています。"));
+    return false;
+  }
+  return true;
 }
 
 bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier) {
@@ -178,6 +189,9 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
     }
   }
 
+  // Addresses of the TOC written, each once: a sector written again after a
+  // step back counts no new address, one skipped by a step forward none at all.
+  int64_t written = 0;
   for (int i = 1; i <= count; ++i) {
     const model::TOCTrack entry = *toc_->TOC(i);
     TrackLine(entry);
@@ -206,18 +220,21 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
             // to a valid address inside this entry; anything else keeps the count.
             const auto* b = reinterpret_cast<const uint8_t*>(buffer.constData());
             if (run.raw_write && IsBcd(b[12]) && IsBcd(b[13]) && IsBcd(b[14]) && header >= entry.StartLBA &&
-                header <= entry.EndLBA)
+                header <= entry.EndLBA) {
+              if (header < lba) written -= lba - header;
               lba = header;
+            }
           }
         }
         data_type = CSD_MAINSUBCHANNEL;
       }
       if (verifier != nullptr) verifier->SetWriteData(data_type, buffer, lba, static_cast<int16_t>(entry.SectorMode));
       if (!drive.WriteLBA(data_type, buffer, lba)) return fail();
+      ++written;
       if (ProgressAndPoll(lba, total)) return fail();
     }
   }
-  return true;
+  return WroteWholeToc(written, *toc_);
 }
 
 }  // namespace sorvel

@@ -20,17 +20,22 @@ using testing::JobRig;
 using testing::Q;
 using testing::ReadFileBytes;
 using testing::ScratchDir;
-
-std::string UserDataOfRawImage(const std::string& raw) {
-  std::string user;
-  for (size_t at = 0; at + 2352 <= raw.size(); at += 2352) user += raw.substr(at + 16, 2048);
-  return user;
-}
+using testing::UserDataOfRawImage;
 
 // Reads the disc in `device` back into `<base>.img` (CD) or `<base>.iso`.
 bool ReadBack(Trelin& device, const std::filesystem::path& base) {
   DiscReader reader;
   return reader.StartReadCompatible(device, Q(base));
+}
+
+// Reads the pressed disc in the rig's first drive raw, with its 96-byte
+// subchannel and first pregap, into "<base>.img", ".sub", ".pre" and ".tsn".
+void ReadRawWithSideFiles(DrivesRig& rig, const std::filesystem::path& base) {
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.CDReadCommand = CCC_RAW96;
+    s.ReadFirstPregap = true;
+  }, 0);
+  ASSERT_TRUE(ReadBack(rig.device(0), base));
 }
 
 TEST(DiscWriterTest, SectorHeaderAddresses) {
@@ -101,11 +106,7 @@ TEST_P(TsnWriteTest, ReadImageWrittenInEachModeReadsBackIdentical) {
       dir.path(), "p", {{false, 0, 400, "", false}, {true, 150, 300, "JPXYZ2600007", false}}, "4900000000001");
   DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
   ASSERT_TRUE(rig.opened());
-  rig.ChangeSettings([](DeviceSetting& s) {
-    s.CDReadCommand = CCC_RAW96;
-    s.ReadFirstPregap = true;
-  }, 0);
-  ASSERT_TRUE(ReadBack(rig.device(0), dir.path() / "src"));
+  ReadRawWithSideFiles(rig, dir.path() / "src");
   ASSERT_TRUE(std::filesystem::exists(dir.path() / "src.pre"));
   ASSERT_TRUE(std::filesystem::exists(dir.path() / "src.sub"));
 
@@ -181,6 +182,175 @@ TEST(DiscWriterFailureTest, StopAndShortImage) {
   EXPECT_TRUE(events.Has("2:イメージファイルが途切れています。")) << events.lines.join("\n").toStdString();
   EXPECT_FALSE(events.Has("0:CDの書き込みを開始します。"));
   EXPECT_TRUE(rig.device(1).IsMediaWritable());
+}
+
+// Nothing reached the drive's medium: no lock, no write, the blank still blank.
+void ExpectDriveUntouched(DrivesRig& rig, size_t drive, const QStringList& lines) {
+  EXPECT_TRUE(rig.drive(drive).Commands(0x1E).empty()) << lines.join("\n").toStdString();  // PREVENT ALLOW MEDIUM REMOVAL
+  EXPECT_TRUE(rig.drive(drive).Commands(0x2A).empty());                                 // WRITE (10)
+  EXPECT_TRUE(rig.drive(drive).Commands(0xAA).empty());                                 // WRITE (12)
+  EXPECT_TRUE(rig.device(drive).IsMediaWritable());
+}
+
+std::string FixtureImage(int32_t first_lba, int count, bool audio) {
+  std::string bytes;
+  for (int32_t lba = first_lba; lba < first_lba + count; ++lba) {
+    const auto sector = testing::FixtureSector(audio, lba);
+    bytes.append(reinterpret_cast<const char*>(sector.data()), sector.size());
+  }
+  return bytes;
+}
+
+// Descriptors that no disc can have are refused with their reader's text
+// before the drive is touched: the ".ccd" whose track starts past its
+// lead-out (once written "successfully" with nothing of the image on the
+// disc), tracks out of order, a lead-out at 0, and a CUE time beyond 32 bits.
+TEST(DiscWriterDescriptorTest, TocsNoDiscCanHaveNeverReachTheDrive) {
+  ScratchDir dir;
+  TOCInformation toc;
+  // Two data tracks, 0-199 and 200-399, and the lead-out at 00:07:25.
+  toc.TOCAdd(1, 1, 1, 4, 1, 0, 199);
+  toc.TOCAdd(1, 2, 1, 4, 1, 200, 399);
+  toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+  toc.RawTOCAdd(1, 0x14, 0, 0xA1, 0, 0, 0, 0, 2, 0, 0);
+  toc.RawTOCAdd(1, 0x14, 0, 0xA2, 0, 0, 0, 0, 0, 7, 25);
+  toc.RawTOCAdd(1, 0x14, 0, 0x01, 0, 0, 0, 0, 0, 2, 0);
+  toc.RawTOCAdd(1, 0x14, 0, 0x02, 0, 0, 0, 0, 0, 4, 50);
+  ASSERT_TRUE(toc.SaveCCDFile(Q(dir.path() / "base.ccd")));
+  const std::string ccd = ReadFileBytes(dir.path() / "base.ccd");
+  const std::string image = FixtureImage(0, 400, false);
+  struct Case {
+    const char* name;
+    std::string extension;
+    std::string document;
+    const char* message;
+  };
+  auto edited = [&ccd](std::vector<std::pair<std::string, std::string>> edits) {
+    std::string text = ccd;
+    for (const auto& [from, to] : edits) {
+      const size_t at = text.find(from);
+      EXPECT_NE(at, std::string::npos) << from;
+      if (at != std::string::npos) text.replace(at, from.size(), to);
+    }
+    return text;
+  };
+  const std::string track1 = "[Track 1]\r\nMODE=1\r\nINDEX 1=0\r\n";
+  const std::string track2 = "[Track 2]\r\nMODE=1\r\nINDEX 1=200\r\n";
+  const Case cases[] = {
+      {"past", ".ccd", edited({{track1, "[Track 1]\r\nMODE=1\r\nINDEX 1=1000000000\r\n"}, {track2, ""},
+                               {"PMin=2\r\n", "PMin=1\r\n"}}),
+       "2:CCDFileError: Invalid value : [Track 1] INDEX 1=1000000000"},
+      {"order", ".ccd",
+       edited({{track1, "[Track 1]\r\nMODE=1\r\nINDEX 1=300\r\n"}, {track2, "[Track 2]\r\nMODE=1\r\nINDEX 1=0\r\n"}}),
+       "2:CCDFileError: Invalid value : [Track 2] INDEX 1=0"},
+      {"zero", ".ccd", edited({{"PMin=0\r\nPSec=7\r\nPFrame=25\r\n", "PMin=0\r\nPSec=0\r\nPFrame=0\r\n"}}),
+       "2:CCDFileError: Invalid lead-out : [Entry 2] 00:00:00"},
+      {"wide", ".cue", "FILE \"wide.img\" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 477219:00:00\r\n",
+       "2:CUEFileError: Invalid index :     INDEX 01 477219:00:00"},
+  };
+  JobRig rig(dir, "medium=cd-r");
+  ASSERT_TRUE(rig.opened());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path descriptor = dir.path() / (std::string(c.name) + c.extension);
+    testing::WriteFileBytes(descriptor, c.document);
+    testing::WriteFileBytes(dir.path() / (std::string(c.name) + ".img"), image);
+    rig.drive().hooks().ClearLog();
+    DiscWriter writer;
+    JobRecorder events(writer);
+    EXPECT_FALSE(writer.StartWriteCompatible(rig.device(), Q(descriptor), nullptr));
+    EXPECT_TRUE(events.Has(QString::fromUtf8(c.message))) << events.lines.join("\n").toStdString();
+    EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 は開けないか、若しくは未対応の形式です。").arg(Q(descriptor))));
+    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+    ExpectDriveUntouched(rig, 0, events.lines);
+  }
+}
+
+// A raw image read with its ".sub" and ".pre": each file cut short is refused
+// before the tray is locked.
+TEST(DiscWriterDescriptorTest, SideFilesCutShortNeverReachTheDrive) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "p", {{false, 0, 400, "", false}});
+  DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
+  ASSERT_TRUE(rig.opened());
+  ReadRawWithSideFiles(rig, dir.path() / "src");
+  const struct {
+    const char* extension;
+    uintmax_t size;
+    const char* message;
+  } cases[] = {
+      {".img", 399 * 2352, "2:イメージファイルが途切れています。"},
+      {".sub", 399 * 96, "2:サブチャンネルファイルが途切れています。"},
+      {".pre", 149 * 2352, "2:ファーストプリギャップファイルが途切れています。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extension);
+    for (const char* extension : {".img", ".sub", ".pre", ".tsn"}) {
+      std::filesystem::copy_file(dir.path() / (std::string("src") + extension),
+                                 dir.path() / (std::string("cut") + extension),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    std::filesystem::resize_file(dir.path() / (std::string("cut") + c.extension), c.size);
+    rig.drive(1).hooks().ClearLog();
+    DiscWriter writer;
+    JobRecorder events(writer);
+    EXPECT_FALSE(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "cut.tsn"), nullptr));
+    EXPECT_TRUE(events.Has(QString::fromUtf8(c.message))) << events.lines.join("\n").toStdString();
+    EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
+    ExpectDriveUntouched(rig, 1, events.lines);
+  }
+}
+
+// The header address of a raw data sector moves the write: back over a
+// sector the image holds twice, the disc is whole; forward, addresses are
+// left unwritten and the write fails as it ends instead of passing.
+TEST(DiscWriterDescriptorTest, WriteEndsWithExactlyTheSectorsOfTheToc) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "p", {{false, 0, 400, "", false}});
+  DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r", "medium=cd-r"});
+  ASSERT_TRUE(rig.opened());
+  ReadRawWithSideFiles(rig, dir.path() / "src");
+  const std::string img = ReadFileBytes(dir.path() / "src.img");
+  const std::string sub = ReadFileBytes(dir.path() / "src.sub");
+  const std::string tsn = ReadFileBytes(dir.path() / "src.tsn");
+  ASSERT_EQ(img.size(), 400u * 2352);
+
+  // Sector 100 twice in the image (and its subchannel twice beside it).
+  testing::WriteFileBytes(dir.path() / "twice.img", img.substr(0, 101 * 2352) + img.substr(100 * 2352));
+  testing::WriteFileBytes(dir.path() / "twice.sub", sub.substr(0, 101 * 96) + sub.substr(100 * 96));
+  testing::WriteFileBytes(dir.path() / "twice.tsn", tsn);
+  // Sector 100 claiming to be sector 105 (00:03:30).
+  std::string forward = img;
+  forward[100 * 2352 + 12] = 0x00;
+  forward[100 * 2352 + 13] = 0x03;
+  forward[100 * 2352 + 14] = 0x30;
+  testing::WriteFileBytes(dir.path() / "ahead.img", forward);
+  testing::WriteFileBytes(dir.path() / "ahead.sub", sub);
+  testing::WriteFileBytes(dir.path() / "ahead.tsn", tsn);
+
+  for (size_t i : {size_t{1}, size_t{2}}) {
+    rig.ChangeSettings([](DeviceSetting& s) {
+      s.CDWriteCommand = CCC_DAO_RAW96;
+      s.CDReadCommand = CCC_RAW;
+    }, i);
+  }
+  {
+    DiscWriter writer;
+    JobRecorder events(writer);
+    ASSERT_TRUE(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "twice.tsn"), nullptr))
+        << events.lines.join("\n").toStdString();
+    EXPECT_TRUE(events.Has("1:重複セクタによる差し戻し 101 to 100"));
+    ASSERT_TRUE(ReadBack(rig.device(1), dir.path() / "back"));
+    EXPECT_TRUE(ReadFileBytes(dir.path() / "back.img") == img);
+  }
+  DiscWriter writer;
+  JobRecorder events(writer);
+  EXPECT_FALSE(writer.StartWriteCompatible(rig.device(2), Q(dir.path() / "ahead.tsn"), nullptr));
+  EXPECT_TRUE(events.Has("1:重複セクタによる差し戻し 100 to 105"));
+  const int64_t sectors = writer.LastTOC()->SectorCount();
+  EXPECT_TRUE(events.Has(QStringLiteral("2:書き込んだセクタ数 %1 がTOCのセクタ数 %2 と一致しません。").arg(sectors - 5).arg(sectors)))
+      << events.lines.join("\n").toStdString();
+  EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
 }
 
 }  // namespace

@@ -26,6 +26,14 @@
 
 namespace sorvel::testing {
 
+// The 2,048 bytes of user data of every raw Mode 1 sector of `raw`: the ISO
+// image a CD read back as raw sectors holds.
+inline std::string UserDataOfRawImage(const std::string& raw) {
+  std::string user;
+  for (size_t at = 0; at + 2352 <= raw.size(); at += 2352) user += raw.substr(at + 16, 2048);
+  return user;
+}
+
 // Every StatusChange as "type:text" and the Progress events of a job.
 class JobRecorder {
  public:

@@ -1,16 +1,18 @@
 #include "gui/jobs/mastering.h"
 
+#include <sys/stat.h>
+
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QWidget>
 #include <optional>
 
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/automation_host.h"
-#include "gui/foundation/disk_module.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/find_file.h"
 #include "gui/foundation/form_services.h"
+#include "gui/foundation/host_tree_walk.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
 #include "gui/jobs/disc_job.h"
@@ -90,11 +92,12 @@ bool Mastering::AddFile(const QString& FileName, const QString& DirectoryName) {
   bool result = false;
   try {
     FindFile find;
-    QSet<QString> open_directories;
-    const QString folder = GetDirectoryPart(FileName);
+    const QByteArray folder = QFile::encodeName(GetDirectoryPart(FileName));
     for (QString name = find.FindFirst(FileName); !name.isEmpty(); name = find.FindNext()) {
       if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
-      result = AddEntry(folder + name, open_directories);
+      const QByteArray native = find.NativeName();
+      AddEntry(folder + native, native);
+      result = true;
     }
   } catch (const MasteringError&) {
     layout_.ChangeISODirectory(kRoot);
@@ -104,38 +107,52 @@ bool Mastering::AddFile(const QString& FileName, const QString& DirectoryName) {
   return result;
 }
 
-// Adds one host entry to the current data-area directory; a directory with
-// everything below it. `open_directories` holds the real paths of the host
-// directories being walked, so that a symbolic link back into one of them is
-// never followed.
-bool Mastering::AddEntry(const QString& path, QSet<QString>& open_directories) {
-  const int32_t attributes = GetFileAttributesByFind(path);
-  const QString name = GetFileNamePart(path);
-  if (attributes >= 0 && (attributes & kFileAttributeDirectory) != 0) {
-    const QString directory_error = QStringLiteral("ディレクトリ ") + name + QStringLiteral(" は作成できません。");
-    const QString real_path = QFileInfo(path).canonicalFilePath();
-    if (real_path.isEmpty() || open_directories.contains(real_path))
-      throw MasteringError(kMasteringDirectoryError, directory_error);
-    QDateTime modified;
-    GetFileTimes(path, nullptr, &modified, nullptr);
-    QString made = name;
-    const int16_t attribute = (attributes & kFileAttributeHidden) != 0 ? 2 : 0;
+namespace {
+
+// Rebuilds a host tree in the current data-area directory. Names reach the
+// layout decoded for the disc (UTF-8, else CP932, else "_" for each odd byte);
+// each file's data is read later from its host path's own bytes.
+class LayoutBuilder final : public HostTreeVisitor {
+ public:
+  explicit LayoutBuilder(Tazol& layout) : layout_(layout) {}
+
+  bool EnterFolder(const QByteArray&, const QByteArray& name, const struct stat& status) override {
+    const QString text = HostNameText(name);
+    QString made = text;
+    const int16_t attribute = text.startsWith(u'.') ? 2 : 0;
+    const QDateTime modified =
+        QDateTime::fromMSecsSinceEpoch(qint64{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1000000);
     if (!layout_.MakeISODirectory(made, attribute, modified) || !layout_.ChangeISODirectory(made))
-      throw MasteringError(kMasteringDirectoryError, directory_error);
-    open_directories.insert(real_path);
-    FindFile find;
-    for (QString entry = find.FindFirst(path + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext()) {
-      if (entry == QLatin1String(".") || entry == QLatin1String("..")) continue;
-      AddEntry(path + QStringLiteral("/") + entry, open_directories);
-    }
-    open_directories.remove(real_path);
-    layout_.ChangeISODirectory(QStringLiteral(".."));
+      throw DirectoryError(name);
     return true;
   }
-  QString added = name;
-  if (!layout_.AddISOFile(added, path))
-    throw MasteringError(kMasteringFileError, QStringLiteral("ファイル ") + path + QStringLiteral(" は追加できません。"));
-  return true;
+  void LeaveFolder() override { layout_.ChangeISODirectory(QStringLiteral("..")); }
+  void File(const QByteArray& path, const QByteArray& name) override {
+    QString added = HostNameText(name);
+    if (!layout_.AddISOFile(added, path))
+      throw MasteringError(kMasteringFileError,
+                           QStringLiteral("ファイル ") + HostNameText(path) + QStringLiteral(" は追加できません。"));
+  }
+  // A link back into a folder being walked is never followed.
+  void Loop(const QByteArray&, const QByteArray& name) override { throw DirectoryError(name); }
+  void Unreadable(const QByteArray&, const QByteArray& name) override { throw DirectoryError(name); }
+
+ private:
+  static MasteringError DirectoryError(const QByteArray& name) {
+    return MasteringError(kMasteringDirectoryError,
+                          QStringLiteral("ディレクトリ ") + HostNameText(name) + QStringLiteral(" は作成できません。"));
+  }
+
+  Tazol& layout_;
+};
+
+}  // namespace
+
+// Adds one host entry to the current data-area directory; a directory with
+// everything below it.
+void Mastering::AddEntry(const QByteArray& path, const QByteArray& name) {
+  LayoutBuilder builder(layout_);
+  WalkHostTree(path, name, builder);
 }
 
 void Mastering::ClearTrack() {

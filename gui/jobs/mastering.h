@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -96,7 +95,7 @@ class Mastering : public QObject {
   void BurnEnded();
 
  private:
-  bool AddEntry(const QString& path, QSet<QString>& open_directories);
+  void AddEntry(const QByteArray& path, const QByteArray& name);
   bool QueryDrive(const QString& DriveName, bool (Trelin::*query)());
 
   Tazol layout_;

@@ -1,128 +1,38 @@
 // The automation server as a client meets it: `sorvel --automation` on a
-// private session bus, driven over D-Bus by a client written here.
+// private session bus, driven over D-Bus by a client of the test rig.
 #include "gui/jobs/mastering_service.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
-#include <functional>
+#include <climits>
 #include <vector>
 
 #include "gui/jobs/disc_reader.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/mastering_bus_client.h"
 #include "testing/gui/private_bus.h"
 
 namespace sorvel {
 namespace {
 
+using testing::BoolOf;
+using testing::BusClient;
+using testing::ErrorOf;
 using testing::MasteringDriveRig;
+using testing::NameGone;
 using testing::Q;
 using testing::ScratchDir;
 
-constexpr int kCallTimeoutMs = 120000;
+constexpr int kCallTimeoutMs = testing::kBusCallTimeoutMs;
 const QString kBusName = QString::fromLatin1(kMasteringBusName);
-
-// One client connection: calls members of the factory and of its objects and
-// records the Progress signals of the objects it watches.
-class BusClient : public QObject {
-  Q_OBJECT
-
- public:
-  BusClient(testing::PrivateBus& bus, const QString& name) : connection_(bus.Connect(name)), name_(name) {}
-
-  QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
-                    const QVariantList& arguments = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
-    message.setArguments(arguments);
-    return connection_.call(message, QDBus::Block, kCallTimeoutMs);
-  }
-  QDBusMessage Member(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    return Call(path, QString::fromLatin1(kMasteringInterface), method, arguments);
-  }
-  // A new object, watched for Progress.
-  QString Create() {
-    const QDBusMessage reply =
-        Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
-             QStringLiteral("Create"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return QString();
-    const QString path = reply.arguments().first().value<QDBusObjectPath>().path();
-    connection_.connect(kBusName, path, QString::fromLatin1(kMasteringInterface), QStringLiteral("Progress"), this,
-                        SLOT(OnProgress(int, int)));
-    return path;
-  }
-  QDBusMessage Release(const QString& path) {
-    return Call(QString::fromLatin1(kMasteringFactoryPath), QString::fromLatin1(kMasteringFactoryInterface),
-                QStringLiteral("Release"), {QVariant::fromValue(QDBusObjectPath(path))});
-  }
-  // A call whose reply is awaited with the event loop running, so that
-  // Progress signals (and `on_progress`) are handled meanwhile.
-  QDBusMessage CallRunning(const QString& path, const QString& method, const QVariantList& arguments) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, kCallTimeoutMs));
-    QEventLoop loop;
-    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kCallTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    // Signals sent before the reply may still wait in the queue.
-    QCoreApplication::processEvents();
-    return watcher.reply();
-  }
-  // Sends a call without waiting for its reply.
-  QDBusPendingCall Send(const QString& path, const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kBusName, path, QString::fromLatin1(kMasteringInterface), method);
-    message.setArguments(arguments);
-    return connection_.asyncCall(message, kCallTimeoutMs);
-  }
-  void Leave() { QDBusConnection::disconnectFromBus(name_); }
-
-  std::vector<std::pair<int, int>> progress;
-  std::function<void(int, int)> on_progress;
-
- public slots:
-  void OnProgress(int value, int total) {
-    progress.emplace_back(value, total);
-    if (on_progress) on_progress(value, total);
-  }
-
- private:
-  QDBusConnection connection_;
-  QString name_;
-};
-
-QString ErrorOf(const QDBusMessage& reply) {
-  if (reply.type() != QDBusMessage::ErrorMessage) return QStringLiteral("no error");
-  return reply.errorName() + QStringLiteral(" ") + reply.errorMessage();
-}
-
-bool BoolOf(const QDBusMessage& reply) {
-  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-         reply.arguments().first().toBool();
-}
-
-// Waits (bounded) until `name` has left `bus`.
-bool NameGone(testing::PrivateBus& bus, const QString& name) {
-  QDBusConnection watch = bus.Connect(QStringLiteral("name-watch"));
-  QDeadlineTimer deadline(60000);
-  while (!deadline.hasExpired()) {
-    if (!watch.interface()->isServiceRegistered(name)) return true;
-    QThread::msleep(20);
-  }
-  return false;
-}
 
 class MasteringServiceTest : public ::testing::Test {
  protected:
@@ -140,6 +50,15 @@ class MasteringServiceTest : public ::testing::Test {
   QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
   // Waits (bounded) until the server has left the bus.
   bool ServerGone() { return NameGone(bus_, kBusName); }
+  // Reads the disc in the open drive into back/Disc.img with its sheet and
+  // closes the drive; the folder "back".
+  std::string ReadBack(Trelin& drive) {
+    std::filesystem::create_directories(dir_.path() / "back");
+    DiscReader reader;
+    EXPECT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
+    drive.CloseDevice();
+    return (dir_.path() / "back").string();
+  }
 
   ScratchDir dir_;
   MasteringDriveRig rig_{dir_, "medium=cd-r"};
@@ -205,11 +124,7 @@ TEST_F(MasteringServiceTest, LayoutBurntOverTheBusReadsBackIdentical) {
   ASSERT_TRUE(drive.LoadTray(true));
   ASSERT_TRUE(drive.IsReady());
   EXPECT_FALSE(drive.IsMediaWritable());
-  std::filesystem::create_directories(dir_.path() / "back");
-  DiscReader reader;
-  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back/Disc.img")));
-  drive.CloseDevice();
-  const std::string back = (dir_.path() / "back").string();
+  const std::string back = ReadBack(drive);
   std::string output;
   // RunCommand appends to the output it is given.
   const auto run = [&output](const std::string& command) {
@@ -239,6 +154,48 @@ TEST_F(MasteringServiceTest, LayoutBurntOverTheBusReadsBackIdentical) {
     ASSERT_GE(wav.size(), 44 + samples->size()) << name;
     EXPECT_TRUE(wav.compare(44, samples->size(), *samples) == 0) << name;
     EXPECT_EQ(wav.find_first_not_of('\0', 44 + samples->size()), std::string::npos) << name;
+  }
+}
+
+// A folder whose names are not all UTF-8, added over the bus and burnt: every
+// file is on the disc, the odd name decoded with "_" for its odd byte, and
+// each reads back equal to its source.
+TEST_F(MasteringServiceTest, FolderWithANameThatIsNotUtf8BurnsEveryFile) {
+  for (const char* tool : {"bchunk", "isoinfo"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const std::filesystem::path odd = dir_.path() / "odd";
+  std::filesystem::create_directories(odd);
+  const struct {
+    std::string host;
+    const char* on_disc;
+    std::string data;
+  } files[] = {{"a.txt", "/odd/a.txt;1", std::string(3000, 'a')},
+               {"\xFF.txt", "/odd/_.txt;1", std::string(70000, '\xFF')},
+               {"z.txt", "/odd/z.txt;1", "z"}};
+  for (const auto& f : files) testing::WriteFileBytes(odd / f.host, f.data);
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("InitISOFS"), {16})));
+  const QDBusMessage added = client.Member(object, QStringLiteral("AddFile"), {Path("odd"), QString()});
+  EXPECT_TRUE(BoolOf(added)) << ErrorOf(added).toStdString();
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  EXPECT_TRUE(BoolOf(burnt)) << ErrorOf(burnt).toStdString();
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  ASSERT_TRUE(ServerGone());
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  const std::string back = ReadBack(drive);
+  std::string output;
+  ASSERT_EQ(testing::RunCommand("cd '" + back + "' && bchunk Disc.img Disc.cue part 2>&1", &output), 0) << output;
+  const std::string iso = back + "/part01.iso";
+  output.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + iso + "'", &output), 0);
+  EXPECT_EQ(output, "/odd\n/odd/a.txt;1\n/odd/z.txt;1\n/odd/_.txt;1\n");
+  for (const auto& f : files) {
+    output.clear();
+    ASSERT_EQ(testing::RunCommand("isoinfo -J -i '" + iso + "' -x '" + f.on_disc + "'", &output), 0) << f.on_disc;
+    EXPECT_TRUE(output == f.data) << f.on_disc;
   }
 }
 
@@ -348,7 +305,34 @@ TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
   EXPECT_TRUE(NameGone(bus, kBusName));
 }
 
+// Any client may pass any number: every integer member answers at the ends
+// of the 32-bit range (RemoveTrack(-2147483648) once ended the server), and
+// the server is still there, with its layout, afterwards.
+TEST_F(MasteringServiceTest, IntegerMembersAtTheLimitsLeaveTheServerAlive) {
+  testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
+  BusClient client(bus_, QStringLiteral("limits"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+  for (int v : {INT_MIN, INT_MIN + 1, -1, 0, 100, INT_MAX - 1, INT_MAX}) {
+    SCOPED_TRACE(v);
+    for (const auto& [member, arguments] : std::vector<std::pair<const char*, QVariantList>>{
+             {"RemoveTrack", {v}},
+             {"InitISOFS", {v}},
+             {"AddTrack", {Path("one.wav"), v, 0, 0}},
+             {"AddTrack", {Path("one.wav"), 0, v, 0}},
+             {"AddTrack", {Path("one.wav"), 0, 0, v}},
+         }) {
+      const QDBusMessage reply = client.Member(object, QString::fromLatin1(member), arguments);
+      EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << member << " " << ErrorOf(reply).toStdString();
+    }
+  }
+  const QDBusMessage count = client.Member(object, QStringLiteral("GetTrackCount"));
+  ASSERT_EQ(count.type(), QDBusMessage::ReplyMessage) << ErrorOf(count).toStdString();
+  EXPECT_GE(count.arguments().value(0).toInt(), 2);
+  EXPECT_TRUE(bus_.Connect(QStringLiteral("alive")).interface()->isServiceRegistered(kBusName).value());
+}
+
 }  // namespace
 }  // namespace sorvel
 
-#include "mastering_service_test.moc"

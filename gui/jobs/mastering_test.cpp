@@ -1,14 +1,19 @@
 #include "gui/jobs/mastering.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <QDateTime>
+#include <algorithm>
 #include <functional>
 
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/automation_host.h"
+#include "gui/jobs/disc_reader.h"
+#include "gui/jobs/job_test_rig.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/trelin.h"
 #include "testing/gui/fake_forms.h"
@@ -136,6 +141,96 @@ TEST_F(MasteringTest, ErrorsLeaveTheWalkAtTheRootAndKeepWhatWasAdded) {
   EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("d")), QStringList{QStringLiteral("a.txt")});
   EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub")), QStringList{QStringLiteral(".hidden/")});
   EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("tree\\sub\\.hidden")), QStringList{QStringLiteral("h.txt")});
+}
+
+// The entries of the current data-area directory but "." and "..": name, and
+// the size of a file or "/" for a directory.
+QStringList EntriesHere(Tazol& layout) {
+  QStringList entries;
+  for (auto entry = layout.FindISOFirstFile(); entry != nullptr; entry = layout.FindISONextFile()) {
+    if (entry->Name == QLatin1String(".") || entry->Name == QLatin1String("..")) continue;
+    entries << entry->Name + (entry->IsDirectory ? QStringLiteral("/") : QStringLiteral(" ") + QString::number(entry->Size));
+  }
+  entries.sort();
+  return entries;
+}
+
+// Linux names are bytes: one that is not UTF-8 is added under a name decoded
+// as UTF-8, else CP932, else with "_" for each odd byte, and its data is
+// found by its own bytes; the other names of the folder are added as well.
+TEST_F(MasteringTest, NamesThatAreNotUtf8AreAddedWithEveryOtherFile) {
+  const std::filesystem::path odd = dir_.path() / "odd";
+  std::filesystem::create_directories(odd / "\x93\xFA\x96\x7B");  // CP932 "日本"
+  WriteFileBytes(odd / "a.txt", "a");
+  WriteFileBytes(odd / "\xFF.txt", std::string(3000, 'f'));
+  WriteFileBytes(odd / "z.txt", "zz");
+  WriteFileBytes(odd / "\x93\xFA\x96\x7B" / "\x82\xA0.txt", "aaaa");  // CP932 "あ.txt"
+  const struct {
+    const char* mask;
+    QStringList root;
+  } cases[] = {
+      {"odd", {QStringLiteral("odd/")}},
+      {"odd/*.txt", {QStringLiteral("_.txt 3000"), QStringLiteral("a.txt 1"), QStringLiteral("z.txt 2")}},
+      {"odd/?.txt", {QStringLiteral("_.txt 3000"), QStringLiteral("a.txt 1"), QStringLiteral("z.txt 2")}},
+  };
+  for (const auto& c : cases) {
+    Mastering mastering;
+    ASSERT_TRUE(mastering.InitISOFS(16));
+    EXPECT_TRUE(mastering.AddFile(Path(c.mask))) << c.mask;
+    Tazol& layout = mastering.Layout();
+    EXPECT_EQ(EntriesHere(layout), c.root) << c.mask;
+    if (c.root.size() != 1) continue;
+    ASSERT_TRUE(layout.ChangeISODirectory(QStringLiteral("odd")));
+    EXPECT_EQ(EntriesHere(layout), (QStringList{QStringLiteral("_.txt 3000"), QStringLiteral("a.txt 1"),
+                                                QStringLiteral("z.txt 2"), QStringLiteral("日本/")}));
+    ASSERT_TRUE(layout.ChangeISODirectory(QStringLiteral("日本")));
+    EXPECT_EQ(EntriesHere(layout), QStringList{QStringLiteral("あ.txt 4")});
+  }
+  // A file that cannot be added is named in the error text the same way.
+  std::filesystem::create_directories(dir_.path() / "fifo");
+  ASSERT_EQ(mkfifo((dir_.path() / "fifo" / "\xFF\x93\xFA.fifo").c_str(), 0600), 0);
+  Mastering mastering;
+  EXPECT_EQ(Raised([&] { mastering.AddFile(Path("fifo")); }),
+            QStringLiteral("0x80040002 ファイル ") + Path("fifo") + QStringLiteral("/_日.fifo は追加できません。"));
+}
+
+// A folder chain whose paths grow far past what one path can name (PATH_MAX)
+// is rebuilt whole, with the file near its top.
+TEST_F(MasteringTest, ChainsDeeperThanAPathCanNameAreAddedWhole) {
+  const std::string level(60, 'c');
+  constexpr int kDepth = 90;
+  int fd = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::mkdirat(fd, "chain", 0755), 0);
+  int next = ::openat(fd, "chain", O_RDONLY | O_DIRECTORY);
+  ::close(fd);
+  fd = next;
+  const int file = ::openat(fd, "top.txt", O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::write(file, "top", 3), 3);
+  ::close(file);
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+    next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(next, 0);
+    ::close(fd);
+    fd = next;
+  }
+  ::close(fd);
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(16));
+  EXPECT_EQ(Raised([&] { EXPECT_TRUE(mastering.AddFile(Path("chain"))); }), QStringLiteral("none"));
+  Tazol& layout = mastering.Layout();
+  ASSERT_TRUE(layout.ChangeISODirectory(QStringLiteral("chain")));
+  EXPECT_EQ(EntriesHere(layout).size(), 2);
+  EXPECT_TRUE(EntriesHere(layout).contains(QStringLiteral("top.txt 3")));
+  int depth = 0;
+  for (QStringList here = EntriesHere(layout); here.size() >= 1 && depth <= kDepth; here = EntriesHere(layout)) {
+    const auto folder = std::find_if(here.begin(), here.end(), [](const QString& e) { return e.endsWith(u'/'); });
+    if (folder == here.end()) break;
+    ASSERT_TRUE(layout.ChangeISODirectory(folder->chopped(1)));
+    ++depth;
+  }
+  EXPECT_EQ(depth, kDepth);
 }
 
 TEST_F(MasteringTest, DriveNamesOnlyLettersAToZ) {
@@ -266,6 +361,85 @@ TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
   EXPECT_TRUE(error.startsWith(QStringLiteral("0x80040003 セクタ "))) << error.toStdString();
   EXPECT_EQ(seen, 20);
   EXPECT_FALSE(stopped.Burning());
+}
+
+// A data file or WAV that changed between AddFile (or AddTrack) and
+// StartBurn is refused with its name before anything reaches the drive
+// (once, the blank was closed with "セクタ 0 の書き込みに失敗しました。").
+TEST_F(MasteringTest, SourceChangedSinceItWasAddedIsRefusedBeforeAnyWrite) {
+  const std::filesystem::path file = dir_.path() / "src" / "big.bin";
+  const std::filesystem::path wave = dir_.path() / "t1.wav";
+  const std::string missing = " が見つからないか、通常のファイルではありません。";
+  const struct {
+    const char* name;
+    std::function<void()> change;
+    QString message;
+  } cases[] = {
+      {"removed", [&] { std::filesystem::remove(file); }, QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"fifo",
+       [&] {
+         std::filesystem::remove(file);
+         ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+       },
+       QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"shrunk", [&] { std::filesystem::resize_file(file, 4095); },
+       QStringLiteral("ファイル ") + Q(file) + QStringLiteral(" は追加した時より小さくなっています。")},
+      {"directory",
+       [&] {
+         std::filesystem::remove(file);
+         std::filesystem::create_directory(file);
+       },
+       QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
+      {"wave removed", [&] { std::filesystem::remove(wave); }, QStringLiteral("ファイル ") + Q(wave) + QString::fromUtf8(missing)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(file);
+    WriteFileBytes(file, std::string(4096, 'x'));
+    testing::WriteTrack(wave, testing::TrackSamples(300, 1));
+    Mastering mastering;
+    ASSERT_TRUE(mastering.AddFile(Q(file), QStringLiteral("deep\\er")));
+    ASSERT_TRUE(mastering.AddTrack(Q(wave), 150, 0, 0));
+    ASSERT_TRUE(mastering.Layout().ChangeISODirectory(QStringLiteral("deep")));
+    c.change();
+    rig_.drive().hooks().ClearLog();
+    EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); }),
+              QStringLiteral("0x80040003 ") + c.message);
+    // No PREVENT MEDIUM REMOVAL (closing the drive allows removal), no WRITE (10).
+    for (const auto& command : rig_.drive().Commands(0x1E)) EXPECT_EQ(command.cdb[4] & 1, 0);
+    EXPECT_TRUE(rig_.drive().Commands(0x2A).empty());
+    EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D")));
+    // The walk leaves the layout where it was.
+    EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\deep\\"));
+  }
+}
+
+// The layout is fixed when a file is added: one that grew since is written
+// at the size it had, and xorriso extracts exactly those bytes from the disc.
+TEST_F(MasteringTest, FileThatGrewIsWrittenAtItsRecordedSize) {
+  ASSERT_TRUE(testing::RequireTool("xorriso"));
+  const std::filesystem::path file = dir_.path() / "src" / "grows.bin";
+  const std::string recorded(5000, 'r');
+  WriteFileBytes(file, recorded);
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(16));
+  ASSERT_TRUE(mastering.AddFile(Q(file)));
+  WriteFileBytes(file, recorded + std::string(3000, 'g'));
+  ASSERT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(drive, Path("back")));
+  drive.CloseDevice();
+  WriteFileBytes(dir_.path() / "back.iso", testing::UserDataOfRawImage(testing::ReadFileBytes(dir_.path() / "back.img")));
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("xorriso -osirrox on -indev '" + (dir_.path() / "back.iso").string() +
+                                    "' -extract / '" + (dir_.path() / "out").string() + "' 2>&1",
+                                &out),
+            0)
+      << out;
+  EXPECT_TRUE(testing::ReadFileBytes(dir_.path() / "out" / "grows.bin") == recorded);
 }
 
 }  // namespace

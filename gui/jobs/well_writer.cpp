@@ -8,6 +8,7 @@
 #include "gui/foundation/file_paths.h"
 #include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/disc_verifier.h"
+#include "gui/jobs/layout_sources.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
@@ -51,6 +52,7 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
   DeviceSetting setting;
   setting.LoadSetting(objControl);
   bool result = false;
+  if (go_on) go_on = SourcesInPlace(objImage);
   if (go_on) {
     if (!objControl.IsReady()) {
       Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
@@ -94,6 +96,13 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
   ClearCancel();
   LogEnd(result);
   return result;
+}
+
+bool WellWriter::SourcesInPlace(Tazol& image) {
+  const QString changed = ChangedLayoutSource(image);
+  if (changed.isEmpty()) return true;
+  Report(kStatusError, changed);
+  return false;
 }
 
 bool WellWriter::WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifier, bool error_first_pregap) {
@@ -141,7 +150,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
   if (sectors < 1) Report(kStatusError, kEmptyLayout);
   SetToc(objImage.GetTOCStructure());
   bool result = false;
-  if (sectors > 0) {
+  if (sectors > 0 && SourcesInPlace(objImage)) {
     FileIO file;
     if (!file.OpenFile(image_path, kGenericWrite, kCreateAlways, 0)) {
       Report(kStatusError, QStringLiteral("ファイルが開けません - %1").arg(image_path));

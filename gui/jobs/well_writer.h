@@ -37,6 +37,9 @@ class WellWriter : public DiscJob {
   bool StartWriteFile(const QString& strFileName, Tazol& objImage);
 
  private:
+  // The layout's sources as they were added (layout_sources.h); otherwise
+  // the error line naming the first that changed.
+  bool SourcesInPlace(Tazol& image);
   bool WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifier, bool error_first_pregap);
   void SetToc(std::unique_ptr<TOCInformation> toc);
 

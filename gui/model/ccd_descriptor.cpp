@@ -1,5 +1,8 @@
 // The INI TOC descriptor: ".ccd" (version section "CloneCD") and the
 // drive-bound ".tsn" (version section "Tessarine").
+#include <algorithm>
+#include <vector>
+
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/super_ini.h"
 #include "gui/model/descriptor_files.h"
@@ -24,6 +27,11 @@ std::optional<int64_t> DecimalValue(const QString& text, int64_t low, int64_t hi
   const qlonglong value = text.trimmed().toLongLong(&ok, 10);
   if (!ok || value < low || value > high) return std::nullopt;
   return value;
+}
+
+// The text naming a value of the descriptor that cannot stand.
+QString InvalidValueText(const QString& section, const QString& key, const QString& value) {
+  return QStringLiteral("Invalid value : [%1] %2=%3").arg(section, key, value);
 }
 
 }  // namespace
@@ -125,7 +133,7 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;
   auto refuse = [&](const QString& section, const QString& key, const QString& value) {
-    RaiseStatus(2, QStringLiteral("CCDFileError: Invalid value : [%1] %2=%3").arg(section, key, value));
+    RaiseStatus(2, QStringLiteral("CCDFileError: ") + InvalidValueText(section, key, value));
     malformed = true;
     Clear();
     return false;
@@ -152,7 +160,14 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
               values[3], values[4], values[5], values[6], values[7], values[8]);
   }
 
-  // Track entries: INDEX 0 may be missing, the first other missing index ends a track.
+  // Track entries: INDEX 0 may be missing, the first other missing index ends
+  // a track. Each entry's key is kept for the messages of the checks below.
+  struct EntryKey {
+    QString section;
+    QString key;
+    QString value;
+  };
+  std::vector<EntryKey> entry_keys;
   for (int t = 1; t <= kMaxTracks; ++t) {
     const QString section = QStringLiteral("Track %1").arg(t);
     const QString mode_text = ini.SectionKey(section, QStringLiteral("MODE"));
@@ -181,13 +196,17 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
       if (!start) return refuse(section, key, text);
       TOCAdd(1, static_cast<uint8_t>(t), static_cast<uint8_t>(i), flags, static_cast<int32_t>(*mode),
              static_cast<int32_t>(*start), 0);
+      entry_keys.push_back({section, key, text});
     }
   }
 
-  // Sessions and lead-outs from the A0, A1 and A2 descriptors.
+  // Sessions and lead-outs from the A0, A1 and A2 descriptors; the raw entry
+  // (0-based) that ended each track entry, -1 for none.
   int first_track = 0;
   int last_track = 0;
-  for (const auto& raw : raw_) {
+  std::vector<int> lead_out_of(static_cast<size_t>(TOCCount()), -1);
+  for (int k = 0; k < RawTOCCount(); ++k) {
+    const model::TOCRawTrack* raw = RawTOC(k + 1);
     if (raw->Point == 0xA0) first_track = raw->PMinute;
     if (raw->Point == 0xA1) last_track = raw->PMinute;
     if (raw->Point != 0xA2) continue;
@@ -196,7 +215,8 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     }
     for (int i = TOCCount(); i >= 1; --i) {
       if (TOC(i)->TrackNo == last_track) {
-        TOC(i)->EndLBA = MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame) - 1;
+        TOC(i)->EndLBA = static_cast<int32_t>(MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame) - 1);
+        lead_out_of[static_cast<size_t>(i - 1)] = k;
         break;
       }
     }
@@ -208,7 +228,7 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
     if (raw->Point < 1 || raw->Point > 100 || raw->SessionNo == base_session) continue;
     base_session = raw->SessionNo;
     if (base_session <= 1) continue;
-    const int32_t base = MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame);
+    const auto base = static_cast<int32_t>(MSFToLBA(raw->PMinute, raw->PSecond, raw->PFrame));
     for (const auto& entry : tracks_) {
       if (entry->SessionNo == base_session) entry->StartLBA += base;
     }
@@ -248,9 +268,40 @@ bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   } else if (disc_value("Sessions") != TOC(TOCCount())->SessionNo) {
     problem = QStringLiteral("セッション数が不正です。");
   }
-  if (problem.isEmpty()) return true;
-  RaiseStatus(2, problem);
-  return false;
+  if (!problem.isEmpty()) {
+    RaiseStatus(2, problem);
+    return false;
+  }
+
+  // Every session ends at a lead-out, and the entries lie in order inside
+  // what a CD can address; the model is left as built, as after the checks
+  // above.
+  auto report = [this](const QString& text) {
+    RaiseStatus(2, QStringLiteral("CCDFileError: ") + text);
+    return false;
+  };
+  for (int i = 1; i <= TOCCount(); ++i) {
+    const bool last_of_session = i == TOCCount() || TOC(i + 1)->SessionNo != TOC(i)->SessionNo;
+    if (last_of_session && lead_out_of[static_cast<size_t>(i - 1)] < 0) {
+      return report(QStringLiteral("Missing lead-out : Session %1").arg(TOC(i)->SessionNo));
+    }
+  }
+  const platform::TocCheck check = CheckTrackExtents(platform::kCdBounds);
+  if (check.ok()) return true;
+  const EntryKey& entry = entry_keys[check.entry];
+  if (platform::IsStartFault(check.fault)) {
+    return report(InvalidValueText(entry.section, entry.key, entry.value));
+  }
+  // Ends come from the next entry's start or from a lead-out; only a lead-out
+  // can make one wrong (the entry's own, or the one before it for an overlap).
+  const int lead_out =
+      lead_out_of[check.fault == platform::TocFault::kOverlap ? check.entry - 1 : check.entry];
+  const model::TOCRawTrack* raw = RawTOC(std::max(lead_out, 0) + 1);
+  return report(QStringLiteral("Invalid lead-out : [Entry %1] %2:%3:%4")
+                    .arg(lead_out)
+                    .arg(raw->PMinute, 2, 10, QLatin1Char('0'))
+                    .arg(raw->PSecond, 2, 10, QLatin1Char('0'))
+                    .arg(raw->PFrame, 2, 10, QLatin1Char('0')));
 }
 
 }  // namespace sorvel

@@ -400,6 +400,81 @@ TEST(CcdReadTest, MalformedValuesFailClearly) {
   }
 }
 
+// A document that reads as a TOC no disc can have: tracks out of order, a
+// start past the lead-out or beyond what a CD addresses, a lead-out at 0 or
+// missing. It fails with the first problem named; the model stays as read.
+TEST(CcdReadTest, TocsNoDiscCanHaveAreRefused) {
+  ScratchDir dir;
+  TOCInformation good;
+  // Two audio tracks, 0-199 and 200-399, and the lead-out at 00:07:25.
+  good.TOCAdd(1, 1, 1, 0, 0, 0, 199);
+  good.TOCAdd(1, 2, 1, 0, 0, 200, 399);
+  AddSessionRaw(good, 1, 1, 2, 400, {{0, 0}, {200, 0}});
+  ASSERT_TRUE(good.SaveCCDFile(Q(dir / "good.ccd")));
+  const std::string text = ReadFileBytes(dir / "good.ccd");
+  {
+    TOCInformation back;
+    ASSERT_TRUE(back.LoadCCDFile(Q(dir / "good.ccd")));
+    ExpectSameEntries(good, back);
+  }
+  const std::string track1 = "[Track 1]\r\nMODE=0\r\nINDEX 1=0\r\n";
+  const std::string track2 = "[Track 2]\r\nMODE=0\r\nINDEX 1=200\r\n";
+  const std::string lead_out = "PMin=0\r\nPSec=7\r\nPFrame=25\r\n";
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> edits;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{{track1, "[Track 1]\r\nMODE=0\r\nINDEX 1=1000000000\r\n"}},
+       "CCDFileError: Invalid value : [Track 1] INDEX 1=1000000000"},
+      {{{track1, "[Track 1]\r\nMODE=0\r\nINDEX 1=300\r\n"}, {track2, "[Track 2]\r\nMODE=0\r\nINDEX 1=0\r\n"}},
+       "CCDFileError: Invalid value : [Track 2] INDEX 1=0"},
+      {{{track2, "[Track 2]\r\nMODE=0\r\nINDEX 0=250\r\nINDEX 1=200\r\n"}},
+       "CCDFileError: Invalid value : [Track 2] INDEX 1=200"},
+      {{{track1, "[Track 1]\r\nMODE=0\r\nINDEX 1=0\r\nINDEX 2=-100\r\n"}},
+       "CCDFileError: Invalid value : [Track 1] INDEX 2=-100"},
+      {{{track1, "[Track 1]\r\nMODE=0\r\nINDEX 0=-151\r\nINDEX 1=0\r\n"}},
+       "CCDFileError: Invalid value : [Track 1] INDEX 0=-151"},
+      {{{lead_out, "PMin=0\r\nPSec=0\r\nPFrame=0\r\n"}}, "CCDFileError: Invalid lead-out : [Entry 2] 00:00:00"},
+      {{{lead_out, "PMin=0\r\nPSec=4\r\nPFrame=50\r\n"}}, "CCDFileError: Invalid lead-out : [Entry 2] 00:04:50"},
+      {{{lead_out, "PMin=120\r\nPSec=7\r\nPFrame=25\r\n"}}, "CCDFileError: Invalid lead-out : [Entry 2] 120:07:25"},
+      {{{"Point=0xA2", "Point=0xB0"}}, "CCDFileError: Missing lead-out : Session 1"},
+  };
+  for (const Case& c : cases) {
+    std::string document = text;
+    for (const auto& [from, to] : c.edits) {
+      const size_t at = document.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      document.replace(at, from.size(), to);
+    }
+    WriteFileBytes(dir / "bad.ccd", document);
+    TOCInformation toc;
+    StatusRecorder recorder(toc);
+    EXPECT_FALSE(toc.LoadCCDFile(Q(dir / "bad.ccd"))) << c.message;
+    EXPECT_EQ(recorder.Texts(), QStringList{QString::fromUtf8(c.message)});
+    EXPECT_GT(toc.TOCCount(), 0) << c.message;
+  }
+}
+
+// A second session that begins before the first one's lead-out.
+TEST(CcdReadTest, SessionsThatOverlapAreRefused) {
+  ScratchDir dir;
+  TOCInformation toc;
+  FillTwoSessionDisc(toc);
+  ASSERT_TRUE(toc.SaveCCDFile(Q(dir / "two.ccd")));
+  std::string text = ReadFileBytes(dir / "two.ccd");
+  // Session 1's lead-out from LBA 9000 (02:02:00) to LBA 25000 (05:35:25), past session 2's start at 20000.
+  const std::string from = "PMin=2\r\nPSec=2\r\nPFrame=0\r\n";
+  const size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, from.size(), "PMin=5\r\nPSec=35\r\nPFrame=25\r\n");
+  WriteFileBytes(dir / "two.ccd", text);
+  TOCInformation back;
+  StatusRecorder recorder(back);
+  EXPECT_FALSE(back.LoadCCDFile(Q(dir / "two.ccd")));
+  EXPECT_EQ(recorder.Texts(), QStringList{QStringLiteral("CCDFileError: Invalid lead-out : [Entry 2] 05:35:25")});
+}
+
 TEST(CcdReadTest, TruncatedAndShuffledDocumentsNeverCrash) {
   ScratchDir dir;
   TOCInformation good;

@@ -1,5 +1,7 @@
 // CUE sheets of one BINARY image and the ".cdt" CD-Text pack file beside them.
 #include <QStringList>
+#include <algorithm>
+#include <climits>
 
 #include "gui/foundation/file.h"
 #include "gui/model/descriptor_files.h"
@@ -156,6 +158,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
   int32_t current_flags = 0;
   QString current_mode;
   bool odd_sector_size = false;  // a 2048- or 2336-byte track was read
+  QStringList index_lines;       // the INDEX line of each track entry
   for (const QString& line_as_read : lines) {
     const QString line = line_as_read.trimmed();
     const CueLine cue = SplitCueLine(line);
@@ -209,12 +212,14 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
         fail(QStringLiteral("Unknown track mode : ") + current_mode);
         break;
       }
+      // The order of the entries is checked with the whole sheet read.
       const auto number = SmallNumber(field2);
       const auto lba = MSFToLBA(field3);
-      if (!number || *number > 99 || !lba || (TOCCount() > 0 && *lba + 150 <= TOC(TOCCount())->StartLBA)) {
+      if (!number || *number > 99 || !lba) {
         fail(QStringLiteral("Invalid index : ") + line_as_read);
         break;
       }
+      index_lines << line_as_read;
       lngSectorSize = mode->sector_size;
       odd_sector_size = odd_sector_size || mode->sector_size != 2352;
       TOCAdd(1, static_cast<uint8_t>(current_track), static_cast<uint8_t>(*number),
@@ -230,12 +235,17 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
     model::TOCTrack* last = TOC(TOCCount());
     const int64_t sectors = FileSizeOfPath(strImageFileName) / lngSectorSize;
     const int64_t end_lba = sectors - 1;
-    if (end_lba <= 0) {
+    last->EndLBA = static_cast<int32_t>(std::clamp<int64_t>(end_lba, INT32_MIN, INT32_MAX));
+    // The entries in order and inside what a medium of this sector size can
+    // address, the image's end included.
+    const platform::TocCheck check =
+        failed ? platform::TocCheck{} : CheckTrackExtents(platform::BoundsOfSectorSize(lngSectorSize));
+    if (platform::IsStartFault(check.fault)) {
+      fail(QStringLiteral("Invalid index : ") + index_lines.value(static_cast<qsizetype>(check.entry)));
+    } else if (end_lba <= 0) {
       fail(QStringLiteral("イメージファイルが開けません - ") + strImageFileName);
-    } else if (last->StartLBA >= end_lba) {
+    } else if (last->StartLBA >= end_lba || !check.ok()) {
       fail(QStringLiteral("最終LBAが不正"));
-    } else {
-      last->EndLBA = static_cast<int32_t>(std::min<int64_t>(end_lba, INT32_MAX));
     }
   }
   // A 2048- or 2336-byte image holds that one track only.

@@ -255,6 +255,20 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
       {head + "    INDEX 02 00:00:75\r\n", "CUEFileError: Invalid index :     INDEX 02 00:00:75"},
       {head + "    INDEX 02 00:00:00\r\n", "CUEFileError: Invalid index :     INDEX 02 00:00:00"},
       {head + "    INDEX 02 0:0\r\n", "CUEFileError: Invalid index :     INDEX 02 0:0"},
+      // Times whose frame count does not fit in 32 bits, or beyond what a CD
+      // (or, for 2,048-byte sectors, any disc) can address.
+      {"FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 477219:00:00\r\n",
+       "CUEFileError: Invalid index :     INDEX 01 477219:00:00"},
+      {"FILE \"disc.img\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 477219:00:00\r\n",
+       "CUEFileError: Invalid index :     INDEX 01 477219:00:00"},
+      {head + "    INDEX 02 120:00:00\r\n", "CUEFileError: Invalid index :     INDEX 02 120:00:00"},
+      {"FILE \"disc.img\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 20000:00:00\r\n",
+       "CUEFileError: Invalid index :     INDEX 01 20000:00:00"},
+      // Indexes out of order, and a track that never reaches index 1.
+      {head + "    INDEX 03 00:01:00\r\n    INDEX 02 00:02:00\r\n", "CUEFileError: Invalid index :     INDEX 02 00:02:00"},
+      {"FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 00 00:00:00\r\n  TRACK 02 AUDIO\r\n"
+       "    INDEX 01 00:02:00\r\n",
+       "CUEFileError: Invalid index :     INDEX 01 00:02:00"},
       {"ISRC JPABC9900001\r\n" + head, "CUEFileError: Misplaced ISRC : ISRC JPABC9900001"},
       {"FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    ISRC JPABC9900001\r\n    ISRC JPABC9900002\r\n",
        "CUEFileError: Misplaced ISRC :     ISRC JPABC9900002"},
@@ -275,6 +289,24 @@ TEST(CueSheetReadTest, FailuresReportOneMessageAndLeaveTheModelEmpty) {
     EXPECT_EQ(loaded.messages, QStringList{QString::fromUtf8(c.message)}) << c.sheet;
     EXPECT_EQ(toc.TOCCount() + toc.ISRCCount() + toc.CDTextCount(), 0) << c.sheet;
     EXPECT_EQ(toc.MCN(), QStringLiteral("0000000000000"));
+  }
+}
+
+// A raw image may run to 99:59:74 (LBA 449,849), the last address a CD has.
+TEST(CueSheetReadTest, RawImageEndsWhereACdEnds) {
+  ScratchDir dir;
+  WriteFileBytes(dir / "disc.cue", "FILE \"disc.img\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  for (const auto& [sectors, ok] : {std::pair<uintmax_t, bool>{449850, true}, {449851, false}}) {
+    MakeSizedFile(dir / "disc.img", 2352 * sectors);
+    TOCInformation toc;
+    const Loaded loaded = LoadSheet(toc, dir / "disc.cue");
+    EXPECT_EQ(loaded.ok, ok) << sectors;
+    if (ok) {
+      ASSERT_EQ(toc.TOCCount(), 1);
+      EXPECT_EQ(toc.TOC(1)->EndLBA, 449849);
+    } else {
+      EXPECT_EQ(loaded.messages, QStringList{QStringLiteral("CUEFileError: 最終LBAが不正")});
+    }
   }
 }
 

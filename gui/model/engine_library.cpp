@@ -3,14 +3,15 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 
 #include "gui/foundation/modal_ui.h"
+#include "platform/executable_path.h"
 
 namespace sorvel {
 namespace {
@@ -19,10 +20,9 @@ std::mutex g_registry_mutex;
 QString g_folder_override;
 std::function<void()> g_fatal_end;
 
-QString ProgramFolder() {
-  if (QCoreApplication::instance() != nullptr) return QCoreApplication::applicationDirPath();
-  return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
-}
+// The folder of the program's real file, also when it was started through a
+// link (an installed bin/sorvel) or its file was replaced while it runs.
+QString ProgramFolder() { return QFile::decodeName(platform::ExecutableFolder().c_str()); }
 
 QString DlErrorText() {
   const char* text = dlerror();

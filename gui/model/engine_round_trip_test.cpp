@@ -11,6 +11,7 @@
 #include "gui/model/engine_library.h"
 #include "gui/model/tazol.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/built_engines.h"
 #include "testing/scoped_env.h"
 #include "testing/test_paths.h"
 
@@ -44,12 +45,9 @@ void WriteWave(const QString& path, int sectors) {
 
 class EngineRoundTripTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetEngineLibraryFolder(QFileInfo(QString::fromStdString(testing::BuiltLibraryPath("libtrelin.so"))).path());
-  }
-  void TearDown() override { SetEngineLibraryFolder(QString()); }
   QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
 
+  testing::BuiltEngines engines_;
   testing::ScratchDir dir_;
 };
 

@@ -41,9 +41,16 @@ bool TOCInformation::LoadISOFile(const QString& strFileName, int32_t& lngSectorS
   }
   const int64_t sectors = sector_size > 0 ? size / sector_size : 0;
   file.CloseFile();
-  if (sector_size == 0 || sectors > INT32_MAX) {
+  if (sector_size == 0) {
     lngSectorSize = 0;
     RaiseStatus(2, QStringLiteral("セクタサイズ判定に失敗"));
+    return false;
+  }
+  // Raw and Mode 2 sectors go to a CD only; 2,048-byte ones to any medium.
+  const platform::TocExtent whole{1, 1, 1, 0, sectors - 1};
+  if (!platform::CheckTocExtents({&whole, 1}, platform::BoundsOfSectorSize(sector_size)).ok()) {
+    lngSectorSize = 0;
+    RaiseStatus(2, QStringLiteral("セクタ数 %1 はどの媒体にも収まりません。").arg(sectors));
     return false;
   }
   lngSectorSize = sector_size;

@@ -80,5 +80,37 @@ TEST(PlainImageTest, UnfitLengthsFailAndKeepTheModel) {
   EXPECT_TRUE(recorder.events.empty());
 }
 
+// Raw and Mode 2 sectors end where a CD ends (LBA 449,849); 2,048-byte ones
+// where the largest disc does (62,500,864 sectors).
+TEST(PlainImageTest, ImagesNoMediumHoldsAreRefused) {
+  struct Case {
+    int32_t sector_size;
+    uintmax_t sectors;
+    bool fits;
+  };
+  const Case cases[] = {
+      {2352, 449850, true},   {2352, 449851, false},   {2336, 449850, true},
+      {2336, 449851, false},  {2048, 62500864, true},  {2048, 62500865, false},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    MakeSizedFile(dir / "disc.iso", c.sectors * static_cast<uintmax_t>(c.sector_size));
+    TOCInformation toc;
+    StatusRecorder recorder(toc);
+    int32_t sector_size = -1;
+    EXPECT_EQ(toc.LoadISOFile(Q(dir / "disc.iso"), sector_size), c.fits) << c.sector_size << " " << c.sectors;
+    if (c.fits) {
+      EXPECT_EQ(sector_size, c.sector_size);
+      ASSERT_EQ(toc.TOCCount(), 1);
+      EXPECT_EQ(toc.TOC(1)->EndLBA, static_cast<int32_t>(c.sectors - 1));
+    } else {
+      EXPECT_EQ(sector_size, 0);
+      EXPECT_EQ(recorder.Texts(),
+                QStringList{QStringLiteral("セクタ数 %1 はどの媒体にも収まりません。").arg(c.sectors)});
+      EXPECT_EQ(toc.TOCCount(), 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -1,6 +1,7 @@
 #include "gui/model/tazol.h"
 
 #include <array>
+#include <cstring>
 #include <limits>
 
 #include "gui/model/engine_text.h"
@@ -89,10 +90,12 @@ void Tazol::ClearISO() {
 
 bool Tazol::IsISOEmpty() { return Call<IntFn>(kIsISOEmpty, 0, handle_) != 0; }
 
+// The engine fills fixed-size buffers; they live on the stack, as these calls
+// come once per entry of a whole layout.
 QString Tazol::NewFileDirectoryName() {
-  QByteArray buffer(kTextSize, '\0');
+  std::array<char, kTextSize> buffer{};
   Call<BufferFn>(kGetISONewFileDirectoryName, 0, handle_, buffer.data(), kTextSize);
-  return TextFromBuffer(buffer.constData(), kTextSize);
+  return TextFromBuffer(buffer.data(), kTextSize);
 }
 
 bool Tazol::Added(int32_t result, QString& name) {
@@ -103,10 +106,14 @@ bool Tazol::Added(int32_t result, QString& name) {
 }
 
 bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
+  return AddISOFile(name, EngineText(original_file_name));
+}
+
+bool Tazol::AddISOFile(QString& name, const QByteArray& source_path) {
   const QByteArray entry = EngineText(name);
-  const QByteArray source = EngineText(original_file_name);
+  // The export reads the bytes up to the first zero byte as they are.
   return Added(Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
-                                                                source.constData()),
+                                                                source_path.constData()),
                name);
 }
 
@@ -157,18 +164,19 @@ bool Tazol::ChangeISOProperties(const QString& name, int16_t attribute, const QD
 }
 
 QString Tazol::GetISOCurrentDirectory() {
-  QByteArray buffer(kTextSize, '\0');
+  std::array<char, kTextSize> buffer{};
   Call<BufferFn>(kGetISOCurrentDirectory, 0, handle_, buffer.data(), kTextSize);
-  return TextFromBuffer(buffer.constData(), kTextSize);
+  return TextFromBuffer(buffer.data(), kTextSize);
 }
 
 std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
-  QByteArray record(kFindRecordSize, '\0');
+  std::array<char, kFindRecordSize> record{};
   if (Call<int32_t(intptr_t, void*)>(export_index, 0, handle_, record.data()) == 0) return nullptr;
-  const char* p = record.constData();
+  const char* p = record.data();
   auto entry = std::make_unique<ISOFindFile>();
   entry->Name = TextFromBuffer(p, 1024);
   entry->OriginalFileName = TextFromBuffer(p + 1024, 1024);
+  entry->SourcePath = QByteArray(p + 1024, static_cast<qsizetype>(strnlen(p + 1024, 1024)));
   entry->FileAttribute = static_cast<int16_t>(Le32(p + 2048) & 0xFFFF);
   entry->Size = static_cast<uint32_t>(Le32(p + 2052));
   entry->TimeStamp = TimeToDate(Le32(p + 2056));
@@ -197,14 +205,17 @@ bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t post
 bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap,
                        int32_t flag) {
   const QByteArray path = EngineText(wave_file_name);
-  const bool done = Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
+  const bool done = IsTrackNo(track_no) &&
+                    Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
                         kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
   emit ChangeTrack();
   return done;
 }
 
 bool Tazol::RemoveTrack(int32_t track_no) {
-  if (Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) return false;
+  if (!IsTrackNo(track_no) || Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) {
+    return false;
+  }
   emit ChangeTrack();
   return true;
 }
@@ -212,7 +223,7 @@ bool Tazol::RemoveTrack(int32_t track_no) {
 int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }
 
 std::unique_ptr<ISOTrackData> Tazol::GetTrackInformation(int32_t track_no) {
-  if (track_no < 1 || track_no > GetTrackCount()) return nullptr;
+  if (!IsTrackNo(track_no) || track_no > GetTrackCount()) return nullptr;
   QByteArray record(kTrackRecordSize, '\0');
   Call<int32_t(intptr_t, int32_t, void*)>(kGetTrackInformation, 0, handle_, track_no - 1, record.data());
   const char* p = record.constData();

@@ -23,6 +23,10 @@ class Tazol final : public QObject, public EngineBinding {
 
  public:
   static constexpr int kSectorSize = 2352;
+  // Track numbers of a disc (the data track included). No other number a
+  // caller passes reaches the engine, nor the "- 1" that makes its index.
+  static constexpr int32_t kMaxTrackNo = 99;
+  static constexpr bool IsTrackNo(int32_t track_no) { return track_no >= 1 && track_no <= kMaxTrackNo; }
 
   explicit Tazol(QObject* parent = nullptr);
   ~Tazol() override;
@@ -37,6 +41,9 @@ class Tazol final : public QObject, public EngineBinding {
   bool IsISOEmpty();
   // `name` becomes the engine's name for the entry on success.
   bool AddISOFile(QString& name, const QString& original_file_name);
+  // The same with the host path as the host's bytes (a name that is not
+  // UTF-8 opens only by them); cut at a zero byte.
+  bool AddISOFile(QString& name, const QByteArray& source_path);
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
@@ -50,7 +57,8 @@ class Tazol final : public QObject, public EngineBinding {
   std::unique_ptr<ISOFindFile> FindISONextFile();
   void ClearTrack();
   bool AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
-  // Track numbers count from 1.
+  // Track numbers count from 1; one outside 1..99 is refused (ResetTrack
+  // still raises ChangeTrack).
   bool ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
   bool RemoveTrack(int32_t track_no);
   int32_t GetTrackCount();

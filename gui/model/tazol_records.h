@@ -3,6 +3,7 @@
 // of a track or of the disc. Their fields change only the record.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
@@ -12,6 +13,7 @@ namespace sorvel {
 struct ISOFindFile {
   QString Name;              // the entry's name in the layout
   QString OriginalFileName;  // host path of its data
+  QByteArray SourcePath;     // the same as the host's bytes, which open it where they are not UTF-8
   int16_t FileAttribute = 0;  // 2 = hidden
   int64_t Size = 0;  // the engine's unsigned 32-bit size, widened
   QDateTime TimeStamp;

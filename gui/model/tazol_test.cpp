@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTimeZone>
@@ -118,6 +120,26 @@ TEST_F(TazolTest, TrackSignalsAndNumbers) {
   EXPECT_TRUE(fake_.Calls().contains(QStringLiteral("RemoveTrack 23063 0")));
 }
 
+// A track number outside 1..99 never reaches the engine (nor the "- 1"
+// that makes its index: RemoveTrack(-2147483648) once overflowed there).
+TEST_F(TazolTest, TrackNumbersOutsideADiscStopAtTheBinding) {
+  Tazol tazol;
+  SignalLog log(tazol);
+  fake_.Reset();
+  for (int32_t track : {INT32_MIN, -1, 0, 100, INT32_MAX}) {
+    EXPECT_FALSE(tazol.RemoveTrack(track)) << track;
+    EXPECT_TRUE(log.Take().isEmpty());
+    EXPECT_FALSE(tazol.ResetTrack(track, QStringLiteral("/w/2.wav"), 0, 0, 0)) << track;
+    EXPECT_EQ(log.Take(), QStringList{"ChangeTrack"});  // raised whether or not it succeeded
+    EXPECT_EQ(tazol.GetTrackInformation(track), nullptr);
+  }
+  EXPECT_TRUE(fake_.Calls("RemoveTrack").isEmpty());
+  EXPECT_TRUE(fake_.Calls("ResetTrack").isEmpty());
+  EXPECT_TRUE(fake_.Calls("GetTrackInformation").isEmpty());
+  EXPECT_TRUE(tazol.RemoveTrack(99));
+  EXPECT_EQ(fake_.Calls("RemoveTrack"), QStringList{QStringLiteral("RemoveTrack 23063 98")});
+}
+
 TEST_F(TazolTest, TrackRecordsAreDecodedOnlyForExistingTracks) {
   Tazol tazol;
   fake_.SetResult("GetTrackCount", 2);
@@ -152,13 +174,18 @@ TEST_F(TazolTest, FindRecordsAreDecoded) {
   record += source;
   QByteArray large = record + Le32(0) + Le32(static_cast<int32_t>(0xC0000000u)) + Le32(0) + Le32(0);
   record += Le32(0x10002) + Le32(123456) + Le32(0) + Le32(1);
+  // A host path that is not UTF-8 comes back byte for byte beside its text.
+  QByteArray odd = QByteArray("_.TXT;1") + QByteArray(1024 - 7, '\0') + QByteArray("/tmp/\xFF.txt");
+  odd += QByteArray(2048 - odd.size(), '\0') + Le32(0) + Le32(1) + Le32(0) + Le32(0);
   fake_.SetOutput("FindISOFile", 0, record);
   fake_.SetOutput("FindISOFile", 1, large);
+  fake_.SetOutput("FindISOFile", 2, odd);
   Tazol tazol;
   auto first = tazol.FindISOFirstFile();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Name, QStringLiteral("README.TXT;1"));
   EXPECT_EQ(first->OriginalFileName, QString(1024, QLatin1Char('p')));
+  EXPECT_EQ(first->SourcePath, QByteArray(1024, 'p'));
   EXPECT_EQ(first->FileAttribute, 2);
   EXPECT_EQ(first->Size, 123456);
   EXPECT_EQ(first->TimeStamp, QDateTime::fromSecsSinceEpoch(0));
@@ -167,6 +194,10 @@ TEST_F(TazolTest, FindRecordsAreDecoded) {
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(next->Size, 3LL << 30);  // 3 GiB: unsigned, not negative
   EXPECT_FALSE(next->IsDirectory);
+  auto third = tazol.FindISONextFile();
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->SourcePath, QByteArray("/tmp/\xFF.txt"));
+  EXPECT_EQ(third->OriginalFileName, QString::fromUtf8("/tmp/\xFF.txt"));
   EXPECT_EQ(tazol.FindISONextFile(), nullptr);
 }
 

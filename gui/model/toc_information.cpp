@@ -1,6 +1,7 @@
 #include "gui/model/toc_information.h"
 
 #include <QStringList>
+#include <climits>
 
 namespace sorvel {
 
@@ -17,9 +18,9 @@ QString PaddedWithZeros(const QString& text, int length) {
 }
 
 // A field of decimal digits only; no value when empty, not decimal or too long.
-std::optional<int32_t> DecimalField(const QString& text, int max_digits) {
+std::optional<int64_t> DecimalField(const QString& text, int max_digits) {
   if (text.isEmpty() || text.size() > max_digits) return std::nullopt;
-  int32_t value = 0;
+  int64_t value = 0;
   for (QChar c : text) {
     if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
     value = value * 10 + (c.unicode() - u'0');
@@ -125,12 +126,28 @@ uint8_t TOCInformation::HexTextToByte(const QString& text) {
 std::optional<int32_t> TOCInformation::MSFToLBA(const QString& text) {
   const QStringList fields = text.split(QLatin1Char(':'));
   if (fields.size() != 3) return std::nullopt;
-  // Six digits of minutes keep the result well inside 32 bits.
+  // Six digits of minutes keep the product inside 64 bits.
   const auto minutes = DecimalField(fields[0], 6);
   const auto seconds = DecimalField(fields[1], 2);
   const auto frames = DecimalField(fields[2], 2);
   if (!minutes || !seconds || !frames || *seconds >= 60 || *frames >= 75) return std::nullopt;
-  return MSFToLBA(*minutes, *seconds, *frames);
+  const int64_t lba = MSFToLBA(*minutes, *seconds, *frames);
+  // The sheet readers keep the frame count (LBA + 150) as a 32-bit start.
+  if (lba + 150 > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(lba);
+}
+
+std::vector<platform::TocExtent> TOCInformation::TrackExtents() const {
+  std::vector<platform::TocExtent> extents;
+  extents.reserve(static_cast<size_t>(TOCCount()));
+  for (const auto& entry : tracks_) {
+    extents.push_back({entry->SessionNo, entry->TrackNo, entry->IndexNo, entry->StartLBA, entry->EndLBA});
+  }
+  return extents;
+}
+
+platform::TocCheck TOCInformation::CheckTrackExtents(const platform::TocBounds& bounds) const {
+  return platform::CheckTocExtents(TrackExtents(), bounds);
 }
 
 }  // namespace sorvel

@@ -11,9 +11,11 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "gui/foundation/list.h"
 #include "gui/model/toc_records.h"
+#include "platform/toc_extents.h"
 
 namespace sorvel {
 
@@ -115,12 +117,22 @@ class TOCInformation : public QObject {
   // The byte of a "0x" text (either case, blanks around ignored, digits after
   // the first two ignored); 0 for any other text.
   static uint8_t HexTextToByte(const QString& text);
-  // LBA of "mm:ss:ff" (minutes of any length, seconds < 60, frames < 75); no
-  // value for anything else. Nothing wraps at 90 minutes.
+  // LBA of "mm:ss:ff" (up to six digits of minutes, seconds < 60, frames <
+  // 75), computed in 64 bits; no value for anything else, nor for a time
+  // whose frame count (the LBA + 150) lies beyond 32 bits. Nothing wraps at
+  // 90 minutes.
   static std::optional<int32_t> MSFToLBA(const QString& text);
-  static int32_t MSFToLBA(int32_t minutes, int32_t seconds, int32_t frames) {
+  static constexpr int64_t MSFToLBA(int64_t minutes, int64_t seconds, int64_t frames) {
     return minutes * 4500 + seconds * 75 + frames - 150;
   }
+
+  // The track entries, in list order, as the extents the shared TOC check takes.
+  std::vector<platform::TocExtent> TrackExtents() const;
+  // The track entries checked whole against what the medium can address
+  // (platform/toc_extents.h): numbering, order, lengths and bounds.
+  platform::TocCheck CheckTrackExtents(const platform::TocBounds& bounds) const;
+  // The sectors the track entries cover, counted in 64 bits.
+  int64_t SectorCount() const { return platform::TocSectorCount(TrackExtents()); }
 
  signals:
   void StatusChange(const QString& strStatus);

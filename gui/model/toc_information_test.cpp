@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <array>
+#include <climits>
 
 namespace sorvel {
 namespace {
@@ -155,6 +156,11 @@ TEST(TOCInformationTest, MsfToLba) {
       {"00::00", std::nullopt},
       {"00:02:00 ", std::nullopt},
       {"9999999:00:00", std::nullopt},
+      // The frame count (LBA + 150) as far as 32 bits reach, and one past.
+      {"477218:35:22", INT32_MAX - 150},
+      {"477218:35:23", std::nullopt},
+      {"477219:00:00", std::nullopt},
+      {"999999:59:74", std::nullopt},
       {"", std::nullopt},
   };
   for (const Case& c : cases) {
@@ -162,6 +168,8 @@ TEST(TOCInformationTest, MsfToLba) {
   }
   EXPECT_EQ(TOCInformation::MSFToLBA(95, 0, 0), 427350);
   EXPECT_EQ(TOCInformation::MSFToLBA(0, 2, 0), 0);
+  // The number form never wraps.
+  EXPECT_EQ(TOCInformation::MSFToLBA(999999, 59, 74), int64_t{999999} * 4500 + 59 * 75 + 74 - 150);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "gui/model/engine_text.h"
 #include "gui/model/sense_text.h"
 #include "gui/model/toc_parts.h"
+#include "platform/toc_extents.h"
 
 namespace sorvel {
 namespace {
@@ -45,6 +46,13 @@ constexpr int kHostListSize = 1024;
 // A host list longer than this is not fetched again.
 constexpr int kHostListLimit = 1 << 20;
 constexpr int kWriteSpeedRoom = 255;
+// Drive indexes: A: to Z:.
+constexpr int32_t kLastDriveIndex = 25;
+constexpr int32_t kLastPort = 65535;
+
+// An LBA some medium can name: from the lead-in's 90:00:00 to the end of the
+// largest disc. No other number reaches the engine.
+constexpr bool IsAddress(int32_t lba) { return lba >= -45150 && lba <= platform::kAnyDiscBounds.last_lba; }
 constexpr int kWriteSpeedEntrySize = 4;
 
 }  // namespace
@@ -62,6 +70,7 @@ int32_t Trelin::GetEngineVersion() const {
 
 QString Trelin::GetRemoteHosts(const QString& broadcast_ips, int32_t port, int32_t timeout_ms) {
   using Fn = int32_t(intptr_t, const char*, int32_t, char*, int32_t, int32_t);
+  if (port < 0 || port > kLastPort) return {};
   const QByteArray targets = EngineText(broadcast_ips);
   QByteArray buffer(kHostListSize, '\0');
   int32_t needed = Call<Fn>(kGetRemoteHosts, 0, handle_, targets.constData(), port, buffer.data(),
@@ -93,7 +102,8 @@ bool Trelin::AfterOpen(bool opened) {
 
 bool Trelin::OpenDevice(int32_t drive) {
   if (!device_name_.isEmpty()) CloseDevice();
-  return AfterOpen(Call<IntIntFn>(kOpen, 0, handle_, drive) != 0);
+  const bool letter = drive >= 0 && drive <= kLastDriveIndex;
+  return AfterOpen(letter && Call<IntIntFn>(kOpen, 0, handle_, drive) != 0);
 }
 
 bool Trelin::OpenDeviceEx(const QString& device_name) {
@@ -168,12 +178,12 @@ int32_t Trelin::ReadStart(int32_t read_command, int32_t read_flag) {
 }
 
 bool Trelin::ReadLBA(QByteArray& data, int32_t lba) {
-  if (data.size() < kSectorBufferSize) return false;
+  if (data.size() < kSectorBufferSize || !IsAddress(lba)) return false;
   return Call<SectorFn>(kReadLBA, 0, handle_, data.data(), lba) != 0;
 }
 
 bool Trelin::ReadLBADummy(QByteArray& data, int32_t lba) {
-  if (data.size() < kSectorBufferSize) return false;
+  if (data.size() < kSectorBufferSize || !IsAddress(lba)) return false;
   return Call<SectorFn>(kReadLBADummy, 0, handle_, data.data(), lba) != 0;
 }
 
@@ -184,6 +194,7 @@ int32_t Trelin::WriteStart(int32_t write_command, int32_t write_flag) {
 }
 
 bool Trelin::WriteLBA(int32_t data_type, const QByteArray& data, int32_t lba) {
+  if (!IsAddress(lba)) return false;
   const char* bytes = data.constData();
   if (data.size() < kSectorBufferSize) {
     padded_.fill('\0', kSectorBufferSize);

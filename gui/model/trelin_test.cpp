@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <climits>
 #include <cstring>
 
 #include "gui/model/fake_engine/fake_engine_control.h"
@@ -243,6 +244,36 @@ TEST_F(TrelinTest, SectorBuffersAreCheckedAgainstWhatTheExportTouches) {
   EXPECT_EQ(sent.left(2048), user);
   EXPECT_EQ(sent.mid(2048), QByteArray(400, '\0'));
   EXPECT_EQ(fake_.Calls("WriteLBA").first(), QStringLiteral("WriteLBA 23063 0 7"));
+}
+
+// Numbers no drive can take stop at the binding: an LBA outside what any
+// medium names (lead-in 90:00:00 to the last sector of the largest disc), a
+// drive index outside A: to Z:, a port outside 0 to 65535.
+TEST_F(TrelinTest, NumbersNoDriveTakesNeverReachTheEngine) {
+  Trelin trelin;
+  QByteArray sector(2448, '\0');
+  fake_.Reset();
+  for (int32_t lba : {INT32_MIN, -45151, 62500864, INT32_MAX}) {
+    EXPECT_FALSE(trelin.ReadLBA(sector, lba)) << lba;
+    EXPECT_FALSE(trelin.ReadLBADummy(sector, lba)) << lba;
+    EXPECT_FALSE(trelin.WriteLBA(CSD_MAINCHANNEL, sector, lba)) << lba;
+  }
+  for (int32_t drive : {INT32_MIN, -1, 26, INT32_MAX}) EXPECT_FALSE(trelin.OpenDevice(drive)) << drive;
+  for (int32_t port : {INT32_MIN, -1, 65536, INT32_MAX}) {
+    EXPECT_TRUE(trelin.GetRemoteHosts(QStringLiteral("127.0.0.1"), port, 10).isEmpty()) << port;
+  }
+  EXPECT_TRUE(fake_.Calls().isEmpty()) << fake_.Calls().join(' ').toStdString();
+  // The ends of the ranges pass.
+  for (int32_t lba : {-45150, 62500863}) {
+    EXPECT_TRUE(trelin.ReadLBA(sector, lba)) << lba;
+    EXPECT_TRUE(trelin.WriteLBA(CSD_MAINCHANNEL, sector, lba)) << lba;
+  }
+  trelin.OpenDevice(25);
+  trelin.GetRemoteHosts(QStringLiteral("127.0.0.1"), 65535, 10);
+  EXPECT_EQ(fake_.Calls("ReadLBA").size(), 2);
+  EXPECT_EQ(fake_.Calls("WriteLBA").size(), 2);
+  EXPECT_EQ(fake_.Calls("Open "), QStringList{QStringLiteral("Open 23063 25")});
+  EXPECT_EQ(fake_.Calls("GetRemoteHosts").size(), 1);
 }
 
 TEST_F(TrelinTest, RemoteHostListCutIsFetchedAgainWithTheRoomAsked) {

@@ -1,6 +1,7 @@
 // The data-area view of the main window over the real mastering engine and
 // temporary host trees: the add walk, refusals, rename, removal, the parent
-// row, hidden entries, sizes, drops and keys.
+// row, hidden entries, sizes, drops and keys; the tree filled in batches
+// (order, expansion, scrolling) and the icons shared by nodes and rows.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
+#include <random>
 
 #include "gui/controls/color.h"
 #include "gui/dialogs/property_iso_file.h"
@@ -24,6 +27,36 @@ using testing::MainFormTest;
 namespace fs = std::filesystem;
 
 using DataAreaTest = MainFormTest;
+using testing::NodeSpec;
+using testing::Outline;
+using testing::SortedByTheView;
+
+// Every directory of the engine's layout as (parent key, name), in the
+// engine's order, parents before children; the walk ends at the root.
+QList<NodeSpec> EngineDirectories(Tazol& image, const QString& here = QStringLiteral("\\")) {
+  QList<NodeSpec> specs;
+  image.ChangeISODirectory(here);
+  QStringList names;
+  for (auto record = image.FindISOFirstFile(); record; record = image.FindISONextFile())
+    if (record->IsDirectory && record->Name != u"." && record->Name != u"..") names << record->Name;
+  for (const QString& name : names) {
+    specs.append({MainForm::ToKeyForm(here), name});
+    specs += EngineDirectories(image, here + name + u'\\');
+  }
+  image.ChangeISODirectory(QStringLiteral("\\"));
+  return specs;
+}
+
+// Makes the directories (engine-form paths below the root, parents first).
+void MakeDirectories(Tazol& image, const QStringList& paths) {
+  for (const QString& path : paths) {
+    const qsizetype cut = path.lastIndexOf(u'\\');
+    ASSERT_TRUE(image.ChangeISODirectory(QStringLiteral("\\") + (cut < 0 ? QString() : path.left(cut)))) << path.toStdString();
+    QString name = path.mid(cut + 1);
+    ASSERT_TRUE(image.MakeISODirectory(name, 0, QDateTime::currentDateTime())) << path.toStdString();
+  }
+  image.ChangeISODirectory(QStringLiteral("\\"));
+}
 
 TEST_F(DataAreaTest, FolderWithSubfolderGetsNodesRowsAndKeepsTheStartDirectory) {
   MainForm& form = Open();
@@ -386,6 +419,135 @@ TEST_F(DataAreaTest, RebuildMakesEveryNodeAndEndsAtTheRoot) {
   form.RebuildDirectoryTree();
   EXPECT_EQ(image.GetISOCurrentDirectory(), QStringLiteral("\\"));
   EXPECT_EQ(NodeKeys(), (QStringList{"/", "/a/", "/a/x/", "/a/x/deep/", "/a/y/", "/b/"}));
+}
+
+// Whether the tree is rebuilt from the engine, fed one node at a time, or
+// half of each (new nodes then land among existing ones), its nodes stand in
+// the order the view's own sort gives them.
+TEST_F(DataAreaTest, NodesStandInTheOrderTheViewsOwnSortGives) {
+  MainForm& form = Open();
+  Tazol& image = form.mobjImageFile();
+  const QList<QStringList> cases = {
+      // The engine refuses names that differ in case only; the view's order is case-sensitive.
+      {"b", "a", "C", "aa", "a b", "a_b", "a-b", "a.b", "B1", "Ab", "_"},
+      {"10", "9", "1", "100", "2", "01", QStringLiteral("１"), "9a"},
+      {QStringLiteral("日本"), "abc", QStringLiteral("テスト"), QStringLiteral("ｶﾅ"), "_x", "~y", "Zeta", "zz"},
+      {"p", "p\\z", "p\\Y", "p\\x", "Q", "Q\\m", "Q\\N", "p\\Y\\2", "p\\Y\\1", "0"},
+  };
+  for (const QStringList& paths : cases) {
+    SCOPED_TRACE(paths.join(u',').toStdString());
+    form.ClearLayout();
+    MakeDirectories(image, paths);
+    const QList<NodeSpec> specs = EngineDirectories(image);
+    ASSERT_EQ(specs.size(), paths.size());
+    const QStringList expected = SortedByTheView(specs);
+
+    form.trvDirectory()->clear();
+    form.RebuildDirectoryTree();
+    EXPECT_EQ(Outline(form.trvDirectory()), expected);
+
+    // One at a time, in the reverse of the engine's order within each folder.
+    form.trvDirectory()->clear();
+    QList<NodeSpec> reversed = specs;
+    std::stable_sort(reversed.begin(), reversed.end(), [](const NodeSpec& a, const NodeSpec& b) { return a.first.size() < b.first.size(); });
+    for (qsizetype i = reversed.size() - 1; i >= 0; --i) {
+      // Parents first: a node whose parent has none yet is skipped by the window, so add in depth order.
+      (void)i;
+    }
+    for (qsizetype depth_end = 0; depth_end < reversed.size();) {
+      qsizetype depth_begin = depth_end;
+      while (depth_end < reversed.size() && reversed[depth_end].first.size() == reversed[depth_begin].first.size()) ++depth_end;
+      for (qsizetype i = depth_end - 1; i >= depth_begin; --i) form.AddDirectoryNode(reversed[i].first, reversed[i].second);
+    }
+    EXPECT_EQ(Outline(form.trvDirectory()), expected);
+
+    // Half there, the rebuild adds the rest among them; nodes that exist stay single.
+    form.trvDirectory()->clear();
+    for (qsizetype i = 0; i < specs.size(); i += 2)
+      if (form.DirectoryNode(specs[i].first) != nullptr || specs[i].first == u"/") form.AddDirectoryNode(specs[i].first, specs[i].second);
+    form.RebuildDirectoryTree();
+    EXPECT_EQ(Outline(form.trvDirectory()), expected);
+    EXPECT_EQ(image.GetISOCurrentDirectory(), QStringLiteral("\\"));
+  }
+}
+
+TEST_F(DataAreaTest, ParentsOpenAndTheNodeAddedLastIsScrolledIntoView) {
+  MainForm& form = Open();
+  QTreeWidget* tree = form.trvDirectory();
+  QStringList names;
+  for (int i = 0; i < 400; ++i) names << QStringLiteral("n%1").arg(i, 3, 10, QLatin1Char('0'));
+  std::shuffle(names.begin(), names.end(), std::mt19937(40));
+  // The last one added sorts into the middle, far from both ends of a long list.
+  names.removeAll(QStringLiteral("n200"));
+  names << QStringLiteral("n200");
+  for (const QString& name : names) form.AddDirectoryNode(QStringLiteral("/"), name);
+  form.AddDirectoryNode(QStringLiteral("/n200/"), QStringLiteral("inner"));
+  Pump();
+  QTreeWidgetItem* inner = form.DirectoryNode(QStringLiteral("/n200/inner/"));
+  ASSERT_NE(inner, nullptr);
+  const QRect viewport = tree->viewport()->rect();
+  EXPECT_TRUE(viewport.contains(tree->visualItemRect(inner)));
+  EXPECT_FALSE(viewport.intersects(tree->visualItemRect(form.DirectoryNode(QStringLiteral("/n000/")))));
+  EXPECT_FALSE(viewport.intersects(tree->visualItemRect(form.DirectoryNode(QStringLiteral("/n399/")))));
+  for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    EXPECT_EQ((*it)->isExpanded(), (*it)->childCount() > 0) << (*it)->data(0, kNodeKeyRole).toString().toStdString();
+
+  // A folder added later through the add command opens its parent the same way.
+  Write(Host("late/deeper/file.txt"));
+  form.AddPathToLayout(Q(Host("late")));
+  Pump();
+  for (const char* key : {"/", "/late/"}) EXPECT_TRUE(form.DirectoryNode(QString::fromLatin1(key))->isExpanded()) << key;
+  EXPECT_FALSE(form.DirectoryNode(QStringLiteral("/late/deeper/"))->isExpanded());
+  EXPECT_TRUE(viewport.contains(tree->visualItemRect(form.DirectoryNode(QStringLiteral("/")))));
+}
+
+TEST_F(DataAreaTest, ARenamedDirectoryMovesToItsPlaceWithItsSubtreeOpenAndCurrent) {
+  MainForm& form = Open();
+  Tazol& image = form.mobjImageFile();
+  MakeDirectories(image, {"a", "b", "b\\child", "c"});
+  form.trvDirectory()->clear();
+  form.RebuildDirectoryTree();
+  form.trvDirectory()->setCurrentItem(form.DirectoryNode(QStringLiteral("/b/")));
+  QString engine_name = QStringLiteral("zz");
+  ASSERT_TRUE(image.RenameISOFile(QStringLiteral("b"), engine_name));
+  form.RenameDirectoryNode(QStringLiteral("b"), engine_name);
+  EXPECT_EQ(Outline(form.trvDirectory()), (QStringList{"/", " a", " c", " zz", "  child"}));
+  EXPECT_EQ(NodeKeys(), (QStringList{"/", "/a/", "/c/", "/zz/", "/zz/child/"}));
+  QTreeWidgetItem* renamed = form.DirectoryNode(QStringLiteral("/zz/"));
+  ASSERT_NE(renamed, nullptr);
+  EXPECT_TRUE(renamed->isExpanded());
+  EXPECT_EQ(form.trvDirectory()->currentItem(), renamed);
+  // To the front: capitals sort before small letters in the view's order.
+  engine_name = QStringLiteral("B");
+  ASSERT_TRUE(image.RenameISOFile(QStringLiteral("zz"), engine_name));
+  form.RenameDirectoryNode(QStringLiteral("zz"), engine_name);
+  EXPECT_EQ(Outline(form.trvDirectory()), (QStringList{"/", " B", "  child", " a", " c"}));
+}
+
+TEST_F(DataAreaTest, NodesAndRowsOfOneKindShareOneIcon) {
+  MainForm& form = Open();
+  Write(Host("top/one/a.txt"));
+  Write(Host("top/two/b.txt"));
+  Write(Host("top/c.txt"));
+  Write(Host("top/d.txt"));
+  form.AddPathToLayout(Q(Host("top")));
+  ASSERT_TRUE(form.mobjImageFile().ChangeISODirectory(QStringLiteral("top")));
+  Pump();
+  ASSERT_TRUE(ui_.messages().isEmpty());
+  auto key_of_node = [&](const char* key) { return form.DirectoryNode(QString::fromLatin1(key))->icon(0).cacheKey(); };
+  auto key_of_row = [&](const char* text) { return Row(QString::fromUtf8(text))->icon(0).cacheKey(); };
+  const qint64 dir = key_of_node("/top/");
+  EXPECT_EQ(key_of_node("/top/one/"), dir);
+  EXPECT_EQ(key_of_node("/top/two/"), dir);
+  EXPECT_EQ(key_of_row("one"), dir);
+  EXPECT_EQ(key_of_row("two"), dir);
+  EXPECT_EQ(key_of_row("c.txt"), key_of_row("d.txt"));
+  EXPECT_NE(key_of_row("c.txt"), dir);
+  EXPECT_NE(key_of_node("/"), dir);
+  EXPECT_NE(key_of_row("親ディレクトリ"), dir);
+  // A rebuilt list takes the same objects again.
+  form.RefreshFileList();
+  EXPECT_EQ(key_of_row("one"), dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -210,6 +211,13 @@ class MainForm : public QMainWindow {
   void AddPathWalk(const QString& path, std::vector<std::pair<quint64, quint64>>& walk);
   void AddDirectoryNodesRecursive();
   void EnsureRootNode();
+  // Nodes for the directories `names` under the node `parent_key`, in one
+  // insertion kept in the tree's sort order; names that have a node already
+  // are left out. The last new one is scrolled into view when the loop that
+  // adds them lets the window draw (ScrollToAddedNode).
+  void AddDirectoryNodes(const QString& parent_key, const QStringList& names);
+  void InsertSortedNodes(QTreeWidgetItem* parent, QList<QTreeWidgetItem*> nodes);
+  void ScrollToAddedNode();
   // Track pane.
   void BuildTrackPane();
   void fraTracks_Resize();
@@ -285,6 +293,14 @@ class MainForm : public QMainWindow {
   QWidget* fraFiles_ = nullptr;
   QToolBar* tlbFiles_ = nullptr;
   QTreeWidget* lsvFiles_ = nullptr;
+  QIcon icon_disc_;
+  QIcon icon_dir_;
+  QIcon icon_dir_up_;
+  QIcon icon_file_;
+  QIcon icon_audio_;
+  // The node added last that still waits to be scrolled into view.
+  QString scroll_key_;
+  QTimer* tmrScrollNode_ = nullptr;
   // Tree nodes by key, rebuilt from the tree after nodes were removed.
   const QHash<QString, QTreeWidgetItem*>& Nodes() const;
   mutable QHash<QString, QTreeWidgetItem*> nodes_;

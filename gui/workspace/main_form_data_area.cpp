@@ -87,7 +87,10 @@ void MainForm::BuildDataArea() {
   trvDirectory_->setObjectName(QStringLiteral("trvDirectory"));
   trvDirectory_->setHeaderHidden(true);
   trvDirectory_->setColumnCount(1);
-  trvDirectory_->setSortingEnabled(true);
+  // Children are shown sorted by their text. The view's own sorting would sort
+  // the whole tree again after every insertion; InsertSortedNodes puts nodes
+  // straight where that sort would, and a rename sorts its one folder.
+  trvDirectory_->setSortingEnabled(false);
   trvDirectory_->sortByColumn(0, Qt::AscendingOrder);
   trvDirectory_->setGeometry(0, 0, 10, 10);
   // Clicks only: selecting a node from code never moves the engine's directory.
@@ -96,6 +99,17 @@ void MainForm::BuildDataArea() {
   connect(tree_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { nodes_stale_ = true; });
   connect(tree_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { nodes_stale_ = true; });
   connect(trvDirectory_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { trvDirectory_NodeClick(node); });
+
+  // One icon object per kind, shared by every node and row.
+  icon_disc_ = style()->standardIcon(QStyle::SP_DriveCDIcon);
+  icon_dir_ = style()->standardIcon(QStyle::SP_DirIcon);
+  icon_dir_up_ = style()->standardIcon(QStyle::SP_FileDialogToParent);
+  icon_file_ = style()->standardIcon(QStyle::SP_FileIcon);
+  // The node added last is scrolled into view once the adding loop has let go.
+  tmrScrollNode_ = new QTimer(this);
+  tmrScrollNode_->setSingleShot(true);
+  tmrScrollNode_->setInterval(0);
+  connect(tmrScrollNode_, &QTimer::timeout, this, [this] { ScrollToAddedNode(); });
 
   fraFiles_ = new QWidget(splSub_);
   fraFiles_->setObjectName(QStringLiteral("fraFiles"));
@@ -178,22 +192,67 @@ void MainForm::EnsureRootNode() {
   if (!Nodes().isEmpty()) return;
   auto* root = new QTreeWidgetItem(trvDirectory_, {QStringLiteral("/")});
   root->setData(0, kNodeKeyRole, QStringLiteral("/"));
-  root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
+  root->setIcon(0, icon_disc_);
   nodes_.insert(QStringLiteral("/"), root);
 }
 
 void MainForm::AddDirectoryNode(const QString& parent_key, const QString& name) {
+  AddDirectoryNodes(parent_key, {name});
+}
+
+void MainForm::AddDirectoryNodes(const QString& parent_key, const QStringList& names) {
   EnsureRootNode();
   QTreeWidgetItem* parent = Nodes().value(parent_key);
-  const QString key = parent_key + name + u'/';
-  if (parent == nullptr || Nodes().contains(key)) return;
-  auto* node = new QTreeWidgetItem(parent, {name});
-  node->setData(0, kNodeKeyRole, key);
-  node->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
-  nodes_.insert(key, node);
+  if (parent == nullptr) return;
+  QList<QTreeWidgetItem*> fresh;
+  QString last_key;
+  for (const QString& name : names) {
+    const QString key = parent_key + name + u'/';
+    if (nodes_.contains(key)) continue;
+    auto* node = new QTreeWidgetItem(QStringList{name});
+    node->setData(0, kNodeKeyRole, key);
+    node->setIcon(0, icon_dir_);
+    nodes_.insert(key, node);
+    fresh << node;
+    last_key = key;
+  }
+  if (fresh.isEmpty()) return;
+  // Expanded before its children arrive, the view only notes it and lays the
+  // tree out once, when it is next drawn.
   parent->setExpanded(true);
-  PeekPendingMessage();
-  trvDirectory_->scrollToItem(node);
+  InsertSortedNodes(parent, fresh);
+  scroll_key_ = last_key;
+  if (!tmrScrollNode_->isActive()) tmrScrollNode_->start();
+  PacedPeekPendingMessage([this] { ScrollToAddedNode(); });
+}
+
+void MainForm::InsertSortedNodes(QTreeWidgetItem* parent, QList<QTreeWidgetItem*> nodes) {
+  // The order the view's sort gives: its own comparison, equal texts in the order added.
+  const auto less = [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return *a < *b; };
+  std::stable_sort(nodes.begin(), nodes.end(), less);
+  if (parent->childCount() == 0) {
+    parent->addChildren(nodes);
+    return;
+  }
+  for (QTreeWidgetItem* node : nodes) {
+    // After every child that does not sort behind the node.
+    int low = 0;
+    int high = parent->childCount();
+    while (low < high) {
+      const int middle = low + (high - low) / 2;
+      if (less(node, parent->child(middle))) high = middle;
+      else low = middle + 1;
+    }
+    parent->insertChild(low, node);
+  }
+}
+
+void MainForm::ScrollToAddedNode() {
+  tmrScrollNode_->stop();
+  if (scroll_key_.isEmpty()) return;
+  QTreeWidgetItem* node = Nodes().value(scroll_key_);
+  scroll_key_.clear();
+  if (node != nullptr) trvDirectory_->scrollToItem(node);
 }
 
 void MainForm::ClearLayout() {
@@ -213,9 +272,10 @@ void MainForm::AddDirectoryNodesRecursive() {
   QStringList names;
   for (auto record = image_->FindISOFirstFile(); record; record = image_->FindISONextFile()) {
     if (!record->IsDirectory || record->Name == u"." || record->Name == u"..") continue;
-    AddDirectoryNode(here, record->Name);
     names << record->Name;
   }
+  // All subdirectories of one directory get their nodes, sorted once, before any is entered.
+  AddDirectoryNodes(here, names);
   for (const QString& name : names) {
     if (!image_->ChangeISODirectory(name)) continue;
     AddDirectoryNodesRecursive();
@@ -249,6 +309,8 @@ void MainForm::RenameDirectoryNode(const QString& old_name, const QString& new_n
   if (node == nullptr) return;
   const QString new_key = here + new_name + u'/';
   node->setText(0, new_name);
+  // Its folder sorted again, as the view's sort would on the changed text.
+  if (QTreeWidgetItem* parent = node->parent()) parent->sortChildren(0, Qt::AscendingOrder);
   // The whole subtree is keyed by path: every key below follows the rename.
   for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) {
     const QString key = (*it)->data(0, kNodeKeyRole).toString();
@@ -263,8 +325,10 @@ void MainForm::RefreshFileList() {
   const QString here = ToKeyForm(image_->GetISOCurrentDirectory());
   lsvFiles_->clear();
   const QPalette palette = lsvFiles_->palette();
-  const QColor normal = ResolveColor(kSysWindowText, palette);
-  const QColor grey = ResolveColor(kSysGrayText, palette);
+  // Made once and shared by every row, as the icons are.
+  const QBrush normal(ResolveColor(kSysWindowText, palette));
+  const QBrush grey(ResolveColor(kSysGrayText, palette));
+  const QLocale locale;
   QList<QTreeWidgetItem*> rows;
   for (auto record = image_->FindISOFirstFile(); record; record = image_->FindISONextFile()) {
     if (record->Name == u".") continue;
@@ -278,19 +342,19 @@ void MainForm::RefreshFileList() {
       kind = parent ? kKindDirUp : kKindDir;
       row->setText(0, parent ? QStringLiteral("親ディレクトリ") : record->Name);
       row->setText(1, QStringLiteral("<DIR>"));
-      row->setIcon(0, style()->standardIcon(parent ? QStyle::SP_FileDialogToParent : QStyle::SP_DirIcon));
+      row->setIcon(0, parent ? icon_dir_up_ : icon_dir_);
     } else {
       kind = kKindFile;
       row->setText(0, record->Name);
       row->setText(1, FormatGrouped(static_cast<uint32_t>(record->Size)));
-      row->setIcon(0, style()->standardIcon(QStyle::SP_FileIcon));
+      row->setIcon(0, icon_file_);
     }
     row->setData(0, kRowKindRole, kind);
     row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     const QDateTime stamp = record->TimeStamp;
-    row->setText(2, QLocale().toString(stamp.date(), QLocale::ShortFormat) + u' ' +
+    row->setText(2, locale.toString(stamp.date(), QLocale::ShortFormat) + u' ' +
                         stamp.toString(QStringLiteral("HH:mm:ss")));
-    const QColor colour = (record->FileAttribute & 2) != 0 ? grey : normal;
+    const QBrush& colour = (record->FileAttribute & 2) != 0 ? grey : normal;
     for (int c = 0; c < 3; ++c) row->setForeground(c, colour);
     rows << row;
   }
@@ -300,6 +364,9 @@ void MainForm::RefreshFileList() {
 
 void MainForm::tmrChangeFile_Timer() {
   tmrChangeFile_->stop();
+  // The scroll owed to the last added node comes first, as it would have
+  // during the command.
+  ScrollToAddedNode();
   RefreshFileList();
   const QString here = image_->GetISOCurrentDirectory();
   QTreeWidgetItem* selected = trvDirectory_->currentItem();

@@ -1,6 +1,7 @@
 // The main window of the tests: the real mastering engine, a settings INI with
 // two media types, a per-user store and scripted message boxes in a scratch
-// folder, and helpers that run the change timers and read the views.
+// folder, and helpers that run the change timers and read the views; the
+// order a self-sorting tree gives, against which the directory tree is held.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,11 +12,13 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QHash>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "gui/foundation/application_setting.h"
 #include "gui/model/engine_library.h"
@@ -26,6 +29,33 @@
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
+
+// A tree's node texts, depth first in display order, one blank per level.
+inline QStringList Outline(QTreeWidget* tree) {
+  QStringList lines;
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+    int depth = 0;
+    for (QTreeWidgetItem* up = (*it)->parent(); up != nullptr; up = up->parent()) ++depth;
+    lines << QString(depth, u' ') + (*it)->text(0);
+  }
+  return lines;
+}
+
+// Parent key and name of a directory node.
+using NodeSpec = std::pair<QString, QString>;
+
+// The outline a tree that sorts itself shows for these nodes added one by one:
+// the order the window's tree must keep, however it fills itself.
+inline QStringList SortedByTheView(const QList<NodeSpec>& specs) {
+  QTreeWidget tree;
+  tree.setColumnCount(1);
+  tree.setSortingEnabled(true);
+  tree.sortByColumn(0, Qt::AscendingOrder);
+  QHash<QString, QTreeWidgetItem*> nodes{{QStringLiteral("/"), new QTreeWidgetItem(&tree, {QStringLiteral("/")})}};
+  for (const auto& [parent, name] : specs) nodes.insert(parent + name + u'/', new QTreeWidgetItem(nodes.value(parent), {name}));
+  tree.sortItems(0, Qt::AscendingOrder);
+  return Outline(&tree);
+}
 
 class MainFormTest : public ::testing::Test {
  protected:

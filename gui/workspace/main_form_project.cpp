@@ -185,7 +185,7 @@ bool MainForm::LoadProject(const QString& file_name) {
     } else if (!line.isEmpty() && section == project::Section::kAudio) {
       LoadAudioLine(line, missing, limit_told, texts_seen);
     }
-    PeekPendingMessage();
+    PacedPeekPendingMessage();
   }
   file.CloseFile();
   // Generation follows the file, not the tags of decoded MP3 files.
@@ -208,7 +208,9 @@ void MainForm::LoadDataLine(const QString& line, QStringList& missing) {
   const bool entered = data.parent.startsWith(u'\\') && image_->ChangeISODirectory(data.parent);
   QString name = data.name;
   if (data.is_directory) {
-    if (entered) image_->MakeISODirectory(name, data.attributes, data.time_stamp.value_or(QDateTime::currentDateTime()));
+    if (entered)
+      image_->MakeISODirectory(name, data.attributes,
+                               data.time_stamp ? *data.time_stamp : QDateTime::currentDateTime());
     return;
   }
   panel_text_->setText(data.source);
@@ -217,7 +219,8 @@ void MainForm::LoadDataLine(const QString& line, QStringList& missing) {
     return;
   }
   if (!image_->AddISOFile(name, data.source)) return;
-  const QDateTime stamp = data.time_stamp.value_or(QFileInfo(data.source).lastModified());
+  // The host file's own time only stands in for a stamp the line lacks.
+  const QDateTime stamp = data.time_stamp ? *data.time_stamp : QFileInfo(data.source).lastModified();
   image_->ChangeISOProperties(name, data.attributes, stamp);
 }
 

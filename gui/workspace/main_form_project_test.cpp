@@ -11,13 +11,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <random>
 
 #include "gui/dialogs/list_status_form.h"
+#include "gui/foundation/history_database.h"
+#include "gui/model/tazol_history.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
 #include "testing/gui/mp3_fixture.h"
+#include "testing/manual_clock.h"
 
 namespace sorvel {
 namespace {
@@ -38,15 +44,31 @@ class MissingListCloser {
       QStringList lines;
       for (int i = 0; i < form->lstStatusList()->count(); ++i) lines << form->lstStatusList()->item(i)->text();
       lists << lines;
+      if (on_show) on_show();
       form->accept();
     });
     timer_.start();
   }
   QStringList captions;
   QList<QStringList> lists;
+  // Runs while each list is up, after it was read.
+  std::function<void()> on_show;
 
  private:
   QTimer timer_;
+};
+
+// Counts the paint events a widget receives.
+class PaintCount : public QObject {
+ public:
+  explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
 };
 
 std::filesystem::path SourceDir() {
@@ -469,6 +491,110 @@ TEST_F(ProjectFileTest, TheHostileCorpusLoadsQuietly) {
     EXPECT_TRUE(form_->FileProjectLoad(Project("again.wpj"))) << name;
   }
   EXPECT_LE(closer.lists.size(), 2 * files.size());
+}
+
+// A project of a few hundred entries, written in the order the window saves
+// with the names of every folder shuffled: the directory tree comes out in
+// the view's order with its folders open, the view ends at the root with the
+// root node current, the whole layout is recorded by the history, and the
+// display is drawn at most once while the clock stands still (not once per
+// line). With host files gone, exactly those are listed, in line order.
+TEST_F(ProjectFileTest, ABigProjectFillsTheTreeInOrderAndListsExactlyTheMissingFiles) {
+  OpenWithTemp();
+  std::mt19937 random(40);
+  auto shuffled = [&random](const char* prefix, int count) {
+    QStringList names;
+    for (int i = 0; i < count; ++i) names << QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(i, 2, 10, QLatin1Char('0'));
+    std::shuffle(names.begin(), names.end(), random);
+    return names;
+  };
+  const QString stamp = QStringLiteral("\t20200102030405\t0\r\n");
+  QString data = QStringLiteral("[Mastering]\r\nFileSystem=17\r\n\r\n[Data]\r\n");
+  QList<testing::NodeSpec> specs;
+  QStringList entries;  // as the history names them
+  QStringList sources;  // file sources in line order
+  const QString host = Q(Host(""));
+  const QStringList tops = shuffled("T", 10);
+  for (const QString& top : tops) {
+    data += QStringLiteral("1\t\\\t") + top + u'\t' + host + top + stamp;
+    specs.append({QStringLiteral("/"), top});
+    entries << u'\\' + top;
+  }
+  for (const QString& top : tops) {
+    const QStringList subs = shuffled("s", 6);
+    for (const QString& sub : subs) {
+      data += QStringLiteral("1\t\\") + top + QStringLiteral("\\\t") + sub + u'\t' + stamp;
+      specs.append({u'/' + top + u'/', sub});
+      entries << u'\\' + top + u'\\' + sub;
+    }
+    for (const QString& sub : subs) {
+      for (int f = 0; f < 5; ++f) {
+        const QString name = QStringLiteral("f%1.dat").arg(f);
+        const QString source = host + top + u'/' + sub + u'/' + name;
+        Write(source.toStdString(), "x");
+        data += QStringLiteral("0\t\\") + top + u'\\' + sub + QStringLiteral("\\\t") + name + u'\t' + source + stamp;
+        entries << u'\\' + top + u'\\' + sub + u'\\' + name;
+        sources << source;
+      }
+    }
+  }
+  WriteProject("big.wpj", (data + QStringLiteral("\r\n[Audio]\r\n")).toStdString());
+
+  // The view stands in a folder of the old layout with a row selected.
+  Write(Host("old/inner/x.txt"));
+  form_->AddPathToLayout(Q(Host("old")));
+  ASSERT_TRUE(form_->mobjImageFile().ChangeISODirectory(QStringLiteral("old")));
+  Pump();
+  SelectOnly(QStringLiteral("inner"));
+
+  {
+    PaintCount panel(form_->StatusPanel());
+    testing::ScopedManualClock still;
+    ASSERT_TRUE(form_->FileProjectLoad(Project("big.wpj")));
+    EXPECT_LE(panel.paints, 1);
+  }
+  EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join(u';').toStdString();
+  EXPECT_EQ(testing::Outline(form_->trvDirectory()), testing::SortedByTheView(specs));
+  for (QTreeWidgetItemIterator it(form_->trvDirectory()); *it; ++it)
+    EXPECT_EQ((*it)->isExpanded(), (*it)->childCount() > 0) << (*it)->data(0, kNodeKeyRole).toString().toStdString();
+  Pump();
+  Tazol& image = form_->mobjImageFile();
+  EXPECT_EQ(image.GetISOCurrentDirectory(), QStringLiteral("\\"));
+  QTreeWidgetItem* root = form_->DirectoryNode(QStringLiteral("/"));
+  EXPECT_EQ(form_->trvDirectory()->currentItem(), root);
+  EXPECT_TRUE(root->isSelected());
+  QStringList root_rows;
+  for (auto record = image.FindISOFirstFile(); record; record = image.FindISONextFile())
+    if (record->Name != u"." && record->Name != u"..") root_rows << record->Name + QStringLiteral("|<DIR>");
+  EXPECT_EQ(Rows(), root_rows);
+  EXPECT_TRUE(form_->StatusPanel()->text().isEmpty());
+
+  // The history walks the whole loaded layout.
+  ASSERT_TRUE(testing::RequireTool("sqlite3"));
+  const std::filesystem::path database = scratch_ / "history.mdb";
+  ASSERT_TRUE(CreateHistoryDatabase(Q(database)));
+  ASSERT_TRUE(WriteHistory(Q(database), image, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))));
+  std::string out;
+  ASSERT_EQ(testing::RunCommand("sqlite3 '" + database.string() + "' 'SELECT NAME FROM FILE;'", &out), 0);
+  QStringList recorded = QString::fromStdString(out).split(u'\n', Qt::SkipEmptyParts);
+  QStringList expected = entries;
+  recorded.sort();
+  expected.sort();
+  EXPECT_EQ(recorded, expected);
+
+  // Some host files gone: exactly those are listed, in the order of their lines,
+  // while the status panel shows the source of the last file line.
+  const QStringList gone = {sources[7], sources[8], sources[150], sources.last()};
+  for (const QString& path : gone) ASSERT_TRUE(QFile::remove(path));
+  MissingListCloser closer;
+  QString panel_text;
+  closer.on_show = [&] { panel_text = form_->StatusPanel()->text(); };
+  ASSERT_TRUE(form_->FileProjectLoad(Project("big.wpj")));
+  ASSERT_EQ(closer.lists.size(), 1);
+  EXPECT_EQ(closer.lists[0], gone);
+  EXPECT_EQ(panel_text, sources.last());
+  EXPECT_TRUE(form_->StatusPanel()->text().isEmpty());
+  EXPECT_EQ(testing::Outline(form_->trvDirectory()), testing::SortedByTheView(specs));
 }
 
 }  // namespace

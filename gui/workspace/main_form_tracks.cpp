@@ -97,6 +97,8 @@ ISOTrackText ToTrackText(const jobs::Id3TrackText& tag) {
 }  // namespace
 
 void MainForm::BuildTrackPane() {
+  // The data track's row shares the disc icon of the tree's root.
+  icon_audio_ = style()->standardIcon(QStyle::SP_MediaVolume);
   cgVariable_->setForeColor(0xC0C000);
   cgVariable_->setGraphTrueColor(0xC0C000);
   cgVariable_->setGraphFalseColor(0xFFFF80);
@@ -474,7 +476,7 @@ void MainForm::RefreshTrackView() {
     ++filled;
     const bool data = (track->TrackControlFlag & 4) != 0;
     row->setText(0, QStringLiteral("Track ") + QString::number(i));
-    row->setIcon(0, style()->standardIcon(data ? QStyle::SP_DriveCDIcon : QStyle::SP_MediaVolume));
+    row->setIcon(0, data ? icon_disc_ : icon_audio_);
     row->setData(0, kTrackIconRole, data ? QStringLiteral("Data") : QStringLiteral("Audio"));
     used += int64_t{track->PregapLBA} + track->DataLBA + track->PostgapLBA;
     QString title = image_->GetTrackText(i, 1, 0);
@@ -512,7 +514,7 @@ void MainForm::mobjACMDecoder_Progress(qint64 value, qint64 total) {
   prgProgress_->setMaximum(static_cast<int>(std::clamp<qint64>(total, 1, INT32_MAX)));
   prgProgress_->setValue(static_cast<int>(std::clamp<qint64>(value, 0, INT32_MAX)));
   // Keeps the window painting while the decoder runs.
-  PeekPendingMessage();
+  PacedPeekPendingMessage();
 }
 
 void MainForm::mobjACMDecoder_StatusChange(int, const QString& status) {

@@ -390,6 +390,24 @@ TEST_F(TrackListTest, RowsGaugeAndAlbumName) {
   EXPECT_LE(std::abs(label.center().x() - form.fraAlbumName()->width() / 2), 1);
 }
 
+TEST_F(TrackListTest, RowsOfOneKindShareOneIconAcrossRefreshes) {
+  MainForm& form = OpenWithTemp("Tiny\t100");
+  AddDataArea();
+  ASSERT_TRUE(form.AddAudioFile(Q(Wave(Host("a.wav"), 75))));
+  ASSERT_TRUE(form.AddAudioFile(Q(Wave(Host("b.wav"), 75))));
+  Pump();
+  ASSERT_EQ(form.lsvTracks()->topLevelItemCount(), 3);
+  auto key = [&](int row) { return form.lsvTracks()->topLevelItem(row)->icon(0).cacheKey(); };
+  const qint64 audio = key(1);
+  EXPECT_EQ(key(2), audio);
+  EXPECT_NE(key(0), audio);
+  // The data track shows the disc icon of the tree's root.
+  EXPECT_EQ(key(0), form.DirectoryNode(QStringLiteral("/"))->icon(0).cacheKey());
+  form.RefreshTrackView();
+  EXPECT_EQ(key(1), audio);
+  EXPECT_EQ(key(2), audio);
+}
+
 TEST_F(TrackListTest, FreeSpaceOfALargeMediumIsGroupedIn64Bits) {
   MainForm& form = OpenWithTemp("BD\t2000000000");
   form.RefreshTrackView();

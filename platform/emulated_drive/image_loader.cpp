@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/emulated_drive/cd_codec.h"
+#include "platform/toc_extents.h"
 
 namespace sorvel::platform::emu {
 
@@ -78,7 +79,7 @@ std::vector<std::string> CueWords(const std::string& line) {
 }
 
 // The last address an MSF time can name: 99:59:74 is LBA 449849.
-constexpr int32_t kLastMsfLba = 99 * 4500 + 59 * 75 + 74 - 150;
+constexpr int64_t kLastMsfLba = kCdBounds.last_lba;
 
 // "MM:SS:FF" with MM at most 99, the most a CD time can hold.
 bool ParseCueTime(const std::string& text, int32_t* frames) {
@@ -108,6 +109,11 @@ bool LoadIso(const std::string& path, uint16_t profile, MediaState* state, std::
   if (size == UINT64_MAX) return false;
   if (size == 0 || size % 2048 != 0) {
     if (error) *error = path + " is not a whole number of 2048-byte sectors";
+    return false;
+  }
+  const TocExtent whole{1, 1, 1, 0, static_cast<int64_t>(size / 2048) - 1};
+  if (!CheckTocExtents({&whole, 1}, MediaFamily(profile) == 1 ? kCdBounds : kAnyDiscBounds).ok()) {
+    if (error) *error = path + " holds more sectors than the medium can";
     return false;
   }
   int32_t sectors = static_cast<int32_t>(size / 2048);
@@ -295,8 +301,6 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     shift += d.pregap_frames;
     d.track.start = shift + d.index_file_frames[1];
     d.track.pregap_start = d.index_file_frames.count(0) ? shift + d.index_file_frames[0] : d.track.start - d.pregap_frames;
-    if (d.track.start < d.track.pregap_start) return fail("INDEX 00 after INDEX 01");
-    if (i > 0 && d.track.pregap_start < drafts[i - 1].track.start) return fail("tracks overlap");
     for (const auto& [number, frames] : d.index_file_frames) {
       if (number < 2) continue;
       if (static_cast<size_t>(number - 2) != d.track.index_starts.size()) return fail("indexes must ascend by 1");
@@ -320,7 +324,6 @@ bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error)
     e.main_size = d.sector_size;
     state->extents.push_back(e);
     previous_end = e.first_lba + e.count;
-    if (previous_end > kLastMsfLba) return fail("the disc runs past 99:59:74");
     state->layout.tracks.push_back(d.track);
   }
   CdSession last;
@@ -432,15 +435,17 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
       if (mode < 0 || mode > 2) return fail("track " + std::to_string(t.number) + " has an unknown mode");
       t.mode = static_cast<int>(mode);
       long index0 = IniNumber(it->second, "index 0", t.start);
-      if (index0 < -150 || index0 > t.start) return fail("track " + std::to_string(t.number) + " INDEX 0 out of range");
+      if (index0 < kCdBounds.first_lba || index0 > kCdBounds.last_lba) {
+        return fail("track " + std::to_string(t.number) + " INDEX 0 out of range");
+      }
       t.pregap_start = static_cast<int32_t>(index0);
-      long previous = t.start;
       for (int n = 2; n < 100; ++n) {
         long v = IniNumber(it->second, "index " + std::to_string(n), LONG_MIN);
         if (v == LONG_MIN) break;
-        if (v <= previous || v > kLastMsfLba) return fail("track " + std::to_string(t.number) + " indexes out of order");
+        if (v < kCdBounds.first_lba || v > kCdBounds.last_lba) {
+          return fail("track " + std::to_string(t.number) + " INDEX " + std::to_string(n) + " out of range");
+        }
         t.index_starts.push_back(static_cast<int32_t>(v));
-        previous = v;
       }
       auto isrc = it->second.find("isrc");
       if (isrc != it->second.end() && isrc->second.size() == 12) t.isrc = isrc->second;
@@ -460,15 +465,8 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
     if (catalog != disc->second.end() && catalog->second.size() == 13) layout.mcn = catalog->second;
   }
   layout.FixTrackEnds();
-  // Tracks follow each other inside their session, indexes inside their track.
-  for (size_t i = 0; i < layout.tracks.size(); ++i) {
-    const CdTrack& t = layout.tracks[i];
-    const CdTrack* before = i > 0 ? &layout.tracks[i - 1] : nullptr;
-    if ((before && (t.number == before->number || t.pregap_start < before->start)) || t.start >= t.end ||
-        (!t.index_starts.empty() && t.index_starts.back() >= t.end)) {
-      return fail("track " + std::to_string(t.number) + " does not fit between its neighbours");
-    }
-  }
+  // The image maps LBA 0 on: it must reach the last lead-out.
+  if (sectors < layout.LastLeadout()) return fail("the .img file is shorter than the disc");
   SectorExtent e;
   e.first_lba = 0;
   e.count = static_cast<int32_t>(sectors);
@@ -480,6 +478,37 @@ bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error)
   state->layout = layout;
   state->capacity = layout.LastLeadout();
   return true;
+}
+
+// The loaded disc's TOC, every index of every track, checked whole as the
+// descriptor readers check theirs.
+bool CheckLoadedToc(const MediaState& state, const std::string& path, std::string* error) {
+  std::vector<TocExtent> extents;
+  // A sheet's session numbers are labels ("REM SESSION 99" opens the
+  // second one): sessions are counted in order.
+  int64_t session = 0;
+  int previous_label = 0;
+  for (const CdTrack& t : state.layout.tracks) {
+    if (session == 0 || t.session != previous_label) ++session;
+    previous_label = t.session;
+    if (t.pregap_start < t.start) extents.push_back({session, t.number, 0, t.pregap_start, int64_t{t.start} - 1});
+    std::vector<int64_t> starts = {t.start};
+    starts.insert(starts.end(), t.index_starts.begin(), t.index_starts.end());
+    for (size_t j = 0; j < starts.size(); ++j) {
+      const int64_t end = j + 1 < starts.size() ? starts[j + 1] - 1 : int64_t{t.end} - 1;
+      extents.push_back({session, t.number, static_cast<int64_t>(j) + 1, starts[j], end});
+    }
+  }
+  // A disc of another family carries no CD tracks; its extent was checked as it loaded.
+  if (extents.empty()) return true;
+  const TocCheck check = CheckTocExtents(extents, kCdBounds);
+  if (check.ok()) return true;
+  const TocExtent& at = extents[check.entry];
+  if (error) {
+    *error = path + ": track " + std::to_string(at.track) + " index " + std::to_string(at.index) +
+             (IsStartFault(check.fault) ? " is out of order or out of range" : " does not end where it can");
+  }
+  return false;
 }
 
 }  // namespace
@@ -501,7 +530,7 @@ bool LoadDiscImage(const std::string& image_path, uint16_t profile, MediaState* 
     if (error) *error = "unknown image type " + ext + " (use .iso, .cue or .ccd)";
     return false;
   }
-  if (!ok) return false;
+  if (!ok || !CheckLoadedToc(*state, path, error)) return false;
   state->status = DiscStatus::kComplete;
   state->pressed = true;
   state->formatted = NeedsFormatting(profile);

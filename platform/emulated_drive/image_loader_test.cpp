@@ -279,6 +279,8 @@ TEST_F(HostileImageTest, CueSheets) {
        "  INDEX 01 00:00:10\n", false},
       {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 00 00:00:00\n  INDEX 01 00:00:05\n  INDEX 07 00:00:06\n", false},
       {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:30\n", false},
+      // An index past the end of its track's data.
+      {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n  INDEX 02 00:00:25\n", false},
       {"FILE \"cut.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", true},
       {"FILE \"cut.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:03\n", false},
       {"FILE \"h.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\nREM SESSION 2147483647\n TRACK 02 AUDIO\n"
@@ -324,6 +326,10 @@ TEST_F(HostileImageTest, CloneCdFiles) {
     bool loads;
   } cases[] = {
       {ccd("40", "0", "20", ""), true},
+      // A lead-out past the end of the image.
+      {ccd("41", "0", "20", ""), false},
+      {ccd("40", "0", "20", "[TRACK 2]\nINDEX 0=25\nINDEX 1=20\n"), false},
+      {ccd("40", "0", "20", "[TRACK 1]\nINDEX 1=0\nINDEX 2=40\n"), false},
       {ccd("99999999999", "0", "20", ""), false},
       {ccd("-2147483648", "0", "20", ""), false},
       {ccd("40", "0", "4000000", ""), false},
@@ -347,6 +353,29 @@ TEST_F(HostileImageTest, CloneCdFiles) {
   std::string error;
   EXPECT_FALSE(LoadAndProbe(dir_ / "k.ccd", &error));
   EXPECT_NE(error.find("k.sub"), std::string::npos) << error;
+}
+
+// An ISO no medium of the drive's kind holds: 449,851 sectors (one past
+// 99:59:74) for a CD, 62,500,865 for anything else.
+TEST_F(ImageLoaderTest, IsoLargerThanTheMediumIsRefused) {
+  const struct {
+    uint16_t profile;
+    uintmax_t sectors;
+    bool loads;
+  } cases[] = {{0x08, 449850, true}, {0x08, 449851, false}, {0x40, 62500864, true}, {0x40, 62500865, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sectors);
+    WriteText(dir_ / "big.iso", "");
+    fs::resize_file(dir_ / "big.iso", c.sectors * 2048);
+    MediaState state;
+    std::string error;
+    EXPECT_EQ(LoadDiscImage((dir_ / "big.iso").string(), c.profile, &state, &error), c.loads) << error;
+    if (c.loads) {
+      EXPECT_EQ(state.capacity, static_cast<int64_t>(c.sectors));
+    } else {
+      EXPECT_NE(error.find("more sectors than the medium"), std::string::npos) << error;
+    }
+  }
 }
 
 }  // namespace
