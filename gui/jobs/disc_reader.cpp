@@ -164,16 +164,13 @@ void DiscReader::ReportImageWriteFailure() {
   RequestStop();
 }
 
-bool DiscReader::WriteSector(bool cd) {
-  const char* sector = files_->buffer.constData();
+bool DiscReader::WriteSector(bool cd, const uint8_t* sector) {
+  // The sector lies in the image's block already (see ReadMainData): the
+  // subchannel after it is copied out before the block can be handed on.
+  bool ok = true;
+  if (cd && files_->sub_out) ok = files_->sub_out->Append(sector + kRawSector, kSubchannel);
+  if (ok) ok = files_->image_out->Commit(cd ? kRawSector : kUserData);
   // A failed block write shows at the next sector handed over, or at the end.
-  bool ok;
-  if (cd) {
-    ok = files_->image_out->Append(sector, kRawSector);
-    if (ok && files_->sub_out) ok = files_->sub_out->Append(sector + kRawSector, kSubchannel);
-  } else {
-    ok = files_->image_out->Append(sector, kUserData);
-  }
   if (!ok) ReportImageWriteFailure();
   return ok;
 }
@@ -183,17 +180,18 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
   if (!toc) return false;
   connect(toc.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
   const int32_t total = drive.GetLastLBA();
-  QByteArray& buffer = files_->buffer;
   int failures = 0;
   for (int i = 1; i <= toc->TOCCount(); ++i) {
     const model::TOCTrack entry = *toc->TOC(i);
     TrackLine(entry);
     int32_t lba = entry.StartLBA;
     while (lba <= entry.EndLBA) {
-      if (drive.ReadLBA(buffer, lba)) {
+      // Each sector is read straight into its place in the image's block.
+      uint8_t* sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
+      if (drive.ReadLBA(sector, lba)) {
         failures = 0;
       } else {
-        drive.ReadLBADummy(buffer, lba);
+        drive.ReadLBADummy(sector, lba);
         ReportReadFailure(drive, lba);
         ++failures;
       }
@@ -205,8 +203,11 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
         run = last - lba + 1;
       }
       for (int32_t k = 0; k < run; ++k) {
-        if (k > 0) drive.ReadLBADummy(buffer, lba + k);
-        if (!WriteSector(cd)) return false;
+        if (k > 0) {
+          sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
+          drive.ReadLBADummy(sector, lba + k);
+        }
+        if (!WriteSector(cd, sector)) return false;
         if (ProgressAndPoll(lba + k, total)) return false;
       }
       lba += run;
