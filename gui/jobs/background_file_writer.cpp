@@ -26,7 +26,13 @@ BackgroundFileWriter::BackgroundFileWriter(FileIO& file, qsizetype block_size)
 
 BackgroundFileWriter::~BackgroundFileWriter() { Finish(); }
 
-uint8_t* BackgroundFileWriter::Reserve(qsizetype /*size*/) { return current_ + used_; }
+uint8_t* BackgroundFileWriter::Reserve(qsizetype size) {
+  // Commit hands the block on once it holds block_size_ bytes, so there is
+  // always room for kMaxReserve more.
+  Q_ASSERT(size <= kMaxReserve);
+  Q_UNUSED(size);
+  return current_ + used_;
+}
 
 bool BackgroundFileWriter::Commit(qsizetype size) {
   used_ += std::clamp<qsizetype>(size, 0, kMaxReserve);

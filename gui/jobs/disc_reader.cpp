@@ -28,8 +28,9 @@ std::span<const uint8_t> Bytes(const QByteArray& buffer, int offset, int size) {
 
 }  // namespace
 
-// The image files of one run and the sector buffer they are written from.
-// The main data goes to the image and subchannel files in large blocks.
+// The image files of one run, the writers that take the main data to the
+// image and subchannel files in large blocks, and the buffer of the first
+// pregap.
 class DiscReader::Files {
  public:
   QString image, sub, pre, cue, cdt, ccd, tsn;
