@@ -5,21 +5,24 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QStringList>
 #include <QTimer>
-#include <QTranslator>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/well_save_form.h"
+#include "gui/automation/automation_service.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/qt_modal_ui.h"
+#include "gui/foundation/qt_translations.h"
 #include "gui/foundation/start_procedure.h"
-#include "gui/jobs/mastering_service.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
 
@@ -30,10 +33,10 @@ namespace {
 constexpr int kAutomationIdleMs = 30000;
 constexpr int kAutomationDrainMs = 200;
 
-// Serves Mastering objects on the session bus until the last one is released.
+// Serves the automation objects on the session bus until the last one ends.
 int RunAutomationServer() {
   {
-    MasteringService service(QDBusConnection::sessionBus());
+    AutomationService service(QDBusConnection::sessionBus());
     if (!service.Publish()) {
       std::fputs("sorvel: the automation service could not be published on the session bus\n", stderr);
       return 1;
@@ -48,11 +51,26 @@ int RunAutomationServer() {
   return 0;
 }
 
+// The engines print their diagnostic lines to standard output (a line per
+// poll of a drive, per block of sectors written). This program's own output
+// goes nowhere unless SORVEL_DEBUG=1 asks for it, so that a terminal it was
+// started from is not flooded; its messages to standard error stay.
+void QuietStandardOutput() {
+  const char* debug = std::getenv("SORVEL_DEBUG");
+  if (debug != nullptr && std::strcmp(debug, "1") == 0) return;
+  std::fflush(stdout);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  ::dup2(null, STDOUT_FILENO);
+  ::close(null);
+}
+
 }  // namespace
 }  // namespace sorvel
 
 int main(int argc, char** argv) {
   using namespace sorvel;
+  QuietStandardOutput();
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
   // Every argument belongs to the command-line path: Qt reads no option from it
@@ -64,12 +82,10 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("sorvel"));
   // The start procedure decides when the program ends, not the last window.
   QApplication::setQuitOnLastWindowClosed(false);
-  // Standard buttons and dialogs in the desktop's language, as the platform's
-  // own boxes would be, when Qt's translations are installed.
-  QTranslator qt_texts;
-  if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    QApplication::installTranslator(&qt_texts);
+  // Standard buttons and dialogs read Japanese, as the rest of the program.
+  QtJapaneseTexts qt_texts;
+  if (!qt_texts.installed())
+    std::fputs("sorvel: Qt's Japanese translations are not installed; Qt's own texts stay in English\n", stderr);
 
   QtModalUi modal_ui;
   InstallModalUi(&modal_ui);

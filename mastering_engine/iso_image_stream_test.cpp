@@ -226,7 +226,7 @@ TEST(IsoImageStream, FifoRenamedIntoPlaceWhileStreamingAlwaysEnds) {
   ASSERT_EQ(link(fifo.c_str(), link_path.c_str()), 0);
   ASSERT_EQ(rename(link_path.c_str(), placed.back().c_str()), 0);
   std::thread swapper([&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     for (int round = 0; !done && std::chrono::steady_clock::now() < until; ++round) {
       const int64_t at = int64_t{blocks_read.load()} - data_start + (round & 1);
       if (at < 0 || at >= kFiles - 1) {
@@ -239,16 +239,25 @@ TEST(IsoImageStream, FifoRenamedIntoPlaceWhileStreamingAlwaysEnds) {
       unlink(link_path.c_str());  // left when the source was that inode already
     }
   });
+  // The stream waits at the first file sector until the swapper has swapped
+  // once (bounded), so that the race is run however the threads are scheduled.
+  std::atomic<bool> first_swap_seen{false};
   auto reading = std::async(std::launch::async, [&] {
     std::vector<bool> results;
     uint8_t block[2048];
     for (uint32_t i = 0; i < volume; ++i) {
+      if (i == data_start) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (swapped.load() == 0 && std::chrono::steady_clock::now() < give_up)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        first_swap_seen = swapped.load() > 0;
+      }
       results.push_back(s.ReadDataBlock(block));
       ++blocks_read;
     }
     return results;
   });
-  const bool ended = reading.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  const bool ended = reading.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
   done = true;
   swapper.join();
   if (!ended) {
@@ -260,7 +269,7 @@ TEST(IsoImageStream, FifoRenamedIntoPlaceWhileStreamingAlwaysEnds) {
     FAIL() << "the stream blocked on a FIFO";
   }
   const std::vector<bool> results = reading.get();
-  EXPECT_GT(swapped.load(), 0);
+  EXPECT_TRUE(first_swap_seen.load());
   EXPECT_FALSE(results[data_start + kFiles - 1]);
   s.EndDataTrack();
 }

@@ -15,6 +15,15 @@ namespace sorvel {
 
 struct IsoDirectory;
 
+// A time as the exports carry it: a 32-bit time_t. Times beyond its range (a
+// host file stamped after 2038-01-19 or before 1901-12-13) are reported as
+// its nearest end, never wrapped into an unrelated date.
+inline int32_t ExportedTime(int64_t time) {
+  if (time > INT32_MAX) return INT32_MAX;
+  if (time < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(time);
+}
+
 struct IsoNode {
   std::string name;        // first name: the ISO name, or the Joliet name under Joliet variants
   std::string short_name;  // second name: the unique 8.3 name (Joliet variants only)

@@ -261,7 +261,10 @@ bool IsoTree::ChangeISOProperties(std::string_view name, uint32_t attributes, in
   IsoNode* node = FindEntry(name);
   if (node == nullptr) return false;
   node->attributes = attributes;
-  node->time = time;
+  // The time the exports reported for this entry, given back unchanged (a
+  // property dialog confirmed without an edit, a project reloaded), keeps the
+  // entry's own time even where 32 bits could not carry it.
+  if (time != ExportedTime(node->time)) node->time = time;
   Touch(current_);
   return true;
 }

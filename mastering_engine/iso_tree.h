@@ -42,6 +42,8 @@ class IsoTree {
   // Removes the entry whose first name equals `name` exactly, a directory with its subtree.
   bool RemoveISOFile(std::string_view name);
   bool RenameISOFile(std::string_view name, std::string_view new_name);
+  // Sets an entry's attributes and time; a time equal to ExportedTime of the
+  // entry's own time leaves that time as it is.
   bool ChangeISOProperties(std::string_view name, uint32_t attributes, int64_t time);
   // "\" for the root, else "\DATA\SUB\".
   std::string GetISOCurrentDirectory() const;

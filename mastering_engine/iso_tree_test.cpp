@@ -176,6 +176,44 @@ TEST(IsoTree, FindReportsFixedEntriesThenSiblingsAndStopsWhenTheTreeChanges) {
   EXPECT_EQ(Names(engine), (std::vector<std::string>{".", "..", "DUMMY.BIN"}));
 }
 
+// Entries stamped outside the 32-bit time (host files after 2038-01-19 or
+// before 1901-12-13): reported at the nearest end of it; that report given
+// back keeps the real stamp, any other time is set.
+TEST(IsoTree, TimesBeyond32BitsSurviveTheirOwnReportGivenBack) {
+  struct Case {
+    const char* name;
+    int64_t stamp;
+    int32_t reported;  // what the exports carry
+  };
+  const Case cases[] = {
+      {"y1965.bin", -157766400, -157766400},
+      {"y2100.bin", 4102444800, INT32_MAX},
+      {"y1900.bin", -2208988800, INT32_MIN},
+      {"y2001.bin", 978307200, 978307200},
+  };
+  MasteringEngine engine;
+  ASSERT_TRUE(engine.InitISOFS(16));
+  for (const Case& c : cases) ASSERT_TRUE(engine.AddISODummyFile(c.name, 0, 10, c.stamp)) << c.name;
+  auto time_of = [&](const std::string& name) {
+    IsoFindEntry e;
+    for (bool ok = engine.FindISOFirstFile(&e); ok; ok = engine.FindISONextFile(&e))
+      if (e.name == name) return e.time;
+    return int64_t{-1};
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(time_of(c.name), c.stamp);
+    EXPECT_EQ(ExportedTime(time_of(c.name)), c.reported);
+    ASSERT_TRUE(engine.ChangeISOProperties(c.name, 2, c.reported));
+    EXPECT_EQ(time_of(c.name), c.stamp);
+    ASSERT_TRUE(engine.ChangeISOProperties(c.name, 0, 1000));
+    EXPECT_EQ(time_of(c.name), 1000);
+    // The far end of the range is a time like any other for an entry inside it.
+    ASSERT_TRUE(engine.ChangeISOProperties(c.name, 0, INT32_MAX));
+    EXPECT_EQ(time_of(c.name), INT32_MAX);
+  }
+}
+
 TEST(IsoTree, SourcesMustBeRegularFilesBelow4GiB) {
   testing::ScratchDir dir;
   IsoTree tree;

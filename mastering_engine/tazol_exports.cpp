@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "mastering_engine/iso_node.h"
 #include "mastering_engine/mastering_engine.h"
 #include "native_common/handle_registry.h"
 
@@ -54,7 +55,7 @@ void PackFindRecord(const IsoFindEntry& entry, void* record) {
   CopyOut(entry.source, reinterpret_cast<char*>(p + kFindNameSize), kFindNameSize);
   PutLe32(p + 2048, entry.attributes);
   PutLe32(p + 2052, entry.size);
-  PutLe32(p + 2056, static_cast<uint32_t>(static_cast<int32_t>(entry.time)));
+  PutLe32(p + 2056, static_cast<uint32_t>(sorvel::ExportedTime(entry.time)));
   PutLe32(p + 2060, entry.is_directory ? 1 : 0);
 }
 

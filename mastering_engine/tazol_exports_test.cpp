@@ -2,6 +2,9 @@
 // checked byte for byte.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <cstdint>
 #include <cstring>
@@ -146,6 +149,35 @@ TEST(TazolExports, EngineLifecycleAndTreeCalls) {
   EXPECT_EQ(api.remove(h, "Data Files"), 1);
   EXPECT_EQ(api.clear(h), 0);
   EXPECT_EQ(api.is_empty(h), 1);
+  api.terminate(h);
+}
+
+// The find record's 32-bit time of a host file stamped beyond its range is
+// the range's nearest end, not the low 32 bits of the stamp.
+TEST(TazolExports, FindRecordTimesStopAtThe32BitRange) {
+  Tazol lib;
+  ASSERT_TRUE(lib.loaded());
+  Api api(lib);
+  testing::ScratchDir dir;
+  const intptr_t h = api.initialize();
+  ASSERT_NE(h, 0);
+  ASSERT_EQ(api.init_fs(h, 16), 1);
+  const std::pair<int64_t, int32_t> stamps[] = {
+      {4102444800, INT32_MAX}, {-2208988800, INT32_MIN}, {-157766400, -157766400}, {2147483647, 2147483647}};
+  for (const auto& [stamp, reported] : stamps) {
+    const std::string path = (dir / "f").string();
+    { std::ofstream(path) << "x"; }
+    const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    api.clear(h);
+    ASSERT_EQ(api.add_file(h, "f", path.c_str()), 1);
+    uint8_t record[2064];
+    ASSERT_EQ(api.find_first(h, record), 1);
+    ASSERT_EQ(api.find_next(h, record), 1);
+    ASSERT_EQ(api.find_next(h, record), 1);
+    EXPECT_STREQ(reinterpret_cast<char*>(record), "f");
+    EXPECT_EQ(static_cast<int32_t>(Le32(record + 2056)), reported) << stamp;
+  }
   api.terminate(h);
 }
 

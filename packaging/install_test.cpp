@@ -25,8 +25,9 @@
 
 #include "drive_daemon/exit_codes.h"
 #include "drive_daemon/remote_test_support.h"
+#include "gui/automation/automation_service.h"
+#include "gui/automation/mastering_bus.h"
 #include "gui/dialogs/about_information_form.h"
-#include "gui/jobs/mastering_service.h"
 #include "gui/jobs/mastering_test_rig.h"
 #include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
@@ -460,7 +461,7 @@ TEST_F(Installed, BusStartsTheInstalledServerWhichBurnsALayout) {
   const std::string text = "Installed and activated by the session bus.\n";
   testing::WriteFileBytes(dir.path() / "readme.txt", text);
 
-  const QString server_name = QString::fromLatin1(kMasteringBusName);
+  const QString server_name = QString::fromLatin1(kAutomationBusName);
   testing::PrivateBus bus;
   ASSERT_TRUE(bus.ok());
   BusClient client(bus, QStringLiteral("client"));

@@ -186,6 +186,22 @@ DiscAnalyzeForm::~DiscAnalyzeForm() { Unload(); }
 
 QString DiscAnalyzeForm::StatusText() const { return stbMain_->currentMessage(); }
 
+void DiscAnalyzeForm::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() != QEvent::ActivationChange) return;
+  if (!isActiveWindow()) {
+    // Left for another window of this program (a box, a file dialog), or for
+    // another program, which hands the focus back where it was.
+    deactivated_within_program_ = QApplication::activeWindow() != nullptr;
+    return;
+  }
+  // Activated on showing or coming back from one of the program's windows:
+  // the slider takes the focus (a disabled slider cannot; nothing happens then).
+  if (!activated_once_ || deactivated_within_program_) sldLBA_->setFocus(Qt::ActiveWindowFocusReason);
+  activated_once_ = true;
+  deactivated_within_program_ = false;
+}
+
 void DiscAnalyzeForm::done(int result) {
   Unload();
   QDialog::done(result);

@@ -58,6 +58,8 @@ class DiscAnalyzeForm final : public QDialog {
 
  protected:
   void done(int result) override;
+  // Activation gives sldLBA the focus.
+  void changeEvent(QEvent* event) override;
 
  private:
   void ShowTab(int index);
@@ -83,6 +85,8 @@ class DiscAnalyzeForm final : public QDialog {
   QPushButton* cmdEnd_ = nullptr;
   std::unique_ptr<DeviceSetting> setting_;
   bool unloaded_ = false;
+  bool activated_once_ = false;
+  bool deactivated_within_program_ = false;
 };
 
 // One dump row of `count` bytes: two upper-case hexadecimal digits and a

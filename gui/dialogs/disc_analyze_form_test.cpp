@@ -351,6 +351,41 @@ TEST_F(DiscAnalyzeFormTest, TabsShowOneViewAndTheDriveChangeClears) {
   EXPECT_FALSE(form.isVisible());
 }
 
+// Each activation that comes from one of the program's own windows (a box, a
+// dialog) gives the slider the focus; coming back from another program keeps
+// the focus where the user left it.
+TEST_F(DiscAnalyzeFormTest, ActivationGivesTheSliderTheFocus) {
+  UseMixedCd();
+  DiscAnalyzeForm form;
+  form.show();
+  form.cmdStartStop()->click();
+  ASSERT_TRUE(form.sldLBA()->isEnabled());
+  QWidget own_window;
+  own_window.show();
+  struct Case {
+    const char* name;
+    QWidget* away;  // the window active meanwhile; none for another program
+    bool slider_focused;
+  };
+  for (const Case& c : {Case{"own window", &own_window, true}, Case{"other program", nullptr, false},
+                        Case{"own window again", &own_window, true}}) {
+    SCOPED_TRACE(c.name);
+    // The window system's activations arrive as events: each one is awaited.
+    auto activate = [](QWidget* window) {
+      QApplication::setActiveWindow(window);
+      return testing::WaitFor([window] { return QApplication::activeWindow() == window; }, 5000);
+    };
+    ASSERT_TRUE(activate(&form));
+    form.cmdEnd()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), form.cmdEnd());
+    ASSERT_TRUE(activate(c.away));
+    ASSERT_TRUE(activate(&form));
+    EXPECT_EQ(QApplication::focusWidget() == form.sldLBA(), c.slider_focused);
+    EXPECT_EQ(QApplication::focusWidget() == form.cmdEnd(), !c.slider_focused);
+  }
+  form.cmdEnd()->click();
+}
+
 TEST_F(DiscAnalyzeFormTest, DiscAnalyzeFormScreenshot) {
   const CueFixture cd = MakeMixedCd(dir_.path());
   EmulatedDriveFixture drive(dir_, "image=" + cd.cue.string() + ",vendor=SORVEL,product=EMU-READER");

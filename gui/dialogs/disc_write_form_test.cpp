@@ -23,6 +23,7 @@
 #include "gui/dialogs/disc_job_test_support.h"
 #include "gui/dialogs/disc_read_form.h"
 #include "gui/jobs/message_pump.h"
+#include "gui/model/toc_information.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
@@ -36,6 +37,7 @@
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
 #include "testing/manual_clock.h"
+#include "testing/scoped_current_dir.h"
 
 namespace sorvel {
 namespace {
@@ -94,6 +96,18 @@ class DiscWriteFormTest : public ::testing::Test {
  protected:
   DiscWriteFormTest() : forms_(DialogFormFactories()), previous_forms_(InstallFormFactories(&forms_)) {}
   ~DiscWriteFormTest() override { InstallFormFactories(previous_forms_); }
+
+  // Reads the CD `source` (in an emulated drive of its own) into
+  // `folder`/Disc.img with its descriptors, through the read dialog.
+  void ReadDisc(const testing::CueFixture& source, const fs::path& folder) {
+    fs::create_directories(folder);
+    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
+    DiscReadForm reader;
+    reader.txtWriteFile()->setText(Q(folder / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
+    reader.cmdEnd()->click();
+  }
 
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
@@ -160,15 +174,7 @@ TEST_F(DiscWriteFormTest, TsnFromTheReadDialogIsOfferedAndWrittenBack) {
   for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
   const testing::CueFixture source = MixedCd(dir_.path());
   const fs::path out = dir_.path() / "read";
-  fs::create_directories(out);
-  {
-    testing::ScopedDriveMap map("D:=emu:" + env_.State("r.state") + ",image=" + source.cue.string());
-    DiscReadForm reader;
-    reader.txtWriteFile()->setText(Q(out / "Disc.img"));
-    reader.cmdStartStop()->click();
-    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
-    reader.cmdEnd()->click();
-  }
+  ASSERT_NO_FATAL_FAILURE(ReadDisc(source, out));
   ASSERT_TRUE(fs::exists(out / "Disc.tsn"));
   ui_.Clear();
 
@@ -193,6 +199,42 @@ TEST_F(DiscWriteFormTest, TsnFromTheReadDialogIsOfferedAndWrittenBack) {
   form.cmdStartStop()->click();
   ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
   ExpectCdEquals(state, source, dir_.path() / "export");
+}
+
+// `cd images && sorvel Disc.tsn` (or Disc.ccd): the descriptor named relative
+// to the folder the program was started in is the one written, whatever
+// folder the program itself lies in.
+TEST_F(DiscWriteFormTest, RelativeDescriptorOnTheCommandLineIsWritten) {
+  for (const char* tool : {"cdrdao", "bchunk"}) ASSERT_TRUE(testing::RequireTool(tool));
+  const testing::CueFixture source = MixedCd(dir_.path());
+  const fs::path images = dir_.path() / "images";
+  ASSERT_NO_FATAL_FAILURE(ReadDisc(source, images));
+  // The same disc as the outside program's descriptor beside the same image.
+  TOCInformation toc;
+  ASSERT_TRUE(toc.LoadCCDFile(Q(images / "Disc.tsn")));
+  ASSERT_TRUE(toc.SaveCCDFile(Q(images / "Disc.ccd")));
+
+  for (const char* descriptor : {"Disc.tsn", "Disc.ccd"}) {
+    SCOPED_TRACE(descriptor);
+    ui_.Clear();
+    const std::string state = env_.State((std::string(descriptor) + ".state").c_str());
+    testing::ScopedDriveMap map("E:=emu:" + state + ",medium=cd-r");
+    testing::ScopedCurrentDir here(images);
+    QString shown_path;
+    testing::WhenModalShown([&](QWidget* shown) {
+      auto* form = qobject_cast<DiscWriteForm*>(shown);
+      ASSERT_NE(form, nullptr);
+      shown_path = form->txtReadFile()->text();
+      form->chkVerify()->setChecked(false);
+      form->cmdStartStop()->click();
+      // Judged while the dialog still holds the drive.
+      if (ui_.LastText() == kSuccess) ExpectCdEquals(state, source, dir_.path() / (std::string("export-") + descriptor));
+      form->cmdEnd()->click();
+    });
+    Main({QString::fromLatin1(descriptor)});
+    EXPECT_EQ(shown_path, Q(images / descriptor));
+    EXPECT_EQ(ui_.LastText(), kSuccess);
+  }
 }
 
 // Tray and message at the end of a successful job: opened before the message,

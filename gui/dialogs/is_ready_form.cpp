@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/foundation/window_module.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
@@ -102,7 +103,15 @@ void IsReadyForm::Poll() {
 }
 
 bool IsReadyForm::ShowOpen(Trelin& device, bool writable) {
-  IsReadyForm form(device, writable, QApplication::activeWindow());
+  // The owner is the dialog whose job waits for the disc: the modal window on
+  // top. The active window is no guide: right after a box of that dialog
+  // closed, the window system may not have activated the dialog again.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == nullptr) owner = QApplication::activeWindow();
+  IsReadyForm form(device, writable, owner);
+  // Centred on its owner on every pass, whatever the window system does.
+  form.adjustSize();
+  CenterForm(&form, owner);
   // Close box and Escape both end in reject(): the user gave up.
   const bool found = form.exec() == QDialog::Accepted;
   form.tmrMessage_->stop();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -146,6 +147,52 @@ TEST_F(IsReadyFormTest, LowerLayersReachThePromptThroughTheInstalledForms) {
   EXPECT_FALSE(ShowIsReadyForm(device_, true));
   EXPECT_TRUE(prompted);
   InstallFormFactories(previous);
+}
+
+// Every pass of a repeated write asks again; each prompt is centred on the
+// dialog that waits for the disc, whichever window the window system has
+// active at that moment (none right after a box closed, or another one).
+TEST_F(IsReadyFormTest, EveryPassIsCentredOnTheWaitingDialog) {
+  OpenDrive("medium=none");
+  QDialog owner;
+  owner.setObjectName(QStringLiteral("WellWriteForm"));
+  owner.setModal(true);
+  owner.setGeometry(40, 60, 700, 500);
+  owner.show();
+  QWidget elsewhere;
+  elsewhere.setGeometry(900, 700, 200, 100);
+  elsewhere.show();
+  ASSERT_TRUE(testing::WaitFor([&] { return QApplication::activeModalWidget() == &owner; }, 3000));
+  QList<QPoint> centres;
+  QList<QWidget*> parents;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* form = qobject_cast<IsReadyForm*>(window);
+      if (form == nullptr || !form->isVisible()) continue;
+      centres << form->frameGeometry().center();
+      parents << form->parentWidget();
+      form->cmdCancel()->click();
+    }
+  });
+  answer.start();
+  struct Pass {
+    const char* name;
+    QWidget* active;
+  };
+  for (const Pass& pass : {Pass{"dialog active", &owner}, Pass{"none active", nullptr}, Pass{"other active", &elsewhere},
+                           Pass{"dialog again", &owner}}) {
+    SCOPED_TRACE(pass.name);
+    QApplication::setActiveWindow(pass.active);
+    ASSERT_TRUE(testing::WaitFor([&] { return QApplication::activeWindow() == pass.active; }, 3000));
+    const qsizetype before = centres.size();
+    EXPECT_FALSE(IsReadyForm::ShowOpen(device_, true));
+    ASSERT_EQ(centres.size(), before + 1);
+    EXPECT_EQ(parents.last(), &owner);
+    EXPECT_LE((centres.last() - owner.frameGeometry().center()).manhattanLength(), 4)
+        << centres.last().x() << "," << centres.last().y();
+  }
 }
 
 TEST_F(IsReadyFormTest, Screenshot) {

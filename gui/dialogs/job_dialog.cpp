@@ -26,6 +26,9 @@ namespace {
 const QString kStartCaption = QStringLiteral("開始(&S)");
 const QString kStopCaption = QStringLiteral("中止(&C)");
 constexpr int kYes = 6;
+constexpr qint16 kLogLines = 8192;
+constexpr OleColor kLogBackColor = 0x000000;
+constexpr OleColor kLogForeColor = 0xFFFFFF;
 
 }  // namespace
 
@@ -54,6 +57,16 @@ JobDialog::JobDialog(const QString& form_name, const QString& title, QWidget* pa
 
   vbxMain_ = new ViewBox(this);
   vbxMain_->setObjectName(QStringLiteral("vbxMain"));
+  // The job dialogs' log: 8,192 lines, white on black, a 9-point Japanese UI font.
+  vbxMain_->setMaxLine(kLogLines);
+  vbxMain_->setBackColor(kLogBackColor);
+  vbxMain_->setForeColor(kLogForeColor);
+  vbxMain_->setAppearance(1);
+  vbxMain_->setBorderStyle(1);
+  QFont log_font = vbxMain_->font();
+  log_font.setFamilies({QStringLiteral("MS UI Gothic"), QStringLiteral("Noto Sans CJK JP"), log_font.family()});
+  log_font.setPointSize(9);
+  vbxMain_->setFont(log_font);
   vbxMain_->setMinimumHeight(140);
   layout->addWidget(vbxMain_, 1);
 

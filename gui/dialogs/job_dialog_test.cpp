@@ -18,6 +18,11 @@
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_copy_form.h"
+#include "gui/dialogs/disc_read_form.h"
+#include "gui/dialogs/disc_write_form.h"
+#include "gui/dialogs/well_save_form.h"
+#include "gui/dialogs/well_write_form.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/jobs/disc_job.h"
 #include "testing/gui/recording_power_backend.h"
@@ -308,6 +313,57 @@ TEST_F(JobDialogTest, ProgressKeepsTheMaximumForNoTotalAndIgnoresOutOfRangeValue
   form.cmdStartStop()->click();
   EXPECT_EQ(form.prgMain()->maximum(), 1);
 }
+
+struct LogCase {
+  const char* name;
+  std::function<std::unique_ptr<JobDialog>()> make;
+};
+
+class JobLogTest : public JobDialogTest, public ::testing::WithParamInterface<LogCase> {};
+
+// Every job dialog's log keeps the newest 8,192 lines, white text on black.
+TEST_P(JobLogTest, LogKeeps8192LinesWhiteOnBlack) {
+  std::unique_ptr<JobDialog> form = GetParam().make();
+  form->resize(520, 420);
+  form->show();
+  ViewBox* log = form->vbxMain();
+  EXPECT_EQ(log->MaxLine(), 8192);
+  EXPECT_EQ(log->BackColor(), 0x000000u);
+  EXPECT_EQ(log->ForeColor(), 0xFFFFFFu);
+  EXPECT_EQ(log->Appearance(), 1);
+  EXPECT_EQ(log->BorderStyle(), 1);
+  EXPECT_EQ(log->font().pointSize(), 9);
+  // Stored while locked (the limit holds all the same), drawn once unlocked.
+  log->setLocked(true);
+  for (int i = 1; i <= 8199; ++i) log->LineOut(QStringLiteral("行 %1 ■■■■■■■■").arg(i));
+  log->setLocked(false);
+  log->LineOut(QStringLiteral("行 8200 ■■■■■■■■"));
+  ASSERT_EQ(log->lines().size(), 8192);
+  EXPECT_EQ(log->lines().front(), QStringLiteral("行 9 ■■■■■■■■"));
+  EXPECT_EQ(log->lines().back(), QStringLiteral("行 8200 ■■■■■■■■"));
+  const QImage picture = log->picture();
+  ASSERT_FALSE(picture.isNull());
+  int black = 0, white = 0;
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      const QRgb pixel = picture.pixel(x, y) & 0xFFFFFF;
+      black += pixel == 0x000000;
+      white += pixel == 0xFFFFFF;
+    }
+  }
+  EXPECT_GT(black, picture.width() * picture.height() / 2);
+  EXPECT_GT(white, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, JobLogTest,
+    ::testing::Values(LogCase{"Frame", [] { return std::unique_ptr<JobDialog>(new FrameForm); }},
+                      LogCase{"Read", [] { return std::unique_ptr<JobDialog>(new DiscReadForm); }},
+                      LogCase{"WriteImage", [] { return std::unique_ptr<JobDialog>(new DiscWriteForm); }},
+                      LogCase{"Copy", [] { return std::unique_ptr<JobDialog>(new DiscCopyForm); }},
+                      LogCase{"LayoutWrite", [] { return std::unique_ptr<JobDialog>(new WellWriteForm); }},
+                      LogCase{"LayoutSave", [] { return std::unique_ptr<JobDialog>(new WellSaveForm); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace sorvel

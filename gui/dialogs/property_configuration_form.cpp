@@ -19,6 +19,7 @@
 #include "gui/dialogs/property_parameter_forms.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/dialog_module.h"
+#include "gui/foundation/file_dialog.h"
 #include "gui/foundation/history_database.h"
 #include "gui/foundation/modal_ui.h"
 #include "gui/foundation/network_module.h"
@@ -372,9 +373,10 @@ void PropertyConfigurationForm::BrowseLogPath() {
 }
 
 void PropertyConfigurationForm::BrowseLogViewerPath() {
-  // Programs on this system carry no extension: every file is offered.
-  const QString path = ShowOpenFileDialog(this, QStringLiteral("マスタリング履歴閲覧プログラム(*.exe)|*"), QString(),
-                                          kViewerOpenFlags);
+  // Programs carry no extension here: the dialog offers the files with the
+  // executable bit.
+  const QString path = ShowOpenFileDialog(this, QStringLiteral("マスタリング履歴閲覧プログラム|*"), QString(),
+                                          kViewerOpenFlags | kFileDialogExecutables);
   if (!path.isEmpty()) txtLogViewerPath->setText(path);
 }
 

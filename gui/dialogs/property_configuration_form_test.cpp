@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gui/foundation/file_dialog.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -414,9 +416,9 @@ TEST_F(PropertyConfigurationFormTest, TempAndViewerBrowsers) {
   EXPECT_EQ(ui_.dialogs()[0].filter, QStringLiteral("中間パスを指定してください。"));
   EXPECT_EQ(ui_.dialogs()[0].flags, 1);
   EXPECT_EQ(ui_.dialogs()[2].kind, testing::ShownFileDialog::kOpen);
-  EXPECT_EQ(ui_.dialogs()[2].filter, QStringLiteral("マスタリング履歴閲覧プログラム(*.exe)|*"));
+  EXPECT_EQ(ui_.dialogs()[2].filter, QStringLiteral("マスタリング履歴閲覧プログラム|*"));
   EXPECT_EQ(ui_.dialogs()[2].default_path, QString());
-  EXPECT_EQ(ui_.dialogs()[2].flags, 0x1800);
+  EXPECT_EQ(ui_.dialogs()[2].flags, 0x1800 | kFileDialogExecutables);
   EXPECT_TRUE(ui_.messages().isEmpty());
 }
 

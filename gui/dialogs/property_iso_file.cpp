@@ -40,10 +40,10 @@ QString FormatGrouped(qint64 value) {
   return negative ? QStringLiteral("-") + digits : digits;
 }
 
-QDateTime PropertyISOFile::EarliestTimeStamp() { return QDateTime::fromSecsSinceEpoch(0).toLocalTime(); }
+QDateTime PropertyISOFile::EarliestTimeStamp() { return QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::LocalTime); }
 
 QDateTime PropertyISOFile::LatestTimeStamp() {
-  return QDateTime::fromSecsSinceEpoch(0x7FFFFFFF).toLocalTime();
+  return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
 }
 
 PropertyISOFile::PropertyISOFile(QWidget* parent) : QDialog(parent) {
@@ -125,8 +125,12 @@ void PropertyISOFile::Load(bool dummy_file, const ISOFindFile& record, const QSt
   nudFileSize_->setVisible(dummy_file);
   lblFileSize_->setVisible(!dummy_file && !record.IsDirectory);
   const QDateTime stamp = dummy_file ? QDateTime::currentDateTime() : record.TimeStamp;
-  // Dates outside the engine's range land on the nearest end of it.
   dtpFileTimestamp_->setDateTime(stamp.isValid() ? stamp : EarliestTimeStamp());
+  // What the picker shows for the record's stamp: while it still shows that,
+  // the stamp is handed back exactly as it came (to the millisecond, in its
+  // own time zone), whatever the picker makes of it.
+  loaded_stamp_ = stamp;
+  shown_stamp_ = dtpFileTimestamp_->dateTime();
   chkHidden_->setChecked((record.FileAttribute & 2) != 0);
 }
 
@@ -135,7 +139,8 @@ void PropertyISOFile::Store(ISOFindFile& record) const {
     record.Name = txtFileName_->text().trimmed();
     record.Size = nudFileSize_->Value();
   }
-  record.TimeStamp = dtpFileTimestamp_->dateTime();
+  const QDateTime picked = dtpFileTimestamp_->dateTime();
+  record.TimeStamp = picked == shown_stamp_ && loaded_stamp_.isValid() ? loaded_stamp_ : picked;
   record.FileAttribute = chkHidden_->isChecked() ? 2 : 0;
 }
 

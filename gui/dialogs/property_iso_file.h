@@ -37,7 +37,8 @@ class PropertyISOFile : public QDialog {
   void Store(ISOFindFile& record) const;
   bool Confirmed() const { return confirmed_; }
 
-  // The dates the engine's 32-bit time stamp carries.
+  // The dates the picker takes: 1601-01-01 to 9999-12-31 (the engine keeps
+  // what its 32-bit time carries; a stamp beyond it reaches its nearest end).
   static QDateTime EarliestTimeStamp();
   static QDateTime LatestTimeStamp();
 
@@ -57,6 +58,8 @@ class PropertyISOFile : public QDialog {
 
   bool dummy_ = false;
   bool confirmed_ = false;
+  QDateTime loaded_stamp_;
+  QDateTime shown_stamp_;
   QTabWidget* tabMain_;
   QLineEdit* txtFileName_;
   QLabel* lblFileType_;

@@ -99,17 +99,47 @@ TEST(PropertyISOFileTest, FileAndDirectoryShowTheirKindAndSize) {
   EXPECT_TRUE(form.chkHidden()->isChecked());
 }
 
-TEST(PropertyISOFileTest, PickerTakesOnlyDatesOfTheEnginesTime) {
+// OK without an edit hands the stamp back exactly as it came, across the
+// picker's whole range (1601-01-01 to 9999-12-31); an edit hands back the
+// picked date; the picker refuses dates beyond its range.
+TEST(PropertyISOFileTest, OkWithoutAnEditKeepsTheStampExactly) {
+  const QDateTime stamps[] = {
+      QDateTime(QDate(1965, 1, 1), QTime(0, 0)),
+      QDateTime(QDate(2100, 1, 1), QTime(0, 0)),
+      QDateTime(QDate(1601, 1, 1), QTime(0, 0)),
+      QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59)),
+      QDateTime(QDate(1901, 12, 13), QTime(20, 45, 52)),
+      QDateTime(QDate(2038, 1, 19), QTime(3, 14, 8), Qt::UTC),
+      QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6, 789)),
+  };
+  for (const QDateTime& stamp : stamps) {
+    SCOPED_TRACE(stamp.toString(Qt::ISODateWithMs).toStdString());
+    ISOFindFile record = FileRecord(0);
+    record.TimeStamp = stamp;
+    testing::WhenModalShown([&](QWidget* w) {
+      auto* form = qobject_cast<PropertyISOFile*>(w);
+      ASSERT_NE(form, nullptr);
+      EXPECT_EQ(form->dtpFileTimestamp()->date(), stamp.toLocalTime().date());
+      form->cmdOK()->click();
+    });
+    ASSERT_TRUE(PropertyISOFile::ShowOpen(false, record, QStringLiteral("\\"), nullptr));
+    EXPECT_EQ(record.TimeStamp, stamp);
+    EXPECT_EQ(record.TimeStamp.timeSpec(), stamp.timeSpec());
+    EXPECT_EQ(record.TimeStamp.time().msec(), stamp.time().msec());
+  }
+
   PropertyISOFile form;
-  ISOFindFile record = FileRecord(0);
-  record.TimeStamp = QDateTime(QDate(1601, 1, 1), QTime(0, 0));
-  form.Load(false, record, QStringLiteral("\\"));
-  EXPECT_EQ(form.dtpFileTimestamp()->dateTime(), PropertyISOFile::EarliestTimeStamp());
-  form.dtpFileTimestamp()->setDateTime(QDateTime(QDate(2100, 1, 1), QTime(0, 0)));
-  EXPECT_EQ(form.dtpFileTimestamp()->dateTime(), PropertyISOFile::LatestTimeStamp());
-  EXPECT_EQ(PropertyISOFile::LatestTimeStamp().toSecsSinceEpoch(), 0x7FFFFFFF);
-  EXPECT_EQ(PropertyISOFile::EarliestTimeStamp().toSecsSinceEpoch(), 0);
+  form.Load(false, FileRecord(0), QStringLiteral("\\"));
   EXPECT_EQ(form.dtpFileTimestamp()->displayFormat(), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+  EXPECT_EQ(form.dtpFileTimestamp()->minimumDateTime(), QDateTime(QDate(1601, 1, 1), QTime(0, 0)));
+  EXPECT_EQ(form.dtpFileTimestamp()->maximumDateTime(), QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59)));
+  const QDateTime edited(QDate(1700, 6, 7), QTime(8, 9, 10));
+  form.dtpFileTimestamp()->setDateTime(edited);
+  ISOFindFile out = FileRecord(0);
+  form.Store(out);
+  EXPECT_EQ(out.TimeStamp, edited);
+  form.dtpFileTimestamp()->setDateTime(QDateTime(QDate(1500, 1, 1), QTime(0, 0)));
+  EXPECT_EQ(form.dtpFileTimestamp()->dateTime(), QDateTime(QDate(1601, 1, 1), QTime(0, 0)));
 }
 
 TEST(PropertyISOFileTest, DummyModeTakesNameAndSizeAndRefusesAnEmptyName) {

@@ -43,9 +43,6 @@ TrackRippingSubForm::TrackRippingSubForm(const std::shared_ptr<Trelin>& device, 
       read_pregap_(read_pregap),
       folder_(folder),
       ripper_(std::make_unique<DiscRipper>()) {
-  vbxMain()->setMaxLine(8192);
-  vbxMain()->setBackColor(0x000000);
-  vbxMain()->setForeColor(0xFFFFFF);
   cmdEnd()->hide();
   // The frame's start button is this dialog's stop button.
   cmdStartStop()->disconnect(this);

@@ -132,6 +132,7 @@ bool File::CloseFile() {
   int rc = ::close(fd_);
   fd_ = -1;
   byte_position_ = 0;
+  binary_io_end_ = 0;
   is_binary_ = false;
   name_.clear();
   input_.clear();
@@ -142,6 +143,9 @@ bool File::CloseFile() {
 int64_t File::Tell() const {
   if (fd_ < 0) return 0;
   if (mode_ == kInput) return input_position_;
+  // Binary reads and writes are positioned (pread/pwrite) and move no file
+  // offset: the position after the last of them is kept here.
+  if (is_binary_) return binary_io_end_;
   off_t at = ::lseek(fd_, 0, SEEK_CUR);
   return at < 0 ? 0 : at;
 }
@@ -213,6 +217,7 @@ QByteArray File::ReadData(int64_t size) {
     done += n;
   }
   byte_position_ += size;
+  binary_io_end_ = byte_position_ - 1;
   return out;
 }
 
@@ -227,6 +232,7 @@ bool File::WriteData(const QByteArray& data) {
     done += n;
   }
   byte_position_ += data.size();
+  binary_io_end_ = byte_position_ - 1;
   return true;
 }
 

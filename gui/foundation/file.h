@@ -34,7 +34,8 @@ class File {
   bool OpenFile(const QString& file_name, int mode);
   bool CloseFile();
 
-  // Zero-based offset of the next byte.
+  // Zero-based offset of the next byte: in binary mode the offset after the
+  // last read or write (a SeekFile alone moves only BytePosition).
   int64_t Tell() const;
   // Writes the line and CR LF; false when any byte could not be written.
   bool Puts(const QString& line);
@@ -67,6 +68,7 @@ class File {
   int mode_ = kInput;
   int64_t byte_position_ = 0;
   bool is_binary_ = false;
+  int64_t binary_io_end_ = 0;  // binary mode: offset after the last read or write
   QString name_;
   // Input mode: the whole file, read at open, and the offset of the next line.
   QByteArray input_;

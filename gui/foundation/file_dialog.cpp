@@ -2,12 +2,33 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 #include <QShowEvent>
 #include <QWidget>
 
 #include "gui/foundation/window_module.h"
 
 namespace sorvel {
+namespace {
+
+// The rows of a file dialog's folder that name a folder or a file the user
+// may run.
+class ExecutablesOnly final : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files == nullptr) return true;
+    const QModelIndex index = files->index(row, 0, parent);
+    if (files->isDir(index)) return true;
+    return QFileInfo(files->filePath(index)).isExecutable();
+  }
+};
+
+}  // namespace
 
 CenteredFileDialog::CenteredFileDialog(QWidget* owner)
     : QFileDialog(owner != nullptr ? owner->window() : nullptr), owner_(owner) {}
@@ -81,6 +102,7 @@ std::unique_ptr<CenteredFileDialog> MakeFileDialog(QWidget* owner, FileDialogKin
   dialog->setOption(QFileDialog::DontUseNativeDialog, true);
   dialog->setOption(QFileDialog::HideNameFilterDetails, true);
   dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
+  if (flags & kFileDialogExecutables) dialog->setProxyModel(new ExecutablesOnly(dialog.get()));
   bool save = kind == FileDialogKind::kSave;
   dialog->setWindowTitle(save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
   dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -21,6 +21,8 @@ enum FileDialogFlag : int {
   kOfnPathMustExist = 0x800,
   kOfnFileMustExist = 0x1000,
   kOfnExplorer = 0x80000,
+  // This program's own: only files the user may run (and folders) are listed.
+  kFileDialogExecutables = 0x40000000,
 };
 
 // "ログファイル(*.log)|*.log|全て (*.*)|*.*" -> Qt name filters, the

@@ -81,9 +81,11 @@ QSet<QString> ListedNames(QFileDialog& dialog, int expected) {
   QSet<QString> names;
   if (view == nullptr) return names;
   QAbstractItemModel* model = view->model();
-  QModelIndex root = view->rootIndex();
-  for (int attempt = 0; attempt < 500 && model->rowCount(root) < expected; ++attempt) QTest::qWait(10);
+  // The root is asked for each time: a filtering model's indexes do not
+  // outlive a change of its rows.
+  for (int attempt = 0; attempt < 500 && model->rowCount(view->rootIndex()) < expected; ++attempt) QTest::qWait(10);
   QTest::qWait(50);
+  const QModelIndex root = view->rootIndex();
   for (int row = 0; row < model->rowCount(root); ++row) names.insert(model->index(row, 0, root).data().toString());
   return names;
 }
@@ -100,6 +102,31 @@ TEST(FileDialogTest, PatternsMatchWithoutRegardToCase) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルを開く"));
   EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
   dialog->close();
+}
+
+// The program chooser lists the files the user may run, and folders to go
+// through; other files are not offered.
+TEST(FileDialogTest, ExecutablesOnlyWhenAsked) {
+  testing::ScratchDir dir;
+  for (const char* name : {"viewer", "notes.txt", "script.sh", "data.exe"}) Touch(dir / name);
+  std::filesystem::create_directory(dir / "bin");
+  namespace fs = std::filesystem;
+  fs::permissions(dir / "viewer", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  fs::permissions(dir / "script.sh", fs::perms::owner_read | fs::perms::owner_exec);
+  const QString folder = QString::fromStdString(dir.path().string()) + QLatin1Char('/');
+  struct Case {
+    int flags;
+    QSet<QString> listed;
+  };
+  for (const Case& c : {Case{0x1800 | kFileDialogExecutables, {"bin", "viewer", "script.sh"}},
+                        Case{0x1800, {"bin", "viewer", "script.sh", "notes.txt", "data.exe"}}}) {
+    auto dialog = MakeFileDialog(nullptr, FileDialogKind::kOpen, QStringLiteral("マスタリング履歴閲覧プログラム|*"),
+                                 folder, c.flags);
+    dialog->show();
+    EXPECT_EQ(ListedNames(*dialog, static_cast<int>(c.listed.size())), c.listed) << c.flags;
+    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("マスタリング履歴閲覧プログラム (*)")});
+    dialog->close();
+  }
 }
 
 TEST(FileDialogTest, FlagsChooseTheMode) {

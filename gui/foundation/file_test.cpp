@@ -186,5 +186,47 @@ TEST(FileTest, BinaryPositionsReadsAndWrites) {
   EXPECT_EQ(ReadFileBytes(dir / "b.bin"), "abcdefghi");
 }
 
+// Tell in binary mode: the offset after the last read or write, which a seek
+// alone does not move; 0 after opening and when no file is open.
+TEST(FileTest, BinaryTellFollowsReadsAndWrites) {
+  sorvel::testing::ScratchDir dir;
+  WriteFileBytes(dir / "t.bin", "0123456789");
+  File file;
+  EXPECT_EQ(file.Tell(), 0);
+  ASSERT_TRUE(file.OpenFile(Q(dir / "t.bin"), File::kBinary));
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    int64_t tell;
+  };
+  const Step steps[] = {
+      {"opened", [] {}, 0},
+      {"read 4", [&] { file.ReadData(4); }, 4},
+      {"read 3 more", [&] { file.ReadData(3); }, 7},
+      {"failed read of 0", [&] { file.ReadData(0); }, 7},
+      {"seek alone", [&] { file.SeekFile(2, File::kFromStart); }, 7},
+      {"read after the seek", [&] { file.Getc(); }, 3},
+      {"read past the end", [&] {
+         file.SeekFile(8, File::kFromStart);
+         file.ReadData(5);
+       }, 13},
+      {"write", [&] {
+         file.SeekFile(1, File::kFromStart);
+         file.WriteData("ab");
+       }, 3},
+      {"put one byte", [&] { file.Putc('c'); }, 4},
+  };
+  for (const Step& step : steps) {
+    step.act();
+    EXPECT_EQ(file.Tell(), step.tell) << step.what;
+  }
+  file.CloseFile();
+  EXPECT_EQ(file.Tell(), 0);
+  // A new open starts again at 0.
+  ASSERT_TRUE(file.OpenFile(Q(dir / "t.bin"), File::kBinary));
+  EXPECT_EQ(file.Tell(), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "t.bin"), "0abc456789");
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -64,6 +64,28 @@ TEST(QtPopupMenuTest, ChosenEntryAnswersItsNumber) {
   EXPECT_EQ(ui.PopupMenu({{QStringLiteral("D:"), 1}, {QStringLiteral("R&D"), 4}}, QPoint(100, 100)), 4);
   EXPECT_EQ(shown, (QStringList{QStringLiteral("D:"), QStringLiteral("R&&D")}));
 
+  // Captions keep their mnemonic, separators are lines: the "&R" of a caption
+  // chooses it, the separator offers nothing.
+  QList<bool> separators;
+  shown.clear();
+  testing::WhenModalShown([&](QWidget* widget) {
+    auto* menu = qobject_cast<QMenu*>(widget);
+    ASSERT_NE(menu, nullptr);
+    for (QAction* action : menu->actions()) {
+      shown << action->text();
+      separators << action->isSeparator();
+    }
+    QTest::keyClick(menu, Qt::Key_R);
+    if (menu->isVisible()) menu->close();
+  });
+  EXPECT_EQ(ui.PopupMenu({{QStringLiteral("上へ(&U)"), 1, true},
+                          {QStringLiteral("-"), 0, false, true},
+                          {QStringLiteral("R&&D (&R)"), 2, true}},
+                         QPoint(100, 100)),
+            2);
+  EXPECT_EQ(shown, (QStringList{QStringLiteral("上へ(&U)"), QString(), QStringLiteral("R&&D (&R)")}));
+  EXPECT_EQ(separators, (QList<bool>{false, true, false}));
+
   testing::WhenModalShown([](QWidget* widget) { QTest::keyClick(widget, Qt::Key_Escape); });
   EXPECT_EQ(ui.PopupMenu({{QStringLiteral("D:"), 1}}, QPoint(100, 100)), 0);
   EXPECT_EQ(ui.PopupMenu({}, QPoint(100, 100)), 0);

@@ -11,6 +11,7 @@
 
 #include "gui/foundation/modal_ui.h"
 #include "gui/foundation/qt_modal_ui.h"
+#include "gui/foundation/qt_translations.h"
 #include "testing/gui/modal_answer.h"
 #include "testing/gui/screenshot.h"
 
@@ -200,6 +201,9 @@ TEST(MessageBoxTextTest, LongLinesAndLongListsAreCut) {
 }
 
 TEST(MessageBoxScreenshot, CenterMessageBox) {
+  // Qt's texts in Japanese, as the program shows them.
+  QtJapaneseTexts texts;
+  ASSERT_TRUE(texts.installed());
   QMainWindow owner;
   owner.setWindowTitle(QStringLiteral("Sorvel"));
   owner.resize(640, 420);

@@ -47,15 +47,20 @@ class ModalUi {
   struct MenuEntry {
     QString text;
     int id = 0;
+    // A menu item's caption, as the menu bar shows it: "&" marks the
+    // mnemonic ("&&" stands for "&"). Otherwise the text is shown as it is.
+    bool caption = false;
+    // A separator line; never chosen.
+    bool separator = false;
   };
   // Shows a popup menu with its left edge at the screen point `at`; returns the
   // chosen entry's identifier, 0 when the menu was dismissed. The default
   // answers as dismissed.
   virtual int PopupMenu(const QList<MenuEntry>& entries, const QPoint& at);
 
-  // Opens a file (the help file, a document) with the desktop's handler for
-  // it, without waiting. Returns whether a handler was started. The default
-  // opens nothing.
+  // Opens a file (the help file, a document) or an address ("https://...")
+  // with the desktop's handler for it, without waiting. Returns whether a
+  // handler was started. The default opens nothing.
   virtual bool OpenDocument(const QString& path);
 };
 

@@ -6,10 +6,12 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include <QStringList>
 
 #include "gui/foundation/application_setting.h"
+#include "gui/foundation/string_module.h"
 
 namespace sorvel {
 namespace {
@@ -122,21 +124,15 @@ int32_t IPStringToLong(const QString& text) {
   for (int i = 0; i < 4; ++i) {
     uint32_t byte = 0;
     if (i < pieces.size()) {
-      const QString& piece = pieces[i];
-      int pos = 0;
-      while (pos < piece.size() && (piece[pos] == QLatin1Char(' ') || piece[pos] == QLatin1Char('\t'))) ++pos;
-      bool negative = false;
-      if (pos < piece.size() && (piece[pos] == QLatin1Char('-') || piece[pos] == QLatin1Char('+'))) {
-        negative = piece[pos] == QLatin1Char('-');
-        ++pos;
+      // The piece's value as numbers are read everywhere in the program
+      // ("&HFF", "1E2", blanks between digits), to the nearest integer
+      // (halves to even), of which the low 8 bits count.
+      const double value = ReadLeadingNumber(pieces[i]);
+      if (std::isfinite(value)) {
+        double low = std::fmod(std::nearbyint(value), 256.0);
+        if (low < 0) low += 256.0;
+        byte = static_cast<uint32_t>(low);
       }
-      // The low 8 bits of an integer are its value modulo 256, so the digits
-      // can be folded as they come and no length overflows.
-      while (pos < piece.size() && piece[pos] >= QLatin1Char('0') && piece[pos] <= QLatin1Char('9')) {
-        byte = (byte * 10 + static_cast<uint32_t>(piece[pos].unicode() - '0')) & 0xFF;
-        ++pos;
-      }
-      if (negative) byte = (0x100 - byte) & 0xFF;
     }
     result = (result << 8) | byte;
   }

@@ -58,8 +58,15 @@ TEST(NetworkModuleTest, DottedTextConversions) {
   const Case cases[] = {
       {"192.168.0.1", 0xC0A80001}, {"300.1.1.1", 0x2C010101},    {"10.0.0.1.5", 0x0A000001},
       {"192.168.001.010", 0xC0A8010A}, {" 1. 2.3.4", 0x01020304}, {"1.2.3", 0x01020300},
-      {"", 0},                      {"-1.0.0.0", 0xFF000000},     {"99999999999999999999.0.0.1", 0xFF000001},
+      {"", 0},                      {"-1.0.0.0", 0xFF000000},
+      // The number is read as a double: 99999999999999999999 is 1E20, whose low 8 bits are 0.
+      {"99999999999999999999.0.0.1", 0x00000001},
       {"abc.1.2.3", 0x00010203},
+      // Each piece is read as every number of the program: hexadecimal and
+      // octal forms, exponents, blanks anywhere, nearest integer with halves to even.
+      {"&HC0.&HA8.&O1.&h0A", 0xC0A8010A}, {"1 9 2.1 6 8.0.1", 0xC0A80001}, {"1E2.2D1.0.0", 0x64140000},
+      {"15E-1.25E-1.35E-1.-15E-1", 0x020204FE}, {"&HFFFF.&H1F4.0.0", 0xFFF40000}, {"12abc.7x.1e.2", 0x0C070102},
+      {"1E400.0.0.1", 0x00000001},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(static_cast<uint32_t>(IPStringToLong(QString::fromLatin1(c.text))), c.value) << c.text;

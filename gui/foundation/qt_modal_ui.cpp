@@ -47,9 +47,13 @@ int QtModalUi::PopupMenu(const QList<MenuEntry>& entries, const QPoint& at) {
   if (entries.isEmpty()) return 0;
   QMenu menu(QApplication::activeWindow());
   for (const MenuEntry& entry : entries) {
-    // The text is shown as it is: "&" marks no shortcut here.
+    if (entry.separator) {
+      menu.addSeparator();
+      continue;
+    }
+    // A caption keeps its mnemonic; any other text is shown as it is.
     QString text = entry.text;
-    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    if (!entry.caption) text.replace(QLatin1Char('&'), QStringLiteral("&&"));
     menu.addAction(text)->setData(entry.id);
   }
   QAction* chosen = menu.exec(at);
@@ -57,8 +61,15 @@ int QtModalUi::PopupMenu(const QList<MenuEntry>& entries, const QPoint& at) {
 }
 
 bool QtModalUi::OpenDocument(const QString& path) {
-  if (path.isEmpty() || !QFileInfo::exists(path)) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  if (path.isEmpty()) return false;
+  // An address ("https://...", "mailto:...") goes to the desktop's handler of
+  // its scheme; anything else is a local file that must exist.
+  const QUrl url(path, QUrl::StrictMode);
+  if (!path.startsWith(QLatin1Char('/')) && url.isValid() && url.scheme().size() > 1 && !url.isLocalFile())
+    return QDesktopServices::openUrl(url);
+  const QString file = url.isLocalFile() ? url.toLocalFile() : path;
+  if (!QFileInfo::exists(file)) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
 }
 
 }  // namespace sorvel

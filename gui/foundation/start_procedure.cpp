@@ -1,6 +1,7 @@
 #include "gui/foundation/start_procedure.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
@@ -84,6 +85,9 @@ bool RunCommandLine(const QString& command_line) {
   QString path = command_line;
   if (path.size() > 1 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
     path = path.mid(1, path.size() - 2);
+  // The image or project the user named is found where the user started the
+  // program: a relative path is made absolute before anything opens it.
+  if (!path.isEmpty() && QDir::isRelativePath(path)) path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
   const QString extension = GetExtension(path).toUpper();
   const FormFactories& forms = CurrentFormFactories();
   if (extension == QLatin1String(".ISO") || extension == QLatin1String(".CUE") ||

@@ -11,8 +11,8 @@ namespace sorvel {
 // trimmed of spaces, so that `sorvel a b.iso` names the path "a b.iso".
 QString CommandLinePath(const QStringList& arguments);
 
-// Dispatches `path` (one pair of surrounding double quotes removed) on its
-// extension in upper case: ".ISO", ".CUE", ".CCD" and ".TSN" open only the
+// Dispatches `path` (one pair of surrounding double quotes removed, a relative
+// path made absolute against the current folder) on its extension in upper case: ".ISO", ".CUE", ".CCD" and ".TSN" open only the
 // write-image dialog; anything else shows the main window, loads a ".WPJ"
 // project into it, waits until no window is open and unloads it. Always true.
 bool RunCommandLine(const QString& path);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 #include <QWidget>
@@ -10,6 +11,7 @@
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/file_paths.h"
 #include "testing/gui/fake_forms.h"
+#include "testing/scoped_current_dir.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -33,12 +35,24 @@ struct DispatchCase {
 
 class DispatchTest : public ::testing::TestWithParam<DispatchCase> {};
 
+// Runs in a folder of its own: "@" in an expected call stands for it, and a
+// relative path reaches the forms made absolute against it.
 TEST_P(DispatchTest, OpensTheRightForm) {
+  testing::ScratchDir dir;
+  std::filesystem::create_directories(dir / "work");
+  testing::ScopedCurrentDir here(dir / "work");
+  const QString current = QString::fromStdString((dir / "work").string());
   testing::FakeForms forms;
   // The user closes the main window as soon as it is up.
   forms.on_main_shown = [](QWidget* window) { QTimer::singleShot(0, window, &QWidget::close); };
   EXPECT_TRUE(RunCommandLine(QString::fromUtf8(GetParam().command_line)));
-  EXPECT_EQ(forms.calls(), GetParam().calls);
+  QStringList expected;
+  for (QString call : GetParam().calls) {
+    const qsizetype at = call.indexOf(u'@');
+    if (at >= 0) call = call.left(at) + QDir::cleanPath(current + call.mid(at + 1));
+    expected << call;
+  }
+  EXPECT_EQ(forms.calls(), expected);
   EXPECT_EQ(OpenWindowCount(), 0);
 }
 
@@ -54,23 +68,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DispatchCase{"", kMainOnly},
                       DispatchCase{"\"/home/u/Images/a b.iso\"", WriteImage("/home/u/Images/a b.iso")},
                       DispatchCase{"/home/u/Images/a b.iso", WriteImage("/home/u/Images/a b.iso")},
-                      DispatchCase{"a.iso b.cue", WriteImage("a.iso b.cue")},
+                      DispatchCase{"a.iso b.cue", WriteImage("@/a.iso b.cue")},
                       DispatchCase{"\"", kMainOnly},
                       DispatchCase{"\"\"", kMainOnly},
-                      DispatchCase{"project.wpj", LoadProject("project.wpj")},
+                      DispatchCase{"project.wpj", LoadProject("@/project.wpj")},
                       DispatchCase{"\"/p/写真 集.WPJ\"", LoadProject("/p/写真 集.WPJ")},
                       DispatchCase{"image.img", kMainOnly},
                       DispatchCase{"notes.txt", kMainOnly},
                       DispatchCase{"/home/u/noext", kMainOnly},
                       DispatchCase{"/home/u/dir.iso/file", kMainOnly},
-                      DispatchCase{"DISC.Iso", WriteImage("DISC.Iso")},
-                      DispatchCase{"disc.ISO", WriteImage("disc.ISO")},
-                      DispatchCase{"a.ccd", WriteImage("a.ccd")},
-                      DispatchCase{"a.Tsn", WriteImage("a.Tsn")},
+                      DispatchCase{"DISC.Iso", WriteImage("@/DISC.Iso")},
+                      DispatchCase{"disc.ISO", WriteImage("@/disc.ISO")},
+                      DispatchCase{"a.ccd", WriteImage("@/a.ccd")},
+                      DispatchCase{"a.Tsn", WriteImage("@/a.Tsn")},
                       DispatchCase{"a.cdm", kMainOnly},
+                      // Relative paths of every form are taken from the current folder.
+                      DispatchCase{"./disc.ccd", WriteImage("@/disc.ccd")},
+                      DispatchCase{"../images/disc.tsn", WriteImage("@/../images/disc.tsn")},
+                      DispatchCase{"\"sub dir/my disc.cue\"", WriteImage("@/sub dir/my disc.cue")},
+                      DispatchCase{"/abs/../abs2/x.iso", WriteImage("/abs/../abs2/x.iso")},
                       // Only the outer pair of quotes goes; quotes inside stay.
-                      DispatchCase{"\"a\"b.cue\"", WriteImage("a\"b.cue")},
-                      DispatchCase{"\"a.iso", WriteImage("\"a.iso")}));
+                      DispatchCase{"\"a\"b.cue\"", WriteImage("@/a\"b.cue")},
+                      DispatchCase{"\"a.iso", WriteImage("@/\"a.iso")}));
 
 TEST(WaitTest, EndsWhenTheLastWindowCloses) {
   testing::FakeForms forms;
@@ -141,8 +160,8 @@ TEST_F(MainSettingsTest, AChangeIsWrittenAtTheLastRelease) {
 
 TEST_F(MainSettingsTest, NothingChangedNothingWritten) {
   testing::FakeForms forms;
-  Main({QStringLiteral("image.iso")});
-  EXPECT_EQ(forms.calls(), (QStringList{QStringLiteral("write-image image.iso")}));
+  Main({QStringLiteral("/images/image.iso")});
+  EXPECT_EQ(forms.calls(), (QStringList{QStringLiteral("write-image /images/image.iso")}));
   EXPECT_EQ(Settings(), nullptr);
   EXPECT_FALSE(QFileInfo::exists(ini_));
 }

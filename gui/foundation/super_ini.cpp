@@ -119,10 +119,12 @@ QString SuperINI::ResolveFileName(const QString& file_name) {
   return file_name;
 }
 
-bool SuperINI::LoadINI(const QString& file_name) {
+bool SuperINI::LoadINI(const QString& file_name) { return LoadFile(ResolveFileName(file_name)); }
+
+bool SuperINI::LoadFile(const QString& path) {
   Clear();
   File file;
-  if (!file.OpenFile(ResolveFileName(file_name), File::kInput)) return false;
+  if (path.isEmpty() || !file.OpenFile(path, File::kInput)) return false;
   QString current;
   while (!file.Eof()) {
     const QString line = TrimSpaces(file.Gets());
@@ -150,8 +152,10 @@ QStringList SuperINI::ToLines() const {
   return lines;
 }
 
-bool SuperINI::SaveINI(const QString& file_name) const {
-  return ReplaceFileContents(ResolveFileName(file_name), EncodeTextLines(ToLines()));
+bool SuperINI::SaveINI(const QString& file_name) const { return SaveFile(ResolveFileName(file_name)); }
+
+bool SuperINI::SaveFile(const QString& path) const {
+  return !path.isEmpty() && ReplaceFileContents(path, EncodeTextLines(ToLines()));
 }
 
 bool SuperINI::LoadEntry(int n) {

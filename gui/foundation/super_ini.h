@@ -31,6 +31,11 @@ class SuperINI {
   // every write and the close, then renames it over the target. False on any
   // failure; the old file is then left as it was.
   bool SaveINI(const QString& file_name) const;
+  // The same for a document the user named (an image descriptor): `path` is
+  // taken as it is, a relative one against the current folder, never in the
+  // settings file's folder. An empty path names no file: false.
+  bool LoadFile(const QString& path);
+  bool SaveFile(const QString& path) const;
 
   // The value, "" when there is none.
   QString SectionKey(const QString& section, const QString& key = QString()) const;
@@ -51,8 +56,9 @@ class SuperINI {
   // The lines SaveINI writes, without line ends.
   QStringList ToLines() const;
 
-  // The file a name stands for: the settings file for an empty or blank name,
-  // a name without "/" in the settings file's folder, else the name itself.
+  // The file a name of the program's own settings files stands for: the
+  // settings file for an empty or blank name, a name without "/" in the
+  // settings file's folder, else the name itself.
   static QString ResolveFileName(const QString& file_name);
 
  private:

@@ -6,6 +6,7 @@
 
 #include "gui/foundation/file_paths.h"
 #include "testing/file_bytes.h"
+#include "testing/scoped_current_dir.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -131,6 +132,36 @@ TEST_F(SuperIniTest, NamesWithoutAFolderLieBesideTheSettingsFile) {
   EXPECT_TRUE(again.LoadINI(""));
   EXPECT_EQ(again.SectionKey("[main]key"), "v");
   SetProgramPathForTesting(QString());
+}
+
+// Documents the user names are read and written where the name says, a
+// relative name in the current folder; only the settings files' names are
+// taken to lie beside the program.
+TEST_F(SuperIniTest, UserDocumentsStayWhereTheirNameSays) {
+  std::filesystem::create_directories(dir_ / "program");
+  std::filesystem::create_directories(dir_ / "here");
+  SetProgramPathForTesting(Q(dir_ / "program" / "sorvel"));
+  WriteFileBytes(dir_ / "program" / "sorvel.INI", "[MAIN]\r\nKEY=settings\r\n");
+  ini_.SetSectionKey("Disc", "TocEntries", "3");
+  {
+    sorvel::testing::ScopedCurrentDir here(dir_ / "here");
+    EXPECT_TRUE(ini_.SaveFile("disc.ccd"));
+    SuperINI back;
+    EXPECT_TRUE(back.LoadFile("disc.ccd"));
+    EXPECT_EQ(back.SectionKey("[DISC]TOCENTRIES"), "3");
+    // An empty or missing name opens nothing: never the settings file.
+    EXPECT_FALSE(back.LoadFile(""));
+    EXPECT_EQ(back.Count(), 0);
+    EXPECT_FALSE(ini_.SaveFile(""));
+    EXPECT_FALSE(back.LoadFile("sorvel.INI"));
+    // The settings files keep their rule.
+    EXPECT_TRUE(back.LoadINI(""));
+    EXPECT_EQ(back.SectionKey("[MAIN]KEY"), "settings");
+  }
+  SetProgramPathForTesting(QString());
+  EXPECT_EQ(ReadFileBytes(dir_ / "here" / "disc.ccd"), "[Disc]\r\nTocEntries=3\r\n\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "program" / "disc.ccd"));
+  EXPECT_EQ(ReadFileBytes(dir_ / "program" / "sorvel.INI"), "[MAIN]\r\nKEY=settings\r\n");
 }
 
 TEST_F(SuperIniTest, ManyKeysLoadQuickly) {

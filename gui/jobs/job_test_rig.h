@@ -20,6 +20,7 @@
 #include "gui/model/model_test_util.h"
 #include "gui/model/trelin.h"
 #include "testing/emulated_drive_fixture.h"
+#include "testing/emulated_drive_set.h"
 #include "testing/gui/user_settings_folder.h"
 #include "testing/scoped_env.h"
 #include "testing/test_paths.h"
@@ -86,13 +87,7 @@ class DrivesRig {
  public:
   // `settings` per drive, e.g. "image=/x/disc.cue" or "medium=cd-r".
   DrivesRig(const ScratchDir& dir, const std::vector<std::string>& settings)
-      : user_settings_(dir.path() / "config") {
-    std::string map;
-    for (size_t i = 0; i < settings.size(); ++i) {
-      drives_.push_back(std::make_unique<EmulatedDriveFixture>(dir, settings[i], "drive" + std::to_string(i)));
-      map += std::string(map.empty() ? "" : ";") + static_cast<char>('D' + i) + ":=" + drives_.back()->device();
-    }
-    map_ = std::make_unique<ScopedDriveMap>(map);
+      : user_settings_(dir.path() / "config"), drives_(dir, settings) {
     SetEngineLibraryFolder(QFileInfo(Q(BuiltLibraryPath("libtrelin.so"))).path());
     for (size_t i = 0; i < settings.size(); ++i) {
       devices_.push_back(std::make_unique<Trelin>());
@@ -105,7 +100,7 @@ class DrivesRig {
   }
   bool opened() const { return opened_; }
   Trelin& device(size_t i = 0) { return *devices_[i]; }
-  const EmulatedDriveFixture& drive(size_t i = 0) const { return *drives_[i]; }
+  const EmulatedDriveFixture& drive(size_t i = 0) const { return drives_.drive(i); }
   template <typename Change>
   void ChangeSettings(Change&& change, size_t i = 0) {
     ChangeDriveSettings(*devices_[i], std::forward<Change>(change));
@@ -113,8 +108,7 @@ class DrivesRig {
 
  private:
   UserSettingsFolder user_settings_;
-  std::vector<std::unique_ptr<EmulatedDriveFixture>> drives_;
-  std::unique_ptr<ScopedDriveMap> map_;
+  EmulatedDriveSet drives_;
   std::vector<std::unique_ptr<Trelin>> devices_;
   bool opened_ = true;
 };

@@ -1,6 +1,8 @@
 #include "gui/jobs/layout_sources.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QList>
 #include <QSignalBlocker>
 
@@ -12,11 +14,16 @@ namespace {
 const QString kRoot = QStringLiteral("\\");
 
 // Only the file's metadata is read: opening a FIFO would wait for a writer.
-QString ChangedSource(const QString& path, int64_t recorded_size) {
-  const QFileInfo info(path);
-  if (!info.isFile()) return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(path);
-  if (recorded_size >= 0 && info.size() < recorded_size) {
-    return QStringLiteral("ファイル %1 は追加した時より小さくなっています。").arg(path);
+// The host path is taken as bytes, since a name that is not UTF-8 does not
+// survive a round trip through text.
+QString ChangedSource(const QString& name, const QByteArray& host_path, int64_t recorded_size) {
+  struct stat info {};
+  const QByteArray path = host_path.isEmpty() ? QFile::encodeName(name) : host_path;
+  if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
+  }
+  if (recorded_size >= 0 && info.st_size < recorded_size) {
+    return QStringLiteral("ファイル %1 は追加した時より小さくなっています。").arg(name);
   }
   return {};
 }
@@ -35,7 +42,7 @@ QString ChangedDataFile(Tazol& image) {
       problem = ChangedDataFile(image);
       image.ChangeISODirectory(QStringLiteral(".."));
     } else if (!entry.OriginalFileName.isEmpty()) {  // a dummy entry has no source
-      problem = ChangedSource(entry.OriginalFileName, entry.Size);
+      problem = ChangedSource(entry.OriginalFileName, entry.SourcePath, entry.Size);
     }
     if (!problem.isEmpty()) return problem;
   }
@@ -52,7 +59,7 @@ QString ChangedLayoutSource(Tazol& image) {
   image.ChangeISODirectory(home);
   for (int32_t track = 1; problem.isEmpty() && track <= image.GetTrackCount(); ++track) {
     const auto data = image.GetTrackInformation(track);
-    if (data && !data->WaveFileName.isEmpty()) problem = ChangedSource(data->WaveFileName, -1);
+    if (data && !data->WaveFileName.isEmpty()) problem = ChangedSource(data->WaveFileName, {}, -1);
   }
   return problem;
 }

@@ -1,8 +1,8 @@
 // Mastering: the automation class through which another program builds a
 // layout (data area and audio tracks) and burns it with the same engines and
 // the same layout writer as the GUI. Each object owns its own Tazol engine and
-// shares the process-wide settings object; the D-Bus service
-// (mastering_service.h) publishes these objects to other programs.
+// shares the process-wide settings object; the automation server
+// (gui/automation/mastering_bus.h) publishes these objects to other programs.
 #pragma once
 
 #include <QObject>

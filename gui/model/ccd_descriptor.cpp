@@ -122,13 +122,14 @@ bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDriv
     ini.SetSectionKey(track_section, QStringLiteral("INDEX %1").arg(entry.IndexNo),
                       Number(entry.StartLBA - session_base));
   }
-  return ini.SaveINI(strFileName);
+  // The descriptor goes where the caller named it, never beside the program.
+  return ini.SaveFile(strFileName);
 }
 
 bool TOCInformation::LoadCCDFile(const QString& strFileName) {
   Clear();
   SuperINI ini;
-  if (!IsRegularFile(strFileName) || !ini.LoadINI(strFileName)) return false;
+  if (!IsRegularFile(strFileName) || !ini.LoadFile(strFileName)) return false;
 
   // A value the model cannot hold ends the load with an empty model.
   bool malformed = false;

@@ -2,8 +2,10 @@
 
 #include <array>
 
+#include "gui/foundation/file_paths.h"
 #include "gui/model/model_test_util.h"
 #include "gui/model/toc_information.h"
+#include "testing/scoped_current_dir.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -294,6 +296,41 @@ TEST(CcdRoundTripTest, NinetyNineTracksKeepTheirControlFlags) {
   StatusRecorder recorder(back);
   ASSERT_TRUE(back.LoadCCDFile(Q(dir / "disc.ccd"))) << recorder.Texts().join(QLatin1Char('\n')).toStdString();
   ExpectSameEntries(toc, back);
+}
+
+// A descriptor named without a folder is the user's file in the current
+// folder, in either flavour, never one beside the program; an empty name
+// names no file (and never the program's settings file).
+TEST(CcdRoundTripTest, RelativeNamesStayInTheCurrentFolder) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir / "program");
+  std::filesystem::create_directories(dir / "images");
+  SetProgramPathForTesting(Q(dir / "program" / "sorvel"));
+  const std::string settings = "[PATH]\r\nTEMP=/tmp\r\n";
+  WriteFileBytes(dir / "program" / "sorvel.INI", settings);
+  TOCInformation toc;
+  FillTwoSessionDisc(toc);
+  FakeDrive drive;
+  {
+    testing::ScopedCurrentDir here(dir / "images");
+    EXPECT_TRUE(toc.SaveCCDFile(QStringLiteral("disc.ccd")));
+    EXPECT_TRUE(toc.SaveCCDFileEx(QStringLiteral("disc.tsn"), &drive, true));
+    for (const char* name : {"disc.ccd", "disc.tsn"}) {
+      TOCInformation back;
+      EXPECT_TRUE(back.LoadCCDFile(QString::fromLatin1(name))) << name;
+      ExpectSameEntries(toc, back);
+    }
+    EXPECT_FALSE(toc.SaveCCDFile(QString()));
+    TOCInformation none;
+    EXPECT_FALSE(none.LoadCCDFile(QString()));
+  }
+  SetProgramPathForTesting(QString());
+  EXPECT_TRUE(std::filesystem::exists(dir / "images" / "disc.ccd"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "images" / "disc.tsn"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "program" / "disc.ccd"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "program" / "disc.tsn"));
+  EXPECT_EQ(ReadFileBytes(dir / "program" / "sorvel.INI"), settings);
+  EXPECT_NE(ReadFileBytes(dir / "images" / "disc.tsn").find("[Tessarine]"), std::string::npos);
 }
 
 TEST(CcdReadTest, ChecksReportInOrderAndKeepTheModel) {

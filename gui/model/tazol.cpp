@@ -1,5 +1,6 @@
 #include "gui/model/tazol.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -55,9 +56,11 @@ QDateTime Tazol::TimeToDate(int32_t seconds) { return QDateTime::fromSecsSinceEp
 
 int32_t Tazol::DateToTime(const QDateTime& date) {
   if (!date.isValid()) return 0;
+  // A date the 32-bit time cannot carry becomes its nearest end (the engine
+  // reports such stamps the same way), never an unrelated 1970.
   const qint64 seconds = date.toSecsSinceEpoch();
-  if (seconds < std::numeric_limits<int32_t>::min() || seconds > std::numeric_limits<int32_t>::max()) return 0;
-  return static_cast<int32_t>(seconds);
+  return static_cast<int32_t>(std::clamp<qint64>(seconds, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
 }
 
 int32_t Tazol::GetEngineVersion() const {

@@ -86,7 +86,7 @@ class Tazol final : public QObject, public EngineBinding {
 
   // Engine times are seconds since the Unix epoch; dates are local time.
   static QDateTime TimeToDate(int32_t seconds);
-  // 0 when the date lies outside the 32-bit range (or is invalid).
+  // The nearest end of the 32-bit range for a date outside it; 0 when invalid.
   static int32_t DateToTime(const QDateTime& date);
 
  signals:

@@ -258,7 +258,10 @@ TEST(TazolTimeTest, EngineTimesAreUnixSecondsInLocalTime) {
   EXPECT_EQ(Tazol::TimeToDate(0), QDateTime::fromSecsSinceEpoch(0));
   EXPECT_EQ(Tazol::TimeToDate(0).timeSpec(), Qt::LocalTime);
   EXPECT_EQ(Tazol::DateToTime(QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC)), 1704164645);
-  EXPECT_EQ(Tazol::DateToTime(QDateTime(QDate(2100, 1, 1), QTime(0, 0), Qt::UTC)), 0);
+  EXPECT_EQ(Tazol::DateToTime(QDateTime(QDate(2100, 1, 1), QTime(0, 0), Qt::UTC)), INT32_MAX);
+  EXPECT_EQ(Tazol::DateToTime(QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC)), INT32_MIN);
+  EXPECT_EQ(Tazol::DateToTime(QDateTime(QDate(1965, 1, 1), QTime(0, 0), Qt::UTC)), -157766400);
+  EXPECT_EQ(Tazol::TimeToDate(INT32_MAX), QDateTime(QDate(2038, 1, 19), QTime(3, 14, 7), Qt::UTC));
   EXPECT_EQ(Tazol::DateToTime(QDateTime()), 0);
   EXPECT_EQ(Tazol::DateToTime(Tazol::TimeToDate(-86400)), -86400);
 }

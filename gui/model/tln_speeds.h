@@ -20,6 +20,8 @@ class TLNSpeeds {
   TLNSpeed* Items(int Index);
   const TLNSpeed* Items(int Index) const;
   TLNSpeed* operator()(int Index) { return Items(Index); }
+  // The same entry shared, for a holder that may outlive the list; null outside.
+  std::shared_ptr<TLNSpeed> SharedItem(int Index) const { return items_.Item(Index).value_or(nullptr); }
   int Count() const { return items_.Count(); }
   void Clear() { items_.Clear(); }
   // Removes the entry at `Index`; later entries move down one place.

@@ -50,6 +50,10 @@ class TOCInformation : public QObject {
   void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags, int32_t udcSectorMode,
               int32_t lngStartLBA, int32_t lngEndLBA);
   bool TOCDelete(int Index);
+  // The stored entries shared, for holders that may outlive the list; null outside.
+  std::shared_ptr<model::TOCTrack> SharedTOC(int Index) const { return tracks_.Item(Index).value_or(nullptr); }
+  std::shared_ptr<model::TOCRawTrack> SharedRawTOC(int Index) const { return raw_.Item(Index).value_or(nullptr); }
+  std::shared_ptr<model::TOCCDText> SharedCDText(int Index) const { return packs_.Item(Index).value_or(nullptr); }
 
   int RawTOCCount() const { return raw_.Count(); }
   model::TOCRawTrack* RawTOC(int Index);

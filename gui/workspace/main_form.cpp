@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,12 +18,14 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "gui/controls/circle_graph.h"
 #include "gui/controls/splitter.h"
@@ -143,6 +146,22 @@ MainForm::MainForm(ApplicationSetting* settings, QSettings* store, QWidget* pare
   resize(920, 680);
 
   Form_Load();
+  KeepPanesWhole();
+}
+
+void MainForm::KeepPanesWhole() {
+  // A list is whole with its header, a scroll bar and four rows.
+  auto list_room = [](const QTreeWidget* list) {
+    return 2 * list->frameWidth() + list->header()->sizeHint().height() +
+           list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4 * (list->fontMetrics().height() + 4);
+  };
+  const int upper = std::max(tlbFiles_->sizeHint().height() + list_room(lsvFiles_), list_room(trvDirectory_));
+  const int lower = tlbTracks_->sizeHint().height() + list_room(lsvTracks_);
+  // Each pane keeps its share of splMain on every resize (two thirds above,
+  // one third below), the bar between them.
+  const int bar = TwipsToPixelsY(splMain_, splMain_->SplitterSize()) + 1;
+  const int height = static_cast<int>(std::ceil(std::max(upper / 0.67, lower / 0.33))) + 2 * bar;
+  splMain_->setMinimumHeight(height);
 }
 
 MainForm::~MainForm() {
@@ -292,6 +311,9 @@ void MainForm::BuildTopBar() {
   connect(txtLabel_, &QLineEdit::textChanged, this, [this] { txtLabel_Change(); });
   cboFileSystem_ = new QComboBox(fraTop_);
   cboFileSystem_->setObjectName(QStringLiteral("cboFileSystem"));
+  // Both lists are filled after the layout first asks for their sizes: they
+  // follow their items, so the longest one is always shown whole.
+  cboFileSystem_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   connect(cboFileSystem_, &QComboBox::currentIndexChanged, this, [this] { cboFileSystem_Click(); });
   row->addWidget(label_caption);
   row->addWidget(txtLabel_);
@@ -306,6 +328,7 @@ void MainForm::BuildTopBar() {
   auto* usage = new QLabel(QStringLiteral("使用量(&A):"), fraVariable_);
   cboMediaType_ = new QComboBox(fraVariable_);
   cboMediaType_->setObjectName(QStringLiteral("cboMediaType"));
+  cboMediaType_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   usage->setBuddy(cboMediaType_);
   connect(cboMediaType_, &QComboBox::currentIndexChanged, this, [this] { cboMediaType_Click(); });
   cgVariable_ = new CircleGraph(fraVariable_);
@@ -314,7 +337,8 @@ void MainForm::BuildTopBar() {
   cgVariable_->setFixedSize(52, 52);
   lblVariable_ = new QLabel(QStringLiteral("空き ###,##0KiB"), fraVariable_);
   lblVariable_->setObjectName(QStringLiteral("lblVariable"));
-  lblVariable_->setMinimumWidth(130);
+  // Room for the free space of the largest medium the list may name.
+  lblVariable_->setMinimumWidth(lblVariable_->fontMetrics().horizontalAdvance(QStringLiteral("空き:000,000,000KiB")) + 4);
   variable->addWidget(usage);
   variable->addWidget(cboMediaType_);
   variable->addWidget(cgVariable_);
@@ -339,6 +363,14 @@ void MainForm::BuildPanes() {
   BuildTrackPane();
   splMain_->installEventFilter(this);
   splSub_->installEventFilter(this);
+}
+
+bool MainForm::IsWindowResize(const QObject* watched, const QResizeEvent* event) const {
+  // Only the window's layout resizes splMain. splSub follows splMain's upper
+  // pane: a drag of splMain's bar changes its height alone, so only a new
+  // width (the window's, or splSub's first layout) counts as a resize.
+  if (watched == splMain_) return true;
+  return watched == splSub_ && event->oldSize().width() != event->size().width();
 }
 
 void MainForm::ArrangeSplitters() {
@@ -414,7 +446,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize && (watched == splMain_ || watched == splSub_)) {
+  if (event->type() == QEvent::Resize && IsWindowResize(watched, static_cast<QResizeEvent*>(event))) {
     ArrangeSplitters();
   } else if (watched == txtLabel_ && event->type() == QEvent::FocusIn) {
     QTimer::singleShot(0, txtLabel_, [this] { txtLabel_->selectAll(); });
@@ -449,11 +481,11 @@ void MainForm::PopupMenuAt(QMenu* menu, const QPoint& at) {
   for (QAction* action : menu->actions()) {
     if (!action->isVisible()) continue;
     if (action->isSeparator()) {
-      entries.append({QStringLiteral("-"), 0});
+      entries.append({QStringLiteral("-"), 0, false, true});
       continue;
     }
     offered << action;
-    entries.append({action->text(), static_cast<int>(offered.size())});
+    entries.append({action->text(), static_cast<int>(offered.size()), true, false});
   }
   const int chosen = CurrentModalUi().PopupMenu(entries, at);
   if (chosen >= 1 && chosen <= offered.size()) offered[chosen - 1]->trigger();

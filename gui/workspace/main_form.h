@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QResizeEvent;
 class QSettings;
 class QStatusBar;
 class QTimer;
@@ -199,7 +200,12 @@ class MainForm : public QMainWindow {
   void txtLabel_Change();
   void txtLabel_Edited();
   void RecordHistory(const QDateTime& moment);
+  // Whether a resize of `watched` is the window's resize, after which the
+  // dividers go back to their proportions (a drag of one divider is none).
+  bool IsWindowResize(const QObject* watched, const QResizeEvent* event) const;
   void ArrangeSplitters();
+  // The least height of splMain at which both panes show their lists whole.
+  void KeepPanesWhole();
 
   // Project file.
   bool LoadProject(const QString& file_name);

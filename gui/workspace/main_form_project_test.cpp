@@ -2,6 +2,7 @@
 // golden file, files in the older CP932 form with Windows paths, missing
 // sources, a full disk, files that cannot be opened, and a hostile corpus.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -17,11 +19,14 @@
 #include <random>
 
 #include "gui/dialogs/list_status_form.h"
+#include "gui/dialogs/property_iso_file.h"
 #include "gui/foundation/history_database.h"
+#include "gui/jobs/well_writer.h"
 #include "gui/model/tazol_history.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
+#include "testing/gui/modal_answer.h"
 #include "testing/gui/mp3_fixture.h"
 #include "testing/manual_clock.h"
 
@@ -306,6 +311,62 @@ TEST_F(ProjectFileTest, AnOldCp932FileLoadsItsTextsAndListsItsWindowsPaths) {
                                           QStringLiteral("C:\\Documents\\写真\\海.jpg"),
                                           QStringLiteral("C:\\Music\\01 曲.wav"), QStringLiteral("D:\\Music\\02.mp3")}));
   EXPECT_TRUE(ui_.messages().isEmpty());
+}
+
+// Host files stamped before 1970 and after 2038-01-19: the file property
+// dialog confirmed without an edit, the project saved and loaded again, and
+// the written image carries each file's own date (isoinfo reads it).
+TEST_F(ProjectFileTest, StampsBefore1970AndAfter2038SurviveOkAndASaveLoad) {
+  ASSERT_TRUE(testing::RequireTool("isoinfo"));
+  OpenWithTemp();
+  struct Stamped {
+    const char* name;
+    QDateTime stamp;
+    const char* listed;  // as isoinfo lists the date
+  };
+  const Stamped files[] = {
+      {"y1965.txt", QDateTime(QDate(1965, 6, 15), QTime(12, 0)), "Jun 15 1965"},
+      {"y2100.txt", QDateTime(QDate(2100, 6, 15), QTime(12, 0)), "Jun 15 2100"},
+      {"y2020.txt", QDateTime(QDate(2020, 6, 15), QTime(12, 0)), "Jun 15 2020"},
+  };
+  for (const Stamped& f : files) {
+    Write(Host(f.name), f.name);
+    const timespec times[2] = {{f.stamp.toSecsSinceEpoch(), 0}, {f.stamp.toSecsSinceEpoch(), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, Host(f.name).c_str(), times, 0), 0);
+    form_->AddPathToLayout(Q(Host(f.name)));
+  }
+  Pump();
+  for (const Stamped& f : files) {
+    SelectOnly(QString::fromLatin1(f.name));
+    bool shown = false;
+    testing::WhenModalShown([&](QWidget* w) {
+      auto* dialog = qobject_cast<PropertyISOFile*>(w);
+      ASSERT_NE(dialog, nullptr);
+      shown = true;
+      dialog->cmdOK()->click();
+    });
+    form_->mnuWellProperty_Click();
+    Pump();
+    EXPECT_TRUE(shown) << f.name;
+  }
+  ASSERT_TRUE(form_->SaveProject(Project("p.wpj")));
+  ASSERT_TRUE(form_->FileProjectLoad(Project("p.wpj")));
+  const std::string project = testing::ReadFileBytes(scratch_ / "p.wpj");
+  EXPECT_NE(project.find("\ty1965.txt\t" + Host("y1965.txt").string() + "\t19650615120000\t"), std::string::npos)
+      << project;
+
+  std::filesystem::create_directories(scratch_ / "out");
+  WellWriter writer;
+  ASSERT_TRUE(writer.StartWriteFile(Project("out/Disc.iso"), form_->mobjImageFile()));
+  std::string listing;
+  ASSERT_EQ(testing::RunCommand("isoinfo -J -l -i '" + (scratch_ / "out" / "Disc.img").string() + "'", &listing), 0);
+  for (const Stamped& f : files) {
+    SCOPED_TRACE(f.name);
+    const size_t at = listing.find(f.name);
+    ASSERT_NE(at, std::string::npos) << listing;
+    const size_t line = listing.rfind('\n', at);
+    EXPECT_NE(listing.substr(line, at - line).find(f.listed), std::string::npos) << listing.substr(line, at - line);
+  }
 }
 
 TEST_F(ProjectFileTest, MissingTracksAreListedAndTheNextOnesFollowWithoutAGap) {

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QToolBar>
 
@@ -13,9 +14,12 @@
 #include "gui/controls/splitter.h"
 #include "gui/controls/twips.h"
 #include "gui/foundation/history_database.h"
+#include "gui/foundation/qt_modal_ui.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "gui/workspace/workspace_dialogs.h"
 #include "testing/gui/fake_forms.h"
+#include "testing/gui/modal_answer.h"
+#include "testing/gui/recording_url_handler.h"
 
 namespace sorvel {
 namespace {
@@ -167,28 +171,118 @@ TEST_F(MainWindowTest, HistoryButtonOnlyWithAViewer) {
   EXPECT_TRUE(form.MenuItem(QStringLiteral("mnuToolMasteringLog"))->isVisible());
 }
 
-TEST_F(MainWindowTest, DividersReturnToTwoThirdsAndOneThirdAfterADragAndAResize) {
+// Drags `splitter`'s bar by `distance` pixels along its direction, as the mouse does.
+void DragBar(Splitter* splitter, int distance) {
+  QWidget* bar = splitter->imgSplitter();
+  const QPoint start = bar->rect().center();
+  const QPoint end = start + (splitter->Orientation() == 0 ? QPoint(0, distance) : QPoint(distance, 0));
+  QTest::mousePress(bar, Qt::LeftButton, {}, start);
+  QTest::mouseMove(bar, end);
+  QTest::mouseRelease(bar, Qt::LeftButton, {}, end);
+  QCoreApplication::processEvents();
+}
+
+// Dragging either divider leaves both where the user put them (the upper
+// divider's drag resizes the left/right splitter, which is no window resize);
+// the next resize of the window puts both back at two thirds and one third.
+TEST_F(MainWindowTest, DraggedDividersStayUntilTheWindowIsResized) {
   MainForm& form = Open();
+  Splitter* main = form.splMain();
+  Splitter* sub = form.splSub();
   auto expect_proportions = [&] {
-    Splitter* main = form.splMain();
-    Splitter* sub = form.splSub();
     EXPECT_NEAR(main->SplitterPoint(), 0.67 * PixelsToTwipsY(main, main->height()), 1.0);
     EXPECT_NEAR(sub->SplitterPoint(), 0.33 * PixelsToTwipsX(sub, sub->width()), 1.0);
   };
   expect_proportions();
-  // A drag of the bar moves the point...
-  QWidget* bar = form.splMain()->imgSplitter();
-  const QPoint start = bar->rect().center();
-  QTest::mousePress(bar, Qt::LeftButton, {}, start);
-  QTest::mouseMove(bar, start + QPoint(0, -60));
-  QTest::mouseRelease(bar, Qt::LeftButton, {}, start + QPoint(0, -60));
-  form.splSub()->setSplitterPoint(300);
-  EXPECT_GT(std::abs(form.splSub()->SplitterPoint() - 0.33 * PixelsToTwipsX(form.splSub(), form.splSub()->width())), 10);
-  // ...and the next resize puts both back.
+  const int tree_width = form.trvDirectory()->width();
+  const int track_top = form.fraTrack()->y();
+
+  DragBar(sub, 90);
+  Pump();
+
+  const float sub_point = sub->SplitterPoint();
+  EXPECT_NEAR(sub_point, 0.33 * PixelsToTwipsX(sub, sub->width()) + PixelsToTwipsX(sub, 90), 20.0);
+  DragBar(main, -60);
+  Pump();
+  EXPECT_NEAR(main->SplitterPoint(), 0.67 * PixelsToTwipsY(main, main->height()) - PixelsToTwipsY(main, 60), 20.0);
+  EXPECT_EQ(sub->SplitterPoint(), sub_point);
+  EXPECT_NEAR(form.trvDirectory()->width(), tree_width + 90, 2);
+  EXPECT_NEAR(form.fraTrack()->y(), track_top - 60, 2);
+
+  // A second drag of the upper divider, the other way, still keeps both.
+  DragBar(main, 100);
+  Pump();
+  EXPECT_NEAR(form.fraTrack()->y(), track_top + 40, 2);
+  EXPECT_EQ(sub->SplitterPoint(), sub_point);
+
   form.resize(form.width() + 40, form.height() + 30);
   Pump();
   expect_proportions();
 }
+
+struct PopupCase {
+  const char* name;
+  bool track_list;  // else the file list
+  QStringList texts;  // as the menu bar's menu shows them, "-" for a separator line
+  const char* question;  // asked by クリア(&C), chosen with its mnemonic
+};
+
+class ContextMenuTest : public MainFormTest, public ::testing::WithParamInterface<PopupCase> {};
+
+// The lists' context menus are the menu bar's menus as Qt's own popup shows
+// them: captions with their mnemonics, separator lines that cannot be chosen,
+// and a key press on a mnemonic runs that item.
+TEST_P(ContextMenuTest, PopupShowsMnemonicsAndSeparatorsAsTheMenuBarDoes) {
+  const PopupCase& c = GetParam();
+  MainForm& form = Open();
+  QMenu* bar_menu = c.track_list ? form.mnuTrack() : form.mnuWell();
+  QTreeWidget* list = c.track_list ? form.lsvTracks() : form.lsvFiles();
+  QtModalUi qt_ui;
+  InstallModalUi(&qt_ui);
+  QStringList shown;
+  QList<bool> separators;
+  QList<bool> same_as_bar;
+  testing::WhenModalShown([&](QWidget* widget) {
+    auto* menu = qobject_cast<QMenu*>(widget);
+    ASSERT_NE(menu, nullptr);
+    QList<QAction*> bar_items;
+    for (QAction* action : bar_menu->actions())
+      if (action->isVisible()) bar_items << action;
+    const QList<QAction*> items = menu->actions();
+    for (qsizetype i = 0; i < items.size(); ++i) {
+      shown << (items[i]->isSeparator() ? QStringLiteral("-") : items[i]->text());
+      separators << items[i]->isSeparator();
+      same_as_bar << (i < bar_items.size() && bar_items[i]->text() == items[i]->text() &&
+                      bar_items[i]->isSeparator() == items[i]->isSeparator());
+    }
+    // The question that the chosen item asks goes to the scripted boxes.
+    InstallModalUi(&ui_);
+    QTest::keyClick(menu, Qt::Key_C);
+    // A key that chose nothing leaves the menu open: close it unchosen.
+    if (menu->isVisible()) menu->close();
+  });
+  emit list->customContextMenuRequested(QPoint(3, 3));
+  InstallModalUi(&ui_);
+  EXPECT_EQ(shown, c.texts);
+  for (qsizetype i = 0; i < separators.size(); ++i) {
+    EXPECT_EQ(separators[i], c.texts[i] == u"-") << i;
+    EXPECT_TRUE(same_as_bar[i]) << i;
+  }
+  EXPECT_EQ(ui_.LastText(), QString::fromUtf8(c.question));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ContextMenuTest,
+    ::testing::Values(
+        PopupCase{"FileList", false,
+                  {"ファイルの追加(&A)...", "ディレクトリの追加(&F)...", "ディレクトリ内ファイルの追加(&I)...",
+                   "名前の変更(&R)", "削除(&D)", "新規ディレクトリ(&K)", "-", "クリア(&C)", "-", "プロパティ(&P)..."},
+                  "配置されたファイルを全て削除します。よろしいですか。"},
+        PopupCase{"TrackList", true,
+                  {"追加(&A)...", "削除(&D)", "-", "上へ(&U)", "下へ(&N)", "-", "アルバムの設定(&L)...", "設定(&P)...",
+                   "クリア(&C)"},
+                  "配置されたトラックを全て削除します。よろしいですか。"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, SaveProposesTheLabelAsAFileName) {
   MainForm& form = Open();
@@ -312,6 +406,19 @@ TEST_F(MainWindowTest, CommandsOpenTheirDialogsAndDocuments) {
 
   form.MenuItem(QStringLiteral("mnuViewExplorer"))->trigger();
   EXPECT_EQ(ui_.opened_documents(), QStringList{QStringLiteral("/")});
+}
+
+// The contribution command hands the web page to the desktop's URL handler.
+TEST_F(MainWindowTest, ContributionOpensTheWebPageInTheBrowser) {
+  MainForm& form = Open();
+  testing::RecordingUrlHandler browser;
+  QtModalUi qt_ui;
+  InstallModalUi(&qt_ui);
+  form.MenuItem(QStringLiteral("mnuHelpContribution"))->trigger();
+  InstallModalUi(&ui_);
+  ASSERT_EQ(browser.urls().size(), 1);
+  EXPECT_EQ(browser.urls()[0].scheme(), QStringLiteral("https"));
+  EXPECT_FALSE(browser.urls()[0].host().isEmpty());
 }
 
 TEST_F(MainWindowTest, WindowOnTopFollowsTheMenuMark) {

@@ -1,8 +1,17 @@
 // A picture of the main window with a small layout: menus, the captioned
 // toolbar, the empty ring with the CD's free space, a sorted tree and a
 // subdirectory's list with its parent row and a hidden entry.
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "gui/controls/circle_graph.h"
+#include "gui/controls/splitter.h"
 
 #include "gui/workspace/main_form_fixture.h"
 #include "testing/gui/screenshot.h"
@@ -58,6 +67,92 @@ TEST_F(WorkspaceScreenshot, MainFormTracks) {
   form.resize(1000, 640);
   Pump();
   EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm-Tracks")).isEmpty());
+}
+
+// The width a combo box needs to show its longest item whole.
+int WholeComboWidth(const QComboBox* combo) {
+  int text = 0;
+  for (int i = 0; i < combo->count(); ++i)
+    text = std::max(text, combo->fontMetrics().horizontalAdvance(combo->itemText(i)));
+  QStyleOptionComboBox option;
+  option.initFrom(combo);
+  return combo->style()
+      ->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, combo->fontMetrics().height()), combo)
+      .width();
+}
+
+// Whether `widget` lies whole inside `area` (both in the window's coordinates).
+bool Inside(const QWidget* widget, const QWidget* window, const QRect& area) {
+  const QRect r(widget->mapTo(window, QPoint(0, 0)), widget->size());
+  return area.contains(r);
+}
+
+// At its minimum size the window shows every control of the top bar whole
+// (at least as wide as it asks to be, side by side without overlap, inside
+// the bar and the window), every toolbar button, and both lists of the panes
+// with their toolbars; a smaller size is refused.
+TEST_F(WorkspaceScreenshot, MainFormAtItsMinimumSize) {
+  MainForm& form = Open("Media3=BD-R 2層 (50GB) 追記型\t24438784\r\n");
+  Write(Host("Data/readme.txt"), std::string(3000, 'r'));
+  form.AddPathToLayout(Q(Host("Data")));
+  ASSERT_TRUE(form.AddAudioFile(Q(Wave(Host("1.wav"), 2000))));
+  form.txtLabel()->setText(QStringLiteral("VOL_20240102030405"));
+  form.cboMediaType()->setCurrentIndex(2);  // the longest name and free-space text
+  form.resize(600, 450);
+  Pump();
+  form.StatusPanel()->clear();
+  const QSize minimum = form.minimumSize();
+  EXPECT_GE(minimum.width(), 600);
+  EXPECT_EQ(form.size(), minimum.expandedTo(QSize(600, 450)));
+  form.resize(minimum);
+  Pump();
+  ASSERT_EQ(form.size(), minimum);
+
+  const QRect window = form.rect();
+  const QRect bar(form.fraTop()->mapTo(&form, QPoint(0, 0)), form.fraTop()->size());
+  EXPECT_TRUE(window.contains(bar));
+  const QList<QWidget*> controls{form.txtLabel(), form.cboFileSystem(), form.cboMediaType(), form.cgVariable(),
+                                 form.lblVariable()};
+  QList<QRect> placed;
+  for (QWidget* control : controls) {
+    SCOPED_TRACE(control->objectName().toStdString());
+    EXPECT_TRUE(control->isVisible());
+    EXPECT_TRUE(Inside(control, &form, bar));
+    EXPECT_GE(control->width(), control->sizeHint().width());
+    EXPECT_GE(control->height(), control->minimumSizeHint().height());
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+      EXPECT_GE(combo->width(), WholeComboWidth(combo));
+    }
+    placed << QRect(control->mapTo(&form, QPoint(0, 0)), control->size());
+  }
+  // The captions of the bar are whole too.
+  for (QLabel* caption : form.fraTop()->findChildren<QLabel*>()) {
+    if (caption == form.lblVariable()) continue;
+    SCOPED_TRACE(caption->text().toStdString());
+    EXPECT_TRUE(Inside(caption, &form, bar));
+    EXPECT_GE(caption->width(), caption->sizeHint().width());
+    placed << QRect(caption->mapTo(&form, QPoint(0, 0)), caption->size());
+  }
+  for (qsizetype i = 0; i < placed.size(); ++i)
+    for (qsizetype j = i + 1; j < placed.size(); ++j) EXPECT_FALSE(placed[i].intersects(placed[j])) << i << " " << j;
+  // No toolbar button went into the overflow menu.
+  for (QAction* action : form.tlbMain()->actions()) {
+    if (!action->isVisible()) continue;
+    QWidget* button = form.tlbMain()->widgetForAction(action);
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isVisible()) << action->objectName().toStdString();
+    EXPECT_TRUE(Inside(button, &form, window)) << action->objectName().toStdString();
+  }
+  // The panes hold their lists with room for rows below the headers.
+  for (QTreeWidget* list : {form.trvDirectory(), form.lsvFiles(), form.lsvTracks()}) {
+    SCOPED_TRACE(list->objectName().toStdString());
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_TRUE(Inside(list, &form, window));
+    EXPECT_GE(list->viewport()->height(), 3 * list->fontMetrics().height());
+  }
+  EXPECT_TRUE(form.tlbFiles()->isVisible());
+  EXPECT_TRUE(Inside(form.tlbTracks(), &form, window));
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm-Minimum")).isEmpty());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The automation server as a client meets it: `sorvel --automation` on a
 // private session bus, driven over D-Bus by a client of the test rig.
-#include "gui/jobs/mastering_service.h"
+#include "gui/automation/mastering_bus.h"
+
+#include "gui/automation/automation_service.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@ using testing::Q;
 using testing::ScratchDir;
 
 constexpr int kCallTimeoutMs = testing::kBusCallTimeoutMs;
-const QString kBusName = QString::fromLatin1(kMasteringBusName);
+const QString kBusName = QString::fromLatin1(kAutomationBusName);
 
 class MasteringServiceTest : public ::testing::Test {
  protected:
@@ -197,6 +199,42 @@ TEST_F(MasteringServiceTest, FolderWithANameThatIsNotUtf8BurnsEveryFile) {
     ASSERT_EQ(testing::RunCommand("isoinfo -J -i '" + iso + "' -x '" + f.on_disc + "'", &output), 0) << f.on_disc;
     EXPECT_TRUE(output == f.data) << f.on_disc;
   }
+}
+
+// The members with defaulted trailing arguments answer without them, as with
+// the defaults: AddFile to the root, AddTrack with control 0, StartBurn
+// ejecting afterwards.
+TEST_F(MasteringServiceTest, DefaultedArgumentsMayBeLeftOut) {
+  testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/b.txt")})));
+  // In the root: the same file there again cannot be added, below it it can.
+  const QString exists = QStringLiteral("SORVEL.Mastering.Error.E80040002 ファイル ") + Path("src/b.txt") +
+                         QStringLiteral(" は追加できません。");
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/b.txt")})), exists);
+  EXPECT_EQ(ErrorOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/b.txt"), QString()})), exists);
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("src/b.txt"), QStringLiteral("sub")})));
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0})));
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D:")});
+  EXPECT_TRUE(BoolOf(burnt)) << ErrorOf(burnt).toStdString();
+  EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // ejected
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  ASSERT_TRUE(ServerGone());
+
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  ASSERT_TRUE(drive.LoadTray(true));
+  ASSERT_EQ(drive.ReadStart(CCC_RAW, 0), CBR_OK);
+  const auto toc = drive.GetTOCStructure();
+  ASSERT_NE(toc, nullptr);
+  ASSERT_GE(toc->TOCCount(), 2);
+  const model::TOCTrack* audio = toc->TOC(toc->TOCCount());
+  EXPECT_EQ(audio->TrackNo, 2);
+  EXPECT_EQ(audio->Flags, 0);  // control 0: no copy permission, no pre-emphasis
+  drive.ReadEnd();
+  drive.CloseDevice();
 }
 
 // The three errors, with the D-Bus name holding the number and the message

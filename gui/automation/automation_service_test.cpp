@@ -1,0 +1,201 @@
+// The dispatcher itself, with a probe class of its own in a server living in
+// this process: XML of the descriptions, replies checked against the
+// signature, signals to the owner only, limits of a heavy class, objects
+// ending with their client.
+#include "gui/automation/automation_service.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QXmlStreamReader>
+
+#include "gui/automation/automation_test_rig.h"
+
+namespace sorvel {
+namespace {
+
+using testing::DBusClient;
+using testing::ErrorOf;
+using testing::PathArg;
+using testing::ValueOf;
+
+const QString kProbe = QStringLiteral("SORVEL.Probe");
+int g_probes_alive = 0;
+
+class ProbeObject : public BusObject {
+ public:
+  explicit ProbeObject(const BusClass& bus_class) : BusObject(bus_class) { ++g_probes_alive; }
+  ~ProbeObject() override { --g_probes_alive; }
+  void Ping(const QString& text) { Emit(QStringLiteral("Pinged"), {text}); }
+  int32_t value = 0;
+};
+
+const BusInterface& ProbeInterface() {
+  static const BusInterface kInterface = [] {
+    BusInterface i;
+    i.name = kProbe;
+    i.doc = QStringLiteral("a & b <c> \"d\"\nsecond line");
+    i.enumerations = {QStringLiteral("CDReadCommandConstants")};
+    i.Method<ProbeObject>(QStringLiteral("Echo"), {Arg(QStringLiteral("text"), QStringLiteral("s"))},
+                          {Result(QStringLiteral("s"))}, QStringLiteral("echo"),
+                          [](ProbeObject&, BusCall& call) { call.Reply({call.String(0)}); });
+    i.Method<ProbeObject>(QStringLiteral("Echo"), {}, {Result(QStringLiteral("s"))}, QStringLiteral("echo"),
+                          [](ProbeObject&, BusCall& call) { call.Reply({QStringLiteral("nothing")}); });
+    i.Method<ProbeObject>(QStringLiteral("Wrong"), {}, {Result(QStringLiteral("i"), QStringLiteral("CDReadCommandConstants"))},
+                          QString(), [](ProbeObject&, BusCall& call) { call.Reply({QStringLiteral("not a Long")}); });
+    i.Method<ProbeObject>(QStringLiteral("Ping"), {Arg(QStringLiteral("text"), QStringLiteral("s"))}, {}, QString(),
+                          [](ProbeObject& self, BusCall& call) { self.Ping(call.String(0)); });
+    i.Signal(QStringLiteral("Pinged"), {Arg(QStringLiteral("text"), QStringLiteral("s"))});
+    i.Property<ProbeObject>(
+        QStringLiteral("Value"), QStringLiteral("i"), QString(), QString(),
+        [](ProbeObject& self) { return QVariant(self.value); },
+        [](ProbeObject& self, const QVariant& value) { self.value = value.toInt(); });
+    return i;
+  }();
+  return kInterface;
+}
+
+const BusClass& ProbeClass() {
+  static const BusClass kClass{QStringLiteral("Probe"), &ProbeInterface,
+                               [] { return std::make_shared<ProbeObject>(ProbeClass()); }, 3, 5};
+  return kClass;
+}
+
+// The XML of a description: specials and line feeds survive a reader, each
+// form of a member is there, enumerations are annotations.
+TEST(BusInterfaceTest, XmlOfADescriptionReadsBackAsWritten) {
+  const QString xml = NodeXml({InterfaceXml(ProbeInterface(), 2)});
+  EXPECT_TRUE(xml.contains(QStringLiteral("value=\"a &amp; b &lt;c&gt; &quot;d&quot;&#10;second line\"")));
+  EXPECT_TRUE(xml.contains(
+      QStringLiteral("<annotation name=\"SORVEL.Enumeration.CDReadCommandConstants.CCC_RAW96\" value=\"3\"/>")));
+  QXmlStreamReader reader(xml);
+  QStringList docs, methods, enumerations;
+  while (!reader.atEnd()) {
+    if (reader.readNext() != QXmlStreamReader::StartElement) continue;
+    const auto attributes = reader.attributes();
+    if (reader.name() == u"method") methods << attributes.value(QLatin1String("name")).toString();
+    if (reader.name() == u"annotation" && attributes.value(QLatin1String("name")) == u"org.gtk.GDBus.DocString")
+      docs << attributes.value(QLatin1String("value")).toString();
+    if (reader.name() == u"annotation" && attributes.value(QLatin1String("name")) == u"SORVEL.Enumeration")
+      enumerations << attributes.value(QLatin1String("value")).toString();
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  EXPECT_EQ(docs.value(0), ProbeInterface().doc);
+  EXPECT_EQ(methods, (QStringList{QStringLiteral("Echo"), QStringLiteral("Echo"), QStringLiteral("Wrong"),
+                                  QStringLiteral("Ping")}));
+  EXPECT_EQ(enumerations, QStringList{QStringLiteral("CDReadCommandConstants")});
+  EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QString())->in.size(), 0u);
+  EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QStringLiteral("s"))->in.size(), 1u);
+  EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QStringLiteral("i")), nullptr);
+}
+
+TEST(BusInterfaceTest, DBusTypesOfValues) {
+  const std::pair<QVariant, const char*> values[] = {
+      {ByteValue(7), "y"},
+      {Int16Value(-3), "n"},
+      {QVariant(int32_t{5}), "i"},
+      {QVariant(true), "b"},
+      {QVariant(QStringLiteral("x")), "s"},
+      {QVariant(QByteArray("x")), "ay"},
+      {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/a"))), "o"},
+      {QVariant::fromValue(QDBusVariant(1)), "v"},
+      {QVariant(QVariantMap()), "a{sv}"},
+      {QVariant(QStringList()), "?"},
+  };
+  for (const auto& [value, type] : values) EXPECT_EQ(DBusTypeOf(value), QLatin1String(type)) << type;
+  EXPECT_EQ(DBusSignatureOf({true, QByteArray()}), QStringLiteral("bay"));
+}
+
+class AutomationServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus_.ok());
+    ASSERT_TRUE(service_.Publish());
+  }
+  // Calls served by the server in this process: the event loop runs meanwhile.
+  QDBusMessage Call(DBusClient& client, const QString& path, const QString& interface, const QString& method,
+                    const QVariantList& arguments = {}) {
+    return client.CallRunning(path, interface, method, arguments);
+  }
+  QString Create(DBusClient& client) { return client.Create(QStringLiteral("Probe"), true); }
+
+  testing::PrivateBus bus_;
+  AutomationService service_{bus_.Connect(QStringLiteral("server")), {&ProbeClass()}};
+};
+
+TEST_F(AutomationServiceTest, MembersPropertiesAndRepliesAsDescribed) {
+  DBusClient client(bus_, QStringLiteral("client"));
+  const QString probe = Create(client);
+  ASSERT_TRUE(probe.startsWith(QStringLiteral("/SORVEL/Probe/")));
+  EXPECT_EQ(ValueOf(Call(client, probe, kProbe, QStringLiteral("Echo"), {QStringLiteral("hi")})).toString(),
+            QStringLiteral("hi"));
+  EXPECT_EQ(ValueOf(Call(client, probe, kProbe, QStringLiteral("Echo"))).toString(), QStringLiteral("nothing"));
+  // A reply that would break the promised signature is an error instead.
+  EXPECT_TRUE(ErrorOf(Call(client, probe, kProbe, QStringLiteral("Wrong")))
+                  .startsWith(QStringLiteral("org.freedesktop.DBus.Error.Failed")));
+  const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+  EXPECT_EQ(Call(client, probe, properties, QStringLiteral("Set"),
+                 {kProbe, QStringLiteral("Value"), QVariant::fromValue(QDBusVariant(42))})
+                .type(),
+            QDBusMessage::ReplyMessage);
+  EXPECT_EQ(ValueOf(Call(client, probe, properties, QStringLiteral("Get"), {kProbe, QStringLiteral("Value")}))
+                .value<QDBusVariant>()
+                .variant()
+                .toInt(),
+            42);
+  EXPECT_TRUE(ErrorOf(Call(client, probe, properties, QStringLiteral("Set"),
+                           {kProbe, QStringLiteral("Value"), QVariant::fromValue(QDBusVariant(QStringLiteral("42")))}))
+                  .startsWith(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs")));
+  // Signals go to the owner alone.
+  DBusClient other(bus_, QStringLiteral("other"));
+  client.Watch(probe, kProbe, QStringLiteral("Pinged"));
+  other.Watch(probe, kProbe, QStringLiteral("Pinged"));
+  Call(client, probe, kProbe, QStringLiteral("Ping"), {QStringLiteral("one")});
+  ASSERT_EQ(client.received.size(), 1u);
+  EXPECT_EQ(client.received[0].arguments(), QVariantList{QStringLiteral("one")});
+  Call(other, QStringLiteral("/SORVEL/Probe"), QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+  EXPECT_TRUE(other.received.empty());
+}
+
+// A class with limits: three a connection, five in the server; released
+// objects make room again.
+TEST_F(AutomationServiceTest, LimitsOfAHeavyClass) {
+  DBusClient first(bus_, QStringLiteral("first"));
+  DBusClient second(bus_, QStringLiteral("second"));
+  QStringList mine;
+  for (int i = 0; i < 3; ++i) mine << Create(first);
+  EXPECT_FALSE(mine.contains(QString()));
+  EXPECT_EQ(ErrorOf(Call(first, QStringLiteral("/SORVEL/Probe"), QStringLiteral("SORVEL.Probe.Factory"),
+                         QStringLiteral("Create"))),
+            QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded A connection holds at most 3 Probe objects; "
+                           "release some first"));
+  EXPECT_FALSE(Create(second).isEmpty());
+  EXPECT_FALSE(Create(second).isEmpty());
+  EXPECT_TRUE(ErrorOf(Call(second, QStringLiteral("/SORVEL/Probe"), QStringLiteral("SORVEL.Probe.Factory"),
+                           QStringLiteral("Create")))
+                  .contains(QStringLiteral("The server holds at most 5 Probe objects")));
+  EXPECT_TRUE(testing::BoolOf(Call(first, QStringLiteral("/SORVEL/Probe"), QStringLiteral("SORVEL.Probe.Factory"),
+                                   QStringLiteral("Release"), {PathArg(mine[0])})));
+  EXPECT_FALSE(Create(second).isEmpty());
+  EXPECT_EQ(service_.ObjectCount(), 5);
+}
+
+// The objects of a client that leaves end with it, and only those.
+TEST_F(AutomationServiceTest, ObjectsEndWithTheirClient) {
+  const int before = g_probes_alive;
+  DBusClient staying(bus_, QStringLiteral("staying"));
+  const QString kept = Create(staying);
+  {
+    DBusClient leaving(bus_, QStringLiteral("leaving"));
+    for (int i = 0; i < 3; ++i) ASSERT_FALSE(Create(leaving).isEmpty());
+    EXPECT_EQ(g_probes_alive, before + 4);
+    leaving.Leave();
+  }
+  EXPECT_TRUE(testing::ServeUntil([&] { return g_probes_alive == before + 1; }, 60000));
+  EXPECT_EQ(service_.ObjectCount(), 1);
+  EXPECT_EQ(ValueOf(Call(staying, kept, kProbe, QStringLiteral("Echo"))).toString(), QStringLiteral("nothing"));
+}
+
+}  // namespace
+}  // namespace sorvel

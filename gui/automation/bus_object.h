@@ -1,0 +1,137 @@
+// The objects of the automation server and one call on them. An object
+// belongs to the client connection that created or received it: only that
+// connection reaches it, its signals go to that connection only, and it ends
+// when the client releases it or leaves the bus.
+#pragma once
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QString>
+#include <QVariantList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "gui/automation/bus_interface.h"
+
+namespace sorvel {
+
+class AutomationService;
+class BusObject;
+
+// A class of the type library on the bus: its objects live at
+// "/SORVEL/<name>/<number>"; a creatable class has a factory at "/SORVEL/<name>".
+struct BusClass {
+  QString name;
+  const BusInterface& (*interface)();
+  // Makes the object of a client's Create; empty for a class that clients
+  // only receive from members of other objects.
+  std::function<std::shared_ptr<BusObject>()> create;
+  // For a class whose objects are heavy (each Trelin runs a drive engine with
+  // a thread of its own): at most this many per connection and in the whole
+  // server; 0 for no limit beyond the connection's object limit.
+  int per_connection_limit = 0;
+  int server_limit = 0;
+};
+
+class BusObject {
+ public:
+  explicit BusObject(const BusClass& bus_class);
+  virtual ~BusObject();
+  BusObject(const BusObject&) = delete;
+  BusObject& operator=(const BusObject&) = delete;
+
+  const BusClass& Class() const { return class_; }
+  const BusInterface& Interface() const { return interface_; }
+  // The unique bus name of the owning connection; empty for the factories.
+  const QString& Owner() const { return owner_; }
+  const QString& Path() const { return path_; }
+
+ protected:
+  // A factory: reachable by every client, not counted as a live object.
+  BusObject(const BusClass& bus_class, const BusInterface& interface);
+  // Sends a signal of the object's interface to its owner.
+  void Emit(const QString& signal, const QVariantList& args);
+
+ private:
+  friend class AutomationService;
+  const BusClass& class_;
+  const BusInterface& interface_;
+  bool counted_;
+  AutomationService* service_ = nullptr;
+  QString owner_;
+  QString path_;
+  const void* shared_key_ = nullptr;
+};
+
+// One method call: its arguments (already checked against the member's
+// signature), and its outcome, the results or an error.
+class BusCall {
+ public:
+  BusCall(AutomationService& service, const QDBusMessage& message);
+
+  const QDBusMessage& Message() const { return message_; }
+  const QString& Caller() const { return caller_; }
+  AutomationService& Service() const { return service_; }
+
+  uint8_t Byte(int i) const;
+  int16_t Int16(int i) const;
+  int32_t Int32(int i) const;
+  bool Bool(int i) const;
+  QString String(int i) const;
+  QByteArray Bytes(int i) const;
+  QString ObjectPath(int i) const;
+
+  void Reply(QVariantList values) { results_ = std::move(values); }
+  void Fail(const QString& name, const QString& text);
+  bool Failed() const { return !error_name_.isEmpty(); }
+  const QVariantList& Results() const { return results_; }
+  const QString& ErrorName() const { return error_name_; }
+  const QString& ErrorText() const { return error_text_; }
+
+  // The caller's object of class T named by argument i; null, the call
+  // failing, for a path that names no object of the caller or one of another class.
+  template <typename T>
+  std::shared_ptr<T> ObjectArgument(int i) {
+    std::shared_ptr<BusObject> object = CallerObject(ObjectPath(i));
+    auto typed = std::dynamic_pointer_cast<T>(object);
+    if (object != nullptr && typed == nullptr) WrongClass(ObjectPath(i));
+    return typed;
+  }
+  // Whether the caller may receive one more object of `bus_class`; false,
+  // the call failing, when its connection (or the server, for a heavy class)
+  // holds all it may. Asked before a costly object is made.
+  bool HasRoomFor(const BusClass& bus_class);
+  // Hands `object` to the caller as an object of its connection: its path,
+  // or "/" with the call failing when there is no room for it.
+  QDBusObjectPath HandOut(std::shared_ptr<BusObject> object);
+  // The same for an object standing for a record that `key` identifies: the
+  // caller's object for that record when it has one already, else a new one
+  // from `make`.
+  QDBusObjectPath HandOutShared(const void* key, const std::function<std::shared_ptr<BusObject>()>& make);
+
+ private:
+  std::shared_ptr<BusObject> CallerObject(const QString& path);
+  void WrongClass(const QString& path);
+
+  AutomationService& service_;
+  const QDBusMessage& message_;
+  const QVariantList arguments_;
+  QString caller_;
+  QVariantList results_;
+  QString error_name_;
+  QString error_text_;
+};
+
+// D-Bus error names the server answers with.
+inline constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
+inline constexpr char kUnknownMethodError[] = "org.freedesktop.DBus.Error.UnknownMethod";
+inline constexpr char kUnknownInterfaceError[] = "org.freedesktop.DBus.Error.UnknownInterface";
+inline constexpr char kUnknownPropertyError[] = "org.freedesktop.DBus.Error.UnknownProperty";
+inline constexpr char kPropertyReadOnlyError[] = "org.freedesktop.DBus.Error.PropertyReadOnly";
+inline constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidArgs";
+inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.LimitsExceeded";
+inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
+inline constexpr char kFailedError[] = "org.freedesktop.DBus.Error.Failed";
+
+}  // namespace sorvel
