@@ -131,6 +131,12 @@ void CachedDiscDrive::WorkerMain() {
     const int64_t head = caller_.head.load(std::memory_order_acquire);
     if (head == tail) break;  // end requested and nothing left
     const uint8_t* record = Slot(tail);
+    if (head - tail > 1) {
+      // The caller filled the next slot on another core: have it on its way
+      // into this core's cache while the drive writes this one.
+      const uint8_t* next = Slot(tail + 1);
+      for (int32_t at = 0; at < WriteCacheRecord::kSize; at += 64) __builtin_prefetch(next + at);
+    }
     worker_side_.tail.store(++tail, std::memory_order_release);
     if (head - tail == low) {
       { std::lock_guard<std::mutex> lock(mutex_); }
