@@ -12,6 +12,11 @@ constexpr size_t kMaxQueued = 4;
 // Every block there can be: the queued ones, the one being written and the
 // one being filled.
 constexpr size_t kMaxBlocks = kMaxQueued + 2;
+// A block goes to the file in pieces of this size. One write() of a whole
+// block makes the page cache of a disk file system take it into large
+// pages, which cost several times more to fill than the small ones that
+// writes of this size reuse: a layout save to ext4 took twice as long.
+constexpr qsizetype kWritePiece = 32 * 1024;
 
 }  // namespace
 
@@ -97,7 +102,11 @@ void BackgroundFileWriter::Run() {
     queued_.pop_front();
     changed_.notify_all();
     lock.unlock();
-    const bool ok = file_.WriteFile({block.data, static_cast<size_t>(block.size)}) == block.size;
+    bool ok = true;
+    for (qsizetype at = 0; ok && at < block.size; at += kWritePiece) {
+      const qsizetype n = std::min(kWritePiece, block.size - at);
+      ok = file_.WriteFile({block.data + at, static_cast<size_t>(n)}) == n;
+    }
     lock.lock();
     free_.push_back(block.data);
     if (!ok) {
