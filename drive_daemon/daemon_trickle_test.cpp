@@ -25,6 +25,7 @@ using namespace remote_test;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kLimit = 20;
+constexpr long kStaggerMs = 100;
 
 // What a trickler sends, one byte every 50 ms: a valid header whose body
 // would take longer than the limit, or junk whose "header" is invalid.
@@ -72,6 +73,10 @@ TEST(DaemonTrickle, TricklersAreDroppedAndAClientIsServed) {
   for (uint32_t t = 0; t < kLimit; ++t) {
     tricklers.emplace_back([&, t] {
       const Bytes bytes = TrickleBytes(t % 2 == 0);
+      // Staggered starts, as independent peers would come: their drops are
+      // spread over the silence limit instead of freeing every slot in one
+      // burst, which a client on a loaded machine could miss.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kStaggerMs * t));
       bool first = true;
       // Reconnect as soon as dropped, until the end of the test.
       for (int round = 0; round < 100 && Clock::now() < end; ++round) {
@@ -91,7 +96,7 @@ TEST(DaemonTrickle, TricklersAreDroppedAndAClientIsServed) {
     });
   }
   // Every slot is taken before the client starts.
-  for (int i = 0; i < 200 && connected.load() < static_cast<int>(kLimit); ++i) {
+  for (int i = 0; i < 400 && connected.load() < static_cast<int>(kLimit); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
