@@ -12,16 +12,13 @@ constexpr size_t kMaxQueued = 4;
 // Every block there can be: the queued ones, the one being written and the
 // one being filled.
 constexpr size_t kMaxBlocks = kMaxQueued + 2;
-// A block goes to the file in pieces of this size. One write() of a whole
-// block makes the page cache of a disk file system take it into large
-// pages, which cost several times more to fill than the small ones that
-// writes of this size reuse: a layout save to ext4 took twice as long.
-constexpr qsizetype kWritePiece = 32 * 1024;
 
 }  // namespace
 
-BackgroundFileWriter::BackgroundFileWriter(FileIO& file, qsizetype block_size)
-    : file_(file), block_size_(std::max<qsizetype>(block_size, 1)) {
+BackgroundFileWriter::BackgroundFileWriter(FileIO& file, qsizetype block_size, qsizetype write_size)
+    : file_(file),
+      block_size_(std::max<qsizetype>(block_size, 1)),
+      write_size_(write_size > 0 ? write_size : block_size_) {
   // A block has room past its size for one more Reserve, so a sector is
   // always filled in place and never split across two blocks.
   storage_.emplace_back(new uint8_t[static_cast<size_t>(block_size_ + kMaxReserve)]);
@@ -103,8 +100,8 @@ void BackgroundFileWriter::Run() {
     changed_.notify_all();
     lock.unlock();
     bool ok = true;
-    for (qsizetype at = 0; ok && at < block.size; at += kWritePiece) {
-      const qsizetype n = std::min(kWritePiece, block.size - at);
+    for (qsizetype at = 0; ok && at < block.size; at += write_size_) {
+      const qsizetype n = std::min(write_size_, block.size - at);
       ok = file_.WriteFile({block.data + at, static_cast<size_t>(n)}) == n;
     }
     lock.lock();

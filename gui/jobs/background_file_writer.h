@@ -24,8 +24,9 @@ class BackgroundFileWriter {
   // The most one Reserve can ask for.
   static constexpr qsizetype kMaxReserve = 4096;
 
-  // `file` must be open for writing and outlive the writer.
-  explicit BackgroundFileWriter(FileIO& file, qsizetype block_size = 1 << 20);
+  // `file` must be open for writing and outlive the writer. A block goes to
+  // the file `write_size` bytes a write() (0: the whole block at once).
+  explicit BackgroundFileWriter(FileIO& file, qsizetype block_size = 1 << 20, qsizetype write_size = 0);
   // Finishes (see Finish).
   ~BackgroundFileWriter();
   BackgroundFileWriter(const BackgroundFileWriter&) = delete;
@@ -53,6 +54,7 @@ class BackgroundFileWriter {
 
   FileIO& file_;
   const qsizetype block_size_;
+  const qsizetype write_size_;
   std::vector<std::unique_ptr<uint8_t[]>> storage_;  // every block made
   uint8_t* current_ = nullptr;
   qsizetype used_ = 0;

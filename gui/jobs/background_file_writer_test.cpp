@@ -27,13 +27,15 @@ std::string Pattern(size_t n, int seed) {
 struct Shape {
   qsizetype block_size;
   int sectors;
+  qsizetype write_size = 0;  // 0: whole blocks
 };
 
 class BackgroundFileWriterShapes : public ::testing::TestWithParam<Shape> {};
 
 // Sectors filled in place (2,048 and 2,352 bytes, the engine writing a whole
 // 2,352 each time), runs of bytes handed over whole, and a run longer than a
-// block, in any block size: the file holds exactly what was committed, in order.
+// block, in any block size, written whole or in pieces that do not divide the
+// block: the file holds exactly what was committed, in order.
 TEST_P(BackgroundFileWriterShapes, FileHoldsWhatWasCommittedInOrder) {
   const Shape shape = GetParam();
   ScratchDir dir;
@@ -42,7 +44,7 @@ TEST_P(BackgroundFileWriterShapes, FileHoldsWhatWasCommittedInOrder) {
   ASSERT_TRUE(file.OpenFile(Q(path), kGenericWrite, kCreateAlways, 0));
   std::string expected;
   {
-    BackgroundFileWriter writer(file, shape.block_size);
+    BackgroundFileWriter writer(file, shape.block_size, shape.write_size);
     for (int i = 0; i < shape.sectors; ++i) {
       const std::string sector = Pattern(2352, i);
       const qsizetype keep = i % 3 == 0 ? 2352 : 2048;
@@ -68,7 +70,8 @@ TEST_P(BackgroundFileWriterShapes, FileHoldsWhatWasCommittedInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Blocks, BackgroundFileWriterShapes,
                          ::testing::Values(Shape{1, 40}, Shape{7, 40}, Shape{2048, 100}, Shape{4096, 100},
-                                           Shape{65536, 300}, Shape{1 << 20, 2000}));
+                                           Shape{65536, 300}, Shape{1 << 20, 2000}, Shape{65536, 300, 3000},
+                                           Shape{1 << 20, 2000, 32 * 1024}));
 
 TEST(BackgroundFileWriter, NothingCommittedGivesAnEmptyFile) {
   ScratchDir dir;
@@ -92,8 +95,10 @@ TEST(BackgroundFileWriter, FailedWriteIsReportedAndStopsTheWriting) {
     rlim_t limit;
     int sectors;
     bool failure_seen_while_writing;
+    qsizetype write_size = 0;
   };
-  for (const Case& c : {Case{100000, 60, false}, Case{3 << 20, 8000, true}}) {
+  for (const Case& c : {Case{100000, 60, false}, Case{3 << 20, 8000, true}, Case{100000, 60, false, 32 * 1024},
+                        Case{3 << 20, 8000, true, 32 * 1024}}) {
     ScratchDir dir;
     FileIO file;
     ASSERT_TRUE(file.OpenFile(Q(dir / "full"), kGenericWrite, kCreateAlways, 0));
@@ -101,7 +106,7 @@ TEST(BackgroundFileWriter, FailedWriteIsReportedAndStopsTheWriting) {
     bool finished;
     {
       testing::FileSizeLimit full(c.limit);
-      BackgroundFileWriter writer(file, 1 << 20);
+      BackgroundFileWriter writer(file, 1 << 20, c.write_size);
       for (int i = 0; i < c.sectors; ++i) {
         std::memset(writer.Reserve(2048), i & 0xFF, 2048);
         if (!writer.Commit(2048)) {

@@ -162,7 +162,12 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
       // Sectors go to the file in large blocks written on a second thread: the
       // disk works while the layout makes the next sectors. The layout
       // fills each sector in its place in the block.
-      BackgroundFileWriter output(file);
+      // The blocks go to the file 32 KiB a write(): a whole 1 MiB block per
+      // write() has the page cache of a disk file system take it into large
+      // pages, and saving ten 400 MB files to ext4 then took twice as long
+      // (the reader's image files, written while their predecessors are
+      // truncated, measure the other way and keep whole blocks).
+      BackgroundFileWriter output(file, 1 << 20, 32 * 1024);
       bool ok = true;
       for (int i = 1; ok && i <= toc_->TOCCount(); ++i) {
         const model::TOCTrack entry = *toc_->TOC(i);
