@@ -72,7 +72,11 @@ bool ConfigureAndListen(DaemonServer& server, const std::string& program_path, s
   std::string config_path = ConfigFilePath(program_path);
   if (!program_path.empty()) out << "[" << config_path << "]\n";
   IniProfile profile;
-  profile.Load(config_path);  // a missing file leaves the defaults
+  platform::FileProblem problem;
+  // A missing file leaves the defaults; so does one that cannot be read, said here.
+  if (!profile.Load(config_path, &problem) && !problem.Missing()) {
+    out << platform::DescribeFileProblem(config_path, problem) << "\n";
+  }
   DaemonConfig config = ReadDaemonConfig(profile);
 
   out << "EnabledDrives = ";

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -162,6 +163,18 @@ TEST(ConfigureAndListen, ReadsTheFileBesideTheProgramAndStartsTheServer) {
 
   server.listen_result = false;
   EXPECT_FALSE(ConfigureAndListen(server, program, out));
+}
+
+TEST(ConfigureAndListen, AFileThatCannotBeReadIsSaidAndGivesDefaults) {
+  testing::ScratchDir dir;
+  testing::StandInFile fifo(dir / "kestrow.INI", testing::StandIn::kFifo);
+  RecordingServer server;
+  std::ostringstream out;
+  EXPECT_TRUE(ConfigureAndListen(server, (dir / "kestrow").string(), out));
+  EXPECT_FALSE(fifo.Blocked());
+  EXPECT_NE(out.str().find((dir / "kestrow.INI").string() + " is not a regular file\n"), std::string::npos);
+  EXPECT_EQ(server.started_port, 8801);
+  for (const auto& call : server.calls) EXPECT_FALSE(call.second);
 }
 
 TEST(ConfigureAndListen, MissingFileGivesDefaultsAndNoDrive) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/regular_file.h"
+
 namespace sorvel {
 namespace {
 
@@ -11,29 +13,31 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// The next line without its end (CR LF, CR or LF), cut at kMaxLineLength
-// characters; false at the end of the file.
-bool ReadLine(std::FILE* file, std::string* line) {
+// The next line of `text` from `*at` without its end (CR LF, CR or LF; CR LF
+// reads as a line and an empty one), cut at kMaxLineLength characters; false
+// at the end of the text.
+bool ReadLine(const std::string& text, size_t* at, std::string* line) {
   line->clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n' && c != '\r') {
-    if (line->size() < IniProfile::kMaxLineLength) line->push_back(static_cast<char>(c));
-    c = std::fgetc(file);
+  if (*at >= text.size()) return false;
+  while (*at < text.size() && text[*at] != '\n' && text[*at] != '\r') {
+    if (line->size() < IniProfile::kMaxLineLength) line->push_back(text[*at]);
+    ++*at;
   }
+  if (*at < text.size()) ++*at;
   return true;
 }
 
 }  // namespace
 
-bool IniProfile::Load(const std::string& path) {
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
+bool IniProfile::Load(const std::string& path, platform::FileProblem* problem) {
+  std::string text;
+  if (!platform::ReadRegularFile(path, platform::kMaxSettingsFileBytes, &text, problem)) return false;
   Clear();
   std::string section;
   std::string line;
+  size_t at = 0;
   bool first = true;
-  while (ReadLine(file.get(), &line)) {
+  while (ReadLine(text, &at, &line)) {
     if (first && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);  // UTF-8 byte order mark
     first = false;
     if (line.size() <= 3) continue;

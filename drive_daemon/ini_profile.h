@@ -11,14 +11,18 @@
 #include <map>
 #include <string>
 
+#include "platform/regular_file.h"
+
 namespace sorvel {
 
 class IniProfile {
  public:
   static constexpr size_t kMaxLineLength = 255;
 
-  // False when the file cannot be opened; the table is then unchanged.
-  bool Load(const std::string& path);
+  // False when the file cannot be opened or read (anything but a regular
+  // file of at most 16 MiB), with `problem` telling why; the table is then
+  // unchanged.
+  bool Load(const std::string& path, platform::FileProblem* problem = nullptr);
   // Entries in key order, one "[SECTION]" header per section, CR LF line ends.
   bool Save(const std::string& path) const;
 

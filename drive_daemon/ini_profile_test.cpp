@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -75,6 +76,28 @@ TEST(IniProfile, MissingFileLeavesTableUnchanged) {
   EXPECT_FALSE(profile.Load("/nonexistent/dir/k.INI"));
   EXPECT_EQ(profile.Get("MAIN", "KEY"), "1");
 }
+
+// A configuration file that is there but is no regular file of at most
+// 16 MiB is not read: the table stays, and the problem says why.
+class IniForeignFile : public ::testing::TestWithParam<testing::StandIn> {};
+
+TEST_P(IniForeignFile, IsRefusedWithoutWaiting) {
+  testing::ScratchDir dir;
+  testing::StandInFile file(dir / "k.INI", GetParam(), "[MAIN]\nKEY=1\n", platform::kMaxSettingsFileBytes);
+  IniProfile profile;
+  profile.Set("MAIN", "KEY", "kept");
+  platform::FileProblem problem;
+  EXPECT_FALSE(profile.Load((dir / "k.INI").string(), &problem));
+  EXPECT_FALSE(file.Blocked());
+  EXPECT_EQ(problem.kind, GetParam() == testing::StandIn::kOversize ? platform::FileProblem::kTooLarge
+                                                                    : platform::FileProblem::kNotRegular);
+  EXPECT_EQ(profile.Get("MAIN", "KEY"), "kept");
+}
+
+INSTANTIATE_TEST_SUITE_P(StandIns, IniForeignFile,
+                         ::testing::Values(testing::StandIn::kFifo, testing::StandIn::kZeroDevice,
+                                           testing::StandIn::kFolder, testing::StandIn::kOversize),
+                         [](const auto& info) { return std::string(testing::StandInName(info.param)); });
 
 TEST(IniProfile, LoadReplacesTheWholeTable) {
   testing::ScratchDir dir;

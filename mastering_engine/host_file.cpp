@@ -1,6 +1,7 @@
 #include "mastering_engine/host_file.h"
 
 #include "native_common/crc_calculator.h"
+#include "platform/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,23 +77,10 @@ bool HostFile::Open(const std::string& path, int mode) {
   } else {
     flags = O_RDONLY;
   }
-  // Reading: opened without blocking and checked on the descriptor itself, so
-  // a FIFO or device put in place of the file after any earlier check can
-  // neither block the open nor be read.
-  const bool reading = flags == O_RDONLY;
-  if (reading) flags |= O_NONBLOCK;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  // Never a FIFO or device put in place of the file: neither the open nor a
+  // read or write may block on one.
+  const int fd = platform::OpenRegularFile(path, flags, nullptr, 0644);
   if (fd < 0) return false;
-  if (reading) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDONLY) != 0) {
-      ::close(fd);
-      return false;
-    }
-  }
   fd_ = fd;
   path_ = path;
   writable_ = mode >= 1;

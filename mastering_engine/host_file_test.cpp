@@ -21,8 +21,11 @@ TEST(HostFile, ReadingOpensOnlyRegularFilesAndNeverBlocks) {
   std::ofstream(regular) << "plain";
   HostFile f;
   for (const std::string& path : {fifo, dir.path().string(), std::string("/dev/null"), std::string("/dev/zero")}) {
-    EXPECT_FALSE(f.Open(path, HostFile::kRead)) << path;
-    EXPECT_FALSE(f.IsOpen()) << path;
+    // Writing too: a FIFO without a reader would block a write open.
+    for (int mode : {HostFile::kRead, HostFile::kWrite, HostFile::kReadWrite, HostFile::kCreate}) {
+      EXPECT_FALSE(f.Open(path, mode)) << path << " mode " << mode;
+      EXPECT_FALSE(f.IsOpen()) << path;
+    }
   }
   // A regular file reads as before (in blocking mode again).
   ASSERT_TRUE(f.Open(regular, HostFile::kRead));

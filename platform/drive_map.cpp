@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "platform/emulated_device.h"
+#include "platform/regular_file.h"
 #include "platform/sg_device.h"
 
 namespace sorvel::platform {
@@ -118,16 +117,15 @@ DriveMap DriveMap::FromOpticalDrives(const fs::path& device_dir) {
 DriveMap DriveMap::Load(const DriveMapSources& sources) {
   if (sources.drives_variable) return Parse(*sources.drives_variable, ';');
   if (!sources.config_file.empty()) {
-    std::error_code ec;
-    if (fs::exists(sources.config_file, ec)) {
-      std::ifstream in(sources.config_file, std::ios::binary);
-      if (in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        return Parse(text.str(), '\n');
-      }
+    std::string text;
+    FileProblem problem;
+    if (ReadRegularFile(sources.config_file.string(), kMaxSettingsFileBytes, &text, &problem)) {
+      return Parse(text, '\n');
+    }
+    if (!problem.Missing()) {
       DriveMap map = FromOpticalDrives(sources.device_dir);
-      map.errors_.push_back("cannot read " + sources.config_file.string());
+      map.errors_.push_back(DescribeFileProblem(sources.config_file.string(), problem));
+      map.config_problem_ = problem;
       return map;
     }
   }

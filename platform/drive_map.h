@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/regular_file.h"
 #include "platform/scsi_device.h"
 
 namespace sorvel::platform {
@@ -42,17 +43,20 @@ class DriveMap {
   static DriveMap Load(const DriveMapSources& sources);
   // The map of this process, from DefaultDriveMapSources().
   static DriveMap Load();
-
   // The device of `letter` (either case), or null.
   const std::string* Find(char letter) const;
   const std::vector<DriveMapEntry>& entries() const { return entries_; }
   const std::vector<std::string>& errors() const { return errors_; }
+  // drives.conf exists but was not read (not a regular file, too large,
+  // unreadable): the map is then the optical drives', and this tells why.
+  const FileProblem& config_problem() const { return config_problem_; }
 
  private:
   void Add(std::string_view entry);
 
   std::vector<DriveMapEntry> entries_;
   std::vector<std::string> errors_;
+  FileProblem config_problem_;
 };
 
 // The upper-case letter of a drive name "X:" or "\\.\X:" (letter in either

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::platform {
@@ -77,6 +78,47 @@ TEST(DriveMap, FileWhenNoVariableElseOpticalDrives) {
   EXPECT_EQ(Describe(map), "Q=/dev/sr3;");
   EXPECT_EQ(map.errors().size(), 1u);
 }
+
+// drives.conf that is there but cannot be read: the optical drives, and why
+// not the file. A missing file (or a link to nowhere) is no problem at all.
+class DriveMapConfigFile : public ::testing::TestWithParam<sorvel::testing::StandIn> {};
+
+TEST_P(DriveMapConfigFile, IsReadOnlyAsARegularFileOfBoundedSize) {
+  using sorvel::testing::StandIn;
+  const StandIn stand_in = GetParam();
+  sorvel::testing::ScratchDir dir;
+  fs::create_directories(dir / "dev");
+  std::ofstream(dir / "dev" / "sr0");
+  DriveMapSources sources;
+  sources.config_file = dir / "drives.conf";
+  sources.device_dir = dir / "dev";
+  sorvel::testing::StandInFile file(sources.config_file, stand_in, "Q:=/dev/sr3\n", kMaxSettingsFileBytes);
+  const DriveMap map = DriveMap::Load(sources);
+  EXPECT_FALSE(file.Blocked());
+  if (stand_in == StandIn::kRegular) {
+    EXPECT_EQ(Describe(map), "Q=/dev/sr3;");
+    EXPECT_FALSE(map.config_problem());
+    return;
+  }
+  EXPECT_EQ(Describe(map), "D=" + (dir / "dev" / "sr0").string() + ";");
+  const bool absent = stand_in == StandIn::kMissing || stand_in == StandIn::kDanglingLink;
+  EXPECT_EQ(static_cast<bool>(map.config_problem()), !absent);
+  ASSERT_EQ(map.errors().size(), absent ? 0u : 1u);
+  if (!absent) {
+    EXPECT_EQ(map.errors()[0], DescribeFileProblem(sources.config_file.string(), map.config_problem()));
+  }
+  EXPECT_EQ(map.config_problem().kind, stand_in == StandIn::kOversize ? FileProblem::kTooLarge
+                                       : absent                       ? FileProblem::kNone
+                                                                      : FileProblem::kNotRegular);
+}
+
+INSTANTIATE_TEST_SUITE_P(StandIns, DriveMapConfigFile,
+                         ::testing::Values(sorvel::testing::StandIn::kRegular, sorvel::testing::StandIn::kMissing,
+                                           sorvel::testing::StandIn::kFifo, sorvel::testing::StandIn::kZeroDevice,
+                                           sorvel::testing::StandIn::kFolder,
+                                           sorvel::testing::StandIn::kDanglingLink,
+                                           sorvel::testing::StandIn::kOversize),
+                         [](const auto& info) { return std::string(sorvel::testing::StandInName(info.param)); });
 
 TEST(DriveMap, OpticalDrivesStopAtZ) {
   sorvel::testing::ScratchDir dir;

@@ -1,7 +1,6 @@
 #include "gui/dialogs/disc_copy_form.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -12,6 +11,7 @@
 #include "gui/dialogs/power_action.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/disk_module.h"
+#include "gui/foundation/file_io.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/modal_ui.h"
 #include "gui/jobs/disc_copier.h"
@@ -37,10 +37,10 @@ constexpr int kStyleDefaultSecond = 256;
 bool VerifyCompare() { return Settings() != nullptr && Settings()->VerifyCompare(); }
 bool EjectAfterMessage() { return Settings() != nullptr && Settings()->EjectAfterMessage(); }
 
-// Whether `path` opens for input.
+// Whether `path` opens for input (a regular file only).
 bool OpensForInput(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly);
+  FileIO file;
+  return file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead);
 }
 
 // Sets `slot` to `job` for the life of the object, empty again afterwards.

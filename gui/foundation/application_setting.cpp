@@ -38,7 +38,9 @@ int g_user_count = 0;
 
 }  // namespace
 
-ApplicationSetting::ApplicationSetting(const QString& file_path) : file_path_(file_path) { ini_.LoadINI(file_path_); }
+ApplicationSetting::ApplicationSetting(const QString& file_path) : file_path_(file_path) {
+  if (!ini_.LoadINI(file_path_, &load_problem_) && load_problem_.Missing()) load_problem_ = FileProblem{};
+}
 
 ApplicationSetting::~ApplicationSetting() {
   if (changed_) Save();
@@ -133,7 +135,8 @@ void ApplicationSetting::SetScanTimeout(int32_t milliseconds) {
 }
 
 bool ApplicationSetting::Save() {
-  if (!changed_) return false;
+  // A file that is there but was not read is never replaced by the defaults.
+  if (!changed_ || load_problem_) return false;
   // The settings folder under the user's configuration folder may not exist yet.
   QDir().mkpath(GetDirectoryPart(file_path_));
   if (!ini_.SaveINI(file_path_)) return false;

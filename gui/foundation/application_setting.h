@@ -56,10 +56,15 @@ class ApplicationSetting {
   void SetScanTimeout(int32_t milliseconds);
 
   // Writes the settings file when a setting changed. True when written; false
-  // when nothing had changed or writing failed (the change then stays pending).
+  // when nothing had changed, the file was not read (LoadProblem) or writing
+  // failed (the change then stays pending).
   bool Save();
   bool IsChanged() const { return changed_; }
   const QString& FilePath() const { return file_path_; }
+  // Why the settings file, which exists, was not read (not a regular file,
+  // larger than 16 MiB, unreadable); no problem when it was read or is
+  // missing. Such a file is never written over.
+  const FileProblem& LoadProblem() const { return load_problem_; }
 
  private:
   QString Read(const char* key) const;
@@ -69,6 +74,7 @@ class ApplicationSetting {
 
   SuperINI ini_;
   QString file_path_;
+  FileProblem load_problem_;
   bool changed_ = false;
 };
 

@@ -83,13 +83,10 @@ int64_t GetFileSize64(const QString& path) {
 }
 
 int CheckFileAccess(const QString& path) {
-  int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) return 1;
-  struct stat st {};
-  bool is_dir = ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode);
   ::close(fd);
-  if (is_dir) return 1;
-  fd = ::open(Native(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  fd = OpenRegularFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) return 2;
   int rc = ::flock(fd, LOCK_EX | LOCK_NB);
   ::close(fd);

@@ -31,7 +31,7 @@ int32_t GetFileAttributesByFind(const QString& path);
 int64_t GetFileSize64(const QString& path);
 
 // 0 when the file opens for reading and exclusively for appending, 1 when it
-// cannot be opened for reading (missing, a folder), 2 when only reading works
+// cannot be opened for reading (missing, not a regular file), 2 when only reading works
 // (no write permission, or another opener holds it).
 int CheckFileAccess(const QString& path);
 

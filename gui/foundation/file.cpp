@@ -6,31 +6,16 @@
 
 #include <QFile>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
 
+#include "gui/foundation/regular_file.h"
 #include "platform/text_encoding.h"
 
 namespace sorvel {
-namespace {
-
-// Reads the file from its start; stops at kMaxTextFileSize should it have grown.
-bool ReadWholeFile(int fd, int64_t size_hint, QByteArray* out) {
-  out->clear();
-  out->reserve(static_cast<qsizetype>(size_hint));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || out->size() + n > File::kMaxTextFileSize) return false;
-    if (n == 0) return true;
-    out->append(buffer, n);
-  }
-}
-
-}  // namespace
 
 QByteArray EncodeTextLines(const QStringList& lines) {
   QByteArray out;
@@ -85,8 +70,9 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes) {
 
 File::~File() { CloseFile(); }
 
-bool File::OpenFile(const QString& file_name, int mode) {
+bool File::OpenFile(const QString& file_name, int mode, int64_t max_input_bytes) {
   CloseFile();
+  problem_ = FileProblem{};
   int flags;
   switch (mode) {
     case kInput: flags = O_RDONLY; break;
@@ -96,24 +82,28 @@ bool File::OpenFile(const QString& file_name, int mode) {
     default: return false;
   }
   if (file_name.isEmpty()) return false;
-  const QByteArray native = QFile::encodeName(file_name);
-  int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
-  // Binary mode reads a file it may not write (read-only folder or medium).
-  if (fd < 0 && mode == kBinary && (errno == EACCES || errno == EROFS)) fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return false;
+  int fd;
+  if (mode == kInput || mode == kBinary) {
+    // Files read are taken only as regular files: a FIFO would block the open.
+    fd = OpenRegularFile(file_name, flags, &problem_);
+    // Binary mode reads a file it may not write (read-only folder or medium).
+    if (fd < 0 && mode == kBinary && problem_.kind == FileProblem::kCannotOpen &&
+        (problem_.error_number == EACCES || problem_.error_number == EROFS)) {
+      fd = OpenRegularFile(file_name, O_RDONLY, &problem_);
+    }
+  } else {
+    fd = OpenOutputFile(file_name, flags, &problem_);
   }
+  if (fd < 0) return false;
   if (mode == kInput) {
     // The whole file is read at once, so that its encoding is decided over all
-    // of it. Text files are small; one beyond kMaxTextFileSize is refused
-    // rather than held in memory.
-    if (!S_ISREG(st.st_mode) || st.st_size > kMaxTextFileSize || !ReadWholeFile(fd, st.st_size, &input_)) {
+    // of it; one larger than the caller's bound is refused rather than held.
+    std::string bytes;
+    if (!platform::ReadWholeFile(fd, std::min(max_input_bytes, kMaxTextFileSize), &bytes, &problem_)) {
       ::close(fd);
       return false;
     }
+    input_ = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
     input_position_ = 0;
     const std::string_view all(input_.constData(), static_cast<size_t>(input_.size()));
     input_is_utf8_ = platform::IsValidUtf8(all);

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "gui/foundation/regular_file.h"
+
 namespace sorvel {
 
 class File {
@@ -21,7 +23,7 @@ class File {
     kBinary = 16,  // read and write bytes; created when missing; read-only when it cannot be written
   };
   enum SeekMode : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
-  // Text input takes regular files up to this size.
+  // Text input takes regular files up to this size (or the caller's smaller bound).
   static constexpr int64_t kMaxTextFileSize = int64_t{256} << 20;
 
   File() = default;
@@ -30,8 +32,12 @@ class File {
   File& operator=(const File&) = delete;
 
   // Opens `file_name` in `mode` (closing a file still open). Any other mode
-  // opens nothing and returns false.
-  bool OpenFile(const QString& file_name, int mode);
+  // opens nothing and returns false. Input and binary modes open regular
+  // files only (the program's rule for files it did not write); input takes
+  // at most `max_input_bytes`.
+  bool OpenFile(const QString& file_name, int mode, int64_t max_input_bytes = kMaxTextFileSize);
+  // Why the last OpenFile failed.
+  const FileProblem& OpenProblem() const { return problem_; }
   bool CloseFile();
 
   // Zero-based offset of the next byte: in binary mode the offset after the
@@ -74,6 +80,7 @@ class File {
   QByteArray input_;
   int64_t input_position_ = 0;
   bool input_is_utf8_ = true;
+  FileProblem problem_;
 };
 
 // The bytes a text file holds for `lines`: UTF-8, each line ended by CR LF.

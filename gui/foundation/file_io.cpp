@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <cerrno>
 #include <limits>
+
+#include "gui/foundation/regular_file.h"
 
 namespace sorvel {
 
@@ -16,6 +17,7 @@ FileIO::~FileIO() { CloseFile(); }
 bool FileIO::OpenFile(const QString& file_name, uint32_t access, int32_t creation_disposition, int32_t share_mode,
                       int32_t /*flags_and_attributes*/) {
   CloseFile();
+  problem_ = FileProblem{};
   const bool reads = (access & kGenericRead) != 0;
   const bool writes = (access & kGenericWrite) != 0;
   int flags = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
@@ -29,19 +31,18 @@ bool FileIO::OpenFile(const QString& file_name, uint32_t access, int32_t creatio
   }
   if (file_name.isEmpty() || ((flags & O_TRUNC) && !writes)) return false;
   // The lock is taken before any truncation, so a refused open leaves the file alone.
-  int fd = ::open(QFile::encodeName(file_name).constData(), (flags & ~O_TRUNC) | O_CLOEXEC, 0666);
+  // Images, side files and audio are read from regular files only: a FIFO
+  // or device in their place would block the open or never end.
+  const int fd = reads ? OpenRegularFile(file_name, flags & ~O_TRUNC, &problem_)
+                       : OpenOutputFile(file_name, flags & ~O_TRUNC, &problem_);
   if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
   const bool shared = !writes && (share_mode & kFileShareRead) != 0;
   int rc;
   do {
     rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0 || ((flags & O_TRUNC) && ::ftruncate(fd, 0) != 0)) {
+    problem_ = FileProblem{FileProblem::kCannotOpen, errno};
     ::close(fd);
     return false;
   }

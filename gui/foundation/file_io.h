@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "gui/foundation/regular_file.h"
+
 namespace sorvel {
 
 // Access rights.
@@ -35,7 +37,9 @@ class FileIO {
   FileIO& operator=(const FileIO&) = delete;
 
   // Closes a handle still open, then opens. False when the file cannot be
-  // opened as asked, or another opener's sharing forbids it.
+  // opened as asked, or another opener's sharing forbids it. An open that
+  // reads takes regular files only (the program's rule for files it did not
+  // write): a FIFO or device is refused at once.
   bool OpenFile(const QString& file_name, uint32_t access, int32_t creation_disposition, int32_t share_mode = 0,
                 int32_t flags_and_attributes = 0);
   // False when no handle is open.
@@ -51,9 +55,12 @@ class FileIO {
   int64_t GetPointer() const;
   int64_t GetSize() const;
   bool IsOpened() const { return fd_ >= 0; }
+  // Why the last OpenFile failed.
+  const FileProblem& OpenProblem() const { return problem_; }
 
  private:
   int fd_ = -1;
+  FileProblem problem_;
 };
 
 }  // namespace sorvel

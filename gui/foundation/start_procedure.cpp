@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -12,7 +13,11 @@
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/file_paths.h"
+#include "gui/foundation/message_box.h"
+#include "gui/foundation/modal_ui.h"
+#include "gui/foundation/regular_file.h"
 #include "gui/foundation/string_module.h"
+#include "platform/drive_map.h"
 
 namespace sorvel {
 namespace {
@@ -109,9 +114,24 @@ bool RunCommandLine(const QString& command_line) {
   return true;
 }
 
+QStringList UnreadableStartFiles() {
+  QStringList texts;
+  if (const ApplicationSetting* settings = Settings(); settings != nullptr && settings->LoadProblem())
+    texts << FileProblemText(settings->FilePath(), settings->LoadProblem());
+  const platform::DriveMapSources sources = platform::DefaultDriveMapSources();
+  if (!sources.drives_variable) {
+    const platform::FileProblem problem = platform::DriveMap::Load(sources).config_problem();
+    if (problem) texts << FileProblemText(QFile::decodeName(sources.config_file.c_str()), problem);
+  }
+  return texts;
+}
+
 void Main(const QStringList& arguments) {
   if (IsAutomationStart(arguments)) return;
   AcquireSettings();
+  // The program goes on with default settings and drives; the user is told.
+  for (const QString& text : UnreadableStartFiles())
+    CurrentModalUi().MessageBox(nullptr, text, kMbIconExclamation, QStringLiteral("Sorvel"));
   RunCommandLine(CommandLinePath(arguments));
   ReleaseSettings();
 }

@@ -17,8 +17,15 @@ QString CommandLinePath(const QStringList& arguments);
 // project into it, waits until no window is open and unloads it. Always true.
 bool RunCommandLine(const QString& path);
 
+// What the user is told of files read at start that exist but were not read
+// (the settings file, drives.conf: not a regular file, too large,
+// unreadable); empty when both were read or are missing.
+QStringList UnreadableStartFiles();
+
 // The start procedure: returns at once in the automation start mode;
-// otherwise holds the shared settings object while RunCommandLine runs.
+// otherwise holds the shared settings object while RunCommandLine runs, after
+// telling the user of UnreadableStartFiles (the program then goes on with
+// the defaults).
 void Main(const QStringList& arguments);
 
 // Windows of the program that count as open: shown top-level windows and

@@ -119,12 +119,16 @@ QString SuperINI::ResolveFileName(const QString& file_name) {
   return file_name;
 }
 
-bool SuperINI::LoadINI(const QString& file_name) { return LoadFile(ResolveFileName(file_name)); }
+bool SuperINI::LoadINI(const QString& file_name, FileProblem* problem) {
+  return LoadFile(ResolveFileName(file_name), problem, platform::kMaxSettingsFileBytes);
+}
 
-bool SuperINI::LoadFile(const QString& path) {
+bool SuperINI::LoadFile(const QString& path, FileProblem* problem, int64_t max_bytes) {
   Clear();
   File file;
-  if (path.isEmpty() || !file.OpenFile(path, File::kInput)) return false;
+  const bool opened = !path.isEmpty() && file.OpenFile(path, File::kInput, max_bytes);
+  if (problem) *problem = file.OpenProblem();
+  if (!opened) return false;
   QString current;
   while (!file.Eof()) {
     const QString line = TrimSpaces(file.Gets());

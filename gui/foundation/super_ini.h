@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "gui/foundation/regular_file.h"
+
 namespace sorvel {
 
 class SuperINI {
@@ -24,17 +26,20 @@ class SuperINI {
   bool Remove(const QString& section, const QString& key = QString());
   // Removes every section; the cursor goes to position 1.
   void Clear();
-  // Clears, then reads the file (see file_name rules below). False when the
-  // file cannot be opened (the document stays empty). Cursor on the first entry.
-  bool LoadINI(const QString& file_name);
+  // Clears, then reads the file (see file_name rules below): a regular file
+  // of at most 16 MiB. False when the file cannot be opened (the document
+  // stays empty), with `problem` telling why. Cursor on the first entry.
+  bool LoadINI(const QString& file_name, FileProblem* problem = nullptr);
   // Writes the whole document to a temporary file beside the target, checking
   // every write and the close, then renames it over the target. False on any
   // failure; the old file is then left as it was.
   bool SaveINI(const QString& file_name) const;
   // The same for a document the user named (an image descriptor): `path` is
   // taken as it is, a relative one against the current folder, never in the
-  // settings file's folder. An empty path names no file: false.
-  bool LoadFile(const QString& path);
+  // settings file's folder, and bounded as a sheet. An empty path names no
+  // file: false.
+  bool LoadFile(const QString& path, FileProblem* problem = nullptr,
+                int64_t max_bytes = platform::kMaxSheetFileBytes);
   bool SaveFile(const QString& path) const;
 
   // The value, "" when there is none.

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <span>
+#include <utility>
 
 #include "gui/foundation/file_io.h"
 #include "gui/jobs/disc_verifier.h"
@@ -130,14 +131,20 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
 
 bool DiscWriter::OpenSources(Run& run, bool error_first_pregap) {
   if (!run.image_file.OpenFile(run.image, kGenericRead, kOpenExisting, kFileShareRead)) {
+    Report(kStatusError, FileProblemText(run.image, run.image_file.OpenProblem()));
     Report(kStatusError, QStringLiteral("イメージファイル %1 が開けません。").arg(run.image));
     return false;
   }
   if (run.sector_size == kRawSector) {
-    run.sub_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".sub")), kGenericRead, kOpenExisting,
-                          kFileShareRead);
-    run.pre_file.OpenFile(ChangeExtension(run.image, QStringLiteral(".pre")), kGenericRead, kOpenExisting,
-                          kFileShareRead);
+    // Each side file is optional; one that is there but cannot be read (a
+    // FIFO, a device, a folder) stops the write before the drive is touched.
+    for (auto [file, extension] : {std::pair{&run.sub_file, ".sub"}, std::pair{&run.pre_file, ".pre"}}) {
+      const QString path = ChangeExtension(run.image, QLatin1String(extension));
+      if (!file->OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead) && !file->OpenProblem().Missing()) {
+        Report(kStatusError, FileProblemText(path, file->OpenProblem()));
+        return false;
+      }
+    }
   }
   // Files shorter than the TOC would run out in the middle of the disc.
   const int64_t sectors = toc_->SectorCount();

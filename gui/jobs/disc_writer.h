@@ -37,9 +37,10 @@ class DiscWriter : public DiscJob {
  private:
   struct Run;
   bool LoadDescriptor(const QString& file_name, Run& run);
-  // Opens the image (and, beside a raw one, ".sub" and ".pre") and checks
-  // that each holds what the TOC needs (".pre" only when it will be read, not
-  // replaced by error data); false, with the error line, when one does not.
+  // Opens the image (and, beside a raw one, ".sub" and ".pre", each optional
+  // but refused when it is there and cannot be read) and checks that each
+  // holds what the TOC needs (".pre" only when it will be read, not replaced
+  // by error data); false, with the error line, when one does not.
   bool OpenSources(Run& run, bool error_first_pregap);
   bool WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier);
 

@@ -10,11 +10,9 @@
 
 namespace sorvel {
 
-bool IsRegularFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
-
 bool ReadTextLines(const QString& path, QStringList* lines) {
   File file;
-  if (!IsRegularFile(path) || !file.OpenFile(path, File::kInput)) return false;
+  if (!file.OpenFile(path, File::kInput, platform::kMaxSheetFileBytes)) return false;
   lines->clear();
   while (!file.Eof()) *lines << file.Gets();
   file.CloseFile();
@@ -32,7 +30,7 @@ bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
 
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes) {
   FileIO file;
-  if (!IsRegularFile(path) || !file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
+  if (!file.OpenFile(path, kGenericRead, kOpenExisting, kFileShareRead)) return false;
   const int64_t size = file.GetSize();
   if (size < 0 || size > max_bytes) return false;
   bytes->resize(static_cast<qsizetype>(size));
@@ -42,7 +40,7 @@ bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes)
   return true;
 }
 
-int64_t FileSizeOfPath(const QString& path) { return IsRegularFile(path) ? GetFileSize64(path) : 0; }
+int64_t FileSizeOfPath(const QString& path) { return GetFileSize64(path); }
 
 QString FileNameOfPath(const QString& path) { return GetFileNamePart(path); }
 

@@ -13,18 +13,17 @@ namespace sorvel {
 // Largest ".cdt" pack file read: 8 blocks of 256 packs of 18 bytes.
 constexpr qsizetype kMaxPackFileBytes = 8 * 256 * 18;
 
-// True for an existing regular file (a symbolic link to one counts). The
-// readers open nothing else: a FIFO or a device named by a descriptor would
-// block or never end.
-bool IsRegularFile(const QString& path);
+// The readers open regular files only (a symbolic link to one counts): a FIFO
+// or a device named by a descriptor would block or never end.
 
-// Reads the lines of a text file (UTF-8 or CP932; CR LF, CR or LF ends a line).
+// Reads the lines of a text sheet of at most 16 MiB (UTF-8 or CP932; CR LF,
+// CR or LF ends a line).
 bool ReadTextLines(const QString& path, QStringList* lines);
 // Deletes the file, then writes the bytes to a new one.
 bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes);
 // Reads a whole small file; false when it cannot be opened or is larger than `max_bytes`.
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes);
-// Size of the file in bytes, 0 when it cannot be opened.
+// Size of the file in bytes, 0 when it cannot be opened or is no regular file.
 int64_t FileSizeOfPath(const QString& path);
 
 QString FileNameOfPath(const QString& path);

@@ -16,9 +16,7 @@ constexpr std::array<uint8_t, 12> kSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0
 
 bool TOCInformation::LoadISOFile(const QString& strFileName, int32_t& lngSectorSize) {
   FileIO file;
-  if (!IsRegularFile(strFileName) || !file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) {
-    return false;
-  }
+  if (!file.OpenFile(strFileName, kGenericRead, kOpenExisting, kFileShareRead)) return false;
   const int64_t size = file.GetSize();
   int32_t sector_size = 0;
   int32_t sector_mode = 0;

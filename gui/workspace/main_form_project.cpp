@@ -150,8 +150,7 @@ bool MainForm::FileProjectLoad(const QString& file_name) {
 
 bool MainForm::LoadProject(const QString& file_name) {
   QStringList missing;
-  // Checked before opening: opening a FIFO would block.
-  if (!QFileInfo(file_name).isFile()) return false;
+  // A regular file only: File refuses a FIFO or device at once.
   File file;
   if (!file.OpenFile(file_name, File::kInput)) return false;
 
@@ -172,7 +171,10 @@ bool MainForm::LoadProject(const QString& file_name) {
     } else if (!line.isEmpty() && section == project::Section::kMastering) {
       if (const auto entry = project::ParseMasteringLine(line)) {
         if (entry->key == u"LABEL") {
-          txtLabel_->setText(entry->value);
+          // As a save writes it and a load reads it back: TABs as blanks, and
+          // no blank left at either end, also where the box cut the label.
+          txtLabel_->setText(TrimSpaces(project::CleanText(entry->value)));
+          txtLabel_->setText(TrimSpaces(txtLabel_->text()));
         } else if (entry->key == u"FILESYSTEM") {
           image_->InitISOFS(project::LeadingNumber(entry->value));
         } else if (entry->key == u"ALBUM") {

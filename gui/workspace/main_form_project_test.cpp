@@ -280,6 +280,27 @@ TEST_F(ProjectFileTest, SavingKeepsTheViewsDirectoryAndWritesTracksWithoutASourc
   EXPECT_NE(text.find("4650\t75\t2\t" + Host("w1.wav").string() + "\tFirst\tBand"), std::string::npos) << text;
 }
 
+// A label's TABs are written as blanks and a line's end is trimmed on load, so
+// the label loaded (cut to 32 bytes by the box) is already what a save writes
+// and a load reads back.
+TEST_F(ProjectFileTest, ALabelWithTabsLoadsAsItsSaveReadsBack) {
+  OpenWithTemp();
+  const std::string long_label = std::string(31, 'L') + "\tTAIL";
+  const struct {
+    std::string written;
+    QString loaded;
+  } cases[] = {{"A\tB\t\t \t", QStringLiteral("A B")}, {long_label, QString(31, u'L')}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    WriteProject("p.wpj", "[Mastering]\r\nLabel=" + c.written + "\r\nFileSystem=2\r\n");
+    ASSERT_TRUE(form_->FileProjectLoad(Project("p.wpj")));
+    EXPECT_EQ(form_->txtLabel()->text(), c.loaded);
+    ASSERT_TRUE(form_->SaveProject(Project("q.wpj")));
+    ASSERT_TRUE(form_->FileProjectLoad(Project("q.wpj")));
+    EXPECT_EQ(form_->txtLabel()->text(), c.loaded);
+  }
+}
+
 TEST_F(ProjectFileTest, SectionsAndKeysInAnyCaseLabelsWithEqualsAndEmptyTexts) {
   OpenWithTemp();
   const std::string wave = Wave(Host("w.wav")).string();

@@ -73,10 +73,6 @@ QString UnsupportedAudioMessage(const QString& file_name) {
                         "（44.1KhzでサンプリングされたWAVファイル、または44.1KHzに変換可能なMP3ファイルのみ対応）");
 }
 
-// Only regular files (or links to them) are opened: a FIFO or a device would
-// block the window, a directory is no audio.
-bool IsRegularFile(const QString& path) { return QFileInfo(path).isFile(); }
-
 ISOTrackText ToTrackText(const jobs::Id3TrackText& tag) {
   ISOTrackText text;
   text.Title = tag.Title;
@@ -257,18 +253,26 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
     return false;
   }
   const QString extension = GetExtension(file_name).toUpper();
-  const bool regular = IsRegularFile(file_name);
+  // Every audio file and playlist is opened by the rule for foreign files:
+  // a FIFO, device or folder in its place is refused, never waited on.
   QString wave_file;
   std::optional<ISOTrackText> tag;
-  if (extension == u".WAV") {
-    if (regular) wave_file = file_name;
+  if (file_name.contains(QChar(u'\0'))) {
+    // No file has a NUL in its name; the engine would take the name up to it.
+    Message(UnsupportedAudioMessage(file_name));
+    return false;
+  } else if (extension == u".WAV") {
+    wave_file = file_name;
   } else if (extension == u".M3U") {
     // A playlist already being expanded, or nested too deep, cannot be opened.
-    const QString canonical = regular ? QFileInfo(file_name).canonicalFilePath() : QString();
+    const QString canonical = QFileInfo(file_name).canonicalFilePath();
     if (canonical.isEmpty() || open_playlists.contains(canonical) || open_playlists.size() >= kMaxPlaylistDepth)
       return false;
     File playlist;
-    if (!playlist.OpenFile(file_name, File::kInput)) return false;
+    if (!playlist.OpenFile(file_name, File::kInput, platform::kMaxPlaylistFileBytes)) {
+      Message(FileProblemText(file_name, playlist.OpenProblem()));
+      return false;
+    }
     open_playlists << canonical;
     bool all = true;
     while (!playlist.Eof()) {
@@ -279,7 +283,7 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
     playlist.CloseFile();
     open_playlists.removeLast();
     return all;
-  } else if (regular) {
+  } else {
     QString folder = settings_->PathTemp();
     if (folder.isEmpty()) folder = GetTempDirectory();
     const QString name = GetFileNamePart(file_name);

@@ -20,12 +20,14 @@
 #include "gui/controls/numeric_up_down.h"
 #include "gui/dialogs/property_iso_file.h"
 #include "gui/dialogs/property_track.h"
+#include "gui/foundation/regular_file.h"
 #include "gui/jobs/acm_decoder.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "platform/text_encoding.h"
 #include "testing/file_bytes.h"
 #include "testing/gui/modal_answer.h"
 #include "testing/gui/mp3_fixture.h"
+#include "testing/stand_in_file.h"
 
 namespace sorvel {
 namespace {
@@ -198,6 +200,23 @@ TEST_F(TrackListTest, UnreadableAndRefusedFilesLeaveNothingBehind) {
   EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
 }
 
+// A playlist line holding a NUL byte names no file: the WAV named by the part
+// before it is not added, so the track list and the sources stay in step.
+TEST_F(TrackListTest, ANameHoldingANulByteAddsNothing) {
+  MainForm& form = OpenWithTemp();
+  const auto wave = Wave(Host("nul/1.wav"));
+  const std::string nul(1, '\0');
+  testing::WriteFileBytes(Host("nul/list.m3u"), wave.string() + nul + "x.wav\r\n" + wave.string() + nul + ".mp3\r\n");
+  EXPECT_FALSE(form.AddAudioFile(Q(Host("nul/list.m3u"))));
+  EXPECT_EQ(ui_.messages().size(), 2);
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 0);
+  EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
+  EXPECT_TRUE(TempFiles().isEmpty());
+  EXPECT_TRUE(form.AddAudioFile(Q(wave)));
+  form.ClearTracks();
+  EXPECT_EQ(form.mobjSourceFiles().Count(), 0);
+}
+
 TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   MainForm& form = OpenWithTemp();
   const auto w1 = Wave(Host("list/1.wav"));
@@ -232,6 +251,48 @@ TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   EXPECT_TRUE(ui_.messages().isEmpty());
   EXPECT_FALSE(form.AddAudioFile(Q(Host("list/none.m3u"))));
   EXPECT_TRUE(ui_.messages().isEmpty());
+}
+
+// A playlist or audio file that is there but is no regular file (or a
+// playlist beyond 64 MiB) is refused at once with a message; nothing waits.
+TEST_F(TrackListTest, ForeignPlaylistsAndAudioFilesAreToldWithoutWaiting) {
+  MainForm& form = OpenWithTemp();
+  struct Case {
+    const char* name;
+    testing::StandIn stand_in;
+    QString (*text)(const QString& path);
+  };
+  auto not_regular = [](const QString& path) {
+    return FileProblemText(path, FileProblem{FileProblem::kNotRegular, 0});
+  };
+  auto too_large = [](const QString& path) {
+    return FileProblemText(path, FileProblem{FileProblem::kTooLarge, 0});
+  };
+  auto unsupported = [](const QString& path) {
+    return QStringLiteral("音楽ファイル ") + path +
+           QStringLiteral(" は開けないか、または未対応の形式です。\r\n"
+                          "（44.1KhzでサンプリングされたWAVファイル、または44.1KHzに変換可能なMP3ファイルのみ対応）");
+  };
+  const Case cases[] = {
+      {"fifo.m3u", testing::StandIn::kFifo, not_regular},
+      {"zero.m3u", testing::StandIn::kZeroDevice, not_regular},
+      {"huge.m3u", testing::StandIn::kOversize, too_large},
+      {"fifo.mp3", testing::StandIn::kFifo, unsupported},
+      {"zero.mp3", testing::StandIn::kZeroDevice, unsupported},
+      {"fifo.wav", testing::StandIn::kFifo, unsupported},
+      {"zero.wav", testing::StandIn::kZeroDevice, unsupported},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_.Clear();
+    testing::StandInFile file(Host(c.name), c.stand_in, {}, platform::kMaxPlaylistFileBytes);
+    EXPECT_FALSE(form.AddAudioFile(Q(Host(c.name))));
+    Pump();
+    EXPECT_FALSE(file.Blocked());
+    EXPECT_EQ(MessageTexts(), QStringList{c.text(Q(Host(c.name)))});
+  }
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 0);
+  EXPECT_TRUE(TempFiles().isEmpty());
 }
 
 // Playlists nest sixteen deep; one level more fails like a playlist that

@@ -1,14 +1,18 @@
 #include "platform/emulated_drive/image_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "platform/emulated_drive/cd_codec.h"
+#include "platform/regular_file.h"
 #include "platform/toc_extents.h"
 
 namespace sorvel::platform::emu {
@@ -27,15 +31,13 @@ std::string Upper(std::string s) {
   return s;
 }
 
-bool ReadText(const std::string& path, std::string* text, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot open " + path;
+// A whole sheet or CD-Text file, without a UTF-8 byte order mark.
+bool ReadText(const std::string& path, int64_t max_bytes, std::string* text, std::string* error) {
+  FileProblem problem;
+  if (!ReadRegularFile(path, max_bytes, text, &problem)) {
+    if (error) *error = DescribeFileProblem(path, problem);
     return false;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  *text = ss.str();
   if (text->size() >= 3 && static_cast<uint8_t>((*text)[0]) == 0xEF && static_cast<uint8_t>((*text)[1]) == 0xBB &&
       static_cast<uint8_t>((*text)[2]) == 0xBF) {
     text->erase(0, 3);
@@ -81,6 +83,10 @@ std::vector<std::string> CueWords(const std::string& line) {
 // The last address an MSF time can name: 99:59:74 is LBA 449849.
 constexpr int64_t kLastMsfLba = kCdBounds.last_lba;
 
+// A CD-Text file holds at most 8 blocks of 256 packs of 18 bytes, with an
+// optional 4-byte header; anything much larger is not one.
+constexpr int64_t kMaxCdTextFileBytes = 64 * 1024;
+
 // "MM:SS:FF" with MM at most 99, the most a CD time can hold.
 bool ParseCueTime(const std::string& text, int32_t* frames) {
   int m = 0, s = 0, f = 0;
@@ -94,14 +100,18 @@ bool ParseCueTime(const std::string& text, int32_t* frames) {
   return true;
 }
 
+// The size of an image file, which must be a regular file.
 uint64_t FileSize(const std::string& path, std::string* error) {
-  std::error_code ec;
-  uint64_t size = fs::file_size(path, ec);
-  if (ec) {
-    if (error) *error = "cannot open " + path;
+  FileProblem problem;
+  const int fd = OpenRegularFile(path, O_RDONLY, &problem);
+  struct stat st {};
+  const bool known = fd >= 0 && ::fstat(fd, &st) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!known) {
+    if (error) *error = fd < 0 ? DescribeFileProblem(path, problem) : "cannot open " + path;
     return UINT64_MAX;
   }
-  return size;
+  return static_cast<uint64_t>(st.st_size);
 }
 
 bool LoadIso(const std::string& path, uint16_t profile, MediaState* state, std::string* error) {
@@ -144,7 +154,7 @@ bool LoadIso(const std::string& path, uint16_t profile, MediaState* state, std::
 
 bool LoadCdTextFile(const std::string& path, std::vector<CdTextPack>* packs, std::string* error) {
   std::string data;
-  if (!ReadText(path, &data, error)) return false;
+  if (!ReadText(path, kMaxCdTextFileBytes, &data, error)) return false;
   size_t start = 0;
   // Some writers put a 4-byte length header (and a trailing zero) before the packs.
   if (data.size() % 18 != 0 && data.size() >= 4) {
@@ -172,7 +182,7 @@ struct CueTrackDraft {
 
 bool LoadCue(const std::string& cue_path, MediaState* state, std::string* error) {
   std::string text;
-  if (!ReadText(cue_path, &text, error)) return false;
+  if (!ReadText(cue_path, kMaxSheetFileBytes, &text, error)) return false;
   fs::path dir = fs::absolute(fs::path(cue_path)).parent_path();
   std::vector<std::string> files;
   std::vector<CueTrackDraft> drafts;
@@ -378,7 +388,7 @@ long IniNumber(const std::map<std::string, std::string>& section, const std::str
 
 bool LoadCcd(const std::string& ccd_path, MediaState* state, std::string* error) {
   std::string text;
-  if (!ReadText(ccd_path, &text, error)) return false;
+  if (!ReadText(ccd_path, kMaxSheetFileBytes, &text, error)) return false;
   IniSections ini = ParseIni(text);
   fs::path base = fs::absolute(fs::path(ccd_path));
   std::string img = fs::path(base).replace_extension(".img").string();

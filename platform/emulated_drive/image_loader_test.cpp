@@ -8,6 +8,7 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/emulated_drive_probe.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::platform::emu {
@@ -216,7 +217,7 @@ TEST(MediaStateTest, SerializationRoundTripAndDamage) {
 class HostileImageTest : public ImageLoaderTest {
  protected:
   // Loads `image` and, when it loads, asks the drive for its TOC, disc and
-  // track information and sectors around every track boundary.
+  // track information and sectors around every track boundary (ProbeDrive).
   bool LoadAndProbe(const fs::path& image, std::string* error) {
     MediaState state;
     if (!LoadDiscImage(image.string(), 0x08, &state, error)) return false;
@@ -225,35 +226,7 @@ class HostileImageTest : public ImageLoaderTest {
     settings.image = image.string();
     auto drive = SoftMmcDrive::Open(settings, error);
     if (!drive) return false;
-    std::vector<uint8_t> buffer(9216);
-    uint8_t sense[32];
-    for (uint8_t format : {0, 1, 2, 5}) {
-      uint8_t cdb[10] = {0x43, 0x02, format, 0, 0, 0, 0, 0x24, 0x00, 0};
-      int status = drive->Exec(cdb, 10, buffer.data(), buffer.size(), false, 180, sense);
-      EXPECT_TRUE(status == 0 || status == 2);
-    }
-    uint8_t disc[10] = {0x51, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0};
-    EXPECT_EQ(drive->Exec(disc, 10, buffer.data(), 256, false, 180, sense), 0);
-    std::vector<int32_t> probes = {-151, -150, -1, 0};
-    for (const auto& t : state.layout.tracks) {
-      for (int32_t at : {t.pregap_start, t.start, t.end}) {
-        probes.push_back(at - 1);
-        probes.push_back(at);
-      }
-      for (int32_t at : t.index_starts) probes.push_back(at);
-    }
-    for (const auto& s : state.layout.sessions) probes.push_back(s.leadout);
-    for (int32_t lba : probes) {
-      uint32_t u = static_cast<uint32_t>(lba);
-      uint8_t read_cd[12] = {0xBE, 0, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
-                             static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u), 0, 0, 2, 0xF8, 0x02, 0};
-      int status = drive->Exec(read_cd, 12, buffer.data(), 2 * (2352 + 16), false, 180, sense);
-      EXPECT_TRUE(status == 0 || status == 2);
-      uint8_t track_info[10] = {0x52, 0x00, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
-                                static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u), 0, 0, 48, 0};
-      status = drive->Exec(track_info, 10, buffer.data(), 48, false, 180, sense);
-      EXPECT_TRUE(status == 0 || status == 2);
-    }
+    EXPECT_EQ(sorvel::testing::ProbeDrive(*drive), 0);
     return true;
   }
   int drives_ = 0;

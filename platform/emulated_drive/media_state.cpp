@@ -10,6 +10,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/regular_file.h"
+
 namespace sorvel::platform::emu {
 
 namespace {
@@ -130,9 +132,10 @@ StateFile::~StateFile() {
 }
 
 bool StateFile::Open(const std::string& path, bool* existed, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  FileProblem problem;
+  int fd = OpenRegularFile(path, O_RDWR | O_CREAT, &problem, 0644);
   if (fd < 0) {
-    if (error) *error = "cannot open state file " + path + ": " + std::strerror(errno);
+    if (error) *error = "emulated drive state: " + DescribeFileProblem(path, problem);
     return false;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -152,18 +155,10 @@ bool StateFile::Open(const std::string& path, bool* existed, std::string* error)
 
 bool StateFile::Load(MediaState* state, std::string* error) const {
   std::string text;
-  char buffer[65536];
-  off_t pos = 0;
-  while (true) {
-    ssize_t n = ::pread(fd_, buffer, sizeof buffer, pos);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (error) *error = std::string("cannot read state file: ") + std::strerror(errno);
-      return false;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    pos += n;
+  FileProblem problem;
+  if (!ReadWholeFile(fd_, kMaxStateFileBytes, &text, &problem)) {
+    if (error) *error = "emulated drive state: " + DescribeFileProblem(path_, problem);
+    return false;
   }
   return ParseState(text, state, error);
 }

@@ -60,7 +60,11 @@ bool IsRandomWritableProfile(uint16_t profile); // DVD+RW, DVD-RAM, BD-RE, DVD-R
 bool NeedsFormatting(uint16_t profile);         // FORMAT UNIT offers descriptors
 int64_t DefaultCapacity(uint16_t profile);
 
-// The state file at `path`, held exclusively while open.
+// A state file holds a few lines per session and written extent; one larger
+// than this is not a drive's state.
+inline constexpr int64_t kMaxStateFileBytes = int64_t{16} << 20;
+
+// The state file at `path` (a regular file only), held exclusively while open.
 class StateFile {
  public:
   StateFile() = default;

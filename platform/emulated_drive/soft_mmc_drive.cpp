@@ -11,6 +11,7 @@
 #include "platform/emulated_drive/cd_codec.h"
 #include "platform/emulated_drive/drive_command.h"
 #include "platform/emulated_drive/image_loader.h"
+#include "platform/regular_file.h"
 
 namespace sorvel::platform::emu {
 
@@ -406,25 +407,31 @@ int SoftMmcDrive::ReadCapacity(Command& c) {
 int SoftMmcDrive::FileFor(const std::string& path, bool writable) {
   if (path.empty() || path == state_file_.DataPath()) {
     std::string data_path = state_file_.DataPath();
-    if (data_fd_ < 0) data_fd_ = ::open(data_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (data_fd_ < 0) data_fd_ = OpenRegularFile(data_path, O_RDWR | O_CREAT, nullptr, 0644);
     return data_fd_;
   }
   (void)writable;
   auto it = files_.find(path);
   if (it != files_.end()) return it->second;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // An image file named by the state: a FIFO or device in its place is no disc.
+  int fd = OpenRegularFile(path, O_RDONLY);
   if (fd >= 0) files_[path] = fd;
   return fd;
 }
 
 bool SoftMmcDrive::ReadFileAt(const std::string& path, uint64_t offset, uint8_t* data, size_t length) {
+  auto fail = [&] {
+    std::memset(data, 0, length);
+    image_read_failed_ = true;
+    return false;
+  };
   int fd = FileFor(path, false);
-  if (fd < 0) return false;
+  if (fd < 0) return fail();
   size_t done = 0;
   while (done < length) {
     ssize_t n = ::pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    if (n < 0) return fail();
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
@@ -521,8 +528,13 @@ bool SoftMmcDrive::ReadCdSector(int32_t lba, uint8_t* main2352, uint8_t* sub96, 
   std::lock_guard<std::mutex> lock(mutex_);
   bool has_sub = false;
   uint8_t sub[96] = {};
+  image_read_failed_ = false;
   if (!ReadMainRaw(lba, main2352, sub, &has_sub)) {
     if (error) *error = "LBA " + std::to_string(lba) + " is not on the disc";
+    return false;
+  }
+  if (image_read_failed_) {
+    if (error) *error = "LBA " + std::to_string(lba) + " cannot be read from its image file";
     return false;
   }
   if (!has_sub) GenerateSubchannel(media_.layout, lba, sub);
@@ -548,7 +560,12 @@ bool SoftMmcDrive::ReadUserBlock(int32_t lba, uint8_t* out, Command& c, int* sta
     // User data only: the sector's codes would be computed just to be dropped.
     uint8_t main[2352];
     bool has_sub = false;
+    image_read_failed_ = false;
     ReadMainRaw(lba, main, nullptr, &has_sub, false);
+    if (image_read_failed_) {
+      *status = c.Fail(3, 0x11, 0x00, lba);
+      return false;
+    }
     size_t offset = main[15] == 2 ? 24 : 16;
     std::memcpy(out, main + offset, 2048);
     return true;
@@ -556,10 +573,16 @@ bool SoftMmcDrive::ReadUserBlock(int32_t lba, uint8_t* out, Command& c, int* sta
   for (const auto& e : media_.extents) {
     if (!e.Contains(lba)) continue;
     uint64_t index = static_cast<uint64_t>(lba - e.first_lba);
-    ReadFileAt(e.path, e.offset + index * e.stride, out, 2048);
+    if (!ReadFileAt(e.path, e.offset + index * e.stride, out, 2048)) {
+      *status = c.Fail(3, 0x11, 0x00, lba);
+      return false;
+    }
     return true;
   }
-  ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(lba) * 2048, out, 2048);
+  if (!ReadFileAt(state_file_.DataPath(), static_cast<uint64_t>(lba) * 2048, out, 2048)) {
+    *status = c.Fail(3, 0x11, 0x00, lba);
+    return false;
+  }
   return true;
 }
 
@@ -614,11 +637,12 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
     int32_t at = lba + i;
     uint8_t main[2352], sub[96];
     bool has_sub = false;
+    image_read_failed_ = false;
     const CdTrack* track = media_.layout.TrackAt(at);
     // A data sector's EDC/ECC are computed only when the answer holds them.
     const bool codes = (fields & 0x08) != 0 || !track || !track->IsData();
     if (!ReadMainRaw(at, main, subsel != 0 ? sub : nullptr, &has_sub, codes)) return c.Fail(5, 0x21, 0x00);
-    if (InRanges(c.faults.unreadable, at)) return c.Fail(3, 0x11, 0x00, at);
+    if (InRanges(c.faults.unreadable, at) || image_read_failed_) return c.Fail(3, 0x11, 0x00, at);
     bool audio = !track || !track->IsData() || !HasSync(main);
     int sector_mode = audio ? 0 : main[15];
     bool form2 = sector_mode == 2 && (main[18] & 0x20);

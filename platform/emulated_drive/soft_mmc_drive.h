@@ -128,6 +128,8 @@ class SoftMmcDrive {
   bool FinishCdSao(std::string* error);
   bool FinishCdRaw(std::string* error);
   bool WriteDataFile(uint64_t offset, const uint8_t* data, size_t length);
+  // Bytes of an image or data file; a file that cannot be opened or read
+  // gives zeros and sets image_read_failed_.
   bool ReadFileAt(const std::string& path, uint64_t offset, uint8_t* data, size_t length);
   int FileFor(const std::string& path, bool writable);
   void AddWrittenExtent(int32_t first, int32_t count, uint32_t stride, uint32_t main_size, bool sub_inline);
@@ -150,6 +152,8 @@ class SoftMmcDrive {
   mutable std::mutex mutex_;
   std::map<std::string, int> files_;
   int data_fd_ = -1;
+  // A read of the disc's files failed since the command began (a medium error).
+  bool image_read_failed_ = false;
 
   // Mode pages 1 and 5 as the host set them.
   std::array<uint8_t, 12> page1_{};

@@ -1,26 +1,17 @@
 // Fuzz target: an arbitrary file opened and decoded as MP3. The scan and the
 // decoder must stay inside their buffers, never produce more than FrameSize a
 // block, and reach the end.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "gui/jobs/acm_stream.h"
+#include "testing/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const int fd = memfd_create("mp3", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const QString path = QString::fromStdString("/proc/self/fd/" + std::to_string(fd));
+  const sorvel::fuzz::MemoryFile file(data, size);
+  if (!file.ok()) return 0;
+  const QString path = QString::fromStdString(file.path());
   sorvel::jobs::ACMStream stream;
   if (stream.OpenFile(path, 44100, 16, true)) {
     if (stream.FrameCount() <= 0 || stream.FrameSize() <= 0) __builtin_trap();
@@ -33,6 +24,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     stream.CloseFile();
   }
-  close(fd);
   return 0;
 }
