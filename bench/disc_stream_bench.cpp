@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "mastering_engine/mastering_engine.h"
 
 namespace {
+
+using sorvel::bench::QuietStdout;
 
 std::string FileName(int i) {
   std::string name = "f";
@@ -20,30 +23,6 @@ std::string FileName(int i) {
   name += ".bin";
   return name;
 }
-
-// Sends standard output to /dev/null while it lives: the layout prints its map and TOC.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-      close(null);
-    }
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-    }
-  }
-
- private:
-  int saved_ = -1;
-};
 
 // A data area of eight 8 MiB files in a scratch folder; the files stay in the
 // page cache after the first pass.

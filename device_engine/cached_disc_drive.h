@@ -7,11 +7,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "device_engine/disc_drive.h"
-#include "native_common/chunk_fifo.h"
 
 namespace sorvel {
 
@@ -69,19 +69,48 @@ class CachedDiscDrive : public DiscDrive {
   void WorkerMain();
   void StopWorker(bool abort);
 
+  // Makes the ring for the buffer size (kept from the last pass when it fits)
+  // and empties the queue.
+  void PrepareRing();
+  // Empties the queue; only while no worker runs.
+  void DropQueue();
+  uint8_t* Slot(int64_t record) const { return ring_.get() + (record % slots_) * WriteCacheRecord::kSize; }
+  // Records queued: appended and not yet taken by the worker.
+  int64_t Queued() const;
+
+  // The queue is a ring of record slots that the caller fills at its head and
+  // the worker takes at its tail; each side writes only its own count, and
+  // the counts lie on cache lines of their own, away from what both sides
+  // read for every record. The ring has one slot more than the queue may
+  // hold, so the worker writes from the slot it took while the caller fills
+  // the others. The mutex only pairs with the two conditions.
   std::thread worker_;
-  std::mutex mutex_;                  // guards queue_
+  std::mutex mutex_;
   std::condition_variable work_;      // for the worker: records to write, end or abort
   std::condition_variable space_;     // for the caller: room in the queue, or a failed pass
-  ChunkFifo queue_;
+  // Set while no worker runs.
+  std::unique_ptr<uint8_t[]> ring_;
+  int64_t slots_ = 0;                 // records the ring has room for
+  int64_t capacity_ = 0;              // records the queue holds at most
   int32_t buffer_size_ = kDefaultBufferSize;
+  int32_t pass_family_ = 0;           // media family of the pass
+  // Set by one side now and then, read by both.
   std::atomic<bool> running_{false};
   std::atomic<bool> end_{false};
   std::atomic<bool> abort_{false};
   // Sticky for the pass: false from the first sector that failed.
   std::atomic<bool> pass_good_{true};
-  std::atomic<int32_t> last_wrote_lba_{0};
-  std::atomic<SenseStatus> worker_sense_{0};
+
+  // Written by the caller for every record.
+  struct alignas(64) CallerSide {
+    std::atomic<int64_t> head{0};     // records appended
+  } caller_;
+  // Written by the worker for every record.
+  struct alignas(64) WorkerSide {
+    std::atomic<int64_t> tail{0};     // records taken
+    std::atomic<int32_t> last_wrote_lba{0};
+    std::atomic<SenseStatus> sense{0};
+  } worker_side_;
 };
 
 }  // namespace sorvel

@@ -25,7 +25,7 @@ uint32_t IsoImageStream::BuildDataTrack(std::string_view label) {
 
 void IsoImageStream::EndDataTrack() {
   ready_ = false;
-  file_.Close();
+  file_.Release();
   layout_.head.clear();
   layout_.head.shrink_to_fit();
   layout_.files.clear();
@@ -38,14 +38,16 @@ void IsoImageStream::EndDataTrack() {
 
 bool IsoImageStream::ReadDataBlock(uint8_t* block) {
   if (!ready_ || block == nullptr) return false;
-  std::memset(block, 0, kIsoSectorSize);
   if (head_pos_ < layout_.head.size()) {
     std::memcpy(block, layout_.head.data() + head_pos_, kIsoSectorSize);
     head_pos_ += kIsoSectorSize;
     return true;
   }
   if (file_sectors_left_ == 0) {
-    if (next_file_ >= layout_.files.size()) return true;  // run-out
+    if (next_file_ >= layout_.files.size()) {  // run-out
+      std::memset(block, 0, kIsoSectorSize);
+      return true;
+    }
     const IsoFileExtent& entry = layout_.files[next_file_++];
     file_sectors_left_ = entry.sectors;
     file_bytes_left_ = entry.size;
@@ -53,12 +55,13 @@ bool IsoImageStream::ReadDataBlock(uint8_t* block) {
     file_.Close();
     std::printf("Open '%s'\n\n", entry.source.c_str());
     // HostFile opens regular files only: a FIFO put in the source's place would block.
-    if (!file_.Open(entry.source, HostFile::kRead)) file_failed_ = true;
+    if (!file_.Open(entry.source, entry.size)) file_failed_ = true;
   }
   // A file that grew is cut at the size it had when it was added; one that
   // shrank gives zero blocks and a failure once nothing more comes.
   size_t want = static_cast<size_t>(std::min<uint64_t>(file_bytes_left_, kIsoSectorSize));
   size_t got = file_failed_ ? 0 : file_.Read(block, want);
+  std::memset(block + got, 0, kIsoSectorSize - got);
   file_bytes_left_ -= want;
   --file_sectors_left_;
   bool ok = got > 0;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "mastering_engine/host_file.h"
+#include "mastering_engine/block_file_reader.h"
 #include "mastering_engine/iso_layout.h"
 #include "mastering_engine/iso_tree.h"
 
@@ -42,7 +42,7 @@ class IsoImageStream : public IsoTree {
   uint32_t file_sectors_left_ = 0;
   uint64_t file_bytes_left_ = 0;
   bool file_failed_ = false;
-  HostFile file_;
+  BlockFileReader file_;
   mutable uint64_t length_generation_ = ~uint64_t{0};
   mutable uint32_t length_ = 0;
 };

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/read_calls.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -82,6 +83,36 @@ TEST(IsoImageStream, HeadThenFilesInPlacementOrderThenZeros) {
   EXPECT_EQ(s.BuildDataTrack("T"), volume);
   results.clear();
   EXPECT_EQ(ReadVolume(s, volume, &results).substr(a_at, a.size()), a);
+}
+
+// Files of several MiB stream as the same sectors, read in large blocks.
+TEST(IsoImageStream, BigSourcesStreamInBlocks) {
+  testing::ScratchDir dir;
+  const std::vector<std::string> contents = {Pattern((3u << 20) + 5, 'p'), Pattern(1u << 20, 'q'), Pattern(7, 'r'),
+                                             Pattern((2u << 20) - 1, 's')};
+  IsoImageStream s;
+  ASSERT_TRUE(s.InitISOFS(0));
+  for (size_t i = 0; i < contents.size(); ++i) {
+    const std::string name = std::string("F").append(std::to_string(i));
+    ASSERT_TRUE(s.AddISOFile(name, WriteFile(dir, name, contents[i])));
+  }
+  const uint32_t volume = s.BuildDataTrack("BIG");
+  std::vector<bool> results;
+  const long before = testing::ReadCallsOfThisThread();
+  const std::string bytes = ReadVolume(s, volume, &results);
+  const long reads = testing::ReadCallsOfThisThread() - before;
+  for (uint32_t i = 0; i < volume; ++i) ASSERT_TRUE(results[i]) << i;
+  for (const IsoFileExtent& file : s.Layout().files) {
+    const std::string& content = contents[static_cast<size_t>(file.source.back() - '0')];
+    ASSERT_EQ(file.size, content.size());
+    const size_t at = size_t{file.lba} * 2048;
+    EXPECT_EQ(bytes.substr(at, content.size()), content) << file.source;
+    EXPECT_EQ(bytes.substr(at + content.size(), size_t{file.sectors} * 2048 - content.size()),
+              std::string(size_t{file.sectors} * 2048 - content.size(), '\0'));
+  }
+  // Seven blocks of 1 MiB at most (and the count's own read), not 3,000 sector reads.
+  EXPECT_GE(before, 0);
+  EXPECT_LE(reads, 10);
 }
 
 TEST(IsoImageStream, SourcesThatChangedAfterTheyWereAdded) {

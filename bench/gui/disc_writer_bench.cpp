@@ -15,9 +15,9 @@
 #include <fstream>
 #include <random>
 
+#include "bench/gui/gui_bench_support.h"
 #include "gui/jobs/disc_writer.h"
 #include "gui/jobs/well_writer.h"
-#include "gui/model/engine_library.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
 #include "gui/model/trelin.h"
@@ -26,15 +26,8 @@ namespace {
 
 constexpr int64_t kSectors = 333000;  // 700 MB of user data
 
-void UseBuiltEngines() {
-  char exe[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  sorvel::SetEngineLibraryFolder(
-      QFileInfo(QString::fromLocal8Bit(exe, n > 0 ? static_cast<int>(n) : 0)).dir().absoluteFilePath("../bin"));
-}
-
 void BM_DiscWriterIsoToEmulatedDvd(benchmark::State& state) {
-  UseBuiltEngines();
+  sorvel::bench::UseBuiltEngines();
   for (auto _ : state) {
     state.PauseTiming();
     QTemporaryDir dir;
@@ -69,7 +62,7 @@ struct Layout {
   QTemporaryDir dir;
   std::unique_ptr<sorvel::Tazol> image;
   Layout() {
-    UseBuiltEngines();
+    sorvel::bench::UseBuiltEngines();
     image = std::make_unique<sorvel::Tazol>();
     image->InitISOFS(sorvel::SORVEL_JISX0606_JOLIET);
     std::mt19937 random(7);
@@ -110,10 +103,3 @@ BENCHMARK(BM_LayoutWriterToAFile)->Unit(benchmark::kMillisecond)->Iterations(3)-
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

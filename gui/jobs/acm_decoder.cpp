@@ -7,6 +7,7 @@
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/wave_header.h"
 #include "gui/jobs/acm_stream.h"
+#include "gui/jobs/background_file_writer.h"
 
 namespace sorvel::jobs {
 namespace {
@@ -46,18 +47,23 @@ bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceF
           int64_t total = 0;
           bool complete = true;
           bool too_large = false;
-          for (qint64 n = 1;; ++n) {
-            emit Progress(n, total_frames);
-            const int32_t bytes = stream.ReadFrame(buffer.data());
-            if (bytes < 0) break;
-            if (total + bytes > kMaxWaveData) {
-              too_large = true;
-              break;
+          {
+            // The samples go to the file in large blocks from a second thread;
+            // a failed write shows at a later block or when the last is written.
+            BackgroundFileWriter samples(wave);
+            for (qint64 n = 1;; ++n) {
+              emit Progress(n, total_frames);
+              const int32_t bytes = stream.ReadFrame(buffer.data());
+              if (bytes < 0) break;
+              if (total + bytes > kMaxWaveData) {
+                too_large = true;
+                break;
+              }
+              complete = samples.Append(buffer.data(), bytes);
+              total += bytes;
+              if (!complete || cancel_) break;
             }
-            const int64_t written = wave.WriteFile(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(bytes)));
-            total += written;
-            complete = written == bytes;
-            if (!complete || cancel_) break;
+            if (!samples.Finish()) complete = false;
           }
           stream.CloseFile();
           if (complete) result = WriteWaveHeader(wave, total) && !too_large;

@@ -6,6 +6,7 @@
 
 #include "gui/jobs/acm_stream.h"
 #include "platform/text_encoding.h"
+#include "testing/file_size_limit.h"
 #include "testing/gui/mp3_fixture.h"
 #include "testing/test_paths.h"
 
@@ -124,6 +125,34 @@ TEST_F(ACMDecoderTest, StopAfterABlockKeepsAValidPartialFile) {
   // The cancel flag is cleared: the next decode runs through.
   QObject::disconnect(stopper);
   EXPECT_TRUE(decoder.DecodeACM(Q(wav), Q(mp3)));
+}
+
+// A disk that fills up: the decode fails, whether the failure shows while
+// the samples stream (a long file) or only when the last block is written
+// (a short one), and the partial file keeps its placeholder header.
+TEST_F(ACMDecoderTest, FullDiskFailsTheDecode) {
+  fs::path long_mp3;
+  ASSERT_TRUE(sorvel::testing::EncodeMp3(dir_.path(), "long", 44100, 2, 40, "-b 64", &long_mp3));
+  const fs::path short_mp3 = Mp3(44100, 2, "-b 128");
+  ASSERT_FALSE(short_mp3.empty());
+  struct Case {
+    fs::path mp3;
+    rlim_t limit;
+  };
+  for (const Case& c : {Case{short_mp3, 64 * 1024}, Case{long_mp3, 2 << 20}}) {
+    const fs::path wav = dir_ / "full.wav";
+    ACMDecoder decoder;
+    bool result;
+    {
+      sorvel::testing::FileSizeLimit full(c.limit);
+      result = decoder.DecodeACM(Q(wav), Q(c.mp3));
+    }
+    EXPECT_FALSE(result) << c.limit;
+    const std::string bytes = sorvel::testing::ReadFileBytes(wav);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_LE(bytes.size(), c.limit);
+    EXPECT_EQ(bytes.substr(40, 4), std::string(4, '\0')) << "the final header was written";
+  }
 }
 
 TEST_F(ACMDecoderTest, UnwritableDestinationFails) {

@@ -15,6 +15,7 @@ namespace {
 constexpr int64_t kTagSize = 128;
 constexpr uint16_t kCodecDelay = 700;
 constexpr size_t kScanWindow = 64 * 1024;
+constexpr size_t kDecodeWindow = 1024 * 1024;
 // Bytes the scan walks past the last confirmed frame before it gives up: a
 // file that long without one holds no MP3 there (a multi-gigabyte file of
 // something else named ".mp3" would otherwise be read to its end).
@@ -28,32 +29,6 @@ int64_t ReadAt(FileIO& file, int64_t offset, uint8_t* buffer, int64_t length) {
   if (!file.SeekFile(offset, FileIO::kBegin)) return 0;
   return file.ReadFile(std::span<uint8_t>(buffer, static_cast<size_t>(length)));
 }
-
-// The scan moves through the file in 4-byte steps; a window of the file keeps
-// that from costing one system call a byte.
-class ScanReader {
- public:
-  ScanReader(FileIO& file, int64_t end) : file_(file), end_(end), window_(kScanWindow) {}
-
-  // The 4 bytes at `offset`, when all of them lie before the end.
-  bool Read4(int64_t offset, uint8_t* out) {
-    if (offset < 0 || offset + 4 > end_) return false;
-    if (offset < start_ || offset + 4 > start_ + length_) {
-      start_ = offset;
-      length_ = ReadAt(file_, offset, window_.data(), std::min<int64_t>(kScanWindow, end_ - offset));
-      if (length_ < 4) return false;
-    }
-    std::memcpy(out, window_.data() + (offset - start_), 4);
-    return true;
-  }
-
- private:
-  FileIO& file_;
-  int64_t end_;
-  std::vector<uint8_t> window_;
-  int64_t start_ = 0;
-  int64_t length_ = 0;
-};
 
 // One text field of the ID3v1 tag: cut at its first NUL, decoded (UTF-8 when
 // the bytes are valid UTF-8, else CP932) and trimmed.
@@ -73,6 +48,36 @@ struct ACMStream::ScanResult {
   int64_t frames = 0;
   uint64_t ticks = 0;  // playing time of the counted frames
   MpegFrameHeader last;
+};
+
+// A window of the file kept in memory: the frame scan, which moves through
+// the file in 4-byte steps, and the decoding, a block at a time, then cost one
+// system call per window instead of one or two per step.
+class ACMStream::FileWindow {
+ public:
+  FileWindow(FileIO& file, int64_t end, size_t size) : file_(file), end_(end), window_(size) {}
+
+  // Copies up to `length` bytes at `offset`, never from the end on; the
+  // number copied (fewer also when the file became shorter).
+  int64_t Read(int64_t offset, uint8_t* out, int64_t length) {
+    if (offset < 0 || length <= 0 || offset >= end_) return 0;
+    length = std::min(length, end_ - offset);
+    if (offset < start_ || offset + length > start_ + length_) {
+      start_ = offset;
+      length_ = ReadAt(file_, offset, window_.data(),
+                       std::min(static_cast<int64_t>(window_.size()), end_ - offset));
+    }
+    const int64_t n = std::clamp<int64_t>(start_ + length_ - offset, 0, length);
+    std::memcpy(out, window_.data() + (offset - start_), static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  FileIO& file_;
+  int64_t end_;
+  std::vector<uint8_t> window_;
+  int64_t start_ = 0;
+  int64_t length_ = 0;
 };
 
 ACMStream::ACMStream() : file_(std::make_unique<FileIO>()) {}
@@ -105,10 +110,10 @@ bool ACMStream::Scan(ScanResult* r) {
   // audio ends there. Every header found counts; when the scan gives up, the
   // count goes back to the last confirmed frame, so that syncs that chance
   // put into whatever follows are not decoded.
-  ScanReader reader(*file_, r->audio_end);
+  FileWindow reader(*file_, r->audio_end, kScanWindow);
   int64_t confirmed_end = start;
   ScanResult confirmed = *r;
-  for (int64_t pos = start; reader.Read4(pos, b);) {
+  for (int64_t pos = start; reader.Read(pos, b, 4) == 4;) {
     if (pos - confirmed_end > kSyncSearchLimit) {
       *r = confirmed;
       break;
@@ -124,7 +129,7 @@ bool ACMStream::Scan(ScanResult* r) {
     r->ticks += uint64_t{header->samples_per_frame} * (kTicksPerSecond / header->sample_rate);
     pos += header->frame_length;
     uint8_t next[4];
-    if (pos >= r->audio_end || (reader.Read4(pos, next) && ParseMpegFrameHeader(next))) {
+    if (pos >= r->audio_end || (reader.Read(pos, next, 4) == 4 && ParseMpegFrameHeader(next))) {
       confirmed_end = pos;
       confirmed = *r;
     }
@@ -221,6 +226,7 @@ bool ACMStream::OpenFile(const QString& strFileName, int32_t lngSamplingRate, in
   frame_count_ = static_cast<int32_t>(scan.frames);
   position_ = scan.first_frame;
   audio_end_ = scan.audio_end;
+  window_ = std::make_unique<FileWindow>(*file_, audio_end_, kDecodeWindow);
   drained_ = false;
   return true;
 }
@@ -239,7 +245,7 @@ int32_t ACMStream::ReadFrame(uint8_t* bytOutBuffer) {
   if (stream_ == nullptr) return 0;
   if (drained_) return -1;
   const int64_t want = std::min<int64_t>(source_format_.block_size, audio_end_ - position_);
-  const int64_t got = want > 0 ? ReadAt(*file_, position_, source_.data(), want) : 0;
+  const int64_t got = want > 0 ? window_->Read(position_, source_.data(), want) : 0;
   position_ += got;
   // Only the bytes read are converted; at the end the layer gives out what it still holds.
   header_.source_length = static_cast<uint32_t>(got);
@@ -259,6 +265,7 @@ void ACMStream::Release() {
     acmStreamClose(stream_, 0);
     stream_ = nullptr;
   }
+  window_.reset();
   file_->CloseFile();
   source_.clear();
   source_.shrink_to_fit();

@@ -47,11 +47,14 @@ class ACMStream {
 
  private:
   struct ScanResult;
+  class FileWindow;
   bool Scan(ScanResult* result);
   void FillTrackText(const uint8_t* tag);
   void Release();
 
   std::unique_ptr<FileIO> file_;
+  // The blocks are read through a large window of the file.
+  std::unique_ptr<FileWindow> window_;
   AcmStreamHandle stream_ = nullptr;
   AcmStreamHeader header_;
   std::vector<uint8_t> source_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <map>
@@ -189,6 +193,86 @@ std::string CaseName(const ::testing::TestParamInfo<StreamCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ACMStreamFileTest, ::testing::ValuesIn(AllCases()), CaseName);
+
+// The decoder's float output rounded to 16 bits sample by sample, decoded the
+// way the layer feeds it: what the layer gave before it took 16-bit samples
+// straight from the decoder at 44,100 Hz.
+std::vector<int16_t> RoundedFloatDecode(const std::string& file) {
+  std::vector<int16_t> pcm;
+  mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+  if (decoder == nullptr) return pcm;
+  mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0);
+  mpg123_format_none(decoder);
+  mpg123_format(decoder, 44100, MPG123_STEREO, MPG123_ENC_FLOAT_32);
+  mpg123_open_feed(decoder);
+  mpg123_feed(decoder, reinterpret_cast<const unsigned char*>(file.data()), file.size());
+  for (int guard = 0; guard < 1000000; ++guard) {
+    off_t frame = 0;
+    unsigned char* audio = nullptr;
+    size_t bytes = 0;
+    const int rc = mpg123_decode_frame(decoder, &frame, &audio, &bytes);
+    if (rc == MPG123_NEW_FORMAT) continue;
+    if (rc != MPG123_OK) break;
+    const auto* samples = reinterpret_cast<const float*>(audio);
+    for (size_t i = 0; i < bytes / sizeof(float); ++i) {
+      const float v = std::nearbyint(samples[i] * 32768.0f);
+      pcm.push_back(static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f)));
+    }
+  }
+  mpg123_delete(decoder);
+  return pcm;
+}
+
+struct PcmCase {
+  const char* name;
+  int channels;
+  const char* lame_args;
+  double seconds;
+};
+
+class ACMStreamPcmTest : public ::testing::TestWithParam<PcmCase> {};
+
+// At 44,100 Hz the layer's 16-bit output is sample for sample the rounded
+// float output it gave before and the mpg123 program's own (clipping, mono
+// sources, variable bitrates and a file longer than the window the blocks
+// are read through included).
+TEST_P(ACMStreamPcmTest, SixteenBitOutputIsTheRoundedFloatOutputAndMpg123s) {
+  const PcmCase c = GetParam();
+  ASSERT_TRUE(sorvel::testing::RequireTool("mpg123"));
+  ScratchDir dir;
+  fs::path mp3;
+  ASSERT_TRUE(sorvel::testing::EncodeMp3(dir.path(), c.name, 44100, c.channels, c.seconds, c.lame_args, &mp3));
+  ACMStream stream;
+  ASSERT_TRUE(stream.OpenFile(QString::fromStdString(mp3.string()), 44100, 16, true));
+  const std::vector<int16_t> ours = DecodeAll(stream);
+  ASSERT_GT(ours.size(), 44100u * 2 * 2);
+
+  const std::vector<int16_t> rounded = RoundedFloatDecode(sorvel::testing::ReadFileBytes(mp3));
+  ASSERT_EQ(ours.size(), rounded.size());
+  EXPECT_TRUE(ours == rounded) << "first difference at "
+                               << std::mismatch(ours.begin(), ours.end(), rounded.begin()).first - ours.begin();
+
+  const fs::path reference = dir / "mpg123.wav";
+  std::string out;
+  ASSERT_EQ(sorvel::testing::RunCommand(
+                "mpg123 -q -r 44100 --stereo -w '" + reference.string() + "' '" + mp3.string() + "' 2>&1", &out),
+            0)
+      << out;
+  sorvel::testing::WavData wav;
+  ASSERT_TRUE(sorvel::testing::ReadWav(reference, &wav));
+  EXPECT_TRUE(ours == wav.samples) << ours.size() << " against " << wav.samples.size();
+  if (std::string(c.name) == "loud") {
+    // The signal is driven past full scale: the clipping is part of the comparison.
+    EXPECT_GT(std::count_if(ours.begin(), ours.end(), [](int16_t v) { return v == 32767 || v == -32768; }), 100);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates44100, ACMStreamPcmTest,
+                         ::testing::Values(PcmCase{"cbr", 2, "-b 192", 3}, PcmCase{"vbr", 2, "-V 2", 3},
+                                           PcmCase{"mono", 1, "-b 96 -m m", 3},
+                                           PcmCase{"loud", 2, "-b 320 --scale 4", 3},
+                                           PcmCase{"long", 2, "-b 320", 40}),
+                         [](const ::testing::TestParamInfo<PcmCase>& info) { return std::string(info.param.name); });
 
 class ACMStreamTest : public ::testing::Test {
  protected:

@@ -18,6 +18,8 @@ struct AcmStream {
   // Resampler to the output rate, set up for the rate of the frames at hand.
   syn123_handle* resampler = nullptr;
   long decoded_rate = 0;
+  // The decoder's output encoding: 16-bit at the output rate, else float.
+  int decoded_encoding = 0;
   std::vector<float> resampled;
   std::vector<int16_t> pcm;
   uint32_t source_rate = 0;
@@ -118,9 +120,17 @@ void DrainCarry(AcmStream* stream, AcmStreamHeader* header) {
 
 bool CarryEmpty(const AcmStream* stream) { return stream->carry_offset == stream->carry.size(); }
 
-// The decoder gives float samples at the stream's own rate, stereo; they are
-// resampled to the output rate when it differs (a windowed-sinc resampler,
-// so the decoder itself never has to change rates) and rounded to 16 bits.
+// The output's own rate needs no resampling: the decoder's 16-bit samples
+// are the output as they come. Other rates are decoded as float for the
+// resampler.
+int DecodedEncoding(long rate) {
+  return rate == static_cast<long>(kAcmOutputRate) ? MPG123_ENC_SIGNED_16 : MPG123_ENC_FLOAT_32;
+}
+
+// At another rate than the output's the decoder gives float samples at the
+// stream's own rate, stereo; they are resampled to the output rate (a
+// windowed-sinc resampler, so the decoder itself never has to change rates)
+// and rounded to 16 bits, as the decoder rounds its own 16-bit output.
 const std::vector<int16_t>& ToOutputPcm(AcmStream* stream, unsigned char* audio, size_t bytes) {
   float* samples = reinterpret_cast<float*>(audio);
   size_t frames = bytes / (2 * sizeof(float));
@@ -143,7 +153,7 @@ bool TakeNewFormat(AcmStream* stream) {
   int channels = 0;
   int encoding = 0;
   if (mpg123_getformat(stream->decoder, &rate, &channels, &encoding) != MPG123_OK || channels != 2 ||
-      encoding != MPG123_ENC_FLOAT_32) {
+      encoding != DecodedEncoding(rate)) {
     return false;
   }
   if (rate != static_cast<long>(kAcmOutputRate) &&
@@ -151,6 +161,7 @@ bool TakeNewFormat(AcmStream* stream) {
     return false;
   }
   stream->decoded_rate = rate;
+  stream->decoded_encoding = encoding;
   return true;
 }
 
@@ -168,9 +179,13 @@ void DecodeHeldFrames(AcmStream* stream, AcmStreamHeader* header) {
     }
     if (rc != MPG123_OK) return;  // needs more input, or a frame it could not decode
     if (bytes == 0 || audio == nullptr || stream->decoded_rate == 0) continue;
-    const std::vector<int16_t>& pcm = ToOutputPcm(stream, audio, bytes);
-    const auto* out = reinterpret_cast<const uint8_t*>(pcm.data());
-    const size_t out_bytes = pcm.size() * sizeof(int16_t);
+    const uint8_t* out = audio;
+    size_t out_bytes = bytes;
+    if (stream->decoded_encoding != MPG123_ENC_SIGNED_16) {
+      const std::vector<int16_t>& pcm = ToOutputPcm(stream, audio, bytes);
+      out = reinterpret_cast<const uint8_t*>(pcm.data());
+      out_bytes = pcm.size() * sizeof(int16_t);
+    }
     const size_t room = header->destination_length - header->destination_length_used;
     const size_t n = std::min(out_bytes, room);
     std::memcpy(header->destination + header->destination_length_used, out, n);
@@ -194,7 +209,7 @@ mpg123_handle* NewDecoder() {
   // damaged stream header may claim).
   static constexpr long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
   for (long rate : kRates) {
-    ok = ok && mpg123_format(decoder, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32) == MPG123_OK;
+    ok = ok && mpg123_format(decoder, rate, MPG123_STEREO, DecodedEncoding(rate)) == MPG123_OK;
   }
   ok = ok && mpg123_open_feed(decoder) == MPG123_OK;
   if (!ok) {

@@ -1,8 +1,8 @@
 // A small audio-compression layer: the format-suggestion and stream calls the
 // MP3 decoder makes, converting MPEG audio (format tag 85) to PCM block by
 // block. libmpg123 decodes through its feed interface at the stream's own
-// rate and libsyn123 resamples; the PCM output is always 44,100 Hz, 16-bit,
-// stereo. No Qt here.
+// rate (44,100 Hz straight to 16 bits) and libsyn123 resamples the other
+// rates; the PCM output is always 44,100 Hz, 16-bit, stereo. No Qt here.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "gui/jobs/background_file_writer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <span>
 
 namespace sorvel {
@@ -7,65 +9,107 @@ namespace {
 
 // Blocks waiting at most: the producer waits when the disk falls behind.
 constexpr size_t kMaxQueued = 4;
+// Every block there can be: the queued ones, the one being written and the
+// one being filled.
+constexpr size_t kMaxBlocks = kMaxQueued + 2;
 
 }  // namespace
 
-BackgroundFileWriter::BackgroundFileWriter(FileIO& file, qsizetype block_size)
-    : file_(file), block_size_(block_size), worker_([this] { Run(); }) {
-  current_.reserve(block_size_);
+BackgroundFileWriter::BackgroundFileWriter(FileIO& file, qsizetype block_size, qsizetype write_size)
+    : file_(file),
+      block_size_(std::max<qsizetype>(block_size, 1)),
+      write_size_(write_size > 0 ? write_size : block_size_) {
+  // A block has room past its size for one more Reserve, so a sector is
+  // always filled in place and never split across two blocks.
+  storage_.emplace_back(new uint8_t[static_cast<size_t>(block_size_ + kMaxReserve)]);
+  current_ = storage_.back().get();
+  worker_ = std::thread([this] { Run(); });
 }
 
 BackgroundFileWriter::~BackgroundFileWriter() { Finish(); }
 
-bool BackgroundFileWriter::Append(const char* data, qsizetype size) {
-  current_.append(data, size);
-  if (current_.size() >= block_size_) {
-    Hand(std::move(current_));
-    current_ = QByteArray();
-    current_.reserve(block_size_);
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  return !failed_;
+uint8_t* BackgroundFileWriter::Reserve(qsizetype size) {
+  // Commit hands the block on once it holds block_size_ bytes, so there is
+  // always room for kMaxReserve more.
+  Q_ASSERT(size <= kMaxReserve);
+  Q_UNUSED(size);
+  return current_ + used_;
 }
 
-void BackgroundFileWriter::Hand(QByteArray block) {
+bool BackgroundFileWriter::Commit(qsizetype size) {
+  used_ += std::clamp<qsizetype>(size, 0, kMaxReserve);
+  if (used_ >= block_size_) HandOver();
+  return !failed_.load();
+}
+
+bool BackgroundFileWriter::Append(const void* data, qsizetype size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const qsizetype n = std::min(size, block_size_ - used_);
+    std::memcpy(current_ + used_, bytes, static_cast<size_t>(n));
+    used_ += n;
+    bytes += n;
+    size -= n;
+    if (used_ >= block_size_) HandOver();
+  }
+  return !failed_.load();
+}
+
+void BackgroundFileWriter::HandOver() {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return blocks_.size() < kMaxQueued || failed_; });
-  if (!failed_) blocks_.push_back(std::move(block));
+  changed_.wait(lock, [&] { return queued_.size() < kMaxQueued || failed_.load(); });
+  if (failed_.load() || used_ == 0) {
+    // Nothing more is written after a failure: the block is filled again.
+    used_ = 0;
+    return;
+  }
+  queued_.push_back({current_, used_});
+  used_ = 0;
   changed_.notify_all();
+  if (!free_.empty()) {
+    current_ = free_.back();
+    free_.pop_back();
+  } else {
+    // Fewer than kMaxBlocks exist: with all of them made, at most
+    // kMaxQueued + 1 are queued or being written and one is free.
+    storage_.emplace_back(new uint8_t[static_cast<size_t>(block_size_ + kMaxReserve)]);
+    current_ = storage_.back().get();
+  }
+  Q_ASSERT(storage_.size() <= kMaxBlocks);
 }
 
 bool BackgroundFileWriter::Finish() {
-  if (!worker_.joinable()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !failed_;
-  }
-  if (!current_.isEmpty()) Hand(std::move(current_));
-  current_ = QByteArray();
+  if (!worker_.joinable()) return !failed_.load();
+  HandOver();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
   }
   changed_.notify_all();
   worker_.join();
-  return !failed_;
+  return !failed_.load();
 }
 
 void BackgroundFileWriter::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
-    changed_.wait(lock, [&] { return !blocks_.empty() || closing_; });
-    if (blocks_.empty()) return;  // closing with nothing left
-    QByteArray block = std::move(blocks_.front());
-    blocks_.pop_front();
+    changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
+    if (queued_.empty()) return;  // closing with nothing left
+    const Block block = queued_.front();
+    queued_.pop_front();
     changed_.notify_all();
     lock.unlock();
-    const bool ok = file_.WriteFile({reinterpret_cast<const uint8_t*>(block.constData()),
-                                     static_cast<size_t>(block.size())}) == block.size();
+    bool ok = true;
+    for (qsizetype at = 0; ok && at < block.size; at += write_size_) {
+      const qsizetype n = std::min(write_size_, block.size - at);
+      ok = file_.WriteFile({block.data + at, static_cast<size_t>(n)}) == n;
+    }
     lock.lock();
+    free_.push_back(block.data);
     if (!ok) {
       failed_ = true;
-      blocks_.clear();
+      for (const Block& dropped : queued_) free_.push_back(dropped.data);
+      queued_.clear();
       changed_.notify_all();
     }
   }

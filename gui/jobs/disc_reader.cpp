@@ -6,6 +6,7 @@
 #include <span>
 
 #include "gui/foundation/file_io.h"
+#include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
@@ -27,13 +28,26 @@ std::span<const uint8_t> Bytes(const QByteArray& buffer, int offset, int size) {
 
 }  // namespace
 
-// The image files of one run and the sector buffer they are written from.
+// The image files of one run, the writers that take the main data to the
+// image and subchannel files in large blocks, and the buffer of the first
+// pregap.
 class DiscReader::Files {
  public:
   QString image, sub, pre, cue, cdt, ccd, tsn;
   FileIO image_file;
   FileIO sub_file;
+  std::unique_ptr<BackgroundFileWriter> image_out;
+  std::unique_ptr<BackgroundFileWriter> sub_out;
   QByteArray buffer = QByteArray(Trelin::kSectorBufferSize + 1, '\0');
+
+  // Writes what the blocks still hold; true when every byte reached the files.
+  bool FinishWriting() {
+    const bool image_done = !image_out || image_out->Finish();
+    const bool sub_done = !sub_out || sub_out->Finish();
+    image_out.reset();
+    sub_out.reset();
+    return image_done && sub_done;
+  }
 
   void DeleteAll() const {
     for (const QString* name : {&image, &sub, &pre, &cue, &cdt, &ccd, &tsn}) {
@@ -99,7 +113,14 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
       }
       if (opened) {
         if (cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0) ReadFirstPregap(objControl, files.pre);
+        files.image_out = std::make_unique<BackgroundFileWriter>(files.image_file);
+        if (files.sub_file.IsOpened()) files.sub_out = std::make_unique<BackgroundFileWriter>(files.sub_file);
         complete = ReadMainData(objControl, setting, cd);
+        // A write that failed after the last sector was handed over shows here.
+        if (!files.FinishWriting() && complete) {
+          ReportImageWriteFailure();
+          complete = false;
+        }
       }
       files.image_file.CloseFile();
       files.sub_file.CloseFile();
@@ -132,28 +153,26 @@ bool DiscReader::ReadFirstPregap(Trelin& drive, const QString& name) {
       ReportReadFailure(drive, lba);
     }
     if (pre.WriteFile(Bytes(buffer, 0, kRawSector)) != kRawSector) {
-      Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
-      RequestStop();
+      ReportImageWriteFailure();
       return false;
     }
   }
   return true;
 }
 
-bool DiscReader::WriteSector(bool cd) {
-  const QByteArray& buffer = files_->buffer;
-  bool ok;
-  if (cd) {
-    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kRawSector)) == kRawSector;
-    if (ok && files_->sub_file.IsOpened())
-      ok = files_->sub_file.WriteFile(Bytes(buffer, kRawSector, kSubchannel)) == kSubchannel;
-  } else {
-    ok = files_->image_file.WriteFile(Bytes(buffer, 0, kUserData)) == kUserData;
-  }
-  if (!ok) {
-    Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
-    RequestStop();
-  }
+void DiscReader::ReportImageWriteFailure() {
+  Report(kStatusError, QStringLiteral("イメージファイルの書き込みに失敗"));
+  RequestStop();
+}
+
+bool DiscReader::WriteSector(bool cd, const uint8_t* sector) {
+  // The sector lies in the image's block already (see ReadMainData): the
+  // subchannel after it is copied out before the block can be handed on.
+  bool ok = true;
+  if (cd && files_->sub_out) ok = files_->sub_out->Append(sector + kRawSector, kSubchannel);
+  if (ok) ok = files_->image_out->Commit(cd ? kRawSector : kUserData);
+  // A failed block write shows at the next sector handed over, or at the end.
+  if (!ok) ReportImageWriteFailure();
   return ok;
 }
 
@@ -162,17 +181,18 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
   if (!toc) return false;
   connect(toc.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
   const int32_t total = drive.GetLastLBA();
-  QByteArray& buffer = files_->buffer;
   int failures = 0;
   for (int i = 1; i <= toc->TOCCount(); ++i) {
     const model::TOCTrack entry = *toc->TOC(i);
     TrackLine(entry);
     int32_t lba = entry.StartLBA;
     while (lba <= entry.EndLBA) {
-      if (drive.ReadLBA(buffer, lba)) {
+      // Each sector is read straight into its place in the image's block.
+      uint8_t* sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
+      if (drive.ReadLBA(sector, lba)) {
         failures = 0;
       } else {
-        drive.ReadLBADummy(buffer, lba);
+        drive.ReadLBADummy(sector, lba);
         ReportReadFailure(drive, lba);
         ++failures;
       }
@@ -184,8 +204,11 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
         run = last - lba + 1;
       }
       for (int32_t k = 0; k < run; ++k) {
-        if (k > 0) drive.ReadLBADummy(buffer, lba + k);
-        if (!WriteSector(cd)) return false;
+        if (k > 0) {
+          sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
+          drive.ReadLBADummy(sector, lba + k);
+        }
+        if (!WriteSector(cd, sector)) return false;
         if (ProgressAndPoll(lba + k, total)) return false;
       }
       lba += run;

@@ -31,7 +31,9 @@ class DiscReader : public DiscJob {
   bool ReadFirstPregap(Trelin& drive, const QString& name);
   bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);
   bool WriteDescriptors(Trelin& drive, bool first_pregap);
-  bool WriteSector(bool cd);
+  bool WriteSector(bool cd, const uint8_t* sector);
+  // "イメージファイルの書き込みに失敗" and the job stops.
+  void ReportImageWriteFailure();
 
   class Files;
   Files* files_ = nullptr;

@@ -10,6 +10,7 @@
 #include "gui/jobs/message_pump.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/file_size_limit.h"
 
 namespace sorvel {
 namespace {
@@ -207,6 +208,42 @@ TEST(DiscReaderTest, DvdGivesOnlyAnIsoEqualToTheDisc) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy.img"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy.cue"));
   EXPECT_TRUE(events.Has("0:DVD/BD/HDDVDの読み込みを開始します。"));
+}
+
+// A disk that fills up: the image cannot be written whole. The failure is
+// reported once, the job fails and leaves no files, whether it shows while
+// the sectors stream (a CD image of several blocks, with subchannel) or only
+// when the last block is written (a DVD image smaller than one block).
+TEST(DiscReaderTest, ImageThatCannotBeWrittenFailsTheJob) {
+  struct Case {
+    bool cd;
+    rlim_t limit;
+  };
+  for (const Case& c : {Case{true, 64 * 1024}, Case{true, 2 * 1024 * 1024}, Case{false, 100 * 1024}}) {
+    ScratchDir dir;
+    std::string image;
+    if (c.cd) {
+      image = testing::MakeCueImage(dir.path(), "full", {{false, 0, 1500, "", false}}).cue.string();
+    } else {
+      image = testing::MakeIsoImage(dir.path(), "dvd", {{"a.bin", std::string(400000, 'a')}}).string();
+    }
+    JobRig rig(dir, (c.cd ? "image=" : "medium=dvd-rom,image=") + image);
+    ASSERT_TRUE(rig.opened());
+    rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW16; });
+    DiscReader reader;
+    JobRecorder events(reader);
+    bool result;
+    {
+      testing::FileSizeLimit full(c.limit);
+      result = reader.StartReadCompatible(rig.device(), Q(dir.path() / "out.img"));
+    }
+    const std::string log = events.lines.join("\n").toStdString();
+    EXPECT_FALSE(result) << log;
+    EXPECT_EQ(events.WithPrefix("2:イメージファイルの書き込みに失敗").size(), 1) << log;
+    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
+    for (const char* ext : {".img", ".iso", ".cue", ".cdt", ".tsn", ".pre", ".sub", ".ccd"})
+      EXPECT_FALSE(std::filesystem::exists(dir.path() / (std::string("out") + ext))) << ext << " " << c.limit;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "gui/model/tazol.h"
 #include "gui/model/toc_information.h"
 #include "testing/file_bytes.h"
+#include "testing/file_size_limit.h"
 #include "testing/gui/fake_forms.h"
 
 namespace sorvel {
@@ -231,6 +232,33 @@ TEST_F(WellWriterTest, SourceGoneOrStopLeavesNoImageAndFailsTheDisc) {
   EXPECT_FALSE(writer.StartWriteFile(Q(dir_.path() / "Stop"), *image_));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Stop.img"));
   QObject::disconnect(stopper);
+}
+
+// A disk that fills up while the image is written: the job reports the
+// image it could not write, fails and leaves no image or sheet, whether the
+// failure shows while the sectors stream (a big layout) or only when the
+// last block is written (a layout smaller than one block).
+TEST_F(WellWriterTest, ImageThatCannotBeWrittenFailsTheJob) {
+  for (rlim_t limit : {rlim_t{64 * 1024}, rlim_t{3 << 20}}) {
+    if (limit > (1 << 20)) {
+      WriteFileBytes(tree_ / "huge.bin", std::string(12 << 20, '\x17'));
+      Add("huge.bin", tree_ / "huge.bin");
+    }
+    WellWriter writer;
+    JobRecorder events(writer);
+    bool result;
+    {
+      testing::FileSizeLimit full(limit);
+      result = writer.StartWriteFile(Q(dir_.path() / "Full"), *image_);
+    }
+    const std::string log = events.lines.join("\n").toStdString();
+    EXPECT_FALSE(result) << log;
+    EXPECT_EQ(events.WithPrefix("2:イメージをファイルに書き込めません - " + Q(dir_.path() / "Full.img")).size(), 1)
+        << log;
+    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Full.img"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Full.cue"));
+  }
 }
 
 }  // namespace

@@ -246,8 +246,12 @@ int32_t Tazol::ReadStart() {
 
 bool Tazol::Read(QByteArray& data, bool raw_mode) {
   if (data.size() < kSectorSize) return false;
-  return Call<int32_t(intptr_t, uint8_t*, int32_t)>(kRead, 0, handle_, reinterpret_cast<uint8_t*>(data.data()),
-                                                    raw_mode ? 1 : 0) != 0;
+  return Read(reinterpret_cast<uint8_t*>(data.data()), raw_mode);
+}
+
+bool Tazol::Read(uint8_t* sector, bool raw_mode) {
+  if (sector == nullptr) return false;
+  return Call<int32_t(intptr_t, uint8_t*, int32_t)>(kRead, 0, handle_, sector, raw_mode ? 1 : 0) != 0;
 }
 
 void Tazol::ReadEnd() { Call<IntFn>(kReadEnd, 0, handle_); }

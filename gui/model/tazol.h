@@ -68,6 +68,9 @@ class Tazol final : public QObject, public EngineBinding {
   int32_t ReadStart();
   // `data` must hold kSectorSize bytes; false without a read otherwise.
   bool Read(QByteArray& data, bool raw_mode);
+  // The same into caller memory with room for kSectorSize bytes, all of
+  // which the engine writes (zeros after a 2,048-byte sector).
+  bool Read(uint8_t* sector, bool raw_mode);
   void ReadEnd();
   bool EnabledTrackText() const { return cd_text_enabled_; }
   void SetEnabledTrackText(bool enabled);

@@ -178,13 +178,23 @@ int32_t Trelin::ReadStart(int32_t read_command, int32_t read_flag) {
 }
 
 bool Trelin::ReadLBA(QByteArray& data, int32_t lba) {
-  if (data.size() < kSectorBufferSize || !IsAddress(lba)) return false;
-  return Call<SectorFn>(kReadLBA, 0, handle_, data.data(), lba) != 0;
+  if (data.size() < kSectorBufferSize) return false;
+  return ReadLBA(reinterpret_cast<uint8_t*>(data.data()), lba);
 }
 
 bool Trelin::ReadLBADummy(QByteArray& data, int32_t lba) {
-  if (data.size() < kSectorBufferSize || !IsAddress(lba)) return false;
-  return Call<SectorFn>(kReadLBADummy, 0, handle_, data.data(), lba) != 0;
+  if (data.size() < kSectorBufferSize) return false;
+  return ReadLBADummy(reinterpret_cast<uint8_t*>(data.data()), lba);
+}
+
+bool Trelin::ReadLBA(uint8_t* data, int32_t lba) {
+  if (data == nullptr || !IsAddress(lba)) return false;
+  return Call<SectorFn>(kReadLBA, 0, handle_, data, lba) != 0;
+}
+
+bool Trelin::ReadLBADummy(uint8_t* data, int32_t lba) {
+  if (data == nullptr || !IsAddress(lba)) return false;
+  return Call<SectorFn>(kReadLBADummy, 0, handle_, data, lba) != 0;
 }
 
 bool Trelin::ReadEnd() { return Call<IntFn>(kReadEnd, 0, handle_) != 0; }

@@ -80,6 +80,10 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
 
   // For the program's own code.
   bool ReadLBADummy(QByteArray& data, int32_t lba);
+  // ReadLBA and ReadLBADummy into caller memory with room for
+  // kSectorBufferSize bytes (a job reads straight into its output blocks).
+  bool ReadLBA(uint8_t* data, int32_t lba);
+  bool ReadLBADummy(uint8_t* data, int32_t lba);
   static QString GetMediaTypeName(int32_t media_type);
   void ResetSense();
   int32_t GetDefaultCDWriteCommand();

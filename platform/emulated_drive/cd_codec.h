@@ -45,8 +45,12 @@ const std::array<uint8_t, kRawSectorSize>& ScramblerTable();
 void ScrambleSector(uint8_t* sector);
 
 bool HasSync(const uint8_t* sector);
-// Builds a complete Mode 1 sector at `lba` around 2048 bytes of user data.
+// Builds a complete Mode 1 sector at `lba` around 2048 bytes of user data
+// (zeros when `user_data` is null).
 void BuildMode1Sector(int32_t lba, const uint8_t* user_data, uint8_t* sector);
+// Sync, header and user data of that sector only: bytes 2064-2351 (EDC, zero
+// and parity) are left as they are.
+void BuildMode1SectorWithoutCodes(int32_t lba, const uint8_t* user_data, uint8_t* sector);
 // Builds a Mode 2 (formless) sector of zeros at `lba` (pregaps of Mode 2 tracks).
 void BuildMode2EmptySector(int32_t lba, uint8_t* sector);
 // Writes sync and header (mode byte) for `lba`.

@@ -466,9 +466,8 @@ void SoftMmcDrive::AddWrittenExtent(int32_t first, int32_t count, uint32_t strid
   media_.extents.push_back(e);
 }
 
-// Main channel and subchannel of a CD sector, without faults. False when the
-// address is outside the recorded disc.
-bool SoftMmcDrive::ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub, bool* has_sub) {
+// False when the address is outside the recorded disc.
+bool SoftMmcDrive::ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub, bool* has_sub, bool codes) {
   *has_sub = false;
   const CdLayout& layout = media_.layout;
   if (layout.sessions.empty()) return false;
@@ -487,19 +486,20 @@ bool SoftMmcDrive::ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub, bool* h
     if (!e.Contains(lba)) continue;
     uint64_t index = static_cast<uint64_t>(lba - e.first_lba);
     if (e.main_size == 2048) {
-      uint8_t user[2048];
-      ReadFileAt(e.path, e.offset + index * e.stride, user, 2048);
-      BuildMode1Sector(lba, user, main);
-    } else {
+      // The user data goes straight to its place in the sector.
+      ReadFileAt(e.path, e.offset + index * e.stride, main + 16, 2048);
+      WriteSectorHeader(lba, 1, main);
+      if (codes) FinishMode1Sector(main);
+    } else if (e.sub_inline && sub != nullptr) {
       uint8_t record[2352 + 96];
-      ReadFileAt(e.path, e.offset + index * e.stride, record, e.sub_inline ? 2448 : 2352);
+      ReadFileAt(e.path, e.offset + index * e.stride, record, 2448);
       std::memcpy(main, record, 2352);
-      if (e.sub_inline) {
-        std::memcpy(sub, record + 2352, 96);
-        *has_sub = true;
-      }
+      std::memcpy(sub, record + 2352, 96);
+      *has_sub = true;
+    } else {
+      ReadFileAt(e.path, e.offset + index * e.stride, main, 2352);
     }
-    if (!e.sub_path.empty()) {
+    if (!e.sub_path.empty() && sub != nullptr) {
       ReadFileAt(e.sub_path, e.sub_offset + index * 96, sub, 96);
       *has_sub = true;
     }
@@ -509,13 +509,15 @@ bool SoftMmcDrive::ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub, bool* h
   if (track && track->IsData()) {
     if (track->mode == 2) {
       BuildMode2EmptySector(lba, main);
-    } else {
+    } else if (codes) {
       BuildMode1Sector(lba, nullptr, main);
+    } else {
+      BuildMode1SectorWithoutCodes(lba, nullptr, main);
     }
   } else {
     std::memset(main, 0, 2352);
   }
-  if (lba < -150) {
+  if (lba < -150 && sub != nullptr) {
     GenerateLeadInSubchannel(layout, 1, lba - kFirstLeadInStart, sub);
     *has_sub = true;
   }
@@ -555,10 +557,11 @@ bool SoftMmcDrive::ReadUserBlock(int32_t lba, uint8_t* out, Command& c, int* sta
       *status = c.Fail(5, 0x64, 0x00);
       return false;
     }
-    uint8_t main[2352], sub[96];
+    // User data only: the sector's codes would be computed just to be dropped.
+    uint8_t main[2352];
     bool has_sub = false;
     image_read_failed_ = false;
-    ReadMainRaw(lba, main, sub, &has_sub);
+    ReadMainRaw(lba, main, nullptr, &has_sub, false);
     if (image_read_failed_) {
       *status = c.Fail(3, 0x11, 0x00, lba);
       return false;
@@ -628,14 +631,18 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
   if (count == 0) return 0;
   if (media_.layout.sessions.empty()) return c.Fail(5, 0x21, 0x00);
   size_t out_offset = 0;
+  std::vector<uint8_t> out;
+  out.reserve(2352 + 296 + 96);
   for (int32_t i = 0; i < count; ++i) {
     int32_t at = lba + i;
     uint8_t main[2352], sub[96];
     bool has_sub = false;
     image_read_failed_ = false;
-    if (!ReadMainRaw(at, main, sub, &has_sub)) return c.Fail(5, 0x21, 0x00);
-    if (InRanges(c.faults.unreadable, at) || image_read_failed_) return c.Fail(3, 0x11, 0x00, at);
     const CdTrack* track = media_.layout.TrackAt(at);
+    // A data sector's EDC/ECC are computed only when the answer holds them.
+    const bool codes = (fields & 0x08) != 0 || !track || !track->IsData();
+    if (!ReadMainRaw(at, main, subsel != 0 ? sub : nullptr, &has_sub, codes)) return c.Fail(5, 0x21, 0x00);
+    if (InRanges(c.faults.unreadable, at) || image_read_failed_) return c.Fail(3, 0x11, 0x00, at);
     bool audio = !track || !track->IsData() || !HasSync(main);
     int sector_mode = audio ? 0 : main[15];
     bool form2 = sector_mode == 2 && (main[18] & 0x20);
@@ -647,7 +654,7 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
                    (expected == 5 && xa && form2);
       if (!match) return c.Fail(5, 0x64, 0x00, at);
     }
-    std::vector<uint8_t> out;
+    out.clear();
     if (audio) {
       if (fields & 0xF8) out.assign(main, main + 2352);
     } else {
@@ -667,7 +674,7 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
       int32_t sub_lba = at + c.faults.q_shift;
       if (c.faults.q_shift != 0) {
         uint8_t dummy[2352];
-        if (!ReadMainRaw(sub_lba, dummy, sub, &has_sub)) has_sub = false, std::memset(sub, 0, 96);
+        if (!ReadMainRaw(sub_lba, dummy, sub, &has_sub, false)) has_sub = false, std::memset(sub, 0, 96);
       }
       if (!has_sub) GenerateSubchannel(media_.layout, sub_lba, sub);
       if (InRanges(c.faults.q_crc_errors, at)) {

@@ -134,7 +134,12 @@ class SoftMmcDrive {
   int FileFor(const std::string& path, bool writable);
   void AddWrittenExtent(int32_t first, int32_t count, uint32_t stride, uint32_t main_size, bool sub_inline);
   bool ReadUserBlock(int32_t lba, uint8_t* out2048, Command& c, int* status);
-  bool ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub_separate, bool* has_sub);
+  // Main channel and subchannel of a CD sector as recorded, without faults.
+  // Without `codes` the EDC/ECC bytes of a sector the drive builds (a Mode 1
+  // sector of a 2,048-byte image, a generated Mode 1 pregap) are not computed
+  // and hold nothing meaningful: for answers that leave them out. `sub` may
+  // be null when the subchannel is not wanted.
+  bool ReadMainRaw(int32_t lba, uint8_t* main, uint8_t* sub_separate, bool* has_sub, bool codes = true);
   int32_t LeadInStart() const;
   int32_t ReadableEnd() const;
   void ResetWriteSession();
