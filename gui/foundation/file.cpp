@@ -26,7 +26,7 @@ QByteArray EncodeTextLines(const QStringList& lines) {
   return out;
 }
 
-bool ReplaceFileContents(const QString& path, const QByteArray& bytes) {
+bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush) {
   if (path.isEmpty()) return false;
   QByteArray target = QFile::encodeName(path);
   struct stat old {};
@@ -59,7 +59,7 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes) {
       left -= n;
     }
   }
-  ok = ok && ::fsync(fd) == 0;
+  if (flush == FileFlush::kToDisk) ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
     ::unlink(temporary.constData());

@@ -156,10 +156,13 @@ QStringList SuperINI::ToLines() const {
   return lines;
 }
 
-bool SuperINI::SaveINI(const QString& file_name) const { return SaveFile(ResolveFileName(file_name)); }
+bool SuperINI::SaveINI(const QString& file_name) const {
+  const QString path = ResolveFileName(file_name);
+  return !path.isEmpty() && ReplaceFileContents(path, EncodeTextLines(ToLines()));
+}
 
 bool SuperINI::SaveFile(const QString& path) const {
-  return !path.isEmpty() && ReplaceFileContents(path, EncodeTextLines(ToLines()));
+  return !path.isEmpty() && ReplaceFileContents(path, EncodeTextLines(ToLines()), FileFlush::kToPageCache);
 }
 
 bool SuperINI::LoadEntry(int n) {

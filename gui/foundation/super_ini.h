@@ -37,7 +37,7 @@ class SuperINI {
   // The same for a document the user named (an image descriptor): `path` is
   // taken as it is, a relative one against the current folder, never in the
   // settings file's folder, and bounded as a sheet. An empty path names no
-  // file: false.
+  // file: false. Saved as the image beside it is, without a flush to disk.
   bool LoadFile(const QString& path, FileProblem* problem = nullptr,
                 int64_t max_bytes = platform::kMaxSheetFileBytes);
   bool SaveFile(const QString& path) const;

@@ -1,13 +1,25 @@
 #include "gui/foundation/super_ini.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "gui/foundation/file_paths.h"
 #include "testing/file_bytes.h"
 #include "testing/scoped_current_dir.h"
 #include "testing/test_paths.h"
+
+// Every fsync of this test program, counted before the kernel's own call (the
+// program's definition takes the place of the C library's for the libraries
+// too).
+std::atomic<int> g_fsync_calls{0};
+extern "C" int fsync(int fd) {
+  ++g_fsync_calls;
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace sorvel {
 namespace {
@@ -162,6 +174,23 @@ TEST_F(SuperIniTest, UserDocumentsStayWhereTheirNameSays) {
   EXPECT_EQ(ReadFileBytes(dir_ / "here" / "disc.ccd"), "[Disc]\r\nTocEntries=3\r\n\r\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "program" / "disc.ccd"));
   EXPECT_EQ(ReadFileBytes(dir_ / "program" / "sorvel.INI"), "[MAIN]\r\nKEY=settings\r\n");
+}
+
+// The settings file reaches the disk before it replaces the old one; an image
+// descriptor is written as the image beside it, to the page cache only.
+TEST_F(SuperIniTest, SettingsAreFlushedToDiskAndDescriptorsAreNot) {
+  ini_.SetSectionKey("MAIN", "KEY", "1");
+  struct Case {
+    const char* name;
+    bool settings;
+    int flushes;
+  };
+  for (const Case& c : {Case{"s.INI", true, 1}, Case{"disc.ccd", false, 0}, Case{"disc.ccd", false, 0}}) {
+    const int before = g_fsync_calls;
+    EXPECT_TRUE(c.settings ? ini_.SaveINI(Q(dir_ / c.name)) : ini_.SaveFile(Q(dir_ / c.name)));
+    EXPECT_EQ(g_fsync_calls - before, c.flushes) << c.name;
+    EXPECT_EQ(ReadFileBytes(dir_ / c.name), "[MAIN]\r\nKEY=1\r\n\r\n") << c.name;
+  }
 }
 
 TEST_F(SuperIniTest, ManyKeysLoadQuickly) {
