@@ -101,6 +101,8 @@ void ViewBox::setMaxLine(qint16 max_line) {
 }
 
 void ViewBox::setLocked(bool locked) {
+  // The picture keeps what was shown up to the lock.
+  if (locked && !locked_) DrawIfStale();
   locked_ = locked;
   if (!locked) {
     RedrawLines();
@@ -137,7 +139,21 @@ int ViewBox::VisibleLineCount() const {
 }
 
 void ViewBox::RedrawLines() {
+  // Drawn when painted or asked for, once for any number of new lines: a
+  // job may log thousands of lines between two paints.
   if (locked_) return;
+  stale_ = true;
+  update();
+}
+
+const QImage& ViewBox::picture() const {
+  DrawIfStale();
+  return buffer_.image();
+}
+
+void ViewBox::DrawIfStale() const {
+  if (!stale_ || locked_) return;
+  stale_ = false;
   buffer_.Resize(contentsRect().size(), devicePixelRatioF(), ResolveColor(back_color_, palette()));
   QImage& image = buffer_.image();
   if (image.isNull()) return;
@@ -156,7 +172,6 @@ void ViewBox::RedrawLines() {
     DrawLine(painter, metrics, primary, QPointF(0, (i - 1) * line_height + ascent), lines_[k - 1]);
   }
   painter.end();
-  update();
 }
 
 void ViewBox::UpdateScrollBar() {
@@ -192,6 +207,7 @@ void ViewBox::resizeEvent(QResizeEvent* event) {
 }
 
 void ViewBox::paintEvent(QPaintEvent*) {
+  DrawIfStale();
   QPainter painter(this);
   buffer_.PaintTo(painter, contentsRect().topLeft());
   drawFrame(&painter);

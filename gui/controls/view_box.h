@@ -64,7 +64,7 @@ class ViewBox : public QFrame {
   // Lines that fit in the view.
   int VisibleLineCount() const;
   // The picture as drawn (device pixels of the inner area).
-  const QImage& picture() const { return buffer_.image(); }
+  const QImage& picture() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -74,7 +74,9 @@ class ViewBox : public QFrame {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Marks the picture for drawing; DrawIfStale draws it.
   void RedrawLines();
+  void DrawIfStale() const;
   void UpdateScrollBar();
   void Layout();
   void Wheel(int delta);
@@ -94,7 +96,9 @@ class ViewBox : public QFrame {
   QMenu* mnuLog_;
   QAction* mnuLogSave_;
   QAction* mnuLogClear_;
-  BackBuffer buffer_;
+  // The picture, drawn on demand from the lines.
+  mutable BackBuffer buffer_;
+  mutable bool stale_ = true;
 };
 
 }  // namespace sorvel
