@@ -49,6 +49,33 @@ void BM_JobLogLines(benchmark::State& state) {
 }
 BENCHMARK(BM_JobLogLines)->Arg(2000)->Arg(20000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The progress event a read job sends per sector, into the dialog's bar.
+void BM_JobProgress(benchmark::State& state) {
+  LogOnlyDialog dialog;
+  dialog.resize(640, 480);
+  dialog.show();
+  QApplication::processEvents();
+  const int sectors = static_cast<int>(state.range(0));
+  double seconds = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    auto pumped = start;
+    for (int i = 0; i < sectors; ++i) {
+      dialog.Progress(i, sectors);
+      const auto now = Clock::now();
+      if (now - pumped >= std::chrono::milliseconds(10)) {
+        QApplication::processEvents();
+        pumped = now;
+      }
+    }
+    QApplication::processEvents();
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+  }
+  state.counters["ns_per_sector"] = seconds * 1e9 / sectors;
+}
+BENCHMARK(BM_JobProgress)->Arg(333000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

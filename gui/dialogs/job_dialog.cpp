@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "gui/controls/gradient_frame.h"
+#include "gui/controls/progress_value.h"
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/drive_panel.h"
@@ -212,7 +213,7 @@ void JobDialog::Progress(int32_t Value, int32_t Total) {
   // A total of 0 or less would turn the bar into a busy bar: the maximum
   // stays; a value outside the range is ignored.
   if (Total > 0 && prgMain_->maximum() != Total) prgMain_->setMaximum(Total);
-  if (Value >= prgMain_->minimum() && Value <= prgMain_->maximum()) prgMain_->setValue(Value);
+  SetProgressValue(*prgMain_, Value);
 }
 
 void JobDialog::StatusChange(int32_t lngStatusType, const QString& strStatus) {

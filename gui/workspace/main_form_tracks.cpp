@@ -26,6 +26,7 @@
 
 #include "gui/controls/circle_graph.h"
 #include "gui/controls/color.h"
+#include "gui/controls/progress_value.h"
 #include "gui/controls/twips.h"
 #include "gui/dialogs/hourglass.h"
 #include "gui/dialogs/property_iso_file.h"
@@ -516,7 +517,7 @@ void MainForm::RefreshTrackView() {
 
 void MainForm::mobjACMDecoder_Progress(qint64 value, qint64 total) {
   prgProgress_->setMaximum(static_cast<int>(std::clamp<qint64>(total, 1, INT32_MAX)));
-  prgProgress_->setValue(static_cast<int>(std::clamp<qint64>(value, 0, INT32_MAX)));
+  SetProgressValue(*prgProgress_, static_cast<int>(std::clamp<qint64>(value, 0, INT32_MAX)));
   // Keeps the window painting while the decoder runs.
   PacedPeekPendingMessage();
 }
