@@ -101,6 +101,26 @@ TEST_F(ViewBoxTest, TheWheelStepsByHalfAPagePlusOne) {
   EXPECT_EQ(bar->value(), 10);
 }
 
+// Lines come faster than paints: the next paint shows the newest ones, as a
+// box given only those shows them.
+TEST_F(ViewBoxTest, ThePaintAfterManyLinesShowsTheNewest) {
+  Lines(1, 500);
+  const QImage painted = view.grab().toImage();
+  ViewBox fresh;
+  fresh.setFont(view.font());
+  fresh.setBorderStyle(0);
+  fresh.resize(view.size());
+  fresh.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+  for (int i = 491; i <= 500; ++i) fresh.LineOut(QStringLiteral("行 %1").arg(i));
+  EXPECT_EQ(fresh.sbLine()->value(), 1);
+  EXPECT_EQ(view.sbLine()->value(), 491);
+  // The scroll bars differ (range and thumb); the lines' area is the same.
+  const QRect lines(0, 0, view.width() - view.sbLine()->width(), view.height());
+  EXPECT_EQ(fresh.grab().toImage().copy(lines), painted.copy(lines));
+  EXPECT_EQ(view.picture(), fresh.picture());
+}
+
 TEST_F(ViewBoxTest, LockedStoresLinesButChangesNeitherPictureNorScrollBar) {
   Lines(1, 4);
   const QImage picture = view.picture();
