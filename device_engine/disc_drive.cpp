@@ -349,10 +349,14 @@ void DiscDrive::HarvestIsrc(const uint8_t* q, int32_t lba) {
   std::printf("ISRC lba %ld='%.12s'\n", static_cast<long>(lba), isrc.data());
 }
 
+int32_t DiscDrive::GetMediaFamilyType() {
+  return reading_ || writing_ ? media_family_ : MmcDrive::GetMediaFamilyType();
+}
+
 bool DiscDrive::ReadLBADummy(uint8_t* buffer, int32_t lba) {
   if (buffer == nullptr) return false;
   // Outside a pass the medium in the drive decides.
-  const int32_t family = reading_ || writing_ ? media_family_ : GetMediaFamilyType();
+  const int32_t family = GetMediaFamilyType();
   if (family == MFT_DVD || family == MFT_BD || family == MFT_HDDVD) {
     std::memset(buffer, 0xAA, kDvdSectorSize);
     return true;

@@ -83,6 +83,11 @@ class DiscDrive : public MmcDrive {
   DiscDrive();
   ~DiscDrive() override;
 
+  // While a read or write pass is open: the family of the medium the pass
+  // started on, whatever the drive answers now (callers size their sector
+  // buffers by it); otherwise the drive is asked.
+  int32_t GetMediaFamilyType() override;
+
   // While a read pass is open: the whole pass TOC (with the MCN and ISRCs
   // collected so far) copied to `out`; otherwise false.
   virtual bool CopySessionToc(TocStructure* out) const;

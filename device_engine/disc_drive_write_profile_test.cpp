@@ -144,6 +144,48 @@ INSTANTIATE_TEST_SUITE_P(
                       ProfileCase{"BdReLaterAnswerSaysCdRw", "bd-re", 0x0A, 5, false}),
     [](const ::testing::TestParamInfo<ProfileCase>& info) { return std::string(info.param.name); });
 
+// Callers size their sector buffers by the medium family: while a pass is
+// open that is the pass's, whatever the drive answers now, so a buffer of
+// the size the family gives is what the pass takes (a CD pass reads 2,352
+// bytes per sector only; a DVD-R answer would have said 2,048). After the
+// pass the drive is asked again.
+TEST(WritePassFamilyTest, IsThePassesWhileTheDriveChangesItsAnswer) {
+  struct Case {
+    const char* medium;
+    uint16_t changed_profile;
+    int32_t family, changed_family;
+  } const cases[] = {{"cd-r", 0x11, MFT_CD, MFT_DVD}, {"dvd-r", 0x09, MFT_DVD, MFT_CD}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.medium);
+    testing::ScratchDir dir;
+    const std::string state = (dir.path() / "drive.state").string();
+    emu::HooksFor(state)->SetFaults({});
+    SptiPassThrough pass([spec = state + ",medium=" + c.medium](char, std::string* error) {
+      return platform::OpenEmulatedDevice(spec, error);
+    });
+    CachedDiscDrive drive;
+    drive.SetPassThrough(&pass);
+    ASSERT_TRUE(drive.Open("E:"));
+    emu::DriveFaults faults;
+    faults.changed_profile = c.changed_profile;
+    faults.answers_before_profile_change = 1;  // the start's own answer
+    emu::HooksFor(state)->SetFaults(faults);
+    TocStructure toc;
+    toc.MakeSingleTrackToc(SMC_MODE1, 10);
+    ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, toc), CBR_OK);
+    for (int32_t lba = 0; lba < 10; ++lba) {
+      const int32_t family = drive.GetMediaFamilyType();
+      EXPECT_EQ(family, c.family) << lba;
+      // Exactly as large as the family says: an overrun shows under the sanitizers.
+      std::vector<uint8_t> exact(static_cast<size_t>(DiscDrive::WriteDataSize(family, CSD_SECTORONLY)), 0x5A);
+      ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, exact.data(), lba)) << lba;
+    }
+    EXPECT_TRUE(drive.WriteEnd(false));
+    EXPECT_EQ(drive.GetMediaFamilyType(), c.changed_family);
+    drive.SetPassThrough(nullptr);
+  }
+}
+
 // A drive that cannot say what medium it holds gets no write pass.
 TEST(WriteStartQueryTest, RefusedGetConfigurationFailsTheStart) {
   testing::ScratchDir dir;
