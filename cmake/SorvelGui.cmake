@@ -42,7 +42,7 @@ function(sorvel_add_gui_tests name)
     PROPERTIES TIMEOUT 300 ENVIRONMENT "SORVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                ENVIRONMENT_MODIFICATION "SORVEL_BIN_DIR=set:${SORVEL_BIN_DIR};QT_QPA_PLATFORM=set:offscreen")
   add_test(NAME ${name}_screenshots
-    COMMAND xvfb-run -a -s "-screen 0 1600x1200x24" $<TARGET_FILE:${name}> --gtest_filter=*Screenshot*
+    COMMAND sh ${PROJECT_SOURCE_DIR}/testing/run_under_xvfb.sh 1600x1200x24 $<TARGET_FILE:${name}> --gtest_filter=*Screenshot*
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(${name}_screenshots PROPERTIES TIMEOUT 300
     ENVIRONMENT "SORVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};SORVEL_BIN_DIR=${SORVEL_BIN_DIR};QT_QPA_PLATFORM=xcb;SORVEL_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots")

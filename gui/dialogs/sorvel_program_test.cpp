@@ -4,6 +4,8 @@
 // diagnostic lines only when SORVEL_DEBUG=1 asks for them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -63,8 +65,10 @@ wait $program
                           out.string() + "' ERR='" + err.string() + "' SORVEL_DRIVES='" + drive_map + "' " +
                           "XDG_CONFIG_HOME='" + (dir / "config").string() + "' QT_QPA_PLATFORM=xcb " +
                           (debug ? "SORVEL_DEBUG=1 " : "SORVEL_DEBUG= ");
-  return RunCommand("env " + env + "timeout 400 xvfb-run -a -s '-screen 0 1280x1024x24' sh '" + script.string() +
-                    "'");
+  const char* source = std::getenv("SORVEL_SOURCE_DIR");
+  if (source == nullptr) return 126;
+  return RunCommand("env " + env + "timeout 400 sh '" + source + "/testing/run_under_xvfb.sh' 1280x1024x24 sh '" +
+                    script.string() + "'");
 }
 
 struct OutputCase {
@@ -75,7 +79,7 @@ struct OutputCase {
 class SorvelProgramTest : public ::testing::TestWithParam<OutputCase> {};
 
 TEST_P(SorvelProgramTest, StandardOutputCarriesEngineLinesOnlyWhenDebugging) {
-  for (const char* tool : {"xvfb-run", "xdotool", "genisoimage"}) ASSERT_TRUE(testing::RequireTool(tool));
+  for (const char* tool : {"Xvfb", "xdotool", "genisoimage"}) ASSERT_TRUE(testing::RequireTool(tool));
   testing::ScratchDir dir;
   fs::create_directories(dir / "images" / "root");
   testing::WriteFileBytes(dir / "images" / "root" / "data.bin", std::string(300000, '\x5A'));
