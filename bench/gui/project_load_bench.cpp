@@ -28,6 +28,7 @@
 #include <string>
 
 #include "gui/foundation/application_setting.h"
+#include "gui/foundation/modal_ui.h"
 #include "gui/jobs/mastering.h"
 #include "gui/model/engine_library.h"
 #include "gui/workspace/main_form.h"
@@ -232,6 +233,58 @@ void BM_OpenFlatProject(benchmark::State& state) {
   OpenInWindow(state, Flat(folders), folders + 1);
 }
 BENCHMARK(BM_OpenFlatProject)->Arg(10000)->Arg(20000)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Answers every question with Yes.
+class YesModalUi : public sorvel::ModalUi {
+ public:
+  int MessageBox(QWidget*, const QString&, int, const QString&) override { return sorvel::kIdYes; }
+  QStringList OpenFileNames(QWidget*, const QString&, const QString&, int) override { return {}; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, int) override { return {}; }
+  QString BrowseForFolder(QWidget*, const QString&, int) override { return {}; }
+};
+
+// Removing every folder of the flat project at once (all rows selected,
+// removed, the tree pruned) until the window is idle and drawn; the time of
+// the removal alone. Twice the folders should take about twice the time.
+void BM_RemoveFlatFolders(benchmark::State& state) {
+  const int folders = static_cast<int>(state.range(0));
+  const QString settings_file = QString::fromStdString((TheScratch().dir() / "sorvel.INI").string());
+  const QString store_file = QString::fromStdString((TheScratch().dir() / "user.ini").string());
+  const QString file = QString::fromStdString(Flat(folders).string());
+  YesModalUi yes;
+  sorvel::ModalUi* before = sorvel::InstallModalUi(&yes);
+  int nodes_left = -1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto settings = std::make_unique<sorvel::ApplicationSetting>(settings_file);
+    QSettings store(store_file, QSettings::IniFormat);
+    auto form = std::make_unique<sorvel::MainForm>(settings.get(), &store);
+    form->resize(1024, 768);
+    form->show();
+    const bool loaded = form->FileProjectLoad(file);
+    DrainAndDraw(*form);
+    form->lsvFiles()->selectAll();
+    state.ResumeTiming();
+    form->mnuWellRemove_Click();
+    DrainAndDraw(*form);
+    state.PauseTiming();
+    nodes_left = 0;
+    for (QTreeWidgetItemIterator it(form->trvDirectory()); *it; ++it) ++nodes_left;
+    form->close();
+    form.reset();
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+    if (!loaded) {
+      state.SkipWithError("the project did not load");
+      break;
+    }
+  }
+  sorvel::InstallModalUi(before);
+  // Every folder gone: the layout is empty and so is the tree.
+  if (nodes_left != 0) state.SkipWithError("folders left in the tree");
+  state.counters["folders"] = folders;
+}
+BENCHMARK(BM_RemoveFlatFolders)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 

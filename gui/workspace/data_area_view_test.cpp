@@ -256,6 +256,24 @@ TEST_F(DataAreaTest, RemoveNeverTakesTheParentRowAndTheLastRemovalDropsTheRoot) 
   EXPECT_EQ(NodeKeys(), QStringList{"/"});
 }
 
+TEST_F(DataAreaTest, RemovingSeveralRowsDropsTheNodesOfTheRemovedDirectoriesOnly) {
+  MainForm& form = Open();
+  for (const char* name : {"top/a/x/f", "top/b/y/f", "top/c/f", "top/ab/f", "top/f", "other/a/f"}) Write(Host(name));
+  form.AddPathToLayout(Q(Host("top")));
+  form.AddPathToLayout(Q(Host("other")));
+  ASSERT_TRUE(form.mobjImageFile().ChangeISODirectory(QStringLiteral("top")));
+  Pump();
+  form.lsvFiles()->clearSelection();
+  for (const char* name : {"a", "c", "f"}) Row(QString::fromUtf8(name))->setSelected(true);
+  ui_.QueueAnswer(kIdYes);
+  form.mnuWellRemove_Click();
+  Pump();
+  // "a" and its subtree went; "ab", "b" with its subtree, and "a" elsewhere stayed.
+  EXPECT_EQ(NodeKeys(), (QStringList{"/", "/other/", "/other/a/", "/top/", "/top/ab/", "/top/b/", "/top/b/y/"}));
+  EXPECT_EQ(Rows(), (QStringList{QStringLiteral("親ディレクトリ|<DIR>"), "ab|<DIR>", "b|<DIR>"}));
+  EXPECT_EQ(form.mobjImageFile().GetISOCurrentDirectory(), QStringLiteral("\\top\\"));
+}
+
 TEST_F(DataAreaTest, HiddenRowsAreGreyAndRecolouredAfterThePropertyDialog) {
   MainForm& form = Open();
   Write(Host(".secret"));

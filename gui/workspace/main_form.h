@@ -172,7 +172,7 @@ class MainForm : public QMainWindow {
   void AddPathToLayout(const QString& path);
   void RefreshFileList();
   void AddDirectoryNode(const QString& parent_key, const QString& name);
-  void PruneDirectoryNodes();
+  void PruneDirectoryNodes(const QStringList& names);
   void RenameDirectoryNode(const QString& old_name, const QString& new_name);
   void ClearLayout();
   void RebuildDirectoryTree();

@@ -283,23 +283,26 @@ void MainForm::AddDirectoryNodesRecursive() {
   }
 }
 
-void MainForm::PruneDirectoryNodes() {
+void MainForm::PruneDirectoryNodes(const QStringList& names) {
   if (image_->IsISOEmpty()) {
     trvDirectory_->clear();
     return;
   }
-  const QString current = image_->GetISOCurrentDirectory();
-  QList<QTreeWidgetItem*> all;
-  for (QTreeWidgetItemIterator it(trvDirectory_); *it; ++it) all << *it;
-  // Children follow their parent in the collection, so walking it backwards
-  // meets every node below a node before the node itself.
-  for (qsizetype i = all.size() - 1; i >= 0; --i) {
-    QTreeWidgetItem* node = all[i];
-    const QString key = node->data(0, kNodeKeyRole).toString();
-    if (image_->ChangeISODirectory(ToEngineForm(key))) continue;
-    delete node;  // with any node still below it
+  // Only the named entries of the current directory can have gone. Their
+  // nodes are looked up before any is deleted: a deletion makes the key
+  // table stale, and rebuilding it per name would cost the whole tree each.
+  const QString here = ToKeyForm(image_->GetISOCurrentDirectory());
+  QList<QTreeWidgetItem*> gone;
+  for (const QString& name : names) {
+    QTreeWidgetItem* node = Nodes().value(here + name + u'/');
+    if (node == nullptr) continue;
+    if (image_->ChangeISODirectory(name)) {
+      image_->ChangeISODirectory(QStringLiteral(".."));  // still there
+      continue;
+    }
+    gone << node;
   }
-  image_->ChangeISODirectory(current);
+  qDeleteAll(gone);  // each with its subtree
 }
 
 void MainForm::RenameDirectoryNode(const QString& old_name, const QString& new_name) {
@@ -578,10 +581,8 @@ void MainForm::mnuWellRemove_Click() {
     if (row->isSelected() && row->data(0, kRowKindRole).toString() != kKindDirUp)
       names << row->data(0, kRowNameRole).toString();
   }
-  for (const QString& name : names) {
-    image_->RemoveISOFile(name);
-    PruneDirectoryNodes();
-  }
+  for (const QString& name : names) image_->RemoveISOFile(name);
+  PruneDirectoryNodes(names);
 }
 
 void MainForm::mnuWellMakeDirectory_Click() {
