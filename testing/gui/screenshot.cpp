@@ -15,7 +15,10 @@ QString SaveScreenshot(QWidget* widget, const QString& name) {
   EXPECT_TRUE(QTest::qWaitForWindowExposed(widget));
   QTest::qWait(50);
   QApplication::processEvents();
-  QString dir = qEnvironmentVariable("SORVEL_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+  // Test programs live in build/tests: without the variable the pictures go
+  // to build/screenshots, whatever folder the program was started from.
+  QString dir = qEnvironmentVariable(
+      "SORVEL_SCREENSHOT_DIR", QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../screenshots")));
   QDir().mkpath(dir);
   QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
   QPixmap pixmap = widget->window()->grab();
