@@ -284,7 +284,7 @@ void BM_RemoveFlatFolders(benchmark::State& state) {
   if (nodes_left != 0) state.SkipWithError("folders left in the tree");
   state.counters["folders"] = folders;
 }
-BENCHMARK(BM_RemoveFlatFolders)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_RemoveFlatFolders)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
