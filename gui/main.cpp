@@ -25,6 +25,7 @@
 #include "gui/foundation/start_procedure.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
+#include "platform/local_time_zone.h"
 
 namespace sorvel {
 namespace {
@@ -70,6 +71,7 @@ void QuietStandardOutput() {
 
 int main(int argc, char** argv) {
   using namespace sorvel;
+  platform::PinLocalTimeZone();
   QuietStandardOutput();
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);

@@ -32,6 +32,7 @@
 #include "gui/jobs/mastering.h"
 #include "gui/model/engine_library.h"
 #include "gui/workspace/main_form.h"
+#include "platform/local_time_zone.h"
 
 namespace {
 
@@ -289,6 +290,8 @@ BENCHMARK(BM_RemoveFlatFolders)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillis
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The zone is read once, as the program does at its start.
+  sorvel::platform::PinLocalTimeZone();
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   // The engine library beside the program's bin folder of the build.
