@@ -177,34 +177,50 @@ double AutomationSeconds(int files) {
 
 // Opens `project` in a new window until it is idle and drawn; the seconds of
 // the last run.
+// A file of the scratch folder.
+QString ScratchFile(const char* name) { return QString::fromStdString((TheScratch().dir() / name).string()); }
+
+// A new main window over the scratch folder's settings, shown at 1024 x 768.
+std::unique_ptr<sorvel::MainForm> ShowWindow(sorvel::ApplicationSetting* settings, QSettings* store) {
+  auto form = std::make_unique<sorvel::MainForm>(settings, store);
+  form->resize(1024, 768);
+  form->show();
+  return form;
+}
+
+int TreeNodes(sorvel::MainForm& form) {
+  int nodes = 0;
+  for (QTreeWidgetItemIterator it(form.trvDirectory()); *it; ++it) ++nodes;
+  return nodes;
+}
+
+void CloseWindow(std::unique_ptr<sorvel::MainForm>& form) {
+  form->close();
+  form.reset();
+  QCoreApplication::processEvents();
+}
+
 double OpenInWindow(benchmark::State& state, const fs::path& project, int expected_nodes) {
-  const QString settings_file = QString::fromStdString((TheScratch().dir() / "sorvel.INI").string());
-  const QString store_file = QString::fromStdString((TheScratch().dir() / "user.ini").string());
   const QString file = QString::fromStdString(project.string());
   int nodes = 0;
   double peak = 0;
   double seconds = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto settings = std::make_unique<sorvel::ApplicationSetting>(settings_file);
-    QSettings store(store_file, QSettings::IniFormat);
+    auto settings = std::make_unique<sorvel::ApplicationSetting>(ScratchFile("sorvel.INI"));
+    QSettings store(ScratchFile("user.ini"), QSettings::IniFormat);
     QCoreApplication::processEvents();
     ResetPeakResident();
     const auto start = std::chrono::steady_clock::now();
     state.ResumeTiming();
-    auto form = std::make_unique<sorvel::MainForm>(settings.get(), &store);
-    form->resize(1024, 768);
-    form->show();
+    auto form = ShowWindow(settings.get(), &store);
     const bool loaded = form->FileProjectLoad(file);
     DrainAndDraw(*form);
     state.PauseTiming();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     peak = PeakResidentMiB();
-    nodes = 0;
-    for (QTreeWidgetItemIterator it(form->trvDirectory()); *it; ++it) ++nodes;
-    form->close();
-    form.reset();
-    QCoreApplication::processEvents();
+    nodes = TreeNodes(*form);
+    CloseWindow(form);
     state.ResumeTiming();
     if (!loaded) {
       state.SkipWithError("the project did not load");
@@ -249,19 +265,15 @@ class YesModalUi : public sorvel::ModalUi {
 // the removal alone. Twice the folders should take about twice the time.
 void BM_RemoveFlatFolders(benchmark::State& state) {
   const int folders = static_cast<int>(state.range(0));
-  const QString settings_file = QString::fromStdString((TheScratch().dir() / "sorvel.INI").string());
-  const QString store_file = QString::fromStdString((TheScratch().dir() / "user.ini").string());
   const QString file = QString::fromStdString(Flat(folders).string());
   YesModalUi yes;
   sorvel::ModalUi* before = sorvel::InstallModalUi(&yes);
   int nodes_left = -1;
   for (auto _ : state) {
     state.PauseTiming();
-    auto settings = std::make_unique<sorvel::ApplicationSetting>(settings_file);
-    QSettings store(store_file, QSettings::IniFormat);
-    auto form = std::make_unique<sorvel::MainForm>(settings.get(), &store);
-    form->resize(1024, 768);
-    form->show();
+    auto settings = std::make_unique<sorvel::ApplicationSetting>(ScratchFile("sorvel.INI"));
+    QSettings store(ScratchFile("user.ini"), QSettings::IniFormat);
+    auto form = ShowWindow(settings.get(), &store);
     const bool loaded = form->FileProjectLoad(file);
     DrainAndDraw(*form);
     form->lsvFiles()->selectAll();
@@ -269,11 +281,8 @@ void BM_RemoveFlatFolders(benchmark::State& state) {
     form->mnuWellRemove_Click();
     DrainAndDraw(*form);
     state.PauseTiming();
-    nodes_left = 0;
-    for (QTreeWidgetItemIterator it(form->trvDirectory()); *it; ++it) ++nodes_left;
-    form->close();
-    form.reset();
-    QCoreApplication::processEvents();
+    nodes_left = TreeNodes(*form);
+    CloseWindow(form);
     state.ResumeTiming();
     if (!loaded) {
       state.SkipWithError("the project did not load");
