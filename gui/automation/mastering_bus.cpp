@@ -1,5 +1,7 @@
 #include "gui/automation/mastering_bus.h"
 
+#include "gui/foundation/progress_step.h"
+
 namespace sorvel {
 namespace {
 
@@ -121,7 +123,16 @@ const BusClass& MasteringBusClass() {
 
 MasteringBusObject::MasteringBusObject() : BusObject(MasteringBusClass()), mastering_(std::make_unique<Mastering>()) {
   QObject::connect(mastering_.get(), &Mastering::Progress, mastering_.get(),
-                   [this](int32_t value, int32_t total) { Emit(QStringLiteral("Progress"), {value, total}); });
+                   [this](int32_t value, int32_t total) { PassProgressOn(value, total); });
+}
+
+void MasteringBusObject::PassProgressOn(int32_t value, int32_t total) {
+  // The first report, one for another total, every thousandth and the last sector.
+  if (progress_sent_ && total == progress_total_ && !ProgressStepDue(0, total, progress_value_, value)) return;
+  progress_sent_ = true;
+  progress_value_ = value;
+  progress_total_ = total;
+  Emit(QStringLiteral("Progress"), {value, total});
 }
 
 }  // namespace sorvel

@@ -27,7 +27,15 @@ class MasteringBusObject : public BusObject {
   Mastering& Layout() { return *mastering_; }
 
  private:
+  // Passes the class's Progress on as a signal in thousandths of the total:
+  // the class reports every sector, and a bus message per sector made a
+  // burn several times slower than the write itself.
+  void PassProgressOn(int32_t value, int32_t total);
+
   std::unique_ptr<Mastering> mastering_;
+  bool progress_sent_ = false;
+  int32_t progress_value_ = 0;
+  int32_t progress_total_ = 0;
 };
 
 }  // namespace sorvel

@@ -291,6 +291,32 @@ TEST_F(MasteringServiceTest, StopBurnDuringABurn) {
   EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // not ejected
 }
 
+// A burn of about 12,000 sectors tells its client its progress in steps of
+// a thousandth of the total at the most, rising, ending at the total.
+TEST_F(MasteringServiceTest, ProgressComesInThousandthsOfTheTotal) {
+  testing::WriteFileBytes(dir_.path() / "big.bin", std::string(12000 * 2048, '\x33'));
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("big.bin"), QString()})));
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  ASSERT_TRUE(BoolOf(burnt)) << ErrorOf(burnt).toStdString();
+  ASSERT_FALSE(client.progress.empty());
+  const int total = client.progress.back().second;
+  EXPECT_GT(total, 12000);
+  EXPECT_EQ(client.progress.back().first, total);
+  EXPECT_LE(client.progress.size(), 1002u);
+  EXPECT_GE(client.progress.size(), 900u);
+  // Each signal in a thousandth of its own, every one for the same total.
+  int same_step = 0, other_total = 0;
+  for (size_t i = 1; i < client.progress.size(); ++i) {
+    if (client.progress[i].second != total) ++other_total;
+    if (int64_t{client.progress[i].first} * 1000 / total <= int64_t{client.progress[i - 1].first} * 1000 / total)
+      ++same_step;
+  }
+  EXPECT_EQ(same_step, 0);
+  EXPECT_EQ(other_total, 0);
+}
+
 // A client that leaves the bus while its burn runs: the burn goes on to the
 // end, then its objects are released and the server ends.
 TEST_F(MasteringServiceTest, ObjectsOfAClientThatLeavesAreReleasedAfterTheBurn) {
