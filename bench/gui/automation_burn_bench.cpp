@@ -1,0 +1,145 @@
+// A burn through the automation server, as a bus client starts it: a 300 MB
+// file to an emulated DVD-R by `sorvel --automation` on a private bus, the
+// client handling the Progress signals. In the same run, alternated, the
+// same burn by the Mastering class in this process (the window's way), so
+// the bus's share shows as a ratio.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "bench/gui/gui_bench_support.h"
+#include "gui/jobs/mastering.h"
+#include "testing/gui/mastering_bus_client.h"
+#include "testing/gui/private_bus.h"
+#include "testing/test_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using sorvel::bench::Median;
+
+constexpr int64_t kFileBytes = 300LL << 20;
+constexpr int kRounds = 3;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The engines print a line per block written; the benchmark's own output
+// stays readable while the in-process burn runs.
+class QuietStdout {
+ public:
+  QuietStdout() : saved_(::dup(STDOUT_FILENO)) {
+    std::fflush(stdout);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDOUT_FILENO);
+      ::close(null);
+    }
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+    }
+  }
+
+ private:
+  int saved_;
+};
+
+void BM_BurnOverTheBus(benchmark::State& state) {
+  QTemporaryDir dir;
+  const fs::path root = dir.path().toStdString();
+  {
+    std::ofstream out(root / "big.bin", std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 9));
+    for (int64_t done = 0; done < kFileBytes; done += static_cast<int64_t>(block.size())) out.write(block.data(), block.size());
+  }
+  const QString file = QString::fromStdString((root / "big.bin").string());
+  // A blank DVD-R per burn: D: to F: for the server, G: to I: for this process.
+  std::string map;
+  for (char letter = 'D'; letter <= 'I'; ++letter) {
+    if (!map.empty()) map += ';';
+    map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
+  }
+  setenv("SORVEL_DRIVES", map.c_str(), 1);
+  // The server is the GUI program: without a display, it draws offscreen.
+  if (std::getenv("DISPLAY") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  sorvel::bench::UseBuiltEngines();
+  sorvel::testing::PrivateBus bus;
+  if (!bus.ok() || !bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),
+                                     {QStringLiteral("--automation")}, QStringLiteral("SORVEL.Mastering"))) {
+    state.SkipWithError("the automation server did not start");
+    return;
+  }
+  sorvel::testing::BusClient client(bus, QStringLiteral("bench"));
+  // An object that lives through the run keeps the server up between burns.
+  const QString keeper = client.Create();
+  std::vector<double> over_bus, in_process;
+  size_t signal_count = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      const QString object = client.Create();
+      if (object.isEmpty() || !sorvel::testing::BoolOf(client.Member(object, QStringLiteral("AddFile"), {file, QString()}))) {
+        state.SkipWithError("the layout was not made over the bus");
+        return;
+      }
+      client.progress.clear();
+      auto start = Clock::now();
+      const QDBusMessage burnt = client.CallRunning(
+          object, QStringLiteral("StartBurn"), {QString(QChar(u'D' + round)) + QStringLiteral(":"), false});
+      over_bus.push_back(Since(start));
+      signal_count = client.progress.size();
+      client.Release(object);
+      if (!sorvel::testing::BoolOf(burnt)) {
+        const std::string why = "the burn over the bus failed after " + std::to_string(over_bus.back()) + " s: " +
+                                sorvel::testing::ErrorOf(burnt).toStdString();
+        state.SkipWithError(why.c_str());
+        return;
+      }
+
+      sorvel::Mastering mastering;
+      size_t events = 0;
+      QObject::connect(&mastering, &sorvel::Mastering::Progress, [&](int32_t, int32_t) { ++events; });
+      bool ok = false;
+      start = Clock::now();
+      {
+        QuietStdout quiet;
+        try {
+          ok = mastering.AddFile(file) && mastering.StartBurn(QString(QChar(u'G' + round)) + QStringLiteral(":"), false);
+        } catch (const sorvel::MasteringError&) {
+          ok = false;
+        }
+      }
+      in_process.push_back(Since(start));
+      benchmark::DoNotOptimize(events);
+      if (!ok) {
+        state.SkipWithError("the burn in this process failed");
+        return;
+      }
+    }
+    state.SetIterationTime(Median(over_bus));
+  }
+  client.Release(keeper);
+  state.counters["bus_s"] = Median(over_bus);
+  state.counters["in_process_s"] = Median(in_process);
+  state.counters["ratio_to_in_process"] = Median(over_bus) / Median(in_process);
+  state.counters["progress_signals"] = static_cast<double>(signal_count);
+}
+BENCHMARK(BM_BurnOverTheBus)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
+
+}  // namespace
