@@ -36,6 +36,11 @@ std::string BuiltLibraryPath(const std::string& file_name) {
   return (exe.parent_path().parent_path() / "bin" / file_name).string();
 }
 
+std::filesystem::path SourceTree() {
+  const char* source = std::getenv("SORVEL_SOURCE_DIR");
+  return source != nullptr ? source : ".";
+}
+
 int RunCommand(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;

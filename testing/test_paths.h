@@ -27,6 +27,10 @@ bool RequireTool(const std::string& tool);
 // bin folder beside the folder of the running test program.
 std::string BuiltLibraryPath(const std::string& file_name);
 
+// The source tree: the folder SORVEL_SOURCE_DIR names (CTest sets it), else
+// the current folder.
+std::filesystem::path SourceTree();
+
 // Runs a shell command, returns its exit status and captures standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 

@@ -13,11 +13,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTimer>
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -248,12 +249,3 @@ BENCHMARK(BM_JolietImageOf100000FilesAgainstGenisoimage)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

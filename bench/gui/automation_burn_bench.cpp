@@ -77,8 +77,6 @@ void BM_BurnOverTheBus(benchmark::State& state) {
     map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
   }
   setenv("SORVEL_DRIVES", map.c_str(), 1);
-  // The server is the GUI program: without a display, it draws offscreen.
-  if (std::getenv("DISPLAY") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   sorvel::bench::UseBuiltEngines();
   sorvel::testing::PrivateBus bus;
   if (!bus.ok() || !bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),

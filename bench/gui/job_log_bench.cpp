@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <chrono>
-#include <cstdlib>
 
 #include "gui/dialogs/job_dialog.h"
 #include "gui/jobs/disc_job.h"
@@ -72,12 +71,3 @@ void BM_JobProgress(benchmark::State& state) {
 BENCHMARK(BM_JobProgress)->Arg(333000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

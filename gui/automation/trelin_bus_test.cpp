@@ -272,8 +272,7 @@ TEST_F(TrelinBusTest, SpeedListsAreObjectsOfTheClient) {
 // The README's example script prints the tracks of the pressed CD.
 TEST_F(TrelinBusTest, ReadmeScriptPrintsTheTracksOfTheDisc) {
   ASSERT_TRUE(testing::RequirePythonDbus());
-  const char* source = std::getenv("SORVEL_SOURCE_DIR");
-  const std::string readme = testing::ReadFileBytes(std::filesystem::path(source != nullptr ? source : ".") / "README.md");
+  const std::string readme = testing::ReadFileBytes(testing::SourceTree() / "README.md");
   const size_t section = readme.find("\n## Automation\n");
   ASSERT_NE(section, std::string::npos);
   const size_t start = readme.find("```python\n", section);

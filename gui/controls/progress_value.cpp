@@ -11,7 +11,7 @@ bool SetProgressValue(QProgressBar& bar, int value) {
   const int minimum = bar.minimum();
   const int maximum = bar.maximum();
   if (value < minimum || value > maximum) return false;
-  if (maximum > minimum && !ProgressStepDue(minimum, maximum, bar.value(), value)) return false;
+  if (!ProgressStepDue(minimum, maximum, bar.value(), value)) return false;
   bar.setValue(value);
   return true;
 }

@@ -4,8 +4,6 @@
 // diagnostic lines only when SORVEL_DEBUG=1 asks for them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -65,10 +63,8 @@ wait $program
                           out.string() + "' ERR='" + err.string() + "' SORVEL_DRIVES='" + drive_map + "' " +
                           "XDG_CONFIG_HOME='" + (dir / "config").string() + "' QT_QPA_PLATFORM=xcb " +
                           (debug ? "SORVEL_DEBUG=1 " : "SORVEL_DEBUG= ");
-  const char* source = std::getenv("SORVEL_SOURCE_DIR");
-  if (source == nullptr) return 126;
-  return RunCommand("env " + env + "timeout 400 sh '" + source + "/testing/run_under_xvfb.sh' 1280x1024x24 sh '" +
-                    script.string() + "'");
+  return RunCommand("env " + env + "timeout 400 sh '" + (testing::SourceTree() / "testing" / "run_under_xvfb.sh").string() +
+                    "' 1280x1024x24 sh '" + script.string() + "'");
 }
 
 struct OutputCase {

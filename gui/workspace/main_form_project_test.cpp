@@ -77,8 +77,7 @@ class PaintCount : public QObject {
 };
 
 std::filesystem::path SourceDir() {
-  const char* source = std::getenv("SORVEL_SOURCE_DIR");
-  return std::filesystem::path(source != nullptr ? source : ".") / "gui" / "workspace" / "testdata";
+  return testing::SourceTree() / "gui" / "workspace" / "testdata";
 }
 
 class ProjectFileTest : public testing::MainFormTest {
