@@ -2,11 +2,13 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
 
 #include "gui/foundation/modal_ui.h"
 #include "gui/foundation/window_module.h"
@@ -118,6 +120,19 @@ CenteredMessageBox::CenteredMessageBox(QWidget* owner, const QString& text, int 
   else setEscapeButton(static_cast<QAbstractButton*>(nullptr));
 }
 
+void CenteredMessageBox::FitScreenWidth() {
+  QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  // Qt lets a text that it must wrap anywhere (a long path) make the box as
+  // wide as a small screen, frame not counted: narrower, the text wraps again.
+  const int room = screen->availableGeometry().width() - (frameGeometry().width() - width());
+  if (width() <= room || room <= 0) return;
+  QLayout* box_layout = layout();
+  const int height_for_room =
+      box_layout != nullptr && box_layout->hasHeightForWidth() ? box_layout->totalHeightForWidth(room) : height();
+  setFixedSize(room, std::max(height(), height_for_room));
+}
+
 int CenteredMessageBox::IdOf(const QAbstractButton* button) const {
   for (const auto& [id, candidate] : buttons_)
     if (candidate == button) return id;
@@ -140,6 +155,7 @@ void CenteredMessageBox::showEvent(QShowEvent* event) {
   // centre known.
   QMessageBox::showEvent(event);
   if (event->spontaneous()) return;
+  FitScreenWidth();
   QRect area = WindowRect(owner_);
   if (!area.isValid()) {
     QScreen* screen = QGuiApplication::primaryScreen();

@@ -48,7 +48,8 @@ QString TextForMessageBox(const QString& text);
 // A message box that, when shown, puts its centre on the centre of its
 // owner's rectangle (the screen's when it has no visible owner), even when
 // part of the box then lies off the screen. Its text is cut as
-// TextForMessageBox says.
+// TextForMessageBox says, and the box is never wider than the screen: a long
+// path wraps inside it.
 class CenteredMessageBox final : public QMessageBox {
   Q_OBJECT
  public:
@@ -65,6 +66,8 @@ class CenteredMessageBox final : public QMessageBox {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void FitScreenWidth();
+
   QWidget* owner_;
   QList<std::pair<int, QAbstractButton*>> buttons_;
 };

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
@@ -198,6 +199,27 @@ TEST(MessageBoxTextTest, LongLinesAndLongListsAreCut) {
                          QStringLiteral("題"));
   EXPECT_EQ(box.text().size(), 1024);
   EXPECT_TRUE(box.text().endsWith(QStringLiteral("/end.m3u は開けません。")));
+}
+
+// A long path (no blank to wrap at) never makes the box wider than the
+// screen: the text wraps inside it, every character still shown.
+TEST(QtMessageBoxTest, LongPathsKeepTheBoxWithinTheScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  for (int length : {240, 600, 1000, 3000}) {
+    SCOPED_TRACE(length);
+    const QString path = QStringLiteral("/home/user/") + QString(length, QLatin1Char('w')) + QStringLiteral(".txt");
+    QRect seen;
+    QString shown;
+    testing::WhenModalShown([&](QWidget* box) {
+      seen = box->frameGeometry();
+      if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) shown = label->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    QtModalUi ui;
+    ui.MessageBox(nullptr, QStringLiteral("ファイル ") + path + QStringLiteral(" は見つかりません。"), 48, QString());
+    EXPECT_LE(seen.width(), screen.width());
+    EXPECT_EQ(shown, TextForMessageBox(QStringLiteral("ファイル ") + path + QStringLiteral(" は見つかりません。")));
+  }
 }
 
 TEST(MessageBoxScreenshot, CenterMessageBox) {
