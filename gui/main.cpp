@@ -20,9 +20,11 @@
 #include "gui/automation/automation_service.h"
 #include "gui/foundation/automation_host.h"
 #include "gui/foundation/form_services.h"
+#include "gui/foundation/program_icon.h"
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/qt_translations.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/foundation/wheel_guard.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
 #include "platform/local_time_zone.h"
@@ -84,6 +86,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("sorvel"));
   // The start procedure decides when the program ends, not the last window.
   QApplication::setQuitOnLastWindowClosed(false);
+  SetProgramIcon();
+  // Scrolling over a form changes none of its choices.
+  WheelGuard::Install();
   // Standard buttons and dialogs read Japanese, as the rest of the program.
   QtJapaneseTexts qt_texts;
   if (!qt_texts.installed())

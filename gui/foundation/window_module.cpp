@@ -2,8 +2,14 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QAbstractButton>
 #include <QGuiApplication>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QScreen>
+#include <QSet>
 #include <QWidget>
 #include <optional>
 
@@ -80,6 +86,48 @@ bool PacedPeekPendingMessage(const std::function<void()>& before) {
   // Counted from the end of the pass: a slow repaint cannot take the whole loop.
   last = platform::GetClock().Now();
   return true;
+}
+
+namespace {
+
+// A plain-text caption as markup: its access key underlined ("&&" a plain "&").
+QString UnderlinedCaption(const QString& text) {
+  QString html;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&' && i + 1 < text.size()) {
+      ++i;
+      const QString letter = QString(text[i]).toHtmlEscaped();
+      html += text[i] == u'&' ? letter : QStringLiteral("<u>") + letter + QStringLiteral("</u>");
+    } else {
+      html += QString(text[i]).toHtmlEscaped();
+    }
+  }
+  return html;
+}
+
+}  // namespace
+
+void GiveAccessKeysToMenus(QMainWindow* window) {
+  if (window == nullptr || window->menuWidget() == nullptr) return;
+  QSet<QKeySequence> menu_keys;
+  if (auto* bar = qobject_cast<QMenuBar*>(window->menuWidget())) {
+    for (const QAction* title : bar->actions()) {
+      const QKeySequence key = QKeySequence::mnemonic(title->text());
+      if (!key.isEmpty()) menu_keys.insert(key);
+    }
+  }
+  if (menu_keys.isEmpty()) return;
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    if (label->buddy() == nullptr || label->textFormat() == Qt::RichText) continue;
+    const QString text = label->text();
+    if (!menu_keys.contains(QKeySequence::mnemonic(text))) continue;
+    // A label holds its key while it has a buddy; as markup it shows the letter without the key.
+    label->setBuddy(nullptr);
+    label->setTextFormat(Qt::RichText);
+    label->setText(UnderlinedCaption(text));
+  }
+  for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+    if (menu_keys.contains(button->shortcut())) button->setShortcut(QKeySequence());
 }
 
 }  // namespace sorvel

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <functional>
 
+class QMainWindow;
 class QWidget;
 
 namespace sorvel {
@@ -28,6 +29,12 @@ bool CenterForm(QWidget* form, const QRect& window_rect);
 // Puts a top-level window into the topmost band or takes it out, keeping its
 // rectangle, and shows it.
 void SetTopMost(QWidget* window, bool on);
+
+// Where a title of the window's menu bar and a control of the window share an
+// access key, the menu keeps it: a label's key (which would put the focus on
+// its buddy) and a button's key are taken off, their underlined letter still
+// shown. Called once the window's menus and controls are built.
+void GiveAccessKeysToMenus(QMainWindow* window);
 
 // Lets the display catch up during a long synchronous loop: pending repaints
 // and layouts run; timers, input and other posted events stay queued. Each

@@ -28,6 +28,7 @@
 #include <cmath>
 
 #include "gui/controls/circle_graph.h"
+#include "gui/controls/elided_label.h"
 #include "gui/controls/splitter.h"
 #include "gui/controls/twips.h"
 #include "gui/dialogs/property_iso_file.h"
@@ -127,7 +128,8 @@ MainForm::MainForm(ApplicationSetting* settings, QSettings* store, QWidget* pare
 
   stbMain_ = new QStatusBar(this);
   stbMain_->setObjectName(QStringLiteral("stbMain"));
-  panel_text_ = new QLabel(stbMain_);
+  // A long path in the panel is cut, never widening the window.
+  panel_text_ = new ElidedLabel(stbMain_);
   panel_date_ = new QLabel(stbMain_);
   panel_time_ = new QLabel(stbMain_);
   stbMain_->addWidget(panel_text_, 1);
@@ -147,6 +149,7 @@ MainForm::MainForm(ApplicationSetting* settings, QSettings* store, QWidget* pare
 
   Form_Load();
   KeepPanesWhole();
+  GiveAccessKeysToMenus(this);
 }
 
 void MainForm::KeepPanesWhole() {

@@ -11,6 +11,7 @@
 #include <QToolBar>
 
 #include "gui/controls/circle_graph.h"
+#include "gui/controls/elided_label.h"
 #include "gui/controls/splitter.h"
 #include "gui/controls/twips.h"
 #include "gui/foundation/history_database.h"
@@ -146,6 +147,33 @@ TEST_F(MainWindowTest, FileSystemSwitchEmptiesTheDataAreaUnasked) {
   form.cboFileSystem()->setEnabled(false);
   form.cboFileSystem()->setCurrentIndex(5);
   EXPECT_FALSE(form.mobjImageFile().IsISOEmpty());
+}
+
+// A long text in the status bar (a file's path while it is added) is cut
+// with "…" in its panel: the window keeps its width and its least width.
+TEST_F(MainWindowTest, LongStatusTextNeverWidensTheWindow) {
+  MainForm& form = Open();
+  form.resize(920, 680);
+  Pump();
+  const int width = form.width();
+  const int least = form.minimumSizeHint().width();
+  for (int length : {240, 1000}) {
+    SCOPED_TRACE(length);
+    const QString name = QStringLiteral("/home/user/") + QString(length, u'長') + QStringLiteral(".txt");
+    form.StatusPanel()->setText(name);
+    Pump();
+    EXPECT_EQ(form.width(), width);
+    EXPECT_LE(form.minimumSizeHint().width(), least);
+    EXPECT_EQ(form.StatusPanel()->text(), name);
+    const QString shown = static_cast<ElidedLabel*>(form.StatusPanel())->ShownText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_TRUE(name.startsWith(shown.chopped(1)));
+    EXPECT_LE(form.StatusPanel()->fontMetrics().horizontalAdvance(shown), form.StatusPanel()->width());
+  }
+  // A short one is shown whole.
+  form.StatusPanel()->setText(QStringLiteral("/tmp/a.txt"));
+  Pump();
+  EXPECT_EQ(static_cast<ElidedLabel*>(form.StatusPanel())->ShownText(), QStringLiteral("/tmp/a.txt"));
 }
 
 TEST_F(MainWindowTest, HistoryButtonOnlyWithAViewer) {

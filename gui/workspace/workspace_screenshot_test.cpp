@@ -10,8 +10,15 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <QMenu>
+#include <QPainter>
+#include <QStatusBar>
+#include <string>
+
 #include "gui/controls/circle_graph.h"
+#include "gui/controls/elided_label.h"
 #include "gui/controls/splitter.h"
+#include "gui/foundation/program_icon.h"
 
 #include "gui/workspace/main_form_fixture.h"
 #include "testing/gui/screenshot.h"
@@ -153,6 +160,151 @@ TEST_F(WorkspaceScreenshot, MainFormAtItsMinimumSize) {
   EXPECT_TRUE(form.tlbFiles()->isVisible());
   EXPECT_TRUE(Inside(form.tlbTracks(), &form, window));
   EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm-Minimum")).isEmpty());
+}
+
+// Input as a user's, through the X server (these run under Xvfb): the
+// window raised and active, then xdotool's presses and wheel turns.
+class WorkspaceScreenshotInput : public WorkspaceScreenshot {
+ protected:
+  MainForm& OpenActive() {
+    MainForm& form = Open();
+    form.move(40, 40);
+    form.resize(1000, 640);
+    form.activateWindow();
+    form.raise();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    Pump();
+    return form;
+  }
+  // Runs xdotool with `arguments`, then lets the window take what it sent.
+  void XdoTool(const std::string& arguments) {
+    ASSERT_EQ(testing::RunCommand("xdotool " + arguments), 0) << arguments;
+    for (int i = 0; i < 10; ++i) {
+      QTest::qWait(30);
+      Pump();
+    }
+  }
+  // Puts the pointer over the middle of `widget`.
+  void PointAt(QWidget* widget) {
+    const QPoint centre = widget->mapToGlobal(widget->rect().center());
+    XdoTool("mousemove --sync " + std::to_string(centre.x()) + " " + std::to_string(centre.y()));
+  }
+};
+
+// Scrolling over the file-system and media boxes while they have no focus
+// changes neither: the layout, the label and the choices stay.
+TEST_F(WorkspaceScreenshotInput, WheelOverUnfocusedBoxesChangesNothing) {
+  ASSERT_TRUE(testing::RequireTool("xdotool"));
+  MainForm& form = OpenActive();
+  Write(Host("Data/readme.txt"), "text");
+  form.AddPathToLayout(Q(Host("Data")));
+  form.txtLabel()->setText(QStringLiteral("KEEP_ME"));
+  form.cboMediaType()->setCurrentIndex(0);
+  Pump();
+  form.lsvFiles()->setFocus();
+  const int system = form.cboFileSystem()->currentIndex();
+  ASSERT_GT(system, 0);
+  for (QComboBox* box : {form.cboFileSystem(), form.cboMediaType()}) {
+    SCOPED_TRACE(box->objectName().toStdString());
+    PointAt(box);
+    XdoTool("click 4");  // wheel up: the previous item
+    XdoTool("click 5");
+    XdoTool("click 5");
+    EXPECT_FALSE(box->hasFocus());
+  }
+  EXPECT_EQ(form.cboFileSystem()->currentIndex(), system);
+  EXPECT_EQ(form.cboMediaType()->currentIndex(), 0);
+  EXPECT_FALSE(form.mobjImageFile().IsISOEmpty());
+  EXPECT_EQ(form.txtLabel()->text(), QStringLiteral("KEEP_ME"));
+  EXPECT_TRUE(ui_.messages().isEmpty());
+
+  // Chosen by a click, the box takes the wheel: that is a change the user made.
+  QTest::mouseClick(form.cboFileSystem(), Qt::LeftButton);
+  if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+  form.cboFileSystem()->setFocus();
+  Pump();
+  PointAt(form.cboFileSystem());
+  XdoTool("click 4");
+  EXPECT_EQ(form.cboFileSystem()->currentIndex(), system - 1);
+  EXPECT_TRUE(form.mobjImageFile().IsISOEmpty());
+}
+
+// Alt+V opens the 表示 menu every time, E then runs its item; the label box,
+// whose caption shows the same letter, never takes the key nor the E.
+TEST_F(WorkspaceScreenshotInput, AltVOpensTheViewMenuAndNeverTypesIntoTheLabel) {
+  ASSERT_TRUE(testing::RequireTool("xdotool"));
+  MainForm& form = OpenActive();
+  form.txtLabel()->setText(QStringLiteral("MY_LABEL"));
+  form.lsvFiles()->setFocus();
+  Pump();
+  auto* view = form.findChild<QMenu*>(QStringLiteral("mnuView"));
+  ASSERT_NE(view, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    XdoTool("key alt+v");
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_FALSE(form.txtLabel()->hasFocus());
+    XdoTool("key e");
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(form.txtLabel()->text(), QStringLiteral("MY_LABEL"));
+  }
+  EXPECT_EQ(ui_.opened_documents(), QStringList(3, QStringLiteral("/")));
+  // The caption still shows its letter.
+  bool caption_found = false;
+  for (QLabel* caption : form.fraTop()->findChildren<QLabel*>())
+    caption_found = caption_found || caption->text().contains(QStringLiteral("媒体識別子(<u>V</u>)"));
+  EXPECT_TRUE(caption_found);
+}
+
+// The window with a long name in its status bar: cut with "…", the window as
+// wide as before.
+TEST_F(WorkspaceScreenshot, MainFormLongStatusText) {
+  MainForm& form = Open();
+  form.resize(920, 640);
+  Pump();
+  const QString name = QStringLiteral("/home/user/") + QString(240, u'n') + QStringLiteral(".txt");
+  form.StatusPanel()->setText(name);
+  Pump();
+  EXPECT_EQ(form.width(), 920);
+  EXPECT_TRUE(static_cast<ElidedLabel*>(form.StatusPanel())->ShownText().endsWith(QStringLiteral("…")));
+  EXPECT_FALSE(testing::SaveScreenshot(&form, QStringLiteral("MainForm-LongStatus")).isEmpty());
+}
+
+// The main window's icon is the program's, at every size a desktop asks
+// for; a picture of it beside Qt's generic window icon and the file icons.
+TEST_F(WorkspaceScreenshot, MainFormWindowIcon) {
+  MainForm& form = Open();
+  const QIcon icon = form.windowIcon();
+  const QIcon program = ProgramIcon();
+  for (int size : {16, 32, 48, 128}) {
+    SCOPED_TRACE(size);
+    const QImage shown = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(shown.size(), QSize(size, size));
+    EXPECT_EQ(shown, program.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32));
+  }
+  QWidget sheet;
+  sheet.resize(420, 160);
+  sheet.setAutoFillBackground(true);
+  sheet.show();
+  const QIcon others[] = {icon, QApplication::style()->standardIcon(QStyle::SP_TitleBarMenuButton),
+                          QApplication::style()->standardIcon(QStyle::SP_FileIcon),
+                          QApplication::style()->standardIcon(QStyle::SP_DriveCDIcon)};
+  QPixmap picture(sheet.size());
+  picture.fill(Qt::white);
+  {
+    QPainter painter(&picture);
+    int x = 10;
+    for (const QIcon& each : others) {
+      painter.drawPixmap(x, 10, each.pixmap(64, 64));
+      painter.drawPixmap(x + 24, 90, each.pixmap(16, 16));
+      x += 100;
+    }
+  }
+  auto* shown = new QLabel(&sheet);
+  shown->setPixmap(picture);
+  shown->resize(picture.size());
+  shown->show();
+  EXPECT_FALSE(testing::SaveScreenshot(&sheet, QStringLiteral("MainForm-WindowIcon")).isEmpty());
 }
 
 }  // namespace
