@@ -8,13 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QMimeData>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "gui/foundation/host_path.h"
 #include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
@@ -243,6 +247,53 @@ TEST(HostTreeWalkTest, FoldersThatCannotBeListedAreReported) {
     EXPECT_EQ(refused.lines, (QStringList{"+top", "+sub", "-", "-"}));
     ::chmod((dir / "top" / "sub").c_str(), 0755);
   }
+}
+
+// Names that are not UTF-8 come from Qt's file dialogs and drops as text in
+// which each odd byte is U+FFFD; the host's bytes are found back, level by
+// level, and from a drop's address as it was sent.
+TEST(HostPathTest, BytesOfNamesQtDecodedAreFoundBack) {
+  ScratchDir dir;
+  const std::string root = (dir / "h").string();
+  const struct {
+    const char* name;
+    std::string bytes;  // below root
+  } cases[] = {
+      {"UTF-8", "/a.txt"},
+      {"Japanese UTF-8", "/\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+      {"one odd byte", "/\xFF.txt"},
+      {"CP932", "/cp932_\x93\xFA\x96\x7B.txt"},
+      {"odd bytes inside", "/odd\xFF\xFEname.txt"},
+      {"odd folder and file", "/d\xFF/x\x81.txt"},
+      {"percent and blanks", "/50% off #1 ?.txt"},
+  };
+  for (const auto& c : cases) {
+    const fs::path path(root + c.bytes);
+    fs::create_directories(path.parent_path());
+    WriteFileBytes(path, c.name);
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QByteArray bytes = B(root + c.bytes);
+    const QString text = QFile::decodeName(bytes);  // as the file dialog hands it
+    EXPECT_EQ(HostPathOf(text), bytes);
+    // A file manager's drop: the address with the bytes percent-encoded.
+    QMimeData drop;
+    drop.setData(QStringLiteral("text/uri-list"), "file://" + bytes.toPercentEncoding("/") + "\r\n");
+    ASSERT_EQ(drop.urls().size(), 1);
+    EXPECT_EQ(HostPathOfUrl(drop.urls().first()), bytes);
+    // A drop from a Qt program, whose address holds the decoded text.
+    if (QFile::encodeName(text) == bytes) {
+      EXPECT_EQ(HostPathOfUrl(QUrl::fromLocalFile(text)), bytes);
+    }
+  }
+  // Names that Qt shows alike: the first in byte order.
+  WriteFileBytes(fs::path(root + "/\xFE.txt"), "fe");
+  EXPECT_EQ(HostPathOf(QFile::decodeName(B(root + "/\xFF.txt"))), B(root + "/\xFE.txt"));
+  // Nothing matches: the text's own bytes, naming nothing.
+  EXPECT_EQ(HostPathOf(QString::fromStdString(root) + QStringLiteral("/gone/\uFFFD.txt")),
+            B(root + "/gone/\xEF\xBF\xBD.txt"));
+  EXPECT_TRUE(HostPathOfUrl(QUrl(QStringLiteral("https://example.org/a.txt"))).isEmpty());
 }
 
 }  // namespace

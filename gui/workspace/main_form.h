@@ -169,7 +169,11 @@ class MainForm : public QMainWindow {
   void tlbFiles_ButtonClick(const QString& key);
 
   // Data-area procedures other parts of the workspace call.
+  // Adds a host file or folder (with everything below it) to the current
+  // directory of the data area. The text form is a path as Qt hands it (from
+  // a file dialog); its host bytes are found back (HostPathOf).
   void AddPathToLayout(const QString& path);
+  void AddHostPathToLayout(const QByteArray& path);
   void RefreshFileList();
   void AddDirectoryNode(const QString& parent_key, const QString& name);
   void PruneDirectoryNodes(const QStringList& names);
@@ -189,6 +193,8 @@ class MainForm : public QMainWindow {
  private:
   class RenameDelegate;
   friend class RenameDelegate;
+  class LayoutWalk;
+  friend class LayoutWalk;
 
   void BuildMenus();
   void BuildToolbar();
@@ -214,7 +220,6 @@ class MainForm : public QMainWindow {
   void LoadAudioLine(const QString& line, QStringList& missing, bool& limit_told, bool& texts_seen);
 
   // Data area.
-  void AddPathWalk(const QString& path, std::vector<std::pair<quint64, quint64>>& walk);
   void AddDirectoryNodesRecursive();
   void EnsureRootNode();
   // Nodes for the directories `names` under the node `parent_key`, in one

@@ -1,7 +1,9 @@
 // The data-area view of the main window: the directory tree, the file list
 // with its toolbar, keys, drop and in-place rename, and the commands that add,
 // create, rename, remove and change entries of the layout's data area.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +31,8 @@
 #include "gui/foundation/disk_module.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/find_file.h"
+#include "gui/foundation/host_path.h"
+#include "gui/foundation/host_tree_walk.h"
 #include "gui/foundation/modal_ui.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
@@ -44,19 +48,6 @@ const QString kKindDirUp = QStringLiteral("DirUp");
 const QString kKindFile = QStringLiteral("File");
 // The engine's record field for a source path.
 constexpr qsizetype kMaxSourcePathBytes = 1024;
-
-bool HoldsLineBreakOrTab(const QString& name) {
-  return name.contains(u'\t') || name.contains(u'\r') || name.contains(u'\n');
-}
-
-// The entries of a host folder but "." and "..", in the order the search returns them.
-QStringList HostEntries(const QString& folder) {
-  FindFile find;
-  QStringList entries;
-  for (QString entry = find.FindFirst(folder + QStringLiteral("/*.*")); !entry.isEmpty(); entry = find.FindNext())
-    if (entry != u"." && entry != u"..") entries << entry;
-  return entries;
-}
 
 }  // namespace
 
@@ -395,57 +386,89 @@ void MainForm::trvDirectory_NodeClick(QTreeWidgetItem* node) {
 
 // --- Adding ---
 
-void MainForm::AddPathToLayout(const QString& path) {
-  std::vector<std::pair<quint64, quint64>> walk;
-  AddPathWalk(path, walk);
+namespace {
+
+bool NameHoldsLineBreakOrTab(const QByteArray& name) {
+  return name.contains('\t') || name.contains('\r') || name.contains('\n');
 }
 
-void MainForm::AddPathWalk(const QString& path, std::vector<std::pair<quint64, quint64>>& walk) {
-  EnsureRootNode();
-  panel_text_->setText(path);
-  const int32_t attributes = GetFileAttributesByFind(path);
-  if (attributes == -1) {
-    Message(path + QStringLiteral(" は見つかりません。"));
-    return;
+QDateTime ModifiedTime(const struct stat& status) {
+  return QDateTime::fromMSecsSinceEpoch(qint64{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1000000);
+}
+
+}  // namespace
+
+// Rebuilds a host entry (a folder with everything below it) in the current
+// data-area directory, walking and reading by the names' bytes. Names reach
+// the layout as the disc shows them (UTF-8, else CP932, else "_" for each odd
+// byte); an entry the layout cannot take is reported and the walk goes on.
+class MainForm::LayoutWalk final : public HostTreeVisitor {
+ public:
+  explicit LayoutWalk(MainForm& form) : form_(form), image_(*form.image_) {}
+
+  bool EnterFolder(const QByteArray& path, const QByteArray& name, const struct stat& status) override {
+    form_.panel_text_->setText(HostNameText(path));
+    const QString before = HostNameText(name);
+    QString made = before;
+    // Names the project file cannot hold and paths the engine's record would cut.
+    if (Unusable(path, name) ||
+        !image_.MakeISODirectory(made, name.startsWith('.') ? 2 : 0, ModifiedTime(status))) {
+      Refuse(name);
+      return false;
+    }
+    if (made != before)
+      form_.Message(QStringLiteral("ディレクトリ名 '") + HostNameText(path) + QStringLiteral("' は\r\n'") + made +
+                    QStringLiteral("' に置換されました。"));
+    form_.AddDirectoryNode(ToKeyForm(image_.GetISOCurrentDirectory()), made);
+    return image_.ChangeISODirectory(made);
   }
-  QString name = GetFileNamePart(path);
-  const QByteArray native = QFile::encodeName(path);
-  struct stat info {};
-  const bool known = ::stat(native.constData(), &info) == 0;
-  // Names the project file cannot hold and paths the engine's record would cut.
-  const bool unusable = HoldsLineBreakOrTab(name) || native.size() >= kMaxSourcePathBytes;
-  if ((attributes & kFileAttributeDirectory) != 0) {
-    const std::pair<quint64, quint64> identity{known ? info.st_dev : 0, known ? info.st_ino : 0};
-    // A directory already on the walk's path (a link loop) is never entered again.
-    const bool loop = known && std::find(walk.begin(), walk.end(), identity) != walk.end();
-    QDateTime modified;
-    GetFileTimes(path, nullptr, &modified, nullptr);
-    const QString before = name;
-    if (!known || loop || unusable ||
-        !image_->MakeISODirectory(name, (attributes & kFileAttributeHidden) != 0 ? 2 : 0, modified)) {
-      Message(QStringLiteral("ディレクトリ ") + before + QStringLiteral(" は作成できません。"));
+  void LeaveFolder() override { image_.ChangeISODirectory(QStringLiteral("..")); }
+  void File(const QByteArray& path, const QByteArray& name) override {
+    form_.panel_text_->setText(HostNameText(path));
+    const QString before = HostNameText(name);
+    QString added = before;
+    // Only regular files have contents to read: FIFOs, sockets and devices never reach the engine.
+    struct stat status {};
+    if (Unusable(path, name) || ::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        !image_.AddISOFile(added, path)) {
+      form_.Message(QStringLiteral("ファイル ") + HostNameText(path) + QStringLiteral(" は追加できません。"));
       return;
     }
-    if (name != before)
-      Message(QStringLiteral("ディレクトリ名 '") + path + QStringLiteral("' は\r\n'") + name +
-              QStringLiteral("' に置換されました。"));
-    AddDirectoryNode(ToKeyForm(image_->GetISOCurrentDirectory()), name);
-    if (!image_->ChangeISODirectory(name)) return;
-    walk.push_back(identity);
-    for (const QString& entry : HostEntries(path)) AddPathWalk(path + u'/' + entry, walk);
-    walk.pop_back();
-    image_->ChangeISODirectory(QStringLiteral(".."));
+    if (added != before)
+      form_.Message(QStringLiteral("ファイル名 '") + HostNameText(path) + QStringLiteral("' は\r\n'") + added +
+                    QStringLiteral("' に置換されました。"));
+  }
+  // A folder already on the walk's path (a link loop) is never entered again.
+  void Loop(const QByteArray&, const QByteArray& name) override { Refuse(name); }
+  void Unreadable(const QByteArray&, const QByteArray& name) override { Refuse(name); }
+
+ private:
+  static bool Unusable(const QByteArray& path, const QByteArray& name) {
+    return NameHoldsLineBreakOrTab(name) || path.size() >= kMaxSourcePathBytes;
+  }
+  void Refuse(const QByteArray& name) {
+    form_.Message(QStringLiteral("ディレクトリ ") + HostNameText(name) + QStringLiteral(" は作成できません。"));
+  }
+
+  MainForm& form_;
+  Tazol& image_;
+};
+
+void MainForm::AddPathToLayout(const QString& path) { AddHostPathToLayout(HostPathOf(path)); }
+
+void MainForm::AddHostPathToLayout(const QByteArray& path) {
+  EnsureRootNode();
+  panel_text_->setText(HostNameText(path));
+  struct stat status {};
+  if (path.isEmpty() || ::lstat(path.constData(), &status) != 0) {
+    Message(HostNameText(path) + QStringLiteral(" は見つかりません。"));
     return;
   }
-  // Only regular files have contents to read: FIFOs, sockets and devices never reach the engine.
-  const QString before = name;
-  if (!known || !S_ISREG(info.st_mode) || unusable || !image_->AddISOFile(name, path)) {
-    Message(QStringLiteral("ファイル ") + path + QStringLiteral(" は追加できません。"));
-    return;
-  }
-  if (name != before)
-    Message(QStringLiteral("ファイル名 '") + path + QStringLiteral("' は\r\n'") + name +
-            QStringLiteral("' に置換されました。"));
+  const qsizetype slash = path.lastIndexOf('/');
+  QByteArray name = slash >= 0 ? path.mid(slash + 1) : path;
+  if (name.isEmpty()) name = path;
+  LayoutWalk walk(*this);
+  WalkHostTree(path, name, walk);
 }
 
 void MainForm::mnuWellAdd_Click() {
@@ -461,13 +484,21 @@ void MainForm::mnuWellAddDirectory_Click(int index) {
                          QStringLiteral("ディレクトリを指定してください。");
   QString folder = BrowseForFolder(this, prompt, 1);
   if (!folder.isEmpty()) {
+    while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+    const QByteArray base = HostPathOf(folder);
     if (index == 0) {
       // The folder itself becomes a directory of the data area.
-      while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
-      AddPathToLayout(folder);
+      AddHostPathToLayout(base);
     } else {
-      const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
-      for (const QString& entry : HostEntries(base)) AddPathToLayout(base + u'/' + entry);
+      std::vector<HostFolderEntry> entries;
+      const int fd = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0) {
+        ListHostFolder(fd, &entries);
+        ::close(fd);
+      }
+      const QByteArray prefix = base == "/" ? QByteArray() : base;
+      for (const HostFolderEntry& entry : entries)
+        if (entry.name != "." && entry.name != "..") AddHostPathToLayout(prefix + '/' + entry.name);
     }
   }
   panel_text_->clear();
@@ -478,8 +509,9 @@ bool MainForm::lsvFiles_Drop(QDropEvent* event) {
   if (data != nullptr && data->hasUrls()) {
     event->acceptProposedAction();
     const QList<QUrl> urls = data->urls();
+    // By the bytes the address carries: a name that is not UTF-8 stays whole.
     for (const QUrl& url : urls)
-      if (url.isLocalFile()) AddPathToLayout(url.toLocalFile());
+      if (url.isLocalFile()) AddHostPathToLayout(HostPathOfUrl(url));
   } else {
     event->ignore();
   }

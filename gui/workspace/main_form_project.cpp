@@ -1,6 +1,8 @@
 // The project file of the main window: the layout (label, file system, album
 // texts, data area, audio tracks) written to and read from a ".wpj" text file.
 // The lines themselves are read and written by project_file.h.
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/file.h"
 #include "gui/foundation/file_paths.h"
+#include "gui/foundation/host_tree_walk.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
 #include "gui/model/tazol.h"
@@ -47,6 +50,11 @@ bool IsUsableSource(const QString& path) {
   if (path.isEmpty()) return false;
   const QFileInfo info(path);
   return info.isAbsolute() && info.isFile();
+}
+
+// The same for a path as the host's bytes; `status` gets the file's status.
+bool IsUsableSource(const QByteArray& path, struct stat* status) {
+  return path.startsWith('/') && ::stat(path.constData(), status) == 0 && S_ISREG(status->st_mode);
 }
 
 }  // namespace
@@ -104,7 +112,8 @@ void MainForm::WriteDataSection(QStringList& lines) {
     data.is_directory = record->IsDirectory;
     data.parent = here;
     data.name = record->Name;
-    data.source = record->OriginalFileName;
+    // By its bytes: a name that is not UTF-8 comes back as it was.
+    data.source = project::SourceField(record->SourcePath);
     data.time_stamp = record->TimeStamp;
     data.attributes = record->FileAttribute;
     lines << project::FormatDataLine(data);
@@ -215,14 +224,20 @@ void MainForm::LoadDataLine(const QString& line, QStringList& missing) {
                                data.time_stamp ? *data.time_stamp : QDateTime::currentDateTime());
     return;
   }
-  panel_text_->setText(data.source);
-  if (!entered || !IsUsableSource(data.source)) {
-    missing << data.source;
+  const QByteArray source = project::SourcePath(data.source);
+  const QString shown = HostNameText(source);
+  panel_text_->setText(shown);
+  struct stat status {};
+  if (!entered || !IsUsableSource(source, &status)) {
+    missing << shown;
     return;
   }
-  if (!image_->AddISOFile(name, data.source)) return;
+  if (!image_->AddISOFile(name, source)) return;
   // The host file's own time only stands in for a stamp the line lacks.
-  const QDateTime stamp = data.time_stamp ? *data.time_stamp : QFileInfo(data.source).lastModified();
+  const QDateTime stamp =
+      data.time_stamp ? *data.time_stamp
+                      : QDateTime::fromMSecsSinceEpoch(qint64{status.st_mtim.tv_sec} * 1000 +
+                                                       status.st_mtim.tv_nsec / 1000000);
   image_->ChangeISOProperties(name, data.attributes, stamp);
 }
 

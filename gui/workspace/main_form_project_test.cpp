@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -387,6 +390,114 @@ TEST_F(ProjectFileTest, StampsBefore1970AndAfter2038SurviveOkAndASaveLoad) {
     const size_t line = listing.rfind('\n', at);
     EXPECT_NE(listing.substr(line, at - line).find(f.listed), std::string::npos) << listing.substr(line, at - line);
   }
+}
+
+// Host names that are not UTF-8 (a stray byte, a CP932 name) in a folder
+// with a plain one: added by the file dialog, by the folder dialog and by a
+// file manager's drop, each written to an image whose files read back equal,
+// named on the disc as UTF-8, else CP932, else "_" per odd byte; a project
+// saved with them (a valid UTF-8 file) loads them back by their bytes.
+TEST_F(ProjectFileTest, NamesThatAreNotUtf8AreAddedWrittenSavedAndLoadedByTheirBytes) {
+  for (const char* tool : {"xorriso", "cmp"}) ASSERT_TRUE(testing::RequireTool(tool));
+  OpenWithTemp();
+  SelectFileSystem(16);
+  const std::string folder = Host("odd\xFE").string();
+  const struct {
+    std::string host;
+    std::string disc;
+  } files[] = {
+      {"a.txt", "a.txt"},
+      {"\xFF.txt", "_.txt"},
+      {"cp932_\x93\xFA\x96\x7B.txt", "cp932_\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+  };
+  for (const auto& f : files) Write(folder + "/" + f.host, "contents of " + f.disc);
+  const auto bytes = [](const std::string& path) { return QByteArray(path.data(), static_cast<qsizetype>(path.size())); };
+  // What Qt's dialogs hand back: each odd byte decoded to U+FFFD.
+  const auto shown = [&](const std::string& path) { return QFile::decodeName(bytes(path)); };
+  int round = 0;
+  // Writes the layout to an image and compares what xorriso extracts from
+  // `below` (a disc folder) with the host files.
+  const auto written_equal = [&](const std::string& below) {
+    const std::filesystem::path out = scratch_ / ("out" + std::to_string(++round));
+    std::filesystem::create_directories(out);
+    WellWriter writer;
+    ASSERT_TRUE(writer.StartWriteFile(Q(out / "Disc.iso"), form_->mobjImageFile()));
+    std::string said;
+    ASSERT_EQ(testing::RunCommand("xorriso -osirrox on -indev '" + (out / "Disc.img").string() + "' -extract / '" +
+                                      (out / "x").string() + "' 2>&1",
+                                  &said),
+              0)
+        << said;
+    for (const auto& f : files) {
+      SCOPED_TRACE(f.disc);
+      EXPECT_EQ(testing::RunCommand("cmp '" + folder + "/" + f.host + "' '" + (out / "x").string() + below + "/" +
+                                    f.disc + "'"),
+                0);
+    }
+  };
+  const auto fresh = [&] {
+    form_->ClearLayout();
+    ui_.Clear();
+    Pump();
+  };
+
+  {
+    SCOPED_TRACE("file dialog");
+    QStringList chosen;
+    for (const auto& f : files) chosen << shown(folder + "/" + f.host);
+    ui_.QueueOpenFiles(chosen);
+    form_->mnuWellAdd_Click();
+    Pump();
+    EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join(u'\n').toStdString();
+    written_equal("");
+  }
+  {
+    SCOPED_TRACE("folder dialog");
+    fresh();
+    ui_.QueueFolder(shown(folder));
+    form_->mnuWellAddDirectory_Click(0);
+    Pump();
+    EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join(u'\n').toStdString();
+    written_equal("/odd_");
+  }
+  {
+    SCOPED_TRACE("drop");
+    fresh();
+    QByteArray list;
+    for (const auto& f : files) list += "file://" + bytes(folder + "/" + f.host).toPercentEncoding("/") + "\r\n";
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), list);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form_->lsvFiles()->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form_->lsvFiles()->viewport(), &drop);
+    Pump();
+    EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join(u'\n').toStdString();
+    written_equal("");
+  }
+
+  SCOPED_TRACE("project");
+  ASSERT_TRUE(form_->SaveProject(Project("odd.wpj")));
+  const std::string project = testing::ReadFileBytes(scratch_ / "odd.wpj");
+  EXPECT_TRUE(QString::fromUtf8(project.data(), static_cast<qsizetype>(project.size())).toUtf8() == bytes(project));
+  EXPECT_NE(project.find("\tfile://" + bytes(folder).toPercentEncoding("/").toStdString() + "/%FF.txt\t"),
+            std::string::npos)
+      << project;
+  fresh();
+  MissingListCloser closer;
+  ASSERT_TRUE(form_->FileProjectLoad(Project("odd.wpj")));
+  Pump();
+  EXPECT_TRUE(closer.lists.isEmpty()) << closer.lists.value(0).join(u'\n').toStdString();
+  QList<QByteArray> sources;
+  for (auto record = form_->mobjImageFile().FindISOFirstFile(); record; record = form_->mobjImageFile().FindISONextFile())
+    if (!record->IsDirectory) sources << record->SourcePath;
+  std::sort(sources.begin(), sources.end());
+  QList<QByteArray> expected;
+  for (const auto& f : files) expected << bytes(folder + "/" + f.host);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sources, expected);
+  written_equal("");
 }
 
 TEST_F(ProjectFileTest, MissingTracksAreListedAndTheNextOnesFollowWithoutAGap) {

@@ -6,10 +6,13 @@
 #include <limits>
 
 #include "gui/foundation/string_module.h"
+#include "platform/text_encoding.h"
 
 namespace sorvel::project {
 
 namespace {
+
+const QString kEscapedSource = QStringLiteral("file://");
 
 QString FieldAt(const QStringList& fields, qsizetype index) {
   return index < fields.size() ? fields[index] : QString();
@@ -140,6 +143,20 @@ QString FormatAudioLine(const AudioLine& line) {
                      .join(u'\t');
   if (line.texts) text += u'\t' + JoinTexts(*line.texts);
   return text;
+}
+
+QString SourceField(const QByteArray& path) {
+  const bool plain =
+      platform::IsValidUtf8(std::string_view(path.constData(), static_cast<size_t>(path.size()))) &&
+      !path.contains('\t') && !path.contains('\r') && !path.contains('\n') && !path.contains('\0') &&
+      !path.startsWith(' ') && !path.endsWith(' ') && !path.startsWith(kEscapedSource.toLatin1());
+  if (plain) return QString::fromUtf8(path);
+  return kEscapedSource + QString::fromLatin1(path.toPercentEncoding("/"));
+}
+
+QByteArray SourcePath(const QString& field) {
+  if (!field.startsWith(kEscapedSource)) return field.toUtf8();
+  return QByteArray::fromPercentEncoding(field.mid(kEscapedSource.size()).toUtf8());
 }
 
 }  // namespace sorvel::project

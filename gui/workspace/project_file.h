@@ -5,6 +5,7 @@
 // layout (main_form_project.cpp).
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -81,6 +82,15 @@ QString CleanText(const QString& text);
 // The texts joined by TABs, each cleaned.
 QString JoinTexts(const Texts& texts);
 QString FormatDataLine(const DataLine& line);
+
+// A host path as a "[Data]" source field and back. A path that is UTF-8 and
+// survives the line as it stands is written as it is (as every project file
+// holds it); any other (a name that is not UTF-8, a blank at either end, a
+// TAB or line break) is written "file://" and its bytes percent-encoded ("/"
+// kept), which no absolute path starts with. A field without that start is
+// a path in UTF-8.
+QString SourceField(const QByteArray& path);
+QByteArray SourcePath(const QString& field);
 QString FormatAudioLine(const AudioLine& line);
 
 }  // namespace sorvel::project

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace sorvel::project {
 namespace {
 
@@ -126,6 +128,38 @@ TEST(ProjectLineTest, WrittenTextsCannotShiftFieldsOrBreakTheLine) {
   ASSERT_TRUE(again.texts.has_value());
   EXPECT_EQ((*again.texts)[0], QStringLiteral("Ti tle"));
   EXPECT_EQ((*again.texts)[11], QStringLiteral("end  "));
+}
+
+// Source paths by their bytes: UTF-8 paths as every project file holds them,
+// any other escaped, and each back byte for byte through a whole data line.
+TEST(ProjectLineTest, SourcePathsSurviveTheLineByteForByte) {
+  struct Case {
+    std::string bytes;
+    const char* field;  // as written
+  } cases[] = {
+      {"/home/u/a.txt", "/home/u/a.txt"},
+      {"/home/u/\xE6\x97\xA5\xE6\x9C\xAC 50%.txt", "/home/u/日本 50%.txt"},
+      {"/home/u/\xFF.txt", "file:///home/u/%FF.txt"},
+      {"/home/u/cp932_\x93\xFA\x96\x7B.txt", "file:///home/u/cp932_%93%FA%96%7B.txt"},
+      {"/home/u/odd\xFF\xFEname 100%.txt", "file:///home/u/odd%FF%FEname%20100%25.txt"},
+      {"/home/u/ends with a blank ", "file:///home/u/ends%20with%20a%20blank%20"},
+      {"/home/u/tab\tline\nbreak", "file:///home/u/tab%09line%0Abreak"},
+      {"", ""},  // a dummy file has no source
+  };
+  for (const Case& c : cases) {
+    const QByteArray bytes(c.bytes.data(), static_cast<qsizetype>(c.bytes.size()));
+    SCOPED_TRACE(bytes.toHex().toStdString());
+    const QString field = SourceField(bytes);
+    EXPECT_EQ(field, QString::fromUtf8(c.field));
+    EXPECT_EQ(SourcePath(field), bytes);
+    DataLine line;
+    line.parent = QStringLiteral("\\");
+    line.name = QStringLiteral("n");
+    line.source = field;
+    EXPECT_EQ(SourcePath(ParseDataLine(FormatDataLine(line)).source), bytes);
+  }
+  // Older files: a plain path reads as its UTF-8 bytes.
+  EXPECT_EQ(SourcePath(QStringLiteral("/x/報告書.txt")), QByteArray("/x/\xE5\xA0\xB1\xE5\x91\x8A\xE6\x9B\xB8.txt"));
 }
 
 }  // namespace
