@@ -12,6 +12,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
+#include <QImage>
+#include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -80,6 +82,29 @@ Result RunTool(const QString& program, const QStringList& arguments, const QProc
   result.output += process.readAll().toStdString();
   if (process.exitStatus() == QProcess::NormalExit) result.status = process.exitCode();
   return result;
+}
+
+// The pictures of a window's _NET_WM_ICON as xprop prints the property
+// ("_NET_WM_ICON = w, h, ARGB..., w, h, ..."); none when it is not set.
+std::vector<QImage> WindowIcons(const std::string& printed) {
+  std::vector<quint32> values;
+  const size_t equals = printed.find('=');
+  if (equals == std::string::npos) return {};
+  std::istringstream in(printed.substr(equals + 1));
+  std::string item;
+  while (std::getline(in, item, ',')) values.push_back(static_cast<quint32>(std::stoul(item)));
+  std::vector<QImage> pictures;
+  for (size_t at = 0; at + 2 <= values.size();) {
+    const int width = static_cast<int>(values[at]);
+    const int height = static_cast<int>(values[at + 1]);
+    at += 2;
+    if (width <= 0 || height <= 0 || at + static_cast<size_t>(width) * static_cast<size_t>(height) > values.size()) break;
+    QImage picture(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) picture.setPixel(x, y, values[at++]);
+    pictures.push_back(picture);
+  }
+  return pictures;
 }
 
 // The environment of the installed programs: nothing that would let them
@@ -208,6 +233,7 @@ TEST_F(Installed, TreeHoldsTheDeliverablesAndTheirLinks) {
       {"bin/kestrow", kLink, "../lib/sorvel/kestrow"},
       {"share/applications/sorvel.desktop", kFile, nullptr},
       {"share/icons/hicolor/scalable/apps/sorvel.svg", kFile, nullptr},
+      {"share/icons/hicolor/scalable/mimetypes/application-x-sorvel-project.svg", kFile, nullptr},
       {"share/mime/packages/sorvel.xml", kFile, nullptr},
       {"share/dbus-1/services/SORVEL.Mastering.service", kFile, nullptr},
       {"share/dbus-1/interfaces", kFolder, nullptr},
@@ -353,7 +379,11 @@ TEST_F(Installed, DesktopEntryAndTypesAsTheDesktopToolsReadThem) {
     }
     EXPECT_NE(listed.find(";" + type + ";"), std::string::npos) << type;
     EXPECT_NE(cache.find("\n" + type + "=sorvel.desktop;"), std::string::npos) << type;
-  }
+  }  // Project files show the program's icon, under the name their type gives.
+  EXPECT_NE(("\n" + ReadFileBytes(P("share/mime/icons"))).find("\napplication/x-sorvel-project:application-x-sorvel-project\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadFileBytes(P("share/icons/hicolor/scalable/mimetypes/application-x-sorvel-project.svg")),
+            ReadFileBytes(P("share/icons/hicolor/scalable/apps/sorvel.svg")));
 }
 
 // The installed program, started through bin/sorvel under X, opens its main
@@ -397,6 +427,39 @@ TEST_F(Installed, ProgramStartedThroughItsLinkShowsBothEnginesAndStaysUp) {
       60000));
   ASSERT_TRUE(about_item.valid()) << "no main window: " << output();
   EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/exe"), P("lib/sorvel/sorvel"));
+
+  // The main window carries the program's icon (not the desktop's generic
+  // one): every picture of its _NET_WM_ICON is the installed icon drawn at
+  // that size.
+  {
+    ASSERT_TRUE(testing::RequireTool("xdotool"));
+    ASSERT_TRUE(testing::RequireTool("xprop"));
+    const Result found = RunTool(QStringLiteral("xdotool"),
+                                 {QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid),
+                                  QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QStringLiteral("^Sorvel$")},
+                                 ProgramEnvironment());
+    const std::string window = found.output.substr(0, found.output.find('\n'));
+    ASSERT_FALSE(window.empty()) << found.output;
+    const Result icon = RunTool(QStringLiteral("xprop"),
+                                {QStringLiteral("-id"), QString::fromStdString(window), QStringLiteral("-notype"),
+                                 QStringLiteral("-f"), QStringLiteral("_NET_WM_ICON"), QStringLiteral("32c"),
+                                 QStringLiteral(" = $0+\n"), QStringLiteral("_NET_WM_ICON")},
+                                ProgramEnvironment());
+    const std::vector<QImage> pictures = WindowIcons(icon.output);
+    ASSERT_FALSE(pictures.empty()) << icon.output.substr(0, 200);
+    std::set<int> sizes;
+    for (const QImage& picture : pictures) {
+      SCOPED_TRACE(picture.width());
+      sizes.insert(picture.width());
+      const QString png = QString::fromStdString(
+          (testing::SourceTree() / "packaging" / "icons" / ("sorvel-" + std::to_string(picture.width()) + ".png"))
+              .string());
+      // The route the window system's picture takes: a pixmap, then 32-bit ARGB.
+      const QImage expected = QPixmap::fromImage(QImage(png)).toImage().convertToFormat(QImage::Format_ARGB32);
+      EXPECT_EQ(picture, expected);
+    }
+    EXPECT_TRUE(sizes.count(16) == 1 && sizes.count(32) == 1 && sizes.count(48) == 1);
+  }
 
   // The menu item's action answers when the modal box has closed.
   QDBusPendingCall about_closed = a11y.Press(about_item);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
@@ -11,6 +13,8 @@
 
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/dialog_test_support.h"
+#include "gui/dialogs/disc_read_form.h"
+#include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/well_layout_test_support.h"
 #include "gui/dialogs/well_save_form.h"
 #include "gui/dialogs/well_write_form.h"
@@ -96,6 +100,70 @@ TEST_F(MainFormLayoutDialogsTest, WrittenDiscsAndSavedImagesAreRecorded) {
   EXPECT_TRUE(std::filesystem::exists(scratch_ / "saved.cue"));
   EXPECT_EQ(Sql(database, "SELECT COUNT(*) FROM DISC; SELECT COUNT(*) FROM TRACK;"), "2\n4\n");
 
+  InstallWorkspaceDialogs(previous_dialogs);
+  InstallFormFactories(previous_forms);
+}
+
+// Host names that are not UTF-8, added with the folder dialog's "files of a
+// folder" (whose answer Qt decoded lossily), burnt to an emulated CD-R through
+// the write dialog; the disc, read back to an image (bchunk makes its data
+// track an ISO image, xorriso extracts it), holds the three files equal,
+// named as UTF-8, CP932 and "_" for the odd byte.
+TEST_F(MainFormLayoutDialogsTest, NamesThatAreNotUtf8AreBurntByTheirBytes) {
+  for (const char* tool : {"xorriso", "bchunk", "cmp"}) ASSERT_TRUE(testing::RequireTool(tool));
+  testing::DialogTestEnvironment env(scratch_);
+  testing::RecordingPowerBackend power;
+  testing::ScopedDriveMap map("D:=emu:" + env.State("odd.state") + ",medium=cd-r");
+  const FormFactories forms = DialogFormFactories();
+  const FormFactories* previous_forms = InstallFormFactories(&forms);
+  WorkspaceDialogs dialogs;
+  const WorkspaceDialogs* previous_dialogs = InstallWorkspaceDialogs(&dialogs);
+
+  MainForm& form = Open();
+  form.cboFileSystem()->setCurrentIndex(form.cboFileSystem()->findData(16));
+  const std::string folder = Host("odd\xFE").string();
+  const struct {
+    std::string host;
+    std::string disc;
+  } files[] = {
+      {"a.txt", "a.txt"},
+      {"\xFF.txt", "_.txt"},
+      {"cp932_\x93\xFA\x96\x7B.txt", "cp932_\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+  };
+  for (const auto& f : files) Write(folder + "/" + f.host, std::string(5000, f.disc[0]) + f.disc);
+  ui_.QueueFolder(QFile::decodeName(QByteArray(folder.data(), static_cast<qsizetype>(folder.size()))));
+  form.mnuWellAddDirectory_Click(1);
+  Pump();
+  EXPECT_TRUE(ui_.messages().isEmpty()) << ui_.LastText().toStdString();
+
+  StartThenEndWhenShown();
+  form.tlbMain_ButtonClick(QStringLiteral("WriteWell"));
+  Pump();
+  ASSERT_EQ(ui_.LastText(), QStringLiteral("書き込みは正常終了しました。"));
+
+  ui_.Clear();
+  const std::filesystem::path back = scratch_ / "back";
+  std::filesystem::create_directories(back);
+  {
+    DiscReadForm reader;
+    if (std::filesystem::exists(env.State("odd.state"))) reader.fraSend()->eject_button(1)->click();
+    reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
+    reader.cmdEnd()->click();
+  }
+  // The disc as read (raw sectors and their sheet) becomes an ISO image of its data track.
+  std::string said;
+  ASSERT_EQ(testing::RunCommand("cd '" + back.string() + "' && bchunk Disc.img Disc.cue track 2>&1", &said), 0) << said;
+  ASSERT_EQ(testing::RunCommand("xorriso -osirrox on -indev '" + (back / "track01.iso").string() + "' -extract / '" +
+                                    (back / "x").string() + "' 2>&1",
+                                &said),
+            0)
+      << said;
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.disc);
+    EXPECT_EQ(testing::RunCommand("cmp '" + folder + "/" + f.host + "' '" + (back / "x" / f.disc).string() + "'"), 0);
+  }
   InstallWorkspaceDialogs(previous_dialogs);
   InstallFormFactories(previous_forms);
 }
