@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "gui/foundation/application_setting.h"
 #include "gui/model/engine_library.h"
@@ -104,6 +105,22 @@ class MainFormTest : public ::testing::Test {
   static void Write(const std::filesystem::path& path, const std::string& text = "data") {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // A host file whose name need not be UTF-8, and the name the disc shows (Joliet).
+  struct OddName {
+    std::string host;
+    std::string disc;
+  };
+  // Writes into `folder` a plain name, one with a stray byte and a CP932 name.
+  static std::vector<OddName> WriteNamesThatAreNotUtf8(const std::string& folder) {
+    std::vector<OddName> files{
+        {"a.txt", "a.txt"},
+        {"\xFF.txt", "_.txt"},
+        {"cp932_\x93\xFA\x96\x7B.txt", "cp932_\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+    };
+    for (const OddName& f : files) Write(folder + "/" + f.host, std::string(5000, f.disc[0]) + f.disc);
+    return files;
   }
 
   // A 44,100 Hz 16-bit stereo WAV file of `sectors` sectors (2,352 bytes each).

@@ -49,18 +49,39 @@ std::string Sql(const std::filesystem::path& database, const std::string& query)
   return out;
 }
 
+// The real dialog forms, the layout save dialog and an emulated CD-R in
+// drive D:, for one test.
+class LayoutDialogsRig {
+ public:
+  LayoutDialogsRig(const testing::ScratchDir& scratch, const char* state)
+      : env_(scratch), map_("D:=emu:" + env_.State(state) + ",medium=cd-r"), forms_(DialogFormFactories()) {
+    previous_forms_ = InstallFormFactories(&forms_);
+    dialogs_.well_save = ShowWellSaveDialog;
+    previous_dialogs_ = InstallWorkspaceDialogs(&dialogs_);
+  }
+  ~LayoutDialogsRig() {
+    InstallWorkspaceDialogs(previous_dialogs_);
+    InstallFormFactories(previous_forms_);
+  }
+  LayoutDialogsRig(const LayoutDialogsRig&) = delete;
+  LayoutDialogsRig& operator=(const LayoutDialogsRig&) = delete;
+  std::string State(const char* name) const { return env_.State(name); }
+
+ private:
+  testing::DialogTestEnvironment env_;
+  testing::RecordingPowerBackend power_;
+  testing::ScopedDriveMap map_;
+  const FormFactories forms_;
+  const FormFactories* previous_forms_ = nullptr;
+  WorkspaceDialogs dialogs_;
+  const WorkspaceDialogs* previous_dialogs_ = nullptr;
+};
+
 using MainFormLayoutDialogsTest = MainFormTest;
 
 TEST_F(MainFormLayoutDialogsTest, WrittenDiscsAndSavedImagesAreRecorded) {
   ASSERT_TRUE(testing::RequireTool("sqlite3"));
-  testing::DialogTestEnvironment env(scratch_);
-  testing::RecordingPowerBackend power;
-  testing::ScopedDriveMap map("D:=emu:" + env.State("d.state") + ",medium=cd-r");
-  const FormFactories forms = DialogFormFactories();
-  const FormFactories* previous_forms = InstallFormFactories(&forms);
-  WorkspaceDialogs dialogs;
-  dialogs.well_save = ShowWellSaveDialog;
-  const WorkspaceDialogs* previous_dialogs = InstallWorkspaceDialogs(&dialogs);
+  LayoutDialogsRig rig(scratch_, "d.state");
 
   const std::filesystem::path database = scratch_ / "history.mdb";
   ASSERT_TRUE(CreateHistoryDatabase(Q(database)));
@@ -100,8 +121,6 @@ TEST_F(MainFormLayoutDialogsTest, WrittenDiscsAndSavedImagesAreRecorded) {
   EXPECT_TRUE(std::filesystem::exists(scratch_ / "saved.cue"));
   EXPECT_EQ(Sql(database, "SELECT COUNT(*) FROM DISC; SELECT COUNT(*) FROM TRACK;"), "2\n4\n");
 
-  InstallWorkspaceDialogs(previous_dialogs);
-  InstallFormFactories(previous_forms);
 }
 
 // Host names that are not UTF-8, added with the folder dialog's "files of a
@@ -111,26 +130,12 @@ TEST_F(MainFormLayoutDialogsTest, WrittenDiscsAndSavedImagesAreRecorded) {
 // named as UTF-8, CP932 and "_" for the odd byte.
 TEST_F(MainFormLayoutDialogsTest, NamesThatAreNotUtf8AreBurntByTheirBytes) {
   for (const char* tool : {"xorriso", "bchunk", "cmp"}) ASSERT_TRUE(testing::RequireTool(tool));
-  testing::DialogTestEnvironment env(scratch_);
-  testing::RecordingPowerBackend power;
-  testing::ScopedDriveMap map("D:=emu:" + env.State("odd.state") + ",medium=cd-r");
-  const FormFactories forms = DialogFormFactories();
-  const FormFactories* previous_forms = InstallFormFactories(&forms);
-  WorkspaceDialogs dialogs;
-  const WorkspaceDialogs* previous_dialogs = InstallWorkspaceDialogs(&dialogs);
+  LayoutDialogsRig rig(scratch_, "odd.state");
 
   MainForm& form = Open();
   form.cboFileSystem()->setCurrentIndex(form.cboFileSystem()->findData(16));
   const std::string folder = Host("odd\xFE").string();
-  const struct {
-    std::string host;
-    std::string disc;
-  } files[] = {
-      {"a.txt", "a.txt"},
-      {"\xFF.txt", "_.txt"},
-      {"cp932_\x93\xFA\x96\x7B.txt", "cp932_\xE6\x97\xA5\xE6\x9C\xAC.txt"},
-  };
-  for (const auto& f : files) Write(folder + "/" + f.host, std::string(5000, f.disc[0]) + f.disc);
+  const auto files = WriteNamesThatAreNotUtf8(folder);
   ui_.QueueFolder(QFile::decodeName(QByteArray(folder.data(), static_cast<qsizetype>(folder.size()))));
   form.mnuWellAddDirectory_Click(1);
   Pump();
@@ -146,7 +151,7 @@ TEST_F(MainFormLayoutDialogsTest, NamesThatAreNotUtf8AreBurntByTheirBytes) {
   std::filesystem::create_directories(back);
   {
     DiscReadForm reader;
-    if (std::filesystem::exists(env.State("odd.state"))) reader.fraSend()->eject_button(1)->click();
+    if (std::filesystem::exists(rig.State("odd.state"))) reader.fraSend()->eject_button(1)->click();
     reader.txtWriteFile()->setText(Q(back / "Disc.img"));
     reader.cmdStartStop()->click();
     ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
@@ -164,8 +169,6 @@ TEST_F(MainFormLayoutDialogsTest, NamesThatAreNotUtf8AreBurntByTheirBytes) {
     SCOPED_TRACE(f.disc);
     EXPECT_EQ(testing::RunCommand("cmp '" + folder + "/" + f.host + "' '" + (back / "x" / f.disc).string() + "'"), 0);
   }
-  InstallWorkspaceDialogs(previous_dialogs);
-  InstallFormFactories(previous_forms);
 }
 
 }  // namespace

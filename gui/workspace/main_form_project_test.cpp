@@ -402,15 +402,7 @@ TEST_F(ProjectFileTest, NamesThatAreNotUtf8AreAddedWrittenSavedAndLoadedByTheirB
   OpenWithTemp();
   SelectFileSystem(16);
   const std::string folder = Host("odd\xFE").string();
-  const struct {
-    std::string host;
-    std::string disc;
-  } files[] = {
-      {"a.txt", "a.txt"},
-      {"\xFF.txt", "_.txt"},
-      {"cp932_\x93\xFA\x96\x7B.txt", "cp932_\xE6\x97\xA5\xE6\x9C\xAC.txt"},
-  };
-  for (const auto& f : files) Write(folder + "/" + f.host, "contents of " + f.disc);
+  const auto files = WriteNamesThatAreNotUtf8(folder);
   const auto bytes = [](const std::string& path) { return QByteArray(path.data(), static_cast<qsizetype>(path.size())); };
   // What Qt's dialogs hand back: each odd byte decoded to U+FFFD.
   const auto shown = [&](const std::string& path) { return QFile::decodeName(bytes(path)); };
