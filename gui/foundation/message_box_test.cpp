@@ -241,6 +241,15 @@ TEST(MessageBoxScreenshot, CenterMessageBox) {
   EXPECT_NEAR(box_centre.x(), owner_centre.x(), 40);
   EXPECT_NEAR(box_centre.y(), owner_centre.y(), 40);
   box.close();
+
+  // A long path wraps inside a box no wider than the screen.
+  CenteredMessageBox long_box(&owner,
+                              QStringLiteral("ファイル /home/user/") + QString(240, QLatin1Char('n')) +
+                                  QStringLiteral(".txt は見つかりません。"),
+                              48, QStringLiteral("Sorvel"));
+  EXPECT_FALSE(testing::SaveScreenshot(&long_box, QStringLiteral("CenterMessageBox-LongPath")).isEmpty());
+  EXPECT_LE(long_box.frameGeometry().width(), long_box.screen()->availableGeometry().width());
+  long_box.close();
 }
 
 }  // namespace

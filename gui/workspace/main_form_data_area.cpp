@@ -456,7 +456,10 @@ class MainForm::LayoutWalk final : public HostTreeVisitor {
 
 void MainForm::AddPathToLayout(const QString& path) { AddHostPathToLayout(HostPathOf(path)); }
 
-void MainForm::AddHostPathToLayout(const QByteArray& path) {
+void MainForm::AddHostPathToLayout(const QByteArray& given) {
+  // A folder's path may end in "/" (an address, a dialog's answer): the folder's name is before it.
+  QByteArray path = given;
+  while (path.size() > 1 && path.endsWith('/')) path.chop(1);
   EnsureRootNode();
   panel_text_->setText(HostNameText(path));
   struct stat status {};
