@@ -275,6 +275,7 @@ TEST(DiscWriterDescriptorTest, TocsNoDiscCanHaveNeverReachTheDrive) {
 // sector 0 landed at LBA 150, the last 150 sectors were lost, and the
 // verification found the disc sound.)
 TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartKeepsEverySectorInPlace) {
+  ASSERT_TRUE(testing::RequireTool("cdrdao"));
   constexpr int kSectors = 600;
   const struct {
     const char* name;
@@ -324,6 +325,15 @@ TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartKeepsEverySectorInPla
       entries << QStringLiteral("%1.%2 %3-%4").arg(e->TrackNo).arg(e->IndexNo).arg(e->StartLBA).arg(e->EndLBA);
     }
     EXPECT_EQ(entries, QStringList({QStringLiteral("1.0 0-149"), QStringLiteral("1.1 150-%1").arg(kSectors - 1)}));
+    // cdrdao reads the disc's TOC, as a sheet of the image, as the image's
+    // first 150 sectors recorded as track 1's pregap.
+    ASSERT_TRUE(disc->SaveCUEFile(Q(dir.path() / "disc.cue"), Q(dir.path() / "late.img"), QString(), 2352));
+    std::string shown;
+    ASSERT_EQ(testing::RunCommand("cd '" + dir.path().string() + "' && cdrdao show-toc disc.cue 2>&1", &shown), 0)
+        << shown;
+    EXPECT_NE(shown.find("PREGAP 00:02:00(   150)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("START  00:02:00(   150)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("END    00:08:00(   600)"), std::string::npos) << shown;
     ASSERT_EQ(rig.device().ReadStart(CCC_RAW, 0), CBR_OK);
     QByteArray sector(Trelin::kSectorBufferSize, '\0');
     int wrong = 0;
@@ -336,6 +346,29 @@ TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartKeepsEverySectorInPla
     EXPECT_EQ(wrong, 0);
     rig.device().ReadEnd();
   }
+}
+
+// The same sheet of 2,048-byte sectors to a DVD: the image read back is the image.
+TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartOnADvdKeepsEverySectorInPlace) {
+  ScratchDir dir;
+  std::string image;
+  for (int k = 0; k < 600; ++k) image += std::string(2048, static_cast<char>(k * 7 + 1)).replace(0, 4, std::to_string(1000 + k));
+  testing::WriteFileBytes(dir.path() / "late.iso", image);
+  testing::WriteFileBytes(dir.path() / "late.cue",
+                          "FILE \"late.iso\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:02:00\r\n");
+  JobRig rig(dir, "medium=dvd-r");
+  ASSERT_TRUE(rig.opened());
+  testing::FakeForms forms;
+  forms.QueueIsReadyResult(true);
+  DiscWriter writer;
+  DiscVerifier verifier;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteCompatible(rig.device(), Q(dir.path() / "late.cue"), &verifier))
+      << events.lines.join("\n").toStdString();
+  JobRecorder checks(verifier);
+  EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC())) << checks.lines.join("\n").toStdString();
+  ASSERT_TRUE(ReadBack(rig.device(), dir.path() / "back"));
+  EXPECT_TRUE(ReadFileBytes(dir.path() / "back.iso") == image);
 }
 
 // A sheet with more entries or CD-Text packs than a write takes is refused
