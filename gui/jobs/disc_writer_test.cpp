@@ -268,6 +268,21 @@ TEST(DiscWriterDescriptorTest, TocsNoDiscCanHaveNeverReachTheDrive) {
   }
 }
 
+// Writes `descriptor` to the blank in the rig's first drive, with every
+// sector recorded for the verification that follows and finds the disc sound.
+void WriteVerified(JobRig& rig, const std::filesystem::path& descriptor) {
+  testing::FakeForms forms;
+  forms.QueueIsReadyResult(true);
+  DiscWriter writer;
+  DiscVerifier verifier;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteCompatible(rig.device(), Q(descriptor), &verifier))
+      << events.lines.join("\n").toStdString();
+  JobRecorder checks(verifier);
+  EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC())) << checks.lines.join("\n").toStdString();
+  EXPECT_TRUE(checks.Has("0:ディスクは正常です。"));
+}
+
 // A first track whose INDEX 01 lies after the image's start ("INDEX 01
 // 00:02:00" without an "INDEX 00", a ".ccd" "INDEX 1=150" without "INDEX 0")
 // has the image's first 150 sectors as its pregap: every image sector is
@@ -306,16 +321,7 @@ TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartKeepsEverySectorInPla
     }
     JobRig rig(dir, "medium=cd-r");
     ASSERT_TRUE(rig.opened());
-    testing::FakeForms forms;
-    forms.QueueIsReadyResult(true);
-    DiscWriter writer;
-    DiscVerifier verifier;
-    JobRecorder events(writer);
-    ASSERT_TRUE(writer.StartWriteCompatible(rig.device(), Q(descriptor), &verifier))
-        << events.lines.join("\n").toStdString();
-    JobRecorder checks(verifier);
-    EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC())) << checks.lines.join("\n").toStdString();
-    EXPECT_TRUE(checks.Has("0:ディスクは正常です。"));
+    ASSERT_NO_FATAL_FAILURE(WriteVerified(rig, descriptor));
 
     // Track 1 starts where the sheet put it, and each LBA holds the image's sector of that number.
     const auto disc = rig.device().GetTOCStructure();
@@ -358,15 +364,7 @@ TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartOnADvdKeepsEverySecto
                           "FILE \"late.iso\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:02:00\r\n");
   JobRig rig(dir, "medium=dvd-r");
   ASSERT_TRUE(rig.opened());
-  testing::FakeForms forms;
-  forms.QueueIsReadyResult(true);
-  DiscWriter writer;
-  DiscVerifier verifier;
-  JobRecorder events(writer);
-  ASSERT_TRUE(writer.StartWriteCompatible(rig.device(), Q(dir.path() / "late.cue"), &verifier))
-      << events.lines.join("\n").toStdString();
-  JobRecorder checks(verifier);
-  EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC())) << checks.lines.join("\n").toStdString();
+  ASSERT_NO_FATAL_FAILURE(WriteVerified(rig, dir.path() / "late.cue"));
   ASSERT_TRUE(ReadBack(rig.device(), dir.path() / "back"));
   EXPECT_TRUE(ReadFileBytes(dir.path() / "back.iso") == image);
 }
