@@ -255,8 +255,8 @@ TEST_F(TOCInformationBusTest, RecordsAreTheModelsEntriesAndTypedAsTheClass) {
 
 // A TOC is taken whole or refused, never cut: the model's lists end at
 // 32,767 entries and each entry past that is refused; a TOC longer than the
-// engine's 256 entries is refused by SetTOCStructure, the engine's TOC left as
-// it was (it once came back as its first 256); a TOC ending at the last 32-bit
+// engine's 256 entries is refused by SetTOCStructure, which leaves the engine
+// no TOC to write (it once came back as its first 256); a TOC ending at the last 32-bit
 // LBA starts no write on a CD-R (it once answered CBR_OK in raw mode).
 TEST_F(TOCInformationBusTest, TocsBeyondWhatTheyGoToAreRefusedWhole) {
   const QString kTrelin = QString::fromLatin1(kTrelinInterface);
@@ -295,7 +295,7 @@ TEST_F(TOCInformationBusTest, TocsBeyondWhatTheyGoToAreRefusedWhole) {
     return std::make_pair(set.type() == QDBusMessage::ReplyMessage ? QString() : set.errorName(), count);
   };
   EXPECT_EQ(set_and_count(256), std::make_pair(QString(), 256));
-  EXPECT_EQ(set_and_count(257), std::make_pair(QString::fromLatin1(kLimitsExceededError), 256));
+  EXPECT_EQ(set_and_count(257), std::make_pair(QString::fromLatin1(kLimitsExceededError), 0));
 
   Call(toc, QStringLiteral("Clear"));
   Call(toc, QStringLiteral("TOCAdd"), {ByteArg(1), ByteArg(1), ByteArg(1), 4, 1, 0, INT32_MAX});
