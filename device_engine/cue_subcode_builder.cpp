@@ -89,8 +89,9 @@ bool CueSubcodeBuilder::BuildCueSheet(const TocStructure& toc, int32_t write_mod
   toc_ = toc;
   PrepareDiscCodes();
 
-  const int entries = std::min(toc.Count(TST_TOC), kMaxTocEntries);
-  bool fits = true;
+  // Entries past the limit would be dropped from the disc: such a TOC is refused whole.
+  const int entries = toc.Count(TST_TOC);
+  bool fits = entries <= kMaxTocEntries;
   bool valid = true;
   bool have_previous = false;
   TOCTrack previous;   // the TOC entry before the current one

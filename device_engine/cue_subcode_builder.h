@@ -45,8 +45,9 @@ class CueSubcodeBuilder {
 
   // Builds the cue sheet, the lead-in tables and the TOC copy of `session`
   // (`start_lba`: the lead-in start in raw modes). False, with an empty cue
-  // sheet, when the TOC holds no entry of the session or the session needs more
-  // cue entries than a cue sheet holds.
+  // sheet, when the TOC holds no entry of the session, holds more than
+  // kMaxTocEntries entries or the session needs more cue entries than a cue
+  // sheet holds.
   bool BuildCueSheet(const TocStructure& toc, int32_t write_mode, int32_t start_lba, int session);
 
   // Copies min(size of the sheet, room) bytes of the cue sheet as the drive

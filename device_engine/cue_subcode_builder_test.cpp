@@ -272,21 +272,30 @@ TEST(CueSheetBuildTest, BadTocsAreRefused) {
   EXPECT_TRUE(DecodeQ(sub + 12).crc_ok);
 }
 
-TEST(CueSheetBuildTest, OnlyTwoHundredTocEntriesAreTaken) {
-  std::vector<TocRow> rows;
-  for (int i = 0; i < 230; ++i) {
-    const auto track = static_cast<uint8_t>(i / 2 + 1 > 99 ? 99 : i / 2 + 1);
-    rows.push_back({1, track, static_cast<uint8_t>(i % 2), 0, 0, i * 300, i * 300 + 299});
-  }
+// Up to 200 TOC entries are taken whole; a TOC of more is refused, never cut.
+TEST(CueSheetBuildTest, TwoHundredTocEntriesAreTakenAndMoreRefused) {
+  auto rows_of = [](int count) {
+    std::vector<TocRow> rows;
+    for (int i = 0; i < count; ++i) {
+      const auto track = static_cast<uint8_t>(i / 3 + 1);
+      rows.push_back({1, track, static_cast<uint8_t>(i % 3), 0, 0, i * 300, i * 300 + 299});
+    }
+    return rows;
+  };
   CueSubcodeBuilder b;
-  ASSERT_TRUE(b.BuildCueSheet(MakeToc(rows), 0, kLeadIn, 1));
-  // Lead-in, 200 entries, lead-out after entry 199.
+  ASSERT_TRUE(b.BuildCueSheet(MakeToc(rows_of(200)), 0, kLeadIn, 1));
+  // Lead-in, 200 entries, lead-out after the last.
   EXPECT_EQ(b.CueEntryCount(), 202);
   std::vector<uint8_t> sheet = SheetOf(b);
   const uint8_t* lead_out = sheet.data() + 201 * 8;
   EXPECT_EQ(lead_out[1], 0xAA);
   const int32_t lba = lead_out[5] * 4500 + lead_out[6] * 75 + lead_out[7] - 150;
   EXPECT_EQ(lba, 200 * 300);
+  // One entry more, and the most a TOC structure holds.
+  for (int count : {201, 256}) {
+    EXPECT_FALSE(b.BuildCueSheet(MakeToc(rows_of(count)), 0, kLeadIn, 1)) << count;
+    EXPECT_EQ(b.CueEntryCount(), 0) << count;
+  }
 }
 
 // --- Lead-in Q ---

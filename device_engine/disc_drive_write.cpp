@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "device_engine/disc_drive.h"
@@ -117,8 +118,15 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
     return CBR_IGNOREWRITECOMMAND;
   }
   if (raw) {
+    // The lead-out is written too: an image ending near the top of the
+    // 32-bit range leaves no address for it, whatever the medium holds.
+    const int64_t lead_out_end = int64_t{image_end} + kLeadOutSectors;
+    if (lead_out_end > std::numeric_limits<int32_t>::max()) {
+      std::printf("error: イメージサイズがメディアより大きい。 (%ld)\n", static_cast<long>(image_end));
+      return CBR_OVERCAPACITY;
+    }
     first_lba_ = lead_in;
-    last_lba_ = image_end + kLeadOutSectors;
+    last_lba_ = static_cast<int32_t>(lead_out_end);
   } else {
     first_lba_ = -kFirstPregapLength;
     last_lba_ = image_end;

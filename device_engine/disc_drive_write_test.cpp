@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -274,6 +275,7 @@ class WriteStartTest : public ::testing::TestWithParam<StartCase> {};
 
 constexpr int32_t kCdLastLeadOut = 359849;   // 79:59:74 on the emulated 80-minute CD-R
 constexpr int32_t kDvdRCapacity = 2295104;   // blocks of the emulated DVD-R
+constexpr int32_t kTopLba = std::numeric_limits<int32_t>::max();
 
 TEST_P(WriteStartTest, GivesItsResultCode) {
   const StartCase& c = GetParam();
@@ -288,7 +290,19 @@ TEST_P(WriteStartTest, GivesItsResultCode) {
   WriteRig rig(medium);
   ASSERT_TRUE(rig.opened());
   TocStructure toc;
-  toc.MakeSingleTrackToc(SMC_MODE1, c.last_lba + 1);
+  if (c.last_lba == kTopLba) {
+    // Sectors 0 to the top of the 32-bit range: one more than a length can count.
+    TOCTrack track;
+    track.SessionNo = 1;
+    track.TrackNo = 1;
+    track.IndexNo = 1;
+    track.Flags = TCF_DATATRACK;
+    track.SectorMode = SMC_MODE1;
+    track.EndLBA = kTopLba;
+    ASSERT_TRUE(toc.AddTrack(track));
+  } else {
+    toc.MakeSingleTrackToc(SMC_MODE1, c.last_lba + 1);
+  }
   rig.hooks().ClearLog();
   EXPECT_EQ(rig.drive().WriteStart(c.mode, c.flags, toc), c.expected);
   EXPECT_EQ(rig.drive().IsWriting(), c.expected == CBR_OK);
@@ -317,7 +331,13 @@ INSTANTIATE_TEST_SUITE_P(
                       StartCase{"CdRaw16WithoutOverburn", "cd-r", CCC_DAO_RAW16, 0, kCdLastLeadOut - 100,
                                 CBR_OVERCAPACITY},
                       StartCase{"DvdLastFits", "dvd-r", CCC_SAO, 0, kDvdRCapacity - 1, CBR_OK},
-                      StartCase{"DvdOneSectorTooMany", "dvd-r", CCC_SAO, 0, kDvdRCapacity, CBR_OVERCAPACITY}),
+                      StartCase{"DvdOneSectorTooMany", "dvd-r", CCC_SAO, 0, kDvdRCapacity, CBR_OVERCAPACITY},
+                      // An image ending at the last 32-bit LBA: its lead-out lies beyond any address.
+                      StartCase{"CdTopLbaRaw16", "cd-r", CCC_DAO_RAW16, 0, kTopLba, CBR_OVERCAPACITY},
+                      StartCase{"CdTopLbaRaw96Overburn", "cd-r", CCC_DAO_RAW96, CDD_OVERBURN, kTopLba,
+                                CBR_OVERCAPACITY},
+                      StartCase{"CdTopLbaSao", "cd-r", CCC_SAO, 0, kTopLba, CBR_OVERCAPACITY},
+                      StartCase{"DvdTopLba", "dvd-r", CCC_SAO, 0, kTopLba, CBR_OVERCAPACITY}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 TEST(WriteStartTest, RecordedCdRIsNotEmptyAndCdRwIsErasedFirst) {

@@ -58,13 +58,14 @@ bool IsoImageStream::ReadDataBlock(uint8_t* block) {
     if (!file_.Open(entry.source, entry.size)) file_failed_ = true;
   }
   // A file that grew is cut at the size it had when it was added; one that
-  // shrank gives zero blocks and a failure once nothing more comes.
+  // shrank fails at the first block it cannot fill, its last partial block
+  // included: the disc never gets zeros in place of the file's bytes.
   size_t want = static_cast<size_t>(std::min<uint64_t>(file_bytes_left_, kIsoSectorSize));
   size_t got = file_failed_ ? 0 : file_.Read(block, want);
   std::memset(block + got, 0, kIsoSectorSize - got);
   file_bytes_left_ -= want;
   --file_sectors_left_;
-  bool ok = got > 0;
+  bool ok = got == want;
   if (!ok) {
     const std::string& path = file_.IsOpen() ? file_.Path() : layout_.files[next_file_ - 1].source;
     std::printf("Read error on '%s'.", path.c_str());

@@ -120,29 +120,31 @@ TEST(IsoImageStream, SourcesThatChangedAfterTheyWereAdded) {
   std::string grow = WriteFile(dir, "grow", Pattern(100, 'g'));
   std::string shrink = WriteFile(dir, "shrink", Pattern(5000, 's'));
   std::string gone = WriteFile(dir, "gone", Pattern(3000, 'x'));
+  std::string last = WriteFile(dir, "last", Pattern(5000, 'l'));
   IsoImageStream s;
   ASSERT_TRUE(s.InitISOFS(0));
   ASSERT_TRUE(s.AddISOFile("a_gone", gone));
   ASSERT_TRUE(s.AddISOFile("b_grow", grow));
   ASSERT_TRUE(s.AddISOFile("c_shrink", shrink));
+  ASSERT_TRUE(s.AddISOFile("d_last", last));
   ASSERT_EQ(unlink(gone.c_str()), 0);
   std::ofstream(grow, std::ios::app) << Pattern(3000, 'G');
   ASSERT_EQ(truncate(shrink.c_str(), 2100), 0);
+  // Cut inside its last sector: 404 of that sector's 904 bytes are left.
+  ASSERT_EQ(truncate(last.c_str(), 4500), 0);
   uint32_t volume = s.BuildDataTrack("");
   uint32_t ds = s.Layout().data_start;
   std::vector<bool> results;
   std::string bytes = ReadVolume(s, volume, &results);
-  // gone: 2 sectors that fail; grow: 1 sector cut at its old size; shrink: 1 partial, then a failure.
-  EXPECT_FALSE(results[ds]);
-  EXPECT_FALSE(results[ds + 1]);
-  EXPECT_TRUE(results[ds + 2]);
+  // gone: 2 sectors that fail; grow: 1 sector cut at its old size; shrink: 1
+  // whole, then a partial one and an empty one that fail (the partial one
+  // once passed, zero-filled); last: 2 whole, then its cut last sector fails.
+  const std::vector<bool> expected = {false, false, true, true, false, false, true, true, false, true};
+  for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(results[ds + k], expected[k]) << k;
   EXPECT_EQ(bytes.substr(size_t{ds + 2} * 2048, 2048), Pattern(100, 'g') + std::string(1948, '\0'));
-  EXPECT_TRUE(results[ds + 3]);
-  EXPECT_TRUE(results[ds + 4]);
   EXPECT_EQ(bytes.substr(size_t{ds + 4} * 2048, 2048), Pattern(5000, 's').substr(2048, 52) + std::string(1996, '\0'));
-  EXPECT_FALSE(results[ds + 5]);
-  EXPECT_TRUE(results[ds + 6]);
-  EXPECT_EQ(bytes.find_first_not_of('\0', size_t{ds + 5} * 2048), std::string::npos);
+  EXPECT_EQ(bytes.substr(size_t{ds + 8} * 2048, 2048), Pattern(5000, 'l').substr(4096, 404) + std::string(1644, '\0'));
+  EXPECT_EQ(bytes.find_first_not_of('\0', size_t{ds + 9} * 2048), std::string::npos);
 }
 
 TEST(IsoImageStream, ThreeGiBSourceStreamsTheRightNumberOfSectors) {

@@ -247,8 +247,13 @@ bool TrackLayer::ReadAudio(PlayEntry& entry, uint8_t* sector) {
     entry.bytes_left -= want;  // the sector is spent; the next one reads on
     return false;
   }
-  // A file that shrank ends early: the rest of the sector stays zero.
-  entry.bytes_left = got < static_cast<int64_t>(want) ? 0 : entry.bytes_left - want;
+  // A file that shrank ends early: the sector fails rather than reach the
+  // disc with a silent tail, and so does every later sector of its data.
+  entry.bytes_left -= want;
+  if (got < static_cast<int64_t>(want)) {
+    std::printf("Read error on '%s'.\n", entry.path.c_str());
+    return false;
+  }
   return true;
 }
 

@@ -74,7 +74,8 @@ class TrackLayer {
   int32_t ReadStart(const std::string& volume_label);
   // The sector at the running LBA: 2352 bytes; a data sector is a Mode 1 sector
   // when raw, else 2048 user bytes followed by zeros. False past the end, or when
-  // a source could not be opened or read (the sector then counts all the same).
+  // a source could not be opened or read or holds fewer bytes than it had when
+  // it was added (the sector then counts all the same).
   bool Read(uint8_t* sector, bool raw);
   void ReadEnd();
 

@@ -30,6 +30,11 @@ void HandOutEntry(BusCall& call, int16_t index, int count, std::shared_ptr<R> en
 
 QVariant Count(int count) { return Int16Value(static_cast<int16_t>(count)); }
 
+// An entry that a full list did not take fails the call.
+void Added(BusCall& call, bool added) {
+  if (!added) call.Fail(QLatin1String(kLimitsExceededError), QStringLiteral("The list is full"));
+}
+
 const BusInterface& Interface() {
   static const BusInterface kInterface = [] {
     BusInterface i;
@@ -47,8 +52,8 @@ const BusInterface& Interface() {
                     Long("udcFlags", "TrackControlFieldConstants"), Long("udcSectorMode", "SectorModeConstants"),
                     Long("lngStartLBA"), Long("lngEndLBA")},
                    {}, QString(), [](Self& self, BusCall& call) {
-                     self.Toc().TOCAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Int32(3), call.Int32(4),
-                                       call.Int32(5), call.Int32(6));
+                     Added(call, self.Toc().TOCAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Int32(3),
+                                                   call.Int32(4), call.Int32(5), call.Int32(6)));
                    });
     i.Method<Self>(QStringLiteral("TOCDelete"), {Index()}, {ok}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Toc().TOCDelete(call.Int16(0))}); });
@@ -63,16 +68,16 @@ const BusInterface& Interface() {
                     Byte("bytSecond"), Byte("bytFrame"), Byte("bytZero"), Byte("bytPMinute"), Byte("bytPSecond"),
                     Byte("bytPFrame")},
                    {}, QString(), [](Self& self, BusCall& call) {
-                     self.Toc().RawTOCAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Byte(3), call.Byte(4),
-                                          call.Byte(5), call.Byte(6), call.Byte(7), call.Byte(8), call.Byte(9),
-                                          call.Byte(10));
+                     Added(call, self.Toc().RawTOCAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Byte(3),
+                                                      call.Byte(4), call.Byte(5), call.Byte(6), call.Byte(7),
+                                                      call.Byte(8), call.Byte(9), call.Byte(10)));
                    });
     i.Method<Self>(QStringLiteral("RawTOCDelete"), {Index()}, {ok}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Toc().RawTOCDelete(call.Int16(0))}); });
     i.Method<Self>(QStringLiteral("ISRC"), {Index()}, {Result(QStringLiteral("s"))}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Toc().ISRC(call.Int16(0))}); });
     i.Method<Self>(QStringLiteral("ISRCAdd"), {Text("strISRC")}, {}, QString(),
-                   [](Self& self, BusCall& call) { self.Toc().ISRCAdd(call.String(0)); });
+                   [](Self& self, BusCall& call) { Added(call, self.Toc().ISRCAdd(call.String(0))); });
     i.Method<Self>(QStringLiteral("ISRCDelete"), {Index()}, {ok}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Toc().ISRCDelete(call.Int16(0))}); });
     i.Method<Self>(QStringLiteral("CDText"), {Index()}, {Result(QStringLiteral("o"))}, QString(),
@@ -94,8 +99,8 @@ const BusInterface& Interface() {
                        return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(array.constData()),
                                                        static_cast<size_t>(array.size()));
                      };
-                     self.Toc().CDTextAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Byte(3), bytes(data),
-                                          bytes(crc));
+                     Added(call, self.Toc().CDTextAdd(call.Byte(0), call.Byte(1), call.Byte(2), call.Byte(3),
+                                                      bytes(data), bytes(crc)));
                    });
     i.Method<Self>(QStringLiteral("CDTextDelete"), {Index()}, {ok}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Toc().CDTextDelete(call.Int16(0))}); });

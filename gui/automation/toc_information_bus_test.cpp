@@ -9,8 +9,12 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <climits>
+#include <vector>
 
 #include "gui/automation/automation_test_rig.h"
+#include "gui/automation/trelin_bus.h"
+#include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_bytes.h"
 
@@ -22,6 +26,7 @@ using testing::DBusClient;
 using testing::ByteArg;
 using testing::ErrorOf;
 using testing::Int16Arg;
+using testing::PathArg;
 using testing::PathOf;
 using testing::Q;
 using testing::RunCommand;
@@ -246,6 +251,62 @@ TEST_F(TOCInformationBusTest, RecordsAreTheModelsEntriesAndTypedAsTheClass) {
       EXPECT_TRUE(value.isValid() && value.toInt() == want) << record << it.key().toStdString();
     }
   }
+}
+
+// A TOC is taken whole or refused, never cut: the model's lists end at
+// 32,767 entries and each entry past that is refused; a TOC longer than the
+// engine's 256 entries is refused by SetTOCStructure, which leaves the engine
+// no TOC to write (it once came back as its first 256); a TOC ending at the last 32-bit
+// LBA starts no write on a CD-R (it once answered CBR_OK in raw mode).
+TEST_F(TOCInformationBusTest, TocsBeyondWhatTheyGoToAreRefusedWhole) {
+  const QString kTrelin = QString::fromLatin1(kTrelinInterface);
+  const QString toc = client_.Create(QStringLiteral("TOCInformation"));
+  ASSERT_FALSE(toc.isEmpty());
+  auto add = [&](int first, int count) {
+    std::vector<QDBusPendingCall> calls;
+    for (int i = first; i < first + count; ++i) {
+      calls.push_back(client_.Send(toc, kToc, QStringLiteral("TOCAdd"),
+                                   {ByteArg(1), ByteArg(1), ByteArg(1), 0, 0, i, i}));
+    }
+    int refused = 0;
+    for (QDBusPendingCall& call : calls) {
+      call.waitForFinished();
+      if (call.isError()) {
+        ++refused;
+        EXPECT_EQ(call.error().name(), QLatin1String(kLimitsExceededError));
+      }
+    }
+    return refused;
+  };
+  // 40,000 entries, sent a thousand at a time without waiting for each answer.
+  int refused = 0;
+  for (int first = 0; first < 40000; first += 1000) refused += add(first, 1000);
+  EXPECT_EQ(refused, 40000 - 32767);
+  EXPECT_EQ(client_.Get(toc, kToc, QStringLiteral("TOCCount")).toInt(), 32767);
+
+  const QString drive = client_.Create(QStringLiteral("Trelin"));
+  ASSERT_TRUE(BoolOf(client_.Call(drive, kTrelin, QStringLiteral("OpenDevice"), {Int16Arg(3)})));
+  auto set_and_count = [&](int entries) {
+    Call(toc, QStringLiteral("Clear"));
+    EXPECT_EQ(add(0, entries), 0);
+    const QDBusMessage set = client_.Call(drive, kTrelin, QStringLiteral("SetTOCStructure"), {PathArg(toc)});
+    const QDBusMessage got = client_.Call(drive, kTrelin, QStringLiteral("GetTOCStructure"));
+    const int count = client_.Get(PathOf(got), kToc, QStringLiteral("TOCCount")).toInt();
+    return std::make_pair(set.type() == QDBusMessage::ReplyMessage ? QString() : set.errorName(), count);
+  };
+  EXPECT_EQ(set_and_count(256), std::make_pair(QString(), 256));
+  EXPECT_EQ(set_and_count(257), std::make_pair(QString::fromLatin1(kLimitsExceededError), 0));
+
+  Call(toc, QStringLiteral("Clear"));
+  Call(toc, QStringLiteral("TOCAdd"), {ByteArg(1), ByteArg(1), ByteArg(1), 4, 1, 0, INT32_MAX});
+  EXPECT_EQ(client_.Call(drive, kTrelin, QStringLiteral("SetTOCStructure"), {PathArg(toc)}).type(),
+            QDBusMessage::ReplyMessage);
+  for (int32_t command : {CCC_DAO_RAW16, CCC_DAO_RAW96, CCC_SAO}) {
+    EXPECT_EQ(ValueOf(client_.Call(drive, kTrelin, QStringLiteral("WriteStart"), {command, 0})).toInt(),
+              CBR_OVERCAPACITY)
+        << command;
+  }
+  EXPECT_TRUE(BoolOf(client_.Call(drive, kTrelin, QStringLiteral("IsDiscEmpty"))));
 }
 
 }  // namespace

@@ -116,7 +116,11 @@ const BusInterface& Interface() {
     i.Method<Self>(QStringLiteral("SetTOCStructure"), {Arg(QStringLiteral("objTOCInfo"), QStringLiteral("o"))}, {},
                    QStringLiteral("エンジンにTOC情報を設定します。"), [](Self& self, BusCall& call) {
                      const auto toc = call.ObjectArgument<TOCInformationBusObject>(0);
-                     if (toc != nullptr) self.Drive().SetTOCStructure(toc->Toc());
+                     // A TOC the engine cannot hold whole is refused, never cut.
+                     if (toc != nullptr && !self.Drive().SetTOCStructure(toc->Toc())) {
+                       call.Fail(QLatin1String(kLimitsExceededError),
+                                 QStringLiteral("The TOC holds more entries than the engine takes"));
+                     }
                    });
     i.Method<Self>(QStringLiteral("GetFirstLBA"), {}, {number}, QStringLiteral("読み書き可能な最初のLBAを取得します。"),
                    [](Self& self, BusCall& call) { call.Reply({self.Drive().GetFirstLBA()}); });

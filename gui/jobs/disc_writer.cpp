@@ -3,12 +3,14 @@
 #include <QByteArray>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "gui/foundation/file_io.h"
 #include "gui/jobs/disc_verifier.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/toc_information.h"
+#include "gui/model/toc_parts.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
@@ -59,6 +61,23 @@ int32_t DiscWriter::SectorHeaderLBA(const QByteArray& buffer) {
   return BcdToBinary(b[12]) * 4500 + BcdToBinary(b[13]) * 75 + BcdToBinary(b[14]) - 150;
 }
 
+void DiscWriter::CoverImageStart() {
+  if (toc_->TOCCount() == 0 || toc_->TOC(1)->StartLBA <= 0) return;
+  model::TOCTrack* first = toc_->TOC(1);
+  if (first->IndexNo == 0) {
+    first->StartLBA = 0;
+    return;
+  }
+  std::vector<model::TOCTrack> entries;
+  for (int i = 1; i <= toc_->TOCCount(); ++i) entries.push_back(*toc_->TOC(i));
+  while (toc_->TOCCount() > 0) toc_->TOCDelete(toc_->TOCCount());
+  const model::TOCTrack& head = entries.front();
+  toc_->TOCAdd(head.SessionNo, head.TrackNo, 0, head.Flags, head.SectorMode, 0, head.StartLBA - 1);
+  for (const model::TOCTrack& e : entries) {
+    toc_->TOCAdd(e.SessionNo, e.TrackNo, e.IndexNo, e.Flags, e.SectorMode, e.StartLBA, e.EndLBA);
+  }
+}
+
 bool DiscWriter::LoadDescriptor(const QString& file_name, Run& run) {
   const QString extension = file_name.right(4).toLower();
   if (extension == QLatin1String(".iso")) {
@@ -82,6 +101,8 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   const bool loaded = LoadDescriptor(strFileName, run);
   if (!loaded) {
     Report(kStatusError, QStringLiteral("ファイル %1 は開けないか、若しくは未対応の形式です。").arg(strFileName));
+  } else {
+    CoverImageStart();
   }
   DeviceSetting setting;
   setting.LoadSetting(objControl);
@@ -89,7 +110,7 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   // The image and its side files are opened and measured before the drive is
   // touched: files shorter than the descriptor never lock the tray nor start
   // a session.
-  if (loaded && OpenSources(run, setting.ErrorFirstPregap)) {
+  if (loaded && OpenSources(run, setting.ErrorFirstPregap) && FitsTheWrite()) {
     if (PrepareDrive(objControl)) {
       if (run.sub_file.IsOpened()) Report(kStatusInformation, QStringLiteral("サブチャンネルファイルを開きました。"));
       if (run.pre_file.IsOpened())
@@ -127,6 +148,13 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
   ClearCancel();
   LogEnd(state);
   return state;
+}
+
+bool DiscWriter::FitsTheWrite() {
+  const QString problem = TocWriteLimitText(*toc_);
+  if (problem.isEmpty()) return true;
+  Report(kStatusError, problem);
+  return false;
 }
 
 bool DiscWriter::OpenSources(Run& run, bool error_first_pregap) {

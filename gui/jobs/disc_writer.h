@@ -37,11 +37,21 @@ class DiscWriter : public DiscJob {
  private:
   struct Run;
   bool LoadDescriptor(const QString& file_name, Run& run);
+  // The image's first sector is LBA 0 of the descriptor's TOC (CUE times and
+  // CCD addresses count from it). A first track whose first index starts
+  // after it ("INDEX 01 00:02:00" without an "INDEX 00", "INDEX 1=150"
+  // without "INDEX 0") has the sectors before that index as its pregap: they
+  // become (or join) its index 0 entry, so every image sector is written,
+  // and verified, at the address the descriptor gives it.
+  void CoverImageStart();
   // Opens the image (and, beside a raw one, ".sub" and ".pre", each optional
   // but refused when it is there and cannot be read) and checks that each
   // holds what the TOC needs (".pre" only when it will be read, not replaced
   // by error data); false, with the error line, when one does not.
   bool OpenSources(Run& run, bool error_first_pregap);
+  // False, with the error line, for a TOC with more entries or CD-Text packs
+  // than a write takes: it is refused whole rather than cut.
+  bool FitsTheWrite();
   bool WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* verifier);
 
   std::unique_ptr<TOCInformation> toc_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "gui/jobs/disc_reader.h"
 #include "gui/jobs/disc_verifier.h"
 #include "gui/jobs/job_test_rig.h"
@@ -261,6 +263,163 @@ TEST(DiscWriterDescriptorTest, TocsNoDiscCanHaveNeverReachTheDrive) {
     EXPECT_FALSE(writer.StartWriteCompatible(rig.device(), Q(descriptor), nullptr));
     EXPECT_TRUE(events.Has(QString::fromUtf8(c.message))) << events.lines.join("\n").toStdString();
     EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 は開けないか、若しくは未対応の形式です。").arg(Q(descriptor))));
+    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+    ExpectDriveUntouched(rig, 0, events.lines);
+  }
+}
+
+// Writes `descriptor` to the blank in the rig's first drive, with every
+// sector recorded for the verification that follows and finds the disc sound.
+void WriteVerified(JobRig& rig, const std::filesystem::path& descriptor) {
+  testing::FakeForms forms;
+  forms.QueueIsReadyResult(true);
+  DiscWriter writer;
+  DiscVerifier verifier;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteCompatible(rig.device(), Q(descriptor), &verifier))
+      << events.lines.join("\n").toStdString();
+  JobRecorder checks(verifier);
+  EXPECT_TRUE(verifier.StartVerify(rig.device(), writer.LastTOC())) << checks.lines.join("\n").toStdString();
+  EXPECT_TRUE(checks.Has("0:ディスクは正常です。"));
+}
+
+// A first track whose INDEX 01 lies after the image's start ("INDEX 01
+// 00:02:00" without an "INDEX 00", a ".ccd" "INDEX 1=150" without "INDEX 0")
+// has the image's first 150 sectors as its pregap: every image sector is
+// written, and verified, at the address the sheet gives it. (Once image
+// sector 0 landed at LBA 150, the last 150 sectors were lost, and the
+// verification found the disc sound.)
+TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartKeepsEverySectorInPlace) {
+  ASSERT_TRUE(testing::RequireTool("cdrdao"));
+  constexpr int kSectors = 600;
+  const struct {
+    const char* name;
+    bool audio;
+    bool ccd;
+  } cases[] = {{"cue audio", true, false}, {"cue mode 1", false, false}, {"ccd mode 1", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string image = FixtureImage(0, kSectors, c.audio);
+    testing::WriteFileBytes(dir.path() / "late.img", image);
+    std::filesystem::path descriptor = dir.path() / "late.cue";
+    if (c.ccd) {
+      TOCInformation toc;
+      toc.TOCAdd(1, 1, 1, 4, 1, 150, kSectors - 1);
+      toc.RawTOCAdd(1, 0x14, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+      toc.RawTOCAdd(1, 0x14, 0, 0xA1, 0, 0, 0, 0, 1, 0, 0);
+      toc.RawTOCAdd(1, 0x14, 0, 0xA2, 0, 0, 0, 0, 0, 10, 0);
+      toc.RawTOCAdd(1, 0x14, 0, 0x01, 0, 0, 0, 0, 0, 4, 0);
+      descriptor = dir.path() / "late.ccd";
+      ASSERT_TRUE(toc.SaveCCDFile(Q(descriptor)));
+      const std::string text = ReadFileBytes(descriptor);
+      ASSERT_NE(text.find("INDEX 1=150"), std::string::npos) << text;
+      ASSERT_EQ(text.find("INDEX 0="), std::string::npos) << text;
+    } else {
+      testing::WriteFileBytes(descriptor, std::string("FILE \"late.img\" BINARY\r\n  TRACK 01 ") +
+                                              (c.audio ? "AUDIO" : "MODE1/2352") + "\r\n    INDEX 01 00:02:00\r\n");
+    }
+    JobRig rig(dir, "medium=cd-r");
+    ASSERT_TRUE(rig.opened());
+    ASSERT_NO_FATAL_FAILURE(WriteVerified(rig, descriptor));
+
+    // Track 1 starts where the sheet put it, and each LBA holds the image's sector of that number.
+    const auto disc = rig.device().GetTOCStructure();
+    QStringList entries;
+    for (int i = 1; i <= disc->TOCCount(); ++i) {
+      const model::TOCTrack* e = disc->TOC(i);
+      entries << QStringLiteral("%1.%2 %3-%4").arg(e->TrackNo).arg(e->IndexNo).arg(e->StartLBA).arg(e->EndLBA);
+    }
+    EXPECT_EQ(entries, QStringList({QStringLiteral("1.0 0-149"), QStringLiteral("1.1 150-%1").arg(kSectors - 1)}));
+    // cdrdao reads the disc's TOC, as a sheet of the image, as the image's
+    // first 150 sectors recorded as track 1's pregap.
+    ASSERT_TRUE(disc->SaveCUEFile(Q(dir.path() / "disc.cue"), Q(dir.path() / "late.img"), QString(), 2352));
+    std::string shown;
+    ASSERT_EQ(testing::RunCommand("cd '" + dir.path().string() + "' && cdrdao show-toc disc.cue 2>&1", &shown), 0)
+        << shown;
+    EXPECT_NE(shown.find("PREGAP 00:02:00(   150)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("START  00:02:00(   150)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("END    00:08:00(   600)"), std::string::npos) << shown;
+    ASSERT_EQ(rig.device().ReadStart(CCC_RAW, 0), CBR_OK);
+    QByteArray sector(Trelin::kSectorBufferSize, '\0');
+    int wrong = 0;
+    for (int32_t lba = 0; lba < kSectors; ++lba) {
+      ASSERT_TRUE(rig.device().ReadLBA(sector, lba)) << lba;
+      if (sector.left(2352).toStdString() != image.substr(static_cast<size_t>(lba) * 2352, 2352)) {
+        if (wrong++ == 0) ADD_FAILURE() << "first wrong sector at LBA " << lba;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    rig.device().ReadEnd();
+  }
+}
+
+// The same sheet of 2,048-byte sectors to a DVD: the image read back is the image.
+TEST(DiscWriterDescriptorTest, FirstIndexAfterTheImageStartOnADvdKeepsEverySectorInPlace) {
+  ScratchDir dir;
+  std::string image;
+  for (int k = 0; k < 600; ++k) image += std::string(2048, static_cast<char>(k * 7 + 1)).replace(0, 4, std::to_string(1000 + k));
+  testing::WriteFileBytes(dir.path() / "late.iso", image);
+  testing::WriteFileBytes(dir.path() / "late.cue",
+                          "FILE \"late.iso\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:02:00\r\n");
+  JobRig rig(dir, "medium=dvd-r");
+  ASSERT_TRUE(rig.opened());
+  ASSERT_NO_FATAL_FAILURE(WriteVerified(rig, dir.path() / "late.cue"));
+  ASSERT_TRUE(ReadBack(rig.device(), dir.path() / "back"));
+  EXPECT_TRUE(ReadFileBytes(dir.path() / "back.iso") == image);
+}
+
+// A sheet with more entries or CD-Text packs than a write takes is refused
+// whole before the tray is locked: 99 tracks of three indexes (296 entries,
+// once written with tracks 68-99 missing from the disc's TOC) and a
+// CDTEXTFILE of 2,048 packs (once written as its first 512).
+TEST(DiscWriterDescriptorTest, SheetsBeyondTheWriteLimitsNeverReachTheDrive) {
+  ScratchDir dir;
+  constexpr int kSectorsPerIndex = 10;
+  std::string many = "FILE \"many.img\" BINARY\r\n";
+  int entries = 0;
+  auto time = [](int frames) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", frames / 4500, frames / 75 % 60, frames % 75);
+    return std::string(text);
+  };
+  for (int track = 1; track <= 99; ++track) {
+    char line[32];
+    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\r\n", track);
+    many += line;
+    for (int index = track == 1 ? 1 : 0; index <= 2; ++index) {
+      std::snprintf(line, sizeof line, "    INDEX %02d ", index);
+      many += line + time(entries++ * kSectorsPerIndex) + "\r\n";
+    }
+  }
+  ASSERT_EQ(entries, 296);
+  testing::WriteFileBytes(dir.path() / "many.cue", many);
+  testing::WriteFileBytes(dir.path() / "many.img", FixtureImage(0, entries * kSectorsPerIndex, true));
+
+  std::string packs;
+  for (int i = 0; i < 2048; ++i) packs += std::string(1, '\x80') + std::string(17, static_cast<char>(i));
+  testing::WriteFileBytes(dir.path() / "texts.cdt", packs);
+  testing::WriteFileBytes(dir.path() / "texts.cue",
+                          "CDTEXTFILE \"texts.cdt\"\r\nFILE \"texts.img\" BINARY\r\n  TRACK 01 AUDIO\r\n"
+                          "    INDEX 01 00:00:00\r\n");
+  testing::WriteFileBytes(dir.path() / "texts.img", FixtureImage(0, 300, true));
+
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"many.cue", "2:TOCの項目が多すぎます (296 項目、書き込めるのは 200 項目までです)。"},
+      {"texts.cue", "2:CD-TEXTのパックが多すぎます (2048 パック、書き込めるのは 512 パックまでです)。"},
+  };
+  JobRig rig(dir, "medium=cd-r");
+  ASSERT_TRUE(rig.opened());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.drive().hooks().ClearLog();
+    DiscWriter writer;
+    JobRecorder events(writer);
+    EXPECT_FALSE(writer.StartWriteCompatible(rig.device(), Q(dir.path() / c.name), nullptr));
+    EXPECT_TRUE(events.Has(QString::fromUtf8(c.message))) << events.lines.join("\n").toStdString();
     EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
     ExpectDriveUntouched(rig, 0, events.lines);
   }

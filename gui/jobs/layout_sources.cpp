@@ -59,7 +59,9 @@ QString ChangedLayoutSource(Tazol& image) {
   image.ChangeISODirectory(home);
   for (int32_t track = 1; problem.isEmpty() && track <= image.GetTrackCount(); ++track) {
     const auto data = image.GetTrackInformation(track);
-    if (data && !data->WaveFileName.isEmpty()) problem = ChangedSource(data->WaveFileName, {}, -1);
+    if (data && !data->WaveFileName.isEmpty()) {
+      problem = ChangedSource(data->WaveFileName, {}, image.RecordedWaveSize(data->WaveFileName));
+    }
   }
   return problem;
 }

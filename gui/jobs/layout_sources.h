@@ -13,7 +13,8 @@ class Tazol;
 // The error line naming the first source of `image` that is no longer what
 // was added: a data file that is not a regular file any more or holds fewer
 // bytes than it had (one that grew is written at its recorded size), or a
-// track's WAV file that is not a regular file. Empty when every source is in
+// track's WAV file that is not a regular file or is smaller than when its
+// track was added. Empty when every source is in
 // place. The layout's current directory is the same afterwards, and the
 // walk raises none of the layout's events.
 QString ChangedLayoutSource(Tazol& image);

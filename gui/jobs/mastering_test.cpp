@@ -391,6 +391,9 @@ TEST_F(MasteringTest, SourceChangedSinceItWasAddedIsRefusedBeforeAnyWrite) {
        },
        QStringLiteral("ファイル ") + Q(file) + QString::fromUtf8(missing)},
       {"wave removed", [&] { std::filesystem::remove(wave); }, QStringLiteral("ファイル ") + Q(wave) + QString::fromUtf8(missing)},
+      // Once burned with a silent tail and reported written.
+      {"wave shrunk", [&] { std::filesystem::resize_file(wave, std::filesystem::file_size(wave) - 1000); },
+       QStringLiteral("ファイル ") + Q(wave) + QStringLiteral(" は追加した時より小さくなっています。")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -413,6 +416,45 @@ TEST_F(MasteringTest, SourceChangedSinceItWasAddedIsRefusedBeforeAnyWrite) {
     EXPECT_EQ(mastering.Layout().GetISOCurrentDirectory(), QStringLiteral("\\deep\\"));
   }
 }
+
+// A source cut while the burn runs fails it with the source's name, not the
+// drive's last sector: a WAV cut in the middle of its track (once burned with
+// a silent tail and reported written) and a data file cut inside its last
+// sector (once ended in zero bytes on the disc and reported written). Each
+// burns its own blank.
+class SourceCutTest : public MasteringTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SourceCutTest, DuringTheBurnFailsItNamingTheSource) {
+  const bool data = GetParam();
+  const std::filesystem::path path = data ? dir_.path() / "src" / "last.bin" : dir_.path() / "long.wav";
+  Mastering mastering;
+  if (data) {
+    WriteFileBytes(path, std::string(5000, 'd'));
+    ASSERT_TRUE(mastering.InitISOFS(16));
+    ASSERT_TRUE(mastering.AddFile(Q(path)));
+  } else {
+    testing::WriteTrack(path, testing::TrackSamples(600, 3));
+    ASSERT_TRUE(mastering.AddTrack(Q(path), 150, 0, 0));
+  }
+  bool cut = false;
+  QObject::connect(&mastering, &Mastering::Progress, [&](int32_t value, int32_t) {
+    if (!cut && value >= 10) {
+      // The data file inside its last sector (404 of 904 bytes left), the WAV after 300 of its 600 sectors.
+      std::filesystem::resize_file(path, data ? 4500 : 44 + 300 * 2352);
+      cut = true;
+    }
+  });
+  const QString error = Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); });
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(error, QStringLiteral("0x80040003 ファイル ") + Q(path) +
+                       QStringLiteral(" は追加した時より小さくなっています。"));
+  EXPECT_FALSE(mastering.Burning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SourceCutTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "DataFile" : "Wave");
+                         });
 
 // The layout is fixed when a file is added: one that grew since is written
 // at the size it had, and xorriso extracts exactly those bytes from the disc.

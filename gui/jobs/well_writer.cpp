@@ -13,6 +13,7 @@
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
 #include "gui/model/toc_information.h"
+#include "gui/model/toc_parts.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
@@ -53,6 +54,11 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
   setting.LoadSetting(objControl);
   bool result = false;
   if (go_on) go_on = SourcesInPlace(objImage);
+  if (go_on) {
+    const QString problem = TocWriteLimitText(*toc_);
+    if (!problem.isEmpty()) Report(kStatusError, problem);
+    go_on = problem.isEmpty();
+  }
   if (go_on) {
     if (!objControl.IsReady()) {
       Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
@@ -105,6 +111,12 @@ bool WellWriter::SourcesInPlace(Tazol& image) {
   return false;
 }
 
+void WellWriter::ReportUnreadable(Tazol& image, int32_t lba) {
+  Report(kStatusError, UnreadableLine(lba));
+  const QString changed = ChangedLayoutSource(image);
+  if (!changed.isEmpty()) Report(kStatusError, changed);
+}
+
 bool WellWriter::WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifier, bool error_first_pregap) {
   Report(kStatusInformation, QStringLiteral("メインデータ書き込み中。"));
   Report(kStatusInformation, QStringLiteral("From %1 to %2").arg(drive.GetFirstLBA()).arg(drive.GetLastLBA()));
@@ -125,10 +137,11 @@ bool WellWriter::WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifie
     TrackLine(entry);
     for (int32_t lba = entry.StartLBA; lba <= entry.EndLBA; ++lba) {
       // A sector the layout cannot produce (a source file gone or changed)
-      // would leave a hole in the disc: the write fails there.
+      // would leave a hole in the disc: the write fails there, naming the
+      // source; the drive did nothing wrong, so no drive error follows.
       if (!image.Read(buffer, false)) {
-        Report(kStatusError, UnreadableLine(lba));
-        return fail();
+        ReportUnreadable(image, lba);
+        return false;
       }
       if (verifier != nullptr) verifier->SetWriteData(CSD_SECTORONLY, buffer, lba, static_cast<int16_t>(entry.SectorMode));
       if (!drive.WriteLBA(CSD_SECTORONLY, buffer, lba)) return fail();
@@ -174,7 +187,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
         TrackLine(entry);
         for (int32_t lba = entry.StartLBA; ok && lba <= entry.EndLBA; ++lba) {
           if (!objImage.Read(output.Reserve(Tazol::kSectorSize), !single_data)) {
-            Report(kStatusError, UnreadableLine(lba));
+            ReportUnreadable(objImage, lba);
             ok = false;
           } else if (!output.Commit(size)) {
             Report(kStatusError, QStringLiteral("イメージをファイルに書き込めません - %1").arg(image_path));

@@ -40,6 +40,9 @@ class WellWriter : public DiscJob {
   // The layout's sources as they were added (layout_sources.h); otherwise
   // the error line naming the first that changed.
   bool SourcesInPlace(Tazol& image);
+  // The error lines of a sector `image` could not produce: the address, then
+  // the source that is no longer what was added, when one is found.
+  void ReportUnreadable(Tazol& image, int32_t lba);
   bool WriteSectors(Trelin& drive, Tazol& image, DiscVerifier* verifier, bool error_first_pregap);
   void SetToc(std::unique_ptr<TOCInformation> toc);
 

@@ -1,5 +1,8 @@
 #include "gui/model/tazol.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -193,6 +196,7 @@ std::unique_ptr<ISOFindFile> Tazol::FindISONextFile() { return FindStep(kFindISO
 
 void Tazol::ClearTrack() {
   Call<IntFn>(kClearTrack, 0, handle_);
+  wave_sizes_.clear();
   cd_text_enabled_ = false;
   RaiseDataChanged();
   emit ChangeTrack();
@@ -201,6 +205,7 @@ void Tazol::ClearTrack() {
 bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag) {
   const QByteArray path = EngineText(wave_file_name);
   if (Call<TrackFn>(kAddTrack, 0, handle_, path.constData(), pregap, postgap, flag) == 0) return false;
+  RecordWaveSize(GetTrackCount());
   emit ChangeTrack();
   return true;
 }
@@ -211,6 +216,10 @@ bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t 
   const bool done = IsTrackNo(track_no) &&
                     Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
                         kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
+  if (done) {
+    RecordWaveSize(track_no);
+    ForgetUnusedWaveSizes();
+  }
   emit ChangeTrack();
   return done;
 }
@@ -219,8 +228,31 @@ bool Tazol::RemoveTrack(int32_t track_no) {
   if (!IsTrackNo(track_no) || Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) {
     return false;
   }
+  ForgetUnusedWaveSizes();
   emit ChangeTrack();
   return true;
+}
+
+int64_t Tazol::RecordedWaveSize(const QString& wave_file_name) const { return wave_sizes_.value(wave_file_name, -1); }
+
+void Tazol::RecordWaveSize(int32_t track_no) {
+  const auto track = GetTrackInformation(track_no);
+  if (!track || track->WaveFileName.isEmpty()) return;
+  // Only the metadata is read: the engine has just opened and checked the file.
+  struct stat info {};
+  if (::stat(QFile::encodeName(track->WaveFileName).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  int64_t& size = wave_sizes_[track->WaveFileName];
+  size = std::max<int64_t>(size, info.st_size);
+}
+
+void Tazol::ForgetUnusedWaveSizes() {
+  QHash<QString, int64_t> used;
+  for (int32_t track_no = 1; track_no <= GetTrackCount(); ++track_no) {
+    const auto track = GetTrackInformation(track_no);
+    const auto found = track ? wave_sizes_.constFind(track->WaveFileName) : wave_sizes_.constEnd();
+    if (found != wave_sizes_.constEnd()) used.insert(found.key(), found.value());
+  }
+  wave_sizes_.swap(used);
 }
 
 int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }

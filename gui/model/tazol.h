@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -64,6 +65,11 @@ class Tazol final : public QObject, public EngineBinding {
   int32_t GetTrackCount();
   // Null outside 1..GetTrackCount.
   std::unique_ptr<ISOTrackData> GetTrackInformation(int32_t track_no);
+  // The size in bytes a track's WAV file (named as GetTrackInformation names
+  // it) had when it was added: the track streams that many bytes, so a file
+  // now smaller would leave a hole. The largest when tracks added it at
+  // different sizes; -1 when no track's add recorded it.
+  int64_t RecordedWaveSize(const QString& wave_file_name) const;
   // The number of sectors of the laid-out disc.
   int32_t ReadStart();
   // `data` must hold kSectorSize bytes; false without a read otherwise.
@@ -102,9 +108,14 @@ class Tazol final : public QObject, public EngineBinding {
   bool Added(int32_t result, QString& name);
   std::unique_ptr<ISOFindFile> FindStep(size_t export_index);
   void RaiseDataChanged();
+  // Records the size of the WAV file of track `track_no` as it is now.
+  void RecordWaveSize(int32_t track_no);
+  // Forgets the sizes of the files no track uses any more.
+  void ForgetUnusedWaveSizes();
 
   int32_t file_system_ = 0;
   bool cd_text_enabled_ = false;
+  QHash<QString, int64_t> wave_sizes_;
 };
 
 }  // namespace sorvel

@@ -45,7 +45,7 @@ void TOCInformation::Clear() {
 model::TOCTrack* TOCInformation::TOC(int Index) { return At(tracks_, Index); }
 const model::TOCTrack* TOCInformation::TOC(int Index) const { return const_cast<TOCInformation*>(this)->TOC(Index); }
 
-void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
+bool TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags,
                             int32_t udcSectorMode, int32_t lngStartLBA, int32_t lngEndLBA) {
   auto entry = std::make_shared<model::TOCTrack>();
   entry->SessionNo = bytSessionNo;
@@ -55,7 +55,7 @@ void TOCInformation::TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t by
   entry->SectorMode = udcSectorMode;
   entry->StartLBA = lngStartLBA;
   entry->EndLBA = lngEndLBA;
-  tracks_.AddNew(std::move(entry));
+  return tracks_.AddNew(std::move(entry));
 }
 
 bool TOCInformation::TOCDelete(int Index) { return tracks_.Remove(Index); }
@@ -65,10 +65,10 @@ const model::TOCRawTrack* TOCInformation::RawTOC(int Index) const {
   return const_cast<TOCInformation*>(this)->RawTOC(Index);
 }
 
-void TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
+bool TOCInformation::RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint,
                                uint8_t bytMinute, uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero,
                                uint8_t bytPMinute, uint8_t bytPSecond, uint8_t bytPFrame) {
-  raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack, bytPoint,
+  return raw_.AddNew(std::make_shared<model::TOCRawTrack>(model::TOCRawTrack{bytSessionNo, bytAdrControl, bytTrack, bytPoint,
                                                                       bytMinute, bytSecond, bytFrame, bytZero,
                                                                       bytPMinute, bytPSecond, bytPFrame}));
 }
@@ -82,7 +82,7 @@ QString TOCInformation::ISRC(int Index) const {
   return *isrc_.Item(Index);
 }
 
-void TOCInformation::ISRCAdd(const QString& strISRC) { isrc_.AddNew(PaddedWithZeros(strISRC, 12)); }
+bool TOCInformation::ISRCAdd(const QString& strISRC) { return isrc_.AddNew(PaddedWithZeros(strISRC, 12)); }
 
 bool TOCInformation::ISRCDelete(int Index) { return isrc_.Remove(Index); }
 
@@ -91,7 +91,7 @@ const model::TOCCDText* TOCInformation::CDText(int Index) const {
   return const_cast<TOCInformation*>(this)->CDText(Index);
 }
 
-void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
+bool TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
                                std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc) {
   auto pack = std::make_shared<model::TOCCDText>();
   pack->PacketType = bytPacketType;
@@ -100,7 +100,7 @@ void TOCInformation::CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_
   pack->Flags = bytFlags;
   for (size_t i = 0; i < pack->Data.size() && i < bytData.size(); ++i) pack->Data[i] = bytData[i];
   for (size_t i = 0; i < pack->Crc.size() && i < bytCrc.size(); ++i) pack->Crc[i] = bytCrc[i];
-  packs_.AddNew(std::move(pack));
+  return packs_.AddNew(std::move(pack));
 }
 
 bool TOCInformation::CDTextDelete(int Index) { return packs_.Remove(Index); }

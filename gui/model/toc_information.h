@@ -1,7 +1,8 @@
 // In-memory table of contents of one disc or image: track entries, raw TOC
 // descriptors, MCN, ISRC texts (entry k belongs to track k) and CD-Text packs.
-// Lists are indexed from 1 (at most 32,767 entries each), keep the order of
-// appending and hand out the stored objects themselves. The descriptor members read and write CUE
+// Lists are indexed from 1 (at most 32,767 entries each: the Add members
+// answer false, adding nothing, to a full list), keep the order of appending
+// and hand out the stored objects themselves. The descriptor members read and write CUE
 // sheets, CCD / TSN descriptors and plain images.
 #pragma once
 
@@ -47,7 +48,7 @@ class TOCInformation : public QObject {
   // The entry at Index (1..TOCCount); null outside.
   model::TOCTrack* TOC(int Index);
   const model::TOCTrack* TOC(int Index) const;
-  void TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags, int32_t udcSectorMode,
+  bool TOCAdd(uint8_t bytSessionNo, uint8_t bytTrackNo, uint8_t bytIndexNo, int32_t udcFlags, int32_t udcSectorMode,
               int32_t lngStartLBA, int32_t lngEndLBA);
   bool TOCDelete(int Index);
   // The stored entries shared, for holders that may outlive the list; null outside.
@@ -58,7 +59,7 @@ class TOCInformation : public QObject {
   int RawTOCCount() const { return raw_.Count(); }
   model::TOCRawTrack* RawTOC(int Index);
   const model::TOCRawTrack* RawTOC(int Index) const;
-  void RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint, uint8_t bytMinute,
+  bool RawTOCAdd(uint8_t bytSessionNo, uint8_t bytAdrControl, uint8_t bytTrack, uint8_t bytPoint, uint8_t bytMinute,
                  uint8_t bytSecond, uint8_t bytFrame, uint8_t bytZero, uint8_t bytPMinute, uint8_t bytPSecond,
                  uint8_t bytPFrame);
   bool RawTOCDelete(int Index);
@@ -71,14 +72,14 @@ class TOCInformation : public QObject {
   // The ISRC of track Index; "000000000000" outside 1..ISRCCount.
   QString ISRC(int Index) const;
   // Appends the first 12 characters, padded on the right with "0".
-  void ISRCAdd(const QString& strISRC);
+  bool ISRCAdd(const QString& strISRC);
   bool ISRCDelete(int Index);
 
   int CDTextCount() const { return packs_.Count(); }
   model::TOCCDText* CDText(int Index);
   const model::TOCCDText* CDText(int Index) const;
   // Copies up to 12 data and 2 CRC bytes; missing bytes are 0.
-  void CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
+  bool CDTextAdd(uint8_t bytPacketType, uint8_t bytTrackNo, uint8_t bytPacketNo, uint8_t bytFlags,
                  std::span<const uint8_t> bytData, std::span<const uint8_t> bytCrc);
   bool CDTextDelete(int Index);
 

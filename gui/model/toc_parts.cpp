@@ -39,7 +39,17 @@ int32_t EntryCount(const TocPartShape& shape, const QByteArray& buffer, int32_t 
   return std::min({stated, shape.capacity, held});
 }
 
-// Starts a counted part's buffer with `count` clamped to its capacity.
+int ListCount(const TOCInformation& toc, int32_t part) {
+  switch (part) {
+    case 0: return toc.TOCCount();
+    case 1: return toc.RawTOCCount();
+    case 3: return toc.ISRCCount();
+    case 4: return toc.CDTextCount();
+    default: return 0;
+  }
+}
+
+// Starts a counted part's buffer with `count` (at most its capacity).
 int32_t BeginCounted(QByteArray& buffer, const TocPartShape& shape, int count) {
   const int32_t n = std::clamp(count, 0, shape.capacity);
   buffer.fill('\0', shape.write_size);
@@ -96,7 +106,39 @@ std::unique_ptr<TOCInformation> ReadTocParts(const TocPartReader& read) {
   return toc;
 }
 
-void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
+int32_t OverfullTocPart(const TOCInformation& toc) {
+  for (int32_t part : {0, 1, 3, 4}) {
+    if (ListCount(toc, part) > kShapes[part].capacity) return part;
+  }
+  return -1;
+}
+
+QString TocWriteLimitText(const TOCInformation& toc) {
+  if (toc.TOCCount() > kMaxWriteTocEntries) {
+    return QStringLiteral("TOCの項目が多すぎます (%1 項目、書き込めるのは %2 項目までです)。")
+        .arg(toc.TOCCount())
+        .arg(kMaxWriteTocEntries);
+  }
+  switch (OverfullTocPart(toc)) {
+    case 1:
+      return QStringLiteral("RawTOCの項目が多すぎます (%1 項目、扱えるのは %2 項目までです)。")
+          .arg(toc.RawTOCCount())
+          .arg(kShapes[1].capacity);
+    case 3:
+      return QStringLiteral("ISRCが多すぎます (%1 個、扱えるのは %2 個までです)。")
+          .arg(toc.ISRCCount())
+          .arg(kShapes[3].capacity);
+    case 4:
+      return QStringLiteral("CD-TEXTのパックが多すぎます (%1 パック、書き込めるのは %2 パックまでです)。")
+          .arg(toc.CDTextCount())
+          .arg(kShapes[4].capacity);
+    default:
+      return {};
+  }
+}
+
+bool WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
+  if (OverfullTocPart(toc) >= 0) return false;
   QByteArray buffer;
   auto entry = [&](int32_t part, int32_t i) {
     return reinterpret_cast<uint8_t*>(buffer.data()) + 2 + i * kShapes[part].entry_size;
@@ -150,6 +192,7 @@ void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write) {
     std::memcpy(e + 16, c.Crc.data(), 2);
   }
   write(4, buffer.constData(), kShapes[4].write_size);
+  return true;
 }
 
 }  // namespace sorvel

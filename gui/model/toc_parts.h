@@ -32,8 +32,22 @@ using TocPartWriter = std::function<void(int32_t part, const void* buffer, int32
 // entries the copied bytes hold. Never null.
 std::unique_ptr<TOCInformation> ReadTocParts(const TocPartReader& read);
 
-// Hands the five parts of `toc` to `write` in order. Lists longer than a
-// part's capacity give their first entries only.
-void WriteTocParts(const TOCInformation& toc, const TocPartWriter& write);
+// The first counted part (0, 1, 3 or 4) whose list in `toc` is longer than
+// the part holds; -1 when every list fits.
+int32_t OverfullTocPart(const TOCInformation& toc);
+
+// Hands the five parts of `toc` to `write` in order. A list longer than its
+// part's capacity would lose its tail: then nothing is handed over and the
+// answer is false.
+bool WriteTocParts(const TOCInformation& toc, const TocPartWriter& write);
+
+// The most track entries a disc write takes: the drive's cue sheet is built
+// from at most this many (99 tracks with a pregap each need 198).
+constexpr int32_t kMaxWriteTocEntries = 200;
+
+// Why `toc` cannot be written whole (more track entries than a write takes,
+// more CD-Text packs, raw entries or ISRCs than the engine's parts hold); empty
+// when it can.
+QString TocWriteLimitText(const TOCInformation& toc);
 
 }  // namespace sorvel

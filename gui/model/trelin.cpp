@@ -144,9 +144,11 @@ std::unique_ptr<TOCInformation> Trelin::GetTOCStructure() {
   });
 }
 
-void Trelin::SetTOCStructure(const TOCInformation& toc) {
+bool Trelin::SetTOCStructure(const TOCInformation& toc) {
+  // A list the engine's parts cannot hold whole is refused; the engine's TOC
+  // is emptied all the same, so no earlier TOC is written in its place.
   ClearTOCStructure();
-  WriteTocParts(toc, [this](int32_t part, const void* buffer, int32_t size) {
+  return WriteTocParts(toc, [this](int32_t part, const void* buffer, int32_t size) {
     Call<int32_t(intptr_t, int32_t, const void*, int32_t)>(kSetTOCStructure, 0, handle_, part, buffer, size);
   });
 }

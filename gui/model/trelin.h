@@ -40,7 +40,11 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
   void ClearTOCStructure();
   // The engine's TOC as a new object, empty when the engine holds none.
   std::unique_ptr<TOCInformation> GetTOCStructure();
-  void SetTOCStructure(const TOCInformation& toc);
+  // Hands `toc` to the engine; false, leaving the engine's TOC empty (never an
+  // earlier TOC, nor the head of this one), when a list is longer than the
+  // engine's part holds (256 track entries, 128 raw entries, 100 ISRCs, 512
+  // CD-Text packs).
+  bool SetTOCStructure(const TOCInformation& toc);
   int32_t GetFirstLBA() override;
   int32_t GetLastLBA();
   // Clamped to 1..26.

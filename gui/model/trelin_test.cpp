@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QByteArray>
 #include <climits>
 #include <cstring>
 
 #include "gui/model/fake_engine/fake_engine_control.h"
+#include "gui/model/toc_parts.h"
 
 namespace sorvel {
 namespace {
@@ -342,19 +345,34 @@ TEST_F(TrelinTest, SetTOCStructureHandsOverEveryPartByteForByte) {
   EXPECT_EQ(fake_.Bytes("SetTOCStructure 23063 0"), QByteArray(3330, '\0'));
 }
 
-TEST_F(TrelinTest, SetTOCStructureNeverPassesMoreThanAPartHolds) {
-  TOCInformation toc;
-  for (int i = 0; i < 300; ++i) toc.TOCAdd(1, 1, 1, 0, 0, i, i);
-  for (int i = 0; i < 130; ++i) toc.RawTOCAdd(1, 1, 0, 1, 0, 2, 0, 0, 0, 2, 0);
-  for (int i = 0; i < 120; ++i) toc.ISRCAdd(QStringLiteral("JPABC0012345"));
-  for (int i = 0; i < 600; ++i) toc.CDTextAdd(0x80, 0, 0, 0, {}, {});
-  Trelin trelin;
-  fake_.Reset();
-  trelin.SetTOCStructure(toc);
-  const int capacities[] = {256, 128, 0, 100, 512};
-  for (int part : {0, 1, 3, 4}) {
-    const QByteArray bytes = fake_.Bytes(QStringLiteral("SetTOCStructure 23063 %1").arg(part));
-    EXPECT_EQ(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8, capacities[part]) << part;
+// A list longer than its part would lose its tail: the TOC is refused whole
+// and the engine's TOC only emptied (it was once cut to the first entries).
+TEST_F(TrelinTest, SetTOCStructureRefusesWhatAPartCannotHold) {
+  const struct {
+    int part;
+    int capacity;
+    std::function<void(TOCInformation&)> add;
+  } cases[] = {
+      {0, 256, [](TOCInformation& t) { t.TOCAdd(1, 1, 1, 0, 0, 0, 0); }},
+      {1, 128, [](TOCInformation& t) { t.RawTOCAdd(1, 1, 0, 1, 0, 2, 0, 0, 0, 2, 0); }},
+      {3, 100, [](TOCInformation& t) { t.ISRCAdd(QStringLiteral("JPABC0012345")); }},
+      {4, 512, [](TOCInformation& t) { t.CDTextAdd(0x80, 0, 0, 0, {}, {}); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.part);
+    TOCInformation toc;
+    for (int i = 0; i < c.capacity; ++i) c.add(toc);
+    Trelin trelin;
+    fake_.Reset();
+    EXPECT_EQ(OverfullTocPart(toc), -1);
+    EXPECT_TRUE(trelin.SetTOCStructure(toc));
+    const QByteArray bytes = fake_.Bytes(QStringLiteral("SetTOCStructure 23063 %1").arg(c.part));
+    EXPECT_EQ(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8, c.capacity);
+    c.add(toc);
+    fake_.Reset();
+    EXPECT_EQ(OverfullTocPart(toc), c.part);
+    EXPECT_FALSE(trelin.SetTOCStructure(toc));
+    EXPECT_EQ(fake_.Calls(), QStringList{QStringLiteral("ClearTOCStructure 23063")});
   }
 }
 
