@@ -67,6 +67,17 @@ TRELIN_EXPORT int32_t GetRemoteHosts(intptr_t h, const char* targets, int32_t po
   return Guarded(h, 0, [&](DriveEngine& e) { return e.GetRemoteHosts(targets, port, buffer, size, timeout); });
 }
 
+// While a command of a remote drive waits for its answer, `callback` is
+// called with `context` about every 100 ms on the thread that issued the
+// command; a non-zero answer gives the command up as a dropped link would.
+// A null callback removes it. 1 when set.
+TRELIN_EXPORT int32_t SetWaitCallback(intptr_t h, int32_t (*callback)(void* context), void* context) {
+  return Guarded(h, 0, [&](DriveEngine& e) {
+    e.SetWaitCallback(callback, context);
+    return 1;
+  });
+}
+
 TRELIN_EXPORT int32_t Open(intptr_t h, int32_t index) {
   return Guarded(h, 0, [&](DriveEngine& e) { return Truth(e.OpenLocal(index)); });
 }

@@ -1,4 +1,4 @@
-// libtrelin.so as its callers see it: loaded with dlopen, exactly the 42
+// libtrelin.so as its callers see it: loaded with dlopen, exactly the 43
 // exported names, the edge cases of the exports, and whole write-then-read
 // round trips through the exports alone on a drive of SORVEL_DRIVES.
 #include <dlfcn.h>
@@ -20,7 +20,7 @@
 namespace sorvel::write_test {
 namespace {
 
-constexpr std::array<const char*, 42> kExports = {
+constexpr std::array<const char*, 43> kExports = {
     "GetEngineVersion", "Initialize",      "Terminate",       "GetRemoteHosts",
     "Open",             "OpenEx",          "Close",           "GetDeviceName",
     "ClearTOCStructure", "GetTOCStructure", "SetTOCStructure", "GetFirstLBA",
@@ -31,7 +31,7 @@ constexpr std::array<const char*, 42> kExports = {
     "Erase",            "IsSupportMedia",  "IsReadSupport",   "IsWriteSupport",
     "IsDiscEmpty",      "ResetSense",      "SetECCMode",      "SetReadSpeed",
     "SetWriteSpeed",    "GetWriteSpeed",   "CheckWriteMode",  "GetSCSIErrorStatus",
-    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize"};
+    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize", "SetWaitCallback"};
 
 std::filesystem::path LibraryPath() { return testing::BuiltLibraryPath("libtrelin.so"); }
 

@@ -40,7 +40,10 @@ class DiscJob : public QObject {
   void Progress(int32_t Value, int32_t Total);
 
  protected:
-  void RequestStop() { cancel_ = true; }
+  void RequestStop() {
+    cancel_ = true;
+    ++stop_requests_;
+  }
   void ClearCancel() { cancel_ = false; }
 
   void Report(int32_t type, const QString& text) { emit StatusChange(type, text); }
@@ -51,7 +54,9 @@ class DiscJob : public QObject {
   void TrackLine(const model::TOCTrack& entry);
 
   // IsReady, then ResetSense and the tray locked. False (with the error line)
-  // when the drive is not ready; nothing was touched then.
+  // when the drive is not ready; nothing was touched then. From here to
+  // ReleaseDrive a command of a remote drive that waits for its answer lets
+  // the window system run, and a stop asked for meanwhile gives it up.
   bool PrepareDrive(Trelin& drive);
   // ResetSense and the tray unlocked.
   void ReleaseDrive(Trelin& drive);
@@ -88,6 +93,7 @@ class DiscJob : public QObject {
 
  private:
   bool cancel_ = false;
+  int stop_requests_ = 0;  // RequestStop calls; a change while a command waits gives it up
 };
 
 // The error line of a WriteStart code that did not start a session.
