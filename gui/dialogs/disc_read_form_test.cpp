@@ -59,6 +59,25 @@ testing::CueFixture PressedCd(const fs::path& dir) {
 class DiscReadFormTest : public ::testing::Test {
  protected:
   DiscReadFormTest() : home_("HOME", env_.State("home")) { fs::create_directories(env_.State("home")); }
+  // A kestrow of its own, to be started, that serves `disc` as D:.
+  testing::KestrowStandalone RemoteDisc(const testing::CueFixture& disc) {
+    return testing::KestrowStandalone(fs::path(env_.State("daemon")),
+                                      "D:=emu:" + env_.State("r.state") + ",image=" + disc.cue.string(), "D");
+  }
+  static void UseRemoteHost(uint16_t port) {
+    Settings()->SetRemotePort(port);
+    Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+    Settings()->SetScanTimeout(300);
+  }
+  // The source side of `form` switched to the drives of the remote host.
+  void ChooseNetworkDrives(DiscReadForm& form) {
+    for (int attempt = 0; attempt < 5 && !form.fraSend()->network_box()->isChecked(); ++attempt) {
+      ui_.Clear();
+      form.fraSend()->network_box()->click();
+    }
+    ASSERT_TRUE(form.fraSend()->network_box()->isChecked());
+  }
+
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScopedEnv home_;
@@ -254,19 +273,12 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
   ui_.Clear();
 
   testing::ScopedDriveMap map("");
-  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")),
-                                    "D:=emu:" + env_.State("r.state") + ",image=" + disc.cue.string(), "D");
+  testing::KestrowStandalone daemon = RemoteDisc(disc);
   ASSERT_TRUE(daemon.Start());
-  Settings()->SetRemotePort(daemon.port());
-  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
-  Settings()->SetScanTimeout(300);
+  UseRemoteHost(daemon.port());
   DiscReadForm form;
   form.show();
-  for (int attempt = 0; attempt < 5 && !form.fraSend()->network_box()->isChecked(); ++attempt) {
-    ui_.Clear();
-    form.fraSend()->network_box()->click();
-  }
-  ASSERT_TRUE(form.fraSend()->network_box()->isChecked());
+  ASSERT_NO_FATAL_FAILURE(ChooseNetworkDrives(form));
   ASSERT_EQ(form.fraSend()->drive_combo()->count(), 1);
   ASSERT_NE(form.fraSend()->device(), nullptr);
   ui_.Clear();
@@ -302,19 +314,12 @@ TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
   testing::FixedInterfaces no_interfaces;
   const testing::CueFixture disc = PressedCd(dir_.path());
   testing::ScopedDriveMap map("");
-  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")),
-                                    "D:=emu:" + env_.State("r.state") + ",image=" + disc.cue.string(), "D");
+  testing::KestrowStandalone daemon = RemoteDisc(disc);
   ASSERT_TRUE(daemon.Start());
-  Settings()->SetRemotePort(daemon.port());
-  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
-  Settings()->SetScanTimeout(300);
+  UseRemoteHost(daemon.port());
   DiscReadForm form;
   form.show();
-  for (int attempt = 0; attempt < 5 && !form.fraSend()->network_box()->isChecked(); ++attempt) {
-    ui_.Clear();
-    form.fraSend()->network_box()->click();
-  }
-  ASSERT_TRUE(form.fraSend()->network_box()->isChecked());
+  ASSERT_NO_FATAL_FAILURE(ChooseNetworkDrives(form));
   ASSERT_NE(form.fraSend()->device(), nullptr);
   ui_.Clear();
   form.txtWriteFile()->setText(Q(dir_.path() / "Disc.img"));
