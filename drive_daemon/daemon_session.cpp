@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,8 +41,15 @@ class BusyKeepAlive {
   BusyKeepAlive& operator=(const BusyKeepAlive&) = delete;
 
   void Begin() {
-    if (period_ms_ <= 0) return;
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    if (period_ms_ <= 0 || failed_) return;
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        failed_ = true;  // out of threads: the session goes on without keep-alives
+        return;
+      }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = true;
     ++request_;
@@ -71,6 +79,7 @@ class BusyKeepAlive {
   bool busy_ = false;
   bool stop_ = false;
   uint64_t request_ = 0;  // requests begun
+  bool failed_ = false;   // the thread could not be started
   std::thread thread_;
 };
 
