@@ -282,8 +282,9 @@ bool MainForm::AddAudioFile(const QString& file_name) {
 
 bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_playlists, int64_t& left_out) {
   const QString extension = GetExtension(file_name).toUpper();
-  // A playlist is expanded even at the limit, so that its entries are counted.
-  if (extension != u".M3U" && image_->GetTrackCount() >= kMaxTracks) {
+  // At the limit a playlist given directly is still read, so that its entries
+  // are counted; an entry of a playlist counts as one, a playlist too.
+  if (image_->GetTrackCount() >= kMaxTracks && (extension != u".M3U" || !open_playlists.isEmpty())) {
     if (open_playlists.isEmpty()) {
       Message(kTrackLimitMessage);
     } else {

@@ -131,7 +131,8 @@ TEST_P(TrackLimitTest, NinetyNineTracksTheDataTrackIncluded) {
 }
 
 // A playlist longer than the room left adds what fits and tells the rest in
-// one message with their count, entries of a playlist inside it included.
+// one message with their count: the entries of a playlist inside it read
+// before the limit, and a playlist inside it past the limit as one.
 TEST_P(TrackLimitTest, APlaylistPastTheLimitIsToldOnceWithTheCountLeftOut) {
   const bool with_data = GetParam();
   MainForm& form = OpenWithTemp();
@@ -143,12 +144,12 @@ TEST_P(TrackLimitTest, APlaylistPastTheLimitIsToldOnceWithTheCountLeftOut) {
   std::string top = "#EXTM3U\r\n";
   for (int i = 0; i < 250; ++i) {
     top += "#EXTINF:1,Title " + std::to_string(i) + "\r\n" + wave.string() + "\r\n";
-    if (i == 120) top += "inner.m3u\r\n";
+    if (i == 20 || i == 200) top += "inner.m3u\r\n";
   }
   testing::WriteFileBytes(Host("list/top.m3u"), top);
   EXPECT_FALSE(form.AddAudioFile(Q(Host("list/top.m3u"))));
   EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 99);
-  const int left_out = 300 - (with_data ? 98 : 99);
+  const int left_out = 250 + 50 + 1 - (with_data ? 98 : 99);
   EXPECT_EQ(MessageTexts(), QStringList{kTrackLimit + QStringLiteral("\r\nプレイリストの %1 個のファイルは追加されませんでした。")
                                                           .arg(left_out)});
   EXPECT_EQ(ui_.messages()[0].style, 48);
