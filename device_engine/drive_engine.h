@@ -49,6 +49,8 @@ class DriveEngine : public CachedDiscDrive {
   void SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context) {
     remote_.SetWaitCallback(callback, context);
   }
+  // Whether that callback runs on the calling thread, inside a command of this engine.
+  bool CallingBack() const { return remote_.CallingBack(); }
   bool MakeSingleTrackToc(int32_t mode, int32_t length);
   // The read pass with the engine TOC receiving the disc's TOC.
   int32_t ReadStart(int32_t read_command, int32_t flags);

@@ -24,7 +24,8 @@ sorvel::HandleRegistry<DriveEngine>& Engines() {
 int32_t Truth(bool value) { return value ? 1 : 0; }
 
 // Runs `body` on the engine of `handle`; `failure` when the handle was not
-// issued (or was terminated) or anything is thrown.
+// issued (or was terminated), when the engine's wait callback is running on
+// this thread (a command of the engine is still open), or anything is thrown.
 template <typename Result, typename Body>
 Result Guarded(intptr_t handle, Result failure, Body&& body) noexcept {
   DriveEngine* engine = nullptr;
@@ -33,7 +34,7 @@ Result Guarded(intptr_t handle, Result failure, Body&& body) noexcept {
   } catch (...) {
     return failure;
   }
-  if (engine == nullptr) return failure;
+  if (engine == nullptr || engine->CallingBack()) return failure;
   try {
     return body(*engine);
   } catch (...) {
@@ -55,6 +56,9 @@ TRELIN_EXPORT intptr_t Initialize() {
 
 TRELIN_EXPORT void Terminate(intptr_t h) {
   try {
+    // Not from inside the engine's own wait callback: its command is still open.
+    DriveEngine* running = Engines().Find(h);
+    if (running == nullptr || running->CallingBack()) return;
     std::unique_ptr<DriveEngine> engine = Engines().Withdraw(h);
     if (engine == nullptr) return;
     engine->Terminate();

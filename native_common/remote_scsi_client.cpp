@@ -48,7 +48,12 @@ bool RemoteScsiClient::AskWaitCallback() {
     callback = wait_callback_;
     context = wait_context_;
   }
-  return callback != nullptr && callback(context) != 0;
+  if (callback == nullptr) return false;
+  // One command waits at a time (the link is held), so one callback runs at a time.
+  calling_back_ = std::this_thread::get_id();
+  const bool give_up = callback(context) != 0;
+  calling_back_ = std::thread::id();
+  return give_up;
 }
 
 RemoteScsiClient::~RemoteScsiClient() {

@@ -11,10 +11,12 @@
 // waits (the wait callback).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "native_common/qrntp_client.h"
@@ -53,6 +55,9 @@ class RemoteScsiClient : public ScsiPassThrough {
   // drive gone until the next Open). nullptr: no callback.
   using WaitCallback = int32_t (*)(void* context);
   void SetWaitCallback(WaitCallback callback, void* context);
+  // Whether the wait callback is running on the calling thread: the command it
+  // waits for is still open, so the owner must not issue another meanwhile.
+  bool CallingBack() const { return calling_back_.load() == std::this_thread::get_id(); }
 
   SenseStatus GetSense() const override;
   void SetSense(SenseStatus value) override;
@@ -81,6 +86,7 @@ class RemoteScsiClient : public ScsiPassThrough {
   std::mutex wait_callback_mutex_;
   WaitCallback wait_callback_ = nullptr;
   void* wait_context_ = nullptr;
+  std::atomic<std::thread::id> calling_back_{};
   std::unique_ptr<ScsiPassThrough> local_;
   QRNTPClient client_;
   const uint32_t call_id_;
