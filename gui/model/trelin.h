@@ -83,6 +83,7 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
   // 100 ms once it has waited that long), on the thread that issued it; a true
   // answer gives the command up as a dropped link would. Empty: none.
   void SetWaitHandler(std::function<bool()> waiting);
+  const std::function<bool()>& wait_handler() const { return wait_handler_; }
 
   // For the program's own code.
   bool ReadLBADummy(QByteArray& data, int32_t lba);
