@@ -44,6 +44,13 @@ class DriveEngine : public CachedDiscDrive {
   void SelectPassThrough(bool remote);
   // Host discovery in the form of the export (see the export's description).
   int32_t GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size, int32_t timeout_ms);
+  // Asked while a command of a remote drive waits for its answer; non-zero
+  // gives the command up (RemoteScsiClient::SetWaitCallback).
+  void SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context) {
+    remote_.SetWaitCallback(callback, context);
+  }
+  // Whether that callback runs on the calling thread, inside a command of this engine.
+  bool CallingBack() const { return remote_.CallingBack(); }
   bool MakeSingleTrackToc(int32_t mode, int32_t length);
   // The read pass with the engine TOC receiving the disc's TOC.
   int32_t ReadStart(int32_t read_command, int32_t flags);

@@ -24,7 +24,8 @@ sorvel::HandleRegistry<DriveEngine>& Engines() {
 int32_t Truth(bool value) { return value ? 1 : 0; }
 
 // Runs `body` on the engine of `handle`; `failure` when the handle was not
-// issued (or was terminated) or anything is thrown.
+// issued (or was terminated), when the engine's wait callback is running on
+// this thread (a command of the engine is still open), or anything is thrown.
 template <typename Result, typename Body>
 Result Guarded(intptr_t handle, Result failure, Body&& body) noexcept {
   DriveEngine* engine = nullptr;
@@ -33,7 +34,7 @@ Result Guarded(intptr_t handle, Result failure, Body&& body) noexcept {
   } catch (...) {
     return failure;
   }
-  if (engine == nullptr) return failure;
+  if (engine == nullptr || engine->CallingBack()) return failure;
   try {
     return body(*engine);
   } catch (...) {
@@ -55,6 +56,9 @@ TRELIN_EXPORT intptr_t Initialize() {
 
 TRELIN_EXPORT void Terminate(intptr_t h) {
   try {
+    // Not from inside the engine's own wait callback: its command is still open.
+    DriveEngine* running = Engines().Find(h);
+    if (running == nullptr || running->CallingBack()) return;
     std::unique_ptr<DriveEngine> engine = Engines().Withdraw(h);
     if (engine == nullptr) return;
     engine->Terminate();
@@ -65,6 +69,17 @@ TRELIN_EXPORT void Terminate(intptr_t h) {
 TRELIN_EXPORT int32_t GetRemoteHosts(intptr_t h, const char* targets, int32_t port, char* buffer, int32_t size,
                                      int32_t timeout) {
   return Guarded(h, 0, [&](DriveEngine& e) { return e.GetRemoteHosts(targets, port, buffer, size, timeout); });
+}
+
+// While a command of a remote drive waits for its answer, `callback` is
+// called with `context` about every 100 ms on the thread that issued the
+// command; a non-zero answer gives the command up as a dropped link would.
+// A null callback removes it. 1 when set.
+TRELIN_EXPORT int32_t SetWaitCallback(intptr_t h, int32_t (*callback)(void* context), void* context) {
+  return Guarded(h, 0, [&](DriveEngine& e) {
+    e.SetWaitCallback(callback, context);
+    return 1;
+  });
 }
 
 TRELIN_EXPORT int32_t Open(intptr_t h, int32_t index) {

@@ -1,26 +1,32 @@
-// libtrelin.so as its callers see it: loaded with dlopen, exactly the 42
+// libtrelin.so as its callers see it: loaded with dlopen, exactly the 43
 // exported names, the edge cases of the exports, and whole write-then-read
 // round trips through the exports alone on a drive of SORVEL_DRIVES.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_engine/write_test_rig.h"
+#include "native_common/qrntp_server.h"
+#include "native_common/remote_scsi_protocol.h"
 #include "native_common/remote_scsi_server.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 
 namespace sorvel::write_test {
 namespace {
 
-constexpr std::array<const char*, 42> kExports = {
+constexpr std::array<const char*, 43> kExports = {
     "GetEngineVersion", "Initialize",      "Terminate",       "GetRemoteHosts",
     "Open",             "OpenEx",          "Close",           "GetDeviceName",
     "ClearTOCStructure", "GetTOCStructure", "SetTOCStructure", "GetFirstLBA",
@@ -31,7 +37,7 @@ constexpr std::array<const char*, 42> kExports = {
     "Erase",            "IsSupportMedia",  "IsReadSupport",   "IsWriteSupport",
     "IsDiscEmpty",      "ResetSense",      "SetECCMode",      "SetReadSpeed",
     "SetWriteSpeed",    "GetWriteSpeed",   "CheckWriteMode",  "GetSCSIErrorStatus",
-    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize"};
+    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize", "SetWaitCallback"};
 
 std::filesystem::path LibraryPath() { return testing::BuiltLibraryPath("libtrelin.so"); }
 
@@ -67,6 +73,8 @@ class Trelin {
     Bind(IsDiscEmpty, "IsDiscEmpty");
     Bind(Erase, "Erase");
     Bind(GetSCSIErrorStatus, "GetSCSIErrorStatus");
+    Bind(IsReady, "IsReady");
+    Bind(SetWaitCallback, "SetWaitCallback");
     Bind(SetWriteCacheBufferSize, "SetWriteCacheBufferSize");
     Bind(GetUsedWriteCacheBufferSize, "GetUsedWriteCacheBufferSize");
   }
@@ -102,6 +110,8 @@ class Trelin {
   int32_t (*IsDiscEmpty)(intptr_t) = nullptr;
   int32_t (*Erase)(intptr_t, int32_t) = nullptr;
   int32_t (*GetSCSIErrorStatus)(intptr_t) = nullptr;
+  int32_t (*IsReady)(intptr_t) = nullptr;
+  int32_t (*SetWaitCallback)(intptr_t, int32_t (*)(void*), void*) = nullptr;
   int32_t (*SetWriteCacheBufferSize)(intptr_t, int32_t) = nullptr;
   int32_t (*GetUsedWriteCacheBufferSize)(intptr_t) = nullptr;
 
@@ -122,7 +132,7 @@ class ScopedDrives {
   ~ScopedDrives() { unsetenv("SORVEL_DRIVES"); }
 };
 
-TEST(TrelinLibraryTest, ExportsExactlyTheFortyTwoNames) {
+TEST(TrelinLibraryTest, ExportsExactlyTheFortyThreeNames) {
   ASSERT_TRUE(testing::RequireTool("nm"));
   std::string out;
   ASSERT_EQ(testing::RunCommand("nm -D --defined-only '" + LibraryPath().string() + "'", &out), 0) << out;
@@ -135,7 +145,7 @@ TEST(TrelinLibraryTest, ExportsExactlyTheFortyTwoNames) {
     if (fields >> address >> type >> name) defined.insert(name);
   }
   const std::set<std::string> expected(kExports.begin(), kExports.end());
-  EXPECT_EQ(expected.size(), 42u);
+  EXPECT_EQ(expected.size(), 43u);
   EXPECT_EQ(defined, expected);
 }
 
@@ -421,6 +431,88 @@ TEST_F(TrelinTest, RemoteDriveThroughALoopbackServer) {
   std::memset(hosts, 'x', sizeof hosts);
   EXPECT_EQ(lib_.GetRemoteHosts(engine_, "127.0.0.1", port, hosts, 4, 400), 10);
   EXPECT_EQ(std::string(hosts, 5), "127.x");
+  server.Stop();
+}
+
+// A remote server that keeps every drive command waiting for `hold_ms`, then
+// answers it as done, data-in bytes as an optical drive's INQUIRY begins.
+class SlowServer : public QRNTPServerEvents {
+ public:
+  std::atomic<int> hold_ms{0};
+
+  std::unique_ptr<QRNTPRequestHandler> CreateHandler() override { return std::make_unique<Handler>(this); }
+  void OnLog(const QRNTPLogEntry&) override {}
+
+ private:
+  class Handler : public QRNTPRequestHandler {
+   public:
+    explicit Handler(SlowServer* server) : server_(server) {}
+    bool HandleRawRequest(const std::string& function, uint32_t, const std::vector<uint8_t>& input,
+                          std::vector<uint8_t>* output, bool*) override {
+      if (function == "ExecCommand" && input.size() >= kExecCommandRequestSize) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(server_->hold_ms.load()));
+        ExecCommandReply reply;
+        reply.result = 0;
+        reply.data_length = std::max(ExecCommandRequest::Decode(input.data()).data_in_length, 0);
+        output->assign(kExecCommandReplySize, 0);
+        reply.Encode(output->data());
+        output->resize(kExecCommandReplySize + static_cast<size_t>(reply.data_length), 0);
+        if (reply.data_length > 0) (*output)[kExecCommandReplySize] = 5;  // an optical drive
+      } else {
+        output->assign(4, 0);
+        (*output)[0] = 1;
+      }
+      return true;
+    }
+
+   private:
+    SlowServer* server_;
+  };
+};
+
+// While a remote command waits, the wait callback is asked about every
+// 100 ms; the engine refuses every export made from inside it (the command is
+// still open), and a non-zero answer gives the command up: the drive then
+// reads as gone until it is opened again.
+TEST_F(TrelinTest, WaitCallbackIsAskedWhileARemoteCommandWaitsAndMayGiveItUp) {
+  SlowServer events;
+  QRNTPServer server(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server.Start(0));
+  const std::string name = "\\\\127.0.0.1:" + std::to_string(server.port()) + "\\E:";
+  ASSERT_EQ(lib_.OpenEx(engine_, name.c_str()), 1);
+  struct Asked {
+    Trelin* lib;
+    intptr_t engine;
+    int count = 0;
+    int nested = -1;  // what an export made from inside the callback answered
+  } asked{&lib_, engine_};
+  auto ask = [](void* context) -> int32_t {
+    auto* a = static_cast<Asked*>(context);
+    if (++a->count == 1) a->nested = a->lib->SetWaitCallback(a->engine, nullptr, nullptr);
+    return a->count >= 3 ? 1 : 0;
+  };
+  ASSERT_EQ(lib_.SetWaitCallback(engine_, ask, &asked), 1);
+  events.hold_ms = 3000;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(lib_.IsReady(engine_), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(asked.count, 3);
+  EXPECT_EQ(asked.nested, 0);
+  EXPECT_GE(took, std::chrono::milliseconds(250));
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_EQ(lib_.GetSCSIErrorStatus(engine_), 0xFFFFFF);
+  EXPECT_EQ(lib_.IsReady(engine_), 0);
+  EXPECT_EQ(asked.count, 3);  // a link that is gone waits for nothing
+
+  // Opened again, a command that takes its time is waited for while the
+  // callback answers 0.
+  asked.count = -100;
+  events.hold_ms = 400;
+  ASSERT_EQ(lib_.OpenEx(engine_, name.c_str()), 1);
+  EXPECT_EQ(lib_.IsReady(engine_), 1);
+  EXPECT_GE(asked.count, -97);
+  EXPECT_EQ(lib_.SetWaitCallback(engine_, nullptr, nullptr), 1);
+  lib_.Close(engine_);
   server.Stop();
 }
 

@@ -115,14 +115,14 @@ TEST(DriveValues, NonZeroNumberEnablesTheLetter) {
   profile.Set("DRIVES", "F:", "yes");
   profile.Set("DRIVES", "G:", "-1");
   profile.Set("DRIVES", "H:", "2x");
-  profile.Set("DRIVES", "i:", "1");  // letters are upper case
+  profile.Set("drives", "i:", "1");  // names in either case
   profile.Set("MAIN", "J:", "1");    // only in [DRIVES]
   DaemonConfig config = ReadDaemonConfig(profile);
   std::string enabled;
   for (int i = 0; i < 26; ++i) {
     if (config.drive_enabled[i]) enabled += static_cast<char>('A' + i);
   }
-  EXPECT_EQ(enabled, "DGH");
+  EXPECT_EQ(enabled, "DGHI");
 }
 
 class RecordingServer : public DaemonServer {

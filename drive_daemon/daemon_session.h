@@ -20,6 +20,11 @@ namespace sorvel {
 constexpr long kDaemonSilenceLimitMs = 3000;
 // Answers are sent within this time.
 constexpr long kDaemonAnswerTimeoutMs = 1000;
+// While a request runs (a drive command may take minutes), a keep-alive goes to
+// the peer after each this long, so that the client, which gives a command up
+// when nothing arrives for 30 s, does not take a busy daemon for a silent one.
+// The first one leaves after one to two periods.
+constexpr long kDaemonBusyKeepAliveMs = 5000;
 
 // The connection a session reads its packets from and answers on.
 class DaemonStream {
@@ -44,6 +49,6 @@ enum class DaemonSessionEnd {
 // Valid: magic "QRNTP.", a length of at least the header, and the server's
 // subsystem (answered) or a keep-alive form (its body skipped, no answer).
 DaemonSessionEnd RunDaemonSession(DaemonStream& stream, std::string_view subsystem, DaemonRequestHandler& handler,
-                                  const std::atomic<bool>& stop);
+                                  const std::atomic<bool>& stop, long busy_keep_alive_ms = kDaemonBusyKeepAliveMs);
 
 }  // namespace sorvel

@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drive_daemon/remote_test_support.h"
@@ -133,6 +135,40 @@ TEST(DaemonSession, StopFlagEndsBeforeAnyRead) {
   std::atomic<bool> stop{true};
   EXPECT_EQ(RunDaemonSession(stream, kRemoteScsiSubsystem, handler, stop), DaemonSessionEnd::kStopped);
   EXPECT_EQ(stream.consumed(), 0u);
+}
+
+// A request that runs long is kept alive: keep-alives go out while it runs,
+// every one before its answer, and none for a quick request.
+TEST(DaemonSession, KeepAlivesGoOutWhileARequestRuns) {
+  class SlowHandler : public DaemonRequestHandler {
+   public:
+    bool Dispatch(std::string_view function, const uint8_t*, size_t, std::vector<uint8_t>* response) override {
+      if (function == "Slow") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      response->assign(4, 1);
+      return true;
+    }
+  } handler;
+  MemoryStream stream(Concat({Packet(kRemoteScsiSubsystem, "Slow", {}), Packet(kRemoteScsiSubsystem, "Quick", {})}));
+  std::atomic<bool> stop{false};
+  EXPECT_EQ(RunDaemonSession(stream, kRemoteScsiSubsystem, handler, stop, 200), DaemonSessionEnd::kClosed);
+  ASSERT_GE(stream.answers.size(), 4u);
+  const size_t keep_alives = stream.answers.size() - 2;
+  for (size_t i = 0; i < keep_alives; ++i) {
+    const Bytes& packet = stream.answers[i];
+    ASSERT_EQ(packet.size(), kQrntpHeaderSize);
+    const QRNTPHeader h = QRNTPHeader::Decode(packet.data());
+    EXPECT_TRUE(h.MagicMatches());
+    EXPECT_TRUE(h.SubsystemIs(kQrntpOneWaySubsystem));
+    EXPECT_TRUE(h.FunctionIs(kQrntpKeepAlive));
+    EXPECT_EQ(h.total_length, kQrntpHeaderSize);
+  }
+  EXPECT_EQ(FunctionOf(stream.answers[keep_alives]), "Slow");
+  EXPECT_EQ(FunctionOf(stream.answers[keep_alives + 1]), "Quick");
+  // Without a period nothing but the answers goes out.
+  MemoryStream quiet(Packet(kRemoteScsiSubsystem, "Slow", {}));
+  EXPECT_EQ(RunDaemonSession(quiet, kRemoteScsiSubsystem, handler, stop, 0), DaemonSessionEnd::kClosed);
+  ASSERT_EQ(quiet.answers.size(), 1u);
+  EXPECT_EQ(FunctionOf(quiet.answers[0]), "Slow");
 }
 
 // Endless TEST UNIT READY requests after one Open, made as they are read;

@@ -241,7 +241,10 @@ TEST_F(KestrowProcess, ServiceThatCannotListenIsNotRunning) {
   EXPECT_EQ(Kestrow("/remove"), kExitSuccess);
 }
 
+// The configuration as people write it: names in mixed case.
 TEST_F(KestrowProcess, StandaloneServesUntilReturn) {
+  std::ofstream(scratch_ / "bin" / "kestrow.INI")
+      << "[Main]\nListeningPort=" << port_ << "\nMaxConnection=4\n[Drives]\nd:=1\n";
   std::string command = "env -u SORVEL_SERVICE_NAME " + Quote(program_.string()) + " /standalone > " +
                         Quote((scratch_ / "out.txt").string());
   setenv("SORVEL_DRIVES", drives_.c_str(), 1);

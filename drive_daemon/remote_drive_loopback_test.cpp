@@ -3,6 +3,8 @@
 // the local pass-through gives on the same disc.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "native_common/remote_scsi_client.h"
 #include "native_common/remote_scsi_server.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/kestrow_standalone.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -222,6 +225,30 @@ TEST_F(RemoteDrive, DiscoveryFindsTheDaemon) {
   std::memset(buffer, 'x', sizeof buffer);
   EXPECT_EQ(client.GetRemoteHosts("127.0.0.1", port, buffer, sizeof buffer, 100), 1);
   EXPECT_EQ(buffer[0], '\0');
+}
+
+// A daemon that stops answering in the middle of a read (its process stopped)
+// ends the read at the link's silence limit of 30 s, not at the command's own
+// 180 s, and the drive then reads as gone.
+TEST_F(RemoteDrive, AStoppedDaemonEndsAReadAtTheSilenceLimit) {
+  server_->Stop();
+  testing::KestrowStandalone daemon(dir_ / "daemon", "D:=emu:" + (dir_ / "k").string() + ",medium=cd-rom,image=" +
+                                                          iso_.string(),
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  auto client = Client();
+  ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + std::to_string(daemon.port()) + "\\D:"));
+  ASSERT_EQ(In(*client, Cdb10(0x28, 16, 1), 2048).status, 0);
+  ASSERT_EQ(kill(daemon.pid(), SIGSTOP), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome read = In(*client, Cdb10(0x28, 17, 1), 2048);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  kill(daemon.pid(), SIGCONT);
+  EXPECT_EQ(read.status, -1);
+  EXPECT_EQ(read.sense_status, kSenseNoDevice);
+  EXPECT_GE(took.count(), 29000);
+  EXPECT_LE(took.count(), 35000);
+  EXPECT_TRUE(client->Close());
 }
 
 // A drive whose commands never reach it reads as lost remotely as locally.

@@ -71,6 +71,12 @@ void QRNTPClient::SetCallTimeout(long ms) {
   settings_.call_timeout_ms = ms;
 }
 
+void QRNTPClient::SetCallWait(bool silence_check, std::function<bool()> abandon) {
+  std::lock_guard<MutexLock> lock(mutex_);
+  call_silence_check_ = silence_check;
+  call_abandon_ = std::move(abandon);
+}
+
 void QRNTPClient::SetFilters(const PacketFilter* send, const PacketFilter* receive) {
   std::lock_guard<MutexLock> lock(mutex_);
   link_.SetFilters(send, receive);
@@ -169,7 +175,10 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
     HandleIncoming(packet, &broken);
     return !broken;
   };
-  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve)) {
+  QRNTPLink::CallWait wait;
+  if (call_silence_check_) wait.silence_ms = settings_.receive_timeout_ms;
+  wait.abandon = call_abandon_;
+  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve, wait)) {
     case QRNTPLink::CallResult::kOk:
       *response = std::move(body);
       return true;
@@ -185,7 +194,12 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
       Log(2, qrntp_log::kBadPacket, qrntp_log::BadPacketText(1));
       CloseLinkLocked();
       return false;
+    case QRNTPLink::CallResult::kSilent:
+      Log(2, qrntp_log::kLinkFailure, qrntp_log::SilenceText(wait.silence_ms, 1));
+      CloseLinkLocked();
+      return false;
     case QRNTPLink::CallResult::kFailed:
+    case QRNTPLink::CallResult::kAbandoned:
       CloseLinkLocked();
       return false;
   }

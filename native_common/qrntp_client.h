@@ -71,6 +71,10 @@ class QRNTPClient {
 
   void SetKeepAlive(bool on) { keep_alive_ = on; }
   void SetSilenceCheck(bool on) { silence_check_ = on; }
+  // Calls end (and close the link) when nothing arrives for the receive
+  // time-out, however long their call time-out, and when `abandon` (asked
+  // every QRNTPLink::kWaitSliceMs while a call waits) answers true.
+  void SetCallWait(bool silence_check, std::function<bool()> abandon);
   void SetFilters(const PacketFilter* send, const PacketFilter* receive);
 
   TransportSettings settings() const;
@@ -117,6 +121,8 @@ class QRNTPClient {
   mutable MutexLock mutex_;  // guards the link, the settings and every packet exchange
   QRNTPLink link_;
   TransportSettings settings_;
+  bool call_silence_check_ = false;
+  std::function<bool()> call_abandon_;
   KeepAliveSchedule keep_alive_schedule_;
   platform::Clock::TimePoint last_receipt_{};
   std::atomic<bool> keep_alive_{false};

@@ -1,9 +1,15 @@
 #include "native_common/qrntp_link.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 #include "native_common/little_endian.h"
+#include "native_common/socket_support.h"
+#include "native_common/transport_settings.h"
 #include "platform/clock.h"
 
 namespace sorvel {
@@ -93,21 +99,64 @@ QRNTPLink::ReadResult QRNTPLink::ReadFrom(const ReceiveExact& receive, const std
 
 QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_id, const uint8_t* request,
                                       size_t request_length, long ms, std::vector<uint8_t>* response,
-                                      const RequestSink& on_request) {
+                                      const RequestSink& on_request, const CallWait& wait) {
   if (!IsOpen()) return CallResult::kNoSocket;
   QRNTPHeader header = QRNTPHeader::Make(subsystem_, function, kQrntpRequest, call_id);
   if (!Send(header, request, request_length, ms)) return CallResult::kSendFailed;
   const auto start = platform::GetClock().Now();
-  for (;;) {
-    // The whole wait is bounded by `ms`, so a chatty peer cannot hold a call.
-    long wait = ms;
-    if (ms > 0) {
-      long long left = ms - platform::ElapsedMs(start);
-      if (left <= 0) return CallResult::kFailed;
-      wait = static_cast<long>(left);
+  auto last_arrival = start;
+  auto last_asked = start;
+  bool silent = false;
+  bool abandoned = false;
+  const int fd = socket_->handle();
+  // Reads exactly `length` bytes in waits of at most one slice, so that the
+  // whole wait is bounded by `ms` (a chatty peer cannot hold a call), a
+  // silent peer by the silence limit, and the abandon check runs in between.
+  auto receive = [&](uint8_t* buffer, size_t length) {
+    size_t got = 0;
+    while (got < length) {
+      const auto now = platform::GetClock().Now();
+      long slice = kWaitSliceMs;
+      if (ms > 0) {
+        const long long left = ms - platform::ElapsedMs(start);
+        if (left <= 0) return false;
+        slice = static_cast<long>(std::min<long long>(slice, left));
+      }
+      if (wait.silence_ms > 0) {
+        const long long left = wait.silence_ms - platform::ElapsedMs(last_arrival);
+        if (left <= 0) {
+          silent = true;
+          return false;
+        }
+        slice = static_cast<long>(std::min<long long>(slice, left));
+      }
+      if (wait.abandon && MsPassed(last_asked, now, kWaitSliceMs)) {
+        last_asked = now;
+        if (wait.abandon()) {
+          abandoned = true;
+          return false;
+        }
+      }
+      const int ready = PollFd(fd, POLLIN, slice);
+      if (ready < 0) return false;
+      if (ready == 0) continue;
+      ssize_t n;
+      do {
+        n = ::recv(fd, buffer + got, length - got, MSG_DONTWAIT);
+      } while (n < 0 && errno == EINTR);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n <= 0) return false;  // closed by the peer, or broken
+      got += static_cast<size_t>(n);
+      last_arrival = platform::GetClock().Now();
     }
+    return true;
+  };
+  for (;;) {
     Packet packet;
-    switch (Read(wait, &packet)) {
+    const ReadResult read = ReadFrom(receive, subsystem_, receive_filter_.get(), &packet);
+    if (abandoned) return CallResult::kAbandoned;
+    if (silent) return CallResult::kSilent;
+    switch (read) {
       case ReadResult::kBadMagic:
         return CallResult::kBadMagic;
       case ReadResult::kBroken:

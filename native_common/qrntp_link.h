@@ -50,7 +50,19 @@ class QRNTPLink {
   };
 
   enum class ReadResult { kOwn, kForeign, kBadMagic, kBroken };
-  enum class CallResult { kOk, kNoSocket, kSendFailed, kBadMagic, kFailed };
+  enum class CallResult { kOk, kNoSocket, kSendFailed, kBadMagic, kFailed, kSilent, kAbandoned };
+
+  // How a call waits for its answer besides its overall time-out.
+  struct CallWait {
+    // Above 0: the call fails (kSilent) when no byte arrives for this long,
+    // however long the call may take in all; a peer that is busy keeps the
+    // call going by sending keep-alives.
+    long silence_ms = 0;
+    // Asked every kWaitSliceMs while the call waits; true gives the call up
+    // (kAbandoned). The link is then out of step and must be closed.
+    std::function<bool()> abandon;
+  };
+  static constexpr long kWaitSliceMs = 100;
 
   explicit QRNTPLink(std::string subsystem) : subsystem_(std::move(subsystem)) {}
 
@@ -98,7 +110,11 @@ class QRNTPLink {
   // `on_request` returns false when the link is to end (the call then fails).
   using RequestSink = std::function<bool(Packet& request)>;
   CallResult Call(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length, long ms,
-                  std::vector<uint8_t>* response, const RequestSink& on_request);
+                  std::vector<uint8_t>* response, const RequestSink& on_request, const CallWait& wait);
+  CallResult Call(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length, long ms,
+                  std::vector<uint8_t>* response, const RequestSink& on_request) {
+    return Call(function, call_id, request, request_length, ms, response, on_request, CallWait());
+  }
 
   struct ServeOutcome {
     bool handled = false;

@@ -31,6 +31,29 @@ RemoteScsiClient::RemoteScsiClient(std::unique_ptr<ScsiPassThrough> local)
   settings.keep_alive_ceiling_ms = kKeepAliveMs;
   client_.SetSettings(settings);
   client_.SetKeepAlive(true);
+  client_.SetCallWait(true, [this] { return AskWaitCallback(); });
+}
+
+void RemoteScsiClient::SetWaitCallback(WaitCallback callback, void* context) {
+  std::lock_guard<std::mutex> lock(wait_callback_mutex_);
+  wait_callback_ = callback;
+  wait_context_ = context;
+}
+
+bool RemoteScsiClient::AskWaitCallback() {
+  WaitCallback callback;
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(wait_callback_mutex_);
+    callback = wait_callback_;
+    context = wait_context_;
+  }
+  if (callback == nullptr) return false;
+  // One command waits at a time (the link is held), so one callback runs at a time.
+  calling_back_ = std::this_thread::get_id();
+  const bool give_up = callback(context) != 0;
+  calling_back_ = std::thread::id();
+  return give_up;
 }
 
 RemoteScsiClient::~RemoteScsiClient() {
@@ -122,7 +145,8 @@ int32_t RemoteScsiClient::ExecCommand(const uint8_t* cdb, int cdb_length, void* 
   block.Encode(request.data());
   if (out_length > 0) std::memcpy(request.data() + kExecCommandRequestSize, data, out_length);
 
-  // The call waits as long as the command may run (at least a second).
+  // The call waits as long as the command may run (at least a second), as
+  // long as the host is heard from within the link's receive time-out.
   client_.SetCallTimeout(static_cast<long>(std::max<uint32_t>(timeout_seconds, 1)) * 1000);
   std::vector<uint8_t> response;
   const bool called = client_.CallFunction(kRemoteScsiExecCommand, call_id_, request, &response);

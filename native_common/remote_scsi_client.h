@@ -5,12 +5,18 @@
 //
 // While a remote drive is open the link sends keep-alives at a period below the
 // daemon's 3,000 ms silence limit, so a drive left idle (a question on screen)
-// stays open.
+// stays open. A command whose host falls silent ends after the link's receive
+// time-out (30 s; the daemon sends keep-alives while a command runs), however
+// long the command itself may take, and the owner may give up a command that
+// waits (the wait callback).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "native_common/qrntp_client.h"
@@ -43,6 +49,16 @@ class RemoteScsiClient : public ScsiPassThrough {
   int32_t ExecCommand(const uint8_t* cdb, int cdb_length, void* data, uint32_t data_length, uint8_t* sense,
                       bool write, uint32_t timeout_seconds) override;
 
+  // Asked about every QRNTPLink::kWaitSliceMs while a remote command has been
+  // waiting that long for its answer, on the thread that issued it; a non-zero
+  // answer gives the command up as if the link had dropped (result -1, the
+  // drive gone until the next Open). nullptr: no callback.
+  using WaitCallback = int32_t (*)(void* context);
+  void SetWaitCallback(WaitCallback callback, void* context);
+  // Whether the wait callback is running on the calling thread: the command it
+  // waits for is still open, so the owner must not issue another meanwhile.
+  bool CallingBack() const { return calling_back_.load() == std::this_thread::get_id(); }
+
   SenseStatus GetSense() const override;
   void SetSense(SenseStatus value) override;
   bool ClearSense() override;
@@ -65,6 +81,12 @@ class RemoteScsiClient : public ScsiPassThrough {
   void SetSenseBytes(uint8_t key, uint8_t asc, uint8_t ascq);
   int32_t Failed();
 
+  bool AskWaitCallback();
+
+  std::mutex wait_callback_mutex_;
+  WaitCallback wait_callback_ = nullptr;
+  void* wait_context_ = nullptr;
+  std::atomic<std::thread::id> calling_back_{};
   std::unique_ptr<ScsiPassThrough> local_;
   QRNTPClient client_;
   const uint32_t call_id_;

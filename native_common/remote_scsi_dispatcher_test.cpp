@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "native_common/little_endian.h"
 #include "native_common/remote_scsi_client.h"
@@ -189,10 +192,18 @@ TEST(RemoteScsiDispatcher, ExecCommandBuffersAndReplies) {
   EXPECT_EQ(rec.commands, before);
 }
 
+// How long a canned "ExecCommand" keeps the client waiting, and whether the
+// server is heard from meanwhile.
+struct Pace {
+  int hold_ms = 0;
+  int keep_alive_every_ms = 0;  // 0: silent while it holds
+};
+
 // A library server whose "ExecCommand" answer the test chooses.
 class CannedHandler : public QRNTPRequestHandler {
  public:
-  explicit CannedHandler(const Bytes* answer) : answer_(answer) {}
+  CannedHandler(const Bytes* answer, const Pace* pace) : answer_(answer), pace_(pace) {}
+  void OnConnected(TcpSocket& socket) override { socket_ = &socket; }
   bool HandleRawRequest(const std::string& function, uint32_t, const std::vector<uint8_t>&,
                         std::vector<uint8_t>* output, bool*) override {
     if (function == "Open") {
@@ -201,20 +212,38 @@ class CannedHandler : public QRNTPRequestHandler {
     } else if (function == "Close") {
       output->assign(4, 0);
     } else {
+      Hold();
       *output = *answer_;
     }
     return true;
   }
 
  private:
+  // Runs on the session's worker, so its keep-alives never cross the answer.
+  void Hold() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(pace_->hold_ms);
+    uint8_t keep_alive[kQrntpHeaderSize];
+    QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0).Encode(keep_alive);
+    while (std::chrono::steady_clock::now() < end) {
+      const int step = pace_->keep_alive_every_ms > 0 ? pace_->keep_alive_every_ms : 20;
+      std::this_thread::sleep_for(std::chrono::milliseconds(step));
+      if (pace_->keep_alive_every_ms > 0) socket_->Send(keep_alive, sizeof keep_alive, 1000);
+    }
+  }
+
   const Bytes* answer_;
+  const Pace* pace_;
+  TcpSocket* socket_ = nullptr;
 };
 
 class CannedServer : public QRNTPServerEvents {
  public:
-  std::unique_ptr<QRNTPRequestHandler> CreateHandler() override { return std::make_unique<CannedHandler>(&answer); }
+  std::unique_ptr<QRNTPRequestHandler> CreateHandler() override {
+    return std::make_unique<CannedHandler>(&answer, &pace);
+  }
   void OnLog(const QRNTPLogEntry&) override {}
   Bytes answer;
+  Pace pace;
 };
 
 Bytes Reply(int32_t result, int32_t n, size_t data_bytes, uint8_t key = 0) {
@@ -260,6 +289,77 @@ TEST(RemoteScsiClient, ChecksWhatTheReplyHolds) {
   EXPECT_EQ(client.GetSense(), 0x003A00);
   EXPECT_TRUE(client.Close());
   EXPECT_EQ(client.GetSense(), kSenseNoDevice);
+}
+
+// A command may run as long as its time-out (here 180 s) while the host is
+// heard from; a host that falls silent ends it at the link's receive time-out
+// (made 800 ms here), and a wait callback may give it up at any time. Each
+// failure drops the link: the drive reads as gone until it is opened again.
+TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
+  CannedServer events;
+  events.answer = Reply(0, 0, 0);
+  QRNTPServer server(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server.Start(0));
+  const std::string path = "\\\\127.0.0.1:" + std::to_string(server.port()) + "\\D:";
+  struct Case {
+    const char* name;
+    Pace pace;
+    long silence_ms;
+    int give_up_after_asks;  // 0: the callback never gives up; -1: no callback
+    int32_t result;
+    long min_ms, max_ms;
+  };
+  const Case cases[] = {
+      {"silent host", {3000, 0}, 800, -1, -1, 700, 2500},
+      {"host sending keep-alives", {1600, 150}, 800, -1, 0, 1500, 2900},
+      {"owner gives up", {3000, 0}, 30000, 3, -1, 250, 1500},
+      {"owner waits", {600, 0}, 30000, 0, 0, 550, 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    events.pace = c.pace;
+    RemoteScsiClient client;
+    TransportSettings settings = client.transport().settings();
+    settings.receive_timeout_ms = c.silence_ms;
+    client.transport().SetSettings(settings);
+    struct Asked {
+      std::atomic<int> count{0};
+      int give_up_after = 0;
+    } asked;
+    asked.give_up_after = c.give_up_after_asks;
+    if (c.give_up_after_asks >= 0) {
+      client.SetWaitCallback(
+          [](void* context) -> int32_t {
+            auto* a = static_cast<Asked*>(context);
+            return ++a->count >= a->give_up_after && a->give_up_after > 0 ? 1 : 0;
+          },
+          &asked);
+    }
+    ASSERT_TRUE(client.Open(path));
+    const uint8_t cdb[6] = {0};
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result = client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180);
+    const long took = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    EXPECT_EQ(result, c.result);
+    EXPECT_GE(took, c.min_ms);
+    EXPECT_LE(took, c.max_ms);
+    if (c.give_up_after_asks > 0) {
+      EXPECT_EQ(asked.count.load(), c.give_up_after_asks);
+    } else if (c.give_up_after_asks == 0) {
+      EXPECT_GE(asked.count.load(), 3);
+    }
+    if (result == -1) {
+      EXPECT_EQ(client.GetSense(), kSenseNoDevice);
+      EXPECT_FALSE(client.transport().IsConnected());
+      EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180), -1);
+      EXPECT_TRUE(client.Close());
+    } else {
+      EXPECT_TRUE(client.transport().IsConnected());
+      EXPECT_TRUE(client.Close());
+    }
+    client.SetWaitCallback(nullptr, nullptr);
+  }
 }
 
 }  // namespace

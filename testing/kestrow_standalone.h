@@ -29,6 +29,8 @@ class KestrowStandalone {
   void Stop();
   bool running() const { return pid_ > 0; }
   uint16_t port() const { return port_; }
+  // The daemon's process, for tests that stop and continue it (-1 when not running).
+  pid_t pid() const { return pid_; }
 
  private:
   std::filesystem::path program_;

@@ -5,6 +5,7 @@
 #include "gui/dialogs/disc_read_form.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,6 +59,25 @@ testing::CueFixture PressedCd(const fs::path& dir) {
 class DiscReadFormTest : public ::testing::Test {
  protected:
   DiscReadFormTest() : home_("HOME", env_.State("home")) { fs::create_directories(env_.State("home")); }
+  // A kestrow of its own, to be started, that serves `disc` as D:.
+  testing::KestrowStandalone RemoteDisc(const testing::CueFixture& disc) {
+    return testing::KestrowStandalone(fs::path(env_.State("daemon")),
+                                      "D:=emu:" + env_.State("r.state") + ",image=" + disc.cue.string(), "D");
+  }
+  static void UseRemoteHost(uint16_t port) {
+    Settings()->SetRemotePort(port);
+    Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+    Settings()->SetScanTimeout(300);
+  }
+  // The source side of `form` switched to the drives of the remote host.
+  void ChooseNetworkDrives(DiscReadForm& form) {
+    for (int attempt = 0; attempt < 5 && !form.fraSend()->network_box()->isChecked(); ++attempt) {
+      ui_.Clear();
+      form.fraSend()->network_box()->click();
+    }
+    ASSERT_TRUE(form.fraSend()->network_box()->isChecked());
+  }
+
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScopedEnv home_;
@@ -253,19 +273,12 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
   ui_.Clear();
 
   testing::ScopedDriveMap map("");
-  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")),
-                                    "D:=emu:" + env_.State("r.state") + ",image=" + disc.cue.string(), "D");
+  testing::KestrowStandalone daemon = RemoteDisc(disc);
   ASSERT_TRUE(daemon.Start());
-  Settings()->SetRemotePort(daemon.port());
-  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
-  Settings()->SetScanTimeout(300);
+  UseRemoteHost(daemon.port());
   DiscReadForm form;
   form.show();
-  for (int attempt = 0; attempt < 5 && !form.fraSend()->network_box()->isChecked(); ++attempt) {
-    ui_.Clear();
-    form.fraSend()->network_box()->click();
-  }
-  ASSERT_TRUE(form.fraSend()->network_box()->isChecked());
+  ASSERT_NO_FATAL_FAILURE(ChooseNetworkDrives(form));
   ASSERT_EQ(form.fraSend()->drive_combo()->count(), 1);
   ASSERT_NE(form.fraSend()->device(), nullptr);
   ui_.Clear();
@@ -291,6 +304,49 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
     EXPECT_TRUE(testing::ReadFileBytes(local / name) == testing::ReadFileBytes(remote / name)) << name;
   }
   EXPECT_TRUE(fs::exists(remote / "Disc.tsn"));
+  form.cmdEnd()->click();
+}
+
+// A remote read whose daemon stops answering midway (its process stopped):
+// the window keeps running while the read waits, and a stop asked for 5 s
+// after the start ends the job within 2 s, as a stopped job ends.
+TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
+  testing::FixedInterfaces no_interfaces;
+  const testing::CueFixture disc = PressedCd(dir_.path());
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon = RemoteDisc(disc);
+  ASSERT_TRUE(daemon.Start());
+  UseRemoteHost(daemon.port());
+  DiscReadForm form;
+  form.show();
+  ASSERT_NO_FATAL_FAILURE(ChooseNetworkDrives(form));
+  ASSERT_NE(form.fraSend()->device(), nullptr);
+  ui_.Clear();
+  form.txtWriteFile()->setText(Q(dir_.path() / "Disc.img"));
+
+  QElapsedTimer clock;
+  qint64 clicked_at = -1;
+  QTimer::singleShot(5000, Qt::PreciseTimer, &form, [&] {
+    ui_.QueueAnswer(6);
+    clicked_at = clock.elapsed();
+    form.cmdStartStop()->click();
+  });
+  bool stopped = false;
+  testing::PumpAction stop_daemon(3, [&] { stopped = kill(daemon.pid(), SIGSTOP) == 0; });
+  clock.start();
+  form.cmdStartStop()->click();
+  const qint64 ended = clock.elapsed();
+  kill(daemon.pid(), SIGCONT);
+  ASSERT_TRUE(stopped);
+  ASSERT_GE(clicked_at, 0) << form.vbxMain()->lines().join('\n').toStdString();
+  // The window ran while the read waited: the stop came on time, not after the wait.
+  EXPECT_LE(clicked_at, 6500);
+  EXPECT_GE(stop_daemon.pumps(), 20);
+  EXPECT_LE(ended - clicked_at, 2000);
+  ASSERT_EQ(ui_.messages().size(), 1) << form.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("読み取りを中断してよろしいですか。"));
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_FALSE(fs::exists(dir_.path() / "Disc.img"));
   form.cmdEnd()->click();
 }
 

@@ -22,6 +22,8 @@ DiscCopier::~DiscCopier() = default;
 
 bool DiscCopier::StartCopy(Trelin& objReader, Trelin& objWriter, DiscVerifier* objVerifier) {
   ClearCancel();
+  RemoteWaitWatch reader_waits(*this, objReader);
+  RemoteWaitWatch writer_waits(*this, objWriter);
   LogStart();
   DeviceSetting source;
   DeviceSetting target;

@@ -1,6 +1,8 @@
 #include "gui/jobs/disc_job.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QThread>
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -72,8 +74,30 @@ void DiscJob::TrackLine(const model::TOCTrack& entry) {
                                  .arg(entry.EndLBA));
 }
 
+std::function<bool()> DiscJob::RemoteWaitHandler() {
+  return [this] {
+    // The window system runs on its own thread only (a write cache's worker
+    // waits on the drive too).
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return false;
+    const int before = stop_requests_;
+    PumpMessages();
+    // A stop asked for while this command waits gives it up; one asked for
+    // before lets the commands that end the job run.
+    return stop_requests_ != before;
+  };
+}
+
+DiscJob::RemoteWaitWatch::RemoteWaitWatch(DiscJob& job, Trelin& drive)
+    : drive_(drive), previous_(drive.wait_handler()) {
+  drive_.SetWaitHandler(job.RemoteWaitHandler());
+}
+
+DiscJob::RemoteWaitWatch::~RemoteWaitWatch() { drive_.SetWaitHandler(previous_); }
+
 bool DiscJob::PrepareDrive(Trelin& drive) {
+  drive.SetWaitHandler(RemoteWaitHandler());
   if (!drive.IsReady()) {
+    drive.SetWaitHandler({});
     Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
     return false;
   }
@@ -86,6 +110,7 @@ bool DiscJob::PrepareDrive(Trelin& drive) {
 void DiscJob::ReleaseDrive(Trelin& drive) {
   drive.ResetSense();
   drive.LockUnlock(false);
+  drive.SetWaitHandler({});
   Report(kStatusInformation, QStringLiteral("扉を開放しました。"));
 }
 

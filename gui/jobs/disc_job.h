@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace sorvel {
 
@@ -40,7 +41,10 @@ class DiscJob : public QObject {
   void Progress(int32_t Value, int32_t Total);
 
  protected:
-  void RequestStop() { cancel_ = true; }
+  void RequestStop() {
+    cancel_ = true;
+    ++stop_requests_;
+  }
   void ClearCancel() { cancel_ = false; }
 
   void Report(int32_t type, const QString& text) { emit StatusChange(type, text); }
@@ -50,10 +54,26 @@ class DiscJob : public QObject {
   // "Session=s, Track=t, Index=i From a to b".
   void TrackLine(const model::TOCTrack& entry);
 
+  // For one scope: while a command of `drive` waits for its answer (a remote
+  // drive), the window system runs and a stop asked for meanwhile gives the
+  // command up; the drive's handler from before comes back after.
+  class RemoteWaitWatch {
+   public:
+    RemoteWaitWatch(DiscJob& job, Trelin& drive);
+    ~RemoteWaitWatch();
+    RemoteWaitWatch(const RemoteWaitWatch&) = delete;
+    RemoteWaitWatch& operator=(const RemoteWaitWatch&) = delete;
+
+   private:
+    Trelin& drive_;
+    std::function<bool()> previous_;
+  };
+
   // IsReady, then ResetSense and the tray locked. False (with the error line)
-  // when the drive is not ready; nothing was touched then.
+  // when the drive is not ready; nothing was touched then. From here to
+  // ReleaseDrive the drive's waits are watched as by RemoteWaitWatch.
   bool PrepareDrive(Trelin& drive);
-  // ResetSense and the tray unlocked.
+  // ResetSense and the tray unlocked; the waits are no longer watched.
   void ReleaseDrive(Trelin& drive);
 
   // After a failed ReadLBA: a gone drive is reported (type 2) and cancels the
@@ -87,7 +107,12 @@ class DiscJob : public QObject {
   bool ProgressAndPoll(int32_t value, int32_t total);
 
  private:
+  // What a remote drive runs while a command waits: the window system, and
+  // true (give the command up) when a stop was asked for meanwhile.
+  std::function<bool()> RemoteWaitHandler();
+
   bool cancel_ = false;
+  int stop_requests_ = 0;  // RequestStop calls; a change while a command waits gives it up
 };
 
 // The error line of a WriteStart code that did not start a session.

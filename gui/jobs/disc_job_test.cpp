@@ -1,6 +1,11 @@
 #include "gui/jobs/disc_job.h"
+#include "gui/jobs/message_pump.h"
+#include "gui/model/trelin.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
 
 namespace sorvel {
 namespace {
@@ -33,6 +38,52 @@ TEST(DiscJobTest, EraDatesUseTheJapaneseCalendar) {
   for (const auto& c : cases) {
     EXPECT_EQ(FormatEraDateTime(QDateTime(c.date, QTime(1, 2, 3))).toStdString(), c.expected);
   }
+}
+
+class WatchingJob : public DiscJob {
+ public:
+  using DiscJob::RemoteWaitWatch;
+  void Stop() { RequestStop(); }
+};
+
+// While a remote command waits, the watch lets the window system run and
+// gives the command up only for a stop asked for during that wait: a stop
+// asked for before lets the commands that end the job run. A worker thread's
+// wait neither pumps nor gives up. The drive's handler from before comes back.
+TEST(DiscJobTest, RemoteWaitWatchGivesUpOnlyForAStopAskedMeanwhile) {
+  Trelin drive;
+  WatchingJob job;
+  int outer_asked = 0;
+  drive.SetWaitHandler([&] {
+    ++outer_asked;
+    return false;
+  });
+  int pumps = 0;
+  const auto previous = InstallMessagePump([&] { ++pumps; });
+  {
+    WatchingJob::RemoteWaitWatch watch(job, drive);
+    const std::function<bool()> waiting = drive.wait_handler();
+    ASSERT_TRUE(waiting);
+    EXPECT_FALSE(waiting());
+    EXPECT_EQ(pumps, 1);
+    job.Stop();
+    EXPECT_FALSE(waiting());
+    InstallMessagePump([&] {
+      ++pumps;
+      job.Stop();
+    });
+    EXPECT_TRUE(waiting());
+    EXPECT_EQ(pumps, 3);
+    bool worker_gave_up = true;
+    std::thread([&] { worker_gave_up = waiting(); }).join();
+    EXPECT_FALSE(worker_gave_up);
+    EXPECT_EQ(pumps, 3);
+  }
+  InstallMessagePump(previous);
+  ASSERT_TRUE(drive.wait_handler());
+  EXPECT_FALSE(drive.wait_handler()());
+  EXPECT_EQ(outer_asked, 1);
+  drive.SetWaitHandler({});
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ QString FormatLine(int32_t family, int32_t sector_mode) {
 }  // namespace
 
 bool DiscRipper::StartRead(Trelin& objControl, const QString& strFileName, int intTrackNo, bool blnReadPregap) {
+  RemoteWaitWatch waits(*this, objControl);
   // The range comes from the TOC alone, so it does not depend on an open read pass.
   int32_t start = std::numeric_limits<int32_t>::max();
   int32_t end = std::numeric_limits<int32_t>::min();

@@ -66,6 +66,7 @@ bool DiscVerifier::StartSession(Trelin& drive) {
 
 bool DiscVerifier::StartVerify(Trelin& objControl, const TOCInformation* objOriginalTOC) {
   ClearCancel();
+  RemoteWaitWatch waits(*this, objControl);
   LogStart();
   int errors = 0;
   DeviceSetting setting;

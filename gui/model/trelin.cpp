@@ -20,7 +20,7 @@ enum TrelinExport : size_t {
   kGetLastWroteLBA, kLoadTray, kIsReady, kGetMediaType, kGetMediaFamilyType, kLockUnlock, kErase,
   kIsSupportMedia, kIsReadSupport, kIsWriteSupport, kIsDiscEmpty, kResetSense, kSetECCMode, kSetReadSpeed,
   kSetWriteSpeed, kGetWriteSpeed, kCheckWriteMode, kGetSCSIErrorStatus, kSetWriteCacheBufferSize,
-  kGetUsedWriteCacheBufferSize, kTrelinExportCount
+  kGetUsedWriteCacheBufferSize, kSetWaitCallback, kTrelinExportCount
 };
 
 constexpr std::array<const char*, kTrelinExportCount> kExportNames = {
@@ -30,8 +30,8 @@ constexpr std::array<const char*, kTrelinExportCount> kExportNames = {
     "WriteFlush", "WriteEnd", "GetLastWroteLBA", "LoadTray", "IsReady", "GetMediaType", "GetMediaFamilyType",
     "LockUnlock", "Erase", "IsSupportMedia", "IsReadSupport", "IsWriteSupport", "IsDiscEmpty", "ResetSense",
     "SetECCMode", "SetReadSpeed", "SetWriteSpeed", "GetWriteSpeed", "CheckWriteMode", "GetSCSIErrorStatus",
-    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize"};
-static_assert(kExportNames.size() == 42);
+    "SetWriteCacheBufferSize", "GetUsedWriteCacheBufferSize", "SetWaitCallback"};
+static_assert(kExportNames.size() == 43);
 
 using IntFn = int32_t(intptr_t);
 using IntIntFn = int32_t(intptr_t, int32_t);
@@ -61,7 +61,25 @@ Trelin::Trelin()
     : EngineBinding("libtrelin.so", kExportNames, kInitialize,
                     QStringLiteral("光盤中継機構－Trelin－が異常若しくは見つかりません。")) {}
 
-Trelin::~Trelin() { CallVoid<void(intptr_t)>(kTerminate, handle_); }
+namespace {
+
+using WaitCallbackFn = int32_t(intptr_t, int32_t (*)(void*), void*);
+
+int32_t AskWaitHandler(void* context) { return (*static_cast<std::function<bool()>*>(context))() ? 1 : 0; }
+
+}  // namespace
+
+Trelin::~Trelin() {
+  if (wait_handler_) SetWaitHandler({});
+  CallVoid<void(intptr_t)>(kTerminate, handle_);
+}
+
+void Trelin::SetWaitHandler(std::function<bool()> waiting) {
+  // The engine lets go of the old handler before it changes.
+  Call<WaitCallbackFn>(kSetWaitCallback, 0, handle_, nullptr, nullptr);
+  wait_handler_ = std::move(waiting);
+  if (wait_handler_) Call<WaitCallbackFn>(kSetWaitCallback, 0, handle_, &AskWaitHandler, &wait_handler_);
+}
 
 int32_t Trelin::GetEngineVersion() const {
   auto* version = reinterpret_cast<int32_t (*)()>(library_->Export(kGetEngineVersion));

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "gui/model/engine_binding.h"
@@ -82,6 +83,12 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
   bool WriteFlush(bool abort = false);
   int32_t GetLastWroteLBA();
 
+  // Runs while a command of a remote drive waits for its answer (about every
+  // 100 ms once it has waited that long), on the thread that issued it; a true
+  // answer gives the command up as a dropped link would. Empty: none.
+  void SetWaitHandler(std::function<bool()> waiting);
+  const std::function<bool()>& wait_handler() const { return wait_handler_; }
+
   // For the program's own code.
   bool ReadLBADummy(QByteArray& data, int32_t lba);
   // ReadLBA and ReadLBADummy into caller memory with room for
@@ -113,6 +120,7 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
   bool ecc_changed_ = false;
   bool remote_ = false;
   QByteArray padded_;  // short sectors handed to WriteLBA
+  std::function<bool()> wait_handler_;
 };
 
 }  // namespace sorvel

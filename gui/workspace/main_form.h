@@ -233,7 +233,7 @@ class MainForm : public QMainWindow {
   void BuildTrackPane();
   void fraTracks_Resize();
   void CentreAlbumName();
-  bool AddAudioFileNested(const QString& file_name, QStringList& open_playlists);
+  bool AddAudioFileNested(const QString& file_name, QStringList& open_playlists, int64_t& left_out);
   void ForgetSourceOf(const QString& wave_file);
   bool lsvTracks_KeyDown(int key);
   void lsvTracks_ContextMenu(const QPoint& at);

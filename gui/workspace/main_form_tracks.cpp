@@ -34,14 +34,15 @@
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/disk_module.h"
-#include "gui/foundation/file.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/modal_ui.h"
+#include "gui/foundation/regular_file.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
 #include "gui/jobs/acm_decoder.h"
 #include "gui/model/tazol.h"
 #include "gui/workspace/main_form.h"
+#include "platform/text_encoding.h"
 
 namespace sorvel {
 
@@ -68,6 +69,8 @@ const TrackButton kTrackButtons[] = {
     {"PropertyTrack", "トラックの設定", QStyle::SP_FileDialogDetailedView},
 };
 
+const QString kTrackLimitMessage = QStringLiteral("１００以上のトラックは作成できません。");
+
 QString UnsupportedAudioMessage(const QString& file_name) {
   return QStringLiteral("音楽ファイル ") + file_name +
          QStringLiteral(" は開けないか、または未対応の形式です。\r\n"
@@ -89,6 +92,28 @@ ISOTrackText ToTrackText(const jobs::Id3TrackText& tag) {
   text.ArrangerEnabled = tag.ArrangerEnabled;
   text.MessageEnabled = tag.MessageEnabled;
   return text;
+}
+
+// The entries of a playlist as players write them: one path a line (CR LF, CR
+// or LF), lines that begin with "#" (the "#EXTM3U" and "#EXTINF:" lines of
+// extended playlists) and blank lines skipped. A relative entry is taken from
+// the playlist's own folder. Each line is joined as bytes and read as UTF-8,
+// else CP932, so one line in another encoding does not change the others.
+QStringList PlaylistEntries(const QString& playlist, const QByteArray& contents) {
+  QByteArray folder = QFile::encodeName(QFileInfo(playlist).absolutePath());
+  if (!folder.endsWith('/')) folder += '/';
+  QStringList entries;
+  qsizetype at = contents.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+  while (at < contents.size()) {
+    qsizetype end = at;
+    while (end < contents.size() && contents[end] != '\r' && contents[end] != '\n') ++end;
+    const QByteArray line = contents.mid(at, end - at);
+    at = end + (end + 1 < contents.size() && contents[end] == '\r' && contents[end + 1] == '\n' ? 2 : 1);
+    if (line.trimmed().isEmpty() || line.startsWith('#')) continue;
+    const QByteArray path = line.startsWith('/') ? line : folder + line;
+    entries << QString::fromStdString(platform::HostNameToUtf8(std::string_view(path.constData(), path.size())));
+  }
+  return entries;
 }
 
 }  // namespace
@@ -245,15 +270,28 @@ void MainForm::mnuTrackAdd_Click() {
 
 bool MainForm::AddAudioFile(const QString& file_name) {
   QStringList open_playlists;
-  return AddAudioFileNested(file_name, open_playlists);
+  int64_t left_out = 0;
+  const bool added = AddAudioFileNested(file_name, open_playlists, left_out);
+  // The entries of a playlist past the limit are told in one message.
+  if (left_out > 0) {
+    Message(kTrackLimitMessage + QStringLiteral("\r\nプレイリストの ") + QString::number(left_out) +
+            QStringLiteral(" 個のファイルは追加されませんでした。"));
+  }
+  return added;
 }
 
-bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_playlists) {
-  if (image_->GetTrackCount() >= kMaxTracks) {
-    Message(QStringLiteral("１００以上のトラックは作成できません。"));
+bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_playlists, int64_t& left_out) {
+  const QString extension = GetExtension(file_name).toUpper();
+  // At the limit a playlist given directly is still read, so that its entries
+  // are counted; an entry of a playlist counts as one, a playlist too.
+  if (image_->GetTrackCount() >= kMaxTracks && (extension != u".M3U" || !open_playlists.isEmpty())) {
+    if (open_playlists.isEmpty()) {
+      Message(kTrackLimitMessage);
+    } else {
+      ++left_out;
+    }
     return false;
   }
-  const QString extension = GetExtension(file_name).toUpper();
   // Every audio file and playlist is opened by the rule for foreign files:
   // a FIFO, device or folder in its place is refused, never waited on.
   QString wave_file;
@@ -269,19 +307,16 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
     const QString canonical = QFileInfo(file_name).canonicalFilePath();
     if (canonical.isEmpty() || open_playlists.contains(canonical) || open_playlists.size() >= kMaxPlaylistDepth)
       return false;
-    File playlist;
-    if (!playlist.OpenFile(file_name, File::kInput, platform::kMaxPlaylistFileBytes)) {
-      Message(FileProblemText(file_name, playlist.OpenProblem()));
+    QByteArray contents;
+    FileProblem problem;
+    if (!ReadRegularFile(file_name, platform::kMaxPlaylistFileBytes, &contents, &problem)) {
+      Message(FileProblemText(file_name, problem));
       return false;
     }
     open_playlists << canonical;
     bool all = true;
-    while (!playlist.Eof()) {
-      const QString line = playlist.Gets();
-      if (line.isEmpty()) continue;
-      if (!AddAudioFileNested(line, open_playlists)) all = false;
-    }
-    playlist.CloseFile();
+    for (const QString& entry : PlaylistEntries(file_name, contents))
+      if (!AddAudioFileNested(entry, open_playlists, left_out)) all = false;
     open_playlists.removeLast();
     return all;
   } else {

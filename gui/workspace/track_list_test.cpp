@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -126,6 +128,36 @@ TEST_P(TrackLimitTest, NinetyNineTracksTheDataTrackIncluded) {
   Pump();
   EXPECT_EQ(form.lsvTracks()->topLevelItemCount(), 99);
   EXPECT_EQ(form.lsvTracks()->topLevelItem(98)->text(0), QStringLiteral("Track 99"));
+}
+
+// A playlist longer than the room left adds what fits and tells the rest in
+// one message with their count: the entries of a playlist inside it read
+// before the limit, and a playlist inside it past the limit as one.
+TEST_P(TrackLimitTest, APlaylistPastTheLimitIsToldOnceWithTheCountLeftOut) {
+  const bool with_data = GetParam();
+  MainForm& form = OpenWithTemp();
+  if (with_data) AddDataArea();
+  const auto wave = Wave(Host("list/one.wav"), 1);
+  std::string inner;
+  for (int i = 0; i < 50; ++i) inner += "one.wav\r\n";
+  testing::WriteFileBytes(Host("list/inner.m3u"), inner);
+  std::string top = "#EXTM3U\r\n";
+  for (int i = 0; i < 250; ++i) {
+    top += "#EXTINF:1,Title " + std::to_string(i) + "\r\n" + wave.string() + "\r\n";
+    if (i == 20 || i == 200) top += "inner.m3u\r\n";
+  }
+  testing::WriteFileBytes(Host("list/top.m3u"), top);
+  EXPECT_FALSE(form.AddAudioFile(Q(Host("list/top.m3u"))));
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 99);
+  const int left_out = 250 + 50 + 1 - (with_data ? 98 : 99);
+  EXPECT_EQ(MessageTexts(), QStringList{kTrackLimit + QStringLiteral("\r\nプレイリストの %1 個のファイルは追加されませんでした。")
+                                                          .arg(left_out)});
+  EXPECT_EQ(ui_.messages()[0].style, 48);
+  // A playlist given when the list is already full counts all of its entries.
+  ui_.Clear();
+  EXPECT_FALSE(form.AddAudioFile(Q(Host("list/inner.m3u"))));
+  EXPECT_EQ(MessageTexts(), QStringList{kTrackLimit + QStringLiteral("\r\nプレイリストの 50 個のファイルは追加されませんでした。")});
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 99);
 }
 
 INSTANTIATE_TEST_SUITE_P(DataArea, TrackLimitTest, ::testing::Bool(),
@@ -293,6 +325,44 @@ TEST_F(TrackListTest, ForeignPlaylistsAndAudioFilesAreToldWithoutWaiting) {
   }
   EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 0);
   EXPECT_TRUE(TempFiles().isEmpty());
+}
+
+// Playlists as players write them: the lines of an extended playlist, a byte
+// order mark, entries relative to the playlist's own folder (whatever the
+// current folder), a line in CP932 among UTF-8 ones, each line end.
+TEST_F(TrackListTest, PlayersPlaylistsAddTheirEntriesFromTheirOwnFolder) {
+  MainForm& form = OpenWithTemp();
+  Wave(Host("music/a.wav"));
+  Wave(Host("music/sub/b.wav"));
+  Wave(Host("other/c.wav"));
+  Wave(Host("music/曲.wav"));
+  const auto absolute = Wave(Host("elsewhere/d.wav"));
+  const std::string cp932_name = "\x8B\xC8.wav";  // 曲.wav in CP932
+  ASSERT_EQ(QString::fromStdString(platform::Cp932ToUtf8(cp932_name)), QStringLiteral("曲.wav"));
+  testing::WriteFileBytes(Host("music/list.m3u"),
+                          "\xEF\xBB\xBF#EXTM3U\r\n"
+                          "#EXTINF:123,Artist - A\r\na.wav\r\n"
+                          "\r\n   \r\n"
+                          "#EXTINF:-1,B\nsub/b.wav\n"
+                          "# a comment\r../other/c.wav\r" +
+                              cp932_name + "\r\n" + absolute.string() + "\r\n#EXTINF:5,last");
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Q(Host("other"))));
+  const bool added = form.AddAudioFile(Q(Host("music/list.m3u")));
+  QDir::setCurrent(previous);
+  EXPECT_TRUE(added) << MessageTexts().join('\n').toStdString();
+  EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join('\n').toStdString();
+  Pump();
+  EXPECT_EQ(Sources(), QStringList({"a.wav", "b.wav", "c.wav", "曲.wav", "d.wav"}));
+  const auto track = form.mobjImageFile().GetTrackInformation(2);
+  ASSERT_NE(track, nullptr);
+  EXPECT_EQ(QFileInfo(track->WaveFileName).canonicalFilePath(), QFileInfo(Q(Host("music/sub/b.wav"))).canonicalFilePath());
+  // A missing entry is told by the name it was looked for under.
+  ui_.Clear();
+  testing::WriteFileBytes(Host("music/gone.m3u"), "#EXTM3U\r\nmissing.wav\r\n");
+  EXPECT_FALSE(form.AddAudioFile(Q(Host("music/gone.m3u"))));
+  ASSERT_EQ(MessageTexts().size(), 1);
+  EXPECT_TRUE(ui_.LastText().contains(Q(Host("music/missing.wav")))) << ui_.LastText().toStdString();
 }
 
 // Playlists nest sixteen deep; one level more fails like a playlist that
