@@ -3,6 +3,8 @@
 // failure reports, and the names of an image's side files.
 #pragma once
 
+#include <atomic>
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -87,7 +89,8 @@ class DiscJob : public QObject {
   bool ProgressAndPoll(int32_t value, int32_t total);
 
  private:
-  bool cancel_ = false;
+  // Set by a stop request, which may come from another thread than the job's.
+  std::atomic<bool> cancel_{false};
 };
 
 // The error line of a WriteStart code that did not start a session.
