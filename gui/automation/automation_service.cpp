@@ -327,7 +327,7 @@ void AutomationService::Dispatch(const std::shared_ptr<BusObject>& held, const Q
 }
 
 void AutomationService::Run(BusObject& object, const BusMethod& method, const QDBusMessage& message) {
-  BusCall call(*this, message, object.worker_);
+  BusCall call(*this, message, object.worker_, &object);
   method.handler(object, call);
   if (call.Failed()) {
     Send(message, message.createErrorReply(call.ErrorName(), call.ErrorText()));
@@ -380,6 +380,12 @@ QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObjec
     call.Fail(QLatin1String(kFailedError), QStringLiteral("no object could be made"));
     return QDBusObjectPath(QStringLiteral("/"));
   }
+  // A call that was still queued when its object ended (its client gone)
+  // hands out nothing: no one would ever release what it made.
+  if (call.Target() != nullptr && call.Target()->ended_) {
+    call.Fail(QLatin1String(kUnknownObjectError), QStringLiteral("The object '%1' has ended").arg(call.Target()->Path()));
+    return QDBusObjectPath(QStringLiteral("/"));
+  }
   const BusClass& bus_class = object->Class();
   if (!HasRoomFor(call, bus_class)) return QDBusObjectPath(QStringLiteral("/"));
   const QString path = QStringLiteral("%1/%2/%3").arg(Root(), bus_class.name).arg(next_id_++);
@@ -412,6 +418,7 @@ void AutomationService::End(const QString& path) {
   if (found == objects_.end()) return;
   std::shared_ptr<BusObject> object = std::move(*found);
   objects_.erase(found);
+  object->ended_ = true;
   const auto owned = owned_.find(object->Owner());
   if (owned != owned_.end()) {
     owned->remove(path);
@@ -434,12 +441,17 @@ void AutomationService::End(const QString& path) {
 }
 
 void AutomationService::ClientLeft(const QString& client) {
-  QStringList paths;
-  {
-    std::lock_guard lock(mutex_);
-    paths = owned_.value(client).values();
+  // A call of the client's still running on a worker may hand out one more
+  // object until the object it runs on has ended: go on until none is left.
+  for (;;) {
+    QStringList paths;
+    {
+      std::lock_guard lock(mutex_);
+      paths = owned_.value(client).values();
+    }
+    if (paths.isEmpty()) return;
+    for (const QString& path : paths) End(path);
   }
-  for (const QString& path : paths) End(path);
 }
 
 void AutomationService::NameOwnerChanged(const QString& name, const QString&, const QString& new_owner) {

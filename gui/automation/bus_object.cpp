@@ -28,10 +28,12 @@ void BusObject::RunOnWorker(const std::function<void()>& task) {
   }
 }
 
-BusCall::BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker)
+BusCall::BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker,
+                 const BusObject* target)
     : service_(service),
       message_(message),
       worker_(std::move(worker)),
+      target_(target),
       arguments_(message.arguments()),
       caller_(message.service()) {}
 

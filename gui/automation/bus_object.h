@@ -74,6 +74,9 @@ class BusObject {
   const void* shared_key_ = nullptr;
   // Runs the object's calls; shared with the objects its calls hand out.
   std::shared_ptr<ObjectWorker> worker_;
+  // Released, or its client gone (under the service's lock): a call still
+  // queued for it runs, but hands out nothing more.
+  bool ended_ = false;
 };
 
 // One method call: its arguments (already checked against the member's
@@ -81,12 +84,14 @@ class BusObject {
 // run their calls on the same worker as the object called.
 class BusCall {
  public:
-  // A call running on `worker` (null: on the bus thread).
-  BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker = nullptr);
+  // A call on `target` running on `worker` (null: on the bus thread).
+  BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker = nullptr,
+          const BusObject* target = nullptr);
 
   const QDBusMessage& Message() const { return message_; }
   const QString& Caller() const { return caller_; }
   AutomationService& Service() const { return service_; }
+  const BusObject* Target() const { return target_; }
 
   uint8_t Byte(int i) const;
   int16_t Int16(int i) const;
@@ -131,6 +136,7 @@ class BusCall {
   AutomationService& service_;
   const QDBusMessage& message_;
   std::shared_ptr<ObjectWorker> worker_;
+  const BusObject* target_;
   const QVariantList arguments_;
   QString caller_;
   QVariantList results_;
