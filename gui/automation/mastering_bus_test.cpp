@@ -11,6 +11,10 @@
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
 #include <QEventLoop>
 #include <QTimer>
 #include <climits>
@@ -312,19 +316,46 @@ TEST_F(MasteringServiceTest, ASecondBurnRaisesAndOtherCallsAreAnsweredDuringABur
   std::unique_ptr<QDBusPendingCallWatcher> stop;
   client.on_progress = [&](int, int) {
     if (stop) return;
-    QElapsedTimer answered;
-    answered.start();
-    second_burn = ErrorOf(other.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false}));
-    EXPECT_TRUE(BoolOf(other.Member(second, QStringLiteral("IsISOEmpty"))));
-    EXPECT_EQ(ValueOf(client.Member(idle, QStringLiteral("GetTrackCount"))).toInt(), 0);
-    slowest_ms = answered.elapsed();
+    const auto timed = [&](const std::function<QDBusMessage()>& call) {
+      QElapsedTimer answered;
+      answered.start();
+      const QDBusMessage reply = call();
+      slowest_ms = std::max(slowest_ms, answered.elapsed());
+      return reply;
+    };
+    second_burn =
+        ErrorOf(timed([&] { return other.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false}); }));
+    EXPECT_TRUE(BoolOf(timed([&] { return other.Member(second, QStringLiteral("IsISOEmpty")); })));
+    EXPECT_EQ(ValueOf(timed([&] { return client.Member(idle, QStringLiteral("GetTrackCount")); })).toInt(), 0);
     stop = std::make_unique<QDBusPendingCallWatcher>(client.Send(object, QStringLiteral("StopBurn")));
   };
   const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
   ASSERT_TRUE(stop != nullptr);
   EXPECT_EQ(second_burn, QStringLiteral("SORVEL.Mastering.Error.E80040003 指定されたドライヴは利用できません。"));
-  EXPECT_LT(slowest_ms, 3 * 500);
+  EXPECT_LT(slowest_ms, 500);
   EXPECT_TRUE(ErrorOf(burnt).startsWith(QStringLiteral("SORVEL.Mastering.Error.E80040003 セクタ ")));
+}
+
+// Under a display (this test runs under Xvfb): the burn dialog a client
+// opened (its screenshot written as AutomationWellWriteForm.png) closes when
+// the client leaves the bus, and the server, idle again, ends.
+TEST_F(MasteringServiceTest, BurnDialogScreenshotOfAClientThatLeavesIsClosed) {
+  ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+  testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
+  {
+    BusClient client(bus_, QStringLiteral("client"));
+    const QString object = client.Create();
+    ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+    QDBusPendingCall dialog = client.Send(object, QStringLiteral("ShowBurnDialog"), {0, QStringLiteral("Automation")});
+    QThread::msleep(2000);  // the dialog opens and paints
+    EXPECT_FALSE(dialog.isFinished()) << ErrorOf(dialog.reply()).toStdString();
+    const QString folder = qEnvironmentVariable("SORVEL_SCREENSHOT_DIR");
+    ASSERT_FALSE(folder.isEmpty());
+    QDir().mkpath(folder);
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QStringLiteral("/AutomationWellWriteForm.png")));
+    client.Leave();
+  }
+  EXPECT_TRUE(ServerGone());
 }
 
 // A burn of about 12,000 sectors tells its client its progress in steps of
