@@ -18,6 +18,13 @@ bool g_running = false;
 
 bool Idle() { return g_objects.load() == 0 && g_calls.load() == 0; }
 
+// One less, never below 0 (an end without a start is ignored).
+void CountDown(std::atomic<int>& count) {
+  int value = count.load();
+  while (value > 0 && !count.compare_exchange_weak(value, value - 1)) {
+  }
+}
+
 }  // namespace
 
 bool IsAutomationStart(const QStringList& arguments) {
@@ -29,11 +36,7 @@ void AutomationObjectCreated() {
   ++g_activity;
 }
 
-void AutomationObjectReleased() {
-  int count = g_objects.load();
-  while (count > 0 && !g_objects.compare_exchange_weak(count, count - 1)) {
-  }
-}
+void AutomationObjectReleased() { CountDown(g_objects); }
 
 int AutomationObjectCount() { return g_objects.load(); }
 
@@ -42,11 +45,7 @@ void AutomationCallStarted() {
   ++g_activity;
 }
 
-void AutomationCallEnded() {
-  int count = g_calls.load();
-  while (count > 0 && !g_calls.compare_exchange_weak(count, count - 1)) {
-  }
-}
+void AutomationCallEnded() { CountDown(g_calls); }
 
 void RunWhileAutomationObjectsLive(int idle_ms, int grace_ms) {
   if (g_running) return;
