@@ -148,6 +148,13 @@ TEST_F(AutomationHostileTest, UnknownAndForeignPathsAnswerUnknownObject) {
               QLatin1String(w.error))
         << w.interface << " " << w.member;
   }
+  // A member known by name names its forms when the arguments fit none
+  // (QtDBus sends a plain int as 'i', where SetReadSpeed takes 'n').
+  EXPECT_EQ(ErrorOf(stranger.Call(own, kTrelin, QStringLiteral("SetReadSpeed"), {1764})),
+            QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod No such method 'SetReadSpeed' in interface "
+                           "'SORVEL.Trelin' at object path '%1' (signature 'i'); its forms: SetReadSpeed(nb), "
+                           "SetReadSpeed(), SetReadSpeed(n)")
+                .arg(own));
   // An empty interface name finds the member.
   EXPECT_GT(ValueOf(stranger.Call(own, QString(), QStringLiteral("GetEngineVersion"))).toInt(), 0);
   EXPECT_TRUE(AnswersWithinASecond());
