@@ -1,10 +1,10 @@
 #include "gui/automation/automation_service.h"
 
 #include <QDBusConnectionInterface>
-
-#include "gui/foundation/automation_host.h"
 #include <QDBusVariant>
 #include <QVariantMap>
+
+#include "gui/foundation/automation_host.h"
 
 namespace sorvel {
 namespace {
