@@ -17,6 +17,8 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "gui/automation/automation_test_rig.h"
 #include "gui/automation/trelin_bus.h"
@@ -405,6 +407,42 @@ TEST_F(AutomationHostileTest, AWaitingCallHoldsUpNoOtherClient) {
   if (reader >= 0) ::close(reader);
   ::close(stream);
   ::close(datagram);
+  EXPECT_TRUE(AnswersWithinASecond());
+}
+
+// A client with 300 calls waiting at once (CUE sheets saved to FIFOs nobody
+// reads yet, each on an object of its own) takes a few of the server's
+// threads, not all: the well-behaved client is answered within half a
+// second, and the waiting calls all return once the FIFOs are read.
+TEST_F(AutomationHostileTest, HundredsOfWaitingCallsOfOneClientHoldUpNoOtherClient) {
+  constexpr int kWaiting = 300;
+  DBusClient waiter(bus_, QStringLiteral("waiter"));
+  std::vector<std::string> fifos;
+  std::vector<QDBusPendingCall> waiting;
+  for (int i = 0; i < kWaiting; ++i) {
+    fifos.push_back((dir_.path() / ("sheet" + std::to_string(i) + ".cue")).string());
+    ASSERT_EQ(::mkfifo(fifos.back().c_str(), 0600), 0);
+    const QString toc = waiter.Create(QStringLiteral("TOCInformation"));
+    ASSERT_FALSE(toc.isEmpty());
+    waiter.Send(toc, kToc, QStringLiteral("TOCAdd"),
+                {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599});
+    waiting.push_back(waiter.Send(toc, kToc, QStringLiteral("SaveCUEFile"),
+                                  {QString::fromStdString(fifos.back()), QStringLiteral("disc.img"), QString(), 2352}));
+  }
+  QThread::msleep(500);  // the calls have reached the server and wait there
+  QElapsedTimer answered;
+  answered.start();
+  EXPECT_TRUE(AnswersWithinASecond(500)) << answered.elapsed() << " ms";
+  std::vector<int> readers;
+  for (const std::string& fifo : fifos) readers.push_back(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  for (QDBusPendingCall& call : waiting) {
+    call.waitForFinished();
+    // Answered (the sheet written, or a FIFO refused as no file for a sheet).
+    EXPECT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << ErrorOf(call.reply()).toStdString();
+  }
+  for (int reader : readers) {
+    if (reader >= 0) ::close(reader);
+  }
   EXPECT_TRUE(AnswersWithinASecond());
 }
 

@@ -395,7 +395,15 @@ QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObjec
   object->shared_key_ = shared_key;
   // An object made by a client's Create gets a worker of its own; one handed
   // out by a call runs on the worker of the object called.
-  object->worker_ = worker != nullptr ? std::move(worker) : ObjectWorker::Make();
+  if (worker == nullptr) {
+    std::shared_ptr<WorkerGroup> group = groups_.value(owner).lock();
+    if (group == nullptr) {
+      group = std::make_shared<WorkerGroup>();
+      groups_.insert(owner, group);
+    }
+    worker = ObjectWorker::Make(std::move(group));
+  }
+  object->worker_ = std::move(worker);
   objects_.insert(path, std::move(object));
   owned_[owner].insert(path);
   if (shared_key != nullptr) shared_[{owner, shared_key}] = path;
@@ -449,7 +457,11 @@ void AutomationService::ClientLeft(const QString& client) {
       std::lock_guard lock(mutex_);
       paths = owned_.value(client).values();
     }
-    if (paths.isEmpty()) return;
+    if (paths.isEmpty()) {
+      std::lock_guard lock(mutex_);
+      groups_.remove(client);
+      return;
+    }
     for (const QString& path : paths) End(path);
   }
 }

@@ -100,6 +100,8 @@ class AutomationService : public QDBusVirtualObject {
   // Objects of each limited class, per owner and in all.
   std::map<std::pair<QString, const BusClass*>, int> class_owned_;
   std::map<const BusClass*, int> class_total_;
+  // The worker group of each client with objects.
+  QHash<QString, std::weak_ptr<WorkerGroup>> groups_;
   quint64 next_id_ = 1;
   bool published_ = false;
 };
