@@ -32,11 +32,13 @@
 namespace sorvel {
 namespace {
 
-// How long the automation server waits for its first object.
+// How long the automation server waits for its first object (after that,
+// kAutomationGraceMs without objects and calls ends it).
 constexpr int kAutomationIdleMs = 30000;
 constexpr int kAutomationDrainMs = 200;
 
-// Serves the automation objects on the session bus until the last one ends.
+// Serves the automation objects on the session bus until it has been idle for
+// the grace period.
 int RunAutomationServer() {
   {
     AutomationService service(QDBusConnection::sessionBus());
@@ -77,6 +79,13 @@ int main(int argc, char** argv) {
   QuietStandardOutput();
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+  // The automation server started by the bus on a session without a display
+  // (ssh, a headless machine) runs on the offscreen platform instead of
+  // aborting for want of one; a platform the environment names stays.
+  if (IsAutomationStart(arguments) && std::getenv("DISPLAY") == nullptr &&
+      std::getenv("WAYLAND_DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   // Every argument belongs to the command-line path: Qt reads no option from it
   // (its settings come from the environment, QT_QPA_PLATFORM and the like).
   int qt_argc = 1;

@@ -4,10 +4,21 @@
 // answers a well-behaved client within a second.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDBusPendingCallWatcher>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "gui/automation/automation_test_rig.h"
 #include "gui/automation/trelin_bus.h"
@@ -62,14 +73,14 @@ class AutomationHostileTest : public ::testing::Test {
     ASSERT_FALSE(good_object_.isEmpty());
     baseline_kb_ = ResidentKb(pid_);
   }
-  // Whether the server answers the well-behaved client within a second
-  // (the call gives up after that) and still runs.
-  bool AnswersWithinASecond() {
+  // Whether the server answers the well-behaved client within a second, or
+  // `ms` (the call gives up after that), and still runs.
+  bool AnswersWithinASecond(int ms = 1000) {
     QDBusMessage call = QDBusMessage::createMethodCall(testing::kServerName, good_object_,
                                                        QStringLiteral("org.freedesktop.DBus.Properties"),
                                                        QStringLiteral("Get"));
     call.setArguments({kToc, QStringLiteral("MCN")});
-    const QDBusMessage reply = good_.connection().call(call, QDBus::Block, 1000);
+    const QDBusMessage reply = good_.connection().call(call, QDBus::Block, ms);
     return reply.type() == QDBusMessage::ReplyMessage && QFile::exists(QStringLiteral("/proc/%1").arg(pid_));
   }
   // The server's resident size grew by less than `kb` since the start.
@@ -139,6 +150,13 @@ TEST_F(AutomationHostileTest, UnknownAndForeignPathsAnswerUnknownObject) {
               QLatin1String(w.error))
         << w.interface << " " << w.member;
   }
+  // A member known by name names its forms when the arguments fit none
+  // (QtDBus sends a plain int as 'i', where SetReadSpeed takes 'n').
+  EXPECT_EQ(ErrorOf(stranger.Call(own, kTrelin, QStringLiteral("SetReadSpeed"), {1764})),
+            QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod No such method 'SetReadSpeed' in interface "
+                           "'SORVEL.Trelin' at object path '%1' (signature 'i'); its forms: SetReadSpeed(nb), "
+                           "SetReadSpeed(), SetReadSpeed(n)")
+                .arg(own));
   // An empty interface name finds the member.
   EXPECT_GT(ValueOf(stranger.Call(own, QString(), QStringLiteral("GetEngineVersion"))).toInt(), 0);
   EXPECT_TRUE(AnswersWithinASecond());
@@ -305,6 +323,127 @@ TEST_F(AutomationHostileTest, ClientLeavingInTheMiddleOfAReadLeavesTheServerServ
   EXPECT_TRUE(AnswersWithinASecond());
   EXPECT_TRUE(BoolOf(good_.Call(drive, kTrelin, QStringLiteral("LoadTray"), {false})));  // not locked any more
   EXPECT_TRUE(GrewLessThan(64 * 1024));
+}
+
+// A loopback socket of this test bound to a free port: a listening one
+// accepts connections (into the kernel's backlog) and never answers, a
+// datagram one takes what is sent and never answers. Its port; 0 on failure.
+int SilentLoopbackSocket(int type, int& fd) {
+  fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (type == SOCK_STREAM && ::listen(fd, 8) != 0) ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+// A client whose call waits, on the network (discovery with a time-out of
+// 30 s; a remote drive whose daemon accepts and never answers) or on a file
+// (a CUE sheet saved to a FIFO nobody reads yet), holds up no other client:
+// the well-behaved one is answered within half a second meanwhile, and the
+// waiting call returns (discovery after at most 10 s, whatever it asked for).
+TEST_F(AutomationHostileTest, AWaitingCallHoldsUpNoOtherClient) {
+  int stream = -1;
+  int datagram = -1;
+  const int daemon_port = SilentLoopbackSocket(SOCK_STREAM, stream);
+  const int discovery_port = SilentLoopbackSocket(SOCK_DGRAM, datagram);
+  ASSERT_GT(daemon_port, 0);
+  ASSERT_GT(discovery_port, 0);
+  const std::string fifo = (dir_.path() / "sheet.cue").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  DBusClient waiter(bus_, QStringLiteral("waiter"));
+  const QString drive = waiter.Create(QStringLiteral("Trelin"));
+  const QString toc = waiter.Create(QStringLiteral("TOCInformation"));
+  ASSERT_FALSE(drive.isEmpty());
+  ASSERT_FALSE(toc.isEmpty());
+  ASSERT_EQ(ErrorOf(waiter.Call(toc, kToc, QStringLiteral("TOCAdd"),
+                                {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599})),
+            QStringLiteral("no error"));
+  int reader = -1;
+  struct Case {
+    const char* name;
+    std::function<QDBusPendingCall()> start;
+    std::function<void()> release;  // what lets the call end, after the check
+    int most_ms;                    // the call returns within this
+  } cases[] = {
+      {"GetRemoteHosts",
+       [&] {
+         return waiter.Send(drive, kTrelin, QStringLiteral("GetRemoteHosts"),
+                            {QStringLiteral("127.0.0.1"), discovery_port, 30000});
+       },
+       [] {}, kMaxDiscoveryTimeoutMs + 3000},
+      {"OpenDeviceEx",
+       [&] {
+         return waiter.Send(drive, kTrelin, QStringLiteral("OpenDeviceEx"),
+                            {QStringLiteral("\\\\127.0.0.1:%1\\D:").arg(daemon_port)});
+       },
+       [] {}, 60000},
+      {"SaveCUEFile",
+       [&] {
+         return waiter.Send(toc, kToc, QStringLiteral("SaveCUEFile"),
+                            {QString::fromStdString(fifo), QStringLiteral("disc.img"), QString(), 2352});
+       },
+       [&] { reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }, 60000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QElapsedTimer since_start;
+    since_start.start();
+    QDBusPendingCall waiting = c.start();
+    QThread::msleep(300);  // the call has reached the server and waits there
+    QElapsedTimer answered;
+    answered.start();
+    EXPECT_TRUE(AnswersWithinASecond(500)) << answered.elapsed() << " ms";
+    c.release();
+    waiting.waitForFinished();
+    EXPECT_TRUE(waiting.isFinished());
+    EXPECT_LT(since_start.elapsed(), c.most_ms);
+  }
+  if (reader >= 0) ::close(reader);
+  ::close(stream);
+  ::close(datagram);
+  EXPECT_TRUE(AnswersWithinASecond());
+}
+
+// A client with 300 calls waiting at once (CUE sheets saved to FIFOs nobody
+// reads yet, each on an object of its own) takes a few of the server's
+// threads, not all: the well-behaved client is answered within half a
+// second, and the waiting calls all return once the FIFOs are read.
+TEST_F(AutomationHostileTest, HundredsOfWaitingCallsOfOneClientHoldUpNoOtherClient) {
+  constexpr int kWaiting = 300;
+  DBusClient waiter(bus_, QStringLiteral("waiter"));
+  std::vector<std::string> fifos;
+  std::vector<QDBusPendingCall> waiting;
+  for (int i = 0; i < kWaiting; ++i) {
+    fifos.push_back((dir_.path() / ("sheet" + std::to_string(i) + ".cue")).string());
+    ASSERT_EQ(::mkfifo(fifos.back().c_str(), 0600), 0);
+    const QString toc = waiter.Create(QStringLiteral("TOCInformation"));
+    ASSERT_FALSE(toc.isEmpty());
+    waiter.Send(toc, kToc, QStringLiteral("TOCAdd"),
+                {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599});
+    waiting.push_back(waiter.Send(toc, kToc, QStringLiteral("SaveCUEFile"),
+                                  {QString::fromStdString(fifos.back()), QStringLiteral("disc.img"), QString(), 2352}));
+  }
+  QThread::msleep(500);  // the calls have reached the server and wait there
+  QElapsedTimer answered;
+  answered.start();
+  EXPECT_TRUE(AnswersWithinASecond(500)) << answered.elapsed() << " ms";
+  std::vector<int> readers;
+  for (const std::string& fifo : fifos) readers.push_back(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  for (QDBusPendingCall& call : waiting) {
+    call.waitForFinished();
+    // Answered (the sheet written, or a FIFO refused as no file for a sheet).
+    EXPECT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << ErrorOf(call.reply()).toStdString();
+  }
+  for (int reader : readers) {
+    if (reader >= 0) ::close(reader);
+  }
+  EXPECT_TRUE(AnswersWithinASecond());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QDBusVariant>
 #include <QVariantMap>
 
+#include "gui/foundation/automation_host.h"
+
 namespace sorvel {
 namespace {
 
@@ -19,7 +21,8 @@ const BusInterface& IntrospectableInterface() {
     i.Method<BusObject>(QStringLiteral("Introspect"), {}, {{QStringLiteral("xml_data"), QStringLiteral("s"), {}}},
                         {}, [](BusObject& object, BusCall& call) {
                           call.Reply({call.Service().IntrospectionOf(object)});
-                        });
+                        })
+        .OnBusThread();
     return i;
   }();
   return kInterface;
@@ -29,12 +32,13 @@ const BusInterface& PeerInterface() {
   static const BusInterface kInterface = [] {
     BusInterface i;
     i.name = QStringLiteral("org.freedesktop.DBus.Peer");
-    i.Method<BusObject>(QStringLiteral("Ping"), {}, {}, {}, [](BusObject&, BusCall&) {});
+    i.Method<BusObject>(QStringLiteral("Ping"), {}, {}, {}, [](BusObject&, BusCall&) {}).OnBusThread();
     i.Method<BusObject>(QStringLiteral("GetMachineId"), {},
                         {{QStringLiteral("machine_uuid"), QStringLiteral("s"), {}}}, {},
                         [](BusObject&, BusCall& call) {
                           call.Reply({QString::fromLatin1(QDBusConnection::localMachineId())});
-                        });
+                        })
+        .OnBusThread();
     return i;
   }();
   return kInterface;
@@ -155,6 +159,7 @@ std::unique_ptr<BusInterface> AutomationService::FactoryInterface(const BusClass
       [](BusObject&, BusCall& call) {
         AutomationService& service = call.Service();
         const QString path = call.ObjectPath(0);
+        std::lock_guard lock(service.mutex_);
         const auto found = service.objects_.constFind(path);
         if (found == service.objects_.constEnd()) {
           call.Reply({false});
@@ -184,8 +189,15 @@ std::vector<std::pair<QString, QString>> AutomationService::InterfaceFiles(const
 
 AutomationService::~AutomationService() {
   // Objects still alive end with the service (the program is ending).
-  const QStringList clients = owned_.keys();
+  QStringList clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients = owned_.keys();
+  }
   for (const QString& client : clients) ClientLeft(client);
+  // Calls still running, and the objects ending on their workers, finish
+  // before the service they answer through goes.
+  ObjectWorker::WaitForAll();
   if (published_) {
     bus_.unregisterObject(Root(), QDBusConnection::UnregisterTree);
     bus_.unregisterService(QString::fromLatin1(kAutomationBusName));
@@ -221,10 +233,16 @@ QString AutomationService::IntrospectionOf(const BusObject& object) const {
 
 QString AutomationService::introspect(const QString&) const { return QString(); }
 
+int AutomationService::ObjectCount() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(objects_.size());
+}
+
 std::shared_ptr<BusObject> AutomationService::Find(const QString& path, const QString& caller) const {
   for (const auto& factory : factories_) {
     if (factory->Path() == path) return factory;
   }
+  std::lock_guard lock(mutex_);
   std::shared_ptr<BusObject> object = objects_.value(path);
   if (object == nullptr || object->Owner() != caller) return nullptr;
   return object;
@@ -253,11 +271,12 @@ bool AutomationService::handleMessage(const QDBusMessage& message, const QDBusCo
                                            QStringLiteral("No such object path '%1'").arg(path)));
     return true;
   }
-  Dispatch(*object, message);
+  Dispatch(object, message);
   return true;
 }
 
-void AutomationService::Dispatch(BusObject& object, const QDBusMessage& message) {
+void AutomationService::Dispatch(const std::shared_ptr<BusObject>& held, const QDBusMessage& message) {
+  BusObject& object = *held;
   const QString interface = message.interface();
   const QString member = message.member();
   const QString signature = message.signature();
@@ -277,22 +296,46 @@ void AutomationService::Dispatch(BusObject& object, const QDBusMessage& message)
                                              QStringLiteral("No such interface '%1' at object path '%2'")
                                                  .arg(interface, object.Path())));
     } else {
-      Send(message, message.createErrorReply(
-                        QLatin1String(kUnknownMethodError),
-                        QStringLiteral("No such method '%1' in interface '%2' at object path '%3' (signature '%4')")
-                            .arg(member, interface, object.Path(), signature)));
+      // A member known by name: the error lists the forms it does take, so
+      // that a client sees which arguments to give.
+      QStringList forms;
+      for (const BusInterface* candidate : interfaces) {
+        if (!interface.isEmpty() && candidate->name != interface) continue;
+        for (const BusMethod& form : candidate->methods) {
+          if (form.name == member) forms << member + u'(' + form.InSignature() + u')';
+        }
+      }
+      QString text = QStringLiteral("No such method '%1' in interface '%2' at object path '%3' (signature '%4')")
+                         .arg(member, interface, object.Path(), signature);
+      if (!forms.isEmpty()) text += QStringLiteral("; its forms: ") + forms.join(QStringLiteral(", "));
+      Send(message, message.createErrorReply(QLatin1String(kUnknownMethodError), text));
     }
     return;
   }
-  BusCall call(*this, message);
-  method->handler(object, call);
+  if (object.worker_ == nullptr || method->on_bus_thread) {
+    Run(object, *method, message);
+    return;
+  }
+  // Answered from the worker when the call ends; counted meanwhile, so that
+  // the server does not end under it.
+  message.setDelayedReply(true);
+  AutomationCallStarted();
+  object.worker_->Post([this, held, method, message] {
+    Run(*held, *method, message);
+    AutomationCallEnded();
+  });
+}
+
+void AutomationService::Run(BusObject& object, const BusMethod& method, const QDBusMessage& message) {
+  BusCall call(*this, message, object.worker_, &object);
+  method.handler(object, call);
   if (call.Failed()) {
     Send(message, message.createErrorReply(call.ErrorName(), call.ErrorText()));
-  } else if (DBusSignatureOf(call.Results()) != method->OutSignature()) {
+  } else if (DBusSignatureOf(call.Results()) != method.OutSignature()) {
     // A fault of the server: never answer with values the introspection does not promise.
     Send(message, message.createErrorReply(QLatin1String(kFailedError),
                                            QStringLiteral("The results of '%1' do not match its signature '%2'")
-                                               .arg(member, method->OutSignature())));
+                                               .arg(method.name, method.OutSignature())));
   } else {
     Send(message, message.createReply(call.Results()));
   }
@@ -303,6 +346,7 @@ void AutomationService::Send(const QDBusMessage& message, const QDBusMessage& an
 }
 
 bool AutomationService::HasRoomFor(BusCall& call, const BusClass& bus_class) {
+  std::lock_guard lock(mutex_);
   const QString& owner = call.Caller();
   const auto count = [](const auto& counts, const auto& key) {
     const auto found = counts.find(key);
@@ -328,10 +372,18 @@ bool AutomationService::HasRoomFor(BusCall& call, const BusClass& bus_class) {
   return false;
 }
 
-QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key) {
+QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key,
+                                         std::shared_ptr<ObjectWorker> worker) {
+  std::lock_guard lock(mutex_);
   const QString& owner = call.Caller();
   if (object == nullptr || owner.isEmpty()) {
     call.Fail(QLatin1String(kFailedError), QStringLiteral("no object could be made"));
+    return QDBusObjectPath(QStringLiteral("/"));
+  }
+  // A call that was still queued when its object ended (its client gone)
+  // hands out nothing: no one would ever release what it made.
+  if (call.Target() != nullptr && call.Target()->ended_) {
+    call.Fail(QLatin1String(kUnknownObjectError), QStringLiteral("The object '%1' has ended").arg(call.Target()->Path()));
     return QDBusObjectPath(QStringLiteral("/"));
   }
   const BusClass& bus_class = object->Class();
@@ -341,6 +393,17 @@ QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObjec
   object->owner_ = owner;
   object->path_ = path;
   object->shared_key_ = shared_key;
+  // An object made by a client's Create gets a worker of its own; one handed
+  // out by a call runs on the worker of the object called.
+  if (worker == nullptr) {
+    std::shared_ptr<WorkerGroup> group = groups_.value(owner).lock();
+    if (group == nullptr) {
+      group = std::make_shared<WorkerGroup>();
+      groups_.insert(owner, group);
+    }
+    worker = ObjectWorker::Make(std::move(group));
+  }
+  object->worker_ = std::move(worker);
   objects_.insert(path, std::move(object));
   owned_[owner].insert(path);
   if (shared_key != nullptr) shared_[{owner, shared_key}] = path;
@@ -352,15 +415,18 @@ QDBusObjectPath AutomationService::Adopt(BusCall& call, std::shared_ptr<BusObjec
 }
 
 QString AutomationService::SharedPath(const QString& owner, const void* key) const {
+  std::lock_guard lock(mutex_);
   const auto found = shared_.find({owner, key});
   return found == shared_.end() ? QString() : found->second;
 }
 
 void AutomationService::End(const QString& path) {
+  std::unique_lock lock(mutex_);
   const auto found = objects_.find(path);
   if (found == objects_.end()) return;
   std::shared_ptr<BusObject> object = std::move(*found);
   objects_.erase(found);
+  object->ended_ = true;
   const auto owned = owned_.find(object->Owner());
   if (owned != owned_.end()) {
     owned->remove(path);
@@ -373,21 +439,42 @@ void AutomationService::End(const QString& path) {
     if (mine != class_owned_.end() && --mine->second <= 0) class_owned_.erase(mine);
     --class_total_[&bus_class];
   }
-  // The last reference, unless a call on the object is still running.
-  object.reset();
+  lock.unlock();
+  object->Abandoned();
+  // The object ends on its worker, after the calls queued there: its end may
+  // send drive commands (a Trelin closing its drive) that must not hold up
+  // the bus thread.
+  const std::shared_ptr<ObjectWorker> worker = object->worker_;
+  worker->Post([object = std::move(object)]() mutable { object.reset(); });
 }
 
 void AutomationService::ClientLeft(const QString& client) {
-  const QStringList paths = owned_.value(client).values();
-  for (const QString& path : paths) End(path);
+  // A call of the client's still running on a worker may hand out one more
+  // object until the object it runs on has ended: go on until none is left.
+  for (;;) {
+    QStringList paths;
+    {
+      std::lock_guard lock(mutex_);
+      paths = owned_.value(client).values();
+    }
+    if (paths.isEmpty()) {
+      std::lock_guard lock(mutex_);
+      groups_.remove(client);
+      return;
+    }
+    for (const QString& path : paths) End(path);
+  }
 }
 
 void AutomationService::NameOwnerChanged(const QString& name, const QString&, const QString& new_owner) {
-  if (new_owner.isEmpty() && owned_.contains(name)) ClientLeft(name);
+  if (new_owner.isEmpty()) ClientLeft(name);
 }
 
 void AutomationService::Emit(const BusObject& object, const QString& signal, const QVariantList& args) {
-  if (object.Owner().isEmpty() || !objects_.contains(object.Path())) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (object.Owner().isEmpty() || !objects_.contains(object.Path())) return;
+  }
   QDBusMessage message =
       QDBusMessage::createTargetedSignal(object.Owner(), object.Path(), object.Interface().name, signal);
   message.setArguments(args);

@@ -13,6 +13,11 @@
 // heavy class (BusClass's limits). Its objects end
 // when it releases them or leaves the bus; one still inside a call (a burn)
 // ends when that call returns.
+//
+// Calls on an object run on its worker (object_worker.h), in their order,
+// and are answered from there when they end: the bus thread only dispatches,
+// so a call that waits on a drive, the network or a file holds up no other
+// client. The tables of objects below are shared with the workers under a lock.
 #pragma once
 
 #include <QDBusConnection>
@@ -22,6 +27,7 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -46,7 +52,7 @@ class AutomationService : public QDBusVirtualObject {
   // Registers "/SORVEL" and takes the bus name; false when either fails.
   bool Publish();
   QDBusConnection& Bus() { return bus_; }
-  int ObjectCount() const { return static_cast<int>(objects_.size()); }
+  int ObjectCount() const;
 
   // The factory path of a class, the interface name of its factory.
   static QString FactoryPath(const QString& class_name);
@@ -74,15 +80,19 @@ class AutomationService : public QDBusVirtualObject {
   // caller's own objects; null otherwise.
   std::shared_ptr<BusObject> Find(const QString& path, const QString& caller) const;
   bool HasRoomFor(BusCall& call, const BusClass& bus_class);
-  QDBusObjectPath Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key);
+  QDBusObjectPath Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key,
+                        std::shared_ptr<ObjectWorker> worker);
   QString SharedPath(const QString& owner, const void* key) const;
   void End(const QString& path);
   void ClientLeft(const QString& client);
   void Emit(const BusObject& object, const QString& signal, const QVariantList& args);
-  void Dispatch(BusObject& object, const QDBusMessage& message);
+  void Dispatch(const std::shared_ptr<BusObject>& object, const QDBusMessage& message);
+  void Run(BusObject& object, const BusMethod& method, const QDBusMessage& message);
   void Send(const QDBusMessage& message, const QDBusMessage& answer);
 
   QDBusConnection bus_;
+  // Guards the tables below (the factories are made once and never change).
+  mutable std::recursive_mutex mutex_;
   std::vector<std::shared_ptr<BusObject>> factories_;
   QHash<QString, std::shared_ptr<BusObject>> objects_;
   QHash<QString, QSet<QString>> owned_;
@@ -90,6 +100,8 @@ class AutomationService : public QDBusVirtualObject {
   // Objects of each limited class, per owner and in all.
   std::map<std::pair<QString, const BusClass*>, int> class_owned_;
   std::map<const BusClass*, int> class_total_;
+  // The worker group of each client with objects.
+  QHash<QString, std::weak_ptr<WorkerGroup>> groups_;
   quint64 next_id_ = 1;
   bool published_ = false;
 };

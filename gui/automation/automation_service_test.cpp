@@ -8,7 +8,9 @@
 
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QThread>
 #include <QXmlStreamReader>
+#include <atomic>
 
 #include "gui/automation/automation_test_rig.h"
 
@@ -21,7 +23,8 @@ using testing::PathArg;
 using testing::ValueOf;
 
 const QString kProbe = QStringLiteral("SORVEL.Probe");
-int g_probes_alive = 0;
+// Probes end on their workers.
+std::atomic<int> g_probes_alive{0};
 
 class ProbeObject : public BusObject {
  public:
@@ -46,6 +49,13 @@ const BusInterface& ProbeInterface() {
                           QString(), [](ProbeObject&, BusCall& call) { call.Reply({QStringLiteral("not a Long")}); });
     i.Method<ProbeObject>(QStringLiteral("Ping"), {Arg(QStringLiteral("text"), QStringLiteral("s"))}, {}, QString(),
                           [](ProbeObject& self, BusCall& call) { self.Ping(call.String(0)); });
+    // A slow call that hands out a new probe of the caller.
+    i.Method<ProbeObject>(QStringLiteral("Spawn"), {}, {Result(QStringLiteral("o"))}, QString(),
+                          [](ProbeObject& self, BusCall& call) {
+                            QThread::msleep(20);
+                            call.Reply({QVariant::fromValue(
+                                call.HandOut(std::make_shared<ProbeObject>(self.Class())))});
+                          });
     i.Signal(QStringLiteral("Pinged"), {Arg(QStringLiteral("text"), QStringLiteral("s"))});
     i.Property<ProbeObject>(
         QStringLiteral("Value"), QStringLiteral("i"), QString(), QString(),
@@ -83,7 +93,7 @@ TEST(BusInterfaceTest, XmlOfADescriptionReadsBackAsWritten) {
   EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
   EXPECT_EQ(docs.value(0), ProbeInterface().doc);
   EXPECT_EQ(methods, (QStringList{QStringLiteral("Echo"), QStringLiteral("Echo"), QStringLiteral("Wrong"),
-                                  QStringLiteral("Ping")}));
+                                  QStringLiteral("Ping"), QStringLiteral("Spawn")}));
   EXPECT_EQ(enumerations, QStringList{QStringLiteral("CDReadCommandConstants")});
   EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QString())->in.size(), 0u);
   EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QStringLiteral("s"))->in.size(), 1u);
@@ -195,6 +205,26 @@ TEST_F(AutomationServiceTest, ObjectsEndWithTheirClient) {
   EXPECT_TRUE(testing::ServeUntil([&] { return g_probes_alive == before + 1; }, 60000));
   EXPECT_EQ(service_.ObjectCount(), 1);
   EXPECT_EQ(ValueOf(Call(staying, kept, kProbe, QStringLiteral("Echo"))).toString(), QStringLiteral("nothing"));
+}
+
+// Calls run on the object's worker after the client sent them: those still
+// queued when the client leaves hand out nothing more, so every object of
+// the client ends (one made for it afterwards would never be released).
+TEST_F(AutomationServiceTest, CallsQueuedWhenTheClientLeavesLeaveNoObjectBehind) {
+  const int before = g_probes_alive;
+  {
+    DBusClient leaving(bus_, QStringLiteral("leaving"));
+    const QString probe = Create(leaving);
+    ASSERT_FALSE(probe.isEmpty());
+    for (int i = 0; i < 50; ++i) leaving.Send(probe, kProbe, QStringLiteral("Spawn"));
+    leaving.Leave();
+  }
+  // The queued calls take about a second; then every probe has ended.
+  EXPECT_TRUE(testing::ServeUntil([&] { return service_.ObjectCount() == 0 && g_probes_alive == before; }, 10000))
+      << service_.ObjectCount() << " objects, " << g_probes_alive - before << " probes";
+  QThread::msleep(1200);
+  EXPECT_TRUE(testing::ServeUntil([&] { return service_.ObjectCount() == 0 && g_probes_alive == before; }, 10000))
+      << service_.ObjectCount() << " objects, " << g_probes_alive - before << " probes";
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The description of one D-Bus interface of the automation server: its
 // methods (one entry per signature, so a member with defaulted trailing
-// arguments appears once per form, the longest first), signals and
+// arguments appears once per form, the longest first and the shortest with
+// arguments last; a form without arguments is never last, it comes just
+// before that one: a client that keeps one form per member from the
+// introspection, the last, as dbus-python does, then checks the arguments it
+// is given against a form that has some, instead of dropping them), signals and
 // properties, each with its help string and the enumerations its values take.
 // The server dispatches calls through the handlers held here and answers
 // Introspect with the XML written from the same description, which is also
@@ -39,6 +43,10 @@ struct BusMethod {
   std::vector<BusArg> out;
   QString doc;  // empty: no help string
   std::function<void(BusObject&, BusCall&)> handler;
+  // Answered on the bus thread at once instead of on the object's worker
+  // after its earlier calls: for a member that only reads what the server
+  // itself keeps, or that must reach a call still running (StopBurn).
+  bool on_bus_thread = false;
 
   QString InSignature() const;
   QString OutSignature() const;
@@ -78,7 +86,13 @@ struct BusInterface {
     methods.push_back({std::move(method), std::move(in), std::move(out), std::move(help),
                        [handler = std::move(handler)](BusObject& object, BusCall& call) {
                          handler(static_cast<T&>(object), call);
-                       }});
+                       },
+                       false});
+    return *this;
+  }
+  // Marks the method added last as one answered on the bus thread.
+  BusInterface& OnBusThread() {
+    methods.back().on_bus_thread = true;
     return *this;
   }
   template <typename T>

@@ -20,8 +20,22 @@ void BusObject::Emit(const QString& signal, const QVariantList& args) {
   if (service_ != nullptr) service_->Emit(*this, signal, args);
 }
 
-BusCall::BusCall(AutomationService& service, const QDBusMessage& message)
-    : service_(service), message_(message), arguments_(message.arguments()), caller_(message.service()) {}
+void BusObject::RunOnWorker(const std::function<void()>& task) {
+  if (worker_ == nullptr) {
+    task();
+  } else {
+    worker_->RunAndWait(task);
+  }
+}
+
+BusCall::BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker,
+                 const BusObject* target)
+    : service_(service),
+      message_(message),
+      worker_(std::move(worker)),
+      target_(target),
+      arguments_(message.arguments()),
+      caller_(message.service()) {}
 
 // The arguments were checked against the member's signature before the call,
 // so each conversion below meets the type it expects.
@@ -54,13 +68,13 @@ void BusCall::WrongClass(const QString& path) {
 bool BusCall::HasRoomFor(const BusClass& bus_class) { return service_.HasRoomFor(*this, bus_class); }
 
 QDBusObjectPath BusCall::HandOut(std::shared_ptr<BusObject> object) {
-  return service_.Adopt(*this, std::move(object), nullptr);
+  return service_.Adopt(*this, std::move(object), nullptr, worker_);
 }
 
 QDBusObjectPath BusCall::HandOutShared(const void* key, const std::function<std::shared_ptr<BusObject>()>& make) {
   const QString path = service_.SharedPath(caller_, key);
   if (!path.isEmpty()) return QDBusObjectPath(path);
-  return service_.Adopt(*this, make(), key);
+  return service_.Adopt(*this, make(), key, worker_);
 }
 
 }  // namespace sorvel

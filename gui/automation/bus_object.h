@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "gui/automation/bus_interface.h"
+#include "gui/automation/object_worker.h"
 
 namespace sorvel {
 
@@ -47,11 +48,20 @@ class BusObject {
   const QString& Owner() const { return owner_; }
   const QString& Path() const { return path_; }
 
+  // Runs `task` where this object's model may be used: on its worker (at
+  // once when the caller is on it already), waiting for it to end. For a
+  // call on another object that reads this one (an object argument).
+  void RunOnWorker(const std::function<void()>& task);
+
  protected:
   // A factory: reachable by every client, not counted as a live object.
   BusObject(const BusClass& bus_class, const BusInterface& interface);
-  // Sends a signal of the object's interface to its owner.
+  // Sends a signal of the object's interface to its owner (from any thread).
   void Emit(const QString& signal, const QVariantList& args);
+  // Called on the bus thread when the object is released or its client has
+  // left, before the object ends on its worker (after a call still running
+  // there): ends what runs on the bus thread for the client.
+  virtual void Abandoned() {}
 
  private:
   friend class AutomationService;
@@ -62,17 +72,26 @@ class BusObject {
   QString owner_;
   QString path_;
   const void* shared_key_ = nullptr;
+  // Runs the object's calls; shared with the objects its calls hand out.
+  std::shared_ptr<ObjectWorker> worker_;
+  // Released, or its client gone (under the service's lock): a call still
+  // queued for it runs, but hands out nothing more.
+  bool ended_ = false;
 };
 
 // One method call: its arguments (already checked against the member's
-// signature), and its outcome, the results or an error.
+// signature), and its outcome, the results or an error. Objects it hands out
+// run their calls on the same worker as the object called.
 class BusCall {
  public:
-  BusCall(AutomationService& service, const QDBusMessage& message);
+  // A call on `target` running on `worker` (null: on the bus thread).
+  BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker = nullptr,
+          const BusObject* target = nullptr);
 
   const QDBusMessage& Message() const { return message_; }
   const QString& Caller() const { return caller_; }
   AutomationService& Service() const { return service_; }
+  const BusObject* Target() const { return target_; }
 
   uint8_t Byte(int i) const;
   int16_t Int16(int i) const;
@@ -116,6 +135,8 @@ class BusCall {
 
   AutomationService& service_;
   const QDBusMessage& message_;
+  std::shared_ptr<ObjectWorker> worker_;
+  const BusObject* target_;
   const QVariantList arguments_;
   QString caller_;
   QVariantList results_;
@@ -133,5 +154,6 @@ inline constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidA
 inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.LimitsExceeded";
 inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
 inline constexpr char kFailedError[] = "org.freedesktop.DBus.Error.Failed";
+inline constexpr char kNotSupportedError[] = "org.freedesktop.DBus.Error.NotSupported";
 
 }  // namespace sorvel

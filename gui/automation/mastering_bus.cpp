@@ -1,5 +1,9 @@
 #include "gui/automation/mastering_bus.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+
 #include "gui/foundation/progress_step.h"
 
 namespace sorvel {
@@ -20,6 +24,15 @@ void Raising(BusCall& call, Body&& body) {
   } catch (const MasteringError& error) {
     call.Fail(MasteringErrorName(error.Number()), error.Description());
   }
+}
+
+// Whether the server shows windows: not on the offscreen (or minimal)
+// platform it takes without a display, where a dialog would wait unseen for
+// an answer that never comes.
+bool HasDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
+         platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 const BusInterface& Interface() {
@@ -70,7 +83,20 @@ const BusInterface& Interface() {
     {
       const QString help = QStringLiteral("ディスク書き込みダイアログを表示します。");
       const auto show = [](Self& self, BusCall& call, const QString& title, const QString& drive) {
-        call.Reply({self.Layout().ShowBurnDialog(call.Int32(0), title, drive)});
+        if (!HasDisplay()) {
+          call.Fail(QLatin1String(kNotSupportedError),
+                    QStringLiteral("ShowBurnDialog needs a display: this server runs without one (platform '%1')")
+                        .arg(QGuiApplication::platformName()));
+          return;
+        }
+        // Widgets live on the GUI thread; the worker (and with it the
+        // object's other calls) waits there until the dialog closes.
+        int32_t written = 0;
+        const int32_t window = call.Int32(0);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [&] { written = self.Layout().ShowBurnDialog(window, title, drive); }, Qt::BlockingQueuedConnection);
+        call.Reply({written});
       };
       const BusArg count = Result(QStringLiteral("i"));
       i.Method<Self>(QStringLiteral("ShowBurnDialog"), {Long("hWnd"), Text("Title"), Text("DriveName")}, {count}, help,
@@ -90,8 +116,10 @@ const BusInterface& Interface() {
       i.Method<Self>(QStringLiteral("StartBurn"), {Text("DriveName")}, {ok}, help,
                      [burn](Self& self, BusCall& call) { burn(self, call, true); });
     }
+    // Reaches the burn that runs on the object's worker.
     i.Method<Self>(QStringLiteral("StopBurn"), {}, {ok}, QStringLiteral("ディスクの書き込みを中断します。"),
-                   [](Self& self, BusCall& call) { call.Reply({self.Layout().StopBurn()}); });
+                   [](Self& self, BusCall& call) { call.Reply({self.Layout().StopBurn()}); })
+        .OnBusThread();
     i.Method<Self>(QStringLiteral("IsReady"), {Text("DriveName")}, {ok},
                    QStringLiteral("ドライヴにディスクがセットされているかどうかを判定します。"),
                    [](Self& self, BusCall& call) { call.Reply({self.Layout().IsReady(call.String(0))}); });
@@ -122,9 +150,14 @@ const BusClass& MasteringBusClass() {
 }
 
 MasteringBusObject::MasteringBusObject() : BusObject(MasteringBusClass()), mastering_(std::make_unique<Mastering>()) {
-  QObject::connect(mastering_.get(), &Mastering::Progress, mastering_.get(),
-                   [this](int32_t value, int32_t total) { PassProgressOn(value, total); });
+  // Direct: the burn emits Progress on the worker, and its signals go out
+  // from there, in order, before StartBurn's answer.
+  QObject::connect(
+      mastering_.get(), &Mastering::Progress, mastering_.get(),
+      [this](int32_t value, int32_t total) { PassProgressOn(value, total); }, Qt::DirectConnection);
 }
+
+void MasteringBusObject::Abandoned() { mastering_->CloseBurnDialog(); }
 
 void MasteringBusObject::PassProgressOn(int32_t value, int32_t total) {
   // The first report, one for another total, every thousandth and the last sector.

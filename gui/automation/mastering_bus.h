@@ -3,7 +3,10 @@
 // also without their defaulted trailing arguments), VolumeLabel as a property
 // and Progress as a signal. An error the class raises becomes the D-Bus error
 // "SORVEL.Mastering.Error.E<code>" (e.g. ...E80040001) whose message is the
-// error's text.
+// error's text. The members run on the object's worker, StartBurn's burn
+// included (its Progress is sent from there); StopBurn is answered on the bus
+// thread at once, and ShowBurnDialog shows its dialog on the GUI thread while
+// the worker waits, or fails at once when the server has no display.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +28,8 @@ class MasteringBusObject : public BusObject {
  public:
   MasteringBusObject();
   Mastering& Layout() { return *mastering_; }
+  // Closes a burn dialog left open by a client that has gone.
+  void Abandoned() override;
 
  private:
   // Passes the class's Progress on as a signal in thousandths of the total:

@@ -10,6 +10,11 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
 #include <QEventLoop>
 #include <QTimer>
 #include <climits>
@@ -21,6 +26,8 @@
 #include "gui/model/trelin.h"
 #include "testing/gui/mastering_bus_client.h"
 #include "testing/gui/private_bus.h"
+#include "testing/gui/python_bus_script.h"
+#include "testing/scoped_env.h"
 
 namespace sorvel {
 namespace {
@@ -32,6 +39,7 @@ using testing::MasteringDriveRig;
 using testing::NameGone;
 using testing::Q;
 using testing::ScratchDir;
+using testing::ValueOf;
 
 constexpr int kCallTimeoutMs = testing::kBusCallTimeoutMs;
 const QString kBusName = QString::fromLatin1(kAutomationBusName);
@@ -291,6 +299,67 @@ TEST_F(MasteringServiceTest, StopBurnDuringABurn) {
   EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // not ejected
 }
 
+// While one client's burn runs: another client's StartBurn raises 0x80040003
+// with the text of a drive that cannot be used, and the calls of both
+// clients on their other objects are answered within half a second.
+TEST_F(MasteringServiceTest, ASecondBurnRaisesAndOtherCallsAreAnsweredDuringABurn) {
+  testing::WriteTrack(dir_.path() / "long.wav", testing::TrackSamples(6000, 3));
+  BusClient client(bus_, QStringLiteral("client"));
+  BusClient other(bus_, QStringLiteral("other"));
+  const QString object = client.Create();
+  const QString idle = client.Create();
+  const QString second = other.Create();
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
+  ASSERT_TRUE(BoolOf(other.Member(second, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
+  QString second_burn;
+  qint64 slowest_ms = 0;
+  std::unique_ptr<QDBusPendingCallWatcher> stop;
+  client.on_progress = [&](int, int) {
+    if (stop) return;
+    const auto timed = [&](const std::function<QDBusMessage()>& call) {
+      QElapsedTimer answered;
+      answered.start();
+      const QDBusMessage reply = call();
+      slowest_ms = std::max(slowest_ms, answered.elapsed());
+      return reply;
+    };
+    second_burn =
+        ErrorOf(timed([&] { return other.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false}); }));
+    EXPECT_TRUE(BoolOf(timed([&] { return other.Member(second, QStringLiteral("IsISOEmpty")); })));
+    EXPECT_EQ(ValueOf(timed([&] { return client.Member(idle, QStringLiteral("GetTrackCount")); })).toInt(), 0);
+    stop = std::make_unique<QDBusPendingCallWatcher>(client.Send(object, QStringLiteral("StopBurn")));
+  };
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  ASSERT_TRUE(stop != nullptr);
+  EXPECT_EQ(second_burn, QStringLiteral("SORVEL.Mastering.Error.E80040003 指定されたドライヴは利用できません。"));
+  EXPECT_LT(slowest_ms, 500);
+  // Stopped, or (on a loaded machine) written before the stop came.
+  EXPECT_TRUE(BoolOf(burnt) || ErrorOf(burnt).startsWith(QStringLiteral("SORVEL.Mastering.Error.E80040003 セクタ ")))
+      << ErrorOf(burnt).toStdString();
+}
+
+// Under a display (this test runs under Xvfb): the burn dialog a client
+// opened (its screenshot written as AutomationWellWriteForm.png) closes when
+// the client leaves the bus, and the server, idle again, ends.
+TEST_F(MasteringServiceTest, BurnDialogScreenshotOfAClientThatLeavesIsClosed) {
+  ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+  testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
+  {
+    BusClient client(bus_, QStringLiteral("client"));
+    const QString object = client.Create();
+    ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+    QDBusPendingCall dialog = client.Send(object, QStringLiteral("ShowBurnDialog"), {0, QStringLiteral("Automation")});
+    QThread::msleep(2000);  // the dialog opens and paints
+    EXPECT_FALSE(dialog.isFinished()) << ErrorOf(dialog.reply()).toStdString();
+    const QString folder = qEnvironmentVariable("SORVEL_SCREENSHOT_DIR");
+    ASSERT_FALSE(folder.isEmpty());
+    QDir().mkpath(folder);
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QStringLiteral("/AutomationWellWriteForm.png")));
+    client.Leave();
+  }
+  EXPECT_TRUE(ServerGone());
+}
+
 // A burn of about 12,000 sectors tells its client its progress in steps of
 // a thousandth of the total at the most, rising, ending at the total.
 TEST_F(MasteringServiceTest, ProgressComesInThousandthsOfTheTotal) {
@@ -365,6 +434,73 @@ TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {
   const QString object = client.Create();
   ASSERT_FALSE(object.isEmpty());
   EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  EXPECT_TRUE(NameGone(bus, kBusName));
+}
+
+// Four clients making, using and releasing 150 objects each, the server
+// started by the bus: every call meets the one server and a live object
+// (the server used to end whenever its object count touched 0, between one
+// client's Create and its next call); the server ends a grace period after.
+TEST(MasteringActivationTest, ClientsComingAndGoingMeetOneServer) {
+  ASSERT_TRUE(testing::RequirePythonDbus());
+  ScratchDir dir;
+  MasteringDriveRig rig(dir, "medium=cd-r");
+  const QFileInfo program(Q(testing::BuiltLibraryPath("sorvel")));
+  testing::PrivateBus bus(QDir::cleanPath(program.absolutePath() + QStringLiteral("/../share/dbus-1/services")));
+  ASSERT_TRUE(bus.ok());
+  const QString script = QStringLiteral(
+      "import dbus\n"
+      "bus = dbus.SessionBus()\n"
+      "errors, owners = {}, set()\n"
+      "for n in range(150):\n"
+      "    try:\n"
+      "        factory = dbus.Interface(bus.get_object('SORVEL.Mastering', '/SORVEL/Mastering'),\n"
+      "                                 'SORVEL.Mastering.Factory')\n"
+      "        path = factory.Create()\n"
+      "        owners.add(bus.get_name_owner('SORVEL.Mastering'))\n"
+      "        layout = dbus.Interface(bus.get_object('SORVEL.Mastering', path), 'SORVEL.Mastering')\n"
+      "        layout.VolumeLabel = 'X'\n"
+      "        assert layout.IsISOEmpty() and layout.GetTrackCount() == 0\n"
+      "        assert factory.Release(path)\n"
+      "    except dbus.DBusException as e:\n"
+      "        errors[e.get_dbus_name()] = errors.get(e.get_dbus_name(), 0) + 1\n"
+      "print('errors', sorted(errors.items()), 'servers', len(owners))\n");
+  std::vector<std::unique_ptr<testing::PythonBusScript>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<testing::PythonBusScript>(bus.address(), script));
+  for (auto& client : clients) {
+    ASSERT_TRUE(client->WaitForEnd(240000));
+    EXPECT_EQ(client->Output(), QStringLiteral("errors [] servers 1\n"));
+  }
+  QElapsedTimer since_last;
+  since_last.start();
+  EXPECT_TRUE(NameGone(bus, kBusName));
+  EXPECT_GE(since_last.elapsed(), 3000);  // the grace period (5 s) less the scripts' ends
+}
+
+// Started by the bus on a session without a display (no DISPLAY,
+// WAYLAND_DISPLAY or QT_QPA_PLATFORM), the server runs, and ShowBurnDialog
+// answers an error at once instead of waiting on a dialog nobody sees.
+TEST(MasteringActivationTest, WithoutADisplayTheServerRunsAndRefusesTheDialog) {
+  ScratchDir dir;
+  MasteringDriveRig rig(dir, "medium=cd-r");
+  const QFileInfo program(Q(testing::BuiltLibraryPath("sorvel")));
+  testing::ScopedEnv display("DISPLAY", std::nullopt);
+  testing::ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+  testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
+  // The bus starts the server with the environment of the bus.
+  testing::PrivateBus bus(QDir::cleanPath(program.absolutePath() + QStringLiteral("/../share/dbus-1/services")));
+  ASSERT_TRUE(bus.ok());
+  BusClient client(bus, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));
+  QElapsedTimer answered;
+  answered.start();
+  const QDBusMessage dialog = client.Member(object, QStringLiteral("ShowBurnDialog"), {0, QStringLiteral("T")});
+  EXPECT_TRUE(ErrorOf(dialog).startsWith(QStringLiteral("org.freedesktop.DBus.Error.NotSupported ShowBurnDialog needs a display")))
+      << ErrorOf(dialog).toStdString();
+  EXPECT_LT(answered.elapsed(), 5000);
   EXPECT_TRUE(BoolOf(client.Release(object)));
   EXPECT_TRUE(NameGone(bus, kBusName));
 }

@@ -161,10 +161,15 @@ const BusClass& TOCInformationBusClass() {
 
 TOCInformationBusObject::TOCInformationBusObject(std::unique_ptr<TOCInformation> toc)
     : BusObject(TOCInformationBusClass()), toc_(toc != nullptr ? std::move(toc) : std::make_unique<TOCInformation>()) {
-  QObject::connect(toc_.get(), &TOCInformation::StatusChangeEx, toc_.get(),
-                   [this](int32_t type, const QString& text) { Emit(QStringLiteral("StatusChangeEx"), {type, text}); });
-  QObject::connect(toc_.get(), &TOCInformation::StatusChange, toc_.get(),
-                   [this](const QString& text) { Emit(QStringLiteral("StatusChange"), {text}); });
+  // Direct: the readers run on the object's worker, and their reports go out
+  // from there before the reader's answer.
+  QObject::connect(
+      toc_.get(), &TOCInformation::StatusChangeEx, toc_.get(),
+      [this](int32_t type, const QString& text) { Emit(QStringLiteral("StatusChangeEx"), {type, text}); },
+      Qt::DirectConnection);
+  QObject::connect(
+      toc_.get(), &TOCInformation::StatusChange, toc_.get(),
+      [this](const QString& text) { Emit(QStringLiteral("StatusChange"), {text}); }, Qt::DirectConnection);
 }
 
 }  // namespace sorvel

@@ -1,6 +1,7 @@
 #include "gui/automation/trelin_bus.h"
 
 #include <QDBusObjectPath>
+#include <algorithm>
 
 #include "gui/automation/tln_speeds_bus.h"
 #include "gui/automation/toc_information_bus.h"
@@ -67,7 +68,9 @@ const BusInterface& Interface() {
       };
       i.Method<Self>(QStringLiteral("GetRemoteHosts"),
                      {Text("strBroadCastIP"), Long("lngPortNo"), Long("lngTimeout")}, {text}, help,
-                     [hosts](Self& self, BusCall& call) { hosts(self, call, call.Int32(2)); });
+                     [hosts](Self& self, BusCall& call) {
+                       hosts(self, call, std::min(call.Int32(2), kMaxDiscoveryTimeoutMs));
+                     });
       i.Method<Self>(QStringLiteral("GetRemoteHosts"), {Text("strBroadCastIP"), Long("lngPortNo")}, {text}, help,
                      [hosts](Self& self, BusCall& call) { hosts(self, call, 200); });
     }
@@ -101,10 +104,10 @@ const BusInterface& Interface() {
                    });
     {
       const QString help = QStringLiteral("デバイス名を取得します。");
-      i.Method<Self>(QStringLiteral("GetDeviceName"), {Long("lngNameType", "DeviceNameConstants")}, {text}, help,
-                     [](Self& self, BusCall& call) { call.Reply({self.Drive().GetDeviceName(call.Int32(0))}); });
       i.Method<Self>(QStringLiteral("GetDeviceName"), {}, {text}, help,
                      [](Self& self, BusCall& call) { call.Reply({self.Drive().GetDeviceName()}); });
+      i.Method<Self>(QStringLiteral("GetDeviceName"), {Long("lngNameType", "DeviceNameConstants")}, {text}, help,
+                     [](Self& self, BusCall& call) { call.Reply({self.Drive().GetDeviceName(call.Int32(0))}); });
     }
     i.Method<Self>(QStringLiteral("ClearTOCStructure"), {}, {}, QStringLiteral("内蔵TOC情報を初期化します。"),
                    [](Self& self, BusCall&) { self.Drive().ClearTOCStructure(); });
@@ -116,8 +119,11 @@ const BusInterface& Interface() {
     i.Method<Self>(QStringLiteral("SetTOCStructure"), {Arg(QStringLiteral("objTOCInfo"), QStringLiteral("o"))}, {},
                    QStringLiteral("エンジンにTOC情報を設定します。"), [](Self& self, BusCall& call) {
                      const auto toc = call.ObjectArgument<TOCInformationBusObject>(0);
-                     // A TOC the engine cannot hold whole is refused, never cut.
-                     if (toc != nullptr && !self.Drive().SetTOCStructure(toc->Toc())) {
+                     // The TOC is read where its object's calls run; a TOC the
+                     // engine cannot hold whole is refused, never cut.
+                     bool taken = true;
+                     if (toc != nullptr) toc->RunOnWorker([&] { taken = self.Drive().SetTOCStructure(toc->Toc()); });
+                     if (!taken) {
                        call.Fail(QLatin1String(kLimitsExceededError),
                                  QStringLiteral("The TOC holds more entries than the engine takes"));
                      }
@@ -199,10 +205,10 @@ const BusInterface& Interface() {
         self.write_media_family.reset();
         call.Reply({ended});
       };
-      i.Method<Self>(QStringLiteral("WriteEnd"), {Bool("blnAbort")}, {ok}, help,
-                     [end](Self& self, BusCall& call) { end(self, call, call.Bool(0)); });
       i.Method<Self>(QStringLiteral("WriteEnd"), {}, {ok}, help,
                      [end](Self& self, BusCall& call) { end(self, call, false); });
+      i.Method<Self>(QStringLiteral("WriteEnd"), {Bool("blnAbort")}, {ok}, help,
+                     [end](Self& self, BusCall& call) { end(self, call, call.Bool(0)); });
     }
     i.Method<Self>(QStringLiteral("LoadTray"), {Bool("blnLoad")}, {ok}, QStringLiteral("ドライヴのトレイを開閉します。"),
                    [](Self& self, BusCall& call) {
@@ -227,11 +233,11 @@ const BusInterface& Interface() {
                    });
     {
       const QString help = QStringLiteral("書き換え可能な媒体の内容を消去します。");
-      i.Method<Self>(QStringLiteral("EraseMedia"), {Bool("blnQuickly")}, {ok}, help, [](Self& self, BusCall& call) {
-        DriveCommand(self, call, {false}, [&] { call.Reply({self.Drive().EraseMedia(call.Bool(0))}); });
-      });
       i.Method<Self>(QStringLiteral("EraseMedia"), {}, {ok}, help, [](Self& self, BusCall& call) {
         DriveCommand(self, call, {false}, [&] { call.Reply({self.Drive().EraseMedia()}); });
+      });
+      i.Method<Self>(QStringLiteral("EraseMedia"), {Bool("blnQuickly")}, {ok}, help, [](Self& self, BusCall& call) {
+        DriveCommand(self, call, {false}, [&] { call.Reply({self.Drive().EraseMedia(call.Bool(0))}); });
       });
     }
     i.Method<Self>(QStringLiteral("IsSupportMedia"), {Long("lngMediaType", "MediaTypeConstants")}, {ok},
@@ -276,10 +282,10 @@ const BusInterface& Interface() {
       };
       i.Method<Self>(QLatin1String(name), {Int16("intSpeed"), Bool("blnCAV")}, {ok}, QString::fromUtf8(help),
                      [run](Self& self, BusCall& call) { run(self, call, call.Int16(0), call.Bool(1)); });
-      i.Method<Self>(QLatin1String(name), {Int16("intSpeed")}, {ok}, QString::fromUtf8(help),
-                     [run](Self& self, BusCall& call) { run(self, call, call.Int16(0), false); });
       i.Method<Self>(QLatin1String(name), {}, {ok}, QString::fromUtf8(help),
                      [run](Self& self, BusCall& call) { run(self, call, -1, false); });
+      i.Method<Self>(QLatin1String(name), {Int16("intSpeed")}, {ok}, QString::fromUtf8(help),
+                     [run](Self& self, BusCall& call) { run(self, call, call.Int16(0), false); });
     };
     speed_setter("SetReadSpeed", "読み込み速度を設定します。", &Trelin::SetReadSpeed);
     speed_setter("SetWriteSpeed", "書き込み速度を設定します。", &Trelin::SetWriteSpeed);
@@ -318,10 +324,10 @@ const BusInterface& Interface() {
         self.worker_may_run = false;
         call.Reply({flushed});
       };
-      i.Method<Self>(QStringLiteral("WriteFlush"), {Bool("blnAbort")}, {ok}, QString(),
-                     [flush](Self& self, BusCall& call) { flush(self, call, call.Bool(0)); });
       i.Method<Self>(QStringLiteral("WriteFlush"), {}, {ok}, QString(),
                      [flush](Self& self, BusCall& call) { flush(self, call, false); });
+      i.Method<Self>(QStringLiteral("WriteFlush"), {Bool("blnAbort")}, {ok}, QString(),
+                     [flush](Self& self, BusCall& call) { flush(self, call, call.Bool(0)); });
     }
     i.Method<Self>(QStringLiteral("GetLastWroteLBA"), {}, {number}, QString(),
                    [](Self& self, BusCall& call) { call.Reply({self.Drive().GetLastWroteLBA()}); });

@@ -23,12 +23,14 @@ constexpr uint8_t kWrite10 = 0x2A;
 constexpr uint8_t kModeSelect = 0x55;
 constexpr uint8_t kSendCueSheet = 0x5D;
 constexpr uint8_t kBlank = 0xA1;
+constexpr uint8_t kCloseTrackSession = 0x5B;
 constexpr uint8_t kSetCdSpeed = 0xBB;
 
 // The start of every script: the bus, the Trelin factory, a helper that
 // makes an object and gives its interface.
 const QString kPrologue = QStringLiteral(
-    "import dbus, sys, time\n"
+    "import dbus, logging, sys, time\n"
+    "logging.disable(logging.CRITICAL)\n"
     "bus = dbus.SessionBus()\n"
     "def make(cls):\n"
     "    factory = dbus.Interface(bus.get_object('SORVEL.Mastering', '/SORVEL/' + cls), 'SORVEL.' + cls + '.Factory')\n"
@@ -61,7 +63,7 @@ class TrelinBusDriveTest : public ::testing::Test {
     return script.Output();
   }
   ScratchDir dir_;
-  testing::AutomationDrives drives_{dir_, {"medium=cd-r", "medium=cd-rw"}};
+  testing::AutomationDrives drives_{dir_, {"medium=cd-r", "medium=cd-rw", "medium=dvd-r"}};
   testing::PrivateBus bus_;
   testing::InProcessServer server_{bus_};
 };
@@ -114,34 +116,71 @@ TEST_F(TrelinBusDriveTest, KilledClientsDriveIsRestoredAndUnlockedWithinASecond)
   EXPECT_EQ(drives_.drive(0).drive(), nullptr);  // closed
 }
 
-// The forms without defaulted arguments pass the defaults, and a python
-// client reaches them as it finds them in the introspection.
-TEST_F(TrelinBusDriveTest, LeftOutArgumentsTakeTheirDefaults) {
+// A default python proxy keeps the last form of each member in the
+// introspection, the shortest that takes arguments: the arguments given reach
+// the drive, a call with fewer or more than that form fails in the client,
+// and the other forms are reached by naming their signature.
+TEST_F(TrelinBusDriveTest, DefaultProxyCallsTheFormOfItsArguments) {
   const QString output = Run(QStringLiteral(
       "drive = make('Trelin')\n"
       "assert drive.OpenDevice(4)\n"
+      "def loud(call):\n"
+      "    try:\n"
+      "        call()\n"
+      "        return 'sent'\n"
+      "    except TypeError:\n"
+      "        return 'refused'\n"
+      "drive.SetReadSpeed(1764)\n"
       "drive.SetReadSpeed(1764, True, signature='nb')\n"
-      "drive.SetReadSpeed()\n"
-      "drive.SetWriteSpeed(1764, True, signature='nb')\n"
-      "drive.SetWriteSpeed()\n"
-      "print(drive.EraseMedia())\n"
-      "print(drive.GetDeviceName() == drive.GetDeviceName(7, signature='i'), drive.GetDeviceName(1, signature='i'))\n"
-      "print(drive.WriteEnd(), drive.WriteFlush())\n"));
+      "drive.SetReadSpeed(signature='')\n"
+      "drive.SetWriteSpeed(1764)\n"
+      "drive.SetWriteSpeed(signature='')\n"
+      "print(loud(lambda: drive.SetReadSpeed(1764, True)), loud(lambda: drive.SetReadSpeed()),\n"
+      "      loud(lambda: drive.WriteEnd()), loud(lambda: drive.EraseMedia()))\n"
+      "print(drive.EraseMedia(False), drive.EraseMedia(signature=''))\n"
+      "print('[%s]' % drive.GetDeviceName(1), drive.GetDeviceName(signature='') == drive.GetDeviceName(7))\n"
+      "print(drive.WriteEnd(False), drive.WriteFlush(False), drive.WriteEnd(signature=''), drive.WriteFlush(signature=''))\n"
+      "drive.CloseDevice()\n"));
   // The vendor as the drive reports it, blank-padded to 8 characters.
-  EXPECT_EQ(output, QStringLiteral("1\nTrue SORVEL  \n0 1\n"));
+  EXPECT_EQ(output, QStringLiteral("refused refused refused refused\n1 1\n[SORVEL  ] True\n0 1 0 1\n"));
   const std::vector<LoggedCommand> log = drives_.drive(1).hooks().log();
-  const auto speeds = WithOpcode(log, kSetCdSpeed);
-  ASSERT_GE(speeds.size(), 4u);
-  EXPECT_EQ(speeds[0].cdb[1], 1);  // CAV
+  auto speeds = WithOpcode(log, kSetCdSpeed);
+  ASSERT_GE(speeds.size(), 7u);
+  // Those of OpenDevice before, of CloseDevice (the speeds put back) after.
+  speeds.erase(speeds.end() - 2, speeds.end());
+  speeds.erase(speeds.begin(), speeds.end() - 5);
+  EXPECT_EQ(speeds[0].cdb[1], 0);  // CLV
   EXPECT_EQ(Word(speeds[0], 2), 1764);
-  EXPECT_EQ(speeds[1].cdb[1], 0);  // CLV, the drive's maximum
-  EXPECT_EQ(Word(speeds[1], 2), 0xFFFF);
-  EXPECT_EQ(Word(speeds[2], 4), 1764);
-  EXPECT_EQ(speeds[3].cdb[1], 0);
-  EXPECT_EQ(Word(speeds[3], 4), 0xFFFF);
+  EXPECT_EQ(speeds[1].cdb[1], 1);  // CAV
+  EXPECT_EQ(Word(speeds[1], 2), 1764);
+  EXPECT_EQ(Word(speeds[2], 2), 0xFFFF);  // the drive's maximum
+  EXPECT_EQ(Word(speeds[3], 4), 1764);
+  EXPECT_EQ(Word(speeds[4], 4), 0xFFFF);
   const auto blanks = WithOpcode(log, kBlank);
-  ASSERT_EQ(blanks.size(), 1u);
-  EXPECT_EQ(blanks[0].cdb[1] & 7, 1);  // quick (minimal) blanking
+  ASSERT_EQ(blanks.size(), 2u);
+  EXPECT_EQ(blanks[0].cdb[1] & 7, 0);  // full blanking
+  EXPECT_EQ(blanks[1].cdb[1] & 7, 1);  // quick (minimal) blanking
+}
+
+// WriteEnd(True) from a default proxy aborts: after 100 of 2,710 sectors
+// nothing more is written and the DVD-R is not closed.
+TEST_F(TrelinBusDriveTest, WriteEndTrueAbortsThePass) {
+  const QString output = Run(QStringLiteral(
+      "toc = make('TOCInformation')\n"
+      "toc.TOCAdd(1, 1, 1, 4, 1, 0, 2709)\n"
+      "drive = make('Trelin')\n"
+      "assert drive.OpenDevice(5)\n"
+      "drive.SetTOCStructure(toc)\n"
+      "assert drive.WriteStart(0, 0) == 0\n"
+      "print(all(drive.WriteLBA(4, b'', lba) for lba in range(100)))\n"
+      "drive.WriteEnd(True)\n"));
+  EXPECT_EQ(output, QStringLiteral("True\n"));
+  const std::vector<LoggedCommand> log = drives_.drive(2).hooks().log();
+  int written = 0;
+  for (const LoggedCommand& write : WithOpcode(log, kWrite10)) written += Word(write, 7);
+  EXPECT_GT(written, 0);
+  EXPECT_LE(written, 100);  // the sectors given, no padding
+  EXPECT_TRUE(WithOpcode(log, kCloseTrackSession).empty());
 }
 
 // While the write cache's worker writes, a member that would send a drive
@@ -157,11 +196,11 @@ TEST_F(TrelinBusDriveTest, NoDriveCommandOfTheCallerWhileTheWorkerWrites) {
       "assert drive.WriteStart(0, 0) == 0\n"
       "speeds = bus.get_object('SORVEL.Mastering', drive.GetReadSpeed())\n"
       "print(drive.IsReady(), drive.GetMediaType(), drive.ReadStart(1, 0), drive.LockUnlock(True),\n"
-      "      drive.SetReadSpeed(), drive.CheckWriteMode(0, False, 1),\n"
+      "      drive.SetReadSpeed(signature=''), drive.CheckWriteMode(0, False, 1),\n"
       "      speeds.Get('SORVEL.TLNSpeeds', 'Count', dbus_interface='org.freedesktop.DBus.Properties'))\n"
       "drive.SetBufferingBlockLength(2)\n"
       "print(all(drive.WriteLBA(4, b'', lba) for lba in range(300)))\n"
-      "print(drive.WriteFlush(), drive.IsReady(), drive.WriteEnd())\n"));
+      "print(drive.WriteFlush(signature=''), drive.IsReady(), drive.WriteEnd(signature=''))\n"));
   EXPECT_EQ(output, QStringLiteral("0 0 1 0 0 0 0\nTrue\n1 1 1\n"));
   // From the cue sheet of WriteStart to the TEST UNIT READY of the IsReady
   // after WriteFlush: the worker's WRITEs only, every whole block of 26

@@ -1,6 +1,7 @@
 #include "gui/foundation/application_setting.h"
 
 #include <QDir>
+#include <mutex>
 
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/string_module.h"
@@ -144,13 +145,20 @@ bool ApplicationSetting::Save() {
   return true;
 }
 
+namespace {
+// Automation objects are made on the bus thread and end on their workers.
+std::mutex g_users_lock;
+}  // namespace
+
 ApplicationSetting* AcquireSettings() {
+  std::lock_guard lock(g_users_lock);
   if (g_user_count < 1) g_settings = new ApplicationSetting();
   ++g_user_count;
   return g_settings;
 }
 
 void ReleaseSettings() {
+  std::lock_guard lock(g_users_lock);
   if (g_user_count <= 0) return;  // a release without an acquisition
   if (--g_user_count > 0) return;
   ApplicationSetting* settings = g_settings;

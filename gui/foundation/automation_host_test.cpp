@@ -17,11 +17,12 @@ TEST(AutomationHostTest, RunsUntilTheLastObjectIsReleased) {
   QTimer::singleShot(60, [] { AutomationObjectReleased(); });
   QElapsedTimer clock;
   clock.start();
-  // The idle time passes while objects live; that does not end the wait.
-  RunWhileAutomationObjectsLive(10);
+  // The idle time passes while objects live; that does not end the wait,
+  // the grace period after the last one does.
+  RunWhileAutomationObjectsLive(10, 100);
   EXPECT_TRUE(alive_after_first);
   EXPECT_EQ(AutomationObjectCount(), 0);
-  EXPECT_GE(clock.elapsed(), 55);
+  EXPECT_GE(clock.elapsed(), 155);
   EXPECT_LT(clock.elapsed(), 5000);
 }
 
@@ -41,9 +42,38 @@ TEST(AutomationHostTest, ObjectCreatedDuringTheIdleTimeKeepsItRunning) {
   QTimer::singleShot(80, [] { AutomationObjectReleased(); });
   QElapsedTimer clock;
   clock.start();
-  RunWhileAutomationObjectsLive(20);
-  EXPECT_GE(clock.elapsed(), 75);
+  RunWhileAutomationObjectsLive(20, 50);
+  EXPECT_GE(clock.elapsed(), 125);
   EXPECT_EQ(AutomationObjectCount(), 0);
+}
+
+// A client that releases its last object and makes the next one a moment
+// later, or whose call still runs with no object left, finds the server
+// still there: only a whole grace period without either ends it.
+TEST(AutomationHostTest, EndsOnlyAfterAGracePeriodWithoutObjectsAndCalls) {
+  AutomationObjectCreated();
+  QTimer::singleShot(20, [] { AutomationObjectReleased(); });
+  bool alive_for_next = false;
+  QTimer::singleShot(120, [&] {
+    alive_for_next = true;
+    AutomationObjectCreated();  // within the grace period: the same server
+  });
+  QTimer::singleShot(140, [] {
+    AutomationCallStarted();  // a call outliving its object
+    AutomationObjectReleased();
+  });
+  QTimer::singleShot(400, [] { AutomationCallEnded(); });
+  // An object made and ended between two looks of the loop still counts.
+  QTimer::singleShot(500, [] {
+    AutomationObjectCreated();
+    AutomationObjectReleased();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  RunWhileAutomationObjectsLive(10, 200);
+  EXPECT_TRUE(alive_for_next);
+  EXPECT_GE(clock.elapsed(), 695);
+  EXPECT_LT(clock.elapsed(), 5000);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // failure reports, and the names of an image's side files.
 #pragma once
 
+#include <atomic>
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -111,8 +113,9 @@ class DiscJob : public QObject {
   // true (give the command up) when a stop was asked for meanwhile.
   std::function<bool()> RemoteWaitHandler();
 
-  bool cancel_ = false;
-  int stop_requests_ = 0;  // RequestStop calls; a change while a command waits gives it up
+  // Set by a stop request, which may come from another thread than the job's.
+  std::atomic<bool> cancel_{false};
+  std::atomic<int> stop_requests_{0};  // RequestStop calls; a change while a command waits gives it up
 };
 
 // The error line of a WriteStart code that did not start a session.

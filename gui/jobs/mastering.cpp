@@ -29,10 +29,12 @@ QString HexNumber(uint32_t number) {
   return QStringLiteral("0x") + QString::number(number, 16).toUpper().rightJustified(8, u'0');
 }
 
-// Burns running in the process. The layout writer lets events run after each
-// sector, so a client's call could start a second burn inside the first; the
-// first drive would then wait, starved, until the second ended.
-int g_running_burns = 0;
+// Burns running in the process: one at a time. A second one would share the
+// settings and the machine's drives with the first (and, started from the
+// first one's event pumping, starve it until it ended).
+std::atomic<int> g_running_burns{0};
+
+const QString kDriveUnavailable = QStringLiteral("指定されたドライヴは利用できません。");
 
 }  // namespace
 
@@ -171,7 +173,16 @@ int32_t Mastering::GetTrackCount() { return layout_.GetTrackCount(); }
 int32_t Mastering::ShowBurnDialog(int32_t hWnd, const QString& Title, const QString& DriveName) {
   if (g_running_burns > 0) return 0;
   const QWidget* owner = hWnd != 0 ? QWidget::find(static_cast<WId>(static_cast<uint32_t>(hWnd))) : nullptr;
-  return ShowWellWriteForm(layout_, Title, DriveName, [owner](QWidget* form) { CenterForm(form, owner); });
+  const int32_t written = ShowWellWriteForm(layout_, Title, DriveName, [this, owner](QWidget* form) {
+    dialog_ = form;
+    CenterForm(form, owner);
+  });
+  dialog_ = nullptr;
+  return written;
+}
+
+void Mastering::CloseBurnDialog() {
+  if (dialog_ != nullptr) dialog_->close();
 }
 
 int32_t Mastering::DriveIndex(const QString& DriveName) {
@@ -182,20 +193,30 @@ int32_t Mastering::DriveIndex(const QString& DriveName) {
 }
 
 bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
-  if (g_running_burns > 0) return false;
+  if (g_running_burns.fetch_add(1) > 0) {
+    --g_running_burns;
+    throw MasteringError(kMasteringBurnError, kDriveUnavailable);
+  }
   Trelin drive;
   DeviceSetting setting;
   WellWriter writer;
   writer_ = &writer;
-  ++g_running_burns;
   last_error_.clear();
-  connect(&writer, &DiscJob::Progress, this, [this](int32_t value, int32_t total) {
-    // The negative values of the first pregap are not passed on.
-    if (value >= 0) emit Progress(value, total);
-  });
-  connect(&writer, &DiscJob::StatusChange, this, [this](int32_t type, const QString& text) {
-    if (type == kStatusError) last_error_ = text;
-  });
+  // Direct: the burn may run on a thread other than this object's, and its
+  // reports belong to it, in order, before StartBurn returns.
+  connect(
+      &writer, &DiscJob::Progress, this,
+      [this](int32_t value, int32_t total) {
+        // The negative values of the first pregap are not passed on.
+        if (value >= 0) emit Progress(value, total);
+      },
+      Qt::DirectConnection);
+  connect(
+      &writer, &DiscJob::StatusChange, this,
+      [this](int32_t type, const QString& text) {
+        if (type == kStatusError) last_error_ = text;
+      },
+      Qt::DirectConnection);
   bool result = false;
   const int32_t index = DriveIndex(DriveName);
   if (index >= 0 && drive.OpenDevice(index)) {
@@ -204,9 +225,12 @@ bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
     if (EjectAfterBurn) drive.LoadTray(false);
     drive.CloseDevice();
   } else {
-    last_error_ = QStringLiteral("指定されたドライヴは利用できません。");
+    last_error_ = kDriveUnavailable;
   }
-  writer_ = nullptr;
+  {
+    std::lock_guard lock(writer_lock_);
+    writer_ = nullptr;
+  }
   --g_running_burns;
   emit BurnEnded();
   if (!last_error_.isEmpty()) throw MasteringError(kMasteringBurnError, last_error_);
@@ -214,8 +238,10 @@ bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
 }
 
 bool Mastering::StopBurn() {
-  if (writer_ == nullptr) return false;
-  writer_->StopWrite();
+  std::lock_guard lock(writer_lock_);
+  WellWriter* writer = writer_.load();
+  if (writer == nullptr) return false;
+  writer->StopWrite();
   return true;
 }
 

@@ -6,10 +6,14 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 #include "gui/model/tazol.h"
 
@@ -68,21 +72,25 @@ class Mastering : public QObject {
 
   // Opens the layout write dialog centred on the window `hWnd`; the number of
   // discs written while it was open (0, not opened, while any burn of the
-  // process runs).
+  // process runs). On the GUI thread.
   int32_t ShowBurnDialog(int32_t hWnd, const QString& Title = QString(), const QString& DriveName = QString());
+  // Closes the dialog of ShowBurnDialog when it is open (its client has
+  // gone); on the GUI thread.
+  void CloseBurnDialog();
   // Writes the layout to the disc in the drive named by the first letter of
   // `DriveName` (A to Z, either case), opening the tray afterwards when
   // `EjectAfterBurn`. Runs until the write ends, letting events run after each
   // sector. Throws MasteringError 0x80040003 with the last error text when the
-  // write failed; false, with nothing done, while a burn runs in the process
-  // (of this object or of another).
+  // write failed, and with the text of a drive that cannot be used, nothing
+  // done, while a burn runs in the process (of this object or of another).
+  // May run on a thread other than the GUI's: Progress is then emitted there.
   bool StartBurn(const QString& DriveName, bool EjectAfterBurn = true);
-  // Asks the running burn to stop; false when none runs.
+  // Asks the running burn to stop; false when none runs. From any thread.
   bool StopBurn();
   bool IsReady(const QString& DriveName);
   bool IsDiscWritable(const QString& DriveName);
 
-  bool Burning() const { return writer_ != nullptr; }
+  bool Burning() const { return writer_.load() != nullptr; }
   Tazol& Layout() { return layout_; }
 
   // The drive index a drive name stands for: its first letter, A to Z in
@@ -99,8 +107,12 @@ class Mastering : public QObject {
   bool QueryDrive(const QString& DriveName, bool (Trelin::*query)());
 
   Tazol layout_;
-  WellWriter* writer_ = nullptr;
+  // Set while StartBurn runs; StopBurn reaches it from another thread under
+  // the lock, which StartBurn takes to clear it.
+  std::atomic<WellWriter*> writer_{nullptr};
+  std::mutex writer_lock_;
   QString last_error_;
+  QPointer<QWidget> dialog_;
 };
 
 }  // namespace sorvel

@@ -326,10 +326,13 @@ TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
       mastering.ClearISO();
       mastering.ClearTrack();
       mastering.SetVolumeLabel(QStringLiteral("CHANGED"));
-      if (mastering.StartBurn(QStringLiteral("D"))) refused << "StartBurn";
+      // A second burn raises the error of a drive that cannot be used.
+      const QString busy = QStringLiteral("0x80040003 指定されたドライヴは利用できません。");
+      if (Raised([&] { mastering.StartBurn(QStringLiteral("D")); }) != busy) refused << "StartBurn";
       // No burn nor burn dialog of another object inside this burn either.
       Mastering other;
-      if (other.AddTrack(Path("t1.wav"), 150, 0, 0) && other.StartBurn(QStringLiteral("E"))) refused << "other";
+      if (!other.AddTrack(Path("t1.wav"), 150, 0, 0) || Raised([&] { other.StartBurn(QStringLiteral("E")); }) != busy)
+        refused << "other";
       testing::FakeForms forms;
       forms.QueueWellWriteResult(1);
       if (other.ShowBurnDialog(0) != 0 || !forms.calls().isEmpty()) refused << "dialog";

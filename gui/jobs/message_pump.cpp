@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <chrono>
 
 namespace sorvel {
@@ -15,6 +16,10 @@ std::function<void()>& Installed() {
 }  // namespace
 
 void PumpMessages() {
+  // A job running off the GUI thread (an automation burn on its worker) has
+  // no window to keep alive, and must not run the GUI thread's events.
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() != app->thread()) return;
   if (Installed()) {
     Installed()();
     return;

@@ -9,7 +9,7 @@ namespace sorvel {
 
 // Lets pending window events run (or calls the installed replacement). The
 // window system gets a turn at most every few milliseconds, however often
-// this is called.
+// this is called. Off the GUI thread it does nothing.
 void PumpMessages();
 
 // Installs `pump` for PumpMessages; an empty function restores the default.
