@@ -7,7 +7,7 @@ namespace sorvel {
 
 bool BlockFileReader::Open(const std::string& path, uint64_t limit) {
   Close();
-  if (!file_.Open(path, HostFile::kRead)) return false;
+  if (!file_.OpenSource(path)) return false;
   left_ = limit;
   return true;
 }

@@ -20,8 +20,9 @@ class BlockFileReader {
   BlockFileReader(const BlockFileReader&) = delete;
   BlockFileReader& operator=(const BlockFileReader&) = delete;
 
-  // Opens a regular file for reading (closing the one open); no more than
-  // `limit` bytes of it are ever read. False when it cannot be opened.
+  // Opens a source found to be a regular file when it was added, for reading
+  // (closing the one open); no more than `limit` bytes of it are ever read.
+  // False when it cannot be opened or is no longer a regular file.
   bool Open(const std::string& path, uint64_t limit);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }

@@ -87,6 +87,15 @@ bool HostFile::Open(const std::string& path, int mode) {
   return true;
 }
 
+bool HostFile::OpenSource(const std::string& path) {
+  Close();
+  const int fd = platform::OpenFoundRegularFile(path);
+  if (fd < 0) return false;
+  fd_ = fd;
+  path_ = path;
+  return true;
+}
+
 bool HostFile::Close() {
   if (fd_ < 0) return false;
   ::close(fd_);

@@ -32,6 +32,10 @@ class HostFile {
   HostFile& operator=(HostFile&& other) noexcept;
 
   bool Open(const std::string& path, int mode);
+  // Opens for reading (mode 0) a source that was found to be a regular file
+  // when it was added: only the opened descriptor is checked, which refuses
+  // anything else put in its place since.
+  bool OpenSource(const std::string& path);
   bool Close();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testing/read_calls.h"
+#include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -191,6 +192,39 @@ TEST(IsoImageStream, SourceReplacedByFifoFailsWithoutBlocking) {
   EXPECT_FALSE(results[ds]);
   EXPECT_FALSE(results[ds + 1]);
   EXPECT_TRUE(results[ds + 2]);
+}
+
+// Each source replaced after it was added by something that is not a regular
+// file: its sectors fail with the read error naming it, the stream neither
+// blocks nor reads the stand-in, and the next source streams as before.
+TEST(IsoImageStream, SourcesReplacedByWhatIsNotARegularFileFailTheirSectors) {
+  using testing::StandIn;
+  for (StandIn kind : {StandIn::kMissing, StandIn::kFifo, StandIn::kZeroDevice, StandIn::kFolder,
+                       StandIn::kDanglingLink}) {
+    SCOPED_TRACE(testing::StandInName(kind));
+    testing::ScratchDir dir;
+    const std::string replaced = WriteFile(dir, "a", Pattern(3000, 'a'));
+    const std::string kept = WriteFile(dir, "b", Pattern(100, 'b'));
+    IsoImageStream s;
+    ASSERT_TRUE(s.AddISOFile("a.bin", replaced));
+    ASSERT_TRUE(s.AddISOFile("b.bin", kept));
+    ASSERT_EQ(unlink(replaced.c_str()), 0);
+    testing::StandInFile stand_in(replaced, kind);
+    const uint32_t volume = s.BuildDataTrack("GONE");
+    const uint32_t ds = s.Layout().data_start;
+    std::vector<bool> results;
+    ::testing::internal::CaptureStdout();
+    const std::string bytes = ReadVolume(s, volume, &results);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(stand_in.Blocked());
+    EXPECT_FALSE(results[ds]);
+    EXPECT_FALSE(results[ds + 1]);
+    EXPECT_EQ(bytes.substr(size_t{ds} * 2048, 2 * 2048), std::string(2 * 2048, '\0'));
+    EXPECT_EQ(out, "Open '" + replaced + "'\n\nRead error on '" + replaced + "'.Read error on '" + replaced +
+                       "'.Open '" + kept + "'\n\n");
+    EXPECT_TRUE(results[ds + 2]);
+    EXPECT_EQ(bytes.substr(size_t{ds + 2} * 2048, 100), Pattern(100, 'b'));
+  }
 }
 
 // The race of a check before the open: 2,000 sources, each replaced by a

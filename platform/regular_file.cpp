@@ -19,30 +19,19 @@ int Refuse(FileProblem* problem, FileProblem::Kind kind, int error_number = 0) {
   return -1;
 }
 
-}  // namespace
-
-bool FileProblem::Missing() const { return kind == kCannotOpen && error_number == ENOENT; }
-
-std::string DescribeFileProblem(const std::string& path, const FileProblem& problem) {
-  switch (problem.kind) {
-    case FileProblem::kNone: return {};
-    case FileProblem::kCannotOpen: return "cannot open " + path + ": " + std::strerror(problem.error_number);
-    case FileProblem::kNotRegular: return path + " is not a regular file";
-    case FileProblem::kTooLarge: return path + " is too large";
-    case FileProblem::kCannotRead: return "cannot read " + path + ": " + std::strerror(problem.error_number);
-  }
-  return {};
-}
-
-int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mode_t create_mode) {
+// The open of both entries below: the path opened without blocking, then
+// refused unless the descriptor is a regular file. `look_first` spares the
+// open of a path that names something else already; `blocking` switches the
+// descriptor back to blocking I/O.
+int OpenAndCheck(const std::string& path, int flags, FileProblem* problem, mode_t create_mode, bool look_first,
+                 bool blocking) {
   if (problem) *problem = FileProblem{};
   // A NUL byte ends the name the kernel sees: the path would open another file.
   if (path.empty() || path.find('\0') != std::string::npos) return Refuse(problem, FileProblem::kCannotOpen, ENOENT);
-  // A path that already names something else is not opened at all: opening a
-  // device can act on it (a tape rewinds on close). The check on the
-  // descriptor below is the one that counts; this one only spares the open.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Refuse(problem, FileProblem::kNotRegular);
+  if (look_first && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return Refuse(problem, FileProblem::kNotRegular);
+  }
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, create_mode);
@@ -61,6 +50,7 @@ int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mo
     ::close(fd);
     return Refuse(problem, FileProblem::kNotRegular);
   }
+  if (!blocking) return fd;
   const int status = ::fcntl(fd, F_GETFL);
   if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
     const int error_number = errno;
@@ -68,6 +58,32 @@ int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mo
     return Refuse(problem, FileProblem::kCannotOpen, error_number);
   }
   return fd;
+}
+
+}  // namespace
+
+bool FileProblem::Missing() const { return kind == kCannotOpen && error_number == ENOENT; }
+
+std::string DescribeFileProblem(const std::string& path, const FileProblem& problem) {
+  switch (problem.kind) {
+    case FileProblem::kNone: return {};
+    case FileProblem::kCannotOpen: return "cannot open " + path + ": " + std::strerror(problem.error_number);
+    case FileProblem::kNotRegular: return path + " is not a regular file";
+    case FileProblem::kTooLarge: return path + " is too large";
+    case FileProblem::kCannotRead: return "cannot read " + path + ": " + std::strerror(problem.error_number);
+  }
+  return {};
+}
+
+int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mode_t create_mode) {
+  // A path that already names something else is not opened at all: opening a
+  // device can act on it (a tape rewinds on close). The check on the
+  // descriptor is the one that counts; the look at the path only spares the open.
+  return OpenAndCheck(path, flags, problem, create_mode, true, true);
+}
+
+int OpenFoundRegularFile(const std::string& path, FileProblem* problem) {
+  return OpenAndCheck(path, O_RDONLY, problem, 0, false, false);
 }
 
 bool ReadWholeFile(int fd, int64_t max_bytes, std::string* contents, FileProblem* problem) {

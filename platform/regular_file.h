@@ -53,6 +53,14 @@ int OpenRegularFile(const std::string& path, int flags, FileProblem* problem = n
 // kTooLarge when it holds more (a file growing while it is read included).
 bool ReadWholeFile(int fd, int64_t max_bytes, std::string* contents, FileProblem* problem = nullptr);
 
+// Opens for reading a path that the caller found to be a regular file a
+// moment ago (a mastering source, looked at when it was added): the path is
+// not looked at again before the open, and the descriptor is left
+// non-blocking, which reads of a regular file ignore. Anything but a regular
+// file in its place since is refused as OpenRegularFile refuses it, with the
+// same problems; only a device put there is opened (and closed) first.
+int OpenFoundRegularFile(const std::string& path, FileProblem* problem = nullptr);
+
 // OpenRegularFile for reading, then ReadWholeFile.
 bool ReadRegularFile(const std::string& path, int64_t max_bytes, std::string* contents,
                      FileProblem* problem = nullptr);

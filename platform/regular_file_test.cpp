@@ -21,6 +21,7 @@ struct OpenCase {
   StandIn stand_in;
   FileProblem::Kind read;   // reading the path
   FileProblem::Kind write;  // opening it to write, created when missing
+  FileProblem::Kind found;  // opening it as a file found regular before
 };
 
 class OpenRegularFileTest : public ::testing::TestWithParam<OpenCase> {};
@@ -54,15 +55,39 @@ TEST_P(OpenRegularFileTest, TakesRegularFilesAndRefusesTheRestWithoutWaiting) {
   EXPECT_FALSE(stand_in.Blocked());
 }
 
+// The open of a file found regular before refuses what OpenRegularFile
+// refuses, with the same problems, without a look at the path first.
+TEST_P(OpenRegularFileTest, AFileFoundRegularBeforeIsCheckedOnItsDescriptor) {
+  const OpenCase& c = GetParam();
+  sorvel::testing::ScratchDir dir;
+  const std::string path = (dir / "file").string();
+  StandInFile stand_in(path, c.stand_in, "sheet", kBound);
+
+  FileProblem problem{FileProblem::kTooLarge, 0};
+  const int fd = OpenFoundRegularFile(path, &problem);
+  EXPECT_EQ(fd >= 0, c.found == FileProblem::kNone);
+  EXPECT_EQ(problem.kind, c.found);
+  EXPECT_EQ(problem.Missing(), c.stand_in == StandIn::kMissing || c.stand_in == StandIn::kDanglingLink);
+  if (fd >= 0) {
+    std::string contents;
+    EXPECT_TRUE(ReadWholeFile(fd, kBound + 1, &contents, &problem));
+    EXPECT_EQ(contents.size(), c.stand_in == StandIn::kRegular ? 5u : static_cast<size_t>(kBound + 1));
+    EXPECT_EQ(::write(fd, "x", 1), -1);  // opened for reading only
+    ::close(fd);
+  }
+  EXPECT_FALSE(stand_in.Blocked());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     StandIns, OpenRegularFileTest,
-    ::testing::Values(OpenCase{StandIn::kRegular, FileProblem::kNone, FileProblem::kNone},
-                      OpenCase{StandIn::kMissing, FileProblem::kCannotOpen, FileProblem::kNone},
-                      OpenCase{StandIn::kFifo, FileProblem::kNotRegular, FileProblem::kNotRegular},
-                      OpenCase{StandIn::kZeroDevice, FileProblem::kNotRegular, FileProblem::kNotRegular},
-                      OpenCase{StandIn::kFolder, FileProblem::kNotRegular, FileProblem::kNotRegular},
-                      OpenCase{StandIn::kDanglingLink, FileProblem::kCannotOpen, FileProblem::kNone},
-                      OpenCase{StandIn::kOversize, FileProblem::kTooLarge, FileProblem::kNone}),
+    ::testing::Values(
+        OpenCase{StandIn::kRegular, FileProblem::kNone, FileProblem::kNone, FileProblem::kNone},
+        OpenCase{StandIn::kMissing, FileProblem::kCannotOpen, FileProblem::kNone, FileProblem::kCannotOpen},
+        OpenCase{StandIn::kFifo, FileProblem::kNotRegular, FileProblem::kNotRegular, FileProblem::kNotRegular},
+        OpenCase{StandIn::kZeroDevice, FileProblem::kNotRegular, FileProblem::kNotRegular, FileProblem::kNotRegular},
+        OpenCase{StandIn::kFolder, FileProblem::kNotRegular, FileProblem::kNotRegular, FileProblem::kNotRegular},
+        OpenCase{StandIn::kDanglingLink, FileProblem::kCannotOpen, FileProblem::kNone, FileProblem::kCannotOpen},
+        OpenCase{StandIn::kOversize, FileProblem::kTooLarge, FileProblem::kNone, FileProblem::kNone}),
     [](const auto& info) { return std::string(sorvel::testing::StandInName(info.param.stand_in)); });
 
 // A name cut at its NUL byte would be another file: "dir/f\0x" is not "dir/f".

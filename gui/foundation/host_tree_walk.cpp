@@ -102,6 +102,13 @@ class Walk {
   Probe Look(int base_fd, const QByteArray& name, unsigned char type, int keep_fd) {
     Probe probe;
     if (type == DT_REG) return probe;
+    // An entry the listing does not call a folder (a link, or any entry where
+    // the file system does not say) is looked at once: a file then costs one
+    // status query instead of a failed open and a query.
+    if (type != DT_DIR && (::fstatat(base_fd, name.constData(), &probe.status, 0) != 0 ||
+                           !S_ISDIR(probe.status.st_mode))) {
+      return probe;
+    }
     probe.fd = OpenFolder(base_fd, name.constData(), keep_fd);
     if (probe.fd >= 0) {
       if (::fstat(probe.fd, &probe.status) == 0 && S_ISDIR(probe.status.st_mode)) {
