@@ -239,11 +239,11 @@ TEST_F(RemoteDrive, AStoppedDaemonEndsAReadAtTheSilenceLimit) {
   auto client = Client();
   ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + std::to_string(daemon.port()) + "\\D:"));
   ASSERT_EQ(In(*client, Cdb10(0x28, 16, 1), 2048).status, 0);
-  ASSERT_EQ(kill(daemon.pid(), SIGSTOP), 0);
+  ASSERT_TRUE(daemon.Suspend());
   const auto start = std::chrono::steady_clock::now();
   const Outcome read = In(*client, Cdb10(0x28, 17, 1), 2048);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  kill(daemon.pid(), SIGCONT);
+  daemon.Resume();
   EXPECT_EQ(read.status, -1);
   EXPECT_EQ(read.sense_status, kSenseNoDevice);
   EXPECT_GE(took.count(), 29000);

@@ -109,6 +109,23 @@ bool KestrowStandalone::Start() {
   return false;
 }
 
+bool KestrowStandalone::Suspend() {
+  if (pid_ <= 0 || kill(pid_, SIGSTOP) != 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG | WUNTRACED);
+    if (done == pid_) return WIFSTOPPED(status);
+    if (done < 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+void KestrowStandalone::Resume() {
+  if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
 void KestrowStandalone::Stop() {
   if (stdin_fd_ >= 0) {
     (void)!write(stdin_fd_, "\n", 1);

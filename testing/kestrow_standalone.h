@@ -29,8 +29,14 @@ class KestrowStandalone {
   void Stop();
   bool running() const { return pid_ > 0; }
   uint16_t port() const { return port_; }
-  // The daemon's process, for tests that stop and continue it (-1 when not running).
+  // The daemon's process (-1 when not running).
   pid_t pid() const { return pid_; }
+  // Stops the daemon's process (SIGSTOP) and waits, bounded, until every thread
+  // of it has stopped: kill() returns before that, and a request sent in
+  // between could still be answered. True when it stopped.
+  bool Suspend();
+  // Lets a suspended daemon go on.
+  void Resume();
 
  private:
   std::filesystem::path program_;

@@ -133,7 +133,7 @@ TEST_F(TOCInformationBusTest, SheetLoadedAndDescriptorsSavedJudgedByCdrdaoAndCdI
 // A sheet the reader refuses: StatusChangeEx, then StatusChange, reach the
 // object's owner before the answer; nobody else hears them.
 TEST_F(TOCInformationBusTest, BadSheetRaisesStatusChangeExThenStatusChangeToTheOwner) {
-  testing::WriteFileBytes(dir_.path() / "bad.cue", "FILE \"x.bin\" BINARY\r\nREM not a keyword\r\n");
+  testing::WriteFileBytes(dir_.path() / "bad.cue", "FILE \"x.bin\" BINARY\r\nBOGUS not a keyword\r\n");
   const QString toc = client_.Create(QStringLiteral("TOCInformation"));
   for (const char* signal : {"StatusChange", "StatusChangeEx"}) client_.Watch(toc, kToc, QLatin1String(signal));
   DBusClient other(bus_, QStringLiteral("other"));
@@ -142,7 +142,7 @@ TEST_F(TOCInformationBusTest, BadSheetRaisesStatusChangeExThenStatusChangeToTheO
       client_.CallRunning(toc, kToc, QStringLiteral("LoadCUEFile"), {Q(dir_.path() / "bad.cue"), QString(), 0});
   EXPECT_FALSE(BoolOf(reply));
   EXPECT_EQ(ValueOf(reply, 1).toString(), Q(dir_.path() / "x.bin"));  // as far as the reader came
-  const QString text = QStringLiteral("CUEFileError: Unknown keyword : REM not a keyword");
+  const QString text = QStringLiteral("CUEFileError: Unknown keyword : BOGUS not a keyword");
   ASSERT_EQ(client_.received.size(), 2u);
   EXPECT_EQ(client_.received[0].member(), QStringLiteral("StatusChangeEx"));
   EXPECT_EQ(client_.received[0].arguments(), (QVariantList{2, text}));

@@ -332,11 +332,11 @@ TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
     form.cmdStartStop()->click();
   });
   bool stopped = false;
-  testing::PumpAction stop_daemon(3, [&] { stopped = kill(daemon.pid(), SIGSTOP) == 0; });
+  testing::PumpAction stop_daemon(3, [&] { stopped = daemon.Suspend(); });
   clock.start();
   form.cmdStartStop()->click();
   const qint64 ended = clock.elapsed();
-  kill(daemon.pid(), SIGCONT);
+  daemon.Resume();
   ASSERT_TRUE(stopped);
   ASSERT_GE(clicked_at, 0) << form.vbxMain()->lines().join('\n').toStdString();
   // The window ran while the read waited: the stop came on time, not after the wait.
