@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 namespace sorvel {
 namespace {
@@ -23,25 +25,26 @@ QByteArray FolderOf(const QByteArray& path) {
   return path.left(slash);
 }
 
-// A new unique name beside `target` for a file of this set: created with
-// O_EXCL; the descriptor is closed and the path returned ("" and errno on failure).
-QByteArray MakeUniqueFile(const QByteArray& target, int* error_number) {
+// A new file of this set beside `target`, under a hidden name of its own:
+// created with O_EXCL, so no other set or process has it, with the
+// permissions a new file of the user gets, or `mode` when given. The path,
+// or "" with errno in `error_number`.
+QByteArray MakeUniqueFile(const QByteArray& target, int* error_number, std::optional<mode_t> mode = std::nullopt) {
   const qsizetype slash = target.lastIndexOf('/');
-  QByteArray name = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *error_number = errno;
-    return {};
+  const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.';
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QByteArray name = prefix;
+    for (int i = 0; i < 8; ++i) name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) break;
+    if (mode) ::fchmod(fd, *mode);
+    ::close(fd);
+    return name;
   }
-  ::close(fd);
-  return name;
-}
-
-// The permissions a new file of the user gets.
-mode_t NewFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+  *error_number = errno;
+  return {};
 }
 
 // Holds the commit lock of the folders of a set: an exclusive flock on each
@@ -126,15 +129,16 @@ QString OutputSet::Add(const QString& target) {
   QString resolved;
   if (!Check(target, &resolved)) return {};
   const QByteArray native = Native(resolved);
+  // A file replaced keeps its permissions.
+  struct stat st {};
+  std::optional<mode_t> mode;
+  if (::stat(native.constData(), &st) == 0) mode = st.st_mode & 07777;
   int error_number = 0;
-  const QByteArray temporary = MakeUniqueFile(native, &error_number);
+  const QByteArray temporary = MakeUniqueFile(native, &error_number, mode);
   if (temporary.isEmpty()) {
     Refuse(target, FileProblem{FileProblem::kCannotOpen, error_number});
     return {};
   }
-  struct stat st {};
-  const mode_t mode = ::stat(native.constData(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
-  ::chmod(temporary.constData(), mode);
   Member* member = Find(target);
   if (member == nullptr) {
     members_.push_back(Member{target, resolved, QString()});

@@ -1,6 +1,7 @@
 #include "gui/jobs/output_set.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 
@@ -31,6 +32,8 @@ TEST(OutputSetTest, CommitPutsTheWholeSetInPlaceAndDiscardLeavesTheTargets) {
   WriteFileBytes(dir / "a.img", "old image");
   WriteFileBytes(dir / "a.sub", "old sub");
   std::filesystem::permissions(dir / "a.img", std::filesystem::perms(0640));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   for (bool commit : {false, true}) {
     OutputSet set;
     const QString image = set.Add(Q(dir / "a.img"));
@@ -49,8 +52,9 @@ TEST(OutputSetTest, CommitPutsTheWholeSetInPlaceAndDiscardLeavesTheTargets) {
     }
     ASSERT_TRUE(set.Commit());
     EXPECT_EQ(Contents(dir.path()), (std::map<std::string, std::string>{{"a.img", "new image"}, {"a.cue", "new sheet"}}));
-    // The replaced file's permissions are kept.
+    // The replaced file's permissions are kept; a new one gets the user's.
     EXPECT_EQ(std::filesystem::status(dir / "a.img").permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::filesystem::status(dir / "a.cue").permissions(), std::filesystem::perms(0666 & ~mask));
   }
 }
 
