@@ -406,6 +406,29 @@ TEST(DiscReaderTest, SetThatCannotGoInPlaceFailsAndLeavesTheEarlierSet) {
       << log;
   EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
   EXPECT_EQ(FolderContents(dir.path() / "out"), before) << log;
+
+  // A descriptor that cannot be written (its file taken away while the disc
+  // is read) fails the job: no success without it.
+  std::filesystem::remove(dir.path() / "out" / "x.tsn");
+  testing::WriteFileBytes(dir.path() / "out" / "x.tsn", "earlier x.tsn");
+  before = FolderContents(dir.path() / "out");
+  DiscReader second;
+  JobRecorder second_events(second);
+  std::filesystem::path taken;
+  QObject::connect(&second, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value != 100) return;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "out")) {
+      if (entry.path().filename().string().starts_with(".x.ccd.")) taken = entry.path();
+    }
+    ASSERT_FALSE(taken.empty());
+    std::filesystem::remove(taken);
+    std::filesystem::create_directory(taken);
+  });
+  EXPECT_FALSE(second.StartReadCompatible(rig.device(), Q(dir.path() / "out" / "x.img")));
+  EXPECT_TRUE(second_events.Has("2:TOCファイルが出力できませんでした。")) << second_events.lines.join("\n").toStdString();
+  EXPECT_FALSE(second_events.Has("0:CCD互換ファイルを出力しました。"));
+  std::filesystem::remove(taken);
+  EXPECT_EQ(FolderContents(dir.path() / "out"), before);
 }
 
 // Two readers into one name, the second started while the first writes

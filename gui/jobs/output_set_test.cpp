@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <thread>
+#include <vector>
 
 #include "gui/model/model_test_util.h"
 #include "testing/file_bytes.h"
@@ -140,6 +142,27 @@ TEST(OutputSetTest, CommitThatCannotCompleteLeavesTheTargetsAsTheyWere) {
     EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 は通常のファイルではありません。").arg(Q(dir / "s.cue")));
     EXPECT_EQ(Contents(dir.path()),
               (std::map<std::string, std::string>{{"d.wav", "theirs"}, {"s.img", "old image"}, {"s.cue", "(other)"}}));
+  }
+}
+
+// Sets committed into one folder at the same time never mix: after every
+// round the files at the names are all of one set.
+TEST(OutputSetTest, ConcurrentCommitsIntoOneFolderNeverMix) {
+  ScratchDir dir;
+  const QString names[] = {Q(dir / "m.img"), Q(dir / "m.sub"), Q(dir / "m.cue"), Q(dir / "m.ccd"), Q(dir / "m.tsn")};
+  for (int round = 0; round < 100; ++round) {
+    std::vector<std::thread> writers;
+    for (const char* who : {"A", "B", "C"}) {
+      writers.emplace_back([&, who] {
+        OutputSet set;
+        for (const QString& name : names) WriteFileBytes(set.Add(name).toStdString(), who);
+        EXPECT_TRUE(set.Commit());
+      });
+    }
+    for (std::thread& writer : writers) writer.join();
+    const std::string first = ReadFileBytes(names[0].toStdString());
+    for (const QString& name : names) ASSERT_EQ(ReadFileBytes(name.toStdString()), first) << round;
+    ASSERT_EQ(Contents(dir.path()).size(), std::size(names));
   }
 }
 
