@@ -93,8 +93,10 @@ CueLine SplitCueLine(const QString& line) {
 
 bool TOCInformation::CheckOutputPath(const QString& path) {
   const FileProblem problem = OutputPathProblem(path);
-  if (problem.kind == FileProblem::kNotRegular) RaiseStatus(2, FileProblemText(path, problem));
-  return !problem;
+  if (!problem) return true;
+  RaiseStatus(2, problem.kind == FileProblem::kNotRegular ? FileProblemText(path, problem)
+                                                          : QStringLiteral("ファイル %1 が開けません。").arg(path));
+  return false;
 }
 
 bool TOCInformation::HasCUESheet() const {

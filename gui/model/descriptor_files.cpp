@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QFile>
 #include <QFileInfo>
 #include <span>
@@ -29,8 +31,13 @@ bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
 
 FileProblem OutputPathProblem(const QString& path) {
   struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    return FileProblem{FileProblem::kNotRegular, 0};
+  const QByteArray native = QFile::encodeName(path);
+  if (::stat(native.constData(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return FileProblem{FileProblem::kNotRegular, 0};
+    // A write-protected descriptor is kept, for root too.
+    if ((st.st_mode & 0222) == 0 || ::access(native.constData(), W_OK) != 0) {
+      return FileProblem{FileProblem::kCannotOpen, EACCES};
+    }
   }
   // The file is written beside itself and renamed: its folder must take new files.
   if (::access(QFile::encodeName(FolderOfPath(path)).constData(), W_OK | X_OK) != 0) {

@@ -25,7 +25,8 @@ bool ReadTextLines(const QString& path, QStringList* lines);
 bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes);
 // Why a descriptor cannot be written at `path`: kNotRegular when a FIFO,
 // device or folder stands there (writing would block or go elsewhere),
-// kCannotOpen when its folder cannot take new files.
+// kCannotOpen when the file there is write-protected or its folder cannot
+// take new files.
 FileProblem OutputPathProblem(const QString& path);
 // Reads a whole small file; false when it cannot be opened or is larger than `max_bytes`.
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes);

@@ -134,6 +134,24 @@ INSTANTIATE_TEST_SUITE_P(Files, DescriptorSaveOverForeignFile,
                            return name;
                          });
 
+// A write-protected sheet or descriptor is kept and told, root or not.
+TEST(DescriptorFilesTest, WriteProtectedDescriptorsAreKeptAndTold) {
+  testing::ScratchDir dir;
+  TOCInformation toc;
+  toc.RawTOCAdd(1, 0x10, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+  toc.TOCAdd(1, 1, 1, 0, 0, 0, 9);
+  for (const char* name : {"disc.cue", "disc.ccd"}) {
+    testing::WriteFileBytes(dir / name, "kept");
+    std::filesystem::permissions(dir / name, std::filesystem::perms(0444));
+    testing::StatusRecorder recorder(toc);
+    const bool saved = std::string(name) == "disc.cue" ? toc.SaveCUEFile(Q(dir / name), Q(dir / "disc.img"), QString())
+                                                       : toc.SaveCCDFile(Q(dir / name));
+    EXPECT_FALSE(saved) << name;
+    EXPECT_EQ(recorder.Texts(), QStringList{QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / name))});
+    EXPECT_EQ(testing::ReadFileBytes(dir / name), "kept");
+  }
+}
+
 TEST(DescriptorFilesTest, SizesAndBytesOfRegularFilesOnly) {
   testing::ScratchDir dir;
   testing::MakeSizedFile(dir / "disc.img", 2352 * 3);

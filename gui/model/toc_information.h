@@ -87,7 +87,8 @@ class TOCInformation : public QObject {
   // sheet names that file only when it was written. False, writing nothing,
   // for an empty or multi-session TOC or one the sheet cannot express.
   // The sheet and pack file replace what stands at their names whole; a FIFO,
-  // device or folder there is refused at once with a status (type 2).
+  // device, folder or write-protected file there is refused at once with a
+  // status (type 2).
   bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName, const QString& strCDTextFileName,
                    int32_t lngSectorSize = 2352);
   // SaveCUEFile writing the sheet and the pack file to `sheet_path` and
@@ -153,8 +154,9 @@ class TOCInformation : public QObject {
   void StatusChangeEx(int32_t lngStatusType, const QString& strStatus);
 
  private:
-  // False, with a status (type 2) for the user, when something other than a
-  // regular file stands at a path a save would write.
+  // False, with a status (type 2) for the user, when a save cannot write
+  // `path`: something other than a regular file stands there, a
+  // write-protected file, or a folder that takes no new files.
   bool CheckOutputPath(const QString& path);
 
   List<std::shared_ptr<model::TOCTrack>> tracks_;
