@@ -191,7 +191,9 @@ bool OutputSet::Commit() {
   std::vector<Step> steps;
   bool ok = true;
   for (const Member& member : members_) {
-    Step step{Native(member.target), Native(member.temporary), {}};
+    // A file of the earlier set that this one does not write goes by its
+    // name: a symbolic link there is removed, not the file it names.
+    Step step{Native(member.temporary.isEmpty() ? member.shown : member.target), Native(member.temporary), {}};
     struct stat st {};
     step.existed = ::lstat(step.target.constData(), &st) == 0;
     steps.push_back(step);

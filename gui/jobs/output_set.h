@@ -10,7 +10,9 @@
 // a regular file stands at its name (a FIFO, device or folder: the open would
 // block or write elsewhere), or when it is a write-protected file: the user
 // protected the earlier result, so it is kept rather than renamed over.
-// A symbolic link is kept: its file is replaced.
+// A symbolic link at a name the set writes is kept and its file replaced;
+// one at a name of the earlier set that this set does not write is removed,
+// its file left alone.
 #pragma once
 
 #include <QString>

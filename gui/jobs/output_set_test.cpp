@@ -113,9 +113,15 @@ TEST(OutputSetTest, LinkedTargetKeepsItsLink) {
   const QString temporary = set.Add(Q(dir / "a.cue"));
   ASSERT_FALSE(temporary.isEmpty());
   WriteFileBytes(temporary.toStdString(), "new");
+  // A linked file of the earlier set that this one does not write: the link goes, its file stays.
+  WriteFileBytes(dir / "real" / "a.cdt", "packs");
+  std::filesystem::create_symlink("real/a.cdt", dir / "a.cdt");
+  ASSERT_TRUE(set.Replace(Q(dir / "a.cdt")));
   ASSERT_TRUE(set.Commit());
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "a.cue"));
   EXPECT_EQ(ReadFileBytes(dir / "real" / "a.cue"), "new");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "a.cdt"));
+  EXPECT_EQ(ReadFileBytes(dir / "real" / "a.cdt"), "packs");
 }
 
 // A set of new files never replaces one that appeared while it was written;
