@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -17,6 +18,7 @@
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/stand_in_file.h"
 
 namespace sorvel {
 namespace {
@@ -161,6 +163,36 @@ TEST_F(TOCInformationBusTest, BadSheetRaisesStatusChangeExThenStatusChangeToTheO
   other.CallRunning(QStringLiteral("/SORVEL/TOCInformation"), QStringLiteral("org.freedesktop.DBus.Peer"),
                     QStringLiteral("Ping"));
   EXPECT_TRUE(other.received.empty());
+}
+
+// A FIFO named as the sheet or descriptor to save: refused at once, with
+// the reason as StatusChangeEx, and the server goes on answering.
+TEST_F(TOCInformationBusTest, SaveToAFifoIsRefusedAtOnceAndTold) {
+  const QString toc = client_.Create(QStringLiteral("TOCInformation"));
+  ASSERT_EQ(Call(toc, QStringLiteral("TOCAdd"), {ByteArg(1), ByteArg(1), ByteArg(1), 4, 1, 0, 999}).type(),
+            QDBusMessage::ReplyMessage);
+  ASSERT_EQ(Call(toc, QStringLiteral("RawTOCAdd"),
+                 {ByteArg(1), ByteArg(0x14), ByteArg(0), ByteArg(0xA2), ByteArg(0), ByteArg(0), ByteArg(0), ByteArg(0),
+                  ByteArg(0), ByteArg(15), ByteArg(24)})
+                .type(),
+            QDBusMessage::ReplyMessage);
+  client_.Watch(toc, kToc, QStringLiteral("StatusChangeEx"));
+  for (const char* method : {"SaveCUEFile", "SaveCCDFile"}) {
+    const std::filesystem::path target = dir_.path() / (std::string(method) + ".fifo");
+    testing::StandInFile fifo(target, testing::StandIn::kFifo);
+    client_.received.clear();
+    QVariantList arguments{Q(target)};
+    if (std::string(method) == "SaveCUEFile") arguments << Q(dir_.path() / "x.img") << QString();
+    const auto start = std::chrono::steady_clock::now();
+    const QDBusMessage reply = client_.CallRunning(toc, kToc, QLatin1String(method), arguments);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << method;
+    EXPECT_FALSE(BoolOf(reply)) << method;
+    EXPECT_FALSE(fifo.Blocked()) << method;
+    ASSERT_EQ(client_.received.size(), 1u) << method;
+    EXPECT_EQ(client_.received[0].arguments(),
+              (QVariantList{2, QStringLiteral("ファイル %1 は通常のファイルではありません。").arg(Q(target))}));
+  }
+  EXPECT_EQ(client_.Get(toc, kToc, QStringLiteral("TOCCount")).toInt(), 1);
 }
 
 // Records handed out are the model's entries; record properties keep their

@@ -10,6 +10,7 @@
 #include "gui/controls/frame_style.h"
 #include "gui/controls/twips.h"
 #include "gui/foundation/file.h"
+#include "gui/jobs/output_set.h"
 #include "gui/foundation/modal_ui.h"
 
 namespace sorvel {
@@ -256,14 +257,19 @@ void ViewBox::SaveLog() {
   QString path = CurrentModalUi().SaveFileName(this, QStringLiteral("ログファイル(*.log)|*.log"),
                                                ProposedLogFileName(clock_()), 0x806);
   if (path.isEmpty()) return;
+  // The log replaces the file only when written whole; a FIFO, device or
+  // folder at the name, or a write-protected file, is told and left alone.
+  OutputSet outputs;
+  const QString temporary = outputs.Add(path);
   File file;
-  if (!file.OpenFile(path, File::kOutput)) {
-    CurrentModalUi().MessageBox(this, QStringLiteral("ファイル ") + path + QStringLiteral(" が開けません。"), 16,
-                                QString());
-    return;
-  }
-  for (const QString& line : lines_) file.Puts(line);
-  file.CloseFile();
+  bool saved = !temporary.isEmpty() && file.OpenFile(temporary, File::kOutput);
+  for (const QString& line : lines_) saved = saved && file.Puts(line);
+  if (file.FileNo() != 0) saved = file.CloseFile() && saved;
+  if (saved && outputs.Commit()) return;
+  const QString text = outputs.Problem().kind == FileProblem::kNotRegular
+                           ? outputs.ProblemText()
+                           : QStringLiteral("ファイル ") + path + QStringLiteral(" が開けません。");
+  CurrentModalUi().MessageBox(this, text, 16, QString());
 }
 
 void ViewBox::ClearLog() {

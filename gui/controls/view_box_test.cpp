@@ -12,6 +12,7 @@
 
 #include "gui/controls/twips.h"
 #include "testing/gui/scripted_modal_ui.h"
+#include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -283,6 +284,44 @@ TEST_F(ViewBoxSaveTest, CancellingWritesNothingAndAFileThatWillNotOpenIsReported
   EXPECT_EQ(ui.messages()[0].style, 16);
   EXPECT_EQ(ui.messages()[0].caption, QString());
   EXPECT_EQ(view.lines(), QStringList({"x"}));
+}
+
+// A log saved over something that is no file, or a write-protected or
+// earlier log: told at once (a FIFO never waited on), the earlier file kept
+// as it was unless the save completes, and no file of the save left behind.
+TEST_F(ViewBoxSaveTest, ForeignOrProtectedFilesAreToldAndKept) {
+  view.LineOut("new line");
+  const std::filesystem::path file = path.toStdString();
+  struct Case {
+    testing::StandIn stand_in;
+    bool protect;
+    const char* text;  // "" for a save that goes through
+  };
+  for (const Case& c : {Case{testing::StandIn::kFifo, false, "は通常のファイルではありません。"},
+                        Case{testing::StandIn::kZeroDevice, false, "は通常のファイルではありません。"},
+                        Case{testing::StandIn::kFolder, false, "は通常のファイルではありません。"},
+                        Case{testing::StandIn::kRegular, true, "が開けません。"},
+                        Case{testing::StandIn::kRegular, false, ""}}) {
+    std::filesystem::remove_all(file);
+    testing::StandInFile stand_in(file, c.stand_in, "earlier log");
+    if (c.protect) std::filesystem::permissions(file, std::filesystem::perms(0444));
+    testing::ScriptedModalUi modal;
+    modal.QueueSaveFile(path);
+    view.mnuLogSave()->trigger();
+    EXPECT_FALSE(stand_in.Blocked());
+    if (*c.text) {
+      ASSERT_EQ(modal.messages().size(), 1);
+      EXPECT_EQ(modal.messages()[0].text, QStringLiteral("ファイル %1 %2").arg(path, QString::fromUtf8(c.text)));
+      if (c.stand_in == testing::StandIn::kRegular) {
+        EXPECT_EQ(Saved(), QByteArray("earlier log"));
+      }
+    } else {
+      EXPECT_TRUE(modal.messages().isEmpty());
+      EXPECT_EQ(Saved(), QByteArray("new line\r\n"));
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), std::filesystem::directory_iterator()),
+              1);
+  }
 }
 
 TEST(ViewBoxBagTest, RoundTripsAndKeepsTheLimitForZero) {

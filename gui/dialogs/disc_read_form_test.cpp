@@ -32,6 +32,8 @@
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
 #include "testing/scoped_env.h"
+#include "testing/stand_in_file.h"
+#include "platform/emulated_drive/drive_hooks.h"
 
 namespace sorvel {
 namespace {
@@ -122,6 +124,48 @@ TEST_F(DiscReadFormTest, PressedCdIntoImageDescriptorsAndSideFilesThatToolsAccep
   EXPECT_TRUE(ours == source);
   form.cmdEnd()->click();
   EXPECT_EQ(GetDialogSetting(QStringLiteral("DiscReadForm"), QStringLiteral("txtWriteFile")), Q(out / "Disc.img"));
+}
+
+// A FIFO where the read's sheet or subchannel file is to go: the read is
+// refused at once with the name, before the disc is read, the tray is
+// unlocked and the dialog can start again; the earlier image is kept.
+TEST_F(DiscReadFormTest, FifoAtASideFileNameIsToldAtOnceAndTheTrayUnlocked) {
+  const testing::CueFixture disc = testing::MakeCueImage(dir_.path(), "s", {{false, 0, 300, "", false}});
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",image=" + disc.cue.string());
+  const auto hooks = platform::emu::HooksFor(state);
+  DiscReadForm form;
+  form.show();
+  const fs::path out = dir_.path() / "out";
+  fs::create_directories(out);
+  for (const char* ext : {".cue", ".sub"}) {
+    testing::WriteFileBytes(out / "Disc.img", "earlier image");
+    const fs::path taken = out / (std::string("Disc") + ext);
+    testing::StandInFile fifo(taken, testing::StandIn::kFifo);
+    ui_.Clear();
+    hooks->ClearLog();
+    form.txtWriteFile()->setText(Q(out / "Disc.img"));
+    QElapsedTimer timer;
+    timer.start();
+    form.cmdStartStop()->click();
+    EXPECT_LT(timer.elapsed(), 1000) << ext;
+    EXPECT_FALSE(fifo.Blocked()) << ext;
+    ASSERT_EQ(ui_.messages().size(), 1) << form.vbxMain()->lines().join('\n').toStdString();
+    EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("ファイル %1 は通常のファイルではありません。").arg(Q(taken)));
+    EXPECT_EQ(ui_.messages()[0].style, 16);
+    int lock_commands = 0;
+    bool locked = false;
+    for (const auto& command : hooks->log()) {
+      if (command.opcode() != 0x1E) continue;  // PREVENT ALLOW MEDIUM REMOVAL
+      ++lock_commands;
+      locked = (command.cdb[4] & 1) != 0;
+    }
+    EXPECT_GE(lock_commands, 2) << ext;
+    EXPECT_FALSE(locked) << ext;
+    EXPECT_TRUE(form.cmdStartStop()->isEnabled());
+    EXPECT_EQ(testing::ReadFileBytes(out / "Disc.img"), "earlier image");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+  }
 }
 
 fs::path LabelledIso(const fs::path& dir) {

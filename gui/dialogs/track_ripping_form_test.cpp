@@ -31,6 +31,7 @@
 #include "testing/cd_image_fixture.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/file_bytes.h"
+#include "testing/stand_in_file.h"
 #include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/screenshot.h"
 #include "testing/kestrow_standalone.h"
@@ -288,6 +289,42 @@ TEST_F(TrackRippingFormTest, StopWithYesLeavesNoFileAndUnlocks) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out" / "Track_01.wav"));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out" / "Track_02.wav"));
   EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0}));
+}
+
+// A FIFO, or a write-protected earlier file, where a track's WAV file is to
+// go: told at once with its name, the tray unlocked, the earlier file kept.
+TEST_F(TrackRippingFormTest, FifoOrProtectedFileAtATracksNameIsToldAtOnceAndUnlocks) {
+  UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
+  for (testing::StandIn kind : {testing::StandIn::kFifo, testing::StandIn::kRegular}) {
+    TrackRippingForm form;
+    ShowAndRefresh(form);
+    ASSERT_EQ(form.lsvTOC()->topLevelItemCount(), 3);
+    const std::filesystem::path out = dir_.path() / testing::StandInName(kind);
+    std::filesystem::create_directories(out);
+    const std::filesystem::path taken = out / "Track_01.wav";
+    testing::StandInFile stand_in(taken, kind, "earlier wave");
+    if (kind == testing::StandIn::kRegular) std::filesystem::permissions(taken, std::filesystem::perms(0444));
+    form.txtSavePath()->setText(Q(out));
+    drive.hooks().ClearLog();
+    ui_.Clear();
+    QElapsedTimer timer;
+    timer.start();
+    form.Button(QStringLiteral("Ripping"))->trigger();
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_FALSE(stand_in.Blocked());
+    ASSERT_EQ(ui_.messages().size(), 2);
+    EXPECT_EQ(ui_.messages()[0].text,
+              QStringLiteral("ファイル %1 %2")
+                  .arg(Q(taken), kind == testing::StandIn::kFifo ? QStringLiteral("は通常のファイルではありません。")
+                                                                 : QStringLiteral("が開けません。")));
+    EXPECT_EQ(ui_.messages()[0].style, 16);
+    EXPECT_EQ(ui_.messages()[1].text, QStringLiteral("取り込みに失敗しました。"));
+    EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0}));
+    if (kind == testing::StandIn::kRegular) {
+      EXPECT_EQ(testing::ReadFileBytes(taken), "earlier wave");
+    }
+  }
 }
 
 // The close box and Escape stop at once, without a question, and the window

@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -18,6 +19,8 @@
 #include "gui/jobs/message_pump.h"
 #include "testing/gui/recording_power_backend.h"
 #include "testing/gui/screenshot.h"
+#include "testing/file_bytes.h"
+#include "testing/stand_in_file.h"
 
 namespace sorvel {
 namespace {
@@ -108,6 +111,26 @@ TEST_F(WellSaveFormTest, FailureIsReportedAndReturnsFalse) {
   EXPECT_EQ(ui_.messages()[0].style, 16);
   EXPECT_TRUE(ui_.messages()[0].text.startsWith(QStringLiteral("ファイルが開けません - ")))
       << ui_.messages()[0].text.toStdString();
+}
+
+// A FIFO where the sheet is to go: told at once with its name; the earlier
+// image beside it is kept.
+TEST_F(WellSaveFormTest, FifoAtTheSheetsNameIsToldAtOnce) {
+  testing::LayoutSource source(dir_.path(), QStringLiteral("FIFO"));
+  const fs::path out = dir_.path() / "out";
+  fs::create_directories(out);
+  testing::WriteFileBytes(out / "x.img", "earlier image");
+  testing::StandInFile fifo(out / "x.cue", testing::StandIn::kFifo);
+  WellSaveForm form;
+  QElapsedTimer timer;
+  timer.start();
+  form.ShowOpen(*source.layout, Q(out / "x.img"), QString());
+  EXPECT_LT(timer.elapsed(), 1000);
+  EXPECT_FALSE(fifo.Blocked());
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("ファイル %1 は通常のファイルではありません。").arg(Q(out / "x.cue")));
+  EXPECT_EQ(ReadFileBytes(out / "x.img"), "earlier image");
 }
 
 // The stop question from the button, Escape and the close box: Yes stops

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "testing/file_size_limit.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -97,9 +98,11 @@ TEST(FileIOTest, SharingBetweenOpeners) {
   EXPECT_EQ(content, "data");
 }
 
-TEST(FileIOTest, FullDeviceWritesFail) {
+TEST(FileIOTest, FullDiskWritesFail) {
+  sorvel::testing::ScratchDir dir;
   FileIO file;
-  ASSERT_TRUE(file.OpenFile("/dev/full", kGenericWrite, kOpenExisting));
+  ASSERT_TRUE(file.OpenFile(QString::fromStdString((dir / "full.bin").string()), kGenericWrite, kCreateAlways));
+  sorvel::testing::FileSizeLimit full(4);
   EXPECT_EQ(file.WriteFile(std::vector<uint8_t>(10, 1)), 0);
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "testing/file_bytes.h"
+#include "testing/file_size_limit.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -116,7 +117,7 @@ TEST(FileTest, TextInputTakesRegularFilesOfBoundedSize) {
   File file;
   EXPECT_FALSE(file.OpenFile(Q(dir / "huge.txt"), File::kInput));
   EXPECT_FALSE(file.OpenFile("/dev/zero", File::kInput));
-  EXPECT_TRUE(file.OpenFile("/dev/null", File::kOutput));
+  EXPECT_FALSE(file.OpenFile("/dev/null", File::kOutput));
 }
 
 TEST(FileTest, ReplacingContentsKeepsPermissionsAndFollowsLinks) {
@@ -137,9 +138,11 @@ TEST(FileTest, ReplacingContentsKeepsPermissionsAndFollowsLinks) {
   EXPECT_EQ(entries, 2u);  // real.txt, fresh.txt: no temporary left behind (the link is not regular)
 }
 
-TEST(FileTest, FullDeviceMakesPutsFail) {
+TEST(FileTest, FullDiskMakesPutsFail) {
+  sorvel::testing::ScratchDir dir;
   File file;
-  ASSERT_TRUE(file.OpenFile("/dev/full", File::kOutput));
+  ASSERT_TRUE(file.OpenFile(Q(dir / "full.txt"), File::kOutput));
+  sorvel::testing::FileSizeLimit full(4);
   EXPECT_FALSE(file.Puts("no room"));
 }
 

@@ -1,11 +1,6 @@
 #include "gui/foundation/regular_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
-#include <cerrno>
 #include <string>
 
 namespace sorvel {
@@ -15,25 +10,9 @@ int OpenRegularFile(const QString& path, int flags, FileProblem* problem) {
 }
 
 int OpenOutputFile(const QString& path, int flags, FileProblem* problem) {
-  if (problem) *problem = FileProblem{};
-  const QByteArray native = QFile::encodeName(path);
-  // A NUL byte would cut the name short and write another file.
-  if (native.contains('\0')) {
-    if (problem) *problem = FileProblem{FileProblem::kCannotOpen, ENOENT};
-    return -1;
-  }
-  const int fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (problem) *problem = FileProblem{FileProblem::kCannotOpen, errno};
-    return -1;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    if (problem) *problem = FileProblem{FileProblem::kNotRegular};
-    return -1;
-  }
-  return fd;
+  // The same rule as for reading: a FIFO named as an output would block the
+  // open until some reader came, and a device or folder is no file to write.
+  return platform::OpenRegularFile(QFile::encodeName(path).toStdString(), flags, problem);
 }
 
 bool ReadRegularFile(const QString& path, int64_t max_bytes, QByteArray* contents, FileProblem* problem) {

@@ -19,8 +19,9 @@ using platform::FileProblem;
 // spells it).
 int OpenRegularFile(const QString& path, int flags, FileProblem* problem = nullptr);
 
-// Opens a file the program writes (`flags` without O_RDONLY), as the user
-// named it: a device such as /dev/null is taken, a folder is not.
+// Opens a file the program writes (`flags` without O_RDONLY) by the same
+// rule: opened without blocking and taken only as a regular file, so a FIFO,
+// device or folder in its place is refused at once (kNotRegular).
 int OpenOutputFile(const QString& path, int flags, FileProblem* problem = nullptr);
 
 // The whole of a regular file of at most `max_bytes`.

@@ -106,13 +106,81 @@ INSTANTIATE_TEST_SUITE_P(
              sorvel::testing::StandInName(std::get<1>(info.param));
     });
 
-TEST(RegularFileTest, WritingStillTakesDevicesButNotFolders) {
+// Every writer of the foundation opens by the same rule: something other
+// than a regular file in place of its file is refused at once, never
+// waited on (a FIFO) nor written (a device, a folder).
+struct Writer {
+  const char* name;
+  std::function<bool(const QString& path, FileProblem* problem)> write;
+};
+
+const Writer kWriters[] = {
+    {"text_output",
+     [](const QString& path, FileProblem* problem) {
+       File file;
+       const bool opened = file.OpenFile(path, File::kOutput);
+       *problem = file.OpenProblem();
+       return opened;
+     }},
+    {"text_append",
+     [](const QString& path, FileProblem* problem) {
+       File file;
+       const bool opened = file.OpenFile(path, File::kAppend);
+       *problem = file.OpenProblem();
+       return opened;
+     }},
+    {"block_create",
+     [](const QString& path, FileProblem* problem) {
+       FileIO file;
+       const bool opened = file.OpenFile(path, kGenericWrite, kCreateAlways);
+       *problem = file.OpenProblem();
+       return opened;
+     }},
+    {"block_open",
+     [](const QString& path, FileProblem* problem) {
+       FileIO file;
+       const bool opened = file.OpenFile(path, kGenericWrite, kOpenAlways);
+       *problem = file.OpenProblem();
+       return opened;
+     }},
+};
+
+class ForeignFileWriter : public ::testing::TestWithParam<std::tuple<int, StandIn>> {};
+
+TEST_P(ForeignFileWriter, TakesOnlyARegularFileAndNeverWaits) {
+  const Writer& writer = kWriters[std::get<0>(GetParam())];
+  const StandIn stand_in = std::get<1>(GetParam());
+  sorvel::testing::ScratchDir dir;
+  StandInFile file(dir / "f.out", stand_in, "old");
+  FileProblem problem;
+  const bool opened = writer.write(Q(dir / "f.out"), &problem);
+  EXPECT_FALSE(file.Blocked());
+  if (stand_in == StandIn::kRegular || stand_in == StandIn::kMissing || stand_in == StandIn::kDanglingLink) {
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(problem);
+    return;
+  }
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(problem.kind, FileProblem::kNotRegular);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, ForeignFileWriter,
+    ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kWriters))),
+                       ::testing::Values(StandIn::kRegular, StandIn::kMissing, StandIn::kFifo, StandIn::kZeroDevice,
+                                         StandIn::kFolder, StandIn::kDanglingLink)),
+    [](const auto& info) {
+      return std::string(kWriters[std::get<0>(info.param)].name) + "_" +
+             sorvel::testing::StandInName(std::get<1>(info.param));
+    });
+
+TEST(RegularFileTest, WritingTakesNoDeviceNorFolder) {
   sorvel::testing::ScratchDir dir;
   FileIO file;
-  EXPECT_TRUE(file.OpenFile(QStringLiteral("/dev/null"), kGenericWrite, kOpenExisting));
+  EXPECT_FALSE(file.OpenFile(QStringLiteral("/dev/null"), kGenericWrite, kOpenExisting));
+  EXPECT_EQ(file.OpenProblem().kind, FileProblem::kNotRegular);
   EXPECT_FALSE(file.OpenFile(Q(dir.path()), kGenericWrite, kOpenExisting));
-  EXPECT_EQ(file.OpenProblem().kind, FileProblem::kCannotOpen);
-  EXPECT_EQ(file.OpenProblem().error_number, EISDIR);
+  EXPECT_EQ(file.OpenProblem().kind, FileProblem::kNotRegular);
   EXPECT_FALSE(file.OpenFile(Q(dir / "no" / "f"), kGenericWrite, kCreateAlways));
   EXPECT_EQ(file.OpenProblem().kind, FileProblem::kCannotOpen);
   ASSERT_TRUE(file.OpenFile(Q(dir / "f"), kGenericWrite, kCreateAlways));

@@ -8,6 +8,7 @@
 #include "gui/foundation/wave_header.h"
 #include "gui/jobs/acm_stream.h"
 #include "gui/jobs/background_file_writer.h"
+#include "gui/jobs/output_set.h"
 
 namespace sorvel::jobs {
 namespace {
@@ -38,8 +39,14 @@ bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceF
   {
     ACMStream stream;
     if (stream.OpenFile(strSourceFile, kRate, kBits, true)) {
+      // The WAV file is written under a temporary name and takes its name
+      // only when whole, and never over a file that stands there by then
+      // (another instance's, or the source itself): a failed or stopped
+      // decode leaves no file.
+      OutputSet outputs(OutputSet::Mode::kNew);
+      const QString temporary = outputs.Add(strDestFile);
       FileIO wave;
-      if (wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) {
+      if (!temporary.isEmpty() && wave.OpenFile(temporary, kGenericWrite, kOpenExisting, 0, 0)) {
         track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
         if (WriteWaveHeader(wave, 0)) {
           std::vector<uint8_t> buffer(static_cast<size_t>(stream.FrameSize()));
@@ -69,6 +76,8 @@ bool ACMDecoder::DecodeACM(const QString& strDestFile, const QString& strSourceF
           if (complete) result = WriteWaveHeader(wave, total) && !too_large;
           if (cancel_) result = false;
         }
+        if (!wave.CloseFile()) result = false;
+        if (result) result = outputs.Commit();
       }
     }
   }
@@ -81,10 +90,13 @@ bool ACMDecoder::DecodeACMHeader(const QString& strDestFile, const QString& strS
   ACMStream stream;
   if (!stream.OpenFile(strSourceFile, kRate, kBits, true)) return false;
   if (stream.DecodeSize() > kMaxWaveData) return false;
+  OutputSet outputs(OutputSet::Mode::kNew);
+  const QString temporary = outputs.Add(strDestFile);
   FileIO wave;
-  if (!wave.OpenFile(strDestFile, kGenericWrite, kCreateAlways, 0, 0)) return false;
+  if (temporary.isEmpty() || !wave.OpenFile(temporary, kGenericWrite, kOpenExisting, 0, 0)) return false;
   track_text_ = std::make_unique<Id3TrackText>(*stream.TrackText());
-  return WriteWaveHeader(wave, stream.DecodeSize());
+  const bool written = WriteWaveHeader(wave, stream.DecodeSize());
+  return wave.CloseFile() && written && outputs.Commit();
 }
 
 }  // namespace sorvel::jobs

@@ -21,10 +21,13 @@ class ACMDecoder : public QObject {
 
   // Asks a running DecodeACM to stop after the current block.
   void StopRead();
-  // Decodes strSourceFile into the WAV file strDestFile. True when the whole
-  // file was decoded and the final header written.
+  // Decodes strSourceFile into the new WAV file strDestFile. True when the
+  // whole file was decoded, the final header written and the file put at its
+  // name; a failed or stopped decode, or one whose name was taken meanwhile,
+  // leaves no file and whatever stands at the name as it was.
   bool DecodeACM(const QString& strDestFile, const QString& strSourceFile);
-  // Writes only a WAV header sized by the decoded-size estimate.
+  // Writes only a WAV header sized by the decoded-size estimate, as a new
+  // file put at its name the same way.
   bool DecodeACMHeader(const QString& strDestFile, const QString& strSourceFile);
   // The tag texts of the last file opened; null before any.
   const Id3TrackText* TrackText() const { return track_text_.get(); }

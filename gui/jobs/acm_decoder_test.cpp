@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QSignalSpy>
 
 #include "gui/jobs/acm_stream.h"
@@ -106,52 +108,57 @@ TEST_F(ACMDecoderTest, GarbageFails) {
   EXPECT_FALSE(fs::exists(wav));
 }
 
-TEST_F(ACMDecoderTest, StopAfterABlockKeepsAValidPartialFile) {
-  const fs::path mp3 = Mp3(44100, 2, "-b 128");
-  ASSERT_FALSE(mp3.empty());
-  const fs::path wav = dir_ / "stopped.wav";
-  ACMDecoder decoder;
-  const auto stopper = QObject::connect(&decoder, &ACMDecoder::Progress, [&decoder](qint64 value, qint64) {
-    if (value == 5) decoder.StopRead();
-  });
-  QSignalSpy progress(&decoder, &ACMDecoder::Progress);
-  EXPECT_FALSE(decoder.DecodeACM(Q(wav), Q(mp3)));
-  EXPECT_EQ(progress.size(), 5);
-  sorvel::testing::WavData data;
-  ASSERT_TRUE(sorvel::testing::ReadWav(wav, &data));
-  EXPECT_EQ(data.declared_data_size, data.samples.size() * 2);
-  EXPECT_GT(data.samples.size(), 0u);
-
-  // The cancel flag is cleared: the next decode runs through.
-  QObject::disconnect(stopper);
-  EXPECT_TRUE(decoder.DecodeACM(Q(wav), Q(mp3)));
-}
-
-// A disk that fills up: the decode fails, whether the failure shows while
-// the samples stream (a long file) or only when the last block is written
-// (a short one), and the partial file keeps its placeholder header.
-TEST_F(ACMDecoderTest, FullDiskFailsTheDecode) {
+// A stop after a block, or a disk that fills up (whether the failure shows
+// while the samples stream, a long file, or only when the last block is
+// written, a short one): the decode fails and leaves no file of its own, and
+// a file that appeared at the name meanwhile is never written over.
+TEST_F(ACMDecoderTest, StopOrFullDiskLeavesNoFile) {
   fs::path long_mp3;
   ASSERT_TRUE(sorvel::testing::EncodeMp3(dir_.path(), "long", 44100, 2, 40, "-b 64", &long_mp3));
   const fs::path short_mp3 = Mp3(44100, 2, "-b 128");
   ASSERT_FALSE(short_mp3.empty());
   struct Case {
+    const char* what;
     fs::path mp3;
-    rlim_t limit;
+    rlim_t limit;  // 0: a stop after the fifth block
   };
-  for (const Case& c : {Case{short_mp3, 64 * 1024}, Case{long_mp3, 2 << 20}}) {
-    const fs::path wav = dir_ / "full.wav";
+  for (const Case& c : {Case{"stop", short_mp3, 0}, Case{"full short", short_mp3, 64 * 1024},
+                        Case{"full long", long_mp3, 2 << 20}}) {
+    const fs::path out = dir_ / c.what;
+    fs::create_directories(out);
     ACMDecoder decoder;
+    const auto stopper = QObject::connect(&decoder, &ACMDecoder::Progress, [&](qint64 value, qint64) {
+      if (c.limit == 0 && value == 5) decoder.StopRead();
+    });
+    QSignalSpy progress(&decoder, &ACMDecoder::Progress);
     bool result;
     {
-      sorvel::testing::FileSizeLimit full(c.limit);
-      result = decoder.DecodeACM(Q(wav), Q(c.mp3));
+      std::optional<sorvel::testing::FileSizeLimit> full;
+      if (c.limit) full.emplace(c.limit);
+      result = decoder.DecodeACM(Q(out / "x.wav"), Q(c.mp3));
     }
-    EXPECT_FALSE(result) << c.limit;
-    const std::string bytes = sorvel::testing::ReadFileBytes(wav);
-    ASSERT_GE(bytes.size(), 44u);
-    EXPECT_LE(bytes.size(), c.limit);
-    EXPECT_EQ(bytes.substr(40, 4), std::string(4, '\0')) << "the final header was written";
+    QObject::disconnect(stopper);
+    EXPECT_FALSE(result) << c.what;
+    if (c.limit == 0) {
+      EXPECT_EQ(progress.size(), 5);
+    }
+    EXPECT_TRUE(fs::is_empty(out)) << c.what;
+
+    // The same over a file another instance put at the name while this one decodes.
+    const auto taker = QObject::connect(&decoder, &ACMDecoder::Progress, [&](qint64 value, qint64) {
+      if (value == 2) sorvel::testing::WriteFileBytes(out / "taken.wav", "theirs");
+    });
+    EXPECT_FALSE(decoder.DecodeACM(Q(out / "taken.wav"), Q(short_mp3))) << c.what;
+    QObject::disconnect(taker);
+    EXPECT_EQ(sorvel::testing::ReadFileBytes(out / "taken.wav"), "theirs");
+    fs::remove(out / "taken.wav");
+
+    // The cancel flag is cleared: the next decode runs through.
+    EXPECT_TRUE(decoder.DecodeACM(Q(out / "x.wav"), Q(c.mp3))) << c.what;
+    sorvel::testing::WavData data;
+    ASSERT_TRUE(sorvel::testing::ReadWav(out / "x.wav", &data));
+    EXPECT_EQ(data.declared_data_size, data.samples.size() * 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   }
 }
 

@@ -1,13 +1,14 @@
 #include "gui/jobs/disc_reader.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <algorithm>
 #include <span>
+#include <utility>
 
 #include "gui/foundation/file_io.h"
 #include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/message_pump.h"
+#include "gui/jobs/output_set.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/toc_information.h"
@@ -28,12 +29,15 @@ std::span<const uint8_t> Bytes(const QByteArray& buffer, int offset, int size) {
 
 }  // namespace
 
-// The image files of one run, the writers that take the main data to the
-// image and subchannel files in large blocks, and the buffer of the first
-// pregap.
+// The image files of one run: their final names, the output set that writes
+// them under temporary names and puts them in place together, the writers
+// that take the main data to the image and subchannel files in large blocks,
+// and the buffer of the first pregap.
 class DiscReader::Files {
  public:
   QString image, sub, pre, cue, cdt, ccd, tsn;
+  bool subchannel = false;  // the read writes ".sub" and ".ccd"
+  OutputSet outputs;
   FileIO image_file;
   FileIO sub_file;
   std::unique_ptr<BackgroundFileWriter> image_out;
@@ -49,12 +53,36 @@ class DiscReader::Files {
     return image_done && sub_done;
   }
 
-  void DeleteAll() const {
-    for (const QString* name : {&image, &sub, &pre, &cue, &cdt, &ccd, &tsn}) {
-      if (!name->isEmpty()) QFile::remove(*name);
+  QString Temporary(const QString& name) const { return outputs.TemporaryOf(name); }
+};
+
+bool DiscReader::OpenOutputs(bool first_pregap) {
+  Files& files = *files_;
+  // Every file a read into this name can make: those this run writes get
+  // temporaries now, the others are files of an earlier set that the commit
+  // removes (a ".sub" of a read with subchannel, say), so a FIFO or a
+  // write-protected file at any of them stops the job before the disc is read.
+  const QString* all[] = {&files.image, &files.sub, &files.pre, &files.cue, &files.cdt, &files.ccd, &files.tsn};
+  for (const QString* name : all) {
+    if (name->isEmpty()) continue;
+    const bool writes = name == &files.image || name == &files.cue || name == &files.tsn ||
+                        ((name == &files.sub || name == &files.ccd) && files.subchannel) ||
+                        (name == &files.pre && first_pregap);
+    if (writes ? files.outputs.Add(*name).isEmpty() : !files.outputs.Replace(*name)) {
+      Report(kStatusError, files.outputs.ProblemText());
+      return false;
     }
   }
-};
+  for (auto [file, name] : {std::pair{&files.image_file, files.image}, std::pair{&files.sub_file, files.sub}}) {
+    const QString temporary = files.Temporary(name);
+    if (temporary.isEmpty()) continue;
+    if (!file->OpenFile(temporary, kGenericWrite, kOpenExisting, 0)) {
+      Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(name));
+      return false;
+    }
+  }
+  return true;
+}
 
 bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileName) {
   ClearCancel();
@@ -87,10 +115,11 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
       files.cdt = ChangeExtension(strFileName, QStringLiteral(".cdt"));
       files.pre = ChangeExtension(strFileName, QStringLiteral(".pre"));
       files.tsn = ChangeExtension(strFileName, QStringLiteral(".tsn"));
-      if (setting.CDReadCommand == CCC_RAW16 || setting.CDReadCommand == CCC_RAW96) {
-        files.sub = ChangeExtension(strFileName, QStringLiteral(".sub"));
-        files.ccd = ChangeExtension(strFileName, QStringLiteral(".ccd"));
-      }
+      // A read without subchannel writes no ".sub" and ".ccd"; an earlier
+      // set's ones are replaced (removed) all the same.
+      files.sub = ChangeExtension(strFileName, QStringLiteral(".sub"));
+      files.ccd = ChangeExtension(strFileName, QStringLiteral(".ccd"));
+      files.subchannel = setting.CDReadCommand == CCC_RAW16 || setting.CDReadCommand == CCC_RAW96;
     } else if (family == MFT_DVDFAMILY || family == MFT_BDFAMILY || family == MFT_HDDVDFAMILY) {
       Report(kStatusInformation, QStringLiteral("DVD/BD/HDDVDの読み込みを開始します。"));
       started = objControl.ReadStart(setting.DVDReadCommand, 0) == CBR_OK;
@@ -104,15 +133,9 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
     } else {
       Report(kStatusInformation, QStringLiteral("TOCの分析を完了しました。"));
       bool complete = false;
-      bool opened = files.image_file.OpenFile(files.image, kGenericWrite, kCreateAlways, 0);
-      if (!opened) {
-        Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(files.image));
-      } else if (!files.sub.isEmpty() && !files.sub_file.OpenFile(files.sub, kGenericWrite, kCreateAlways, 0)) {
-        Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(files.sub));
-        opened = false;
-      }
-      if (opened) {
-        if (cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0) ReadFirstPregap(objControl, files.pre);
+      const bool first_pregap = cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0;
+      if (OpenOutputs(first_pregap)) {
+        if (first_pregap) ReadFirstPregap(objControl, files.Temporary(files.pre));
         files.image_out = std::make_unique<BackgroundFileWriter>(files.image_file);
         if (files.sub_file.IsOpened()) files.sub_out = std::make_unique<BackgroundFileWriter>(files.sub_file);
         complete = ReadMainData(objControl, setting, cd);
@@ -122,11 +145,20 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
           complete = false;
         }
       }
-      files.image_file.CloseFile();
+      if (!files.image_file.CloseFile() && complete) {
+        ReportImageWriteFailure();
+        complete = false;
+      }
       files.sub_file.CloseFile();
       result = complete;
       if (complete && cd) result = WriteDescriptors(objControl, setting.ReadFirstPregap);
-      if (!result) files.DeleteAll();
+      // The new set replaces the earlier one only whole; a failed or stopped
+      // run removes its own temporaries and nothing else.
+      if (result && !files.outputs.Commit()) {
+        Report(kStatusError, files.outputs.ProblemText());
+        result = false;
+      }
+      files.outputs.Discard();
       objControl.ReadEnd();
     }
     files_ = nullptr;
@@ -219,30 +251,52 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
 
 bool DiscReader::WriteDescriptors(Trelin& drive, bool first_pregap) {
   std::unique_ptr<TOCInformation> read = drive.GetTOCStructure();
-  if (!read) {
+  const auto fail = [this] {
     Report(kStatusError, QStringLiteral("TOCファイルが出力できませんでした。"));
     return false;
-  }
+  };
+  if (!read) return fail();
   connect(read.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+  Files& files = *files_;
+  // A descriptor the TOC has is written or the job fails: no set goes in
+  // place with one missing, nor beside an earlier disc's. One the TOC cannot
+  // express (a CUE sheet of several sessions) is left out, as is its
+  // predecessor.
   bool any = false;
-  if (read->SaveCUEFile(files_->cue, files_->image, files_->cdt, kRawSector)) {
+  const bool raw = read->TOCCount() > 0 && read->RawTOCCount() > 0;
+  if (read->HasCUESheet()) {
+    if (read->CDTextCount() > 0 && files.outputs.Add(files.cdt).isEmpty()) {
+      Report(kStatusError, files.outputs.ProblemText());
+      return fail();
+    }
+    if (!read->SaveCUEFileTo(files.Temporary(files.cue), files.Temporary(files.cdt), files.image, files.cdt,
+                             kRawSector)) {
+      return fail();
+    }
     Report(kStatusInformation, QStringLiteral("CUE互換ファイルを出力しました。"));
     any = true;
+  } else {
+    files.outputs.Drop(files.cue);
   }
-  if (!files_->sub.isEmpty()) {
-    if (read->SaveCCDFile(files_->ccd)) {
+  if (files.subchannel) {
+    if (raw) {
+      if (!read->SaveCCDFile(files.Temporary(files.ccd))) return fail();
       Report(kStatusInformation, QStringLiteral("CCD互換ファイルを出力しました。"));
       any = true;
+    } else {
+      files.outputs.Drop(files.ccd);
     }
   } else {
     Report(kStatusInformation, QStringLiteral("サブチャンネルファイルは作成されません。"));
   }
-  if (read->SaveCCDFileEx(files_->tsn, &drive, first_pregap)) {
+  if (raw) {
+    if (!read->SaveCCDFileEx(files.Temporary(files.tsn), &drive, first_pregap)) return fail();
     Report(kStatusInformation, QStringLiteral("TSN互換ファイルを出力しました。"));
     any = true;
+  } else {
+    files.outputs.Drop(files.tsn);
   }
-  if (!any) Report(kStatusError, QStringLiteral("TOCファイルが出力できませんでした。"));
-  return any;
+  return any || fail();
 }
 
 }  // namespace sorvel

@@ -22,12 +22,17 @@ class DiscReader : public DiscJob {
   explicit DiscReader(QObject* parent = nullptr) : DiscJob(parent) {}
 
   // Reads the disc in the opened drive into files named after `strFileName`.
-  // True when the image and (CD) at least one descriptor are complete; a
-  // failed or stopped run leaves none of its files behind.
+  // True when the image and (CD) every descriptor the TOC has are complete
+  // and in place. The files go in place together when all are written; a
+  // failed or stopped run leaves none of its files behind and the files
+  // that stood at those names as they were.
   bool StartReadCompatible(Trelin& objControl, const QString& strFileName);
   void StopRead() { RequestStop(); }
 
  private:
+  // Checks every name of the run and makes the temporaries it writes;
+  // false with the user's message on the first name refused.
+  bool OpenOutputs(bool first_pregap);
   bool ReadFirstPregap(Trelin& drive, const QString& name);
   bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);
   bool WriteDescriptors(Trelin& drive, bool first_pregap);

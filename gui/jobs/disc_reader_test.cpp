@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <chrono>
+#include <map>
 
 #include "gui/jobs/job_test_rig.h"
 #include "testing/file_bytes.h"
@@ -11,6 +13,7 @@
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_size_limit.h"
+#include "testing/stand_in_file.h"
 
 namespace sorvel {
 namespace {
@@ -30,6 +33,34 @@ testing::CueFixture PressedCd(const ScratchDir& dir) {
                                 {true, 150, 300, "JPABC2600001", true},
                                 {true, 150, 225, "", false}},
                                "4901234567894", testing::MakeTitlePacks({"ALBUM", "DATA", "SONG ONE", "SONG TWO"}));
+}
+
+constexpr const char* kSetExtensions[] = {".img", ".iso", ".cue", ".cdt", ".tsn", ".pre", ".sub", ".ccd"};
+
+// The files of `dir` by name with their bytes.
+std::map<std::string, std::string> FolderContents(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = testing::ReadFileBytes(entry.path());
+    else files[entry.path().filename().string()] = "(not a file)";
+  }
+  return files;
+}
+
+// An earlier read's set at `base`: every file holds its own name.
+void WriteEarlierSet(const std::filesystem::path& base, std::filesystem::perms perms) {
+  for (const char* ext : kSetExtensions) {
+    std::filesystem::path file = base;
+    file += ext;
+    testing::WriteFileBytes(file, "earlier " + file.filename().string());
+    std::filesystem::permissions(file, perms);
+  }
+}
+
+// The tray is unlocked: the last PREVENT ALLOW MEDIUM REMOVAL allowed removal.
+bool TrayUnlocked(const JobRig& rig) {
+  const auto commands = rig.drive().Commands(0x1E);
+  return !commands.empty() && (commands.back().cdb[4] & 1) == 0;
 }
 
 class DiscReaderCdTest : public ::testing::TestWithParam<int32_t> {};
@@ -241,9 +272,213 @@ TEST(DiscReaderTest, ImageThatCannotBeWrittenFailsTheJob) {
     EXPECT_FALSE(result) << log;
     EXPECT_EQ(events.WithPrefix("2:イメージファイルの書き込みに失敗").size(), 1) << log;
     EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
-    for (const char* ext : {".img", ".iso", ".cue", ".cdt", ".tsn", ".pre", ".sub", ".ccd"})
+    for (const char* ext : kSetExtensions)
       EXPECT_FALSE(std::filesystem::exists(dir.path() / (std::string("out") + ext))) << ext << " " << c.limit;
+
+    // Over an earlier set, the same failure leaves that set as it was.
+    std::filesystem::create_directories(dir.path() / "earlier");
+    WriteEarlierSet(dir.path() / "earlier" / "out", std::filesystem::perms(0644));
+    const auto before = FolderContents(dir.path() / "earlier");
+    {
+      testing::FileSizeLimit full(c.limit);
+      result = reader.StartReadCompatible(rig.device(), Q(dir.path() / "earlier" / "out.img"));
+    }
+    EXPECT_FALSE(result);
+    EXPECT_EQ(FolderContents(dir.path() / "earlier"), before) << c.limit;
   }
+}
+
+// Whatever stops a read, the files that stood at its names are left as
+// they were and no file of the run is left behind: write-protected earlier
+// results, and a FIFO, device or folder at any name of the set (told at once,
+// before the disc is read; the tray is unlocked after).
+struct ForeignCase {
+  const char* name;
+  const char* ext;  // the name taken by something else
+  testing::StandIn stand_in;
+  int32_t command;
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* os) { *os << c.name; }
+
+class DiscReaderForeignTargetTest : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(DiscReaderForeignTargetTest, IsRefusedAtOnceAndEarlierFilesSurvive) {
+  const ForeignCase& c = GetParam();
+  ScratchDir dir;
+  const testing::CueFixture disc = PressedCd(dir);
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([&](DeviceSetting& s) {
+    s.CDReadCommand = c.command;
+    s.ReadFirstPregap = true;
+  });
+  const std::filesystem::path out = dir.path() / "out";
+  std::filesystem::create_directories(out);
+  std::unique_ptr<testing::StandInFile> stand_in;
+  QString refused;
+  if (c.stand_in == testing::StandIn::kRegular) {
+    WriteEarlierSet(out / "Disc", std::filesystem::perms(0444));  // write-protected, binding root too
+    refused = QStringLiteral("2:ファイル %1 が開けません。").arg(Q(out / "Disc.img"));
+  } else {
+    WriteEarlierSet(out / "Disc", std::filesystem::perms(0644));
+    std::filesystem::remove(out / (std::string("Disc") + c.ext));
+    stand_in = std::make_unique<testing::StandInFile>(out / (std::string("Disc") + c.ext), c.stand_in);
+    refused = QStringLiteral("2:ファイル %1 は通常のファイルではありません。").arg(Q(out / (std::string("Disc") + c.ext)));
+  }
+  const auto before = FolderContents(out);
+
+  DiscReader reader;
+  JobRecorder events(reader);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(reader.StartReadCompatible(rig.device(), Q(out / "Disc.img")));
+  const auto took = std::chrono::steady_clock::now() - start;
+  const std::string log = events.lines.join("\n").toStdString();
+  if (stand_in) {
+    EXPECT_FALSE(stand_in->Blocked());
+  }
+  EXPECT_LT(took, std::chrono::seconds(1)) << log;
+  EXPECT_TRUE(events.Has(refused)) << log;
+  EXPECT_EQ(events.progress, 0) << log;  // refused before the disc is read
+  EXPECT_TRUE(events.Has("0:扉を開放しました。")) << log;
+  EXPECT_TRUE(TrayUnlocked(rig));
+  EXPECT_EQ(FolderContents(out), before) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, DiscReaderForeignTargetTest,
+    ::testing::Values(ForeignCase{"write_protected_set", "", testing::StandIn::kRegular, CCC_RAW96},
+                      ForeignCase{"fifo_cue", ".cue", testing::StandIn::kFifo, CCC_RAW96},
+                      ForeignCase{"fifo_sub", ".sub", testing::StandIn::kFifo, CCC_RAW96},
+                      ForeignCase{"fifo_sub_of_a_read_without_one", ".sub", testing::StandIn::kFifo, CCC_RAW},
+                      ForeignCase{"fifo_pre", ".pre", testing::StandIn::kFifo, CCC_RAW96},
+                      ForeignCase{"fifo_cdt", ".cdt", testing::StandIn::kFifo, CCC_RAW16},
+                      ForeignCase{"device_img", ".img", testing::StandIn::kZeroDevice, CCC_RAW},
+                      ForeignCase{"folder_tsn", ".tsn", testing::StandIn::kFolder, CCC_RAW16}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A new set replaces an earlier one whole: a read without subchannel leaves
+// no ".sub" or ".ccd" of the earlier disc beside its image.
+TEST(DiscReaderTest, NewSetReplacesTheEarlierSetWhole) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  WriteEarlierSet(dir.path() / "set", std::filesystem::perms(0644));
+  rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW; });
+  DiscReader reader;
+  JobRecorder events(reader);
+  ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(dir.path() / "set.img"))) << events.lines.join("\n").toStdString();
+  EXPECT_EQ(testing::ReadFileBytes(dir.path() / "set.img"), testing::ReadFileBytes(disc.bin));
+  for (const char* gone : {".sub", ".ccd", ".pre", ".cdt"})
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / (std::string("set") + gone))) << gone;
+  for (const char* made : {".cue", ".tsn"})
+    EXPECT_NE(testing::ReadFileBytes(dir.path() / (std::string("set") + made)).rfind("earlier", 0), 0u) << made;
+  // A DVD's ".iso" is no part of a CD's set.
+  EXPECT_EQ(testing::ReadFileBytes(dir.path() / "set.iso"), "earlier set.iso");
+}
+
+// Something put at a name while the disc is read (a folder at ".tsn"): the
+// set cannot go in place, the job fails with the name, and the earlier set
+// is as it was; nothing reports a success without its descriptor.
+TEST(DiscReaderTest, SetThatCannotGoInPlaceFailsAndLeavesTheEarlierSet) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW16; });
+  std::filesystem::create_directories(dir.path() / "out");
+  WriteEarlierSet(dir.path() / "out" / "x", std::filesystem::perms(0644));
+  DiscReader reader;
+  JobRecorder events(reader);
+  QObject::connect(&reader, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value != 100) return;
+    std::filesystem::remove(dir.path() / "out" / "x.tsn");
+    std::filesystem::create_directory(dir.path() / "out" / "x.tsn");
+  });
+  std::filesystem::remove(dir.path() / "out" / "x.tsn");
+  testing::WriteFileBytes(dir.path() / "out" / "x.tsn", "earlier x.tsn");
+  auto before = FolderContents(dir.path() / "out");
+  before["x.tsn"] = "(not a file)";
+  EXPECT_FALSE(reader.StartReadCompatible(rig.device(), Q(dir.path() / "out" / "x.img")));
+  const std::string log = events.lines.join("\n").toStdString();
+  EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 は通常のファイルではありません。").arg(Q(dir.path() / "out" / "x.tsn"))))
+      << log;
+  EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
+  EXPECT_EQ(FolderContents(dir.path() / "out"), before) << log;
+
+  // A descriptor that cannot be written (its file taken away while the disc
+  // is read) fails the job: no success without it.
+  std::filesystem::remove(dir.path() / "out" / "x.tsn");
+  testing::WriteFileBytes(dir.path() / "out" / "x.tsn", "earlier x.tsn");
+  before = FolderContents(dir.path() / "out");
+  DiscReader second;
+  JobRecorder second_events(second);
+  std::filesystem::path taken;
+  QObject::connect(&second, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value != 100) return;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "out")) {
+      if (entry.path().filename().string().starts_with(".x.ccd.")) taken = entry.path();
+    }
+    ASSERT_FALSE(taken.empty());
+    std::filesystem::remove(taken);
+    std::filesystem::create_directory(taken);
+  });
+  EXPECT_FALSE(second.StartReadCompatible(rig.device(), Q(dir.path() / "out" / "x.img")));
+  EXPECT_TRUE(second_events.Has("2:TOCファイルが出力できませんでした。")) << second_events.lines.join("\n").toStdString();
+  EXPECT_FALSE(second_events.Has("0:CCD互換ファイルを出力しました。"));
+  std::filesystem::remove(taken);
+  EXPECT_EQ(FolderContents(dir.path() / "out"), before);
+}
+
+// Two readers into one name, the second started while the first writes
+// (as a second window or process would): each writes files of its own, and
+// the name ends with one complete set, that of the reader that finished
+// last, whose image its descriptors describe.
+TEST(DiscReaderTest, TwoReadersIntoOneNameLeaveOneCompleteSet) {
+  ScratchDir dir;
+  const testing::CueFixture first = testing::MakeCueImage(dir.path(), "first", {{false, 0, 400, "", false}});
+  const testing::CueFixture second =
+      testing::MakeCueImage(dir.path(), "second", {{false, 0, 300, "", false}, {true, 150, 200, "", false}});
+  testing::DrivesRig rig(dir, {"image=" + first.cue.string(), "image=" + second.cue.string()});
+  ASSERT_TRUE(rig.opened());
+  for (size_t drive : {0, 1}) rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW16; }, drive);
+  std::filesystem::create_directories(dir.path() / "out");
+  const QString name = Q(dir.path() / "out" / "same.img");
+  DiscReader reader_a;
+  DiscReader reader_b;
+  JobRecorder events_a(reader_a);
+  JobRecorder events_b(reader_b);
+  bool b_result = false;
+  std::map<std::string, std::string> after_b;
+  QObject::connect(&reader_a, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value != 200) return;
+    b_result = reader_b.StartReadCompatible(rig.device(1), name);
+    after_b = FolderContents(dir.path() / "out");
+  });
+  const bool a_result = reader_a.StartReadCompatible(rig.device(0), name);
+  EXPECT_TRUE(b_result) << events_b.lines.join("\n").toStdString();
+  EXPECT_TRUE(a_result) << events_a.lines.join("\n").toStdString();
+  // B's set was whole when B reported.
+  ASSERT_EQ(after_b.count("same.img"), 1u);
+  EXPECT_EQ(after_b["same.img"], testing::ReadFileBytes(second.bin));
+  EXPECT_EQ(after_b["same.sub"].size() / 96, after_b["same.img"].size() / 2352);
+
+  // A finished last: its set, whole, and nothing else.
+  const auto files = FolderContents(dir.path() / "out");
+  std::vector<std::string> names;
+  for (const auto& [file, bytes] : files) names.push_back(file);
+  EXPECT_EQ(names, (std::vector<std::string>{"same.ccd", "same.cue", "same.img", "same.sub", "same.tsn"}));
+  EXPECT_EQ(files.at("same.img"), testing::ReadFileBytes(first.bin));
+  EXPECT_EQ(files.at("same.sub").size() / 96, files.at("same.img").size() / 2352);
+  TOCInformation toc;
+  QString image;
+  int32_t sector_size = 0;
+  ASSERT_TRUE(toc.LoadCUEFile(Q(dir.path() / "out" / "same.cue"), image, sector_size));
+  EXPECT_EQ(image, name);
+  EXPECT_EQ(toc.TOC(toc.TOCCount())->EndLBA + 1, static_cast<int32_t>(files.at("same.img").size() / 2352));
+  ASSERT_TRUE(toc.LoadCCDFile(Q(dir.path() / "out" / "same.tsn")));
+  EXPECT_EQ(toc.TOC(toc.TOCCount())->TrackNo, 1);
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QFile>
 #include <limits>
 #include <span>
 
 #include "gui/foundation/file_io.h"
 #include "gui/foundation/modal_ui.h"
 #include "gui/foundation/wave_header.h"
+#include "gui/jobs/output_set.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/toc_information.h"
 #include "gui/model/trelin.h"
@@ -54,10 +54,16 @@ bool DiscRipper::StartRead(Trelin& objControl, const QString& strFileName, int i
   int32_t start = std::numeric_limits<int32_t>::max();
   int32_t end = std::numeric_limits<int32_t>::min();
   bool result = false;
+  // The track is written under a temporary name and takes the file's name
+  // only when whole: a failed or stopped rip leaves the file that stood
+  // there (a write-protected one is refused) and removes only its own.
+  OutputSet outputs;
+  const QString temporary = outputs.Add(strFileName);
   FileIO output;
-  if (!output.OpenFile(strFileName, kGenericWrite, kCreateAlways, 0)) {
-    CurrentModalUi().MessageBox(nullptr, QStringLiteral("ファイル %1 が開けません。").arg(strFileName), 16,
-                                QCoreApplication::applicationName());
+  if (temporary.isEmpty() || !output.OpenFile(temporary, kGenericWrite, kOpenExisting, 0)) {
+    const QString text = temporary.isEmpty() ? outputs.ProblemText()
+                                             : QStringLiteral("ファイル %1 が開けません。").arg(strFileName);
+    CurrentModalUi().MessageBox(nullptr, text, 16, QCoreApplication::applicationName());
   } else {
     bool audio = false;
     int32_t sector_mode = SMC_AUDIO;
@@ -114,9 +120,15 @@ bool DiscRipper::StartRead(Trelin& objControl, const QString& strFileName, int i
         }
       }
     }
-    output.CloseFile();
+    if (!output.CloseFile() && result) {
+      Report(kStatusError, QStringLiteral("ファイルに書き込めません。"));
+      result = false;
+    }
+    if (result && !outputs.Commit()) {
+      Report(kStatusError, outputs.ProblemText());
+      result = false;
+    }
   }
-  if (!result) QFile::remove(strFileName);
   ClearCancel();
   return result;
 }

@@ -19,7 +19,8 @@ class DiscRipper : public DiscJob {
 
   // Copies track `intTrackNo` of the drive's TOC (with its index-0 pregap when
   // `blnReadPregap` and the track is audio) into `strFileName`. True when every
-  // sector was read or replaced and written; a failed or stopped rip leaves no file.
+  // sector was read or replaced and written; a failed or stopped rip leaves no
+  // file of its own and the file that stood at the name as it was.
   bool StartRead(Trelin& objControl, const QString& strFileName, int intTrackNo, bool blnReadPregap);
   void StopRead() { RequestStop(); }
 };

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 
 #include "gui/jobs/job_test_rig.h"
 #include "testing/file_bytes.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/gui/scripted_modal_ui.h"
+#include "testing/stand_in_file.h"
 
 namespace sorvel {
 namespace {
@@ -103,6 +106,65 @@ TEST_F(DiscRipperTest, MissingTrackStopUnwritableFileAndUnreadableSectors) {
   events.lines.clear();
   EXPECT_TRUE(ripper_.StartRead(rig_->device(), Q(out), 2, false));
   EXPECT_EQ(events.WithPrefix("1:"), QStringList{QStringLiteral("1:セクタ %1 の読み込みに失敗しました。").arg(start2 + 5)});
+}
+
+// The files of the output folder by name with their bytes.
+std::map<std::string, std::string> FolderContents(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    files[entry.path().filename().string()] =
+        entry.is_regular_file() ? testing::ReadFileBytes(entry.path()) : std::string("(not a file)");
+  }
+  return files;
+}
+
+// An earlier file at the WAV's name survives every rip that does not
+// finish; one that cannot be written over (write-protected, or a FIFO,
+// device or folder) is told at once in the message box and left alone.
+TEST_F(DiscRipperTest, EarlierFileAtTheNameSurvivesAndForeignOnesAreToldAtOnce) {
+  const std::filesystem::path out_dir = dir_.path() / "out";
+  std::filesystem::create_directories(out_dir);
+  const std::filesystem::path out = out_dir / "Track_01.wav";
+  const QString name = Q(out);
+  struct Case {
+    const char* what;
+    testing::StandIn stand_in;
+    std::filesystem::perms perms;
+    const char* text;  // the message; "" for a rip that starts and is stopped
+  };
+  for (const Case& c : {Case{"stopped", testing::StandIn::kRegular, std::filesystem::perms(0644), ""},
+                        Case{"protected", testing::StandIn::kRegular, std::filesystem::perms(0444), "が開けません。"},
+                        Case{"fifo", testing::StandIn::kFifo, {}, "は通常のファイルではありません。"},
+                        Case{"device", testing::StandIn::kZeroDevice, {}, "は通常のファイルではありません。"},
+                        Case{"folder", testing::StandIn::kFolder, {}, "は通常のファイルではありません。"}}) {
+    std::filesystem::remove_all(out);
+    testing::StandInFile stand_in(out, c.stand_in, "earlier wave");
+    if (c.stand_in == testing::StandIn::kRegular) std::filesystem::permissions(out, c.perms);
+    const auto before = FolderContents(out_dir);
+    testing::ScriptedModalUi ui;
+    const auto stopper = QObject::connect(&ripper_, &DiscJob::Progress, [&](int32_t value, int32_t) {
+      if (value == 3) ripper_.StopRead();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ripper_.StartRead(rig_->device(), name, 2, false)) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.what;
+    QObject::disconnect(stopper);
+    EXPECT_FALSE(stand_in.Blocked()) << c.what;
+    if (*c.text) {
+      ASSERT_EQ(ui.messages().size(), 1) << c.what;
+      EXPECT_EQ(ui.messages()[0].text, QStringLiteral("ファイル %1 %2").arg(name, QString::fromUtf8(c.text))) << c.what;
+      EXPECT_EQ(ui.messages()[0].style, 16);
+    } else {
+      EXPECT_TRUE(ui.messages().empty()) << c.what;
+    }
+    EXPECT_EQ(FolderContents(out_dir), before) << c.what;
+  }
+  // A rip that finishes replaces the earlier file whole.
+  std::filesystem::remove_all(out);
+  testing::WriteFileBytes(out, std::string(100000, 'e'));
+  ASSERT_TRUE(ripper_.StartRead(rig_->device(), name, 3, false));
+  EXPECT_EQ(testing::ReadFileBytes(out).substr(44), Slice(disc_.track_starts[2], 250));
+  EXPECT_EQ(FolderContents(out_dir).size(), 1u);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "gui/jobs/well_writer.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <span>
 
 #include "gui/foundation/file_io.h"
@@ -9,6 +8,7 @@
 #include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/disc_verifier.h"
 #include "gui/jobs/layout_sources.h"
+#include "gui/jobs/output_set.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
@@ -164,10 +164,22 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
   SetToc(objImage.GetTOCStructure());
   bool result = false;
   if (sectors > 0 && SourcesInPlace(objImage)) {
+    // The image, sheet and pack file are written under temporary names and
+    // go in place together when whole: a failed or stopped save leaves the
+    // files that stood at those names and removes only its own.
+    OutputSet outputs;
+    const auto refused = [&](const QString& line) {
+      Report(kStatusError, outputs.Problem().kind == FileProblem::kNotRegular ? outputs.ProblemText() : line);
+      return false;
+    };
     FileIO file;
-    if (!file.OpenFile(image_path, kGenericWrite, kCreateAlways, 0)) {
-      Report(kStatusError, QStringLiteral("ファイルが開けません - %1").arg(image_path));
-    } else {
+    const bool opened =
+        (!outputs.Add(image_path).isEmpty() || refused(QStringLiteral("ファイルが開けません - %1").arg(image_path))) &&
+        (!outputs.Add(cue_path).isEmpty() || refused(QStringLiteral("TOCをファイルに書き込めません - %1").arg(cue_path))) &&
+        (outputs.Replace(cdt_path) || refused(QStringLiteral("TOCをファイルに書き込めません - %1").arg(cdt_path))) &&
+        (file.OpenFile(outputs.TemporaryOf(image_path), kGenericWrite, kOpenExisting, 0) ||
+         refused(QStringLiteral("ファイルが開けません - %1").arg(image_path)));
+    if (opened) {
       Report(kStatusInformation, QStringLiteral("メインデータ書き込み中。"));
       const bool single_data = toc_->TOCCount() == 1 && toc_->TOC(1)->SectorMode != SMC_AUDIO;
       const int size = single_data ? kUserData : kRawSector;
@@ -203,17 +215,17 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
       }
       if (!file.CloseFile()) ok = false;
       if (ok) {
-        if (toc_->SaveCUEFile(cue_path, image_path, cdt_path, size)) {
+        const bool packs = toc_->CDTextCount() > 0 && !outputs.Add(cdt_path).isEmpty();
+        if (toc_->SaveCUEFileTo(outputs.TemporaryOf(cue_path), packs ? outputs.TemporaryOf(cdt_path) : QString(),
+                                image_path, cdt_path, size)) {
           result = true;
         } else {
           Report(kStatusError, QStringLiteral("TOCをファイルに書き込めません - %1").arg(cue_path));
         }
       }
-      // A failed or stopped job leaves no image and sheet that look complete.
-      if (!result) {
-        QFile::remove(image_path);
-        QFile::remove(cue_path);
-        QFile::remove(cdt_path);
+      if (result && !outputs.Commit()) {
+        Report(kStatusError, outputs.ProblemText());
+        result = false;
       }
     }
   }

@@ -13,6 +13,7 @@
 #include "gui/model/toc_information.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
+#include "testing/stand_in_file.h"
 #include "testing/gui/fake_forms.h"
 
 namespace sorvel {
@@ -258,6 +259,50 @@ TEST_F(WellWriterTest, ImageThatCannotBeWrittenFailsTheJob) {
     EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 ")) << log;
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Full.img"));
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Full.cue"));
+
+    // Over an earlier save, the same failure leaves it as it was.
+    for (const char* ext : {".img", ".cue", ".cdt"}) WriteFileBytes(dir_.path() / (std::string("Kept") + ext), ext);
+    {
+      testing::FileSizeLimit full(limit);
+      EXPECT_FALSE(writer.StartWriteFile(Q(dir_.path() / "Kept"), *image_));
+    }
+    for (const char* ext : {".img", ".cue", ".cdt"}) EXPECT_EQ(ReadFileBytes(dir_.path() / (std::string("Kept") + ext)), ext);
+  }
+}
+
+// A FIFO, device or folder at the image's or the sheet's name, or a
+// write-protected earlier image: told at once, before a sector is made, and
+// left alone; so are the other files of the earlier save.
+TEST_F(WellWriterTest, ForeignOrProtectedFilesAtTheNamesAreToldAtOnce) {
+  struct Case {
+    const char* ext;
+    testing::StandIn stand_in;
+    const char* line;
+  };
+  for (const Case& c : {Case{".cue", testing::StandIn::kFifo, "2:ファイル %1 は通常のファイルではありません。"},
+                        Case{".cdt", testing::StandIn::kFifo, "2:ファイル %1 は通常のファイルではありません。"},
+                        Case{".img", testing::StandIn::kZeroDevice, "2:ファイル %1 は通常のファイルではありません。"},
+                        Case{".img", testing::StandIn::kRegular, "2:ファイルが開けません - %1"}}) {
+    ScratchDir out;
+    for (const char* ext : {".img", ".cue", ".cdt"}) WriteFileBytes(out / (std::string("L") + ext), ext);
+    const std::filesystem::path taken = out / (std::string("L") + c.ext);
+    std::filesystem::remove(taken);
+    testing::StandInFile stand_in(taken, c.stand_in, c.ext);
+    if (c.stand_in == testing::StandIn::kRegular) std::filesystem::permissions(taken, std::filesystem::perms(0444));
+    WellWriter writer;
+    JobRecorder events(writer);
+    EXPECT_FALSE(writer.StartWriteFile(Q(out / "L"), *image_));
+    EXPECT_FALSE(stand_in.Blocked());
+    EXPECT_TRUE(events.Has(QString::fromUtf8(c.line).arg(Q(taken)))) << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.progress, 0);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+      ++files;
+      if (entry.is_regular_file() && entry.path() != taken) {
+        EXPECT_EQ(ReadFileBytes(entry.path()), entry.path().extension().string());
+      }
+    }
+    EXPECT_EQ(files, 3u);
   }
 }
 

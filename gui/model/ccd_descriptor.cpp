@@ -39,7 +39,7 @@ QString InvalidValueText(const QString& section, const QString& key, const QStri
 bool TOCInformation::SaveCCDFile(const QString& strFileName) { return SaveCCDFileEx(strFileName, nullptr, false); }
 
 bool TOCInformation::SaveCCDFileEx(const QString& strFileName, TOCDescriptorDrive* objDrive, bool blnFirstPregap) {
-  if (TOCCount() == 0 || RawTOCCount() == 0) return false;
+  if (TOCCount() == 0 || RawTOCCount() == 0 || !CheckOutputPath(strFileName)) return false;
   SuperINI ini;
   const QString disc = QStringLiteral("Disc");
   if (objDrive == nullptr) {

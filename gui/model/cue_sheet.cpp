@@ -91,20 +91,40 @@ CueLine SplitCueLine(const QString& line) {
 
 }  // namespace
 
-bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
-                                 const QString& strCDTextFileName, int32_t lngSectorSize) {
+bool TOCInformation::CheckOutputPath(const QString& path) {
+  const FileProblem problem = OutputPathProblem(path);
+  if (!problem) return true;
+  RaiseStatus(2, problem.kind == FileProblem::kNotRegular ? FileProblemText(path, problem)
+                                                          : QStringLiteral("ファイル %1 が開けません。").arg(path));
+  return false;
+}
+
+bool TOCInformation::HasCUESheet() const {
   if (TOCCount() == 0 || TOC(TOCCount())->SessionNo != 1) return false;
   // INDEX times count from the image's first sector and cannot go before it;
   // only the three sector modes have a CUE mode.
   for (const auto& entry : tracks_) {
     if (entry->StartLBA < 0 || entry->SectorMode < 0 || entry->SectorMode > 2) return false;
   }
+  return true;
+}
 
-  // The sheet is opened first: when it cannot be written, no pack file is either.
-  File sheet;
-  if (!sheet.OpenFile(strFileName, File::kOutput)) return false;
+bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strImageFileName,
+                                 const QString& strCDTextFileName, int32_t lngSectorSize) {
+  return SaveCUEFileTo(strFileName, strCDTextFileName, strImageFileName, strCDTextFileName, lngSectorSize);
+}
+
+bool TOCInformation::SaveCUEFileTo(const QString& sheet_path, const QString& packs_path,
+                                   const QString& strImageFileName, const QString& strCDTextFileName,
+                                   int32_t lngSectorSize) {
+  if (!HasCUESheet()) return false;
+  // A sheet that cannot be written gets no pack file either.
+  if (sheet_path.isEmpty() || !CheckOutputPath(sheet_path)) return false;
+  // A pack file that cannot be written leaves the sheet without its line.
+  const bool with_packs = CDTextCount() > 0 && !strCDTextFileName.isEmpty() && !packs_path.isEmpty() &&
+                          CheckOutputPath(packs_path);
   QStringList lines;
-  if (CDTextCount() > 0 && !strCDTextFileName.isEmpty()) {
+  if (with_packs) {
     QByteArray bytes;
     bytes.reserve(qsizetype{CDTextCount()} * kPackSize);
     for (const auto& pack : packs_) {
@@ -115,7 +135,7 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
       for (uint8_t byte : pack->Data) bytes.append(static_cast<char>(byte));
       for (uint8_t byte : pack->Crc) bytes.append(static_cast<char>(byte));
     }
-    if (ReplaceBinaryFile(strCDTextFileName, bytes)) {
+    if (ReplaceBinaryFile(packs_path, bytes)) {
       lines << QStringLiteral("CDTEXTFILE \"%1\"").arg(FileNameOfPath(strCDTextFileName));
     }
   }
@@ -136,9 +156,7 @@ bool TOCInformation::SaveCUEFile(const QString& strFileName, const QString& strI
     }
     lines << QStringLiteral("    INDEX %1 %2").arg(int{entry->IndexNo}, 2, 10, QLatin1Char('0')).arg(entry->CueTime());
   }
-  bool written = true;
-  for (const QString& line : lines) written = sheet.Puts(line) && written;
-  return sheet.CloseFile() && written;
+  return ReplaceFileContents(sheet_path, EncodeTextLines(lines), FileFlush::kToPageCache);
 }
 
 bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFileName, int32_t& lngSectorSize) {

@@ -1,5 +1,11 @@
 #include "gui/model/descriptor_files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <QFile>
 #include <QFileInfo>
 #include <span>
 
@@ -20,12 +26,24 @@ bool ReadTextLines(const QString& path, QStringList* lines) {
 }
 
 bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes) {
-  FileIO file;
-  if (!file.OpenFile(path, kGenericWrite, kCreateAlways)) return false;
-  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                      static_cast<size_t>(bytes.size()));
-  const bool written = data.empty() || file.WriteFile(data) == static_cast<int32_t>(data.size());
-  return file.CloseFile() && written;
+  return ReplaceFileContents(path, bytes, FileFlush::kToPageCache);
+}
+
+FileProblem OutputPathProblem(const QString& path) {
+  struct stat st {};
+  const QByteArray native = QFile::encodeName(path);
+  if (::stat(native.constData(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return FileProblem{FileProblem::kNotRegular, 0};
+    // A write-protected descriptor is kept, for root too.
+    if ((st.st_mode & 0222) == 0 || ::access(native.constData(), W_OK) != 0) {
+      return FileProblem{FileProblem::kCannotOpen, EACCES};
+    }
+  }
+  // The file is written beside itself and renamed: its folder must take new files.
+  if (::access(QFile::encodeName(FolderOfPath(path)).constData(), W_OK | X_OK) != 0) {
+    return FileProblem{FileProblem::kCannotOpen, errno};
+  }
+  return {};
 }
 
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes) {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "gui/foundation/regular_file.h"
+
 namespace sorvel {
 
 // Largest ".cdt" pack file read: 8 blocks of 256 packs of 18 bytes.
@@ -19,8 +21,13 @@ constexpr qsizetype kMaxPackFileBytes = 8 * 256 * 18;
 // Reads the lines of a text sheet of at most 16 MiB (UTF-8 or CP932; CR LF,
 // CR or LF ends a line).
 bool ReadTextLines(const QString& path, QStringList* lines);
-// Deletes the file, then writes the bytes to a new one.
+// Replaces the file by the bytes whole (ReplaceFileContents).
 bool ReplaceBinaryFile(const QString& path, const QByteArray& bytes);
+// Why a descriptor cannot be written at `path`: kNotRegular when a FIFO,
+// device or folder stands there (writing would block or go elsewhere),
+// kCannotOpen when the file there is write-protected or its folder cannot
+// take new files.
+FileProblem OutputPathProblem(const QString& path);
 // Reads a whole small file; false when it cannot be opened or is larger than `max_bytes`.
 bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes);
 // Size of the file in bytes, 0 when it cannot be opened or is no regular file.

@@ -88,6 +88,70 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// The savers by the same rule: a FIFO, device or folder where a sheet,
+// pack file or CCD descriptor is to go is refused at once and told, and left
+// as it was; a pack file refused leaves the sheet without its line.
+class DescriptorSaveOverForeignFile : public ::testing::TestWithParam<std::tuple<const char*, StandIn>> {};
+
+TEST_P(DescriptorSaveOverForeignFile, IsRefusedAtOnceAndTold) {
+  const std::string replaced = std::get<0>(GetParam());
+  const StandIn kind = std::get<1>(GetParam());
+  testing::ScratchDir dir;
+  TOCInformation toc;
+  toc.RawTOCAdd(1, 0x10, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+  toc.RawTOCAdd(1, 0x10, 0, 0xA1, 0, 0, 0, 0, 1, 0, 0);
+  toc.RawTOCAdd(1, 0x10, 0, 0xA2, 0, 0, 0, 0, 0, 2, 10);
+  toc.TOCAdd(1, 1, 1, 0, 0, 0, 9);
+  const uint8_t text[12] = {'A'};
+  toc.CDTextAdd(0x80, 0, 0, 0, text, {});
+  testing::StatusRecorder recorder(toc);
+  StandInFile stand_in(dir / replaced, kind);
+  const QString cue = Q(dir / "disc.cue");
+  const QString cdt = Q(dir / "disc.cdt");
+  bool saved;
+  if (replaced == "disc.ccd") saved = toc.SaveCCDFile(Q(dir / "disc.ccd"));
+  else saved = toc.SaveCUEFile(cue, Q(dir / "disc.img"), cdt);
+  EXPECT_FALSE(stand_in.Blocked());
+  EXPECT_EQ(recorder.Texts(), QStringList{QStringLiteral("ファイル %1 は通常のファイルではありません。").arg(Q(dir / replaced))});
+  EXPECT_EQ(recorder.events.at(0).first, 2);
+  EXPECT_FALSE(std::filesystem::is_regular_file(dir / replaced));
+  if (replaced == "disc.cdt") {
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(testing::ReadFileBytes(dir / "disc.cue").find("CDTEXTFILE"), std::string::npos);
+  } else {
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(std::filesystem::exists(dir / "disc.cdt"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DescriptorSaveOverForeignFile,
+                         ::testing::Combine(::testing::Values("disc.cue", "disc.cdt", "disc.ccd"),
+                                            ::testing::Values(StandIn::kFifo, StandIn::kZeroDevice, StandIn::kFolder)),
+                         [](const auto& info) {
+                           std::string name = std::string(std::get<0>(info.param)) + "_" +
+                                              testing::StandInName(std::get<1>(info.param));
+                           for (char& ch : name) ch = ch == '.' ? '_' : ch;
+                           return name;
+                         });
+
+// A write-protected sheet or descriptor is kept and told, root or not.
+TEST(DescriptorFilesTest, WriteProtectedDescriptorsAreKeptAndTold) {
+  testing::ScratchDir dir;
+  TOCInformation toc;
+  toc.RawTOCAdd(1, 0x10, 0, 0xA0, 0, 0, 0, 0, 1, 0, 0);
+  toc.TOCAdd(1, 1, 1, 0, 0, 0, 9);
+  for (const char* name : {"disc.cue", "disc.ccd"}) {
+    testing::WriteFileBytes(dir / name, "kept");
+    std::filesystem::permissions(dir / name, std::filesystem::perms(0444));
+    testing::StatusRecorder recorder(toc);
+    const bool saved = std::string(name) == "disc.cue" ? toc.SaveCUEFile(Q(dir / name), Q(dir / "disc.img"), QString())
+                                                       : toc.SaveCCDFile(Q(dir / name));
+    EXPECT_FALSE(saved) << name;
+    EXPECT_EQ(recorder.Texts(), QStringList{QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / name))});
+    EXPECT_EQ(testing::ReadFileBytes(dir / name), "kept");
+  }
+}
+
 TEST(DescriptorFilesTest, SizesAndBytesOfRegularFilesOnly) {
   testing::ScratchDir dir;
   testing::MakeSizedFile(dir / "disc.img", 2352 * 3);

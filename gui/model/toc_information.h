@@ -87,8 +87,19 @@ class TOCInformation : public QObject {
   // only); the CD-Text packs go to the ".cdt" file `strCDTextFileName`, and the
   // sheet names that file only when it was written. False, writing nothing,
   // for an empty or multi-session TOC or one the sheet cannot express.
+  // The sheet and pack file replace what stands at their names whole; a FIFO,
+  // device, folder or write-protected file there is refused at once with a
+  // status (type 2).
   bool SaveCUEFile(const QString& strFileName, const QString& strImageFileName, const QString& strCDTextFileName,
                    int32_t lngSectorSize = 2352);
+  // SaveCUEFile writing the sheet and the pack file to `sheet_path` and
+  // `packs_path` (a job's temporary files) while the sheet names the image
+  // and the pack file by their final names.
+  bool SaveCUEFileTo(const QString& sheet_path, const QString& packs_path, const QString& strImageFileName,
+                     const QString& strCDTextFileName, int32_t lngSectorSize = 2352);
+  // Whether the TOC has a CUE sheet at all (one session, entries from LBA 0,
+  // CUE sector modes): SaveCUEFile of such a TOC fails only for the files.
+  bool HasCUESheet() const;
   // Reads a CUE sheet of one BINARY image: `strImageFileName` (empty on entry)
   // receives the image path resolved against the sheet's folder,
   // `lngSectorSize` 2352, 2048 or 2336. Errors are reported through
@@ -144,6 +155,11 @@ class TOCInformation : public QObject {
   void StatusChangeEx(int32_t lngStatusType, const QString& strStatus);
 
  private:
+  // False, with a status (type 2) for the user, when a save cannot write
+  // `path`: something other than a regular file stands there, a
+  // write-protected file, or a folder that takes no new files.
+  bool CheckOutputPath(const QString& path);
+
   List<std::shared_ptr<model::TOCTrack>> tracks_;
   List<std::shared_ptr<model::TOCRawTrack>> raw_;
   QString mcn_;

@@ -327,11 +327,11 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
     for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
       candidate = GetFullPath(QString::number(n) + u'~' + name, folder);
     HourglassCursor hourglass;
+    // A decode that fails leaves no file; whatever stands at the name by
+    // then (another instance's file) is not this one's to remove.
     if (decoder_->DecodeACM(candidate, file_name)) {
       wave_file = candidate;
       if (const jobs::Id3TrackText* text = decoder_->TrackText()) tag = ToTrackText(*text);
-    } else {
-      QFile::remove(candidate);
     }
   }
   const bool temporary = !wave_file.isEmpty() && wave_file != file_name;
