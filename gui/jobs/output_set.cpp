@@ -31,7 +31,9 @@ QByteArray FolderOf(const QByteArray& path) {
 // or "" with errno in `error_number`.
 QByteArray MakeUniqueFile(const QByteArray& target, int* error_number, std::optional<mode_t> mode = std::nullopt) {
   const qsizetype slash = target.lastIndexOf('/');
-  const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.';
+  // The target's name, cut so that the hidden name stays within a name's
+  // 255 bytes however long the target's own is.
+  const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1).left(200) + '.';
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     QByteArray name = prefix;

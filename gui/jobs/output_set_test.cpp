@@ -73,6 +73,19 @@ TEST(OutputSetTest, TemporariesAreNamedForOneSetOnly) {
   EXPECT_TRUE(std::filesystem::exists(a.toStdString()));
 }
 
+// A target whose name is as long as a name can be still gets a temporary,
+// and the set still takes that name.
+TEST(OutputSetTest, LongestTargetNamesGetATemporary) {
+  ScratchDir dir;
+  const std::string name = std::string(251, 'n') + ".img";
+  OutputSet set;
+  const QString temporary = set.Add(Q(dir / name));
+  ASSERT_FALSE(temporary.isEmpty()) << set.ProblemText().toStdString();
+  WriteFileBytes(temporary.toStdString(), "image");
+  ASSERT_TRUE(set.Commit());
+  EXPECT_EQ(Contents(dir.path()), (std::map<std::string, std::string>{{name, "image"}}));
+}
+
 // A write-protected earlier file, or a FIFO, device or folder at a name:
 // refused at once with the user's text, and nothing is touched.
 TEST(OutputSetTest, RefusedTargetsAreToldAndLeftAlone) {
