@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "native_common/little_endian.h"
@@ -199,10 +200,37 @@ struct Pace {
   int keep_alive_every_ms = 0;  // 0: silent while it holds
 };
 
+// What the canned server answers next. The test sets it while sessions of
+// earlier cases may still be holding, hence the lock.
+class Canned {
+ public:
+  void Set(const Bytes& answer) {
+    std::lock_guard lock(mutex_);
+    answer_ = answer;
+  }
+  void Set(const Pace& pace) {
+    std::lock_guard lock(mutex_);
+    pace_ = pace;
+  }
+  Bytes answer() const {
+    std::lock_guard lock(mutex_);
+    return answer_;
+  }
+  Pace pace() const {
+    std::lock_guard lock(mutex_);
+    return pace_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Bytes answer_;
+  Pace pace_;
+};
+
 // A library server whose "ExecCommand" answer the test chooses.
 class CannedHandler : public QRNTPRequestHandler {
  public:
-  CannedHandler(const Bytes* answer, const Pace* pace) : answer_(answer), pace_(pace) {}
+  explicit CannedHandler(const Canned* canned) : canned_(canned) {}
   void OnConnected(TcpSocket& socket) override { socket_ = &socket; }
   bool HandleRawRequest(const std::string& function, uint32_t, const std::vector<uint8_t>&,
                         std::vector<uint8_t>* output, bool*) override {
@@ -212,38 +240,36 @@ class CannedHandler : public QRNTPRequestHandler {
     } else if (function == "Close") {
       output->assign(4, 0);
     } else {
-      Hold();
-      *output = *answer_;
+      Hold(canned_->pace());
+      *output = canned_->answer();
     }
     return true;
   }
 
  private:
   // Runs on the session's worker, so its keep-alives never cross the answer.
-  void Hold() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(pace_->hold_ms);
+  void Hold(const Pace& pace) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(pace.hold_ms);
     uint8_t keep_alive[kQrntpHeaderSize];
     QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0).Encode(keep_alive);
     while (std::chrono::steady_clock::now() < end) {
-      const int step = pace_->keep_alive_every_ms > 0 ? pace_->keep_alive_every_ms : 20;
+      const int step = pace.keep_alive_every_ms > 0 ? pace.keep_alive_every_ms : 20;
       std::this_thread::sleep_for(std::chrono::milliseconds(step));
-      if (pace_->keep_alive_every_ms > 0) socket_->Send(keep_alive, sizeof keep_alive, 1000);
+      if (pace.keep_alive_every_ms > 0) socket_->Send(keep_alive, sizeof keep_alive, 1000);
     }
   }
 
-  const Bytes* answer_;
-  const Pace* pace_;
+  const Canned* canned_;
   TcpSocket* socket_ = nullptr;
 };
 
 class CannedServer : public QRNTPServerEvents {
  public:
   std::unique_ptr<QRNTPRequestHandler> CreateHandler() override {
-    return std::make_unique<CannedHandler>(&answer, &pace);
+    return std::make_unique<CannedHandler>(&canned);
   }
   void OnLog(const QRNTPLogEntry&) override {}
-  Bytes answer;
-  Pace pace;
+  Canned canned;
 };
 
 Bytes Reply(int32_t result, int32_t n, size_t data_bytes, uint8_t key = 0) {
@@ -268,7 +294,7 @@ TEST(RemoteScsiClient, ChecksWhatTheReplyHolds) {
   const uint8_t cdb[10] = {0x28};
   Bytes buffer(1024, 0);
   auto run = [&](const Bytes& answer) {
-    events.answer = answer;
+    events.canned.Set(answer);
     std::fill(buffer.begin(), buffer.end(), 0);
     return client.ExecCommand(cdb, sizeof cdb, buffer.data(), static_cast<uint32_t>(buffer.size()), nullptr, false,
                               5);
@@ -297,7 +323,7 @@ TEST(RemoteScsiClient, ChecksWhatTheReplyHolds) {
 // failure drops the link: the drive reads as gone until it is opened again.
 TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
   CannedServer events;
-  events.answer = Reply(0, 0, 0);
+  events.canned.Set(Reply(0, 0, 0));
   QRNTPServer server(std::string(kRemoteScsiSubsystem), &events);
   ASSERT_TRUE(server.Start(0));
   const std::string path = "\\\\127.0.0.1:" + std::to_string(server.port()) + "\\D:";
@@ -317,7 +343,7 @@ TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    events.pace = c.pace;
+    events.canned.Set(c.pace);
     RemoteScsiClient client;
     TransportSettings settings = client.transport().settings();
     settings.receive_timeout_ms = c.silence_ms;
