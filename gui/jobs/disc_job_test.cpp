@@ -1,6 +1,7 @@
 #include "gui/jobs/disc_job.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/trelin.h"
+#include "testing/gui/built_engines.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,7 @@ class WatchingJob : public DiscJob {
 // asked for before lets the commands that end the job run. A worker thread's
 // wait neither pumps nor gives up. The drive's handler from before comes back.
 TEST(DiscJobTest, RemoteWaitWatchGivesUpOnlyForAStopAskedMeanwhile) {
+  testing::BuiltEngines engines;
   Trelin drive;
   WatchingJob job;
   int outer_asked = 0;
