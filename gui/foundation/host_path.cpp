@@ -49,6 +49,11 @@ QByteArray HostPathOf(const QString& path) {
   return resolved.isEmpty() ? direct : resolved;
 }
 
+QByteArray HostBytesOf(const QString& path) {
+  if (!path.contains(QChar(QChar::ReplacementCharacter))) return QFile::encodeName(path);
+  return HostPathOf(path);
+}
+
 QByteArray HostPathOfUrl(const QUrl& url) {
   if (!url.isLocalFile()) return {};
   // The encoded form keeps "%FF" where the decoded one has U+FFFD.

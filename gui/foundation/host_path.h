@@ -19,6 +19,11 @@ namespace sorvel {
 // matches, the path's UTF-8 bytes (which then name nothing).
 QByteArray HostPathOf(const QString& path);
 
+// The host bytes of a path the program holds as text: its own bytes, or,
+// when Qt's decoding replaced bytes of it (U+FFFD), the entry HostPathOf
+// finds for it. What every open and stat of such a path goes through.
+QByteArray HostBytesOf(const QString& path);
+
 // The host path of a local file's address as it was sent ("file:///a/%FF"):
 // its percent-encoded bytes decoded as they are. Empty for other addresses.
 QByteArray HostPathOfUrl(const QUrl& url);

@@ -1,23 +1,24 @@
 #include "gui/foundation/regular_file.h"
 
-#include <QFile>
 #include <string>
+
+#include "gui/foundation/host_path.h"
 
 namespace sorvel {
 
 int OpenRegularFile(const QString& path, int flags, FileProblem* problem) {
-  return platform::OpenRegularFile(QFile::encodeName(path).toStdString(), flags, problem);
+  return platform::OpenRegularFile(HostBytesOf(path).toStdString(), flags, problem);
 }
 
 int OpenOutputFile(const QString& path, int flags, FileProblem* problem) {
   // The same rule as for reading: a FIFO named as an output would block the
   // open until some reader came, and a device or folder is no file to write.
-  return platform::OpenRegularFile(QFile::encodeName(path).toStdString(), flags, problem);
+  return platform::OpenRegularFile(HostBytesOf(path).toStdString(), flags, problem);
 }
 
 bool ReadRegularFile(const QString& path, int64_t max_bytes, QByteArray* contents, FileProblem* problem) {
   std::string bytes;
-  const bool read = platform::ReadRegularFile(QFile::encodeName(path).toStdString(), max_bytes, &bytes, problem);
+  const bool read = platform::ReadRegularFile(HostBytesOf(path).toStdString(), max_bytes, &bytes, problem);
   *contents = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
   return read;
 }

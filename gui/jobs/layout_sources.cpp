@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSignalBlocker>
 
+#include "gui/foundation/host_path.h"
 #include "gui/model/tazol.h"
 
 namespace sorvel {
@@ -18,7 +19,7 @@ const QString kRoot = QStringLiteral("\\");
 // survive a round trip through text.
 QString ChangedSource(const QString& name, const QByteArray& host_path, int64_t recorded_size) {
   struct stat info {};
-  const QByteArray path = host_path.isEmpty() ? QFile::encodeName(name) : host_path;
+  const QByteArray path = host_path.isEmpty() ? HostBytesOf(name) : host_path;
   if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
   }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "gui/foundation/host_path.h"
 #include "gui/model/engine_text.h"
 #include "gui/model/toc_parts.h"
 
@@ -203,7 +204,9 @@ void Tazol::ClearTrack() {
 }
 
 bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag) {
-  const QByteArray path = EngineText(wave_file_name);
+  // The engine opens the file by these bytes: a name Qt could not decode
+  // is found back on the disk.
+  const QByteArray path = HostBytesOf(wave_file_name);
   if (Call<TrackFn>(kAddTrack, 0, handle_, path.constData(), pregap, postgap, flag) == 0) return false;
   RecordWaveSize(GetTrackCount());
   emit ChangeTrack();
@@ -212,7 +215,9 @@ bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t post
 
 bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t pregap, int32_t postgap,
                        int32_t flag) {
-  const QByteArray path = EngineText(wave_file_name);
+  // The engine opens the file by these bytes: a name Qt could not decode
+  // is found back on the disk.
+  const QByteArray path = HostBytesOf(wave_file_name);
   const bool done = IsTrackNo(track_no) &&
                     Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
                         kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
@@ -240,7 +245,7 @@ void Tazol::RecordWaveSize(int32_t track_no) {
   if (!track || track->WaveFileName.isEmpty()) return;
   // Only the metadata is read: the engine has just opened and checked the file.
   struct stat info {};
-  if (::stat(QFile::encodeName(track->WaveFileName).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if (::stat(HostBytesOf(track->WaveFileName).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   int64_t& size = wave_sizes_[track->WaveFileName];
   size = std::max<int64_t>(size, info.st_size);
 }

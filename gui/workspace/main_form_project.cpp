@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
@@ -14,6 +13,7 @@
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/file.h"
 #include "gui/foundation/file_paths.h"
+#include "gui/foundation/host_path.h"
 #include "gui/foundation/host_tree_walk.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
@@ -44,17 +44,18 @@ void SetTexts(Tazol& image, int32_t track_no, const project::Texts& texts) {
   image.SetEnabledTrackText(true);
 }
 
-// A host file the loader may open: an absolute path of a regular file. A
-// Windows path, a relative one, a FIFO or a device counts as missing.
-bool IsUsableSource(const QString& path) {
-  if (path.isEmpty()) return false;
-  const QFileInfo info(path);
-  return info.isAbsolute() && info.isFile();
-}
-
-// The same for a path as the host's bytes; `status` gets the file's status.
+// A host file the loader may open: an absolute path of a regular file, as
+// the host's bytes; `status` gets the file's status. A Windows path, a
+// relative one, a FIFO or a device counts as missing.
 bool IsUsableSource(const QByteArray& path, struct stat* status) {
   return path.startsWith('/') && ::stat(path.constData(), status) == 0 && S_ISREG(status->st_mode);
+}
+
+// The same for a path held as text (a track's source): found back by its
+// bytes where Qt could not decode its name.
+bool IsUsableSource(const QString& path) {
+  struct stat status {};
+  return !path.isEmpty() && IsUsableSource(HostBytesOf(path), &status);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // clearing tracks, the track and album property dialogs, the capacity gauge
 // and the decoder's feedback. The list is rebuilt from the layout object
 // whenever it reports a change.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <algorithm>
 #include <optional>
@@ -97,8 +99,10 @@ ISOTrackText ToTrackText(const jobs::Id3TrackText& tag) {
 // The entries of a playlist as players write them: one path a line (CR LF, CR
 // or LF), lines that begin with "#" (the "#EXTM3U" and "#EXTINF:" lines of
 // extended playlists) and blank lines skipped. A relative entry is taken from
-// the playlist's own folder. Each line is joined as bytes and read as UTF-8,
-// else CP932, so one line in another encoding does not change the others.
+// the playlist's own folder. Each line is joined as bytes; where they name an
+// entry they are held as the text Qt makes of a host name (found back by its
+// bytes when opened, whatever its encoding), else read as UTF-8, else CP932
+// (a playlist of a Japanese system naming files now stored in UTF-8).
 QStringList PlaylistEntries(const QString& playlist, const QByteArray& contents) {
   QByteArray folder = QFile::encodeName(QFileInfo(playlist).absolutePath());
   if (!folder.endsWith('/')) folder += '/';
@@ -111,7 +115,10 @@ QStringList PlaylistEntries(const QString& playlist, const QByteArray& contents)
     at = end + (end + 1 < contents.size() && contents[end] == '\r' && contents[end + 1] == '\n' ? 2 : 1);
     if (line.trimmed().isEmpty() || line.startsWith('#')) continue;
     const QByteArray path = line.startsWith('/') ? line : folder + line;
-    entries << QString::fromStdString(platform::HostNameToUtf8(std::string_view(path.constData(), path.size())));
+    struct stat status {};
+    entries << (::lstat(path.constData(), &status) == 0
+                    ? QFile::decodeName(path)
+                    : QString::fromStdString(platform::HostNameToUtf8(std::string_view(path.constData(), path.size()))));
   }
   return entries;
 }

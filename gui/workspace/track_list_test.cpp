@@ -365,6 +365,43 @@ TEST_F(TrackListTest, PlayersPlaylistsAddTheirEntriesFromTheirOwnFolder) {
   EXPECT_TRUE(ui_.LastText().contains(Q(Host("music/missing.wav")))) << ui_.LastText().toStdString();
 }
 
+// Audio files whose names are not UTF-8 are added by their bytes through a
+// playlist, a drop and the file dialog (which hand them over as text with
+// U+FFFD where a byte was): the engine opens them, and their sizes are taken.
+TEST_F(TrackListTest, NamesThatAreNotUtf8AreAddedByTheirBytes) {
+  MainForm& form = OpenWithTemp();
+  const std::string odd = "odd\xFF\xFEname.wav";
+  const std::string cp932 = "\x93\xFA\x96\x7B.wav";  // 日本.wav in CP932, stored so
+  Wave(Host("bytes/" + odd));
+  Wave(Host("bytes/" + cp932));
+  testing::WriteFileBytes(Host("bytes/list.m3u"), "#EXTM3U\r\n" + odd + "\r\n" + Host("bytes/" + cp932).string() + "\r\n");
+  EXPECT_TRUE(form.AddAudioFile(Q(Host("bytes/list.m3u")))) << MessageTexts().join('\n').toStdString();
+  const QString lossy = QFile::decodeName(QByteArray::fromStdString(Host("bytes/" + odd).string()));
+  ASSERT_TRUE(lossy.contains(QChar(QChar::ReplacementCharacter)));
+  EXPECT_TRUE(form.AddAudioFile(lossy)) << MessageTexts().join('\n').toStdString();
+  QMimeData data;
+  // As a file manager sends it: the name's bytes percent-encoded.
+  data.setUrls({QUrl::fromEncoded("file://" + QByteArray::fromStdString(Host("bytes/" + cp932).string()).toPercentEncoding("/"))});
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(form.lsvTracks()->viewport(), &enter);
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(form.lsvTracks()->viewport(), &drop);
+  EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join('\n').toStdString();
+  Tazol& image = form.mobjImageFile();
+  ASSERT_EQ(image.GetTrackCount(), 4);
+  for (int track_no = 1; track_no <= 4; ++track_no) {
+    const auto track = image.GetTrackInformation(track_no);
+    ASSERT_NE(track, nullptr);
+    EXPECT_EQ(image.RecordedWaveSize(track->WaveFileName), 44 + 150 * 2352) << track_no;
+  }
+  // A project keeps them: saved and loaded back, the four tracks are there.
+  const QString project = Q(Host("bytes.wpj"));
+  ASSERT_TRUE(form.SaveProject(project));
+  ASSERT_TRUE(form.FileProjectLoad(project));
+  EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join('\n').toStdString();
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 4);
+}
+
 // Playlists nest sixteen deep; one level more fails like a playlist that
 // cannot be opened.
 TEST_F(TrackListTest, PlaylistsNestSixteenDeep) {
