@@ -5,7 +5,8 @@
 // its rest skipped), each ended at CR LF, CR or LF; lines of 3 characters
 // or fewer are ignored; "[NAME]" starts section NAME; any other line is split
 // at its first "=" and kept when key and value are both non-empty. Keys and
-// values are kept as they stand, spaces included.
+// values are kept as they stand, spaces included; a key set again with the
+// same bytes replaces its value, one in another case is another key.
 #pragma once
 
 #include <map>
