@@ -115,14 +115,14 @@ TEST(DriveValues, NonZeroNumberEnablesTheLetter) {
   profile.Set("DRIVES", "F:", "yes");
   profile.Set("DRIVES", "G:", "-1");
   profile.Set("DRIVES", "H:", "2x");
-  profile.Set("drives", "i:", "1");  // names in either case
+  profile.Set("DRIVES", "i:", "1");  // letters are upper case
   profile.Set("MAIN", "J:", "1");    // only in [DRIVES]
   DaemonConfig config = ReadDaemonConfig(profile);
   std::string enabled;
   for (int i = 0; i < 26; ++i) {
     if (config.drive_enabled[i]) enabled += static_cast<char>('A' + i);
   }
-  EXPECT_EQ(enabled, "DGHI");
+  EXPECT_EQ(enabled, "DGH");
 }
 
 class RecordingServer : public DaemonServer {
@@ -164,6 +164,56 @@ TEST(ConfigureAndListen, ReadsTheFileBesideTheProgramAndStartsTheServer) {
   server.listen_result = false;
   EXPECT_FALSE(ConfigureAndListen(server, program, out));
 }
+
+// Section and key names are read as written: only "[MAIN]", "[DRIVES]" and
+// the upper-case keys and letters set anything; a key repeated in another
+// case is another key.
+struct FileCase {
+  const char* name;
+  std::string text;
+  uint16_t port;
+  uint32_t max_connection;
+  const char* enabled;  // the enabled letters
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class ConfigFileNames : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(ConfigFileNames, AreCaseSensitive) {
+  const FileCase& c = GetParam();
+  testing::ScratchDir dir;
+  std::ofstream(dir / "kestrow.INI", std::ios::binary) << c.text;
+  RecordingServer server;
+  std::ostringstream out;
+  EXPECT_TRUE(ConfigureAndListen(server, (dir / "kestrow").string(), out));
+  EXPECT_EQ(server.started_port, c.port);
+  EXPECT_EQ(server.started_max_connection, c.max_connection);
+  std::string enabled, listed;
+  ASSERT_EQ(server.calls.size(), 26u);
+  for (const auto& [index, on] : server.calls) {
+    if (on) enabled += static_cast<char>('A' + index);
+  }
+  EXPECT_EQ(enabled, c.enabled);
+  for (const char* letter = c.enabled; *letter != '\0'; ++letter) listed += std::string(1, *letter) + ": ";
+  EXPECT_NE(out.str().find("EnabledDrives = " + listed + "\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("ListeningPort = " + std::to_string(c.port) + "\n"), std::string::npos) << out.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigFileNames,
+    ::testing::Values(
+        FileCase{"UpperCase", "[MAIN]\nLISTENINGPORT=9000\nMAXCONNECTION=5\n[DRIVES]\nD:=1\n", 9000, 5, "D"},
+        FileCase{"LowerCase", "[main]\nlisteningport=9000\nmaxconnection=5\n[drives]\nd:=1\nD:=1\n", 8801, 20, ""},
+        FileCase{"LowerCaseSections", "[main]\nLISTENINGPORT=9000\n[drives]\nD:=1\n", 8801, 20, ""},
+        FileCase{"LowerCaseKeys", "[MAIN]\nlisteningport=9000\nMaxConnection=5\n[DRIVES]\nd:=1\n", 8801, 20, ""},
+        FileCase{"MixedCaseSections", "[Main]\nLISTENINGPORT=9000\n[Drives]\nD:=1\n", 8801, 20, ""},
+        // The same key again replaces the value; the key in lower case does not.
+        FileCase{"RepeatedKey", "[DRIVES]\nD:=1\nE:=1\nE:=0\n[MAIN]\nLISTENINGPORT=9000\nLISTENINGPORT=9001\n", 9001,
+                 20, "D"},
+        FileCase{"RepeatedKeyInLowerCase", "[DRIVES]\nD:=1\nd:=0\n[MAIN]\nLISTENINGPORT=9000\nlisteningport=1\n",
+                 9000, 20, "D"}),
+    [](const ::testing::TestParamInfo<FileCase>& info) { return info.param.name; });
 
 TEST(ConfigureAndListen, AFileThatCannotBeReadIsSaidAndGivesDefaults) {
   testing::ScratchDir dir;

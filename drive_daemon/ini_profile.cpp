@@ -27,15 +27,6 @@ bool ReadLine(const std::string& text, size_t* at, std::string* line) {
   return true;
 }
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 bool IniProfile::Load(const std::string& path, platform::FileProblem* problem) {
@@ -78,23 +69,12 @@ bool IniProfile::Save(const std::string& path) const {
 }
 
 std::string IniProfile::Get(const std::string& section, const std::string& key) const {
-  const Entry* found = nullptr;
-  for (const auto& [full_key, entry] : entries_) {
-    if ((found == nullptr || entry.order < found->order) && SameIgnoringCase(entry.section, section) &&
-        SameIgnoringCase(entry.key, key)) {
-      found = &entry;
-    }
-  }
-  return found == nullptr ? std::string() : found->value;
+  auto it = entries_.find(FullKey(section, key));
+  return it == entries_.end() ? std::string() : it->second.value;
 }
 
 void IniProfile::Set(const std::string& section, const std::string& key, const std::string& value) {
-  auto [it, inserted] = entries_.try_emplace(FullKey(section, key), Entry{section, key, value, next_order_});
-  if (inserted) {
-    ++next_order_;
-  } else {
-    it->second.value = value;
-  }
+  entries_[FullKey(section, key)] = Entry{section, key, value};
 }
 
 void IniProfile::Remove(const std::string& section, const std::string& key) {

@@ -1,13 +1,12 @@
 // The daemon's configuration reader: a table of "[SECTION]KEY" -> value,
-// stored and saved by key in byte order as written. Reading ignores the
-// letter case of section and key, as the program's own INI reader does: of
-// names that differ in case only, the one set first answers.
+// sorted by key in byte order and case-sensitive.
 //
 // Load reads lines of at most 255 characters (a longer line is cut there and
 // its rest skipped), each ended at CR LF, CR or LF; lines of 3 characters
 // or fewer are ignored; "[NAME]" starts section NAME; any other line is split
 // at its first "=" and kept when key and value are both non-empty. Keys and
-// values are kept as they stand, spaces included.
+// values are kept as they stand, spaces included; a key set again with the
+// same bytes replaces its value, one in another case is another key.
 #pragma once
 
 #include <map>
@@ -28,8 +27,7 @@ class IniProfile {
   // Entries in key order, one "[SECTION]" header per section, CR LF line ends.
   bool Save(const std::string& path) const;
 
-  // The value, or "" when there is none; section and key match ignoring
-  // letter case (ASCII).
+  // The value, or "" when there is none.
   std::string Get(const std::string& section, const std::string& key) const;
   void Set(const std::string& section, const std::string& key, const std::string& value);
   // Removes one entry, or every entry of the section when `key` is empty.
@@ -42,7 +40,6 @@ class IniProfile {
     std::string section;
     std::string key;
     std::string value;
-    size_t order;  // when the entry was first set
   };
   static std::string FullKey(const std::string& section, const std::string& key) {
     return "[" + section + "]" + key;
@@ -50,7 +47,6 @@ class IniProfile {
 
   // Indexed by the full key; std::string orders its bytes as unsigned values.
   std::map<std::string, Entry> entries_;
-  size_t next_order_ = 0;
 };
 
 }  // namespace sorvel

@@ -179,11 +179,7 @@ bool TOCInformation::LoadCUEFile(const QString& strFileName, QString& strImageFi
   QStringList index_lines;       // the INDEX line of each track entry
   for (const QString& line_as_read : lines) {
     const QString line = line_as_read.trimmed();
-    // Ripping programs leave blank lines and REM comments (genre, date,
-    // their own name) in the sheets they write.
-    if (line.isEmpty()) continue;
     const CueLine cue = SplitCueLine(line);
-    if (cue.keyword == QLatin1String("REM")) continue;
     const QString field2 = cue.fields.value(0);
     const QString field3 = cue.fields.value(1);
     if (cue.keyword == QLatin1String("CDTEXTFILE")) {

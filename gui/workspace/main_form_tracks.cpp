@@ -96,13 +96,15 @@ ISOTrackText ToTrackText(const jobs::Id3TrackText& tag) {
   return text;
 }
 
-// The entries of a playlist as players write them: one path a line (CR LF, CR
-// or LF), lines that begin with "#" (the "#EXTM3U" and "#EXTINF:" lines of
-// extended playlists) and blank lines skipped. A relative entry is taken from
-// the playlist's own folder. Each line is joined as bytes; where they name an
-// entry they are held as the text Qt makes of a host name (found back by its
-// bytes when opened, whatever its encoding), else read as UTF-8, else CP932
-// (a playlist of a Japanese system naming files now stored in UTF-8).
+// The entries of a playlist: one a line (CR LF, CR or LF), each line as it
+// stands, untrimmed and with no comment syntax, so that a "#EXTINF:" line of
+// an extended playlist is an entry like any other (AddAudioFile tells that it
+// names no audio file) and an empty line is the empty name. A relative entry
+// is taken from the playlist's own folder. Each line is joined as bytes;
+// where they name an entry they are held as the text Qt makes of a host name
+// (found back by its bytes when opened, whatever its encoding), else read as
+// UTF-8, else CP932 (a playlist of a Japanese system naming files now stored
+// in UTF-8).
 QStringList PlaylistEntries(const QString& playlist, const QByteArray& contents) {
   QByteArray folder = QFile::encodeName(QFileInfo(playlist).absolutePath());
   if (!folder.endsWith('/')) folder += '/';
@@ -113,7 +115,10 @@ QStringList PlaylistEntries(const QString& playlist, const QByteArray& contents)
     while (end < contents.size() && contents[end] != '\r' && contents[end] != '\n') ++end;
     const QByteArray line = contents.mid(at, end - at);
     at = end + (end + 1 < contents.size() && contents[end] == '\r' && contents[end + 1] == '\n' ? 2 : 1);
-    if (line.trimmed().isEmpty() || line.startsWith('#')) continue;
+    if (line.isEmpty()) {
+      entries << QString();
+      continue;
+    }
     const QByteArray path = line.startsWith('/') ? line : folder + line;
     struct stat status {};
     entries << (::lstat(path.constData(), &status) == 0

@@ -45,6 +45,12 @@ class TrackListTest : public testing::MainFormTest {
     return Open(ini);
   }
   std::filesystem::path Temp() const { return scratch_ / "temp"; }
+  // The message of a file that is no audio file the engine takes.
+  static QString Unsupported(const QString& path) {
+    return QStringLiteral("音楽ファイル ") + path +
+           QStringLiteral(" は開けないか、または未対応の形式です。\r\n"
+                          "（44.1KhzでサンプリングされたWAVファイル、または44.1KHzに変換可能なMP3ファイルのみ対応）");
+  }
 
   void AddDataArea() {
     Write(Host("data/readme.txt"), "hello");
@@ -132,7 +138,9 @@ TEST_P(TrackLimitTest, NinetyNineTracksTheDataTrackIncluded) {
 
 // A playlist longer than the room left adds what fits and tells the rest in
 // one message with their count: the entries of a playlist inside it read
-// before the limit, and a playlist inside it past the limit as one.
+// before the limit, and a playlist inside it past the limit as one. Its "#"
+// lines are entries too: one before the limit is told as no audio file, those
+// past it are counted.
 TEST_P(TrackLimitTest, APlaylistPastTheLimitIsToldOnceWithTheCountLeftOut) {
   const bool with_data = GetParam();
   MainForm& form = OpenWithTemp();
@@ -143,16 +151,18 @@ TEST_P(TrackLimitTest, APlaylistPastTheLimitIsToldOnceWithTheCountLeftOut) {
   testing::WriteFileBytes(Host("list/inner.m3u"), inner);
   std::string top = "#EXTM3U\r\n";
   for (int i = 0; i < 250; ++i) {
-    top += "#EXTINF:1,Title " + std::to_string(i) + "\r\n" + wave.string() + "\r\n";
+    if (i >= 150) top += "#EXTINF:1,Title " + std::to_string(i) + "\r\n";
+    top += wave.string() + "\r\n";
     if (i == 20 || i == 200) top += "inner.m3u\r\n";
   }
   testing::WriteFileBytes(Host("list/top.m3u"), top);
   EXPECT_FALSE(form.AddAudioFile(Q(Host("list/top.m3u"))));
   EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 99);
-  const int left_out = 250 + 50 + 1 - (with_data ? 98 : 99);
-  EXPECT_EQ(MessageTexts(), QStringList{kTrackLimit + QStringLiteral("\r\nプレイリストの %1 個のファイルは追加されませんでした。")
-                                                          .arg(left_out)});
-  EXPECT_EQ(ui_.messages()[0].style, 48);
+  const int left_out = 250 + 100 + 50 + 1 - (with_data ? 98 : 99);
+  EXPECT_EQ(MessageTexts(),
+            QStringList({Unsupported(Q(Host("list/#EXTM3U"))),
+                         kTrackLimit + QStringLiteral("\r\nプレイリストの %1 個のファイルは追加されませんでした。").arg(left_out)}));
+  EXPECT_EQ(ui_.messages()[1].style, 48);
   // A playlist given when the list is already full counts all of its entries.
   ui_.Clear();
   EXPECT_FALSE(form.AddAudioFile(Q(Host("list/inner.m3u"))));
@@ -222,10 +232,7 @@ TEST_F(TrackListTest, UnreadableAndRefusedFilesLeaveNothingBehind) {
     ui_.Clear();
     EXPECT_FALSE(form.AddAudioFile(Q(Host(name)))) << name;
     ASSERT_EQ(ui_.messages().size(), 1) << name;
-    EXPECT_EQ(ui_.LastText(), QStringLiteral("音楽ファイル ") + Q(Host(name)) +
-                                  QStringLiteral(" は開けないか、または未対応の形式です。\r\n"
-                                                 "（44.1KhzでサンプリングされたWAVファイル、"
-                                                 "または44.1KHzに変換可能なMP3ファイルのみ対応）"));
+    EXPECT_EQ(ui_.LastText(), Unsupported(Q(Host(name))));
   }
   EXPECT_TRUE(TempFiles().isEmpty());
   EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 0);
@@ -260,12 +267,12 @@ TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   const auto self = Host("list/self.m3u");
   const auto mutual_a = Host("list/mutual_a.m3u");
   const auto mutual_b = Host("list/mutual_b.m3u");
-  testing::WriteFileBytes(inner, line(w2) + "\r\n\r\n" + line(self) + "\r\n");
+  testing::WriteFileBytes(inner, line(w2) + "\r\n" + line(self) + "\r\n");
   testing::WriteFileBytes(self, line(self) + "\n" + line(w3) + "\n");
   testing::WriteFileBytes(mutual_a, line(mutual_b) + "\r");
   testing::WriteFileBytes(mutual_b, line(mutual_a) + "\r");
   const auto top = Host("list/top.m3u");
-  testing::WriteFileBytes(top, line(w1) + "\r\n\r\n" + line(inner) + "\r\n" + line(mutual_a) + "\r\n" +
+  testing::WriteFileBytes(top, line(w1) + "\r\n" + line(inner) + "\r\n" + line(mutual_a) + "\r\n" +
                                    line(Host("list/x.wav")) + "\r\n");
   EXPECT_FALSE(form.AddAudioFile(Q(top)));
   Pump();
@@ -273,10 +280,10 @@ TEST_F(TrackListTest, PlaylistsNestLoopAndNameAFifoWithoutHanging) {
   // Only the FIFO is reported; loops fail silently like unopenable playlists.
   EXPECT_EQ(MessageTexts().size(), 1);
   EXPECT_TRUE(ui_.LastText().contains(Q(Host("list/x.wav"))));
-  // A clean playlist with CR LF and empty lines adds each entry once.
+  // A clean playlist with CR LF adds each entry once.
   ui_.Clear();
   const auto clean = Host("list/clean.m3u");
-  testing::WriteFileBytes(clean, "\r\n" + line(w3) + "\r\n\r\n" + line(w1) + "\r\n");
+  testing::WriteFileBytes(clean, line(w3) + "\r\n" + line(w1) + "\r\n");
   EXPECT_TRUE(form.AddAudioFile(Q(clean)));
   Pump();
   EXPECT_EQ(Sources(), QStringList({"1.wav", "2.wav", "3.wav", "3.wav", "1.wav"}));
@@ -300,19 +307,14 @@ TEST_F(TrackListTest, ForeignPlaylistsAndAudioFilesAreToldWithoutWaiting) {
   auto too_large = [](const QString& path) {
     return FileProblemText(path, FileProblem{FileProblem::kTooLarge, 0});
   };
-  auto unsupported = [](const QString& path) {
-    return QStringLiteral("音楽ファイル ") + path +
-           QStringLiteral(" は開けないか、または未対応の形式です。\r\n"
-                          "（44.1KhzでサンプリングされたWAVファイル、または44.1KHzに変換可能なMP3ファイルのみ対応）");
-  };
   const Case cases[] = {
       {"fifo.m3u", testing::StandIn::kFifo, not_regular},
       {"zero.m3u", testing::StandIn::kZeroDevice, not_regular},
       {"huge.m3u", testing::StandIn::kOversize, too_large},
-      {"fifo.mp3", testing::StandIn::kFifo, unsupported},
-      {"zero.mp3", testing::StandIn::kZeroDevice, unsupported},
-      {"fifo.wav", testing::StandIn::kFifo, unsupported},
-      {"zero.wav", testing::StandIn::kZeroDevice, unsupported},
+      {"fifo.mp3", testing::StandIn::kFifo, Unsupported},
+      {"zero.mp3", testing::StandIn::kZeroDevice, Unsupported},
+      {"fifo.wav", testing::StandIn::kFifo, Unsupported},
+      {"zero.wav", testing::StandIn::kZeroDevice, Unsupported},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -327,10 +329,13 @@ TEST_F(TrackListTest, ForeignPlaylistsAndAudioFilesAreToldWithoutWaiting) {
   EXPECT_TRUE(TempFiles().isEmpty());
 }
 
-// Playlists as players write them: the lines of an extended playlist, a byte
-// order mark, entries relative to the playlist's own folder (whatever the
-// current folder), a line in CP932 among UTF-8 ones, each line end.
-TEST_F(TrackListTest, PlayersPlaylistsAddTheirEntriesFromTheirOwnFolder) {
+// An extended playlist as players write it: every line is an entry, untrimmed
+// and with no comment syntax. Its "#" lines and blank lines are each told as
+// no audio file, and the window goes on with the next line; the real entries
+// are added, taken from the playlist's own folder (whatever the current
+// folder), with a byte order mark, a line in CP932 among UTF-8 ones and each
+// line end.
+TEST_F(TrackListTest, ExtendedPlaylistAddsItsEntriesAndTellsItsOtherLines) {
   MainForm& form = OpenWithTemp();
   Wave(Host("music/a.wav"));
   Wave(Host("music/sub/b.wav"));
@@ -350,19 +355,29 @@ TEST_F(TrackListTest, PlayersPlaylistsAddTheirEntriesFromTheirOwnFolder) {
   ASSERT_TRUE(QDir::setCurrent(Q(Host("other"))));
   const bool added = form.AddAudioFile(Q(Host("music/list.m3u")));
   QDir::setCurrent(previous);
-  EXPECT_TRUE(added) << MessageTexts().join('\n').toStdString();
-  EXPECT_TRUE(ui_.messages().isEmpty()) << MessageTexts().join('\n').toStdString();
+  EXPECT_FALSE(added);
+  const QString folder = Q(Host("music")) + u'/';
+  EXPECT_EQ(MessageTexts(), QStringList({Unsupported(folder + "#EXTM3U"), Unsupported(folder + "#EXTINF:123,Artist - A"),
+                                         Unsupported(QString()), Unsupported(folder + "   "),
+                                         Unsupported(folder + "#EXTINF:-1,B"), Unsupported(folder + "# a comment"),
+                                         Unsupported(folder + "#EXTINF:5,last")}));
+  for (const auto& message : ui_.messages()) EXPECT_EQ(message.style, 48);
   Pump();
+  EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(Sources(), QStringList({"a.wav", "b.wav", "c.wav", "曲.wav", "d.wav"}));
+  EXPECT_EQ(form.mobjSourceFiles().Count(), 5);
+  EXPECT_TRUE(TempFiles().isEmpty());
   const auto track = form.mobjImageFile().GetTrackInformation(2);
   ASSERT_NE(track, nullptr);
   EXPECT_EQ(QFileInfo(track->WaveFileName).canonicalFilePath(), QFileInfo(Q(Host("music/sub/b.wav"))).canonicalFilePath());
-  // A missing entry is told by the name it was looked for under.
+  // The window goes on taking files; a missing entry is told by the name it
+  // was looked for under.
   ui_.Clear();
-  testing::WriteFileBytes(Host("music/gone.m3u"), "#EXTM3U\r\nmissing.wav\r\n");
+  testing::WriteFileBytes(Host("music/gone.m3u"), "missing.wav\r\n");
   EXPECT_FALSE(form.AddAudioFile(Q(Host("music/gone.m3u"))));
-  ASSERT_EQ(MessageTexts().size(), 1);
-  EXPECT_TRUE(ui_.LastText().contains(Q(Host("music/missing.wav")))) << ui_.LastText().toStdString();
+  EXPECT_EQ(MessageTexts(), QStringList{Unsupported(folder + "missing.wav")});
+  EXPECT_TRUE(form.AddAudioFile(Q(absolute)));
+  EXPECT_EQ(form.mobjImageFile().GetTrackCount(), 6);
 }
 
 // Audio files whose names are not UTF-8 are added by their bytes through a
@@ -374,7 +389,7 @@ TEST_F(TrackListTest, NamesThatAreNotUtf8AreAddedByTheirBytes) {
   const std::string cp932 = "\x93\xFA\x96\x7B.wav";  // 日本.wav in CP932, stored so
   Wave(Host("bytes/" + odd));
   Wave(Host("bytes/" + cp932));
-  testing::WriteFileBytes(Host("bytes/list.m3u"), "#EXTM3U\r\n" + odd + "\r\n" + Host("bytes/" + cp932).string() + "\r\n");
+  testing::WriteFileBytes(Host("bytes/list.m3u"), odd + "\r\n" + Host("bytes/" + cp932).string() + "\r\n");
   EXPECT_TRUE(form.AddAudioFile(Q(Host("bytes/list.m3u")))) << MessageTexts().join('\n').toStdString();
   const QString lossy = QFile::decodeName(QByteArray::fromStdString(Host("bytes/" + odd).string()));
   ASSERT_TRUE(lossy.contains(QChar(QChar::ReplacementCharacter)));
