@@ -392,7 +392,10 @@ TEST_F(TrackListTest, NamesThatAreNotUtf8AreAddedByTheirBytes) {
   for (int track_no = 1; track_no <= 4; ++track_no) {
     const auto track = image.GetTrackInformation(track_no);
     ASSERT_NE(track, nullptr);
-    EXPECT_EQ(image.RecordedWaveSize(track->WaveFileName), 44 + 150 * 2352) << track_no;
+    const auto added = image.AddedWaveIdentity(track_no);
+    ASSERT_TRUE(added.has_value()) << track_no;
+    EXPECT_EQ(added->size, 44 + 150 * 2352) << track_no;
+    EXPECT_EQ(added->layout.data_offset, 44u) << track_no;
   }
   // A project keeps them: saved and loaded back, the four tracks are there.
   const QString project = Q(Host("bytes.wpj"));
