@@ -237,7 +237,7 @@ bool TrackLayer::ReadAudio(PlayEntry& entry, uint8_t* sector) {
     // rewritten) would be burned as this track: refused.
     if (!wave_.Open(entry.path) ||
         platform::CompareSource(entry.identity, wave_.Identity()) != platform::SourceChange::kNone) {
-      std::printf("'%s' is not the file that was added.\n", entry.path.c_str());
+      std::printf("'%s' cannot be opened or is not the file that was added.\n", entry.path.c_str());
       wave_.Close();
       return false;  // retried on the next sector of the track
     }
