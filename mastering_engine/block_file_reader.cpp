@@ -5,9 +5,17 @@
 
 namespace sorvel {
 
-bool BlockFileReader::Open(const std::string& path, uint64_t limit) {
+bool BlockFileReader::Open(const std::string& path, uint64_t limit, const platform::SourceIdentity* added) {
   Close();
   if (!file_.OpenSource(path)) return false;
+  // The descriptor itself is compared: a file put at the path after any
+  // earlier look is caught here.
+  platform::SourceIdentity now;
+  if (added != nullptr && (!platform::ReadSourceIdentity(file_.Descriptor(), false, &now) ||
+                           platform::CompareSource(*added, now) != platform::SourceChange::kNone)) {
+    file_.Close();
+    return false;
+  }
   left_ = limit;
   return true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "mastering_engine/host_file.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 
@@ -22,8 +23,9 @@ class BlockFileReader {
 
   // Opens a source found to be a regular file when it was added, for reading
   // (closing the one open); no more than `limit` bytes of it are ever read.
-  // False when it cannot be opened or is no longer a regular file.
-  bool Open(const std::string& path, uint64_t limit);
+  // False when it cannot be opened or is no longer a regular file, or, given
+  // what the file was when it was added, when the opened file differs from it.
+  bool Open(const std::string& path, uint64_t limit, const platform::SourceIdentity* added = nullptr);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   // The opened path, empty when closed.

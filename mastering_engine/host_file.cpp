@@ -228,6 +228,7 @@ bool HostFile::Query(const std::string& path, PathInfo* info) {
   info->regular = S_ISREG(st.st_mode);
   info->size = static_cast<int64_t>(st.st_size);
   info->modification_time = static_cast<int64_t>(st.st_mtime);
+  info->identity = platform::IdentityOfStat(st);
   uint32_t attributes = 0;
   if ((st.st_mode & S_IWUSR) == 0) attributes |= kReadOnly;
   std::string base = BaseNameOf(path);

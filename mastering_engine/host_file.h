@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/source_identity.h"
+
 namespace sorvel {
 
 class HostFile {
@@ -38,6 +40,8 @@ class HostFile {
   bool OpenSource(const std::string& path);
   bool Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // The open descriptor, -1 when closed.
+  int Descriptor() const { return fd_; }
   const std::string& Path() const { return path_; }
   bool Writable() const { return writable_; }
 
@@ -77,6 +81,7 @@ class HostFile {
     int64_t size = 0;
     uint32_t attributes = 0;
     int64_t modification_time = 0;
+    platform::SourceIdentity identity;
   };
   // False (and `info` untouched) when the path cannot be queried.
   static bool Query(const std::string& path, PathInfo* info);

@@ -55,11 +55,13 @@ bool IsoImageStream::ReadDataBlock(uint8_t* block) {
     file_.Close();
     std::printf("Open '%s'\n\n", entry.source.c_str());
     // HostFile opens regular files only: a FIFO put in the source's place would block.
-    if (!file_.Open(entry.source, entry.size)) file_failed_ = true;
+    if (!file_.Open(entry.source, entry.size, &entry.identity)) file_failed_ = true;
   }
-  // A file that grew is cut at the size it had when it was added; one that
-  // shrank fails at the first block it cannot fill, its last partial block
-  // included: the disc never gets zeros in place of the file's bytes.
+  // A file that is not what was added (grown, rewritten, another file at
+  // its path) fails at its open; one that shrinks while it is read fails at
+  // the first block it cannot fill, its last partial block included, and
+  // one that grows while it is read is cut at its recorded size: the disc
+  // never gets zeros or other bytes in place of the file's.
   size_t want = static_cast<size_t>(std::min<uint64_t>(file_bytes_left_, kIsoSectorSize));
   size_t got = file_failed_ ? 0 : file_.Read(block, want);
   std::memset(block + got, 0, kIsoSectorSize - got);

@@ -341,7 +341,7 @@ bool LayOutDataTrack(const IsoTree& tree, std::string_view label, int64_t now, D
       if (!node.source.empty() && node.size > 0) {
         uint64_t sectors = SectorsOf(node.size);
         out->files.push_back({node.source, static_cast<uint32_t>(file_offset), static_cast<uint32_t>(sectors),
-                              node.size});
+                              node.size, node.identity});
         file_offset += sectors;
         if (file_offset > 0xFFFFFFFFull) return false;
       }

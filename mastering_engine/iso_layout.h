@@ -25,6 +25,7 @@ struct IsoFileExtent {
   uint32_t lba = 0;
   uint32_t sectors = 0;
   uint64_t size = 0;
+  platform::SourceIdentity identity;  // the file as it was added
 };
 
 struct DataTrackLayout {

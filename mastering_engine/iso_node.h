@@ -10,6 +10,7 @@
 
 #include "mastering_engine/iso_name.h"
 #include "mastering_engine/name_table.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 
@@ -28,6 +29,7 @@ struct IsoNode {
   std::string name;        // first name: the ISO name, or the Joliet name under Joliet variants
   std::string short_name;  // second name: the unique 8.3 name (Joliet variants only)
   std::string source;      // host file; empty for directories and dummy files
+  platform::SourceIdentity identity;  // the host file as it was added
   bool is_directory = false;
   uint32_t attributes = 0;  // caller's attribute word; bit value 2 is hidden
   uint64_t size = 0;        // bytes; 0 for directories

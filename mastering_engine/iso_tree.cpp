@@ -157,6 +157,7 @@ bool IsoTree::AddISOFile(std::string_view name, const std::string& source_path) 
   uint32_t hidden = (info.attributes & HostFile::kHidden) ? IsoNode::kHiddenAttribute : 0;
   auto node = NewEntry(name, hidden, info.modification_time);
   node->source = source_path;
+  node->identity = info.identity;
   node->size = static_cast<uint64_t>(info.size);
   Insert(std::move(node));
   return true;

@@ -31,14 +31,16 @@ bool TrackLayer::ValidGaps(int32_t pregap, int32_t postgap) {
   return pregap >= 0 && postgap >= 0 && pregap <= kMaxGap && postgap <= kMaxGap;
 }
 
-bool TrackLayer::CheckWave(const std::string& path, uint64_t* data_bytes, int32_t* length) {
+bool TrackLayer::CheckWave(const std::string& path, TrackRecord* record) {
   WaveReader reader;
   if (!reader.Open(path) || !reader.Format().IsCdAudio()) return false;
   uint64_t bytes = reader.DataBytes();
   uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
   if (sectors < kMinTrackLength) sectors = kMinTrackLength;
-  *data_bytes = bytes;
-  *length = static_cast<int32_t>(sectors);  // at most 4 GiB / 2352, well inside int32
+  record->path = path;
+  record->data_bytes = bytes;
+  record->length = static_cast<int32_t>(sectors);  // at most 4 GiB / 2352, well inside int32
+  record->identity = reader.Identity();
   return true;
 }
 
@@ -46,8 +48,7 @@ bool TrackLayer::AddTrack(const std::string& wav_path, int32_t pregap, int32_t p
   int limit = data_.HasDataArea() ? kMaxTracks - 1 : kMaxTracks;
   if (AudioTrackCount() >= limit || !ValidGaps(pregap, postgap)) return false;
   TrackRecord record;
-  if (!CheckWave(wav_path, &record.data_bytes, &record.length)) return false;
-  record.path = wav_path;
+  if (!CheckWave(wav_path, &record)) return false;
   record.pregap = pregap;
   record.postgap = postgap;
   // An audio track never claims to be data: the data bit of its control is dropped.
@@ -68,12 +69,12 @@ bool TrackLayer::ResetTrack(int32_t index, const std::string& wav_path, int32_t 
   if (audio < 0 || !ValidGaps(pregap, postgap)) return false;
   TrackRecord& record = tracks_[static_cast<size_t>(audio)];
   if (wav_path != record.path) {
-    uint64_t bytes = 0;
-    int32_t length = 0;
-    if (!CheckWave(wav_path, &bytes, &length)) return false;
-    record.path = wav_path;
-    record.data_bytes = bytes;
-    record.length = length;
+    TrackRecord checked;
+    if (!CheckWave(wav_path, &checked)) return false;
+    record.path = checked.path;
+    record.data_bytes = checked.data_bytes;
+    record.length = checked.length;
+    record.identity = checked.identity;
   }
   record.pregap = pregap;
   record.postgap = postgap;
@@ -188,6 +189,7 @@ int32_t TrackLayer::ReadStart(const std::string& volume_label) {
     entry.postgap = record.postgap;
     entry.length = record.length;
     entry.bytes_left = record.data_bytes;
+    entry.identity = record.identity;
     play_list_.push_back(entry);
     if (entry.pregap > 0) {
       AddEntry(toc_, track, 0, record.control, 0, total, total + entry.pregap - 1);
@@ -231,7 +233,11 @@ void TrackLayer::PrintToc() const {
 bool TrackLayer::ReadAudio(PlayEntry& entry, uint8_t* sector) {
   if (!wave_.IsOpen()) {
     std::printf("Open AUDIO TRACK '%s'\n", entry.path.c_str());
-    if (!wave_.Open(entry.path) || !wave_.Format().IsCdAudio()) {
+    // Another file at the path since the track was added (or the same file
+    // rewritten) would be burned as this track: refused.
+    if (!wave_.Open(entry.path) ||
+        platform::CompareSource(entry.identity, wave_.Identity()) != platform::SourceChange::kNone) {
+      std::printf("'%s' cannot be opened or is not the file that was added.\n", entry.path.c_str());
       wave_.Close();
       return false;  // retried on the next sector of the track
     }

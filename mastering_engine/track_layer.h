@@ -14,6 +14,7 @@
 #include "mastering_engine/wave_reader.h"
 #include "native_common/ecc_encoder.h"
 #include "native_common/toc_structure.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 
@@ -24,6 +25,7 @@ struct TrackRecord {
   int32_t control = 0;
   int32_t length = 0;       // sectors
   uint64_t data_bytes = 0;  // PCM bytes when the track was added: the stream never reads more
+  platform::SourceIdentity identity;  // the WAV file as the track took it
   TrackTextBlock texts;
 };
 
@@ -74,8 +76,9 @@ class TrackLayer {
   int32_t ReadStart(const std::string& volume_label);
   // The sector at the running LBA: 2352 bytes; a data sector is a Mode 1 sector
   // when raw, else 2048 user bytes followed by zeros. False past the end, or when
-  // a source could not be opened or read or holds fewer bytes than it had when
-  // it was added (the sector then counts all the same).
+  // a source could not be opened or read, is not the file it was when it was
+  // added, or holds fewer bytes than it had then (the sector then counts all
+  // the same).
   bool Read(uint8_t* sector, bool raw);
   void ReadEnd();
 
@@ -90,10 +93,12 @@ class TrackLayer {
     int32_t postgap = 0;
     int32_t length = 0;
     uint64_t bytes_left = 0;
+    platform::SourceIdentity identity;
   };
 
-  // Opens and checks a WAV file; fills the data bytes and the track length.
-  static bool CheckWave(const std::string& path, uint64_t* data_bytes, int32_t* length);
+  // Opens and checks a WAV file; fills the data bytes, the track length and
+  // the file's identity of `record`.
+  static bool CheckWave(const std::string& path, TrackRecord* record);
   static bool ValidGaps(int32_t pregap, int32_t postgap);
   // The audio track of a track index; -1 outside the list or for the data track.
   int AudioIndexOf(int32_t index) const;

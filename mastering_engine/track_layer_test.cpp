@@ -1,6 +1,8 @@
 #include "mastering_engine/track_layer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -372,28 +374,86 @@ TEST_F(TrackLayerTest, DataReadErrorFailsTheSectorAndTheStreamGoesOn) {
 
 // A WAV that grew streams the bytes it had; one that shrank fails every
 // sector its data no longer fills (it once streamed a silent tail as success).
-TEST_F(TrackLayerTest, SourceThatGrewIsCutAndOneThatShrankFails) {
-  std::string pcm = Pcm(2352 * 2 + 10, 4);
-  std::string grow = Wave("grow.wav", pcm), shrink = Wave("shrink.wav", pcm);
+// A WAV file that is not what its track took when the stream opens it fails
+// every sector of the track's data, zero-filled: grown (once cut at the old
+// size and passed), shrunk, of another rate, with its samples further in
+// (once streamed from the wrong offset). The last two are written over the
+// file in place at its old size and given back its time, so only the WAV
+// layout tells. An untouched file passes.
+TEST_F(TrackLayerTest, WaveThatChangedSinceItWasAddedFailsItsTrack) {
+  const std::string pcm = Pcm(2352 * 2 + 10, 4);
+  struct Case {
+    const char* name;
+    std::string bytes;  // written over the file; empty: untouched
+    bool keep_time;
+  };
+  const Case cases[] = {
+      {"grown", testing::CdWave(pcm + Pcm(5000, 9)), false},
+      {"shrunk", testing::CdWave(pcm.substr(0, 3000)), false},
+      {"rate", testing::Riff(testing::FmtChunk(16, 1, 2, 48000) + testing::Chunk("data", pcm)), true},
+      {"moved", testing::Riff(testing::FmtChunk() + testing::Chunk("LIST", "INFOabcd") +
+                              testing::Chunk("data", pcm.substr(0, pcm.size() - 16))),
+       true},
+      {"same", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Wave(std::string(c.name) + ".wav", pcm);
+    TrackLayer layer(data_);
+    ASSERT_TRUE(layer.AddTrack(path, 0, 0, 0));
+    if (!c.bytes.empty()) {
+      ASSERT_EQ(c.bytes.size() == testing::CdWave(pcm).size(), c.keep_time);
+      struct stat before {};
+      ASSERT_EQ(stat(path.c_str(), &before), 0);
+      testing::WriteFile(path, c.bytes);
+      const timespec times[2] = {before.st_atim, before.st_mtim};
+      if (c.keep_time) {
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+      }
+    }
+    ASSERT_EQ(Start(layer), 300);
+    std::string stream;
+    int passed = 0;
+    ::testing::internal::CaptureStdout();
+    for (int i = 0; i < 300; ++i) {
+      bool ok = false;
+      stream += Sector(layer, false, &ok);
+      passed += ok ? 1 : 0;
+    }
+    ::testing::internal::GetCapturedStdout();
+    if (c.bytes.empty()) {
+      EXPECT_EQ(passed, 300);
+      EXPECT_TRUE(stream == pcm + std::string(2352 * 300 - pcm.size(), '\0'));
+    } else {
+      EXPECT_EQ(passed, 0);
+      EXPECT_TRUE(stream == std::string(2352 * 300, '\0'));
+    }
+  }
+}
+
+// A WAV file cut while its track streams fails from the first sector it can
+// no longer fill (once burned with a silent tail); the padding after the
+// samples needs no file.
+TEST_F(TrackLayerTest, WaveCutWhileItStreamsFailsFromWhereItEnds) {
+  const std::string pcm = Pcm(2352 * 3 + 10, 4);
+  const std::string path = Wave("cut.wav", pcm);
   TrackLayer layer(data_);
-  ASSERT_TRUE(layer.AddTrack(grow, 0, 0, 0));
-  ASSERT_TRUE(layer.AddTrack(shrink, 0, 0, 0));
-  testing::WriteFile(grow, testing::CdWave(pcm + Pcm(5000, 9)));
-  testing::WriteFile(shrink, testing::CdWave(pcm.substr(0, 3000)));
-  ASSERT_EQ(Start(layer), 600);
-  std::string stream;
+  ASSERT_TRUE(layer.AddTrack(path, 0, 0, 0));
+  ASSERT_EQ(Start(layer), 300);
   ::testing::internal::CaptureStdout();
-  for (int i = 0; i < 600; ++i) {
-    bool ok = false;
-    stream += Sector(layer, false, &ok);
-    // Sector 301 holds 648 of its 2,352 bytes, 302 none of its 10.
-    EXPECT_EQ(ok, i != 301 && i != 302) << i;
+  bool ok = false;
+  EXPECT_TRUE(Sector(layer, false, &ok) == pcm.substr(0, 2352));
+  EXPECT_TRUE(ok);
+  std::filesystem::resize_file(path, 44 + 3000);
+  // Sector 1 holds 648 of its 2,352 bytes, 2 and 3 none of theirs.
+  EXPECT_TRUE(Sector(layer, false, &ok) == pcm.substr(2352, 648) + std::string(2352 - 648, '\0'));
+  EXPECT_FALSE(ok);
+  for (int i = 2; i < 300; ++i) {
+    Sector(layer, false, &ok);
+    EXPECT_EQ(ok, i >= 4) << i;
   }
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Read error on '" + shrink + "'."), std::string::npos) << out;
-  EXPECT_TRUE(stream.substr(0, 2352 * 3) == pcm + std::string(2352 * 3 - pcm.size(), '\0'));
-  EXPECT_TRUE(stream.substr(2352 * 300, 2352 * 2) == pcm.substr(0, 3000) + std::string(2352 * 2 - 3000, '\0'));
-  EXPECT_TRUE(stream.substr(2352 * 3, 2352 * 297) == std::string(2352 * 297, '\0'));
+  EXPECT_NE(out.find("Read error on '" + path + "'."), std::string::npos) << out;
 }
 
 TEST_F(TrackLayerTest, WaveThatNoLongerOpensFailsEveryDataSector) {

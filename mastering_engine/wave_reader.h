@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mastering_engine/host_file.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 
@@ -39,6 +40,8 @@ class WaveReader {
   const std::string& Path() const { return file_.Path(); }
 
   const WaveFormat& Format() const { return format_; }
+  // The opened file as it was when it was opened, its layout included.
+  const platform::SourceIdentity& Identity() const { return identity_; }
   // The PCM bytes of the "data" chunk (after the cut to the file size).
   uint64_t DataBytes() const { return data_bytes_; }
   uint64_t BytesLeft() const { return bytes_left_; }
@@ -48,12 +51,9 @@ class WaveReader {
   int64_t Read(uint8_t* buffer, size_t size);
 
  private:
-  // Reads exactly `size` bytes at the current position; false on a short read or error.
-  bool ReadExact(void* buffer, size_t size);
-  bool ParseChunks(uint64_t file_size);
-
   HostFile file_;
   WaveFormat format_;
+  platform::SourceIdentity identity_;
   uint64_t data_bytes_ = 0;
   uint64_t bytes_left_ = 0;
 };

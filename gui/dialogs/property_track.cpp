@@ -155,7 +155,8 @@ void PropertyTrack::Load(const ISOTrackData* track, bool enabled_track_text, con
     nudPostgapSecond_->setValue(track->PostgapLBA / kSectorsPerSecond % 60);
     nudPostgapFrame_->setValue(track->PostgapLBA % kSectorsPerSecond);
     chkPreemphasis_->setChecked((track->TrackControlFlag & 1) != 0);
-    chkCopypemitterd_->setChecked((track->TrackControlFlag & 2) != 0);
+    // The flag bit 2 permits copying; the box says copying is not permitted.
+    chkCopypemitterd_->setChecked((track->TrackControlFlag & 2) == 0);
   }
   tabLanguage_Click();
   chkCDText_->setChecked(enabled_track_text);
@@ -182,7 +183,7 @@ void PropertyTrack::Store(ISOTrackData* track, bool& enabled_track_text, ISOTrac
                         nudPostgapFrame_->Value();
     int32_t flag = track->TrackControlFlag & ~3;
     if (chkPreemphasis_->isChecked()) flag |= 1;
-    if (chkCopypemitterd_->isChecked()) flag |= 2;
+    if (!chkCopypemitterd_->isChecked()) flag |= 2;
     track->TrackControlFlag = flag;
   }
   enabled_track_text = chkCDText_->isChecked();

@@ -78,9 +78,10 @@ TEST(PropertyTrack, FlagBitsFollowTheBoxesOtherBitsStay) {
     PropertyTrack form;
     form.Load(&track, enabled, english, japanese);
     EXPECT_EQ(form.chkPreemphasis()->isChecked(), (flag & 1) != 0);
-    EXPECT_EQ(form.chkCopypemitterd()->isChecked(), (flag & 2) != 0);
+    // Ticked: copying not permitted, the flag bit 2 clear.
+    EXPECT_EQ(form.chkCopypemitterd()->isChecked(), (flag & 2) == 0);
     form.chkPreemphasis()->setChecked((flag & 1) == 0);
-    form.chkCopypemitterd()->setChecked((flag & 2) == 0);
+    form.chkCopypemitterd()->setChecked((flag & 2) != 0);
     form.cmdOK()->click();
     form.Store(&track, enabled, english, japanese);
     EXPECT_EQ(track.TrackControlFlag, (flag ^ 3) | 0x10) << flag;

@@ -1,32 +1,58 @@
 #include "gui/jobs/layout_sources.h"
 
-#include <sys/stat.h>
-
-#include <QFile>
 #include <QList>
 #include <QSignalBlocker>
 
 #include "gui/foundation/host_path.h"
 #include "gui/model/tazol.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 namespace {
 
+using platform::SourceChange;
+using platform::SourceIdentity;
+
 const QString kRoot = QStringLiteral("\\");
 
-// Only the file's metadata is read: opening a FIFO would wait for a writer.
-// The host path is taken as bytes, since a name that is not UTF-8 does not
-// survive a round trip through text.
-QString ChangedSource(const QString& name, const QByteArray& host_path, int64_t recorded_size) {
-  struct stat info {};
-  const QByteArray path = host_path.isEmpty() ? HostBytesOf(name) : host_path;
-  if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+// What `host_path` (the source `name` shows) is now, against each identity it
+// was added with. A data file is only stated (opening a FIFO would wait for
+// a writer); a WAV file's chunks are read too. The host path is taken as
+// bytes, since a name that is not UTF-8 does not survive a round trip
+// through text.
+QString ChangedSource(const QString& name, const QByteArray& host_path, bool wave,
+                      const QList<SourceIdentity>& added) {
+  SourceIdentity now;
+  if (!platform::IdentifySource(host_path.toStdString(), wave, &now)) {
     return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
   }
-  if (recorded_size >= 0 && info.st_size < recorded_size) {
-    return QStringLiteral("ファイル %1 は追加した時より小さくなっています。").arg(name);
+  for (const SourceIdentity& identity : added) {
+    switch (platform::CompareSource(identity, now)) {
+      case SourceChange::kShrunk:
+        return QStringLiteral("ファイル %1 は追加した時より小さくなっています。").arg(name);
+      case SourceChange::kChanged:
+        return QStringLiteral("ファイル %1 は追加した時から変更されています。").arg(name);
+      case SourceChange::kNone:
+        break;
+    }
   }
   return {};
+}
+
+// The identities a data entry was added with: those of its path with the
+// size the layout holds for it. Where none was recorded, the entry's size
+// alone is compared.
+QList<SourceIdentity> AddedIdentities(Tazol& image, const ISOFindFile& entry, const QByteArray& path) {
+  QList<SourceIdentity> added;
+  for (const SourceIdentity& identity : image.AddedFileIdentities(entry.SourcePath)) {
+    if (identity.size == int64_t{entry.Size}) added.append(identity);
+  }
+  SourceIdentity now;
+  if (added.isEmpty() && platform::IdentifySource(path.toStdString(), false, &now)) {
+    now.size = entry.Size;
+    added.append(now);
+  }
+  return added;
 }
 
 // The data files below the current directory, depth first; the directory is
@@ -43,7 +69,8 @@ QString ChangedDataFile(Tazol& image) {
       problem = ChangedDataFile(image);
       image.ChangeISODirectory(QStringLiteral(".."));
     } else if (!entry.OriginalFileName.isEmpty()) {  // a dummy entry has no source
-      problem = ChangedSource(entry.OriginalFileName, entry.SourcePath, entry.Size);
+      const QByteArray path = entry.SourcePath.isEmpty() ? HostBytesOf(entry.OriginalFileName) : entry.SourcePath;
+      problem = ChangedSource(entry.OriginalFileName, path, false, AddedIdentities(image, entry, path));
     }
     if (!problem.isEmpty()) return problem;
   }
@@ -61,7 +88,9 @@ QString ChangedLayoutSource(Tazol& image) {
   for (int32_t track = 1; problem.isEmpty() && track <= image.GetTrackCount(); ++track) {
     const auto data = image.GetTrackInformation(track);
     if (data && !data->WaveFileName.isEmpty()) {
-      problem = ChangedSource(data->WaveFileName, {}, image.RecordedWaveSize(data->WaveFileName));
+      const auto added = image.AddedWaveIdentity(track);
+      problem = ChangedSource(data->WaveFileName, HostBytesOf(data->WaveFileName), true,
+                              added ? QList<SourceIdentity>{*added} : QList<SourceIdentity>{});
     }
   }
   return problem;

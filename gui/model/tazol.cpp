@@ -1,6 +1,5 @@
 #include "gui/model/tazol.h"
 
-#include <sys/stat.h>
 
 #include <QFile>
 #include <algorithm>
@@ -86,12 +85,14 @@ void Tazol::RaiseDataChanged() {
 bool Tazol::InitISOFS(int32_t file_system) {
   if (Call<int32_t(intptr_t, int32_t)>(kInitISOFS, 0, handle_, file_system) == 0) return false;
   file_system_ = file_system;
+  file_identities_.clear();
   RaiseDataChanged();
   return true;
 }
 
 void Tazol::ClearISO() {
   Call<IntFn>(kClearISO, 0, handle_);
+  file_identities_.clear();
   RaiseDataChanged();
 }
 
@@ -119,9 +120,10 @@ bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
 bool Tazol::AddISOFile(QString& name, const QByteArray& source_path) {
   const QByteArray entry = EngineText(name);
   // The export reads the bytes up to the first zero byte as they are.
-  return Added(Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
-                                                                source_path.constData()),
-               name);
+  const int32_t result = Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_,
+                                                                          entry.constData(), source_path.constData());
+  if (result != 0) RecordFile(QByteArray(source_path.constData()));
+  return Added(result, name);
 }
 
 bool Tazol::AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp) {
@@ -197,7 +199,7 @@ std::unique_ptr<ISOFindFile> Tazol::FindISONextFile() { return FindStep(kFindISO
 
 void Tazol::ClearTrack() {
   Call<IntFn>(kClearTrack, 0, handle_);
-  wave_sizes_.clear();
+  wave_identities_.clear();
   cd_text_enabled_ = false;
   RaiseDataChanged();
   emit ChangeTrack();
@@ -208,7 +210,7 @@ bool Tazol::AddTrack(const QString& wave_file_name, int32_t pregap, int32_t post
   // is found back on the disk.
   const QByteArray path = HostBytesOf(wave_file_name);
   if (Call<TrackFn>(kAddTrack, 0, handle_, path.constData(), pregap, postgap, flag) == 0) return false;
-  RecordWaveSize(GetTrackCount());
+  RecordWave(GetTrackCount());
   emit ChangeTrack();
   return true;
 }
@@ -218,46 +220,63 @@ bool Tazol::ResetTrack(int32_t track_no, const QString& wave_file_name, int32_t 
   // The engine opens the file by these bytes: a name Qt could not decode
   // is found back on the disk.
   const QByteArray path = HostBytesOf(wave_file_name);
+  const auto before = GetTrackInformation(track_no);
   const bool done = IsTrackNo(track_no) &&
                     Call<int32_t(intptr_t, int32_t, const char*, int32_t, int32_t, int32_t)>(
                         kResetTrack, 0, handle_, track_no - 1, path.constData(), pregap, postgap, flag) != 0;
-  if (done) {
-    RecordWaveSize(track_no);
-    ForgetUnusedWaveSizes();
-  }
+  // The engine takes the file anew only when the path is another one.
+  if (done && (!before || HostBytesOf(before->WaveFileName) != path)) RecordWave(track_no);
   emit ChangeTrack();
   return done;
 }
 
 bool Tazol::RemoveTrack(int32_t track_no) {
+  const int32_t audio = IsTrackNo(track_no) ? AudioIndex(track_no) : -1;
   if (!IsTrackNo(track_no) || Call<int32_t(intptr_t, int32_t)>(kRemoveTrack, 0, handle_, track_no - 1) == 0) {
     return false;
   }
-  ForgetUnusedWaveSizes();
+  if (audio < 0) {
+    file_identities_.clear();  // the data track goes with the whole data area
+  } else if (static_cast<size_t>(audio) < wave_identities_.size()) {
+    wave_identities_.erase(wave_identities_.begin() + audio);
+  }
   emit ChangeTrack();
   return true;
 }
 
-int64_t Tazol::RecordedWaveSize(const QString& wave_file_name) const { return wave_sizes_.value(wave_file_name, -1); }
-
-void Tazol::RecordWaveSize(int32_t track_no) {
-  const auto track = GetTrackInformation(track_no);
-  if (!track || track->WaveFileName.isEmpty()) return;
-  // Only the metadata is read: the engine has just opened and checked the file.
-  struct stat info {};
-  if (::stat(HostBytesOf(track->WaveFileName).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  int64_t& size = wave_sizes_[track->WaveFileName];
-  size = std::max<int64_t>(size, info.st_size);
+int32_t Tazol::AudioIndex(int32_t track_no) {
+  const auto first = GetTrackInformation(1);
+  const int32_t data_tracks = first && first->WaveFileName.isEmpty() ? 1 : 0;
+  return track_no - 1 - data_tracks;
 }
 
-void Tazol::ForgetUnusedWaveSizes() {
-  QHash<QString, int64_t> used;
-  for (int32_t track_no = 1; track_no <= GetTrackCount(); ++track_no) {
-    const auto track = GetTrackInformation(track_no);
-    const auto found = track ? wave_sizes_.constFind(track->WaveFileName) : wave_sizes_.constEnd();
-    if (found != wave_sizes_.constEnd()) used.insert(found.key(), found.value());
+std::optional<platform::SourceIdentity> Tazol::AddedWaveIdentity(int32_t track_no) {
+  if (!IsTrackNo(track_no) || track_no > GetTrackCount()) return std::nullopt;
+  const int32_t audio = AudioIndex(track_no);
+  if (audio < 0 || static_cast<size_t>(audio) >= wave_identities_.size()) return std::nullopt;
+  return wave_identities_[static_cast<size_t>(audio)];
+}
+
+void Tazol::RecordWave(int32_t track_no) {
+  const auto track = GetTrackInformation(track_no);
+  const int32_t audio = AudioIndex(track_no);
+  if (!track || audio < 0) return;
+  if (wave_identities_.size() <= static_cast<size_t>(audio)) wave_identities_.resize(static_cast<size_t>(audio) + 1);
+  // The engine has just opened and checked the file.
+  platform::SourceIdentity identity;
+  auto& slot = wave_identities_[static_cast<size_t>(audio)];
+  if (platform::IdentifySource(HostBytesOf(track->WaveFileName).toStdString(), true, &identity)) {
+    slot = identity;
+  } else {
+    slot.reset();
   }
-  wave_sizes_.swap(used);
+}
+
+void Tazol::RecordFile(const QByteArray& source_path) {
+  platform::SourceIdentity identity;
+  if (!platform::IdentifySource(source_path.toStdString(), false, &identity)) return;
+  QList<platform::SourceIdentity>& added = file_identities_[source_path];
+  if (!added.contains(identity)) added.append(identity);
 }
 
 int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }

@@ -12,10 +12,13 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "gui/model/engine_binding.h"
 #include "gui/model/tazol_records.h"
 #include "gui/model/toc_information.h"
+#include "platform/source_identity.h"
 
 namespace sorvel {
 
@@ -65,11 +68,15 @@ class Tazol final : public QObject, public EngineBinding {
   int32_t GetTrackCount();
   // Null outside 1..GetTrackCount.
   std::unique_ptr<ISOTrackData> GetTrackInformation(int32_t track_no);
-  // The size in bytes a track's WAV file (named as GetTrackInformation names
-  // it) had when it was added: the track streams that many bytes, so a file
-  // now smaller would leave a hole. The largest when tracks added it at
-  // different sizes; -1 when no track's add recorded it.
-  int64_t RecordedWaveSize(const QString& wave_file_name) const;
+  // What track `track_no`'s WAV file was when the track took it (added, or
+  // reset to another file): the track streams it as it was then. Nothing for
+  // the data track, outside the list, or where the file could not be told.
+  std::optional<platform::SourceIdentity> AddedWaveIdentity(int32_t track_no);
+  // What the data source at `source_path` (the host path an entry lists) was
+  // each time it was added since the data area was last emptied.
+  QList<platform::SourceIdentity> AddedFileIdentities(const QByteArray& source_path) const {
+    return file_identities_.value(source_path);
+  }
   // The number of sectors of the laid-out disc.
   int32_t ReadStart();
   // `data` must hold kSectorSize bytes; false without a read otherwise.
@@ -108,14 +115,19 @@ class Tazol final : public QObject, public EngineBinding {
   bool Added(int32_t result, QString& name);
   std::unique_ptr<ISOFindFile> FindStep(size_t export_index);
   void RaiseDataChanged();
-  // Records the size of the WAV file of track `track_no` as it is now.
-  void RecordWaveSize(int32_t track_no);
-  // Forgets the sizes of the files no track uses any more.
-  void ForgetUnusedWaveSizes();
+  // The index of track `track_no` among the audio tracks; negative for the
+  // data track (track 1 when there is one).
+  int32_t AudioIndex(int32_t track_no);
+  // Records what the WAV file of track `track_no` is now.
+  void RecordWave(int32_t track_no);
+  // Records what the data source at `source_path` is now.
+  void RecordFile(const QByteArray& source_path);
 
   int32_t file_system_ = 0;
   bool cd_text_enabled_ = false;
-  QHash<QString, int64_t> wave_sizes_;
+  // In audio track order.
+  std::vector<std::optional<platform::SourceIdentity>> wave_identities_;
+  QHash<QByteArray, QList<platform::SourceIdentity>> file_identities_;
 };
 
 }  // namespace sorvel

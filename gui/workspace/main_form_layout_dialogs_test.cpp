@@ -4,24 +4,31 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "gui/dialogs/dialog_forms.h"
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/disc_read_form.h"
 #include "gui/dialogs/drive_panel.h"
+#include "gui/dialogs/property_track.h"
 #include "gui/dialogs/well_layout_test_support.h"
 #include "gui/dialogs/well_save_form.h"
 #include "gui/dialogs/well_write_form.h"
 #include "gui/foundation/form_services.h"
 #include "gui/foundation/history_database.h"
+#include "gui/model/public_enumerations.h"
+#include "gui/model/toc_information.h"
+#include "gui/model/trelin.h"
 #include "gui/workspace/main_form_fixture.h"
 #include "gui/workspace/workspace_dialogs.h"
+#include "testing/gui/modal_answer.h"
 #include "testing/gui/recording_power_backend.h"
 
 namespace sorvel {
@@ -168,6 +175,89 @@ TEST_F(MainFormLayoutDialogsTest, NamesThatAreNotUtf8AreBurntByTheirBytes) {
   for (const auto& f : files) {
     SCOPED_TRACE(f.disc);
     EXPECT_EQ(testing::RunCommand("cmp '" + folder + "/" + f.host + "' '" + (back / "x" / f.disc).string() + "'"), 0);
+  }
+}
+
+// 複製不許可 in the track dialog, ticked: the disc's track is copy-prohibited
+// (its control without the bit of value 2) and the saved sheet has no
+// "FLAGS DCP"; unticked, the reverse (once the other way round). A project
+// saved before (its flags stored as the disc takes them) shows the box as
+// its flags say and gives the same disc.
+TEST_F(MainFormLayoutDialogsTest, CopyProhibitedBoxGivesCopyProhibitedTracks) {
+  struct Case {
+    const char* name;
+    int project_flags;  // -1: the track is added and the box set
+    bool ticked;
+  };
+  const Case cases[] = {
+      {"ticked", -1, true},
+      {"unticked", -1, false},
+      {"project_flags_0", 0, true},
+      {"project_flags_2", 2, false},
+  };
+  const std::string pcm = testing::LayoutSource::Pcm(300, 5);
+  const auto header = MakeWaveHeader(static_cast<uint32_t>(pcm.size()), 44100, 16, true);
+  ASSERT_TRUE(header.has_value());
+  testing::WriteFileBytes(Host("song.wav"), std::string(header->data(), header->size()) + pcm);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string state = std::string(c.name) + ".state";
+    LayoutDialogsRig rig(scratch_, state.c_str());
+    MainForm& form = Open();
+    if (c.project_flags < 0) {
+      ASSERT_TRUE(form.AddAudioFile(Q(Host("song.wav"))));
+    } else {
+      const auto project = scratch_ / (std::string(c.name) + ".wpj");
+      testing::WriteFileBytes(project, "[Mastering]\r\nLabel=OLD\r\nFileSystem=16\r\n\r\n[Data]\r\n\r\n[Audio]\r\n150\t0\t" +
+                                           std::to_string(c.project_flags) + "\t" + Host("song.wav").string() + "\r\n");
+      ASSERT_TRUE(form.FileProjectLoad(Q(project)));
+    }
+    Pump();
+    ASSERT_EQ(form.lsvTracks()->topLevelItemCount(), 1);
+    form.lsvTracks()->setCurrentItem(form.lsvTracks()->topLevelItem(0));
+    form.lsvTracks()->topLevelItem(0)->setSelected(true);
+    bool shown = false;
+    testing::WhenModalShown([&](QWidget* w) {
+      auto* dialog = qobject_cast<PropertyTrack*>(w);
+      ASSERT_NE(dialog, nullptr);
+      shown = true;
+      if (c.project_flags < 0) {
+        dialog->chkCopypemitterd()->setChecked(c.ticked);
+      } else {
+        EXPECT_EQ(dialog->chkCopypemitterd()->isChecked(), c.ticked);
+      }
+      dialog->cmdOK()->click();
+    });
+    form.mnuTrackProperty_Click();
+    Pump();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(form.lsvTracks()->topLevelItem(0)->text(7), c.ticked ? QString() : QStringLiteral("DCP "));
+
+    ui_.Clear();
+    const auto image = scratch_ / (std::string(c.name) + ".img");
+    ui_.QueueSaveFile(Q(image));
+    form.tlbMain_ButtonClick(QStringLiteral("SaveWell"));
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("書き込みは正常終了しました。"));
+    const std::string sheet = testing::ReadFileBytes(scratch_ / (std::string(c.name) + ".cue"));
+    EXPECT_EQ(sheet.find("FLAGS DCP") != std::string::npos, !c.ticked) << sheet;
+
+    ui_.Clear();
+    StartThenEndWhenShown();
+    form.tlbMain_ButtonClick(QStringLiteral("WriteWell"));
+    Pump();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("書き込みは正常終了しました。"));
+    Trelin drive;
+    ASSERT_TRUE(drive.OpenDevice(3));
+    ASSERT_TRUE(drive.LoadTray(true));
+    ASSERT_EQ(drive.ReadStart(CCC_RAW, 0), CBR_OK);
+    const auto toc = drive.GetTOCStructure();
+    drive.ReadEnd();
+    drive.CloseDevice();
+    ASSERT_NE(toc, nullptr);
+    ASSERT_GE(toc->TOCCount(), 1);
+    const model::TOCTrack* track = toc->TOC(toc->TOCCount());
+    EXPECT_EQ(track->TrackNo, 1);
+    EXPECT_EQ((track->Flags & 2) != 0, !c.ticked) << track->Flags;
   }
 }
 

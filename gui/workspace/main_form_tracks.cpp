@@ -544,7 +544,8 @@ void MainForm::RefreshTrackView() {
     row->setText(5, track->DataMSF());
     row->setText(6, track->PostgapMSF());
     QString attribute;
-    if ((track->TrackControlFlag & 2) == 0) attribute += QStringLiteral("DCP ");
+    // "DCP": digital copy permitted (flag bit 2).
+    if ((track->TrackControlFlag & 2) != 0) attribute += QStringLiteral("DCP ");
     if ((track->TrackControlFlag & 1) != 0) attribute += QStringLiteral("PRE");
     row->setText(7, attribute);
   }

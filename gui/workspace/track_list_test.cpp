@@ -407,7 +407,10 @@ TEST_F(TrackListTest, NamesThatAreNotUtf8AreAddedByTheirBytes) {
   for (int track_no = 1; track_no <= 4; ++track_no) {
     const auto track = image.GetTrackInformation(track_no);
     ASSERT_NE(track, nullptr);
-    EXPECT_EQ(image.RecordedWaveSize(track->WaveFileName), 44 + 150 * 2352) << track_no;
+    const auto added = image.AddedWaveIdentity(track_no);
+    ASSERT_TRUE(added.has_value()) << track_no;
+    EXPECT_EQ(added->size, 44 + 150 * 2352) << track_no;
+    EXPECT_EQ(added->layout.data_offset, 44u) << track_no;
   }
   // A project keeps them: saved and loaded back, the four tracks are there.
   const QString project = Q(Host("bytes.wpj"));
@@ -537,12 +540,13 @@ TEST_F(TrackListTest, RowsGaugeAndAlbumName) {
   EXPECT_EQ(audio->text(4), QStringLiteral("00:02:00"));
   EXPECT_EQ(audio->text(5), QStringLiteral("00:05:00"));
   EXPECT_EQ(audio->text(6), QStringLiteral("00:00:00"));
-  EXPECT_EQ(audio->text(7), QStringLiteral("DCP "));
+  // A new track is not copy-permitted: no "DCP".
+  EXPECT_EQ(audio->text(7), QString());
   Tazol& image = form.mobjImageFile();
   struct {
     int flag;
     const char* text;
-  } const attributes[] = {{1, "DCP PRE"}, {2, ""}, {3, "PRE"}, {0, "DCP "}};
+  } const attributes[] = {{1, "PRE"}, {2, "DCP "}, {3, "DCP PRE"}, {0, ""}};
   for (const auto& a : attributes) {
     ASSERT_TRUE(image.ResetTrack(2, Q(Host("a.wav")), 150, 0, a.flag));
     Pump();
@@ -609,7 +613,8 @@ TEST_F(TrackListTest, ThreeRowsAnsweredNoGetGapsAndFlagsButKeepTheirTexts) {
     dialog->nudPregapFrame()->setValue(5);
     dialog->nudPostgapSecond()->setValue(3);
     dialog->chkPreemphasis()->setChecked(true);
-    dialog->chkCopypemitterd()->setChecked(true);
+    EXPECT_TRUE(dialog->chkCopypemitterd()->isChecked());  // a new track: copying not permitted
+    dialog->chkCopypemitterd()->setChecked(false);
     dialog->chkCDText()->click();
     dialog->chkLanguage(0)->setChecked(true);
     dialog->txtTitle(0)->setText(QStringLiteral("Same"));

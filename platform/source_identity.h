@@ -1,0 +1,70 @@
+// What a mastering source was when it was added to a layout, and what it is
+// now. A layout is fixed when a file is added (its size decides the sectors
+// it takes, a WAV file's format and samples decide its track), so a burn
+// compares each source with what was added before the first sector and
+// again when it opens the file: a file that grew, a link pointed at another
+// file, a WAV file replaced by another all show, whatever their names say.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+namespace sorvel::platform {
+
+// The format of a RIFF/WAVE file and where its samples lie.
+struct WaveLayout {
+  uint16_t format_tag = 0;
+  uint16_t channels = 0;
+  uint32_t sample_rate = 0;
+  uint16_t bits_per_sample = 0;
+  uint64_t data_offset = 0;  // the first byte of the "data" chunk's samples
+  uint64_t data_bytes = 0;   // the chunk's size, cut to the bytes the file holds
+
+  bool operator==(const WaveLayout&) const = default;
+};
+
+// Reads the chunks of the RIFF/WAVE file behind `fd`, `file_size` bytes
+// long, by positional reads (the descriptor's position stays). False when the
+// "RIFF"/"WAVE" marks are missing, a "fmt " chunk of at least 16 bytes does
+// not come before the "data" chunk, a chunk reaches past the end, or there
+// is no "data" chunk.
+bool ReadWaveLayout(int fd, uint64_t file_size, WaveLayout* layout);
+
+struct SourceIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modified_ns = 0;  // modification time, nanoseconds since the epoch
+  bool wave = false;        // a WAV file: `layout` counts too
+  WaveLayout layout;
+
+  bool operator==(const SourceIdentity&) const = default;
+};
+
+// The file part of an identity from a stat of the file.
+SourceIdentity IdentityOfStat(const struct stat& status);
+
+// What the file behind `fd` is now; with `wave`, its WAV layout too. False
+// when the descriptor cannot be stated, or `wave` and the chunks do not read
+// as a WAV file: the identity then has a zero layout, which matches none
+// that was added.
+bool ReadSourceIdentity(int fd, bool wave, SourceIdentity* identity);
+
+// The same by path: a data file by one stat, a WAV file opened (never
+// waiting on a FIFO or device put there) to read its chunks. False when the
+// path names no regular file or it cannot be opened.
+bool IdentifySource(const std::string& path, bool wave, SourceIdentity* identity);
+
+enum class SourceChange : uint8_t {
+  kNone,
+  kShrunk,   // fewer bytes than when it was added
+  kChanged,  // another file, another size, time or WAV layout
+};
+
+// How the source `now` differs from what was `added`: the one comparison
+// every check of a source makes.
+SourceChange CompareSource(const SourceIdentity& added, const SourceIdentity& now);
+
+}  // namespace sorvel::platform
