@@ -565,6 +565,28 @@ INSTANTIATE_TEST_SUITE_P(RawModes, TwoSessionWriteTest,
                                            SessionWriteCase{"Raw96SessionDropped", CCC_DAO_RAW96, 1}),
                          [](const ::testing::TestParamInfo<SessionWriteCase>& info) { return info.param.name; });
 
+// A written disc whose TOC cannot be read back (READ CD refused, so no read
+// pass starts): the write fails, unless the drive's settings say it sees a new
+// disc only after a reload; then the verification, which reloads, judges it.
+TEST(DiscWriterTocCheckTest, UnreadableTocFailsTheWriteUnlessAReloadIsDue) {
+  for (const bool force_eject : {false, true}) {
+    SCOPED_TRACE(force_eject);
+    ScratchDir dir;
+    const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "d", {{false, 0, 300, "", false}});
+    JobRig rig(dir, "medium=cd-r");
+    ASSERT_TRUE(rig.opened());
+    rig.ChangeSettings([&](DeviceSetting& s) { s.ForceEject = force_eject; });
+    rig.drive().hooks().UpdateFaults([](platform::emu::DriveFaults& f) { f.refused_opcodes = {0xBE}; });
+    DiscWriter writer;
+    JobRecorder events(writer);
+    EXPECT_EQ(writer.StartWriteCompatible(rig.device(), Q(disc.cue), nullptr), force_eject)
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.Has("2:書き込んだディスクのTOCが読み込めません。"), !force_eject)
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.Has("0:ディスクのTOCは再挿入するまで読めないため、照合しません。"), force_eject);
+  }
+}
+
 // An image that changes under the write: cut while it is written, the image
 // is named as the cause (not the drive); longer than its ".ccd" says, the
 // write goes on and the log tells what is left out.
