@@ -186,6 +186,108 @@ INSTANTIATE_TEST_SUITE_P(
 
 
 // ---------------------------------------------------------------------------
+// Two sessions in one raw pass
+
+// Session 1: Mode 1 data 0..299; session 2 after the lead-out, the next
+// lead-in and a pregap: Mode 1 data 11700..11999.
+constexpr int32_t kSession2Start = 300 + 6750 + 4500 + 150;
+constexpr int32_t kSession2Last = kSession2Start + 299;
+
+std::array<uint8_t, 2352> TwoSessionSector(int32_t lba) {
+  uint8_t user[2048];
+  for (size_t i = 0; i < sizeof user; ++i) user[i] = static_cast<uint8_t>(lba * 7 + i * 3 + (i >> 8));
+  std::array<uint8_t, 2352> s{};
+  emu::BuildMode1Sector(lba, user, s.data());
+  return s;
+}
+
+struct SessionCase {
+  const char* name;
+  int32_t mode;
+  int raw_pass_session_limit;  // the drive's fault: 0 keeps every session
+  int sessions;                // what the disc records
+};
+
+class TwoSessionRawTest : public ::testing::TestWithParam<SessionCase> {};
+
+TEST_P(TwoSessionRawTest, DiscRecordsTheSessionsOfTheLeadIns) {
+  const SessionCase& c = GetParam();
+  emu::DriveFaults faults;
+  faults.raw_pass_session_limit = c.raw_pass_session_limit;
+  WriteRig rig("cd-r", faults);
+  ASSERT_TRUE(rig.opened());
+  TocStructure toc;
+  toc.AddTrack({1, 1, 1, TCF_DATATRACK, SMC_MODE1, 0, 299});
+  toc.AddTrack({2, 2, 1, TCF_DATATRACK, SMC_MODE1, kSession2Start, kSession2Last});
+  GatedDrive& drive = rig.drive();
+  ASSERT_EQ(drive.WriteStart(c.mode, 0, toc), CBR_OK);
+  for (const auto& [first, last] : {std::pair{0, 299}, std::pair{kSession2Start, kSession2Last}}) {
+    for (int32_t lba = first; lba <= last; ++lba) {
+      const auto sector = TwoSessionSector(lba);
+      ASSERT_TRUE(drive.WriteLBA(CSD_MAINCHANNEL, sector.data(), lba)) << lba;
+    }
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+
+  // The drive's own answers: sessions in READ TOC format 1 and READ DISC
+  // INFORMATION, the last track's session in READ TRACK INFORMATION.
+  emu::SoftMmcDrive* soft = rig.soft();
+  ASSERT_NE(soft, nullptr);
+  Bytes answer(48);
+  const uint8_t session_toc[10] = {0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0};
+  ASSERT_EQ(soft->Exec(session_toc, 10, answer.data(), 12, false, 30, nullptr), 0);
+  EXPECT_EQ(answer[3], c.sessions);
+  ASSERT_EQ(soft->Exec(std::array<uint8_t, 10>{0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}.data(), 10, answer.data(), 34, false,
+                       30, nullptr),
+            0);
+  EXPECT_EQ(answer[4], c.sessions);
+  const uint8_t track2_info[10] = {0x52, 1, 0, 0, 0, 2, 0, 0, 48, 0};
+  const int track2_status = soft->Exec(track2_info, 10, answer.data(), 48, false, 30, nullptr);
+  if (c.sessions == 2) {
+    ASSERT_EQ(track2_status, 0);
+    EXPECT_EQ(answer[3], 2);
+    EXPECT_EQ(static_cast<int32_t>(answer[8] << 24 | answer[9] << 16 | answer[10] << 8 | answer[11]), kSession2Start);
+  } else {
+    EXPECT_NE(track2_status, 0);
+  }
+
+  // The engine's read pass finds the same, and every sector of both sessions.
+  TocStructure read_toc;
+  ASSERT_EQ(drive.ReadStart(CCC_RAW96, 0, &read_toc), CBR_OK);
+  ASSERT_EQ(read_toc.Count(TST_TOC), c.sessions);
+  for (int i = 0; i < c.sessions; ++i) {
+    const TOCTrack want = toc.Track(i);
+    const TOCTrack got = read_toc.Track(i);
+    EXPECT_EQ(got.SessionNo, want.SessionNo) << i;
+    EXPECT_EQ(got.TrackNo, want.TrackNo) << i;
+    EXPECT_EQ(got.StartLBA, want.StartLBA) << i;
+    EXPECT_EQ(got.EndLBA, want.EndLBA) << i;
+    for (int32_t lba = want.StartLBA; lba <= want.EndLBA; ++lba) {
+      uint8_t sector[2448];
+      ASSERT_TRUE(drive.ReadLBA(sector, lba)) << lba;
+      ASSERT_EQ(std::memcmp(sector, TwoSessionSector(lba).data(), 2352), 0) << lba;
+    }
+  }
+  EXPECT_TRUE(drive.ReadEnd());
+
+  // cd-info on the exported disc lists the tracks the sessions hold.
+  const auto cue = rig.dir() / "out.cue";
+  std::string error;
+  ASSERT_TRUE(soft->ExportCd(cue.string(), &error)) << error;
+  ASSERT_TRUE(testing::RequireTool("cd-info"));
+  std::string out;
+  EXPECT_EQ(testing::RunCommand("cd-info --no-cddb --no-device-info --cue-file '" + cue.string() + "' 2>&1", &out), 0)
+      << out;
+  EXPECT_NE(out.find("CD-ROM Track List (1 - " + std::to_string(c.sessions) + ")"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, TwoSessionRawTest,
+    ::testing::Values(SessionCase{"Raw16", CCC_DAO_RAW16, 0, 2}, SessionCase{"Raw96", CCC_DAO_RAW96, 0, 2},
+                      SessionCase{"Raw96DriveDropsASession", CCC_DAO_RAW96, 1, 1}),
+    [](const ::testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
 // DVD, BD and HD DVD media
 
 void DvdSector(int32_t lba, uint8_t* out) {

@@ -82,6 +82,30 @@ CueFixture MakeCueImage(const fs::path& dir, const std::string& name, const std:
   return f;
 }
 
+CueFixture MakeTwoSessionImage(const fs::path& dir, const std::string& name) {
+  constexpr int32_t kLength = 300;
+  constexpr int32_t kSecondStart = kLength + 6750 + 4500 + 150;
+  CueFixture f;
+  f.cue = dir / (name + ".cue");
+  f.bin = dir / (name + ".bin");
+  std::ofstream cue(f.cue, std::ios::binary);
+  int track = 1;
+  for (int32_t start : {0, kSecondStart}) {
+    const std::string file = name + (start == 0 ? ".bin" : "-2.bin");
+    std::ofstream bin(dir / file, std::ios::binary);
+    for (int32_t lba = start; lba < start + kLength; ++lba) {
+      auto sector = FixtureSector(false, lba);
+      bin.write(reinterpret_cast<const char*>(sector.data()), sector.size());
+    }
+    if (start != 0) cue << "REM SESSION 02\r\n";
+    cue << "FILE \"" << file << "\" BINARY\r\n";
+    cue << "  TRACK 0" << track++ << " MODE1/2352\r\n    INDEX 01 00:00:00\r\n";
+    f.track_starts.push_back(start);
+  }
+  f.leadout = kSecondStart + kLength;
+  return f;
+}
+
 std::vector<std::array<uint8_t, 18>> MakeTitlePacks(const std::vector<std::string>& titles) {
   // The titles one after another, each ended by a zero byte, 12 bytes a pack.
   std::vector<std::array<uint8_t, 18>> packs;

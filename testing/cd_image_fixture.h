@@ -40,6 +40,12 @@ CueFixture MakeCueImage(const std::filesystem::path& dir, const std::string& nam
                         const std::vector<FixtureTrack>& tracks, const std::string& catalog = "",
                         const std::vector<std::array<uint8_t, 18>>& cdtext = {});
 
+// A pressed disc of two sessions in "<name>.cue" with "<name>.bin" and
+// "<name>-2.bin": session 1 a Mode 1 track of 300 sectors from LBA 0,
+// session 2 one of 300 sectors after the lead-out, the next lead-in and a
+// pregap (from LBA 11700). `leadout` is that of the last session.
+CueFixture MakeTwoSessionImage(const std::filesystem::path& dir, const std::string& name);
+
 // CD-Text title packs (pack type 0x80, block 0, ASCII) for the disc (track 0)
 // and each track, with sequence numbers and CRCs.
 std::vector<std::array<uint8_t, 18>> MakeTitlePacks(const std::vector<std::string>& titles);

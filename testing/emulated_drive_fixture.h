@@ -13,6 +13,11 @@
 
 namespace sorvel::testing {
 
+// How the CD recorded in `copy` differs from that in `source`: the number
+// of sessions, the tracks, and the main channel of every sector of
+// `source`'s tracks. Empty when they are the same.
+std::string CdDifferences(platform::emu::SoftMmcDrive& source, platform::emu::SoftMmcDrive& copy);
+
 class EmulatedDriveFixture {
  public:
   // `settings`: the text after the state path, e.g. "medium=cd-r" or

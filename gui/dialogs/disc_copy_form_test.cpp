@@ -238,6 +238,35 @@ TEST_F(DiscCopyFormTest, OnTheFlyCopyOfAPressedCdWithVerification) {
   EXPECT_TRUE(FilesIn(temp_).isEmpty());
 }
 
+// A two-session disc copied on the fly with the drives' own settings: the
+// copy holds both sessions and every sector; a target drive that records
+// only the first session makes the copy fail, its TOC's line in the box.
+class DiscCopyFormSessionTest : public DiscCopyFormTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DiscCopyFormSessionTest, TwoSessionDiscOnTheFly) {
+  const int limit = GetParam();
+  const testing::CueFixture source = testing::MakeTwoSessionImage(dir_.path(), "two");
+  MapDrives("image=" + source.cue.string(), "medium=cd-r");
+  e_->hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.raw_pass_session_limit = limit; });
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  ASSERT_NE(form.fraSend()->device(), form.fraRecv()->device());
+  form.cmdStartStop()->click();
+  ASSERT_FALSE(ui_.messages().isEmpty());
+  if (limit == 0) {
+    EXPECT_EQ(ui_.messages().last().text, QStringLiteral("複製は正常終了しました。"))
+        << form.vbxMain()->lines().join('\n').toStdString();
+    EXPECT_EQ(testing::CdDifferences(*d_->drive(), *e_->drive()), "");
+  } else {
+    EXPECT_EQ(ui_.messages().last().text,
+              QStringLiteral("ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
+        << form.vbxMain()->lines().join('\n').toStdString();
+    EXPECT_EQ(ui_.messages().last().style, 16);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SessionsKept, DiscCopyFormSessionTest, ::testing::Values(0, 1));
+
 TEST_F(DiscCopyFormTest, SameDriveGoesThroughTheImageOncePerBlankDisc) {
   RequireCdTools();
   const testing::CueFixture source = PressedCd();

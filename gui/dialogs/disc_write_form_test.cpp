@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -341,6 +342,25 @@ TEST_F(DiscWriteFormTest, FailedWriteRunsNoVerificationLeavesTheTrayAndShowsTheJ
   EXPECT_EQ(Log(form).find("ディスクを再挿入します"), std::string::npos) << Log(form);
   EXPECT_EQ(Log(form).find("検証"), std::string::npos) << Log(form);
   platform::emu::HooksFor(state)->UpdateFaults([](platform::emu::DriveFaults& f) { f.write_error_lba.reset(); });
+}
+
+// An image cut while it is written: the box names the image, not a sector
+// the drive would have failed to write.
+TEST_F(DiscWriteFormTest, ImageCutWhileWrittenIsNamedInTheBox) {
+  const testing::CueFixture source = testing::MakeCueImage(dir_.path(), "data", {{false, 0, 600, "", false}});
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
+  DiscWriteForm form;
+  form.txtReadFile()->setText(Q(source.cue));
+  QObject::connect(form.prgMain(), &QProgressBar::valueChanged, [&](int value) {
+    if (value == 300 && fs::file_size(source.bin) > 400 * 2352) fs::resize_file(source.bin, 400 * 2352);
+  });
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("イメージファイル %1 が途切れています。").arg(Q(source.bin))) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(Log(form).find("の書き込みに失敗しました。"), std::string::npos) << Log(form);
+  EXPECT_EQ(Log(form).find("検証"), std::string::npos) << Log(form);
 }
 
 TEST_F(DiscWriteFormTest, VerificationWithoutCompareOnlyReads) {

@@ -114,6 +114,7 @@ bool DiscCopier::StartCopy(Trelin& objReader, Trelin& objWriter, DiscVerifier* o
         ReportDriveError(objWriter);
         result = false;
       }
+      if (result) result = WrittenTocOnDisc(objWriter, *toc_, target);
     }
     // The source's read pass ends whenever it was started.
     if (started) objReader.ReadEnd();

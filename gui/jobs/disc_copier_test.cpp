@@ -91,6 +91,36 @@ TEST_F(DiscCopierTest, SameDriveAndNotReadyAreRefused) {
   EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
 }
 
+// A two-session disc copied on the fly: the copy has both sessions and every
+// sector; a target drive that records only the first session fails the copy
+// when its TOC is read back.
+TEST(DiscCopierSessionTest, TwoSessionDiscCopiedWholeOrTheCopyFails) {
+  for (int limit : {0, 1}) {
+    SCOPED_TRACE(limit);
+    ScratchDir dir;
+    const testing::CueFixture disc = testing::MakeTwoSessionImage(dir.path(), "two");
+    DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
+    ASSERT_TRUE(rig.opened());
+    rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW96; }, 0);
+    rig.ChangeSettings([](DeviceSetting& s) {
+      s.CDWriteCommand = CCC_DAO_RAW96;
+      s.ForceEject = false;
+    }, 1);
+    rig.drive(1).hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.raw_pass_session_limit = limit; });
+    DiscCopier copier;
+    JobRecorder events(copier);
+    EXPECT_EQ(copier.StartCopy(rig.device(0), rig.device(1), nullptr), limit == 0) << events.lines.join("\n").toStdString();
+    if (limit == 0) {
+      EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
+    } else {
+      EXPECT_TRUE(events.Has(
+          "2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
+          << events.lines.join("\n").toStdString();
+      EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+    }
+  }
+}
+
 // A source whose drive answers a TOC no disc can have (track 2 starting
 // after the lead-out, as a damaged disc or a hostile drive may report) is
 // refused before the target's session starts: nothing is written.

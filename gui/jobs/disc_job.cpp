@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <map>
+#include <memory>
+#include <vector>
 
 #include "gui/jobs/message_pump.h"
 #include "gui/model/device_setting.h"
@@ -210,6 +213,87 @@ bool DiscJob::WroteWholeToc(int64_t written, const TOCInformation& toc) {
   if (written == sectors) return true;
   Report(kStatusError, QStringLiteral("書き込んだセクタ数 %1 がTOCのセクタ数 %2 と一致しません。").arg(written).arg(sectors));
   return false;
+}
+
+namespace {
+
+// What a TOC says of each session: its tracks (number and the start of the
+// first index from 1 on) and its last LBA.
+struct SessionOutline {
+  std::map<int, int32_t> track_starts;
+  int32_t last_lba = INT32_MIN;
+  bool operator==(const SessionOutline&) const = default;
+};
+
+std::map<int, SessionOutline> OutlineOf(const TOCInformation& toc) {
+  std::map<int, SessionOutline> sessions;
+  std::map<std::pair<int, int>, int> first_index;
+  for (int i = 1; i <= toc.TOCCount(); ++i) {
+    const model::TOCTrack& e = *toc.TOC(i);
+    SessionOutline& s = sessions[e.SessionNo];
+    s.last_lba = std::max(s.last_lba, e.EndLBA);
+    if (e.IndexNo < 1) continue;
+    auto [at, added] = first_index.try_emplace({e.SessionNo, e.TrackNo}, e.IndexNo);
+    if (added || e.IndexNo < at->second) {
+      at->second = e.IndexNo;
+      s.track_starts[e.TrackNo] = e.StartLBA;
+    }
+  }
+  return sessions;
+}
+
+int TrackCount(const std::map<int, SessionOutline>& sessions) {
+  int count = 0;
+  for (const auto& [number, s] : sessions) count += static_cast<int>(s.track_starts.size());
+  return count;
+}
+
+}  // namespace
+
+bool DiscJob::WrittenTocOnDisc(Trelin& drive, const TOCInformation& written, const DeviceSetting& setting) {
+  Report(kStatusInformation, QStringLiteral("ディスクのTOCを照合中。"));
+  const int32_t family = drive.GetMediaFamilyType();
+  const bool cd = family == MFT_CDFAMILY;
+  // The TOC alone: no pregap search.
+  const bool started = cd ? drive.ReadStart(CCC_RAW, CDD_NOPREGAP) == CBR_OK : drive.ReadStart(CCC_DATA, 0) == CBR_OK;
+  std::unique_ptr<TOCInformation> read = started ? drive.GetTOCStructure() : nullptr;
+  if (started) drive.ReadEnd();
+  if (!read) {
+    if (setting.ForceEject) {
+      Report(kStatusInformation, QStringLiteral("ディスクのTOCは再挿入するまで読めないため、照合しません。"));
+      return true;
+    }
+    Report(kStatusError, QStringLiteral("書き込んだディスクのTOCが読み込めません。"));
+    return false;
+  }
+  const std::map<int, SessionOutline> want = OutlineOf(written);
+  const std::map<int, SessionOutline> got = OutlineOf(*read);
+  if (!cd) {
+    // A DVD, BD or HD DVD is written as one track from LBA 0, whatever the
+    // TOC's tracks: what counts is that the disc reaches the last sector
+    // written (a formatted medium reads to its end).
+    const int32_t want_last = want.empty() ? INT32_MIN : want.rbegin()->second.last_lba;
+    const int32_t got_last = got.empty() ? INT32_MIN : got.rbegin()->second.last_lba;
+    if (got_last >= want_last) return true;
+    Report(kStatusError, QStringLiteral("ディスクの最終セクタ %1 が書き込んだ最終セクタ %2 に届きません。").arg(got_last).arg(want_last));
+    return false;
+  }
+  if (want.size() != got.size() || TrackCount(want) != TrackCount(got)) {
+    Report(kStatusError, QStringLiteral("ディスクのセッション数 %1・トラック数 %2 が書き込んだTOCのセッション数 %3・トラック数 %4 "
+                                        "と一致しません。")
+                             .arg(got.size())
+                             .arg(TrackCount(got))
+                             .arg(want.size())
+                             .arg(TrackCount(want)));
+    return false;
+  }
+  for (auto w = want.begin(), g = got.begin(); w != want.end(); ++w, ++g) {
+    if (!(w->first == g->first && w->second == g->second)) {
+      Report(kStatusError, QStringLiteral("ディスクのセッション %1 が書き込んだTOCと一致しません。").arg(w->first));
+      return false;
+    }
+  }
+  return true;
 }
 
 bool DiscJob::ProgressAndPoll(int32_t value, int32_t total) {

@@ -105,6 +105,13 @@ class DiscJob : public QObject {
   // line is reported.
   bool WroteWholeToc(int64_t written, const TOCInformation& toc);
 
+  // After a write: reads the disc's TOC back and compares its sessions and
+  // their tracks (number and start) and ends with `written`. False, with the
+  // error line, when they differ or the TOC cannot be read; a drive whose
+  // settings say it sees a new disc only after a reload (`ForceEject`) is
+  // left to the verification when its TOC cannot be read yet.
+  bool WrittenTocOnDisc(Trelin& drive, const TOCInformation& written, const DeviceSetting& setting);
+
   // Progress, then the window system runs once; true when the job was asked to stop.
   bool ProgressAndPoll(int32_t value, int32_t total);
 

@@ -36,6 +36,14 @@ std::span<uint8_t> Span(QByteArray& buffer, int offset, int size) {
   return {reinterpret_cast<uint8_t*>(buffer.data()) + offset, static_cast<size_t>(size)};
 }
 
+// The error line of an image or side file that ends before the TOC does.
+QString CutShortText(const QString& kind, const QString& path) {
+  return QStringLiteral("%1 %2 が途切れています。").arg(kind, path);
+}
+const QString kImageFile = QStringLiteral("イメージファイル");
+const QString kSubchannelFile = QStringLiteral("サブチャンネルファイル");
+const QString kFirstPregapFile = QStringLiteral("ファーストプリギャップファイル");
+
 }  // namespace
 
 struct DiscWriter::Run {
@@ -138,6 +146,7 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
           ReportDriveError(objControl);
           state = false;
         }
+        if (state) state = WrittenTocOnDisc(objControl, *toc_, setting);
       }
       ReleaseDrive(objControl);
     }
@@ -177,16 +186,16 @@ bool DiscWriter::OpenSources(Run& run, bool error_first_pregap) {
   // Files shorter than the TOC would run out in the middle of the disc.
   const int64_t sectors = toc_->SectorCount();
   if (run.image_file.GetSize() < sectors * run.sector_size) {
-    Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
+    Report(kStatusError, CutShortText(kImageFile, run.image));
     return false;
   }
   if (run.sub_file.IsOpened() && run.sub_file.GetSize() < sectors * kSubchannel) {
-    Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
+    Report(kStatusError, CutShortText(kSubchannelFile, ChangeExtension(run.image, QStringLiteral(".sub"))));
     return false;
   }
   // Error data replaces the first pregap: then its file is not read.
   if (!error_first_pregap && run.pre_file.IsOpened() && run.pre_file.GetSize() < kFirstPregapSectors * kRawSector) {
-    Report(kStatusError, QStringLiteral("ファーストプリギャップファイルが途切れています。"));
+    Report(kStatusError, CutShortText(kFirstPregapFile, ChangeExtension(run.image, QStringLiteral(".pre"))));
     return false;
   }
   return true;
@@ -199,9 +208,14 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
   const int32_t total = count > 0 ? toc_->TOC(count)->EndLBA : 0;
   QByteArray& buffer = run.buffer;
   // Any stop in the sector loops ends here, with the drive's error and the
-  // last sector it took.
+  // last sector it took; a file that ends early is named instead, the drive
+  // having done nothing wrong.
   auto fail = [&] {
     ReportWriteFailure(drive);
+    return false;
+  };
+  auto cut_short = [&](const QString& kind, const QString& path) {
+    Report(kStatusError, CutShortText(kind, path));
     return false;
   };
 
@@ -216,8 +230,7 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
       Report(kStatusInformation, QStringLiteral("ファーストプリギャップを書き込み中。"));
       for (int32_t lba = -150; lba <= -1; ++lba) {
         if (run.pre_file.ReadFile(Span(buffer, 0, kRawSector)) != kRawSector) {
-          Report(kStatusError, QStringLiteral("ファーストプリギャップファイルが途切れています。"));
-          return fail();
+          return cut_short(kFirstPregapFile, ChangeExtension(run.image, QStringLiteral(".pre")));
         }
         if (!drive.WriteLBA(CSD_MAINCHANNEL, buffer, lba) || ProgressAndPoll(lba, total)) return fail();
       }
@@ -234,18 +247,15 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
       int32_t data_type;
       if (!run.sub_file.IsOpened()) {
         if (run.image_file.ReadFile(Span(buffer, 0, run.sector_size)) != run.sector_size) {
-          Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
-          return fail();
+          return cut_short(kImageFile, run.image);
         }
         data_type = run.sector_size >= kRawSector ? CSD_MAINCHANNEL : CSD_SECTORONLY;
       } else {
         if (run.image_file.ReadFile(Span(buffer, 0, kRawSector)) != kRawSector) {
-          Report(kStatusError, QStringLiteral("イメージファイルが途切れています。"));
-          return fail();
+          return cut_short(kImageFile, run.image);
         }
         if (run.sub_file.ReadFile(Span(buffer, kRawSector, kSubchannel)) != kSubchannel) {
-          Report(kStatusError, QStringLiteral("サブチャンネルファイルが途切れています。"));
-          return fail();
+          return cut_short(kSubchannelFile, ChangeExtension(run.image, QStringLiteral(".sub")));
         }
         if (entry.SectorMode != SMC_AUDIO) {
           const int32_t header = SectorHeaderLBA(buffer);
@@ -268,6 +278,17 @@ bool DiscWriter::WriteSectors(Trelin& drive, Run& run, bool cd, DiscVerifier* ve
       ++written;
       if (ProgressAndPoll(lba, total)) return fail();
     }
+  }
+  // What the image holds past the TOC's last sector is not written; the log says how much.
+  const int64_t left = run.image_file.GetSize() - run.image_file.GetPointer();
+  if (left > 0) {
+    Report(kStatusWarning, left % run.sector_size == 0
+                               ? QStringLiteral("イメージファイル %1 の末尾 %2 セクタはTOCの範囲外のため書き込みません。")
+                                     .arg(run.image)
+                                     .arg(left / run.sector_size)
+                               : QStringLiteral("イメージファイル %1 の末尾 %2 バイトはTOCの範囲外のため書き込みません。")
+                                     .arg(run.image)
+                                     .arg(left));
   }
   return WroteWholeToc(written, *toc_);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "gui/jobs/disc_reader.h"
 #include "gui/jobs/disc_verifier.h"
@@ -181,7 +182,8 @@ TEST(DiscWriterFailureTest, StopAndShortImage) {
   DiscWriter writer;
   JobRecorder events(writer);
   EXPECT_FALSE(writer.StartWriteCompatible(rig.device(1), Q(second.path() / "short.tsn"), nullptr));
-  EXPECT_TRUE(events.Has("2:イメージファイルが途切れています。")) << events.lines.join("\n").toStdString();
+  EXPECT_TRUE(events.Has(QStringLiteral("2:イメージファイル %1 が途切れています。").arg(Q(second.path() / "short.img"))))
+      << events.lines.join("\n").toStdString();
   EXPECT_FALSE(events.Has("0:CDの書き込みを開始します。"));
   EXPECT_TRUE(rig.device(1).IsMediaWritable());
 }
@@ -438,9 +440,9 @@ TEST(DiscWriterDescriptorTest, SideFilesCutShortNeverReachTheDrive) {
     uintmax_t size;
     const char* message;
   } cases[] = {
-      {".img", 399 * 2352, "2:イメージファイルが途切れています。"},
-      {".sub", 399 * 96, "2:サブチャンネルファイルが途切れています。"},
-      {".pre", 149 * 2352, "2:ファーストプリギャップファイルが途切れています。"},
+      {".img", 399 * 2352, "2:イメージファイル %1 が途切れています。"},
+      {".sub", 399 * 96, "2:サブチャンネルファイル %1 が途切れています。"},
+      {".pre", 149 * 2352, "2:ファーストプリギャップファイル %1 が途切れています。"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.extension);
@@ -454,7 +456,8 @@ TEST(DiscWriterDescriptorTest, SideFilesCutShortNeverReachTheDrive) {
     DiscWriter writer;
     JobRecorder events(writer);
     EXPECT_FALSE(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "cut.tsn"), nullptr));
-    EXPECT_TRUE(events.Has(QString::fromUtf8(c.message))) << events.lines.join("\n").toStdString();
+    const QString cut = Q(dir.path() / (std::string("cut") + c.extension));
+    EXPECT_TRUE(events.Has(QString::fromUtf8(c.message).arg(cut))) << events.lines.join("\n").toStdString();
     EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
     ExpectDriveUntouched(rig, 1, events.lines);
   }
@@ -510,6 +513,130 @@ TEST(DiscWriterDescriptorTest, WriteEndsWithExactlyTheSectorsOfTheToc) {
   EXPECT_TRUE(events.Has(QStringLiteral("2:書き込んだセクタ数 %1 がTOCのセクタ数 %2 と一致しません。").arg(sectors - 5).arg(sectors)))
       << events.lines.join("\n").toStdString();
   EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+}
+
+// A two-session disc read into ".img", ".sub" and ".ccd" and written back in
+// each raw mode: both sessions reach the disc with every sector; a drive that
+// records only the first session fails the job when its TOC is read back.
+struct SessionWriteCase {
+  const char* name;
+  int32_t mode;
+  int raw_pass_session_limit;
+};
+
+class TwoSessionWriteTest : public ::testing::TestWithParam<SessionWriteCase> {};
+
+TEST_P(TwoSessionWriteTest, CcdOfATwoSessionDiscWrittenBack) {
+  const SessionWriteCase& c = GetParam();
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeTwoSessionImage(dir.path(), "two");
+  DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW96; }, 0);
+  ASSERT_TRUE(ReadBack(rig.device(0), dir.path() / "src"));
+  ASSERT_TRUE(std::filesystem::exists(dir.path() / "src.ccd"));
+  rig.ChangeSettings([&](DeviceSetting& s) {
+    s.CDWriteCommand = c.mode;
+    s.ForceEject = false;
+  }, 1);
+  rig.drive(1).hooks().UpdateFaults([&](platform::emu::DriveFaults& f) {
+    f.raw_pass_session_limit = c.raw_pass_session_limit;
+  });
+  DiscWriter writer;
+  JobRecorder events(writer);
+  const bool dropped = c.raw_pass_session_limit == 1;
+  EXPECT_EQ(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "src.ccd"), nullptr), !dropped)
+      << events.lines.join("\n").toStdString();
+  EXPECT_EQ(events.WithPrefix("0:Session=2, Track=2, Index=1 From 11700 to").size(), 1)
+      << events.lines.join("\n").toStdString();
+  if (dropped) {
+    EXPECT_EQ(events.WithPrefix("2:").value(0),
+              QStringLiteral("2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
+        << events.lines.join("\n").toStdString();
+    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+  } else {
+    EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RawModes, TwoSessionWriteTest,
+                         ::testing::Values(SessionWriteCase{"Raw16", CCC_DAO_RAW16, 0},
+                                           SessionWriteCase{"Raw96", CCC_DAO_RAW96, 0},
+                                           SessionWriteCase{"Raw96SessionDropped", CCC_DAO_RAW96, 1}),
+                         [](const ::testing::TestParamInfo<SessionWriteCase>& info) { return info.param.name; });
+
+// A written disc whose TOC cannot be read back (READ CD refused, so no read
+// pass starts): the write fails, unless the drive's settings say it sees a new
+// disc only after a reload; then the verification, which reloads, judges it.
+TEST(DiscWriterTocCheckTest, UnreadableTocFailsTheWriteUnlessAReloadIsDue) {
+  for (const bool force_eject : {false, true}) {
+    SCOPED_TRACE(force_eject);
+    ScratchDir dir;
+    const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "d", {{false, 0, 300, "", false}});
+    JobRig rig(dir, "medium=cd-r");
+    ASSERT_TRUE(rig.opened());
+    rig.ChangeSettings([&](DeviceSetting& s) { s.ForceEject = force_eject; });
+    rig.drive().hooks().UpdateFaults([](platform::emu::DriveFaults& f) { f.refused_opcodes = {0xBE}; });
+    DiscWriter writer;
+    JobRecorder events(writer);
+    EXPECT_EQ(writer.StartWriteCompatible(rig.device(), Q(disc.cue), nullptr), force_eject)
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.Has("2:書き込んだディスクのTOCが読み込めません。"), !force_eject)
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.Has("0:ディスクのTOCは再挿入するまで読めないため、照合しません。"), force_eject);
+  }
+}
+
+// An image that changes under the write: cut while it is written, the image
+// is named as the cause (not the drive); longer than its ".ccd" says, the
+// write goes on and the log tells what is left out.
+TEST(DiscWriterImageTest, CutImageIsNamedAndTheRestOfALongerImageIsCounted) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "p", {{false, 0, 400, "", false}});
+  DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r", "medium=cd-r", "medium=cd-r"});
+  ASSERT_TRUE(rig.opened());
+  ReadRawWithSideFiles(rig, dir.path() / "src");
+  const std::string img = ReadFileBytes(dir.path() / "src.img");
+  ASSERT_EQ(img.size(), 400u * 2352);
+  const struct {
+    const char* name;
+    std::string appended;
+    std::optional<int32_t> cut_at;  // the LBA whose progress cuts the image to 200 sectors
+    const char* line;
+  } cases[] = {
+      {"cut", "", 100, "2:イメージファイル %1 が途切れています。"},
+      {"sectors", std::string(3 * 2352, 'x'), std::nullopt, "1:イメージファイル %1 の末尾 3 セクタはTOCの範囲外のため書き込みません。"},
+      {"partial", std::string(2 * 2352 + 100, 'x'), std::nullopt,
+       "1:イメージファイル %1 の末尾 4804 バイトはTOCの範囲外のため書き込みません。"},
+  };
+  size_t target = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path base = dir.path() / c.name;
+    for (const char* extension : {".sub", ".pre", ".ccd"}) {
+      std::filesystem::copy_file(dir.path() / (std::string("src") + extension), base.string() + extension);
+    }
+    testing::WriteFileBytes(base.string() + ".img", img + c.appended);
+    rig.ChangeSettings([](DeviceSetting& s) { s.ForceEject = false; }, target);
+    DiscWriter writer;
+    JobRecorder events(writer);
+    QObject::connect(&writer, &DiscJob::Progress, [&](int32_t value, int32_t) {
+      if (value == c.cut_at) std::filesystem::resize_file(base.string() + ".img", 200 * 2352);
+    });
+    const bool cut = c.cut_at.has_value();
+    EXPECT_EQ(writer.StartWriteCompatible(rig.device(target), Q(base.string() + ".ccd"), nullptr), !cut)
+        << events.lines.join("\n").toStdString();
+    const QString line = QString::fromUtf8(c.line).arg(Q(base.string() + ".img"));
+    EXPECT_TRUE(events.Has(line)) << events.lines.join("\n").toStdString();
+    if (cut) {
+      // The image is the last error: the drive is not blamed.
+      EXPECT_EQ(events.WithPrefix("2:").value(events.WithPrefix("2:").size() - 1), line);
+      EXPECT_TRUE(events.WithPrefix("2:セクタ ").isEmpty()) << events.lines.join("\n").toStdString();
+    } else {
+      EXPECT_TRUE(events.WithPrefix("2:").isEmpty()) << events.lines.join("\n").toStdString();
+    }
+    ++target;
+  }
 }
 
 }  // namespace

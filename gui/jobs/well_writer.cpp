@@ -94,7 +94,7 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
       Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
       const bool closed = objControl.WriteEnd(!written || !flushed);
       if (!closed) ReportDriveError(objControl);
-      result = written && flushed && closed;
+      result = written && flushed && closed && WrittenTocOnDisc(objControl, *toc_, setting);
     }
     ReleaseDrive(objControl);
   }

@@ -65,6 +65,9 @@ struct DriveFaults {
   int becoming_ready_polls = 0;
   // A WRITE covering this LBA fails with 3/0C/00.
   std::optional<int32_t> write_error_lba;
+  // A raw pass records only its first n sessions (0: all of them); the
+  // sectors of the others stay outside any session.
+  int raw_pass_session_limit = 0;
   // Mode page 5 offers no BUFE bit.
   bool missing_bufe = false;
   // (write type, data block type) pairs refused by MODE SELECT; block type 0xFF means any.

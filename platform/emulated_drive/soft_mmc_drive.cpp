@@ -230,7 +230,7 @@ void SoftMmcDrive::ResetWriteSession() {
   test_write_ = false;
   next_write_lba_ = 0;
   write_start_lba_ = 0;
-  leadin_q_.clear();
+  leadins_.clear();
   leadin_rw_.clear();
   wrote_program_area_ = false;
 }

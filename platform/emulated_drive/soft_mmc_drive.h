@@ -127,6 +127,13 @@ class SoftMmcDrive {
   int WriteBlocks(Command& c, int32_t lba, uint32_t count);
   bool FinishCdSao(std::string* error);
   bool FinishCdRaw(std::string* error);
+  // Appends the session one lead-in of a raw pass describes to `layout`:
+  // its tracks begin at or after `program_start`, its lead-out lies at or
+  // before `limit` (the next lead-in of the pass, or the disc's end).
+  bool AddRawSession(const std::vector<std::array<uint8_t, 12>>& frames, int32_t program_start, int64_t limit,
+                     CdLayout* layout, std::string* error);
+  // Keeps the Q of a lead-in frame written at `lba` with those of its lead-in.
+  void KeepLeadInQ(int32_t lba, const uint8_t* q);
   bool WriteDataFile(uint64_t offset, const uint8_t* data, size_t length);
   // Bytes of an image or data file; a file that cannot be opened or read
   // gives zeros and sets image_read_failed_.
@@ -176,7 +183,14 @@ class SoftMmcDrive {
   bool test_write_ = false;
   int32_t next_write_lba_ = 0;
   int32_t write_start_lba_ = 0;
-  std::vector<std::array<uint8_t, 12>> leadin_q_;
+  // The lead-ins of a raw pass in the order written: the first before the
+  // program area, then one before each later session.
+  struct LeadIn {
+    int32_t first_lba = 0;
+    int32_t end_lba = 0;  // first LBA after it
+    std::vector<std::array<uint8_t, 12>> q;
+  };
+  std::vector<LeadIn> leadins_;
   std::vector<uint8_t> leadin_rw_;
   bool wrote_program_area_ = false;
   int not_ready_polls_ = 0;

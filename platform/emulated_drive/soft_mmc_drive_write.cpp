@@ -298,14 +298,22 @@ int SoftMmcDrive::WriteCdRaw(Command& c, int32_t lba, uint32_t count) {
       DeinterleaveSubchannel(extra, sub);
     }
     if (at < write_start_lba_) {
-      std::array<uint8_t, 12> q;
-      std::memcpy(q.data(), sub + 12, 12);
-      leadin_q_.push_back(q);
+      KeepLeadInQ(at, sub + 12);
       if (size == 2448) {
         uint8_t symbols[96];
         ExtractRwSymbols(extra, symbols);
         leadin_rw_.insert(leadin_rw_.end(), symbols, symbols + 96);
       }
+      continue;
+    }
+    // A later session's lead-in: Q frames of track 00 after a lead-out. A
+    // frame with a bad CRC inside such a run belongs to it too.
+    const uint8_t* q = sub + 12;
+    bool valid = QCrcValid(q);
+    bool in_leadin = valid && ((q[0] & 0x0F) == 1 || (q[0] & 0x0F) == 5) && q[1] == 0;
+    bool continues = leadins_.size() > 1 && leadins_.back().end_lba == at && !valid;
+    if (in_leadin || continues) {
+      KeepLeadInQ(at, q);
       continue;
     }
     uint8_t record[kCdStride];
@@ -368,16 +376,23 @@ bool SoftMmcDrive::FinishCdSao(std::string* error) {
   return true;
 }
 
-bool SoftMmcDrive::FinishCdRaw(std::string* error) {
-  auto decoded = DecodeLeadIn(leadin_q_, error);
+void SoftMmcDrive::KeepLeadInQ(int32_t lba, const uint8_t* q) {
+  if (leadins_.empty() || leadins_.back().end_lba != lba) leadins_.push_back({lba, lba, {}});
+  std::array<uint8_t, 12> frame;
+  std::memcpy(frame.data(), q, 12);
+  leadins_.back().q.push_back(frame);
+  leadins_.back().end_lba = lba + 1;
+}
+
+bool SoftMmcDrive::AddRawSession(const std::vector<std::array<uint8_t, 12>>& frames, int32_t program_start,
+                                 int64_t limit, CdLayout* layout, std::string* error) {
+  auto decoded = DecodeLeadIn(frames, error);
   if (!decoded) return false;
-  int session_number = static_cast<int>(media_.layout.sessions.size()) + 1;
-  int32_t program_start = write_start_lba_;
+  int session_number = static_cast<int>(layout->sessions.size()) + 1;
   // The session's tracks follow those already on the disc, in its program area.
-  int expected_first = media_.layout.tracks.empty() ? decoded->tracks.front().number
-                                                    : media_.layout.tracks.back().number + 1;
+  int expected_first = layout->tracks.empty() ? decoded->tracks.front().number : layout->tracks.back().number + 1;
   if (decoded->tracks.front().number != expected_first || decoded->tracks.front().start < program_start ||
-      decoded->sessions.front().leadout > media_.capacity) {
+      decoded->sessions.front().leadout > limit) {
     if (error) *error = "the lead-in TOC does not fit the disc";
     return false;
   }
@@ -418,13 +433,32 @@ bool SoftMmcDrive::FinishCdRaw(std::string* error) {
       }
     }
   }
+  for (const auto& t : decoded->tracks) layout->tracks.push_back(t);
+  layout->sessions.push_back(decoded->sessions.front());
+  if (layout->mcn.empty()) layout->mcn = decoded->mcn;
+  layout->FixTrackEnds();
+  return true;
+}
+
+bool SoftMmcDrive::FinishCdRaw(std::string* error) {
+  if (leadins_.empty()) {
+    if (error) *error = "the pass wrote no lead-in";
+    return false;
+  }
+  // Every lead-in of the pass opens a session, as a recorder takes them.
+  size_t count = leadins_.size();
+  int limit = hooks_->faults().raw_pass_session_limit;
+  if (limit > 0) count = std::min(count, static_cast<size_t>(limit));
   CdLayout layout = media_.layout;
-  for (const auto& t : decoded->tracks) layout.tracks.push_back(t);
-  layout.sessions.push_back(decoded->sessions.front());
-  if (layout.mcn.empty()) layout.mcn = decoded->mcn;
-  if (session_number == 1 && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
-  layout.FixTrackEnds();
+  bool first_on_disc = layout.sessions.empty();
+  for (size_t i = 0; i < count; ++i) {
+    int32_t program_start = i == 0 ? write_start_lba_ : leadins_[i].end_lba;
+    int64_t end = i + 1 < leadins_.size() ? int64_t{leadins_[i + 1].first_lba} : media_.capacity;
+    if (!AddRawSession(leadins_[i].q, program_start, end, &layout, error)) return false;
+  }
+  if (first_on_disc && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
   media_.layout = layout;
+  int32_t program_start = write_start_lba_;
   int32_t leadout = layout.sessions.back().leadout;
   int32_t last = next_write_lba_ == INT32_MIN ? program_start : std::min(next_write_lba_, leadout);
   AddWrittenExtent(program_start, last - program_start, kCdStride, 2352, true);
