@@ -358,6 +358,70 @@ TEST(WriteStartTest, RecordedCdRIsNotEmptyAndCdRwIsErasedFirst) {
   }
 }
 
+// A recorded rewritable disc and an image that does not fit what the disc
+// will hold once formatted or erased: refused before the drive formats or
+// erases anything, the disc as it was; one sector less fits and is prepared.
+struct RecordedCase {
+  const char* name;
+  const char* medium;
+  int32_t capacity;         // sectors the medium holds once prepared
+  uint8_t prepare_opcode;   // what the start sends before writing
+};
+
+class RecordedDiscStartTest : public ::testing::TestWithParam<RecordedCase> {};
+
+TEST_P(RecordedDiscStartTest, TooLargeImageLeavesTheDiscAsItWas) {
+  const RecordedCase& c = GetParam();
+  constexpr int32_t kRecorded = 300;
+  WriteRig rig(c.medium);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kRecorded)), CBR_OK);
+  for (int32_t lba = 0; lba < kRecorded; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+  const auto data_path = rig.dir() / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+  ASSERT_FALSE(drive.IsDiscEmpty());
+
+  rig.hooks().ClearLog();
+  EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.capacity + 1)), CBR_OVERCAPACITY);
+  for (uint8_t op : {kFormatUnit, kBlank, kReserveTrack, kSendCueSheet, kWrite10}) {
+    EXPECT_TRUE(rig.Commands(op).empty()) << std::hex << int(op);
+  }
+  EXPECT_EQ(ReadFile(data_path), before);
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  // The recorded sectors still read back (a CD's through its own read pass).
+  if (drive.GetMediaFamilyType() != MFT_CD) {
+    ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, nullptr), CBR_OK);
+    for (int32_t lba : {0, kRecorded / 2, kRecorded - 1}) {
+      uint8_t got[2048], want[2048];
+      ASSERT_TRUE(drive.ReadLBA(got, lba)) << lba;
+      DvdSector(lba, want);
+      EXPECT_EQ(std::memcmp(got, want, 2048), 0) << lba;
+    }
+    drive.ReadEnd();
+  }
+
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.capacity)), CBR_OK);
+  EXPECT_EQ(rig.Commands(c.prepare_opcode).size(), 1u);
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, RecordedDiscStartTest,
+    ::testing::Values(RecordedCase{"DvdPlusRw", "dvd+rw", 2295104, kFormatUnit},
+                      RecordedCase{"DvdMinusRw", "dvd-rw", 2295104, kBlank},
+                      RecordedCase{"BdRe", "bd-re", 11826176, kFormatUnit},
+                      // SAO writes up to the image's last LBA; the lead-out may start right after it.
+                      RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
+    [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
+
 TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
   WriteRig rig("dvd-r");
   ASSERT_TRUE(rig.opened());
