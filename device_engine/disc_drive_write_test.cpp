@@ -3,6 +3,11 @@
 // after export and after a read pass; the written CDs judged by cdrdao,
 // cd-info and bchunk; refusals, gap filling, block writing and the waits.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -421,6 +426,81 @@ INSTANTIATE_TEST_SUITE_P(
                       // SAO writes up to the image's last LBA; the lead-out may start right after it.
                       RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
     [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
+
+// A write-once disc whose burn ends with the writing process killed keeps the
+// sectors the drive took: it reads as written and open, and a later burn
+// does not take it for blank.
+class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The child burns and stops halfway; any failure becomes its exit code.
+    ::close(ready[0]);
+    const std::string spec = state + ",medium=" + GetParam();
+    SptiPassThrough pass([spec](char, std::string* error) { return platform::OpenEmulatedDevice(spec, error); });
+    CachedDiscDrive drive;
+    drive.SetPassThrough(&pass);
+    if (!drive.Open("\\\\.\\E:")) ::_exit(2);
+    drive.SetWriteCacheBufferSize(0);
+    if (drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)) != CBR_OK) ::_exit(3);
+    for (int32_t lba = 0; lba < kSent; ++lba) {
+      uint8_t sector[2048];
+      DvdSector(lba, sector);
+      if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) ::_exit(4);
+    }
+    const char byte = 1;
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(5);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  pollfd waiting{ready[0], POLLIN, 0};
+  char byte = 0;
+  const bool halfway = ::poll(&waiting, 1, 60000) == 1 && ::read(ready[0], &byte, 1) == 1;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::close(ready[0]);
+  ASSERT_TRUE(halfway) << "child ended with " << status;
+
+  WriteRig rig(GetParam(), {}, state);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  const emu::MediaState media = rig.soft()->media();
+  EXPECT_EQ(media.status, emu::DiscStatus::kAppendable);
+  EXPECT_EQ(media.next_writable, kSent);
+  rig.hooks().ClearLog();
+  EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)), CBR_NOTEMPTY);
+  EXPECT_TRUE(rig.Commands(kReserveTrack).empty());
+  EXPECT_TRUE(rig.Commands(kWrite10).empty());
+  // What reached the drive reads back.
+  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, nullptr), CBR_OK);
+  for (int32_t lba : {0, kSent / 2, kSent - 1}) {
+    uint8_t got[2048], want[2048];
+    ASSERT_TRUE(drive.ReadLBA(got, lba)) << lba;
+    DvdSector(lba, want);
+    EXPECT_EQ(std::memcmp(got, want, 2048), 0) << lba;
+  }
+  drive.ReadEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r", "dvd+r", "bd-r", "hddvd-r"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           for (char& ch : name) {
+                             if (ch == '-') ch = '_';
+                             if (ch == '+') ch = 'P';
+                           }
+                           return name;
+                         });
 
 TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
   WriteRig rig("dvd-r");
