@@ -1,8 +1,8 @@
 // The write-image dialog end to end on emulated drives: CUE/BIN, ISO and
 // ".tsn" images written through the real engine and judged by independent
 // tools, the tray and message order at the end of a job, a failed WRITE, the
-// start procedure's dispatch, and a remote drive of a real kestrow with the
-// stop question held open.
+// start procedure's dispatch, an image too large for a recorded rewritable
+// disc, and a remote drive of a real kestrow with the stop question held open.
 #include "gui/dialogs/disc_write_form.h"
 
 #include <gtest/gtest.h>
