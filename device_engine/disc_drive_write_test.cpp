@@ -473,7 +473,12 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
   EXPECT_FALSE(drive.IsDiscEmpty());
   const emu::MediaState media = rig.soft()->media();
   EXPECT_EQ(media.status, emu::DiscStatus::kAppendable);
-  EXPECT_EQ(media.next_writable, kSent);
+  // Its track is written up to what was sent, and open there.
+  uint8_t track[48] = {};
+  ASSERT_TRUE(drive.ReadTrackInformation(track, 1, sizeof track));
+  EXPECT_EQ(track[6] & 0x40, 0);  // not blank
+  EXPECT_EQ(track[7] & 0x01, 1);  // next writable address valid
+  EXPECT_EQ(track[12] << 24 | track[13] << 16 | track[14] << 8 | track[15], kSent);
   rig.hooks().ClearLog();
   EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)), CBR_NOTEMPTY);
   EXPECT_TRUE(rig.Commands(kReserveTrack).empty());
