@@ -184,6 +184,11 @@ class DiscDrive : public MmcDrive {
  private:
   int32_t StartCdWrite(int32_t write_mode, int32_t flags);
   int32_t StartDvdWrite(int32_t write_mode, int32_t flags);
+  // Blocks a recorded rewritable DVD-family disc will hold once erased.
+  int32_t ErasedDvdCapacity();
+  // Whether an image whose last LBA is `last_lba` lies below `limit`; says
+  // why not when it does not.
+  static bool ImageFits(int32_t limit, int32_t last_lba);
   bool WriteCdSector(int32_t type, const uint8_t* data);
   bool WriteDvdSector(int32_t type, const uint8_t* data);
   bool FillGap(int32_t lba);

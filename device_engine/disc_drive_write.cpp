@@ -40,6 +40,8 @@ bool IsPlusRw(int32_t type) { return type == 0x1A || type == 0x2A; }
 constexpr int32_t kBdRe = 0x43;
 constexpr int32_t kFormatPlusRw = 0x26;
 constexpr int32_t kFormatBdRe = 0x30;
+constexpr int32_t kFormatFull = 0x00;
+constexpr int32_t kFormatDvdRwSequential = 0x10;
 
 }  // namespace
 
@@ -89,19 +91,16 @@ int32_t DiscDrive::WriteStart(int32_t write_mode, int32_t flags, TocStructure to
 }
 
 int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
+  // Every refusal comes before the medium is touched: a recorded CD-RW is
+  // blanked only once the image is known to fit it.
+  bool erase = false;
   if (media_type_ == 0x09) {
     if (!IsDiscEmpty()) {
       std::printf("error: 既に書き込まれたメディア。\n");
       return CBR_NOTEMPTY;
     }
   } else if (media_type_ == 0x0A) {
-    if (!IsDiscEmpty()) {
-      std::printf("CD-RW erasing\n");
-      if (!Erase(true)) {
-        std::printf("error: CD-RWの初期化に失敗。\n");
-        return CBR_RWFORMATERROR;
-      }
-    }
+    erase = !IsDiscEmpty();
   } else {
     std::printf("error: 非対応のメディア\n");
     return CBR_UNKNOWNMEDIA;
@@ -110,13 +109,6 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
 
   const bool raw = IsRawMode(write_mode);
   const int32_t image_end = toc_.SessionEndLBA(toc_.LastSession());
-  // A blank disc's lead-in starts before LBA 0; without it neither the raw
-  // pass nor the cue sheet has a place to start.
-  const int32_t lead_in = GetLeadInStart();
-  if (lead_in >= 0) {
-    std::printf("error: no lead-in start\n");
-    return CBR_IGNOREWRITECOMMAND;
-  }
   if (raw) {
     // The lead-out is written too: an image ending near the top of the
     // 32-bit range leaves no address for it, whatever the medium holds.
@@ -125,25 +117,39 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
       std::printf("error: イメージサイズがメディアより大きい。 (%ld)\n", static_cast<long>(image_end));
       return CBR_OVERCAPACITY;
     }
-    first_lba_ = lead_in;
     last_lba_ = static_cast<int32_t>(lead_out_end);
   } else {
-    first_lba_ = -kFirstPregapLength;
     last_lba_ = image_end;
   }
+  // The last written LBA must lie before the last possible lead-out start.
+  // A recorded disc tells it only once blank; before blanking, the medium's
+  // capacity stands in for it (when the drive reports none, the check after
+  // blanking is the only one).
+  const bool check_size = !(raw && (flags & CDD_OVERBURN) != 0);
+  if (check_size && erase) {
+    const int32_t blank_capacity = ReadFormatCapacities(nullptr);
+    if (blank_capacity > 0 && !ImageFits(blank_capacity, last_lba_)) return CBR_OVERCAPACITY;
+  }
+  if (erase) {
+    std::printf("CD-RW erasing\n");
+    if (!Erase(true)) {
+      std::printf("error: CD-RWの初期化に失敗。\n");
+      return CBR_RWFORMATERROR;
+    }
+  }
+  // A blank disc's lead-in starts before LBA 0; without it neither the raw
+  // pass nor the cue sheet has a place to start.
+  const int32_t lead_in = GetLeadInStart();
+  if (lead_in >= 0) {
+    std::printf("error: no lead-in start\n");
+    return CBR_IGNOREWRITECOMMAND;
+  }
+  first_lba_ = raw ? lead_in : -kFirstPregapLength;
   current_lba_ = first_lba_;
   fifo_.Clear();
   fifo_lba_ = first_lba_;
+  if (check_size && !ImageFits(GetLastLeadOut(), last_lba_)) return CBR_OVERCAPACITY;
 
-  // The last written LBA must lie before the last possible lead-out start.
-  if (!(raw && (flags & CDD_OVERBURN) != 0)) {
-    const int32_t last_lead_out = GetLastLeadOut();
-    if (last_lead_out <= last_lba_) {
-      std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(last_lead_out),
-                  static_cast<long>(last_lba_));
-      return CBR_OVERCAPACITY;
-    }
-  }
   if (!SetWriteParameters(write_mode, true, false, MFT_CD)) return CBR_IGNOREWRITECOMMAND;
   write_block_length_ = WriteBlockLength(write_mode, MFT_CD);
   if ((flags & CDD_OPCOFF) == 0) PerformOpc();
@@ -164,6 +170,13 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
 
 int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
   fifo_.Clear();
+  // What the medium needs before writing. Nothing is done to it until the
+  // image is known to fit what it will hold afterwards: a refused start
+  // leaves the disc as it was.
+  enum class Preparation { kNone, kErase, kFormat };
+  Preparation preparation = Preparation::kNone;
+  int32_t format_type = 0;
+  const char* failure = "";
   if (IsWriteOnceDvd(media_type_)) {
     if (!IsDiscEmpty()) {
       std::printf("error: 既に書き込まれたメディア。\n");
@@ -172,23 +185,16 @@ int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
   } else if (IsRamDvd(media_type_)) {
     // Written in place: nothing to prepare.
   } else if (IsRewritableDvd(media_type_)) {
-    if (!IsDiscEmpty()) {
-      std::printf("DVD-RW erasing\n");
-      if (!Erase(true)) {
-        std::printf("error: DVD-RWの初期化に失敗。\n");
-        return CBR_RWFORMATERROR;
-      }
-    }
+    if (!IsDiscEmpty()) preparation = Preparation::kErase;
+    failure = "error: DVD-RWの初期化に失敗。\n";
   } else if (IsPlusRw(media_type_)) {
-    if (!FormatUnit(kFormatPlusRw)) {
-      std::printf("error: DVD+RWの初期化に失敗。\n");
-      return CBR_RWFORMATERROR;
-    }
+    preparation = Preparation::kFormat;
+    format_type = kFormatPlusRw;
+    failure = "error: DVD+RWの初期化に失敗。\n";
   } else if (media_type_ == kBdRe) {
-    if (!FormatUnit(kFormatBdRe)) {
-      std::printf("error: BD-REの初期化に失敗。\n");
-      return CBR_RWFORMATERROR;
-    }
+    preparation = Preparation::kFormat;
+    format_type = kFormatBdRe;
+    failure = "error: BD-REの初期化に失敗。\n";
   } else {
     std::printf("error: 非対応のメディア\n");
     return CBR_UNKNOWNMEDIA;
@@ -202,14 +208,39 @@ int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
   // An image without sectors has nothing to write.
   if (toc_.Count(TST_TOC) == 0 || last_lba_ < first_lba_) return CBR_IGNOREWRITECOMMAND;
 
-  const bool formatted_media = IsPlusRw(media_type_) || media_type_ == kBdRe;
-  const int32_t capacity = formatted_media ? ReadFormatCapacities(nullptr) : GetWritableSize();
-  // Capacity counts sectors: the last LBA must lie below it.
-  if (capacity <= last_lba_) {
-    std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(capacity),
-                static_cast<long>(last_lba_));
-    return CBR_OVERCAPACITY;
+  // The capacity the medium will have once prepared, asked without changing
+  // it: the blocks of the format that will be applied, or those a recorded
+  // rewritable disc offers once erased.
+  int32_t capacity = 0;
+  switch (preparation) {
+    case Preparation::kFormat:
+      capacity = FormattableCapacity(format_type);
+      if (capacity <= 0) {
+        // The drive offers no such format: formatting could not be done.
+        std::printf("%s", failure);
+        return CBR_RWFORMATERROR;
+      }
+      break;
+    case Preparation::kErase:
+      capacity = ErasedDvdCapacity();
+      break;
+    case Preparation::kNone:
+      capacity = GetWritableSize();
+      break;
   }
+  // Capacity counts sectors: the last LBA must lie below it.
+  if (!ImageFits(capacity, last_lba_)) return CBR_OVERCAPACITY;
+  if (preparation == Preparation::kErase) {
+    std::printf("DVD-RW erasing\n");
+    if (!Erase(true)) {
+      std::printf("%s", failure);
+      return CBR_RWFORMATERROR;
+    }
+  } else if (preparation == Preparation::kFormat && !FormatUnit(format_type)) {
+    std::printf("%s", failure);
+    return CBR_RWFORMATERROR;
+  }
+
   if (!SetWriteParameters(CCC_SAO, true, false, media_family_)) return CBR_IGNOREWRITECOMMAND;
   write_block_length_ = WriteBlockLength(CCC_SAO, media_family_);
   if ((flags & CDD_OPCOFF) == 0) PerformOpc();
@@ -217,7 +248,7 @@ int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
   session_start_lba_ = 0;
   if (!builder_.BuildCueSheet(toc_, CCC_SAO, 0, session_)) return CBR_IGNOREWRITECOMMAND;
 
-  if (IsRamDvd(media_type_) || formatted_media) {
+  if (IsRamDvd(media_type_) || preparation == Preparation::kFormat) {
     writing_ = true;
   } else {
     const int32_t size = last_lba_ - first_lba_ + 1;
@@ -225,6 +256,24 @@ int32_t DiscDrive::StartDvdWrite(int32_t write_mode, int32_t flags) {
     std::printf("reservetrack = %ld\n", static_cast<long>(size));
   }
   return writing_ ? CBR_OK : CBR_IGNOREWRITECOMMAND;
+}
+
+int32_t DiscDrive::ErasedDvdCapacity() {
+  // A full format for sequential recording, or a full format, covers the
+  // whole medium an erase gives back; without either, the drive's current or
+  // maximum capacity.
+  for (int32_t type : {kFormatDvdRwSequential, kFormatFull}) {
+    const int32_t blocks = FormattableCapacity(type);
+    if (blocks > 0) return blocks;
+  }
+  return ReadFormatCapacities(nullptr);
+}
+
+bool DiscDrive::ImageFits(int32_t limit, int32_t last_lba) {
+  if (limit > last_lba) return true;
+  std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(limit),
+              static_cast<long>(last_lba));
+  return false;
 }
 
 bool DiscDrive::WriteLBA(int32_t type, const uint8_t* data, int32_t lba) {

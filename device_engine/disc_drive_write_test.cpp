@@ -1,8 +1,15 @@
 // Write passes against the emulated drive: whole images in every CD write mode
 // and on every writable DVD, BD and HD DVD medium, compared byte for byte
 // after export and after a read pass; the written CDs judged by cdrdao,
-// cd-info and bchunk; refusals, gap filling, block writing and the waits.
+// cd-info and bchunk; refusals (a recorded rewritable disc left as it was),
+// a write-once burn cut by killing the writer, gap filling, block writing
+// and the waits.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -300,6 +307,31 @@ TocStructure DvdToc(int32_t sectors) {
   return toc;
 }
 
+// Writes an image of `sectors` DvdSector sectors in one whole pass.
+void WriteDvdImage(GatedDrive& drive, int32_t sectors) {
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(sectors)), CBR_OK);
+  for (int32_t lba = 0; lba < sectors; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+}
+
+// Reads sectors 0 to `sectors` - 1 (every `step`th) in a read pass and
+// compares them with DvdSector.
+void ExpectDvdSectors(GatedDrive& drive, int32_t sectors, int32_t step = 1) {
+  TocStructure read_toc;
+  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, &read_toc), CBR_OK);
+  for (int32_t lba = 0; lba < sectors; lba += step) {
+    uint8_t got[2048], want[2048];
+    ASSERT_TRUE(drive.ReadLBA(got, lba)) << lba;
+    DvdSector(lba, want);
+    ASSERT_EQ(std::memcmp(got, want, 2048), 0) << lba;
+  }
+  EXPECT_TRUE(drive.ReadEnd());
+}
+
 struct DvdCase {
   const char* medium;
   uint8_t prepare_opcode;  // FORMAT UNIT, RESERVE TRACK or 0 (none)
@@ -312,13 +344,7 @@ TEST_P(DvdWriteTest, ImageRoundTripsThroughReadPass) {
   WriteRig rig(GetParam().medium);
   ASSERT_TRUE(rig.opened());
   GatedDrive& drive = rig.drive();
-  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kSectors)), CBR_OK);
-  for (int32_t lba = 0; lba < kSectors; ++lba) {
-    uint8_t sector[2048];
-    DvdSector(lba, sector);
-    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
-  }
-  ASSERT_TRUE(drive.WriteEnd(false));
+  WriteDvdImage(drive, kSectors);
   EXPECT_EQ(drive.GetLastWroteLBA(), kSectors - 1);
 
   for (uint8_t op : {kFormatUnit, kReserveTrack}) {
@@ -335,16 +361,7 @@ TEST_P(DvdWriteTest, ImageRoundTripsThroughReadPass) {
   EXPECT_EQ(CdbCount(writes.back()), kSectors % 26);
   EXPECT_EQ(rig.Commands(kSynchronizeCache).size(), 1u);
   EXPECT_EQ(rig.Commands(kCloseTrack).size(), 1u);
-
-  TocStructure read_toc;
-  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, &read_toc), CBR_OK);
-  for (int32_t lba = 0; lba < kSectors; ++lba) {
-    uint8_t got[2048], want[2048];
-    ASSERT_TRUE(drive.ReadLBA(got, lba)) << lba;
-    DvdSector(lba, want);
-    ASSERT_EQ(std::memcmp(got, want, 2048), 0) << lba;
-  }
-  EXPECT_TRUE(drive.ReadEnd());
+  ExpectDvdSectors(drive, kSectors);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, DvdWriteTest,
@@ -459,6 +476,128 @@ TEST(WriteStartTest, RecordedCdRIsNotEmptyAndCdRwIsErasedFirst) {
     }
   }
 }
+
+// A recorded rewritable disc and an image that does not fit what the disc
+// will hold once formatted or erased: refused before the drive formats or
+// erases anything, the disc as it was; one sector less fits and is prepared.
+struct RecordedCase {
+  const char* name;
+  const char* medium;
+  int32_t capacity;         // sectors the medium holds once prepared
+  uint8_t prepare_opcode;   // what the start sends before writing
+};
+
+class RecordedDiscStartTest : public ::testing::TestWithParam<RecordedCase> {};
+
+TEST_P(RecordedDiscStartTest, TooLargeImageLeavesTheDiscAsItWas) {
+  const RecordedCase& c = GetParam();
+  constexpr int32_t kRecorded = 300;
+  WriteRig rig(c.medium);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  WriteDvdImage(drive, kRecorded);
+  const auto data_path = rig.dir() / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+  ASSERT_FALSE(drive.IsDiscEmpty());
+
+  rig.hooks().ClearLog();
+  EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.capacity + 1)), CBR_OVERCAPACITY);
+  for (uint8_t op : {kFormatUnit, kBlank, kReserveTrack, kSendCueSheet, kWrite10}) {
+    EXPECT_TRUE(rig.Commands(op).empty()) << std::hex << int(op);
+  }
+  EXPECT_EQ(ReadFile(data_path), before);
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  // The recorded sectors still read back (a CD's through its own read pass).
+  if (drive.GetMediaFamilyType() != MFT_CD) ExpectDvdSectors(drive, kRecorded, 7);
+
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.capacity)), CBR_OK);
+  EXPECT_EQ(rig.Commands(c.prepare_opcode).size(), 1u);
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, RecordedDiscStartTest,
+    ::testing::Values(RecordedCase{"DvdPlusRw", "dvd+rw", 2295104, kFormatUnit},
+                      RecordedCase{"DvdMinusRw", "dvd-rw", 2295104, kBlank},
+                      RecordedCase{"BdRe", "bd-re", 11826176, kFormatUnit},
+                      // SAO writes up to the image's last LBA; the lead-out may start right after it.
+                      RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
+    [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
+
+// A write-once disc whose burn ends with the writing process killed keeps the
+// sectors the drive took: it reads as written and open, and a later burn
+// does not take it for blank.
+class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The child burns and stops halfway; any failure becomes its exit code.
+    ::close(ready[0]);
+    const std::string spec = state + ",medium=" + GetParam();
+    SptiPassThrough pass([spec](char, std::string* error) { return platform::OpenEmulatedDevice(spec, error); });
+    CachedDiscDrive drive;
+    drive.SetPassThrough(&pass);
+    if (!drive.Open("\\\\.\\E:")) ::_exit(2);
+    drive.SetWriteCacheBufferSize(0);
+    if (drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)) != CBR_OK) ::_exit(3);
+    for (int32_t lba = 0; lba < kSent; ++lba) {
+      uint8_t sector[2048];
+      DvdSector(lba, sector);
+      if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) ::_exit(4);
+    }
+    const char byte = 1;
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(5);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  pollfd waiting{ready[0], POLLIN, 0};
+  char byte = 0;
+  const bool halfway = ::poll(&waiting, 1, 60000) == 1 && ::read(ready[0], &byte, 1) == 1;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::close(ready[0]);
+  ASSERT_TRUE(halfway) << "child ended with " << status;
+
+  WriteRig rig(GetParam(), {}, state);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  const emu::MediaState media = rig.soft()->media();
+  EXPECT_EQ(media.status, emu::DiscStatus::kAppendable);
+  // Its track is written up to what was sent, and open there.
+  uint8_t track[48] = {};
+  ASSERT_TRUE(drive.ReadTrackInformation(track, 1, sizeof track));
+  EXPECT_EQ(track[6] & 0x40, 0);  // not blank
+  EXPECT_EQ(track[7] & 0x01, 1);  // next writable address valid
+  EXPECT_EQ(track[12] << 24 | track[13] << 16 | track[14] << 8 | track[15], kSent);
+  rig.hooks().ClearLog();
+  EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)), CBR_NOTEMPTY);
+  EXPECT_TRUE(rig.Commands(kReserveTrack).empty());
+  EXPECT_TRUE(rig.Commands(kWrite10).empty());
+  // What reached the drive reads back.
+  ExpectDvdSectors(drive, kSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r", "dvd+r", "bd-r", "hddvd-r"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           for (char& ch : name) {
+                             if (ch == '-') ch = '_';
+                             if (ch == '+') ch = 'P';
+                           }
+                           return name;
+                         });
 
 TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
   WriteRig rig("dvd-r");

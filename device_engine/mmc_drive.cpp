@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "device_engine/aligned_buffer.h"
@@ -279,7 +280,7 @@ int32_t MmcDrive::ReadFormatCapacities(bool* formatted) {
   return blocks;
 }
 
-bool MmcDrive::FormatUnit(int32_t format_type) {
+bool MmcDrive::FindFormatDescriptor(int32_t format_type, uint8_t* descriptor) {
   uint8_t cdb[10] = {kReadFormatCapacities};
   Put16(cdb + 7, kFormatCapacitiesLength);
   AlignedBuffer answer(kFormatCapacitiesLength);
@@ -288,20 +289,30 @@ bool MmcDrive::FormatUnit(int32_t format_type) {
   if (status != 0) return false;
   // Formattable descriptors follow the current/maximum one, within the list and the buffer.
   size_t list_end = std::min<size_t>(4 + answer[3], kFormatCapacitiesLength);
-  const uint8_t* found = nullptr;
   for (size_t offset = 12; offset + 8 <= list_end; offset += 8) {
     if ((answer[offset + 4] >> 2) == format_type) {
-      found = answer.data() + offset;
-      break;
+      std::memcpy(descriptor, answer.data() + offset, 8);
+      return true;
     }
   }
-  if (found == nullptr) return false;
+  return false;
+}
+
+int32_t MmcDrive::FormattableCapacity(int32_t format_type) {
+  uint8_t descriptor[8];
+  if (!FindFormatDescriptor(format_type, descriptor)) return 0;
+  return static_cast<int32_t>(std::min<uint32_t>(Get32(descriptor), std::numeric_limits<int32_t>::max()));
+}
+
+bool MmcDrive::FormatUnit(int32_t format_type) {
+  uint8_t descriptor[8];
+  if (!FindFormatDescriptor(format_type, descriptor)) return false;
   const uint8_t format_cdb[6] = {kFormatUnit, 0x11};
   AlignedBuffer list(12);
   list[1] = 0x80;
   list[3] = 0x08;
-  std::memcpy(list.data() + 4, found, 8);
-  status = Execute(format_cdb, sizeof format_cdb, list.data(), 12, true, kLongOperationTimeout);
+  std::memcpy(list.data() + 4, descriptor, 8);
+  int32_t status = Execute(format_cdb, sizeof format_cdb, list.data(), 12, true, kLongOperationTimeout);
   std::printf("FORMAT UNIT returned %02X\n", StatusByte(status));
   return status == 0;
 }

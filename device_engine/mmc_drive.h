@@ -167,12 +167,18 @@ class MmcDrive {
   // Sectors before `start` whose Q carries `track`; -1 when the search fails.
   int32_t FindPregapLength(int32_t track, int32_t start);
   bool IsQCrcValid(const uint8_t* q);
+  // Blocks the medium would hold after FORMAT UNIT with `format_type`, from
+  // the formattable descriptor READ FORMAT CAPACITIES offers for it; 0 when
+  // none is offered. Asks without changing the medium.
+  int32_t FormattableCapacity(int32_t format_type);
   // WRITE(10) of `count` blocks of `block_length` bytes from `buffer`, which
   // holds `size` bytes: refused unless they cover every block.
   bool WriteBlocks(const uint8_t* buffer, size_t size, int32_t lba, int32_t count, int32_t block_length);
 
  private:
   bool ReadDiscInformation(uint8_t* answer);
+  // The first formattable descriptor of `format_type` (8 bytes into `descriptor`).
+  bool FindFormatDescriptor(int32_t format_type, uint8_t* descriptor);
 
   SptiPassThrough local_;
   ScsiPassThrough* pass_through_;

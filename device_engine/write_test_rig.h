@@ -75,8 +75,9 @@ class GatedDrive : public CachedDiscDrive {
 
 class WriteRig {
  public:
-  explicit WriteRig(const std::string& medium, const emu::DriveFaults& faults = {}) {
-    state_ = (dir_ / "drive.state").string();
+  // `state`: the drive's state file; empty for one in the rig's scratch folder.
+  explicit WriteRig(const std::string& medium, const emu::DriveFaults& faults = {}, const std::string& state = {}) {
+    state_ = state.empty() ? (dir_ / "drive.state").string() : state;
     emu::HooksFor(state_)->SetFaults(faults);
     emu::HooksFor(state_)->ClearLog();
     const std::string spec = state_ + ",medium=" + medium;

@@ -277,6 +277,54 @@ TEST_F(MasteringServiceTest, ErrorsCarryTheirNumberAndText) {
   EXPECT_TRUE(ServerGone());
 }
 
+// A DVD+RW and a DVD-RW holding a disc (burnt first), and a layout larger
+// than either holds once formatted or erased: StartBurn raises the text of an
+// image too large, and the disc's data is as it was.
+class RewritableBurnTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus_.ok());
+    ASSERT_TRUE(bus_.StartService(Q(testing::BuiltLibraryPath("sorvel")), {QStringLiteral("--automation")}, kBusName));
+  }
+  QString Path(const std::string& relative) const { return Q(dir_.path() / relative); }
+
+  ScratchDir dir_;
+  MasteringDriveRig rig_{dir_, std::string("medium=") + GetParam()};
+  testing::PrivateBus bus_;
+};
+
+TEST_P(RewritableBurnTest, LayoutLargerThanTheDiscLeavesItAsItWas) {
+  testing::WriteFileBytes(dir_.path() / "small.txt", std::string(70000, 's'));
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_FALSE(object.isEmpty());
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path("small.txt"), QString()})));
+  const QDBusMessage first = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D:"), false});
+  ASSERT_TRUE(BoolOf(first)) << ErrorOf(first).toStdString();
+  const std::string data_path = rig_.drive().path() + ".data";
+  const std::string before = testing::ReadFileBytes(data_path);
+  ASSERT_FALSE(before.empty());
+
+  // Two sparse files, 4.8 GB together: more than the 4.7 GB disc holds.
+  for (const char* name : {"part1.bin", "part2.bin"}) {
+    const std::filesystem::path path = dir_.path() / name;
+    testing::WriteFileBytes(path, "");
+    std::filesystem::resize_file(path, 2400000000);
+    ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddFile"), {Path(name), QString()})));
+  }
+  const QDBusMessage second = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D:"), false});
+  EXPECT_EQ(ErrorOf(second), QStringLiteral("SORVEL.Mastering.Error.E80040003 "
+                                            "書き込み対象のデータ容量はメディアの容量を超えています。"));
+  EXPECT_TRUE(testing::ReadFileBytes(data_path) == before);
+  EXPECT_TRUE(BoolOf(client.Release(object)));
+  EXPECT_TRUE(NameGone(bus_, kBusName));
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, RewritableBurnTest, ::testing::Values("dvd+rw", "dvd-rw"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param)[3] == '+' ? "DvdPlusRw" : "DvdMinusRw";
+                         });
+
 // StopBurn from the client while the burn runs: the burn ends with 0x80040003
 // and the write's error text.
 TEST_F(MasteringServiceTest, StopBurnDuringABurn) {

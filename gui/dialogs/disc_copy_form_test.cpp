@@ -1,6 +1,7 @@
 // The copy dialog end to end on emulated drives with the real engines and
 // jobs: on the fly, through a temporary image with several passes, DVD images,
-// the temporary folder's cleanup, stops, the power action and failing passes.
+// the temporary folder's cleanup, stops, the power action, failing passes and
+// a source too large for a recorded DVD+RW.
 #include "gui/dialogs/disc_copy_form.h"
 
 #include <gtest/gtest.h>
@@ -348,6 +349,44 @@ TEST_F(DiscCopyFormTest, DvdGoesThroughAnIsoImage) {
   std::string out;
   EXPECT_EQ(testing::RunCommand("cmp '" + iso.string() + "' '" + (dir_.path() / "back.iso").string() + "' 2>&1", &out), 0)
       << out;
+}
+
+// A DVD+RW holding a disc (copied first) and a source disc larger than it
+// holds once formatted: the copy on the fly is refused before the drive
+// formats anything, the disc's data as it was.
+TEST_F(DiscCopyFormTest, SourceLargerThanARecordedDvdPlusRwLeavesItAsItWas) {
+  const fs::path small = testing::MakeIsoImage(dir_.path(), "small", {{"a.txt", std::string(90000, 'a')}});
+  ASSERT_FALSE(small.empty());
+  const fs::path large = dir_.path() / "large.iso";
+  testing::WriteFileBytes(large, "");
+  fs::resize_file(large, (uint64_t{2295104} + 1) * 2048);  // one sector more than the disc; sparse
+  MapDrives("image=" + small.string(), "medium=dvd+rw");
+  DiscCopyForm form;
+  Pick(form.fraRecv()->drive_combo(), 1);
+  form.chkCreateTemporaryImage()->setChecked(false);
+  form.chkVerify()->setChecked(false);
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  ASSERT_EQ(ui_.messages()[0].text, QStringLiteral("複製は正常終了しました。"));
+  const std::string data_path = e_->path() + ".data";
+  const std::string before = testing::ReadFileBytes(data_path);
+  ASSERT_FALSE(before.empty());
+
+  std::string error;
+  ASSERT_TRUE(d_->drive()->InsertDisc("dvd-rom", large.string(), &error)) << error;
+  form.fraRecv()->eject_button(1)->click();  // the tray opened after the copy
+  ui_.Clear();
+  e_->hooks().ClearLog();
+  form.cmdStartStop()->click();
+  ASSERT_FALSE(ui_.messages().empty());
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_TRUE(form.vbxMain()->lines().join(u'\n').contains(
+      QStringLiteral("書き込み対象のデータ容量はメディアの容量を超えています。")))
+      << form.vbxMain()->lines().join(u'\n').toStdString();
+  for (uint8_t opcode : {uint8_t{0x04}, uint8_t{0xA1}, uint8_t{0x2A}}) {  // FORMAT UNIT, BLANK, WRITE(10)
+    EXPECT_TRUE(e_->Commands(opcode).empty()) << std::hex << int(opcode);
+  }
+  EXPECT_TRUE(testing::ReadFileBytes(data_path) == before);
 }
 
 // A timer that runs `step` every 5 ms while the test's form works: for what

@@ -1,11 +1,13 @@
 // The write-image dialog end to end on emulated drives: CUE/BIN, ISO and
 // ".tsn" images written through the real engine and judged by independent
 // tools, the tray and message order at the end of a job, a failed WRITE, the
-// start procedure's dispatch, and a remote drive of a real kestrow with the
-// stop question held open.
+// start procedure's dispatch, an image too large for a recorded rewritable
+// disc, and a remote drive of a real kestrow with the stop question held open.
 #include "gui/dialogs/disc_write_form.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,6 +51,10 @@ using testing::RunCommand;
 const QString kSuccess = QStringLiteral("書き込みは正常終了しました。");
 constexpr uint8_t kStartStopUnit = 0x1B;
 constexpr uint8_t kWrite10 = 0x2A;
+constexpr uint8_t kFormatUnit = 0x04;
+constexpr uint8_t kBlank = 0xA1;
+// Sectors of the emulated DVD+RW and DVD-RW.
+constexpr int32_t kRewritableDvdSectors = 2295104;
 
 QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
@@ -169,6 +175,45 @@ TEST_F(DiscWriteFormTest, IsoOnADvdRReadsBackEqual) {
   ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
   EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
   reader.cmdEnd()->click();
+}
+
+// A DVD+RW and a DVD-RW holding a disc, and an image one sector larger than
+// either holds once formatted or erased: refused before the drive formats or
+// erases anything, the disc's data as it was.
+TEST_F(DiscWriteFormTest, ImageLargerThanARecordedRewritableDiscLeavesItAsItWas) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  const fs::path small = SmallIso(dir_.path());
+  const fs::path large = dir_.path() / "large.iso";
+  { std::ofstream create(large, std::ios::binary); }
+  fs::resize_file(large, (uint64_t{kRewritableDvdSectors} + 1) * 2048);  // sparse
+  for (const char* medium : {"dvd+rw", "dvd-rw"}) {
+    SCOPED_TRACE(medium);
+    ui_.Clear();
+    const std::string state = env_.State(medium);
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=" + medium);
+    DiscWriteForm form;
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(small));
+    form.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
+    form.fraRecv()->eject_button(1)->click();  // the tray opened after the write
+    const std::string before = testing::ReadFileBytes(state + ".data");
+    ASSERT_FALSE(before.empty());
+
+    ui_.Clear();
+    platform::emu::HooksFor(state)->ClearLog();
+    form.txtReadFile()->setText(Q(large));
+    form.cmdStartStop()->click();
+    ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+    EXPECT_EQ(ui_.messages()[0].style, 16);
+    EXPECT_NE(Log(form).find("書き込み対象のデータ容量はメディアの容量を超えています。"), std::string::npos) << Log(form);
+    for (const auto& command : platform::emu::HooksFor(state)->log()) {
+      EXPECT_TRUE(command.opcode() != kFormatUnit && command.opcode() != kBlank && command.opcode() != kWrite10)
+          << std::hex << int(command.opcode());
+    }
+    EXPECT_TRUE(testing::ReadFileBytes(state + ".data") == before);
+    form.cmdEnd()->click();
+  }
 }
 
 TEST_F(DiscWriteFormTest, TsnFromTheReadDialogIsOfferedAndWrittenBack) {

@@ -1,10 +1,13 @@
 // The layout write dialog on emulated drives with the real engines: a direct
 // write with verification, the way through a temporary image with a fresh
 // blank inserted at the prompt, a cancelled prompt, a stop while the image is
-// made, the drive named by the caller, and the stored settings.
+// made, the drive named by the caller, the stored settings, and a layout too
+// large for a recorded rewritable disc.
 #include "gui/dialogs/well_write_form.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -183,6 +186,55 @@ TEST_F(WellWriteFormTest, DirectWritesAreVerifiedCountedAndMatchTheLayout) {
   EXPECT_EQ(power_.Count(QStringLiteral("acquire")), 2);
   EXPECT_EQ(power_.Count(QStringLiteral("release")), 2);
 
+}
+
+// A DVD+RW and a DVD-RW holding a disc, and a layout larger than either
+// holds once formatted or erased: refused before the drive formats or erases
+// anything, the disc's data as it was.
+TEST_F(WellWriteFormTest, LayoutLargerThanARecordedRewritableDiscLeavesItAsItWas) {
+  for (const char* medium : {"dvd+rw", "dvd-rw"}) {
+    SCOPED_TRACE(medium);
+    ui_.Clear();
+    const fs::path tree = dir_.path() / (std::string(medium) + ".files");
+    testing::LayoutSource source(tree, QString::fromLatin1(medium).toUpper().remove(u'+').remove(u'-'));
+    const std::string state = env_.State(medium);
+    testing::ScopedDriveMap map("D:=emu:" + state + ",medium=" + medium);
+    WellWriteForm form;
+    form.chkVerify()->setChecked(false);
+    std::string before;
+    WhenShown(&form, [&] {
+      form.cmdStartStop()->click();
+      if (ui_.LastText() != kSuccess) {
+        ADD_FAILURE() << Log(form);
+        form.cmdEnd()->click();
+        return;
+      }
+      form.fraRecv()->eject_button(1)->click();  // the tray opened after the write
+      before = ReadFileBytes(state + ".data");
+      // Two sparse files, 4.8 GB together: more than the 4.7 GB disc holds.
+      for (const char* name : {"part1.bin", "part2.bin"}) {
+        const fs::path path = tree / name;
+        { std::ofstream create(path, std::ios::binary); }
+        fs::resize_file(path, 2400000000);
+        QString entry = QString::fromLatin1(name);
+        EXPECT_TRUE(source.layout->AddISOFile(entry, Q(path)));
+      }
+      ui_.Clear();
+      platform::emu::HooksFor(state)->ClearLog();
+      form.cmdStartStop()->click();
+      form.cmdEnd()->click();
+    });
+    EXPECT_EQ(form.ShowOpen(*source.layout, QString(), QStringLiteral("d:")), 1) << ui_.LastText().toStdString();
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+    EXPECT_EQ(ui_.messages()[0].style, 16);
+    EXPECT_NE(Log(form).find("書き込み対象のデータ容量はメディアの容量を超えています。"), std::string::npos) << Log(form);
+    for (const auto& command : platform::emu::HooksFor(state)->log()) {
+      EXPECT_TRUE(command.opcode() != 0x04 && command.opcode() != 0xA1 && command.opcode() != 0x2A)
+          << std::hex << int(command.opcode());  // FORMAT UNIT, BLANK, WRITE(10)
+    }
+    EXPECT_TRUE(ReadFileBytes(state + ".data") == before);
+  }
 }
 
 // Tray openings the drive `state` received so far.

@@ -163,7 +163,7 @@ bool StateFile::Load(MediaState* state, std::string* error) const {
   return ParseState(text, state, error);
 }
 
-bool StateFile::Save(const MediaState& state, std::string* error) const {
+bool StateFile::Save(const MediaState& state, std::string* error, bool sync) const {
   std::string text = SerializeState(state);
   // Overwrite in place, then cut to the new length: the file is never empty
   // on the way, which would make it look like a drive without a state.
@@ -181,7 +181,7 @@ bool StateFile::Save(const MediaState& state, std::string* error) const {
     if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
     return false;
   }
-  ::fsync(fd_);
+  if (sync) ::fsync(fd_);
   return true;
 }
 

@@ -76,7 +76,9 @@ class StateFile {
   // it held a state already. False with `error` when another holder has it.
   bool Open(const std::string& path, bool* existed, std::string* error);
   bool Load(MediaState* state, std::string* error) const;
-  bool Save(const MediaState& state, std::string* error) const;
+  // Writes the state; `sync` also waits until it is on the storage. Without
+  // it the state still outlives the process that wrote it.
+  bool Save(const MediaState& state, std::string* error, bool sync = true) const;
   const std::string& path() const { return path_; }
   std::string DataPath() const { return path_ + ".data"; }
 

@@ -357,8 +357,16 @@ int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
     return 0;
   }
   if (!WriteDataFile(static_cast<uint64_t>(lba) * 2048, c.data, c.data_length)) return c.Fail(3, 0x0C, 0x00, lba);
-  media_.next_writable = std::max<int64_t>(media_.next_writable, end);
-  media_.status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
+  const int64_t next_writable = std::max<int64_t>(media_.next_writable, end);
+  const DiscStatus status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
+  if (next_writable != media_.next_writable || status != media_.status) {
+    media_.next_writable = next_writable;
+    media_.status = status;
+    // What the medium took is recorded at once, as on a recorder: a host
+    // that dies mid-burn leaves a disc that reads as written and open. The
+    // state outlives the process without a sync; the pass's end syncs it.
+    state_file_.Save(media_, nullptr, false);
+  }
   return 0;
 }
 
