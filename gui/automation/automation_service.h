@@ -25,6 +25,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,7 +84,9 @@ class AutomationService : public QDBusVirtualObject {
   QDBusObjectPath Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key,
                         std::shared_ptr<ObjectWorker> worker);
   QString SharedPath(const QString& owner, const void* key) const;
-  void End(const QString& path);
+  // Ends the object at `path`; `after` runs when it has ended, on its worker
+  // (at once when there is no such object).
+  void End(const QString& path, std::function<void()> after = {});
   void ClientLeft(const QString& client);
   void Emit(const BusObject& object, const QString& signal, const QVariantList& args);
   void Dispatch(const std::shared_ptr<BusObject>& object, const QDBusMessage& message);

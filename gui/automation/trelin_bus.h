@@ -49,6 +49,8 @@ class TrelinBusObject : public BusObject {
   ~TrelinBusObject() override;
 
   Trelin& Drive() { return drive_; }
+  // Closes the drive the object left open.
+  void Ended() override;
 
   // Bytes per sector of a read pass started with `read_command`.
   static int32_t ReadSectorSize(int32_t read_command);
