@@ -1,7 +1,6 @@
 #include "gui/automation/trelin_bus.h"
 
 #include <QDBusObjectPath>
-#include <algorithm>
 
 #include "gui/automation/tln_speeds_bus.h"
 #include "gui/automation/toc_information_bus.h"
@@ -69,7 +68,7 @@ const BusInterface& Interface() {
       i.Method<Self>(QStringLiteral("GetRemoteHosts"),
                      {Text("strBroadCastIP"), Long("lngPortNo"), Long("lngTimeout")}, {text}, help,
                      [hosts](Self& self, BusCall& call) {
-                       hosts(self, call, std::min(call.Int32(2), kMaxDiscoveryTimeoutMs));
+                       hosts(self, call, call.Int32(2));
                      });
       i.Method<Self>(QStringLiteral("GetRemoteHosts"), {Text("strBroadCastIP"), Long("lngPortNo")}, {text}, help,
                      [hosts](Self& self, BusCall& call) { hosts(self, call, 200); });

@@ -17,7 +17,6 @@
 // - An object that ends with its drive open (released, or its client gone)
 //   closes it as CloseDevice does: error correction and speeds put back, the
 //   pass ended, the tray unlocked.
-// - GetRemoteHosts waits at most kMaxDiscoveryTimeoutMs.
 // Every member runs on the object's worker, so one that waits on a drive or
 // on the network holds up no other client.
 #pragma once
@@ -36,10 +35,6 @@ inline constexpr char kTrelinInterface[] = "SORVEL.Trelin";
 // drive engine with a thread of its own.
 inline constexpr int kMaxTrelinPerConnection = 64;
 inline constexpr int kMaxTrelinInServer = 512;
-
-// The longest GetRemoteHosts waits for answers on the bus, whatever time-out
-// its client gives: the call holds up the object's other calls meanwhile.
-inline constexpr int32_t kMaxDiscoveryTimeoutMs = 10000;
 
 const BusClass& TrelinBusClass();
 
