@@ -58,7 +58,7 @@ class WindowCloser : public QObject {
   explicit WindowCloser(QWidget* owner) : owner_(owner) {
     QList<QWidget*> open;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-      if (window->isVisible() && Owns(window)) open.prepend(window);
+      if (window->isVisible() && Owns(window)) open.append(window);
     }
     std::stable_sort(open.begin(), open.end(), [this](QWidget* a, QWidget* b) { return Depth(a) > Depth(b); });
     for (QWidget* window : open) Dismiss(window);
