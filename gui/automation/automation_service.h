@@ -12,7 +12,8 @@
 // A connection holds at most kMaxObjectsPerConnection objects, fewer of a
 // heavy class (BusClass's limits). Its objects end
 // when it releases them or leaves the bus; one still inside a call (a burn)
-// ends when that call returns.
+// ends when that call returns. Release answers once its object has ended.
+// The server gives up its bus name before its objects end.
 //
 // Calls on an object run on its worker (object_worker.h), in their order,
 // and are answered from there when they end: the bus thread only dispatches,

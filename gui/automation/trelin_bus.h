@@ -17,6 +17,8 @@
 // - An object that ends with its drive open (released, or its client gone)
 //   closes it as CloseDevice does: error correction and speeds put back, the
 //   pass ended, the tray unlocked.
+// - SetTOCStructure copies a TOC while no call of the TOC's own runs, and
+//   answers kBusyError while one does: it never waits for another worker.
 // Every member runs on the object's worker, so one that waits on a drive or
 // on the network holds up no other client.
 #pragma once
