@@ -16,6 +16,41 @@ constexpr int32_t kFormatBdRe = 0x30;
 
 DriveEngine::DriveEngine() = default;
 
+void DriveEngine::SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context) {
+  std::unique_lock lock(wait_mutex_);
+  wait_callback_ = callback;
+  wait_context_ = context;
+  remote_.SetWaitCallback(callback != nullptr ? &DriveEngine::AskWaitCallback : nullptr, this);
+  const uint64_t set = ++wait_generation_;
+  wait_ended_.wait(lock, [&] { return waits_running_.empty() || waits_running_.begin()->first >= set; });
+}
+
+int32_t DriveEngine::AskWaitCallback(void* context) {
+  auto* engine = static_cast<DriveEngine*>(context);
+  RemoteScsiClient::WaitCallback callback;
+  void* callback_context;
+  uint64_t generation;
+  {
+    std::lock_guard lock(engine->wait_mutex_);
+    callback = engine->wait_callback_;
+    callback_context = engine->wait_context_;
+    generation = engine->wait_generation_;
+    if (callback == nullptr) return 0;
+    ++engine->waits_running_[generation];
+  }
+  int32_t answer = 0;
+  try {
+    answer = callback(callback_context);
+  } catch (...) {
+  }
+  {
+    std::lock_guard lock(engine->wait_mutex_);
+    if (--engine->waits_running_[generation] == 0) engine->waits_running_.erase(generation);
+  }
+  engine->wait_ended_.notify_all();
+  return answer;
+}
+
 DriveEngine::~DriveEngine() { Terminate(); }
 
 void DriveEngine::Terminate() {

@@ -3,7 +3,10 @@
 // caller exchanges part by part and that the read and write passes use.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "device_engine/cached_disc_drive.h"
@@ -45,10 +48,11 @@ class DriveEngine : public CachedDiscDrive {
   // Host discovery in the form of the export (see the export's description).
   int32_t GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size, int32_t timeout_ms);
   // Asked while a command of a remote drive waits for its answer; non-zero
-  // gives the command up (RemoteScsiClient::SetWaitCallback).
-  void SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context) {
-    remote_.SetWaitCallback(callback, context);
-  }
+  // gives the command up (RemoteScsiClient::SetWaitCallback). Returns when
+  // no callback set before still runs (on the thread of another command, the
+  // write cache's worker): its context may be freed then. Not from inside a
+  // callback of the engine (that one would wait for itself).
+  void SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context);
   // Whether that callback runs on the calling thread, inside a command of this engine.
   bool CallingBack() const { return remote_.CallingBack(); }
   bool MakeSingleTrackToc(int32_t mode, int32_t length);
@@ -67,8 +71,20 @@ class DriveEngine : public CachedDiscDrive {
   // The drive is about to go away: stop the worker and forget an open pass.
   void EndPassForDeviceChange();
 
+  // The pass-through's wait callback: asks the caller's, counting it as
+  // running under the generation of the callback it asks.
+  static int32_t AskWaitCallback(void* engine);
+
   TocStructure toc_parts_;
   RemoteScsiClient remote_;
+  std::mutex wait_mutex_;
+  std::condition_variable wait_ended_;
+  RemoteScsiClient::WaitCallback wait_callback_ = nullptr;
+  void* wait_context_ = nullptr;
+  // Grows with every SetWaitCallback; the callbacks running, by the
+  // generation they were set in.
+  uint64_t wait_generation_ = 0;
+  std::map<uint64_t, int> waits_running_;
 };
 
 }  // namespace sorvel

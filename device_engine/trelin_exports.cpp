@@ -74,7 +74,11 @@ TRELIN_EXPORT int32_t GetRemoteHosts(intptr_t h, const char* targets, int32_t po
 // While a command of a remote drive waits for its answer, `callback` is
 // called with `context` about every 100 ms on the thread that issued the
 // command; a non-zero answer gives the command up as a dropped link would.
-// A null callback removes it. 1 when set.
+// A null callback removes it. 1 when set. Returns only when no callback set
+// before still runs (on the write cache's worker, whose command waits), so
+// that the old context may be freed; meanwhile the other exports answer as
+// ever, those made from inside a callback their failure value, and this one
+// made from inside a callback answers 0 at once, changing nothing.
 TRELIN_EXPORT int32_t SetWaitCallback(intptr_t h, int32_t (*callback)(void* context), void* context) {
   return Guarded(h, 0, [&](DriveEngine& e) {
     e.SetWaitCallback(callback, context);

@@ -8,9 +8,11 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -512,6 +514,50 @@ TEST_F(TrelinTest, WaitCallbackIsAskedWhileARemoteCommandWaitsAndMayGiveItUp) {
   EXPECT_EQ(lib_.IsReady(engine_), 1);
   EXPECT_GE(asked.count, -97);
   EXPECT_EQ(lib_.SetWaitCallback(engine_, nullptr, nullptr), 1);
+  lib_.Close(engine_);
+  server.Stop();
+}
+
+// SetWaitCallback returns only when the callback set before has returned:
+// here one asked on another thread (as on the write cache's worker), which
+// holds on until SetWaitCallback has returned or a second has passed.
+TEST_F(TrelinTest, SetWaitCallbackReturnsWhenTheEarlierCallbackHasEnded) {
+  SlowServer events;
+  QRNTPServer server(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server.Start(0));
+  const std::string name = "\\\\127.0.0.1:" + std::to_string(server.port()) + "\\E:";
+  ASSERT_EQ(lib_.OpenEx(engine_, name.c_str()), 1);
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool running = false;       // the first callback has been asked
+    bool set_returned = false;  // SetWaitCallback has returned
+    bool overtaken = false;     // it returned while the first callback ran
+  } shared;
+  auto first = [](void* context) -> int32_t {
+    auto* s = static_cast<Shared*>(context);
+    std::unique_lock lock(s->mutex);
+    s->running = true;
+    s->changed.notify_all();
+    s->changed.wait_for(lock, std::chrono::seconds(1), [s] { return s->set_returned; });
+    s->overtaken = s->set_returned;
+    return 1;  // give the command up
+  };
+  ASSERT_EQ(lib_.SetWaitCallback(engine_, first, &shared), 1);
+  events.hold_ms = 3000;
+  std::thread command([&] { lib_.IsReady(engine_); });
+  {
+    std::unique_lock lock(shared.mutex);
+    ASSERT_TRUE(shared.changed.wait_for(lock, std::chrono::seconds(30), [&] { return shared.running; }));
+  }
+  EXPECT_EQ(lib_.SetWaitCallback(engine_, nullptr, nullptr), 1);
+  {
+    std::lock_guard lock(shared.mutex);
+    shared.set_returned = true;
+  }
+  shared.changed.notify_all();
+  command.join();
+  EXPECT_FALSE(shared.overtaken);
   lib_.Close(engine_);
   server.Stop();
 }

@@ -1,14 +1,14 @@
 // Clients that misbehave, against `sorvel --automation`: made-up and foreign
 // paths, arrays of odd sizes, a flood of Create calls, a client leaving in
 // the middle of a read. The server stays up, keeps its memory bounded and
-// answers a well-behaved client within a second.
+// answers a well-behaved client within a second. Calls that wait are tried
+// against the server living in this process, whose count of calls tells
+// when they have reached it.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDBusPendingCallWatcher>
@@ -22,6 +22,7 @@
 
 #include "gui/automation/automation_test_rig.h"
 #include "gui/automation/trelin_bus.h"
+#include "gui/foundation/automation_host.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 
@@ -342,108 +343,126 @@ int SilentLoopbackSocket(int type, int& fd) {
   return ntohs(address.sin_port);
 }
 
-// A client whose call waits, on the network (discovery with a time-out of
-// 30 s; a remote drive whose daemon accepts and never answers) or on a file
-// (a CUE sheet saved to a FIFO nobody reads yet), holds up no other client:
-// the well-behaved one is answered within half a second meanwhile, and the
-// waiting call returns (discovery after at most 10 s, whatever it asked for).
-TEST_F(AutomationHostileTest, AWaitingCallHoldsUpNoOtherClient) {
+// The server living in this process, for the tests of calls that wait: they
+// wait for the server's own count of calls running before they check that
+// another client is answered meanwhile.
+class AutomationWaitingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus_.ok());
+    ASSERT_TRUE(server_.published());
+    good_object_ = good_.Create(QStringLiteral("TOCInformation"), true);
+    ASSERT_FALSE(good_object_.isEmpty());
+  }
+  // Whether the server answers the well-behaved client within `ms`.
+  bool AnswersWithin(int ms) {
+    QDBusMessage call = QDBusMessage::createMethodCall(testing::kServerName, good_object_,
+                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    call.setArguments({kToc, QStringLiteral("MCN")});
+    QDBusPendingCall pending = good_.connection().asyncCall(call, ms);
+    return testing::ServeUntil([&] { return pending.isFinished(); }, ms + 1000) &&
+           pending.reply().type() == QDBusMessage::ReplyMessage;
+  }
+  // Serves until the server runs (or has queued) at least `count` calls of clients.
+  static bool CallsInServer(int count) {
+    return testing::ServeUntil([count] { return AutomationCallCount() >= count; }, 60000);
+  }
+  static bool Finished(QDBusPendingCall& call, int ms) {
+    return testing::ServeUntil([&] { return call.isFinished(); }, ms);
+  }
+
+  ScratchDir dir_;
+  testing::AutomationDrives drives_{dir_, {"medium=cd-r"}};
+  testing::PrivateBus bus_;
+  testing::InProcessServer server_{bus_};
+  DBusClient good_{bus_, QStringLiteral("good")};
+  QString good_object_;
+};
+
+// A client whose call waits on the network (discovery with a time-out of
+// 12 s; a remote drive whose daemon accepts and never answers) holds up no
+// other client: the well-behaved one is answered within half a second
+// meanwhile, and the waiting call returns (discovery after the time-out its
+// client gave).
+TEST_F(AutomationWaitingTest, AWaitingCallHoldsUpNoOtherClient) {
   int stream = -1;
   int datagram = -1;
   const int daemon_port = SilentLoopbackSocket(SOCK_STREAM, stream);
   const int discovery_port = SilentLoopbackSocket(SOCK_DGRAM, datagram);
   ASSERT_GT(daemon_port, 0);
   ASSERT_GT(discovery_port, 0);
-  const std::string fifo = (dir_.path() / "sheet.cue").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   DBusClient waiter(bus_, QStringLiteral("waiter"));
-  const QString drive = waiter.Create(QStringLiteral("Trelin"));
-  const QString toc = waiter.Create(QStringLiteral("TOCInformation"));
+  const QString drive = waiter.Create(QStringLiteral("Trelin"), true);
   ASSERT_FALSE(drive.isEmpty());
-  ASSERT_FALSE(toc.isEmpty());
-  ASSERT_EQ(ErrorOf(waiter.Call(toc, kToc, QStringLiteral("TOCAdd"),
-                                {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599})),
-            QStringLiteral("no error"));
-  int reader = -1;
+  constexpr int kDiscoveryMs = 12000;
   struct Case {
     const char* name;
     std::function<QDBusPendingCall()> start;
     std::function<void()> release;  // what lets the call end, after the check
-    int most_ms;                    // the call returns within this
+    int least_ms;                   // the call returns after this
+    int most_ms;                    // and within this
   } cases[] = {
       {"GetRemoteHosts",
        [&] {
          return waiter.Send(drive, kTrelin, QStringLiteral("GetRemoteHosts"),
-                            {QStringLiteral("127.0.0.1"), discovery_port, 30000});
+                            {QStringLiteral("127.0.0.1"), discovery_port, kDiscoveryMs});
        },
-       [] {}, kMaxDiscoveryTimeoutMs + 3000},
+       [] {}, kDiscoveryMs, kDiscoveryMs + 3000},
       {"OpenDeviceEx",
        [&] {
          return waiter.Send(drive, kTrelin, QStringLiteral("OpenDeviceEx"),
                             {QStringLiteral("\\\\127.0.0.1:%1\\D:").arg(daemon_port)});
        },
-       [] {}, 60000},
-      {"SaveCUEFile",
-       [&] {
-         return waiter.Send(toc, kToc, QStringLiteral("SaveCUEFile"),
-                            {QString::fromStdString(fifo), QStringLiteral("disc.img"), QString(), 2352});
-       },
-       [&] { reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }, 60000},
+       [] {}, 0, 60000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     QElapsedTimer since_start;
     since_start.start();
+    ASSERT_TRUE(testing::ServeUntil([] { return AutomationCallCount() == 0; }, 10000));
     QDBusPendingCall waiting = c.start();
-    QThread::msleep(300);  // the call has reached the server and waits there
+    ASSERT_TRUE(CallsInServer(1));
     QElapsedTimer answered;
     answered.start();
-    EXPECT_TRUE(AnswersWithinASecond(500)) << answered.elapsed() << " ms";
+    EXPECT_TRUE(AnswersWithin(500)) << answered.elapsed() << " ms";
     c.release();
-    waiting.waitForFinished();
-    EXPECT_TRUE(waiting.isFinished());
+    EXPECT_TRUE(Finished(waiting, c.most_ms));
+    EXPECT_GE(since_start.elapsed(), c.least_ms);
     EXPECT_LT(since_start.elapsed(), c.most_ms);
   }
-  if (reader >= 0) ::close(reader);
   ::close(stream);
   ::close(datagram);
-  EXPECT_TRUE(AnswersWithinASecond());
+  EXPECT_TRUE(AnswersWithin(1000));
 }
 
-// A client with 300 calls waiting at once (CUE sheets saved to FIFOs nobody
-// reads yet, each on an object of its own) takes a few of the server's
-// threads, not all: the well-behaved client is answered within half a
-// second, and the waiting calls all return once the FIFOs are read.
-TEST_F(AutomationHostileTest, HundredsOfWaitingCallsOfOneClientHoldUpNoOtherClient) {
-  constexpr int kWaiting = 300;
+// A client with a call waiting on every drive object it may hold (discovery
+// on a port that never answers), twice as many as its calls run at once,
+// takes a few of the server's threads, not all: the well-behaved client is
+// answered within half a second, and the waiting calls all return.
+TEST_F(AutomationWaitingTest, EveryDriveOfAClientWaitingHoldsUpNoOtherClient) {
+  constexpr int kWaitMs = 4000;
+  int datagram = -1;
+  const int discovery_port = SilentLoopbackSocket(SOCK_DGRAM, datagram);
+  ASSERT_GT(discovery_port, 0);
   DBusClient waiter(bus_, QStringLiteral("waiter"));
-  std::vector<std::string> fifos;
   std::vector<QDBusPendingCall> waiting;
-  for (int i = 0; i < kWaiting; ++i) {
-    fifos.push_back((dir_.path() / ("sheet" + std::to_string(i) + ".cue")).string());
-    ASSERT_EQ(::mkfifo(fifos.back().c_str(), 0600), 0);
-    const QString toc = waiter.Create(QStringLiteral("TOCInformation"));
-    ASSERT_FALSE(toc.isEmpty());
-    waiter.Send(toc, kToc, QStringLiteral("TOCAdd"),
-                {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599});
-    waiting.push_back(waiter.Send(toc, kToc, QStringLiteral("SaveCUEFile"),
-                                  {QString::fromStdString(fifos.back()), QStringLiteral("disc.img"), QString(), 2352}));
+  for (int i = 0; i < kMaxTrelinPerConnection; ++i) {
+    const QString drive = waiter.Create(QStringLiteral("Trelin"), true);
+    ASSERT_FALSE(drive.isEmpty());
+    waiting.push_back(waiter.Send(drive, kTrelin, QStringLiteral("GetRemoteHosts"),
+                                  {QStringLiteral("127.0.0.1"), discovery_port, kWaitMs}));
   }
-  QThread::msleep(500);  // the calls have reached the server and wait there
+  ASSERT_TRUE(CallsInServer(kMaxTrelinPerConnection)) << AutomationCallCount();
   QElapsedTimer answered;
   answered.start();
-  EXPECT_TRUE(AnswersWithinASecond(500)) << answered.elapsed() << " ms";
-  std::vector<int> readers;
-  for (const std::string& fifo : fifos) readers.push_back(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  EXPECT_TRUE(AnswersWithin(500)) << answered.elapsed() << " ms";
   for (QDBusPendingCall& call : waiting) {
-    call.waitForFinished();
-    // Answered (the sheet written, or a FIFO refused as no file for a sheet).
+    ASSERT_TRUE(Finished(call, 60000));
     EXPECT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << ErrorOf(call.reply()).toStdString();
   }
-  for (int reader : readers) {
-    if (reader >= 0) ::close(reader);
-  }
-  EXPECT_TRUE(AnswersWithinASecond());
+  ::close(datagram);
+  EXPECT_TRUE(AnswersWithin(1000));
 }
 
 }  // namespace

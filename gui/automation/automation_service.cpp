@@ -3,6 +3,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
 #include <QVariantMap>
+#include <shared_mutex>
 
 #include "gui/foundation/automation_host.h"
 
@@ -169,8 +170,14 @@ std::unique_ptr<BusInterface> AutomationService::FactoryInterface(const BusClass
           call.Fail(QLatin1String(kAccessDeniedError), QStringLiteral("the object belongs to another client"));
           return;
         }
-        service.End(path);
-        call.Reply({true});
+        // Answered when the object has ended on its worker (a drive it held
+        // closed), so that the next open of that drive by anyone succeeds.
+        call.Defer();
+        AutomationCallStarted();
+        service.End(path, [&service, message = call.Message()] {
+          service.Send(message, message.createReply(QVariantList{true}));
+          AutomationCallEnded();
+        });
       });
   return interface;
 }
@@ -188,6 +195,9 @@ std::vector<std::pair<QString, QString>> AutomationService::InterfaceFiles(const
 }
 
 AutomationService::~AutomationService() {
+  // The name goes first: a client calling it from now on starts a new
+  // server, where while the paths were gone it met an unknown object.
+  if (published_) bus_.unregisterService(QString::fromLatin1(kAutomationBusName));
   // Objects still alive end with the service (the program is ending).
   QStringList clients;
   {
@@ -200,7 +210,6 @@ AutomationService::~AutomationService() {
   ObjectWorker::WaitForAll();
   if (published_) {
     bus_.unregisterObject(Root(), QDBusConnection::UnregisterTree);
-    bus_.unregisterService(QString::fromLatin1(kAutomationBusName));
     bus_.disconnect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
                     SLOT(NameOwnerChanged(QString, QString, QString)));
@@ -328,7 +337,19 @@ void AutomationService::Dispatch(const std::shared_ptr<BusObject>& held, const Q
 
 void AutomationService::Run(BusObject& object, const BusMethod& method, const QDBusMessage& message) {
   BusCall call(*this, message, object.worker_, &object);
-  method.handler(object, call);
+  try {
+    std::unique_lock<std::shared_mutex> model;
+    if (object.Class().model_read_by_others && object.worker_ != nullptr) {
+      model = std::unique_lock(object.worker_->ModelMutex());
+    }
+    method.handler(object, call);
+  } catch (const std::exception& error) {
+    call.Fail(QLatin1String(kFailedError),
+              QStringLiteral("'%1' failed: %2").arg(method.name, QString::fromLocal8Bit(error.what())));
+  } catch (...) {
+    call.Fail(QLatin1String(kFailedError), QStringLiteral("'%1' failed").arg(method.name));
+  }
+  if (call.Deferred()) return;
   if (call.Failed()) {
     Send(message, message.createErrorReply(call.ErrorName(), call.ErrorText()));
   } else if (DBusSignatureOf(call.Results()) != method.OutSignature()) {
@@ -420,10 +441,14 @@ QString AutomationService::SharedPath(const QString& owner, const void* key) con
   return found == shared_.end() ? QString() : found->second;
 }
 
-void AutomationService::End(const QString& path) {
+void AutomationService::End(const QString& path, std::function<void()> after) {
   std::unique_lock lock(mutex_);
   const auto found = objects_.find(path);
-  if (found == objects_.end()) return;
+  if (found == objects_.end()) {
+    lock.unlock();
+    if (after) after();
+    return;
+  }
   std::shared_ptr<BusObject> object = std::move(*found);
   objects_.erase(found);
   object->ended_ = true;
@@ -445,7 +470,14 @@ void AutomationService::End(const QString& path) {
   // send drive commands (a Trelin closing its drive) that must not hold up
   // the bus thread.
   const std::shared_ptr<ObjectWorker> worker = object->worker_;
-  worker->Post([object = std::move(object)]() mutable { object.reset(); });
+  worker->Post([object = std::move(object), after = std::move(after)]() mutable {
+    try {
+      object->Ended();
+    } catch (...) {
+    }
+    object.reset();
+    if (after) after();
+  });
 }
 
 void AutomationService::ClientLeft(const QString& client) {

@@ -12,7 +12,8 @@
 // A connection holds at most kMaxObjectsPerConnection objects, fewer of a
 // heavy class (BusClass's limits). Its objects end
 // when it releases them or leaves the bus; one still inside a call (a burn)
-// ends when that call returns.
+// ends when that call returns. Release answers once its object has ended.
+// The server gives up its bus name before its objects end.
 //
 // Calls on an object run on its worker (object_worker.h), in their order,
 // and are answered from there when they end: the bus thread only dispatches,
@@ -25,6 +26,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,7 +85,9 @@ class AutomationService : public QDBusVirtualObject {
   QDBusObjectPath Adopt(BusCall& call, std::shared_ptr<BusObject> object, const void* shared_key,
                         std::shared_ptr<ObjectWorker> worker);
   QString SharedPath(const QString& owner, const void* key) const;
-  void End(const QString& path);
+  // Ends the object at `path`; `after` runs when it has ended, on its worker
+  // (at once when there is no such object).
+  void End(const QString& path, std::function<void()> after = {});
   void ClientLeft(const QString& client);
   void Emit(const BusObject& object, const QString& signal, const QVariantList& args);
   void Dispatch(const std::shared_ptr<BusObject>& object, const QDBusMessage& message);

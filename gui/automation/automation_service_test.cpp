@@ -8,11 +8,17 @@
 
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QDBusConnectionInterface>
 #include <QThread>
 #include <QXmlStreamReader>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
 
 #include "gui/automation/automation_test_rig.h"
+#include "gui/foundation/automation_host.h"
 
 namespace sorvel {
 namespace {
@@ -25,11 +31,28 @@ using testing::ValueOf;
 const QString kProbe = QStringLiteral("SORVEL.Probe");
 // Probes end on their workers.
 std::atomic<int> g_probes_alive{0};
+// When set, an ending probe notes whether the server's bus name had an owner then.
+std::atomic<QDBusConnection*> g_name_watch{nullptr};
+std::atomic<int> g_ended_with_name{0};
+std::atomic<int> g_ended_without_name{0};
+
+// Hold calls running, and whether they may end.
+std::mutex g_hold_mutex;
+std::condition_variable g_hold_changed;
+int g_holding = 0;
+bool g_let_go = false;
 
 class ProbeObject : public BusObject {
  public:
   explicit ProbeObject(const BusClass& bus_class) : BusObject(bus_class) { ++g_probes_alive; }
-  ~ProbeObject() override { --g_probes_alive; }
+  ~ProbeObject() override {
+    if (QDBusConnection* watch = g_name_watch.load()) {
+      ++(watch->interface()->isServiceRegistered(QString::fromLatin1(kAutomationBusName)).value()
+             ? g_ended_with_name
+             : g_ended_without_name);
+    }
+    --g_probes_alive;
+  }
   void Ping(const QString& text) { Emit(QStringLiteral("Pinged"), {text}); }
   int32_t value = 0;
 };
@@ -56,6 +79,28 @@ const BusInterface& ProbeInterface() {
                             call.Reply({QVariant::fromValue(
                                 call.HandOut(std::make_shared<ProbeObject>(self.Class())))});
                           });
+    // A handler that throws: a standard exception ("std") or anything else.
+    i.Method<ProbeObject>(QStringLiteral("Throw"), {Arg(QStringLiteral("kind"), QStringLiteral("s"))}, {}, QString(),
+                          [](ProbeObject&, BusCall& call) {
+                            if (call.String(0) == QLatin1String("std")) throw std::runtime_error("probe fault");
+                            throw 42;
+                          });
+    // Reads the Value of another probe of the caller, as a drive reads a TOC.
+    i.Method<ProbeObject>(QStringLiteral("Read"), {Arg(QStringLiteral("other"), QStringLiteral("o"))},
+                          {Result(QStringLiteral("i"))}, QString(), [](ProbeObject&, BusCall& call) {
+                            const auto other = call.ObjectArgument<ProbeObject>(0);
+                            if (other == nullptr) return;
+                            if (!other->TryReadModel([&] { call.Reply({other->value}); })) {
+                              call.Fail(QLatin1String(kBusyError), QStringLiteral("busy"));
+                            }
+                          });
+    // Runs until the test lets it end.
+    i.Method<ProbeObject>(QStringLiteral("Hold"), {}, {}, QString(), [](ProbeObject&, BusCall&) {
+      std::unique_lock lock(g_hold_mutex);
+      ++g_holding;
+      g_hold_changed.wait_for(lock, std::chrono::seconds(60), [] { return g_let_go; });
+      --g_holding;
+    });
     i.Signal(QStringLiteral("Pinged"), {Arg(QStringLiteral("text"), QStringLiteral("s"))});
     i.Property<ProbeObject>(
         QStringLiteral("Value"), QStringLiteral("i"), QString(), QString(),
@@ -68,7 +113,15 @@ const BusInterface& ProbeInterface() {
 
 const BusClass& ProbeClass() {
   static const BusClass kClass{QStringLiteral("Probe"), &ProbeInterface,
-                               [] { return std::make_shared<ProbeObject>(ProbeClass()); }, 3, 5};
+                               [] { return std::make_shared<ProbeObject>(ProbeClass()); }, 3, 5, true};
+  return kClass;
+}
+
+// Probes whose model no other object reads: their calls take no model lock,
+// as a drive's do.
+const BusClass& ReaderClass() {
+  static const BusClass kClass{QStringLiteral("Reader"), &ProbeInterface,
+                               [] { return std::make_shared<ProbeObject>(ReaderClass()); }};
   return kClass;
 }
 
@@ -93,7 +146,8 @@ TEST(BusInterfaceTest, XmlOfADescriptionReadsBackAsWritten) {
   EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
   EXPECT_EQ(docs.value(0), ProbeInterface().doc);
   EXPECT_EQ(methods, (QStringList{QStringLiteral("Echo"), QStringLiteral("Echo"), QStringLiteral("Wrong"),
-                                  QStringLiteral("Ping"), QStringLiteral("Spawn")}));
+                                  QStringLiteral("Ping"), QStringLiteral("Spawn"), QStringLiteral("Throw"),
+                                  QStringLiteral("Read"), QStringLiteral("Hold")}));
   EXPECT_EQ(enumerations, QStringList{QStringLiteral("CDReadCommandConstants")});
   EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QString())->in.size(), 0u);
   EXPECT_EQ(ProbeInterface().FindMethod(QStringLiteral("Echo"), QStringLiteral("s"))->in.size(), 1u);
@@ -131,7 +185,7 @@ class AutomationServiceTest : public ::testing::Test {
   QString Create(DBusClient& client) { return client.Create(QStringLiteral("Probe"), true); }
 
   testing::PrivateBus bus_;
-  AutomationService service_{bus_.Connect(QStringLiteral("server")), {&ProbeClass()}};
+  AutomationService service_{bus_.Connect(QStringLiteral("server")), {&ProbeClass(), &ReaderClass()}};
 };
 
 TEST_F(AutomationServiceTest, MembersPropertiesAndRepliesAsDescribed) {
@@ -219,12 +273,95 @@ TEST_F(AutomationServiceTest, CallsQueuedWhenTheClientLeavesLeaveNoObjectBehind)
     for (int i = 0; i < 50; ++i) leaving.Send(probe, kProbe, QStringLiteral("Spawn"));
     leaving.Leave();
   }
-  // The queued calls take about a second; then every probe has ended.
+  // The queued calls take about a second; once the server runs none, every
+  // probe has ended.
+  EXPECT_TRUE(testing::ServeUntil([] { return AutomationCallCount() == 0; }, 10000)) << AutomationCallCount();
   EXPECT_TRUE(testing::ServeUntil([&] { return service_.ObjectCount() == 0 && g_probes_alive == before; }, 10000))
       << service_.ObjectCount() << " objects, " << g_probes_alive - before << " probes";
-  QThread::msleep(1200);
-  EXPECT_TRUE(testing::ServeUntil([&] { return service_.ObjectCount() == 0 && g_probes_alive == before; }, 10000))
-      << service_.ObjectCount() << " objects, " << g_probes_alive - before << " probes";
+}
+
+// A handler that throws is answered with an error, and the object's worker
+// goes on: the calls after it, and those queued behind it, are answered.
+TEST_F(AutomationServiceTest, AnExceptionInACallIsAnErrorAndTheObjectGoesOn) {
+  DBusClient client(bus_, QStringLiteral("client"));
+  const QString probe = Create(client);
+  ASSERT_FALSE(probe.isEmpty());
+  const struct {
+    const char* kind;
+    const char* error;
+  } cases[] = {
+      {"std", "org.freedesktop.DBus.Error.Failed 'Throw' failed: probe fault"},
+      {"other", "org.freedesktop.DBus.Error.Failed 'Throw' failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    EXPECT_EQ(ErrorOf(Call(client, probe, kProbe, QStringLiteral("Throw"), {QLatin1String(c.kind)})),
+              QLatin1String(c.error));
+    EXPECT_EQ(ValueOf(Call(client, probe, kProbe, QStringLiteral("Echo"), {QStringLiteral("after")})).toString(),
+              QStringLiteral("after"));
+    std::vector<QDBusPendingCall> queued;
+    for (int i = 0; i < 20; ++i) queued.push_back(client.Send(probe, kProbe, QStringLiteral("Throw"), {QLatin1String(c.kind)}));
+    QDBusPendingCall last = client.Send(probe, kProbe, QStringLiteral("Echo"), {QStringLiteral("last")});
+    ASSERT_TRUE(testing::ServeUntil([&] { return last.isFinished(); }, 30000));
+    EXPECT_EQ(ValueOf(last.reply()).toString(), QStringLiteral("last"));
+    for (QDBusPendingCall& call : queued) EXPECT_EQ(ErrorOf(call.reply()), QLatin1String(c.error));
+  }
+}
+
+// An object that reads another's model (a drive taking a TOC) never waits
+// for the other's worker: it reads the model when no call of the other
+// object runs, and is answered busy while one does.
+TEST_F(AutomationServiceTest, AnObjectReadByAnotherIsReadOrBusyNeverWaitedFor) {
+  DBusClient client(bus_, QStringLiteral("client"));
+  const QString reader = client.Create(QStringLiteral("Reader"), true);
+  const QString probe = Create(client);
+  ASSERT_FALSE(reader.isEmpty());
+  ASSERT_EQ(Call(client, probe, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                 {kProbe, QStringLiteral("Value"), QVariant::fromValue(QDBusVariant(2))})
+                .type(),
+            QDBusMessage::ReplyMessage);
+  EXPECT_EQ(ValueOf(Call(client, reader, kProbe, QStringLiteral("Read"), {PathArg(probe)})).toInt(), 2);
+  {
+    std::lock_guard lock(g_hold_mutex);
+    g_let_go = false;
+  }
+  QDBusPendingCall held = client.Send(probe, kProbe, QStringLiteral("Hold"));
+  ASSERT_TRUE(testing::ServeUntil(
+      [] {
+        std::lock_guard lock(g_hold_mutex);
+        return g_holding > 0;
+      },
+      30000));
+  EXPECT_EQ(ErrorOf(Call(client, reader, kProbe, QStringLiteral("Read"), {PathArg(probe)})),
+            QStringLiteral("SORVEL.Error.Busy busy"));
+  {
+    std::lock_guard lock(g_hold_mutex);
+    g_let_go = true;
+  }
+  g_hold_changed.notify_all();
+  ASSERT_TRUE(testing::ServeUntil([&] { return held.isFinished(); }, 30000));
+  EXPECT_EQ(ValueOf(Call(client, reader, kProbe, QStringLiteral("Read"), {PathArg(probe)})).toInt(), 2);
+}
+
+// A server that ends gives up its bus name before its objects go: a client
+// calling the name meanwhile starts a new server instead of meeting paths
+// that are no longer served.
+TEST(AutomationServiceEndTest, TheNameIsGivenUpBeforeTheObjectsEnd) {
+  testing::PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  QDBusConnection watch = bus.Connect(QStringLiteral("watch"));
+  auto service = std::make_unique<AutomationService>(bus.Connect(QStringLiteral("server")),
+                                                     std::vector<const BusClass*>{&ProbeClass()});
+  ASSERT_TRUE(service->Publish());
+  DBusClient client(bus, QStringLiteral("client"));
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(client.Create(QStringLiteral("Probe"), true).isEmpty());
+  g_ended_with_name = 0;
+  g_ended_without_name = 0;
+  g_name_watch = &watch;
+  service.reset();
+  g_name_watch = nullptr;
+  EXPECT_EQ(g_ended_with_name, 0);
+  EXPECT_EQ(g_ended_without_name, 3);
 }
 
 }  // namespace

@@ -20,12 +20,15 @@ void BusObject::Emit(const QString& signal, const QVariantList& args) {
   if (service_ != nullptr) service_->Emit(*this, signal, args);
 }
 
-void BusObject::RunOnWorker(const std::function<void()>& task) {
-  if (worker_ == nullptr) {
-    task();
-  } else {
-    worker_->RunAndWait(task);
+bool BusObject::TryReadModel(const std::function<void()>& read) {
+  if (worker_ == nullptr || worker_->OnWorker()) {
+    read();
+    return true;
   }
+  std::shared_lock lock(worker_->ModelMutex(), std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  read();
+  return true;
 }
 
 BusCall::BusCall(AutomationService& service, const QDBusMessage& message, std::shared_ptr<ObjectWorker> worker,

@@ -33,6 +33,10 @@ struct BusClass {
   // server; 0 for no limit beyond the connection's object limit.
   int per_connection_limit = 0;
   int server_limit = 0;
+  // Objects whose model calls of other objects read (a TOC handed to a
+  // drive, the records that change its entries): their calls run under
+  // their worker's model lock (ObjectWorker::ModelMutex).
+  bool model_read_by_others = false;
 };
 
 class BusObject {
@@ -48,10 +52,12 @@ class BusObject {
   const QString& Owner() const { return owner_; }
   const QString& Path() const { return path_; }
 
-  // Runs `task` where this object's model may be used: on its worker (at
-  // once when the caller is on it already), waiting for it to end. For a
-  // call on another object that reads this one (an object argument).
-  void RunOnWorker(const std::function<void()>& task);
+  // Runs `read`, which reads this object's model, for a call on another
+  // object (an object argument): at once on this object's worker; from
+  // another worker under this one's model lock, shared, when no call of this
+  // object runs. False, nothing read, when one runs: a worker never waits
+  // for another (two drives reading each other's TOCs would wait forever).
+  bool TryReadModel(const std::function<void()>& read);
 
  protected:
   // A factory: reachable by every client, not counted as a live object.
@@ -62,6 +68,10 @@ class BusObject {
   // left, before the object ends on its worker (after a call still running
   // there): ends what runs on the bus thread for the client.
   virtual void Abandoned() {}
+  // Called on its worker when the object has ended, after its last call:
+  // gives up what it holds for its client (a drive it opened). Release
+  // answers after it.
+  virtual void Ended() {}
 
  private:
   friend class AutomationService;
@@ -102,6 +112,9 @@ class BusCall {
   QString ObjectPath(int i) const;
 
   void Reply(QVariantList values) { results_ = std::move(values); }
+  // The handler answers later itself (Release, when its object has ended).
+  void Defer() { deferred_ = true; }
+  bool Deferred() const { return deferred_; }
   void Fail(const QString& name, const QString& text);
   bool Failed() const { return !error_name_.isEmpty(); }
   const QVariantList& Results() const { return results_; }
@@ -142,6 +155,7 @@ class BusCall {
   QVariantList results_;
   QString error_name_;
   QString error_text_;
+  bool deferred_ = false;
 };
 
 // D-Bus error names the server answers with.
@@ -155,5 +169,7 @@ inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.Limit
 inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
 inline constexpr char kFailedError[] = "org.freedesktop.DBus.Error.Failed";
 inline constexpr char kNotSupportedError[] = "org.freedesktop.DBus.Error.NotSupported";
+// An object argument is inside a call of its own: the call may be made again.
+inline constexpr char kBusyError[] = "SORVEL.Error.Busy";
 
 }  // namespace sorvel

@@ -9,9 +9,12 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
+#include <QProcess>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -386,26 +389,83 @@ TEST_F(MasteringServiceTest, ASecondBurnRaisesAndOtherCallsAreAnsweredDuringABur
       << ErrorOf(burnt).toStdString();
 }
 
+// The windows process `pid` shows on the display (by xdotool); -1 when
+// they cannot be listed.
+int ShownWindows(qint64 pid) {
+  QProcess search;
+  search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(pid)});
+  if (!search.waitForFinished(30000) || search.exitStatus() != QProcess::NormalExit) return -1;
+  // xdotool answers 1 with no output when it finds none.
+  if (search.exitCode() > 1) return -1;
+  const QByteArray found = search.readAllStandardOutput().trimmed();
+  return found.isEmpty() ? 0 : static_cast<int>(found.split('\n').size());
+}
+
+// The screen once it has stopped changing (the windows shown have painted):
+// two grabs in a row alike.
+QImage SettledScreen() {
+  QImage last = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  for (int i = 0; i < 100; ++i) {
+    QThread::msleep(50);
+    QImage now = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    if (now == last) break;
+    last = std::move(now);
+  }
+  return last;
+}
+
 // Under a display (this test runs under Xvfb): the burn dialog a client
 // opened (its screenshot written as AutomationWellWriteForm.png) closes when
-// the client leaves the bus, and the server, idle again, ends.
+// the client leaves the bus, with the message box it shows, and the server,
+// idle again, ends.
 TEST_F(MasteringServiceTest, BurnDialogScreenshotOfAClientThatLeavesIsClosed) {
   ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
   testing::WriteTrack(dir_.path() / "one.wav", testing::TrackSamples(300, 1));
-  {
-    BusClient client(bus_, QStringLiteral("client"));
-    const QString object = client.Create();
-    ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
-    QDBusPendingCall dialog = client.Send(object, QStringLiteral("ShowBurnDialog"), {0, QStringLiteral("Automation")});
-    QThread::msleep(2000);  // the dialog opens and paints
-    EXPECT_FALSE(dialog.isFinished()) << ErrorOf(dialog.reply()).toStdString();
-    const QString folder = qEnvironmentVariable("SORVEL_SCREENSHOT_DIR");
-    ASSERT_FALSE(folder.isEmpty());
-    QDir().mkpath(folder);
-    EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(folder + QStringLiteral("/AutomationWellWriteForm.png")));
-    client.Leave();
+  const struct {
+    const char* name;
+    const char* drive;
+    bool drive_in_use;   // this process holds the drive open
+    const char* screenshot;
+  } cases[] = {
+      {"the dialog", "", false, "AutomationWellWriteForm.png"},
+      {"a box on a drive it cannot take", "Q", false, nullptr},
+      {"its drive in use", "D", true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDBusConnection watch = bus_.Connect(QStringLiteral("watch"));
+    if (!watch.interface()->isServiceRegistered(kBusName)) {
+      ASSERT_TRUE(bus_.StartService(Q(testing::BuiltLibraryPath("sorvel")), {QStringLiteral("--automation")}, kBusName));
+    }
+    const qint64 pid = testing::OwnerProcessId(bus_, kBusName);
+    ASSERT_GT(pid, 0);
+    Trelin holder;
+    if (c.drive_in_use) {
+      ASSERT_TRUE(holder.OpenDevice(3));
+    }
+    {
+      BusClient client(bus_, QStringLiteral("client"));
+      const QString object = client.Create();
+      ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("one.wav"), 150, 0, 0})));
+      QDBusPendingCall dialog = client.Send(object, QStringLiteral("ShowBurnDialog"),
+                                            {0, QStringLiteral("Automation"), QLatin1String(c.drive)});
+      QDeadlineTimer shown(60000);
+      int windows = 0;
+      while ((windows = ShownWindows(pid)) == 0 && !shown.hasExpired()) QThread::msleep(20);
+      ASSERT_GT(windows, 0);
+      EXPECT_FALSE(dialog.isFinished()) << ErrorOf(dialog.reply()).toStdString();
+      if (c.screenshot != nullptr) {
+        const QString folder = qEnvironmentVariable("SORVEL_SCREENSHOT_DIR");
+        ASSERT_FALSE(folder.isEmpty());
+        QDir().mkpath(folder);
+        EXPECT_TRUE(SettledScreen().save(folder + u'/' + QLatin1String(c.screenshot)));
+      }
+      client.Leave();
+    }
+    EXPECT_TRUE(NameGone(bus_, kBusName, 30000));
+    if (c.drive_in_use) holder.CloseDevice();
   }
-  EXPECT_TRUE(ServerGone());
 }
 
 // A burn of about 12,000 sectors tells its client its progress in steps of

@@ -1,7 +1,6 @@
 #include "gui/automation/object_worker.h"
 
 #include <QThreadPool>
-#include <future>
 
 namespace sorvel {
 namespace {
@@ -83,44 +82,15 @@ void ObjectWorker::Drain() {
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
-    task();
-  }
-  t_current = outer;
-}
-
-void ObjectWorker::RunAndWait(const std::function<void()>& task) {
-  if (OnWorker()) {
-    task();
-    return;
-  }
-  {
-    std::unique_lock lock(mutex_);
-    if (!running_) {
-      // Idle: the calling thread runs the task as the worker's, holding it
-      // meanwhile, without waiting for a thread of the group.
-      running_ = true;
-      lock.unlock();
-      const ObjectWorker* outer = t_current;
-      t_current = this;
+    // An exception leaving a task would end the process on the pool's
+    // thread, and the worker would stay marked running with its queue
+    // stuck: the task has ended, the next one runs.
+    try {
       task();
-      t_current = outer;
-      lock.lock();
-      if (tasks_.empty()) {
-        running_ = false;
-        return;
-      }
-      // Calls came meanwhile: they run as usual.
-      lock.unlock();
-      group_->Start(shared_from_this());
-      return;
+    } catch (...) {
     }
   }
-  std::promise<void> done;
-  Post([&] {
-    task();
-    done.set_value();
-  });
-  done.get_future().wait();
+  t_current = outer;
 }
 
 bool ObjectWorker::OnWorker() const { return t_current == this; }

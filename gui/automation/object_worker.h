@@ -5,6 +5,10 @@
 // own object's calls, never the bus thread and the other clients; and the
 // model objects behind one worker are only ever used by one thread at a time.
 //
+// No task ever waits for another worker: a call that reads an object of
+// another worker (a TOC handed to a drive) takes that object's model under
+// the other worker's model lock, or answers that it is busy (ModelMutex).
+//
 // The workers of one client form a group that runs on at most
 // WorkerGroup::kMaxRunning threads at once: a client whose calls all wait
 // (on FIFOs, on daemons that never answer) queues its own further calls, and
@@ -15,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 namespace sorvel {
 
@@ -45,14 +50,15 @@ class ObjectWorker : public std::enable_shared_from_this<ObjectWorker> {
   ObjectWorker(const ObjectWorker&) = delete;
   ObjectWorker& operator=(const ObjectWorker&) = delete;
 
-  // Queues `task` after the worker's earlier ones.
+  // Queues `task` after the worker's earlier ones. A task that throws has
+  // ended; the worker goes on with the next.
   void Post(std::function<void()> task);
-  // Runs `task` as a task of this worker and waits for it to end: at once
-  // on the calling thread when the worker is idle (or the caller is on it),
-  // else after the tasks it is running.
-  void RunAndWait(const std::function<void()>& task);
   // Whether the calling thread is running a task of this worker.
   bool OnWorker() const;
+  // Held exclusively by the calls on the objects of this worker whose model
+  // other workers read (a TOC and its records) while they run; a call of
+  // another worker reads such a model under it, shared, taken only when free.
+  std::shared_mutex& ModelMutex() { return model_mutex_; }
 
   // Waits until no worker of the process has a task left.
   static void WaitForAll();
@@ -68,6 +74,7 @@ class ObjectWorker : public std::enable_shared_from_this<ObjectWorker> {
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
   bool running_ = false;
+  std::shared_mutex model_mutex_;
 };
 
 }  // namespace sorvel

@@ -155,7 +155,7 @@ const BusInterface& Interface() {
 
 const BusClass& TOCInformationBusClass() {
   static const BusClass kClass{QStringLiteral("TOCInformation"), &Interface,
-                               [] { return std::make_shared<TOCInformationBusObject>(); }};
+                               [] { return std::make_shared<TOCInformationBusObject>(); }, 0, 0, true};
   return kClass;
 }
 

@@ -106,19 +106,21 @@ const BusInterface& CDTextInterface() {
 }  // namespace
 
 const BusClass& TOCTrackBusClass() {
-  static const BusClass kClass{QStringLiteral("TOCTrack"), &TrackInterface, [] { return MakeTOCTrackObject(nullptr); }};
+  // A record changes an entry of the TOC that handed it out.
+  static const BusClass kClass{QStringLiteral("TOCTrack"), &TrackInterface, [] { return MakeTOCTrackObject(nullptr); },
+                               0, 0, true};
   return kClass;
 }
 
 const BusClass& TOCRawTrackBusClass() {
   static const BusClass kClass{QStringLiteral("TOCRawTrack"), &RawTrackInterface,
-                               [] { return MakeTOCRawTrackObject(nullptr); }};
+                               [] { return MakeTOCRawTrackObject(nullptr); }, 0, 0, true};
   return kClass;
 }
 
 const BusClass& TOCCDTextBusClass() {
   static const BusClass kClass{QStringLiteral("TOCCDText"), &CDTextInterface,
-                               [] { return MakeTOCCDTextObject(nullptr); }};
+                               [] { return MakeTOCCDTextObject(nullptr); }, 0, 0, true};
   return kClass;
 }
 

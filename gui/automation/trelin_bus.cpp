@@ -1,7 +1,6 @@
 #include "gui/automation/trelin_bus.h"
 
 #include <QDBusObjectPath>
-#include <algorithm>
 
 #include "gui/automation/tln_speeds_bus.h"
 #include "gui/automation/toc_information_bus.h"
@@ -69,7 +68,7 @@ const BusInterface& Interface() {
       i.Method<Self>(QStringLiteral("GetRemoteHosts"),
                      {Text("strBroadCastIP"), Long("lngPortNo"), Long("lngTimeout")}, {text}, help,
                      [hosts](Self& self, BusCall& call) {
-                       hosts(self, call, std::min(call.Int32(2), kMaxDiscoveryTimeoutMs));
+                       hosts(self, call, call.Int32(2));
                      });
       i.Method<Self>(QStringLiteral("GetRemoteHosts"), {Text("strBroadCastIP"), Long("lngPortNo")}, {text}, help,
                      [hosts](Self& self, BusCall& call) { hosts(self, call, 200); });
@@ -119,10 +118,19 @@ const BusInterface& Interface() {
     i.Method<Self>(QStringLiteral("SetTOCStructure"), {Arg(QStringLiteral("objTOCInfo"), QStringLiteral("o"))}, {},
                    QStringLiteral("エンジンにTOC情報を設定します。"), [](Self& self, BusCall& call) {
                      const auto toc = call.ObjectArgument<TOCInformationBusObject>(0);
-                     // The TOC is read where its object's calls run; a TOC the
-                     // engine cannot hold whole is refused, never cut.
+                     if (toc == nullptr) return;
+                     // The TOC is copied while no call of its own changes it;
+                     // one running (a sheet still loading) makes this call
+                     // answer busy rather than wait for it. A TOC the engine
+                     // cannot hold whole is refused, never cut.
                      bool taken = true;
-                     if (toc != nullptr) toc->RunOnWorker([&] { taken = self.Drive().SetTOCStructure(toc->Toc()); });
+                     if (!toc->TryReadModel([&] { taken = self.Drive().SetTOCStructure(toc->Toc()); })) {
+                       call.Fail(QLatin1String(kBusyError),
+                                 QStringLiteral("The TOC object '%1' is inside a call of its own; try again when it "
+                                                "has answered")
+                                     .arg(toc->Path()));
+                       return;
+                     }
                      if (!taken) {
                        call.Fail(QLatin1String(kLimitsExceededError),
                                  QStringLiteral("The TOC holds more entries than the engine takes"));
@@ -348,10 +356,13 @@ const BusClass& TrelinBusClass() {
 
 TrelinBusObject::TrelinBusObject() : BusObject(TrelinBusClass()) {}
 
-TrelinBusObject::~TrelinBusObject() {
+TrelinBusObject::~TrelinBusObject() { Ended(); }
+
+void TrelinBusObject::Ended() {
   if (!open) return;
   StopWorker(*this);
   drive_.CloseDevice();
+  open = false;
 }
 
 int32_t TrelinBusObject::ReadSectorSize(int32_t read_command) {

@@ -17,7 +17,8 @@
 // - An object that ends with its drive open (released, or its client gone)
 //   closes it as CloseDevice does: error correction and speeds put back, the
 //   pass ended, the tray unlocked.
-// - GetRemoteHosts waits at most kMaxDiscoveryTimeoutMs.
+// - SetTOCStructure copies a TOC while no call of the TOC's own runs, and
+//   answers kBusyError while one does: it never waits for another worker.
 // Every member runs on the object's worker, so one that waits on a drive or
 // on the network holds up no other client.
 #pragma once
@@ -37,10 +38,6 @@ inline constexpr char kTrelinInterface[] = "SORVEL.Trelin";
 inline constexpr int kMaxTrelinPerConnection = 64;
 inline constexpr int kMaxTrelinInServer = 512;
 
-// The longest GetRemoteHosts waits for answers on the bus, whatever time-out
-// its client gives: the call holds up the object's other calls meanwhile.
-inline constexpr int32_t kMaxDiscoveryTimeoutMs = 10000;
-
 const BusClass& TrelinBusClass();
 
 class TrelinBusObject : public BusObject {
@@ -49,6 +46,8 @@ class TrelinBusObject : public BusObject {
   ~TrelinBusObject() override;
 
   Trelin& Drive() { return drive_; }
+  // Closes the drive the object left open.
+  void Ended() override;
 
   // Bytes per sector of a read pass started with `read_command`.
   static int32_t ReadSectorSize(int32_t read_command);

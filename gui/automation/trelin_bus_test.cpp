@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <map>
+#include <vector>
 
 #include "gui/automation/automation_test_rig.h"
 #include "gui/model/public_enumerations.h"
@@ -267,6 +269,84 @@ TEST_F(TrelinBusTest, SpeedListsAreObjectsOfTheClient) {
   // The write list of the CD-R: the drive's own, faster than 1x.
   const Remote write_speeds(client_, PathOf(drive(QStringLiteral("GetWriteSpeed"))), kSpeeds);
   EXPECT_GT(write_speeds.Get(QStringLiteral("Count")).toInt(), 0);
+}
+
+// Release answers when its object has ended: a drive the released object
+// held open is free for the next OpenDevice at once, another client's or the
+// same client's.
+TEST_F(TrelinBusTest, ADriveReleasedOpenIsFreeAtOnce) {
+  DBusClient other(bus_, QStringLiteral("other"));
+  const struct {
+    const char* name;
+    DBusClient* opener;
+  } cases[] = {{"another client", &other}, {"the same client", &client_}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Remote opener(*c.opener, c.opener->Create(QStringLiteral("Trelin")), kTrelin);
+    int refused = 0;
+    for (int round = 0; round < 300; ++round) {
+      const QString held = client_.Create(QStringLiteral("Trelin"));
+      ASSERT_TRUE(BoolOf(client_.Call(held, kTrelin, QStringLiteral("OpenDevice"), {Int16Arg(3)})));
+      ASSERT_TRUE(BoolOf(client_.Release(QStringLiteral("Trelin"), held)));
+      if (BoolOf(opener(QStringLiteral("OpenDevice"), {Int16Arg(3)}))) {
+        EXPECT_TRUE(BoolOf(opener(QStringLiteral("CloseDevice"))));
+      } else {
+        ++refused;
+      }
+    }
+    EXPECT_EQ(refused, 0);
+  }
+}
+
+// Drives that take each other's TOCs, and more drives than a client's
+// calls run at once taking one TOC together, never wait for one another:
+// every SetTOCStructure answers, and once the client has left the server ends.
+TEST(TrelinBusWorkersTest, DrivesTakingTheTocsOfOtherObjectsAnswerAndTheServerEnds) {
+  const struct {
+    const char* name;
+    int drives;
+    bool crossed;  // each drive takes the TOC the next one handed out; else all one created TOC
+    int rounds;
+  } cases[] = {{"two drives crossed", 2, true, 30}, {"one TOC for many drives", WorkerGroup::kMaxRunning + 1, false, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    testing::AutomationDrives drives(dir, {"medium=cd-r"});
+    testing::PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    ASSERT_TRUE(testing::StartServer(bus));
+    {
+      DBusClient client(bus, QStringLiteral("client"));
+      QStringList trelins, tocs;
+      for (int i = 0; i < c.drives; ++i) {
+        trelins << client.Create(QStringLiteral("Trelin"));
+        ASSERT_FALSE(trelins.back().isEmpty());
+        if (c.crossed) tocs << PathOf(client.Call(trelins.back(), kTrelin, QStringLiteral("GetTOCStructure")));
+      }
+      if (!c.crossed) tocs << client.Create(QStringLiteral("TOCInformation"));
+      ASSERT_FALSE(tocs.contains(QString()));
+      ASSERT_EQ(ErrorOf(client.Call(tocs.back(), kToc, QStringLiteral("TOCAdd"),
+                                    {testing::ByteArg(1), testing::ByteArg(1), testing::ByteArg(1), 0, 0, 0, 599})),
+                QStringLiteral("no error"));
+      std::vector<QDBusPendingCall> calls;
+      for (int round = 0; round < c.rounds; ++round) {
+        for (int i = 0; i < c.drives; ++i) {
+          QDBusMessage set = QDBusMessage::createMethodCall(testing::kServerName, trelins[i], kTrelin,
+                                                            QStringLiteral("SetTOCStructure"));
+          set.setArguments({PathArg(c.crossed ? tocs[(i + 1) % c.drives] : tocs.back())});
+          calls.push_back(client.connection().asyncCall(set, 20000));
+        }
+      }
+      int answered = 0;
+      for (QDBusPendingCall& call : calls) {
+        call.waitForFinished();
+        if (call.reply().type() == QDBusMessage::ReplyMessage) ++answered;
+      }
+      EXPECT_EQ(answered, static_cast<int>(calls.size())) << ErrorOf(calls.back().reply()).toStdString();
+      client.Leave();
+    }
+    EXPECT_TRUE(testing::NameGone(bus, testing::kServerName, 30000));
+  }
 }
 
 // The README's example script prints the tracks of the pressed CD.

@@ -47,6 +47,8 @@ void AutomationCallStarted() {
 
 void AutomationCallEnded() { CountDown(g_calls); }
 
+int AutomationCallCount() { return g_calls.load(); }
+
 void RunWhileAutomationObjectsLive(int idle_ms, int grace_ms) {
   if (g_running) return;
   if (Idle() && idle_ms <= 0) return;

@@ -29,6 +29,7 @@ int AutomationObjectCount();
 // on any thread.
 void AutomationCallStarted();
 void AutomationCallEnded();
+int AutomationCallCount();
 
 // Runs the event loop until the process has been idle (no automation object,
 // no call running) for `idle_ms` when no object has lived yet (a client that

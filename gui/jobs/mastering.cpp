@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDialog>
 #include <QFile>
+#include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <optional>
 
 #include "gui/foundation/application_setting.h"
@@ -35,6 +39,57 @@ QString HexNumber(uint32_t number) {
 std::atomic<int> g_running_burns{0};
 
 const QString kDriveUnavailable = QStringLiteral("指定されたドライヴは利用できません。");
+
+// Closes `window`: a dialog, message boxes included (one without a Cancel
+// button ignores its close button), is rejected; another window closed.
+void Dismiss(QWidget* window) {
+  if (auto* dialog = qobject_cast<QDialog*>(window)) {
+    dialog->reject();
+  } else {
+    window->close();
+  }
+}
+
+// Closes the windows of `owner` (itself and the windows among its
+// descendants, such as its message boxes) open now, the innermost first, and
+// each one shown later while it lives.
+class WindowCloser : public QObject {
+ public:
+  explicit WindowCloser(QWidget* owner) : owner_(owner) {
+    QList<QWidget*> open;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && Owns(window)) open.append(window);
+    }
+    std::stable_sort(open.begin(), open.end(), [this](QWidget* a, QWidget* b) { return Depth(a) > Depth(b); });
+    for (QWidget* window : open) Dismiss(window);
+    qApp->installEventFilter(this);
+  }
+  ~WindowCloser() override { qApp->removeEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+      auto* widget = static_cast<QWidget*>(watched);
+      // After it is shown: a dialog's loop must run before it can end.
+      if (widget->isWindow() && Owns(widget)) {
+        QTimer::singleShot(0, widget, [widget] { Dismiss(widget); });
+      }
+    }
+    return false;
+  }
+
+ private:
+  bool Owns(const QObject* object) const { return owner_ != nullptr && Depth(object) >= 0; }
+  // Steps from `object` up to the owner; -1 when it is not the owner's.
+  int Depth(const QObject* object) const {
+    int depth = 0;
+    for (; object != nullptr; object = object->parent(), ++depth) {
+      if (object == owner_) return depth;
+    }
+    return -1;
+  }
+
+  QPointer<QWidget> owner_;
+};
 
 }  // namespace
 
@@ -178,11 +233,12 @@ int32_t Mastering::ShowBurnDialog(int32_t hWnd, const QString& Title, const QStr
     CenterForm(form, owner);
   });
   dialog_ = nullptr;
+  closer_.reset();
   return written;
 }
 
 void Mastering::CloseBurnDialog() {
-  if (dialog_ != nullptr) dialog_->close();
+  if (dialog_ != nullptr && closer_ == nullptr) closer_ = std::make_unique<WindowCloser>(dialog_);
 }
 
 int32_t Mastering::DriveIndex(const QString& DriveName) {

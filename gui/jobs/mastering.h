@@ -75,7 +75,8 @@ class Mastering : public QObject {
   // process runs). On the GUI thread.
   int32_t ShowBurnDialog(int32_t hWnd, const QString& Title = QString(), const QString& DriveName = QString());
   // Closes the dialog of ShowBurnDialog when it is open (its client has
-  // gone); on the GUI thread.
+  // gone), with every window it shows (its message boxes), now and until
+  // ShowBurnDialog returns; on the GUI thread.
   void CloseBurnDialog();
   // Writes the layout to the disc in the drive named by the first letter of
   // `DriveName` (A to Z, either case), opening the tray afterwards when
@@ -113,6 +114,8 @@ class Mastering : public QObject {
   std::mutex writer_lock_;
   QString last_error_;
   QPointer<QWidget> dialog_;
+  // Set by CloseBurnDialog: closes the dialog's windows as they are shown.
+  std::unique_ptr<QObject> closer_;
 };
 
 }  // namespace sorvel
