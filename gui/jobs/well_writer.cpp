@@ -9,6 +9,7 @@
 #include "gui/jobs/disc_verifier.h"
 #include "gui/jobs/layout_sources.h"
 #include "gui/jobs/output_set.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
@@ -163,7 +164,11 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
   if (sectors < 1) Report(kStatusError, kEmptyLayout);
   SetToc(objImage.GetTOCStructure());
   bool result = false;
-  if (sectors > 0 && SourcesInPlace(objImage)) {
+  // The sheet names the image and the pack file: a name it cannot hold is
+  // refused before anything is written.
+  const bool nameable = IsSheetFileName(image_path) && IsSheetFileName(cdt_path);
+  if (!nameable) Report(kStatusError, SheetFileNameText(image_path));
+  if (nameable && sectors > 0 && SourcesInPlace(objImage)) {
     // The image, sheet and pack file are written under temporary names and
     // go in place together when whole: a failed or stopped save leaves the
     // files that stood at those names and removes only its own.
