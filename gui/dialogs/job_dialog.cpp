@@ -159,6 +159,10 @@ void JobDialog::BeginRun() {
   cmdStartStop_->setText(kStopCaption);
   vbxMain_->LineOut(QString());
   last_error_.clear();
+  termination_ = std::make_unique<Termination::JobScope>([this] {
+    if (stop_) stop_();
+    cancelled_ = true;
+  });
 }
 
 void JobDialog::EndRun() {
@@ -168,6 +172,7 @@ void JobDialog::EndRun() {
   prgMain_->setValue(0);
   for (DrivePanel* panel : panels_) panel->SetJobRunning(false);
   SetStopTarget(nullptr, QString(), nullptr);
+  termination_.reset();
 }
 
 void JobDialog::SetStopTarget(DiscJob* job, const QString& stop_question, std::function<void()> stop) {
