@@ -1,5 +1,6 @@
 #include "gui/dialogs/job_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -162,6 +163,8 @@ void JobDialog::BeginRun() {
   termination_ = std::make_unique<Termination::JobScope>([this] {
     if (stop_) stop_();
     cancelled_ = true;
+    // A stop question open meanwhile is answered No: the job is stopped already.
+    if (QWidget* box = QApplication::activeModalWidget(); asking_stop_ && box != nullptr && box != this) box->close();
   });
 }
 

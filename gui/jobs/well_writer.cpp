@@ -40,7 +40,11 @@ WellWriter::~WellWriter() = default;
 
 void WellWriter::SetToc(std::unique_ptr<TOCInformation> toc) {
   toc_ = toc ? std::move(toc) : std::make_unique<TOCInformation>();
-  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+  // While a save writes its temporaries, what the model says of them names
+  // the user's files.
+  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, [this](int32_t type, const QString& text) {
+    Report(type, outputs_ ? outputs_->ShownText(text) : text);
+  });
 }
 
 bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* objVerifier) {
@@ -173,6 +177,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
     // go in place together when whole: a failed or stopped save leaves the
     // files that stood at those names and removes only its own.
     OutputSet outputs;
+    outputs_ = &outputs;
     const auto refused = [&](const QString& line) {
       Report(kStatusError, outputs.Problem().kind == FileProblem::kNotRegular ? outputs.ProblemText() : line);
       return false;
@@ -233,6 +238,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
         result = false;
       }
     }
+    outputs_ = nullptr;
   }
   objImage.ReadEnd();
   ClearCancel();
