@@ -25,8 +25,15 @@ class AsOtherUser {
   }
   AsOtherUser(const AsOtherUser&) = delete;
   AsOtherUser& operator=(const AsOtherUser&) = delete;
-  // Whether the change took (it needs root).
-  static bool Possible() { return ::geteuid() == 0; }
+  // Whether the change takes: it needs root, and the user mapped (a user
+  // namespace may lack it).
+  static bool Possible() {
+    if (::geteuid() != 0) return false;
+    ::setfsuid(kOtherUser);
+    const bool took = ::setfsuid(static_cast<uid_t>(-1)) == static_cast<int>(kOtherUser);
+    ::setfsuid(::geteuid());
+    return took;
+  }
 };
 
 }  // namespace sorvel::testing

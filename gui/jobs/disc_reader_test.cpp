@@ -407,7 +407,7 @@ TEST(DiscReaderTest, SideFilesBesideANewImageAreKept) {
 // before anything is put in place, the earlier set stays whole and no hidden
 // file is left. (The read runs with the file access of user 65534.)
 TEST(DiscReaderTest, SideFileThatCannotGoFailsTheReadAndKeepsTheEarlierSet) {
-  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root, to act as another user";
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
   ScratchDir dir;
   const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
   JobRig rig(dir, "image=" + disc.cue.string());

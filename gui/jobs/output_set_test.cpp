@@ -173,7 +173,7 @@ TEST(OutputSetTest, CommitThatCannotCompleteLeavesTheTargetsAsTheyWere) {
 // sticky folder, another user's file of mode 6777 gives a file of the
 // user's default mode, not a set-ID file with the other user's bits.
 TEST(OutputSetTest, ReplacedFileLendsItsModeOnlyToItsOwnUser) {
-  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root, to own files for another user";
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to own files for another user";
   ScratchDir dir;
   std::filesystem::create_directory(dir / "shared");
   ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
@@ -231,7 +231,7 @@ TEST(OutputSetTest, SideFilesGoOnlyWithAnEarlierImage) {
 // user's, in a sticky folder) fails the commit before anything is put in
 // place: the earlier set stays whole and no hidden name is left.
 TEST(OutputSetTest, SideFileThatCannotGoFailsTheCommitFirst) {
-  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root, to act as another user";
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
   ScratchDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   std::filesystem::create_directory(dir / "shared");
