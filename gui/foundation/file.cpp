@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -81,8 +82,20 @@ void ReleaseWrittenFile(int fd) {
 
 mode_t ReplacementMode(const struct stat* old) {
   if (old != nullptr && old->st_uid == ::geteuid()) return old->st_mode & 0777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
+  // The process's umask as the kernel reports it: setting and restoring it
+  // would let a file another thread makes meanwhile escape it.
+  mode_t mask = 022;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
   return 0666 & ~mask;
 }
 
