@@ -254,6 +254,34 @@ TEST(OutputSetTest, SideFileThatCannotGoFailsTheCommitFirst) {
   EXPECT_EQ(Contents(dir / "shared"), before);
 }
 
+// A file that cannot be given a second name to put it back by is not
+// replaced: the commit fails with its name before anything is put in place.
+// (Another user's file that this user may write but not read cannot be
+// linked where the kernel protects hard links.)
+TEST(OutputSetTest, FileWithoutAWayBackIsNotReplaced) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  if (ReadFileBytes("/proc/sys/fs/protected_hardlinks").rfind('1', 0) != 0) {
+    GTEST_SKIP() << "needs protected hard links";
+  }
+  ScratchDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  std::filesystem::create_directory(dir / "open");
+  ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
+  WriteFileBytes(dir / "open" / "y.img", "earlier image");
+  ASSERT_EQ(::chmod((dir / "open" / "y.img").c_str(), 0622), 0);
+  const auto before = Contents(dir / "open");
+  {
+    testing::AsOtherUser other;
+    OutputSet set;
+    const QString temporary = set.Add(Q(dir / "open" / "y.img"));
+    ASSERT_FALSE(temporary.isEmpty()) << set.ProblemText().toStdString();
+    WriteFileBytes(temporary.toStdString(), "image");
+    EXPECT_FALSE(set.Commit());
+    EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "open" / "y.img")));
+  }
+  EXPECT_EQ(Contents(dir / "open"), before);
+}
+
 // Temporaries of a name that no live set holds (left by a job that was
 // killed) are removed by the next set into that name; those of a set alive,
 // in this process or another, and hidden files of other names stay.
