@@ -24,6 +24,7 @@
 #include "gui/foundation/qt_modal_ui.h"
 #include "gui/foundation/qt_translations.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/foundation/termination.h"
 #include "gui/foundation/wheel_guard.h"
 #include "gui/workspace/main_form_host.h"
 #include "gui/workspace/workspace_dialogs.h"
@@ -95,6 +96,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("sorvel"));
   // The start procedure decides when the program ends, not the last window.
   QApplication::setQuitOnLastWindowClosed(false);
+  // SIGTERM, SIGINT and SIGHUP stop a running job as its stop button does, then end the program.
+  Termination::Instance().Install();
   SetProgramIcon();
   // Scrolling over a form changes none of its choices.
   WheelGuard::Install();

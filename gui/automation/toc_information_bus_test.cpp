@@ -195,6 +195,33 @@ TEST_F(TOCInformationBusTest, SaveToAFifoIsRefusedAtOnceAndTold) {
   EXPECT_EQ(client_.Get(toc, kToc, QStringLiteral("TOCCount")).toInt(), 1);
 }
 
+// An image or pack file name that a sheet cannot hold (a double quote, a
+// line break) answers False with the status, and no sheet is written.
+TEST_F(TOCInformationBusTest, SaveOfANameASheetCannotHoldAnswersFalse) {
+  const QString toc = client_.Create(QStringLiteral("TOCInformation"));
+  ASSERT_EQ(Call(toc, QStringLiteral("TOCAdd"), {ByteArg(1), ByteArg(1), ByteArg(1), 4, 1, 0, 999}).type(),
+            QDBusMessage::ReplyMessage);
+  client_.Watch(toc, kToc, QStringLiteral("StatusChangeEx"));
+  struct Case {
+    const char* image;
+    const char* packs;
+    const char* refused;
+  };
+  for (const Case& c : {Case{"say \"hi\".img", "", "say \"hi\".img"}, Case{"two\nlines.img", "", "two\nlines.img"},
+                        Case{"disc.img", "pa\rcks.cdt", "pa\rcks.cdt"}}) {
+    client_.received.clear();
+    const QString sheet = Q(dir_.path() / "refused.cue");
+    const QVariantList arguments{sheet, Q(dir_.path() / c.image),
+                                 *c.packs ? Q(dir_.path() / c.packs) : QString()};
+    EXPECT_FALSE(BoolOf(client_.CallRunning(toc, kToc, QStringLiteral("SaveCUEFile"), arguments))) << c.image;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "refused.cue")) << c.image;
+    ASSERT_EQ(client_.received.size(), 1u) << c.image;
+    EXPECT_EQ(client_.received[0].arguments(),
+              (QVariantList{2, QStringLiteral("ファイル %1 の名前はCUEシートに記述できません。")
+                                   .arg(Q(dir_.path() / c.refused))}));
+  }
+}
+
 // Records handed out are the model's entries; record properties keep their
 // types; created records stand alone; pack arrays of any length are safe.
 TEST_F(TOCInformationBusTest, RecordsAreTheModelsEntriesAndTypedAsTheClass) {

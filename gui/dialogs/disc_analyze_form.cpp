@@ -25,6 +25,7 @@
 #include "gui/foundation/dialog_module.h"
 #include "gui/foundation/file_dialog.h"
 #include "gui/foundation/file_paths.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/toc_information.h"
 #include "gui/model/trelin.h"
@@ -367,6 +368,12 @@ void DiscAnalyzeForm::SaveTOC() {
   if (toc) {
     const QString kind = ext.toUpper();
     if (kind == QLatin1String(".CUE")) {
+      // The sheet names its image: a name it cannot hold is told as such.
+      const QString image = path.left(path.size() - ext.size()) + QStringLiteral(".img");
+      if (!IsSheetFileName(image)) {
+        CenterMessageBox(this, SheetFileNameText(image), 48, QString());
+        return;
+      }
       saved = toc->SaveCUEFile(path, name + QStringLiteral(".img"), QString(), 2352);
     } else if (kind == QLatin1String(".CCD")) {
       saved = toc->SaveCCDFile(path);

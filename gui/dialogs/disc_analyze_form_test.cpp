@@ -291,6 +291,18 @@ TEST_F(DiscAnalyzeFormTest, TocSavedAsSheetAndDescriptor) {
   EXPECT_TRUE(ui_.messages()[0].text.startsWith(QStringLiteral("ファイルを保存できませんでした。\r\n不正な拡張子")));
   EXPECT_FALSE(std::filesystem::exists(out / "Disc.txt"));
 
+  // A name the sheet cannot hold for its image is told as such, and nothing is written.
+  ui_.Clear();
+  for (const char* name : {"say \"hi\"", "two\nlines"}) {
+    ui_.QueueSaveFile(QString::fromStdString((out / (std::string(name) + ".cue")).string()));
+    form.cmdSaveTOC()->click();
+    ASSERT_EQ(ui_.messages().size(), 1u) << name;
+    EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("ファイル %1 の名前はCUEシートに記述できません。")
+                                          .arg(QString::fromStdString((out / (std::string(name) + ".img")).string())));
+    EXPECT_FALSE(std::filesystem::exists(out / (std::string(name) + ".cue")));
+    ui_.Clear();
+  }
+
   // Cancelled: nothing.
   ui_.Clear();
   form.cmdSaveTOC()->click();

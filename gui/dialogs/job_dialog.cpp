@@ -1,5 +1,6 @@
 #include "gui/dialogs/job_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -159,6 +160,12 @@ void JobDialog::BeginRun() {
   cmdStartStop_->setText(kStopCaption);
   vbxMain_->LineOut(QString());
   last_error_.clear();
+  termination_ = std::make_unique<Termination::JobScope>([this] {
+    if (stop_) stop_();
+    cancelled_ = true;
+    // A stop question open meanwhile is answered No: the job is stopped already.
+    if (QWidget* box = QApplication::activeModalWidget(); asking_stop_ && box != nullptr && box != this) box->close();
+  });
 }
 
 void JobDialog::EndRun() {
@@ -168,6 +175,7 @@ void JobDialog::EndRun() {
   prgMain_->setValue(0);
   for (DrivePanel* panel : panels_) panel->SetJobRunning(false);
   SetStopTarget(nullptr, QString(), nullptr);
+  termination_.reset();
 }
 
 void JobDialog::SetStopTarget(DiscJob* job, const QString& stop_question, std::function<void()> stop) {

@@ -21,8 +21,10 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "gui/foundation/application_setting.h"
+#include "gui/foundation/termination.h"
 #include "gui/jobs/disc_job.h"
 
 class QCloseEvent;
@@ -136,7 +138,8 @@ class JobDialog : public QDialog {
   bool RunJob(DiscJob& job, const JobTexts& texts, std::function<void()> stop, const std::function<bool()>& start);
   // RunJob's opening and closing, for a form whose run holds several jobs in
   // turn (each named by SetStopTarget) and that keeps the system awake only
-  // around some of them.
+  // around some of them. A terminating signal during the run stops the job
+  // as the stop button does; the program ends at EndRun.
   void BeginRun();
   void EndRun();
   // The job the stop button now stops: `stop_question` asked, then `stop`
@@ -184,6 +187,9 @@ class JobDialog : public QDialog {
   bool cancelled_ = false;
   bool asking_stop_ = false;
   bool unloaded_ = false;
+  // While a run lasts: a terminating signal stops it as the stop button
+  // does (without the question), and the program ends after it.
+  std::unique_ptr<Termination::JobScope> termination_;
 };
 
 }  // namespace sorvel

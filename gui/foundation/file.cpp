@@ -9,8 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "gui/foundation/regular_file.h"
 #include "platform/text_encoding.h"
@@ -26,6 +30,75 @@ QByteArray EncodeTextLines(const QStringList& lines) {
   return out;
 }
 
+namespace {
+
+// The files jobs hold while they write them, by device and inode.
+struct HeldFiles {
+  std::mutex mutex;
+  std::set<std::pair<dev_t, ino_t>> files;
+};
+
+HeldFiles& Held() {
+  static HeldFiles held;
+  return held;
+}
+
+bool IsHeld(const struct stat& st) {
+  HeldFiles& held = Held();
+  const std::lock_guard<std::mutex> lock(held.mutex);
+  return held.files.count({st.st_dev, st.st_ino}) > 0;
+}
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+  const char* data = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    left -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+void HoldWrittenFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  HeldFiles& held = Held();
+  const std::lock_guard<std::mutex> lock(held.mutex);
+  held.files.insert({st.st_dev, st.st_ino});
+}
+
+void ReleaseWrittenFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  HeldFiles& held = Held();
+  const std::lock_guard<std::mutex> lock(held.mutex);
+  held.files.erase({st.st_dev, st.st_ino});
+}
+
+mode_t ReplacementMode(const struct stat* old) {
+  if (old != nullptr && old->st_uid == ::geteuid()) return old->st_mode & 0777;
+  // The process's umask as the kernel reports it: setting and restoring it
+  // would let a file another thread makes meanwhile escape it.
+  mode_t mask = 022;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush) {
   if (path.isEmpty()) return false;
   QByteArray target = QFile::encodeName(path);
@@ -38,27 +111,17 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush
   }
   const bool existed = ::stat(target.constData(), &old) == 0;
   if (existed && !S_ISREG(old.st_mode)) return false;
+  if (existed && IsHeld(old)) {
+    const int fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    if (flush == FileFlush::kToDisk) ok = ok && ::fdatasync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+  }
   QByteArray temporary = target + ".XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  mode_t mode = existed ? (old.st_mode & 07777) : 0;
-  if (!existed) {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = ::fchmod(fd, mode) == 0;
-  const char* data = bytes.constData();
-  qsizetype left = bytes.size();
-  while (ok && left > 0) {
-    ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else {
-      data += n;
-      left -= n;
-    }
-  }
+  bool ok = ::fchmod(fd, ReplacementMode(existed ? &old : nullptr)) == 0 && WriteAll(fd, bytes);
   if (flush == FileFlush::kToDisk) ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {

@@ -5,6 +5,9 @@
 // result (false, "", 0); nothing is thrown.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -95,9 +98,21 @@ enum class FileFlush { kToDisk, kToPageCache };
 
 // Replaces the file at `path` (the file a symbolic link names) by `bytes`:
 // writes a temporary file beside it, checks every write, flushes it to disk
-// unless told otherwise, then renames it over the old file, keeping the old
-// file's permissions. False on any failure, and the old file is then left as
-// it was.
+// unless told otherwise, then renames it over the old file, with the
+// permissions of ReplacementMode. False on any failure, and the old file is
+// then left as it was. A file held by HoldWrittenFile (a job's temporary) is
+// written in place instead, so that it stays the file its job holds.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush = FileFlush::kToDisk);
+
+// The permissions a new file gets that replaces the file `old` stands for
+// (null: none): the old file's read, write and execute bits when it belonged
+// to this user, never its set-ID or sticky bits; the user's default (0666
+// less the umask) for a file of another user or none.
+mode_t ReplacementMode(const struct stat* old);
+
+// Marks the open file `fd` as held by a job that writes it (and unmarks it):
+// ReplaceFileContents then writes that file in place.
+void HoldWrittenFile(int fd);
+void ReleaseWrittenFile(int fd);
 
 }  // namespace sorvel

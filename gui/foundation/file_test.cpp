@@ -138,6 +138,30 @@ TEST(FileTest, ReplacingContentsKeepsPermissionsAndFollowsLinks) {
   EXPECT_EQ(entries, 2u);  // real.txt, fresh.txt: no temporary left behind (the link is not regular)
 }
 
+// A replaced file lends its permission bits only to its own user's new file,
+// never set-ID bits: another user's 6777 file gives the default mode.
+TEST(FileTest, ReplacingContentsBorrowsNoOtherUsersModeNorSetIdBits) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to own a file for another user";
+  sorvel::testing::ScratchDir dir;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct Case {
+    const char* name;
+    uid_t owner;
+    mode_t mode;
+    mode_t expected;
+  };
+  for (const Case& c : {Case{"mine", 0, 06750, 0750}, Case{"theirs", 65534, 06777, 0666 & ~mask}}) {
+    WriteFileBytes(dir / c.name, "old");
+    ASSERT_EQ(::chown((dir / c.name).c_str(), c.owner, c.owner), 0);
+    ASSERT_EQ(::chmod((dir / c.name).c_str(), c.mode), 0);
+    ASSERT_TRUE(ReplaceFileContents(Q(dir / c.name), "new")) << c.name;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name;
+  }
+}
+
 TEST(FileTest, FullDiskMakesPutsFail) {
   sorvel::testing::ScratchDir dir;
   File file;

@@ -9,6 +9,7 @@
 #include "gui/jobs/background_file_writer.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/jobs/output_set.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/toc_information.h"
@@ -99,7 +100,13 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
     bool started = false;
     const int32_t family = objControl.GetMediaFamilyType();
     const bool cd = family == MFT_CDFAMILY;
-    if (cd) {
+    // A CD's sheet names its image: a name it cannot hold is refused before
+    // anything is read.
+    const QString sheet_named = ChangeExtension(strFileName, QStringLiteral(".img"));
+    const bool refused = cd && !IsSheetFileName(sheet_named);
+    if (refused) {
+      Report(kStatusError, SheetFileNameText(sheet_named));
+    } else if (cd) {
       Report(kStatusInformation, QStringLiteral("CDの読み込みを開始します。"));
       if (objControl.SetECCMode(!setting.IgnoreError, setting.RetryCount)) {
         Report(kStatusInformation,
@@ -129,13 +136,13 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
     }
 
     if (!started) {
-      Report(kStatusError, QStringLiteral("読み込み開始に失敗しました。"));
+      if (!refused) Report(kStatusError, QStringLiteral("読み込み開始に失敗しました。"));
     } else {
       Report(kStatusInformation, QStringLiteral("TOCの分析を完了しました。"));
       bool complete = false;
       const bool first_pregap = cd && setting.ReadFirstPregap && objControl.GetFirstLBA() < 0;
       if (OpenOutputs(first_pregap)) {
-        if (first_pregap) ReadFirstPregap(objControl, files.Temporary(files.pre));
+        if (first_pregap) ReadFirstPregap(objControl, files.pre);
         files.image_out = std::make_unique<BackgroundFileWriter>(files.image_file);
         if (files.sub_file.IsOpened()) files.sub_out = std::make_unique<BackgroundFileWriter>(files.sub_file);
         complete = ReadMainData(objControl, setting, cd);
@@ -173,7 +180,7 @@ bool DiscReader::ReadFirstPregap(Trelin& drive, const QString& name) {
   Report(kStatusInformation,
          QStringLiteral("ファーストプリギャップを %1 セクタ読み込みます。").arg(-drive.GetFirstLBA()));
   FileIO pre;
-  if (!pre.OpenFile(name, kGenericWrite, kCreateAlways, 0)) {
+  if (!pre.OpenFile(files_->Temporary(name), kGenericWrite, kCreateAlways, 0)) {
     Report(kStatusError, QStringLiteral("ファイル %1 が開けません。").arg(name));
     RequestStop();
     return false;
@@ -256,8 +263,11 @@ bool DiscReader::WriteDescriptors(Trelin& drive, bool first_pregap) {
     return false;
   };
   if (!read) return fail();
-  connect(read.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
   Files& files = *files_;
+  // The descriptors are written under the set's temporary names; what the
+  // writers say names the user's files.
+  connect(read.get(), &TOCInformation::StatusChangeEx, this,
+          [this, &files](int32_t type, const QString& text) { Report(type, files.outputs.ShownText(text)); });
   // A descriptor the TOC has is written or the job fails: no set goes in
   // place with one missing, nor beside an earlier disc's. One the TOC cannot
   // express (a CUE sheet of several sessions) is left out, as is its

@@ -13,6 +13,7 @@
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/file_size_limit.h"
+#include "testing/other_user.h"
 #include "testing/stand_in_file.h"
 
 namespace sorvel {
@@ -376,6 +377,114 @@ TEST(DiscReaderTest, NewSetReplacesTheEarlierSetWhole) {
     EXPECT_NE(testing::ReadFileBytes(dir.path() / (std::string("set") + made)).rfind("earlier", 0), 0u) << made;
   // A DVD's ".iso" is no part of a CD's set.
   EXPECT_EQ(testing::ReadFileBytes(dir.path() / "set.iso"), "earlier set.iso");
+}
+
+// Files at side-file names beside an image name where no image stood are
+// the user's own (a pregap of another program, CD-Text packs, subtitles):
+// a read into that name keeps them.
+TEST(DiscReaderTest, SideFilesBesideANewImageAreKept) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW; });
+  std::filesystem::create_directories(dir.path() / "out");
+  const std::map<std::string, std::string> mine{
+      {"movie.pre", "my pregap"}, {"movie.cdt", "my packs"}, {"movie.sub", "my subtitles"}};
+  for (const auto& [name, bytes] : mine) testing::WriteFileBytes(dir.path() / "out" / name, bytes);
+  DiscReader reader;
+  JobRecorder events(reader);
+  ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(dir.path() / "out" / "movie.img")))
+      << events.lines.join("\n").toStdString();
+  const auto files = FolderContents(dir.path() / "out");
+  for (const auto& [name, bytes] : mine) EXPECT_EQ(files.count(name) ? files.at(name) : "(gone)", bytes) << name;
+  EXPECT_EQ(files.at("movie.img"), testing::ReadFileBytes(disc.bin));
+  EXPECT_EQ(files.size(), mine.size() + 3);  // and the image, ".cue" and ".tsn"
+}
+
+// In a shared sticky folder, an earlier set's side file of another user
+// cannot be removed by the user who reads: the read fails with its name
+// before anything is put in place, the earlier set stays whole and no hidden
+// file is left. (The read runs with the file access of user 65534.)
+TEST(DiscReaderTest, SideFileThatCannotGoFailsTheReadAndKeepsTheEarlierSet) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.CDReadCommand = CCC_RAW;
+    s.ReadFirstPregap = false;
+  });
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::filesystem::path shared = dir.path() / "shared";
+  std::filesystem::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  testing::WriteFileBytes(shared / "x.pre", "earlier x.pre");  // root's, writable by all
+  ASSERT_EQ(::chmod((shared / "x.pre").c_str(), 0666), 0);
+  {
+    testing::AsOtherUser other;
+    for (const char* ext : {".img", ".cue", ".tsn"}) testing::WriteFileBytes(shared / (std::string("x") + ext), "earlier");
+  }
+  const auto before = FolderContents(shared);
+  DiscReader reader;
+  JobRecorder events(reader);
+  bool result;
+  {
+    testing::AsOtherUser other;
+    result = reader.StartReadCompatible(rig.device(), Q(shared / "x.img"));
+  }
+  const std::string log = events.lines.join("\n").toStdString();
+  EXPECT_FALSE(result) << log;
+  EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 が開けません。").arg(Q(shared / "x.pre")))) << log;
+  EXPECT_EQ(FolderContents(shared), before) << log;
+}
+
+// An image name that a sheet cannot hold (a double quote, a line break, a
+// tab) is refused before the disc is read, with its name; nothing is made.
+TEST(DiscReaderTest, NameASheetCannotHoldIsRefusedAtTheStart) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  std::filesystem::create_directories(dir.path() / "out");
+  for (const char* name : {"say \"hi\".img", "two\nlines.img", "tab\there.img"}) {
+    DiscReader reader;
+    JobRecorder events(reader);
+    EXPECT_FALSE(reader.StartReadCompatible(rig.device(), Q(dir.path() / "out" / name))) << name;
+    EXPECT_TRUE(events.Has(
+        QStringLiteral("2:ファイル %1 の名前はCUEシートに記述できません。").arg(Q(dir.path() / "out" / name))))
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.progress, 0) << name;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out")) << name;
+    EXPECT_TRUE(TrayUnlocked(rig)) << name;
+  }
+}
+
+// The folder of the set removed while the disc is read: the job fails and
+// every message names the user's files, never a hidden temporary.
+TEST(DiscReaderTest, FolderGoneWhileReadingIsToldByTheUsersNames) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.CDReadCommand = CCC_RAW16;
+    s.ReadFirstPregap = true;
+  });
+  const std::filesystem::path out = dir.path() / "out";
+  std::filesystem::create_directories(out);
+  DiscReader reader;
+  JobRecorder events(reader);
+  QObject::connect(&reader, &DiscJob::Progress, [&](int32_t value, int32_t) {
+    if (value == 100) std::filesystem::remove_all(out);
+  });
+  EXPECT_FALSE(reader.StartReadCompatible(rig.device(), Q(out / "gone.img")));
+  const QStringList errors = events.WithPrefix("2:");
+  ASSERT_FALSE(errors.isEmpty());
+  for (const QString& line : errors) EXPECT_FALSE(line.contains(QStringLiteral("/.gone."))) << line.toStdString();
+  EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 が開けません。").arg(Q(out / "gone.cue"))))
+      << errors.join('\n').toStdString();
 }
 
 // Something put at a name while the disc is read (a folder at ".tsn"): the

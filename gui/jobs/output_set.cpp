@@ -1,5 +1,6 @@
 #include "gui/jobs/output_set.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -11,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <optional>
+#include <functional>
+
+#include "gui/foundation/file.h"
 
 namespace sorvel {
 namespace {
@@ -25,32 +28,77 @@ QByteArray FolderOf(const QByteArray& path) {
   return path.left(slash);
 }
 
-// A new file of this set beside `target`, under a hidden name of its own:
-// created with O_EXCL, so no other set or process has it, with the
-// permissions a new file of the user gets, or `mode` when given. The path,
-// or "" with errno in `error_number`.
-QByteArray MakeUniqueFile(const QByteArray& target, int* error_number, std::optional<mode_t> mode = std::nullopt) {
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr int kRandomLetters = 8;
+
+// The target's name as its hidden names carry it: cut so that a hidden name
+// stays within a name's 255 bytes however long the target's own is.
+QByteArray HiddenStem(const QByteArray& target) { return target.mid(target.lastIndexOf('/') + 1).left(200); }
+
+// Whether `entry` is a hidden name of a target whose stem is `stem`:
+// "." stem "." and the random letters.
+bool IsHiddenNameOf(const QByteArray& entry, const QByteArray& stem) {
+  if (entry.size() != stem.size() + 2 + kRandomLetters || entry[0] != '.' || entry.mid(1, stem.size()) != stem ||
+      entry[stem.size() + 1] != '.') {
+    return false;
+  }
+  for (char c : entry.right(kRandomLetters)) {
+    if (std::find(std::begin(kLetters), std::end(kLetters) - 1, c) == std::end(kLetters) - 1) return false;
+  }
+  return true;
+}
+
+// Tries hidden names beside `target` until `make` takes one (true) or fails
+// for another reason than the name being taken. The name, or "" with errno
+// in `error_number`.
+QByteArray TakeHiddenName(const QByteArray& target, int* error_number, const std::function<bool(const char*)>& make) {
   const qsizetype slash = target.lastIndexOf('/');
-  // The target's name, cut so that the hidden name stays within a name's
-  // 255 bytes however long the target's own is.
-  const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1).left(200) + '.';
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const QByteArray prefix = target.left(slash + 1) + '.' + HiddenStem(target) + '.';
   for (int attempt = 0; attempt < 100; ++attempt) {
     QByteArray name = prefix;
-    for (int i = 0; i < 8; ++i) name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) break;
-    if (mode) ::fchmod(fd, *mode);
-    ::close(fd);
-    return name;
+    for (int i = 0; i < kRandomLetters; ++i) {
+      name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
+    }
+    if (make(name.constData())) return name;
+    if (errno != EEXIST) break;
   }
   *error_number = errno;
   return {};
 }
 
+// Removes the hidden temporaries of `target` that no live set holds: a set
+// holds a lock of its own kind (an open file description lock, apart from
+// the flock of the file's writers) on each of its temporaries while it
+// lives, so one without it was left by a job that ended without cleaning up.
+void RemoveStaleTemporaries(const QByteArray& target) {
+  const QByteArray folder = FolderOf(target);
+  const QByteArray stem = HiddenStem(target);
+  DIR* dir = ::opendir(folder.constData());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    if (!IsHiddenNameOf(name, stem)) continue;
+    const QByteArray path = folder + '/' + name;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held {}, named {};
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::fcntl(fd, F_OFD_GETLK, &probe) == 0 &&
+        probe.l_type == F_UNLCK && ::lstat(path.constData(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      ::unlink(path.constData());
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
 // Holds the commit lock of the folders of a set: an exclusive flock on each
 // folder, taken in name order so that two sets never wait on each other.
+// Temporaries are made and stale ones removed under the same lock, so a
+// temporary is never seen between its making and its locking.
 class FolderLocks {
  public:
   explicit FolderLocks(std::vector<QByteArray> folders) {
@@ -70,6 +118,11 @@ class FolderLocks {
   FolderLocks(const FolderLocks&) = delete;
   FolderLocks& operator=(const FolderLocks&) = delete;
 
+  // Flushes the folders' entries (renames, links, removals) to the disk.
+  void Sync() const {
+    for (int fd : fds_) ::fsync(fd);
+  }
+
  private:
   std::vector<int> fds_;
 };
@@ -83,6 +136,16 @@ OutputSet::Member* OutputSet::Find(const QString& shown) {
     if (member.shown == shown) return &member;
   }
   return nullptr;
+}
+
+void OutputSet::RemoveTemporary(Member& member) {
+  if (!member.temporary.isEmpty()) ::unlink(Native(member.temporary).constData());
+  if (member.fd >= 0) {
+    ReleaseWrittenFile(member.fd);
+    ::close(member.fd);
+  }
+  member.fd = -1;
+  member.temporary.clear();
 }
 
 void OutputSet::Refuse(const QString& shown, FileProblem problem) {
@@ -131,16 +194,31 @@ QString OutputSet::Add(const QString& target) {
   QString resolved;
   if (!Check(target, &resolved)) return {};
   const QByteArray native = Native(resolved);
-  // A file replaced keeps its permissions.
-  struct stat st {};
-  std::optional<mode_t> mode;
-  if (::stat(native.constData(), &st) == 0) mode = st.st_mode & 07777;
+  const FolderLocks lock({FolderOf(native)});
+  RemoveStaleTemporaries(native);
+  int fd = -1;
   int error_number = 0;
-  const QByteArray temporary = MakeUniqueFile(native, &error_number, mode);
+  const QByteArray temporary = TakeHiddenName(native, &error_number, [&fd](const char* name) {
+    fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return fd >= 0;
+  });
   if (temporary.isEmpty()) {
     Refuse(target, FileProblem{FileProblem::kCannotOpen, error_number});
     return {};
   }
+  struct stat st {};
+  const bool replaces = ::stat(native.constData(), &st) == 0;
+  struct flock live {};
+  live.l_type = F_WRLCK;
+  live.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &live) != 0 || ::fchmod(fd, ReplacementMode(replaces ? &st : nullptr)) != 0) {
+    error_number = errno;
+    ::unlink(temporary.constData());
+    ::close(fd);
+    Refuse(target, FileProblem{FileProblem::kCannotOpen, error_number});
+    return {};
+  }
+  HoldWrittenFile(fd);
   Member* member = Find(target);
   if (member == nullptr) {
     members_.push_back(Member{target, resolved, QString()});
@@ -148,6 +226,7 @@ QString OutputSet::Add(const QString& target) {
   }
   member->target = resolved;
   member->temporary = QFile::decodeName(temporary);
+  member->fd = fd;
   return member->temporary;
 }
 
@@ -155,15 +234,17 @@ bool OutputSet::Replace(const QString& target) {
   if (Find(target) != nullptr) return true;
   QString resolved;
   if (!Check(target, &resolved)) return false;
+  {
+    const QByteArray native = Native(resolved);
+    const FolderLocks lock({FolderOf(native)});
+    RemoveStaleTemporaries(native);
+  }
   members_.push_back(Member{target, resolved, QString()});
   return true;
 }
 
 void OutputSet::Drop(const QString& target) {
-  Member* member = Find(target);
-  if (member == nullptr || member->temporary.isEmpty()) return;
-  ::unlink(Native(member->temporary).constData());
-  member->temporary.clear();
+  if (Member* member = Find(target)) RemoveTemporary(*member);
 }
 
 QString OutputSet::TemporaryOf(const QString& target) const {
@@ -173,31 +254,52 @@ QString OutputSet::TemporaryOf(const QString& target) const {
   return {};
 }
 
-void OutputSet::Discard() {
-  for (Member& member : members_) {
-    if (!member.temporary.isEmpty()) ::unlink(Native(member.temporary).constData());
+QString OutputSet::ShownText(QString text) const {
+  for (const Member& member : members_) {
+    if (!member.temporary.isEmpty()) text.replace(member.temporary, member.shown);
   }
+  return text;
+}
+
+void OutputSet::Discard() {
+  for (Member& member : members_) RemoveTemporary(member);
   members_.clear();
 }
 
 bool OutputSet::Commit() {
+  // The data reach the disk before a rename can put a file in place, so a
+  // power cut never leaves a replaced file empty or short.
+  for (const Member& member : members_) {
+    if (member.fd >= 0 && ::fdatasync(member.fd) != 0) {
+      Refuse(member.shown, FileProblem{FileProblem::kCannotOpen, errno});
+      Discard();
+      return false;
+    }
+  }
   std::vector<QByteArray> folders;
   for (const Member& member : members_) folders.push_back(FolderOf(Native(member.target)));
   const FolderLocks lock(std::move(folders));
 
   struct Step {
-    QByteArray target, temporary, backup;
+    QByteArray target, temporary;
+    QByteArray backup;  // a second name of the file replaced
+    QByteArray aside;   // where a file removed waits for the end of the commit
     bool existed = false;
     bool renamed = false;
   };
   std::vector<Step> steps;
   bool ok = true;
+  // The files the set does not write belong to an earlier set only when that
+  // set's principal file is there.
+  struct stat st {};
+  const bool earlier_set = !members_.empty() && ::lstat(Native(members_.front().shown).constData(), &st) == 0;
   for (const Member& member : members_) {
     // A file of the earlier set that this one does not write goes by its
     // name: a symbolic link there is removed, not the file it names.
-    Step step{Native(member.temporary.isEmpty() ? member.shown : member.target), Native(member.temporary), {}};
-    struct stat st {};
-    step.existed = ::lstat(step.target.constData(), &st) == 0;
+    Step step;
+    step.target = Native(member.temporary.isEmpty() ? member.shown : member.target);
+    step.temporary = Native(member.temporary);
+    step.existed = ::lstat(step.target.constData(), &st) == 0 && (earlier_set || !step.temporary.isEmpty());
     steps.push_back(step);
     // The world may have changed while the job ran: checked again.
     QString resolved;
@@ -207,14 +309,24 @@ bool OutputSet::Commit() {
       ok = false;
     }
   }
-  // A hard link to each file replaced, so a failed commit can put it back.
-  for (Step& step : steps) {
-    if (!ok || !step.existed) continue;
+  // Every file that goes is moved aside and every file replaced gets a
+  // second name before anything is put in place: a file that cannot go, or
+  // one that could not be put back, fails the commit here.
+  for (size_t i = 0; ok && i < steps.size(); ++i) {
+    Step& step = steps[i];
+    if (!step.existed) continue;
     int error_number = 0;
-    QByteArray backup = MakeUniqueFile(step.target, &error_number);
-    if (backup.isEmpty()) continue;
-    ::unlink(backup.constData());
-    if (::link(step.target.constData(), backup.constData()) == 0) step.backup = backup;
+    if (step.temporary.isEmpty()) {
+      step.aside = TakeHiddenName(step.target, &error_number, [&step](const char* name) {
+        return ::renameat2(AT_FDCWD, step.target.constData(), AT_FDCWD, name, RENAME_NOREPLACE) == 0;
+      });
+      ok = !step.aside.isEmpty();
+    } else {
+      step.backup = TakeHiddenName(step.target, &error_number,
+                                   [&step](const char* name) { return ::link(step.target.constData(), name) == 0; });
+      ok = !step.backup.isEmpty();
+    }
+    if (!ok) Refuse(members_[i].shown, FileProblem{FileProblem::kCannotOpen, error_number});
   }
   for (size_t i = 0; ok && i < steps.size(); ++i) {
     Step& step = steps[i];
@@ -230,22 +342,31 @@ bool OutputSet::Commit() {
       step.renamed = true;
     }
   }
-  for (Step& step : steps) {
-    if (ok && step.temporary.isEmpty() && step.existed) {
-      ::unlink(step.target.constData());  // a side file of the previous set this set does not write
-    } else if (!ok && step.renamed) {
-      if (!step.backup.isEmpty()) {
-        ::rename(step.backup.constData(), step.target.constData());
-        step.backup.clear();
-      } else if (!step.existed) {
-        ::unlink(step.target.constData());
+  if (!ok) {
+    // Put back in the reverse order; a second name is dropped only once its
+    // file is back at its own.
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
+      if (step->renamed && !step->backup.isEmpty()) {
+        if (::rename(step->backup.constData(), step->target.constData()) == 0) step->backup.clear();
+      } else if (step->renamed && !step->existed) {
+        ::unlink(step->target.constData());
       }
-    } else if (!ok && !step.temporary.isEmpty()) {
-      ::unlink(step.temporary.constData());
+      if (!step->aside.isEmpty() && ::rename(step->aside.constData(), step->target.constData()) == 0) {
+        step->aside.clear();
+      }
     }
+  }
+  lock.Sync();
+  for (Step& step : steps) {
     if (!step.backup.isEmpty()) ::unlink(step.backup.constData());
+    if (ok && !step.aside.isEmpty()) ::unlink(step.aside.constData());
+  }
+  for (Member& member : members_) {
+    if (ok) member.temporary.clear();  // renamed into place
+    RemoveTemporary(member);
   }
   members_.clear();
+  lock.Sync();
   if (ok) {
     problem_ = FileProblem{};
     problem_text_.clear();

@@ -6,6 +6,13 @@
 // file it did not make: an earlier result, another instance's files and the
 // previous complete set survive any failure.
 //
+// Each temporary is held open and locked while its set lives, so a
+// temporary of that hidden form that nobody holds is debris of a job that
+// ended without cleaning up (killed, crashed, a power cut): a new set into
+// a name removes such temporaries of that name. A temporary takes the
+// permission bits of the file it replaces only when that file belongs to
+// this user, never its set-ID or sticky bits; otherwise the user's default.
+//
 // A target is refused before anything is written when something other than
 // a regular file stands at its name (a FIFO, device or folder: the open would
 // block or write elsewhere), or when it is a write-protected file: the user
@@ -43,19 +50,29 @@ class OutputSet {
   // ".sub" of an earlier read with subchannel, a ".cdt" of a disc with
   // CD-Text): checked as Add checks, and removed at the commit unless a
   // temporary of the set is renamed over it, so that no side file of another
-  // disc is left beside the new ones. False when refused.
+  // disc is left beside the new ones. Such files belong to an earlier set
+  // only when its principal file (the first target the set took, the image)
+  // exists at the commit: otherwise they are the user's and stay. False when
+  // refused.
   bool Replace(const QString& target);
   // The temporary of `target` is not needed after all (the job found it need
   // not write that file): it is removed and the target is handled as Replace.
   void Drop(const QString& target);
   // The temporary `target` is written under; "" when it has none.
   QString TemporaryOf(const QString& target) const;
+  // `text` with each temporary of the set named by its target, for messages
+  // of code that wrote a temporary: the user is told of the files they named.
+  QString ShownText(QString text) const;
 
-  // Renames every temporary over its target and removes the replaced files
-  // that the set does not write. Commits of sets into one folder are
-  // serialised between jobs and processes, so concurrent sets never mix. On
-  // failure the targets already renamed are put back as they were, the
-  // temporaries are removed, and ProblemText tells why.
+  // Flushes every temporary to the disk, renames each over its target and
+  // removes the replaced files that the set does not write, then flushes the
+  // folders. Commits of sets into one folder are serialised between jobs and
+  // processes, so concurrent sets never mix. A file replaced is first given a
+  // second name (a hard link) to put it back by, and a file removed is first
+  // moved aside: when either cannot be done the commit fails before anything
+  // is put in place. On failure the targets already renamed are put back as
+  // they were, the temporaries are removed, and ProblemText tells why; no
+  // hidden name of the commit is left either way.
   bool Commit();
   // Removes every temporary of this set; the targets are left as they are.
   void Discard();
@@ -70,9 +87,12 @@ class OutputSet {
     QString shown;   // the target as the caller named it
     QString target;  // the file replaced: a symbolic link's file
     QString temporary;
+    int fd = -1;  // the temporary, open and locked
   };
 
   Member* Find(const QString& shown);
+  // Closes the temporary of `member` and removes it when it still has one.
+  static void RemoveTemporary(Member& member);
   bool Check(const QString& shown, QString* target);
   void Refuse(const QString& shown, FileProblem problem);
 

@@ -1,7 +1,10 @@
 #include "gui/jobs/output_set.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 #include <thread>
@@ -9,6 +12,7 @@
 
 #include "gui/model/model_test_util.h"
 #include "testing/file_bytes.h"
+#include "testing/other_user.h"
 #include "testing/stand_in_file.h"
 #include "testing/test_paths.h"
 
@@ -162,6 +166,170 @@ TEST(OutputSetTest, CommitThatCannotCompleteLeavesTheTargetsAsTheyWere) {
     EXPECT_EQ(Contents(dir.path()),
               (std::map<std::string, std::string>{{"d.wav", "theirs"}, {"s.img", "old image"}, {"s.cue", "(other)"}}));
   }
+}
+
+// A new file takes the permission bits of the file it replaces only when
+// that file was this user's, and never set-ID or sticky bits: in a shared
+// sticky folder, another user's file of mode 6777 gives a file of the
+// user's default mode, not a set-ID file with the other user's bits.
+TEST(OutputSetTest, ReplacedFileLendsItsModeOnlyToItsOwnUser) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to own files for another user";
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "shared");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct Case {
+    const char* name;
+    uid_t owner;
+    mode_t mode;
+    mode_t expected;
+  };
+  for (const Case& c : {Case{"mine.img", ::geteuid(), 0640, 0640}, Case{"mine-set-id.img", ::geteuid(), 06755, 0755},
+                        Case{"sticky.img", ::geteuid(), 01600, 0600},
+                        Case{"theirs.img", testing::kOtherUser, 06777, 0666 & ~mask},
+                        Case{"theirs-plain.img", testing::kOtherUser, 0600, 0666 & ~mask}}) {
+    const std::filesystem::path target = dir / "shared" / c.name;
+    WriteFileBytes(target, "theirs");
+    ASSERT_EQ(::chown(target.c_str(), c.owner, c.owner), 0);
+    ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
+    OutputSet set;
+    const QString temporary = set.Add(Q(target));
+    ASSERT_FALSE(temporary.isEmpty()) << c.name;
+    WriteFileBytes(temporary.toStdString(), "disc");
+    ASSERT_TRUE(set.Commit()) << c.name;
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name;
+    EXPECT_EQ(st.st_uid, ::geteuid()) << c.name;
+    EXPECT_EQ(ReadFileBytes(target), "disc");
+  }
+}
+
+// Files at the names of side files belong to an earlier set only when its
+// image is there: without one they are the user's and are kept.
+TEST(OutputSetTest, SideFilesGoOnlyWithAnEarlierImage) {
+  for (bool earlier_image : {false, true}) {
+    ScratchDir dir;
+    std::map<std::string, std::string> before{{"movie.pre", "mine"}, {"movie.cdt", "mine too"}, {"movie.sub", "subtitles"}};
+    if (earlier_image) before["movie.img"] = "earlier image";
+    for (const auto& [name, bytes] : before) WriteFileBytes(dir / name, bytes);
+    OutputSet set;
+    WriteFileBytes(set.Add(Q(dir / "movie.img")).toStdString(), "image");
+    WriteFileBytes(set.Add(Q(dir / "movie.cue")).toStdString(), "sheet");
+    for (const char* side : {"movie.pre", "movie.cdt", "movie.sub"}) ASSERT_TRUE(set.Replace(Q(dir / side)));
+    ASSERT_TRUE(set.Commit());
+    std::map<std::string, std::string> after{{"movie.img", "image"}, {"movie.cue", "sheet"}};
+    if (!earlier_image) {
+      for (const char* side : {"movie.pre", "movie.cdt", "movie.sub"}) after[side] = before[side];
+    }
+    EXPECT_EQ(Contents(dir.path()), after) << earlier_image;
+  }
+}
+
+// A side file of the earlier set that this user cannot remove (another
+// user's, in a sticky folder) fails the commit before anything is put in
+// place: the earlier set stays whole and no hidden name is left.
+TEST(OutputSetTest, SideFileThatCannotGoFailsTheCommitFirst) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  ScratchDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  std::filesystem::create_directory(dir / "shared");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+  WriteFileBytes(dir / "shared" / "x.pre", "stale pregap");  // root's, writable by all
+  ASSERT_EQ(::chmod((dir / "shared" / "x.pre").c_str(), 0666), 0);
+  {
+    testing::AsOtherUser other;
+    WriteFileBytes(dir / "shared" / "x.img", "earlier image");
+    WriteFileBytes(dir / "shared" / "x.cue", "earlier sheet");
+  }
+  const auto before = Contents(dir / "shared");
+  testing::AsOtherUser other;
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(dir / "shared" / "x.img")).toStdString(), "image");
+  WriteFileBytes(set.Add(Q(dir / "shared" / "x.cue")).toStdString(), "sheet");
+  ASSERT_TRUE(set.Replace(Q(dir / "shared" / "x.pre")));
+  EXPECT_FALSE(set.Commit());
+  EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "shared" / "x.pre")));
+  EXPECT_EQ(Contents(dir / "shared"), before);
+}
+
+// A file that cannot be given a second name to put it back by is not
+// replaced: the commit fails with its name before anything is put in place.
+// (Another user's file that this user may write but not read cannot be
+// linked where the kernel protects hard links.)
+TEST(OutputSetTest, FileWithoutAWayBackIsNotReplaced) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  if (ReadFileBytes("/proc/sys/fs/protected_hardlinks").rfind('1', 0) != 0) {
+    GTEST_SKIP() << "needs protected hard links";
+  }
+  ScratchDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  std::filesystem::create_directory(dir / "open");
+  ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
+  WriteFileBytes(dir / "open" / "y.img", "earlier image");
+  ASSERT_EQ(::chmod((dir / "open" / "y.img").c_str(), 0622), 0);
+  const auto before = Contents(dir / "open");
+  {
+    testing::AsOtherUser other;
+    OutputSet set;
+    const QString temporary = set.Add(Q(dir / "open" / "y.img"));
+    ASSERT_FALSE(temporary.isEmpty()) << set.ProblemText().toStdString();
+    WriteFileBytes(temporary.toStdString(), "image");
+    EXPECT_FALSE(set.Commit());
+    EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "open" / "y.img")));
+  }
+  EXPECT_EQ(Contents(dir / "open"), before);
+}
+
+// Temporaries of a name that no live set holds (left by a job that was
+// killed) are removed by the next set into that name; those of a set alive,
+// in this process or another, and hidden files of other names stay.
+TEST(OutputSetTest, NextSetRemovesDebrisOfItsNamesOnly) {
+  ScratchDir dir;
+  WriteFileBytes(dir / ".x.img.AbCd1234", "killed job's image");
+  WriteFileBytes(dir / ".x.pre.zzzzzzzz", "killed job's pregap");
+  WriteFileBytes(dir / ".x.img.short", "not a temporary's name");
+  WriteFileBytes(dir / ".y.img.AbCd1234", "another name's");
+  OutputSet live;
+  const QString held = live.Add(Q(dir / "x.img"));
+  ASSERT_FALSE(held.isEmpty());
+  WriteFileBytes(held.toStdString(), "live");
+  // Another process holding its own temporary of the name.
+  int to_child[2];
+  int from_child[2];
+  ASSERT_EQ(::pipe(to_child), 0);
+  ASSERT_EQ(::pipe(from_child), 0);
+  const std::filesystem::path theirs = dir / ".x.img.OtherPro";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(theirs.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    char byte = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
+    (void)!::write(from_child[1], &byte, 1);
+    (void)!::read(to_child[0], &byte, 1);
+    ::_exit(0);
+  }
+  char ready = 0;
+  ASSERT_EQ(::read(from_child[0], &ready, 1), 1);
+  EXPECT_EQ(ready, 'y');
+
+  OutputSet next;
+  ASSERT_FALSE(next.Add(Q(dir / "x.img")).isEmpty());
+  ASSERT_TRUE(next.Replace(Q(dir / "x.pre")));
+  const auto files = Contents(dir.path());
+  EXPECT_EQ(files.count(".x.img.AbCd1234"), 0u);
+  EXPECT_EQ(files.count(".x.pre.zzzzzzzz"), 0u);
+  EXPECT_EQ(files.count(held.section('/', -1).toStdString()), 1u);
+  EXPECT_EQ(files.count(".x.img.OtherPro"), 1u);
+  EXPECT_EQ(files.count(".x.img.short"), 1u);
+  EXPECT_EQ(files.count(".y.img.AbCd1234"), 1u);
+  EXPECT_EQ(files.size(), 5u);  // and the new set's temporary
+  (void)!::write(to_child[1], "x", 1);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
 }
 
 // Sets committed into one folder at the same time never mix: after every

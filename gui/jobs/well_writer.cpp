@@ -9,6 +9,7 @@
 #include "gui/jobs/disc_verifier.h"
 #include "gui/jobs/layout_sources.h"
 #include "gui/jobs/output_set.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/device_setting.h"
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
@@ -39,7 +40,11 @@ WellWriter::~WellWriter() = default;
 
 void WellWriter::SetToc(std::unique_ptr<TOCInformation> toc) {
   toc_ = toc ? std::move(toc) : std::make_unique<TOCInformation>();
-  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
+  // While a save writes its temporaries, what the model says of them names
+  // the user's files.
+  connect(toc_.get(), &TOCInformation::StatusChangeEx, this, [this](int32_t type, const QString& text) {
+    Report(type, outputs_ ? outputs_->ShownText(text) : text);
+  });
 }
 
 bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* objVerifier) {
@@ -163,11 +168,16 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
   if (sectors < 1) Report(kStatusError, kEmptyLayout);
   SetToc(objImage.GetTOCStructure());
   bool result = false;
-  if (sectors > 0 && SourcesInPlace(objImage)) {
+  // The sheet names the image and the pack file: a name it cannot hold is
+  // refused before anything is written.
+  const bool nameable = IsSheetFileName(image_path) && IsSheetFileName(cdt_path);
+  if (!nameable) Report(kStatusError, SheetFileNameText(image_path));
+  if (nameable && sectors > 0 && SourcesInPlace(objImage)) {
     // The image, sheet and pack file are written under temporary names and
     // go in place together when whole: a failed or stopped save leaves the
     // files that stood at those names and removes only its own.
     OutputSet outputs;
+    outputs_ = &outputs;
     const auto refused = [&](const QString& line) {
       Report(kStatusError, outputs.Problem().kind == FileProblem::kNotRegular ? outputs.ProblemText() : line);
       return false;
@@ -228,6 +238,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
         result = false;
       }
     }
+    outputs_ = nullptr;
   }
   objImage.ReadEnd();
   ClearCancel();

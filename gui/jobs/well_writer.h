@@ -10,6 +10,7 @@
 namespace sorvel {
 
 class DiscVerifier;
+class OutputSet;
 class Tazol;
 class TOCInformation;
 class Trelin;
@@ -47,6 +48,7 @@ class WellWriter : public DiscJob {
   void SetToc(std::unique_ptr<TOCInformation> toc);
 
   std::unique_ptr<TOCInformation> toc_;
+  const OutputSet* outputs_ = nullptr;  // the files a save to files writes, while it runs
 };
 
 }  // namespace sorvel

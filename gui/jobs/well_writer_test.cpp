@@ -306,5 +306,21 @@ TEST_F(WellWriterTest, ForeignOrProtectedFilesAtTheNamesAreToldAtOnce) {
   }
 }
 
+// A layout saved under a name its sheet cannot hold (a double quote, a line
+// break) is refused before anything is written, with the image's name.
+TEST_F(WellWriterTest, NameASheetCannotHoldIsRefusedAtTheStart) {
+  for (const char* name : {"say \"hi\"", "two\nlines"}) {
+    ScratchDir out;
+    WellWriter writer;
+    JobRecorder events(writer);
+    EXPECT_FALSE(writer.StartWriteFile(Q(out / name), *image_)) << name;
+    EXPECT_TRUE(events.Has(QStringLiteral("2:ファイル %1 の名前はCUEシートに記述できません。")
+                               .arg(Q(out / (std::string(name) + ".img")))))
+        << events.lines.join("\n").toStdString();
+    EXPECT_EQ(events.progress, 0) << name;
+    EXPECT_TRUE(std::filesystem::is_empty(out.path())) << name;
+  }
+}
+
 }  // namespace
 }  // namespace sorvel

@@ -118,6 +118,13 @@ bool TOCInformation::SaveCUEFileTo(const QString& sheet_path, const QString& pac
                                    const QString& strImageFileName, const QString& strCDTextFileName,
                                    int32_t lngSectorSize) {
   if (!HasCUESheet()) return false;
+  // A name the sheet cannot hold would end its line early or add lines.
+  for (const QString& name : {strImageFileName, strCDTextFileName}) {
+    if (!IsSheetFileName(name)) {
+      RaiseStatus(2, SheetFileNameText(name));
+      return false;
+    }
+  }
   // A sheet that cannot be written gets no pack file either.
   if (sheet_path.isEmpty() || !CheckOutputPath(sheet_path)) return false;
   // A pack file that cannot be written leaves the sheet without its line.

@@ -62,6 +62,17 @@ int64_t FileSizeOfPath(const QString& path) { return GetFileSize64(path); }
 
 QString FileNameOfPath(const QString& path) { return GetFileNamePart(path); }
 
+bool IsSheetFileName(const QString& path) {
+  for (const QChar c : FileNameOfPath(path)) {
+    if (c == u'"' || c.category() == QChar::Other_Control) return false;
+  }
+  return true;
+}
+
+QString SheetFileNameText(const QString& path) {
+  return QStringLiteral("ファイル %1 の名前はCUEシートに記述できません。").arg(path);
+}
+
 QString FolderOfPath(const QString& path) { return GetDirectoryPart(QFileInfo(path).absoluteFilePath()); }
 
 QString ResolveAgainstFolder(const QString& name, const QString& folder) {

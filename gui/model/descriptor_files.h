@@ -34,6 +34,13 @@ bool ReadBinaryFile(const QString& path, QByteArray* bytes, qsizetype max_bytes)
 int64_t FileSizeOfPath(const QString& path);
 
 QString FileNameOfPath(const QString& path);
+// A CUE sheet names its files in double quotes, one statement a line: a file
+// name with a double quote or a control character (a line break, a tab)
+// cannot be written into one. `path` is accepted when its file name can.
+bool IsSheetFileName(const QString& path);
+// What the user is told of a file whose name a sheet cannot hold:
+// "ファイル PATH の名前はCUEシートに記述できません。".
+QString SheetFileNameText(const QString& path);
 // The folder of a path, made absolute against the current folder.
 QString FolderOfPath(const QString& path);
 // A name from a sheet: "\" taken as a folder separator, a relative name put

@@ -86,7 +86,9 @@ class TOCInformation : public QObject {
   // CUE sheet of a single-session TOC naming the image file (its file name
   // only); the CD-Text packs go to the ".cdt" file `strCDTextFileName`, and the
   // sheet names that file only when it was written. False, writing nothing,
-  // for an empty or multi-session TOC or one the sheet cannot express.
+  // for an empty or multi-session TOC or one the sheet cannot express, and
+  // (with a status, type 2) for an image or pack file name that a sheet
+  // cannot hold (IsSheetFileName).
   // The sheet and pack file replace what stands at their names whole; a FIFO,
   // device, folder or write-protected file there is refused at once with a
   // status (type 2).

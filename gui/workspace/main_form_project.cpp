@@ -17,6 +17,7 @@
 #include "gui/foundation/host_tree_walk.h"
 #include "gui/foundation/string_module.h"
 #include "gui/foundation/window_module.h"
+#include "gui/model/descriptor_files.h"
 #include "gui/model/tazol.h"
 #include "gui/workspace/main_form.h"
 #include "gui/workspace/project_file.h"
@@ -68,6 +69,14 @@ void MainForm::mnuFileProjectSave_Click() {
   const QString proposed = SanitizeFileName(base + QStringLiteral(".wpj"), QStringLiteral(" "));
   const QString file = ShowSaveFileDialog(this, kProjectFilter, proposed, 2054);
   if (file.isEmpty()) return;
+  // A write-protected project, or something else than a file at the name,
+  // is refused as the other saves refuse it.
+  if (const FileProblem problem = OutputPathProblem(file)) {
+    Message(problem.kind == FileProblem::kNotRegular ? FileProblemText(file, problem)
+                                                     : QStringLiteral("ファイル %1 が開けません。").arg(file),
+            16);
+    return;
+  }
   bool saved = false;
   {
     HourglassCursor hourglass;
@@ -77,6 +86,7 @@ void MainForm::mnuFileProjectSave_Click() {
 }
 
 bool MainForm::SaveProject(const QString& file_name) {
+  if (OutputPathProblem(file_name)) return false;
   QStringList lines;
   lines << QStringLiteral("[Mastering]") << QStringLiteral("Label=") + project::CleanText(txtLabel_->text())
         << QStringLiteral("FileSystem=") + QString::number(image_->FileSystem());
@@ -225,15 +235,16 @@ void MainForm::LoadDataLine(const QString& line, QStringList& missing) {
                                data.time_stamp ? *data.time_stamp : QDateTime::currentDateTime());
     return;
   }
-  const QByteArray source = project::SourcePath(data.source);
-  const QString shown = HostNameText(source);
+  const std::optional<QByteArray> source = project::SourcePath(data.source);
+  // A field that names no path is listed as the project spells it.
+  const QString shown = source ? HostNameText(*source) : data.source;
   panel_text_->setText(shown);
   struct stat status {};
-  if (!entered || !IsUsableSource(source, &status)) {
+  if (!entered || !source || !IsUsableSource(*source, &status)) {
     missing << shown;
     return;
   }
-  if (!image_->AddISOFile(name, source)) return;
+  if (!image_->AddISOFile(name, *source)) return;
   // The host file's own time only stands in for a stamp the line lacks.
   const QDateTime stamp =
       data.time_stamp ? *data.time_stamp

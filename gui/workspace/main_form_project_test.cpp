@@ -648,6 +648,47 @@ TEST_F(ProjectFileTest, DataLinesWhoseParentCannotBeEnteredAreNotCreatedElsewher
   EXPECT_EQ(NodeKeys(), QStringList({QStringLiteral("/"), QStringLiteral("/D/")}));
 }
 
+// A source field with a NUL escape or an invalid escape names no file: it is
+// listed as missing as the project spells it, and neither the path before
+// the NUL nor a file of another name is added.
+TEST_F(ProjectFileTest, SourcesWithBrokenEscapesAreListedAsMissing) {
+  OpenWithTemp();
+  Write(Host("a"), "the path before the NUL");
+  Write(Host("zz"), "a file the broken escape might name");
+  Write(Host("%zz"), "a file the broken escape might name");
+  const std::string folder = Host("").string();
+  const std::string nul = "file://" + folder + "a%00b.txt";
+  const std::string invalid = "file://" + folder + "%zz";
+  WriteProject("p.wpj", "[Data]\r\n0\t\\\tNUL.TXT\t" + nul + "\t20200101000000\t0\r\n0\t\\\tBAD.TXT\t" + invalid +
+                            "\t20200101000000\t0\r\n");
+  MissingListCloser closer;
+  ASSERT_TRUE(form_->FileProjectLoad(Project("p.wpj")));
+  QStringList walk;
+  form_->mobjImageFile().ChangeISODirectory(QStringLiteral("\\"));
+  Walk(walk);
+  EXPECT_TRUE(walk.isEmpty()) << walk.join(u'\n').toStdString();
+  ASSERT_EQ(closer.lists.size(), 1);
+  EXPECT_EQ(closer.lists[0], QStringList({QString::fromStdString(nul), QString::fromStdString(invalid)}));
+}
+
+// A write-protected project file is refused as the other saves refuse it:
+// told with its name, and the file is left as it was.
+TEST_F(ProjectFileTest, AWriteProtectedProjectIsRefusedAndKept) {
+  OpenWithTemp();
+  BuildLayout(false);
+  const std::string old = "[Mastering]\r\nLabel=KEPT\r\n";
+  WriteProject("p.wpj", old);
+  std::filesystem::permissions(scratch_ / "p.wpj", std::filesystem::perms(0444));
+  EXPECT_FALSE(form_->SaveProject(Project("p.wpj")));
+  ui_.QueueSaveFile(Project("p.wpj"));
+  form_->mnuFileProjectSave_Click();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("ファイル %1 が開けません。").arg(Project("p.wpj")));
+  EXPECT_EQ(ui_.messages()[0].style, 16);
+  EXPECT_EQ(testing::ReadFileBytes(scratch_ / "p.wpj"), old);
+  EXPECT_EQ(std::filesystem::status(scratch_ / "p.wpj").permissions(), std::filesystem::perms(0444));
+}
+
 // Every file of the hostile corpus loads without a crash, a hang or a box per line.
 TEST_F(ProjectFileTest, TheHostileCorpusLoadsQuietly) {
   OpenWithTemp();

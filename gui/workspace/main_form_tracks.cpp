@@ -35,6 +35,7 @@
 #include "gui/dialogs/property_track.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/dialog_module.h"
+#include "gui/foundation/termination.h"
 #include "gui/foundation/disk_module.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/modal_ui.h"
@@ -339,6 +340,8 @@ bool MainForm::AddAudioFileNested(const QString& file_name, QStringList& open_pl
     for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
       candidate = GetFullPath(QString::number(n) + u'~' + name, folder);
     HourglassCursor hourglass;
+    // A terminating signal meanwhile stops the decode as a stop does.
+    const Termination::JobScope running([this] { decoder_->StopRead(); });
     // A decode that fails leaves no file; whatever stands at the name by
     // then (another instance's file) is not this one's to remove.
     if (decoder_->DecodeACM(candidate, file_name)) {

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QTime>
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "gui/foundation/string_module.h"
@@ -154,9 +155,27 @@ QString SourceField(const QByteArray& path) {
   return kEscapedSource + QString::fromLatin1(path.toPercentEncoding("/"));
 }
 
-QByteArray SourcePath(const QString& field) {
+std::optional<QByteArray> SourcePath(const QString& field) {
   if (!field.startsWith(kEscapedSource)) return field.toUtf8();
-  return QByteArray::fromPercentEncoding(field.mid(kEscapedSource.size()).toUtf8());
+  const QByteArray escaped = field.mid(kEscapedSource.size()).toUtf8();
+  QByteArray path;
+  for (qsizetype i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] != '%') {
+      path += escaped[i];
+      continue;
+    }
+    // Two hex digits, and never a NUL byte: anything else names no file.
+    const auto digit = [&escaped](qsizetype at) {
+      return at < escaped.size() ? QByteArrayView("0123456789abcdef")
+                                         .indexOf(static_cast<char>(std::tolower(static_cast<unsigned char>(escaped[at])))) : -1;
+    };
+    const qsizetype high = digit(i + 1);
+    const qsizetype low = digit(i + 2);
+    if (high < 0 || low < 0 || high * 16 + low == 0) return std::nullopt;
+    path += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return path;
 }
 
 }  // namespace sorvel::project

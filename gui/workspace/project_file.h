@@ -90,7 +90,9 @@ QString FormatDataLine(const DataLine& line);
 // kept), which no absolute path starts with. A field without that start is
 // a path in UTF-8.
 QString SourceField(const QByteArray& path);
-QByteArray SourcePath(const QString& field);
+// The path a source field names; none for an escaped field whose escapes
+// are not all "%" and two hex digits, or that holds a NUL byte.
+std::optional<QByteArray> SourcePath(const QString& field);
 QString FormatAudioLine(const AudioLine& line);
 
 }  // namespace sorvel::project

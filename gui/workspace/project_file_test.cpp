@@ -162,5 +162,15 @@ TEST(ProjectLineTest, SourcePathsSurviveTheLineByteForByte) {
   EXPECT_EQ(SourcePath(QStringLiteral("/x/報告書.txt")), QByteArray("/x/\xE5\xA0\xB1\xE5\x91\x8A\xE6\x9B\xB8.txt"));
 }
 
+// An escaped field that is not all "%" and two hex digits, or that holds a
+// NUL byte, names no path (not the path before the NUL, nor another file).
+TEST(ProjectLineTest, BrokenEscapesNameNoPath) {
+  for (const char* field : {"file:///x/a%00b.txt", "file:///x/%zz.txt", "file:///x/%4", "file:///x/%", "file:///x/%+1.txt",
+                            "file:///x/% 1.txt", "file:///x/%g0.txt"}) {
+    EXPECT_EQ(SourcePath(QString::fromLatin1(field)), std::nullopt) << field;
+  }
+  EXPECT_EQ(SourcePath(QStringLiteral("file:///x/%41%62%2f.txt")), QByteArray("/x/Ab/.txt"));
+}
+
 }  // namespace
 }  // namespace sorvel::project
