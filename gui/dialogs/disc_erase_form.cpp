@@ -7,6 +7,7 @@
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/hourglass.h"
+#include "gui/jobs/media_eraser.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
@@ -57,7 +58,11 @@ void DiscEraseForm::StartJob() {
     HourglassCursor wait;
     fraRecv_->ApplySpeed();
     KeepAwake awake;
-    erased = device.EraseMedia(true);
+    // The window runs while a remote drive erases: the controls stay off meanwhile.
+    BeginRun();
+    MediaEraser eraser;
+    erased = eraser.Erase(device, true);
+    EndRun();
   }
   if (erased) {
     Message(QStringLiteral("削除完了しました。"), kStyleInformation);
