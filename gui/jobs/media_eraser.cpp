@@ -4,9 +4,9 @@
 
 namespace sorvel {
 
-bool MediaEraser::Erase(Trelin& drive, bool quickly) {
+bool MediaEraser::Run(Trelin& drive, const std::function<bool()>& steps) {
   RemoteWaitWatch waits(*this, drive);
-  return drive.EraseMedia(quickly);
+  return steps();
 }
 
 }  // namespace sorvel

@@ -2,6 +2,8 @@
 // waits (a full format may take an hour), the window system runs.
 #pragma once
 
+#include <functional>
+
 #include "gui/jobs/disc_job.h"
 
 namespace sorvel {
@@ -12,8 +14,9 @@ class MediaEraser : public DiscJob {
  public:
   explicit MediaEraser(QObject* parent = nullptr) : DiscJob(parent) {}
 
-  // EraseMedia on `drive` with its waits watched; the drive's answer.
-  bool Erase(Trelin& drive, bool quickly);
+  // Runs `steps` (the checks and the erase of the form) with the waits of
+  // `drive` watched; their answer.
+  bool Run(Trelin& drive, const std::function<bool()>& steps);
 };
 
 }  // namespace sorvel
