@@ -93,16 +93,17 @@ bool RemoteScsiClient::Open(const std::string& path) {
   host_ = parsed->host;
   port_ = *parsed->port;
   device_ = parsed->LocalDevicePath();
-  if (Link() != LinkResult::kLinked) return false;
+  unreached_at_.reset();
+  if (Link(TransportSettings().call_timeout_ms) != LinkResult::kLinked) return false;
   remote_mode_ = is_open_ = true;
   return true;
 }
 
-RemoteScsiClient::LinkResult RemoteScsiClient::Link() {
+RemoteScsiClient::LinkResult RemoteScsiClient::Link(long answer_ms) {
   if (!client_.Connect(host_, port_)) return LinkResult::kFailed;
   uint8_t request[kOpenRequestSize] = {};
   std::memcpy(request, device_.data(), std::min(device_.size(), sizeof request));
-  client_.SetCallTimeout(TransportSettings().call_timeout_ms);
+  client_.SetCallTimeout(answer_ms);
   int32_t opened = 0;
   const bool answered = client_.CallFunction(kRemoteScsiOpen, call_id_, request, sizeof request, &opened);
   if (answered && opened != 0) return LinkResult::kLinked;
@@ -115,17 +116,21 @@ bool RemoteScsiClient::LinkDropped() const { return remote_mode_ && !client_.IsC
 bool RemoteScsiClient::Reopen() {
   if (!remote_mode_) return false;
   if (client_.IsConnected()) return true;
+  const auto now = platform::GetClock().Now();
+  if (unreached_at_ && !MsPassed(*unreached_at_, now, kReopenPauseMs)) return false;
+  unreached_at_.reset();
   // The host releases the drive of a dropped link once it notices the drop.
   constexpr int kAttempts = 5;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    switch (Link()) {
+    switch (Link(kReopenAnswerMs)) {
       case LinkResult::kLinked:
         SetSenseBytes(0, 0, 0);
         return true;
       case LinkResult::kRefused:
         continue;
       case LinkResult::kFailed:
+        unreached_at_ = platform::GetClock().Now();
         return false;
     }
   }

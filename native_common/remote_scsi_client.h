@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "native_common/qrntp_client.h"
 #include "native_common/scsi_pass_through.h"
+#include "platform/clock.h"
 
 namespace sorvel {
 
@@ -54,8 +56,13 @@ class RemoteScsiClient : public ScsiPassThrough {
   bool LinkDropped() const;
   // Opens the remote drive of the last Open again over a new link when its
   // link dropped (a drive the host still holds for the dropped link is asked
-  // for again a few times within about a second); true when the drive is linked.
+  // for again a few times within about a second); true when the drive is
+  // linked. The host must answer within kReopenAnswerMs; after a host that
+  // could not be reached or did not answer, further tries fail at once for
+  // kReopenPauseMs, so that a status poll does not keep waiting on it.
   bool Reopen();
+  static constexpr long kReopenAnswerMs = 2000;
+  static constexpr long kReopenPauseMs = 5000;
   // Remote: result -1 with sense 0xFFFFFF when the call fails, the reply is
   // short or does not hold the data it announces, or the server could not run
   // the command; else the SCSI status, the sense and (reads) the data.
@@ -99,7 +106,7 @@ class RemoteScsiClient : public ScsiPassThrough {
   bool AskWaitCallback();
   // Connects and asks the host to open `device_`; the link stays closed unless linked.
   enum class LinkResult { kLinked, kRefused, kFailed };
-  LinkResult Link();
+  LinkResult Link(long answer_ms);
 
   std::mutex wait_callback_mutex_;
   WaitCallback wait_callback_ = nullptr;
@@ -113,6 +120,7 @@ class RemoteScsiClient : public ScsiPassThrough {
   std::string host_;    // of the open remote drive
   uint16_t port_ = 0;
   std::string device_;  // its name on the host ("\\.\X:")
+  std::optional<platform::Clock::TimePoint> unreached_at_;  // the last Reopen that reached no answer
 };
 
 }  // namespace sorvel

@@ -408,5 +408,37 @@ TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
   }
 }
 
+// A dropped drive whose host cannot be reached is not tried again for a
+// pause (a status poll would wait on it each time); once the pause passed,
+// the host that came back opens the drive again.
+TEST(RemoteScsiClient, ReopeningPausesAfterAHostThatCouldNotBeReached) {
+  CannedServer events;
+  events.canned.Set(Reply(0, 0, 0));
+  auto server = std::make_unique<QRNTPServer>(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server->Start(0));
+  const uint16_t port = server->port();
+  RemoteScsiClient client;
+  ASSERT_TRUE(client.Open("\\\\127.0.0.1:" + std::to_string(port) + "\\D:"));
+  server->Stop();
+  const uint8_t cdb[6] = {0};
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 5), -1);
+  ASSERT_TRUE(client.LinkDropped());
+  EXPECT_FALSE(client.Reopen());  // nobody listens
+  const auto failed_at = std::chrono::steady_clock::now();
+  server = std::make_unique<QRNTPServer>(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server->Start(port));
+  EXPECT_FALSE(client.Reopen());  // within the pause: not tried
+  bool reopened = false;
+  for (int i = 0; i < 100 && !reopened; ++i) {
+    reopened = client.Reopen();
+    if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto waited = std::chrono::steady_clock::now() - failed_at;
+  ASSERT_TRUE(reopened);
+  EXPECT_GE(waited, std::chrono::milliseconds(RemoteScsiClient::kReopenPauseMs));
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 5), 0);
+  EXPECT_TRUE(client.Close());
+}
+
 }  // namespace
 }  // namespace sorvel
