@@ -3,8 +3,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
