@@ -140,7 +140,8 @@ class QRNTPClient {
   bool peer_keeps_alive_ = false;
   std::mutex send_mutex_;  // every send on the link (the link takes it)
   // Guards the keep-alive schedule and the state of the call that waits, which
-  // the receive thread reads while the call holds the link mutex.
+  // the receive thread reads while the call holds the link mutex; it also
+  // orders the receive thread's reads for a parked call before the call's own.
   mutable std::mutex call_mutex_;
   bool call_waiting_ = false;  // a call holds the link and waits for its answer
   bool call_parked_ = false;   // ... and runs its abandon check: the receive thread reads for it

@@ -63,7 +63,6 @@ bool QRNTPLink::Send(const QRNTPHeader& header, const uint8_t* body, size_t body
 
 size_t QRNTPLink::Drain() {
   if (!IsOpen()) return 0;
-  std::lock_guard<std::mutex> lock(pending_mutex_);
   size_t added = 0;
   uint8_t chunk[16384];
   while (pending_.size() - pending_start_ < kPendingLimit) {
@@ -85,7 +84,6 @@ size_t QRNTPLink::Drain() {
 }
 
 size_t QRNTPLink::TakePending(uint8_t* buffer, size_t length) {
-  std::lock_guard<std::mutex> lock(pending_mutex_);
   const size_t n = std::min(length, pending_.size() - pending_start_);
   if (n == 0) return 0;
   std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_), n, buffer);
@@ -98,12 +96,10 @@ size_t QRNTPLink::TakePending(uint8_t* buffer, size_t length) {
 }
 
 bool QRNTPLink::HasPending() const {
-  std::lock_guard<std::mutex> lock(pending_mutex_);
   return pending_start_ < pending_.size();
 }
 
 void QRNTPLink::DropPending() {
-  std::lock_guard<std::mutex> lock(pending_mutex_);
   pending_.clear();
   pending_start_ = 0;
 }

@@ -93,8 +93,10 @@ class QRNTPLink {
   // Bytes read off the socket ahead of their reader, while the thread that
   // reads the link is busy elsewhere: every read takes them first, so the
   // stream stays in order. Drain reads what is waiting (never more than
-  // kPendingLimit held) and returns how many bytes it added. These three may
-  // run on another thread than the link's reader; the socket must stay open.
+  // kPendingLimit held) and returns how many bytes it added; it may run on
+  // another thread than the reader's, but never at the same time as any other
+  // use of the link (the owner orders them with a lock of its own), and the
+  // socket must stay open meanwhile.
   static constexpr size_t kPendingLimit = 4 * 65536;
   size_t Drain();
   size_t TakePending(uint8_t* buffer, size_t length);
@@ -166,7 +168,6 @@ class QRNTPLink {
   std::string subsystem_;
   std::unique_ptr<TcpSocket> socket_;
   std::mutex* send_lock_ = nullptr;
-  mutable std::mutex pending_mutex_;
   std::vector<uint8_t> pending_;
   size_t pending_start_ = 0;
   std::unique_ptr<PacketFilter> send_filter_;
