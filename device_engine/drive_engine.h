@@ -53,6 +53,13 @@ class DriveEngine : public CachedDiscDrive {
   // write cache's worker): its context may be freed then. Not from inside a
   // callback of the engine (that one would wait for itself).
   void SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context);
+  // A remote drive whose link dropped (a time-out, a command given up) is
+  // opened again: done by the exports that start a use of the drive (the
+  // ready check, the tray), so that a job's closing commands after a drop
+  // fail at once instead of waiting for the host again.
+  void ReopenDroppedLink() {
+    if (remote_.LinkDropped()) remote_.Reopen();
+  }
   // Whether that callback runs on the calling thread, inside a command of this engine.
   bool CallingBack() const { return remote_.CallingBack(); }
   bool MakeSingleTrackToc(int32_t mode, int32_t length);

@@ -175,11 +175,17 @@ TRELIN_EXPORT int32_t GetLastWroteLBA(intptr_t h) {
 }
 
 TRELIN_EXPORT int32_t LoadTray(intptr_t h, int32_t load) {
-  return Guarded(h, 0, [&](DriveEngine& e) { return Truth(e.LoadTray(load != 0)); });
+  return Guarded(h, 0, [&](DriveEngine& e) {
+    e.ReopenDroppedLink();
+    return Truth(e.LoadTray(load != 0));
+  });
 }
 
 TRELIN_EXPORT int32_t IsReady(intptr_t h) {
-  return Guarded(h, 0, [&](DriveEngine& e) { return Truth(e.IsReady()); });
+  return Guarded(h, 0, [&](DriveEngine& e) {
+    e.ReopenDroppedLink();
+    return Truth(e.IsReady());
+  });
 }
 
 TRELIN_EXPORT int32_t GetMediaType(intptr_t h) {

@@ -6,7 +6,9 @@
 #include <signal.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "drive_daemon/remote_scsi_handler.h"
@@ -15,6 +17,7 @@
 #include "native_common/remote_scsi_server.h"
 #include "testing/cd_image_fixture.h"
 #include "testing/kestrow_standalone.h"
+#include "testing/loopback_relay.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -227,28 +230,125 @@ TEST_F(RemoteDrive, DiscoveryFindsTheDaemon) {
   EXPECT_EQ(buffer[0], '\0');
 }
 
+// How long a question stays open in the wait-callback tests.
+constexpr auto kHold = std::chrono::seconds(5);
+
+// A real kestrow of this test serving the CD as D:.
+class KestrowDrive : public RemoteDrive {
+ protected:
+  void SetUp() override {
+    RemoteDrive::SetUp();
+    server_->Stop();
+    daemon_ = std::make_unique<testing::KestrowStandalone>(
+        dir_ / "daemon", "D:=emu:" + (dir_ / "k").string() + ",medium=cd-rom,image=" + iso_.string(), "D");
+    ASSERT_TRUE(daemon_->Start());
+  }
+  std::string Kestrow(uint16_t port) { return "\\\\127.0.0.1:" + std::to_string(port) + "\\D:"; }
+
+  std::unique_ptr<testing::KestrowStandalone> daemon_;
+};
+
 // A daemon that stops answering in the middle of a read (its process stopped)
-// ends the read at the link's silence limit of 30 s, not at the command's own
-// 180 s, and the drive then reads as gone.
-TEST_F(RemoteDrive, AStoppedDaemonEndsAReadAtTheSilenceLimit) {
-  server_->Stop();
-  testing::KestrowStandalone daemon(dir_ / "daemon", "D:=emu:" + (dir_ / "k").string() + ",medium=cd-rom,image=" +
-                                                          iso_.string(),
-                                    "D");
-  ASSERT_TRUE(daemon.Start());
+// and never sent keep-alives ends the read at the command's own time-out; the
+// drive reads as gone, and once the daemon goes on it is opened again.
+TEST_F(KestrowDrive, AStoppedDaemonEndsAReadAtItsTimeOutAndTheDriveIsOpenedAgain) {
   auto client = Client();
-  ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + std::to_string(daemon.port()) + "\\D:"));
-  ASSERT_EQ(In(*client, Cdb10(0x28, 16, 1), 2048).status, 0);
-  ASSERT_TRUE(daemon.Suspend());
+  ASSERT_TRUE(client->Open(Kestrow(daemon_->port())));
+  const Outcome before = In(*client, Cdb10(0x28, 17, 1), 2048);
+  ASSERT_EQ(before.status, 0);
+  ASSERT_TRUE(daemon_->Suspend());
   const auto start = std::chrono::steady_clock::now();
-  const Outcome read = In(*client, Cdb10(0x28, 17, 1), 2048);
+  const Outcome read = Exec(*client, Cdb10(0x28, 17, 1), Bytes(2048, 0), false, 3);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  daemon.Resume();
+  daemon_->Resume();
   EXPECT_EQ(read.status, -1);
   EXPECT_EQ(read.sense_status, kSenseNoDevice);
-  EXPECT_GE(took.count(), 29000);
-  EXPECT_LE(took.count(), 35000);
+  EXPECT_GE(took.count(), 2900);
+  EXPECT_LE(took.count(), 6000);
+  EXPECT_TRUE(client->LinkDropped());
+  ASSERT_TRUE(client->Reopen());
+  EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048), before);
   EXPECT_TRUE(client->Close());
+}
+
+// The wait callback holds the link for 5 s once (a question on screen, longer
+// than the daemon's 3 s silence limit) while the daemon's answer arrives: the
+// keep-alives go on, the answer is taken afterwards, also when the hold was
+// longer than the command's own time-out, and the drive answers the next command.
+TEST_F(KestrowDrive, AWaitCallbackHeldOpenKeepsTheDrive) {
+  struct Case {
+    const char* name;
+    uint32_t timeout_s;
+  };
+  const Case cases[] = {{"command time-out longer than the hold", 180},
+                        {"command time-out shorter than the hold", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto client = Client();
+    ASSERT_TRUE(client->Open(Kestrow(daemon_->port())));
+    const Outcome expected = In(*client, Cdb10(0x28, 18, 4), 4 * 2048);
+    ASSERT_EQ(expected.status, 0);
+    struct Hold {
+      testing::KestrowStandalone* daemon;
+      int asked = 0;
+      std::chrono::milliseconds held{0};
+    } hold{daemon_.get()};
+    client->SetWaitCallback(
+        [](void* context) -> int32_t {
+          auto* h = static_cast<Hold*>(context);
+          if (++h->asked > 1) return 0;
+          // The daemon answers now, while the question stays open for kHold of the clock.
+          h->daemon->Resume();
+          const auto start = std::chrono::steady_clock::now();
+          std::mutex mutex;
+          std::condition_variable never;
+          std::unique_lock<std::mutex> lock(mutex);
+          never.wait_until(lock, start + kHold, [] { return false; });
+          h->held = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+          return 0;
+        },
+        &hold);
+    // Stopped, the daemon keeps the command waiting until the callback runs.
+    ASSERT_TRUE(daemon_->Suspend());
+    const Outcome held = Exec(*client, Cdb10(0x28, 18, 4), Bytes(4 * 2048, 0), false, c.timeout_s);
+    daemon_->Resume();
+    EXPECT_GE(hold.asked, 1);
+    EXPECT_GE(hold.held.count(), 4900);
+    EXPECT_EQ(held, expected);
+    EXPECT_EQ(In(*client, Cdb10(0x28, 18, 4), 4 * 2048), expected);
+    client->SetWaitCallback(nullptr, nullptr);
+    EXPECT_TRUE(client->Close());
+  }
+}
+
+// A path that drops the daemon's keep-alives and holds one answer longer than
+// the client's silence limit (3 s here, a tenth of its own, and the answer 4 s,
+// longer than the daemon's silence limit too): the daemon was never seen
+// sending keep-alives, so the command's time-out holds; the call returns the
+// daemon's answer and the drive answers afterwards.
+TEST_F(KestrowDrive, AnAnswerHeldByThePathIsWaitedForWithoutKeepAlives) {
+  auto client = Client();
+  ASSERT_TRUE(client->Open(Kestrow(daemon_->port())));
+  const Outcome expected = In(*client, Cdb10(0x28, 19, 2), 2 * 2048);
+  ASSERT_EQ(expected.status, 0);
+  ASSERT_TRUE(client->Close());
+
+  // Answers over the relay: 0 the open, 1 the held read.
+  testing::LoopbackRelay relay(daemon_->port(), {true, 1, 4000});
+  ASSERT_NE(relay.port(), 0);
+  auto relayed = Client();
+  TransportSettings settings = relayed->transport().settings();
+  settings.receive_timeout_ms = 3000;
+  relayed->transport().SetSettings(settings);
+  ASSERT_TRUE(relayed->Open(Kestrow(relay.port())));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(In(*relayed, Cdb10(0x28, 19, 2), 2 * 2048), expected);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_GE(took.count(), 3900);
+  EXPECT_FALSE(relayed->transport().PeerKeepsAlive());
+  EXPECT_EQ(In(*relayed, Cdb10(0x28, 19, 2), 2 * 2048), expected);
+  EXPECT_TRUE(relayed->transport().IsConnected());
+  EXPECT_TRUE(relayed->Close());
 }
 
 // A drive whose commands never reach it reads as lost remotely as locally.

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -25,12 +26,16 @@ bool EndsWith(const std::string& text, std::string_view tail) {
 
 bool StartsWith(const std::string& text, std::string_view head) { return text.compare(0, head.size(), head) == 0; }
 
+// Longest wait for a keep-alive to go out while a call waits.
+constexpr long kKeepAliveSendMs = 1000;
+
 }  // namespace
 
 QRNTPClient::QRNTPClient(std::string subsystem, QRNTPRequestHandler* handler, QRNTPLogSink* log)
     : handler_(handler ? handler : &DefaultRequestHandler()),
       log_(log ? log : &DefaultLogSink()),
       link_(std::move(subsystem)) {
+  link_.SetSendLock(&send_mutex_);
   keep_alive_schedule_.Reset(platform::GetClock().Now());
   thread_.Start();
 }
@@ -71,10 +76,24 @@ void QRNTPClient::SetCallTimeout(long ms) {
   settings_.call_timeout_ms = ms;
 }
 
-void QRNTPClient::SetCallWait(bool silence_check, std::function<bool()> abandon) {
+void QRNTPClient::SetCallWait(bool silence_check, std::function<bool()> abandon, long abandon_grace_ms) {
   std::lock_guard<MutexLock> lock(mutex_);
   call_silence_check_ = silence_check;
   call_abandon_ = std::move(abandon);
+  call_abandon_grace_ms_ = abandon_grace_ms;
+}
+
+bool QRNTPClient::PeerKeepsAlive() const {
+  std::lock_guard<MutexLock> lock(mutex_);
+  return peer_keeps_alive_;
+}
+
+bool QRNTPClient::TakeKeepAliveTurn(platform::Clock::TimePoint now) {
+  if (!keep_alive_) return false;
+  std::lock_guard<std::mutex> lock(call_mutex_);
+  if (!keep_alive_schedule_.Due(settings_, now)) return false;
+  keep_alive_schedule_.Sent(settings_, now);
+  return true;
 }
 
 void QRNTPClient::SetFilters(const PacketFilter* send, const PacketFilter* receive) {
@@ -129,7 +148,11 @@ bool QRNTPClient::Connect(const std::string& host, uint16_t port, const std::str
     return false;
   }
   last_receipt_ = platform::GetClock().Now();
-  keep_alive_schedule_.Reset(last_receipt_);
+  {
+    std::lock_guard<std::mutex> call_lock(call_mutex_);
+    keep_alive_schedule_.Reset(last_receipt_);
+  }
+  peer_keeps_alive_ = false;
   socket_fd_ = link_.socket()->handle();
   Log(0, qrntp_log::kConnection, qrntp_log::kConnectedText);
   handler_->OnConnected(*link_.socket());
@@ -177,8 +200,42 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
   };
   QRNTPLink::CallWait wait;
   if (call_silence_check_) wait.silence_ms = settings_.receive_timeout_ms;
-  wait.abandon = call_abandon_;
-  switch (link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve, wait)) {
+  wait.peer_keeps_alive = &peer_keeps_alive_;
+  wait.abandon_grace_ms = call_abandon_grace_ms_;
+  if (call_abandon_) {
+    // The check may wait long (a question on screen): meanwhile the receive
+    // thread reads for the call and the keep-alives go on.
+    wait.abandon = [this, abandon = call_abandon_] {
+      {
+        std::lock_guard<std::mutex> call_lock(call_mutex_);
+        call_parked_ = true;
+      }
+      const bool give_up = abandon();
+      std::lock_guard<std::mutex> call_lock(call_mutex_);
+      call_parked_ = false;
+      return give_up;
+    };
+  }
+  // The receive thread sends keep-alives while the call waits.
+  struct Waiting {
+    explicit Waiting(QRNTPClient& c) : client(c) {
+      std::lock_guard<std::mutex> call_lock(client.call_mutex_);
+      client.call_waiting_ = true;
+      client.call_settings_ = client.settings_;
+    }
+    ~Waiting() {
+      std::lock_guard<std::mutex> call_lock(client.call_mutex_);
+      client.call_waiting_ = false;
+      client.call_parked_ = false;
+    }
+    QRNTPClient& client;
+  };
+  QRNTPLink::CallResult result;
+  {
+    Waiting waiting(*this);
+    result = link_.Call(function, call_id, request, request_length, settings_.call_timeout_ms, &body, serve, wait);
+  }
+  switch (result) {
     case QRNTPLink::CallResult::kOk:
       *response = std::move(body);
       return true;
@@ -249,16 +306,33 @@ void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool* broken) {
   // A response outside a call has been read and is dropped.
 }
 
+void QRNTPClient::CallRound() {
+  // The call cannot end (nor the link close) while this lock is held.
+  std::lock_guard<std::mutex> call_lock(call_mutex_);
+  if (!call_waiting_) return;
+  const auto now = platform::GetClock().Now();
+  if (keep_alive_ && keep_alive_schedule_.Due(call_settings_, now)) {
+    // A failed send shows to the call as a broken link. Bounded apart from
+    // the call's time-out, which may be an hour.
+    link_.SendOneWay(kQrntpKeepAlive, nullptr, 0, std::min(call_settings_.call_timeout_ms, kKeepAliveSendMs));
+    keep_alive_schedule_.Sent(call_settings_, now);
+  }
+  if (call_parked_) link_.Drain();
+}
+
 int QRNTPClient::ReceiveRound() {
-  std::lock_guard<MutexLock> lock(mutex_);
+  std::unique_lock<MutexLock> lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    CallRound();
+    return -2;
+  }
   if (link_.socket() == nullptr) return -1;
   const auto now = platform::GetClock().Now();
   bool broken = false;
-  if (keep_alive_ && keep_alive_schedule_.Due(settings_, now)) {
+  if (TakeKeepAliveTurn(now)) {
     if (!link_.SendOneWay(kQrntpKeepAlive, nullptr, 0, settings_.call_timeout_ms)) broken = true;
-    keep_alive_schedule_.Sent(settings_, now);
   }
-  if (!broken && link_.socket()->IsReadable()) {
+  if (!broken && (link_.HasPending() || link_.socket()->IsReadable())) {
     QRNTPLink::Packet packet;
     switch (link_.Read(settings_.receive_timeout_ms, &packet)) {
       case QRNTPLink::ReadResult::kBroken:
@@ -298,6 +372,10 @@ void QRNTPClient::ReceiveLoop() {
       // Wait for the peer instead of sleeping, at most 10 ms so that the
       // keep-alive and silence rules keep their pace.
       PollFd(fd, POLLIN, 10);
+    } else if (fd == -2) {
+      // A call holds the link: look again in 10 ms.
+      std::unique_lock<std::mutex> lock(wake_mutex_);
+      wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stop_.load(); });
     } else {
       std::unique_lock<std::mutex> lock(wake_mutex_);
       wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_.load() || socket_fd_.load() >= 0; });

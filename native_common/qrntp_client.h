@@ -9,7 +9,10 @@
 // print the log line). The handler runs under the link's lock: on the receive
 // thread, or on the thread of a call when the server's request arrives while
 // that call waits for its answer. The receive thread runs from construction to
-// destruction and is joined before any member goes away.
+// destruction and is joined before any member goes away. While a call waits it
+// goes on sending the keep-alives, and while the call's abandon check runs
+// (which may open a question and wait for the user) it also reads what
+// arrives, for the call to take afterwards.
 #pragma once
 
 #include <atomic>
@@ -72,9 +75,14 @@ class QRNTPClient {
   void SetKeepAlive(bool on) { keep_alive_ = on; }
   void SetSilenceCheck(bool on) { silence_check_ = on; }
   // Calls end (and close the link) when nothing arrives for the receive
-  // time-out, however long their call time-out, and when `abandon` (asked
-  // every QRNTPLink::kWaitSliceMs while a call waits) answers true.
-  void SetCallWait(bool silence_check, std::function<bool()> abandon);
+  // time-out, however long their call time-out, once the server has been
+  // seen sending keep-alives during a call of this link (a server that never
+  // sends any is waited for as long as the call time-out); and when `abandon`
+  // (asked every QRNTPLink::kWaitSliceMs while a call waits) answers true and
+  // the answer does not come within `abandon_grace_ms` after.
+  void SetCallWait(bool silence_check, std::function<bool()> abandon, long abandon_grace_ms = 0);
+  // Whether the server of the current link has sent a keep-alive during a call.
+  bool PeerKeepsAlive() const;
   void SetFilters(const PacketFilter* send, const PacketFilter* receive);
 
   TransportSettings settings() const;
@@ -111,6 +119,11 @@ class QRNTPClient {
   void ReceiveLoop();
   // One round under the link mutex; returns the socket to wait on, or -1.
   int ReceiveRound();
+  // A round while a call holds the link mutex: the keep-alive when due and,
+  // while the call's abandon check runs, what the socket holds.
+  void CallRound();
+  // Whether a keep-alive is due now; notes it as sent when it is.
+  bool TakeKeepAliveTurn(platform::Clock::TimePoint now);
   void HandleIncoming(QRNTPLink::Packet& packet, bool* broken);
   void CloseLinkLocked();
   void Log(int level, uint32_t code, std::string message);
@@ -123,6 +136,16 @@ class QRNTPClient {
   TransportSettings settings_;
   bool call_silence_check_ = false;
   std::function<bool()> call_abandon_;
+  long call_abandon_grace_ms_ = 0;
+  bool peer_keeps_alive_ = false;
+  std::mutex send_mutex_;  // every send on the link (the link takes it)
+  // Guards the keep-alive schedule and the state of the call that waits, which
+  // the receive thread reads while the call holds the link mutex; it also
+  // orders the receive thread's reads for a parked call before the call's own.
+  mutable std::mutex call_mutex_;
+  bool call_waiting_ = false;  // a call holds the link and waits for its answer
+  bool call_parked_ = false;   // ... and runs its abandon check: the receive thread reads for it
+  TransportSettings call_settings_;  // the settings of that call
   KeepAliveSchedule keep_alive_schedule_;
   platform::Clock::TimePoint last_receipt_{};
   std::atomic<bool> keep_alive_{false};

@@ -56,15 +56,64 @@ bool QRNTPLink::Send(const QRNTPHeader& header, const uint8_t* body, size_t body
   std::unique_ptr<PacketFilter> filter = send_filter_ ? send_filter_->Clone() : nullptr;
   std::vector<uint8_t> packet;
   if (!BuildQrntpPacket(header, body, body_length, filter.get(), &packet)) return false;
+  std::unique_lock<std::mutex> lock;
+  if (send_lock_ != nullptr) lock = std::unique_lock<std::mutex>(*send_lock_);
   return socket_->Send(packet.data(), static_cast<int>(packet.size()), ms) == static_cast<int>(packet.size());
+}
+
+size_t QRNTPLink::Drain() {
+  if (!IsOpen()) return 0;
+  size_t added = 0;
+  uint8_t chunk[16384];
+  while (pending_.size() - pending_start_ < kPendingLimit) {
+    const size_t room = std::min(sizeof chunk, kPendingLimit - (pending_.size() - pending_start_));
+    ssize_t n;
+    do {
+      n = ::recv(socket_->handle(), chunk, room, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    // A closed or broken connection is left for the reader to find.
+    if (n <= 0) break;
+    if (pending_start_ > 0 && pending_start_ == pending_.size()) {
+      pending_.clear();
+      pending_start_ = 0;
+    }
+    pending_.insert(pending_.end(), chunk, chunk + n);
+    added += static_cast<size_t>(n);
+  }
+  return added;
+}
+
+size_t QRNTPLink::TakePending(uint8_t* buffer, size_t length) {
+  const size_t n = std::min(length, pending_.size() - pending_start_);
+  if (n == 0) return 0;
+  std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_), n, buffer);
+  pending_start_ += n;
+  if (pending_start_ == pending_.size()) {
+    pending_.clear();
+    pending_start_ = 0;
+  }
+  return n;
+}
+
+bool QRNTPLink::HasPending() const {
+  return pending_start_ < pending_.size();
+}
+
+void QRNTPLink::DropPending() {
+  pending_.clear();
+  pending_start_ = 0;
+}
+
+bool QRNTPLink::ReceiveWithin(uint8_t* buffer, size_t length, long ms) {
+  const size_t taken = TakePending(buffer, length);
+  if (taken == length) return true;
+  const int rest = static_cast<int>(length - taken);
+  return socket_->Receive(buffer + taken, rest, ms, true) == rest;
 }
 
 QRNTPLink::ReadResult QRNTPLink::Read(long ms, Packet* packet) {
   if (!IsOpen()) return ReadResult::kBroken;
-  TcpSocket* socket = socket_.get();
-  auto receive = [socket, ms](uint8_t* buffer, size_t length) {
-    return socket->Receive(buffer, static_cast<int>(length), ms, true) == static_cast<int>(length);
-  };
+  auto receive = [this, ms](uint8_t* buffer, size_t length) { return ReceiveWithin(buffer, length, ms); };
   return ReadFrom(receive, subsystem_, receive_filter_.get(), packet);
 }
 
@@ -106,15 +155,27 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
   const auto start = platform::GetClock().Now();
   auto last_arrival = start;
   auto last_asked = start;
+  platform::Clock::TimePoint given_up_at{};
   bool silent = false;
   bool abandoned = false;
   const int fd = socket_->handle();
+  auto silence_holds = [&] {
+    return wait.silence_ms > 0 && (wait.peer_keeps_alive == nullptr || *wait.peer_keeps_alive);
+  };
   // Reads exactly `length` bytes in waits of at most one slice, so that the
   // whole wait is bounded by `ms` (a chatty peer cannot hold a call), a
   // silent peer by the silence limit, and the abandon check runs in between.
+  // Bytes read ahead (while the abandon check ran) come first, so an answer
+  // that arrived meanwhile is taken however long the check took.
   auto receive = [&](uint8_t* buffer, size_t length) {
     size_t got = 0;
     while (got < length) {
+      const size_t taken = TakePending(buffer + got, length - got);
+      if (taken > 0) {
+        got += taken;
+        last_arrival = platform::GetClock().Now();
+        continue;
+      }
       const auto now = platform::GetClock().Now();
       long slice = kWaitSliceMs;
       if (ms > 0) {
@@ -122,7 +183,7 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
         if (left <= 0) return false;
         slice = static_cast<long>(std::min<long long>(slice, left));
       }
-      if (wait.silence_ms > 0) {
+      if (silence_holds()) {
         const long long left = wait.silence_ms - platform::ElapsedMs(last_arrival);
         if (left <= 0) {
           silent = true;
@@ -130,12 +191,19 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
         }
         slice = static_cast<long>(std::min<long long>(slice, left));
       }
-      if (wait.abandon && MsPassed(last_asked, now, kWaitSliceMs)) {
-        last_asked = now;
+      if (abandoned) {
+        // Given up: the answer is still taken within the grace, which keeps
+        // the link in step.
+        const long long left = wait.abandon_grace_ms - platform::ElapsedMs(given_up_at);
+        if (left <= 0) return false;
+        slice = static_cast<long>(std::min<long long>(slice, left));
+      } else if (wait.abandon && MsPassed(last_asked, now, kWaitSliceMs)) {
         if (wait.abandon()) {
           abandoned = true;
-          return false;
+          given_up_at = platform::GetClock().Now();
         }
+        last_asked = platform::GetClock().Now();
+        continue;  // the check may have taken long: look at the pending bytes and the clock again
       }
       const int ready = PollFd(fd, POLLIN, slice);
       if (ready < 0) return false;
@@ -154,14 +222,17 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
   for (;;) {
     Packet packet;
     const ReadResult read = ReadFrom(receive, subsystem_, receive_filter_.get(), &packet);
-    if (abandoned) return CallResult::kAbandoned;
     if (silent) return CallResult::kSilent;
     switch (read) {
       case ReadResult::kBadMagic:
         return CallResult::kBadMagic;
       case ReadResult::kBroken:
-        return CallResult::kFailed;
+        return abandoned ? CallResult::kAbandoned : CallResult::kFailed;
       case ReadResult::kForeign:
+        if (wait.peer_keeps_alive != nullptr && packet.header.SubsystemIs(kQrntpOneWaySubsystem) &&
+            packet.header.FunctionIs(kQrntpKeepAlive)) {
+          *wait.peer_keeps_alive = true;
+        }
         continue;
       case ReadResult::kOwn:
         break;

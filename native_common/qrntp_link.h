@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,8 @@ class QRNTPRequestHandler {
 // A handler that handles nothing.
 QRNTPRequestHandler& DefaultRequestHandler();
 
-// Not locked: the owner holds its link mutex around every use.
+// Not locked: the owner holds its link mutex around every use, except where
+// a member says otherwise.
 class QRNTPLink {
  public:
   struct Packet {
@@ -58,9 +60,15 @@ class QRNTPLink {
     // however long the call may take in all; a peer that is busy keeps the
     // call going by sending keep-alives.
     long silence_ms = 0;
+    // Set: the silence limit holds only once this is true; the call sets it
+    // when a keep-alive of the peer arrives. A peer that never sends any while
+    // busy is waited for as long as the call's own time-out.
+    bool* peer_keeps_alive = nullptr;
     // Asked every kWaitSliceMs while the call waits; true gives the call up
-    // (kAbandoned). The link is then out of step and must be closed.
+    // (kAbandoned) unless its answer comes within `abandon_grace_ms` more. A
+    // call given up leaves the link out of step: it must be closed.
     std::function<bool()> abandon;
+    long abandon_grace_ms = 0;
   };
   static constexpr long kWaitSliceMs = 100;
 
@@ -69,8 +77,30 @@ class QRNTPLink {
   const std::string& subsystem() const { return subsystem_; }
   TcpSocket* socket() const { return socket_.get(); }
   bool IsOpen() const { return socket_ && socket_->IsOpen(); }
-  void Attach(std::unique_ptr<TcpSocket> socket) { socket_ = std::move(socket); }
-  std::unique_ptr<TcpSocket> Detach() { return std::move(socket_); }
+  void Attach(std::unique_ptr<TcpSocket> socket) {
+    DropPending();
+    socket_ = std::move(socket);
+  }
+  std::unique_ptr<TcpSocket> Detach() {
+    DropPending();
+    return std::move(socket_);
+  }
+
+  // Every send of the link takes this lock (nullptr: none), so that another
+  // thread may send keep-alives while a call waits without mixing packets.
+  void SetSendLock(std::mutex* lock) { send_lock_ = lock; }
+
+  // Bytes read off the socket ahead of their reader, while the thread that
+  // reads the link is busy elsewhere: every read takes them first, so the
+  // stream stays in order. Drain reads what is waiting (never more than
+  // kPendingLimit held) and returns how many bytes it added; it may run on
+  // another thread than the reader's, but never at the same time as any other
+  // use of the link (the owner orders them with a lock of its own), and the
+  // socket must stay open meanwhile.
+  static constexpr size_t kPendingLimit = 4 * 65536;
+  size_t Drain();
+  size_t TakePending(uint8_t* buffer, size_t length);
+  bool HasPending() const;
 
   // Installs clones of the filters (nullptr: none).
   void SetFilters(const PacketFilter* send, const PacketFilter* receive);
@@ -131,8 +161,15 @@ class QRNTPLink {
   QRNTPLogEntry LogEntry(int level, uint32_t code, std::string message) const;
 
  private:
+  void DropPending();
+  // Reads exactly `length` bytes, the pending ones first, each socket read within `ms`.
+  bool ReceiveWithin(uint8_t* buffer, size_t length, long ms);
+
   std::string subsystem_;
   std::unique_ptr<TcpSocket> socket_;
+  std::mutex* send_lock_ = nullptr;
+  std::vector<uint8_t> pending_;
+  size_t pending_start_ = 0;
   std::unique_ptr<PacketFilter> send_filter_;
   std::unique_ptr<PacketFilter> receive_filter_;
 };

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "native_common/remote_device_path.h"
 #include "native_common/remote_scsi_protocol.h"
@@ -31,7 +33,7 @@ RemoteScsiClient::RemoteScsiClient(std::unique_ptr<ScsiPassThrough> local)
   settings.keep_alive_ceiling_ms = kKeepAliveMs;
   client_.SetSettings(settings);
   client_.SetKeepAlive(true);
-  client_.SetCallWait(true, [this] { return AskWaitCallback(); });
+  client_.SetCallWait(true, [this] { return AskWaitCallback(); }, kGiveUpGraceMs);
 }
 
 void RemoteScsiClient::SetWaitCallback(WaitCallback callback, void* context) {
@@ -88,15 +90,50 @@ bool RemoteScsiClient::Open(const std::string& path) {
     return true;
   }
   if (!parsed->port) return false;
-  if (!client_.Connect(parsed->host, *parsed->port)) return false;
+  host_ = parsed->host;
+  port_ = *parsed->port;
+  device_ = parsed->LocalDevicePath();
+  unreached_at_.reset();
+  if (Link(TransportSettings().call_timeout_ms) != LinkResult::kLinked) return false;
   remote_mode_ = is_open_ = true;
+  return true;
+}
+
+RemoteScsiClient::LinkResult RemoteScsiClient::Link(long answer_ms) {
+  if (!client_.Connect(host_, port_)) return LinkResult::kFailed;
   uint8_t request[kOpenRequestSize] = {};
-  const std::string device = parsed->LocalDevicePath();
-  std::memcpy(request, device.data(), device.size());
+  std::memcpy(request, device_.data(), std::min(device_.size(), sizeof request));
+  client_.SetCallTimeout(answer_ms);
   int32_t opened = 0;
-  if (client_.CallFunction(kRemoteScsiOpen, call_id_, request, sizeof request, &opened) && opened != 0) return true;
+  const bool answered = client_.CallFunction(kRemoteScsiOpen, call_id_, request, sizeof request, &opened);
+  if (answered && opened != 0) return LinkResult::kLinked;
   client_.Disconnect();
-  remote_mode_ = is_open_ = false;
+  return answered ? LinkResult::kRefused : LinkResult::kFailed;
+}
+
+bool RemoteScsiClient::LinkDropped() const { return remote_mode_ && !client_.IsConnected(); }
+
+bool RemoteScsiClient::Reopen() {
+  if (!remote_mode_) return false;
+  if (client_.IsConnected()) return true;
+  const auto now = platform::GetClock().Now();
+  if (unreached_at_ && !MsPassed(*unreached_at_, now, kReopenPauseMs)) return false;
+  unreached_at_.reset();
+  // The host releases the drive of a dropped link once it notices the drop.
+  constexpr int kAttempts = 5;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    switch (Link(kReopenAnswerMs)) {
+      case LinkResult::kLinked:
+        SetSenseBytes(0, 0, 0);
+        return true;
+      case LinkResult::kRefused:
+        continue;
+      case LinkResult::kFailed:
+        unreached_at_ = platform::GetClock().Now();
+        return false;
+    }
+  }
   return false;
 }
 

@@ -4,23 +4,29 @@
 // pass-through instead.
 //
 // While a remote drive is open the link sends keep-alives at a period below the
-// daemon's 3,000 ms silence limit, so a drive left idle (a question on screen)
-// stays open. A command whose host falls silent ends after the link's receive
-// time-out (30 s; the daemon sends keep-alives while a command runs), however
-// long the command itself may take, and the owner may give up a command that
-// waits (the wait callback).
+// daemon's 3,000 ms silence limit, so a drive left idle stays open, also while
+// a command waits and its wait callback holds a question on screen. A command
+// whose host falls silent ends after the link's receive time-out (30 s),
+// however long the command itself may take, once that host has been seen
+// sending keep-alives while a command ran (the daemon sends them while busy);
+// a host that never sends any is waited for as long as the command's own
+// time-out. The owner may give up a command that waits (the wait callback).
+// A drive whose link dropped (a time-out, a command given up) stays open in
+// name: Reopen connects it again.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "native_common/qrntp_client.h"
 #include "native_common/scsi_pass_through.h"
+#include "platform/clock.h"
 
 namespace sorvel {
 
@@ -28,6 +34,9 @@ class RemoteScsiClient : public ScsiPassThrough {
  public:
   // Keep-alive period of an open remote drive.
   static constexpr long kKeepAliveMs = 1000;
+  // A command given up by the wait callback still takes an answer that comes
+  // within this long, and the drive stays linked.
+  static constexpr long kGiveUpGraceMs = 1000;
 
   // `local` serves host "." (default: SptiPassThrough through the drive map).
   explicit RemoteScsiClient(std::unique_ptr<ScsiPassThrough> local = nullptr);
@@ -43,6 +52,17 @@ class RemoteScsiClient : public ScsiPassThrough {
   // failed call leaves the drive open, except that a link that is already gone
   // only forgets the drive (the server released it with the connection).
   bool Close() override;
+  // True when a remote drive is open but its link dropped.
+  bool LinkDropped() const;
+  // Opens the remote drive of the last Open again over a new link when its
+  // link dropped (a drive the host still holds for the dropped link is asked
+  // for again a few times within about a second); true when the drive is
+  // linked. The host must answer within kReopenAnswerMs; after a host that
+  // could not be reached or did not answer, further tries fail at once for
+  // kReopenPauseMs, so that a status poll does not keep waiting on it.
+  bool Reopen();
+  static constexpr long kReopenAnswerMs = 2000;
+  static constexpr long kReopenPauseMs = 5000;
   // Remote: result -1 with sense 0xFFFFFF when the call fails, the reply is
   // short or does not hold the data it announces, or the server could not run
   // the command; else the SCSI status, the sense and (reads) the data.
@@ -51,8 +71,10 @@ class RemoteScsiClient : public ScsiPassThrough {
 
   // Asked about every QRNTPLink::kWaitSliceMs while a remote command has been
   // waiting that long for its answer, on the thread that issued it; a non-zero
-  // answer gives the command up as if the link had dropped (result -1, the
-  // drive gone until the next Open). nullptr: no callback.
+  // answer gives the command up unless its answer comes within kGiveUpGraceMs
+  // (then it ends as answered): result -1, the link dropped. The callback may
+  // take long (a question on screen): the link is kept meanwhile and an answer
+  // that arrives is taken afterwards. nullptr: no callback.
   using WaitCallback = int32_t (*)(void* context);
   void SetWaitCallback(WaitCallback callback, void* context);
   // Whether the wait callback is running on the calling thread: the command it
@@ -82,6 +104,9 @@ class RemoteScsiClient : public ScsiPassThrough {
   int32_t Failed();
 
   bool AskWaitCallback();
+  // Connects and asks the host to open `device_`; the link stays closed unless linked.
+  enum class LinkResult { kLinked, kRefused, kFailed };
+  LinkResult Link(long answer_ms);
 
   std::mutex wait_callback_mutex_;
   WaitCallback wait_callback_ = nullptr;
@@ -92,6 +117,10 @@ class RemoteScsiClient : public ScsiPassThrough {
   const uint32_t call_id_;
   bool local_mode_ = false;
   bool remote_mode_ = false;
+  std::string host_;    // of the open remote drive
+  uint16_t port_ = 0;
+  std::string device_;  // its name on the host ("\\.\X:")
+  std::optional<platform::Clock::TimePoint> unreached_at_;  // the last Reopen that reached no answer
 };
 
 }  // namespace sorvel

@@ -317,10 +317,12 @@ TEST(RemoteScsiClient, ChecksWhatTheReplyHolds) {
   EXPECT_EQ(client.GetSense(), kSenseNoDevice);
 }
 
-// A command may run as long as its time-out (here 180 s) while the host is
-// heard from; a host that falls silent ends it at the link's receive time-out
-// (made 800 ms here), and a wait callback may give it up at any time. Each
-// failure drops the link: the drive reads as gone until it is opened again.
+// A command may run as long as its time-out while the host is heard from. A
+// host that has been seen sending keep-alives during a command and then falls
+// silent ends it at the link's receive time-out (made 800 ms here); a host
+// never seen sending any is waited for up to the command's own time-out. A
+// wait callback may give a command up: an answer within the grace after still
+// ends it as answered. Each failure drops the link until Reopen.
 TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
   CannedServer events;
   events.canned.Set(Reply(0, 0, 0));
@@ -329,30 +331,41 @@ TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
   const std::string path = "\\\\127.0.0.1:" + std::to_string(server.port()) + "\\D:";
   struct Case {
     const char* name;
+    Pace warm_up;  // a first command, hold 0: none
     Pace pace;
-    long silence_ms;
+    uint32_t timeout_s;
     int give_up_after_asks;  // 0: the callback never gives up; -1: no callback
     int32_t result;
     long min_ms, max_ms;
   };
+  constexpr long kGrace = RemoteScsiClient::kGiveUpGraceMs;
   const Case cases[] = {
-      {"silent host", {3000, 0}, 800, -1, -1, 700, 2500},
-      {"host sending keep-alives", {1600, 150}, 800, -1, 0, 1500, 2900},
-      {"owner gives up", {3000, 0}, 30000, 3, -1, 250, 1500},
-      {"owner waits", {600, 0}, 30000, 0, 0, 550, 2000},
+      {"host never heard keeping alive", {}, {2000, 0}, 180, -1, 0, 1900, 3500},
+      {"host past the command's time-out", {}, {4000, 0}, 1, -1, -1, 950, 2500},
+      {"host that kept alive falls silent", {400, 100}, {4000, 0}, 180, -1, -1, 750, 2500},
+      {"host sending keep-alives", {}, {1600, 150}, 180, -1, 0, 1500, 2900},
+      {"owner gives up", {}, {4000, 0}, 180, 3, -1, 250 + kGrace, 1500 + kGrace},
+      {"answer within the grace", {}, {600, 0}, 180, 3, 0, 550, 1500},
+      {"owner waits", {}, {600, 0}, 180, 0, 0, 550, 2000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    events.canned.Set(c.pace);
     RemoteScsiClient client;
     TransportSettings settings = client.transport().settings();
-    settings.receive_timeout_ms = c.silence_ms;
+    settings.receive_timeout_ms = 800;
     client.transport().SetSettings(settings);
     struct Asked {
       std::atomic<int> count{0};
       int give_up_after = 0;
     } asked;
     asked.give_up_after = c.give_up_after_asks;
+    ASSERT_TRUE(client.Open(path));
+    const uint8_t cdb[6] = {0};
+    if (c.warm_up.hold_ms > 0) {
+      events.canned.Set(c.warm_up);
+      EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180), 0);
+      EXPECT_TRUE(client.transport().PeerKeepsAlive());
+    }
     if (c.give_up_after_asks >= 0) {
       client.SetWaitCallback(
           [](void* context) -> int32_t {
@@ -361,10 +374,9 @@ TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
           },
           &asked);
     }
-    ASSERT_TRUE(client.Open(path));
-    const uint8_t cdb[6] = {0};
+    events.canned.Set(c.pace);
     const auto start = std::chrono::steady_clock::now();
-    const int32_t result = client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180);
+    const int32_t result = client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, c.timeout_s);
     const long took = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     EXPECT_EQ(result, c.result);
@@ -375,17 +387,57 @@ TEST(RemoteScsiClient, ACommandEndsWhenItsHostFallsSilentOrTheOwnerGivesUp) {
     } else if (c.give_up_after_asks == 0) {
       EXPECT_GE(asked.count.load(), 3);
     }
+    events.canned.Set(Pace{});
     if (result == -1) {
       EXPECT_EQ(client.GetSense(), kSenseNoDevice);
       EXPECT_FALSE(client.transport().IsConnected());
+      EXPECT_TRUE(client.LinkDropped());
       EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180), -1);
-      EXPECT_TRUE(client.Close());
+      // Opened again, the drive answers.
+      EXPECT_TRUE(client.Reopen());
+      EXPECT_FALSE(client.LinkDropped());
+      EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180), 0);
     } else {
       EXPECT_TRUE(client.transport().IsConnected());
-      EXPECT_TRUE(client.Close());
+      EXPECT_FALSE(client.LinkDropped());
+      EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 180), 0);
     }
+    EXPECT_TRUE(client.Close());
+    EXPECT_FALSE(client.LinkDropped());
     client.SetWaitCallback(nullptr, nullptr);
   }
+}
+
+// A dropped drive whose host cannot be reached is not tried again for a
+// pause (a status poll would wait on it each time); once the pause passed,
+// the host that came back opens the drive again.
+TEST(RemoteScsiClient, ReopeningPausesAfterAHostThatCouldNotBeReached) {
+  CannedServer events;
+  events.canned.Set(Reply(0, 0, 0));
+  auto server = std::make_unique<QRNTPServer>(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server->Start(0));
+  const uint16_t port = server->port();
+  RemoteScsiClient client;
+  ASSERT_TRUE(client.Open("\\\\127.0.0.1:" + std::to_string(port) + "\\D:"));
+  server->Stop();
+  const uint8_t cdb[6] = {0};
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 5), -1);
+  ASSERT_TRUE(client.LinkDropped());
+  EXPECT_FALSE(client.Reopen());  // nobody listens
+  const auto failed_at = std::chrono::steady_clock::now();
+  server = std::make_unique<QRNTPServer>(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server->Start(port));
+  EXPECT_FALSE(client.Reopen());  // within the pause: not tried
+  bool reopened = false;
+  for (int i = 0; i < 100 && !reopened; ++i) {
+    reopened = client.Reopen();
+    if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto waited = std::chrono::steady_clock::now() - failed_at;
+  ASSERT_TRUE(reopened);
+  EXPECT_GE(waited, std::chrono::milliseconds(RemoteScsiClient::kReopenPauseMs));
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 5), 0);
+  EXPECT_TRUE(client.Close());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "gui/controls/view_box.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/hourglass.h"
+#include "gui/jobs/media_eraser.h"
 #include "gui/model/trelin.h"
 
 namespace sorvel {
@@ -44,26 +45,33 @@ DiscEraseForm::~DiscEraseForm() { Unload(); }
 
 void DiscEraseForm::StartJob() {
   Trelin& device = *fraRecv_->device();
-  if (!device.IsReady()) {
-    Message(QStringLiteral("ドライヴの準備が出来ていません。"), kStyleExclamation);
-    return;
-  }
-  if (!IsErasableProfile(device.GetMediaType())) {
-    Message(QStringLiteral("挿入されている媒体は書き換え可能媒体ではありません。"), kStyleExclamation);
-    return;
-  }
-  bool erased = false;
-  {
-    HourglassCursor wait;
-    fraRecv_->ApplySpeed();
-    KeepAwake awake;
-    erased = device.EraseMedia(true);
-  }
-  if (erased) {
-    Message(QStringLiteral("削除完了しました。"), kStyleInformation);
-  } else {
-    Message(QStringLiteral("削除出来ませんでした。"), kStyleCritical);
-  }
+  // The window runs while a remote drive answers; the controls stay off meanwhile.
+  BeginRun();
+  MediaEraser eraser;
+  eraser.Run(device, [&] {
+    if (!device.IsReady()) {
+      Message(QStringLiteral("ドライヴの準備が出来ていません。"), kStyleExclamation);
+      return false;
+    }
+    if (!IsErasableProfile(device.GetMediaType())) {
+      Message(QStringLiteral("挿入されている媒体は書き換え可能媒体ではありません。"), kStyleExclamation);
+      return false;
+    }
+    bool erased = false;
+    {
+      HourglassCursor wait;
+      fraRecv_->ApplySpeed();
+      KeepAwake awake;
+      erased = device.EraseMedia(true);
+    }
+    if (erased) {
+      Message(QStringLiteral("削除完了しました。"), kStyleInformation);
+    } else {
+      Message(QStringLiteral("削除出来ませんでした。"), kStyleCritical);
+    }
+    return erased;
+  });
+  EndRun();
 }
 
 void DiscEraseForm::UnloadForm() { fraRecv_->Unload(); }

@@ -225,6 +225,50 @@ TEST_F(DiscEraseFormTest, ThroughKestrowOnLoopback) {
   EXPECT_EQ(GetDialogSetting(QStringLiteral("DiscEraseForm"), QStringLiteral("cboWriteDrive")), chosen);
 }
 
+// A remote erase whose daemon does not answer for a while (its process
+// stopped): the window keeps running (a timer ticks, and the timer that lets
+// the daemon go on fires while the erase waits), and the erase then succeeds.
+TEST_F(DiscEraseFormTest, ARemoteEraseKeepsTheWindowAnswering) {
+  testing::FixedInterfaces no_interfaces;
+  const testing::CueFixture cd = testing::MakeCueImage(dir_.path(), "w", {{false, 0, 300, "", false}});
+  const std::string rw_state = env_.State("rw.state");
+  MakeWritten(rw_state + ",medium=cd-rw,image=" + cd.cue.string(), rw_state);
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + rw_state, "D");
+  ASSERT_TRUE(daemon.Start());
+  Settings()->SetRemotePort(daemon.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  DiscEraseForm form;
+  form.show();
+  for (int attempt = 0; attempt < 5 && !form.fraRecv()->network_box()->isChecked(); ++attempt) {
+    ui_.Clear();
+    form.fraRecv()->network_box()->click();
+  }
+  ASSERT_TRUE(form.fraRecv()->network_box()->isChecked());
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  ui_.Clear();
+
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(20);
+  int ticks_at_resume = -1;
+  QTimer::singleShot(1000, &form, [&] {
+    ticks_at_resume = ticks;
+    daemon.Resume();
+  });
+  ASSERT_TRUE(daemon.Suspend());
+  form.cmdStartStop()->click();
+  daemon.Resume();
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, kErased);
+  EXPECT_GE(ticks_at_resume, 10);  // the window ran while the erase waited
+  EXPECT_TRUE(form.fraRecv()->device()->IsDiscEmpty());
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  form.close();
+}
+
 TEST_F(DiscEraseFormTest, DiscEraseFormScreenshot) {
   testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=cd-rw,vendor=SORVEL,product=EMU-WRITER");
   DiscEraseForm form;

@@ -1,6 +1,6 @@
 // Helpers of the disc dialog tests that run whole jobs: the CD in an emulated
 // drive exported, bchunk's tracks of a CD image, an action in the middle of a
-// job, and a stop question asked in the middle of a job and held open.
+// job, and a stop question asked inside a remote wait and held open.
 #pragma once
 
 #include <QCoreApplication>
@@ -14,10 +14,12 @@
 #include <string>
 
 #include "gui/jobs/message_pump.h"
+#include "gui/model/trelin.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/file_bytes.h"
 #include "testing/gui/scripted_modal_ui.h"
+#include "testing/kestrow_standalone.h"
 #include "testing/test_paths.h"
 
 namespace sorvel::testing {
@@ -70,14 +72,26 @@ inline std::map<std::string, std::string> BchunkTracks(const std::filesystem::pa
   return tracks;
 }
 
-// For one scope: the job's 5th event pump clicks `stop_button`, and the stop
-// question (style 292) stays open for `hold_ms` in a nested event loop, as a
-// modal box would, before it answers from the script.
-class HeldStopQuestion {
+// For one scope: the stop question opens inside the wait of a command of a
+// remote drive and stays open for `hold_ms` in a nested event loop before it
+// answers from the script. The job's `at`-th event pump stops the daemon's
+// process, so that a command waits; the first pump that comes from inside
+// that wait (the engine then refuses its exports on this thread: the error
+// status reads as a lost drive) lets the daemon go on and clicks `stop_button`.
+class StopQuestionInRemoteWait {
  public:
-  HeldStopQuestion(ScriptedModalUi& ui, QPushButton* stop_button, int hold_ms = 5000) : ui_(ui) {
-    previous_pump_ = InstallMessagePump([this, stop_button] {
-      if (++pumps_ == 5) stop_button->click();
+  StopQuestionInRemoteWait(ScriptedModalUi& ui, QPushButton* stop_button, Trelin& device, KestrowStandalone& daemon,
+                           int hold_ms, int at = 5)
+      : ui_(ui), daemon_(daemon) {
+    previous_pump_ = InstallMessagePump([this, stop_button, &device, at] {
+      ++pumps_;
+      if (pumps_ == at) {
+        suspended_ = daemon_.Suspend();
+      } else if (suspended_ && !clicked_ && device.GetSCSIErrorStatus() == 0xFFFFFF) {
+        daemon_.Resume();
+        clicked_ = true;
+        stop_button->click();
+      }
       QCoreApplication::processEvents();
     });
     ui_.on_message = [this, hold_ms](const ShownMessage& message) {
@@ -90,20 +104,25 @@ class HeldStopQuestion {
       held_ms_ = timer.elapsed();
     };
   }
-  ~HeldStopQuestion() {
+  ~StopQuestionInRemoteWait() {
+    if (suspended_) daemon_.Resume();
     InstallMessagePump(previous_pump_);
     ui_.on_message = nullptr;
   }
-  HeldStopQuestion(const HeldStopQuestion&) = delete;
-  HeldStopQuestion& operator=(const HeldStopQuestion&) = delete;
+  StopQuestionInRemoteWait(const StopQuestionInRemoteWait&) = delete;
+  StopQuestionInRemoteWait& operator=(const StopQuestionInRemoteWait&) = delete;
 
-  int pumps() const { return pumps_; }
+  // Whether the question was asked from inside a remote wait.
+  bool asked_in_wait() const { return clicked_; }
   qint64 held_ms() const { return held_ms_; }
 
  private:
   ScriptedModalUi& ui_;
+  KestrowStandalone& daemon_;
   std::function<void()> previous_pump_;
   int pumps_ = 0;
+  bool suspended_ = false;
+  bool clicked_ = false;
   qint64 held_ms_ = 0;
 };
 

@@ -298,8 +298,9 @@ TEST_F(DiscReadFormTest, ReopeningRestoresPathAndDriveAndAnUnmappedDriveSelectsT
 }
 
 // The same CD read locally and through kestrow on the loopback interface; the
-// remote read is asked to stop, and the question stays open for 5 s (a
-// nested event loop, as a modal box runs) before it is answered No.
+// remote read is asked to stop while a command waits for the daemon, and the
+// question stays open for 10 s (a nested event loop, as a modal box runs,
+// longer than the daemon's silence limit) before it is answered No.
 TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
   testing::FixedInterfaces no_interfaces;
   const testing::CueFixture disc = PressedCd(dir_.path());
@@ -334,10 +335,10 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
 
   ui_.QueueAnswer(7);
   {
-    testing::HeldStopQuestion question(ui_, form.cmdStartStop());
+    testing::StopQuestionInRemoteWait question(ui_, form.cmdStartStop(), *form.fraSend()->device(), daemon, 10000);
     form.cmdStartStop()->click();
-    ASSERT_GE(question.pumps(), 5);
-    EXPECT_GE(question.held_ms(), 4900);
+    ASSERT_TRUE(question.asked_in_wait());
+    EXPECT_GE(question.held_ms(), 9900);
   }
   ASSERT_EQ(ui_.messages().size(), 2) << form.vbxMain()->lines().join('\n').toStdString();
   EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("読み取りを中断してよろしいですか。"));
@@ -353,7 +354,8 @@ TEST_F(DiscReadFormTest, RemoteReadThroughKestrowSurvivesAnOpenStopQuestion) {
 
 // A remote read whose daemon stops answering midway (its process stopped):
 // the window keeps running while the read waits, and a stop asked for 5 s
-// after the start ends the job within 2 s, as a stopped job ends.
+// after the start ends the job within 2 s, as a stopped job ends. Once the
+// daemon goes on, the next start in the same dialog reads the disc.
 TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
   testing::FixedInterfaces no_interfaces;
   const testing::CueFixture disc = PressedCd(dir_.path());
@@ -391,6 +393,12 @@ TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
   EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("読み取りを中断してよろしいですか。"));
   EXPECT_TRUE(form.cmdEnd()->isEnabled());
   EXPECT_FALSE(fs::exists(dir_.path() / "Disc.img"));
+
+  ui_.Clear();
+  form.cmdStartStop()->click();
+  ASSERT_EQ(ui_.messages().size(), 1) << form.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_EQ(ui_.messages()[0].text, kSuccess) << form.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_TRUE(fs::exists(dir_.path() / "Disc.img"));
   form.cmdEnd()->click();
 }
 

@@ -4,6 +4,7 @@
 // start procedure's dispatch, an image too large for a recorded rewritable
 // disc, and a remote drive of a real kestrow with the stop question held open.
 #include "gui/dialogs/disc_write_form.h"
+#include "gui/model/device_setting.h"
 
 #include <gtest/gtest.h>
 
@@ -529,45 +530,68 @@ TEST_F(DiscWriteFormTest, ToolMenuShowsTheDialogWithoutAFile) {
   EXPECT_FALSE(ShowDialogForm(&owner, QStringLiteral("NoSuchForm")));
 }
 
-// An ISO written to a drive served by kestrow on the loopback interface; the
-// stop question stays open for 5 s (a nested event loop, as a modal box runs)
-// and is answered No.
+// An ISO written to a drive served by kestrow on the loopback interface, the
+// sectors written by the window's thread (no write cache); the stop question
+// opens while a command waits for the daemon and stays open for 10 s (a
+// nested event loop, as a modal box runs, longer than the daemon's silence
+// limit) and is answered No. The disc then holds the ISO.
 TEST_F(DiscWriteFormTest, RemoteWriteThroughKestrowSurvivesAnOpenStopQuestion) {
   ASSERT_TRUE(testing::RequireTool("genisoimage"));
   testing::FixedInterfaces no_interfaces;
   const fs::path iso = SmallIso(dir_.path());
-  testing::ScopedDriveMap map("");
-  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + env_.State("r.state") + ",medium=dvd-r",
-                                    "D");
-  ASSERT_TRUE(daemon.Start());
-  Settings()->SetRemotePort(daemon.port());
-  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
-  Settings()->SetScanTimeout(300);
-  DiscWriteForm form;
-  form.show();
-  for (int attempt = 0; attempt < 5 && !form.fraRecv()->network_box()->isChecked(); ++attempt) {
-    ui_.Clear();
-    form.fraRecv()->network_box()->click();
-  }
-  ASSERT_TRUE(form.fraRecv()->network_box()->isChecked());
-  ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 1);
-  ASSERT_NE(form.fraRecv()->device(), nullptr);
-  ui_.Clear();
-  form.chkVerify()->setChecked(false);
-  form.txtReadFile()->setText(Q(iso));
-
-  ui_.QueueAnswer(7);
+  const std::string state = env_.State("r.state");
   {
-    testing::HeldStopQuestion question(ui_, form.cmdStartStop());
-    form.cmdStartStop()->click();
-    ASSERT_GE(question.pumps(), 5);
-    EXPECT_GE(question.held_ms(), 4900);
+    testing::ScopedDriveMap map("");
+    testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + state + ",medium=dvd-r", "D");
+    ASSERT_TRUE(daemon.Start());
+    Settings()->SetRemotePort(daemon.port());
+    Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+    Settings()->SetScanTimeout(300);
+    DiscWriteForm form;
+    form.show();
+    for (int attempt = 0; attempt < 5 && !form.fraRecv()->network_box()->isChecked(); ++attempt) {
+      ui_.Clear();
+      form.fraRecv()->network_box()->click();
+    }
+    ASSERT_TRUE(form.fraRecv()->network_box()->isChecked());
+    ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 1);
+    ASSERT_NE(form.fraRecv()->device(), nullptr);
+    {
+      DeviceSetting setting;
+      setting.LoadSetting(*form.fraRecv()->device());
+      setting.WriteCacheBufferRate = 0;
+      setting.SaveSetting();
+    }
+    ui_.Clear();
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(iso));
+
+    ui_.QueueAnswer(7);
+    {
+      testing::StopQuestionInRemoteWait question(ui_, form.cmdStartStop(), *form.fraRecv()->device(), daemon, 10000);
+      form.cmdStartStop()->click();
+      ASSERT_TRUE(question.asked_in_wait()) << Log(form);
+      EXPECT_GE(question.held_ms(), 9900);
+    }
+    ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
+    EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
+    EXPECT_EQ(ui_.messages()[0].style, 292);
+    EXPECT_EQ(ui_.messages()[1].text, kSuccess) << Log(form);
+    EXPECT_TRUE(form.vbxMain()->lines().join('\n').contains(QStringLiteral("書き込み緩衝域は使用しません。")));
+    form.cmdEnd()->click();
   }
-  ASSERT_EQ(ui_.messages().size(), 2) << Log(form);
-  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
-  EXPECT_EQ(ui_.messages()[0].style, 292);
-  EXPECT_EQ(ui_.messages()[1].text, kSuccess) << Log(form);
-  form.cmdEnd()->click();
+  // The disc the daemon wrote, read here.
+  ui_.Clear();
+  testing::ScopedDriveMap map("D:=emu:" + state);
+  DiscReadForm reader;
+  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
+  const fs::path back = dir_.path() / "back";
+  fs::create_directories(back);
+  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+  reader.cmdStartStop()->click();
+  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
+  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
+  reader.cmdEnd()->click();
 }
 
 TEST_F(DiscWriteFormTest, DiscWriteFormScreenshot) {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,7 +11,13 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/hourglass.h"
@@ -142,7 +150,12 @@ bool DrivePanel::Supports(Trelin& probe) const {
 
 bool DrivePanel::AddProbedDrive(Trelin& probe, QChar letter, const QString& host, const QString& remote_path) {
   if (!Supports(probe)) return false;
-  const QString name = probe.GetDeviceName(DNC_VENDORNAME);
+  return AddProbedDrive(true, true, probe.GetDeviceName(DNC_VENDORNAME), letter, host, remote_path);
+}
+
+bool DrivePanel::AddProbedDrive(bool reads, bool writes, const QString& name, QChar letter, const QString& host,
+                                const QString& remote_path) {
+  if (!(side_ == DriveSide::kRead ? reads : writes)) return false;
   QSignalBlocker block(drive_combo_);
   if (remote_path.isEmpty()) {
     drive_combo_->addItem(QLatin1Char('(') + letter + QStringLiteral(":) ") + name, letter.unicode() - u'A');
@@ -153,6 +166,79 @@ bool DrivePanel::AddProbedDrive(Trelin& probe, QChar letter, const QString& host
   }
   return true;
 }
+
+namespace {
+
+struct ProbedDrive {
+  QChar letter;
+  QString host;
+  QString path;
+  bool reads = false;
+  bool writes = false;
+  QString name;
+};
+
+// Opens every drive letter of every host, kProbeThreads at a time on worker
+// threads (a host that answers discovery but not the opens costs a connect
+// time-out per letter), while the window is drawn; the drives that opened in
+// the order of hosts and letters. `first` is one of the probing objects.
+std::vector<ProbedDrive> ProbeRemoteDrives(const List<QString>& hosts, int32_t port, std::unique_ptr<Trelin> first) {
+  constexpr int kProbeThreads = 4;  // below a daemon's connection limit
+  std::vector<ProbedDrive> drives;
+  for (const QString& host : hosts) {
+    for (char16_t c = u'A'; c <= u'Z'; ++c) {
+      ProbedDrive drive;
+      drive.letter = QChar(c);
+      drive.host = host;
+      drive.path = RemoteDevicePath(host, port, drive.letter);
+      drives.push_back(std::move(drive));
+    }
+  }
+  std::vector<char> opened(drives.size(), 0);  // one element per worker write, no shared bits
+  // The engines are made here: a missing engine is told on this thread.
+  std::vector<std::unique_ptr<Trelin>> probes;
+  probes.push_back(std::move(first));
+  for (size_t i = 1; i < std::min<size_t>(kProbeThreads, drives.size()); ++i) {
+    probes.push_back(std::make_unique<Trelin>());
+  }
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable done_changed;
+  size_t done = 0;
+  std::vector<std::thread> workers;
+  for (auto& probe : probes) {
+    workers.emplace_back([&, engine = probe.get()] {
+      for (size_t i = next++; i < drives.size(); i = next++) {
+        ProbedDrive& drive = drives[i];
+        if (engine->OpenDeviceEx(drive.path)) {
+          drive.reads = engine->IsReadSupport(MFT_CDFAMILY) || engine->IsReadSupport(MFT_DVDFAMILY);
+          drive.writes = engine->IsWriteSupport(MFT_CDFAMILY) || engine->IsWriteSupport(MFT_DVDFAMILY);
+          drive.name = engine->GetDeviceName(DNC_VENDORNAME);
+          engine->CloseDevice();
+          opened[i] = 1;
+        }
+        std::lock_guard lock(mutex);
+        ++done;
+        done_changed.notify_all();
+      }
+    });
+  }
+  for (;;) {
+    {
+      std::unique_lock lock(mutex);
+      if (done_changed.wait_for(lock, std::chrono::milliseconds(20), [&] { return done == drives.size(); })) break;
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  for (std::thread& worker : workers) worker.join();
+  std::vector<ProbedDrive> found;
+  for (size_t i = 0; i < drives.size(); ++i) {
+    if (opened[i]) found.push_back(std::move(drives[i]));
+  }
+  return found;
+}
+
+}  // namespace
 
 void DrivePanel::ListDrives(const QList<DrivePanel*>& sides) {
   QList<DrivePanel*> local;
@@ -174,12 +260,9 @@ void DrivePanel::ListDrives(const QList<DrivePanel*>& sides) {
   if (!remote.isEmpty()) {
     const List<QString> hosts = FindRemoteServers(*probe);
     const int32_t port = Settings() != nullptr ? Settings()->RemotePort() : kDefaultRemotePort;
-    for (const QString& host : hosts) {
-      for (char16_t c = u'A'; c <= u'Z'; ++c) {
-        const QString path = RemoteDevicePath(host, port, QChar(c));
-        if (!probe->OpenDeviceEx(path)) continue;
-        for (DrivePanel* side : remote) side->AddProbedDrive(*probe, QChar(c), host, path);
-        probe->CloseDevice();
+    for (const ProbedDrive& drive : ProbeRemoteDrives(hosts, port, std::move(probe))) {
+      for (DrivePanel* side : remote) {
+        side->AddProbedDrive(drive.reads, drive.writes, drive.name, drive.letter, drive.host, drive.path);
       }
     }
   }

@@ -138,6 +138,10 @@ class DrivePanel : public QGroupBox {
   // `host`. Returns whether it was appended.
   bool AddProbedDrive(Trelin& probe, QChar letter, const QString& host = QString(),
                       const QString& remote_path = QString());
+  // The same with what was learnt of the drive: whether it reads and writes
+  // CDs or DVDs, and its vendor name.
+  bool AddProbedDrive(bool reads, bool writes, const QString& name, QChar letter, const QString& host,
+                      const QString& remote_path);
   // A new device on the selected entry, or null (nothing selected, open failed).
   std::shared_ptr<Trelin> OpenSelected() const;
   // Replaces the device; the old one is closed first when `close_old`.
@@ -153,6 +157,8 @@ class DrivePanel : public QGroupBox {
   // (appended after their current items): the local drives of the drive map
   // for a side whose network box is clear, the drives of every discovered
   // remote service for a ticked one. Clears their remote path lists first.
+  // The remote drives are opened on worker threads, a few at a time, while the
+  // window keeps being drawn (user input waits until the list is done).
   static void ListDrives(const QList<DrivePanel*>& sides);
   // Clears the remote path list (start of a rebuild).
   void ClearRemotePaths() { remote_paths_.Clear(); }

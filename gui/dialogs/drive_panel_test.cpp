@@ -12,11 +12,20 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "gui/dialogs/dialog_settings.h"
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/model/trelin.h"
+#include "native_common/qrntp_packet.h"
+#include "native_common/remote_scsi_protocol.h"
+#include "native_common/tcp_socket.h"
+#include "native_common/udp_socket.h"
 #include "testing/emulated_drive_fixture.h"
 #include "testing/gui/fixed_interfaces.h"
 #include "testing/gui/screenshot.h"
@@ -422,6 +431,86 @@ TEST_F(DrivePanelTest, RemoteDrivesOfAKestrowAndItsDisappearance) {
   EXPECT_TRUE(drives->itemText(0).contains(QStringLiteral("LOCAL")));
   ASSERT_NE(form.panel->device(), nullptr);
   EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (CD-R)"));
+  form.panel->Unload();
+}
+
+// A host of 127.0.0.1 that answers discovery but opens no drive: every
+// connection is closed unanswered after `close_after_ms`. Its threads end
+// with the object.
+class HostWithoutDrives {
+ public:
+  explicit HostWithoutDrives(long close_after_ms) : port_(testing::FreeLoopbackPort()) {
+    tcp_.Listen(port_, 64);
+    udp_.Bind(port_);
+    discovery_ = std::thread([this] {
+      for (int round = 0; round < 60000 && !stop_; ++round) {
+        uint8_t query[kQrntpHeaderSize];
+        std::string address;
+        uint16_t from = 0;
+        if (udp_.ReceiveFrom(&address, &from, query, sizeof query, 10) != static_cast<int>(sizeof query)) continue;
+        uint8_t answer[kQrntpHeaderSize];
+        QRNTPHeader::Make(kRemoteScsiSubsystem, kQrntpLetHostName, 0, 0).Encode(answer);
+        udp_.SendTo(address, from, answer, sizeof answer);
+      }
+    });
+    connections_thread_ = std::thread([this, close_after_ms] {
+      std::vector<std::pair<std::unique_ptr<TcpSocket>, std::chrono::steady_clock::time_point>> open;
+      for (int round = 0; round < 60000 && !stop_; ++round) {
+        if (auto socket = tcp_.Accept(10)) {
+          ++connections_;
+          open.emplace_back(std::move(socket), std::chrono::steady_clock::now());
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::erase_if(open, [&](const auto& entry) {
+          return now - entry.second >= std::chrono::milliseconds(close_after_ms);
+        });
+      }
+    });
+  }
+  ~HostWithoutDrives() {
+    stop_ = true;
+    discovery_.join();
+    connections_thread_.join();
+  }
+  uint16_t port() const { return port_; }
+  int connections() const { return connections_.load(); }
+
+ private:
+  const uint16_t port_;
+  TcpSocket tcp_;
+  UdpSocket udp_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread discovery_;
+  std::thread connections_thread_;
+};
+
+// Ticking the network box for a host whose opens never succeed tries every
+// letter of it while the window keeps running (a timer ticks meanwhile).
+TEST_F(DrivePanelTest, ListingAHostThatOpensNoDriveKeepsTheWindowRunning) {
+  testing::FixedInterfaces no_interfaces;
+  testing::ScopedDriveMap map("");
+  HostWithoutDrives host(200);
+  Settings()->SetRemotePort(host.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.panel->Load();
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(20);
+  // A first datagram may be missed: the user tries again.
+  for (int attempt = 0; attempt < 5 && host.connections() == 0; ++attempt) {
+    ui_.Clear();
+    form.panel->network_box()->click();
+  }
+  EXPECT_EQ(host.connections(), 26);
+  // 26 letters of 200 ms each: the window ran while they were tried.
+  EXPECT_GE(ticks, 10);
+  EXPECT_FALSE(form.panel->network_box()->isChecked());
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("現在利用可能な遠隔ドライヴは存在しません。"));
   form.panel->Unload();
 }
 

@@ -48,6 +48,7 @@ void WellWriter::SetToc(std::unique_ptr<TOCInformation> toc) {
 }
 
 bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* objVerifier) {
+  RemoteWaitWatch waits(*this, objControl);
   ClearCancel();
   LogStart();
   Report(kStatusInformation, QStringLiteral("構造配置解析中"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTimer>
 
 #include "gui/foundation/wave_header.h"
 #include "gui/jobs/disc_reader.h"
@@ -13,6 +14,7 @@
 #include "gui/model/toc_information.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
+#include "testing/kestrow_standalone.h"
 #include "testing/stand_in_file.h"
 #include "testing/gui/fake_forms.h"
 
@@ -201,6 +203,33 @@ TEST_F(WellWriterTest, RefusalsEmptyLayoutAudioOnDvdAndCdTextWarning) {
     EXPECT_TRUE(events.Has("1:警告：読込側にCD-TEXT情報が存在しますが、指定の書き込みコマンドでは破棄されます。"));
     EXPECT_TRUE(events.Has("0:Session=1, Track=1, Index=0 From -150 to -1 (ErrorData)"));
   }
+}
+
+// The layout written to a drive of a daemon that does not answer for a while
+// (its process stopped): the window system runs while the write waits (the
+// timer that lets the daemon go on fires meanwhile), and the write succeeds.
+TEST_F(WellWriterTest, ARemoteWriteLetsTheWindowRunWhileItWaits) {
+  JobRig rig(dir_, "medium=cd-r");  // the engines and the settings store
+  ASSERT_TRUE(rig.opened());
+  testing::KestrowStandalone daemon(dir_.path() / "daemon", "D:=emu:" + (dir_.path() / "r.state").string() + ",medium=cd-r",
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  Trelin remote;
+  ASSERT_TRUE(remote.OpenDeviceEx(QStringLiteral("\\\\127.0.0.1:%1\\D:").arg(daemon.port())));
+  WellWriter writer;
+  JobRecorder events(writer);
+  bool resumed_meanwhile = false;
+  ASSERT_TRUE(daemon.Suspend());
+  QTimer::singleShot(1000, [&] {
+    resumed_meanwhile = true;
+    daemon.Resume();
+  });
+  const bool written = writer.StartWrite(remote, *image_, nullptr);
+  const bool resumed = resumed_meanwhile;
+  daemon.Resume();
+  EXPECT_TRUE(resumed);
+  EXPECT_TRUE(written) << events.lines.join("\n").toStdString();
+  remote.CloseDevice();
 }
 
 TEST_F(WellWriterTest, SourceGoneOrStopLeavesNoImageAndFailsTheDisc) {

@@ -85,7 +85,9 @@ class Trelin final : public EngineBinding, public TOCDescriptorDrive {
 
   // Runs while a command of a remote drive waits for its answer (about every
   // 100 ms once it has waited that long), on the thread that issued it; a true
-  // answer gives the command up as a dropped link would. Empty: none.
+  // answer gives the command up as a dropped link would, unless its answer
+  // comes within a second. The link is kept while it runs, however long (a
+  // question on screen). Empty: none.
   void SetWaitHandler(std::function<bool()> waiting);
   const std::function<bool()>& wait_handler() const { return wait_handler_; }
 

@@ -1,0 +1,146 @@
+#include "testing/loopback_relay.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "native_common/qrntp_packet.h"
+
+namespace sorvel::testing {
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+// Reads exactly `length` bytes; false when the connection ended or the stop flag was set.
+bool ReadExact(int fd, uint8_t* buffer, size_t length, const std::atomic<bool>& stop) {
+  size_t got = 0;
+  while (got < length && !stop) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 50);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer + got, length - got, 0);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return got == length;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length) {
+  size_t sent = 0;
+  while (sent < length) {
+    const ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+LoopbackRelay::LoopbackRelay(uint16_t server_port, Behaviour behaviour)
+    : server_port_(server_port), behaviour_(behaviour) {
+  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) return;
+  sockaddr_in addr = Loopback(0);
+  socklen_t length = sizeof addr;
+  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 16) != 0 ||
+      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    return;
+  }
+  port_ = ntohs(addr.sin_port);
+  accept_thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackRelay::~LoopbackRelay() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+  }
+  wake_.notify_all();
+  if (accept_thread_.joinable()) accept_thread_.join();
+  for (std::thread& t : threads_) t.join();
+  for (int fd : fds_) ::close(fd);
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+}
+
+bool LoopbackRelay::Pause(long ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
+void LoopbackRelay::AcceptLoop() {
+  // Bounded: a test opens a handful of connections.
+  for (int accepted = 0; accepted < 64 && !stop_;) {
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    ++accepted;
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = Loopback(server_port_);
+    if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      if (server >= 0) ::close(server);
+      ::close(client);
+      continue;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    fds_.push_back(client);
+    fds_.push_back(server);
+    threads_.emplace_back([this, client, server] { ClientToServer(client, server); });
+    threads_.emplace_back([this, client, server] { ServerToClient(server, client); });
+  }
+}
+
+void LoopbackRelay::ClientToServer(int from, int to) {
+  uint8_t buffer[16384];
+  while (!stop_) {
+    pollfd p{from, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 50);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
+    if (n <= 0 || !WriteAll(to, buffer, static_cast<size_t>(n))) break;
+  }
+  ::shutdown(to, SHUT_WR);
+}
+
+void LoopbackRelay::ServerToClient(int from, int to) {
+  std::vector<uint8_t> packet;
+  while (!stop_) {
+    packet.resize(kQrntpHeaderSize);
+    if (!ReadExact(from, packet.data(), kQrntpHeaderSize, stop_)) break;
+    const QRNTPHeader header = QRNTPHeader::Decode(packet.data());
+    if (!header.MagicMatches() || !header.LengthValid()) break;
+    packet.resize(kQrntpHeaderSize + header.BodyLength());
+    if (header.BodyLength() > 0 && !ReadExact(from, packet.data() + kQrntpHeaderSize, header.BodyLength(), stop_)) {
+      break;
+    }
+    if (header.SubsystemIs(kQrntpOneWaySubsystem) && header.FunctionIs(kQrntpKeepAlive)) {
+      if (behaviour_.drop_keep_alives) {
+        ++dropped_;
+        continue;
+      }
+    } else if (answers_.fetch_add(1) == behaviour_.hold_answer && !Pause(behaviour_.hold_ms)) {
+      break;
+    }
+    if (!WriteAll(to, packet.data(), packet.size())) break;
+    ++passed_;
+  }
+  ::shutdown(to, SHUT_WR);
+}
+
+}  // namespace sorvel::testing
