@@ -526,6 +526,76 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
     [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
 
+// A recorded CD-RW is measured by its ATIP before it is blanked: the
+// formatted capacity the drive reports (that of packet writing) refuses
+// nothing, and a drive without an ATIP blanks first and checks after.
+struct CdRwStartCase {
+  const char* name;
+  bool atip_missing;
+  uint32_t format_capacity;  // the drive's READ FORMAT CAPACITIES figure; 0: its own
+  int32_t sectors;           // of the image
+  int32_t result;
+  size_t blanks;             // BLANK commands the start sends
+};
+
+class CdRwStartTest : public ::testing::TestWithParam<CdRwStartCase> {};
+
+TEST_P(CdRwStartTest, RecordedDiscMeasuredByItsAtip) {
+  const CdRwStartCase& c = GetParam();
+  constexpr int32_t kRecorded = 300;
+  emu::DriveFaults faults;
+  faults.atip_missing = c.atip_missing;
+  if (c.format_capacity != 0) faults.format_capacity_blocks = c.format_capacity;
+  WriteRig rig("cd-rw", faults);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  WriteDvdImage(drive, kRecorded);
+  const auto data_path = rig.dir() / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.sectors)), c.result);
+  EXPECT_EQ(rig.Commands(kBlank).size(), c.blanks);
+  if (c.result != CBR_OK) {
+    EXPECT_TRUE(rig.Commands(kSendCueSheet).empty());
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+    if (c.blanks == 0) {
+      EXPECT_EQ(ReadFile(data_path), before);
+      EXPECT_FALSE(drive.IsDiscEmpty());
+    }
+    return;
+  }
+  // Accepted: the whole image is written over the blanked disc.
+  for (int32_t lba = 0; lba < c.sectors; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    sector[0] ^= 0x5A;  // differs from what the disc held before
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+  for (int32_t lba = 0; lba < c.sectors; lba += 37) {
+    uint8_t main[2352], sub[96], want[2048];
+    std::string error;
+    ASSERT_TRUE(rig.soft()->ReadCdSector(lba, main, sub, &error)) << lba << " " << error;
+    DvdSector(lba, want);
+    want[0] ^= 0x5A;
+    EXPECT_EQ(std::memcmp(main + 16, want, 2048), 0) << lba;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atip, CdRwStartTest,
+    ::testing::Values(
+        // Fits the disc, not the packet-written capacity the drive reports.
+        CdRwStartCase{"FitsBeyondFormattedCapacity", false, 200, 300, CBR_OK, 1},
+        // The last LBA on the ATIP's last possible lead-out start.
+        CdRwStartCase{"OneSectorPastAtipLeadOut", false, 0, kCdLastLeadOut + 1, CBR_OVERCAPACITY, 0},
+        // No ATIP: no guess before blanking; the blank disc's own figure decides.
+        CdRwStartCase{"NoAtipBlanksThenRefuses", true, 0, kCdLastLeadOut + 1, CBR_OVERCAPACITY, 1},
+        CdRwStartCase{"NoAtipBlanksAndWrites", true, 200, 300, CBR_OK, 1}),
+    [](const ::testing::TestParamInfo<CdRwStartCase>& info) { return std::string(info.param.name); });
+
 // A write-once disc whose burn ends with the writing process killed keeps the
 // sectors the drive took: it reads as written and open, and a later burn
 // does not take it for blank.

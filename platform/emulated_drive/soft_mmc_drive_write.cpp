@@ -564,13 +564,20 @@ std::vector<FormatDescriptor> FormattableDescriptors(uint16_t profile) {
   }
 }
 
+// Blocks a CD-RW of `capacity` sectors holds written in fixed packets of 32
+// user blocks, each costing 7 more for its link, run-in and run-out.
+uint32_t PacketCapacity(int64_t capacity) { return static_cast<uint32_t>(capacity / (32 + 7) * 32); }
+
 }  // namespace
 
 int SoftMmcDrive::ReadFormatCapacities(Command& c) {
   if (int s = CheckMedium(c)) return s;
   std::vector<uint8_t> a(4, 0);
   uint8_t current[8] = {};
-  Put32(current, static_cast<uint32_t>(media_.capacity));
+  // A CD-RW's figure is what it holds formatted for packet writing, well
+  // below what a disc-at-once pass can record on it.
+  uint32_t blocks = media_.profile == 0x0A ? PacketCapacity(media_.capacity) : static_cast<uint32_t>(media_.capacity);
+  Put32(current, c.faults.format_capacity_blocks.value_or(blocks));
   current[4] = (NeedsFormatting(media_.profile) && !media_.formatted && !media_.pressed) ? 1 : 2;
   current[6] = 0x08;  // 2048-byte blocks
   a.insert(a.end(), current, current + 8);
