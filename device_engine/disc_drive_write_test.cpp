@@ -596,16 +596,10 @@ INSTANTIATE_TEST_SUITE_P(
         CdRwStartCase{"NoAtipBlanksAndWrites", true, 200, 300, CBR_OK, 1}),
     [](const ::testing::TestParamInfo<CdRwStartCase>& info) { return std::string(info.param.name); });
 
-// A write-once disc whose burn ends with the writing process killed keeps the
-// sectors the drive took: it reads as written and open, and a later burn
-// does not take it for blank.
-class CutBurnTest : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
-  constexpr int32_t kImage = 2000;
-  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
-  testing::ScratchDir dir;
-  const std::string state = (dir / "drive.state").string();
+// Burns `sent` sectors of a `sectors`-sector image on the drive at `state`
+// in a child process, then kills it there. Fails when the child did not get
+// that far.
+void BurnAndKill(const std::string& state, const char* medium, int32_t mode, int32_t sectors, int32_t sent) {
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
@@ -613,14 +607,14 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
   if (child == 0) {
     // The child burns and stops halfway; any failure becomes its exit code.
     ::close(ready[0]);
-    const std::string spec = state + ",medium=" + GetParam();
+    const std::string spec = state + ",medium=" + medium;
     SptiPassThrough pass([spec](char, std::string* error) { return platform::OpenEmulatedDevice(spec, error); });
     CachedDiscDrive drive;
     drive.SetPassThrough(&pass);
     if (!drive.Open("\\\\.\\E:")) ::_exit(2);
     drive.SetWriteCacheBufferSize(0);
-    if (drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)) != CBR_OK) ::_exit(3);
-    for (int32_t lba = 0; lba < kSent; ++lba) {
+    if (drive.WriteStart(mode, 0, DvdToc(sectors)) != CBR_OK) ::_exit(3);
+    for (int32_t lba = 0; lba < sent; ++lba) {
       uint8_t sector[2048];
       DvdSector(lba, sector);
       if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) ::_exit(4);
@@ -638,6 +632,20 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ::close(ready[0]);
   ASSERT_TRUE(halfway) << "child ended with " << status;
+}
+
+// A write-once disc whose burn ends with the writing process killed keeps the
+// sectors the drive took: it reads as written and open, and a later burn
+// does not take it for blank.
+class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  BurnAndKill(state, GetParam(), CCC_SAO, kImage, kSent);
+  if (HasFatalFailure()) return;
 
   WriteRig rig(GetParam(), {}, state);
   ASSERT_TRUE(rig.opened());
@@ -668,6 +676,56 @@ INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r",
                            }
                            return name;
                          });
+
+// A disc-at-once CD burn writes the disc from its lead-in on: killed
+// halfway, it leaves a disc that is no longer blank. A CD-R refuses a second
+// burn untouched; a CD-RW is blanked for it.
+struct CutCdCase {
+  const char* name;
+  const char* medium;
+  int32_t mode;
+  int32_t second_start;
+  size_t blanks;
+};
+
+class CutCdBurnTest : public ::testing::TestWithParam<CutCdCase> {};
+
+TEST_P(CutCdBurnTest, KilledBurnLeavesADiscThatIsNotBlank) {
+  const CutCdCase& c = GetParam();
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  BurnAndKill(state, c.medium, c.mode, kImage, kSent);
+  if (HasFatalFailure()) return;
+
+  WriteRig rig(c.medium, {}, state);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  EXPECT_EQ(rig.soft()->media().status, emu::DiscStatus::kAppendable);
+  const auto data_path = dir / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(c.mode, 0, DvdToc(kImage)), c.second_start);
+  EXPECT_EQ(rig.Commands(kBlank).size(), c.blanks);
+  if (c.second_start != CBR_OK) {
+    EXPECT_TRUE(rig.Commands(kSendCueSheet).empty());
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+    EXPECT_EQ(ReadFile(data_path), before);
+    return;
+  }
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, CutCdBurnTest,
+    ::testing::Values(CutCdCase{"CdRSessionAtOnce", "cd-r", CCC_SAO, CBR_NOTEMPTY, 0},
+                      CutCdCase{"CdRRaw96", "cd-r", CCC_DAO_RAW96, CBR_NOTEMPTY, 0},
+                      CutCdCase{"CdRwSessionAtOnce", "cd-rw", CCC_SAO, CBR_OK, 1},
+                      CutCdCase{"CdRwRaw16", "cd-rw", CCC_DAO_RAW16, CBR_OK, 1}),
+    [](const ::testing::TestParamInfo<CutCdCase>& info) { return std::string(info.param.name); });
 
 TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
   WriteRig rig("dvd-r");

@@ -893,7 +893,7 @@ int SoftMmcDrive::ReadDiscInformation(Command& c) {
   bool erasable = IsRewritableProfile(media_.profile) || IsRandomWritableProfile(media_.profile);
   uint8_t status = static_cast<uint8_t>(media_.status);
   uint8_t session_state = media_.status == DiscStatus::kComplete ? 3 : 0;
-  if (!IsCd() && media_.status == DiscStatus::kAppendable) session_state = 1;
+  if ((!IsCd() && media_.status == DiscStatus::kAppendable) || IsCutCd()) session_state = 1;
   a[2] = static_cast<uint8_t>((erasable ? 0x10 : 0) | (session_state << 2) | status);
   a[3] = 1;
   const CdLayout& layout = media_.layout;
