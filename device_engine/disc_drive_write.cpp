@@ -92,7 +92,8 @@ int32_t DiscDrive::WriteStart(int32_t write_mode, int32_t flags, TocStructure to
 
 int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
   // Every refusal comes before the medium is touched: a recorded CD-RW is
-  // blanked only once the image is known to fit it.
+  // blanked only once the image is known to fit it, when the drive reads
+  // the disc's ATIP.
   bool erase = false;
   if (media_type_ == 0x09) {
     if (!IsDiscEmpty()) {
@@ -122,13 +123,14 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
     last_lba_ = image_end;
   }
   // The last written LBA must lie before the last possible lead-out start.
-  // A recorded disc tells it only once blank; before blanking, the medium's
-  // capacity stands in for it (when the drive reports none, the check after
-  // blanking is the only one).
+  // A recorded disc's disc information tells it only once blank; its ATIP
+  // tells it before. The formatted capacity a drive reports for a CD-RW is
+  // that of packet writing, well below this: it must not refuse an image.
+  // Without an ATIP, the check after blanking is the only one.
   const bool check_size = !(raw && (flags & CDD_OVERBURN) != 0);
   if (check_size && erase) {
-    const int32_t blank_capacity = ReadFormatCapacities(nullptr);
-    if (blank_capacity > 0 && !ImageFits(blank_capacity, last_lba_)) return CBR_OVERCAPACITY;
+    AtipTimes atip;
+    if (ReadAtip(&atip) && !ImageFits(atip.last_lead_out_start, last_lba_)) return CBR_OVERCAPACITY;
   }
   if (erase) {
     std::printf("CD-RW erasing\n");

@@ -526,16 +526,80 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
     [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
 
-// A write-once disc whose burn ends with the writing process killed keeps the
-// sectors the drive took: it reads as written and open, and a later burn
-// does not take it for blank.
-class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+// A recorded CD-RW is measured by its ATIP before it is blanked: the
+// formatted capacity the drive reports (that of packet writing) refuses
+// nothing, and a drive without an ATIP blanks first and checks after.
+struct CdRwStartCase {
+  const char* name;
+  bool atip_missing;
+  uint32_t format_capacity;  // the drive's READ FORMAT CAPACITIES figure; 0: its own
+  int32_t sectors;           // of the image
+  int32_t result;
+  size_t blanks;             // BLANK commands the start sends
+};
 
-TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
-  constexpr int32_t kImage = 2000;
-  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
-  testing::ScratchDir dir;
-  const std::string state = (dir / "drive.state").string();
+class CdRwStartTest : public ::testing::TestWithParam<CdRwStartCase> {};
+
+TEST_P(CdRwStartTest, RecordedDiscMeasuredByItsAtip) {
+  const CdRwStartCase& c = GetParam();
+  constexpr int32_t kRecorded = 300;
+  emu::DriveFaults faults;
+  faults.atip_missing = c.atip_missing;
+  if (c.format_capacity != 0) faults.format_capacity_blocks = c.format_capacity;
+  WriteRig rig("cd-rw", faults);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  WriteDvdImage(drive, kRecorded);
+  const auto data_path = rig.dir() / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(c.sectors)), c.result);
+  EXPECT_EQ(rig.Commands(kBlank).size(), c.blanks);
+  if (c.result != CBR_OK) {
+    EXPECT_TRUE(rig.Commands(kSendCueSheet).empty());
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+    if (c.blanks == 0) {
+      EXPECT_EQ(ReadFile(data_path), before);
+      EXPECT_FALSE(drive.IsDiscEmpty());
+    }
+    return;
+  }
+  // Accepted: the whole image is written over the blanked disc.
+  for (int32_t lba = 0; lba < c.sectors; ++lba) {
+    uint8_t sector[2048];
+    DvdSector(lba, sector);
+    sector[0] ^= 0x5A;  // differs from what the disc held before
+    ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
+  }
+  ASSERT_TRUE(drive.WriteEnd(false));
+  for (int32_t lba = 0; lba < c.sectors; lba += 37) {
+    uint8_t main[2352], sub[96], want[2048];
+    std::string error;
+    ASSERT_TRUE(rig.soft()->ReadCdSector(lba, main, sub, &error)) << lba << " " << error;
+    DvdSector(lba, want);
+    want[0] ^= 0x5A;
+    EXPECT_EQ(std::memcmp(main + 16, want, 2048), 0) << lba;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atip, CdRwStartTest,
+    ::testing::Values(
+        // Fits the disc, not the packet-written capacity the drive reports.
+        CdRwStartCase{"FitsBeyondFormattedCapacity", false, 200, 300, CBR_OK, 1},
+        // The last LBA on the ATIP's last possible lead-out start.
+        CdRwStartCase{"OneSectorPastAtipLeadOut", false, 0, kCdLastLeadOut + 1, CBR_OVERCAPACITY, 0},
+        // No ATIP: no guess before blanking; the blank disc's own figure decides.
+        CdRwStartCase{"NoAtipBlanksThenRefuses", true, 0, kCdLastLeadOut + 1, CBR_OVERCAPACITY, 1},
+        CdRwStartCase{"NoAtipBlanksAndWrites", true, 200, 300, CBR_OK, 1}),
+    [](const ::testing::TestParamInfo<CdRwStartCase>& info) { return std::string(info.param.name); });
+
+// Burns `sent` sectors of a `sectors`-sector image on the drive at `state`
+// in a child process, then kills it there. Fails when the child did not get
+// that far.
+void BurnAndKill(const std::string& state, const char* medium, int32_t mode, int32_t sectors, int32_t sent) {
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
@@ -543,14 +607,14 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
   if (child == 0) {
     // The child burns and stops halfway; any failure becomes its exit code.
     ::close(ready[0]);
-    const std::string spec = state + ",medium=" + GetParam();
+    const std::string spec = state + ",medium=" + medium;
     SptiPassThrough pass([spec](char, std::string* error) { return platform::OpenEmulatedDevice(spec, error); });
     CachedDiscDrive drive;
     drive.SetPassThrough(&pass);
     if (!drive.Open("\\\\.\\E:")) ::_exit(2);
     drive.SetWriteCacheBufferSize(0);
-    if (drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)) != CBR_OK) ::_exit(3);
-    for (int32_t lba = 0; lba < kSent; ++lba) {
+    if (drive.WriteStart(mode, 0, DvdToc(sectors)) != CBR_OK) ::_exit(3);
+    for (int32_t lba = 0; lba < sent; ++lba) {
       uint8_t sector[2048];
       DvdSector(lba, sector);
       if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) ::_exit(4);
@@ -568,6 +632,20 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ::close(ready[0]);
   ASSERT_TRUE(halfway) << "child ended with " << status;
+}
+
+// A write-once disc whose burn ends with the writing process killed keeps the
+// sectors the drive took: it reads as written and open, and a later burn
+// does not take it for blank.
+class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  BurnAndKill(state, GetParam(), CCC_SAO, kImage, kSent);
+  if (HasFatalFailure()) return;
 
   WriteRig rig(GetParam(), {}, state);
   ASSERT_TRUE(rig.opened());
@@ -598,6 +676,56 @@ INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r",
                            }
                            return name;
                          });
+
+// A disc-at-once CD burn writes the disc from its lead-in on: killed
+// halfway, it leaves a disc that is no longer blank. A CD-R refuses a second
+// burn untouched; a CD-RW is blanked for it.
+struct CutCdCase {
+  const char* name;
+  const char* medium;
+  int32_t mode;
+  int32_t second_start;
+  size_t blanks;
+};
+
+class CutCdBurnTest : public ::testing::TestWithParam<CutCdCase> {};
+
+TEST_P(CutCdBurnTest, KilledBurnLeavesADiscThatIsNotBlank) {
+  const CutCdCase& c = GetParam();
+  constexpr int32_t kImage = 2000;
+  constexpr int32_t kSent = 26 * 4;
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  BurnAndKill(state, c.medium, c.mode, kImage, kSent);
+  if (HasFatalFailure()) return;
+
+  WriteRig rig(c.medium, {}, state);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  EXPECT_EQ(rig.soft()->media().status, emu::DiscStatus::kAppendable);
+  const auto data_path = dir / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_FALSE(before.empty());
+  rig.hooks().ClearLog();
+  ASSERT_EQ(drive.WriteStart(c.mode, 0, DvdToc(kImage)), c.second_start);
+  EXPECT_EQ(rig.Commands(kBlank).size(), c.blanks);
+  if (c.second_start != CBR_OK) {
+    EXPECT_TRUE(rig.Commands(kSendCueSheet).empty());
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+    EXPECT_EQ(ReadFile(data_path), before);
+    return;
+  }
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, CutCdBurnTest,
+    ::testing::Values(CutCdCase{"CdRSessionAtOnce", "cd-r", CCC_SAO, CBR_NOTEMPTY, 0},
+                      CutCdCase{"CdRRaw96", "cd-r", CCC_DAO_RAW96, CBR_NOTEMPTY, 0},
+                      CutCdCase{"CdRwSessionAtOnce", "cd-rw", CCC_SAO, CBR_OK, 1},
+                      CutCdCase{"CdRwRaw16", "cd-rw", CCC_DAO_RAW16, CBR_OK, 1}),
+    [](const ::testing::TestParamInfo<CutCdCase>& info) { return std::string(info.param.name); });
 
 TEST(WriteStartTest, SecondStartWhileWritingIsAlreadyRunning) {
   WriteRig rig("dvd-r");

@@ -119,14 +119,17 @@ void DeinterleaveSubchannel(const uint8_t* raw, uint8_t* channels) {
   }
 }
 
-// A READ TOC/PMA/ATIP block for `format` (0, 1, 2 or 5). Formats 0-2 are also
+// The ATIP answer: a 4-byte header, then one 24-byte descriptor.
+constexpr uint32_t kAtipLength = 28;
+
+// A READ TOC/PMA/ATIP block for `format` (0, 1, 2, 4 or 5). Formats 0-2 are also
 // put in bits 7-6 of the control byte, where older ATAPI drives (SFF-8020i)
 // take the format from; MMC drives ignore those vendor bits. The raw TOC asks
 // for MSF addresses: such drives otherwise answer its points in LBA form.
 void BuildReadTocCdb(uint8_t* cdb, uint8_t format, uint32_t allocation) {
   std::memset(cdb, 0, 10);
   cdb[0] = kReadToc;
-  if (format == 2) cdb[1] = 0x02;
+  if (format == 2 || format == 4) cdb[1] = 0x02;
   cdb[2] = format;
   if (format == 0) cdb[6] = 1;
   Put16(cdb + 7, allocation);
@@ -539,6 +542,30 @@ int32_t MmcDrive::GetWritableSize() {
   auto track_size = static_cast<int32_t>(Get32(answer.data() + 24));
   std::printf("tracksize=%ld\n", static_cast<long>(track_size));
   return track_size;
+}
+
+bool MmcDrive::ReadAtip(AtipTimes* times) {
+  uint8_t cdb[10];
+  BuildReadTocCdb(cdb, 4, kAtipLength);
+  AlignedBuffer answer(kAtipLength);
+  std::memset(answer.data(), 0, kAtipLength);
+  if (Execute(cdb, sizeof cdb, answer.data(), kAtipLength, false) != 0) return false;
+  // The answer must reach the lead-out time (byte 14), and carry the bits
+  // the descriptor always has set (byte 4 bit 7, byte 6 bit 7): a drive that
+  // reads the format from elsewhere answers a TOC instead.
+  const uint8_t* a = answer.data();
+  if (Get16(a) + 2u < 15u || (a[4] & 0x80) == 0 || (a[6] & 0x80) == 0) return false;
+  // Times in binary MSF: a lead-in's minute is 90-99 (before LBA -150), a
+  // lead-out's below 90.
+  if (!IsMsf(a[9], a[10]) || !IsMsf(a[13], a[14])) return false;
+  if (a[8] < kMsfNegativeMinute || a[8] > 99 || a[12] >= kMsfNegativeMinute) return false;
+  const int32_t lead_in = MsfToLba(a[8], a[9], a[10]);
+  const int32_t lead_out = MsfToLba(a[12], a[13], a[14]);
+  if (lead_out <= 0) return false;
+  std::printf("ATIP leadin=%02d:%02d:%02d leadout=%02d:%02d:%02d\n", a[8], a[9], a[10], a[12], a[13], a[14]);
+  times->lead_in_start = lead_in;
+  times->last_lead_out_start = lead_out;
+  return true;
 }
 
 bool MmcDrive::ReadToc(TocStructure* toc) {

@@ -56,6 +56,12 @@ constexpr int32_t kCdTextMaxBytes = 9216;
 // Cue sheets of SendCueSheet are at most this long.
 constexpr int32_t kCueSheetMaxBytes = 2040;
 
+// What the ATIP of a recordable CD tells of its time frame, as LBAs.
+struct AtipTimes {
+  int32_t lead_in_start = 0;        // start of the first lead-in (below -150)
+  int32_t last_lead_out_start = 0;  // last possible start of the lead-out
+};
+
 // One entry of GetWriteSpeed.
 struct WriteSpeedEntry {
   uint8_t reserved;   // not written by GetWriteSpeed's GET PERFORMANCE step
@@ -129,6 +135,9 @@ class MmcDrive {
   virtual int32_t GetLeadInStart();
   virtual int32_t GetLastLeadOut();
   virtual int32_t GetWritableSize();
+  // The ATIP of a CD-R or CD-RW (READ TOC format 4), recorded or blank; false
+  // when the drive refuses it or its answer does not hold the times.
+  virtual bool ReadAtip(AtipTimes* times);
   virtual bool ReadRawToc(TocStructure* toc, bool first_pregap, bool search_pregaps, bool all_sessions);
   virtual bool ReadToc(TocStructure* toc);
   virtual bool ReadTrackInformation(uint8_t* buffer, int32_t track, int32_t length);

@@ -289,6 +289,64 @@ void Put16(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
+// The ATIP of a recordable CD: the lead-in start and the last possible
+// lead-out start, or nothing when the drive does not give them.
+struct AtipCase {
+  const char* name;
+  const char* settings;  // "{image}" stands for a recorded CD's cue sheet
+  bool atip_missing;
+  std::function<void(uint8_t*)> tamper;  // on the ATIP answer
+  bool known;
+};
+
+void PrintTo(const AtipCase& c, std::ostream* out) { *out << c.name; }
+
+class MmcDriveAtip : public ::testing::TestWithParam<AtipCase> {};
+
+TEST_P(MmcDriveAtip, TimesOrNothing) {
+  const AtipCase& c = GetParam();
+  testing::ScratchDir images;
+  std::string settings = c.settings;
+  const size_t image_at = settings.find("{image}");
+  if (image_at != std::string::npos) settings.replace(image_at, 7, MakeCdImage(images.path(), 0).cue.string());
+  const auto tamper = c.tamper;
+  TamperedDrive t(settings, [tamper](const platform::ScsiRequest& q, uint8_t* data) {
+    if (tamper && q.cdb[0] == 0x43 && q.cdb[2] == 4) tamper(data);
+  });
+  ASSERT_TRUE(t.opened);
+  t.fixture.hooks().UpdateFaults([&](DriveFaults& f) { f.atip_missing = c.atip_missing; });
+  AtipTimes times;
+  times.lead_in_start = times.last_lead_out_start = 12345;
+  EXPECT_EQ(t.drive.ReadAtip(&times), c.known);
+  EXPECT_EQ(t.fixture.hooks().log().back().cdb, Bytes({0x43, 0x02, 0x04, 0, 0, 0, 0, 0, 28, 0}));
+  if (c.known) {
+    EXPECT_EQ(times.lead_in_start, -11634);        // 97:26:66
+    EXPECT_EQ(times.last_lead_out_start, 359849);  // 79:59:74
+  } else {
+    EXPECT_EQ(times.lead_in_start, 12345);
+    EXPECT_EQ(times.last_lead_out_start, 12345);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, MmcDriveAtip,
+    ::testing::Values(
+        AtipCase{"BlankCdR", "medium=cd-r", false, nullptr, true},
+        AtipCase{"BlankCdRw", "medium=cd-rw", false, nullptr, true},
+        AtipCase{"PressedCd", "medium=cd-rom,image={image}", false, nullptr, false},
+        AtipCase{"DvdRw", "medium=dvd-rw", false, nullptr, false},
+        AtipCase{"Refused", "medium=cd-rw", true, nullptr, false},
+        // An older drive takes the format from byte 9 and answers the TOC.
+        AtipCase{"TocInstead", "medium=cd-rw,image={image},atapi=sff8020", false, nullptr, false},
+        AtipCase{"EndsBeforeTheLeadOut", "medium=cd-rw", false, [](uint8_t* a) { a[1] = 12; }, false},
+        AtipCase{"ReachesTheLeadOutFrame", "medium=cd-rw", false, [](uint8_t* a) { a[1] = 13; }, true},
+        AtipCase{"FixedBitClear", "medium=cd-rw", false, [](uint8_t* a) { a[6] &= 0x7F; }, false},
+        AtipCase{"FrameOutOfRange", "medium=cd-rw", false, [](uint8_t* a) { a[14] = 75; }, false},
+        AtipCase{"LeadOutInLeadInTime", "medium=cd-rw", false, [](uint8_t* a) { a[12] = 95; }, false},
+        AtipCase{"LeadInInProgramTime", "medium=cd-rw", false, [](uint8_t* a) { a[8] = 20; }, false},
+        AtipCase{"MinuteBeyondTheClock", "medium=cd-rw", false, [](uint8_t* a) { a[8] = 100; }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(MmcDriveClamping, RawTocClaimingMoreDescriptorsThanFit) {
   testing::ScratchDir images;
   CdImage image = MakeCdImage(images.path(), 150);

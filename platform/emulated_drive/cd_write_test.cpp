@@ -11,6 +11,7 @@
 
 #include "platform/emulated_device.h"
 #include "platform/emulated_drive/cd_codec.h"
+#include "platform/emulated_drive/disc_layout.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
@@ -296,6 +297,45 @@ TEST_F(CdWriteTest, BlankMakesCdRwWritableAgain) {
   WriteSao(host, disc);
   Bytes toc = host.In(Cdb10(0x43, 0, 1028, 0, 1), 1028);
   EXPECT_EQ(toc[3], 3);
+}
+
+// A session-at-once pass the host leaves after its first WRITE: the disc the
+// drive holds afterwards has an incomplete session and is not blank. No new
+// pass starts on it; a CD-RW takes one once blanked.
+class CutPassTest : public CdWriteTest, public ::testing::WithParamInterface<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(Media, CutPassTest, ::testing::Values("cd-r", "cd-rw"),
+                         [](const auto& info) { return std::string(info.param) == "cd-r" ? "CdR" : "CdRw"; });
+
+TEST_P(CutPassTest, LeavesADiscThatIsNotBlank) {
+  const bool rewritable = std::string(GetParam()) == "cd-rw";
+  SaoDisc disc = MakeSaoDisc(dir_.path());
+  const std::string entry = (dir_ / "drive").string() + ",medium=" + GetParam();
+  {
+    Host host(entry);
+    SelectWriteMode(host, 2, 0);
+    Bytes cdb = {0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(disc.sheet.size()), 0};
+    ASSERT_EQ(host.Out(cdb, disc.sheet).status, 0);
+    Bytes data;
+    for (int32_t lba = -150; lba < -118; ++lba) {
+      Bytes s = disc.Sector(lba);
+      data.insert(data.end(), s.begin(), s.end());
+    }
+    ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(-150), 32), data).status, 0);
+  }
+  Host host(entry);
+  Bytes info = host.In(Cdb10(0x51, 0, 256), 256);
+  EXPECT_EQ(info[2] & 0x0F, 0x05);  // an incomplete session on an incomplete disc
+  SelectWriteMode(host, 2, 0);
+  Bytes cdb = {0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(disc.sheet.size()), 0};
+  EXPECT_EQ(host.Out(cdb, disc.sheet).sense, 0x052C00u);
+  SelectWriteMode(host, 3, 3);
+  EXPECT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(kFirstLeadInStart), 1), Bytes(2448)).sense, 0x052C00u);
+  EXPECT_EQ(host.Run({0xA1, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).sense, rewritable ? 0u : 0x053005u);
+  if (!rewritable) return;
+  EXPECT_EQ(host.In(Cdb10(0x51, 0, 256), 256)[2] & 3, 0);
+  WriteSao(host, disc);
+  EXPECT_EQ(host.In(Cdb10(0x43, 0, 1028, 0, 1), 1028)[3], 3);
 }
 
 // The raw write: lead-in, program area and lead-out built here from the Red

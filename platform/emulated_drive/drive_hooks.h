@@ -68,6 +68,12 @@ struct DriveFaults {
   // A raw pass records only its first n sessions (0: all of them); the
   // sectors of the others stay outside any session.
   int raw_pass_session_limit = 0;
+  // READ TOC format 4 (the ATIP) is refused with 5/24/00, as by a drive that
+  // does not read it.
+  bool atip_missing = false;
+  // READ FORMAT CAPACITIES reports this many blocks in its current/maximum
+  // descriptor instead of the medium's own figure.
+  std::optional<uint32_t> format_capacity_blocks;
   // Mode page 5 offers no BUFE bit.
   bool missing_bufe = false;
   // (write type, data block type) pairs refused by MODE SELECT; block type 0xFF means any.

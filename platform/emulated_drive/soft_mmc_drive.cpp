@@ -784,6 +784,23 @@ int SoftMmcDrive::ReadToc(Command& c) {
       }
       a.insert(a.end(), d, d + 11);
     }
+  } else if (format == 4) {
+    // The ATIP of a recordable CD, pre-grooved on the medium whatever is
+    // recorded on it: a 24-byte descriptor with the times in binary MSF.
+    bool recordable = media_.profile == 0x09 || media_.profile == 0x0A;
+    if (!recordable || c.faults.atip_missing) return c.Fail(5, 0x24, 0x00);
+    a.resize(28, 0);
+    a[4] = 0x80;  // bit 7 always set; writing power and reference speed not given
+    a[5] = 0x40;  // unrestricted use
+    a[6] = static_cast<uint8_t>(0x80 | (media_.profile == 0x0A ? 0x40 : 0x00));  // bit 6: rewritable; A1-A3 not valid
+    Msf leadin = LbaToMsf(kFirstLeadInStart);
+    a[8] = static_cast<uint8_t>(leadin.minute);
+    a[9] = static_cast<uint8_t>(leadin.second);
+    a[10] = static_cast<uint8_t>(leadin.frame);
+    Msf last = LbaToMsf(static_cast<int32_t>(media_.capacity));
+    a[12] = static_cast<uint8_t>(last.minute);
+    a[13] = static_cast<uint8_t>(last.second);
+    a[14] = static_cast<uint8_t>(last.frame);
   } else if (format == 5) {
     if (dvd || layout.cdtext.empty()) return c.Fail(5, 0x24, 0x00);
     for (const auto& p : layout.cdtext) a.insert(a.end(), p.begin(), p.end());
@@ -876,7 +893,7 @@ int SoftMmcDrive::ReadDiscInformation(Command& c) {
   bool erasable = IsRewritableProfile(media_.profile) || IsRandomWritableProfile(media_.profile);
   uint8_t status = static_cast<uint8_t>(media_.status);
   uint8_t session_state = media_.status == DiscStatus::kComplete ? 3 : 0;
-  if (!IsCd() && media_.status == DiscStatus::kAppendable) session_state = 1;
+  if ((!IsCd() && media_.status == DiscStatus::kAppendable) || IsCutCd()) session_state = 1;
   a[2] = static_cast<uint8_t>((erasable ? 0x10 : 0) | (session_state << 2) | status);
   a[3] = 1;
   const CdLayout& layout = media_.layout;

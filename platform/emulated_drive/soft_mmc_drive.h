@@ -119,6 +119,11 @@ class SoftMmcDrive {
   // Helpers.
   int CheckMedium(Command& c);
   bool IsCd() const;
+  // A CD whose first disc-at-once pass was cut: the medium took sectors of
+  // it (from the lead-in on), but no session was recorded.
+  bool IsCutCd() const;
+  // Notes that the medium took the sectors of a CD pass, at once.
+  void MarkCdWritten();
   std::vector<uint8_t> ModePage(uint8_t page, int control) const;
   std::vector<uint16_t> WriteSpeeds() const;
   uint16_t MaxReadSpeed() const;

@@ -398,6 +398,8 @@ TEST_F(LoadedCueTest, ReadTocFormats) {
   EXPECT_EQ(msf.data[4 + 6], 9);
   EXPECT_EQ(msf.data[4 + 7], 25);
   EXPECT_EQ(d.In(Cdb10(0x43, 0, 0, 1028, 4), 1028).sense_key_asc(), 0x052400u);
+  // A pressed disc has no ATIP.
+  EXPECT_EQ(d.In({0x43, 2, 4, 0, 0, 0, 0, 0, 28, 0}, 28).sense_key_asc(), 0x052400u);
 
   Answer raw = d.In({0x43, 0, 2, 0, 0, 0, 1, 0x05, 0x84, 0}, 1412);
   ASSERT_EQ(raw.status, 0);
@@ -755,6 +757,91 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CdTextMissing", "cd-r", {0x43, 0, 5, 0, 0, 0, 0, 0x24, 0, 0}, false, 9216, 0x052400},
         RefusalCase{"ReadCdOnDvd", "dvd-r", ReadCdCdb(0, 1, 0xF8, 0), false, 2352, 0x056400}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// READ TOC format 4: the ATIP of a recordable CD, recorded or blank, in the
+// MMC layout: data length 26, bit 7 of bytes 4 and 6 set, unrestricted use
+// (byte 5 bit 6), CD-RW in byte 6 bit 6, the lead-in start at bytes 8-10 and
+// the last possible lead-out start at bytes 12-14 (binary MSF), the same
+// times the blank disc's disc information gives.
+struct AtipCase {
+  const char* name;
+  const char* medium;
+  bool recorded;          // a session written before asking
+  size_t allocation;
+  uint32_t sense;         // 0: answered
+  uint8_t disc_type;      // byte 6
+};
+
+class AtipTest : public SoftMmcDriveTest, public ::testing::WithParamInterface<AtipCase> {};
+
+TEST_P(AtipTest, ReadTocFormat4) {
+  const AtipCase& c = GetParam();
+  Drive d(Spec(std::string("medium=") + c.medium));
+  const Bytes blank_info = d.In(Cdb10(0x51, 0, 0, 256), 256).data;
+  if (c.recorded) {
+    // One audio track, 0..299, written session at once.
+    const Bytes page = ModeSelectPage5(2, 0);
+    ASSERT_EQ(d.Out(ModeSelectCdb(page.size()), page).status, 0);
+    const Bytes sheet = {0x01, 0, 0, 0x00, 0, 0, 0, 0, 0x01, 1, 0, 0x00, 0, 0, 0, 0,
+                         0x01, 1, 1, 0x00, 0, 0, 2, 0, 0x01, 0xAA, 1, 0x00, 0, 0, 6, 0};
+    ASSERT_EQ(d.Out({0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(sheet.size()), 0}, sheet).status, 0);
+    for (int32_t lba = -150; lba < 300; lba += 75) {
+      ASSERT_EQ(d.Out(Cdb10(0x2A, 0, static_cast<uint32_t>(lba), 75), Bytes(75 * 2352, 0x33)).status, 0) << lba;
+    }
+    ASSERT_EQ(d.None({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+    ASSERT_NE(d.In(Cdb10(0x51, 0, 0, 256), 256).data[2] & 3, 0);
+  }
+  const Bytes cdb = {0x43, 0x02, 0x04, 0, 0, 0, 0, 0, static_cast<uint8_t>(c.allocation), 0};
+  Answer a = d.In(cdb, c.allocation);
+  if (c.sense != 0) {
+    EXPECT_EQ(a.sense_key_asc(), c.sense) << std::hex << a.sense_key_asc();
+    return;
+  }
+  ASSERT_EQ(a.status, 0);
+  Bytes want(28, 0);
+  want[1] = 26;
+  want[4] = 0x80;
+  want[5] = 0x40;
+  want[6] = c.disc_type;
+  want[8] = 97, want[9] = 26, want[10] = 66;   // LBA -11,634
+  want[12] = 79, want[13] = 59, want[14] = 74;  // LBA 359,849
+  want.resize(c.allocation);
+  EXPECT_EQ(a.data, want);
+  EXPECT_EQ(Bytes(blank_info.begin() + 17, blank_info.begin() + 20), Bytes({97, 26, 66}));
+  EXPECT_EQ(Bytes(blank_info.begin() + 21, blank_info.begin() + 24), Bytes({79, 59, 74}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, AtipTest,
+    ::testing::Values(AtipCase{"BlankCdR", "cd-r", false, 28, 0, 0x80},
+                      AtipCase{"BlankCdRw", "cd-rw", false, 28, 0, 0xC0},
+                      AtipCase{"RecordedCdR", "cd-r", true, 28, 0, 0x80},
+                      AtipCase{"RecordedCdRw", "cd-rw", true, 28, 0, 0xC0},
+                      AtipCase{"ShortAllocation", "cd-rw", false, 12, 0, 0xC0},
+                      AtipCase{"DvdR", "dvd-r", false, 28, 0x052400, 0},
+                      AtipCase{"DvdPlusRw", "dvd+rw", false, 28, 0x052400, 0},
+                      AtipCase{"BdRe", "bd-re", false, 28, 0x052400, 0},
+                      AtipCase{"HdDvdR", "hddvd-r", false, 28, 0x052400, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A drive that reads no ATIP, and one whose formatted capacity is set.
+TEST_F(SoftMmcDriveTest, AtipAndFormatCapacityFaults) {
+  Drive d(Spec("medium=cd-rw"));
+  const Bytes atip_cdb = {0x43, 0x02, 0x04, 0, 0, 0, 0, 0, 28, 0};
+  ASSERT_EQ(d.In(atip_cdb, 28).status, 0);
+  // A CD-RW's formatted capacity is that of fixed packets of 32 blocks
+  // (each 39 on the disc), below the ATIP's 359,849.
+  Answer caps = d.In(Cdb10(0x23, 0, 0, 2048), 2048);
+  ASSERT_EQ(caps.status, 0);
+  EXPECT_EQ(Be32(caps.data, 4), 359849u / 39 * 32);
+  EXPECT_EQ(Be32(Drive(Spec("medium=cd-r")).In(Cdb10(0x23, 0, 0, 2048), 2048).data, 4), 359849u);
+  d.soft()->hooks().UpdateFaults([](DriveFaults& f) {
+    f.atip_missing = true;
+    f.format_capacity_blocks = 1234;
+  });
+  EXPECT_EQ(d.In(atip_cdb, 28).sense_key_asc(), 0x052400u);
+  EXPECT_EQ(Be32(d.In(Cdb10(0x23, 0, 0, 2048), 2048).data, 4), 1234u);
+}
 
 TEST_F(SoftMmcDriveTest, FormatUnitTakesAnOfferedDescriptor) {
   Drive d(Spec("medium=dvd+rw"));

@@ -48,7 +48,7 @@ int SoftMmcDrive::SendCueSheet(Command& c) {
   if (int s = CheckMedium(c)) return s;
   if (media_.profile != 0x09 && media_.profile != 0x0A) return c.Fail(5, 0x30, 0x05);
   if ((page5_[2] & 0x0F) != 2) return c.Fail(5, 0x2C, 0x00);
-  if (media_.status == DiscStatus::kComplete || media_.pressed) return c.Fail(5, 0x2C, 0x00);
+  if (media_.status == DiscStatus::kComplete || media_.pressed || IsCutCd()) return c.Fail(5, 0x2C, 0x00);
   size_t length = Get24(c.cdb + 6);
   if (length == 0 || length > c.data_length) return c.Fail(5, 0x24, 0x00);
   if (length % 8 != 0) return c.Fail(5, 0x26, 0x00);
@@ -211,20 +211,39 @@ int SoftMmcDrive::Write10(Command& c) {
   if (write_type == 2) {
     // A pass begun in another write type has no cue sheet to write against.
     if (!writing_ || pending_layout_.sessions.empty()) return c.Fail(5, 0x2C, 0x00);
-    return WriteCdSao(c, lba, count);
+    int status = WriteCdSao(c, lba, count);
+    if (status == 0) MarkCdWritten();
+    return status;
   }
   if (write_type == 3) {
     if (!writing_) {
+      if (IsCutCd()) return c.Fail(5, 0x2C, 0x00);
       ResetWriteSession();
       writing_ = true;
       test_write_ = (page5_[2] & 0x10) != 0;
       next_write_lba_ = INT32_MIN;
       write_start_lba_ = ProgramStart();
     }
-    return WriteCdRaw(c, lba, count);
+    int status = WriteCdRaw(c, lba, count);
+    if (status == 0) MarkCdWritten();
+    return status;
   }
   // Track-at-once and packet writing of CDs are not emulated.
   return c.Fail(5, 0x2C, 0x00);
+}
+
+bool SoftMmcDrive::IsCutCd() const {
+  return IsCd() && media_.status != DiscStatus::kBlank && media_.layout.sessions.empty();
+}
+
+void SoftMmcDrive::MarkCdWritten() {
+  // A disc-at-once pass writes the disc from its lead-in on: once the medium
+  // took sectors of it, the disc is no longer blank, even when the host dies
+  // before the pass ends. The state outlives the process without a sync; the
+  // pass's end records the session and syncs it.
+  if (test_write_ || media_.status != DiscStatus::kBlank) return;
+  media_.status = DiscStatus::kAppendable;
+  state_file_.Save(media_, nullptr, false);
 }
 
 int SoftMmcDrive::WriteCdSao(Command& c, int32_t lba, uint32_t count) {
@@ -564,13 +583,20 @@ std::vector<FormatDescriptor> FormattableDescriptors(uint16_t profile) {
   }
 }
 
+// Blocks a CD-RW of `capacity` sectors holds written in fixed packets of 32
+// user blocks, each costing 7 more for its link, run-in and run-out.
+uint32_t PacketCapacity(int64_t capacity) { return static_cast<uint32_t>(capacity / (32 + 7) * 32); }
+
 }  // namespace
 
 int SoftMmcDrive::ReadFormatCapacities(Command& c) {
   if (int s = CheckMedium(c)) return s;
   std::vector<uint8_t> a(4, 0);
   uint8_t current[8] = {};
-  Put32(current, static_cast<uint32_t>(media_.capacity));
+  // A CD-RW's figure is what it holds formatted for packet writing, well
+  // below what a disc-at-once pass can record on it.
+  uint32_t blocks = media_.profile == 0x0A ? PacketCapacity(media_.capacity) : static_cast<uint32_t>(media_.capacity);
+  Put32(current, c.faults.format_capacity_blocks.value_or(blocks));
   current[4] = (NeedsFormatting(media_.profile) && !media_.formatted && !media_.pressed) ? 1 : 2;
   current[6] = 0x08;  // 2048-byte blocks
   a.insert(a.end(), current, current + 8);
