@@ -26,6 +26,15 @@
 namespace sorvel::write_test {
 namespace {
 
+// A medium's name as a test name: "dvd+rw" gives "dvdPrw".
+std::string MediumTestName(std::string name) {
+  for (char& ch : name) {
+    if (ch == '-') ch = '_';
+    if (ch == '+') ch = 'P';
+  }
+  return name;
+}
+
 // ---------------------------------------------------------------------------
 // CD images in every write mode
 
@@ -369,14 +378,7 @@ INSTANTIATE_TEST_SUITE_P(Media, DvdWriteTest,
                                            DvdCase{"dvd-rw", kReserveTrack}, DvdCase{"dvd+rw", kFormatUnit},
                                            DvdCase{"dvd-ram", 0}, DvdCase{"bd-r", kReserveTrack},
                                            DvdCase{"bd-re", kFormatUnit}, DvdCase{"hddvd-r", kReserveTrack}),
-                         [](const ::testing::TestParamInfo<DvdCase>& info) {
-                           std::string name = info.param.medium;
-                           for (char& ch : name) {
-                             if (ch == '-') ch = '_';
-                             if (ch == '+') ch = 'P';
-                           }
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<DvdCase>& info) { return MediumTestName(info.param.medium); });
 
 // ---------------------------------------------------------------------------
 // Start results
@@ -668,14 +670,7 @@ TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r", "dvd+r", "bd-r", "hddvd-r"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           std::string name = info.param;
-                           for (char& ch : name) {
-                             if (ch == '-') ch = '_';
-                             if (ch == '+') ch = 'P';
-                           }
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<const char*>& info) { return MediumTestName(info.param); });
 
 // A disc-at-once CD burn writes the disc from its lead-in on: killed
 // halfway, it leaves a disc that is no longer blank. A CD-R refuses a second

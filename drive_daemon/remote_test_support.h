@@ -16,18 +16,13 @@
 #include "drive_daemon/remote_scsi_handler.h"
 #include "native_common/spti_pass_through.h"
 #include "platform/drive_map.h"
+#include "testing/loopback_address.h"
 
 namespace sorvel::remote_test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline sockaddr_in LoopbackAddress(uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
-}
+using sorvel::testing::LoopbackAddress;
 
 // A port of 127.0.0.1 that was free a moment ago (0 when none could be had).
 inline uint16_t FreePort() {

@@ -13,17 +13,10 @@
 #include <thread>
 
 #include "testing/test_paths.h"
+#include "testing/loopback_address.h"
 
 namespace sorvel::testing {
 namespace {
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
-}
 
 // Waits up to `timeout` for the child to end; true when it did.
 bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
@@ -42,7 +35,7 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
 uint16_t FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 0;
-  sockaddr_in addr = Loopback(0);
+  sockaddr_in addr = LoopbackAddress(0);
   socklen_t length = sizeof addr;
   uint16_t port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
@@ -55,7 +48,7 @@ uint16_t FreeLoopbackPort() {
 bool LoopbackPortAccepts(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  sockaddr_in addr = Loopback(port);
+  sockaddr_in addr = LoopbackAddress(port);
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   close(fd);
   return ok;

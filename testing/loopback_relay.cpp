@@ -9,17 +9,10 @@
 #include <chrono>
 
 #include "native_common/qrntp_packet.h"
+#include "testing/loopback_address.h"
 
 namespace sorvel::testing {
 namespace {
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
-}
 
 // Reads exactly `length` bytes; false when the connection ended or the stop flag was set.
 bool ReadExact(int fd, uint8_t* buffer, size_t length, const std::atomic<bool>& stop) {
@@ -52,7 +45,7 @@ LoopbackRelay::LoopbackRelay(uint16_t server_port, Behaviour behaviour)
     : server_port_(server_port), behaviour_(behaviour) {
   listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) return;
-  sockaddr_in addr = Loopback(0);
+  sockaddr_in addr = LoopbackAddress(0);
   socklen_t length = sizeof addr;
   if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 16) != 0 ||
       ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
@@ -91,7 +84,7 @@ void LoopbackRelay::AcceptLoop() {
     if (client < 0) continue;
     ++accepted;
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = Loopback(server_port_);
+    sockaddr_in addr = LoopbackAddress(server_port_);
     if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
       if (server >= 0) ::close(server);
       ::close(client);
