@@ -316,11 +316,12 @@ TocStructure DvdToc(int32_t sectors) {
   return toc;
 }
 
-// Writes an image of `sectors` DvdSector sectors in one whole pass.
+// Writes an image of `sectors` DvdSector sectors in one whole pass. The
+// buffer holds a CD sector's 2,352 bytes, which a CD takes for each sector.
 void WriteDvdImage(GatedDrive& drive, int32_t sectors) {
   ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(sectors)), CBR_OK);
   for (int32_t lba = 0; lba < sectors; ++lba) {
-    uint8_t sector[2048];
+    uint8_t sector[2352] = {};
     DvdSector(lba, sector);
     ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
   }
@@ -570,7 +571,7 @@ TEST_P(CdRwStartTest, RecordedDiscMeasuredByItsAtip) {
   }
   // Accepted: the whole image is written over the blanked disc.
   for (int32_t lba = 0; lba < c.sectors; ++lba) {
-    uint8_t sector[2048];
+    uint8_t sector[2352] = {};  // a CD takes 2,352 bytes a sector
     DvdSector(lba, sector);
     sector[0] ^= 0x5A;  // differs from what the disc held before
     ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba)) << lba;
@@ -617,7 +618,7 @@ void BurnAndKill(const std::string& state, const char* medium, int32_t mode, int
     drive.SetWriteCacheBufferSize(0);
     if (drive.WriteStart(mode, 0, DvdToc(sectors)) != CBR_OK) ::_exit(3);
     for (int32_t lba = 0; lba < sent; ++lba) {
-      uint8_t sector[2048];
+      uint8_t sector[2352] = {};  // a CD takes 2,352 bytes a sector
       DvdSector(lba, sector);
       if (!drive.WriteLBA(CSD_SECTORONLY, sector, lba)) ::_exit(4);
     }

@@ -263,7 +263,7 @@ TEST_F(DiscEraseFormTest, ARemoteEraseKeepsTheWindowAnswering) {
   daemon.Resume();
   ASSERT_EQ(ui_.messages().size(), 1);
   EXPECT_EQ(ui_.messages()[0].text, kErased);
-  EXPECT_GE(ticks_at_resume, 10);  // the window ran while the erase waited
+  EXPECT_GE(ticks_at_resume, 3);  // the window ran again and again while the erase waited
   EXPECT_TRUE(form.fraRecv()->device()->IsDiscEmpty());
   EXPECT_TRUE(form.cmdEnd()->isEnabled());
   form.close();
