@@ -22,6 +22,14 @@ constexpr int32_t kLeadOutSectors = 6750;
 
 bool IsRawMode(int32_t mode) { return mode == CCC_DAO_RAW16 || mode == CCC_DAO_RAW96; }
 
+// Whether the TOC's entries belong to more than one session.
+bool SpansSessions(const TocStructure& toc) {
+  const int n = toc.Count(TST_TOC);
+  for (int i = 1; i < n; ++i) {
+    if (toc.Track(i).SessionNo != toc.Track(0).SessionNo) return true;
+  }
+  return false;
+}
 
 // DVD-family media by their treatment before writing.
 bool IsWriteOnceDvd(int32_t type) {
@@ -107,8 +115,16 @@ int32_t DiscDrive::StartCdWrite(int32_t write_mode, int32_t flags) {
     return CBR_UNKNOWNMEDIA;
   }
   if (write_mode < CCC_SAO || write_mode > CCC_DAO_RAW96) return CBR_IGNOREWRITECOMMAND;
-
   const bool raw = IsRawMode(write_mode);
+  // A session-at-once pass sends one cue sheet and closes one session: the
+  // drive takes nothing past that session's lead-out, so a later session
+  // would fail mid-pass with the medium already spent. Only a raw pass
+  // writes the lead-ins of further sessions itself.
+  if (!raw && SpansSessions(toc_)) {
+    std::printf("error: 複数セッションはこの書き込みコマンドでは書き込めません。\n");
+    return CBR_IGNOREWRITECOMMAND;
+  }
+
   const int32_t image_end = toc_.SessionEndLBA(toc_.LastSession());
   if (raw) {
     // The lead-out is written too: an image ending near the top of the

@@ -217,6 +217,13 @@ std::array<uint8_t, 2352> TwoSessionSector(int32_t lba) {
   return s;
 }
 
+TocStructure TwoSessionToc() {
+  TocStructure toc;
+  toc.AddTrack({1, 1, 1, TCF_DATATRACK, SMC_MODE1, 0, 299});
+  toc.AddTrack({2, 2, 1, TCF_DATATRACK, SMC_MODE1, kSession2Start, kSession2Last});
+  return toc;
+}
+
 struct SessionCase {
   const char* name;
   int32_t mode;
@@ -232,9 +239,7 @@ TEST_P(TwoSessionRawTest, DiscRecordsTheSessionsOfTheLeadIns) {
   faults.raw_pass_session_limit = c.raw_pass_session_limit;
   WriteRig rig("cd-r", faults);
   ASSERT_TRUE(rig.opened());
-  TocStructure toc;
-  toc.AddTrack({1, 1, 1, TCF_DATATRACK, SMC_MODE1, 0, 299});
-  toc.AddTrack({2, 2, 1, TCF_DATATRACK, SMC_MODE1, kSession2Start, kSession2Last});
+  const TocStructure toc = TwoSessionToc();
   GatedDrive& drive = rig.drive();
   ASSERT_EQ(drive.WriteStart(c.mode, 0, toc), CBR_OK);
   for (const auto& [first, last] : {std::pair{0, 299}, std::pair{kSession2Start, kSession2Last}}) {
@@ -528,6 +533,53 @@ INSTANTIATE_TEST_SUITE_P(
                       // SAO writes up to the image's last LBA; the lead-out may start right after it.
                       RecordedCase{"CdRw", "cd-rw", kCdLastLeadOut, kBlank}),
     [](const ::testing::TestParamInfo<RecordedCase>& info) { return std::string(info.param.name); });
+
+// A session-at-once pass sends one cue sheet and closes one session: an
+// image of two sessions is refused before anything reaches the medium, the
+// blank left blank and a recorded CD-RW left as it was (not blanked).
+struct SessionAtOnceCase {
+  const char* name;
+  int32_t mode;
+  const char* medium;
+  bool recorded;
+};
+
+class TwoSessionAtOnceTest : public ::testing::TestWithParam<SessionAtOnceCase> {};
+
+TEST_P(TwoSessionAtOnceTest, RefusedBeforeTheMediumIsTouched) {
+  const SessionAtOnceCase& c = GetParam();
+  WriteRig rig(c.medium);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  if (c.recorded) WriteDvdImage(drive, 300);
+  const auto data_path = rig.dir() / "drive.state.data";
+  const Bytes before = ReadFile(data_path);
+  ASSERT_EQ(drive.IsDiscEmpty(), !c.recorded);
+
+  rig.hooks().ClearLog();
+  EXPECT_EQ(drive.WriteStart(c.mode, 0, TwoSessionToc()), CBR_IGNOREWRITECOMMAND);
+  for (uint8_t op : {kBlank, kFormatUnit, kSendOpc, kReserveTrack, kSendCueSheet, kWrite10, kCloseTrack}) {
+    EXPECT_TRUE(rig.Commands(op).empty()) << std::hex << int(op);
+  }
+  EXPECT_EQ(ReadFile(data_path), before);
+  EXPECT_EQ(drive.IsDiscEmpty(), !c.recorded);
+
+  // The same drive and medium take the image's first session alone.
+  TocStructure first;
+  first.AddTrack(TwoSessionToc().Track(0));
+  ASSERT_EQ(drive.WriteStart(c.mode, 0, first), CBR_OK);
+  EXPECT_TRUE(drive.WriteEnd(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, TwoSessionAtOnceTest,
+    ::testing::Values(SessionAtOnceCase{"SaoBlankCdR", CCC_SAO, "cd-r", false},
+                      SessionAtOnceCase{"SaoRawBlankCdR", CCC_SAO_RAW, "cd-r", false},
+                      SessionAtOnceCase{"SaoRaw96BlankCdR", CCC_SAO_RAW96, "cd-r", false},
+                      SessionAtOnceCase{"SaoRecordedCdRw", CCC_SAO, "cd-rw", true},
+                      SessionAtOnceCase{"SaoRawRecordedCdRw", CCC_SAO_RAW, "cd-rw", true},
+                      SessionAtOnceCase{"SaoRaw96RecordedCdRw", CCC_SAO_RAW96, "cd-rw", true}),
+    [](const ::testing::TestParamInfo<SessionAtOnceCase>& info) { return std::string(info.param.name); });
 
 // A recorded CD-RW is measured by its ATIP before it is blanked: the
 // formatted capacity the drive reports (that of packet writing) refuses

@@ -121,6 +121,7 @@ constexpr uint8_t kReserveTrack = 0x53;
 constexpr uint8_t kTestUnitReady = 0x00;
 constexpr uint8_t kFormatUnit = 0x04;
 constexpr uint8_t kBlank = 0xA1;
+constexpr uint8_t kSendOpc = 0x54;
 
 inline int32_t CdbLba(const emu::LoggedCommand& c) {
   return static_cast<int32_t>(uint32_t{c.cdb[2]} << 24 | uint32_t{c.cdb[3]} << 16 | uint32_t{c.cdb[4]} << 8 | c.cdb[5]);

@@ -91,32 +91,54 @@ TEST_F(DiscCopierTest, SameDriveAndNotReadyAreRefused) {
   EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
 }
 
-// A two-session disc copied on the fly: the copy has both sessions and every
-// sector; a target drive that records only the first session fails the copy
-// when its TOC is read back.
+// A two-session disc copied on the fly: in a raw mode the copy has both
+// sessions and every sector, and a target drive that records only the first
+// session fails the copy when its TOC is read back; a session-at-once mode,
+// which writes one session, is refused before anything reaches the blank.
 TEST(DiscCopierSessionTest, TwoSessionDiscCopiedWholeOrTheCopyFails) {
-  for (int limit : {0, 1}) {
-    SCOPED_TRACE(limit);
+  enum Outcome { kWhole, kDropped, kRefused };
+  struct Case {
+    int32_t mode;
+    int session_limit;
+    Outcome outcome;
+  };
+  for (const Case& c : {Case{CCC_DAO_RAW96, 0, kWhole}, Case{CCC_DAO_RAW96, 1, kDropped}, Case{CCC_SAO, 0, kRefused},
+                        Case{CCC_SAO_RAW, 0, kRefused}}) {
+    SCOPED_TRACE(::testing::Message() << "mode " << c.mode << ", limit " << c.session_limit);
     ScratchDir dir;
     const testing::CueFixture disc = testing::MakeTwoSessionImage(dir.path(), "two");
     DrivesRig rig(dir, {"image=" + disc.cue.string(), "medium=cd-r"});
     ASSERT_TRUE(rig.opened());
     rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW96; }, 0);
-    rig.ChangeSettings([](DeviceSetting& s) {
-      s.CDWriteCommand = CCC_DAO_RAW96;
+    rig.ChangeSettings([&](DeviceSetting& s) {
+      s.CDWriteCommand = c.mode;
       s.ForceEject = false;
     }, 1);
-    rig.drive(1).hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.raw_pass_session_limit = limit; });
+    rig.drive(1).hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.raw_pass_session_limit = c.session_limit; });
+    rig.drive(1).hooks().ClearLog();
     DiscCopier copier;
     JobRecorder events(copier);
-    EXPECT_EQ(copier.StartCopy(rig.device(0), rig.device(1), nullptr), limit == 0) << events.lines.join("\n").toStdString();
-    if (limit == 0) {
-      EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
-    } else {
-      EXPECT_TRUE(events.Has(
-          "2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
-          << events.lines.join("\n").toStdString();
-      EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+    EXPECT_EQ(copier.StartCopy(rig.device(0), rig.device(1), nullptr), c.outcome == kWhole)
+        << events.lines.join("\n").toStdString();
+    switch (c.outcome) {
+      case kWhole:
+        EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
+        break;
+      case kDropped:
+        EXPECT_TRUE(events.Has(
+            "2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
+            << events.lines.join("\n").toStdString();
+        EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+        break;
+      case kRefused:
+        EXPECT_EQ(events.WithPrefix("2:"),
+                  (QStringList{"2:CDの書き込み開始に失敗しました。", "2:指定された書き込みコマンドは利用できません。"}))
+            << events.lines.join("\n").toStdString();
+        EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+        // BLANK, SEND OPC, SEND CUE SHEET, WRITE(10), WRITE(12): none sent.
+        for (uint8_t op : {0xA1, 0x54, 0x5D, 0x2A, 0xAA}) EXPECT_TRUE(rig.drive(1).Commands(op).empty()) << int(op);
+        EXPECT_TRUE(rig.device(1).IsDiscEmpty());
+        break;
     }
   }
 }

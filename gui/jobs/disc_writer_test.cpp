@@ -515,13 +515,18 @@ TEST(DiscWriterDescriptorTest, WriteEndsWithExactlyTheSectorsOfTheToc) {
   EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
 }
 
-// A two-session disc read into ".img", ".sub" and ".ccd" and written back in
-// each raw mode: both sessions reach the disc with every sector; a drive that
-// records only the first session fails the job when its TOC is read back.
+// A two-session disc read into ".img", ".sub" and ".ccd" and written back:
+// in each raw mode both sessions reach the disc with every sector, and a
+// drive that records only the first session fails the job when its TOC is
+// read back; a session-at-once mode, which writes one session, is refused
+// before anything reaches the blank.
+enum class SessionOutcome { kWhole, kDropped, kRefused };
+
 struct SessionWriteCase {
   const char* name;
   int32_t mode;
   int raw_pass_session_limit;
+  SessionOutcome outcome;
 };
 
 class TwoSessionWriteTest : public ::testing::TestWithParam<SessionWriteCase> {};
@@ -542,28 +547,45 @@ TEST_P(TwoSessionWriteTest, CcdOfATwoSessionDiscWrittenBack) {
   rig.drive(1).hooks().UpdateFaults([&](platform::emu::DriveFaults& f) {
     f.raw_pass_session_limit = c.raw_pass_session_limit;
   });
+  rig.drive(1).hooks().ClearLog();
   DiscWriter writer;
   JobRecorder events(writer);
-  const bool dropped = c.raw_pass_session_limit == 1;
-  EXPECT_EQ(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "src.ccd"), nullptr), !dropped)
+  EXPECT_EQ(writer.StartWriteCompatible(rig.device(1), Q(dir.path() / "src.ccd"), nullptr),
+            c.outcome == SessionOutcome::kWhole)
       << events.lines.join("\n").toStdString();
-  EXPECT_EQ(events.WithPrefix("0:Session=2, Track=2, Index=1 From 11700 to").size(), 1)
+  EXPECT_EQ(events.WithPrefix("0:Session=2, Track=2, Index=1 From 11700 to").size(),
+            c.outcome == SessionOutcome::kRefused ? 0 : 1)
       << events.lines.join("\n").toStdString();
-  if (dropped) {
-    EXPECT_EQ(events.WithPrefix("2:").value(0),
-              QStringLiteral("2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
-        << events.lines.join("\n").toStdString();
-    EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
-  } else {
-    EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
+  switch (c.outcome) {
+    case SessionOutcome::kWhole:
+      EXPECT_EQ(testing::CdDifferences(*rig.drive(0).drive(), *rig.drive(1).drive()), "");
+      break;
+    case SessionOutcome::kDropped:
+      EXPECT_EQ(events.WithPrefix("2:").value(0),
+                QStringLiteral("2:ディスクのセッション数 1・トラック数 1 が書き込んだTOCのセッション数 2・トラック数 2 と一致しません。"))
+          << events.lines.join("\n").toStdString();
+      EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+      break;
+    case SessionOutcome::kRefused:
+      EXPECT_EQ(events.WithPrefix("2:"), QStringList{"2:指定された書き込みコマンドは利用できません。"})
+          << events.lines.join("\n").toStdString();
+      EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
+      // BLANK, SEND OPC, SEND CUE SHEET, WRITE(10), WRITE(12): none sent.
+      for (uint8_t op : {0xA1, 0x54, 0x5D, 0x2A, 0xAA}) EXPECT_TRUE(rig.drive(1).Commands(op).empty()) << int(op);
+      EXPECT_TRUE(rig.device(1).IsDiscEmpty());
+      EXPECT_TRUE(events.Has("0:扉を開放しました。"));
+      break;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RawModes, TwoSessionWriteTest,
-                         ::testing::Values(SessionWriteCase{"Raw16", CCC_DAO_RAW16, 0},
-                                           SessionWriteCase{"Raw96", CCC_DAO_RAW96, 0},
-                                           SessionWriteCase{"Raw96SessionDropped", CCC_DAO_RAW96, 1}),
-                         [](const ::testing::TestParamInfo<SessionWriteCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, TwoSessionWriteTest,
+    ::testing::Values(SessionWriteCase{"Raw16", CCC_DAO_RAW16, 0, SessionOutcome::kWhole},
+                      SessionWriteCase{"Raw96", CCC_DAO_RAW96, 0, SessionOutcome::kWhole},
+                      SessionWriteCase{"Raw96SessionDropped", CCC_DAO_RAW96, 1, SessionOutcome::kDropped},
+                      SessionWriteCase{"Sao", CCC_SAO, 0, SessionOutcome::kRefused},
+                      SessionWriteCase{"SaoRaw", CCC_SAO_RAW, 0, SessionOutcome::kRefused}),
+    [](const ::testing::TestParamInfo<SessionWriteCase>& info) { return info.param.name; });
 
 // A written disc whose TOC cannot be read back (READ CD refused, so no read
 // pass starts): the write fails, unless the drive's settings say it sees a new
