@@ -161,16 +161,12 @@ bool OutputSet::Check(const QString& shown, QString* target) {
     Refuse(shown, FileProblem{FileProblem::kCannotOpen, ENOENT});
     return false;
   }
-  struct stat st {};
-  if (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* resolved = ::realpath(native.constData(), nullptr);
-    if (resolved == nullptr) {
-      Refuse(shown, FileProblem{FileProblem::kCannotOpen, errno});
-      return false;
-    }
-    native = resolved;
-    ::free(resolved);
+  int error_number = 0;
+  if (!ResolveOutputName(&native, &error_number)) {
+    Refuse(shown, FileProblem{FileProblem::kCannotOpen, error_number});
+    return false;
   }
+  struct stat st {};
   if (::stat(native.constData(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
       Refuse(shown, FileProblem{FileProblem::kNotRegular, 0});

@@ -19,7 +19,8 @@
 // protected the earlier result, so it is kept rather than renamed over.
 // A symbolic link at a name the set writes is kept and its file replaced;
 // one at a name of the earlier set that this set does not write is removed,
-// its file left alone.
+// its file left alone. Another user's link in a shared sticky folder is
+// refused, as the kernel's protected-link rule would refuse to follow it.
 #pragma once
 
 #include <QString>

@@ -141,6 +141,55 @@ TEST(OutputSetTest, LinkedTargetKeepsItsLink) {
   EXPECT_EQ(ReadFileBytes(dir / "real" / "a.cdt"), "packs");
 }
 
+// A link is followed only where the kernel's protected-link rule would
+// follow it: another user's link in a shared sticky folder (directly or at
+// the end of this user's own link) is refused, and the file it names, this
+// user's file elsewhere, is left alone.
+TEST(OutputSetTest, OtherUsersLinkInAStickyFolderIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to own a link for another user";
+  struct Case {
+    const char* name;
+    uid_t owner;
+    mode_t folder_mode;
+    bool through_own_link;
+    bool followed;
+  };
+  for (const Case& c : {Case{"theirs-sticky", testing::kOtherUser, 01777, false, false},
+                        Case{"theirs-behind-mine", testing::kOtherUser, 01777, true, false},
+                        Case{"mine-sticky", ::geteuid(), 01777, false, true},
+                        Case{"theirs-open", testing::kOtherUser, 0777, false, true}}) {
+    ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::filesystem::create_directory(dir / "shared");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), c.folder_mode), 0);
+    WriteFileBytes(dir / "own.img", "own file");
+    std::filesystem::create_symlink(dir / "own.img", dir / "shared" / "u.img");
+    ASSERT_EQ(::lchown((dir / "shared" / "u.img").c_str(), c.owner, c.owner), 0);
+    std::filesystem::path name = dir / "shared" / "u.img";
+    if (c.through_own_link) {
+      name = dir / "mine.img";
+      std::filesystem::create_symlink(dir / "shared" / "u.img", name);
+    }
+    for (bool replace : {false, true}) {
+      OutputSet set;
+      const bool taken = replace ? set.Replace(Q(name)) : !set.Add(Q(name)).isEmpty();
+      EXPECT_EQ(taken, c.followed) << c.name << replace;
+      if (!taken) {
+        EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(name)));
+      }
+      if (taken && !replace) {
+        WriteFileBytes(set.TemporaryOf(Q(name)).toStdString(), "disc");
+        ASSERT_TRUE(set.Commit()) << c.name;
+        EXPECT_EQ(ReadFileBytes(dir / "own.img"), "disc") << c.name;
+      }
+    }
+    if (!c.followed) {
+      EXPECT_EQ(ReadFileBytes(dir / "own.img"), "own file") << c.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "shared" / "u.img")) << c.name;
+  }
+}
+
 // A set of new files never replaces one that appeared while it was written;
 // one whose target turned into a folder puts nothing in place.
 TEST(OutputSetTest, CommitThatCannotCompleteLeavesTheTargetsAsTheyWere) {
