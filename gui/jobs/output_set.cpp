@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,19 @@ QByteArray TakeHiddenName(const QByteArray& target, int* error_number, const std
   }
   *error_number = errno;
   return {};
+}
+
+// Whether this user may put a file in place of the existing `target` (its
+// stat in `st`): in a sticky folder only the file's owner, the folder's owner
+// or root may rename over it. Refused up front, since the commit would
+// otherwise fail only after giving the file a second name that this user
+// could then not remove.
+bool MayRenameOver(const QByteArray& target, const struct stat& st) {
+  struct stat dir {};
+  if (::stat(FolderOf(target).constData(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0) return true;
+  // The identity the kernel checks files by (setfsuid of an invalid id only reports it).
+  const uid_t user = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+  return user == 0 || st.st_uid == user || dir.st_uid == user;
 }
 
 // Removes the hidden temporaries of `target` that no live set holds: a set
@@ -155,7 +169,7 @@ void OutputSet::Refuse(const QString& shown, FileProblem problem) {
                       : QStringLiteral("ファイル %1 が開けません。").arg(shown);
 }
 
-bool OutputSet::Check(const QString& shown, QString* target) {
+bool OutputSet::Check(const QString& shown, QString* target, bool renamed_over) {
   QByteArray native = Native(shown);
   if (native.isEmpty() || native.contains('\0')) {
     Refuse(shown, FileProblem{FileProblem::kCannotOpen, ENOENT});
@@ -177,6 +191,10 @@ bool OutputSet::Check(const QString& shown, QString* target) {
       Refuse(shown, FileProblem{FileProblem::kCannotOpen, EACCES});
       return false;
     }
+    if (renamed_over && !MayRenameOver(native, st)) {
+      Refuse(shown, FileProblem{FileProblem::kCannotOpen, EPERM});
+      return false;
+    }
   } else if (errno != ENOENT) {
     Refuse(shown, FileProblem{FileProblem::kCannotOpen, errno});
     return false;
@@ -188,7 +206,7 @@ bool OutputSet::Check(const QString& shown, QString* target) {
 QString OutputSet::Add(const QString& target) {
   if (Member* member = Find(target); member && !member->temporary.isEmpty()) return member->temporary;
   QString resolved;
-  if (!Check(target, &resolved)) return {};
+  if (!Check(target, &resolved, true)) return {};
   const QByteArray native = Native(resolved);
   const FolderLocks lock({FolderOf(native)});
   RemoveStaleTemporaries(native);
@@ -229,7 +247,7 @@ QString OutputSet::Add(const QString& target) {
 bool OutputSet::Replace(const QString& target) {
   if (Find(target) != nullptr) return true;
   QString resolved;
-  if (!Check(target, &resolved)) return false;
+  if (!Check(target, &resolved, false)) return false;
   {
     const QByteArray native = Native(resolved);
     const FolderLocks lock({FolderOf(native)});
@@ -299,7 +317,9 @@ bool OutputSet::Commit() {
     steps.push_back(step);
     // The world may have changed while the job ran: checked again.
     QString resolved;
-    if (ok && step.existed && mode_ == Mode::kReplace && !Check(member.shown, &resolved)) ok = false;
+    if (ok && step.existed && mode_ == Mode::kReplace && !Check(member.shown, &resolved, !step.temporary.isEmpty())) {
+      ok = false;
+    }
     if (ok && step.existed && mode_ == Mode::kNew && !step.temporary.isEmpty()) {
       Refuse(member.shown, FileProblem{FileProblem::kCannotOpen, EEXIST});
       ok = false;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -329,6 +330,43 @@ TEST(OutputSetTest, FileWithoutAWayBackIsNotReplaced) {
     EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "open" / "y.img")));
   }
   EXPECT_EQ(Contents(dir / "open"), before);
+}
+
+// Another user's file in a sticky folder, which this user may write but not
+// rename over, is refused when the set takes its name; one that appears
+// while the set is written fails the commit. Either way it is left as it was
+// and no hidden name stays (a second name of another user's file could not
+// be removed there).
+TEST(OutputSetTest, OtherUsersFileInAStickyFolderIsNotRenamedOver) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  for (bool appears_later : {false, true}) {
+    ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::filesystem::create_directory(dir / "shared");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+    const std::filesystem::path target = dir / "shared" / "z.img";
+    auto theirs = [&] {  // root's, writable by all
+      WriteFileBytes(target, "their image");
+      ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    };
+    if (!appears_later) theirs();
+    std::optional<testing::AsOtherUser> other(std::in_place);
+    OutputSet set;
+    const QString temporary = set.Add(Q(target));
+    if (appears_later) {
+      ASSERT_FALSE(temporary.isEmpty());
+      WriteFileBytes(temporary.toStdString(), "image");
+      other.reset();
+      theirs();
+      other.emplace();
+      EXPECT_FALSE(set.Commit());
+    } else {
+      EXPECT_TRUE(temporary.isEmpty());
+    }
+    EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(target))) << appears_later;
+    other.reset();
+    EXPECT_EQ(Contents(dir / "shared"), (std::map<std::string, std::string>{{"z.img", "their image"}})) << appears_later;
+  }
 }
 
 // Temporaries of a name that no live set holds (left by a job that was
