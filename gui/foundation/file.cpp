@@ -1,6 +1,7 @@
 #include "gui/foundation/file.h"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,11 @@ mode_t ReplacementMode(const struct stat* old) {
   return 0666 & ~mask;
 }
 
+uid_t FileSystemUser() {
+  // setfsuid of an id that cannot be set only reports the current one.
+  return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+}
+
 namespace {
 
 // Whether the kernel's protected-link rule lets this user follow the link
@@ -110,7 +116,7 @@ bool MayFollowLink(const QByteArray& link, const struct stat& st) {
   struct stat dir {};
   if (::stat(folder.constData(), &dir) != 0) return false;
   if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
-  return st.st_uid == ::geteuid() || st.st_uid == dir.st_uid;
+  return st.st_uid == FileSystemUser() || st.st_uid == dir.st_uid;
 }
 
 }  // namespace

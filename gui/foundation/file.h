@@ -104,6 +104,9 @@ enum class FileFlush { kToDisk, kToPageCache };
 // written in place instead, so that it stays the file its job holds.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush = FileFlush::kToDisk);
 
+// The user the kernel checks file access by (the file system user id).
+uid_t FileSystemUser();
+
 // The file an output name stands for, in `path` (as the file system spells
 // it): a symbolic link there is followed to the file it names, but only where
 // the kernel's protected-link rule would let this user follow it: a link in a

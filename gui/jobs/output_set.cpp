@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,8 +74,7 @@ QByteArray TakeHiddenName(const QByteArray& target, int* error_number, const std
 bool MayRenameOver(const QByteArray& target, const struct stat& st) {
   struct stat dir {};
   if (::stat(FolderOf(target).constData(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0) return true;
-  // The identity the kernel checks files by (setfsuid of an invalid id only reports it).
-  const uid_t user = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+  const uid_t user = FileSystemUser();
   return user == 0 || st.st_uid == user || dir.st_uid == user;
 }
 
