@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QComboBox>
 #include <QGridLayout>
@@ -37,6 +38,24 @@ const QString kNotReady = QStringLiteral("準備が出来ていません");
 const QString kNoRemoteDrive = QStringLiteral("現在利用可能な遠隔ドライヴは存在しません。");
 const QString kDeviceUnavailable = QStringLiteral("指定されているデバイスは、現在利用できない状態になっています。");
 constexpr int kStatusInterval = 500;
+// How long a command the panel sends of its own (the status poll, the speed
+// before a job) waits for a remote drive's answer before it is given up: the
+// window does not run meanwhile, and a daemon that went silent (stopped, its
+// machine gone from the network) would hold it for the command's whole time-out.
+constexpr qint64 kPanelWaitMs = 5000;
+
+// `run` with the remote waits of `device` bounded by kPanelWaitMs, unless a
+// job watches them already.
+template <typename Run>
+auto WithBoundedWait(Trelin& device, Run run) {
+  if (device.wait_handler()) return run();
+  QElapsedTimer waited;
+  waited.start();
+  device.SetWaitHandler([&waited] { return waited.elapsed() >= kPanelWaitMs; });
+  const auto result = run();
+  device.SetWaitHandler({});
+  return result;
+}
 constexpr int kStyleExclamation = 48;
 constexpr int kStyleCritical = 16;
 
@@ -346,7 +365,7 @@ void DrivePanel::RefreshDriveStatus() {
     text = kNoDevice;
   } else {
     palette.setColor(QPalette::WindowText, QApplication::palette(status_label_).color(QPalette::WindowText));
-    ready = device_->IsReady();
+    ready = WithBoundedWait(*device_, [this] { return device_->IsReady(); });
     text = ready ? QStringLiteral("覚悟完了 (") + Trelin::GetMediaTypeName(device_->GetMediaType()) + QLatin1Char(')')
                  : kNotReady;
   }
@@ -474,8 +493,10 @@ bool DrivePanel::ChosenCav() const {
 bool DrivePanel::ApplySpeed() {
   if (!device_) return false;
   if (speed_combo_->currentIndex() < 0) return true;
-  return side_ == DriveSide::kRead ? device_->SetReadSpeed(ChosenSpeed(), ChosenCav())
-                                   : device_->SetWriteSpeed(ChosenSpeed(), ChosenCav());
+  return WithBoundedWait(*device_, [this] {
+    return side_ == DriveSide::kRead ? device_->SetReadSpeed(ChosenSpeed(), ChosenCav())
+                                     : device_->SetWriteSpeed(ChosenSpeed(), ChosenCav());
+  });
 }
 
 }  // namespace sorvel

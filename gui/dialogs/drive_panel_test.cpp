@@ -9,8 +9,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -413,6 +415,25 @@ TEST_F(DrivePanelTest, RemoteDrivesOfAKestrowAndItsDisappearance) {
   Pick(drives, drives->itemText(1));
   ASSERT_NE(form.panel->device(), nullptr);
   EXPECT_TRUE(form.panel->device()->GetDeviceName(DNC_NAME).contains(QStringLiteral("REMOTE-E")));
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (DVD-R)"));
+
+  // Daemon stopped while idle (SIGSTOP: its connections stay open and
+  // silent, as with a host gone from the network): the panel's own commands,
+  // the status poll and the speed before a job, give up within seconds
+  // rather than hold the window for a command's time-out; once the daemon
+  // goes on, the poll links the drive again.
+  ASSERT_TRUE(daemon.Suspend());
+  QElapsedTimer waited;
+  waited.start();
+  form.panel->RefreshDriveStatus();
+  form.panel->ApplySpeed();
+  EXPECT_LT(waited.elapsed(), 30000);
+  EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("準備が出来ていません"));
+  daemon.Resume();
+  for (int poll = 0; poll < 200 && form.panel->status_label()->text() != QStringLiteral("覚悟完了 (DVD-R)"); ++poll) {
+    form.panel->RefreshDriveStatus();
+    QTest::qWait(100);
+  }
   EXPECT_EQ(form.panel->status_label()->text(), QStringLiteral("覚悟完了 (DVD-R)"));
 
   // Daemon gone: unticking and ticking again finds nothing remote; one

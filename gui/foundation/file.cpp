@@ -1,6 +1,7 @@
 #include "gui/foundation/file.h"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,16 +100,63 @@ mode_t ReplacementMode(const struct stat* old) {
   return 0666 & ~mask;
 }
 
+uid_t FileSystemUser() {
+  // setfsuid of an id that cannot be set only reports the current one.
+  return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+}
+
+namespace {
+
+// Whether the kernel's protected-link rule lets this user follow the link
+// `link` (its lstat in `st`): always outside a sticky folder that others may
+// write, else only a link of this user's or of the folder's owner.
+bool MayFollowLink(const QByteArray& link, const struct stat& st) {
+  const qsizetype slash = link.lastIndexOf('/');
+  const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : link.left(slash);
+  struct stat dir {};
+  if (::stat(folder.constData(), &dir) != 0) return false;
+  if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+  return st.st_uid == FileSystemUser() || st.st_uid == dir.st_uid;
+}
+
+}  // namespace
+
+bool ResolveOutputName(QByteArray* path, int* error_number) {
+  // Each link of the chain is checked as the kernel would check it.
+  QByteArray link = *path;
+  struct stat st {};
+  int links = 0;
+  for (; links < 40 && ::lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode); ++links) {
+    if (!MayFollowLink(link, st)) {
+      *error_number = EACCES;
+      return false;
+    }
+    char named[PATH_MAX];
+    const ssize_t n = ::readlink(link.constData(), named, sizeof named);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof named)) {
+      *error_number = n < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    const QByteArray next(named, n);
+    link = next.startsWith('/') ? next : link.left(link.lastIndexOf('/') + 1) + next;
+  }
+  if (links == 0) return true;
+  char* resolved = ::realpath(path->constData(), nullptr);
+  if (resolved == nullptr) {
+    *error_number = errno;
+    return false;
+  }
+  *path = resolved;
+  ::free(resolved);
+  return true;
+}
+
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush) {
   if (path.isEmpty()) return false;
   QByteArray target = QFile::encodeName(path);
+  int error_number = 0;
+  if (!ResolveOutputName(&target, &error_number)) return false;
   struct stat old {};
-  if (::lstat(target.constData(), &old) == 0 && S_ISLNK(old.st_mode)) {
-    char* resolved = ::realpath(target.constData(), nullptr);
-    if (resolved == nullptr) return false;
-    target = resolved;
-    ::free(resolved);
-  }
   const bool existed = ::stat(target.constData(), &old) == 0;
   if (existed && !S_ISREG(old.st_mode)) return false;
   if (existed && IsHeld(old)) {

@@ -104,6 +104,19 @@ enum class FileFlush { kToDisk, kToPageCache };
 // written in place instead, so that it stays the file its job holds.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush = FileFlush::kToDisk);
 
+// The user the kernel checks file access by (the file system user id).
+uid_t FileSystemUser();
+
+// The file an output name stands for, in `path` (as the file system spells
+// it): a symbolic link there is followed to the file it names, but only where
+// the kernel's protected-link rule would let this user follow it: a link in a
+// sticky folder that others may write (such as /tmp) that belongs neither to
+// this user nor to the folder's owner is refused (false, EACCES in
+// `error_number`), so that another user's link cannot turn a write into a
+// shared folder onto a file of this user's elsewhere. Also false, with the
+// cause, when a link does not resolve.
+bool ResolveOutputName(QByteArray* path, int* error_number);
+
 // The permissions a new file gets that replaces the file `old` stands for
 // (null: none): the old file's read, write and execute bits when it belonged
 // to this user, never its set-ID or sticky bits; the user's default (0666

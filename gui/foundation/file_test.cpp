@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +160,29 @@ TEST(FileTest, ReplacingContentsBorrowsNoOtherUsersModeNorSetIdBits) {
     struct stat st {};
     ASSERT_EQ(::stat((dir / c.name).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name;
+  }
+}
+
+// Another user's link in a shared sticky folder is not followed: the file it
+// names is left alone (the kernel's protected-link rule); this user's link
+// there is.
+TEST(FileTest, ReplacingContentsFollowsNoOtherUsersLinkInAStickyFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to own a link for another user";
+  struct Case {
+    uid_t owner;
+    bool followed;
+  };
+  for (const Case& c : {Case{65534, false}, Case{0, true}}) {
+    sorvel::testing::ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::filesystem::create_directory(dir / "shared");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+    WriteFileBytes(dir / "settings.ini", "old");
+    std::filesystem::create_symlink(dir / "settings.ini", dir / "shared" / "s.ini");
+    ASSERT_EQ(::lchown((dir / "shared" / "s.ini").c_str(), c.owner, c.owner), 0);
+    EXPECT_EQ(ReplaceFileContents(Q(dir / "shared" / "s.ini"), "new"), c.followed) << c.owner;
+    EXPECT_EQ(ReadFileBytes(dir / "settings.ini"), c.followed ? "new" : "old") << c.owner;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "shared" / "s.ini"));
   }
 }
 

@@ -66,6 +66,18 @@ QByteArray TakeHiddenName(const QByteArray& target, int* error_number, const std
   return {};
 }
 
+// Whether this user may put a file in place of the existing `target` (its
+// stat in `st`): in a sticky folder only the file's owner, the folder's owner
+// or root may rename over it. Refused up front, since the commit would
+// otherwise fail only after giving the file a second name that this user
+// could then not remove.
+bool MayRenameOver(const QByteArray& target, const struct stat& st) {
+  struct stat dir {};
+  if (::stat(FolderOf(target).constData(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0) return true;
+  const uid_t user = FileSystemUser();
+  return user == 0 || st.st_uid == user || dir.st_uid == user;
+}
+
 // Removes the hidden temporaries of `target` that no live set holds: a set
 // holds a lock of its own kind (an open file description lock, apart from
 // the flock of the file's writers) on each of its temporaries while it
@@ -155,22 +167,18 @@ void OutputSet::Refuse(const QString& shown, FileProblem problem) {
                       : QStringLiteral("ファイル %1 が開けません。").arg(shown);
 }
 
-bool OutputSet::Check(const QString& shown, QString* target) {
+bool OutputSet::Check(const QString& shown, QString* target, bool renamed_over) {
   QByteArray native = Native(shown);
   if (native.isEmpty() || native.contains('\0')) {
     Refuse(shown, FileProblem{FileProblem::kCannotOpen, ENOENT});
     return false;
   }
-  struct stat st {};
-  if (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* resolved = ::realpath(native.constData(), nullptr);
-    if (resolved == nullptr) {
-      Refuse(shown, FileProblem{FileProblem::kCannotOpen, errno});
-      return false;
-    }
-    native = resolved;
-    ::free(resolved);
+  int error_number = 0;
+  if (!ResolveOutputName(&native, &error_number)) {
+    Refuse(shown, FileProblem{FileProblem::kCannotOpen, error_number});
+    return false;
   }
+  struct stat st {};
   if (::stat(native.constData(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
       Refuse(shown, FileProblem{FileProblem::kNotRegular, 0});
@@ -179,6 +187,10 @@ bool OutputSet::Check(const QString& shown, QString* target) {
     // Protected by its permissions (which bind root too) or not writable by this user.
     if ((st.st_mode & 0222) == 0 || ::access(native.constData(), W_OK) != 0) {
       Refuse(shown, FileProblem{FileProblem::kCannotOpen, EACCES});
+      return false;
+    }
+    if (renamed_over && !MayRenameOver(native, st)) {
+      Refuse(shown, FileProblem{FileProblem::kCannotOpen, EPERM});
       return false;
     }
   } else if (errno != ENOENT) {
@@ -192,7 +204,7 @@ bool OutputSet::Check(const QString& shown, QString* target) {
 QString OutputSet::Add(const QString& target) {
   if (Member* member = Find(target); member && !member->temporary.isEmpty()) return member->temporary;
   QString resolved;
-  if (!Check(target, &resolved)) return {};
+  if (!Check(target, &resolved, true)) return {};
   const QByteArray native = Native(resolved);
   const FolderLocks lock({FolderOf(native)});
   RemoveStaleTemporaries(native);
@@ -233,7 +245,7 @@ QString OutputSet::Add(const QString& target) {
 bool OutputSet::Replace(const QString& target) {
   if (Find(target) != nullptr) return true;
   QString resolved;
-  if (!Check(target, &resolved)) return false;
+  if (!Check(target, &resolved, false)) return false;
   {
     const QByteArray native = Native(resolved);
     const FolderLocks lock({FolderOf(native)});
@@ -303,7 +315,9 @@ bool OutputSet::Commit() {
     steps.push_back(step);
     // The world may have changed while the job ran: checked again.
     QString resolved;
-    if (ok && step.existed && mode_ == Mode::kReplace && !Check(member.shown, &resolved)) ok = false;
+    if (ok && step.existed && mode_ == Mode::kReplace && !Check(member.shown, &resolved, !step.temporary.isEmpty())) {
+      ok = false;
+    }
     if (ok && step.existed && mode_ == Mode::kNew && !step.temporary.isEmpty()) {
       Refuse(member.shown, FileProblem{FileProblem::kCannotOpen, EEXIST});
       ok = false;

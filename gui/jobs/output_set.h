@@ -16,10 +16,12 @@
 // A target is refused before anything is written when something other than
 // a regular file stands at its name (a FIFO, device or folder: the open would
 // block or write elsewhere), or when it is a write-protected file: the user
-// protected the earlier result, so it is kept rather than renamed over.
+// protected the earlier result, so it is kept rather than renamed over. So is
+// another user's file in a sticky folder, which this user may not rename over.
 // A symbolic link at a name the set writes is kept and its file replaced;
 // one at a name of the earlier set that this set does not write is removed,
-// its file left alone.
+// its file left alone. Another user's link in a shared sticky folder is
+// refused, as the kernel's protected-link rule would refuse to follow it.
 #pragma once
 
 #include <QString>
@@ -93,7 +95,9 @@ class OutputSet {
   Member* Find(const QString& shown);
   // Closes the temporary of `member` and removes it when it still has one.
   static void RemoveTemporary(Member& member);
-  bool Check(const QString& shown, QString* target);
+  // `renamed_over`: a temporary is to be renamed over the target, so this
+  // user must be allowed to (the sticky folder rule).
+  bool Check(const QString& shown, QString* target, bool renamed_over);
   void Refuse(const QString& shown, FileProblem problem);
 
   Mode mode_;

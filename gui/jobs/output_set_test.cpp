@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -139,6 +140,55 @@ TEST(OutputSetTest, LinkedTargetKeepsItsLink) {
   EXPECT_EQ(ReadFileBytes(dir / "real" / "a.cue"), "new");
   EXPECT_FALSE(std::filesystem::is_symlink(dir / "a.cdt"));
   EXPECT_EQ(ReadFileBytes(dir / "real" / "a.cdt"), "packs");
+}
+
+// A link is followed only where the kernel's protected-link rule would
+// follow it: another user's link in a shared sticky folder (directly or at
+// the end of this user's own link) is refused, and the file it names, this
+// user's file elsewhere, is left alone.
+TEST(OutputSetTest, OtherUsersLinkInAStickyFolderIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to own a link for another user";
+  struct Case {
+    const char* name;
+    uid_t owner;
+    mode_t folder_mode;
+    bool through_own_link;
+    bool followed;
+  };
+  for (const Case& c : {Case{"theirs-sticky", testing::kOtherUser, 01777, false, false},
+                        Case{"theirs-behind-mine", testing::kOtherUser, 01777, true, false},
+                        Case{"mine-sticky", ::geteuid(), 01777, false, true},
+                        Case{"theirs-open", testing::kOtherUser, 0777, false, true}}) {
+    ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::filesystem::create_directory(dir / "shared");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), c.folder_mode), 0);
+    WriteFileBytes(dir / "own.img", "own file");
+    std::filesystem::create_symlink(dir / "own.img", dir / "shared" / "u.img");
+    ASSERT_EQ(::lchown((dir / "shared" / "u.img").c_str(), c.owner, c.owner), 0);
+    std::filesystem::path name = dir / "shared" / "u.img";
+    if (c.through_own_link) {
+      name = dir / "mine.img";
+      std::filesystem::create_symlink(dir / "shared" / "u.img", name);
+    }
+    for (bool replace : {false, true}) {
+      OutputSet set;
+      const bool taken = replace ? set.Replace(Q(name)) : !set.Add(Q(name)).isEmpty();
+      EXPECT_EQ(taken, c.followed) << c.name << replace;
+      if (!taken) {
+        EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(name)));
+      }
+      if (taken && !replace) {
+        WriteFileBytes(set.TemporaryOf(Q(name)).toStdString(), "disc");
+        ASSERT_TRUE(set.Commit()) << c.name;
+        EXPECT_EQ(ReadFileBytes(dir / "own.img"), "disc") << c.name;
+      }
+    }
+    if (!c.followed) {
+      EXPECT_EQ(ReadFileBytes(dir / "own.img"), "own file") << c.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "shared" / "u.img")) << c.name;
+  }
 }
 
 // A set of new files never replaces one that appeared while it was written;
@@ -280,6 +330,43 @@ TEST(OutputSetTest, FileWithoutAWayBackIsNotReplaced) {
     EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "open" / "y.img")));
   }
   EXPECT_EQ(Contents(dir / "open"), before);
+}
+
+// Another user's file in a sticky folder, which this user may write but not
+// rename over, is refused when the set takes its name; one that appears
+// while the set is written fails the commit. Either way it is left as it was
+// and no hidden name stays (a second name of another user's file could not
+// be removed there).
+TEST(OutputSetTest, OtherUsersFileInAStickyFolderIsNotRenamedOver) {
+  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
+  for (bool appears_later : {false, true}) {
+    ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::filesystem::create_directory(dir / "shared");
+    ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+    const std::filesystem::path target = dir / "shared" / "z.img";
+    auto theirs = [&] {  // root's, writable by all
+      WriteFileBytes(target, "their image");
+      ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    };
+    if (!appears_later) theirs();
+    std::optional<testing::AsOtherUser> other(std::in_place);
+    OutputSet set;
+    const QString temporary = set.Add(Q(target));
+    if (appears_later) {
+      ASSERT_FALSE(temporary.isEmpty());
+      WriteFileBytes(temporary.toStdString(), "image");
+      other.reset();
+      theirs();
+      other.emplace();
+      EXPECT_FALSE(set.Commit());
+    } else {
+      EXPECT_TRUE(temporary.isEmpty());
+    }
+    EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(target))) << appears_later;
+    other.reset();
+    EXPECT_EQ(Contents(dir / "shared"), (std::map<std::string, std::string>{{"z.img", "their image"}})) << appears_later;
+  }
 }
 
 // Temporaries of a name that no live set holds (left by a job that was
