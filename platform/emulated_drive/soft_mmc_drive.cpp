@@ -57,6 +57,14 @@ std::array<uint8_t, 56> DefaultPage5(uint16_t profile) {
 
 namespace {
 
+// An LBA as the three binary bytes minute, second, frame of an MMC answer.
+void PutMsf(uint8_t* at, int32_t lba) {
+  const Msf msf = LbaToMsf(lba);
+  at[0] = static_cast<uint8_t>(msf.minute);
+  at[1] = static_cast<uint8_t>(msf.second);
+  at[2] = static_cast<uint8_t>(msf.frame);
+}
+
 void PadCopy(uint8_t* dst, const std::string& s, size_t n) {
   for (size_t i = 0; i < n; ++i) dst[i] = i < s.size() ? static_cast<uint8_t>(s[i]) : ' ';
 }
@@ -793,14 +801,8 @@ int SoftMmcDrive::ReadToc(Command& c) {
     a[4] = 0x80;  // bit 7 always set; writing power and reference speed not given
     a[5] = 0x40;  // unrestricted use
     a[6] = static_cast<uint8_t>(0x80 | (media_.profile == 0x0A ? 0x40 : 0x00));  // bit 6: rewritable; A1-A3 not valid
-    Msf leadin = LbaToMsf(kFirstLeadInStart);
-    a[8] = static_cast<uint8_t>(leadin.minute);
-    a[9] = static_cast<uint8_t>(leadin.second);
-    a[10] = static_cast<uint8_t>(leadin.frame);
-    Msf last = LbaToMsf(static_cast<int32_t>(media_.capacity));
-    a[12] = static_cast<uint8_t>(last.minute);
-    a[13] = static_cast<uint8_t>(last.second);
-    a[14] = static_cast<uint8_t>(last.frame);
+    PutMsf(&a[8], kFirstLeadInStart);
+    PutMsf(&a[12], static_cast<int32_t>(media_.capacity));
   } else if (format == 5) {
     if (dvd || layout.cdtext.empty()) return c.Fail(5, 0x24, 0x00);
     for (const auto& p : layout.cdtext) a.insert(a.end(), p.begin(), p.end());
@@ -916,14 +918,8 @@ int SoftMmcDrive::ReadDiscInformation(Command& c) {
     if (media_.status == DiscStatus::kComplete) {
       std::memset(&a[16], 0xFF, 8);
     } else {
-      Msf leadin = LbaToMsf(LeadInStart());
-      a[17] = static_cast<uint8_t>(leadin.minute);
-      a[18] = static_cast<uint8_t>(leadin.second);
-      a[19] = static_cast<uint8_t>(leadin.frame);
-      Msf last = LbaToMsf(static_cast<int32_t>(media_.capacity));
-      a[21] = static_cast<uint8_t>(last.minute);
-      a[22] = static_cast<uint8_t>(last.second);
-      a[23] = static_cast<uint8_t>(last.frame);
+      PutMsf(&a[17], LeadInStart());
+      PutMsf(&a[21], static_cast<int32_t>(media_.capacity));
     }
   }
   return c.Reply(a, Get16(c.cdb + 7));
