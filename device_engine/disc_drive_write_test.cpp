@@ -689,40 +689,114 @@ void BurnAndKill(const std::string& state, const char* medium, int32_t mode, int
   ASSERT_TRUE(halfway) << "child ended with " << status;
 }
 
-// A write-once disc whose burn ends with the writing process killed keeps the
-// sectors the drive took: it reads as written and open, and a later burn
-// does not take it for blank.
-class CutBurnTest : public ::testing::TestWithParam<const char*> {};
+// A write-once disc whose burn was cut before the end of its reserved track
+// (the writing process killed, or the pass stopped and the session closed
+// by the host) holds no closed session: it is neither blank nor complete,
+// takes no further burn, and no sector of the cut pass reads: those sent as
+// a medium error, the first one never written as blank.
+struct CutBurnCase {
+  const char* medium;
+  bool killed;  // else stopped in this process, with a CLOSE SESSION
+};
 
-TEST_P(CutBurnTest, KilledBurnLeavesAWrittenOpenDisc) {
+class CutBurnTest : public ::testing::TestWithParam<CutBurnCase> {};
+
+TEST_P(CutBurnTest, LeavesADiscThatIsNeitherBlankNorWhole) {
+  const CutBurnCase& c = GetParam();
   constexpr int32_t kImage = 2000;
   constexpr int32_t kSent = 26 * 4;  // whole blocks: all of them reach the drive
   testing::ScratchDir dir;
   const std::string state = (dir / "drive.state").string();
-  BurnAndKill(state, GetParam(), CCC_SAO, kImage, kSent);
-  if (HasFatalFailure()) return;
-
-  WriteRig rig(GetParam(), {}, state);
+  if (c.killed) {
+    BurnAndKill(state, c.medium, CCC_SAO, kImage, kSent);
+    if (HasFatalFailure()) return;
+  }
+  WriteRig rig(c.medium, {}, state);
   ASSERT_TRUE(rig.opened());
   GatedDrive& drive = rig.drive();
+  if (!c.killed) {
+    drive.SetWriteCacheBufferSize(0);
+    ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)), CBR_OK);
+    for (int32_t lba = 0; lba < kSent; ++lba) {
+      uint8_t sector[2048];
+      DvdSector(lba, sector);
+      ASSERT_TRUE(drive.WriteLBA(CSD_SECTORONLY, sector, lba));
+    }
+    EXPECT_FALSE(drive.CloseSession());
+    EXPECT_TRUE(drive.WriteEnd(true));
+  }
   EXPECT_FALSE(drive.IsDiscEmpty());
-  const emu::MediaState media = rig.soft()->media();
-  EXPECT_EQ(media.status, emu::DiscStatus::kAppendable);
-  // Its track is written up to what was sent, and open there.
+  EXPECT_EQ(rig.soft()->media().status, emu::DiscStatus::kAppendable);
   uint8_t track[48] = {};
   ASSERT_TRUE(drive.ReadTrackInformation(track, 1, sizeof track));
   EXPECT_EQ(track[6] & 0x40, 0);  // not blank
-  EXPECT_EQ(track[7] & 0x01, 1);  // next writable address valid
-  EXPECT_EQ(track[12] << 24 | track[13] << 16 | track[14] << 8 | track[15], kSent);
+  EXPECT_EQ(track[7] & 0x01, 0);  // and no longer writable
+  EXPECT_EQ(track[28] << 24 | track[29] << 16 | track[30] << 8 | track[31], kSent - 1);  // last recorded
   rig.hooks().ClearLog();
   EXPECT_EQ(drive.WriteStart(CCC_SAO, 0, DvdToc(kImage)), CBR_NOTEMPTY);
   EXPECT_TRUE(rig.Commands(kReserveTrack).empty());
   EXPECT_TRUE(rig.Commands(kWrite10).empty());
-  // What reached the drive reads back.
-  ExpectDvdSectors(drive, kSent);
+  // No TOC: the read pass sees one track of the reservation, none of it readable.
+  TocStructure read_toc;
+  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, &read_toc), CBR_OK);
+  EXPECT_EQ(drive.GetLastLBA(), kImage - 1);
+  uint8_t got[2048];
+  EXPECT_FALSE(drive.ReadLBA(got, 0));
+  EXPECT_EQ(drive.GetSCSIErrorStatus(), 0x031100);
+  EXPECT_FALSE(drive.ReadLBA(got, kSent));
+  EXPECT_EQ(drive.GetSCSIErrorStatus(), 0x080000);
+  EXPECT_TRUE(drive.ReadEnd());
 }
 
-INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest, ::testing::Values("dvd-r", "dvd+r", "bd-r", "hddvd-r"),
+INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest,
+                         ::testing::Values(CutBurnCase{"dvd-r", true}, CutBurnCase{"dvd+r", true},
+                                           CutBurnCase{"bd-r", true}, CutBurnCase{"hddvd-r", true},
+                                           CutBurnCase{"dvd-r", false}, CutBurnCase{"bd-r", false}),
+                         [](const ::testing::TestParamInfo<CutBurnCase>& info) {
+                           return MediumTestName(info.param.medium) + (info.param.killed ? "_killed" : "_stopped");
+                         });
+
+// A disc written and read back in one process, its tray then opened, reads
+// the same in the next process once its tray is closed again.
+class TrayOpenAcrossProcessesTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TrayOpenAcrossProcessesTest, DiscReadsWholeInTheNextProcess) {
+  constexpr int32_t kImage = 700;
+  testing::ScratchDir dir;
+  const std::string state = (dir / "drive.state").string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int code = 0;
+    {
+      WriteRig rig(GetParam(), {}, state);
+      if (!rig.opened()) ::_exit(2);
+      WriteDvdImage(rig.drive(), kImage);
+      ExpectDvdSectors(rig.drive(), kImage, 7);
+      if (::testing::Test::HasFailure()) code = 3;
+      if (!rig.drive().LoadTray(false)) code = 4;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  WriteRig rig(GetParam(), {}, state);
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  ASSERT_TRUE(drive.LoadTray(true));
+  ASSERT_TRUE(drive.IsReady());
+  EXPECT_EQ(drive.GetMediaType(), rig.soft()->media().profile);
+  EXPECT_FALSE(drive.IsDiscEmpty());
+  ExpectDvdSectors(drive, kImage);
+  TocStructure toc;
+  ASSERT_EQ(drive.ReadStart(CCC_DATA, 0, &toc), CBR_OK);
+  EXPECT_EQ(drive.GetLastLBA(), kImage - 1);
+  EXPECT_TRUE(drive.ReadEnd());
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, TrayOpenAcrossProcessesTest, ::testing::Values("bd-r", "dvd+r", "dvd-ram", "hddvd-r"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return MediumTestName(info.param); });
 
 // A disc-at-once CD burn writes the disc from its lead-in on: killed

@@ -299,33 +299,61 @@ TEST_F(CdWriteTest, BlankMakesCdRwWritableAgain) {
   EXPECT_EQ(toc[3], 3);
 }
 
-// A session-at-once pass the host leaves after its first WRITE: the disc the
-// drive holds afterwards has an incomplete session and is not blank. No new
-// pass starts on it; a CD-RW takes one once blanked.
-class CutPassTest : public CdWriteTest, public ::testing::WithParamInterface<const char*> {};
+// A session-at-once pass the host leaves halfway, in this process with a
+// SYNCHRONIZE CACHE or by ending without one: the disc the drive holds
+// afterwards has an incomplete session, no TOC, and is not blank. What the
+// pass wrote reads as a medium error, the first sector it never wrote as
+// blank. No new pass starts on it; a CD-RW takes one once blanked.
+struct CutPassCase {
+  const char* medium;
+  bool synchronized;
+};
 
-INSTANTIATE_TEST_SUITE_P(Media, CutPassTest, ::testing::Values("cd-r", "cd-rw"),
-                         [](const auto& info) { return std::string(info.param) == "cd-r" ? "CdR" : "CdRw"; });
+class CutPassTest : public CdWriteTest, public ::testing::WithParamInterface<CutPassCase> {};
 
-TEST_P(CutPassTest, LeavesADiscThatIsNotBlank) {
-  const bool rewritable = std::string(GetParam()) == "cd-rw";
+INSTANTIATE_TEST_SUITE_P(Media, CutPassTest,
+                         ::testing::Values(CutPassCase{"cd-r", false}, CutPassCase{"cd-rw", false},
+                                           CutPassCase{"cd-r", true}, CutPassCase{"cd-rw", true}),
+                         [](const auto& info) {
+                           return std::string(std::string(info.param.medium) == "cd-r" ? "CdR" : "CdRw") +
+                                  (info.param.synchronized ? "Synchronized" : "Left");
+                         });
+
+TEST_P(CutPassTest, LeavesADiscThatIsNeitherBlankNorWhole) {
+  const bool rewritable = std::string(GetParam().medium) == "cd-rw";
+  constexpr int32_t kWrittenEnd = 160;  // the pass stops here, halfway to its lead-out
   SaoDisc disc = MakeSaoDisc(dir_.path());
-  const std::string entry = (dir_ / "drive").string() + ",medium=" + GetParam();
+  const std::string entry = (dir_ / "drive").string() + ",medium=" + GetParam().medium;
   {
     Host host(entry);
     SelectWriteMode(host, 2, 0);
     Bytes cdb = {0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(disc.sheet.size()), 0};
     ASSERT_EQ(host.Out(cdb, disc.sheet).status, 0);
-    Bytes data;
-    for (int32_t lba = -150; lba < -118; ++lba) {
-      Bytes s = disc.Sector(lba);
-      data.insert(data.end(), s.begin(), s.end());
+    for (int32_t lba = -150; lba < kWrittenEnd; lba += 31) {
+      const int32_t count = std::min(31, kWrittenEnd - lba);
+      Bytes data;
+      for (int32_t i = 0; i < count; ++i) {
+        Bytes s = disc.Sector(lba + i);
+        data.insert(data.end(), s.begin(), s.end());
+      }
+      ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(lba), static_cast<uint16_t>(count)), data).status, 0);
     }
-    ASSERT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(-150), 32), data).status, 0);
+    if (GetParam().synchronized) {
+      EXPECT_EQ(host.Run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+      EXPECT_EQ(host.Run({0x5B, 0, 2, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+    }
   }
   Host host(entry);
   Bytes info = host.In(Cdb10(0x51, 0, 256), 256);
   EXPECT_EQ(info[2] & 0x0F, 0x05);  // an incomplete session on an incomplete disc
+  Bytes toc(1028);
+  EXPECT_EQ(host.Run(Cdb10(0x43, 0, 1028, 0, 1), toc.data(), toc.size()).sense, 0x052400u);
+  Bytes sector(2352);
+  EXPECT_EQ(host.Run({0xBE, 0, 0, 0, 0, 100, 0, 0, 1, 0xF8, 0, 0}, sector.data(), sector.size()).sense, 0x031100u);
+  EXPECT_EQ(host.Run({0xBE, 0, 0, 0, 0, kWrittenEnd, 0, 0, 1, 0xF8, 0, 0}, sector.data(), sector.size()).sense,
+            0x080000u);
+  Bytes user(2048);
+  EXPECT_EQ(host.Run(Cdb10(0x28, kWrittenEnd, 1), user.data(), user.size()).sense, 0x080000u);
   SelectWriteMode(host, 2, 0);
   Bytes cdb = {0x5D, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(disc.sheet.size()), 0};
   EXPECT_EQ(host.Out(cdb, disc.sheet).sense, 0x052C00u);
@@ -370,12 +398,27 @@ Bytes PqSub(const uint8_t* q12, bool p) {
   return out;
 }
 
-class RawWriteTest : public CdWriteTest, public ::testing::WithParamInterface<uint8_t> {};
+// A raw pass of two tracks, the second a data track after a pregap of
+// `pregap` sectors; `cut`: the pass stops there, before its lead-out.
+struct RawCase {
+  uint8_t block_type;
+  int32_t pregap;
+  int32_t cut;
+};
 
-INSTANTIATE_TEST_SUITE_P(BlockTypes, RawWriteTest, ::testing::Values(1, 3));
+class RawWriteTest : public CdWriteTest, public ::testing::WithParamInterface<RawCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Passes, RawWriteTest,
+                         ::testing::Values(RawCase{1, 150, 0}, RawCase{3, 150, 0}, RawCase{3, 4600, 0},
+                                           RawCase{1, 150, 400}),
+                         [](const auto& info) {
+                           return "Type" + std::to_string(info.param.block_type) + "Pregap" +
+                                  std::to_string(info.param.pregap) +
+                                  (info.param.cut ? "CutAt" + std::to_string(info.param.cut) : std::string());
+                         });
 
 TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
-  const uint8_t block_type = GetParam();
+  const uint8_t block_type = GetParam().block_type;
   const bool pq16 = block_type == 1;
   const size_t sector_size = pq16 ? 2368 : 2448;
   Host host((dir_ / "drive").string() + ",medium=cd-r");
@@ -383,8 +426,10 @@ TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
   Bytes info = host.In(Cdb10(0x51, 0, 256), 256);
   int32_t leadin = MsfToLba(info[17], info[18], info[19]);
   ASSERT_EQ(leadin, -11634);
-  std::vector<RawTrack> tracks = {{1, 0x0, -150, 0, 300}, {2, 0x4, 300, 450, 750}};
-  const int32_t leadout = 750;
+  const int32_t track2 = 300 + GetParam().pregap;
+  std::vector<RawTrack> tracks = {{1, 0x0, -150, 0, 300}, {2, 0x4, 300, track2, track2 + 300}};
+  const int32_t leadout = track2 + 300;
+  const int32_t written_end = GetParam().cut ? GetParam().cut : leadout + 150;
   auto packs = sorvel::testing::MakeTitlePacks({"Raw Disc", "Song", "Data"});
   // Lead-in pointers: 01, 02, A0, A1, A2, each three times.
   std::vector<std::array<uint8_t, 12>> pointers;
@@ -429,7 +474,7 @@ TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
   write_run(leadin, sectors);
   sectors.clear();
   std::map<int32_t, Bytes> logical;
-  for (int32_t lba = -150; lba < leadout + 150; ++lba) {
+  for (int32_t lba = -150; lba < written_end; ++lba) {
     uint8_t q[12] = {};
     bool p = false;
     Bytes main(2352, 0);
@@ -465,13 +510,34 @@ TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
   }
   write_run(-150, sectors);
   ASSERT_EQ(host.Run({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  if (GetParam().cut) {
+    // No session closed: no TOC, no sector of the pass readable, no new pass.
+    EXPECT_EQ(host.In(Cdb10(0x51, 0, 256), 256)[2] & 0x0F, 0x05);
+    Bytes none(1028);
+    EXPECT_EQ(host.Run(Cdb10(0x43, 0, 1028, 0, 1), none.data(), none.size()).sense, 0x052400u);
+    Bytes sector(2352);
+    const uint32_t first_unwritten = static_cast<uint32_t>(written_end);
+    EXPECT_EQ(host.Run({0xBE, 0, 0, 0, 0, 10, 0, 0, 1, 0xF8, 0, 0}, sector.data(), sector.size()).sense, 0x031100u);
+    EXPECT_EQ(host.Run({0xBE, 0, 0, 0, static_cast<uint8_t>(first_unwritten >> 8), static_cast<uint8_t>(first_unwritten),
+                        0, 0, 1, 0xF8, 0, 0},
+                       sector.data(), sector.size())
+                  .sense,
+              0x080000u);
+    EXPECT_EQ(host.Out(Cdb10(0x2A, static_cast<uint32_t>(leadin), 1), Bytes(sector_size)).sense, 0x052C00u);
+    return;
+  }
+  // Every pregap is recorded as long as the pass wrote it.
+  const CdTrack* second = host.soft()->media().layout.Track(2);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->pregap_start, 300);
+  EXPECT_EQ(second->start, track2);
 
   Bytes toc = host.In(Cdb10(0x43, 0, 1028, 0, 1), 1028);
   EXPECT_EQ(toc[2], 1);
   EXPECT_EQ(toc[3], 2);
   EXPECT_EQ(toc[4 + 1], 0x10);
   EXPECT_EQ(toc[12 + 1], 0x14);
-  EXPECT_EQ(Be32(toc, 12 + 4), 450u);
+  EXPECT_EQ(Be32(toc, 12 + 4), static_cast<uint32_t>(track2));
   EXPECT_EQ(Be32(toc, 20 + 4), static_cast<uint32_t>(leadout));
   if (pq16) {
     // Without R-W there is no CD-Text.
@@ -489,13 +555,16 @@ TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
   }
   EXPECT_TRUE(a2_ok);
   // Data sectors were stored descrambled; the pregap's Q is what was written.
-  Bytes sector = host.In({0xBE, 0, 0, 0, 0x01, 0xF4, 0, 0, 1, 0xF8, 2, 0}, 2368);  // LBA 500
-  EXPECT_EQ(std::memcmp(sector.data(), logical[500].data(), 2352), 0);
+  const uint32_t in_track2 = static_cast<uint32_t>(track2 + 50);
+  Bytes sector = host.In({0xBE, 0, 0, 0, static_cast<uint8_t>(in_track2 >> 8), static_cast<uint8_t>(in_track2), 0, 0, 1,
+                          0xF8, 2, 0},
+                         2368);
+  EXPECT_EQ(std::memcmp(sector.data(), logical[static_cast<int32_t>(in_track2)].data(), 2352), 0);
   Bytes pregap = host.In({0xBE, 0, 0, 0, 0x01, 0x90, 0, 0, 1, 0xF8, 2, 0}, 2368);  // LBA 400
   EXPECT_EQ(pregap[2352 + 1], 0x02);
   EXPECT_EQ(pregap[2352 + 2], 0x00);
   Bytes track_info = host.In(Cdb10(0x52, 2, 48, 1), 48);
-  EXPECT_EQ(Be32(track_info, 8), 450u);
+  EXPECT_EQ(Be32(track_info, 8), static_cast<uint32_t>(track2));
   EXPECT_EQ(track_info[6] & 0x0F, 1);
 }
 

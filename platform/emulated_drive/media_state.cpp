@@ -88,7 +88,9 @@ int MediaFamily(uint16_t profile) {
 
 bool IsRomProfile(uint16_t profile) { return profile == 0x08 || profile == 0x10 || profile == 0x40 || profile == 0x50; }
 
-bool IsRewritableProfile(uint16_t profile) { return profile == 0x0A || profile == 0x13 || profile == 0x14 || profile == 0x17; }
+bool IsRewritableProfile(uint16_t profile) {
+  return profile == 0x0A || profile == 0x13 || profile == 0x14 || profile == 0x17 || profile == 0x53 || profile == 0x5A;
+}
 
 bool IsRandomWritableProfile(uint16_t profile) {
   return profile == 0x12 || profile == 0x13 || profile == 0x1A || profile == 0x2A || profile == 0x43 ||
@@ -125,30 +127,42 @@ std::vector<std::string> SplitFields(const std::string& text, char separator) {
 }
 
 StateFile::~StateFile() {
-  if (fd_ >= 0) {
-    flock(fd_, LOCK_UN);
-    ::close(fd_);
+  if (fd_ >= 0) ::close(fd_);
+  if (lock_fd_ >= 0) {
+    flock(lock_fd_, LOCK_UN);
+    ::close(lock_fd_);
   }
 }
 
 bool StateFile::Open(const std::string& path, bool* existed, std::string* error) {
   FileProblem problem;
+  // The lock lives beside the state: a saved state is a new file, and a
+  // lock on the file it replaced would hold nothing.
+  const std::string lock_path = path + ".lock";
+  int lock_fd = OpenRegularFile(lock_path, O_RDWR | O_CREAT, &problem, 0644);
+  if (lock_fd < 0) {
+    if (error) *error = "emulated drive state: " + DescribeFileProblem(lock_path, problem);
+    return false;
+  }
+  if (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (error) *error = "the emulated drive " + path + " is held by another user";
+    ::close(lock_fd);
+    return false;
+  }
+  // Opened only under the lock: the previous holder may have been saving a
+  // moment ago.
   int fd = OpenRegularFile(path, O_RDWR | O_CREAT, &problem, 0644);
   if (fd < 0) {
     if (error) *error = "emulated drive state: " + DescribeFileProblem(path, problem);
+    flock(lock_fd, LOCK_UN);
+    ::close(lock_fd);
     return false;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (error) *error = "the emulated drive " + path + " is held by another user";
-    ::close(fd);
-    return false;
-  }
-  // Whether it holds a state is known only under the lock: the previous
-  // holder may have been saving it a moment ago.
   struct stat st {};
   bool exists = ::fstat(fd, &st) == 0 && st.st_size > 0;
   path_ = path;
   fd_ = fd;
+  lock_fd_ = lock_fd;
   if (existed) *existed = exists;
   return true;
 }
@@ -156,32 +170,39 @@ bool StateFile::Open(const std::string& path, bool* existed, std::string* error)
 bool StateFile::Load(MediaState* state, std::string* error) const {
   std::string text;
   FileProblem problem;
-  if (!ReadWholeFile(fd_, kMaxStateFileBytes, &text, &problem)) {
+  if (::lseek(fd_, 0, SEEK_SET) != 0 || !ReadWholeFile(fd_, kMaxStateFileBytes, &text, &problem)) {
     if (error) *error = "emulated drive state: " + DescribeFileProblem(path_, problem);
     return false;
   }
   return ParseState(text, state, error);
 }
 
-bool StateFile::Save(const MediaState& state, std::string* error, bool sync) const {
-  std::string text = SerializeState(state);
-  // Overwrite in place, then cut to the new length: the file is never empty
-  // on the way, which would make it look like a drive without a state.
+bool StateFile::Save(const MediaState& state, std::string* error, bool sync) {
+  const std::string text = SerializeState(state);
+  const std::string next = path_ + ".new";
+  auto fail = [&](const std::string& what, int fd) {
+    if (error) *error = "cannot write state file " + path_ + ": " + what;
+    if (fd >= 0) ::close(fd);
+    ::unlink(next.c_str());
+    return false;
+  };
+  // Only the holder of the lock writes the new file, so its name is fixed.
+  FileProblem problem;
+  int fd = OpenRegularFile(next, O_RDWR | O_CREAT | O_TRUNC, &problem, 0644);
+  if (fd < 0) return fail(DescribeFileProblem(next, problem), -1);
   size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
-      return false;
+      return fail(std::strerror(errno), fd);
     }
     done += static_cast<size_t>(n);
   }
-  if (::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
-    if (error) *error = std::string("cannot write state file: ") + std::strerror(errno);
-    return false;
-  }
-  if (sync) ::fsync(fd_);
+  if (sync && ::fsync(fd) != 0) return fail(std::strerror(errno), fd);
+  if (::rename(next.c_str(), path_.c_str()) != 0) return fail(std::strerror(errno), fd);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
   return true;
 }
 
@@ -221,6 +242,7 @@ std::string SerializeState(const MediaState& s) {
     o << "extent\t" << e.first_lba << "\t" << e.count << "\t" << e.offset << "\t" << e.stride << "\t" << e.main_size
       << "\t" << e.sub_inline << "\t" << e.sub_offset << "\t" << e.path << "\t" << e.sub_path << "\n";
   }
+  if (s.open_pass) o << "pass " << s.pass_start << " " << s.pass_end << "\n";
   return o.str();
 }
 
@@ -288,6 +310,10 @@ bool ParseState(const std::string& text, MediaState* out, std::string* error) {
       f >> s.reserved_size;
     } else if (key == "pressed") {
       f >> s.pressed;
+    } else if (key == "pass") {
+      f >> s.pass_start >> s.pass_end;
+      if (s.pass_end < s.pass_start) return fail("pass");
+      s.open_pass = true;
     } else if (key == "mcn") {
       f >> s.layout.mcn;
     } else if (key == "session") {

@@ -50,12 +50,18 @@ struct MediaState {
   std::string revision = "1.00";
   CdLayout layout;             // CD media
   std::vector<SectorExtent> extents;
+  // CD: a recording pass the medium took sectors of and that did not close
+  // its session (still running, or cut: the host stopped or died). It holds
+  // LBAs pass_start to pass_end - 1; the sectors of no closed session.
+  bool open_pass = false;
+  int32_t pass_start = 0;
+  int32_t pass_end = 0;
 };
 
 uint16_t ProfileFromMediumName(const std::string& name, bool* ok);
 int MediaFamily(uint16_t profile);  // 0 none, 1 CD, 2 DVD, 3 BD, 4 HD DVD
 bool IsRomProfile(uint16_t profile);
-bool IsRewritableProfile(uint16_t profile);     // BLANK works (CD-RW, DVD-RW)
+bool IsRewritableProfile(uint16_t profile);     // BLANK works (CD-RW, DVD-RW, HD DVD-RW)
 bool IsRandomWritableProfile(uint16_t profile); // DVD+RW, DVD-RAM, BD-RE, DVD-RW restricted overwrite
 bool NeedsFormatting(uint16_t profile);         // FORMAT UNIT offers descriptors
 int64_t DefaultCapacity(uint16_t profile);
@@ -64,7 +70,10 @@ int64_t DefaultCapacity(uint16_t profile);
 // than this is not a drive's state.
 inline constexpr int64_t kMaxStateFileBytes = int64_t{16} << 20;
 
-// The state file at `path` (a regular file only), held exclusively while open.
+// The state file at `path` (a regular file only), held exclusively while
+// open through the lock file "<path>.lock". Each save replaces the file
+// whole (a new file renamed over it), so a process killed while saving
+// leaves the state before that save.
 class StateFile {
  public:
   StateFile() = default;
@@ -78,13 +87,15 @@ class StateFile {
   bool Load(MediaState* state, std::string* error) const;
   // Writes the state; `sync` also waits until it is on the storage. Without
   // it the state still outlives the process that wrote it.
-  bool Save(const MediaState& state, std::string* error, bool sync = true) const;
+  bool Save(const MediaState& state, std::string* error, bool sync = true);
   const std::string& path() const { return path_; }
   std::string DataPath() const { return path_ + ".data"; }
+  std::string LockPath() const { return path_ + ".lock"; }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  int fd_ = -1;       // the state file as last saved or loaded
+  int lock_fd_ = -1;  // holds the lock
 };
 
 // Splits `text` at every `separator`; empty fields are kept.

@@ -120,8 +120,8 @@ SoftMmcDrive::SoftMmcDrive(DriveSettings settings) : settings_(std::move(setting
 
 SoftMmcDrive::~SoftMmcDrive() {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string error;
-  state_file_.Save(media_, &error);
+  // A drive that never opened has no state of its own to write.
+  if (opened_) Keep(true);
   for (auto& [path, fd] : files_) ::close(fd);
   if (data_fd_ >= 0) ::close(data_fd_);
 }
@@ -154,6 +154,8 @@ static bool BuildNewMedia(const std::string& medium_name, const std::string& ima
   media->reserved_size = 0;
   media->pressed = false;
   media->formatted = false;
+  media->open_pass = false;
+  media->pass_start = media->pass_end = 0;
   if (!image.empty()) {
     if (profile == 0) {
       if (error) *error = "an image needs a medium";
@@ -191,6 +193,7 @@ std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& given, std
   // Page 1 and page 5 power-on values.
   drive->page1_ = {0x01, 0x0A, 0x00, 0x10, 0, 0, 0, 0, 0x10, 0, 0, 0};
   drive->page5_ = DefaultPage5(drive->media_.profile);
+  drive->opened_ = true;
   return drive;
 }
 
@@ -226,9 +229,9 @@ void SoftMmcDrive::RemoveDisc() {
   media_.extents.clear();
   media_.status = DiscStatus::kBlank;
   media_.capacity = 0;
+  media_.open_pass = false;
   ResetWriteSession();
-  std::string error;
-  state_file_.Save(media_, &error);
+  Keep(true);
 }
 
 void SoftMmcDrive::ResetWriteSession() {
@@ -374,19 +377,23 @@ int SoftMmcDrive::StartStopUnit(Command& c) {
   if (action == 0x02) {
     if (media_.locked) return c.Fail(5, 0x53, 0x02);
     media_.tray_open = true;
+    // A pass still running ends here, cut.
     ResetWriteSession();
-    state_file_.Save(media_, nullptr);
+    if (!Keep()) return c.Fail(4, 0x53, 0x00);
   } else if (action == 0x03) {
     bool was_open = media_.tray_open;
     media_.tray_open = false;
     if (was_open && media_.profile != 0) becoming_ready_ = c.faults.becoming_ready_polls;
-    state_file_.Save(media_, nullptr);
+    if (!Keep()) return c.Fail(4, 0x53, 0x00);
   }
   return 0;
 }
 
 int SoftMmcDrive::PreventAllow(Command& c) {
-  media_.locked = (c.cdb[4] & 0x01) != 0;
+  const bool locked = (c.cdb[4] & 0x01) != 0;
+  if (locked == media_.locked) return 0;
+  media_.locked = locked;
+  if (!Keep()) return c.Fail(4, 0x53, 0x00);
   return 0;
 }
 
@@ -400,6 +407,8 @@ int32_t SoftMmcDrive::ReadableEnd() const {
   if (IsCd()) return media_.layout.LastLeadout();
   if (media_.pressed) return static_cast<int32_t>(media_.capacity);
   if (IsRandomWritableProfile(media_.profile) && media_.formatted) return static_cast<int32_t>(media_.capacity);
+  // A reserved track left short still spans its reservation.
+  if (IsCutPass()) return static_cast<int32_t>(media_.reserved_size);
   return static_cast<int32_t>(media_.next_writable);
 }
 
@@ -555,6 +564,10 @@ bool SoftMmcDrive::ReadUserBlock(int32_t lba, uint8_t* out, Command& c, int* sta
     *status = c.Fail(3, 0x11, 0x00, lba);
     return false;
   }
+  if (int cut = ReadOfCutPass(c, lba)) {
+    *status = cut;
+    return false;
+  }
   if (IsCd()) {
     const CdTrack* track = media_.layout.TrackAt(lba);
     if (!track || lba >= media_.layout.LastLeadout()) {
@@ -601,7 +614,7 @@ int SoftMmcDrive::Read10(Command& c) {
   if (media_.status == DiscStatus::kBlank && !(IsRandomWritableProfile(media_.profile) && media_.formatted)) {
     return c.Fail(5, 0x21, 0x00);
   }
-  int64_t end = ReadableEnd();
+  int64_t end = IsCd() && media_.open_pass ? std::max<int64_t>(ReadableEnd(), media_.capacity) : ReadableEnd();
   if (static_cast<int64_t>(lba) + count > end) return c.Fail(5, 0x21, 0x00);
   if (c.data_length < static_cast<size_t>(count) * 2048) return c.Fail(5, 0x24, 0x00);
   for (uint32_t i = 0; i < count; ++i) {
@@ -637,7 +650,10 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
   }
   if (subsel == 3 || subsel > 4 || expected > 5 || (fields & 0x06) == 0x06) return c.Fail(5, 0x24, 0x00);
   if (count == 0) return 0;
-  if (media_.layout.sessions.empty()) return c.Fail(5, 0x21, 0x00);
+  if (media_.layout.sessions.empty()) {
+    if (int cut = ReadOfCutPass(c, lba)) return cut;
+    return c.Fail(5, 0x21, 0x00);
+  }
   size_t out_offset = 0;
   std::vector<uint8_t> out;
   out.reserve(2352 + 296 + 96);
@@ -649,7 +665,10 @@ int SoftMmcDrive::ReadCd(Command& c, bool msf) {
     const CdTrack* track = media_.layout.TrackAt(at);
     // A data sector's EDC/ECC are computed only when the answer holds them.
     const bool codes = (fields & 0x08) != 0 || !track || !track->IsData();
-    if (!ReadMainRaw(at, main, subsel != 0 ? sub : nullptr, &has_sub, codes)) return c.Fail(5, 0x21, 0x00);
+    if (!ReadMainRaw(at, main, subsel != 0 ? sub : nullptr, &has_sub, codes)) {
+      if (int cut = ReadOfCutPass(c, at)) return cut;
+      return c.Fail(5, 0x21, 0x00);
+    }
     if (InRanges(c.faults.unreadable, at) || image_read_failed_) return c.Fail(3, 0x11, 0x00, at);
     bool audio = !track || !track->IsData() || !HasSync(main);
     int sector_mode = audio ? 0 : main[15];
@@ -738,7 +757,8 @@ int SoftMmcDrive::ReadToc(Command& c) {
     int32_t leadout = 0;
     if (dvd) {
       int32_t end = ReadableEnd();
-      if (end <= 0) return c.Fail(5, 0x24, 0x00);
+      // A cut pass closed no session: there is no TOC to give.
+      if (end <= 0 || IsCutPass()) return c.Fail(5, 0x24, 0x00);
       tracks.push_back({0x04, 1, 0});
       leadout = end;
     } else {
@@ -895,7 +915,7 @@ int SoftMmcDrive::ReadDiscInformation(Command& c) {
   bool erasable = IsRewritableProfile(media_.profile) || IsRandomWritableProfile(media_.profile);
   uint8_t status = static_cast<uint8_t>(media_.status);
   uint8_t session_state = media_.status == DiscStatus::kComplete ? 3 : 0;
-  if ((!IsCd() && media_.status == DiscStatus::kAppendable) || IsCutCd()) session_state = 1;
+  if ((!IsCd() && media_.status == DiscStatus::kAppendable) || IsCutPass()) session_state = 1;
   a[2] = static_cast<uint8_t>((erasable ? 0x10 : 0) | (session_state << 2) | status);
   a[3] = 1;
   const CdLayout& layout = media_.layout;
@@ -961,19 +981,31 @@ int SoftMmcDrive::ReadTrackInformation(Command& c) {
       i.first_lba = i.start;
       i.size = i.free = std::max<int64_t>(media_.capacity - i.start, 0);
       i.last_recorded = 0;
+      if (media_.open_pass) {
+        // The track of the pass: what it took, and no more room.
+        i.blank = false;
+        i.nwa_valid = false;
+        i.free = 0;
+        i.size = std::max<int64_t>(media_.pass_end - i.start, 0);
+        i.last_recorded = std::max<int64_t>(media_.pass_end - 1, 0);
+      }
       tracks.push_back(i);
     }
   } else {
     Info i;
     int64_t limit = media_.reserved_size > 0 ? media_.reserved_size : media_.capacity;
-    if (media_.pressed || media_.status == DiscStatus::kComplete) {
-      i.size = ReadableEnd();
-      i.last_recorded = i.size - 1;
-    } else if (IsRandomWritableProfile(media_.profile)) {
+    if (IsRandomWritableProfile(media_.profile) && !media_.pressed) {
+      // The track is the whole formatted medium, all of it writable.
       i.size = media_.capacity;
       i.free = media_.capacity;
       i.last_recorded = std::max<int64_t>(media_.next_writable - 1, 0);
       i.nwa_valid = true;
+    } else if (media_.pressed || media_.status == DiscStatus::kComplete) {
+      i.size = ReadableEnd();
+      i.last_recorded = i.size - 1;
+    } else if (IsCutPass()) {
+      i.size = media_.reserved_size;
+      i.last_recorded = std::max<int64_t>(media_.next_writable - 1, 0);
     } else {
       i.size = limit;
       i.nwa = media_.next_writable;
@@ -1021,7 +1053,11 @@ int SoftMmcDrive::ReserveTrack(Command& c) {
     return c.Fail(5, 0x2C, 0x00);
   }
   if (size == 0 || size > media_.capacity) return c.Fail(5, 0x21, 0x00);
-  if (!IsCd()) media_.reserved_size = size;
+  if (!IsCd()) {
+    media_.reserved_size = size;
+    writing_ = true;
+    if (!Keep()) return c.Fail(3, 0x0C, 0x00);
+  }
   return 0;
 }
 

@@ -119,11 +119,20 @@ class SoftMmcDrive {
   // Helpers.
   int CheckMedium(Command& c);
   bool IsCd() const;
-  // A CD whose first disc-at-once pass was cut: the medium took sectors of
-  // it (from the lead-in on), but no session was recorded.
-  bool IsCutCd() const;
-  // Notes that the medium took the sectors of a CD pass, at once.
-  void MarkCdWritten();
+  // A disc holding a pass that was cut before its planned end: a CD pass
+  // that did not close its session, or a DVD/BD/HD DVD reserved track left
+  // short. What it wrote lies in no closed session and reads as a medium
+  // error, what it did not write as blank; no further pass starts on it.
+  bool IsCutPass() const;
+  // Of the cut pass: 0 when `lba` is not in it, else the check condition
+  // a read of it answers.
+  int ReadOfCutPass(Command& c, int64_t lba);
+  // Notes that the medium took the sectors of a CD pass; false when the
+  // state could not be kept.
+  bool MarkCdWritten();
+  // Writes the state file now; every change the drive keeps goes there
+  // before the next command is answered.
+  bool Keep(bool sync = false);
   std::vector<uint8_t> ModePage(uint8_t page, int control) const;
   std::vector<uint16_t> WriteSpeeds() const;
   uint16_t MaxReadSpeed() const;
@@ -160,6 +169,7 @@ class SoftMmcDrive {
   DriveSettings settings_;
   std::shared_ptr<DriveHooks> hooks_;
   StateFile state_file_;
+  bool opened_ = false;  // the state is this drive's: it is written back at the end
   MediaState media_;
   mutable std::mutex mutex_;
   std::map<std::string, int> files_;

@@ -923,5 +923,80 @@ TEST_F(SoftMmcDriveTest, DvdTestWriteAcceptsSequentialWritesAndRecordsNothing) {
   EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 16, 16), blocks).status, 0);
 }
 
+// The state as the file at `path` holds it now.
+MediaState StateOnDisk(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  MediaState state;
+  std::string error;
+  EXPECT_TRUE(ParseState(text, &state, &error)) << error;
+  return state;
+}
+
+// Every change the drive keeps is in the state file before the next command
+// is answered, and each save puts a whole new file in place: one opened
+// before it still reads whole, the state it had.
+TEST_F(SoftMmcDriveTest, EveryKeptChangeIsInTheStateFileAtOnce) {
+  const std::string spec = Spec("medium=dvd-r");
+  const std::string path = spec.substr(0, spec.find(','));
+  Drive d(spec);
+  EXPECT_EQ(d.None({0x1E, 0, 0, 0, 1, 0}).status, 0);
+  EXPECT_TRUE(StateOnDisk(path).locked);
+  std::ifstream before(path, std::ios::binary);
+  EXPECT_EQ(d.None({0x1E, 0, 0, 0, 0, 0}).status, 0);
+  EXPECT_FALSE(StateOnDisk(path).locked);
+  std::string old_text((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+  MediaState old_state;
+  ASSERT_TRUE(ParseState(old_text, &old_state, nullptr));
+  EXPECT_TRUE(old_state.locked);
+  Bytes page = ModeSelectPage5(2, 8);
+  ASSERT_EQ(d.Out(ModeSelectCdb(page.size()), page).status, 0);
+  EXPECT_EQ(d.None({0x53, 0, 0, 0, 0, 0, 0, 0, 32, 0}).status, 0);
+  EXPECT_EQ(StateOnDisk(path).reserved_size, 32);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), Bytes(16 * 2048, 0x11)).status, 0);
+  EXPECT_EQ(StateOnDisk(path).next_writable, 16);
+  EXPECT_EQ(d.None({0x1B, 0, 0, 0, 2, 0}).status, 0);
+  EXPECT_TRUE(StateOnDisk(path).tray_open);
+  EXPECT_EQ(d.None({0x1B, 0, 0, 0, 3, 0}).status, 0);
+  EXPECT_FALSE(StateOnDisk(path).tray_open);
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+}
+
+// The track of a random-writable medium is the whole medium, however much
+// of it was written: a second, larger image still fits.
+class RandomWritableTest : public SoftMmcDriveTest, public ::testing::WithParamInterface<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(Media, RandomWritableTest, ::testing::Values("dvd-ram", "0x52"),
+                         [](const auto& info) { return std::string(info.param) == "dvd-ram" ? "DvdRam" : "HdDvdRam"; });
+
+TEST_P(RandomWritableTest, TrackInformationGivesTheWholeMediumFree) {
+  Drive d(Spec(std::string("medium=") + GetParam()));
+  const uint32_t capacity = static_cast<uint32_t>(DefaultCapacity(d.soft()->media().profile));
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), Bytes(16 * 2048, 0x22)).status, 0);
+  EXPECT_EQ(d.None({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  Answer ti = d.In(Cdb10(0x52, 0, 1, 48), 48);  // the track holding LBA 1
+  ASSERT_EQ(ti.status, 0);
+  EXPECT_EQ(Be32(ti.data, 16), capacity);  // free blocks
+  EXPECT_EQ(Be32(ti.data, 24), capacity);  // track size
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 100, 16), Bytes(16 * 2048, 0x33)).status, 0);
+  EXPECT_EQ(Be32(d.In(Cdb10(0x52, 0, 1, 48), 48).data, 16), capacity);
+}
+
+// A recorded HD DVD-RW is blanked for the next image, as a DVD-RW is.
+TEST_F(SoftMmcDriveTest, RecordedHdDvdRwIsBlankedAgain) {
+  Drive d(Spec("medium=0x53"));
+  Bytes page = ModeSelectPage5(2, 8);
+  ASSERT_EQ(d.Out(ModeSelectCdb(page.size()), page).status, 0);
+  ASSERT_EQ(d.None({0x53, 0, 0, 0, 0, 0, 0, 0, 16, 0}).status, 0);
+  ASSERT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), Bytes(16 * 2048, 0x44)).status, 0);
+  ASSERT_EQ(d.None({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  ASSERT_EQ(d.None({0x5B, 0, 2, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  EXPECT_EQ(d.In(Cdb10(0x51, 0, 0, 256), 256).data[2] & 3, 2);
+  EXPECT_EQ(d.None({0xA1, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status, 0);
+  EXPECT_EQ(d.In(Cdb10(0x51, 0, 0, 256), 256).data[2] & 3, 0);
+  ASSERT_EQ(d.None({0x53, 0, 0, 0, 0, 0, 0, 0, 16, 0}).status, 0);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), Bytes(16 * 2048, 0x55)).status, 0);
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu

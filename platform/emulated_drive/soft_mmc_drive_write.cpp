@@ -48,7 +48,8 @@ int SoftMmcDrive::SendCueSheet(Command& c) {
   if (int s = CheckMedium(c)) return s;
   if (media_.profile != 0x09 && media_.profile != 0x0A) return c.Fail(5, 0x30, 0x05);
   if ((page5_[2] & 0x0F) != 2) return c.Fail(5, 0x2C, 0x00);
-  if (media_.status == DiscStatus::kComplete || media_.pressed || IsCutCd()) return c.Fail(5, 0x2C, 0x00);
+  // A pass that took sectors and never closed its session holds the disc.
+  if (media_.status == DiscStatus::kComplete || media_.pressed || media_.open_pass) return c.Fail(5, 0x2C, 0x00);
   size_t length = Get24(c.cdb + 6);
   if (length == 0 || length > c.data_length) return c.Fail(5, 0x24, 0x00);
   if (length % 8 != 0) return c.Fail(5, 0x26, 0x00);
@@ -212,12 +213,12 @@ int SoftMmcDrive::Write10(Command& c) {
     // A pass begun in another write type has no cue sheet to write against.
     if (!writing_ || pending_layout_.sessions.empty()) return c.Fail(5, 0x2C, 0x00);
     int status = WriteCdSao(c, lba, count);
-    if (status == 0) MarkCdWritten();
+    if (status == 0 && !MarkCdWritten()) return c.Fail(3, 0x0C, 0x00, lba);
     return status;
   }
   if (write_type == 3) {
     if (!writing_) {
-      if (IsCutCd()) return c.Fail(5, 0x2C, 0x00);
+      if (media_.open_pass) return c.Fail(5, 0x2C, 0x00);
       ResetWriteSession();
       writing_ = true;
       test_write_ = (page5_[2] & 0x10) != 0;
@@ -225,25 +226,53 @@ int SoftMmcDrive::Write10(Command& c) {
       write_start_lba_ = ProgramStart();
     }
     int status = WriteCdRaw(c, lba, count);
-    if (status == 0) MarkCdWritten();
+    if (status == 0 && !MarkCdWritten()) return c.Fail(3, 0x0C, 0x00, lba);
     return status;
   }
   // Track-at-once and packet writing of CDs are not emulated.
   return c.Fail(5, 0x2C, 0x00);
 }
 
-bool SoftMmcDrive::IsCutCd() const {
-  return IsCd() && media_.status != DiscStatus::kBlank && media_.layout.sessions.empty();
+bool SoftMmcDrive::Keep(bool sync) { return state_file_.Save(media_, nullptr, sync); }
+
+bool SoftMmcDrive::IsCutPass() const {
+  if (writing_ || media_.pressed) return false;
+  if (IsCd()) return media_.open_pass;
+  if (IsRandomWritableProfile(media_.profile) || media_.status == DiscStatus::kComplete) return false;
+  return media_.reserved_size > 0 && media_.next_writable > 0 && media_.next_writable < media_.reserved_size;
 }
 
-void SoftMmcDrive::MarkCdWritten() {
+int SoftMmcDrive::ReadOfCutPass(Command& c, int64_t lba) {
+  int64_t first = 0, written_end = 0, end = 0;
+  if (IsCd()) {
+    // Also while the pass runs: its sectors belong to no session yet.
+    if (!media_.open_pass) return 0;
+    first = media_.pass_start;
+    written_end = media_.pass_end;
+    end = media_.capacity;
+  } else {
+    if (!IsCutPass()) return 0;
+    written_end = media_.next_writable;
+    end = media_.reserved_size;
+  }
+  if (lba < first || lba >= end) return 0;
+  if (lba < written_end) return c.Fail(3, 0x11, 0x00, lba);
+  return c.Fail(8, 0x00, 0x00, lba);  // blank check
+}
+
+bool SoftMmcDrive::MarkCdWritten() {
   // A disc-at-once pass writes the disc from its lead-in on: once the medium
   // took sectors of it, the disc is no longer blank, even when the host dies
-  // before the pass ends. The state outlives the process without a sync; the
-  // pass's end records the session and syncs it.
-  if (test_write_ || media_.status != DiscStatus::kBlank) return;
-  media_.status = DiscStatus::kAppendable;
-  state_file_.Save(media_, nullptr, false);
+  // before the pass ends; what it took is known to the next process too.
+  if (test_write_) return true;
+  if (!media_.open_pass) {
+    media_.open_pass = true;
+    media_.pass_start = write_start_lba_;
+    media_.pass_end = write_start_lba_;
+  }
+  media_.pass_end = std::max(media_.pass_end, next_write_lba_);
+  if (media_.status == DiscStatus::kBlank) media_.status = DiscStatus::kAppendable;
+  return Keep();
 }
 
 int SoftMmcDrive::WriteCdSao(Command& c, int32_t lba, uint32_t count) {
@@ -364,6 +393,7 @@ int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
     if (lba < 0 || end > media_.capacity) return c.Fail(5, 0x21, 0x00);
   } else {
     if (media_.status == DiscStatus::kComplete) return c.Fail(5, 0x21, 0x02);
+    if (IsCutPass()) return c.Fail(5, 0x2C, 0x00);
     int64_t next_writable = test && test_next_writable_ >= 0 ? test_next_writable_ : media_.next_writable;
     if (lba != next_writable) return c.Fail(5, 0x21, 0x02);
     bool minus = media_.profile == 0x11 || media_.profile == 0x14 || media_.profile == 0x15 || media_.profile == 0x16;
@@ -376,30 +406,34 @@ int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
     return 0;
   }
   if (!WriteDataFile(static_cast<uint64_t>(lba) * 2048, c.data, c.data_length)) return c.Fail(3, 0x0C, 0x00, lba);
+  if (!IsRandomWritableProfile(media_.profile)) writing_ = true;
   const int64_t next_writable = std::max<int64_t>(media_.next_writable, end);
   const DiscStatus status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
   if (next_writable != media_.next_writable || status != media_.status) {
     media_.next_writable = next_writable;
     media_.status = status;
     // What the medium took is recorded at once, as on a recorder: a host
-    // that dies mid-burn leaves a disc that reads as written and open. The
-    // state outlives the process without a sync; the pass's end syncs it.
-    state_file_.Save(media_, nullptr, false);
+    // that dies mid-burn leaves a disc that holds a cut pass. The state
+    // outlives the process without a sync; the pass's end syncs it.
+    if (!Keep()) return c.Fail(3, 0x0C, 0x00, lba);
   }
   return 0;
 }
 
 bool SoftMmcDrive::FinishCdSao(std::string* error) {
   (void)error;
+  // The session closes only when the pass wrote every sector up to its
+  // lead-out; a shorter pass stays open and the disc holds it cut.
+  if (next_write_lba_ < pending_layout_.sessions.back().leadout) return true;
   CdLayout layout = pending_layout_;
   if (layout.sessions.size() == 1 && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
   int32_t first = write_start_lba_;
   int32_t written = next_write_lba_ == INT32_MIN ? 0 : next_write_lba_ - first;
   media_.layout = layout;
   AddWrittenExtent(first, std::max(written, 0), kCdStride, 2352, true);
-  // Sectors the host never sent read back as generated silence or empty data.
   bool multi = (page5_[3] >> 6) == 3;
   media_.status = multi ? DiscStatus::kAppendable : DiscStatus::kComplete;
+  media_.open_pass = false;
   return true;
 }
 
@@ -431,7 +465,7 @@ bool SoftMmcDrive::AddRawSession(const std::vector<std::array<uint8_t, 12>>& fra
     t.session = session_number;
     // Index 0 where the stored Q of the frames before index 1 says so.
     int32_t pregap = t.start;
-    for (int32_t lba = t.start - 1; lba >= std::max(program_start, t.start - 4500); --lba) {
+    for (int32_t lba = t.start - 1; lba >= program_start; --lba) {
       uint8_t q[12];
       if (!stored_q(lba, q) || (q[0] & 0x0F) != 1 || q[1] != ToBcd(t.number) || q[2] != 0) break;
       pregap = lba;
@@ -478,19 +512,34 @@ bool SoftMmcDrive::FinishCdRaw(std::string* error) {
   if (limit > 0) count = std::min(count, static_cast<size_t>(limit));
   CdLayout layout = media_.layout;
   bool first_on_disc = layout.sessions.empty();
+  const int32_t written_end = next_write_lba_ == INT32_MIN ? write_start_lba_ : next_write_lba_;
+  // A session closes only when the pass wrote every sector up to its
+  // lead-out: those of a cut pass past what was written stay open.
+  size_t closed = 0;
   for (size_t i = 0; i < count; ++i) {
     int32_t program_start = i == 0 ? write_start_lba_ : leadins_[i].end_lba;
     int64_t end = i + 1 < leadins_.size() ? int64_t{leadins_[i + 1].first_lba} : media_.capacity;
-    if (!AddRawSession(leadins_[i].q, program_start, end, &layout, error)) return false;
+    CdLayout next = layout;
+    if (!AddRawSession(leadins_[i].q, program_start, end, &next, error)) return false;
+    if (next.sessions.back().leadout > written_end) break;
+    layout = std::move(next);
+    ++closed;
   }
+  if (closed == 0) return true;
   if (first_on_disc && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
   media_.layout = layout;
   int32_t program_start = write_start_lba_;
   int32_t leadout = layout.sessions.back().leadout;
-  int32_t last = next_write_lba_ == INT32_MIN ? program_start : std::min(next_write_lba_, leadout);
+  int32_t last = std::min(written_end, leadout);
   AddWrittenExtent(program_start, last - program_start, kCdStride, 2352, true);
+  if (closed < count) {
+    // The sectors after the last closed session stay those of the cut pass.
+    media_.pass_start = leadout;
+    return true;
+  }
   bool multi = (page5_[3] >> 6) == 3;
   media_.status = multi ? DiscStatus::kAppendable : DiscStatus::kComplete;
+  media_.open_pass = false;
   return true;
 }
 
@@ -502,13 +551,15 @@ int SoftMmcDrive::SynchronizeCache(Command& c) {
     std::string error;
     bool ok = true;
     if (!test_write_ && wrote) ok = write_type == 3 ? FinishCdRaw(&error) : FinishCdSao(&error);
-    if (!wrote && !test_write_ && write_type == 2) ok = FinishCdSao(&error);
     ResetWriteSession();
-    if (!ok) return c.Fail(3, 0x0C, 0x00);
+    if (!Keep(true) || !ok) return c.Fail(3, 0x0C, 0x00);
+  } else if (!IsCd()) {
+    // The host's pass ends here: a reserved track it left short stays cut.
+    writing_ = false;
+    if (!Keep(true)) return c.Fail(3, 0x0C, 0x00);
   }
   test_next_writable_ = -1;
   not_ready_polls_ = c.faults.not_ready_after_sync;
-  state_file_.Save(media_, nullptr);
   return 0;
 }
 
@@ -523,9 +574,12 @@ int SoftMmcDrive::CloseTrackSession(Command& c) {
   if (media_.pressed || IsRomProfile(media_.profile)) return c.Fail(5, 0x30, 0x05);
   if (function >= 2 && !IsRandomWritableProfile(media_.profile)) {
     if (media_.next_writable == 0) return c.Fail(5, 0x2C, 0x00);
+    writing_ = false;
+    // A reserved track written short is no session to close.
+    if (media_.reserved_size > 0 && media_.next_writable < media_.reserved_size) return c.Fail(5, 0x2C, 0x00);
     media_.status = DiscStatus::kComplete;
     media_.reserved_size = 0;
-    state_file_.Save(media_, nullptr);
+    if (!Keep(true)) return c.Fail(3, 0x0C, 0x00);
   }
   return 0;
 }
@@ -537,6 +591,8 @@ void SoftMmcDrive::ResetMedium(uint16_t profile) {
   media_.extents.clear();
   media_.next_writable = 0;
   media_.reserved_size = 0;
+  media_.open_pass = false;
+  media_.pass_start = media_.pass_end = 0;
   ResetWriteSession();
   if (data_fd_ >= 0) {
     if (::ftruncate(data_fd_, 0) != 0) {
@@ -556,7 +612,7 @@ int SoftMmcDrive::Blank(Command& c) {
   ResetMedium(profile);
   media_.formatted = false;
   media_.capacity = DefaultCapacity(profile);
-  state_file_.Save(media_, nullptr);
+  if (!Keep(true)) return c.Fail(3, 0x0C, 0x00);
   return 0;
 }
 
@@ -634,7 +690,7 @@ int SoftMmcDrive::FormatUnit(Command& c) {
   ResetMedium(profile);
   media_.formatted = true;
   media_.capacity = blocks;
-  state_file_.Save(media_, nullptr);
+  if (!Keep(true)) return c.Fail(3, 0x31, 0x00);
   return 0;
 }
 
