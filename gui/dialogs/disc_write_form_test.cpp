@@ -31,6 +31,8 @@
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
+#include "gui/model/public_enumerations.h"
+#include "platform/emulated_device.h"
 #include "platform/emulated_drive/emulated_drive_registry.h"
 #include "platform/emulated_drive/soft_mmc_drive.h"
 #include "testing/cd_image_fixture.h"
@@ -433,6 +435,111 @@ TEST_F(DiscWriteFormTest, VerificationWithoutCompareOnlyReads) {
   EXPECT_GT(reads, 0);
   form.cmdEnd()->click();
 }
+
+// A burn stopped halfway with the dialog's stop button: the disc reads back
+// as the cut disc it is, neither blank nor complete, the first sector never
+// written unreadable; a second burn is refused, and reading the disc with
+// the read dialog does not end in success.
+struct StoppedBurnCase {
+  const char* name;
+  const char* medium;
+  int32_t cd_write_command;  // -1: a DVD image
+};
+
+class StoppedBurnTest : public DiscWriteFormTest, public ::testing::WithParamInterface<StoppedBurnCase> {};
+
+TEST_P(StoppedBurnTest, LeavesACutDiscThatReadsAsNoWholeDisc) {
+  const StoppedBurnCase& c = GetParam();
+  const bool dvd = c.cd_write_command < 0;
+  if (dvd) {
+    ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  }
+  const fs::path image = dvd ? SmallIso(dir_.path()) : MixedCd(dir_.path()).cue;
+  const std::string state = env_.State("d.state");
+  testing::ScopedDriveMap map("D:=emu:" + state + ",medium=" + c.medium);
+  constexpr int32_t kStopAt = 100;
+  {
+    DiscWriteForm form;
+    form.show();
+    ASSERT_NE(form.fraRecv()->device(), nullptr);
+    {
+      DeviceSetting setting;
+      setting.LoadSetting(*form.fraRecv()->device());
+      if (!dvd) setting.CDWriteCommand = c.cd_write_command;
+      setting.WriteCacheBufferRate = 0;
+      setting.SaveSetting();
+    }
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(image));
+    bool stopped = false;
+    const std::function<void()> previous = InstallMessagePump([&] {
+      if (!stopped) {
+        for (const auto& command : platform::emu::HooksFor(state)->log()) {
+          if (command.opcode() != kWrite10) continue;
+          const int32_t lba = static_cast<int32_t>(uint32_t{command.cdb[2]} << 24 | uint32_t{command.cdb[3]} << 16 |
+                                                   uint32_t{command.cdb[4]} << 8 | command.cdb[5]);
+          if (lba >= kStopAt && lba < 1000000) {
+            stopped = true;
+            form.cmdStartStop()->click();
+            break;
+          }
+        }
+      }
+      QCoreApplication::processEvents();
+    });
+    ui_.QueueAnswer(6);
+    form.cmdStartStop()->click();
+    InstallMessagePump(previous);
+    ASSERT_TRUE(stopped) << Log(form);
+    EXPECT_NE(ui_.LastText(), kSuccess) << Log(form);
+    form.cmdEnd()->click();
+  }
+  {
+    std::string error;
+    std::unique_ptr<platform::ScsiDevice> drive = platform::OpenEmulatedDevice(state, &error);
+    ASSERT_TRUE(drive) << error;
+    const platform::emu::MediaState media = platform::emu::FindOpenDrive(state)->media();
+    EXPECT_EQ(media.status, platform::emu::DiscStatus::kAppendable);
+    const int64_t first_unwritten = dvd ? media.next_writable : media.pass_end;
+    EXPECT_GE(first_unwritten, kStopAt);
+    uint8_t cdb[10] = {0x28, 0, static_cast<uint8_t>(first_unwritten >> 24), static_cast<uint8_t>(first_unwritten >> 16),
+                       static_cast<uint8_t>(first_unwritten >> 8), static_cast<uint8_t>(first_unwritten), 0, 0, 1, 0};
+    uint8_t sector[2048];
+    platform::ScsiRequest request;
+    request.cdb = cdb;
+    request.cdb_length = sizeof cdb;
+    request.data = sector;
+    request.data_length = sizeof sector;
+    const platform::ScsiResult result = drive->Execute(request);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.sense[2] & 0x0F, 8);  // blank check
+  }
+  ui_.Clear();
+  {
+    DiscWriteForm form;
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(image));
+    form.cmdStartStop()->click();
+    EXPECT_NE(ui_.LastText(), kSuccess) << Log(form);
+    EXPECT_NE(Log(form).find("書き込み先のメディアは空ではありません。"), std::string::npos) << Log(form);
+    form.cmdEnd()->click();
+  }
+  ui_.Clear();
+  DiscReadForm reader;
+  const fs::path back = dir_.path() / "back";
+  fs::create_directories(back);
+  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+  reader.cmdStartStop()->click();
+  EXPECT_NE(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << reader.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_FALSE(fs::exists(back / (dvd ? "Disc.iso" : "Disc.img")));
+  reader.cmdEnd()->click();
+}
+
+INSTANTIATE_TEST_SUITE_P(Burns, StoppedBurnTest,
+                         ::testing::Values(StoppedBurnCase{"CdRSessionAtOnce", "cd-r", CCC_SAO},
+                                           StoppedBurnCase{"CdRRaw96", "cd-r", CCC_DAO_RAW96},
+                                           StoppedBurnCase{"DvdR", "dvd-r", -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Stopped during the verification: the stop button asks the verification's
 // question, Yes stops the verifier, and no outcome message follows.

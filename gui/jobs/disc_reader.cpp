@@ -88,6 +88,7 @@ bool DiscReader::OpenOutputs(bool first_pregap) {
 bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileName) {
   ClearCancel();
   LogStart();
+  unreadable_ = 0;
   DeviceSetting setting;
   setting.LoadSetting(objControl);
   bool result = false;
@@ -190,6 +191,7 @@ bool DiscReader::ReadFirstPregap(Trelin& drive, const QString& name) {
     if (!drive.ReadLBA(buffer, lba)) {
       drive.ReadLBADummy(buffer, lba);
       ReportReadFailure(drive, lba);
+      ++unreadable_;
     }
     if (pre.WriteFile(Bytes(buffer, 0, kRawSector)) != kRawSector) {
       ReportImageWriteFailure();
@@ -216,6 +218,19 @@ bool DiscReader::WriteSector(bool cd, const uint8_t* sector) {
 }
 
 bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd) {
+  int64_t read = 0;
+  const bool complete = ReadMainSectors(drive, setting, cd, &read);
+  // The failures scroll out of a long log: their count closes the read.
+  if (unreadable_ > 0) Report(kStatusWarning, QStringLiteral("読み込みに失敗したセクタ数 : %1").arg(unreadable_));
+  // An image of dummy sectors only is no image of the disc.
+  if (complete && read == 0) {
+    Report(kStatusError, QStringLiteral("どのセクタも読み込めませんでした。"));
+    return false;
+  }
+  return complete;
+}
+
+bool DiscReader::ReadMainSectors(Trelin& drive, const DeviceSetting& setting, bool cd, int64_t* read) {
   std::unique_ptr<TOCInformation> toc = drive.GetTOCStructure();
   if (!toc) return false;
   connect(toc.get(), &TOCInformation::StatusChangeEx, this, &DiscJob::StatusChange);
@@ -230,10 +245,12 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
       uint8_t* sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
       if (drive.ReadLBA(sector, lba)) {
         failures = 0;
+        ++*read;
       } else {
         drive.ReadLBADummy(sector, lba);
         ReportReadFailure(drive, lba);
         ++failures;
+        ++unreadable_;
       }
       int32_t run = 1;
       if (setting.BurstErrorSkip && failures > kBurstThreshold) {
@@ -246,6 +263,7 @@ bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool 
         if (k > 0) {
           sector = files_->image_out->Reserve(Trelin::kSectorBufferSize);
           drive.ReadLBADummy(sector, lba + k);
+          ++unreadable_;
         }
         if (!WriteSector(cd, sector)) return false;
         if (ProgressAndPoll(lba + k, total)) return false;

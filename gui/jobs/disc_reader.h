@@ -34,7 +34,12 @@ class DiscReader : public DiscJob {
   // false with the user's message on the first name refused.
   bool OpenOutputs(bool first_pregap);
   bool ReadFirstPregap(Trelin& drive, const QString& name);
+  // The main data, then the count of unreadable sectors (type 1); false
+  // also when not one sector of the disc could be read.
   bool ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd);
+  // True when every entry of the TOC was read (or replaced by dummy
+  // sectors); `read` counts the sectors that read.
+  bool ReadMainSectors(Trelin& drive, const DeviceSetting& setting, bool cd, int64_t* read);
   bool WriteDescriptors(Trelin& drive, bool first_pregap);
   bool WriteSector(bool cd, const uint8_t* sector);
   // "イメージファイルの書き込みに失敗" and the job stops.
@@ -42,6 +47,8 @@ class DiscReader : public DiscJob {
 
   class Files;
   Files* files_ = nullptr;
+  // Sectors of this run replaced by dummy sectors (first pregap included).
+  int64_t unreadable_ = 0;
 };
 
 }  // namespace sorvel

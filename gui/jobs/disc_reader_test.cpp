@@ -204,6 +204,69 @@ TEST(DiscReaderTest, BurstSkipProbesForwardWalksBackAndStaysInItsEntry) {
             bin.substr(1350 * 2352, static_cast<size_t>(second - 20 - 1350) * 2352));
 }
 
+// A read ends with the count of the sectors it could not read, one line
+// that stays in the log however long it grew. A read that read not one
+// sector of the disc fails and leaves no files; one that read some succeeds.
+struct UnreadableCase {
+  const char* name;
+  bool dvd;
+  std::vector<std::pair<int32_t, int32_t>> unreadable;
+  bool succeeds;
+  int64_t count;  // sectors reported unreadable; 0: no count line, -1: the whole disc
+};
+
+class DiscReaderUnreadableTest : public ::testing::TestWithParam<UnreadableCase> {};
+
+TEST_P(DiscReaderUnreadableTest, CountsTheSectorsAndFailsWhenNoneRead) {
+  const UnreadableCase& c = GetParam();
+  ScratchDir dir;
+  std::string settings;
+  if (c.dvd) {
+    const std::filesystem::path iso =
+        testing::MakeIsoImage(dir.path(), "dvd", {{"a.txt", std::string(300000, 'a')}});
+    ASSERT_FALSE(iso.empty());
+    settings = "medium=dvd-rom,image=" + iso.string();
+  } else {
+    const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "cd", {{false, 0, 400, "", false}});
+    settings = "image=" + disc.cue.string();
+  }
+  JobRig rig(dir, settings);
+  ASSERT_TRUE(rig.opened());
+  rig.drive().hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.unreadable = c.unreadable; });
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.ReadFirstPregap = false;
+    s.BurstErrorSkip = false;
+  });
+  DiscReader reader;
+  JobRecorder events(reader);
+  EXPECT_EQ(reader.StartReadCompatible(rig.device(), Q(dir.path() / "out.img")), c.succeeds)
+      << events.lines.join("\n").toStdString();
+  const QStringList counts = events.WithPrefix("1:読み込みに失敗したセクタ数 : ");
+  if (c.count == 0) {
+    EXPECT_TRUE(counts.isEmpty());
+  } else if (c.count < 0) {
+    EXPECT_EQ(counts.size(), 1);
+  } else {
+    EXPECT_EQ(counts, QStringList{QStringLiteral("1:読み込みに失敗したセクタ数 : %1").arg(c.count)});
+  }
+  EXPECT_EQ(events.Has("2:どのセクタも読み込めませんでした。"), !c.succeeds);
+  EXPECT_EQ(std::filesystem::exists(dir.path() / (c.dvd ? "out.iso" : "out.img")), c.succeeds);
+  for (const char* ext : kSetExtensions) {
+    if (!c.succeeds) {
+      EXPECT_FALSE(std::filesystem::exists(dir.path() / (std::string("out") + ext))) << ext;
+    }
+  }
+  EXPECT_TRUE(events.lines.last().startsWith(c.succeeds ? "0:==== 完了 " : "0:==== 失敗 "));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, DiscReaderUnreadableTest,
+    ::testing::Values(UnreadableCase{"CdAllRead", false, {}, true, 0},
+                      UnreadableCase{"CdSomeUnreadable", false, {{10, 14}, {200, 200}}, true, 6},
+                      UnreadableCase{"DvdSomeUnreadable", true, {{20, 29}}, true, 10},
+                      UnreadableCase{"DvdNothingReadable", true, {{0, 100000}}, false, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(DiscReaderTest, StopDuringTheReadLeavesNoFiles) {
   ScratchDir dir;
   const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 600, "", false}});
