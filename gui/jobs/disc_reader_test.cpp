@@ -230,9 +230,14 @@ TEST_P(DiscReaderUnreadableTest, CountsTheSectorsAndFailsWhenNoneRead) {
     const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "cd", {{false, 0, 400, "", false}});
     settings = "image=" + disc.cue.string();
   }
+  // The faults as a user gives them, in the drive map entry.
+  std::string ranges;
+  for (const auto& [first, last] : c.unreadable) {
+    ranges += (ranges.empty() ? "" : "+") + std::to_string(first) + "-" + std::to_string(last);
+  }
+  if (!ranges.empty()) settings += ",unreadable=" + ranges;
   JobRig rig(dir, settings);
   ASSERT_TRUE(rig.opened());
-  rig.drive().hooks().UpdateFaults([&](platform::emu::DriveFaults& f) { f.unreadable = c.unreadable; });
   rig.ChangeSettings([](DeviceSetting& s) {
     s.ReadFirstPregap = false;
     s.BurstErrorSkip = false;

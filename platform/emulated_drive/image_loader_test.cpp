@@ -165,6 +165,14 @@ TEST(DriveSpecTest, Parsing) {
   EXPECT_FALSE(ParseDriveSpec("p,atapi=scsi", &s, &error));
   EXPECT_FALSE(ParseDriveSpec("p,image", &s, &error));
   EXPECT_FALSE(ParseDriveSpec(",medium=cd-r", &s, &error));
+  // Faults a user can give to reproduce what a test shows.
+  ASSERT_TRUE(ParseDriveSpec("p,unreadable=-150--1+1000-1349,write_error=300", &s, &error)) << error;
+  EXPECT_EQ(s.unreadable, (std::vector<std::pair<int32_t, int32_t>>{{-150, -1}, {1000, 1349}}));
+  EXPECT_EQ(s.write_error_lba, 300);
+  for (const char* bad : {"p,unreadable=5", "p,unreadable=9-5", "p,unreadable=1-2+", "p,unreadable=a-b",
+                          "p,write_error=x", "p,write_error=99999999999"}) {
+    EXPECT_FALSE(ParseDriveSpec(bad, &s, &error)) << bad;
+  }
 }
 
 TEST(MediaStateTest, SerializationRoundTripAndDamage) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -71,6 +73,35 @@ void PadCopy(uint8_t* dst, const std::string& s, size_t n) {
 
 }  // namespace
 
+namespace {
+
+// A whole decimal LBA, as in "-150"; false for anything else or out of range.
+bool ParseLba(const std::string& text, int32_t* lba) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == nullptr || *end != 0 || value < INT32_MIN || value > INT32_MAX) return false;
+  *lba = static_cast<int32_t>(value);
+  return true;
+}
+
+// "FIRST-LAST+FIRST-LAST...", each LBA possibly negative ("-150--1").
+bool ParseLbaRanges(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges) {
+  for (const std::string& range : SplitFields(text, '+')) {
+    const size_t dash = range.find('-', 1);
+    int32_t first = 0, last = 0;
+    if (dash == std::string::npos || !ParseLba(range.substr(0, dash), &first) ||
+        !ParseLba(range.substr(dash + 1), &last) || last < first) {
+      return false;
+    }
+    ranges->push_back({first, last});
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error) {
   DriveSettings s;
   std::vector<std::string> parts = SplitFields(spec, ',');
@@ -107,6 +138,18 @@ bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::strin
         return false;
       }
       s.sff8020 = value == "sff8020";
+    } else if (key == "unreadable") {
+      if (!ParseLbaRanges(value, &s.unreadable)) {
+        if (error) *error = "emulated drive setting unreadable takes FIRST-LAST ranges joined by +: " + value;
+        return false;
+      }
+    } else if (key == "write_error") {
+      int32_t lba = 0;
+      if (!ParseLba(value, &lba)) {
+        if (error) *error = "emulated drive setting write_error takes an LBA: " + value;
+        return false;
+      }
+      s.write_error_lba = lba;
     } else {
       if (error) *error = "unknown emulated drive setting " + key;
       return false;
@@ -189,6 +232,12 @@ std::unique_ptr<SoftMmcDrive> SoftMmcDrive::Open(const DriveSettings& given, std
     if (!drive->state_file_.Save(drive->media_, error)) return nullptr;
   }
   drive->hooks_ = HooksFor(settings.state_path);
+  if (!settings.unreadable.empty() || settings.write_error_lba) {
+    drive->hooks_->UpdateFaults([&](DriveFaults& f) {
+      if (!settings.unreadable.empty()) f.unreadable = settings.unreadable;
+      if (settings.write_error_lba) f.write_error_lba = settings.write_error_lba;
+    });
+  }
   drive->ResetWriteSession();
   // Page 1 and page 5 power-on values.
   drive->page1_ = {0x01, 0x0A, 0x00, 0x10, 0, 0, 0, 0, 0x10, 0, 0, 0};

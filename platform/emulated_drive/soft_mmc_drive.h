@@ -2,7 +2,8 @@
 // CD/DVD/BD/HD DVD recorder would, on a disc kept in a state file.
 //
 // Drive map entry:
-// "emu:PATH[,medium=M][,image=FILE][,vendor=V][,product=P][,atapi=A]"
+// "emu:PATH[,medium=M][,image=FILE][,vendor=V][,product=P][,atapi=A]
+//  [,unreadable=R][,write_error=LBA]"
 // with M one of none, cd-rom, cd-r, cd-rw, dvd-rom, dvd-r, dvd-rw, dvd+r,
 // dvd+rw, dvd+r-dl, dvd-ram, bd-rom, bd-r, bd-re, hddvd-rom, hddvd-r (or a
 // profile number such as 0x15), FILE a .iso, .cue or .ccd pressed disc. The
@@ -12,7 +13,10 @@
 // ATAPI drive: READ TOC takes its format from bits 7-6 of byte 9 and answers
 // raw TOC addresses in LBA form unless the MSF bit is set; READ CD answers
 // only user data (2,048) or whole sectors (2,352) and ignores the subchannel
-// selection.
+// selection. R (faults, applied at every open like A): LBA ranges
+// FIRST-LAST joined by "+" (e.g. "-150--1+1000-1349") whose reads fail
+// with 3/11/00; write_error: a WRITE covering LBA fails with 3/0C/00, which
+// cuts the pass there.
 //
 // Tests reach a drive by its state path: HooksFor(path) (drive_hooks.h)
 // gives the command log and the faults, FindOpenDrive(path)
@@ -25,7 +29,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/emulated_drive/drive_hooks.h"
@@ -41,9 +47,11 @@ struct DriveSettings {
   std::string vendor;
   std::string product;
   bool sff8020 = false;     // the older ATAPI command set (atapi=sff8020)
+  std::vector<std::pair<int32_t, int32_t>> unreadable;  // unreadable=FIRST-LAST+...
+  std::optional<int32_t> write_error_lba;               // write_error=LBA
 };
 
-// Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...][,atapi=...]".
+// Parses "PATH[,medium=...][,image=FILE][,vendor=...][,product=...][,atapi=...][,unreadable=...][,write_error=...]".
 bool ParseDriveSpec(const std::string& spec, DriveSettings* settings, std::string* error);
 
 // Mode page 5 as the drive powers on with `profile` in the tray.
