@@ -826,6 +826,13 @@ TEST_P(CutCdBurnTest, KilledBurnLeavesADiscThatIsNotBlank) {
   GatedDrive& drive = rig.drive();
   EXPECT_FALSE(drive.IsDiscEmpty());
   EXPECT_EQ(rig.soft()->media().status, emu::DiscStatus::kAppendable);
+  // The killed process's last WRITE reached the state: the pass ends where it stopped.
+  const emu::MediaState media = rig.soft()->media();
+  EXPECT_TRUE(media.open_pass);
+  EXPECT_GT(media.pass_end, media.pass_start);
+  if (c.mode == CCC_SAO) {
+    EXPECT_GE(media.pass_end, 0);  // past the first pregap
+  }
   const auto data_path = dir / "drive.state.data";
   const Bytes before = ReadFile(data_path);
   ASSERT_FALSE(before.empty());

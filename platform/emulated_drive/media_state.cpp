@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -55,6 +56,16 @@ bool Unhex(const std::string& text, std::vector<uint8_t>* out) {
     out->push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
   return true;
+}
+
+// A signed number as a sign and `width` - 1 digits ("+0000000016"), so a
+// new value takes exactly the bytes of the old one.
+constexpr int kNwaFieldWidth = 20;
+constexpr int kLbaFieldWidth = 11;
+std::string FixedWidth(int64_t value, int width) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+0*lld", width, static_cast<long long>(value));
+  return text;
 }
 
 }  // namespace
@@ -203,7 +214,24 @@ bool StateFile::Save(const MediaState& state, std::string* error, bool sync) {
   if (::rename(next.c_str(), path_.c_str()) != 0) return fail(std::strerror(errno), fd);
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
+  auto field_at = [&](const char* key) -> int64_t {
+    const size_t at = text.find(key);
+    return at == std::string::npos ? -1 : static_cast<int64_t>(at + std::strlen(key));
+  };
+  nwa_at_ = field_at("\nnwa ");
+  // The pass line holds its start, one blank, then its end.
+  const int64_t pass_at = field_at("\npass ");
+  pass_end_at_ = pass_at < 0 ? -1 : pass_at + kLbaFieldWidth + 1;
   return true;
+}
+
+bool StateFile::SaveWrittenExtent(const MediaState& state) {
+  if (fd_ < 0 || nwa_at_ < 0 || (state.open_pass && pass_end_at_ < 0)) return false;
+  auto put = [&](int64_t at, const std::string& field) {
+    return ::pwrite(fd_, field.data(), field.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(field.size());
+  };
+  if (!put(nwa_at_, FixedWidth(state.next_writable, kNwaFieldWidth))) return false;
+  return !state.open_pass || put(pass_end_at_, FixedWidth(state.pass_end, kLbaFieldWidth));
 }
 
 std::string SerializeState(const MediaState& s) {
@@ -215,7 +243,8 @@ std::string SerializeState(const MediaState& s) {
   o << "status " << static_cast<int>(s.status) << "\n";
   o << "formatted " << s.formatted << "\n";
   o << "capacity " << s.capacity << "\n";
-  o << "nwa " << s.next_writable << "\n";
+  // Fixed width: a write updates it in place (StateFile::SaveWrittenExtent).
+  o << "nwa " << FixedWidth(s.next_writable, kNwaFieldWidth) << "\n";
   o << "reserved " << s.reserved_size << "\n";
   o << "pressed " << s.pressed << "\n";
   o << "vendor\t" << s.vendor << "\n";
@@ -242,7 +271,9 @@ std::string SerializeState(const MediaState& s) {
     o << "extent\t" << e.first_lba << "\t" << e.count << "\t" << e.offset << "\t" << e.stride << "\t" << e.main_size
       << "\t" << e.sub_inline << "\t" << e.sub_offset << "\t" << e.path << "\t" << e.sub_path << "\n";
   }
-  if (s.open_pass) o << "pass " << s.pass_start << " " << s.pass_end << "\n";
+  if (s.open_pass) {
+    o << "pass " << FixedWidth(s.pass_start, kLbaFieldWidth) << " " << FixedWidth(s.pass_end, kLbaFieldWidth) << "\n";
+  }
   return o.str();
 }
 

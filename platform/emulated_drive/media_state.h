@@ -88,6 +88,11 @@ class StateFile {
   // Writes the state; `sync` also waits until it is on the storage. Without
   // it the state still outlives the process that wrote it.
   bool Save(const MediaState& state, std::string* error, bool sync = true);
+  // Writes the written extent of `state` (the next writable address, the
+  // end of an open pass) into its fixed-width fields of the file in place;
+  // false, with nothing written, when the file as last saved has no such
+  // field for it (then Save).
+  bool SaveWrittenExtent(const MediaState& state);
   const std::string& path() const { return path_; }
   std::string DataPath() const { return path_ + ".data"; }
   std::string LockPath() const { return path_ + ".lock"; }
@@ -96,6 +101,9 @@ class StateFile {
   std::string path_;
   int fd_ = -1;       // the state file as last saved or loaded
   int lock_fd_ = -1;  // holds the lock
+  // Where the fixed-width extent fields lie in the file last saved (-1: none).
+  int64_t nwa_at_ = -1;
+  int64_t pass_end_at_ = -1;
 };
 
 // Splits `text` at every `separator`; empty fields are kept.

@@ -955,6 +955,9 @@ TEST_F(SoftMmcDriveTest, EveryKeptChangeIsInTheStateFileAtOnce) {
   EXPECT_EQ(StateOnDisk(path).reserved_size, 32);
   EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 0, 16), Bytes(16 * 2048, 0x11)).status, 0);
   EXPECT_EQ(StateOnDisk(path).next_writable, 16);
+  EXPECT_EQ(d.Out(Cdb10(0x2A, 0, 16, 8), Bytes(8 * 2048, 0x12)).status, 0);
+  EXPECT_EQ(StateOnDisk(path).next_writable, 24);
+  EXPECT_EQ(StateOnDisk(path).reserved_size, 32);
   EXPECT_EQ(d.None({0x1B, 0, 0, 0, 2, 0}).status, 0);
   EXPECT_TRUE(StateOnDisk(path).tray_open);
   EXPECT_EQ(d.None({0x1B, 0, 0, 0, 3, 0}).status, 0);

@@ -265,13 +265,18 @@ bool SoftMmcDrive::MarkCdWritten() {
   // took sectors of it, the disc is no longer blank, even when the host dies
   // before the pass ends; what it took is known to the next process too.
   if (test_write_) return true;
+  const bool structural = !media_.open_pass || media_.status == DiscStatus::kBlank;
   if (!media_.open_pass) {
     media_.open_pass = true;
     media_.pass_start = write_start_lba_;
     media_.pass_end = write_start_lba_;
   }
-  media_.pass_end = std::max(media_.pass_end, next_write_lba_);
+  const int32_t pass_end = std::max(media_.pass_end, next_write_lba_);
+  if (!structural && pass_end == media_.pass_end) return true;
+  media_.pass_end = pass_end;
   if (media_.status == DiscStatus::kBlank) media_.status = DiscStatus::kAppendable;
+  // Only the end moved: its field is rewritten in place.
+  if (!structural && state_file_.SaveWrittenExtent(media_)) return true;
   return Keep();
 }
 
@@ -410,12 +415,15 @@ int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
   const int64_t next_writable = std::max<int64_t>(media_.next_writable, end);
   const DiscStatus status = IsRandomWritableProfile(media_.profile) ? DiscStatus::kComplete : DiscStatus::kAppendable;
   if (next_writable != media_.next_writable || status != media_.status) {
+    const bool only_extent = status == media_.status;
     media_.next_writable = next_writable;
     media_.status = status;
     // What the medium took is recorded at once, as on a recorder: a host
     // that dies mid-burn leaves a disc that holds a cut pass. The state
-    // outlives the process without a sync; the pass's end syncs it.
-    if (!Keep()) return c.Fail(3, 0x0C, 0x00, lba);
+    // outlives the process without a sync; the pass's end syncs it. A
+    // write that only moves the next writable address rewrites that field
+    // in place.
+    if (!(only_extent && state_file_.SaveWrittenExtent(media_)) && !Keep()) return c.Fail(3, 0x0C, 0x00, lba);
   }
   return 0;
 }
