@@ -527,7 +527,8 @@ TEST_P(RawWriteTest, DecodesTocAndCdTextFromTheLeadIn) {
     return;
   }
   // Every pregap is recorded as long as the pass wrote it.
-  const CdTrack* second = host.soft()->media().layout.Track(2);
+  const MediaState media = host.soft()->media();
+  const CdTrack* second = media.layout.Track(2);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->pregap_start, 300);
   EXPECT_EQ(second->start, track2);
