@@ -1,8 +1,8 @@
 // The persistent state of an emulated drive and its disc: the medium, tray and
 // lock, the TOC, and where each sector's bytes live. A small text index at
 // the state path, written sectors in a sparse side file "<path>.data", pressed
-// discs referenced in their image files. Locked with flock while a process
-// holds the drive.
+// discs referenced in their image files. Locked with flock on "<path>.lock"
+// while a process holds the drive.
 #pragma once
 
 #include <cstdint>
