@@ -197,9 +197,11 @@ bool StateFile::Save(const MediaState& state, std::string* error, bool sync) {
     ::unlink(next.c_str());
     return false;
   };
-  // Only the holder of the lock writes the new file, so its name is fixed.
+  // Only the holder of the lock writes the new file, so its name is fixed;
+  // it is made afresh, so a link left at that name is never followed.
   FileProblem problem;
-  int fd = OpenRegularFile(next, O_RDWR | O_CREAT | O_TRUNC, &problem, 0644);
+  if (::unlink(next.c_str()) != 0 && errno != ENOENT) return fail(std::strerror(errno), -1);
+  int fd = OpenRegularFile(next, O_RDWR | O_CREAT | O_EXCL, &problem, 0644);
   if (fd < 0) return fail(DescribeFileProblem(next, problem), -1);
   size_t done = 0;
   while (done < text.size()) {

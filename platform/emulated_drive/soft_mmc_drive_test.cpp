@@ -965,6 +965,22 @@ TEST_F(SoftMmcDriveTest, EveryKeptChangeIsInTheStateFileAtOnce) {
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }
 
+// A link left at the name of the next state is not followed: the file it
+// names keeps its bytes, and the state is saved all the same.
+TEST_F(SoftMmcDriveTest, LinkAtTheNextStateNameIsNotFollowed) {
+  const std::string spec = Spec("medium=cd-r");
+  const std::string path = spec.substr(0, spec.find(','));
+  const std::filesystem::path victim = dir_ / "victim";
+  { std::ofstream(victim) << "keep me"; }
+  std::filesystem::create_symlink(victim, path + ".new");
+  Drive d(spec);
+  EXPECT_EQ(d.None({0x1E, 0, 0, 0, 1, 0}).status, 0);
+  EXPECT_TRUE(StateOnDisk(path).locked);
+  std::ifstream in(victim);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "keep me");
+}
+
 // The track of a random-writable medium is the whole medium, however much
 // of it was written: a second, larger image still fits.
 class RandomWritableTest : public SoftMmcDriveTest, public ::testing::WithParamInterface<const char*> {};
