@@ -756,6 +756,26 @@ INSTANTIATE_TEST_SUITE_P(WriteOnceMedia, CutBurnTest,
                            return MediumTestName(info.param.medium) + (info.param.killed ? "_killed" : "_stopped");
                          });
 
+// A random-writable disc is written over whole: after a first image, a
+// second and larger one fits and reads back.
+class RewrittenRandomMediumTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RewrittenRandomMediumTest, TakesASecondLargerImage) {
+  WriteRig rig(GetParam());
+  ASSERT_TRUE(rig.opened());
+  GatedDrive& drive = rig.drive();
+  WriteDvdImage(drive, 300);
+  if (HasFatalFailure()) return;
+  WriteDvdImage(drive, 2000);
+  if (HasFatalFailure()) return;
+  ExpectDvdSectors(drive, 2000, 13);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, RewrittenRandomMediumTest, ::testing::Values("dvd-ram", "0x52"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "dvd-ram" ? "DvdRam" : "HdDvdRam";
+                         });
+
 // A disc written and read back in one process, its tray then opened, reads
 // the same in the next process once its tray is closed again.
 class TrayOpenAcrossProcessesTest : public ::testing::TestWithParam<const char*> {};
