@@ -10,9 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -36,14 +34,6 @@ QByteArray FolderOf(const QByteArray& path) {
   return path.left(slash);
 }
 
-constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-constexpr int kRandomLetters = 8;
-
-// The kinds of hidden names: a temporary being written, and an earlier file
-// kept under a second name until the commit ends.
-constexpr char kNewKind[] = "new";
-constexpr char kOldKind[] = "old";
-
 int SystemLink(const char* from, const char* to) { return ::link(from, to); }
 int SystemRename(const char* from, const char* to) { return ::rename(from, to); }
 int SystemRenameNoReplace(const char* from, const char* to) {
@@ -60,61 +50,6 @@ int SystemFlush(int fd) { return ::fdatasync(fd); }
 constexpr OutputSet::FileSystemCalls kSystemCalls{SystemLink, SystemRename, SystemRenameNoReplace, SystemLockFolder,
                                                   SystemFlush};
 const OutputSet::FileSystemCalls* g_calls = &kSystemCalls;
-
-// This host's name as hidden names carry it: letters, digits and '-' of its
-// first label, so that any file system takes it.
-const QByteArray& HostMark() {
-  static const QByteArray mark = [] {
-    char name[256] = {};
-    QByteArray host = ::gethostname(name, sizeof name - 1) == 0 ? QByteArray(name) : QByteArray();
-    host = host.left(host.indexOf('.') < 0 ? host.size() : host.indexOf('.'));
-    QByteArray kept;
-    for (char c : host) {
-      if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') kept += c;
-    }
-    return kept.isEmpty() ? QByteArrayLiteral("localhost") : kept.left(32);
-  }();
-  return mark;
-}
-
-// The target's name as its hidden names carry it: cut so that a hidden name
-// stays within a name's 255 bytes however long the target's own is.
-QByteArray HiddenStem(const QByteArray& target) { return target.mid(target.lastIndexOf('/') + 1).left(180); }
-
-// What every hidden name of `target`'s of `kind` starts with, the folder left out.
-QByteArray HiddenPrefix(const QByteArray& target, const char* kind) {
-  return '.' + HiddenStem(target) + ".sorvel~" + kind + '~';
-}
-
-// The process that made the temporary `entry` of a name whose hidden names
-// start with `prefix`, when it is a temporary of this host: its id, else 0.
-pid_t MakerOnThisHost(const QByteArray& entry, const QByteArray& prefix) {
-  if (!entry.startsWith(prefix)) return 0;
-  const QList<QByteArray> fields = entry.mid(prefix.size()).split('~');
-  if (fields.size() != 3 || fields[0] != HostMark() || fields[2].size() != kRandomLetters) return 0;
-  bool number = false;
-  const int pid = fields[1].toInt(&number);
-  return number && pid > 0 && fields[1] == QByteArray::number(pid) ? pid : 0;
-}
-
-// Tries hidden names of `kind` beside `target` until `make` takes one (true)
-// or fails for another reason than the name being taken. The name, or ""
-// with errno in `error_number`.
-QByteArray TakeHiddenName(const QByteArray& target, const char* kind, int* error_number,
-                          const std::function<bool(const char*)>& make) {
-  const QByteArray prefix = target.left(target.lastIndexOf('/') + 1) + HiddenPrefix(target, kind) + HostMark() +
-                            '~' + QByteArray::number(::getpid()) + '~';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    QByteArray name = prefix;
-    for (int i = 0; i < kRandomLetters; ++i) {
-      name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
-    }
-    if (make(name.constData())) return name;
-    if (errno != EEXIST) break;
-  }
-  *error_number = errno;
-  return {};
-}
 
 // Renames `from` to the name `to` that nothing may stand at. Where the file
 // system refuses RENAME_NOREPLACE (NFS, FUSE, older kernels: EINVAL), a hard
@@ -153,11 +88,11 @@ bool MayRenameOver(const QByteArray& target, const struct stat& st) {
 // A live process of another user (EPERM) holds its file as well.
 void RemoveStaleTemporaries(const QByteArray& target) {
   const QByteArray folder = FolderOf(target);
-  const QByteArray prefix = HiddenPrefix(target, kNewKind);
+  const QByteArray prefix = MarkedNamePrefix(target, kNewFileMark);
   DIR* dir = ::opendir(folder.constData());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
-    const pid_t maker = MakerOnThisHost(QByteArray(entry->d_name), prefix);
+    const pid_t maker = MarkedNameMaker(QByteArray(entry->d_name), prefix);
     if (maker == 0 || ::kill(maker, 0) == 0 || errno != ESRCH) continue;
     const QByteArray path = folder + '/' + entry->d_name;
     struct stat st {};
@@ -279,7 +214,7 @@ QString OutputSet::Add(const QString& target) {
   RemoveStaleTemporaries(native);
   int fd = -1;
   int error_number = 0;
-  const QByteArray temporary = TakeHiddenName(native, kNewKind, &error_number, [&fd](const char* name) {
+  const QByteArray temporary = TakeMarkedName(native, kNewFileMark, &error_number, [&fd](const char* name) {
     fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd >= 0;
   });
@@ -434,12 +369,12 @@ bool OutputSet::Commit(const std::function<void()>& slow_flush) {
     if (!step.existed) continue;
     int error_number = 0;
     if (!step.temporary.isEmpty()) {
-      step.kept = TakeHiddenName(step.target, kOldKind, &error_number,
+      step.kept = TakeMarkedName(step.target, kOldFileMark, &error_number,
                                  [&step](const char* name) { return g_calls->link(step.target.constData(), name) == 0; });
       step.linked = !step.kept.isEmpty();
     }
     if (step.kept.isEmpty()) {
-      step.kept = TakeHiddenName(step.target, kOldKind, &error_number, [&step](const char* name) {
+      step.kept = TakeMarkedName(step.target, kOldFileMark, &error_number, [&step](const char* name) {
         return RenameToNewName(step.target.constData(), name);
       });
     }
