@@ -51,6 +51,10 @@ constexpr OutputSet::FileSystemCalls kSystemCalls{SystemLink, SystemRename, Syst
                                                   SystemFlush};
 const OutputSet::FileSystemCalls* g_calls = &kSystemCalls;
 
+// A flush that lasts longer than this is told to the job: an image still
+// being written out (small files take far less, also on a busy disk).
+constexpr int kSlowFlushMs = 2000;
+
 // Renames `from` to the name `to` that nothing may stand at. Where the file
 // system refuses RENAME_NOREPLACE (NFS, FUSE, older kernels: EINVAL), a hard
 // link is taken instead (it fails on an existing name as well); where there
@@ -301,7 +305,7 @@ bool OutputSet::Flush(const std::function<void()>& slow_flush) {
   elapsed.start();
   bool told = false;
   while (flushed.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-    if (!told && slow_flush && elapsed.elapsed() >= 1000) {
+    if (!told && slow_flush && elapsed.elapsed() >= kSlowFlushMs) {
       told = true;
       slow_flush();
     }
