@@ -89,20 +89,30 @@ bool MayRenameOver(const QByteArray& target, const struct stat& st) {
 
 // Removes the temporaries of `target` that this host's jobs left when they
 // ended without cleaning up: this user's regular files whose process is gone.
-// A live process of another user (EPERM) holds its file as well.
+// A live process of another user (EPERM) holds its file as well. An earlier
+// file's second name left so goes only when it is a hard link of the very
+// file at the target's name (nothing is lost with it); one that may be the
+// only name of an earlier file stays.
 void RemoveStaleTemporaries(const QByteArray& target) {
   const QByteArray folder = FolderOf(target);
-  const QByteArray prefix = MarkedNamePrefix(target, kNewFileMark);
+  const QByteArray temporary = MarkedNamePrefix(target, kNewFileMark);
+  const QByteArray kept = MarkedNamePrefix(target, kOldFileMark);
+  struct stat at_target {};
+  const bool target_exists = ::lstat(target.constData(), &at_target) == 0;
   DIR* dir = ::opendir(folder.constData());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
-    const pid_t maker = MarkedNameMaker(QByteArray(entry->d_name), prefix);
+    const QByteArray name(entry->d_name);
+    const pid_t maker = std::max(MarkedNameMaker(name, temporary), MarkedNameMaker(name, kept));
     if (maker == 0 || ::kill(maker, 0) == 0 || errno != ESRCH) continue;
-    const QByteArray path = folder + '/' + entry->d_name;
+    const QByteArray path = folder + '/' + name;
     struct stat st {};
-    if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == FileSystemUser()) {
-      ::unlink(path.constData());
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != FileSystemUser()) continue;
+    if (name.startsWith(kept) &&
+        !(target_exists && st.st_dev == at_target.st_dev && st.st_ino == at_target.st_ino)) {
+      continue;
     }
+    ::unlink(path.constData());
   }
   ::closedir(dir);
 }

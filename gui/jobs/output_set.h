@@ -12,9 +12,10 @@
 // earlier file kept to put back. A temporary of this host whose process is
 // gone, owned by this user, is debris of a job that ended without cleaning
 // up (killed, crashed, a power cut): a new set into a name removes such
-// temporaries of that name. Nothing else is ever swept: a user's own hidden
-// files, the temporaries of live jobs (of this host, or of any job on another
-// host sharing the folder) and kept earlier files stay. The set takes no lock
+// temporaries of that name, and such a job's second names of the file that
+// stands at the name (hard links of it). Nothing else is ever swept: a
+// user's own hidden files, the temporaries of live jobs (of this host, or of
+// any job on another host sharing the folder) and kept earlier files stay. The set takes no lock
 // of its own on its temporaries: the only lock on one is its writer's.
 //
 // A temporary takes the permission bits of the file it replaces only when

@@ -373,10 +373,11 @@ std::string TemporaryOfAnEndedProcess(const std::filesystem::path& target) {
 }
 
 // Temporaries of a name left by a job of this host that ended (killed) are
-// removed by the next set into that name. Everything else stays: the user's
-// own hidden files of any form, temporaries of a live process, of another
-// host (whose process this one cannot see), of another name, and an earlier
-// file kept under its second name.
+// removed by the next set into that name, as is a second name it left of
+// the file at the target. Everything else stays: the user's own hidden files
+// of any form, temporaries of a live process, of another host (whose process
+// this one cannot see), of another name, and an earlier file kept under a
+// second name that may be its only one.
 TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
   ScratchDir dir;
   OutputSet live;
@@ -391,6 +392,10 @@ TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
                                                        (other_host.find("~new~") + 5), "elsewhere");
   std::string kept = killed_image;
   kept.replace(kept.find("~new~"), 5, "~old~");
+  // A second name (hard link) of the image at x.img that the killed job
+  // made to put it back by: nothing is lost with it, it goes.
+  std::string second_name = kept;
+  second_name.back() = second_name.back() == 'a' ? 'b' : 'a';
   const std::string other_name = TemporaryOfAnEndedProcess(dir / "y.img");
   std::map<std::string, std::string> users = {
       {".x.img.20231205", "user's dated copy"}, {".x.img.original", "user's original"},
@@ -398,6 +403,8 @@ TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
       {other_host, "a job's on another host"},  {kept, "an earlier file kept"},
   };
   for (const auto& [name, bytes] : users) WriteFileBytes(dir / name, bytes);
+  WriteFileBytes(dir / "x.img", "earlier image");
+  std::filesystem::create_hard_link(dir / "x.img", dir / second_name);
   auto before = Contents(dir.path());
   ASSERT_EQ(before.count(killed_image), 1u);
   ASSERT_EQ(before.count(killed_pregap), 1u);
@@ -408,6 +415,7 @@ TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
   ASSERT_TRUE(next.Replace(Q(dir / "x.pre")));
   before.erase(killed_image);
   before.erase(killed_pregap);
+  before.erase(second_name);
   before[temporary.section('/', -1).toStdString()] = "";
   EXPECT_EQ(Contents(dir.path()), before);
   EXPECT_EQ(before.count(other_name), 1u);
