@@ -6,6 +6,7 @@
 #include <shared_mutex>
 
 #include "gui/foundation/automation_host.h"
+#include "gui/foundation/termination.h"
 
 namespace sorvel {
 namespace {
@@ -140,6 +141,16 @@ AutomationService::AutomationService(QDBusConnection bus, std::vector<const BusC
     factory->path_ = FactoryPath(bus_class->name);
     factories_.push_back(std::move(factory));
   }
+  // Before the program ends by a signal, the answers sent meanwhile (a burn
+  // stopped by it) leave: a call to the bus itself returns only after every
+  // message sent before it has reached the bus.
+  Termination::Instance().SetBeforeEnd([bus = bus_] {
+    QDBusConnection(bus).call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                             QStringLiteral("/org/freedesktop/DBus"),
+                                                             QStringLiteral("org.freedesktop.DBus"),
+                                                             QStringLiteral("GetId")),
+                              QDBus::Block, 5000);
+  });
 }
 
 std::unique_ptr<BusInterface> AutomationService::FactoryInterface(const BusClass& bus_class) {
@@ -330,7 +341,12 @@ void AutomationService::Dispatch(const std::shared_ptr<BusObject>& held, const Q
   message.setDelayedReply(true);
   AutomationCallStarted();
   object.worker_->Post([this, held, method, message] {
-    Run(*held, *method, message);
+    {
+      // A terminating signal meanwhile stops the call, and the program
+      // ends only once it has been answered.
+      const Termination::JobScope running([held] { held->Stop(); });
+      Run(*held, *method, message);
+    }
     AutomationCallEnded();
   });
 }

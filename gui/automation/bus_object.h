@@ -72,6 +72,10 @@ class BusObject {
   // gives up what it holds for its client (a drive it opened). Release
   // answers after it.
   virtual void Ended() {}
+  // Called on the GUI thread when a terminating signal came while a call of
+  // the object runs on its worker: stops what it does as the object's own
+  // stop does, so that the call ends and is answered before the program ends.
+  virtual void Stop() {}
 
  private:
   friend class AutomationService;

@@ -159,6 +159,8 @@ MasteringBusObject::MasteringBusObject() : BusObject(MasteringBusClass()), maste
 
 void MasteringBusObject::Abandoned() { mastering_->CloseBurnDialog(); }
 
+void MasteringBusObject::Stop() { mastering_->StopBurn(); }
+
 void MasteringBusObject::PassProgressOn(int32_t value, int32_t total) {
   // The first report, one for another total, every thousandth and the last sector.
   if (progress_sent_ && total == progress_total_ && !ProgressStepDue(0, total, progress_value_, value)) return;

@@ -30,6 +30,8 @@ class MasteringBusObject : public BusObject {
   Mastering& Layout() { return *mastering_; }
   // Closes a burn dialog left open by a client that has gone.
   void Abandoned() override;
+  // Stops a burn that runs (as StopBurn does).
+  void Stop() override;
 
  private:
   // Passes the class's Progress on as a signal in thousandths of the total:

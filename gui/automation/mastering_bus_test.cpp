@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <climits>
+#include <csignal>
 #include <vector>
 
 #include "gui/jobs/disc_reader.h"
@@ -348,6 +349,30 @@ TEST_F(MasteringServiceTest, StopBurnDuringABurn) {
   EXPECT_LT(client.progress.back().first, client.progress.back().second);
   EXPECT_FALSE(BoolOf(client.Member(object, QStringLiteral("StopBurn"))));
   EXPECT_TRUE(BoolOf(client.Member(object, QStringLiteral("IsReady"), {QStringLiteral("D")})));  // not ejected
+}
+
+// SIGTERM (or SIGINT) to the server during a burn stops it as StopBurn does:
+// the client's StartBurn is answered with the stopped write's error, the
+// disc is closed and the tray unlocked as a stop leaves them, and only then
+// does the server end, by that signal.
+TEST_F(MasteringServiceTest, TerminatingSignalDuringABurnStopsItAndAnswersFirst) {
+  testing::WriteTrack(dir_.path() / "long.wav", testing::TrackSamples(6000, 3));
+  BusClient client(bus_, QStringLiteral("client"));
+  const QString object = client.Create();
+  ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
+  QProcess& server = bus_.Service(0);
+  bool signalled = false;
+  client.on_progress = [&](int, int) {
+    if (!signalled) signalled = ::kill(static_cast<pid_t>(server.processId()), SIGTERM) == 0;
+  };
+  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  ASSERT_TRUE(signalled);
+  const QString error = ErrorOf(burnt);
+  EXPECT_TRUE(error.startsWith(QStringLiteral("SORVEL.Mastering.Error.E80040003 セクタ "))) << error.toStdString();
+  ASSERT_TRUE(server.waitForFinished(30000));
+  EXPECT_EQ(server.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(server.exitCode(), SIGTERM);
+  EXPECT_NE(testing::ReadFileBytes(rig_.drive().path()).find("lock 0\n"), std::string::npos);
 }
 
 // While one client's burn runs: another client's StartBurn raises 0x80040003

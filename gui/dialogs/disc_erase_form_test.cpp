@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -17,7 +18,9 @@
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
+#include "gui/foundation/termination.h"
 #include "gui/model/trelin.h"
+#include <csignal>
 #include <fstream>
 #include <set>
 
@@ -267,6 +270,40 @@ TEST_F(DiscEraseFormTest, ARemoteEraseKeepsTheWindowAnswering) {
   EXPECT_TRUE(form.fraRecv()->device()->IsDiscEmpty());
   EXPECT_TRUE(form.cmdEnd()->isEnabled());
   form.close();
+}
+
+// A terminating signal while the erase's result box is open closes the box,
+// and the program ends (by that signal) instead of waiting for an answer.
+TEST_F(DiscEraseFormTest, SignalClosesTheResultBoxAndEndsTheProgram) {
+  const testing::CueFixture cd = testing::MakeCueImage(dir_.path(), "w", {{false, 0, 300, "", false}});
+  testing::EmulatedDriveFixture drive(dir_, "medium=cd-rw,image=" + cd.cue.string(), "d");
+  MakeWritten(drive.spec(), drive.path());
+  testing::ScopedDriveMap map("D:=" + drive.device());
+  Termination::Instance().Install();
+  int ended_by = 0;
+  Termination::Instance().SetEndForTesting([&](int signal_number) { ended_by = signal_number; });
+  bool closed_by_signal = false;
+  ui_.on_message = [&](const testing::ShownMessage&) {
+    // The box as the program shows it: modal, until it is answered or closed.
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Sorvel"), kErased, QMessageBox::Ok);
+    bool held = false;
+    QTimer::singleShot(10000, &box, [&] {
+      held = true;
+      box.close();
+    });
+    ::raise(SIGTERM);
+    box.exec();
+    closed_by_signal = !held;
+  };
+  DiscEraseForm form;
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  form.cmdStartStop()->click();
+  ui_.on_message = nullptr;
+  Termination::Instance().SetEndForTesting({});
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, kErased);
+  EXPECT_TRUE(closed_by_signal);
+  EXPECT_EQ(ended_by, SIGTERM);
 }
 
 TEST_F(DiscEraseFormTest, DiscEraseFormScreenshot) {

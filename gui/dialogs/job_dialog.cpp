@@ -17,6 +17,7 @@
 #include "gui/dialogs/power_action.h"
 #include "gui/dialogs/title_band.h"
 #include "gui/foundation/dialog_module.h"
+#include "gui/foundation/modal_ui.h"
 #include "gui/foundation/system_module.h"
 #include "gui/jobs/disc_job.h"
 #include "gui/model/trelin.h"
@@ -163,8 +164,9 @@ void JobDialog::BeginRun() {
   termination_ = std::make_unique<Termination::JobScope>([this] {
     if (stop_) stop_();
     cancelled_ = true;
-    // A stop question open meanwhile is answered No: the job is stopped already.
-    if (QWidget* box = QApplication::activeModalWidget(); asking_stop_ && box != nullptr && box != this) box->close();
+    // A box open meanwhile (a stop question, an erase's result) is closed:
+    // the job is stopped already, and the box would hold the program's end.
+    if (QWidget* box = QApplication::activeModalWidget(); box != nullptr && box != this) box->close();
   });
 }
 
@@ -215,7 +217,12 @@ void JobDialog::FinishDiscWrite(bool written, bool verified, bool shutdown_ticke
   if (written && eject_after_message) device.LoadTray(false);
 }
 
-int JobDialog::Message(const QString& text, int style) { return CenterMessageBox(this, text, style, windowTitle()); }
+int JobDialog::Message(const QString& text, int style) {
+  // Once a terminating signal came, no box waits for an answer that holds
+  // the program's end: a question is answered No, any other box shown not.
+  if (Termination::Instance().received() != 0) return (style & 7) == 4 ? kIdNo : kIdOk;
+  return CenterMessageBox(this, text, style, windowTitle());
+}
 
 void JobDialog::Progress(int32_t Value, int32_t Total) {
   // A total of 0 or less would turn the bar into a busy bar: the maximum

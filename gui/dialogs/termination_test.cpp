@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testing/cd_image_fixture.h"
+#include "testing/file_bytes.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -49,12 +50,23 @@ class ReadRunner {
       process_.waitForFinished(10000);
     }
   }
-  // Starts a read into `image`; with `marker`, held once it has read a few sectors.
-  void Start(const fs::path& image, const fs::path& marker = {}) {
+  // Starts a read into `image`; with `marker`, held once it has read a few
+  // sectors (until it is stopped, or with `resume` until that file exists).
+  // With `ignore_hangup`, started as `nohup` starts it: SIGHUP ignored.
+  void Start(const fs::path& image, const fs::path& marker = {}, const fs::path& resume = {},
+             bool ignore_hangup = false) {
     QStringList arguments{folder_, QString::fromStdString(image.string())};
     if (!marker.empty()) arguments << QString::fromStdString(marker.string());
+    if (!resume.empty()) arguments << QString::fromStdString(resume.string());
     // Built beside the test programs.
     const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "sorvel_read_runner";
+    if (ignore_hangup) {
+      arguments.prepend(QString::fromStdString(program.string()));  // $0
+      arguments.prepend(QStringLiteral("trap '' HUP; exec \"$0\" \"$@\""));
+      arguments.prepend(QStringLiteral("-c"));
+      process_.start(QStringLiteral("/bin/sh"), arguments);
+      return;
+    }
     process_.start(QString::fromStdString(program.string()), arguments);
   }
   // Waits (bounded) until `file` exists or the process ended.
@@ -101,6 +113,39 @@ INSTANTIATE_TEST_SUITE_P(Signals, ReadEndedBySignalTest,
                          ::testing::Values(SignalCase{"Term", SIGTERM}, SignalCase{"Int", SIGINT},
                                            SignalCase{"Hup", SIGHUP}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Started with SIGHUP ignored (`nohup sorvel`), the program keeps it
+// ignored: a hangup during a read neither stops it nor ends the program.
+TEST(ReadWithHangupIgnoredTest, HangupNeitherStopsTheReadNorEndsTheProgram) {
+  testing::ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 3000, "", false}});
+  fs::create_directories(dir / "out");
+  ReadRunner runner(dir, disc);
+  runner.Start(dir / "out" / "x.img", dir / "reading", dir / "resume", true);
+  ASSERT_TRUE(runner.WaitForFile(dir / "reading"));
+  ASSERT_EQ(::kill(static_cast<pid_t>(runner.process().processId()), SIGHUP), 0);
+  testing::WriteFileBytes(dir / "resume", "");
+  ASSERT_TRUE(runner.process().waitForFinished(120000));
+  EXPECT_EQ(runner.process().exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(runner.process().exitCode(), 0);
+  EXPECT_EQ(fs::file_size(dir / "out" / "x.img"), fs::file_size(disc.bin));
+}
+
+// A second signal ends the program at once, also while the job that the
+// first one stopped has not ended yet.
+TEST(ReadEndedBySignalTest, SecondSignalEndsTheProgramAtOnce) {
+  testing::ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 3000, "", false}});
+  fs::create_directories(dir / "out");
+  ReadRunner runner(dir, disc);
+  runner.Start(dir / "out" / "x.img", dir / "reading", dir / "never");  // held past its stop
+  ASSERT_TRUE(runner.WaitForFile(dir / "reading"));
+  const pid_t pid = static_cast<pid_t>(runner.process().processId());
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  ASSERT_TRUE(runner.process().waitForFinished(10000));
+  EXPECT_EQ(runner.process().exitStatus(), QProcess::CrashExit);
+}
 
 TEST(ReadKilledTest, NextReadIntoTheNameRemovesTheKilledReadsTemporaries) {
   testing::ScratchDir dir;

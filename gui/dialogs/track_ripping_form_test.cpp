@@ -18,12 +18,14 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <csignal>
 #include <filesystem>
 
 #include "gui/dialogs/dialog_test_support.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/dialogs/track_ripping_sub_form.h"
 #include "gui/foundation/application_setting.h"
+#include "gui/foundation/termination.h"
 #include "gui/jobs/disc_ripper.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/toc_information.h"
@@ -289,6 +291,43 @@ TEST_F(TrackRippingFormTest, StopWithYesLeavesNoFileAndUnlocks) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out" / "Track_01.wav"));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out" / "Track_02.wav"));
   EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0}));
+}
+
+// SIGTERM (or SIGINT, SIGHUP) during a rip stops it as its stop does: no
+// file or temporary of the run is left, the tray is unlocked, no box waits
+// for an answer, and only then does the program end (by that signal).
+TEST_F(TrackRippingFormTest, TerminatingSignalStopsTheRipBeforeTheProgramEnds) {
+  const CueFixture cd = UseAudioCd();
+  EmulatedDriveFixture& drive = *drive_;
+  Termination::Instance().Install();
+  int ended_by = 0;
+  bool locked_at_end = true;
+  Termination::Instance().SetEndForTesting([&](int signal_number) {
+    ended_by = signal_number;
+    const std::vector<int> locks = LockCommands(drive);
+    locked_at_end = locks.empty() || locks.back() == 1;
+  });
+  TrackRippingForm form;
+  ShowAndRefresh(form);
+  ASSERT_EQ(form.lsvTOC()->topLevelItemCount(), 3);
+  form.txtSavePath()->setText(env_.Path("out"));
+  {
+    DuringRip signal([](TrackRippingSubForm*) { ::raise(SIGTERM); });
+    drive.hooks().ClearLog();
+    form.Button(QStringLiteral("Ripping"))->trigger();
+  }
+  Termination::Instance().SetEndForTesting({});
+  EXPECT_EQ(ended_by, SIGTERM);
+  EXPECT_FALSE(locked_at_end);
+  EXPECT_TRUE(ui_.messages().isEmpty()) << ui_.LastText().toStdString();
+  EXPECT_EQ(LockCommands(drive), (std::vector<int>{1, 0}));
+  std::vector<std::string> left;
+  if (std::filesystem::exists(dir_.path() / "out")) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / "out")) {
+      left.push_back(entry.path().filename().string());
+    }
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 // A FIFO, or a write-protected earlier file, where a track's WAV file is to

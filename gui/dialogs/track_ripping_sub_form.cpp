@@ -1,5 +1,6 @@
 #include "gui/dialogs/track_ripping_sub_form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QPushButton>
 #include <QShowEvent>
@@ -9,6 +10,7 @@
 #include "gui/controls/view_box.h"
 #include "gui/foundation/file_paths.h"
 #include "gui/foundation/modal_ui.h"
+#include "gui/foundation/termination.h"
 #include "gui/jobs/disc_ripper.h"
 #include "gui/model/trelin.h"
 
@@ -65,6 +67,12 @@ void TrackRippingSubForm::showEvent(QShowEvent* event) {
 }
 
 void TrackRippingSubForm::Run() {
+  // A terminating signal stops the rip as the close box does (its temporaries
+  // removed, the tray unlocked), and the program ends after it.
+  const Termination::JobScope signalled([this] {
+    Stop();
+    if (QWidget* box = QApplication::activeModalWidget(); asking_ && box != nullptr && box != this) box->close();
+  });
   running_ = true;
   device_->LockUnlock(true);
   StatusChange(kStatusInformation, QStringLiteral("扉を閉鎖しました。"));

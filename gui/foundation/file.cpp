@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QList>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -100,6 +103,58 @@ mode_t ReplacementMode(const struct stat* old) {
   return 0666 & ~mask;
 }
 
+namespace {
+
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr int kRandomLetters = 8;
+
+// This host's name as marked names carry it: letters, digits and '-' of its
+// first label, so that any file system takes it.
+const QByteArray& HostMark() {
+  static const QByteArray mark = [] {
+    char name[256] = {};
+    QByteArray host = ::gethostname(name, sizeof name - 1) == 0 ? QByteArray(name) : QByteArray();
+    if (host.contains('.')) host.truncate(host.indexOf('.'));
+    QByteArray kept;
+    for (char c : host) {
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') kept += c;
+    }
+    return kept.isEmpty() ? QByteArrayLiteral("localhost") : kept.left(32);
+  }();
+  return mark;
+}
+
+}  // namespace
+
+QByteArray MarkedNamePrefix(const QByteArray& target, const char* kind) {
+  return '.' + target.mid(target.lastIndexOf('/') + 1).left(180) + ".sorvel~" + kind + '~';
+}
+
+QByteArray TakeMarkedName(const QByteArray& target, const char* kind, int* error_number,
+                          const std::function<bool(const char*)>& make) {
+  const QByteArray prefix = target.left(target.lastIndexOf('/') + 1) + MarkedNamePrefix(target, kind) +
+                            HostMark() + '~' + QByteArray::number(::getpid()) + '~';
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QByteArray name = prefix;
+    for (int i = 0; i < kRandomLetters; ++i) {
+      name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
+    }
+    if (make(name.constData())) return name;
+    if (errno != EEXIST) break;
+  }
+  *error_number = errno;
+  return {};
+}
+
+pid_t MarkedNameMaker(const QByteArray& entry, const QByteArray& prefix) {
+  if (!entry.startsWith(prefix)) return 0;
+  const QList<QByteArray> fields = entry.mid(prefix.size()).split('~');
+  if (fields.size() != 3 || fields[0] != HostMark() || fields[2].size() != kRandomLetters) return 0;
+  bool number = false;
+  const int pid = fields[1].toInt(&number);
+  return number && pid > 0 && fields[1] == QByteArray::number(pid) ? pid : 0;
+}
+
 uid_t FileSystemUser() {
   // setfsuid of an id that cannot be set only reports the current one.
   return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
@@ -166,8 +221,11 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush
     if (flush == FileFlush::kToDisk) ok = ok && ::fdatasync(fd) == 0;
     return ::close(fd) == 0 && ok;
   }
-  QByteArray temporary = target + ".XXXXXX";
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  int fd = -1;
+  const QByteArray temporary = TakeMarkedName(target, kNewFileMark, &error_number, [&fd](const char* name) {
+    fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0;
+  });
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, ReplacementMode(existed ? &old : nullptr)) == 0 && WriteAll(fd, bytes);
   if (flush == FileFlush::kToDisk) ok = ok && ::fsync(fd) == 0;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 #include "gui/foundation/regular_file.h"
 
@@ -103,6 +104,23 @@ enum class FileFlush { kToDisk, kToPageCache };
 // then left as it was. A file held by HoldWrittenFile (a job's temporary) is
 // written in place instead, so that it stays the file its job holds.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileFlush flush = FileFlush::kToDisk);
+
+// Hidden names beside a file being replaced, marked so that no user's name
+// is taken for one: "." name ".sorvel~" kind "~" host "~" process id "~" and
+// eight random letters (the name cut so that the whole stays within 255
+// bytes). MarkedNamePrefix is what every such name of `target` and `kind`
+// starts with (the folder left out). TakeMarkedName tries such names beside
+// `target` until `make` takes one (true) or fails for another reason than
+// the name being taken: the name, or "" with errno in `error_number`.
+// MarkedNameMaker tells the process that made `entry` (a name in the
+// folder), when it starts with `prefix` and was made on this host; else 0.
+// The kinds: a temporary being written, and an earlier file kept to put back.
+inline constexpr char kNewFileMark[] = "new";
+inline constexpr char kOldFileMark[] = "old";
+QByteArray MarkedNamePrefix(const QByteArray& target, const char* kind);
+QByteArray TakeMarkedName(const QByteArray& target, const char* kind, int* error_number,
+                          const std::function<bool(const char*)>& make);
+pid_t MarkedNameMaker(const QByteArray& entry, const QByteArray& prefix);
 
 // The user the kernel checks file access by (the file system user id).
 uid_t FileSystemUser();

@@ -95,6 +95,10 @@ int64_t FileIO::GetPointer() const {
   return at < 0 ? 0 : at;
 }
 
+void FileIO::StartWriteBack(int64_t offset, int64_t length) const {
+  if (fd_ >= 0 && length > 0) ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 int64_t FileIO::GetSize() const {
   if (fd_ < 0) return 0;
   struct stat st {};

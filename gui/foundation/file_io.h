@@ -55,6 +55,10 @@ class FileIO {
   int64_t GetPointer() const;
   int64_t GetSize() const;
   bool IsOpened() const { return fd_ >= 0; }
+  // Starts writing the file's pages of [offset, offset + length) to the disk
+  // without waiting (a hint: errors show at the final flush), so that a long
+  // output's write-back overlaps its job instead of waiting at its end.
+  void StartWriteBack(int64_t offset, int64_t length) const;
   // Why the last OpenFile failed.
   const FileProblem& OpenProblem() const { return problem_; }
 

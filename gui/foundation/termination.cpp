@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QThread>
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 namespace sorvel {
@@ -16,11 +18,27 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The handler's end of the pipe into the loop.
 int g_signal_pipe = -1;
+// Whether a signal came already: the next one ends the program at once.
+volatile sig_atomic_t g_signalled = 0;
+
+void RestoreDefault(int signal_number) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal_number, &action, nullptr);
+}
 
 void OnSignal(int signal_number) {
   const int saved = errno;
-  const char byte = static_cast<char>(signal_number);
-  if (g_signal_pipe >= 0) (void)!::write(g_signal_pipe, &byte, 1);
+  if (g_signalled != 0) {
+    // Delivered once this handler returns (the signal is blocked in it).
+    RestoreDefault(signal_number);
+    ::raise(signal_number);
+  } else {
+    g_signalled = 1;
+    const char byte = static_cast<char>(signal_number);
+    if (g_signal_pipe >= 0) (void)!::write(g_signal_pipe, &byte, 1);
+  }
   errno = saved;
 }
 
@@ -45,12 +63,26 @@ void Termination::Install() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal_number : kSignals) ::sigaction(signal_number, &action, nullptr);
+  for (int signal_number : kSignals) {
+    // One ignored by whoever started the program (nohup ignores SIGHUP) stays ignored.
+    struct sigaction before {};
+    if (::sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+void Termination::SetBeforeEnd(std::function<void()> before_end) { before_end_ = std::move(before_end); }
+
+void Termination::SetEndForTesting(std::function<void(int)> end) {
+  end_for_testing_ = std::move(end);
+  received_ = 0;
+  g_signalled = 0;
 }
 
 void Termination::Receive(int signal_number) {
   if (received_ != 0) return;
   received_ = signal_number;
+  const std::lock_guard lock(mutex_);
   if (jobs_.empty()) EndProgram();
   // A stop may end a job's scope: the list is walked as it was.
   const std::vector<JobScope*> running = jobs_;
@@ -59,23 +91,46 @@ void Termination::Receive(int signal_number) {
   }
 }
 
-void Termination::EndProgram() const {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(received_, &action, nullptr);
+void Termination::EndProgram() {
+  // Ends once, when a signal came (a scope closed meanwhile may ask again).
+  if (received_ == 0) return;
+  {
+    const std::lock_guard lock(mutex_);
+    if (!jobs_.empty()) return;
+  }
+  if (before_end_) before_end_();
+  if (end_for_testing_) {
+    const int signal_number = received_.exchange(0);
+    g_signalled = 0;
+    end_for_testing_(signal_number);
+    return;
+  }
+  RestoreDefault(received_);
   ::raise(received_);
   std::_Exit(128 + received_);
 }
 
 Termination::JobScope::JobScope(std::function<void()> stop) : stop_(std::move(stop)) {
-  Instance().jobs_.push_back(this);
+  Termination& termination = Instance();
+  const std::lock_guard lock(termination.mutex_);
+  termination.jobs_.push_back(this);
 }
 
 Termination::JobScope::~JobScope() {
   Termination& termination = Instance();
-  std::erase(termination.jobs_, this);
-  if (termination.received_ != 0 && termination.jobs_.empty()) termination.EndProgram();
+  bool last = false;
+  {
+    const std::lock_guard lock(termination.mutex_);
+    std::erase(termination.jobs_, this);
+    last = termination.received_ != 0 && termination.jobs_.empty();
+  }
+  if (!last) return;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    termination.EndProgram();
+  } else {
+    QMetaObject::invokeMethod(app, [&termination] { termination.EndProgram(); }, Qt::QueuedConnection);
+  }
 }
 
 }  // namespace sorvel

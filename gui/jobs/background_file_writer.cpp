@@ -12,6 +12,9 @@ constexpr size_t kMaxQueued = 4;
 // Every block there can be: the queued ones, the one being written and the
 // one being filled.
 constexpr size_t kMaxBlocks = kMaxQueued + 2;
+// The write-back of what was written is started every this many bytes, so
+// that the flush at the output's commit finds little left to write.
+constexpr int64_t kWriteBackStep = 8 << 20;
 
 }  // namespace
 
@@ -91,6 +94,7 @@ bool BackgroundFileWriter::Finish() {
 }
 
 void BackgroundFileWriter::Run() {
+  int64_t written_back = file_.GetPointer();  // where the write-back started last
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
@@ -103,6 +107,10 @@ void BackgroundFileWriter::Run() {
     for (qsizetype at = 0; ok && at < block.size; at += write_size_) {
       const qsizetype n = std::min(write_size_, block.size - at);
       ok = file_.WriteFile({block.data + at, static_cast<size_t>(n)}) == n;
+    }
+    if (const int64_t end = file_.GetPointer(); ok && end - written_back >= kWriteBackStep) {
+      file_.StartWriteBack(written_back, end - written_back);
+      written_back = end;
     }
     lock.lock();
     free_.push_back(block.data);

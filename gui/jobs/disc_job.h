@@ -50,6 +50,11 @@ class DiscJob : public QObject {
   void ClearCancel() { cancel_ = false; }
 
   void Report(int32_t type, const QString& text) { emit StatusChange(type, text); }
+  // For OutputSet::Commit: the line that tells that the files are still
+  // being written out to the disk, when their flush takes long.
+  std::function<void()> SlowFlushReport() {
+    return [this] { Report(kStatusInformation, QStringLiteral("イメージファイルをディスクに書き出しています。")); };
+  }
   // "==== 開始 <date> ====" and "==== 完了|失敗 <date> ====".
   void LogStart();
   void LogEnd(bool result);

@@ -162,7 +162,7 @@ bool DiscReader::StartReadCompatible(Trelin& objControl, const QString& strFileN
       if (complete && cd) result = WriteDescriptors(objControl, setting.ReadFirstPregap);
       // The new set replaces the earlier one only whole; a failed or stopped
       // run removes its own temporaries and nothing else.
-      if (result && !files.outputs.Commit()) {
+      if (result && !files.outputs.Commit(SlowFlushReport())) {
         Report(kStatusError, files.outputs.ProblemText());
         result = false;
       }

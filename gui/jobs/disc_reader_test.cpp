@@ -12,6 +12,7 @@
 #include "gui/jobs/message_pump.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/exfat_folder.h"
 #include "testing/file_size_limit.h"
 #include "testing/other_user.h"
 #include "testing/stand_in_file.h"
@@ -656,6 +657,59 @@ TEST(DiscReaderTest, TwoReadersIntoOneNameLeaveOneCompleteSet) {
   EXPECT_EQ(toc.TOC(toc.TOCCount())->EndLBA + 1, static_cast<int32_t>(files.at("same.img").size() / 2352));
   ASSERT_TRUE(toc.LoadCCDFile(Q(dir.path() / "out" / "same.tsn")));
   EXPECT_EQ(toc.TOC(toc.TOCCount())->TrackNo, 1);
+}
+
+// A user's hidden files beside an image of theirs look like nothing a read
+// makes: a read into another name of that folder keeps them.
+TEST(DiscReaderTest, UsersHiddenFilesBesideTheImageAreKept) {
+  ScratchDir dir;
+  const testing::CueFixture disc = testing::MakeCueImage(dir.path(), "s", {{false, 0, 300, "", false}});
+  JobRig rig(dir, "image=" + disc.cue.string());
+  ASSERT_TRUE(rig.opened());
+  const std::filesystem::path out = dir.path() / "out";
+  std::filesystem::create_directory(out);
+  const std::map<std::string, std::string> users = {
+      {"x.iso", "user's image"}, {".x.iso.20231205", "dated copy"}, {".x.iso.original", "original"},
+      {".x.iso.notes", "notes"}, {".x.img.AbCd1234", "eight letters"}};
+  for (const auto& [name, bytes] : users) testing::WriteFileBytes(out / name, bytes);
+  DiscReader reader;
+  JobRecorder events(reader);
+  ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(out / "x.img"))) << events.lines.join("\n").toStdString();
+  for (const auto& [name, bytes] : users) EXPECT_EQ(testing::ReadFileBytes(out / name), bytes) << name;
+}
+
+// On exFAT (no hard links, no RENAME_NOREPLACE) a second read into a name
+// replaces the first one's set, a CD's and a DVD's.
+TEST(DiscReaderTest, SecondReadIntoAnExfatFolderReplacesTheFirst) {
+  ScratchDir cd_dir;
+  ScratchDir dvd_dir;
+  testing::ExfatFolder exfat;
+  ASSERT_TRUE(exfat.mounted());
+  const testing::CueFixture cd = testing::MakeCueImage(cd_dir.path(), "s", {{false, 0, 300, "", false}});
+  const std::filesystem::path dvd = testing::MakeIsoImage(dvd_dir.path(), "dvd", {{"a.txt", std::string(5000, 'a')}});
+  ASSERT_FALSE(dvd.empty());
+  struct Case {
+    const ScratchDir* dir;
+    std::string medium;
+    const char* image;
+    std::filesystem::path disc;
+  };
+  for (const Case& c : {Case{&cd_dir, "image=" + cd.cue.string(), "x.img", cd.bin},
+                        Case{&dvd_dir, "medium=dvd-rom,image=" + dvd.string(), "x.iso", dvd}}) {
+    JobRig rig(*c.dir, c.medium);
+    ASSERT_TRUE(rig.opened());
+    rig.ChangeSettings([](DeviceSetting& s) { s.CDReadCommand = CCC_RAW96; });
+    for (int read = 0; read < 2; ++read) {
+      DiscReader reader;
+      JobRecorder events(reader);
+      ASSERT_TRUE(reader.StartReadCompatible(rig.device(), Q(exfat / "x.img")))
+          << c.image << " " << read << "\n" << events.lines.join("\n").toStdString();
+      EXPECT_TRUE(testing::ReadFileBytes(exfat / c.image) == testing::ReadFileBytes(c.disc)) << c.image;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(exfat.path())) {
+      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
+  }
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ bool DiscRipper::StartRead(Trelin& objControl, const QString& strFileName, int i
       Report(kStatusError, QStringLiteral("ファイルに書き込めません。"));
       result = false;
     }
-    if (result && !outputs.Commit()) {
+    if (result && !outputs.Commit(SlowFlushReport())) {
       Report(kStatusError, outputs.ProblemText());
       result = false;
     }

@@ -9,6 +9,7 @@
 #include "testing/file_bytes.h"
 #include "gui/model/public_enumerations.h"
 #include "testing/cd_image_fixture.h"
+#include "testing/exfat_folder.h"
 #include "testing/gui/scripted_modal_ui.h"
 #include "testing/stand_in_file.h"
 
@@ -165,6 +166,26 @@ TEST_F(DiscRipperTest, EarlierFileAtTheNameSurvivesAndForeignOnesAreToldAtOnce) 
   ASSERT_TRUE(ripper_.StartRead(rig_->device(), name, 3, false));
   EXPECT_EQ(testing::ReadFileBytes(out).substr(44), Slice(disc_.track_starts[2], 250));
   EXPECT_EQ(FolderContents(out_dir).size(), 1u);
+}
+
+// On exFAT (no hard links, no RENAME_NOREPLACE) a second rip into a name
+// replaces the first one's file.
+TEST_F(DiscRipperTest, SecondRipIntoAnExfatFolderReplacesTheFirst) {
+  testing::ExfatFolder exfat;
+  ASSERT_TRUE(exfat.mounted());
+  const int32_t start2 = disc_.track_starts[1];
+  for (int32_t track : {3, 2}) {
+    JobRecorder events(ripper_);
+    ASSERT_TRUE(ripper_.StartRead(rig_->device(), Q(exfat / "Track.wav"), track, false))
+        << track << "\n" << events.lines.join("\n").toStdString();
+  }
+  const std::string bytes = testing::ReadFileBytes(exfat / "Track.wav");
+  const int32_t count = disc_.track_starts[2] - 150 - start2;
+  ASSERT_EQ(bytes.size(), 44 + static_cast<size_t>(count) * 2352);
+  EXPECT_TRUE(bytes.substr(44) == Slice(start2, count));
+  for (const auto& entry : std::filesystem::directory_iterator(exfat.path())) {
+    EXPECT_EQ(entry.path().filename(), "Track.wav");
+  }
 }
 
 }  // namespace

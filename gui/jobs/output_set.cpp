@@ -1,20 +1,26 @@
 #include "gui/jobs/output_set.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
 
 #include "gui/foundation/file.h"
+#include "gui/jobs/message_pump.h"
 
 namespace sorvel {
 namespace {
@@ -28,42 +34,45 @@ QByteArray FolderOf(const QByteArray& path) {
   return path.left(slash);
 }
 
-constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-constexpr int kRandomLetters = 8;
+int SystemLink(const char* from, const char* to) { return ::link(from, to); }
+int SystemRename(const char* from, const char* to) { return ::rename(from, to); }
+int SystemRenameNoReplace(const char* from, const char* to) {
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+int SystemLockFolder(int fd) {
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+int SystemFlush(int fd) { return ::fdatasync(fd); }
+constexpr OutputSet::FileSystemCalls kSystemCalls{SystemLink, SystemRename, SystemRenameNoReplace, SystemLockFolder,
+                                                  SystemFlush};
+const OutputSet::FileSystemCalls* g_calls = &kSystemCalls;
 
-// The target's name as its hidden names carry it: cut so that a hidden name
-// stays within a name's 255 bytes however long the target's own is.
-QByteArray HiddenStem(const QByteArray& target) { return target.mid(target.lastIndexOf('/') + 1).left(200); }
+// A flush that lasts longer than this is told to the job: an image still
+// being written out (small files take far less, also on a busy disk).
+constexpr int kSlowFlushMs = 2000;
 
-// Whether `entry` is a hidden name of a target whose stem is `stem`:
-// "." stem "." and the random letters.
-bool IsHiddenNameOf(const QByteArray& entry, const QByteArray& stem) {
-  if (entry.size() != stem.size() + 2 + kRandomLetters || entry[0] != '.' || entry.mid(1, stem.size()) != stem ||
-      entry[stem.size() + 1] != '.') {
+// Renames `from` to the name `to` that nothing may stand at. Where the file
+// system refuses RENAME_NOREPLACE (NFS, FUSE, older kernels: EINVAL), a hard
+// link is taken instead (it fails on an existing name as well); where there
+// are no hard links either, the name is checked and then renamed to.
+bool RenameToNewName(const char* from, const char* to) {
+  if (g_calls->rename_noreplace(from, to) == 0) return true;
+  if (errno != EINVAL) return false;
+  if (g_calls->link(from, to) == 0) {
+    ::unlink(from);
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  struct stat st {};
+  if (::lstat(to, &st) == 0) {
+    errno = EEXIST;
     return false;
   }
-  for (char c : entry.right(kRandomLetters)) {
-    if (std::find(std::begin(kLetters), std::end(kLetters) - 1, c) == std::end(kLetters) - 1) return false;
-  }
-  return true;
-}
-
-// Tries hidden names beside `target` until `make` takes one (true) or fails
-// for another reason than the name being taken. The name, or "" with errno
-// in `error_number`.
-QByteArray TakeHiddenName(const QByteArray& target, int* error_number, const std::function<bool(const char*)>& make) {
-  const qsizetype slash = target.lastIndexOf('/');
-  const QByteArray prefix = target.left(slash + 1) + '.' + HiddenStem(target) + '.';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    QByteArray name = prefix;
-    for (int i = 0; i < kRandomLetters; ++i) {
-      name += kLetters[QRandomGenerator::global()->bounded(int{sizeof kLetters} - 1)];
-    }
-    if (make(name.constData())) return name;
-    if (errno != EEXIST) break;
-  }
-  *error_number = errno;
-  return {};
+  return errno == ENOENT && g_calls->rename(from, to) == 0;
 }
 
 // Whether this user may put a file in place of the existing `target` (its
@@ -78,49 +87,53 @@ bool MayRenameOver(const QByteArray& target, const struct stat& st) {
   return user == 0 || st.st_uid == user || dir.st_uid == user;
 }
 
-// Removes the hidden temporaries of `target` that no live set holds: a set
-// holds a lock of its own kind (an open file description lock, apart from
-// the flock of the file's writers) on each of its temporaries while it
-// lives, so one without it was left by a job that ended without cleaning up.
+// Removes the temporaries of `target` that this host's jobs left when they
+// ended without cleaning up: this user's regular files whose process is gone.
+// A live process of another user (EPERM) holds its file as well. An earlier
+// file's second name left so goes only when it is a hard link of the very
+// file at the target's name (nothing is lost with it); one that may be the
+// only name of an earlier file stays.
 void RemoveStaleTemporaries(const QByteArray& target) {
   const QByteArray folder = FolderOf(target);
-  const QByteArray stem = HiddenStem(target);
+  const QByteArray temporary = MarkedNamePrefix(target, kNewFileMark);
+  const QByteArray kept = MarkedNamePrefix(target, kOldFileMark);
+  struct stat at_target {};
+  const bool target_exists = ::lstat(target.constData(), &at_target) == 0;
   DIR* dir = ::opendir(folder.constData());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
     const QByteArray name(entry->d_name);
-    if (!IsHiddenNameOf(name, stem)) continue;
+    const pid_t maker = std::max(MarkedNameMaker(name, temporary), MarkedNameMaker(name, kept));
+    if (maker == 0 || ::kill(maker, 0) == 0 || errno != ESRCH) continue;
     const QByteArray path = folder + '/' + name;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat held {}, named {};
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::fcntl(fd, F_OFD_GETLK, &probe) == 0 &&
-        probe.l_type == F_UNLCK && ::lstat(path.constData(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
-      ::unlink(path.constData());
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != FileSystemUser()) continue;
+    if (name.startsWith(kept) &&
+        !(target_exists && st.st_dev == at_target.st_dev && st.st_ino == at_target.st_ino)) {
+      continue;
     }
-    ::close(fd);
+    ::unlink(path.constData());
   }
   ::closedir(dir);
 }
 
-// Holds the commit lock of the folders of a set: an exclusive flock on each
-// folder, taken in name order so that two sets never wait on each other.
-// Temporaries are made and stale ones removed under the same lock, so a
-// temporary is never seen between its making and its locking.
+// Holds the commit lock of the folders of a set: the process's own lock, so
+// that the jobs of this process never mix, and an exclusive flock on each
+// folder, taken in name order so that two sets never wait on each other,
+// for other processes. Where a folder cannot be locked (NFS answers EBADF to
+// a flock on a folder, some FUSE file systems ENOSYS), the commit goes on
+// serialised within this process only: refusing it would make the folder
+// unusable, and each set's names are its own either way.
 class FolderLocks {
  public:
-  explicit FolderLocks(std::vector<QByteArray> folders) {
+  explicit FolderLocks(std::vector<QByteArray> folders) : process_lock_(ProcessLock()) {
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     for (const QByteArray& folder : folders) {
       const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (fd < 0) continue;  // the renames will tell
-      while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-      }
+      // Where it fails (see above), the process lock alone serialises.
+      g_calls->lock_folder(fd);
       fds_.push_back(fd);
     }
   }
@@ -136,6 +149,12 @@ class FolderLocks {
   }
 
  private:
+  static std::recursive_mutex& ProcessLock() {
+    static std::recursive_mutex lock;
+    return lock;
+  }
+
+  std::lock_guard<std::recursive_mutex> process_lock_;
   std::vector<int> fds_;
 };
 
@@ -206,11 +225,10 @@ QString OutputSet::Add(const QString& target) {
   QString resolved;
   if (!Check(target, &resolved, true)) return {};
   const QByteArray native = Native(resolved);
-  const FolderLocks lock({FolderOf(native)});
   RemoveStaleTemporaries(native);
   int fd = -1;
   int error_number = 0;
-  const QByteArray temporary = TakeHiddenName(native, &error_number, [&fd](const char* name) {
+  const QByteArray temporary = TakeMarkedName(native, kNewFileMark, &error_number, [&fd](const char* name) {
     fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd >= 0;
   });
@@ -220,10 +238,7 @@ QString OutputSet::Add(const QString& target) {
   }
   struct stat st {};
   const bool replaces = ::stat(native.constData(), &st) == 0;
-  struct flock live {};
-  live.l_type = F_WRLCK;
-  live.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_OFD_SETLK, &live) != 0 || ::fchmod(fd, ReplacementMode(replaces ? &st : nullptr)) != 0) {
+  if (::fchmod(fd, ReplacementMode(replaces ? &st : nullptr)) != 0) {
     error_number = errno;
     ::unlink(temporary.constData());
     ::close(fd);
@@ -246,11 +261,7 @@ bool OutputSet::Replace(const QString& target) {
   if (Find(target) != nullptr) return true;
   QString resolved;
   if (!Check(target, &resolved, false)) return false;
-  {
-    const QByteArray native = Native(resolved);
-    const FolderLocks lock({FolderOf(native)});
-    RemoveStaleTemporaries(native);
-  }
+  RemoveStaleTemporaries(Native(resolved));
   members_.push_back(Member{target, resolved, QString()});
   return true;
 }
@@ -278,15 +289,49 @@ void OutputSet::Discard() {
   members_.clear();
 }
 
-bool OutputSet::Commit() {
+void OutputSet::SetFileSystemCallsForTesting(const FileSystemCalls* calls) {
+  g_calls = calls != nullptr ? calls : &kSystemCalls;
+}
+
+bool OutputSet::Flush(const std::function<void()>& slow_flush) {
   // The data reach the disk before a rename can put a file in place, so a
-  // power cut never leaves a replaced file empty or short.
-  for (const Member& member : members_) {
-    if (member.fd >= 0 && ::fdatasync(member.fd) != 0) {
-      Refuse(member.shown, FileProblem{FileProblem::kCannotOpen, errno});
-      Discard();
-      return false;
+  // power cut never leaves a replaced file empty or short. A flush of a large
+  // image takes long on a slow disk: it runs on a thread of its own, and the
+  // window system keeps working meanwhile.
+  std::vector<int> fds;
+  for (const Member& member : members_) fds.push_back(member.fd);
+  std::promise<std::pair<size_t, int>> failure;  // the member that failed and its errno
+  std::future<std::pair<size_t, int>> flushed = failure.get_future();
+  std::thread flusher([&fds, &failure] {
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i] >= 0 && g_calls->flush(fds[i]) != 0) {
+        failure.set_value({i, errno});
+        return;
+      }
     }
+    failure.set_value({fds.size(), 0});
+  });
+  QElapsedTimer elapsed;
+  elapsed.start();
+  bool told = false;
+  while (flushed.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    if (!told && slow_flush && elapsed.elapsed() >= kSlowFlushMs) {
+      told = true;
+      slow_flush();
+    }
+    PumpMessages();
+  }
+  flusher.join();
+  const auto [failed, error_number] = flushed.get();
+  if (failed == fds.size()) return true;
+  Refuse(members_[failed].shown, FileProblem{FileProblem::kCannotOpen, error_number});
+  return false;
+}
+
+bool OutputSet::Commit(const std::function<void()>& slow_flush) {
+  if (!Flush(slow_flush)) {
+    Discard();
+    return false;
   }
   std::vector<QByteArray> folders;
   for (const Member& member : members_) folders.push_back(FolderOf(Native(member.target)));
@@ -294,8 +339,8 @@ bool OutputSet::Commit() {
 
   struct Step {
     QByteArray target, temporary;
-    QByteArray backup;  // a second name of the file replaced
-    QByteArray aside;   // where a file removed waits for the end of the commit
+    QByteArray kept;     // the earlier file's second name until the commit ends
+    bool linked = false;  // `kept` is a hard link: the earlier file is still at its name
     bool existed = false;
     bool renamed = false;
   };
@@ -323,33 +368,39 @@ bool OutputSet::Commit() {
       ok = false;
     }
   }
-  // Every file that goes is moved aside and every file replaced gets a
-  // second name before anything is put in place: a file that cannot go, or
-  // one that could not be put back, fails the commit here.
-  for (size_t i = 0; ok && i < steps.size(); ++i) {
+  // One file put in place needs no way back: its rename is atomic.
+  const bool one_rename = std::count_if(steps.begin(), steps.end(), [](const Step& step) {
+                            return step.existed || !step.temporary.isEmpty();
+                          }) == 1 &&
+                          std::none_of(steps.begin(), steps.end(),
+                                       [](const Step& step) { return step.existed && step.temporary.isEmpty(); });
+  // Otherwise every earlier file is kept under a second name before anything
+  // is put in place: a hard link where the file system has them, else the
+  // file renamed aside (also a file that goes). One that can be given
+  // neither fails the commit here.
+  for (size_t i = 0; ok && !one_rename && i < steps.size(); ++i) {
     Step& step = steps[i];
     if (!step.existed) continue;
     int error_number = 0;
-    if (step.temporary.isEmpty()) {
-      step.aside = TakeHiddenName(step.target, &error_number, [&step](const char* name) {
-        return ::renameat2(AT_FDCWD, step.target.constData(), AT_FDCWD, name, RENAME_NOREPLACE) == 0;
-      });
-      ok = !step.aside.isEmpty();
-    } else {
-      step.backup = TakeHiddenName(step.target, &error_number,
-                                   [&step](const char* name) { return ::link(step.target.constData(), name) == 0; });
-      ok = !step.backup.isEmpty();
+    if (!step.temporary.isEmpty()) {
+      step.kept = TakeMarkedName(step.target, kOldFileMark, &error_number,
+                                 [&step](const char* name) { return g_calls->link(step.target.constData(), name) == 0; });
+      step.linked = !step.kept.isEmpty();
     }
+    if (step.kept.isEmpty()) {
+      step.kept = TakeMarkedName(step.target, kOldFileMark, &error_number, [&step](const char* name) {
+        return RenameToNewName(step.target.constData(), name);
+      });
+    }
+    ok = !step.kept.isEmpty();
     if (!ok) Refuse(members_[i].shown, FileProblem{FileProblem::kCannotOpen, error_number});
   }
   for (size_t i = 0; ok && i < steps.size(); ++i) {
     Step& step = steps[i];
     if (step.temporary.isEmpty()) continue;
-    const int rc = mode_ == Mode::kNew
-                       ? ::renameat2(AT_FDCWD, step.temporary.constData(), AT_FDCWD, step.target.constData(),
-                                     RENAME_NOREPLACE)
-                       : ::rename(step.temporary.constData(), step.target.constData());
-    if (rc != 0) {
+    const bool renamed = mode_ == Mode::kNew ? RenameToNewName(step.temporary.constData(), step.target.constData())
+                                             : g_calls->rename(step.temporary.constData(), step.target.constData()) == 0;
+    if (!renamed) {
       Refuse(members_[i].shown, FileProblem{FileProblem::kCannotOpen, errno});
       ok = false;
     } else {
@@ -357,23 +408,28 @@ bool OutputSet::Commit() {
     }
   }
   if (!ok) {
-    // Put back in the reverse order; a second name is dropped only once its
-    // file is back at its own.
+    // Put back in the reverse order. A second name is dropped only once its
+    // file is back at its own name (or never left it).
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-      if (step->renamed && !step->backup.isEmpty()) {
-        if (::rename(step->backup.constData(), step->target.constData()) == 0) step->backup.clear();
-      } else if (step->renamed && !step->existed) {
-        ::unlink(step->target.constData());
-      }
-      if (!step->aside.isEmpty() && ::rename(step->aside.constData(), step->target.constData()) == 0) {
-        step->aside.clear();
+      if (step->kept.isEmpty()) {
+        if (step->renamed) ::unlink(step->target.constData());  // new, where nothing stood
+      } else if (step->renamed || !step->linked) {
+        if (g_calls->rename(step->kept.constData(), step->target.constData()) == 0) step->kept.clear();
+      } else if (::unlink(step->kept.constData()) == 0) {
+        step->kept.clear();
       }
     }
   }
   lock.Sync();
-  for (Step& step : steps) {
-    if (!step.backup.isEmpty()) ::unlink(step.backup.constData());
-    if (ok && !step.aside.isEmpty()) ::unlink(step.aside.constData());
+  QStringList kept;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    if (steps[i].kept.isEmpty()) continue;
+    if (ok) {
+      ::unlink(steps[i].kept.constData());
+    } else {
+      kept << QStringLiteral("ファイル %1 の元の内容は %2 に残されています。")
+                  .arg(members_[i].shown, QFile::decodeName(steps[i].kept));
+    }
   }
   for (Member& member : members_) {
     if (ok) member.temporary.clear();  // renamed into place
@@ -384,6 +440,8 @@ bool OutputSet::Commit() {
   if (ok) {
     problem_ = FileProblem{};
     problem_text_.clear();
+  } else if (!kept.isEmpty()) {
+    problem_text_ += kept.join(QString());
   }
   return ok;
 }

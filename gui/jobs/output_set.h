@@ -6,12 +6,21 @@
 // file it did not make: an earlier result, another instance's files and the
 // previous complete set survive any failure.
 //
-// Each temporary is held open and locked while its set lives, so a
-// temporary of that hidden form that nobody holds is debris of a job that
-// ended without cleaning up (killed, crashed, a power cut): a new set into
-// a name removes such temporaries of that name. A temporary takes the
-// permission bits of the file it replaces only when that file belongs to
-// this user, never its set-ID or sticky bits; otherwise the user's default.
+// Every hidden name the set makes (a temporary, or a second name of a file it
+// replaces) is marked: "." name ".sorvel~" kind "~" host "~" process id "~"
+// and eight random letters, kind "new" for a temporary and "old" for an
+// earlier file kept to put back. A temporary of this host whose process is
+// gone, owned by this user, is debris of a job that ended without cleaning
+// up (killed, crashed, a power cut): a new set into a name removes such
+// temporaries of that name, and such a job's second names of the file that
+// stands at the name (hard links of it). Nothing else is ever swept: a
+// user's own hidden files, the temporaries of live jobs (of this host, or of
+// any job on another host sharing the folder) and kept earlier files stay. The set takes no lock
+// of its own on its temporaries: the only lock on one is its writer's.
+//
+// A temporary takes the permission bits of the file it replaces only when
+// that file belongs to this user, never its set-ID or sticky bits; otherwise
+// the user's default.
 //
 // A target is refused before anything is written when something other than
 // a regular file stands at its name (a FIFO, device or folder: the open would
@@ -25,6 +34,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "gui/foundation/regular_file.h"
@@ -68,14 +78,21 @@ class OutputSet {
 
   // Flushes every temporary to the disk, renames each over its target and
   // removes the replaced files that the set does not write, then flushes the
-  // folders. Commits of sets into one folder are serialised between jobs and
-  // processes, so concurrent sets never mix. A file replaced is first given a
-  // second name (a hard link) to put it back by, and a file removed is first
-  // moved aside: when either cannot be done the commit fails before anything
-  // is put in place. On failure the targets already renamed are put back as
-  // they were, the temporaries are removed, and ProblemText tells why; no
-  // hidden name of the commit is left either way.
-  bool Commit();
+  // folders. The flush runs on a thread of its own while the calling thread
+  // lets its window system work; `slow_flush` is called when it takes long
+  // (so that the job can say the files are being written out). Commits of
+  // sets into one folder are serialised between the jobs of a process, and
+  // between processes where the folder can be locked.
+  //
+  // A set that puts one file in place does it by one rename. A set of
+  // several files first keeps each file it replaces under a second name to
+  // put it back by: a hard link, or where the file system has none (exFAT,
+  // vfat, some FUSE file systems) the file itself renamed aside; a file
+  // removed is renamed aside. On failure the targets already renamed are put
+  // back as they were and the temporaries are removed, and ProblemText tells
+  // why. An earlier file that could not be put back keeps its second name,
+  // which ProblemText names; no other hidden name of the commit is left.
+  bool Commit(const std::function<void()>& slow_flush = {});
   // Removes every temporary of this set; the targets are left as they are.
   void Discard();
 
@@ -84,12 +101,23 @@ class OutputSet {
   const QString& ProblemText() const { return problem_text_; }
   const FileProblem& Problem() const { return problem_; }
 
+  // Tests: the file system calls a commit makes, to make them fail as some
+  // file systems do (null restores the system's own).
+  struct FileSystemCalls {
+    int (*link)(const char* from, const char* to);
+    int (*rename)(const char* from, const char* to);
+    int (*rename_noreplace)(const char* from, const char* to);
+    int (*lock_folder)(int fd);
+    int (*flush)(int fd);
+  };
+  static void SetFileSystemCallsForTesting(const FileSystemCalls* calls);
+
  private:
   struct Member {
     QString shown;   // the target as the caller named it
     QString target;  // the file replaced: a symbolic link's file
     QString temporary;
-    int fd = -1;  // the temporary, open and locked
+    int fd = -1;  // the temporary, open
   };
 
   Member* Find(const QString& shown);
@@ -99,6 +127,8 @@ class OutputSet {
   // user must be allowed to (the sticky folder rule).
   bool Check(const QString& shown, QString* target, bool renamed_over);
   void Refuse(const QString& shown, FileProblem problem);
+  // Flushes the temporaries (see Commit); false with the problem set.
+  bool Flush(const std::function<void()>& slow_flush);
 
   Mode mode_;
   std::vector<Member> members_;

@@ -1,17 +1,27 @@
 #include "gui/jobs/output_set.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "gui/foundation/file_io.h"
+#include "gui/jobs/message_pump.h"
 #include "gui/model/model_test_util.h"
+#include "testing/exfat_folder.h"
 #include "testing/file_bytes.h"
 #include "testing/other_user.h"
 #include "testing/stand_in_file.h"
@@ -304,34 +314,6 @@ TEST(OutputSetTest, SideFileThatCannotGoFailsTheCommitFirst) {
   EXPECT_EQ(Contents(dir / "shared"), before);
 }
 
-// A file that cannot be given a second name to put it back by is not
-// replaced: the commit fails with its name before anything is put in place.
-// (Another user's file that this user may write but not read cannot be
-// linked where the kernel protects hard links.)
-TEST(OutputSetTest, FileWithoutAWayBackIsNotReplaced) {
-  if (!testing::AsOtherUser::Possible()) GTEST_SKIP() << "needs root and user 65534, to act as another user";
-  if (ReadFileBytes("/proc/sys/fs/protected_hardlinks").rfind('1', 0) != 0) {
-    GTEST_SKIP() << "needs protected hard links";
-  }
-  ScratchDir dir;
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-  std::filesystem::create_directory(dir / "open");
-  ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
-  WriteFileBytes(dir / "open" / "y.img", "earlier image");
-  ASSERT_EQ(::chmod((dir / "open" / "y.img").c_str(), 0622), 0);
-  const auto before = Contents(dir / "open");
-  {
-    testing::AsOtherUser other;
-    OutputSet set;
-    const QString temporary = set.Add(Q(dir / "open" / "y.img"));
-    ASSERT_FALSE(temporary.isEmpty()) << set.ProblemText().toStdString();
-    WriteFileBytes(temporary.toStdString(), "image");
-    EXPECT_FALSE(set.Commit());
-    EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "open" / "y.img")));
-  }
-  EXPECT_EQ(Contents(dir / "open"), before);
-}
-
 // Another user's file in a sticky folder, which this user may write but not
 // rename over, is refused when the set takes its name; one that appears
 // while the set is written fails the commit. Either way it is left as it was
@@ -369,60 +351,326 @@ TEST(OutputSetTest, OtherUsersFileInAStickyFolderIsNotRenamedOver) {
   }
 }
 
-// Temporaries of a name that no live set holds (left by a job that was
-// killed) are removed by the next set into that name; those of a set alive,
-// in this process or another, and hidden files of other names stay.
-TEST(OutputSetTest, NextSetRemovesDebrisOfItsNamesOnly) {
+// The hidden name of a temporary that a process of its own made for
+// `target` and left behind when it ended (as a killed job leaves it).
+std::string TemporaryOfAnEndedProcess(const std::filesystem::path& target) {
+  int names[2];
+  if (::pipe(names) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto* set = new OutputSet;  // never destroyed: the process ends as if killed
+    const QByteArray name = QFile::encodeName(set->Add(Q(target)));
+    (void)!::write(names[1], name.constData(), static_cast<size_t>(name.size()));
+    ::_exit(0);
+  }
+  ::close(names[1]);
+  std::string name;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(names[0], buffer, sizeof buffer)) > 0;) name.append(buffer, static_cast<size_t>(n));
+  ::close(names[0]);
+  ::waitpid(child, nullptr, 0);
+  return std::filesystem::path(name).filename().string();
+}
+
+// Temporaries of a name left by a job of this host that ended (killed) are
+// removed by the next set into that name, as is a second name it left of
+// the file at the target. Everything else stays: the user's own hidden files
+// of any form, temporaries of a live process, of another host (whose process
+// this one cannot see), of another name, and an earlier file kept under a
+// second name that may be its only one.
+TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
   ScratchDir dir;
-  WriteFileBytes(dir / ".x.img.AbCd1234", "killed job's image");
-  WriteFileBytes(dir / ".x.pre.zzzzzzzz", "killed job's pregap");
-  WriteFileBytes(dir / ".x.img.short", "not a temporary's name");
-  WriteFileBytes(dir / ".y.img.AbCd1234", "another name's");
   OutputSet live;
   const QString held = live.Add(Q(dir / "x.img"));
   ASSERT_FALSE(held.isEmpty());
   WriteFileBytes(held.toStdString(), "live");
-  // Another process holding its own temporary of the name.
-  int to_child[2];
-  int from_child[2];
-  ASSERT_EQ(::pipe(to_child), 0);
-  ASSERT_EQ(::pipe(from_child), 0);
-  const std::filesystem::path theirs = dir / ".x.img.OtherPro";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int fd = ::open(theirs.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    char byte = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
-    (void)!::write(from_child[1], &byte, 1);
-    (void)!::read(to_child[0], &byte, 1);
-    ::_exit(0);
-  }
-  char ready = 0;
-  ASSERT_EQ(::read(from_child[0], &ready, 1), 1);
-  EXPECT_EQ(ready, 'y');
+  const std::string killed_image = TemporaryOfAnEndedProcess(dir / "x.img");
+  const std::string killed_pregap = TemporaryOfAnEndedProcess(dir / "x.pre");
+  ASSERT_NE(killed_image.find(".sorvel~new~"), std::string::npos) << killed_image;
+  std::string other_host = killed_image;
+  other_host.replace(other_host.find("~new~") + 5, other_host.find('~', other_host.find("~new~") + 5) -
+                                                       (other_host.find("~new~") + 5), "elsewhere");
+  std::string kept = killed_image;
+  kept.replace(kept.find("~new~"), 5, "~old~");
+  // A second name (hard link) of the image at x.img that the killed job
+  // made to put it back by: nothing is lost with it, it goes.
+  std::string second_name = kept;
+  second_name.back() = second_name.back() == 'a' ? 'b' : 'a';
+  const std::string other_name = TemporaryOfAnEndedProcess(dir / "y.img");
+  std::map<std::string, std::string> users = {
+      {".x.img.20231205", "user's dated copy"}, {".x.img.original", "user's original"},
+      {".x.img.notes", "user's notes"},         {".x.img.AbCd1234", "user's, of the letters of old temporaries"},
+      {other_host, "a job's on another host"},  {kept, "an earlier file kept"},
+  };
+  for (const auto& [name, bytes] : users) WriteFileBytes(dir / name, bytes);
+  WriteFileBytes(dir / "x.img", "earlier image");
+  std::filesystem::create_hard_link(dir / "x.img", dir / second_name);
+  auto before = Contents(dir.path());
+  ASSERT_EQ(before.count(killed_image), 1u);
+  ASSERT_EQ(before.count(killed_pregap), 1u);
 
   OutputSet next;
-  ASSERT_FALSE(next.Add(Q(dir / "x.img")).isEmpty());
+  const QString temporary = next.Add(Q(dir / "x.img"));
+  ASSERT_FALSE(temporary.isEmpty());
   ASSERT_TRUE(next.Replace(Q(dir / "x.pre")));
-  const auto files = Contents(dir.path());
-  EXPECT_EQ(files.count(".x.img.AbCd1234"), 0u);
-  EXPECT_EQ(files.count(".x.pre.zzzzzzzz"), 0u);
-  EXPECT_EQ(files.count(held.section('/', -1).toStdString()), 1u);
-  EXPECT_EQ(files.count(".x.img.OtherPro"), 1u);
-  EXPECT_EQ(files.count(".x.img.short"), 1u);
-  EXPECT_EQ(files.count(".y.img.AbCd1234"), 1u);
-  EXPECT_EQ(files.size(), 5u);  // and the new set's temporary
-  (void)!::write(to_child[1], "x", 1);
-  ::waitpid(child, nullptr, 0);
-  for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+  before.erase(killed_image);
+  before.erase(killed_pregap);
+  before.erase(second_name);
+  before[temporary.section('/', -1).toStdString()] = "";
+  EXPECT_EQ(Contents(dir.path()), before);
+  EXPECT_EQ(before.count(other_name), 1u);
+}
+
+// Another user's temporary left by an ended job is not this user's to sweep.
+TEST(OutputSetTest, DebrisOfAnotherUserStays) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to own a file for another user";
+  ScratchDir dir;
+  const std::string theirs = TemporaryOfAnEndedProcess(dir / "w.img");
+  ASSERT_EQ(::chown((dir / theirs).c_str(), testing::kOtherUser, testing::kOtherUser), 0);
+  OutputSet set;
+  ASSERT_FALSE(set.Add(Q(dir / "w.img")).isEmpty());
+  EXPECT_TRUE(std::filesystem::exists(dir / theirs));
+}
+
+// The set holds no lock of its own on a temporary, so its writer may lock it
+// in either family: flock (as FileIO does) and a byte-range lock (what NFS
+// turns a flock into), on a descriptor of its own.
+TEST(OutputSetTest, WriterLocksItsTemporaryInEitherFamily) {
+  ScratchDir dir;
+  OutputSet set;
+  const QString temporary = set.Add(Q(dir / "l.iso"));
+  ASSERT_FALSE(temporary.isEmpty());
+  FileIO writer;
+  ASSERT_TRUE(writer.OpenFile(temporary, kGenericWrite, kOpenExisting, 0));
+  const int fd = ::open(QFile::encodeName(temporary).constData(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &range), 0) << std::strerror(errno);
+  ::close(fd);
+  writer.CloseFile();
+  WriteFileBytes(temporary.toStdString(), "image");
+  EXPECT_TRUE(set.Commit());
+  EXPECT_EQ(ReadFileBytes(dir / "l.iso"), "image");
+}
+
+// File system calls that fail as on file systems without hard links
+// (exFAT, vfat, some FUSE ones: EPERM), without RENAME_NOREPLACE (NFS, FUSE:
+// EINVAL) and without folder locks (NFS: EBADF), and a rename that fails on
+// the names chosen.
+struct Refusals {
+  bool link = false;
+  bool noreplace = false;
+  bool folder_lock = false;
+  std::vector<std::string> rename_from;  // a rename of a name containing one of these fails (EIO)
+  int links = 0;            // links asked for
+};
+Refusals g_refusals;
+
+const OutputSet::FileSystemCalls kRefusingCalls{
+    [](const char* from, const char* to) {
+      ++g_refusals.links;
+      if (g_refusals.link) return errno = EPERM, -1;
+      return ::link(from, to);
+    },
+    [](const char* from, const char* to) {
+      for (const std::string& refused : g_refusals.rename_from) {
+        if (std::string(from).find(refused) != std::string::npos) return errno = EIO, -1;
+      }
+      return ::rename(from, to);
+    },
+    [](const char* from, const char* to) {
+      if (g_refusals.noreplace) return errno = EINVAL, -1;
+      return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    },
+    [](int fd) {
+      if (g_refusals.folder_lock) return errno = EBADF, -1;
+      return ::flock(fd, LOCK_EX);
+    },
+    [](int fd) { return ::fdatasync(fd); },
+};
+
+class RefusingFileSystem {
+ public:
+  explicit RefusingFileSystem(Refusals refusals) {
+    g_refusals = std::move(refusals);
+    OutputSet::SetFileSystemCallsForTesting(&kRefusingCalls);
+  }
+  ~RefusingFileSystem() { OutputSet::SetFileSystemCallsForTesting(nullptr); }
+};
+
+struct FallbackCase {
+  const char* name;
+  Refusals refusals;
+};
+
+class OutputSetFallbackTest : public ::testing::TestWithParam<FallbackCase> {};
+
+// Whatever the file system lacks, a set replaces the earlier one whole and
+// leaves no hidden name; a set of one file is put in place by one rename,
+// with no second name made.
+TEST_P(OutputSetFallbackTest, SetReplacesTheEarlierOne) {
+  ScratchDir dir;
+  const RefusingFileSystem file_system(GetParam().refusals);
+  WriteFileBytes(dir / "one.iso", "earlier");
+  {
+    OutputSet set;
+    WriteFileBytes(set.Add(Q(dir / "one.iso")).toStdString(), "new");
+    ASSERT_TRUE(set.Commit()) << set.ProblemText().toStdString();
+    EXPECT_EQ(g_refusals.links, 0);
+  }
+  for (const char* name : {"s.img", "s.cue", "s.sub"}) WriteFileBytes(dir / name, std::string("earlier ") + name);
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(dir / "s.img")).toStdString(), "image");
+  WriteFileBytes(set.Add(Q(dir / "s.cue")).toStdString(), "sheet");
+  ASSERT_TRUE(set.Replace(Q(dir / "s.sub")));
+  ASSERT_TRUE(set.Commit()) << set.ProblemText().toStdString();
+  EXPECT_EQ(Contents(dir.path()), (std::map<std::string, std::string>{
+                                      {"one.iso", "new"}, {"s.img", "image"}, {"s.cue", "sheet"}}));
+}
+
+// A set of new files never takes a name that appeared meanwhile, whatever
+// the file system lacks.
+TEST_P(OutputSetFallbackTest, NewFileNeverReplacesOneThatAppeared) {
+  ScratchDir dir;
+  const RefusingFileSystem file_system(GetParam().refusals);
+  OutputSet set(OutputSet::Mode::kNew);
+  WriteFileBytes(set.Add(Q(dir / "d.wav")).toStdString(), "mine");
+  OutputSet other(OutputSet::Mode::kNew);
+  WriteFileBytes(other.Add(Q(dir / "e.wav")).toStdString(), "mine");
+  WriteFileBytes(dir / "d.wav", "theirs");
+  EXPECT_FALSE(set.Commit());
+  EXPECT_TRUE(other.Commit());
+  EXPECT_EQ(Contents(dir.path()), (std::map<std::string, std::string>{{"d.wav", "theirs"}, {"e.wav", "mine"}}));
+}
+
+// A commit that fails halfway puts the earlier set back whole.
+TEST_P(OutputSetFallbackTest, FailedCommitPutsTheEarlierSetBack) {
+  ScratchDir dir;
+  Refusals refusals = GetParam().refusals;
+  refusals.rename_from = {".z.cue.sorvel~new~"};
+  const RefusingFileSystem file_system(refusals);
+  for (const char* name : {"z.img", "z.cue", "z.pre"}) WriteFileBytes(dir / name, std::string("earlier ") + name);
+  const auto before = Contents(dir.path());
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(dir / "z.img")).toStdString(), "image");
+  WriteFileBytes(set.Add(Q(dir / "z.cue")).toStdString(), "sheet");
+  ASSERT_TRUE(set.Replace(Q(dir / "z.pre")));
+  EXPECT_FALSE(set.Commit());
+  EXPECT_EQ(set.ProblemText(), QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "z.cue")));
+  EXPECT_EQ(Contents(dir.path()), before);
+}
+
+// An earlier file whose put-back failed keeps its second name, which the
+// failure names, and which the next set does not sweep away.
+TEST_P(OutputSetFallbackTest, EarlierFileThatCouldNotBePutBackIsKept) {
+  ScratchDir dir;
+  Refusals refusals = GetParam().refusals;
+  refusals.rename_from = {".k.cue.sorvel~new~", "~old~"};  // the sheet's rename, and every put-back
+  const RefusingFileSystem file_system(refusals);
+  WriteFileBytes(dir / "k.img", "earlier k.img");
+  WriteFileBytes(dir / "k.cue", "earlier k.cue");
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(dir / "k.img")).toStdString(), "image");
+  WriteFileBytes(set.Add(Q(dir / "k.cue")).toStdString(), "sheet");
+  EXPECT_FALSE(set.Commit());
+  QString expected = QStringLiteral("ファイル %1 が開けません。").arg(Q(dir / "k.cue"));
+  std::vector<std::string> kept;
+  for (const std::string target : {"k.img", "k.cue"}) {
+    for (const auto& [name, bytes] : Contents(dir.path())) {
+      if (bytes != "earlier " + target || name == target) continue;
+      kept.push_back(name);
+      expected += QStringLiteral("ファイル %1 の元の内容は %2 に残されています。").arg(Q(dir / target), Q(dir / name));
+    }
+  }
+  ASSERT_FALSE(kept.empty());
+  ASSERT_NE(ReadFileBytes(dir / "k.img"), "earlier k.img");  // so its only name is the kept one
+  EXPECT_EQ(set.ProblemText(), expected);
+  OutputSet next;
+  ASSERT_FALSE(next.Add(Q(dir / "k.img")).isEmpty());
+  for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, OutputSetFallbackTest,
+    ::testing::Values(FallbackCase{"Everything", Refusals{false, false, false, {}, 0}},
+                      FallbackCase{"NoHardLinks", Refusals{true, false, false, {}, 0}},
+                      FallbackCase{"NoRenameNoReplace", Refusals{false, true, false, {}, 0}},
+                      FallbackCase{"NoFolderLock", Refusals{false, false, true, {}, 0}},
+                      FallbackCase{"NoneOfThem", Refusals{true, true, true, {}, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A flush that takes long (a large image on a slow disk) runs beside the
+// window system, which keeps getting its turns, and the job is told so that
+// it can say the files are being written out.
+std::atomic<int> g_pumps{0};
+std::atomic<bool> g_told{false};
+
+TEST(OutputSetTest, SlowFlushLetsTheWindowSystemWork) {
+  ScratchDir dir;
+  const OutputSet::FileSystemCalls slow{
+      ::link, ::rename, [](const char* from, const char* to) {
+        return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+      },
+      [](int fd) { return ::flock(fd, LOCK_EX); },
+      [](int fd) {
+        // Done once the window system had turns meanwhile and the job was told (bounded).
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while ((g_pumps < 3 || !g_told) && std::chrono::steady_clock::now() < end) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return ::fdatasync(fd);
+      }};
+  OutputSet::SetFileSystemCallsForTesting(&slow);
+  g_pumps = 0;
+  g_told = false;
+  const auto previous = InstallMessagePump([] { ++g_pumps; });
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(dir / "big.iso")).toStdString(), "image");
+  const bool committed = set.Commit([] { g_told = true; });
+  InstallMessagePump(previous);
+  OutputSet::SetFileSystemCallsForTesting(nullptr);
+  EXPECT_TRUE(committed);
+  EXPECT_GE(g_pumps, 3);
+  EXPECT_TRUE(g_told);
+  EXPECT_EQ(ReadFileBytes(dir / "big.iso"), "image");
+}
+
+// On a real exFAT file system (no hard links, no RENAME_NOREPLACE), a set
+// replaces the earlier one, and the user's hidden files beside it stay.
+TEST(OutputSetTest, ReplacesTheEarlierSetOnExfat) {
+  testing::ExfatFolder exfat;
+  ASSERT_TRUE(exfat.mounted());
+  for (const char* name : {"x.iso", "s.img", "s.cue", "s.sub", ".x.iso.20231205", ".x.iso.original"}) {
+    WriteFileBytes(exfat / name, std::string("earlier ") + name);
+  }
+  auto expected = Contents(exfat.path());
+  {
+    OutputSet set;
+    WriteFileBytes(set.Add(Q(exfat / "x.iso")).toStdString(), "new");
+    ASSERT_TRUE(set.Commit()) << set.ProblemText().toStdString();
+  }
+  OutputSet set;
+  WriteFileBytes(set.Add(Q(exfat / "s.img")).toStdString(), "image");
+  WriteFileBytes(set.Add(Q(exfat / "s.cue")).toStdString(), "sheet");
+  ASSERT_TRUE(set.Replace(Q(exfat / "s.sub")));
+  ASSERT_TRUE(set.Commit()) << set.ProblemText().toStdString();
+  expected["x.iso"] = "new";
+  expected["s.img"] = "image";
+  expected["s.cue"] = "sheet";
+  expected.erase("s.sub");
+  EXPECT_EQ(Contents(exfat.path()), expected);
 }
 
 // Sets committed into one folder at the same time never mix: after every
 // round the files at the names are all of one set.
 TEST(OutputSetTest, ConcurrentCommitsIntoOneFolderNeverMix) {
+ for (bool folder_locks : {true, false}) {
   ScratchDir dir;
+  Refusals refusals;
+  refusals.folder_lock = !folder_locks;
+  const RefusingFileSystem file_system(refusals);
   const QString names[] = {Q(dir / "m.img"), Q(dir / "m.sub"), Q(dir / "m.cue"), Q(dir / "m.ccd"), Q(dir / "m.tsn")};
   for (int round = 0; round < 100; ++round) {
     std::vector<std::thread> writers;
@@ -438,6 +686,7 @@ TEST(OutputSetTest, ConcurrentCommitsIntoOneFolderNeverMix) {
     for (const QString& name : names) ASSERT_EQ(ReadFileBytes(name.toStdString()), first) << round;
     ASSERT_EQ(Contents(dir.path()).size(), std::size(names));
   }
+ }
 }
 
 }  // namespace

@@ -234,7 +234,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
           Report(kStatusError, QStringLiteral("TOCをファイルに書き込めません - %1").arg(cue_path));
         }
       }
-      if (result && !outputs.Commit()) {
+      if (result && !outputs.Commit(SlowFlushReport())) {
         Report(kStatusError, outputs.ProblemText());
         result = false;
       }

@@ -12,6 +12,7 @@
 #include "gui/model/public_enumerations.h"
 #include "gui/model/tazol.h"
 #include "gui/model/toc_information.h"
+#include "testing/exfat_folder.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
 #include "testing/kestrow_standalone.h"
@@ -349,6 +350,30 @@ TEST_F(WellWriterTest, NameASheetCannotHoldIsRefusedAtTheStart) {
     EXPECT_EQ(events.progress, 0) << name;
     EXPECT_TRUE(std::filesystem::is_empty(out.path())) << name;
   }
+}
+
+// On exFAT (no hard links, no RENAME_NOREPLACE) a second layout save into
+// a name replaces the first one's image and sheet.
+TEST_F(WellWriterTest, SecondSaveIntoAnExfatFolderReplacesTheFirst) {
+  testing::ExfatFolder exfat;
+  ASSERT_TRUE(exfat.mounted());
+  WellWriter writer;
+  JobRecorder events(writer);
+  ASSERT_TRUE(writer.StartWriteFile(Q(exfat / "Disc.iso"), *image_)) << events.lines.join("\n").toStdString();
+  const std::string first = ReadFileBytes(exfat / "Disc.img");
+  Add("more.txt", tree_ / "readme.txt");
+  ASSERT_TRUE(writer.StartWriteFile(Q(exfat / "Disc.iso"), *image_)) << events.lines.join("\n").toStdString();
+  EXPECT_NE(ReadFileBytes(exfat / "Disc.img"), first);
+  std::string out;
+  ASSERT_TRUE(RequireTool("isoinfo"));
+  EXPECT_EQ(RunCommand("isoinfo -f -i '" + (exfat / "Disc.img").string() + "'", &out), 0);
+  EXPECT_NE(out.find("MORE.TXT"), std::string::npos) << out;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(exfat.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Disc.cue", "Disc.img"}));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "gui/jobs/well_writer.h"
 #include "gui/model/tazol_history.h"
 #include "gui/workspace/main_form_fixture.h"
+#include "testing/exfat_folder.h"
 #include "testing/file_bytes.h"
 #include "testing/file_size_limit.h"
 #include "testing/gui/modal_answer.h"
@@ -254,6 +255,28 @@ TEST_F(ProjectFileTest, SaveAndLoadReproduceTheLayoutAndASecondSaveIsIdentical) 
   ASSERT_TRUE(form_->FileProjectLoad(Project("one.wpj")));
   EXPECT_EQ(TempFiles().size(), 1);
   EXPECT_EQ(form_->mobjSourceFiles().Count(), 3);
+}
+
+// On exFAT (no hard links, no owners) a second save into a name replaces
+// the first one's file and leaves nothing beside it.
+TEST_F(ProjectFileTest, SecondSaveIntoAnExfatFolderReplacesTheFirst) {
+  testing::ExfatFolder exfat;
+  ASSERT_TRUE(exfat.mounted());
+  OpenWithTemp();
+  BuildLayout(false);
+  ASSERT_TRUE(form_->SaveProject(Q(exfat / "p.wpj")));
+  const std::string first = testing::ReadFileBytes(exfat / "p.wpj");
+  form_->cboFileSystem()->setCurrentIndex(0);
+  Pump();
+  ASSERT_TRUE(form_->SaveProject(Q(exfat / "p.wpj")));
+  ASSERT_TRUE(form_->SaveProject(Q(scratch_ / "p.wpj")));
+  EXPECT_NE(testing::ReadFileBytes(exfat / "p.wpj"), first);
+  EXPECT_EQ(testing::ReadFileBytes(exfat / "p.wpj"), testing::ReadFileBytes(scratch_ / "p.wpj"));
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(exfat.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"p.wpj"});
 }
 
 TEST_F(ProjectFileTest, TheWrittenFileMatchesTheGoldenFileByteForByte) {

@@ -28,6 +28,8 @@ class PrivateBus {
   // Starts `program` with the bus as its session bus; waits (bounded) until
   // `service` is owned on the bus. The process is ended with the bus.
   bool StartService(const QString& program, const QStringList& arguments, const QString& service);
+  // The process of the `index`th service started (from 0).
+  QProcess& Service(size_t index) { return *services_.at(index); }
 
  private:
   void Start(const QStringList& arguments);

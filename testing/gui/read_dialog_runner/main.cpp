@@ -1,10 +1,11 @@
 // A process that reads a disc through the read dialog, as the program does,
 // for tests that signal or kill a running read from outside:
-//   sorvel_read_runner FOLDER IMAGE [MARKER]
+//   sorvel_read_runner FOLDER IMAGE [MARKER [RESUME]]
 // FOLDER holds the run's settings and the engines' folder is ENGINES in the
 // environment; the drive map comes from SORVEL_DRIVES. With MARKER, the run
 // creates that file once the first sectors are read and then waits, its
-// window system running, until its job is stopped. The program's handlers of
+// window system running, until its job is stopped; with RESUME, until that
+// file exists instead (stopped or not), and then reads on. The program's handlers of
 // the terminating signals are installed as the program installs them. Exit
 // status 0 when the read succeeded, 1 when it failed.
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QSettings>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,12 +44,15 @@ int main(int argc, char** argv) {
     DiscReadForm form;
     if (argc > 3) {
       const QString marker = QFile::decodeName(argv[3]);
-      QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&form, marker](int value) {
+      const QString resume = argc > 4 ? QFile::decodeName(argv[4]) : QString();
+      QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&form, marker, resume](int value) {
         static bool held = false;
         if (held || value <= 0 || form.job() == nullptr) return;
         held = true;
         QFile(marker).open(QIODevice::WriteOnly);
-        while (form.job() != nullptr && !form.job()->cancelled()) {
+        QTimer poll;  // wakes the loop to look for RESUME
+        poll.start(10);
+        while (resume.isEmpty() ? form.job() != nullptr && !form.job()->cancelled() : !QFile::exists(resume)) {
           QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
       });
