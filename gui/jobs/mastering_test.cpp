@@ -392,6 +392,32 @@ TEST_F(MasteringTest, SourcesDatedFarFromTheEpochBurn) {
   EXPECT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
 }
 
+// A host folder of 65,536 folders: the one that would be the 65,536th
+// directory with the root is refused with the limit, since the path tables
+// number a directory's parent in 16 bits. Once AddFile took them all and
+// the burn said the layout was empty ("内容物を配置しなければ成りません").
+TEST_F(MasteringTest, DirectoriesBeyondThePathTablesAreRefusedAtAddFile) {
+  // In memory: a disk file system takes most of a minute to make and remove them.
+  std::unique_ptr<ScratchDir> memory;
+  {
+    testing::ScopedEnv in_memory("TMPDIR", "/dev/shm");
+    memory = std::make_unique<ScratchDir>();
+  }
+  const std::filesystem::path many = memory->path() / "many";
+  std::filesystem::create_directories(many);
+  for (int i = 0; i < 65536; ++i) {
+    const std::string name = std::to_string(100000 + i).insert(0, 1, 'd');
+    ASSERT_EQ(::mkdir((many / name).c_str(), 0700), 0) << i;
+  }
+  Mastering mastering;
+  const QString error = Raised([&] { mastering.AddFile(Q(many)); });
+  EXPECT_TRUE(error.startsWith(QStringLiteral("0x80040001 ディレクトリ d1"))) << error.toStdString();
+  EXPECT_TRUE(error.endsWith(QStringLiteral(
+      " は作成できません。ISO 9660 のディレクトリはルートを含めて 65535 個までです。")))
+      << error.toStdString();
+  EXPECT_TRUE(mastering.Layout().DirectoriesFull());
+}
+
 // Writes `bytes` over the file in place and gives it back its modification
 // time: only what the bytes say can tell it from the file it was.
 void RewriteKeepingTime(const std::filesystem::path& path, const std::string& bytes) {
