@@ -418,6 +418,25 @@ TEST_F(MasteringTest, DirectoriesBeyondThePathTablesAreRefusedAtAddFile) {
   EXPECT_TRUE(mastering.Layout().DirectoriesFull());
 }
 
+// A burn whose Japanese CD-Text needs 651 packs, more than a block numbers,
+// raises the refusal with the block, its packs and the limit, and the blank
+// stays blank. Once the block was left out and StartBurn answered True.
+TEST_F(MasteringTest, CdTextBeyondABlocksPacksIsRefusedBeforeTheDisc) {
+  testing::WriteTrack(dir_.path() / "t1.wav", testing::TrackSamples(300, 1));
+  Mastering mastering;
+  ASSERT_TRUE(mastering.AddTrack(Path("t1.wav"), 150, 0, 0));
+  mastering.Layout().SetEnabledTrackText(true);
+  // 3,885 characters of two bytes with the terminator, the track's blank
+  // with its terminator: 7,776 bytes, 648 packs and the 3 size packs.
+  mastering.Layout().SetTrackText(0, 1, 0, QString(3885, QChar(0x6B4C)));
+  rig_.drive().hooks().ClearLog();
+  EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); }),
+            QStringLiteral("0x80040003 CD-TEXTの日本語ブロックのパックが多すぎます (651 パック、1 ブロックに書き込めるのは 256 "
+                           "パックまでです)。"));
+  EXPECT_TRUE(rig_.drive().Commands(0x2A).empty());
+  EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D")));
+}
+
 // Writes `bytes` over the file in place and gives it back its modification
 // time: only what the bytes say can tell it from the file it was.
 void RewriteKeepingTime(const std::filesystem::path& path, const std::string& bytes) {

@@ -11,6 +11,7 @@
 #include "gui/foundation/host_path.h"
 #include "gui/model/engine_text.h"
 #include "gui/model/toc_parts.h"
+#include "platform/cd_text_blocks.h"
 
 namespace sorvel {
 namespace {
@@ -382,6 +383,25 @@ QString Tazol::GetTrackText(int32_t track_no, int32_t language, int32_t informat
   Call<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>(kGetTrackText, 0, handle_, track_no, language,
                                                                      information, buffer.data(), kTextSize);
   return TextFromBuffer(buffer.constData(), kTextSize);
+}
+
+QString Tazol::WholeTrackText(int32_t track_no, int32_t language, int32_t information) {
+  // A text that fills the buffer may go on: read again with twice the room.
+  constexpr int kMostBytes = 1 << 24;
+  for (int size = kTextSize;; size *= 2) {
+    QByteArray buffer(size, '\0');
+    Call<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>(kGetTrackText, 0, handle_, track_no, language,
+                                                                       information, buffer.data(), size);
+    if (strnlen(buffer.constData(), static_cast<size_t>(size)) < static_cast<size_t>(size) || size >= kMostBytes) {
+      return TextFromBuffer(buffer.constData(), size);
+    }
+  }
+}
+
+int32_t Tazol::CdTextPacks(int32_t language) {
+  return platform::CdTextPacksOfBlock(language, GetTrackCount(), [&](int entry, int kind) {
+    return WholeTrackText(entry, language, kind).toStdString();
+  });
 }
 
 void Tazol::SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text) {

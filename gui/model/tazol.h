@@ -104,6 +104,10 @@ class Tazol final : public QObject, public EngineBinding {
   QString GetTrackText(int32_t track_no, int32_t language, int32_t information);
   void SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text);
   std::unique_ptr<ISOTrackText> GetTrackTextEx(int32_t track_no, int32_t language);
+  // The CD-Text packs block `language` (0 English, 1 Japanese) of the disc
+  // and track texts takes, however long the texts (platform/cd_text_blocks.h);
+  // 0 when the block has no text.
+  int32_t CdTextPacks(int32_t language);
   // False empties that item of the language on the disc and every track.
   void SetTrackTextEnabled(int32_t language, int32_t information, bool enabled);
   bool GetTrackTextEnabled(int32_t language, int32_t information);
@@ -134,6 +138,8 @@ class Tazol final : public QObject, public EngineBinding {
   // Records what the data source at `source_path` is now.
   void RecordFile(const QByteArray& source_path);
 
+  // The whole text, which GetTrackText cuts at its buffer.
+  QString WholeTrackText(int32_t track_no, int32_t language, int32_t information);
   // The directories of the data area counted by walking it.
   int32_t CountDirectories();
 
