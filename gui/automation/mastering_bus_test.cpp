@@ -578,14 +578,17 @@ TEST_P(ReadmeScriptsTest, BurnAFolderThenPrintTheTracks) {
   ASSERT_TRUE(reader.StartReadCompatible(drive, Q(back / "Disc.img")));
   drive.CloseDevice();
   std::string listing;
+  std::string iso = (back / "Disc.iso").string();
   if (std::string(GetParam()) == "cd-r") {
     ASSERT_EQ(testing::RunCommand("cd '" + back.string() + "' && bchunk Disc.img Disc.cue part 2>&1", &listing), 0)
         << listing;
-    listing.clear();
-    ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + (back / "part01.iso").string() + "'", &listing), 0);
-  } else {
-    ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + (back / "Disc.iso").string() + "'", &listing), 0);
+    iso = (back / "part01.iso").string();
   }
+  listing.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -d -i '" + iso + "'", &listing), 0);
+  EXPECT_NE(listing.find("Volume id: BACKUP"), std::string::npos) << listing;
+  listing.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + iso + "'", &listing), 0);
   EXPECT_NE(listing.find("/Documents/sub/b.txt"), std::string::npos) << listing;
   EXPECT_NE(listing.find("/Documents/a.txt"), std::string::npos) << listing;
 }
