@@ -289,8 +289,10 @@ int32_t DiscDrive::ErasedDvdCapacity() {
 
 bool DiscDrive::ImageFits(int32_t limit, int32_t last_lba) {
   if (limit > last_lba) return true;
-  std::printf("error: イメージサイズがメディアより大きい。 (%ld < %ld)\n", static_cast<long>(limit),
-              static_cast<long>(last_lba));
+  // Both ends as the first LBA past them: the medium's lead-out (or its
+  // capacity), and the sector after the image's last.
+  std::printf("error: イメージサイズがメディアより大きい。 (%ld < %lld)\n", static_cast<long>(limit),
+              static_cast<long long>(last_lba) + 1);
   return false;
 }
 

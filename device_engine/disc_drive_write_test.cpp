@@ -12,6 +12,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -431,7 +432,24 @@ TEST_P(WriteStartTest, GivesItsResultCode) {
     toc.MakeSingleTrackToc(SMC_MODE1, c.last_lba + 1);
   }
   rig.hooks().ClearLog();
+  ::testing::internal::CaptureStdout();
   EXPECT_EQ(rig.drive().WriteStart(c.mode, c.flags, toc), c.expected);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  // The size refusal's line states what was compared: where the medium ends
+  // and where the image would end, both the first LBA past it. Once it read
+  // "(1500 < 1500)" for an image one sector too long.
+  const std::string refusal = "error: イメージサイズがメディアより大きい。 (";
+  long long medium_end = 0, image_end = 0;
+  const size_t at = out.find(refusal);
+  if (at != std::string::npos &&
+      std::sscanf(out.c_str() + at + refusal.size(), "%lld < %lld)", &medium_end, &image_end) == 2) {
+    EXPECT_LT(medium_end, image_end) << out;
+    if (c.mode == CCC_SAO) {
+      EXPECT_EQ(image_end, static_cast<long long>(c.last_lba) + 1) << out;
+    }
+  } else {
+    EXPECT_EQ(std::string(c.name).find("OneSectorTooMany"), std::string::npos) << out;
+  }
   EXPECT_EQ(rig.drive().IsWriting(), c.expected == CBR_OK);
   if (c.expected == CBR_OK) {
     EXPECT_TRUE(rig.drive().WriteEnd(true));

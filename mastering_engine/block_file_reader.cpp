@@ -1,6 +1,7 @@
 #include "mastering_engine/block_file_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace sorvel {
@@ -11,8 +12,8 @@ bool BlockFileReader::Open(const std::string& path, uint64_t limit, const platfo
   // The descriptor itself is compared: a file put at the path after any
   // earlier look is caught here.
   platform::SourceIdentity now;
-  if (added != nullptr && (!platform::ReadSourceIdentity(file_.Descriptor(), false, &now) ||
-                           platform::CompareSource(*added, now) != platform::SourceChange::kNone)) {
+  if (!platform::ReadSourceIdentity(file_.Descriptor(), false, &now, &opened_) ||
+      (added != nullptr && platform::CompareSource(*added, now) != platform::SourceChange::kNone)) {
     file_.Close();
     return false;
   }
@@ -38,6 +39,13 @@ bool BlockFileReader::Fill() {
   begin_ = 0;
   end_ = got;
   left_ -= got;
+  // The last block is handed out only when the file is still as it was
+  // opened: the blocks before it then came from the same contents.
+  if (left_ == 0 && got > 0 && !platform::SameContents(file_.Descriptor(), opened_)) {
+    std::printf("'%s' was written while it was read.\n", file_.Path().c_str());
+    Close();
+    return false;
+  }
   return got > 0;
 }
 

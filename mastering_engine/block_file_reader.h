@@ -25,6 +25,9 @@ class BlockFileReader {
   // (closing the one open); no more than `limit` bytes of it are ever read.
   // False when it cannot be opened or is no longer a regular file, or, given
   // what the file was when it was added, when the opened file differs from it.
+  // Once its last byte is read, the file is compared again with what it was
+  // when it was opened: a file written meanwhile (same inode and size, its
+  // bytes part old and part new) gives out no more bytes from there.
   bool Open(const std::string& path, uint64_t limit, const platform::SourceIdentity* added = nullptr);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
@@ -45,6 +48,7 @@ class BlockFileReader {
   size_t begin_ = 0;    // the unread bytes of the block: [begin_, end_)
   size_t end_ = 0;
   uint64_t left_ = 0;   // bytes of the file not read into the block yet
+  platform::ContentStamp opened_;  // the file's contents when it was opened
 };
 
 }  // namespace sorvel

@@ -1,6 +1,8 @@
 #include "mastering_engine/block_file_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -105,6 +107,47 @@ TEST(BlockFileReader, FileThatShrankWhileOpenEndsThenReadsWhatCameBack) {
   // Bytes appended afterwards are read at the next call, within the limit.
   std::ofstream(path, std::ios::binary | std::ios::app) << std::string(10, 'z');
   EXPECT_EQ(ReadAll(reader, 4096), std::string(10, 'z'));
+}
+
+// A file rewritten in place while it is read (same inode and size, its
+// modification time moved), or grown, gives out no last block: what was read
+// would be its old head and its new tail, a file that never was. Once, all
+// of it came.
+TEST(BlockFileReader, FileWrittenWhileReadGivesNoLastBlock) {
+  const struct {
+    const char* name;
+    size_t size;
+    bool append;  // else rewritten in place
+  } cases[] = {{"three blocks", 3 * kBlock, false},
+               {"partial last block", 2 * kBlock + 100, false},
+               {"grown", 3 * kBlock, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::ScratchDir dir;
+    const std::string content = Pattern(c.size);
+    const std::string path = WriteFile(dir, "f", content);
+    // An old modification time: the write's own time differs from it on any clock.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    BlockFileReader reader;
+    ASSERT_TRUE(reader.Open(path, content.size()));
+    std::vector<uint8_t> piece(4096);
+    ASSERT_EQ(reader.Read(piece.data(), piece.size()), piece.size());
+    if (c.append) {
+      std::ofstream(path, std::ios::binary | std::ios::app) << std::string(10, 'z');
+    } else {
+      const std::string other(content.size(), 'n');
+      std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+      file.write(other.data(), static_cast<std::streamsize>(other.size()));
+    }
+    const std::string rest = ReadAll(reader, 4096);
+    // The first block as it was, then the second, and nothing of the last.
+    EXPECT_EQ(rest.size(), 2 * kBlock - 4096);
+    EXPECT_EQ(rest.substr(0, kBlock - 4096), content.substr(4096, kBlock - 4096));
+    EXPECT_FALSE(reader.IsOpen());
+    uint8_t byte;
+    EXPECT_EQ(reader.Read(&byte, 1), 0u);
+  }
 }
 
 TEST(BlockFileReader, MissingOrNonRegularSourcesDoNotOpen) {

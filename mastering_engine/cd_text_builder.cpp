@@ -5,7 +5,7 @@
 #include <string>
 
 #include "native_common/crc_calculator.h"
-#include "platform/text_encoding.h"
+#include "platform/cd_text_blocks.h"
 
 namespace sorvel {
 
@@ -15,42 +15,8 @@ constexpr uint8_t kLanguageCodes[2] = {0x09, 0x69};
 constexpr uint8_t kCharacterCodes[2] = {0x00, 0x80};
 constexpr uint8_t kDoubleByteFlag = 0x80;
 constexpr uint8_t kSizeInfoType = 0x8F;
-constexpr int kSizeInfoPacks = 3;
-constexpr int kDataBytes = 12;
-
-// UTF-8 to ISO 8859-1, the character code of the English block; a character
-// outside it becomes "?".
-std::string Utf8ToLatin1(const std::string& utf8) {
-  std::string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  size_t n = utf8.size();
-  for (size_t i = 0; i < n;) {
-    size_t len = static_cast<size_t>(platform::Utf8CharLength(p[i]));
-    if (len == 1) {
-      out.push_back(p[i] < 0x80 ? static_cast<char>(p[i]) : '?');
-      ++i;
-      continue;
-    }
-    bool valid = i + len <= n;
-    if (!valid) len = n - i;
-    uint32_t code = p[i] & (0x7F >> len);
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) {
-        valid = false;
-        len = k;
-        break;
-      }
-      code = code << 6 | (p[i + k] & 0x3F);
-    }
-    out.push_back(valid && code <= 0xFF ? static_cast<char>(code) : '?');
-    i += len;
-  }
-  return out;
-}
-
-std::string BlockText(int block, const std::string& utf8) {
-  return block == 0 ? Utf8ToLatin1(utf8) : platform::Utf8ToCp932(utf8);
-}
+constexpr int kSizeInfoPacks = platform::kCdTextSizePacks;
+constexpr int kDataBytes = platform::kCdTextPackData;
 
 }  // namespace
 
@@ -86,7 +52,7 @@ bool CdTextBuilder::BuildBlock(int block, int block_number, int track_count) {
     for (int kind = 0; kind < TrackTextBlock::kKinds; ++kind) {
       const std::string& text = entries_[e].Get(block, kind);
       if (text.empty()) continue;
-      texts[e][static_cast<size_t>(kind)] = BlockText(block, text);
+      texts[e][static_cast<size_t>(kind)] = platform::CdTextBlockBytes(block, text);
       kind_present[kind] = true;
       any = true;
     }
@@ -126,6 +92,8 @@ bool CdTextBuilder::BuildBlock(int block, int block_number, int track_count) {
       ++kind_packs[kind];
     }
   }
+  // A burn refuses such texts before it starts (platform/cd_text_blocks.h);
+  // packs numbered past 255 would only repeat the numbers of others.
   if (sequence + kSizeInfoPacks > kMaxPacksPerBlock) {
     std::printf("CD-Text block %d needs %d packs, more than %d: the block is left out.\n", block,
                 sequence + kSizeInfoPacks, kMaxPacksPerBlock);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mastering_engine/track_text_block.h"
+#include "platform/cd_text_blocks.h"
 
 namespace sorvel {
 
@@ -15,7 +16,7 @@ class CdTextBuilder {
   static constexpr int kPackSize = 18;
   // The sequence number of a pack is one byte, so a block holds at most 256 packs;
   // two blocks fill the 512 packs the TOC structure carries.
-  static constexpr int kMaxPacksPerBlock = 256;
+  static constexpr int kMaxPacksPerBlock = platform::kCdTextPacksPerBlock;
   static constexpr int kMaxPacks = 512;
 
   // Sets the texts of an entry: 0 the disc, k the track with TOC track number k.

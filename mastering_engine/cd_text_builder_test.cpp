@@ -160,6 +160,62 @@ TEST(CdTextBuilder, BlockOverflowingTheSequenceByteIsLeftOut) {
   ExpectCrcs(fit);
 }
 
+// The count a burn checks before it starts is the count the builder makes:
+// texts of both blocks, empty entries, characters a block's code lacks, a
+// Japanese block needing 651 packs and blocks at the limit and one past it.
+TEST(CdTextBuilder, PacksOfABlockAreCountedAsBuilt) {
+  struct Case {
+    const char* name;
+    int tracks;
+    std::map<std::pair<int, int>, std::string> texts;  // (entry, kind) -> text, both blocks
+    int block;                                        // whose texts `texts` are
+    int packs;                                        // 0 when not known beforehand
+  };
+  const std::string kanji = "\xE6\xAD\x8C";  // 歌, two bytes in CP932
+  auto repeat = [](const std::string& text, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += text;
+    return out;
+  };
+  const Case cases[] = {
+      {"english title", 1, {{{0, 0}, "ABC"}}, 0, 4},
+      {"english with gaps", 5, {{{0, 0}, "Disc"}, {{3, 0}, "Caf\xC3\xA9 \xE6\xAD\x8C"}, {{5, 4}, "x"}}, 0, 0},
+      {"japanese titles", 12, {{{0, 0}, repeat(kanji, 7)}, {{1, 1}, "ab"}, {{12, 5}, repeat(kanji, 40)}}, 1, 0},
+      // 3,885 characters of 2 bytes, the terminator and track 1's blank with
+      // its terminator: 7,776 bytes, 648 packs, and the 3 size packs.
+      {"japanese 651", 1, {{{0, 0}, repeat(kanji, 3885)}}, 1, 651},
+      {"english at the limit", 1, {{{0, 5}, std::string(253 * 12 - 4, 'y')}}, 0, 256},
+      {"english one past", 1, {{{0, 5}, std::string(253 * 12 - 2, 'y')}}, 0, 257},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CdTextBuilder b;
+    std::vector<TrackTextBlock> entries(static_cast<size_t>(c.tracks) + 1);
+    for (const auto& [where, text] : c.texts) entries[static_cast<size_t>(where.first)].Set(c.block, where.second, text);
+    for (size_t e = 0; e < entries.size(); ++e) b.SetEntry(static_cast<int>(e), entries[e]);
+    const int counted = platform::CdTextPacksOfBlock(c.block, c.tracks, [&](int entry, int kind) {
+      return entries[static_cast<size_t>(entry)].Get(c.block, kind);
+    });
+    if (c.packs != 0) {
+      EXPECT_EQ(counted, c.packs);
+    }
+    ::testing::internal::CaptureStdout();
+    const bool built = b.Build(c.tracks);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    if (counted <= CdTextBuilder::kMaxPacksPerBlock) {
+      ASSERT_TRUE(built);
+      EXPECT_EQ(b.PackCount(), counted);
+    } else {
+      EXPECT_FALSE(built);
+      EXPECT_NE(out.find("needs " + std::to_string(counted) + " packs"), std::string::npos) << out;
+    }
+    // The other block has no text.
+    EXPECT_EQ(platform::CdTextPacksOfBlock(1 - c.block, c.tracks,
+                                           [&](int entry, int kind) { return entries[static_cast<size_t>(entry)].Get(1 - c.block, kind); }),
+              0);
+  }
+}
+
 // cdrskin decodes a pack file of ours into the texts we set.
 TEST(CdTextBuilder, CdrskinReadsOurPackFile) {
   if (!testing::RequireTool("cdrskin")) return;

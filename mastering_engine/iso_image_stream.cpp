@@ -60,8 +60,9 @@ bool IsoImageStream::ReadDataBlock(uint8_t* block) {
   // A file that is not what was added (grown, rewritten, another file at
   // its path) fails at its open; one that shrinks while it is read fails at
   // the first block it cannot fill, its last partial block included, and
-  // one that grows while it is read is cut at its recorded size: the disc
-  // never gets zeros or other bytes in place of the file's.
+  // one written while it is read (rewritten in place, grown) fails at its
+  // last block: the disc never gets zeros or other bytes in place of the
+  // file's.
   size_t want = static_cast<size_t>(std::min<uint64_t>(file_bytes_left_, kIsoSectorSize));
   size_t got = file_failed_ ? 0 : file_.Read(block, want);
   std::memset(block + got, 0, kIsoSectorSize - got);

@@ -24,9 +24,10 @@ class IsoImageStream : public IsoTree {
   bool DataTrackReady() const { return ready_; }
   // Fills `block` (2048 bytes) with the next block of the track. False when the
   // stream is not ready or a source file could not be opened or read, is not
-  // the file that was added, or gave fewer bytes than its recorded size puts
-  // in the block (the rest of the block is then zero, and the stream has
-  // still moved on by one block).
+  // the file that was added, was written while it was read (at its last
+  // block), or gave fewer bytes than its recorded size puts in the block (the
+  // rest of the block is then zero, and the stream has still moved on by one
+  // block).
   bool ReadDataBlock(uint8_t* block);
   // Closes the open source and drops the head and the queue.
   void EndDataTrack();

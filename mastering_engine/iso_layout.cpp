@@ -13,7 +13,7 @@ constexpr uint32_t kRecordBase = 33;
 constexpr uint32_t kFixedRecord = 34;  // "." and ".."
 // A record holds at most 255 bytes: 33 + 221 + no pad byte.
 constexpr size_t kMaxIdentifier = 221;
-constexpr size_t kMaxPathTableDirectories = 65535;
+constexpr size_t kMaxPathTableDirectories = IsoTree::kMaxDirectories;
 constexpr char kPreparer[] = "IMAGE MASTERING ENGINE -TAZOL- VERSION 1.4.4";
 
 uint64_t SectorsOf(uint64_t bytes) { return (bytes + kIsoSectorSize - 1) / kIsoSectorSize; }

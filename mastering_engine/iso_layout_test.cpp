@@ -453,25 +453,5 @@ TEST(IsoLayout, EstimateAgreesWithTheLayoutAndFollowsChanges) {
   }
 }
 
-TEST(IsoLayout, MoreDirectoriesThanPathTablesNumberFailTheLayout) {
-  IsoImageStream s;
-  ASSERT_TRUE(s.InitISOFS(4));
-  for (int d = 0; d < 64; ++d) {
-    ASSERT_TRUE(s.ChangeISODirectory("\\"));
-    std::string top(1, 'd');
-    top += std::to_string(d);
-    ASSERT_TRUE(s.MakeISODirectory(top, 0, 0));
-    ASSERT_TRUE(s.ChangeISODirectory(top));
-    for (int i = 0; i < 1024; ++i) ASSERT_TRUE(s.MakeISODirectory(std::to_string(i), 0, 0));
-  }
-  EXPECT_EQ(s.Directories().size(), 65601u);
-  EXPECT_EQ(Build(s), 0u);
-  EXPECT_FALSE(s.DataTrackReady());
-  EXPECT_EQ(s.DataTrackLength(), 0u);
-  ASSERT_TRUE(s.ChangeISODirectory("\\"));
-  ASSERT_TRUE(s.RemoveISOFile("d0"));
-  EXPECT_GT(Build(s), 0u);
-}
-
 }  // namespace
 }  // namespace sorvel

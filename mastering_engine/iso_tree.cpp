@@ -172,6 +172,8 @@ bool IsoTree::AddISODummyFile(std::string_view name, uint32_t attributes, uint32
 }
 
 bool IsoTree::MakeISODirectory(std::string_view name, uint32_t attributes, int64_t time) {
+  // A tree that could not be laid out would only fail at the burn.
+  if (directories_.size() >= kMaxDirectories) return false;
   if (!ConvertNewName(name, true) || NameTaken(last_name_)) return false;
   auto node = NewEntry(name, attributes, time);
   node->is_directory = true;

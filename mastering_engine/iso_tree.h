@@ -19,6 +19,9 @@ class IsoTree {
   static constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
   // A disc holds at most 99 tracks.
   static constexpr size_t kMaxTracks = 99;
+  // Directories of a data area, the root included: the path tables number a
+  // directory's parent in 16 bits.
+  static constexpr size_t kMaxDirectories = 65535;
 
   IsoTree();
   virtual ~IsoTree();
@@ -34,6 +37,7 @@ class IsoTree {
 
   bool AddISOFile(std::string_view name, const std::string& source_path);
   bool AddISODummyFile(std::string_view name, uint32_t attributes, uint32_t size, int64_t time);
+  // Refused once the tree holds kMaxDirectories directories.
   bool MakeISODirectory(std::string_view name, uint32_t attributes, int64_t time);
   // The name the last conversion produced; empty when it refused.
   const std::string& GetISONewFileDirectoryName() const { return last_name_; }

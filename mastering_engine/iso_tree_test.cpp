@@ -276,6 +276,34 @@ TEST(IsoTree, NinetyNineAudioTracksLeaveNoRoomForData) {
   }
 }
 
+// The path tables number a directory's parent in 16 bits: the tree takes
+// 65,535 directories with the root and refuses the next, so every tree it
+// holds lays out. Once the 65,536th was taken and the layout then failed,
+// which the burn told as an empty layout.
+TEST(IsoTree, DirectoriesStopWhereThePathTablesEnd) {
+  IsoImageStream tree;
+  ASSERT_TRUE(tree.MakeISODirectory("top", 0, 0));
+  ASSERT_TRUE(tree.ChangeISODirectory("top"));
+  for (size_t i = 2; i < IsoTree::kMaxDirectories; ++i) {
+    const std::string name = std::to_string(i).insert(0, 1, 'D');
+    ASSERT_TRUE(tree.MakeISODirectory(name, 0, 0)) << i;
+  }
+  EXPECT_EQ(tree.Directories().size(), 65535u);
+  EXPECT_FALSE(tree.MakeISODirectory("ONEMORE", 0, 0));
+  ASSERT_TRUE(tree.ChangeISODirectory("D2"));
+  EXPECT_FALSE(tree.MakeISODirectory("DEEPER", 0, 0));
+  EXPECT_EQ(tree.Directories().size(), 65535u);
+  // Files still go in; the full tree lays out.
+  EXPECT_TRUE(tree.AddISODummyFile("f", 0, 1, 0));
+  EXPECT_GT(tree.BuildDataTrack("FULL"), 0u);
+  tree.EndDataTrack();
+  // A removed directory makes room for one.
+  ASSERT_TRUE(tree.ChangeISODirectory("\\top"));
+  ASSERT_TRUE(tree.RemoveISOFile("D3"));
+  EXPECT_TRUE(tree.MakeISODirectory("ONEMORE", 0, 0));
+  EXPECT_FALSE(tree.MakeISODirectory("TWOMORE", 0, 0));
+}
+
 TEST(IsoTree, RemovingADeepTreeFreesEverything) {
   IsoTree tree;
   ASSERT_TRUE(tree.MakeISODirectory("top", 0, 0));

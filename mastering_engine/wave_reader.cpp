@@ -18,7 +18,7 @@ bool WaveReader::Open(const std::string& path) {
   Close();
   // HostFile opens regular files only: a FIFO would wait for a writer.
   if (!file_.Open(path, HostFile::kRead)) return false;
-  if (!platform::ReadSourceIdentity(file_.Descriptor(), true, &identity_) ||
+  if (!platform::ReadSourceIdentity(file_.Descriptor(), true, &identity_, &opened_) ||
       !file_.Seek(static_cast<int64_t>(identity_.layout.data_offset), 0)) {
     Close();
     return false;
@@ -38,6 +38,7 @@ int64_t WaveReader::Read(uint8_t* buffer, size_t size) {
   // it means the file shrank.
   if (done < size && file_.Position() < file_.Size()) return -1;
   bytes_left_ -= done;
+  if (done > 0 && bytes_left_ == 0 && !platform::SameContents(file_.Descriptor(), opened_)) return -1;
   return static_cast<int64_t>(done);
 }
 

@@ -47,13 +47,16 @@ class WaveReader {
   uint64_t BytesLeft() const { return bytes_left_; }
 
   // Reads up to `size` PCM bytes. Returns the bytes read (0 at the end of the
-  // data), or -1 on a read error of the file.
+  // data), or -1 on a read error of the file, and at the last PCM byte when
+  // the file was written since it was opened (its bytes would be part old,
+  // part new).
   int64_t Read(uint8_t* buffer, size_t size);
 
  private:
   HostFile file_;
   WaveFormat format_;
   platform::SourceIdentity identity_;
+  platform::ContentStamp opened_;  // the file's contents when it was opened
   uint64_t data_bytes_ = 0;
   uint64_t bytes_left_ = 0;
 };

@@ -1,6 +1,10 @@
 #include "mastering_engine/wave_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
 
 #include "mastering_engine/wave_test_files.h"
 #include "testing/test_paths.h"
@@ -121,6 +125,31 @@ TEST(WaveReader, ReadsNoMoreThanTheDataChunkAndReopens) {
   EXPECT_EQ(reader.BytesLeft(), 10u);
   reader.Close();
   EXPECT_TRUE(reader.Path().empty());
+}
+
+// A WAV file rewritten in place while its samples are read (same size, its
+// modification time moved) fails at its last samples: the track would be
+// part old, part new. Once, the read ended as if nothing had happened.
+TEST(WaveReader, FileRewrittenWhileReadFailsAtItsEnd) {
+  testing::ScratchDir dir;
+  auto path = dir / "a.wav";
+  const std::string pcm = Pcm(100);
+  const std::string bytes = Riff(FmtChunk() + Chunk("data", pcm));
+  testing::WriteFile(path, bytes);
+  // An old modification time: the rewrite's own time differs from it on any clock.
+  const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  WaveReader reader;
+  ASSERT_TRUE(reader.Open(path.string()));
+  uint8_t buffer[64];
+  ASSERT_EQ(reader.Read(buffer, 40), 40);
+  {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(bytes.size() - 10));
+    file.write("0123456789", 10);
+  }
+  EXPECT_EQ(reader.Read(buffer, 40), 40);
+  EXPECT_EQ(reader.Read(buffer, 40), -1);
 }
 
 }  // namespace

@@ -34,6 +34,10 @@ bool ReadAt(int fd, uint64_t offset, void* buffer, size_t size) {
   return true;
 }
 
+FileTime TimeOf(const struct timespec& time) {
+  return FileTime{static_cast<int64_t>(time.tv_sec), static_cast<int64_t>(time.tv_nsec)};
+}
+
 }  // namespace
 
 bool ReadWaveLayout(int fd, uint64_t file_size, WaveLayout* layout) {
@@ -78,18 +82,29 @@ SourceIdentity IdentityOfStat(const struct stat& status) {
   identity.device = static_cast<uint64_t>(status.st_dev);
   identity.inode = static_cast<uint64_t>(status.st_ino);
   identity.size = static_cast<int64_t>(status.st_size);
-  identity.modified_ns = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  identity.modified = TimeOf(status.st_mtim);
   return identity;
 }
 
-bool ReadSourceIdentity(int fd, bool wave, SourceIdentity* identity) {
+ContentStamp StampOfStat(const struct stat& status) {
+  return ContentStamp{static_cast<int64_t>(status.st_size), TimeOf(status.st_mtim), TimeOf(status.st_ctim)};
+}
+
+bool ReadSourceIdentity(int fd, bool wave, SourceIdentity* identity, ContentStamp* stamp) {
   *identity = SourceIdentity{};
   identity->wave = wave;
+  if (stamp != nullptr) *stamp = ContentStamp{};
   struct stat status {};
   if (::fstat(fd, &status) != 0) return false;
   *identity = IdentityOfStat(status);
   identity->wave = wave;
+  if (stamp != nullptr) *stamp = StampOfStat(status);
   return !wave || (identity->size > 0 && ReadWaveLayout(fd, static_cast<uint64_t>(identity->size), &identity->layout));
+}
+
+bool SameContents(int fd, const ContentStamp& opened) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && StampOfStat(status) == opened;
 }
 
 bool IdentifySource(const std::string& path, bool wave, SourceIdentity* identity) {

@@ -32,25 +32,52 @@ struct WaveLayout {
 // is no "data" chunk.
 bool ReadWaveLayout(int fd, uint64_t file_size, WaveLayout* layout);
 
+// A file time as the kernel keeps it: seconds and nanoseconds apart, so
+// any date a file system holds compares without overflow.
+struct FileTime {
+  int64_t seconds = 0;      // since the epoch
+  int64_t nanoseconds = 0;  // 0 .. 999,999,999
+
+  bool operator==(const FileTime&) const = default;
+};
+
 struct SourceIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
-  int64_t modified_ns = 0;  // modification time, nanoseconds since the epoch
-  bool wave = false;        // a WAV file: `layout` counts too
+  FileTime modified;    // modification time
+  bool wave = false;    // a WAV file: `layout` counts too
   WaveLayout layout;
 
   bool operator==(const SourceIdentity&) const = default;
 };
 
+// What an open file's contents were at one moment: a write to the file moves
+// its modification and change times (the change time also when the
+// modification time is put back), a cut or growth its size. Compared once
+// a file is read to its end, it tells a file rewritten while it was read.
+struct ContentStamp {
+  int64_t size = 0;
+  FileTime modified;
+  FileTime changed;
+
+  bool operator==(const ContentStamp&) const = default;
+};
+
 // The file part of an identity from a stat of the file.
 SourceIdentity IdentityOfStat(const struct stat& status);
+ContentStamp StampOfStat(const struct stat& status);
 
-// What the file behind `fd` is now; with `wave`, its WAV layout too. False
-// when the descriptor cannot be stated, or `wave` and the chunks do not read
-// as a WAV file: the identity then has a zero layout, which matches none
-// that was added.
-bool ReadSourceIdentity(int fd, bool wave, SourceIdentity* identity);
+// What the file behind `fd` is now; with `wave`, its WAV layout too, and
+// with `stamp`, its contents' stamp from the same stat. False when the
+// descriptor cannot be stated, or `wave` and the chunks do not read as a WAV
+// file: the identity then has a zero layout, which matches none that was
+// added.
+bool ReadSourceIdentity(int fd, bool wave, SourceIdentity* identity, ContentStamp* stamp = nullptr);
+
+// True when the file behind `fd` still has the contents' stamp `opened`
+// (one stat of the descriptor); false when it differs or cannot be stated.
+bool SameContents(int fd, const ContentStamp& opened);
 
 // The same by path: a data file by one stat, a WAV file opened (never
 // waiting on a FIFO or device put there) to read its chunks. False when the

@@ -1,6 +1,9 @@
 #include "platform/source_identity.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -75,7 +78,7 @@ TEST(SourceIdentity, ComparisonTellsShrinkFromChange) {
   added.device = 1;
   added.inode = 2;
   added.size = 1000;
-  added.modified_ns = 5;
+  added.modified = FileTime{5, 5};
   added.wave = true;
   added.layout.data_offset = 44;
   added.layout.data_bytes = 956;
@@ -88,12 +91,12 @@ TEST(SourceIdentity, ComparisonTellsShrinkFromChange) {
       {"same", [](SourceIdentity&) {}, SourceChange::kNone},
       {"shorter and newer", [](SourceIdentity& i) {
          i.size = 999;
-         i.modified_ns = 6;
+         i.modified.nanoseconds = 6;
        }, SourceChange::kShrunk},
       {"longer", [](SourceIdentity& i) { i.size = 1001; }, SourceChange::kChanged},
       {"other inode", [](SourceIdentity& i) { i.inode = 3; }, SourceChange::kChanged},
       {"other device", [](SourceIdentity& i) { i.device = 9; }, SourceChange::kChanged},
-      {"one nanosecond later", [](SourceIdentity& i) { i.modified_ns = 6; }, SourceChange::kChanged},
+      {"one nanosecond later", [](SourceIdentity& i) { i.modified.nanoseconds = 6; }, SourceChange::kChanged},
       {"other rate", [](SourceIdentity& i) { i.layout.sample_rate = 48000; }, SourceChange::kChanged},
       {"samples further in", [](SourceIdentity& i) { i.layout.data_offset = 60; }, SourceChange::kChanged},
   };
@@ -102,6 +105,91 @@ TEST(SourceIdentity, ComparisonTellsShrinkFromChange) {
     c.change(now);
     EXPECT_EQ(CompareSource(added, now), c.expected) << c.name;
   }
+}
+
+// Dates a file system holds far from the epoch (64-bit seconds) are told and
+// compared: once, nanoseconds since the epoch overflowed beyond 2262 and
+// before 1677 (undefined behaviour, and dates that compared wrongly).
+TEST(SourceIdentity, DatesFarFromTheEpochCompare) {
+  struct Case {
+    const char* name;
+    int64_t seconds;  // the file's modification time
+  };
+  const Case cases[] = {
+      {"2300", INT64_C(10413792000)},   // 2300-01-01 UTC
+      {"1600", INT64_C(-11676096000)},  // 1600-01-01 UTC
+      {"far future", INT64_C(1) << 40},
+      {"far past", -(INT64_C(1) << 40)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct stat status {};
+    status.st_mtim = {static_cast<time_t>(c.seconds), 999999999};
+    status.st_ctim = {static_cast<time_t>(c.seconds), 1};
+    const SourceIdentity added = IdentityOfStat(status);
+    EXPECT_EQ(added.modified, (FileTime{c.seconds, 999999999}));
+    EXPECT_EQ(StampOfStat(status).changed, (FileTime{c.seconds, 1}));
+    SourceIdentity now = added;
+    EXPECT_EQ(CompareSource(added, now), SourceChange::kNone);
+    // One second later with fewer nanoseconds: no sum of the two may make them equal.
+    now.modified = FileTime{c.seconds + 1, 0};
+    EXPECT_EQ(CompareSource(added, now), SourceChange::kChanged);
+  }
+  // A file dated so (as far as its file system keeps the date) is told with
+  // the date its stat gives.
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("file ") + c.name);
+    sorvel::testing::ScratchDir dir;
+    const auto path = dir / "source";
+    sorvel::testing::WriteFileBytes(path, "data");
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(c.seconds), 999999999}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    SourceIdentity identity;
+    ASSERT_TRUE(IdentifySource(path.string(), false, &identity));
+    EXPECT_EQ(identity.modified, (FileTime{status.st_mtim.tv_sec, status.st_mtim.tv_nsec}));
+  }
+}
+
+// The contents' stamp of an open file tells a rewrite of the same size and a
+// cut, from one stat of the descriptor.
+TEST(SourceIdentity, StampTellsContentsChangedWhileOpen) {
+  struct Case {
+    const char* name;
+    void (*change)(const std::filesystem::path&);
+    bool same;
+  };
+  const Case cases[] = {
+      {"untouched", [](const std::filesystem::path&) {}, true},
+      {"rewritten in place", [](const std::filesystem::path& path) {
+         const int fd = ::open(path.c_str(), O_WRONLY);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(::pwrite(fd, "DATA", 4, 0), 4);
+         ::close(fd);
+       }, false},
+      {"cut", [](const std::filesystem::path& path) { std::filesystem::resize_file(path, 2); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sorvel::testing::ScratchDir dir;
+    const auto path = dir / "source";
+    sorvel::testing::WriteFileBytes(path, "data");
+    // An old modification time: the rewrite's own time differs from it on any clock.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    SourceIdentity identity;
+    ContentStamp stamp;
+    ASSERT_TRUE(ReadSourceIdentity(fd, false, &identity, &stamp));
+    EXPECT_EQ(stamp.size, 4);
+    EXPECT_EQ(stamp.modified, identity.modified);
+    c.change(path);
+    EXPECT_EQ(SameContents(fd, stamp), c.same);
+    ::close(fd);
+  }
+  EXPECT_FALSE(SameContents(-1, ContentStamp{}));
 }
 
 }  // namespace

@@ -551,6 +551,78 @@ TEST_F(MasteringServiceTest, ObjectsOfAClientThatLeavesAreReleasedAfterTheBurn) 
   drive.CloseDevice();
 }
 
+// The README's scripts as its shell lines run them, on an emulated blank CD-R
+// and DVD-R: the bus given the drive map with dbus-update-activation-
+// environment, a server started by hand burns a folder, and once it has
+// ended, the server the bus starts prints the disc's tracks. (The TOC script
+// read a DVD with CCC_RAW, which a DVD does not take: ReadStart answered 4.)
+class ReadmeScriptsTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ReadmeScriptsTest, BurnAFolderThenPrintTheTracks) {
+  ASSERT_TRUE(testing::RequirePythonDbus());
+  ScratchDir dir;
+  const QFileInfo program(Q(testing::BuiltLibraryPath("sorvel")));
+  // The bus first, so that it has no drive map of its own.
+  testing::PrivateBus bus(QDir::cleanPath(program.absolutePath() + QStringLiteral("/../share/dbus-1/services")));
+  ASSERT_TRUE(bus.ok());
+  MasteringDriveRig rig(dir, std::string("medium=") + GetParam());
+  const auto documents = dir.path() / "Documents";
+  std::filesystem::create_directories(documents / "sub");
+  testing::WriteFileBytes(documents / "a.txt", std::string(300000, 'a'));
+  testing::WriteFileBytes(documents / "sub" / "b.txt", "b");
+  QProcess update;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+  update.setProcessEnvironment(env);
+  // The settings folder goes too: the server's settings stay in the scratch folder.
+  update.start(QStringLiteral("dbus-update-activation-environment"),
+               {QStringLiteral("SORVEL_DRIVES"), QStringLiteral("XDG_CONFIG_HOME")});
+  ASSERT_TRUE(update.waitForFinished(60000));
+  ASSERT_EQ(update.exitCode(), 0) << update.readAllStandardError().toStdString();
+
+  ASSERT_TRUE(bus.StartService(program.absoluteFilePath(), {QStringLiteral("--automation")}, kBusName));
+  testing::PythonBusScript burn(bus.address(), testing::ReadmeScript(QStringLiteral("StartBurn")), {Q(documents)});
+  ASSERT_TRUE(burn.WaitForEnd(240000));
+  EXPECT_EQ(burn.ExitCode(), 0);
+  EXPECT_EQ(burn.Output(), QStringLiteral("burned\n"));
+  ASSERT_TRUE(NameGone(bus, kBusName));
+  testing::PythonBusScript toc(bus.address(), testing::ReadmeScript(QStringLiteral("GetTOCStructure")));
+  ASSERT_TRUE(toc.WaitForEnd(120000));
+  EXPECT_EQ(toc.ExitCode(), 0);
+  const QString output = toc.Output();
+  EXPECT_TRUE(output.startsWith(QStringLiteral("track 01 index 01  data   LBA 0 to "))) << output.toStdString();
+  EXPECT_EQ(output.count(u'\n'), 1) << output.toStdString();
+
+  // The disc holds the folder itself, with what is below it.
+  for (const char* tool : {"bchunk", "isoinfo"}) ASSERT_TRUE(testing::RequireTool(tool));
+  Trelin drive;
+  ASSERT_TRUE(drive.OpenDevice(3));
+  const auto back = dir.path() / "back";
+  std::filesystem::create_directories(back);
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(drive, Q(back / "Disc.img")));
+  drive.CloseDevice();
+  std::string listing;
+  std::string iso = (back / "Disc.iso").string();
+  if (std::string(GetParam()) == "cd-r") {
+    ASSERT_EQ(testing::RunCommand("cd '" + back.string() + "' && bchunk Disc.img Disc.cue part 2>&1", &listing), 0)
+        << listing;
+    iso = (back / "part01.iso").string();
+  }
+  listing.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -d -i '" + iso + "'", &listing), 0);
+  EXPECT_NE(listing.find("Volume id: BACKUP"), std::string::npos) << listing;
+  listing.clear();
+  ASSERT_EQ(testing::RunCommand("isoinfo -J -f -i '" + iso + "'", &listing), 0);
+  EXPECT_NE(listing.find("/Documents/sub/b.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("/Documents/a.txt"), std::string::npos) << listing;
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, ReadmeScriptsTest, ::testing::Values("cd-r", "dvd-r"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "cd-r" ? "CdR" : "DvdR";
+                         });
+
 // The bus starts the server from the activation file of the build when a
 // client first calls it, and the server ends with its last object.
 TEST(MasteringActivationTest, BusStartsTheServerFromTheActivationFile) {

@@ -352,14 +352,7 @@ TEST(TrelinBusWorkersTest, DrivesTakingTheTocsOfOtherObjectsAnswerAndTheServerEn
 // The README's example script prints the tracks of the pressed CD.
 TEST_F(TrelinBusTest, ReadmeScriptPrintsTheTracksOfTheDisc) {
   ASSERT_TRUE(testing::RequirePythonDbus());
-  const std::string readme = testing::ReadFileBytes(testing::SourceTree() / "README.md");
-  const size_t section = readme.find("\n## Automation\n");
-  ASSERT_NE(section, std::string::npos);
-  const size_t start = readme.find("```python\n", section);
-  ASSERT_NE(start, std::string::npos);
-  const size_t end = readme.find("\n```\n", start);
-  ASSERT_NE(end, std::string::npos);
-  testing::PythonBusScript script(bus_.address(), QString::fromStdString(readme.substr(start + 10, end + 1 - start - 10)));
+  testing::PythonBusScript script(bus_.address(), testing::ReadmeScript(QStringLiteral("GetTOCStructure")));
   ASSERT_TRUE(script.WaitForEnd(120000));
   EXPECT_EQ(script.ExitCode(), 0);
   const int32_t audio2 = disc_.track_starts[1], audio3 = disc_.track_starts[2];

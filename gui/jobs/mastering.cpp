@@ -179,8 +179,10 @@ class LayoutBuilder final : public HostTreeVisitor {
     const int16_t attribute = text.startsWith(u'.') ? 2 : 0;
     const QDateTime modified =
         QDateTime::fromMSecsSinceEpoch(qint64{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1000000);
-    if (!layout_.MakeISODirectory(made, attribute, modified) || !layout_.ChangeISODirectory(made))
-      throw DirectoryError(name);
+    if (!layout_.MakeISODirectory(made, attribute, modified)) {
+      throw MasteringError(kMasteringDirectoryError, layout_.DirectoryRefusedText(text));
+    }
+    if (!layout_.ChangeISODirectory(made)) throw DirectoryError(name);
     return true;
   }
   void LeaveFolder() override { layout_.ChangeISODirectory(QStringLiteral("..")); }

@@ -366,6 +366,77 @@ TEST_F(MasteringTest, BurnRefusesChangesAndStopsOnRequest) {
   EXPECT_FALSE(stopped.Burning());
 }
 
+// Files and a folder dated 2300 and 1600 (as far as the file system keeps
+// such dates) are added and burned: once, the identity recorded at AddFile
+// counted nanoseconds since the epoch in 64 bits, which overflowed for them
+// (the sanitizer build ended there).
+TEST_F(MasteringTest, SourcesDatedFarFromTheEpochBurn) {
+  const std::filesystem::path folder = dir_.path() / "dated";
+  std::filesystem::create_directories(folder);
+  const struct {
+    const char* name;
+    time_t seconds;
+  } dates[] = {{"y2300.bin", static_cast<time_t>(INT64_C(10413792000))},
+               {"y1600.bin", static_cast<time_t>(INT64_C(-11676096000))}};
+  for (const auto& d : dates) {
+    WriteFileBytes(folder / d.name, std::string(3000, d.name[1]));
+    const timespec times[2] = {{d.seconds, 0}, {d.seconds, 500000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder / d.name).c_str(), times, 0), 0);
+  }
+  const timespec times[2] = {{dates[0].seconds, 0}, {dates[0].seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+  Mastering mastering;
+  ASSERT_TRUE(mastering.InitISOFS(16));
+  ASSERT_TRUE(mastering.AddFile(Q(folder)));
+  EXPECT_EQ(ListLayout(mastering.Layout(), QStringLiteral("dated")), (QStringList{"y1600.bin", "y2300.bin"}));
+  EXPECT_TRUE(mastering.StartBurn(QStringLiteral("D"), false));
+}
+
+// A host folder of 65,536 folders: the one that would be the 65,536th
+// directory with the root is refused with the limit, since the path tables
+// number a directory's parent in 16 bits. Once AddFile took them all and
+// the burn said the layout was empty ("内容物を配置しなければ成りません").
+TEST_F(MasteringTest, DirectoriesBeyondThePathTablesAreRefusedAtAddFile) {
+  // In memory: a disk file system takes most of a minute to make and remove them.
+  std::unique_ptr<ScratchDir> memory;
+  {
+    testing::ScopedEnv in_memory("TMPDIR", "/dev/shm");
+    memory = std::make_unique<ScratchDir>();
+  }
+  const std::filesystem::path many = memory->path() / "many";
+  std::filesystem::create_directories(many);
+  for (int i = 0; i < 65536; ++i) {
+    const std::string name = std::to_string(100000 + i).insert(0, 1, 'd');
+    ASSERT_EQ(::mkdir((many / name).c_str(), 0700), 0) << i;
+  }
+  Mastering mastering;
+  const QString error = Raised([&] { mastering.AddFile(Q(many)); });
+  EXPECT_TRUE(error.startsWith(QStringLiteral("0x80040001 ディレクトリ d1"))) << error.toStdString();
+  EXPECT_TRUE(error.endsWith(QStringLiteral(
+      " は作成できません。ISO 9660 のディレクトリはルートを含めて 65535 個までです。")))
+      << error.toStdString();
+  EXPECT_TRUE(mastering.Layout().DirectoriesFull());
+}
+
+// A burn whose Japanese CD-Text needs 651 packs, more than a block numbers,
+// raises the refusal with the block, its packs and the limit, and the blank
+// stays blank. Once the block was left out and StartBurn answered True.
+TEST_F(MasteringTest, CdTextBeyondABlocksPacksIsRefusedBeforeTheDisc) {
+  testing::WriteTrack(dir_.path() / "t1.wav", testing::TrackSamples(300, 1));
+  Mastering mastering;
+  ASSERT_TRUE(mastering.AddTrack(Path("t1.wav"), 150, 0, 0));
+  mastering.Layout().SetEnabledTrackText(true);
+  // 3,885 characters of two bytes with the terminator, the track's blank
+  // with its terminator: 7,776 bytes, 648 packs and the 3 size packs.
+  mastering.Layout().SetTrackText(0, 1, 0, QString(3885, QChar(0x6B4C)));
+  rig_.drive().hooks().ClearLog();
+  EXPECT_EQ(Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); }),
+            QStringLiteral("0x80040003 CD-TEXTの日本語ブロックのパックが多すぎます (651 パック、1 ブロックに書き込めるのは 256 "
+                           "パックまでです)。"));
+  EXPECT_TRUE(rig_.drive().Commands(0x2A).empty());
+  EXPECT_TRUE(mastering.IsDiscWritable(QStringLiteral("D")));
+}
+
 // Writes `bytes` over the file in place and gives it back its modification
 // time: only what the bytes say can tell it from the file it was.
 void RewriteKeepingTime(const std::filesystem::path& path, const std::string& bytes) {
@@ -477,11 +548,15 @@ TEST_F(MasteringTest, SourceChangedSinceItWasAddedIsRefusedBeforeAnyWrite) {
 // with a silent tail and reported written), a data file cut inside its last
 // sector (once ended in zero bytes on the disc and reported written), a data
 // file's link pointed at another file of the same size before the file is
-// read (once burned as the other file's bytes). Each burns its own blank.
+// read (once burned as the other file's bytes), a data file or a WAV
+// rewritten in place, same size and inode, while it is read (once burned as
+// its old head and its new tail, a file that never was, and reported
+// written). Each burns its own blank.
 struct SourceCutCase {
   const char* name;
   bool data;
   bool link;
+  bool rewrite;
 };
 
 void PrintTo(const SourceCutCase& c, std::ostream* out) { *out << c.name; }
@@ -491,6 +566,9 @@ class SourceCutTest : public MasteringTest, public ::testing::WithParamInterface
 TEST_P(SourceCutTest, DuringTheBurnFailsItNamingTheSource) {
   const SourceCutCase& c = GetParam();
   const std::filesystem::path path = c.data ? dir_.path() / "src" / "last.bin" : dir_.path() / "long.wav";
+  // Rewritten: a data file of three of the engine's 1 MiB read blocks,
+  // rewritten once the second is read.
+  constexpr int32_t kRewrittenSectors = 3 * 512;
   Mastering mastering;
   if (c.data) {
     if (c.link) {
@@ -498,18 +576,39 @@ TEST_P(SourceCutTest, DuringTheBurnFailsItNamingTheSource) {
       WriteFileBytes(dir_.path() / "src" / "second.bin", std::string(5000, 'e'));
       std::filesystem::create_symlink("first.bin", path);
     } else {
-      WriteFileBytes(path, std::string(5000, 'd'));
+      WriteFileBytes(path, std::string(c.rewrite ? kRewrittenSectors * 2048 : 5000, 'd'));
     }
     ASSERT_TRUE(mastering.InitISOFS(16));
-    ASSERT_TRUE(mastering.AddFile(Q(path)));
   } else {
     testing::WriteTrack(path, testing::TrackSamples(600, 3));
+  }
+  if (c.rewrite) {
+    // An old modification time: the rewrite's own differs from it on any clock.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  if (c.data) {
+    ASSERT_TRUE(mastering.AddFile(Q(path)));
+  } else {
     ASSERT_TRUE(mastering.AddTrack(Q(path), 150, 0, 0));
   }
+  // The LBA from which the change is made: within the second read block of
+  // the data file (its data starts within the first 100 sectors), half
+  // through the WAV.
+  const int32_t change_at = !c.rewrite ? 10 : c.data ? 100 + 512 + 100 : 300;
   bool changed = false;
   QObject::connect(&mastering, &Mastering::Progress, [&](int32_t value, int32_t) {
-    if (!changed && value >= 10) {
-      if (c.link) {
+    if (!changed && value >= change_at) {
+      if (c.rewrite) {
+        const std::string bytes = testing::ReadFileBytes(path);
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        // The tail of the file, its header kept.
+        const std::string other(bytes.size() - 44, 'n');
+        ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 44), static_cast<ssize_t>(other.size()));
+        ::close(fd);
+        ASSERT_EQ(std::filesystem::file_size(path), bytes.size());
+      } else if (c.link) {
         std::filesystem::remove(path);
         std::filesystem::create_symlink("second.bin", path);
       } else {
@@ -522,14 +621,17 @@ TEST_P(SourceCutTest, DuringTheBurnFailsItNamingTheSource) {
   const QString error = Raised([&] { mastering.StartBurn(QStringLiteral("D"), false); });
   EXPECT_TRUE(changed);
   EXPECT_EQ(error, QStringLiteral("0x80040003 ファイル ") + Q(path) +
-                       (c.link ? QStringLiteral(" は追加した時から変更されています。")
-                               : QStringLiteral(" は追加した時より小さくなっています。")));
+                       (c.link || c.rewrite ? QStringLiteral(" は追加した時から変更されています。")
+                                            : QStringLiteral(" は追加した時より小さくなっています。")));
   EXPECT_FALSE(mastering.Burning());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceCutTest,
-                         ::testing::Values(SourceCutCase{"Wave", false, false}, SourceCutCase{"DataFile", true, false},
-                                           SourceCutCase{"DataFileLink", true, true}),
+                         ::testing::Values(SourceCutCase{"Wave", false, false, false},
+                                           SourceCutCase{"DataFile", true, false, false},
+                                           SourceCutCase{"DataFileLink", true, true, false},
+                                           SourceCutCase{"WaveRewritten", false, false, true},
+                                           SourceCutCase{"DataFileRewritten", true, false, true}),
                          [](const ::testing::TestParamInfo<SourceCutCase>& info) {
                            return std::string(info.param.name);
                          });

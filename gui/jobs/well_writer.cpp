@@ -16,6 +16,7 @@
 #include "gui/model/toc_information.h"
 #include "gui/model/toc_parts.h"
 #include "gui/model/trelin.h"
+#include "platform/cd_text_blocks.h"
 
 namespace sorvel {
 namespace {
@@ -26,6 +27,24 @@ constexpr int kRawSector = 2352;
 const QString kEmptyLayout = QStringLiteral("書き込みしようとするからには、内容物を配置しなければ成りません。");
 
 QString UnreadableLine(int32_t lba) { return QStringLiteral("構造読み込み不能 LBA=%1").arg(lba); }
+
+// Why the layout's CD-Text cannot be written whole: a block whose texts need
+// more packs than a block numbers, which the engine leaves out. Empty when
+// every block fits or CD-Text is off.
+QString CdTextLimitText(Tazol& image) {
+  if (!image.EnabledTrackText()) return {};
+  const QString blocks[] = {QStringLiteral("英語"), QStringLiteral("日本語")};
+  for (int32_t language = 0; language < platform::kCdTextBlockCount; ++language) {
+    const int32_t packs = image.CdTextPacks(language);
+    if (packs > platform::kCdTextPacksPerBlock) {
+      return QStringLiteral("CD-TEXTの%1ブロックのパックが多すぎます (%2 パック、1 ブロックに書き込めるのは %3 パックまでです)。")
+          .arg(blocks[language])
+          .arg(packs)
+          .arg(platform::kCdTextPacksPerBlock);
+    }
+  }
+  return {};
+}
 
 int32_t LastEnd(const TOCInformation& toc) {
   const int count = toc.TOCCount();
@@ -59,12 +78,8 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
   DeviceSetting setting;
   setting.LoadSetting(objControl);
   bool result = false;
-  if (go_on) go_on = SourcesInPlace(objImage);
-  if (go_on) {
-    const QString problem = TocWriteLimitText(*toc_);
-    if (!problem.isEmpty()) Report(kStatusError, problem);
-    go_on = problem.isEmpty();
-  }
+  go_on = go_on && !Refuses(ChangedLayoutSource(objImage)) && !Refuses(TocWriteLimitText(*toc_)) &&
+          !Refuses(CdTextLimitText(objImage));
   if (go_on) {
     if (!objControl.IsReady()) {
       Report(kStatusError, QStringLiteral("装置の準備が出来ていません。"));
@@ -110,11 +125,10 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
   return result;
 }
 
-bool WellWriter::SourcesInPlace(Tazol& image) {
-  const QString changed = ChangedLayoutSource(image);
-  if (changed.isEmpty()) return true;
-  Report(kStatusError, changed);
-  return false;
+bool WellWriter::Refuses(const QString& problem) {
+  if (problem.isEmpty()) return false;
+  Report(kStatusError, problem);
+  return true;
 }
 
 void WellWriter::ReportUnreadable(Tazol& image, int32_t lba) {
@@ -173,7 +187,7 @@ bool WellWriter::StartWriteFile(const QString& strFileName, Tazol& objImage) {
   // refused before anything is written.
   const bool nameable = IsSheetFileName(image_path) && IsSheetFileName(cdt_path);
   if (!nameable) Report(kStatusError, SheetFileNameText(image_path));
-  if (nameable && sectors > 0 && SourcesInPlace(objImage)) {
+  if (nameable && sectors > 0 && !Refuses(ChangedLayoutSource(objImage)) && !Refuses(CdTextLimitText(objImage))) {
     // The image, sheet and pack file are written under temporary names and
     // go in place together when whole: a failed or stopped save leaves the
     // files that stood at those names and removes only its own.

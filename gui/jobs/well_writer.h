@@ -38,9 +38,9 @@ class WellWriter : public DiscJob {
   bool StartWriteFile(const QString& strFileName, Tazol& objImage);
 
  private:
-  // The layout's sources as they were added (layout_sources.h); otherwise
-  // the error line naming the first that changed.
-  bool SourcesInPlace(Tazol& image);
+  // True after the error line of a `problem` that stops the job (a changed
+  // source, a TOC or CD-Text the write cannot hold); false when it is empty.
+  bool Refuses(const QString& problem);
   // The error lines of a sector `image` could not produce: the address, then
   // the source that is no longer what was added, when one is found.
   void ReportUnreadable(Tazol& image, int32_t lba);

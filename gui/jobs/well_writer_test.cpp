@@ -206,6 +206,62 @@ TEST_F(WellWriterTest, RefusalsEmptyLayoutAudioOnDvdAndCdTextWarning) {
   }
 }
 
+// CD-Text whose block needs more packs than a block numbers (256): refused
+// before the disc is touched and before an image is written, naming the
+// block, its packs and the limit. Once the engine left the block out and the
+// write and its verify reported success.
+TEST_F(WellWriterTest, CdTextBlockBeyondItsPacksIsRefusedBeforeTheDisc) {
+  AddTracks();
+  QString kanji;
+  for (int i = 0; i < 3885; ++i) kanji += QStringLiteral("歌");
+  const struct {
+    const char* name;
+    int32_t language;
+    QString title;  // the disc's, beside the tracks' English titles
+    QString line;
+  } cases[] = {
+      // 3,881 characters of two bytes and their terminator, a blank and its
+      // terminator for each of the three tracks: 7,776 bytes, 648 packs and 3.
+      {"japanese", 1, kanji.left(3881),
+       QStringLiteral("2:CD-TEXTの日本語ブロックのパックが多すぎます (651 パック、1 ブロックに書き込めるのは 256 パックまでです)。")},
+      // 3,100 characters, the tracks' titles and the data track's blank: 3,129 bytes, 261 packs and 3.
+      {"english", 0, QString(3100, u'e'),
+       QStringLiteral("2:CD-TEXTの英語ブロックのパックが多すぎます (264 パック、1 ブロックに書き込めるのは 256 パックまでです)。")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    image_->SetTrackText(0, c.language, 0, c.title);
+    WellWriter writer;
+    JobRecorder events(writer);
+    ScratchDir other;
+    JobRig rig(other, "medium=cd-r");
+    rig.ChangeSettings([](DeviceSetting& s) { s.CDWriteCommand = CCC_DAO_RAW96; });
+    rig.drive().hooks().ClearLog();
+    EXPECT_FALSE(writer.StartWrite(rig.device(), *image_, nullptr));
+    EXPECT_TRUE(events.Has(c.line)) << events.lines.join("\n").toStdString();
+    EXPECT_FALSE(events.Has("0:扉を閉鎖しました。"));
+    EXPECT_TRUE(rig.drive().Commands(0x2A).empty());
+    EXPECT_TRUE(rig.device().IsMediaWritable());
+    events.lines.clear();
+    const QString base = Q(other.path() / "image");
+    EXPECT_FALSE(writer.StartWriteFile(base + QStringLiteral(".img"), *image_));
+    EXPECT_TRUE(events.Has(c.line)) << events.lines.join("\n").toStdString();
+    EXPECT_FALSE(QFile::exists(base + QStringLiteral(".img")));
+    EXPECT_FALSE(QFile::exists(base + QStringLiteral(".cue")));
+    image_->SetTrackText(0, c.language, 0, QString());
+  }
+  // At the limit the texts burn.
+  image_->SetTrackText(0, 1, 0, kanji.left(1511));
+  EXPECT_EQ(image_->CdTextPacks(1), 256);
+  ScratchDir other;
+  JobRig rig(other, "medium=cd-r");
+  rig.ChangeSettings([](DeviceSetting& s) { s.CDWriteCommand = CCC_DAO_RAW96; });
+  WellWriter writer;
+  JobRecorder events(writer);
+  EXPECT_TRUE(writer.StartWrite(rig.device(), *image_, nullptr)) << events.lines.join("\n").toStdString();
+  EXPECT_EQ(writer.LastTOC()->CDTextCount(), 256 + 6);  // and the English titles
+}
+
 // The layout written to a drive of a daemon that does not answer for a while
 // (its process stopped): the window system runs while the write waits (the
 // timer that lets the daemon go on fires meanwhile), and the write succeeds.

@@ -2,6 +2,7 @@
 
 
 #include <QFile>
+#include <QStringList>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "gui/foundation/host_path.h"
 #include "gui/model/engine_text.h"
 #include "gui/model/toc_parts.h"
+#include "platform/cd_text_blocks.h"
 
 namespace sorvel {
 namespace {
@@ -86,6 +88,7 @@ bool Tazol::InitISOFS(int32_t file_system) {
   if (Call<int32_t(intptr_t, int32_t)>(kInitISOFS, 0, handle_, file_system) == 0) return false;
   file_system_ = file_system;
   file_identities_.clear();
+  directories_ = 1;
   RaiseDataChanged();
   return true;
 }
@@ -93,6 +96,7 @@ bool Tazol::InitISOFS(int32_t file_system) {
 void Tazol::ClearISO() {
   Call<IntFn>(kClearISO, 0, handle_);
   file_identities_.clear();
+  directories_ = 1;
   RaiseDataChanged();
 }
 
@@ -139,9 +143,59 @@ bool Tazol::AddISODummyFile(QString& name, int64_t size, const QDateTime& time_s
 
 bool Tazol::MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp) {
   const QByteArray entry = EngineText(name);
-  return Added(Call<NameAttrTimeFn>(kMakeISODirectory, 0, handle_, entry.constData(), int32_t{attribute},
-                                    DateToTime(time_stamp)),
-               name);
+  const int32_t result =
+      Call<NameAttrTimeFn>(kMakeISODirectory, 0, handle_, entry.constData(), int32_t{attribute}, DateToTime(time_stamp));
+  if (result != 0 && directories_) ++*directories_;
+  return Added(result, name);
+}
+
+bool Tazol::DirectoriesFull() {
+  if (!directories_) directories_ = CountDirectories();
+  return *directories_ >= kMaxDirectories;
+}
+
+QString Tazol::DirectoryRefusedText(const QString& name) {
+  const QString text = QStringLiteral("ディレクトリ ") + name + QStringLiteral(" は作成できません。");
+  return DirectoriesFull() ? text + DirectoryLimitText() : text;
+}
+
+QString Tazol::DirectoryLimitText() {
+  return QStringLiteral("ISO 9660 のディレクトリはルートを含めて %1 個までです。").arg(kMaxDirectories);
+}
+
+int32_t Tazol::CountDirectories() {
+  const QString home = GetISOCurrentDirectory();
+  auto change = [this](const QString& path) {
+    const QByteArray bytes = EngineText(path);
+    return Call<NameFn>(kChangeISODirectory, 0, handle_, bytes.constData()) != 0;
+  };
+  auto subdirectories = [this] {
+    QStringList names;
+    for (auto entry = FindISOFirstFile(); entry; entry = FindISONextFile()) {
+      if (entry->IsDirectory && entry->Name != QLatin1String(".") && entry->Name != QLatin1String(".."))
+        names << entry->Name;
+    }
+    return names;
+  };
+  // Depth first without recursion (a chain of directories may be as deep as
+  // there are directories): one list of subdirectories still to enter for
+  // each level of the walk's path.
+  int32_t count = 1;
+  std::vector<QStringList> pending;
+  if (change(QStringLiteral("\\"))) pending.push_back(subdirectories());
+  while (!pending.empty()) {
+    if (pending.back().isEmpty()) {
+      pending.pop_back();
+      if (!pending.empty()) change(QStringLiteral(".."));
+      continue;
+    }
+    const QString name = pending.back().takeLast();
+    if (!change(name)) continue;
+    ++count;
+    pending.push_back(subdirectories());
+  }
+  change(home);
+  return count;
 }
 
 bool Tazol::ChangeISODirectory(const QString& name) {
@@ -154,6 +208,7 @@ bool Tazol::ChangeISODirectory(const QString& name) {
 bool Tazol::RemoveISOFile(const QString& name) {
   const QByteArray entry = EngineText(name);
   if (Call<NameFn>(kRemoveISOFile, 0, handle_, entry.constData()) == 0) return false;
+  directories_.reset();
   RaiseDataChanged();
   return true;
 }
@@ -237,6 +292,7 @@ bool Tazol::RemoveTrack(int32_t track_no) {
   }
   if (audio < 0) {
     file_identities_.clear();  // the data track goes with the whole data area
+    directories_ = 1;
   } else if (static_cast<size_t>(audio) < wave_identities_.size()) {
     wave_identities_.erase(wave_identities_.begin() + audio);
   }
@@ -327,6 +383,25 @@ QString Tazol::GetTrackText(int32_t track_no, int32_t language, int32_t informat
   Call<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>(kGetTrackText, 0, handle_, track_no, language,
                                                                      information, buffer.data(), kTextSize);
   return TextFromBuffer(buffer.constData(), kTextSize);
+}
+
+QString Tazol::WholeTrackText(int32_t track_no, int32_t language, int32_t information) {
+  // A text that fills the buffer may go on: read again with twice the room.
+  constexpr int kMostBytes = 1 << 24;
+  for (int size = kTextSize;; size *= 2) {
+    QByteArray buffer(size, '\0');
+    Call<int32_t(intptr_t, int32_t, int32_t, int32_t, char*, int32_t)>(kGetTrackText, 0, handle_, track_no, language,
+                                                                       information, buffer.data(), size);
+    if (strnlen(buffer.constData(), static_cast<size_t>(size)) < static_cast<size_t>(size) || size >= kMostBytes) {
+      return TextFromBuffer(buffer.constData(), size);
+    }
+  }
+}
+
+int32_t Tazol::CdTextPacks(int32_t language) {
+  return platform::CdTextPacksOfBlock(language, GetTrackCount(), [&](int entry, int kind) {
+    return WholeTrackText(entry, language, kind).toStdString();
+  });
 }
 
 void Tazol::SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text) {

@@ -51,6 +51,17 @@ class Tazol final : public QObject, public EngineBinding {
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
+  // Directories a data area holds, the root included: the path tables number
+  // a directory's parent in 16 bits, and the engine makes no more.
+  static constexpr int32_t kMaxDirectories = 65535;
+  // True when the data area holds kMaxDirectories directories: no other can
+  // be made. After a removal the tree is counted once (the current directory
+  // stays, no signal is raised).
+  bool DirectoriesFull();
+  // Why the directory `name` could not be made, for the user: its name, and
+  // the limit (DirectoryLimitText) when the data area is full of directories.
+  QString DirectoryRefusedText(const QString& name);
+  static QString DirectoryLimitText();
   bool ChangeISODirectory(const QString& name);
   bool RemoveISOFile(const QString& name);
   bool RenameISOFile(const QString& name, QString& new_name);
@@ -93,6 +104,10 @@ class Tazol final : public QObject, public EngineBinding {
   QString GetTrackText(int32_t track_no, int32_t language, int32_t information);
   void SetTrackTextEx(int32_t track_no, int32_t language, const ISOTrackText& text);
   std::unique_ptr<ISOTrackText> GetTrackTextEx(int32_t track_no, int32_t language);
+  // The CD-Text packs block `language` (0 English, 1 Japanese) of the disc
+  // and track texts takes, however long the texts (platform/cd_text_blocks.h);
+  // 0 when the block has no text.
+  int32_t CdTextPacks(int32_t language);
   // False empties that item of the language on the disc and every track.
   void SetTrackTextEnabled(int32_t language, int32_t information, bool enabled);
   bool GetTrackTextEnabled(int32_t language, int32_t information);
@@ -123,8 +138,16 @@ class Tazol final : public QObject, public EngineBinding {
   // Records what the data source at `source_path` is now.
   void RecordFile(const QByteArray& source_path);
 
+  // The whole text, which GetTrackText cuts at its buffer.
+  QString WholeTrackText(int32_t track_no, int32_t language, int32_t information);
+  // The directories of the data area counted by walking it.
+  int32_t CountDirectories();
+
   int32_t file_system_ = 0;
   bool cd_text_enabled_ = false;
+  // Directories of the data area, the root included; none after a removal
+  // until they are counted again.
+  std::optional<int32_t> directories_ = 1;
   // In audio track order.
   std::vector<std::optional<platform::SourceIdentity>> wave_identities_;
   QHash<QByteArray, QList<platform::SourceIdentity>> file_identities_;

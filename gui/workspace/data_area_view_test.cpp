@@ -160,6 +160,43 @@ TEST_F(DataAreaTest, NewDirectoryNamesCountUpAndTheNewRowStaysInEdit) {
   EXPECT_NE(form.DirectoryNode(QStringLiteral("/NewDirectory(1)/")), nullptr);
 }
 
+// The path tables number a directory's parent in 16 bits: the folder that
+// would be the 65,536th directory with the root is refused naming the limit,
+// as is a new directory, and a removal makes room again. Once the engine took
+// them all and the burn said the layout was empty.
+TEST_F(DataAreaTest, DirectoriesBeyondThePathTablesAreRefusedNamingTheLimit) {
+  MainForm& form = Open();
+  Tazol& image = form.mobjImageFile();
+  // The root, "fill" and 65,532 directories in it: one short of the limit.
+  QString fill = QStringLiteral("fill");
+  ASSERT_TRUE(image.MakeISODirectory(fill, 0, QDateTime::currentDateTime()));
+  ASSERT_TRUE(image.ChangeISODirectory(fill));
+  for (int i = 3; i < Tazol::kMaxDirectories; ++i) {
+    QString name = QStringLiteral("D%1").arg(i);
+    ASSERT_TRUE(image.MakeISODirectory(name, 0, QDateTime::currentDateTime())) << i;
+  }
+  ASSERT_TRUE(image.ChangeISODirectory(QStringLiteral("\\")));
+  Write(Host("two/sub/s.txt"));
+  form.AddPathToLayout(Q(Host("two")));
+  Pump();
+  const QString limit = QStringLiteral("ISO 9660 のディレクトリはルートを含めて 65535 個までです。");
+  EXPECT_EQ(MessageTexts(), QStringList{QStringLiteral("ディレクトリ sub は作成できません。") + limit});
+  ui_.Clear();
+  form.mnuWellMakeDirectory_Click();
+  EXPECT_EQ(MessageTexts(), QStringList{QStringLiteral("新しいディレクトリは作成できませんでした。") + limit});
+  ui_.Clear();
+  // One removed: the count is taken anew and one more goes in.
+  ASSERT_TRUE(image.ChangeISODirectory(fill));
+  ASSERT_TRUE(image.RemoveISOFile(QStringLiteral("D3")));
+  ASSERT_TRUE(image.ChangeISODirectory(QStringLiteral("\\two")));
+  EXPECT_FALSE(image.DirectoriesFull());
+  EXPECT_EQ(image.GetISOCurrentDirectory(), QStringLiteral("\\two\\"));
+  form.AddPathToLayout(Q(Host("two/sub")));
+  Pump();
+  EXPECT_TRUE(MessageTexts().isEmpty()) << MessageTexts().join(u';').toStdString();
+  EXPECT_TRUE(image.DirectoriesFull());
+}
+
 TEST_F(DataAreaTest, RenameKeepsUnchangedNamesRekeysSubtreesAndReportsRefusalsAfterTheEdit) {
   MainForm& form = Open();
   Write(Host("d/e/f.txt"));

@@ -411,9 +411,12 @@ class MainForm::LayoutWalk final : public HostTreeVisitor {
     const QString before = HostNameText(name);
     QString made = before;
     // Names the project file cannot hold and paths the engine's record would cut.
-    if (Unusable(path, name) ||
-        !image_.MakeISODirectory(made, name.startsWith('.') ? 2 : 0, ModifiedTime(status))) {
+    if (Unusable(path, name)) {
       Refuse(name);
+      return false;
+    }
+    if (!image_.MakeISODirectory(made, name.startsWith('.') ? 2 : 0, ModifiedTime(status))) {
+      form_.Message(image_.DirectoryRefusedText(before));
       return false;
     }
     if (made != before)
@@ -628,7 +631,8 @@ void MainForm::mnuWellMakeDirectory_Click() {
     if (image_->MakeISODirectory(name, 0, QDateTime::currentDateTime())) made = name;
   }
   if (made.isEmpty()) {
-    Message(QStringLiteral("新しいディレクトリは作成できませんでした。"));
+    const QString refused = QStringLiteral("新しいディレクトリは作成できませんでした。");
+    Message(image_->DirectoriesFull() ? refused + Tazol::DirectoryLimitText() : refused);
     return;
   }
   AddDirectoryNode(ToKeyForm(image_->GetISOCurrentDirectory()), made);

@@ -5,6 +5,10 @@
 #include <QEventLoop>
 #include <QProcessEnvironment>
 #include <QTimer>
+#include <string>
+
+#include "testing/file_bytes.h"
+#include "testing/test_paths.h"
 
 namespace sorvel::testing {
 
@@ -14,6 +18,22 @@ bool RequirePythonDbus() {
   const bool ok = probe.waitForFinished(60000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
   if (!ok) ADD_FAILURE() << kSystemPython << " cannot import dbus (install python3-dbus, see README set-up)";
   return ok;
+}
+
+QString ReadmeScript(const QString& marker) {
+  const std::string readme = ReadFileBytes(SourceTree() / "README.md");
+  const std::string open = "```python\n";
+  const size_t section = readme.find("\n## Automation\n");
+  const size_t section_end = readme.find("\n## ", section + 1);
+  for (size_t start = readme.find(open, section); section != std::string::npos && start < section_end;
+       start = readme.find(open, start + 1)) {
+    const size_t end = readme.find("\n```\n", start);
+    if (end == std::string::npos) break;
+    const QString script = QString::fromStdString(readme.substr(start + open.size(), end + 1 - start - open.size()));
+    if (script.contains(marker)) return script;
+  }
+  ADD_FAILURE() << "no Python script with " << marker.toStdString() << " in the README's automation section";
+  return {};
 }
 
 PythonBusScript::PythonBusScript(const QString& address, const QString& script, const QStringList& arguments) {

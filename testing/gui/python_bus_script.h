@@ -16,6 +16,10 @@ inline constexpr char kSystemPython[] = "/usr/bin/python3";
 // Fails the current test unless the system's python3 imports dbus.
 bool RequirePythonDbus();
 
+// The README's Python script of its automation section that holds `marker`;
+// empty (and a failure of the current test) when none does.
+QString ReadmeScript(const QString& marker);
+
 class PythonBusScript {
  public:
   // Starts `script` with `arguments` on the bus at `address`.
