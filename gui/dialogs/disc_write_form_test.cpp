@@ -303,7 +303,7 @@ TEST_F(DiscWriteFormTest, EndingMatrixOrdersTrayAndMessage) {
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.eject_after_message << c.shutdown);
-    const std::string state = env_.State(("m" + std::to_string(n++)).c_str());
+    const std::string state = env_.State(QStringLiteral("m%1").arg(n++).toStdString().c_str());
     testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
     Settings()->SetEjectAfterMessage(c.eject_after_message);
     ui_.Clear();
@@ -715,6 +715,62 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
     EXPECT_GE(answers->ticks(), 20);
     EXPECT_LT(longest, 1000);
     EXPECT_GE(flush_progress.size(), 5u);
+    form.cmdEnd()->click();
+  }
+  ui_.Clear();
+  testing::ScopedDriveMap map("D:=emu:" + state);
+  DiscReadForm reader;
+  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
+  const fs::path back = dir_.path() / "back";
+  fs::create_directories(back);
+  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+  reader.cmdStartStop()->click();
+  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
+  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
+  reader.cmdEnd()->click();
+}
+
+// A remote write without the write cache (every command from the window's
+// job) whose daemon is stopped for 4 s, longer than its 3 s silence limit,
+// between two commands: the command sent meanwhile waits in the daemon's
+// socket, the window runs while the job waits, and at the resume the daemon
+// goes on with it: the write succeeds and the disc holds the image.
+TEST_F(DiscWriteFormTest, ARemoteWriteWhoseDaemonIsPausedGoesOnWhole) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path());
+  const std::string state = env_.State("r.state");
+  {
+    testing::ScopedDriveMap map("");
+    testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + state + ",medium=dvd-r", "D");
+    ASSERT_TRUE(daemon.Start());
+    DiscWriteForm form;
+    form.show();
+    ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, daemon.port()));
+    {
+      DeviceSetting setting;
+      setting.LoadSetting(*form.fraRecv()->device());
+      setting.WriteCacheBufferRate = 0;
+      setting.SaveSetting();
+    }
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(iso));
+    bool stopped = false;
+    bool resumed = false;
+    testing::PumpAction pause(60, [&] {
+      stopped = daemon.Suspend();
+      if (!stopped) return;
+      QTimer::singleShot(4000, Qt::PreciseTimer, &form, [&] {
+        daemon.Resume();
+        resumed = true;
+      });
+    });
+    form.cmdStartStop()->click();
+    daemon.Resume();
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(resumed);
+    ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+    EXPECT_EQ(ui_.messages()[0].text, kSuccess) << Log(form);
     form.cmdEnd()->click();
   }
   ui_.Clear();
