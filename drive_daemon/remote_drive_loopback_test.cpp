@@ -248,6 +248,24 @@ class KestrowDrive : public RemoteDrive {
   std::unique_ptr<testing::KestrowStandalone> daemon_;
 };
 
+// The test rig's daemon whose chosen port is taken before it listens (another
+// test's daemon told the same free port): it is started again on another
+// port and serves there, rather than the test talking to whatever took it.
+TEST_F(RemoteDrive, AStandaloneDaemonWhosePortWasTakenServesOnAnother) {
+  testing::KestrowStandalone daemon(dir_ / "taken", "D:=emu:" + (dir_ / "t").string() + ",medium=cd-rom,image=" +
+                                                        iso_.string(),
+                                    "D");
+  const uint16_t chosen = daemon.port();
+  TcpSocket taker;
+  ASSERT_TRUE(taker.Listen(chosen, 4));
+  ASSERT_TRUE(daemon.Start());
+  EXPECT_NE(daemon.port(), chosen);
+  auto client = Client();
+  ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + std::to_string(daemon.port()) + "\\D:"));
+  EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048).status, 0);
+  EXPECT_TRUE(client->Close());
+}
+
 // A daemon that stops answering in the middle of a read (its process stopped)
 // and never sent keep-alives ends the read at the command's own time-out; the
 // drive reads as gone, and once the daemon goes on it is opened again.
