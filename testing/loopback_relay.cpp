@@ -29,6 +29,17 @@ bool ReadExact(int fd, uint8_t* buffer, size_t length, const std::atomic<bool>& 
   return got == length;
 }
 
+// Reads one whole QRNTP packet into `packet`; false when the connection
+// ended, the stop flag was set or the bytes are no packet.
+bool ReadPacket(int fd, std::vector<uint8_t>* packet, QRNTPHeader* header, const std::atomic<bool>& stop) {
+  packet->resize(kQrntpHeaderSize);
+  if (!ReadExact(fd, packet->data(), kQrntpHeaderSize, stop)) return false;
+  *header = QRNTPHeader::Decode(packet->data());
+  if (!header->MagicMatches() || !header->LengthValid()) return false;
+  packet->resize(kQrntpHeaderSize + header->BodyLength());
+  return header->BodyLength() == 0 || ReadExact(fd, packet->data() + kQrntpHeaderSize, header->BodyLength(), stop);
+}
+
 bool WriteAll(int fd, const uint8_t* data, size_t length) {
   size_t sent = 0;
   while (sent < length) {
@@ -149,15 +160,8 @@ void LoopbackRelay::ClientToServerSlow(int from, int to) {
   constexpr uint8_t kWrite12 = 0xAA;
   constexpr size_t kCdbAt = 12;  // in the "ExecCommand" request block
   std::vector<uint8_t> packet;
-  while (!stop_) {
-    packet.resize(kQrntpHeaderSize);
-    if (!ReadExact(from, packet.data(), kQrntpHeaderSize, stop_)) break;
-    const QRNTPHeader header = QRNTPHeader::Decode(packet.data());
-    if (!header.MagicMatches() || !header.LengthValid()) break;
-    packet.resize(kQrntpHeaderSize + header.BodyLength());
-    if (header.BodyLength() > 0 && !ReadExact(from, packet.data() + kQrntpHeaderSize, header.BodyLength(), stop_)) {
-      break;
-    }
+  QRNTPHeader header;
+  while (!stop_ && ReadPacket(from, &packet, &header, stop_)) {
     if (header.FunctionIs("ExecCommand") && header.BodyLength() > kCdbAt) {
       const uint8_t opcode = packet[kQrntpHeaderSize + kCdbAt];
       if (opcode == kWrite10 || opcode == kWrite12) {
@@ -172,15 +176,8 @@ void LoopbackRelay::ClientToServerSlow(int from, int to) {
 
 void LoopbackRelay::ServerToClient(int from, int to) {
   std::vector<uint8_t> packet;
-  while (!stop_) {
-    packet.resize(kQrntpHeaderSize);
-    if (!ReadExact(from, packet.data(), kQrntpHeaderSize, stop_)) break;
-    const QRNTPHeader header = QRNTPHeader::Decode(packet.data());
-    if (!header.MagicMatches() || !header.LengthValid()) break;
-    packet.resize(kQrntpHeaderSize + header.BodyLength());
-    if (header.BodyLength() > 0 && !ReadExact(from, packet.data() + kQrntpHeaderSize, header.BodyLength(), stop_)) {
-      break;
-    }
+  QRNTPHeader header;
+  while (!stop_ && ReadPacket(from, &packet, &header, stop_)) {
     if (header.SubsystemIs(kQrntpOneWaySubsystem) && header.FunctionIs(kQrntpKeepAlive)) {
       if (behaviour_.drop_keep_alives) {
         ++dropped_;

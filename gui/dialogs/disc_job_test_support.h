@@ -131,6 +131,31 @@ class StopQuestionInRemoteWait {
   qint64 held_ms_ = 0;
 };
 
+// For one scope: at the job's `at`-th event pump the daemon is stopped, and
+// `ms` later (the window running meanwhile) it goes on.
+class PauseDaemon {
+ public:
+  PauseDaemon(KestrowStandalone& daemon, int at, int ms, QObject* context)
+      : pump_(at, [this, &daemon, ms, context] {
+          stopped_ = daemon.Suspend();
+          if (!stopped_) return;
+          QTimer::singleShot(ms, Qt::PreciseTimer, context, [this, &daemon] {
+            daemon.Resume();
+            resumed_ = true;
+          });
+        }) {}
+  PauseDaemon(const PauseDaemon&) = delete;
+  PauseDaemon& operator=(const PauseDaemon&) = delete;
+
+  bool stopped() const { return stopped_; }
+  bool resumed() const { return resumed_; }
+
+ private:
+  bool stopped_ = false;
+  bool resumed_ = false;
+  PumpAction pump_;
+};
+
 // For one scope: a timer due every 50 ms, whose ticks show that the window
 // answers; the longest time between two ticks (or since the last one) tells
 // how long it did not.

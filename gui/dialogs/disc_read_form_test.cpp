@@ -421,20 +421,11 @@ TEST_F(DiscReadFormTest, ARemoteReadWhoseDaemonIsPausedGoesOnWhole) {
   ui_.Clear();
   form.txtWriteFile()->setText(Q(dir_.path() / "Disc.img"));
 
-  bool stopped = false;
-  bool resumed = false;
-  testing::PumpAction pause(30, [&] {
-    stopped = daemon.Suspend();
-    if (!stopped) return;
-    QTimer::singleShot(4000, Qt::PreciseTimer, &form, [&] {
-      daemon.Resume();
-      resumed = true;
-    });
-  });
+  testing::PauseDaemon pause(daemon, 30, 4000, &form);
   form.cmdStartStop()->click();
   daemon.Resume();
-  ASSERT_TRUE(stopped);
-  EXPECT_TRUE(resumed);
+  ASSERT_TRUE(pause.stopped());
+  EXPECT_TRUE(pause.resumed());
   ASSERT_EQ(ui_.messages().size(), 1) << form.vbxMain()->lines().join('\n').toStdString();
   EXPECT_EQ(ui_.messages()[0].text, kSuccess) << form.vbxMain()->lines().join('\n').toStdString();
   EXPECT_TRUE(testing::ReadFileBytes(dir_.path() / "Disc.img") == testing::ReadFileBytes(disc.bin));

@@ -122,6 +122,22 @@ class DiscWriteFormTest : public ::testing::Test {
     reader.cmdEnd()->click();
   }
 
+  // Reads the disc that the daemon wrote into the drive `state` back here,
+  // through the read dialog, and compares it with the image `iso`.
+  void ExpectDiscHolds(const std::string& state, const fs::path& iso) {
+    ui_.Clear();
+    testing::ScopedDriveMap map("D:=emu:" + state);
+    DiscReadForm reader;
+    reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
+    const fs::path back = dir_.path() / "back";
+    fs::create_directories(back);
+    reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
+    EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
+    reader.cmdEnd()->click();
+  }
+
   testing::ScratchDir dir_;
   testing::DialogTestEnvironment env_{dir_};
   testing::ScriptedModalUi ui_;
@@ -586,17 +602,7 @@ TEST_F(DiscWriteFormTest, RemoteWriteThroughKestrowSurvivesAnOpenStopQuestion) {
     form.cmdEnd()->click();
   }
   // The disc the daemon wrote, read here.
-  ui_.Clear();
-  testing::ScopedDriveMap map("D:=emu:" + state);
-  DiscReadForm reader;
-  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
-  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
-  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
-  reader.cmdEnd()->click();
+  ExpectDiscHolds(state, iso);
 }
 
 // Lists the remote drives of the service at `port` of 127.0.0.1 in the
@@ -717,17 +723,7 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
     EXPECT_GE(flush_progress.size(), 5u);
     form.cmdEnd()->click();
   }
-  ui_.Clear();
-  testing::ScopedDriveMap map("D:=emu:" + state);
-  DiscReadForm reader;
-  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
-  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
-  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
-  reader.cmdEnd()->click();
+  ExpectDiscHolds(state, iso);
 }
 
 // A remote write without the write cache (every command from the window's
@@ -755,35 +751,16 @@ TEST_F(DiscWriteFormTest, ARemoteWriteWhoseDaemonIsPausedGoesOnWhole) {
     }
     form.chkVerify()->setChecked(false);
     form.txtReadFile()->setText(Q(iso));
-    bool stopped = false;
-    bool resumed = false;
-    testing::PumpAction pause(60, [&] {
-      stopped = daemon.Suspend();
-      if (!stopped) return;
-      QTimer::singleShot(4000, Qt::PreciseTimer, &form, [&] {
-        daemon.Resume();
-        resumed = true;
-      });
-    });
+    testing::PauseDaemon pause(daemon, 60, 4000, &form);
     form.cmdStartStop()->click();
     daemon.Resume();
-    ASSERT_TRUE(stopped);
-    EXPECT_TRUE(resumed);
+    ASSERT_TRUE(pause.stopped());
+    EXPECT_TRUE(pause.resumed());
     ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
     EXPECT_EQ(ui_.messages()[0].text, kSuccess) << Log(form);
     form.cmdEnd()->click();
   }
-  ui_.Clear();
-  testing::ScopedDriveMap map("D:=emu:" + state);
-  DiscReadForm reader;
-  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
-  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
-  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
-  reader.cmdEnd()->click();
+  ExpectDiscHolds(state, iso);
 }
 
 TEST_F(DiscWriteFormTest, DiscWriteFormScreenshot) {
