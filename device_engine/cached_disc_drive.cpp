@@ -92,10 +92,10 @@ bool CachedDiscDrive::WriteLBA(int32_t type, const uint8_t* data, int32_t lba) {
   if (head - worker_side_.tail.load(std::memory_order_acquire) >= capacity_) {
     // Room for the record, or a worker that will take no more.
     std::unique_lock<std::mutex> lock(mutex_);
-    while (head - worker_side_.tail.load(std::memory_order_acquire) >= capacity_ && pass_good_.load() &&
-           !end_.load()) {
-      space_.wait_for(lock, std::chrono::milliseconds(kWorkerPollMs));
-    }
+    WaitForWorker(lock, [&] {
+      return head - worker_side_.tail.load(std::memory_order_acquire) < capacity_ || !pass_good_.load() ||
+             end_.load();
+    });
   }
   if (!pass_good_.load() || end_.load()) return false;
   uint8_t* record = Slot(head);
@@ -162,8 +162,10 @@ void CachedDiscDrive::WorkerMain() {
       space_.notify_all();
     }
   }
-  running_ = false;
-  { std::lock_guard<std::mutex> lock(mutex_); }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+  }
   space_.notify_all();
 }
 
@@ -171,14 +173,40 @@ bool CachedDiscDrive::WriteQueuedSector(int32_t type, const uint8_t* data, int32
   return DiscDrive::WriteLBA(type, data, lba);
 }
 
+template <typename Done>
+void CachedDiscDrive::WaitForWorker(std::unique_lock<std::mutex>& lock, Done done) {
+  using Clock = std::chrono::steady_clock;
+  auto asked = Clock::now();
+  while (!done()) {
+    space_.wait_for(lock, std::chrono::milliseconds(kWorkerPollMs));
+    if (done() || Clock::now() - asked < std::chrono::milliseconds(kCallerAskMs)) continue;
+    // Without the lock: the answer may take long (the window system runs in
+    // it). Asked also while an abort ends the worker, which may take as long
+    // as its drive command needs to be given up.
+    lock.unlock();
+    const bool give_up = CallerWaitGivesUp();
+    lock.lock();
+    asked = Clock::now();
+    if (give_up && !abort_.load()) {
+      // The pass cannot be whole any more: it fails as a lost sector fails it.
+      pass_good_ = false;
+      end_ = true;
+      abort_ = true;
+      work_.notify_all();
+    }
+  }
+}
+
 void CachedDiscDrive::StopWorker(bool abort) {
   if (!worker_.joinable()) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     end_ = true;
     if (abort) abort_ = true;
+    work_.notify_all();
+    // The worker says it ended (running_ false, then space_) under this lock.
+    WaitForWorker(lock, [this] { return !running_.load(); });
   }
-  work_.notify_all();
   worker_.join();
   running_ = false;
 }

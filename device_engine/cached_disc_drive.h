@@ -31,6 +31,8 @@ class CachedDiscDrive : public DiscDrive {
   // record would cost a thread switch per sector.
   static constexpr int kWorkerPollMs = 10;
   static constexpr int32_t kWakeRecords = 64;
+  // How often a call that waits for the worker asks CallerWaitGivesUp.
+  static constexpr int kCallerAskMs = 100;
 
   CachedDiscDrive();
   ~CachedDiscDrive() override;
@@ -59,6 +61,12 @@ class CachedDiscDrive : public DiscDrive {
  protected:
   // Whether the caller asked the worker to stop without writing what is queued.
   bool abort_requested() const { return abort_.load(); }
+  // Asked on the caller's thread about every kCallerAskMs while WriteLBA waits
+  // for room in the queue or WriteFlush and WriteEnd wait for the worker (a
+  // slow or stalled drive may hold them for minutes). True gives the pass up:
+  // the worker takes no more records (the queued ones are dropped, as by
+  // WriteFlush(true)), and the pass fails as after a lost sector.
+  virtual bool CallerWaitGivesUp() { return false; }
   // Writes one record's sector; runs on the worker thread.
   virtual bool WriteQueuedSector(int32_t type, const uint8_t* data, int32_t lba);
   // Stops a running worker with the abort flag and ends an open pass without
@@ -68,6 +76,10 @@ class CachedDiscDrive : public DiscDrive {
  private:
   void WorkerMain();
   void StopWorker(bool abort);
+  // Waits under `lock` until `done` holds, asking CallerWaitGivesUp meanwhile;
+  // a give-up aborts the worker.
+  template <typename Done>
+  void WaitForWorker(std::unique_lock<std::mutex>& lock, Done done);
 
   // Makes the ring for the buffer size (kept from the last pass when it fits)
   // and empties the queue.

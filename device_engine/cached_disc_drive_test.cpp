@@ -137,6 +137,67 @@ TEST(WriteCacheTest, FullQueueMakesTheCallerWait) {
   ExpectContent(drive, 50, 49);
 }
 
+// The caller's waits for the worker (room in a full queue, the flush at the
+// end) ask whether to give up about every 100 ms, on the caller's thread; a
+// give-up ends the wait at once with the pass aborted: the record the worker
+// held is the last one written, WriteLBA and the flush report the loss, and
+// the pass ends without padding over it. Answers of "go on" change nothing.
+TEST(WriteCacheTest, ACallersWaitForTheWorkerCanBeGivenUp) {
+  enum class Where { kRoom, kFlush };
+  struct Case {
+    const char* name;
+    Where where;
+    int give_up_at;  // 0: never
+  };
+  for (const Case& c : {Case{"room, given up", Where::kRoom, 3}, Case{"flush, given up", Where::kFlush, 3},
+                        Case{"flush, waited for", Where::kFlush, 0}}) {
+    SCOPED_TRACE(c.name);
+    WriteRig rig("dvd-r");
+    ASSERT_TRUE(rig.opened());
+    GatedDrive& drive = rig.drive();
+    drive.SetWriteCacheBufferSize(3 * WriteCacheRecord::kSize);
+    ASSERT_EQ(drive.WriteStart(CCC_SAO, 0, Toc(50)), CBR_OK);
+    drive.CloseGate();
+    ASSERT_TRUE(Write(drive, 0));
+    drive.WaitForWorker(1);
+    for (int32_t lba = 1; lba < 4; ++lba) ASSERT_TRUE(Write(drive, lba));
+    drive.GiveUpAt(c.give_up_at);
+    std::thread opener;
+    if (c.give_up_at == 0) {
+      // Let the worker go on once the caller has been asked a few times.
+      opener = std::thread([&] {
+        while (drive.asks() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        drive.OpenGate();
+      });
+    }
+    bool result;
+    if (c.where == Where::kRoom) {
+      result = Write(drive, 4);
+    } else {
+      result = drive.WriteFlush(false);
+    }
+    if (opener.joinable()) opener.join();
+    EXPECT_GE(drive.asks(), 3);
+    EXPECT_EQ(drive.asks_elsewhere(), 0);
+    if (c.give_up_at == 0) {
+      EXPECT_TRUE(result);
+      EXPECT_EQ(drive.GetLastWroteLBA(), 3);
+      ASSERT_TRUE(drive.WriteEnd(false));
+      ExpectContent(drive, 50, 3);
+      continue;
+    }
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(Write(drive, 5));
+    EXPECT_FALSE(drive.WriteFlush(false));
+    EXPECT_FALSE(drive.IsWorkerRunning());
+    EXPECT_EQ(drive.GetLastWroteLBA(), 0);
+    rig.hooks().ClearLog();
+    EXPECT_FALSE(drive.WriteEnd(false));
+    // No padding went to the drive after the hole.
+    EXPECT_TRUE(rig.Commands(kWrite10).empty());
+  }
+}
+
 TEST(WriteCacheTest, FlushWithAbortDropsQueuedRecordsAndEndPadsFromThere) {
   WriteRig rig("dvd-r");
   ASSERT_TRUE(rig.opened());

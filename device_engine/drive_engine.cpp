@@ -14,29 +14,45 @@ constexpr int32_t kFormatBdRe = 0x30;
 
 }  // namespace
 
-DriveEngine::DriveEngine() = default;
+DriveEngine::DriveEngine() {
+  // Always there: a write pass being given up gives up its worker's waiting command.
+  remote_.SetWaitCallback(&DriveEngine::AskWaitCallback, this);
+}
 
 void DriveEngine::SetWaitCallback(RemoteScsiClient::WaitCallback callback, void* context) {
   std::unique_lock lock(wait_mutex_);
   wait_callback_ = callback;
   wait_context_ = context;
-  remote_.SetWaitCallback(callback != nullptr ? &DriveEngine::AskWaitCallback : nullptr, this);
   const uint64_t set = ++wait_generation_;
   wait_ended_.wait(lock, [&] { return waits_running_.empty() || waits_running_.begin()->first >= set; });
 }
 
+bool DriveEngine::CallerWaitGivesUp() {
+  cache_calling_back_ = std::this_thread::get_id();
+  const bool give_up = AskCallersCallback() != 0;
+  cache_calling_back_ = std::thread::id();
+  return give_up;
+}
+
 int32_t DriveEngine::AskWaitCallback(void* context) {
   auto* engine = static_cast<DriveEngine*>(context);
+  // Only the worker sends commands while it runs: the one waiting now is its
+  // own, and the pass it writes for is being given up.
+  if (engine->IsWorkerRunning() && engine->abort_requested()) return 1;
+  return engine->AskCallersCallback();
+}
+
+int32_t DriveEngine::AskCallersCallback() {
   RemoteScsiClient::WaitCallback callback;
   void* callback_context;
   uint64_t generation;
   {
-    std::lock_guard lock(engine->wait_mutex_);
-    callback = engine->wait_callback_;
-    callback_context = engine->wait_context_;
-    generation = engine->wait_generation_;
+    std::lock_guard lock(wait_mutex_);
+    callback = wait_callback_;
+    callback_context = wait_context_;
+    generation = wait_generation_;
     if (callback == nullptr) return 0;
-    ++engine->waits_running_[generation];
+    ++waits_running_[generation];
   }
   int32_t answer = 0;
   try {
@@ -44,14 +60,18 @@ int32_t DriveEngine::AskWaitCallback(void* context) {
   } catch (...) {
   }
   {
-    std::lock_guard lock(engine->wait_mutex_);
-    if (--engine->waits_running_[generation] == 0) engine->waits_running_.erase(generation);
+    std::lock_guard lock(wait_mutex_);
+    if (--waits_running_[generation] == 0) waits_running_.erase(generation);
   }
-  engine->wait_ended_.notify_all();
+  wait_ended_.notify_all();
   return answer;
 }
 
-DriveEngine::~DriveEngine() { Terminate(); }
+DriveEngine::~DriveEngine() {
+  Terminate();
+  // The members the callback uses go before the pass-through.
+  remote_.SetWaitCallback(nullptr, nullptr);
+}
 
 void DriveEngine::Terminate() {
   EndPassForDeviceChange();

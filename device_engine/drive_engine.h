@@ -3,11 +3,13 @@
 // caller exchanges part by part and that the read and write passes use.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "device_engine/cached_disc_drive.h"
 #include "native_common/remote_scsi_client.h"
@@ -48,7 +50,10 @@ class DriveEngine : public CachedDiscDrive {
   // Host discovery in the form of the export (see the export's description).
   int32_t GetRemoteHosts(const char* targets, int64_t port, char* buffer, int32_t size, int32_t timeout_ms);
   // Asked while a command of a remote drive waits for its answer; non-zero
-  // gives the command up (RemoteScsiClient::SetWaitCallback). Returns when
+  // gives the command up (RemoteScsiClient::SetWaitCallback). Asked too while
+  // a call of the write cache waits for its worker (CallerWaitGivesUp); there
+  // non-zero gives the pass up, and the worker's command that waits then is
+  // given up as well, whatever the callback. Returns when
   // no callback set before still runs (on the thread of another command, the
   // write cache's worker): its context may be freed then. Not from inside a
   // callback of the engine (that one would wait for itself).
@@ -60,8 +65,11 @@ class DriveEngine : public CachedDiscDrive {
   void ReopenDroppedLink() {
     if (remote_.LinkDropped()) remote_.Reopen();
   }
-  // Whether that callback runs on the calling thread, inside a command of this engine.
-  bool CallingBack() const { return remote_.CallingBack(); }
+  // Whether that callback runs on the calling thread, inside a command or a
+  // write cache wait of this engine.
+  bool CallingBack() const {
+    return remote_.CallingBack() || cache_calling_back_.load() == std::this_thread::get_id();
+  }
   bool MakeSingleTrackToc(int32_t mode, int32_t length);
   // The read pass with the engine TOC receiving the disc's TOC.
   int32_t ReadStart(int32_t read_command, int32_t flags);
@@ -77,10 +85,14 @@ class DriveEngine : public CachedDiscDrive {
  private:
   // The drive is about to go away: stop the worker and forget an open pass.
   void EndPassForDeviceChange();
+  bool CallerWaitGivesUp() override;
 
   // The pass-through's wait callback: asks the caller's, counting it as
   // running under the generation of the callback it asks.
   static int32_t AskWaitCallback(void* engine);
+  // Asks the caller's callback, counting it as running under the generation
+  // of the callback it asks; 0 without one.
+  int32_t AskCallersCallback();
 
   TocStructure toc_parts_;
   RemoteScsiClient remote_;
@@ -92,6 +104,7 @@ class DriveEngine : public CachedDiscDrive {
   // generation they were set in.
   uint64_t wait_generation_ = 0;
   std::map<uint64_t, int> waits_running_;
+  std::atomic<std::thread::id> cache_calling_back_{};
 };
 
 }  // namespace sorvel

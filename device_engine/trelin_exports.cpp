@@ -74,6 +74,9 @@ TRELIN_EXPORT int32_t GetRemoteHosts(intptr_t h, const char* targets, int32_t po
 // While a command of a remote drive waits for its answer, `callback` is
 // called with `context` about every 100 ms on the thread that issued the
 // command; a non-zero answer gives the command up as a dropped link would.
+// It is called the same way while a call of the write cache (WriteLBA waiting
+// for room, WriteFlush, WriteEnd) waits for the cache's worker; there a
+// non-zero answer gives the write pass up as WriteFlush(1) would.
 // A null callback removes it. 1 when set. Returns only when no callback set
 // before still runs (on the write cache's worker, whose command waits), so
 // that the old context may be freed; meanwhile the other exports answer as

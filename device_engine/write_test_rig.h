@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_engine/cached_disc_drive.h"
@@ -53,8 +55,19 @@ class GatedDrive : public CachedDiscDrive {
   int32_t current_lba() const { return current_lba_; }
   int32_t fifo_lba() const { return fifo_lba_; }
   int32_t fifo_bytes() const { return fifo_.Size(); }
+  // From the `ask`-th question on (1-based; 0: never), a caller's wait for
+  // the worker is given up.
+  void GiveUpAt(int ask) { give_up_at_ = ask; }
+  int asks() const { return asks_.load(); }
+  // Questions asked on another thread than the test's.
+  int asks_elsewhere() const { return asks_elsewhere_.load(); }
 
  protected:
+  bool CallerWaitGivesUp() override {
+    if (std::this_thread::get_id() != test_thread_) ++asks_elsewhere_;
+    const int ask = ++asks_;
+    return give_up_at_ > 0 && ask >= give_up_at_;
+  }
   bool WriteQueuedSector(int32_t type, const uint8_t* data, int32_t lba) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -71,6 +84,10 @@ class GatedDrive : public CachedDiscDrive {
   std::condition_variable cv_;
   bool closed_ = false;
   int arrived_ = 0;
+  std::atomic<int> give_up_at_{0};
+  std::atomic<int> asks_{0};
+  std::atomic<int> asks_elsewhere_{0};
+  const std::thread::id test_thread_ = std::this_thread::get_id();
 };
 
 class WriteRig {

@@ -95,16 +95,18 @@ DaemonSessionEnd RunDaemonSession(DaemonStream& stream, std::string_view subsyst
   platform::Clock::TimePoint since = clock.Now();
   while (!stop) {
     uint8_t raw[kQrntpHeaderSize];
-    long left = Left(since);
-    if (left == 0 || !stream.ReceiveExact(raw, sizeof raw, left)) return DaemonSessionEnd::kClosed;
+    // With the limit passed by this daemon's clock, what the peer sent
+    // meanwhile still counts (the stream hands out what it holds at once): a
+    // daemon paused longer than the limit judges the peer by its packets,
+    // not by the time it did not look.
+    if (!stream.ReceiveExact(raw, sizeof raw, Left(since))) return DaemonSessionEnd::kClosed;
     const DaemonHeader header = DaemonHeader::Decode(raw);
     const DaemonPacketClass kind = ClassifyDaemonHeader(header, subsystem);
     if (kind == DaemonPacketClass::kBad) return DaemonSessionEnd::kInvalidPacket;
     const size_t body_length = header.total_length - kQrntpHeaderSize;
     body.resize(body_length);
     // A body that does not arrive whole in time leaves the stream out of step: end.
-    left = Left(since);
-    if (body_length > 0 && (left == 0 || !stream.ReceiveExact(body.data(), body_length, left))) {
+    if (body_length > 0 && !stream.ReceiveExact(body.data(), body_length, Left(since))) {
       return DaemonSessionEnd::kClosed;
     }
     since = clock.Now();

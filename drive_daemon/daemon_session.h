@@ -3,7 +3,10 @@
 // answered. A peer keeps its session only by sending whole valid packets:
 // each must be complete (header and body) within the silence limit of the
 // previous one (or of the session's start), and a header that is not a valid
-// header of this server ends the session at once. So a peer that trickles
+// header of this server ends the session at once. The limit is judged by what
+// has arrived: when it passes by the daemon's clock, a packet that is already
+// whole in the stream still counts (a daemon paused longer than the limit finds
+// the peer's packets waiting). So a peer that trickles
 // bytes, or sends junk, cannot hold a slot.
 #pragma once
 
@@ -31,7 +34,8 @@ class DaemonStream {
  public:
   virtual ~DaemonStream() = default;
   // Reads exactly `length` bytes within `wait_ms` in all; false on a short
-  // read, a closed or broken connection, or the time-out.
+  // read, a closed or broken connection, or the time-out. Bytes that are
+  // already there are taken even when `wait_ms` is 0 or has passed.
   virtual bool ReceiveExact(uint8_t* buffer, size_t length, long wait_ms) = 0;
   // Sends an answer within `wait_ms`; a failure shows at the next read.
   virtual void Send(const uint8_t* bytes, size_t length, long wait_ms) = 0;

@@ -19,6 +19,7 @@
 #include "native_common/little_endian.h"
 #include "native_common/remote_scsi_protocol.h"
 #include "platform/emulated_drive/drive_hooks.h"
+#include "testing/manual_clock.h"
 #include "testing/test_paths.h"
 
 namespace sorvel {
@@ -135,6 +136,37 @@ TEST(DaemonSession, StopFlagEndsBeforeAnyRead) {
   std::atomic<bool> stop{true};
   EXPECT_EQ(RunDaemonSession(stream, kRemoteScsiSubsystem, handler, stop), DaemonSessionEnd::kStopped);
   EXPECT_EQ(stream.consumed(), 0u);
+}
+
+// The daemon paused (stopped, swapped out) for longer than the silence limit
+// before each of its reads, while the peer's packets were already waiting:
+// they count as what arrived, the session answers every request and ends only
+// where the peer's stream ends.
+class PausedDaemonStream : public MemoryStream {
+ public:
+  PausedDaemonStream(Bytes input, testing::ManualClock& clock) : MemoryStream(std::move(input)), clock_(clock) {}
+  bool ReceiveExact(uint8_t* buffer, size_t length, long wait_ms) override {
+    clock_.Advance(std::chrono::milliseconds(kDaemonSilenceLimitMs + 1000));
+    waits.push_back(wait_ms);
+    return MemoryStream::ReceiveExact(buffer, length, wait_ms);
+  }
+  std::vector<long> waits;
+
+ private:
+  testing::ManualClock& clock_;
+};
+
+TEST(DaemonSession, APausedDaemonTakesThePacketsThatWaitedForIt) {
+  testing::ScopedManualClock manual;
+  PausedDaemonStream stream(Concat({kRequest, Packet("SUBSYSTEM.", "KEEPALIVE", {}), kRequest}), manual.clock());
+  DaemonRequestHandler handler;
+  std::atomic<bool> stop{false};
+  EXPECT_EQ(RunDaemonSession(stream, kRemoteScsiSubsystem, handler, stop, 0), DaemonSessionEnd::kClosed);
+  EXPECT_EQ(stream.answers.size(), 2u);
+  EXPECT_EQ(stream.consumed(), 2 * kRequest.size() + kQrntpHeaderSize);
+  // A body's read came with the limit passed since its header: it may not wait.
+  EXPECT_EQ(stream.waits.size(), 6u);
+  EXPECT_EQ(stream.waits[1], 0);
 }
 
 // A request that runs long is kept alive: keep-alives go out while it runs,

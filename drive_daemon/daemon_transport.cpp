@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -23,11 +24,26 @@ class SocketStream : public DaemonStream {
     const auto start = platform::GetClock().Now();
     size_t got = 0;
     while (got < length) {
+      // What already waits in the socket is taken whatever the clock says: a
+      // daemon that was paused (stopped, swapped out) finds the peer's packets
+      // there, sent while it did not look.
+      ssize_t n;
+      do {
+        n = ::recv(socket_.handle(), buffer + got, length - got, MSG_DONTWAIT);
+      } while (n < 0 && errno == EINTR);
+      if (n == 0) return false;  // closed by the peer
+      if (n > 0) {
+        got += static_cast<size_t>(n);
+        continue;
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
       const long long left = wait_ms - platform::ElapsedMs(start);
       if (left <= 0) return false;
-      const int n = socket_.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
-      if (n <= 0) return false;
-      got += static_cast<size_t>(n);
+      const int r = socket_.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
+      if (r == 0) return false;  // closed by the peer
+      // A wait that ended without data (its time passed, or the process was
+      // stopped in it) looks at the socket once more before it counts.
+      if (r > 0) got += static_cast<size_t>(r);
     }
     return true;
   }

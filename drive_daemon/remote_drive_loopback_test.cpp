@@ -248,6 +248,24 @@ class KestrowDrive : public RemoteDrive {
   std::unique_ptr<testing::KestrowStandalone> daemon_;
 };
 
+// The test rig's daemon whose chosen port is taken before it listens (another
+// test's daemon told the same free port): it is started again on another
+// port and serves there, rather than the test talking to whatever took it.
+TEST_F(RemoteDrive, AStandaloneDaemonWhosePortWasTakenServesOnAnother) {
+  testing::KestrowStandalone daemon(dir_ / "taken", "D:=emu:" + (dir_ / "t").string() + ",medium=cd-rom,image=" +
+                                                        iso_.string(),
+                                    "D");
+  const uint16_t chosen = daemon.port();
+  TcpSocket taker;
+  ASSERT_TRUE(taker.Listen(chosen, 4));
+  ASSERT_TRUE(daemon.Start());
+  EXPECT_NE(daemon.port(), chosen);
+  auto client = Client();
+  ASSERT_TRUE(client->Open("\\\\127.0.0.1:" + std::to_string(daemon.port()) + "\\D:"));
+  EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048).status, 0);
+  EXPECT_TRUE(client->Close());
+}
+
 // A daemon that stops answering in the middle of a read (its process stopped)
 // and never sent keep-alives ends the read at the command's own time-out; the
 // drive reads as gone, and once the daemon goes on it is opened again.
@@ -268,6 +286,53 @@ TEST_F(KestrowDrive, AStoppedDaemonEndsAReadAtItsTimeOutAndTheDriveIsOpenedAgain
   EXPECT_TRUE(client->LinkDropped());
   ASSERT_TRUE(client->Reopen());
   EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048), before);
+  EXPECT_TRUE(client->Close());
+}
+
+// A daemon stopped for 4 s (longer than its 3 s silence limit) between two
+// commands, once while idle and once with the next command sent at once (as a
+// read sends it) and waiting in its socket before the client's keep-alives:
+// at the resume the session takes what waited; the command is answered on the
+// same link, and so is the next one.
+TEST_F(KestrowDrive, ADaemonPausedBetweenTwoCommandsKeepsTheSession) {
+  auto client = Client();
+  ASSERT_TRUE(client->Open(Kestrow(daemon_->port())));
+  const Outcome before = In(*client, Cdb10(0x28, 17, 1), 2048);
+  ASSERT_EQ(before.status, 0);
+  struct Pause {
+    testing::KestrowStandalone* daemon;
+    std::chrono::steady_clock::time_point since;
+    bool resumed = false;
+  } pause{daemon_.get(), {}};
+  // Asked every 100 ms while the command waits: the daemon goes on after 4 s.
+  client->SetWaitCallback(
+      [](void* context) -> int32_t {
+        auto* p = static_cast<Pause*>(context);
+        if (!p->resumed && std::chrono::steady_clock::now() - p->since >= std::chrono::milliseconds(4000)) {
+          p->daemon->Resume();
+          p->resumed = true;
+        }
+        return 0;
+      },
+      &pause);
+  for (const bool command_waits : {false, true}) {
+    SCOPED_TRACE(command_waits ? "command sent during the pause" : "idle pause");
+    pause.resumed = false;
+    ASSERT_TRUE(daemon_->Suspend());
+    pause.since = std::chrono::steady_clock::now();
+    if (!command_waits) {
+      // The pause itself is what is tested: it must outlast the silence limit.
+      std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+      daemon_->Resume();
+      pause.resumed = true;
+    }
+    EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048), before);
+    EXPECT_TRUE(pause.resumed);
+    if (!pause.resumed) daemon_->Resume();
+    EXPECT_FALSE(client->LinkDropped());
+    EXPECT_EQ(In(*client, Cdb10(0x28, 17, 1), 2048), before);
+  }
+  client->SetWaitCallback(nullptr, nullptr);
   EXPECT_TRUE(client->Close());
 }
 

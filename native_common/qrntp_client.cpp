@@ -192,10 +192,11 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
   if (link_.socket() == nullptr) return false;
   std::vector<uint8_t> body;
   // A request of the server that arrives meanwhile is served at once, so that
-  // a call the server makes at the same time is not left waiting.
+  // a call the server makes at the same time is not left waiting; one the
+  // handler does not serve is passed over, and the call waits on.
   auto serve = [this](QRNTPLink::Packet& packet) {
     bool broken = false;
-    HandleIncoming(packet, &broken);
+    HandleIncoming(packet, true, &broken);
     return !broken;
   };
   QRNTPLink::CallWait wait;
@@ -292,10 +293,11 @@ bool QRNTPClient::SendOneWay(std::string_view function, const std::vector<uint8_
   return link_.SendOneWay(function, body.data(), body.size(), settings_.call_timeout_ms);
 }
 
-void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool* broken) {
+void QRNTPClient::HandleIncoming(QRNTPLink::Packet& packet, bool during_call, bool* broken) {
   const QRNTPHeader& h = packet.header;
   if (h.kind == kQrntpOneWay || h.kind == kQrntpRequest) {
-    QRNTPLink::ServeOutcome outcome = link_.Serve(*handler_, packet, settings_.call_timeout_ms, true);
+    QRNTPLink::ServeOutcome outcome = link_.Serve(*handler_, packet, settings_.call_timeout_ms, !during_call);
+    if (!outcome.handled && during_call) return;
     if (!outcome.handled) {
       Log(2, qrntp_log::kNoFunction, qrntp_log::NoFunctionText(h));
       *broken = true;
@@ -346,7 +348,7 @@ int QRNTPClient::ReceiveRound() {
         Log(0, qrntp_log::kDrop, qrntp_log::DropText(packet.header));
         break;
       case QRNTPLink::ReadResult::kOwn:
-        HandleIncoming(packet, &broken);
+        HandleIncoming(packet, false, &broken);
         break;
     }
     last_receipt_ = platform::GetClock().Now();

@@ -124,7 +124,10 @@ class QRNTPClient {
   void CallRound();
   // Whether a keep-alive is due now; notes it as sent when it is.
   bool TakeKeepAliveTurn(platform::Clock::TimePoint now);
-  void HandleIncoming(QRNTPLink::Packet& packet, bool* broken);
+  // A request or one-way packet of the server: served by the handler. One it
+  // does not serve breaks the link, except while a call waits (`during_call`):
+  // then it is passed over without an answer.
+  void HandleIncoming(QRNTPLink::Packet& packet, bool during_call, bool* broken);
   void CloseLinkLocked();
   void Log(int level, uint32_t code, std::string message);
   bool ProxyHandshake(const std::string& host, uint16_t port, const TransportSettings& settings);

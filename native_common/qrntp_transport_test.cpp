@@ -534,6 +534,42 @@ TEST(QrntpClientTest, ServesARequestThatArrivesDuringACall) {
   EXPECT_EQ(handler.seen(), "media");
 }
 
+// Packets of the own subsystem that the engine's handler (which handles
+// nothing) does not serve, arriving while a call waits: each is passed over,
+// unanswered, and the call takes its answer on the same link.
+TEST(QrntpClientTest, PassesOverUnservedPacketsThatArriveDuringACall) {
+  struct Case {
+    const char* what;
+    QRNTPHeader packet;
+  };
+  const Case cases[] = {
+      {"one-way packet with a call id", QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpOneWay, 5)},
+      {"one-way packet of another function", QRNTPHeader::Make("REMOTESCSI", "Notify", kQrntpOneWay, 0)},
+      {"request", QRNTPHeader::Make("REMOTESCSI", "Notify", kQrntpRequest, 31)},
+      {"request of the called function", QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpRequest, 9)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::atomic<bool> quiet{false};
+    FakePeer peer([&](TcpSocket& s) {
+      QRNTPHeader request = ReadRequest(s);
+      SendAll(s, Packet(c.packet, {3, 0, 0, 0}));
+      SendAll(s, Packet(QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpResponse, request.call_id), {1, 0, 0, 0}));
+      // Nothing comes back for the packet passed over.
+      uint8_t byte = 0;
+      quiet = s.Receive(&byte, 1, 300, false) <= 0;
+    });
+    QRNTPClient client(kSubsystem, nullptr, &QuietLog());
+    client.SetSettings(QuickSettings());
+    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    int32_t result = 0;
+    EXPECT_TRUE(client.CallFunction("Open", 9, nullptr, 0, &result));
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_TRUE(WaitUntil([&] { return quiet.load(); }));
+  }
+}
+
 struct BrokenAnswerCase {
   const char* what;
   std::function<void(TcpSocket&, const QRNTPHeader&)> answer;

@@ -11,14 +11,17 @@ char UpperLetter(char c) {
   return (c >= 'A' && c <= 'Z') ? c : 0;
 }
 
+// The port as a decimal number: leading zeros are allowed, the value must be
+// 1..65535 (it is bounded as the digits are read, so no length overflows).
 std::optional<uint16_t> ParsePort(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
+  if (text.empty()) return std::nullopt;
   uint32_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + static_cast<uint32_t>(c - '0');
+    if (value > 65535) return std::nullopt;
   }
-  if (value == 0 || value > 65535) return std::nullopt;
+  if (value == 0) return std::nullopt;
   return static_cast<uint16_t>(value);
 }
 

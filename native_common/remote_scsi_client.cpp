@@ -134,6 +134,9 @@ bool RemoteScsiClient::Reopen() {
         return false;
     }
   }
+  // Refused every time: the host answers but keeps the drive (or no longer
+  // has it); asking again at once would only wait out another round.
+  unreached_at_ = platform::GetClock().Now();
   return false;
 }
 

@@ -58,8 +58,9 @@ class RemoteScsiClient : public ScsiPassThrough {
   // link dropped (a drive the host still holds for the dropped link is asked
   // for again a few times within about a second); true when the drive is
   // linked. The host must answer within kReopenAnswerMs; after a host that
-  // could not be reached or did not answer, further tries fail at once for
-  // kReopenPauseMs, so that a status poll does not keep waiting on it.
+  // could not be reached, did not answer or refused every try, further tries
+  // fail at once for kReopenPauseMs, so that a status poll does not keep
+  // waiting on it.
   bool Reopen();
   static constexpr long kReopenAnswerMs = 2000;
   static constexpr long kReopenPauseMs = 5000;
@@ -120,7 +121,7 @@ class RemoteScsiClient : public ScsiPassThrough {
   std::string host_;    // of the open remote drive
   uint16_t port_ = 0;
   std::string device_;  // its name on the host ("\\.\X:")
-  std::optional<platform::Clock::TimePoint> unreached_at_;  // the last Reopen that reached no answer
+  std::optional<platform::Clock::TimePoint> unreached_at_;  // the last Reopen that reached no answer or only refusals
 };
 
 }  // namespace sorvel

@@ -440,5 +440,33 @@ TEST(RemoteScsiClient, ReopeningPausesAfterAHostThatCouldNotBeReached) {
   EXPECT_TRUE(client.Close());
 }
 
+// A dropped drive whose host answers but refuses to open it again (the drive
+// gone from its list, held by another link) is not asked for again for a
+// pause either: the status poll that asks would otherwise wait out the whole
+// round of tries each time.
+TEST(RemoteScsiClient, ReopeningPausesAfterAHostThatRefusedTheDrive) {
+  CannedServer events;
+  events.canned.Set(Reply(0, 0, 0));
+  auto server = std::make_unique<QRNTPServer>(std::string(kRemoteScsiSubsystem), &events);
+  ASSERT_TRUE(server->Start(0));
+  const uint16_t port = server->port();
+  RemoteScsiClient client;
+  ASSERT_TRUE(client.Open("\\\\127.0.0.1:" + std::to_string(port) + "\\D:"));
+  server->Stop();
+  const uint8_t cdb[6] = {0};
+  EXPECT_EQ(client.ExecCommand(cdb, sizeof cdb, nullptr, 0, nullptr, false, 5), -1);
+  ASSERT_TRUE(client.LinkDropped());
+  server.reset();
+  RemoteScsiServer refusing;  // no drive enabled
+  for (int i = 0; i < 26; ++i) refusing.SetDriveEnabled(i, false);
+  ASSERT_TRUE(refusing.Start(port));
+  EXPECT_FALSE(client.Reopen());  // a whole round of refusals
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.Reopen());  // within the pause: not tried
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_TRUE(client.LinkDropped());
+  refusing.Stop();
+}
+
 }  // namespace
 }  // namespace sorvel

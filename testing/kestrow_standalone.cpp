@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "testing/test_paths.h"
 #include "testing/loopback_address.h"
@@ -26,6 +29,34 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid || done < 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Whether process `pid` holds the IPv4 socket listening on `port` (any
+// address). A port that accepts connections may be another test's daemon
+// that took it first, when both were told the same free port.
+bool ListensOn(pid_t pid, uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the column names
+  std::vector<std::string> inodes;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    const size_t colon = local.find(':');
+    if (colon == std::string::npos || state != "0A") continue;
+    if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port) inodes.push_back("socket:[" + inode + "]");
+  }
+  if (inodes.empty()) return false;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code link_ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), link_ec).string();
+    for (const std::string& inode : inodes) {
+      if (target == inode) return true;
+    }
   }
   return false;
 }
@@ -56,21 +87,47 @@ bool LoopbackPortAccepts(uint16_t port) {
 
 KestrowStandalone::KestrowStandalone(const std::filesystem::path& folder, const std::string& drive_map,
                                      const std::string& enabled_letters, int max_connections)
-    : program_(folder / "kestrow"), drive_map_(drive_map), port_(FreeLoopbackPort()) {
+    : program_(folder / "kestrow"),
+      drive_map_(drive_map),
+      enabled_letters_(enabled_letters),
+      max_connections_(max_connections),
+      port_(FreeLoopbackPort()) {
   std::filesystem::create_directories(folder);
   std::filesystem::copy_file(BuiltLibraryPath("kestrow"), program_,
                              std::filesystem::copy_options::overwrite_existing);
-  std::ofstream ini(folder / "kestrow.INI");
-  ini << "[MAIN]\r\nLISTENINGPORT=" << port_ << "\r\nMAXCONNECTION=" << max_connections << "\r\n[DRIVES]\r\n";
-  for (char letter : enabled_letters) ini << letter << ":=1\r\n";
+  WriteConfiguration();
+}
+
+void KestrowStandalone::WriteConfiguration() {
+  std::ofstream ini(program_.parent_path() / "kestrow.INI", std::ios::trunc);
+  ini << "[MAIN]\r\nLISTENINGPORT=" << port_ << "\r\nMAXCONNECTION=" << max_connections_ << "\r\n[DRIVES]\r\n";
+  for (char letter : enabled_letters_) ini << letter << ":=1\r\n";
 }
 
 KestrowStandalone::~KestrowStandalone() { Stop(); }
 
 bool KestrowStandalone::Start() {
   if (pid_ > 0) return true;
+  // Another test may take the port between the choice and the daemon's
+  // listen: then the daemon ends, and it starts again on another port.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    switch (Launch()) {
+      case LaunchResult::kServing:
+        return true;
+      case LaunchResult::kPortTaken:
+        port_ = FreeLoopbackPort();
+        WriteConfiguration();
+        continue;
+      case LaunchResult::kFailed:
+        return false;
+    }
+  }
+  return false;
+}
+
+KestrowStandalone::LaunchResult KestrowStandalone::Launch() {
   int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return LaunchResult::kFailed;
   const std::string program = program_.string();
   pid_ = fork();
   if (pid_ == 0) {
@@ -85,21 +142,24 @@ bool KestrowStandalone::Start() {
   close(pipe_fds[0]);
   if (pid_ < 0) {
     close(pipe_fds[1]);
-    return false;
+    return LaunchResult::kFailed;
   }
   stdin_fd_ = pipe_fds[1];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (LoopbackPortAccepts(port_)) return true;
+    // Serving only when the socket on the port is this daemon's own.
+    if (LoopbackPortAccepts(port_) && ListensOn(pid_, port_)) return LaunchResult::kServing;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {  // ended: the port was taken meanwhile
       pid_ = -1;
-      break;
+      close(stdin_fd_);
+      stdin_fd_ = -1;
+      return LaunchResult::kPortTaken;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Stop();
-  return false;
+  return LaunchResult::kFailed;
 }
 
 bool KestrowStandalone::Suspend() {

@@ -23,7 +23,8 @@ class KestrowStandalone {
   KestrowStandalone(const KestrowStandalone&) = delete;
   KestrowStandalone& operator=(const KestrowStandalone&) = delete;
 
-  // Starts the daemon and waits (bounded) until its port accepts connections.
+  // Starts the daemon and waits (bounded) until it listens on its port (it is
+  // started again on another port when that was taken meanwhile).
   bool Start();
   // Stops it as a user would (Return), killing it when it does not end in time.
   void Stop();
@@ -39,8 +40,14 @@ class KestrowStandalone {
   void Resume();
 
  private:
+  enum class LaunchResult { kServing, kPortTaken, kFailed };
+  LaunchResult Launch();
+  void WriteConfiguration();
+
   std::filesystem::path program_;
   std::string drive_map_;
+  std::string enabled_letters_;
+  int max_connections_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
   int stdin_fd_ = -1;

@@ -29,6 +29,17 @@ bool ReadExact(int fd, uint8_t* buffer, size_t length, const std::atomic<bool>& 
   return got == length;
 }
 
+// Reads one whole QRNTP packet into `packet`; false when the connection
+// ended, the stop flag was set or the bytes are no packet.
+bool ReadPacket(int fd, std::vector<uint8_t>* packet, QRNTPHeader* header, const std::atomic<bool>& stop) {
+  packet->resize(kQrntpHeaderSize);
+  if (!ReadExact(fd, packet->data(), kQrntpHeaderSize, stop)) return false;
+  *header = QRNTPHeader::Decode(packet->data());
+  if (!header->MagicMatches() || !header->LengthValid()) return false;
+  packet->resize(kQrntpHeaderSize + header->BodyLength());
+  return header->BodyLength() == 0 || ReadExact(fd, packet->data() + kQrntpHeaderSize, header->BodyLength(), stop);
+}
+
 bool WriteAll(int fd, const uint8_t* data, size_t length) {
   size_t sent = 0;
   while (sent < length) {
@@ -55,6 +66,33 @@ LoopbackRelay::LoopbackRelay(uint16_t server_port, Behaviour behaviour)
   }
   port_ = ntohs(addr.sin_port);
   accept_thread_ = std::thread([this] { AcceptLoop(); });
+  if (behaviour_.answer_discovery) {
+    udp_fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in udp = LoopbackAddress(port_);
+    if (udp_fd_ >= 0 && ::bind(udp_fd_, reinterpret_cast<sockaddr*>(&udp), sizeof udp) == 0) {
+      discovery_thread_ = std::thread([this] { DiscoveryLoop(); });
+    }
+  }
+}
+
+void LoopbackRelay::DiscoveryLoop() {
+  // Bounded: a test asks a handful of times.
+  for (int answered = 0; answered < 256 && !stop_;) {
+    pollfd p{udp_fd_, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    uint8_t datagram[kQrntpHeaderSize];
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t n =
+        ::recvfrom(udp_fd_, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    if (n != static_cast<ssize_t>(sizeof datagram)) continue;
+    QRNTPHeader header = QRNTPHeader::Decode(datagram);
+    if (!header.MagicMatches() || !header.FunctionIs(kQrntpGetHostName)) continue;
+    header.SetFunction(kQrntpLetHostName);
+    header.Encode(datagram);
+    ::sendto(udp_fd_, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&from), length);
+    ++answered;
+  }
 }
 
 LoopbackRelay::~LoopbackRelay() {
@@ -65,6 +103,8 @@ LoopbackRelay::~LoopbackRelay() {
   }
   wake_.notify_all();
   if (accept_thread_.joinable()) accept_thread_.join();
+  if (discovery_thread_.joinable()) discovery_thread_.join();
+  if (udp_fd_ >= 0) ::close(udp_fd_);
   for (std::thread& t : threads_) t.join();
   for (int fd : fds_) ::close(fd);
   if (listen_fd_ >= 0) ::close(listen_fd_);
@@ -93,7 +133,11 @@ void LoopbackRelay::AcceptLoop() {
     std::lock_guard<std::mutex> lock(mutex_);
     fds_.push_back(client);
     fds_.push_back(server);
-    threads_.emplace_back([this, client, server] { ClientToServer(client, server); });
+    if (behaviour_.write_delay_ms > 0) {
+      threads_.emplace_back([this, client, server] { ClientToServerSlow(client, server); });
+    } else {
+      threads_.emplace_back([this, client, server] { ClientToServer(client, server); });
+    }
     threads_.emplace_back([this, client, server] { ServerToClient(server, client); });
   }
 }
@@ -111,17 +155,29 @@ void LoopbackRelay::ClientToServer(int from, int to) {
   ::shutdown(to, SHUT_WR);
 }
 
+void LoopbackRelay::ClientToServerSlow(int from, int to) {
+  constexpr uint8_t kWrite10 = 0x2A;
+  constexpr uint8_t kWrite12 = 0xAA;
+  constexpr size_t kCdbAt = 12;  // in the "ExecCommand" request block
+  std::vector<uint8_t> packet;
+  QRNTPHeader header;
+  while (!stop_ && ReadPacket(from, &packet, &header, stop_)) {
+    if (header.FunctionIs("ExecCommand") && header.BodyLength() > kCdbAt) {
+      const uint8_t opcode = packet[kQrntpHeaderSize + kCdbAt];
+      if (opcode == kWrite10 || opcode == kWrite12) {
+        if (!Pause(behaviour_.write_delay_ms)) break;
+        ++delayed_;
+      }
+    }
+    if (!WriteAll(to, packet.data(), packet.size())) break;
+  }
+  ::shutdown(to, SHUT_WR);
+}
+
 void LoopbackRelay::ServerToClient(int from, int to) {
   std::vector<uint8_t> packet;
-  while (!stop_) {
-    packet.resize(kQrntpHeaderSize);
-    if (!ReadExact(from, packet.data(), kQrntpHeaderSize, stop_)) break;
-    const QRNTPHeader header = QRNTPHeader::Decode(packet.data());
-    if (!header.MagicMatches() || !header.LengthValid()) break;
-    packet.resize(kQrntpHeaderSize + header.BodyLength());
-    if (header.BodyLength() > 0 && !ReadExact(from, packet.data() + kQrntpHeaderSize, header.BodyLength(), stop_)) {
-      break;
-    }
+  QRNTPHeader header;
+  while (!stop_ && ReadPacket(from, &packet, &header, stop_)) {
     if (header.SubsystemIs(kQrntpOneWaySubsystem) && header.FunctionIs(kQrntpKeepAlive)) {
       if (behaviour_.drop_keep_alives) {
         ++dropped_;

@@ -8,10 +8,15 @@
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "gui/jobs/message_pump.h"
 #include "gui/model/trelin.h"
@@ -124,6 +129,89 @@ class StopQuestionInRemoteWait {
   bool suspended_ = false;
   bool clicked_ = false;
   qint64 held_ms_ = 0;
+};
+
+// For one scope: at the job's `at`-th event pump the daemon is stopped, and
+// `ms` later (the window running meanwhile) it goes on.
+class PauseDaemon {
+ public:
+  PauseDaemon(KestrowStandalone& daemon, int at, int ms, QObject* context)
+      : pump_(at, [this, &daemon, ms, context] {
+          stopped_ = daemon.Suspend();
+          if (!stopped_) return;
+          QTimer::singleShot(ms, Qt::PreciseTimer, context, [this, &daemon] {
+            daemon.Resume();
+            resumed_ = true;
+          });
+        }) {}
+  PauseDaemon(const PauseDaemon&) = delete;
+  PauseDaemon& operator=(const PauseDaemon&) = delete;
+
+  bool stopped() const { return stopped_; }
+  bool resumed() const { return resumed_; }
+
+ private:
+  bool stopped_ = false;
+  bool resumed_ = false;
+  PumpAction pump_;
+};
+
+// For one scope: a timer due every 50 ms, whose ticks show that the window
+// answers; the longest time between two ticks (or since the last one) tells
+// how long it did not.
+class WindowAnswers {
+ public:
+  WindowAnswers() {
+    clock_.start();
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      longest_ = std::max(longest_, now - last_);
+      last_ = now;
+      ++ticks_;
+    });
+    timer_.start(50);
+  }
+  WindowAnswers(const WindowAnswers&) = delete;
+  WindowAnswers& operator=(const WindowAnswers&) = delete;
+
+  qint64 longest_gap_ms() const { return std::max(longest_, clock_.elapsed() - last_); }
+  int ticks() const { return ticks_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer timer_;
+  qint64 last_ = 0;
+  qint64 longest_ = 0;
+  int ticks_ = 0;
+};
+
+// Lets a stopped daemon go on after `ms` at the latest (or when the object
+// goes), so that a window that does not run cannot hold a test for a
+// command's whole time-out.
+class ResumeAfter {
+ public:
+  ResumeAfter(KestrowStandalone& daemon, int ms)
+      : thread_([this, &daemon, ms] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; });
+          daemon.Resume();
+        }) {}
+  ~ResumeAfter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  ResumeAfter(const ResumeAfter&) = delete;
+  ResumeAfter& operator=(const ResumeAfter&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
 };
 
 }  // namespace sorvel::testing

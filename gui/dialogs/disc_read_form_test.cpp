@@ -402,6 +402,36 @@ TEST_F(DiscReadFormTest, StopEndsARemoteReadWhoseDaemonStoppedAnswering) {
   form.cmdEnd()->click();
 }
 
+// A remote read whose daemon is stopped for 4 s (longer than its 3 s silence
+// limit) between two of the read's commands: the command sent meanwhile waits
+// in the daemon's socket with the link's keep-alives, the window runs while
+// the read waits, and at the resume the daemon goes on with what waited: the
+// image is whole.
+TEST_F(DiscReadFormTest, ARemoteReadWhoseDaemonIsPausedGoesOnWhole) {
+  testing::FixedInterfaces no_interfaces;
+  const testing::CueFixture disc = PressedCd(dir_.path());
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon = RemoteDisc(disc);
+  ASSERT_TRUE(daemon.Start());
+  UseRemoteHost(daemon.port());
+  DiscReadForm form;
+  form.show();
+  ASSERT_NO_FATAL_FAILURE(ChooseNetworkDrives(form));
+  ASSERT_NE(form.fraSend()->device(), nullptr);
+  ui_.Clear();
+  form.txtWriteFile()->setText(Q(dir_.path() / "Disc.img"));
+
+  testing::PauseDaemon pause(daemon, 30, 4000, &form);
+  form.cmdStartStop()->click();
+  daemon.Resume();
+  ASSERT_TRUE(pause.stopped());
+  EXPECT_TRUE(pause.resumed());
+  ASSERT_EQ(ui_.messages().size(), 1) << form.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_EQ(ui_.messages()[0].text, kSuccess) << form.vbxMain()->lines().join('\n').toStdString();
+  EXPECT_TRUE(testing::ReadFileBytes(dir_.path() / "Disc.img") == testing::ReadFileBytes(disc.bin));
+  form.cmdEnd()->click();
+}
+
 TEST_F(DiscReadFormTest, DiscReadFormScreenshot) {
   const fs::path iso = LabelledIso(dir_.path());
   testing::ScopedDriveMap map("D:=emu:" + env_.State("d.state") + ",medium=dvd-rom,image=" + iso.string());

@@ -9,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
+#include <set>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,6 +31,7 @@
 #include "gui/dialogs/disc_read_form.h"
 #include "gui/jobs/message_pump.h"
 #include "gui/model/toc_information.h"
+#include "testing/loopback_relay.h"
 #include "gui/dialogs/drive_panel.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/foundation/start_procedure.h"
@@ -77,9 +81,10 @@ testing::CueFixture MixedCd(const fs::path& dir, const std::string& name = "mixe
                                {{false, 0, 600, "", false}, {true, 150, 300, "", false}, {true, 150, 225, "", false}});
 }
 
-fs::path SmallIso(const fs::path& dir) {
+fs::path SmallIso(const fs::path& dir, int bytes = 400000) {
   fs::create_directories(dir / "iso-root");
-  EXPECT_EQ(RunCommand("head -c 400000 /dev/urandom > '" + (dir / "iso-root" / "data.bin").string() + "'"), 0);
+  const std::string data = (dir / "iso-root" / "data.bin").string();
+  EXPECT_EQ(RunCommand(QStringLiteral("head -c %1 /dev/urandom > '%2'").arg(bytes).arg(Q(data)).toStdString()), 0);
   const fs::path iso = dir / "source.iso";
   std::string log;
   EXPECT_EQ(RunCommand("genisoimage -quiet -r -J -V 'WRITE TEST' -o '" + iso.string() + "' '" +
@@ -116,6 +121,22 @@ class DiscWriteFormTest : public ::testing::Test {
     reader.txtWriteFile()->setText(Q(folder / "Disc.img"));
     reader.cmdStartStop()->click();
     ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。"));
+    reader.cmdEnd()->click();
+  }
+
+  // Reads the disc that the daemon wrote into the drive `state` back here,
+  // through the read dialog, and compares it with the image `iso`.
+  void ExpectDiscHolds(const std::string& state, const fs::path& iso) {
+    ui_.Clear();
+    testing::ScopedDriveMap map("D:=emu:" + state);
+    DiscReadForm reader;
+    reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
+    const fs::path back = dir_.path() / "back";
+    fs::create_directories(back);
+    reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+    reader.cmdStartStop()->click();
+    ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
+    EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
     reader.cmdEnd()->click();
   }
 
@@ -300,7 +321,7 @@ TEST_F(DiscWriteFormTest, EndingMatrixOrdersTrayAndMessage) {
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.eject_after_message << c.shutdown);
-    const std::string state = env_.State(("m" + std::to_string(n++)).c_str());
+    const std::string state = env_.State(QStringLiteral("m%1").arg(n++).toStdString().c_str());
     testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
     Settings()->SetEjectAfterMessage(c.eject_after_message);
     ui_.Clear();
@@ -336,7 +357,7 @@ TEST_F(DiscWriteFormTest, LongJobRunsThePowerActionBeforeTheMessage) {
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << ' ' << c.accepted);
-    const std::string state = env_.State(("p" + std::to_string(n++)).c_str());
+    const std::string state = env_.State(QStringLiteral("p%1").arg(n++).toStdString().c_str());
     testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r");
     Settings()->SetShutdownSuccess(c.code);
     Settings()->SetEjectAfterMessage(false);
@@ -688,17 +709,165 @@ TEST_F(DiscWriteFormTest, RemoteWriteThroughKestrowSurvivesAnOpenStopQuestion) {
     form.cmdEnd()->click();
   }
   // The disc the daemon wrote, read here.
-  ui_.Clear();
-  testing::ScopedDriveMap map("D:=emu:" + state);
-  DiscReadForm reader;
-  reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
-  ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
-  EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
-  reader.cmdEnd()->click();
+  ExpectDiscHolds(state, iso);
+}
+
+// Lists the remote drives of the service at `port` of 127.0.0.1 in the
+// dialog's drive panel; the first one is chosen.
+void ChooseRemoteDrive(DiscWriteForm& form, testing::ScriptedModalUi& ui, uint16_t port) {
+  Settings()->SetRemotePort(port);
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  for (int attempt = 0; attempt < 5 && !form.fraRecv()->network_box()->isChecked(); ++attempt) {
+    ui.Clear();
+    form.fraRecv()->network_box()->click();
+  }
+  ASSERT_TRUE(form.fraRecv()->network_box()->isChecked());
+  ASSERT_EQ(form.fraRecv()->drive_combo()->count(), 1);
+  ASSERT_NE(form.fraRecv()->device(), nullptr);
+  ui.Clear();
+}
+
+// A remote write whose daemon stops answering (its process stopped) while the
+// write cache's worker sends it the image: the window keeps running while the
+// job waits for the worker, and a stop asked for 3 s into the stall ends the
+// job within 2 s, as a stopped job ends (no result message). The daemon is let
+// go after 30 s at the latest, so that a window that does not run cannot hold
+// the test for a command's time-out.
+TEST_F(DiscWriteFormTest, StopEndsARemoteWriteWhoseDaemonStoppedAnswering) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path(), 4000000);
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + env_.State("r.state") + ",medium=dvd-r",
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  DiscWriteForm form;
+  form.show();
+  ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, daemon.port()));
+  form.chkVerify()->setChecked(false);
+  form.txtReadFile()->setText(Q(iso));
+
+  QElapsedTimer clock;
+  qint64 suspended_at = -1;
+  qint64 clicked_at = -1;
+  std::optional<testing::WindowAnswers> answers;
+  std::optional<testing::ResumeAfter> watchdog;
+  testing::PumpAction stop_daemon(30, [&] {
+    if (!daemon.Suspend()) return;
+    suspended_at = clock.elapsed();
+    watchdog.emplace(daemon, 30000);
+    answers.emplace();
+    QTimer::singleShot(3000, Qt::PreciseTimer, &form, [&] {
+      ui_.QueueAnswer(6);
+      clicked_at = clock.elapsed();
+      form.cmdStartStop()->click();
+    });
+  });
+  clock.start();
+  form.cmdStartStop()->click();
+  const qint64 ended = clock.elapsed();
+  const qint64 longest = answers ? answers->longest_gap_ms() : -1;
+  watchdog.reset();
+  ASSERT_GE(suspended_at, 0) << Log(form);
+  ASSERT_GE(clicked_at, 0) << Log(form);
+  // The window ran while the job waited: the stop came on time, not after the stall.
+  EXPECT_LE(clicked_at - suspended_at, 4500);
+  EXPECT_LT(longest, 1000);
+  EXPECT_LE(ended - clicked_at, 2000) << Log(form);
+  ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("書き込み中断してよろしいですか。"));
+  EXPECT_TRUE(form.cmdEnd()->isEnabled());
+  EXPECT_TRUE(form.vbxMain()->lines().join('\n').contains(QStringLiteral("==== 失敗 "))) << Log(form);
+  form.cmdEnd()->click();
+}
+
+// A slow but healthy link: every WRITE of the remote drive is answered 10 ms
+// late (a relay in front of the daemon). The write cache takes the image much
+// faster than the link, so most of the drive's work is done in the flush at
+// the end: the window keeps running through it and the progress bar moves
+// with the sectors the drive took; the disc then holds the image.
+TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlush) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path(), 12000000);
+  const std::string state = env_.State("r.state");
+  {
+    testing::ScopedDriveMap map("");
+    testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + state + ",medium=dvd-r", "D");
+    ASSERT_TRUE(daemon.Start());
+    testing::LoopbackRelay::Behaviour slow;
+    slow.write_delay_ms = 10;
+    slow.answer_discovery = true;
+    testing::LoopbackRelay relay(daemon.port(), slow);
+    ASSERT_NE(relay.port(), 0);
+    DiscWriteForm form;
+    form.show();
+    ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, relay.port()));
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(iso));
+    const QString flushing = QStringLiteral("キャッシュフラッシュ中。");
+    std::optional<testing::WindowAnswers> answers;
+    std::set<int> flush_progress;
+    int writes_before_flush = -1;
+    // Progress shown while the flush's line is the last one of the log.
+    QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&](int value) {
+      const QStringList& lines = form.vbxMain()->lines();
+      if (lines.isEmpty() || !lines.last().endsWith(flushing)) return;
+      if (writes_before_flush < 0) writes_before_flush = relay.delayed_writes();
+      flush_progress.insert(value);
+    });
+    // The window is watched from the job's first pump on.
+    testing::PumpAction watch(1, [&] { answers.emplace(); });
+    form.cmdStartStop()->click();
+    ASSERT_TRUE(answers.has_value()) << Log(form);
+    const qint64 longest = answers->longest_gap_ms();
+    ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
+    // Most WRITE commands went out during the flush, which lasted seconds.
+    EXPECT_GT(relay.delayed_writes(), 2 * writes_before_flush);
+    EXPECT_GE(answers->ticks(), 20);
+    EXPECT_LT(longest, 1000);
+    EXPECT_GE(flush_progress.size(), 5u);
+    form.cmdEnd()->click();
+  }
+  ExpectDiscHolds(state, iso);
+}
+
+// A remote write without the write cache (every command from the window's
+// job) whose daemon is stopped for 4 s, longer than its 3 s silence limit,
+// between two commands: the command sent meanwhile waits in the daemon's
+// socket, the window runs while the job waits, and at the resume the daemon
+// goes on with it: the write succeeds and the disc holds the image.
+TEST_F(DiscWriteFormTest, ARemoteWriteWhoseDaemonIsPausedGoesOnWhole) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path());
+  const std::string state = env_.State("r.state");
+  {
+    testing::ScopedDriveMap map("");
+    testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + state + ",medium=dvd-r", "D");
+    ASSERT_TRUE(daemon.Start());
+    DiscWriteForm form;
+    form.show();
+    ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, daemon.port()));
+    {
+      DeviceSetting setting;
+      setting.LoadSetting(*form.fraRecv()->device());
+      setting.WriteCacheBufferRate = 0;
+      setting.SaveSetting();
+    }
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(iso));
+    testing::PauseDaemon pause(daemon, 60, 4000, &form);
+    form.cmdStartStop()->click();
+    daemon.Resume();
+    ASSERT_TRUE(pause.stopped());
+    EXPECT_TRUE(pause.resumed());
+    ASSERT_EQ(ui_.messages().size(), 1) << Log(form);
+    EXPECT_EQ(ui_.messages()[0].text, kSuccess) << Log(form);
+    form.cmdEnd()->click();
+  }
+  ExpectDiscHolds(state, iso);
 }
 
 TEST_F(DiscWriteFormTest, DiscWriteFormScreenshot) {

@@ -148,7 +148,11 @@ void DrivePanel::BuildControls() {
   connect(eject_buttons_[0], &QPushButton::clicked, this, [this] { EjectOrLoad(0); });
   connect(eject_buttons_[1], &QPushButton::clicked, this, [this] { EjectOrLoad(1); });
   connect(setting_button_, &QPushButton::clicked, this, [this] { ShowParameters(); });
-  connect(timer_, &QTimer::timeout, this, [this] { RefreshDriveStatus(); });
+  // While the list is rebuilt (the window runs as remote drives are probed)
+  // there is no device for a while: the status line keeps what it showed.
+  connect(timer_, &QTimer::timeout, this, [this] {
+    if (!busy_) RefreshDriveStatus();
+  });
 
   {
     QSignalBlocker block(speed_combo_);

@@ -535,6 +535,40 @@ TEST_F(DrivePanelTest, ListingAHostThatOpensNoDriveKeepsTheWindowRunning) {
   form.panel->Unload();
 }
 
+// While the remote drives of a host that opens none are listed (the window
+// runs meanwhile, its status timer included), the status line of the local
+// drive that was chosen before stays as it was; it is that drive again after.
+TEST_F(DrivePanelTest, ListingAHostThatOpensNoDriveLeavesTheStatusOfTheChosenDrive) {
+  testing::FixedInterfaces no_interfaces;
+  testing::EmulatedDriveFixture d(dir_, "medium=cd-r", "d");
+  testing::ScopedDriveMap map("D:=" + d.device());
+  HostWithoutDrives host(200);
+  Settings()->SetRemotePort(host.port());
+  Settings()->SetRemoteIP(1, QStringLiteral("127.0.0.1"));
+  Settings()->SetScanTimeout(300);
+  testing::DrivePanelHarnessForm form(DriveSide::kWrite);
+  form.panel->Load();
+  ASSERT_NE(form.panel->device(), nullptr);
+  const QString before = form.panel->status_label()->text();
+  ASSERT_TRUE(before.startsWith(QStringLiteral("覚悟完了"))) << before.toStdString();
+  QStringList shown;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const QString text = form.panel->status_label()->text();
+    if (shown.isEmpty() || shown.last() != text) shown << text;
+  });
+  ticker.start(20);
+  for (int attempt = 0; attempt < 5 && host.connections() == 0; ++attempt) {
+    ui_.Clear();
+    form.panel->network_box()->click();
+  }
+  ASSERT_EQ(host.connections(), 26);
+  EXPECT_EQ(shown, QStringList{before});
+  EXPECT_EQ(form.panel->status_label()->text(), before);
+  EXPECT_NE(form.panel->device(), nullptr);
+  form.panel->Unload();
+}
+
 TEST_F(DrivePanelTest, DrivePanelScreenshot) {
   const std::string state = env_.State("d.state");
   testing::ScopedDriveMap map("D:=emu:" + state + ",medium=cd-r,vendor=SORVEL,product=EMU-WRITER");

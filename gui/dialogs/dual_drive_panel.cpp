@@ -26,7 +26,9 @@ DualDrivePanel::DualDrivePanel(const QString& form_name, QWidget* parent, QCheck
   // One timer for both sides: the read side's.
   write_->timer()->stop();
   disconnect(read_->timer(), nullptr, read_, nullptr);
-  connect(read_->timer(), &QTimer::timeout, this, [this] { RefreshDriveStatus(); });
+  connect(read_->timer(), &QTimer::timeout, this, [this] {
+    if (!read_->busy_ && !write_->busy_) RefreshDriveStatus();
+  });
 }
 
 DualDrivePanel::~DualDrivePanel() = default;

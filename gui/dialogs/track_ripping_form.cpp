@@ -152,6 +152,9 @@ TrackRippingForm::TrackRippingForm(QWidget* parent) : QDialog(parent), setting_(
     action->setObjectName(QString::fromLatin1(spec.key));
     action->setToolTip(QString::fromUtf16(spec.tip));
     connect(action, &QAction::triggered, this, spec.handler);
+    // A toolbar's buttons take no focus by default: these are the dialog's
+    // commands, so Tab reaches them (and Space runs them) as any button.
+    if (QWidget* button = tlbMain_->widgetForAction(action)) button->setFocusPolicy(Qt::TabFocus);
   }
   layout->addWidget(tlbMain_);
   fraTitle_ = MakeTitleBand(this, QStringLiteral("取り込み"), &lblTitle_);

@@ -241,6 +241,46 @@ TEST_F(TrackRippingFormTest, ThreeAudioTracksRipToWavesEqualToTheSource) {
   }
 }
 
+// Keyboard only: Tab reaches the three toolbar commands, in their order and
+// with their captions, and Space on 取り込み starts the rip, which ends well.
+TEST_F(TrackRippingFormTest, TabReachesTheToolbarCommandsAndTheRipStartsFromTheKeyboard) {
+  UseAudioCd();
+  TrackRippingForm form;
+  ShowAndRefresh(form);
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  ASSERT_EQ(form.lsvTOC()->topLevelItemCount(), 3);
+  form.txtSavePath()->setText(Q(dir_.path() / "keys"));
+  form.txtSavePath()->setFocus();
+  QStringList reached;
+  QWidget* ripping = nullptr;
+  // A full round of the Tab chain: every command is met once.
+  for (int presses = 0; presses < 40; ++presses) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    auto* button = qobject_cast<QToolButton*>(QApplication::focusWidget());
+    if (button == nullptr || button->defaultAction() == nullptr) continue;
+    const QString key = button->defaultAction()->objectName();
+    if (reached.contains(key)) break;
+    reached << key;
+    if (key == QStringLiteral("Ripping")) ripping = button;
+    EXPECT_EQ(button->text(), form.Button(key)->text());
+  }
+  EXPECT_EQ(reached, (QStringList{QStringLiteral("Ripping"), QStringLiteral("ReLoad"), QStringLiteral("Exit")}));
+  EXPECT_EQ(form.Button(QStringLiteral("Ripping"))->text(), QStringLiteral("取り込み"));
+  EXPECT_EQ(form.Button(QStringLiteral("ReLoad"))->text(), QStringLiteral("再認識"));
+  EXPECT_EQ(form.Button(QStringLiteral("Exit"))->text(), QStringLiteral("終了"));
+  ASSERT_NE(ripping, nullptr);
+  ripping->setFocus();
+  ui_.Clear();
+  QTest::keyClick(ripping, Qt::Key_Space);
+  ASSERT_EQ(ui_.messages().size(), 1);
+  EXPECT_EQ(ui_.messages()[0].text, QStringLiteral("取り込みは正常終了しました。"));
+  for (int track = 1; track <= 3; ++track) {
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() / "keys" / ("Track_0" + std::to_string(track) + ".wav")));
+  }
+  form.Button(QStringLiteral("Exit"))->trigger();
+}
+
 TEST_F(TrackRippingFormTest, MixedModeDataTrackIsItsUserData) {
   FixtureTrack data;
   data.audio = false;

@@ -105,10 +105,7 @@ bool DiscCopier::StartCopy(Trelin& objReader, Trelin& objWriter, DiscVerifier* o
       Report(kStatusInformation, QStringLiteral("キャッシュフラッシュ中。"));
       objReader.ReadEnd();
       started = false;
-      if (!objWriter.WriteFlush(!result)) {
-        ReportWriteFailure(objWriter);
-        result = false;
-      }
+      result = FlushWriteCache(objWriter, result, *toc_);
       Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
       if (!objWriter.WriteEnd(!result)) {
         ReportDriveError(objWriter);

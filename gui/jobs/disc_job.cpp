@@ -134,6 +134,30 @@ void DiscJob::ReportDriveError(Trelin& drive) {
   if (drive.GetSCSIErrorStatus() != 0) Report(kStatusError, drive.GetSCSIErrorDescription());
 }
 
+bool DiscJob::FlushWriteCache(Trelin& drive, bool written, const TOCInformation& toc) {
+  // How long the job rests between two looks at the cache.
+  constexpr unsigned long kFlushLookMs = 20;
+  const int count = toc.TOCCount();
+  const int32_t total = count > 0 ? toc.TOC(count)->EndLBA : 0;
+  bool whole = written;
+  // The last sectors are left to WriteFlush, whose wait for the worker lets
+  // the window run too (the drive's wait handler).
+  while (whole && drive.GetUsedWriteCacheBufferSize() > 0) {
+    if (ProgressAndPoll(drive.GetLastWroteLBA(), total)) {
+      whole = false;
+    } else {
+      QThread::msleep(kFlushLookMs);
+    }
+  }
+  if (!drive.WriteFlush(!whole)) {
+    ReportWriteFailure(drive);
+    return false;
+  }
+  // The progress went back to what the drive had taken: it ends where the pass ends.
+  if (whole) emit Progress(total, total);
+  return whole;
+}
+
 int32_t DiscJob::SkipBurstError(Trelin& drive, int32_t start, int32_t skip_unit, int32_t limit) {
   QByteArray probe(Trelin::kSectorBufferSize, '\0');
   const int32_t last_lba = std::min(drive.GetLastLBA(), limit);

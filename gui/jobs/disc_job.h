@@ -92,6 +92,15 @@ class DiscJob : public QObject {
   // After a failed WriteEnd: the drive's error, when it has one.
   void ReportDriveError(Trelin& drive);
 
+  // The write cache's flush at the end of a pass (WriteFlush, dropping what
+  // is queued unless `written`). While the cache still holds sectors of a
+  // pass that went well, the progress follows the last sector the drive took
+  // (up to the TOC's last) and the window system runs; a stop asked for
+  // meanwhile gives the rest up; the progress ends at the TOC's last sector.
+  // False, with the failure line when a sector was lost, unless everything
+  // was written.
+  bool FlushWriteCache(Trelin& drive, bool written, const TOCInformation& toc);
+
   // Write cache, block length, write flags and WriteStart with the drive's
   // settings, with their log lines (the CD-Text warning when `cdtext_packs`
   // would be dropped). Returns the start code, or kUnsupportedFamily when the

@@ -137,10 +137,7 @@ bool DiscWriter::StartWriteCompatible(Trelin& objControl, const QString& strFile
       } else {
         state = WriteSectors(objControl, run, family == MFT_CDFAMILY, objVerifier);
         Report(kStatusInformation, QStringLiteral("キャッシュフラッシュ中。"));
-        if (!objControl.WriteFlush(!state)) {
-          ReportWriteFailure(objControl);
-          state = false;
-        }
+        state = FlushWriteCache(objControl, state, *toc_);
         Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
         if (!objControl.WriteEnd(!state)) {
           ReportDriveError(objControl);

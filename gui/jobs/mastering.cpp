@@ -264,9 +264,14 @@ bool Mastering::StartBurn(const QString& DriveName, bool EjectAfterBurn) {
   // reports belong to it, in order, before StartBurn returns.
   connect(
       &writer, &DiscJob::Progress, this,
-      [this](int32_t value, int32_t total) {
-        // The negative values of the first pregap are not passed on.
-        if (value >= 0) emit Progress(value, total);
+      [this, last = int32_t{-1}, last_total = int32_t{0}](int32_t value, int32_t total) mutable {
+        // The negative values of the first pregap are not passed on, nor
+        // values that do not rise: the write cache's flush reports the
+        // drive's position, behind the sectors already reported as queued.
+        if (value < 0 || (total == last_total && value <= last)) return;
+        last = value;
+        last_total = total;
+        emit Progress(value, total);
       },
       Qt::DirectConnection);
   connect(

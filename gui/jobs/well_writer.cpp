@@ -110,8 +110,7 @@ bool WellWriter::StartWrite(Trelin& objControl, Tazol& objImage, DiscVerifier* o
     } else {
       bool written = WriteSectors(objControl, objImage, objVerifier, setting.ErrorFirstPregap);
       Report(kStatusInformation, QStringLiteral("キャッシュフラッシュ中。"));
-      const bool flushed = objControl.WriteFlush(!written);
-      if (!flushed) ReportWriteFailure(objControl);
+      const bool flushed = FlushWriteCache(objControl, written, *toc_);
       Report(kStatusInformation, QStringLiteral("ディスクを閉じています。"));
       const bool closed = objControl.WriteEnd(!written || !flushed);
       if (!closed) ReportDriveError(objControl);
