@@ -138,6 +138,8 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
     return false;
   };
 
+  int64_t unreadable = 0;
+  int64_t read = 0;
   if (writer.GetMediaFamilyType() == MFT_CDFAMILY) {
     if (target.ErrorFirstPregap) {
       Report(kStatusInformation, QStringLiteral("Session=1, Track=1, Index=0 From -150 to -1 (ErrorData)"));
@@ -153,6 +155,7 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
           // An unreadable pregap sector goes over as the engine's dummy sector.
           reader.ReadLBADummy(buffer, lba);
           ReportReadFailure(reader, lba);
+          ++unreadable;
         }
         write(data_type, lba);
         if (ProgressAndPoll(lba, total)) return false;
@@ -170,10 +173,12 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
     while (lba <= entry.EndLBA) {
       if (reader.ReadLBA(buffer, lba)) {
         failures = 0;
+        ++read;
       } else {
         reader.ReadLBADummy(buffer, lba);
         ReportReadFailure(reader, lba);
         ++failures;
+        ++unreadable;
       }
       int32_t run = 1;
       if (source.BurstErrorSkip && failures > kBurstThreshold) {
@@ -185,7 +190,10 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
           if (verifier != nullptr) verifier->SetWriteData(data_type, buffer, lba, static_cast<int16_t>(entry.SectorMode));
           write(data_type, lba);
         } else {
-          if (k > 0) reader.ReadLBADummy(buffer, lba + k);
+          if (k > 0) {
+            reader.ReadLBADummy(buffer, lba + k);
+            ++unreadable;
+          }
           if (verifier != nullptr) verifier->SetWriteData(CSD_ERRORDATA, buffer, lba + k, static_cast<int16_t>(entry.SectorMode));
           write(CSD_ERRORDATA, lba + k);
         }
@@ -195,7 +203,7 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
       lba += run;
     }
   }
-  return WroteWholeToc(written, *toc_);
+  return ReportUnreadableSectors(unreadable, read, true) && WroteWholeToc(written, *toc_);
 }
 
 }  // namespace sorvel

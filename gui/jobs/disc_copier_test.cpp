@@ -57,6 +57,7 @@ TEST_F(DiscCopierTest, SkippedRunIsWrittenAsErrorDataAndOnlyItFailsVerification)
   JobRecorder events(copier_);
   ASSERT_TRUE(copier_.StartCopy(rig_->device(0), rig_->device(1), &verifier)) << events.lines.join("\n").toStdString();
   EXPECT_TRUE(events.Has("0:連続不良区画 : 205～239")) << events.lines.join("\n").toStdString();
+  EXPECT_EQ(events.WithPrefix("1:読み込みに失敗したセクタ数 : "), QStringList{"1:読み込みに失敗したセクタ数 : 40"});
   // The five single failures were copied as dummy sectors with their normal
   // type; the run from 205 went over as error data, which records no CRC, so
   // the verification only reads it back.
@@ -77,6 +78,25 @@ TEST_F(DiscCopierTest, SkippedRunIsWrittenAsErrorDataAndOnlyItFailsVerification)
       EXPECT_TRUE(sector == source.substr(lba * 2352, 2352)) << lba;
     }
   }
+}
+
+// A source of which not one sector reads gives no copy: the target would
+// hold dummy sectors only, so the job fails rather than report success.
+// (A CD whose sectors all fail is refused earlier, by its read start.)
+TEST(DiscCopierUnreadableTest, SourceThatReadsNothingFailsTheCopy) {
+  ScratchDir dir;
+  const std::filesystem::path iso = testing::MakeIsoImage(dir.path(), "dvd", {{"a.txt", std::string(300000, 'a')}});
+  ASSERT_FALSE(iso.empty());
+  DrivesRig rig(dir, {"medium=dvd-rom,image=" + iso.string() + ",unreadable=0-100000", "medium=dvd-r"});
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) { s.BurstErrorSkip = false; }, 0);
+  rig.ChangeSettings([](DeviceSetting& s) { s.ForceEject = false; }, 1);
+  DiscCopier copier;
+  JobRecorder events(copier);
+  EXPECT_FALSE(copier.StartCopy(rig.device(0), rig.device(1), nullptr));
+  EXPECT_TRUE(events.Has("2:どのセクタも読み込めませんでした。")) << events.lines.join("\n").toStdString();
+  EXPECT_EQ(events.WithPrefix("1:読み込みに失敗したセクタ数 : ").size(), 1);
+  EXPECT_TRUE(events.lines.last().startsWith("0:==== 失敗 "));
 }
 
 TEST_F(DiscCopierTest, SameDriveAndNotReadyAreRefused) {

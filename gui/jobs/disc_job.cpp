@@ -125,6 +125,13 @@ void DiscJob::ReportReadFailure(Trelin& drive, int32_t lba) {
   Report(kStatusWarning, QStringLiteral("セクタ %1 の読み込みに失敗しました。").arg(lba));
 }
 
+bool DiscJob::ReportUnreadableSectors(int64_t unreadable, int64_t read, bool finished) {
+  if (unreadable > 0) Report(kStatusWarning, QStringLiteral("読み込みに失敗したセクタ数 : %1").arg(unreadable));
+  if (!finished || read > 0) return true;
+  Report(kStatusError, QStringLiteral("どのセクタも読み込めませんでした。"));
+  return false;
+}
+
 void DiscJob::ReportWriteFailure(Trelin& drive) {
   ReportDriveError(drive);
   Report(kStatusError, QStringLiteral("セクタ %1 の書き込みに失敗しました。").arg(drive.GetLastWroteLBA()));

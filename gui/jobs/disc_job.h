@@ -86,6 +86,12 @@ class DiscJob : public QObject {
   // After a failed ReadLBA: a gone drive is reported (type 2) and cancels the
   // job; then "セクタ n の読み込みに失敗しました。" (type 1).
   void ReportReadFailure(Trelin& drive, int32_t lba);
+  // At the end of a pass over a disc's sectors: the count of the sectors
+  // that could not be read (type 1: the failures scroll out of a long log,
+  // this one line closes it), and, for a pass that went to its end,
+  // "どのセクタも読み込めませんでした。" (type 2) when not one sector read.
+  // False in that case: dummy sectors only are no copy of the disc.
+  bool ReportUnreadableSectors(int64_t unreadable, int64_t read, bool finished);
   // After a failed WriteLBA or WriteFlush: the drive's error and
   // "セクタ n の書き込みに失敗しました。" with the last written LBA (type 2).
   void ReportWriteFailure(Trelin& drive);

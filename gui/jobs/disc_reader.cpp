@@ -220,14 +220,7 @@ bool DiscReader::WriteSector(bool cd, const uint8_t* sector) {
 bool DiscReader::ReadMainData(Trelin& drive, const DeviceSetting& setting, bool cd) {
   int64_t read = 0;
   const bool complete = ReadMainSectors(drive, setting, cd, &read);
-  // The failures scroll out of a long log: their count closes the read.
-  if (unreadable_ > 0) Report(kStatusWarning, QStringLiteral("読み込みに失敗したセクタ数 : %1").arg(unreadable_));
-  // An image of dummy sectors only is no image of the disc.
-  if (complete && read == 0) {
-    Report(kStatusError, QStringLiteral("どのセクタも読み込めませんでした。"));
-    return false;
-  }
-  return complete;
+  return ReportUnreadableSectors(unreadable_, read, complete) && complete;
 }
 
 bool DiscReader::ReadMainSectors(Trelin& drive, const DeviceSetting& setting, bool cd, int64_t* read) {
