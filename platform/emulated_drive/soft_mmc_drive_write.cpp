@@ -431,8 +431,9 @@ int SoftMmcDrive::WriteBlocks(Command& c, int32_t lba, uint32_t count) {
 bool SoftMmcDrive::FinishCdSao(std::string* error) {
   (void)error;
   // The session closes only when the pass wrote every sector up to its
-  // lead-out; a shorter pass stays open and the disc holds it cut.
-  if (next_write_lba_ < pending_layout_.sessions.back().leadout) return true;
+  // lead-out; a shorter pass, or one without a cue sheet, stays open and the
+  // disc holds it cut.
+  if (pending_layout_.sessions.empty() || next_write_lba_ < pending_layout_.sessions.back().leadout) return true;
   CdLayout layout = pending_layout_;
   if (layout.sessions.size() == 1 && !leadin_rw_.empty()) layout.cdtext = CollectCdTextPacks(leadin_rw_);
   int32_t first = write_start_lba_;
