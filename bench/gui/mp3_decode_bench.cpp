@@ -1,8 +1,9 @@
 // MP3 decoding: the stream alone on a 5-minute 44.1 kHz 192 kbit/s file (the
 // frame scan and every block's conversion; goal at least 100 times real
-// time on one core), and the whole job, 60 minutes of MP3 into a WAV file,
-// against `mpg123 -w` on the same file in the same run, alternated (goal:
-// no slower, with the same WAV data).
+// time on one core), and the whole job, 60 minutes of MP3 into a WAV file
+// made durable before the job ends, against `mpg123 -w` on the same file in
+// the same run, alternated (goal: at most 0.85 of mpg123's time, with the
+// same WAV data: a WAV that differs fails the benchmark).
 // Refusing a 4 GiB file of zeros named ".mp3": the scan gives up 1 MiB in, so
 // the goal is 50 ms whatever the file's size.
 #include <benchmark/benchmark.h>
@@ -136,10 +137,14 @@ void BM_DecodeJobSixtyMinutesAgainstMpg123(benchmark::State& state) {
     }
     state.SetIterationTime(Median(ours_s));
   }
+  const bool same = SameWavData(ours, theirs);
+  if (!same) state.SkipWithError("the WAV data differs from mpg123's");
   state.counters["mpg123_s"] = Median(theirs_s);
   state.counters["x_realtime"] = fixture.seconds() / Median(ours_s);
   state.counters["ratio_to_mpg123"] = Median(ours_s) / Median(theirs_s);
-  state.counters["same_wav_data"] = SameWavData(ours, theirs) ? 1 : 0;
+  state.counters["best_s"] = *std::min_element(ours_s.begin(), ours_s.end());
+  state.counters["mpg123_best_s"] = *std::min_element(theirs_s.begin(), theirs_s.end());
+  state.counters["same_wav_data"] = same ? 1 : 0;
   benchmark::DoNotOptimize(events);
 }
 BENCHMARK(BM_DecodeJobSixtyMinutesAgainstMpg123)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
