@@ -114,9 +114,12 @@ void BM_DecodeJobSixtyMinutesAgainstMpg123(benchmark::State& state) {
   std::vector<double> ours_s, theirs_s;
   int64_t events = 0;
   for (auto _ : state) {
-    // The first round only warms up; later ones replace the files of the
-    // round before, so both write into the pages their truncation freed.
+    // The first round only warms up. Before each writer starts, the file
+    // of its round before is removed (the decoder writes only a new file),
+    // so both write into the pages that freed.
     for (int round = 0; round <= kRounds; ++round) {
+      std::error_code ec;
+      fs::remove(theirs, ec);
       auto start = Clock::now();
       if (std::system(mpg123.c_str()) != 0) {
         state.SkipWithError("mpg123 failed");
@@ -125,6 +128,7 @@ void BM_DecodeJobSixtyMinutesAgainstMpg123(benchmark::State& state) {
       const double theirs_time = std::chrono::duration<double>(Clock::now() - start).count();
       sorvel::jobs::ACMDecoder decoder;
       QObject::connect(&decoder, &sorvel::jobs::ACMDecoder::Progress, [&](qint64, qint64) { ++events; });
+      fs::remove(ours, ec);
       start = Clock::now();
       if (!decoder.DecodeACM(QString::fromStdString(ours.string()), QString::fromStdString(fixture.mp3().string()))) {
         state.SkipWithError("the decoder failed");
