@@ -25,7 +25,8 @@ const QString kRoot = QStringLiteral("\\");
 QString ChangedSource(const QString& name, const QByteArray& host_path, bool wave,
                       const QList<SourceIdentity>& added, std::optional<int64_t> size = std::nullopt) {
   SourceIdentity now;
-  if (!platform::IdentifySource(host_path.constData(), wave, &now)) {
+  if (!(wave ? platform::IdentifySource(host_path.toStdString(), true, &now)
+             : platform::IdentifyDataSource(host_path.constData(), &now))) {
     return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
   }
   auto problem = [&name](SourceChange change) {

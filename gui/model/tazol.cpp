@@ -345,7 +345,7 @@ void Tazol::RecordFile(const QByteArray& source_path, const struct stat* status)
   if (status != nullptr) {
     if (!S_ISREG(status->st_mode)) return;
     identity = platform::IdentityOfStat(*status);
-  } else if (!platform::IdentifySource(source_path.constData(), false, &identity)) {
+  } else if (!platform::IdentifyDataSource(source_path.constData(), &identity)) {
     return;
   }
   added_files_.push_back(
