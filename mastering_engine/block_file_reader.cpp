@@ -8,12 +8,13 @@ namespace sorvel {
 
 bool BlockFileReader::Open(const std::string& path, uint64_t limit, const platform::SourceIdentity* added) {
   Close();
-  if (!file_.OpenSource(path)) return false;
-  // The descriptor itself is compared: a file put at the path after any
-  // earlier look is caught here.
-  platform::SourceIdentity now;
-  if (!platform::ReadSourceIdentity(file_.Descriptor(), false, &now, &opened_) ||
-      (added != nullptr && platform::CompareSource(*added, now) != platform::SourceChange::kNone)) {
+  // The descriptor itself is compared, by the stat the open's check took: a
+  // file put at the path after any earlier look is caught here.
+  struct stat status {};
+  if (!file_.OpenSource(path, &status)) return false;
+  opened_ = platform::StampOfStat(status);
+  if (added != nullptr && platform::CompareSource(*added, platform::IdentityOfStat(status)) !=
+                              platform::SourceChange::kNone) {
     file_.Close();
     return false;
   }

@@ -87,9 +87,9 @@ bool HostFile::Open(const std::string& path, int mode) {
   return true;
 }
 
-bool HostFile::OpenSource(const std::string& path) {
+bool HostFile::OpenSource(const std::string& path, struct stat* status) {
   Close();
-  const int fd = platform::OpenFoundRegularFile(path);
+  const int fd = platform::OpenFoundRegularFile(path, nullptr, status);
   if (fd < 0) return false;
   fd_ = fd;
   path_ = path;

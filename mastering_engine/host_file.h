@@ -36,8 +36,9 @@ class HostFile {
   bool Open(const std::string& path, int mode);
   // Opens for reading (mode 0) a source that was found to be a regular file
   // when it was added: only the opened descriptor is checked, which refuses
-  // anything else put in its place since.
-  bool OpenSource(const std::string& path);
+  // anything else put in its place since. `status`, when given, receives
+  // the stat of the opened descriptor.
+  bool OpenSource(const std::string& path, struct stat* status = nullptr);
   bool Close();
   bool IsOpen() const { return fd_ >= 0; }
   // The open descriptor, -1 when closed.

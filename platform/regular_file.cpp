@@ -24,7 +24,7 @@ int Refuse(FileProblem* problem, FileProblem::Kind kind, int error_number = 0) {
 // open of a path that names something else already; `blocking` switches the
 // descriptor back to blocking I/O.
 int OpenAndCheck(const std::string& path, int flags, FileProblem* problem, mode_t create_mode, bool look_first,
-                 bool blocking) {
+                 bool blocking, struct stat* found = nullptr) {
   if (problem) *problem = FileProblem{};
   // A NUL byte ends the name the kernel sees: the path would open another file.
   if (path.empty() || path.find('\0') != std::string::npos) return Refuse(problem, FileProblem::kCannotOpen, ENOENT);
@@ -50,6 +50,7 @@ int OpenAndCheck(const std::string& path, int flags, FileProblem* problem, mode_
     ::close(fd);
     return Refuse(problem, FileProblem::kNotRegular);
   }
+  if (found != nullptr) *found = st;
   if (!blocking) return fd;
   const int status = ::fcntl(fd, F_GETFL);
   if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
@@ -82,8 +83,8 @@ int OpenRegularFile(const std::string& path, int flags, FileProblem* problem, mo
   return OpenAndCheck(path, flags, problem, create_mode, true, true);
 }
 
-int OpenFoundRegularFile(const std::string& path, FileProblem* problem) {
-  return OpenAndCheck(path, O_RDONLY, problem, 0, false, false);
+int OpenFoundRegularFile(const std::string& path, FileProblem* problem, struct stat* status) {
+  return OpenAndCheck(path, O_RDONLY, problem, 0, false, false, status);
 }
 
 bool ReadWholeFile(int fd, int64_t max_bytes, std::string* contents, FileProblem* problem) {

@@ -7,6 +7,7 @@
 // then is it switched back to blocking I/O. Text files read whole are bounded.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -59,7 +60,9 @@ bool ReadWholeFile(int fd, int64_t max_bytes, std::string* contents, FileProblem
 // non-blocking, which reads of a regular file ignore. Anything but a regular
 // file in its place since is refused as OpenRegularFile refuses it, with the
 // same problems; only a device put there is opened (and closed) first.
-int OpenFoundRegularFile(const std::string& path, FileProblem* problem = nullptr);
+// `status`, when given, receives the stat of the descriptor that the check
+// took, so the caller needs no stat of its own.
+int OpenFoundRegularFile(const std::string& path, FileProblem* problem = nullptr, struct stat* status = nullptr);
 
 // OpenRegularFile for reading, then ReadWholeFile.
 bool ReadRegularFile(const std::string& path, int64_t max_bytes, std::string* contents,

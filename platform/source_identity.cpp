@@ -107,14 +107,16 @@ bool SameContents(int fd, const ContentStamp& opened) {
   return ::fstat(fd, &status) == 0 && StampOfStat(status) == opened;
 }
 
+bool IdentifyDataSource(const char* path, SourceIdentity* identity) {
+  // Only the metadata: opening a FIFO would wait for a writer.
+  struct stat status {};
+  if (::stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  *identity = IdentityOfStat(status);
+  return true;
+}
+
 bool IdentifySource(const std::string& path, bool wave, SourceIdentity* identity) {
-  if (!wave) {
-    // Only the metadata: opening a FIFO would wait for a writer.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    *identity = IdentityOfStat(status);
-    return true;
-  }
+  if (!wave) return IdentifyDataSource(path.c_str(), identity);
   const int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) return false;
   ReadSourceIdentity(fd, true, identity);

@@ -83,6 +83,9 @@ bool SameContents(int fd, const ContentStamp& opened);
 // waiting on a FIFO or device put there) to read its chunks. False when the
 // path names no regular file or it cannot be opened.
 bool IdentifySource(const std::string& path, bool wave, SourceIdentity* identity);
+// The same for a data file (wave false), by the bytes of `path` up to its
+// zero byte.
+bool IdentifyDataSource(const char* path, SourceIdentity* identity);
 
 enum class SourceChange : uint8_t {
   kNone,

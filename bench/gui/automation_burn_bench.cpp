@@ -15,6 +15,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -139,5 +142,107 @@ void BM_BurnOverTheBus(benchmark::State& state) {
   state.counters["progress_signals"] = static_cast<double>(signal_count);
 }
 BENCHMARK(BM_BurnOverTheBus)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
+
+// 100 top folders of 100 folders of 10 files of random sizes up to 8 KiB.
+void WriteTreeOf100000Files(const fs::path& tree) {
+  std::mt19937 random(20261210);
+  std::vector<char> content(8192 + 16);
+  for (auto& c : content) c = static_cast<char>(random());
+  for (int top = 0; top < 100; ++top) {
+    for (int d = 0; d < 100; ++d) {
+      const fs::path dir = tree / ("top folder " + std::to_string(top)) / ("directory " + std::to_string(d));
+      fs::create_directories(dir);
+      for (int f = 0; f < 10; ++f) {
+        std::ofstream out(dir / ("document number " + std::to_string(f) + ".txt"), std::ios::binary);
+        out.write(content.data() + random() % 16, static_cast<std::streamsize>(random() % 8177));
+      }
+    }
+  }
+}
+
+void BM_BurnOf100000FilesAgainstGenisoimage(benchmark::State& state) {
+  QTemporaryDir dir;
+  const fs::path root = dir.path().toStdString();
+  const fs::path tree = root / "tree";
+  WriteTreeOf100000Files(tree);
+  const QString folder = QString::fromStdString(tree.string());
+  const std::string peer = "genisoimage -quiet -J -r -o '" + (root / "theirs.iso").string() + "' '" + tree.string() + "'";
+  // A blank DVD-R per burn: D: to F: for the server, G: to I: for this process.
+  std::string map;
+  for (char letter = 'D'; letter <= 'I'; ++letter) {
+    if (!map.empty()) map += ';';
+    map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
+  }
+  setenv("SORVEL_DRIVES", map.c_str(), 1);
+  sorvel::bench::UseBuiltEngines();
+  sorvel::testing::PrivateBus bus;
+  if (!bus.ok() || !bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),
+                                     {QStringLiteral("--automation")}, QStringLiteral("SORVEL.Mastering"))) {
+    state.SkipWithError("the automation server did not start");
+    return;
+  }
+  sorvel::testing::BusClient client(bus, QStringLiteral("bench"));
+  const QString keeper = client.Create();
+  std::vector<double> over_bus, theirs, first_sector;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      auto start = Clock::now();
+      if (std::system(peer.c_str()) != 0) {
+        state.SkipWithError("genisoimage failed");
+        return;
+      }
+      theirs.push_back(Since(start));
+
+      const QString object = client.Create();
+      start = Clock::now();
+      if (object.isEmpty() ||
+          !sorvel::testing::BoolOf(client.Member(object, QStringLiteral("AddFile"), {folder, QString()}))) {
+        state.SkipWithError("the layout was not made over the bus");
+        return;
+      }
+      const QDBusMessage burnt = client.CallRunning(
+          object, QStringLiteral("StartBurn"), {QString(QChar(u'D' + round)) + QStringLiteral(":"), false});
+      over_bus.push_back(Since(start));
+      client.Release(object);
+      if (!sorvel::testing::BoolOf(burnt)) {
+        const std::string why = "the burn over the bus failed: " + sorvel::testing::ErrorOf(burnt).toStdString();
+        state.SkipWithError(why.c_str());
+        return;
+      }
+
+      sorvel::Mastering mastering;
+      bool ok = false;
+      std::optional<double> first;
+      {
+        QuietStdout quiet;
+        try {
+          ok = mastering.AddFile(folder);
+          start = Clock::now();
+          QObject::connect(&mastering, &sorvel::Mastering::Progress, [&](int32_t, int32_t) {
+            if (!first) first = Since(start);
+          });
+          ok = ok && mastering.StartBurn(QString(QChar(u'G' + round)) + QStringLiteral(":"), false);
+        } catch (const sorvel::MasteringError&) {
+          ok = false;
+        }
+      }
+      if (!ok || !first) {
+        state.SkipWithError("the burn in this process failed");
+        return;
+      }
+      first_sector.push_back(*first);
+    }
+    state.SetIterationTime(Median(over_bus));
+  }
+  client.Release(keeper);
+  state.counters["bus_s"] = Median(over_bus);
+  state.counters["genisoimage_s"] = Median(theirs);
+  state.counters["ratio_to_genisoimage"] = Median(over_bus) / Median(theirs);
+  state.counters["first_sector_s"] = Median(first_sector);
+  state.counters["best_bus_s"] = *std::min_element(over_bus.begin(), over_bus.end());
+  state.counters["best_genisoimage_s"] = *std::min_element(theirs.begin(), theirs.end());
+  state.counters["best_first_sector_s"] = *std::min_element(first_sector.begin(), first_sector.end());
+}
+BENCHMARK(BM_BurnOf100000FilesAgainstGenisoimage)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 
 }  // namespace

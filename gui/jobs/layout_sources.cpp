@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QSignalBlocker>
+#include <optional>
 
 #include "gui/foundation/host_path.h"
 #include "gui/model/tazol.h"
@@ -16,18 +17,20 @@ using platform::SourceIdentity;
 const QString kRoot = QStringLiteral("\\");
 
 // What `host_path` (the source `name` shows) is now, against each identity it
-// was added with. A data file is only stated (opening a FIFO would wait for
-// a writer); a WAV file's chunks are read too. The host path is taken as
+// was added with; where none was recorded, against the `size` the layout
+// holds for it alone. A data file is only stated (opening a FIFO would wait
+// for a writer); a WAV file's chunks are read too. The host path is taken as
 // bytes, since a name that is not UTF-8 does not survive a round trip
 // through text.
 QString ChangedSource(const QString& name, const QByteArray& host_path, bool wave,
-                      const QList<SourceIdentity>& added) {
+                      const QList<SourceIdentity>& added, std::optional<int64_t> size = std::nullopt) {
   SourceIdentity now;
-  if (!platform::IdentifySource(host_path.toStdString(), wave, &now)) {
+  if (!(wave ? platform::IdentifySource(host_path.toStdString(), true, &now)
+             : platform::IdentifyDataSource(host_path.constData(), &now))) {
     return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
   }
-  for (const SourceIdentity& identity : added) {
-    switch (platform::CompareSource(identity, now)) {
+  auto problem = [&name](SourceChange change) {
+    switch (change) {
       case SourceChange::kShrunk:
         return QStringLiteral("ファイル %1 は追加した時より小さくなっています。").arg(name);
       case SourceChange::kChanged:
@@ -35,24 +38,18 @@ QString ChangedSource(const QString& name, const QByteArray& host_path, bool wav
       case SourceChange::kNone:
         break;
     }
+    return QString();
+  };
+  if (added.isEmpty() && size) {
+    SourceIdentity sized = now;
+    sized.size = *size;
+    return problem(platform::CompareSource(sized, now));
+  }
+  for (const SourceIdentity& identity : added) {
+    const QString text = problem(platform::CompareSource(identity, now));
+    if (!text.isEmpty()) return text;
   }
   return {};
-}
-
-// The identities a data entry was added with: those of its path with the
-// size the layout holds for it. Where none was recorded, the entry's size
-// alone is compared.
-QList<SourceIdentity> AddedIdentities(Tazol& image, const ISOFindFile& entry, const QByteArray& path) {
-  QList<SourceIdentity> added;
-  for (const SourceIdentity& identity : image.AddedFileIdentities(entry.SourcePath)) {
-    if (identity.size == int64_t{entry.Size}) added.append(identity);
-  }
-  SourceIdentity now;
-  if (added.isEmpty() && platform::IdentifySource(path.toStdString(), false, &now)) {
-    now.size = entry.Size;
-    added.append(now);
-  }
-  return added;
 }
 
 // The data files below the current directory, depth first; the directory is
@@ -70,7 +67,8 @@ QString ChangedDataFile(Tazol& image) {
       image.ChangeISODirectory(QStringLiteral(".."));
     } else if (!entry.OriginalFileName.isEmpty()) {  // a dummy entry has no source
       const QByteArray path = entry.SourcePath.isEmpty() ? HostBytesOf(entry.OriginalFileName) : entry.SourcePath;
-      problem = ChangedSource(entry.OriginalFileName, path, false, AddedIdentities(image, entry, path));
+      problem = ChangedSource(entry.OriginalFileName, path, false,
+                              image.AddedFileIdentities(entry.SourcePath, int64_t{entry.Size}), int64_t{entry.Size});
     }
     if (!problem.isEmpty()) return problem;
   }

@@ -2,11 +2,13 @@
 
 
 #include <QFile>
+#include <QHashFunctions>
 #include <QStringList>
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "gui/foundation/host_path.h"
 #include "gui/model/engine_text.h"
@@ -87,7 +89,7 @@ void Tazol::RaiseDataChanged() {
 bool Tazol::InitISOFS(int32_t file_system) {
   if (Call<int32_t(intptr_t, int32_t)>(kInitISOFS, 0, handle_, file_system) == 0) return false;
   file_system_ = file_system;
-  file_identities_.clear();
+  ForgetFiles();
   directories_ = 1;
   RaiseDataChanged();
   return true;
@@ -95,7 +97,7 @@ bool Tazol::InitISOFS(int32_t file_system) {
 
 void Tazol::ClearISO() {
   Call<IntFn>(kClearISO, 0, handle_);
-  file_identities_.clear();
+  ForgetFiles();
   directories_ = 1;
   RaiseDataChanged();
 }
@@ -121,12 +123,12 @@ bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
   return AddISOFile(name, EngineText(original_file_name));
 }
 
-bool Tazol::AddISOFile(QString& name, const QByteArray& source_path) {
+bool Tazol::AddISOFile(QString& name, const QByteArray& source_path, const struct stat* status) {
   const QByteArray entry = EngineText(name);
   // The export reads the bytes up to the first zero byte as they are.
   const int32_t result = Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_,
                                                                           entry.constData(), source_path.constData());
-  if (result != 0) RecordFile(QByteArray(source_path.constData()));
+  if (result != 0) RecordFile(source_path, status);
   return Added(result, name);
 }
 
@@ -291,7 +293,7 @@ bool Tazol::RemoveTrack(int32_t track_no) {
     return false;
   }
   if (audio < 0) {
-    file_identities_.clear();  // the data track goes with the whole data area
+    ForgetFiles();  // the data track goes with the whole data area
     directories_ = 1;
   } else if (static_cast<size_t>(audio) < wave_identities_.size()) {
     wave_identities_.erase(wave_identities_.begin() + audio);
@@ -328,11 +330,64 @@ void Tazol::RecordWave(int32_t track_no) {
   }
 }
 
-void Tazol::RecordFile(const QByteArray& source_path) {
+namespace {
+
+// The hash an added file's record is found by: of the path's bytes up to a
+// zero byte, as the engine reads them.
+size_t PathHash(const QByteArray& source_path) {
+  return qHashBits(source_path.constData(), strnlen(source_path.constData(), static_cast<size_t>(source_path.size())));
+}
+
+}  // namespace
+
+void Tazol::RecordFile(const QByteArray& source_path, const struct stat* status) {
   platform::SourceIdentity identity;
-  if (!platform::IdentifySource(source_path.toStdString(), false, &identity)) return;
-  QList<platform::SourceIdentity>& added = file_identities_[source_path];
-  if (!added.contains(identity)) added.append(identity);
+  if (status != nullptr) {
+    if (!S_ISREG(status->st_mode)) return;
+    identity = platform::IdentityOfStat(*status);
+  } else if (!platform::IdentifyDataSource(source_path.constData(), &identity)) {
+    return;
+  }
+  added_files_.push_back(
+      AddedFile{PathHash(source_path), identity.device, identity.inode, identity.size, identity.modified});
+}
+
+void Tazol::ForgetFiles() {
+  added_files_.clear();
+  added_files_.shrink_to_fit();
+  added_files_sorted_ = 0;
+}
+
+QList<platform::SourceIdentity> Tazol::AddedFileIdentities(const QByteArray& source_path, int64_t size) {
+  auto order = [](const AddedFile& a, const AddedFile& b) {
+    return std::tie(a.path_hash, a.size, a.device, a.inode, a.modified.seconds, a.modified.nanoseconds) <
+           std::tie(b.path_hash, b.size, b.device, b.inode, b.modified.seconds, b.modified.nanoseconds);
+  };
+  if (added_files_sorted_ < added_files_.size()) {
+    // The records added since the last look join the ordered ones; a path
+    // added again as the same file keeps one record.
+    const auto middle = added_files_.begin() + static_cast<std::ptrdiff_t>(added_files_sorted_);
+    std::sort(middle, added_files_.end(), order);
+    std::inplace_merge(added_files_.begin(), middle, added_files_.end(), order);
+    added_files_.erase(std::unique(added_files_.begin(), added_files_.end()), added_files_.end());
+    added_files_sorted_ = added_files_.size();
+  }
+  AddedFile key;
+  key.path_hash = PathHash(source_path);
+  key.size = size;
+  auto first = std::lower_bound(added_files_.begin(), added_files_.end(), key, [](const AddedFile& a, const AddedFile& b) {
+    return std::tie(a.path_hash, a.size) < std::tie(b.path_hash, b.size);
+  });
+  QList<platform::SourceIdentity> added;
+  for (; first != added_files_.end() && first->path_hash == key.path_hash && first->size == size; ++first) {
+    platform::SourceIdentity identity;
+    identity.device = first->device;
+    identity.inode = first->inode;
+    identity.size = first->size;
+    identity.modified = first->modified;
+    added.append(identity);
+  }
+  return added;
 }
 
 int32_t Tazol::GetTrackCount() { return Call<IntFn>(kGetTrackCount, 0, handle_); }

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -46,8 +45,10 @@ class Tazol final : public QObject, public EngineBinding {
   // `name` becomes the engine's name for the entry on success.
   bool AddISOFile(QString& name, const QString& original_file_name);
   // The same with the host path as the host's bytes (a name that is not
-  // UTF-8 opens only by them); cut at a zero byte.
-  bool AddISOFile(QString& name, const QByteArray& source_path);
+  // UTF-8 opens only by them); cut at a zero byte. `status`, when given, is
+  // the caller's stat of the path taken just before: what the file was when
+  // added is then recorded from it, without a stat of its own.
+  bool AddISOFile(QString& name, const QByteArray& source_path, const struct stat* status = nullptr);
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
@@ -84,10 +85,9 @@ class Tazol final : public QObject, public EngineBinding {
   // the data track, outside the list, or where the file could not be told.
   std::optional<platform::SourceIdentity> AddedWaveIdentity(int32_t track_no);
   // What the data source at `source_path` (the host path an entry lists) was
-  // each time it was added since the data area was last emptied.
-  QList<platform::SourceIdentity> AddedFileIdentities(const QByteArray& source_path) const {
-    return file_identities_.value(source_path);
-  }
+  // each time it was added with `size` bytes since the data area was last
+  // emptied.
+  QList<platform::SourceIdentity> AddedFileIdentities(const QByteArray& source_path, int64_t size);
   // The number of sectors of the laid-out disc.
   int32_t ReadStart();
   // `data` must hold kSectorSize bytes; false without a read otherwise.
@@ -135,8 +135,10 @@ class Tazol final : public QObject, public EngineBinding {
   int32_t AudioIndex(int32_t track_no);
   // Records what the WAV file of track `track_no` is now.
   void RecordWave(int32_t track_no);
-  // Records what the data source at `source_path` is now.
-  void RecordFile(const QByteArray& source_path);
+  // Records what the data source at `source_path` is now, from `status`
+  // when given, else from a stat of the path.
+  void RecordFile(const QByteArray& source_path, const struct stat* status);
+  void ForgetFiles();
 
   // The whole text, which GetTrackText cuts at its buffer.
   QString WholeTrackText(int32_t track_no, int32_t language, int32_t information);
@@ -150,7 +152,22 @@ class Tazol final : public QObject, public EngineBinding {
   std::optional<int32_t> directories_ = 1;
   // In audio track order.
   std::vector<std::optional<platform::SourceIdentity>> wave_identities_;
-  QHash<QByteArray, QList<platform::SourceIdentity>> file_identities_;
+  // What a data source was when it was added, found by its host path's
+  // hash: one flat record per add, without the path or any allocation of
+  // its own. Two paths of the same hash only give each other's records to
+  // compare too, so the check of a source is never weaker for it.
+  struct AddedFile {
+    size_t path_hash = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    platform::FileTime modified;
+
+    bool operator==(const AddedFile&) const = default;
+  };
+  std::vector<AddedFile> added_files_;
+  // Added files from this index on are not yet in hash order.
+  size_t added_files_sorted_ = 0;
 };
 
 }  // namespace sorvel

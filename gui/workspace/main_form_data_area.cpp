@@ -433,7 +433,7 @@ class MainForm::LayoutWalk final : public HostTreeVisitor {
     // Only regular files have contents to read: FIFOs, sockets and devices never reach the engine.
     struct stat status {};
     if (Unusable(path, name) || ::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        !image_.AddISOFile(added, path)) {
+        !image_.AddISOFile(added, path, &status)) {
       form_.Message(QStringLiteral("ファイル ") + HostNameText(path) + QStringLiteral(" は追加できません。"));
       return;
     }

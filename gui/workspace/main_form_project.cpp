@@ -244,7 +244,7 @@ void MainForm::LoadDataLine(const QString& line, QStringList& missing) {
     missing << shown;
     return;
   }
-  if (!image_->AddISOFile(name, *source)) return;
+  if (!image_->AddISOFile(name, *source, &status)) return;
   // The host file's own time only stands in for a stamp the line lacks.
   const QDateTime stamp =
       data.time_stamp ? *data.time_stamp
