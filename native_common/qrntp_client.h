@@ -154,6 +154,7 @@ class QRNTPClient {
   std::atomic<bool> keep_alive_{false};
   std::atomic<bool> silence_check_{false};
   std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> calls_{0};  // calls begun, so the receive thread sees the owner busy
   std::atomic<int> socket_fd_{-1};  // the open socket's descriptor, for waits and wake-ups
   std::mutex fd_mutex_;             // held while that descriptor is closed or shut down
   std::mutex wake_mutex_;

@@ -159,6 +159,7 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
   bool silent = false;
   bool abandoned = false;
   const int fd = socket_->handle();
+  bool drained = true;  // nothing is known to wait in the socket
   auto silence_holds = [&] {
     return wait.silence_ms > 0 && (wait.peer_keeps_alive == nullptr || *wait.peer_keeps_alive);
   };
@@ -205,16 +206,24 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
         last_asked = platform::GetClock().Now();
         continue;  // the check may have taken long: look at the pending bytes and the clock again
       }
-      const int ready = PollFd(fd, POLLIN, slice);
-      if (ready < 0) return false;
-      if (ready == 0) continue;
+      // Once bytes flow (the body right behind its header) the receive is
+      // tried at once; the wait comes first only when the socket was empty.
+      if (drained) {
+        const int ready = PollFd(fd, POLLIN, slice);
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+      }
       ssize_t n;
       do {
         n = ::recv(fd, buffer + got, length - got, MSG_DONTWAIT);
       } while (n < 0 && errno == EINTR);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        drained = true;
+        continue;
+      }
       if (n <= 0) return false;  // closed by the peer, or broken
       got += static_cast<size_t>(n);
+      drained = got < length;
       last_arrival = platform::GetClock().Now();
     }
     return true;
