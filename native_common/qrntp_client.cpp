@@ -191,7 +191,9 @@ bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, cons
   calls_.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard<MutexLock> lock(mutex_);
   if (link_.socket() == nullptr) return false;
+  // The answer is read into the caller's storage.
   std::vector<uint8_t> body;
+  body.swap(*response);
   // A request of the server that arrives meanwhile is served at once, so that
   // a call the server makes at the same time is not left waiting; one the
   // handler does not serve is passed over, and the call waits on.

@@ -54,9 +54,11 @@ class QRNTPClient {
   bool Disconnect();
   bool IsConnected() const;
 
-  // Calls `function` with `request` as body and takes the response body. A call
-  // that fails after its request was sent closes the link, so a late answer is
-  // never taken for a later call's.
+  // Calls `function` with `request` as body and takes the response body (read
+  // into the storage `response` holds, so a buffer kept from call to call is
+  // reused; a failed call leaves it empty). A call that fails after its
+  // request was sent closes the link, so a late answer is never taken for a
+  // later call's.
   bool CallFunction(std::string_view function, uint32_t call_id, const std::vector<uint8_t>& request,
                     std::vector<uint8_t>* response);
   bool CallFunction(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length,
