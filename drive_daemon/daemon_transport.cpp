@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
+#include "native_common/socket_support.h"
 #include "platform/clock.h"
 
 namespace sorvel {
@@ -16,34 +18,50 @@ namespace sorvel {
 namespace {
 
 // A session's connection: exact reads within a total time, so a peer that
-// trickles bytes gains nothing.
+// trickles bytes gains nothing. Small reads (a header, a command block) go
+// through a read-ahead buffer, so that a request and whatever came with it
+// are taken in one receive; large ones go straight to the caller.
 class SocketStream : public DaemonStream {
  public:
   explicit SocketStream(TcpSocket& socket) : socket_(socket) {}
   bool ReceiveExact(uint8_t* buffer, size_t length, long wait_ms) override {
     const auto start = platform::GetClock().Now();
-    size_t got = 0;
+    size_t got = Take(buffer, length);
     while (got < length) {
       // What already waits in the socket is taken whatever the clock says: a
       // daemon that was paused (stopped, swapped out) finds the peer's packets
-      // there, sent while it did not look.
-      ssize_t n;
-      do {
-        n = ::recv(socket_.handle(), buffer + got, length - got, MSG_DONTWAIT);
-      } while (n < 0 && errno == EINTR);
-      if (n == 0) return false;  // closed by the peer
-      if (n > 0) {
-        got += static_cast<size_t>(n);
-        continue;
+      // there, sent while it did not look. After a receive that emptied the
+      // socket the wait comes first (a receive would only find nothing).
+      if (!drained_) {
+        const size_t want = length - got;
+        const bool ahead = want < sizeof ahead_;
+        const size_t room = ahead ? sizeof ahead_ : want;
+        ssize_t n;
+        do {
+          n = ::recv(socket_.handle(), ahead ? ahead_ : buffer + got, room, MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n == 0) return false;  // closed by the peer
+        if (n > 0) {
+          drained_ = static_cast<size_t>(n) < room;
+          if (ahead) {
+            ahead_end_ = static_cast<size_t>(n);
+            got += Take(buffer + got, want);
+          } else {
+            got += static_cast<size_t>(n);
+          }
+          continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        drained_ = true;
       }
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
       const long long left = wait_ms - platform::ElapsedMs(start);
-      if (left <= 0) return false;
-      const int r = socket_.Receive(buffer + got, static_cast<int>(length - got), static_cast<long>(left), false);
-      if (r == 0) return false;  // closed by the peer
       // A wait that ended without data (its time passed, or the process was
       // stopped in it) looks at the socket once more before it counts.
-      if (r > 0) got += static_cast<size_t>(r);
+      const int ready = left > 0 ? PollFd(socket_.handle(), POLLIN, static_cast<long>(left))
+                                 : PollNow(socket_.handle(), POLLIN);
+      if (ready < 0) return false;
+      if (ready == 0 && left <= 0) return false;
+      drained_ = false;
     }
     return true;
   }
@@ -52,7 +70,21 @@ class SocketStream : public DaemonStream {
   }
 
  private:
+  // Copies what the read-ahead buffer holds, up to `length` bytes.
+  size_t Take(uint8_t* buffer, size_t length) {
+    const size_t n = std::min(length, ahead_end_ - ahead_start_);
+    if (n == 0) return 0;
+    std::memcpy(buffer, ahead_ + ahead_start_, n);
+    ahead_start_ += n;
+    if (ahead_start_ == ahead_end_) ahead_start_ = ahead_end_ = 0;
+    return n;
+  }
+
   TcpSocket& socket_;
+  uint8_t ahead_[4096];
+  size_t ahead_start_ = 0;
+  size_t ahead_end_ = 0;
+  bool drained_ = false;  // the last receive took all there was
 };
 
 }  // namespace

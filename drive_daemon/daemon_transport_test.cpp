@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "drive_daemon/remote_test_support.h"
+#include "native_common/little_endian.h"
 #include "native_common/remote_scsi_protocol.h"
 
 namespace sorvel {
@@ -61,6 +62,58 @@ bool RoundTrip(TcpSocket& socket) {
   uint8_t answer[kQrntpHeaderSize];
   return socket.Send(request.data(), static_cast<int>(request.size()), 1000) == static_cast<int>(request.size()) &&
          socket.Receive(answer, sizeof answer, 2000, true) == static_cast<int>(sizeof answer);
+}
+
+// A request of `body_length` bytes of a function nobody handles (answered
+// with an empty header).
+Bytes UnknownRequestWithBody(size_t body_length) {
+  Bytes bytes = UnknownRequest();
+  bytes.resize(kQrntpHeaderSize + body_length, 0x5A);
+  PutLe16(bytes.data(), static_cast<uint16_t>(bytes.size()));
+  return bytes;
+}
+
+Bytes KeepAlive() {
+  Bytes bytes(kQrntpHeaderSize);
+  QRNTPHeader::Make(kQrntpOneWaySubsystem, kQrntpKeepAlive, kQrntpOneWay, 0).Encode(bytes.data());
+  return bytes;
+}
+
+// Requests as the stream may bring them: one cut into single bytes, several
+// (with a keep-alive among them) in one segment, and a large one joined to a
+// small one. Each request gets its answer, in order, on one session.
+TEST(DaemonTransport, RequestsInPiecesOrJoinedAreAnsweredInStep) {
+  DaemonTransport transport{std::string(kRemoteScsiSubsystem)};
+  ASSERT_TRUE(transport.Start(0, 2));
+  TcpSocket socket;
+  ASSERT_TRUE(socket.Connect("127.0.0.1", transport.port(), 1000));
+  auto answers = [&socket](int count) {
+    for (int i = 0; i < count; ++i) {
+      uint8_t answer[kQrntpHeaderSize];
+      if (socket.Receive(answer, sizeof answer, 2000, true) != static_cast<int>(sizeof answer)) return false;
+      if (GetLe16(answer) != kQrntpHeaderSize) return false;
+    }
+    return true;
+  };
+  const Bytes one = UnknownRequestWithBody(48);
+  for (uint8_t byte : one) ASSERT_EQ(socket.Send(&byte, 1, 1000), 1);
+  EXPECT_TRUE(answers(1));
+
+  Bytes joined;
+  for (const Bytes& part : {one, KeepAlive(), UnknownRequest(), one, KeepAlive()}) {
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  ASSERT_EQ(socket.Send(joined.data(), static_cast<int>(joined.size()), 1000), static_cast<int>(joined.size()));
+  EXPECT_TRUE(answers(3));
+
+  joined = UnknownRequestWithBody(kQrntpMaxBody);
+  joined.insert(joined.end(), one.begin(), one.end());
+  const Bytes big_after_small = UnknownRequestWithBody(5000);
+  joined.insert(joined.end(), big_after_small.begin(), big_after_small.end());
+  ASSERT_EQ(socket.Send(joined.data(), static_cast<int>(joined.size()), 1000), static_cast<int>(joined.size()));
+  EXPECT_TRUE(answers(3));
+  EXPECT_TRUE(RoundTrip(socket));
+  EXPECT_EQ(transport.ActiveSessions(), 1u);
 }
 
 TEST(DaemonTransport, ManyConnectionsLeaveNoDescriptorOrThreadBehind) {

@@ -188,9 +188,12 @@ bool QRNTPClient::Disconnect() {
 
 bool QRNTPClient::CallFunction(std::string_view function, uint32_t call_id, const uint8_t* request,
                                size_t request_length, std::vector<uint8_t>* response) {
+  calls_.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard<MutexLock> lock(mutex_);
   if (link_.socket() == nullptr) return false;
+  // The answer is read into the caller's storage.
   std::vector<uint8_t> body;
+  body.swap(*response);
   // A request of the server that arrives meanwhile is served at once, so that
   // a call the server makes at the same time is not left waiting; one the
   // handler does not serve is passed over, and the call waits on.
@@ -368,14 +371,21 @@ int QRNTPClient::ReceiveRound() {
 }
 
 void QRNTPClient::ReceiveLoop() {
+  uint64_t calls_seen = calls_.load();
   while (!stop_) {
     int fd = ReceiveRound();
-    if (fd >= 0) {
+    // While the owner makes calls, each call reads its own answer: waiting on
+    // the socket then would only wake this thread for every answer (and let
+    // it hold the link when the next call wants it).
+    const uint64_t calls = calls_.load();
+    const bool calling = calls != calls_seen;
+    calls_seen = calls;
+    if (fd >= 0 && !calling) {
       // Wait for the peer instead of sleeping, at most 10 ms so that the
       // keep-alive and silence rules keep their pace.
       PollFd(fd, POLLIN, 10);
-    } else if (fd == -2) {
-      // A call holds the link: look again in 10 ms.
+    } else if (fd >= 0 || fd == -2) {
+      // A call holds the link, or calls follow each other: look again in 10 ms.
       std::unique_lock<std::mutex> lock(wake_mutex_);
       wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stop_.load(); });
     } else {

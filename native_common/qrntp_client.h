@@ -54,9 +54,11 @@ class QRNTPClient {
   bool Disconnect();
   bool IsConnected() const;
 
-  // Calls `function` with `request` as body and takes the response body. A call
-  // that fails after its request was sent closes the link, so a late answer is
-  // never taken for a later call's.
+  // Calls `function` with `request` as body and takes the response body (read
+  // into the storage `response` holds, so a buffer kept from call to call is
+  // reused; a failed call leaves it empty). A call that fails after its
+  // request was sent closes the link, so a late answer is never taken for a
+  // later call's.
   bool CallFunction(std::string_view function, uint32_t call_id, const std::vector<uint8_t>& request,
                     std::vector<uint8_t>* response);
   bool CallFunction(std::string_view function, uint32_t call_id, const uint8_t* request, size_t request_length,
@@ -154,6 +156,7 @@ class QRNTPClient {
   std::atomic<bool> keep_alive_{false};
   std::atomic<bool> silence_check_{false};
   std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> calls_{0};  // calls begun, so the receive thread sees the owner busy
   std::atomic<int> socket_fd_{-1};  // the open socket's descriptor, for waits and wake-ups
   std::mutex fd_mutex_;             // held while that descriptor is closed or shut down
   std::mutex wake_mutex_;

@@ -120,8 +120,10 @@ QRNTPLink::ReadResult QRNTPLink::Read(long ms, Packet* packet) {
 QRNTPLink::ReadResult QRNTPLink::ReadFrom(const ReceiveExact& receive, const std::string& subsystem,
                                           const PacketFilter* receive_filter, Packet* packet) {
   uint8_t raw[kQrntpHeaderSize];
-  packet->body.clear();
-  if (!receive(raw, sizeof raw)) return ReadResult::kBroken;
+  if (!receive(raw, sizeof raw)) {
+    packet->body.clear();
+    return ReadResult::kBroken;
+  }
   // Only a header that carries a seed goes through the receive filter.
   std::unique_ptr<PacketFilter> filter;
   if (receive_filter != nullptr && (GetLe32(raw + 38) != 0 || GetLe32(raw + 42) != 0)) {
@@ -130,13 +132,15 @@ QRNTPLink::ReadResult QRNTPLink::ReadFrom(const ReceiveExact& receive, const std
     filter->Transform(raw, raw, sizeof raw);
   }
   packet->header = QRNTPHeader::Decode(raw);
-  if (!packet->header.MagicMatches()) return ReadResult::kBadMagic;
-  if (!packet->header.LengthValid()) return ReadResult::kBroken;
-  const size_t length = packet->header.BodyLength();
-  if (length > 0) {
-    packet->body.resize(length);
-    if (!receive(packet->body.data(), length)) return ReadResult::kBroken;
+  if (!packet->header.MagicMatches() || !packet->header.LengthValid()) {
+    packet->body.clear();
+    return packet->header.MagicMatches() ? ReadResult::kBroken : ReadResult::kBadMagic;
   }
+  const size_t length = packet->header.BodyLength();
+  // The body's storage is reused: a buffer that held a body before is only
+  // cut to size, not cleared and filled again.
+  packet->body.resize(length);
+  if (length > 0 && !receive(packet->body.data(), length)) return ReadResult::kBroken;
   // The body of another subsystem's packet is consumed too, keeping the stream in step.
   if (!packet->header.SubsystemIs(subsystem)) {
     packet->body.clear();
@@ -159,6 +163,7 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
   bool silent = false;
   bool abandoned = false;
   const int fd = socket_->handle();
+  bool drained = true;  // nothing is known to wait in the socket
   auto silence_holds = [&] {
     return wait.silence_ms > 0 && (wait.peer_keeps_alive == nullptr || *wait.peer_keeps_alive);
   };
@@ -205,22 +210,33 @@ QRNTPLink::CallResult QRNTPLink::Call(std::string_view function, uint32_t call_i
         last_asked = platform::GetClock().Now();
         continue;  // the check may have taken long: look at the pending bytes and the clock again
       }
-      const int ready = PollFd(fd, POLLIN, slice);
-      if (ready < 0) return false;
-      if (ready == 0) continue;
+      // Once bytes flow (the body right behind its header) the receive is
+      // tried at once; the wait comes first only when the socket was empty.
+      if (drained) {
+        const int ready = PollFd(fd, POLLIN, slice);
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+      }
       ssize_t n;
       do {
         n = ::recv(fd, buffer + got, length - got, MSG_DONTWAIT);
       } while (n < 0 && errno == EINTR);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        drained = true;
+        continue;
+      }
       if (n <= 0) return false;  // closed by the peer, or broken
       got += static_cast<size_t>(n);
+      drained = got < length;
       last_arrival = platform::GetClock().Now();
     }
     return true;
   };
+  // The answer is read into the storage of `response` (a caller that keeps
+  // its response buffer from call to call reads without allocating).
+  Packet packet;
+  packet.body.swap(*response);
   for (;;) {
-    Packet packet;
     const ReadResult read = ReadFrom(receive, subsystem_, receive_filter_.get(), &packet);
     if (silent) return CallResult::kSilent;
     switch (read) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -508,6 +509,60 @@ TEST(QrntpClientTest, SkipsForeignPacketsAndStrayAnswers) {
   int32_t result = 0;
   EXPECT_TRUE(client.CallFunction("Open", 77, nullptr, 0, &result));
   EXPECT_EQ(result, 1);
+  EXPECT_TRUE(client.IsConnected());
+}
+
+// Answers as the stream may bring them: a keep-alive and the answer's header
+// in one segment with the body trickling after it; a header cut in two; and
+// stray packets, a keep-alive and the answer all in one segment. Every call
+// takes its own answer whole, and the link stays in step.
+TEST(QrntpClientTest, TakesAnswersInPiecesAndJoinedInOneSegment) {
+  std::vector<uint8_t> big(60000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+  const std::vector<uint8_t> keep_alive = Packet(QRNTPHeader::Make("SUBSYSTEM.", "KEEPALIVE", kQrntpOneWay, 0), {});
+  FakePeer peer([&](TcpSocket& s) {
+    auto pause = [] { std::this_thread::sleep_for(milliseconds(20)); };
+    // 1: a keep-alive and the header together, then the body in three pieces.
+    QRNTPHeader request = ReadRequest(s);
+    std::vector<uint8_t> answer = Packet(QRNTPHeader::Make("REMOTESCSI", "Read", kQrntpResponse, request.call_id), big);
+    std::vector<uint8_t> first = keep_alive;
+    first.insert(first.end(), answer.begin(), answer.begin() + kQrntpHeaderSize);
+    SendAll(s, first);
+    pause();
+    const size_t cuts[] = {kQrntpHeaderSize, kQrntpHeaderSize + 1, kQrntpHeaderSize + 30000, answer.size()};
+    for (size_t i = 0; i + 1 < std::size(cuts); ++i) {
+      SendAll(s, std::vector<uint8_t>(answer.begin() + static_cast<std::ptrdiff_t>(cuts[i]),
+                                      answer.begin() + static_cast<std::ptrdiff_t>(cuts[i + 1])));
+      pause();
+    }
+    // 2: the header cut in two, a body of four bytes.
+    request = ReadRequest(s);
+    answer = Packet(QRNTPHeader::Make("REMOTESCSI", "Open", kQrntpResponse, request.call_id), {1, 0, 0, 0});
+    SendAll(s, std::vector<uint8_t>(answer.begin(), answer.begin() + 17));
+    pause();
+    SendAll(s, std::vector<uint8_t>(answer.begin() + 17, answer.end()));
+    // 3: a stray answer, a keep-alive, a foreign packet and the answer in one segment.
+    request = ReadRequest(s);
+    std::vector<uint8_t> joined =
+        Packet(QRNTPHeader::Make("REMOTESCSI", "Read", kQrntpResponse, request.call_id + 1), {9, 9});
+    joined.insert(joined.end(), keep_alive.begin(), keep_alive.end());
+    const std::vector<uint8_t> foreign = Packet(QRNTPHeader::Make("OTHER", "Read", kQrntpResponse, request.call_id), {7});
+    joined.insert(joined.end(), foreign.begin(), foreign.end());
+    answer = Packet(QRNTPHeader::Make("REMOTESCSI", "Read", kQrntpResponse, request.call_id), {5, 6, 7});
+    joined.insert(joined.end(), answer.begin(), answer.end());
+    SendAll(s, joined);
+  });
+  QRNTPClient client(kSubsystem, nullptr, &QuietLog());
+  client.SetSettings(QuickSettings());
+  ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+  std::vector<uint8_t> response;
+  ASSERT_TRUE(client.CallFunction("Read", 21, std::vector<uint8_t>{1}, &response));
+  EXPECT_TRUE(response == big);
+  int32_t result = 0;
+  ASSERT_TRUE(client.CallFunction("Open", 21, nullptr, 0, &result));
+  EXPECT_EQ(result, 1);
+  ASSERT_TRUE(client.CallFunction("Read", 21, std::vector<uint8_t>{2}, &response));
+  EXPECT_EQ(response, (std::vector<uint8_t>{5, 6, 7}));
   EXPECT_TRUE(client.IsConnected());
 }
 

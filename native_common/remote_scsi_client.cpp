@@ -188,7 +188,7 @@ int32_t RemoteScsiClient::ExecCommand(const uint8_t* cdb, int cdb_length, void* 
   // The call waits as long as the command may run (at least a second), as
   // long as the host is heard from within the link's receive time-out.
   client_.SetCallTimeout(static_cast<long>(std::max<uint32_t>(timeout_seconds, 1)) * 1000);
-  std::vector<uint8_t> response;
+  std::vector<uint8_t>& response = response_;
   const bool called = client_.CallFunction(kRemoteScsiExecCommand, call_id_, request, &response);
   SetSenseBytes(0xFF, 0xFF, 0xFF);
   if (!called || response.size() < kExecCommandReplySize) return -1;

@@ -121,6 +121,7 @@ class RemoteScsiClient : public ScsiPassThrough {
   std::string host_;    // of the open remote drive
   uint16_t port_ = 0;
   std::string device_;  // its name on the host ("\\.\X:")
+  std::vector<uint8_t> response_;  // the last command's answer; its storage serves the next
   std::optional<platform::Clock::TimePoint> unreached_at_;  // the last Reopen that reached no answer or only refusals
 };
 

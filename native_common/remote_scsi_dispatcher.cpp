@@ -110,9 +110,9 @@ void RemoteScsiDispatcher::ExecCommand(const uint8_t* request, size_t length, st
                                             static_cast<uint32_t>(data_length), reply.sense, write, timeout);
   if (reply.result == -1) std::memset(reply.sense, 0xFF, sizeof reply.sense);
   reply.data_length = write ? 0 : block.data_in_length;
-  response->assign(kExecCommandReplySize + (write ? 0 : data_length), 0);
+  response->assign(kExecCommandReplySize, 0);
   reply.Encode(response->data());
-  if (!write) std::memcpy(response->data() + kExecCommandReplySize, data, data_length);
+  if (!write) response->insert(response->end(), data, data + data_length);
 }
 
 }  // namespace sorvel

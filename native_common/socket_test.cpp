@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "native_common/socket_set.h"
@@ -147,6 +151,39 @@ TEST(TcpSocketTest, SendToStalledPeerStopsAtTimeOut) {
   int sent = pair.client.Send(data.data(), static_cast<int>(data.size()), 50);
   EXPECT_LT(sent, static_cast<int>(data.size()));
   EXPECT_LT(MsSince(start), 2000);
+}
+
+// Each packet goes out in one send and waits for its answer: both ends send
+// without holding small segments back.
+TEST(TcpSocketTest, ConnectedAndAcceptedEndsSendWithoutDelay) {
+  TcpPair pair;
+  for (int fd : {pair.client.handle(), pair.server->handle()}) {
+    int on = 0;
+    socklen_t len = sizeof on;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len), 0);
+    EXPECT_NE(on, 0);
+  }
+}
+
+// A send larger than the socket buffers waits for room and delivers every
+// byte in order to a reader that takes them slowly.
+TEST(TcpSocketTest, SendLargerThanTheBuffersArrivesWhole) {
+  TcpPair pair;
+  std::vector<uint8_t> data(4 << 20);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+  std::vector<uint8_t> got;
+  std::thread reader([&] {
+    std::vector<uint8_t> chunk(100000);
+    while (got.size() < data.size()) {
+      const int n = pair.server->Receive(chunk.data(), static_cast<int>(chunk.size()), 5000, false);
+      if (n <= 0) break;
+      got.insert(got.end(), chunk.begin(), chunk.begin() + n);
+      if (got.size() < (1u << 20)) std::this_thread::sleep_for(milliseconds(1));
+    }
+  });
+  EXPECT_EQ(pair.client.Send(data.data(), static_cast<int>(data.size()), 20000), static_cast<int>(data.size()));
+  reader.join();
+  EXPECT_TRUE(got == data);
 }
 
 TEST(TcpSocketTest, ListenAgainRightAfterClose) {

@@ -22,6 +22,13 @@ bool SetNonBlocking(int fd, bool on) {
   return ::fcntl(fd, F_SETFL, flags) == 0;
 }
 
+// Every packet goes out in one send and is answered before the next one:
+// small packets must not wait for the peer's acknowledgement of the last one.
+void SetNoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
 void CloseFd(int fd) {
   // close() is not retried on EINTR: on Linux the descriptor is gone either way.
   ::close(fd);
@@ -66,6 +73,7 @@ std::unique_ptr<TcpSocket> TcpSocket::Accept(long ms) {
     CloseFd(fd);
     return nullptr;
   }
+  SetNoDelay(fd);
   auto socket = std::make_unique<TcpSocket>();
   socket->fd_ = fd;
   socket->mode_ = kConnected;
@@ -107,6 +115,7 @@ bool TcpSocket::Connect(const std::string& host, uint16_t port, long ms) {
     CloseFd(fd);
     return false;
   }
+  SetNoDelay(fd);
   fd_ = fd;
   mode_ = kConnected;
   RecordAddresses();
@@ -120,25 +129,35 @@ int TcpSocket::Send(const void* data, int length, long ms) {
   const int limit = PollTimeoutMs(ms);
   const auto start = platform::GetClock().Now();
   int sent = 0;
+  // The send is tried first: a socket with room in its buffer (the usual
+  // case) needs no wait, so the poll is only made when the buffer is full.
+  bool wait_first = false;
   while (sent < length) {
-    long wait = ms;
-    if (limit >= 0) {
-      long long left = limit - platform::ElapsedMs(start);
-      if (left <= 0) break;
-      wait = static_cast<long>(left);
-    }
-    int ready = PollFd(fd_, POLLOUT, wait);
-    if (ready <= 0) {
-      if (sent == 0) return -1;
-      break;
+    if (wait_first) {
+      long wait = ms;
+      if (limit >= 0) {
+        long long left = limit - platform::ElapsedMs(start);
+        if (left <= 0) break;
+        wait = static_cast<long>(left);
+      }
+      int ready = PollFd(fd_, POLLOUT, wait);
+      if (ready <= 0) {
+        if (sent == 0) return -1;
+        break;
+      }
     }
     ssize_t n = ::send(fd_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        wait_first = true;
+        continue;
+      }
       break;
     }
     if (n == 0) break;
     sent += static_cast<int>(n);
+    wait_first = true;  // what is left did not fit: wait for room
   }
   return sent;
 }

@@ -26,6 +26,7 @@ class TcpSocket {
   bool Listen(uint16_t port, int backlog);
 
   // Waits up to `ms` for a connection; the new connected socket or nullptr.
+  // Connected and accepted sockets send without delay (TCP_NODELAY).
   std::unique_ptr<TcpSocket> Accept(long ms);
 
   // Connects to host:port. With ms > 0 the connect is non-blocking and bounded
@@ -33,7 +34,8 @@ class TcpSocket {
   // exists; on failure the socket is closed. Result: a connected socket exists.
   bool Connect(const std::string& host, uint16_t port, long ms);
 
-  // Waits until writable, then sends as much of `data` as the time-out allows.
+  // Sends as much of `data` as the time-out allows, waiting for room in the
+  // socket's buffer only when it is full.
   // Returns the bytes sent (the caller compares with `length`), -1 when the
   // wait timed out or failed before any byte went out, 0 for an empty send or
   // an error before any byte. A closed peer never raises SIGPIPE.
