@@ -937,9 +937,9 @@ MediaState StateOnDisk(const std::string& path) {
 // is answered, and each save puts a whole new file in place: one opened
 // before it still reads whole, the state it had.
 TEST_F(SoftMmcDriveTest, EveryKeptChangeIsInTheStateFileAtOnce) {
-  const std::string spec = Spec("medium=dvd-r");
-  const std::string path = spec.substr(0, spec.find(','));
-  Drive d(spec);
+  const std::string entry = Spec("medium=dvd-r");
+  const std::string path = entry.substr(0, entry.find(','));
+  Drive d(entry);
   EXPECT_EQ(d.None({0x1E, 0, 0, 0, 1, 0}).status, 0);
   EXPECT_TRUE(StateOnDisk(path).locked);
   std::ifstream before(path, std::ios::binary);
@@ -968,12 +968,12 @@ TEST_F(SoftMmcDriveTest, EveryKeptChangeIsInTheStateFileAtOnce) {
 // A link left at the name of the next state is not followed: the file it
 // names keeps its bytes, and the state is saved all the same.
 TEST_F(SoftMmcDriveTest, LinkAtTheNextStateNameIsNotFollowed) {
-  const std::string spec = Spec("medium=cd-r");
-  const std::string path = spec.substr(0, spec.find(','));
+  const std::string entry = Spec("medium=cd-r");
+  const std::string path = entry.substr(0, entry.find(','));
   const std::filesystem::path victim = dir_ / "victim";
   { std::ofstream(victim) << "keep me"; }
   std::filesystem::create_symlink(victim, path + ".new");
-  Drive d(spec);
+  Drive d(entry);
   EXPECT_EQ(d.None({0x1E, 0, 0, 0, 1, 0}).status, 0);
   EXPECT_TRUE(StateOnDisk(path).locked);
   std::ifstream in(victim);
