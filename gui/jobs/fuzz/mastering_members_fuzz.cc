@@ -96,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // DVD, on which a burn is refused at once.
   {
     std::string error;
-    auto device = platform::emu::SoftMmcDrive::Open({StatePath(), "cd-r", "", "", "", false}, &error);
+    platform::emu::DriveSettings settings;
+    settings.state_path = StatePath();
+    settings.medium = "cd-r";
+    auto device = platform::emu::SoftMmcDrive::Open(settings, &error);
     if (device == nullptr) std::abort();
     switch (input.ConsumeIntegralInRange<int>(0, 15)) {
       case 0: device->InsertDisc("cd-r", "", &error); break;
