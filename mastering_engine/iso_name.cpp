@@ -1,5 +1,7 @@
 #include "mastering_engine/iso_name.h"
 
+#include <algorithm>
+
 #include "native_common/cp932.h"
 #include "platform/text_encoding.h"
 
@@ -117,6 +119,14 @@ std::string TildeName(const std::string& base, const std::string& ext, size_t bu
   return {};
 }
 
+// Whether `base` ends in "~" and a number from 1, as the "~n" loop makes it.
+bool HasTildeSuffix(const std::string& base) {
+  const size_t tilde = base.rfind('~');
+  if (tilde == std::string::npos || tilde + 1 >= base.size() || base[tilde + 1] == '0') return false;
+  return std::all_of(base.begin() + static_cast<std::ptrdiff_t>(tilde) + 1, base.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Steps shared by the 8.3 rules: replace, upper-case, split, dots of the base to "_".
 void DosParts(const std::string& cp932, std::string* base, std::string* ext) {
   std::string s = UpperCp932(ReplaceCp932(cp932, kForbiddenDos));
@@ -220,6 +230,13 @@ std::string ConvertIsoNameRule(std::string_view name, int variant, bool is_direc
       }
       if (!base.empty() && base.size() <= 8 && ext.size() <= 4) return NameFromCp932(base + ext);
       size_t budget = variant == kIsoLevel2 ? (is_directory ? 31 : 27) : 8;
+      // A level 2 name that already is such a candidate (a project's saved
+      // name loaded again) stays as it is, rather than gaining a "~1" at
+      // every load.
+      if (variant == kIsoLevel2 && base.size() <= budget && ext.size() <= 4 && HasTildeSuffix(base)) {
+        std::string kept = NameFromCp932(base + ext);
+        if (!taken(kept)) return kept;
+      }
       return TildeName(base, ext, budget, taken, hints);
     }
     case kIsoRomeo:

@@ -68,7 +68,12 @@ INSTANTIATE_TEST_SUITE_P(Level2, NameRuleTest,
                                            NameCase{2, true, "a.b.c", "A_B"},
                                            NameCase{2, false, Repeat("x", 40) + ".doc", Repeat("X", 25) + "~1.DOC"},
                                            NameCase{2, true, Repeat("d", 40), Repeat("D", 29) + "~1"},
-                                           NameCase{2, false, "データ.txt", ""}));
+                                           NameCase{2, false, "データ.txt", ""},
+                                           // A name the rule made, given again (a project loaded), stays.
+                                           NameCase{2, false, "LONGFILENAME~1.TXT", "LONGFILENAME~1.TXT"},
+                                           NameCase{2, true, "TQMENUBARREE~12", "TQMENUBARREE~12"},
+                                           NameCase{2, true, "longname~0", "LONGNAME~0~1"},
+                                           NameCase{2, true, "longname~x1", "LONGNAME~X1~1"}));
 
 INSTANTIATE_TEST_SUITE_P(Romeo, NameRuleTest,
                          ::testing::Values(NameCase{3, false, "Mixed Case.txt", "MIXED CASE.TXT"},
