@@ -47,34 +47,6 @@ constexpr int kRounds = 3;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// A data CD image of real (not sparse) sectors, each stamped with its LBA.
-fs::path MakeImage(const fs::path& dir) {
-  const fs::path iso = dir / "disc.iso";
-  std::ofstream out(iso, std::ios::binary);
-  std::vector<char> block(2048 * 512);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 7));
-  for (int32_t lba = 0; lba < kSectors; lba += 512) {
-    const int32_t n = std::min(512, kSectors - lba);
-    for (int32_t k = 0; k < n; ++k) std::memcpy(&block[static_cast<size_t>(k) * 2048], &lba, sizeof lba);
-    out.write(block.data(), static_cast<std::streamsize>(n) * 2048);
-  }
-  return iso;
-}
-
-// A DVD image of `sectors` real sectors, each stamped with its LBA.
-fs::path MakeDvdImage(const fs::path& dir, int32_t sectors) {
-  const fs::path iso = dir / "dvd.iso";
-  std::ofstream out(iso, std::ios::binary);
-  std::vector<char> block(2048 * 512);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 137 + (i >> 9));
-  for (int32_t lba = 0; lba < sectors; lba += 512) {
-    const int32_t n = std::min(512, sectors - lba);
-    for (int32_t k = 0; k < n; ++k) std::memcpy(&block[static_cast<size_t>(k) * 2048], &lba, sizeof lba);
-    out.write(block.data(), static_cast<std::streamsize>(n) * 2048);
-  }
-  return iso;
-}
-
 // dd copying `image` to `copy`; with `flush`, the copy flushed to the disk before dd ends.
 double TimeDd(const fs::path& image, const fs::path& copy, bool flush = false) {
   const std::string command = "dd if='" + image.string() + "' of='" + copy.string() + "' bs=1M status=none" +
@@ -136,7 +108,7 @@ bool Job(sorvel::Trelin& device, const QString& out, int64_t* events) {
 void BM_DiscReaderDataCd(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
-  const fs::path iso = MakeImage(root);
+  const fs::path iso = sorvel::bench::MakeStampedImage(root, "disc.iso", kSectors);
   const std::string map = "D:=emu:" + (root / "drive.state").string() + ",medium=cd-rom,image=" + iso.string();
   setenv("SORVEL_DRIVES", map.c_str(), 1);
   sorvel::bench::UseBuiltEngines();
@@ -193,7 +165,7 @@ constexpr int32_t kDvdSectors = 524288;  // 1 GiB
 void BM_DiscReaderDvdToFlushedImage(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
-  const fs::path iso = MakeDvdImage(root, kDvdSectors);
+  const fs::path iso = sorvel::bench::MakeStampedImage(root, "dvd.iso", kDvdSectors);
   const std::string map = "D:=emu:" + (root / "dvd.state").string() + ",medium=dvd-rom,image=" + iso.string();
   setenv("SORVEL_DRIVES", map.c_str(), 1);
   sorvel::bench::UseBuiltEngines();

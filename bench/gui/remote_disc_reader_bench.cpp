@@ -31,20 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int32_t kSectors = 333000;  // 700 MB of user data
 constexpr int kRounds = 3;
 
-// A data CD image of real (not sparse) sectors, each stamped with its LBA.
-fs::path MakeImage(const fs::path& dir) {
-  const fs::path iso = dir / "disc.iso";
-  std::ofstream out(iso, std::ios::binary);
-  std::vector<char> block(2048 * 512);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 7));
-  for (int32_t lba = 0; lba < kSectors; lba += 512) {
-    const int32_t n = std::min(512, kSectors - lba);
-    for (int32_t k = 0; k < n; ++k) std::memcpy(&block[static_cast<size_t>(k) * 2048], &lba, sizeof lba);
-    out.write(block.data(), static_cast<std::streamsize>(n) * 2048);
-  }
-  return iso;
-}
-
 // Seconds the job took to read the disc into `out`; -1 when it failed.
 double TimeJob(sorvel::Trelin& device, const QString& out) {
   sorvel::DiscReader reader;
@@ -60,7 +46,7 @@ double TimeJob(sorvel::Trelin& device, const QString& out) {
 void BM_DiscReaderRemoteDataCd(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
-  const fs::path iso = MakeImage(root);
+  const fs::path iso = sorvel::bench::MakeStampedImage(root, "disc.iso", kSectors);
   // The engine's drive and the daemon's drive: the same disc, a state file each.
   const std::string local_map = "D:=emu:" + (root / "local.state").string() + ",medium=cd-rom,image=" + iso.string();
   const std::string remote_map =
