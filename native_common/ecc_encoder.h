@@ -35,12 +35,13 @@ class EccEncoder {
   // initial value 0, no inversion); `edc` continues a running value.
   static uint32_t ComputeEdc(const uint8_t* data, size_t length, uint32_t edc = 0);
 
+  // P parity over 12..2075 into 2076..2247, Q parity over 12..2247 into 2248..2351.
+  static void ComputeParity(uint8_t* sector);
+
  private:
   static void WriteSync(uint8_t* sector);
   static void WriteHeader(uint8_t* sector, int32_t lba, uint8_t mode);
   static void StoreEdc(uint8_t* out, uint32_t edc);
-  // P parity over 12..2075 into 2076..2247, Q parity over 12..2247 into 2248..2351.
-  static void ComputeParity(uint8_t* sector);
 };
 
 }  // namespace sorvel

@@ -10,8 +10,10 @@
 
 namespace sorvel::testing {
 
-ScratchDir::ScratchDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "sorvel-test-XXXXXX").string();
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+
+ScratchDir::ScratchDir(const std::filesystem::path& parent) {
+  std::string tmpl = (parent / "sorvel-test-XXXXXX").string();
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
 }

@@ -6,10 +6,12 @@
 
 namespace sorvel::testing {
 
-// A new empty folder under the system's temporary folder, removed by the destructor.
+// A new empty folder under the system's temporary folder (or under `parent`),
+// removed by the destructor.
 class ScratchDir {
  public:
   ScratchDir();
+  explicit ScratchDir(const std::filesystem::path& parent);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

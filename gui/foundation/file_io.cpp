@@ -99,6 +99,19 @@ void FileIO::StartWriteBack(int64_t offset, int64_t length) const {
   if (fd_ >= 0 && length > 0) ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
+bool FileIO::SettleWritten(int64_t offset, int64_t length) const {
+  if (fd_ < 0 || length <= 0) return true;
+  constexpr unsigned kWait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  int rc;
+  do {
+    rc = ::sync_file_range(fd_, offset, length, kWait);
+  } while (rc != 0 && errno == EINTR);
+  // The wait takes the error over from the file: it is this writer's to report.
+  if (rc != 0 && (errno == EIO || errno == ENOSPC || errno == EDQUOT)) return false;
+  ::posix_fadvise(fd_, offset, length, POSIX_FADV_DONTNEED);
+  return true;
+}
+
 int64_t FileIO::GetSize() const {
   if (fd_ < 0) return 0;
   struct stat st {};

@@ -59,6 +59,13 @@ class FileIO {
   // without waiting (a hint: errors show at the final flush), so that a long
   // output's write-back overlaps its job instead of waiting at its end.
   void StartWriteBack(int64_t offset, int64_t length) const;
+  // Waits until the pages of [offset, offset + length) are on the disk and
+  // drops them from the page cache, so that a long output reuses a few
+  // megabytes of cache instead of growing it (and evicting the user's) with
+  // every byte. False on a write error, which the final flush would no
+  // longer report; a file that cannot be synced this way (a pipe) is not
+  // an error.
+  bool SettleWritten(int64_t offset, int64_t length) const;
   // Why the last OpenFile failed.
   const FileProblem& OpenProblem() const { return problem_; }
 

@@ -13,7 +13,8 @@ constexpr size_t kMaxQueued = 4;
 // one being filled.
 constexpr size_t kMaxBlocks = kMaxQueued + 2;
 // The write-back of what was written is started every this many bytes, so
-// that the flush at the output's commit finds little left to write.
+// that the flush at the output's commit finds little left to write; the
+// step started before is then waited for and leaves the page cache.
 constexpr int64_t kWriteBackStep = 8 << 20;
 
 }  // namespace
@@ -95,6 +96,7 @@ bool BackgroundFileWriter::Finish() {
 
 void BackgroundFileWriter::Run() {
   int64_t written_back = file_.GetPointer();  // where the write-back started last
+  int64_t settled = written_back;              // what lies before is on the disk and out of the cache
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
@@ -110,6 +112,8 @@ void BackgroundFileWriter::Run() {
     }
     if (const int64_t end = file_.GetPointer(); ok && end - written_back >= kWriteBackStep) {
       file_.StartWriteBack(written_back, end - written_back);
+      ok = file_.SettleWritten(settled, written_back - settled);
+      settled = written_back;
       written_back = end;
     }
     lock.lock();

@@ -1,10 +1,15 @@
 #include "gui/jobs/background_file_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "gui/model/model_test_util.h"
 #include "testing/file_bytes.h"
@@ -140,6 +145,49 @@ TEST(BackgroundFileWriter, BlocksAreReused) {
   // Six blocks of 257 pages each at most; 128 fresh blocks would be 33,000.
   EXPECT_LT(after.ru_minflt - before.ru_minflt, 4000);
   EXPECT_EQ(file.GetSize(), int64_t{128} << 20);
+}
+
+// How many of the file's pages the page cache holds.
+size_t ResidentPages(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return SIZE_MAX;
+  const size_t size = std::filesystem::file_size(path);
+  void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) return SIZE_MAX;
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((size + page - 1) / page);
+  size_t count = SIZE_MAX;
+  if (::mincore(map, size, resident.data()) == 0) {
+    count = 0;
+    for (unsigned char r : resident) count += r & 1;
+  }
+  ::munmap(map, size);
+  return count;
+}
+
+// A long output leaves the page cache behind it as it goes: an image of
+// gigabytes neither grows the cache nor evicts the user's, and it reuses
+// pages the system just freed. The folder is beside the test program, on a
+// disk: a tmpfs keeps its files in the cache by nature.
+TEST(BackgroundFileWriter, WrittenBytesLeaveThePageCache) {
+  std::error_code ec;
+  ScratchDir dir(std::filesystem::read_symlink("/proc/self/exe", ec).parent_path());
+  FileIO file;
+  ASSERT_TRUE(file.OpenFile(Q(dir / "long"), kGenericWrite, kCreateAlways, 0));
+  const std::string sector = Pattern(2048, 5);
+  {
+    BackgroundFileWriter writer(file, 1 << 20);
+    for (int i = 0; i < 32768; ++i) ASSERT_TRUE(writer.Append(sector.data(), 2048));  // 64 MiB
+    ASSERT_TRUE(writer.Finish());
+  }
+  file.CloseFile();
+  // The last two write-back steps of 8 MiB and a block may stay: 4,352 pages.
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  EXPECT_LE(ResidentPages(dir / "long"), ((17u << 20) / page));
+  const std::string bytes = ReadFileBytes(dir / "long");
+  ASSERT_EQ(bytes.size(), size_t{64} << 20);
+  EXPECT_EQ(bytes.compare(bytes.size() - 2048, 2048, sector), 0);
 }
 
 }  // namespace
