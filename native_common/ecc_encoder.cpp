@@ -136,23 +136,33 @@ void EccEncoder::ComputeParity(uint8_t* sector) {
   }
 
   // Q: diagonal d (0..25) takes the word of row (d + c) mod 26 in column c for
-  // c = 0..42 (word index 44c + 43d modulo 1,118). Each column is laid out twice
-  // over, so the words of column c in diagonal order are 26 consecutive words
-  // starting at row c mod 26.
+  // c = 0..42 (word index 44c + 43d modulo 1,118). Step c gathers column c in
+  // diagonal order, four words to a 64-bit lane word assembled in registers
+  // (a gather through memory would cost a store per word and stall the wide
+  // loads that follow).
   {
-    uint16_t columns[43][64];
-    for (auto& column : columns) std::memset(column + 52, 0, 12 * sizeof(uint16_t));  // padding lanes
-    for (size_t row = 0; row < 26; ++row) {
-      const uint8_t* src = matrix + row * 86;
-      for (size_t c = 0; c < 43; ++c) {
-        uint16_t word;
-        std::memcpy(&word, src + 2 * c, 2);
-        columns[c][row] = columns[c][row + 26] = word;
+    static constexpr std::array<uint16_t, 52> kRowOffset = [] {
+      std::array<uint16_t, 52> t{};
+      for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint16_t>((i % 26) * 86);
+      return t;
+    }();
+    uint64_t a[7] = {};
+    uint64_t b[7] = {};
+    for (size_t c = 0; c < 43; ++c) {
+      const uint8_t* column = matrix + 2 * c;
+      const uint16_t* rows = kRowOffset.data() + c % 26;
+      uint64_t step[7];
+      for (size_t w = 0; w < 7; ++w) {
+        uint64_t x = 0;
+        for (size_t k = 0; k < 4 && 4 * w + k < 26; ++k) {
+          uint16_t word;
+          std::memcpy(&word, column + rows[4 * w + k], 2);
+          x |= uint64_t{word} << (16 * k);
+        }
+        step[w] = x;
       }
+      HornerStep(a, b, reinterpret_cast<const uint8_t*>(step));
     }
-    uint64_t a[8] = {};
-    uint64_t b[8] = {};
-    for (size_t c = 0; c < 43; ++c) HornerStep(a, b, reinterpret_cast<const uint8_t*>(&columns[c][c % 26]));
     StoreParity<52>(a, b, sector + kQParityOffset);
   }
 }
