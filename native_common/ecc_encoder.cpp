@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "native_common/msf_time.h"
 
 namespace sorvel {
@@ -85,7 +89,9 @@ inline void StoreParity(const uint64_t (&a)[kWords], const uint64_t (&b)[kWords]
 
 }  // namespace
 
-uint32_t EccEncoder::ComputeEdc(const uint8_t* data, size_t length, uint32_t edc) {
+namespace {
+
+uint32_t TableEdc(const uint8_t* data, size_t length, uint32_t edc) {
   size_t i = 0;
   for (; i + 8 <= length; i += 8) {
     const uint8_t* p = data + i;
@@ -95,6 +101,43 @@ uint32_t EccEncoder::ComputeEdc(const uint8_t* data, size_t length, uint32_t edc
   }
   for (; i < length; ++i) edc = (edc >> 8) ^ kEdc[0][(edc ^ data[i]) & 0xFFu];
   return edc;
+}
+
+#if defined(__x86_64__)
+// Carry-less multiplication folds the input 16 bytes a step: the 128 bits
+// so far are multiplied forward past the next 16 bytes and added to them,
+// which keeps their remainder modulo the polynomial. The constants are
+// x^(128+32) and x^(128-32) modulo 0x8001801B, bit-reflected and shifted
+// by one for the reflected product. What is left, 16 bytes and the tail,
+// goes through the tables.
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldedEdc(const uint8_t* data, size_t length, uint32_t edc) {
+  const __m128i k = _mm_set_epi64x(0x1D5934102ll, 0x06C90C100ll);
+  __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)),
+                            _mm_cvtsi32_si128(static_cast<int>(edc)));
+  size_t at = 16;
+  for (; at + 16 <= length; at += 16) {
+    const __m128i low = _mm_clmulepi64_si128(x, k, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(x, k, 0x11);
+    x = _mm_xor_si128(_mm_xor_si128(low, high), _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)));
+  }
+  alignas(16) uint8_t rest[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(rest), x);
+  return TableEdc(data + at, length - at, TableEdc(rest, 16, 0));
+}
+
+const bool kHasCarrylessMultiply = [] {
+  __builtin_cpu_init();  // this may run before the processor model is read for the program
+  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}();
+#endif
+
+}  // namespace
+
+uint32_t EccEncoder::ComputeEdc(const uint8_t* data, size_t length, uint32_t edc) {
+#if defined(__x86_64__)
+  if (length >= 64 && kHasCarrylessMultiply) return FoldedEdc(data, length, edc);
+#endif
+  return TableEdc(data, length, edc);
 }
 
 void EccEncoder::WriteSync(uint8_t* sector) {

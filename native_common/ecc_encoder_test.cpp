@@ -120,6 +120,21 @@ TEST(EccEncoderTest, EdcMatchesBitwiseDefinition) {
     for (auto& b : data) b = static_cast<uint8_t>(rng());
     EXPECT_EQ(EccEncoder::ComputeEdc(data.data(), data.size()), BitwiseEdc(data.data(), data.size()));
   }
+  // Every length across the 16-byte steps of long inputs, from an odd
+  // address, continuing a running value.
+  std::vector<uint8_t> data(2400);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (size_t length = 0; length <= 200; ++length) {
+    const uint8_t* p = data.data() + 1;
+    EXPECT_EQ(EccEncoder::ComputeEdc(p, length), BitwiseEdc(p, length)) << length;
+    const size_t head = length / 3;
+    EXPECT_EQ(EccEncoder::ComputeEdc(p + head, length - head, EccEncoder::ComputeEdc(p, head)),
+              BitwiseEdc(p, length))
+        << length;
+  }
+  for (size_t length : {2056, 2064, 2332}) {
+    EXPECT_EQ(EccEncoder::ComputeEdc(data.data() + 3, length), BitwiseEdc(data.data() + 3, length)) << length;
+  }
 }
 
 TEST(EccEncoderTest, ZeroMode1SectorAtLbaZero) {
