@@ -833,6 +833,47 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
   ExpectDiscHolds(state, iso);
 }
 
+// The same slow link, stopped while the flush runs: the rest of the pass is
+// given up, and the log says where the writing ended, as for a stop during
+// the writes.
+TEST_F(DiscWriteFormTest, AStopDuringTheFlushOfARemoteWriteIsReported) {
+  ASSERT_TRUE(testing::RequireTool("genisoimage"));
+  testing::FixedInterfaces no_interfaces;
+  const fs::path iso = SmallIso(dir_.path(), 12000000);
+  testing::ScopedDriveMap map("");
+  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + env_.State("r.state") + ",medium=dvd-r",
+                                    "D");
+  ASSERT_TRUE(daemon.Start());
+  testing::LoopbackRelay::Behaviour slow;
+  slow.write_delay_ms = 10;
+  slow.answer_discovery = true;
+  testing::LoopbackRelay relay(daemon.port(), slow);
+  ASSERT_NE(relay.port(), 0);
+  DiscWriteForm form;
+  form.show();
+  ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, relay.port()));
+  form.chkVerify()->setChecked(false);
+  form.txtReadFile()->setText(Q(iso));
+  const QString flushing = QStringLiteral("キャッシュフラッシュ中。");
+  bool stopped = false;
+  QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&](int) {
+    const QStringList& lines = form.vbxMain()->lines();
+    if (stopped || lines.isEmpty() || !lines.last().endsWith(flushing)) return;
+    stopped = true;
+    QTimer::singleShot(0, &form, [&] {
+      ui_.QueueAnswer(6);
+      form.cmdStartStop()->click();
+    });
+  });
+  form.cmdStartStop()->click();
+  ASSERT_TRUE(stopped) << Log(form);
+  const QString log = form.vbxMain()->lines().join('\n');
+  const qsizetype flush_at = log.lastIndexOf(flushing);
+  EXPECT_GT(log.indexOf(QStringLiteral("の書き込みに失敗しました。"), flush_at), flush_at) << Log(form);
+  EXPECT_TRUE(log.contains(QStringLiteral("==== 失敗 "))) << Log(form);
+  form.cmdEnd()->click();
+}
+
 // A remote write without the write cache (every command from the window's
 // job) whose daemon is stopped for 4 s, longer than its 3 s silence limit,
 // between two commands: the command sent meanwhile waits in the daemon's

@@ -156,7 +156,9 @@ bool DiscJob::FlushWriteCache(Trelin& drive, bool written, const TOCInformation&
       QThread::msleep(kFlushLookMs);
     }
   }
-  if (!drive.WriteFlush(!whole)) {
+  // A stop during the flush gives the rest of the pass up: it is reported as
+  // a stop during the writes is.
+  if (!drive.WriteFlush(!whole) || written != whole) {
     ReportWriteFailure(drive);
     return false;
   }
