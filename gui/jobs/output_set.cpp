@@ -92,13 +92,15 @@ bool MayRenameOver(const QByteArray& target, const struct stat& st) {
 // A live process of another user (EPERM) holds its file as well. An earlier
 // file's second name left so goes only when it is a hard link of the very
 // file at the target's name (nothing is lost with it); one that may be the
-// only name of an earlier file stays.
+// only name of an earlier file stays, and where no file stands at the
+// target's name (the job was killed between renaming the earlier file aside
+// and putting its own in place) it takes that name back.
 void RemoveStaleTemporaries(const QByteArray& target) {
   const QByteArray folder = FolderOf(target);
   const QByteArray temporary = MarkedNamePrefix(target, kNewFileMark);
   const QByteArray kept = MarkedNamePrefix(target, kOldFileMark);
   struct stat at_target {};
-  const bool target_exists = ::lstat(target.constData(), &at_target) == 0;
+  bool target_exists = ::lstat(target.constData(), &at_target) == 0;
   DIR* dir = ::opendir(folder.constData());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
@@ -108,10 +110,13 @@ void RemoveStaleTemporaries(const QByteArray& target) {
     const QByteArray path = folder + '/' + name;
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != FileSystemUser()) continue;
-    if (name.startsWith(kept) &&
-        !(target_exists && st.st_dev == at_target.st_dev && st.st_ino == at_target.st_ino)) {
+    if (name.startsWith(kept) && !target_exists) {
+      if (RenameToNewName(path.constData(), target.constData())) {
+        target_exists = ::lstat(target.constData(), &at_target) == 0;
+      }
       continue;
     }
+    if (name.startsWith(kept) && !(st.st_dev == at_target.st_dev && st.st_ino == at_target.st_ino)) continue;
     ::unlink(path.constData());
   }
   ::closedir(dir);

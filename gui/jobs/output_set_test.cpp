@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -419,6 +420,39 @@ TEST(OutputSetTest, NextSetRemovesOnlyTheDebrisOfEndedJobsOfThisHost) {
   before[temporary.section('/', -1).toStdString()] = "";
   EXPECT_EQ(Contents(dir.path()), before);
   EXPECT_EQ(before.count(other_name), 1u);
+}
+
+// A job killed after it renamed the earlier file aside (where the file
+// system has no hard links) and before its own took the name: the next set
+// into that name first gives the earlier file its name back. With a file
+// at the name again, a second such aside stays (it may be the only copy).
+TEST(OutputSetTest, NextSetPutsBackAnEarlierFileAKilledJobLeftAside) {
+  ScratchDir dir;
+  // The killed job's own temporary is swept as any other.
+  std::string aside = TemporaryOfAnEndedProcess(dir / "x.img");
+  ASSERT_NE(aside.find("~new~"), std::string::npos) << aside;
+  aside.replace(aside.find("~new~"), 5, "~old~");
+  std::string second = aside;
+  second.back() = second.back() == 'a' ? 'b' : 'a';
+  const std::map<std::string, std::string> asides = {{aside, "earlier image"}, {second, "an even earlier image"}};
+  for (const auto& [name, bytes] : asides) WriteFileBytes(dir / name, bytes);
+
+  OutputSet next;
+  const QString temporary = next.Add(Q(dir / "x.img"));
+  ASSERT_FALSE(temporary.isEmpty());
+  auto after = Contents(dir.path());
+  after.erase(temporary.section('/', -1).toStdString());
+  ASSERT_EQ(after.size(), 2u);
+  ASSERT_EQ(after.count("x.img"), 1u);
+  // The one that went back has no second name left; the other stays as it was.
+  const auto stayed = std::find_if(asides.begin(), asides.end(), [&](const auto& a) { return after.count(a.first); });
+  ASSERT_NE(stayed, asides.end());
+  EXPECT_EQ(after[stayed->first], stayed->second);
+  const auto returned = stayed == asides.begin() ? std::next(asides.begin()) : asides.begin();
+  EXPECT_EQ(after["x.img"], returned->second);
+  WriteFileBytes(temporary.toStdString(), "new image");
+  ASSERT_TRUE(next.Commit());
+  EXPECT_EQ(ReadFileBytes(dir / "x.img"), "new image");
 }
 
 // Another user's temporary left by an ended job is not this user's to sweep.
