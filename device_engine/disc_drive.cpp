@@ -164,6 +164,7 @@ void DiscDrive::ResetReadState() {
   subchannel_offset_ = 0;
   fifo_.Clear();
   fifo_lba_ = 0;
+  ahead_at_ = ahead_end_ = 0;
   single_sector_countdown_ = 0;
   current_track_ = 0;
   current_index_ = 0;
@@ -211,10 +212,10 @@ bool DiscDrive::ReadFromDrive(uint8_t* buffer, int32_t lba, int32_t count) {
 
 bool DiscDrive::ReadThroughFifo(uint8_t* buffer, int32_t lba) {
   const size_t size = SectorSize();
-  const auto size32 = static_cast<int32_t>(size);
-  if (fifo_.Size() >= size32 && lba == fifo_lba_) {
-    fifo_.Read(buffer, size32);
-    ++fifo_lba_;
+  if (ahead_end_ - ahead_at_ >= size && lba == ahead_lba_) {
+    std::memcpy(buffer, ahead_.data() + ahead_at_, size);
+    ahead_at_ += size;
+    ++ahead_lba_;
     return true;
   }
   for (;;) {
@@ -227,26 +228,26 @@ bool DiscDrive::ReadThroughFifo(uint8_t* buffer, int32_t lba) {
     }
     n = static_cast<int32_t>(std::min<int64_t>(n, int64_t{last_lba_} - lba + 1));
     if (n <= 0) return false;
-    std::vector<uint8_t> block(size * static_cast<size_t>(n));
-    if (ReadFromDrive(block.data(), lba, n)) {
-      fifo_.Clear();
-      fifo_.Append(block.data() + size, size32 * (n - 1));
-      fifo_lba_ = lba + 1;
-      std::memcpy(buffer, block.data(), size);
+    const size_t bytes = size * static_cast<size_t>(n);
+    if (ahead_.size() < bytes) ahead_.resize(bytes);
+    ahead_at_ = ahead_end_ = 0;
+    if (ReadFromDrive(ahead_.data(), lba, n)) {
+      std::memcpy(buffer, ahead_.data(), size);
+      ahead_at_ = size;
+      ahead_end_ = bytes;
+      ahead_lba_ = lba + 1;
       return true;
     }
     if (n == 1) return false;
     // One bad sector spoils a whole block: read the next ones one by one.
     single_sector_countdown_ = buffering_block_length_;
-    fifo_.Clear();
-    fifo_lba_ = lba;
     if (media_family_ != MFT_CD) return Read10(buffer, lba, 1);
   }
 }
 
 bool DiscDrive::SynthesizePregapSector(uint8_t* buffer, int32_t lba) {
   if (lba < -kFirstPregapLength) return false;
-  fifo_.Clear();
+  ahead_at_ = ahead_end_ = 0;
   const bool good = ReadCd(buffer, first_lba_, 1, command_);
   const int32_t distance = first_lba_ - lba;
   switch (toc_.Track(0).SectorMode) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "device_engine/cue_subcode_builder.h"
 #include "device_engine/mmc_drive.h"
@@ -158,9 +159,15 @@ class DiscDrive : public MmcDrive {
   int32_t last_lba_ = 0;  // inclusive
   TocStructure toc_;
   int16_t buffering_block_length_ = kMaxBufferingBlockLength;
-  // Sectors read ahead (or, writing, not yet sent) and the LBA of the first.
+  // Writing: sectors not yet sent and the LBA of the first.
   ChunkFifo fifo_;
   int32_t fifo_lba_ = 0;
+  // Reading: the last block read, whose bytes [ahead_at_, ahead_end_) are
+  // the sectors from ahead_lba_ on. The buffer is kept from block to block.
+  std::vector<uint8_t> ahead_;
+  size_t ahead_at_ = 0;
+  size_t ahead_end_ = 0;
+  int32_t ahead_lba_ = 0;
   CueSubcodeBuilder builder_;
 
   // Write pass: the next LBA to be written, the session being written and the
