@@ -782,6 +782,30 @@ TEST_F(DiscWriteFormTest, StopEndsARemoteWriteWhoseDaemonStoppedAnswering) {
   form.cmdEnd()->click();
 }
 
+// A DVD-R behind a daemon whose WRITE answers a relay holds back 10 ms.
+struct SlowRemoteLink {
+  SlowRemoteLink(const fs::path& daemon_folder, const std::string& state)
+      : daemon(daemon_folder, "D:=emu:" + state + ",medium=dvd-r", "D") {}
+  // Starts the daemon and the relay and readies `form` to write `iso` on the
+  // drive behind them, without verifying.
+  void Ready(DiscWriteForm& form, testing::ScriptedModalUi& ui, const fs::path& iso) {
+    ASSERT_TRUE(daemon.Start());
+    testing::LoopbackRelay::Behaviour slow;
+    slow.write_delay_ms = 10;
+    slow.answer_discovery = true;
+    relay.emplace(daemon.port(), slow);
+    ASSERT_NE(relay->port(), 0);
+    form.show();
+    ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui, relay->port()));
+    form.chkVerify()->setChecked(false);
+    form.txtReadFile()->setText(Q(iso));
+  }
+
+  testing::ScopedDriveMap map{""};
+  testing::KestrowStandalone daemon;
+  std::optional<testing::LoopbackRelay> relay;
+};
+
 // A slow but healthy link: every WRITE of the remote drive is answered 10 ms
 // late (a relay in front of the daemon). The write cache takes the image much
 // faster than the link, so most of the drive's work is done in the flush at
@@ -793,19 +817,9 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
   const fs::path iso = SmallIso(dir_.path(), 12000000);
   const std::string state = env_.State("r.state");
   {
-    testing::ScopedDriveMap map("");
-    testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + state + ",medium=dvd-r", "D");
-    ASSERT_TRUE(daemon.Start());
-    testing::LoopbackRelay::Behaviour slow;
-    slow.write_delay_ms = 10;
-    slow.answer_discovery = true;
-    testing::LoopbackRelay relay(daemon.port(), slow);
-    ASSERT_NE(relay.port(), 0);
+    SlowRemoteLink link(fs::path(env_.State("daemon")), state);
     DiscWriteForm form;
-    form.show();
-    ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, relay.port()));
-    form.chkVerify()->setChecked(false);
-    form.txtReadFile()->setText(Q(iso));
+    ASSERT_NO_FATAL_FAILURE(link.Ready(form, ui_, iso));
     const QString flushing = QStringLiteral("キャッシュフラッシュ中。");
     std::optional<testing::WindowAnswers> answers;
     std::set<int> flush_progress;
@@ -814,7 +828,7 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
     QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&](int value) {
       const QStringList& lines = form.vbxMain()->lines();
       if (lines.isEmpty() || !lines.last().endsWith(flushing)) return;
-      if (writes_before_flush < 0) writes_before_flush = relay.delayed_writes();
+      if (writes_before_flush < 0) writes_before_flush = link.relay->delayed_writes();
       flush_progress.insert(value);
     });
     // The window is watched from the job's first pump on.
@@ -824,7 +838,7 @@ TEST_F(DiscWriteFormTest, ARemoteWriteOverASlowLinkLetsTheWindowRunThroughTheFlu
     const qint64 longest = answers->longest_gap_ms();
     ASSERT_EQ(ui_.LastText(), kSuccess) << Log(form);
     // Most WRITE commands went out during the flush, which lasted seconds.
-    EXPECT_GT(relay.delayed_writes(), 2 * writes_before_flush);
+    EXPECT_GT(link.relay->delayed_writes(), 2 * writes_before_flush);
     EXPECT_GE(answers->ticks(), 20);
     EXPECT_LT(longest, 1000);
     EXPECT_GE(flush_progress.size(), 5u);
@@ -840,20 +854,9 @@ TEST_F(DiscWriteFormTest, AStopDuringTheFlushOfARemoteWriteIsReported) {
   ASSERT_TRUE(testing::RequireTool("genisoimage"));
   testing::FixedInterfaces no_interfaces;
   const fs::path iso = SmallIso(dir_.path(), 12000000);
-  testing::ScopedDriveMap map("");
-  testing::KestrowStandalone daemon(fs::path(env_.State("daemon")), "D:=emu:" + env_.State("r.state") + ",medium=dvd-r",
-                                    "D");
-  ASSERT_TRUE(daemon.Start());
-  testing::LoopbackRelay::Behaviour slow;
-  slow.write_delay_ms = 10;
-  slow.answer_discovery = true;
-  testing::LoopbackRelay relay(daemon.port(), slow);
-  ASSERT_NE(relay.port(), 0);
+  SlowRemoteLink link(fs::path(env_.State("daemon")), env_.State("r.state"));
   DiscWriteForm form;
-  form.show();
-  ASSERT_NO_FATAL_FAILURE(ChooseRemoteDrive(form, ui_, relay.port()));
-  form.chkVerify()->setChecked(false);
-  form.txtReadFile()->setText(Q(iso));
+  ASSERT_NO_FATAL_FAILURE(link.Ready(form, ui_, iso));
   const QString flushing = QStringLiteral("キャッシュフラッシュ中。");
   bool stopped = false;
   QObject::connect(form.prgMain(), &QProgressBar::valueChanged, &form, [&](int) {
