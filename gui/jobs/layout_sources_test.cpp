@@ -155,5 +155,25 @@ TEST_F(LayoutSourcesTest, FilesAddedAfterACheckAreChecked) {
   EXPECT_TRUE(image_.AddedFileIdentities(B(dir_ / "f40"), 40 % 7).isEmpty());
 }
 
+// A layout large enough to be stated by several threads names the first
+// changed file in its order, whichever thread stated it.
+TEST_F(LayoutSourcesTest, ALargeLayoutNamesItsFirstChangedFile) {
+  ASSERT_TRUE(image_.InitISOFS(4));
+  constexpr int kFiles = 3 * 4096 + 1;
+  for (int i = 0; i < kFiles; ++i) {
+    WriteOld(dir_ / Numbered('f', i), static_cast<size_t>(i % 3), 'x');
+    Add(dir_ / Numbered('f', i), Numbered('F', i).c_str(), i % 3 == 0 ? Record::kEngine : Record::kCaller);
+  }
+  EXPECT_EQ(ChangedLayoutSource(image_), QString());
+  // In the layout's order (of names), F9000 comes after F5001, and F5001 after F12287.
+  testing::WriteFileBytes(dir_ / "f9000", "changed");
+  EXPECT_EQ(ChangedLayoutSource(image_), Changed(dir_ / "f9000"));
+  std::filesystem::remove(dir_ / "f5001");
+  EXPECT_EQ(ChangedLayoutSource(image_), QStringLiteral("ファイル ") + Q(dir_ / "f5001") +
+                                             QStringLiteral(" が見つからないか、通常のファイルではありません。"));
+  testing::WriteFileBytes(dir_ / "f12287", "");
+  EXPECT_EQ(ChangedLayoutSource(image_), Shrunk(dir_ / "f12287"));
+}
+
 }  // namespace
 }  // namespace sorvel
