@@ -40,7 +40,7 @@ class Walk {
   void Run(const QByteArray& path, const QByteArray& name) {
     Probe probe = Look(AT_FDCWD, path, DT_UNKNOWN, -1);
     if (!probe.folder) {
-      visitor_.File(path, name);
+      visitor_.File(path, name, probe.stated ? &probe.status : nullptr);
       return;
     }
     Push(path, name, probe);
@@ -63,6 +63,7 @@ class Walk {
     bool folder = false;
     bool unreadable = false;  // a folder that failed to open for want of something but permission
     int fd = -1;              // the folder opened for reading; -1 when it cannot be read
+    bool stated = false;      // `status` holds a stat of the entry
     struct stat status {};
   };
 
@@ -81,7 +82,7 @@ class Walk {
     if (IsDotOrDotDot(entry.name)) return;
     QByteArray path = path_ + '/' + entry.name;
     if (entry.type == DT_REG) {
-      visitor_.File(path, entry.name);
+      visitor_.File(path, entry.name, nullptr);
       return;
     }
     const size_t depth = stack_.size() - 1;
@@ -92,7 +93,7 @@ class Walk {
     Folder& folder = stack_[depth];
     if (folder.next >= folder.needs_fd_until) Close(folder);
     if (!probe.folder) {
-      visitor_.File(path, entry.name);
+      visitor_.File(path, entry.name, probe.stated ? &probe.status : nullptr);
       return;
     }
     Push(path, std::move(entry.name), probe);
@@ -105,9 +106,9 @@ class Walk {
     // An entry the listing does not call a folder (a link, or any entry where
     // the file system does not say) is looked at once: a file then costs one
     // status query instead of a failed open and a query.
-    if (type != DT_DIR && (::fstatat(base_fd, name.constData(), &probe.status, 0) != 0 ||
-                           !S_ISDIR(probe.status.st_mode))) {
-      return probe;
+    if (type != DT_DIR) {
+      probe.stated = ::fstatat(base_fd, name.constData(), &probe.status, 0) == 0;
+      if (!probe.stated || !S_ISDIR(probe.status.st_mode)) return probe;
     }
     probe.fd = OpenFolder(base_fd, name.constData(), keep_fd);
     if (probe.fd >= 0) {
@@ -117,11 +118,13 @@ class Walk {
       }
       ::close(probe.fd);
       probe.fd = -1;
+      probe.stated = false;
       return probe;
     }
     // Not a folder, or one that cannot be read (its status still tells).
     const int error = errno;
-    probe.folder = ::fstatat(base_fd, name.constData(), &probe.status, 0) == 0 && S_ISDIR(probe.status.st_mode);
+    probe.stated = ::fstatat(base_fd, name.constData(), &probe.status, 0) == 0;
+    probe.folder = probe.stated && S_ISDIR(probe.status.st_mode);
     probe.unreadable = probe.folder && error != EACCES && error != EPERM;
     return probe;
   }

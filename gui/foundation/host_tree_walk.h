@@ -26,7 +26,9 @@ class HostTreeVisitor {
   virtual bool EnterFolder(const QByteArray& path, const QByteArray& name, const struct stat& status) = 0;
   virtual void LeaveFolder() = 0;
   // Anything that is not a folder, a link whose target is missing included.
-  virtual void File(const QByteArray& path, const QByteArray& name) = 0;
+  // `status` is the walk's own stat of it (a link's target's) where it took
+  // one, for an entry the listing does not call a regular file; else null.
+  virtual void File(const QByteArray& path, const QByteArray& name, const struct stat* status) = 0;
   // A folder already on the walk's path; never entered.
   virtual void Loop(const QByteArray& path, const QByteArray& name) = 0;
   // A folder that could not be read for want of something other than

@@ -42,7 +42,7 @@ class Recorder : public HostTreeVisitor {
     return skip_folder.isEmpty() || name != skip_folder;
   }
   void LeaveFolder() override { lines << QStringLiteral("-"); }
-  void File(const QByteArray& path, const QByteArray& name) override {
+  void File(const QByteArray& path, const QByteArray& name, const struct stat*) override {
     lines << "f " + Show(name);
     paths << path;
     if (!throw_at.isEmpty() && name == throw_at) throw std::runtime_error("stop");

@@ -2,7 +2,12 @@
 
 #include <QList>
 #include <QSignalBlocker>
+#include <algorithm>
+#include <limits>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "gui/foundation/host_path.h"
 #include "gui/model/tazol.h"
@@ -16,19 +21,26 @@ using platform::SourceIdentity;
 
 const QString kRoot = QStringLiteral("\\");
 
-// What `host_path` (the source `name` shows) is now, against each identity it
-// was added with; where none was recorded, against the `size` the layout
-// holds for it alone. A data file is only stated (opening a FIFO would wait
-// for a writer); a WAV file's chunks are read too. The host path is taken as
-// bytes, since a name that is not UTF-8 does not survive a round trip
-// through text.
-QString ChangedSource(const QString& name, const QByteArray& host_path, bool wave,
-                      const QList<SourceIdentity>& added, std::optional<int64_t> size = std::nullopt) {
-  SourceIdentity now;
-  if (!(wave ? platform::IdentifySource(host_path.toStdString(), true, &now)
-             : platform::IdentifyDataSource(host_path.constData(), &now))) {
-    return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
-  }
+// What the layout holds for a data entry: its size, and its time in the
+// seconds of the engine's 32-bit time_t.
+struct LaidOut {
+  int64_t size = 0;
+  int64_t seconds = 0;
+};
+
+// A file time's seconds as the engine's records carry them: cut to the
+// 32-bit time_t's range, as the engine cuts them.
+int64_t RecordSeconds(int64_t seconds) {
+  return std::clamp<int64_t>(seconds, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+}
+
+// What the source `name` shows is now (`now`, null where its path names no
+// regular file), against each identity it was added with; where none was
+// recorded, against the size and time the layout holds for it (`laid_out`:
+// what the engine's own stat found when it was added).
+QString SourceProblem(const QString& name, const std::optional<SourceIdentity>& now,
+                      const QList<SourceIdentity>& added, std::optional<LaidOut> laid_out) {
+  if (!now) return QStringLiteral("ファイル %1 が見つからないか、通常のファイルではありません。").arg(name);
   auto problem = [&name](SourceChange change) {
     switch (change) {
       case SourceChange::kShrunk:
@@ -40,36 +52,88 @@ QString ChangedSource(const QString& name, const QByteArray& host_path, bool wav
     }
     return QString();
   };
-  if (added.isEmpty() && size) {
-    SourceIdentity sized = now;
-    sized.size = *size;
-    return problem(platform::CompareSource(sized, now));
+  if (added.isEmpty() && laid_out) {
+    // Compared as far as the layout tells: the size, and the time to the second.
+    SourceIdentity seen = *now;
+    seen.modified = platform::FileTime{RecordSeconds(now->modified.seconds), 0};
+    SourceIdentity then = seen;
+    then.size = laid_out->size;
+    then.modified.seconds = laid_out->seconds;
+    return problem(platform::CompareSource(then, seen));
   }
   for (const SourceIdentity& identity : added) {
-    const QString text = problem(platform::CompareSource(identity, now));
+    const QString text = problem(platform::CompareSource(identity, *now));
     if (!text.isEmpty()) return text;
   }
   return {};
 }
 
-// The data files below the current directory, depth first; the directory is
-// the same again when the walk returns.
-QString ChangedDataFile(Tazol& image) {
+// A data entry's source, as the check compares it.
+struct DataSource {
+  QString name;     // the host path as the layout shows it
+  QByteArray path;  // the same as the host's bytes
+  QList<SourceIdentity> added;
+  LaidOut laid_out;
+};
+
+// Collects the data files below the current directory, depth first; the
+// directory is the same again when the walk returns.
+void CollectDataFiles(Tazol& image, std::vector<DataSource>* sources) {
   QList<ISOFindFile> entries;
-  for (auto entry = image.FindISOFirstFile(); entry; entry = image.FindISONextFile()) {
-    if (entry->Name != QLatin1String(".") && entry->Name != QLatin1String("..")) entries.append(*entry);
+  for (auto entry = image.FindISOFirstFile(false); entry; entry = image.FindISONextFile(false)) {
+    if (entry->Name != QLatin1String(".") && entry->Name != QLatin1String("..")) entries.append(std::move(*entry));
   }
-  for (const ISOFindFile& entry : entries) {
-    QString problem;
+  for (ISOFindFile& entry : entries) {
     if (entry.IsDirectory) {
       if (!image.ChangeISODirectory(entry.Name)) continue;
-      problem = ChangedDataFile(image);
+      CollectDataFiles(image, sources);
       image.ChangeISODirectory(QStringLiteral(".."));
     } else if (!entry.OriginalFileName.isEmpty()) {  // a dummy entry has no source
-      const QByteArray path = entry.SourcePath.isEmpty() ? HostBytesOf(entry.OriginalFileName) : entry.SourcePath;
-      problem = ChangedSource(entry.OriginalFileName, path, false,
-                              image.AddedFileIdentities(entry.SourcePath, int64_t{entry.Size}), int64_t{entry.Size});
+      QByteArray path = entry.SourcePath.isEmpty() ? HostBytesOf(entry.OriginalFileName) : entry.SourcePath;
+      QList<SourceIdentity> added = image.AddedFileIdentities(entry.SourcePath, int64_t{entry.Size});
+      sources->push_back(
+          DataSource{std::move(entry.OriginalFileName), std::move(path), std::move(added), {entry.Size, entry.Time}});
     }
+  }
+}
+
+// The first data file, depth first, that is not what it was when added. A
+// data file is only stated (opening a FIFO would wait for a writer), and the
+// host path is taken as bytes, since a name that is not UTF-8 does not
+// survive a round trip through text. A large layout's files are stated by a
+// few threads at once: a stat costs a system call, which dominates the check.
+QString ChangedDataFile(Tazol& image) {
+  std::vector<DataSource> sources;
+  CollectDataFiles(image, &sources);
+  std::vector<std::optional<SourceIdentity>> now(sources.size());
+  auto identify = [&sources, &now](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      SourceIdentity identity;
+      if (platform::IdentifyDataSource(sources[i].path.constData(), &identity)) now[i] = identity;
+    }
+  };
+  constexpr size_t kFilesPerThread = 4096;
+  const size_t threads = std::min<size_t>({4, std::max(1u, std::thread::hardware_concurrency()),
+                                           (sources.size() + kFilesPerThread - 1) / kFilesPerThread});
+  if (threads <= 1) {
+    identify(0, sources.size());
+  } else {
+    std::vector<std::thread> helpers;
+    const size_t share = (sources.size() + threads - 1) / threads;
+    for (size_t t = 1; t < threads; ++t) {
+      const size_t begin = std::min(sources.size(), t * share);
+      const size_t end = std::min(sources.size(), (t + 1) * share);
+      try {
+        helpers.emplace_back(identify, begin, end);
+      } catch (const std::system_error&) {
+        identify(begin, end);  // no thread to be had: this one does it
+      }
+    }
+    identify(0, std::min(sources.size(), share));
+    for (std::thread& helper : helpers) helper.join();
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const QString problem = SourceProblem(sources[i].name, now[i], sources[i].added, sources[i].laid_out);
     if (!problem.isEmpty()) return problem;
   }
   return {};
@@ -87,8 +151,12 @@ QString ChangedLayoutSource(Tazol& image) {
     const auto data = image.GetTrackInformation(track);
     if (data && !data->WaveFileName.isEmpty()) {
       const auto added = image.AddedWaveIdentity(track);
-      problem = ChangedSource(data->WaveFileName, HostBytesOf(data->WaveFileName), true,
-                              added ? QList<SourceIdentity>{*added} : QList<SourceIdentity>{});
+      // A WAV file's chunks are read too.
+      SourceIdentity identity;
+      std::optional<SourceIdentity> now;
+      if (platform::IdentifySource(HostBytesOf(data->WaveFileName).toStdString(), true, &identity)) now = identity;
+      problem = SourceProblem(data->WaveFileName, now, added ? QList<SourceIdentity>{*added} : QList<SourceIdentity>{},
+                              std::nullopt);
     }
   }
   return problem;

@@ -186,9 +186,12 @@ class LayoutBuilder final : public HostTreeVisitor {
     return true;
   }
   void LeaveFolder() override { layout_.ChangeISODirectory(QStringLiteral("..")); }
-  void File(const QByteArray& path, const QByteArray& name) override {
+  void File(const QByteArray& path, const QByteArray& name, const struct stat* status) override {
     QString added = HostNameText(name);
-    if (!layout_.AddISOFile(added, path))
+    // What the file was when added: from the walk's stat where it took one
+    // (a link), else from the engine's own (a file the listing calls
+    // regular costs no stat of its own).
+    if (!(status != nullptr ? layout_.AddISOFile(added, path, status) : layout_.AddISOFileAsEngineFound(added, path)))
       throw MasteringError(kMasteringFileError,
                            QStringLiteral("ファイル ") + HostNameText(path) + QStringLiteral(" は追加できません。"));
   }

@@ -124,12 +124,20 @@ bool Tazol::AddISOFile(QString& name, const QString& original_file_name) {
 }
 
 bool Tazol::AddISOFile(QString& name, const QByteArray& source_path, const struct stat* status) {
-  const QByteArray entry = EngineText(name);
-  // The export reads the bytes up to the first zero byte as they are.
-  const int32_t result = Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_,
-                                                                          entry.constData(), source_path.constData());
+  const int32_t result = CallAddISOFile(name, source_path);
   if (result != 0) RecordFile(source_path, status);
   return Added(result, name);
+}
+
+bool Tazol::AddISOFileAsEngineFound(QString& name, const QByteArray& source_path) {
+  return Added(CallAddISOFile(name, source_path), name);
+}
+
+int32_t Tazol::CallAddISOFile(const QString& name, const QByteArray& source_path) {
+  const QByteArray entry = EngineText(name);
+  // The export reads the bytes up to the first zero byte as they are.
+  return Call<int32_t(intptr_t, const char*, const char*)>(kAddISOFile, 0, handle_, entry.constData(),
+                                                           source_path.constData());
 }
 
 bool Tazol::AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp) {
@@ -173,7 +181,7 @@ int32_t Tazol::CountDirectories() {
   };
   auto subdirectories = [this] {
     QStringList names;
-    for (auto entry = FindISOFirstFile(); entry; entry = FindISONextFile()) {
+    for (auto entry = FindISOFirstFile(false); entry; entry = FindISONextFile(false)) {
       if (entry->IsDirectory && entry->Name != QLatin1String(".") && entry->Name != QLatin1String(".."))
         names << entry->Name;
     }
@@ -235,7 +243,7 @@ QString Tazol::GetISOCurrentDirectory() {
   return TextFromBuffer(buffer.data(), kTextSize);
 }
 
-std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
+std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index, bool dated) {
   std::array<char, kFindRecordSize> record{};
   if (Call<int32_t(intptr_t, void*)>(export_index, 0, handle_, record.data()) == 0) return nullptr;
   const char* p = record.data();
@@ -245,14 +253,15 @@ std::unique_ptr<ISOFindFile> Tazol::FindStep(size_t export_index) {
   entry->SourcePath = QByteArray(p + 1024, static_cast<qsizetype>(strnlen(p + 1024, 1024)));
   entry->FileAttribute = static_cast<int16_t>(Le32(p + 2048) & 0xFFFF);
   entry->Size = static_cast<uint32_t>(Le32(p + 2052));
-  entry->TimeStamp = TimeToDate(Le32(p + 2056));
+  entry->Time = static_cast<int32_t>(Le32(p + 2056));
+  if (dated) entry->TimeStamp = TimeToDate(entry->Time);
   entry->IsDirectory = Le32(p + 2060) != 0;
   return entry;
 }
 
-std::unique_ptr<ISOFindFile> Tazol::FindISOFirstFile() { return FindStep(kFindISOFirstFile); }
+std::unique_ptr<ISOFindFile> Tazol::FindISOFirstFile(bool dated) { return FindStep(kFindISOFirstFile, dated); }
 
-std::unique_ptr<ISOFindFile> Tazol::FindISONextFile() { return FindStep(kFindISONextFile); }
+std::unique_ptr<ISOFindFile> Tazol::FindISONextFile(bool dated) { return FindStep(kFindISONextFile, dated); }
 
 void Tazol::ClearTrack() {
   Call<IntFn>(kClearTrack, 0, handle_);

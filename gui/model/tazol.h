@@ -49,6 +49,11 @@ class Tazol final : public QObject, public EngineBinding {
   // the caller's stat of the path taken just before: what the file was when
   // added is then recorded from it, without a stat of its own.
   bool AddISOFile(QString& name, const QByteArray& source_path, const struct stat* status = nullptr);
+  // The same without a record of its own, for a caller that has no stat of
+  // the file: the check before a burn then compares the file with the size
+  // and time the engine took from its own stat (the find records give them),
+  // and the engine's reader the whole identity when it opens the file.
+  bool AddISOFileAsEngineFound(QString& name, const QByteArray& source_path);
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
@@ -68,9 +73,11 @@ class Tazol final : public QObject, public EngineBinding {
   bool RenameISOFile(const QString& name, QString& new_name);
   bool ChangeISOProperties(const QString& name, int16_t attribute, const QDateTime& date_time);
   QString GetISOCurrentDirectory();
-  // Null after the last entry.
-  std::unique_ptr<ISOFindFile> FindISOFirstFile();
-  std::unique_ptr<ISOFindFile> FindISONextFile();
+  // Null after the last entry. Without `dated`, TimeStamp stays null (Time
+  // still holds the engine's time_t): a local date asks the time-zone
+  // database each time, which a walk through every entry need not pay.
+  std::unique_ptr<ISOFindFile> FindISOFirstFile(bool dated = true);
+  std::unique_ptr<ISOFindFile> FindISONextFile(bool dated = true);
   void ClearTrack();
   bool AddTrack(const QString& wave_file_name, int32_t pregap, int32_t postgap, int32_t flag);
   // Track numbers count from 1; one outside 1..99 is refused (ResetTrack
@@ -128,13 +135,15 @@ class Tazol final : public QObject, public EngineBinding {
   // After an add or rename: on success `name` becomes the engine's name and
   // the data-area signals follow.
   bool Added(int32_t result, QString& name);
-  std::unique_ptr<ISOFindFile> FindStep(size_t export_index);
+  std::unique_ptr<ISOFindFile> FindStep(size_t export_index, bool dated);
   void RaiseDataChanged();
   // The index of track `track_no` among the audio tracks; negative for the
   // data track (track 1 when there is one).
   int32_t AudioIndex(int32_t track_no);
   // Records what the WAV file of track `track_no` is now.
   void RecordWave(int32_t track_no);
+  // The AddISOFile export's result for `name` and `source_path`.
+  int32_t CallAddISOFile(const QString& name, const QByteArray& source_path);
   // Records what the data source at `source_path` is now, from `status`
   // when given, else from a stat of the path.
   void RecordFile(const QByteArray& source_path, const struct stat* status);

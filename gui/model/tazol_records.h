@@ -17,6 +17,7 @@ struct ISOFindFile {
   int16_t FileAttribute = 0;  // 2 = hidden
   int64_t Size = 0;  // the engine's unsigned 32-bit size, widened
   QDateTime TimeStamp;
+  int32_t Time = 0;  // the same as the engine's time_t
   bool IsDirectory = false;
 };
 

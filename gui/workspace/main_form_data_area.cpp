@@ -426,7 +426,7 @@ class MainForm::LayoutWalk final : public HostTreeVisitor {
     return image_.ChangeISODirectory(made);
   }
   void LeaveFolder() override { image_.ChangeISODirectory(QStringLiteral("..")); }
-  void File(const QByteArray& path, const QByteArray& name) override {
+  void File(const QByteArray& path, const QByteArray& name, const struct stat*) override {
     form_.panel_text_->setText(HostNameText(path));
     const QString before = HostNameText(name);
     QString added = before;
