@@ -129,8 +129,10 @@ bool Tazol::AddISOFile(QString& name, const QByteArray& source_path, const struc
   return Added(result, name);
 }
 
-bool Tazol::AddISOFileAsEngineFound(QString& name, const QByteArray& source_path) {
-  return Added(CallAddISOFile(name, source_path), name);
+bool Tazol::AddISOFileAsEngineFound(const QString& name, const QByteArray& source_path) {
+  if (CallAddISOFile(name, source_path) == 0) return false;
+  RaiseDataChanged();
+  return true;
 }
 
 int32_t Tazol::CallAddISOFile(const QString& name, const QByteArray& source_path) {

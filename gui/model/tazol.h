@@ -52,8 +52,9 @@ class Tazol final : public QObject, public EngineBinding {
   // The same without a record of its own, for a caller that has no stat of
   // the file: the check before a burn then compares the file with the size
   // and time the engine took from its own stat (the find records give them),
-  // and the engine's reader the whole identity when it opens the file.
-  bool AddISOFileAsEngineFound(QString& name, const QByteArray& source_path);
+  // and the engine's reader the whole identity when it opens the file. The
+  // name the engine gave the entry is not read back (a walk has no use for it).
+  bool AddISOFileAsEngineFound(const QString& name, const QByteArray& source_path);
   // `size` 0..4 GiB - 1 (the engine's unsigned 32-bit size); false outside.
   bool AddISODummyFile(QString& name, int64_t size, const QDateTime& time_stamp);
   bool MakeISODirectory(QString& name, int16_t attribute, const QDateTime& time_stamp);
