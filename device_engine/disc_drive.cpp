@@ -194,7 +194,7 @@ bool DiscDrive::ReadLBA(uint8_t* buffer, int32_t lba) {
 }
 
 bool DiscDrive::ReadCdSector(uint8_t* buffer, int32_t lba) {
-  const bool good = lba < first_lba_ ? SynthesizePregapSector(buffer, lba) : ReadThroughFifo(buffer, lba);
+  const bool good = lba < first_lba_ ? SynthesizePregapSector(buffer, lba) : ReadThroughBlock(buffer, lba);
   // Only the read commands that return subchannel data have any to examine.
   if (good && HasSubchannel()) ExamineSubchannel(buffer, lba);
   return good;
@@ -202,7 +202,7 @@ bool DiscDrive::ReadCdSector(uint8_t* buffer, int32_t lba) {
 
 bool DiscDrive::ReadDvdSector(uint8_t* buffer, int32_t lba) {
   if (lba < first_lba_) return false;
-  return ReadThroughFifo(buffer, lba);
+  return ReadThroughBlock(buffer, lba);
 }
 
 bool DiscDrive::ReadFromDrive(uint8_t* buffer, int32_t lba, int32_t count) {
@@ -210,7 +210,7 @@ bool DiscDrive::ReadFromDrive(uint8_t* buffer, int32_t lba, int32_t count) {
   return Read10(buffer, lba, count);
 }
 
-bool DiscDrive::ReadThroughFifo(uint8_t* buffer, int32_t lba) {
+bool DiscDrive::ReadThroughBlock(uint8_t* buffer, int32_t lba) {
   const size_t size = SectorSize();
   if (ahead_end_ - ahead_at_ >= size && lba == ahead_lba_) {
     std::memcpy(buffer, ahead_.data() + ahead_at_, size);

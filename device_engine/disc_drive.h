@@ -217,7 +217,7 @@ class DiscDrive : public MmcDrive {
   bool ReadCdSector(uint8_t* buffer, int32_t lba);
   bool ReadDvdSector(uint8_t* buffer, int32_t lba);
   // Block reading with read-ahead and the single-sector fall-back.
-  bool ReadThroughFifo(uint8_t* buffer, int32_t lba);
+  bool ReadThroughBlock(uint8_t* buffer, int32_t lba);
   bool ReadFromDrive(uint8_t* buffer, int32_t lba, int32_t count);
   // A first-pregap sector the drive cannot read, made from the first readable one.
   bool SynthesizePregapSector(uint8_t* buffer, int32_t lba);

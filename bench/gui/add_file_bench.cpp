@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/gui/gui_bench_support.h"
 #include "gui/foundation/application_setting.h"
 #include "gui/jobs/mastering.h"
 #include "gui/jobs/well_writer.h"
@@ -41,25 +43,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using sorvel::bench::Median;
+using sorvel::bench::UseBuiltEngines;
 
 constexpr int kRounds = 3;
-
-void UseBuiltEngines() {
-  char exe[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  sorvel::SetEngineLibraryFolder(
-      QFileInfo(QString::fromLocal8Bit(exe, n > 0 ? static_cast<int>(n) : 0)).dir().absoluteFilePath("../bin"));
-}
 
 double Seconds(const std::function<bool()>& run) {
   const auto start = Clock::now();
   if (!run()) return -1;
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // A scratch folder of the bench, removed at the end.
@@ -211,19 +203,7 @@ void BM_JolietImageOf100000FilesAgainstGenisoimage(benchmark::State& state) {
   UseBuiltEngines();
   Scratch scratch;
   const fs::path tree = scratch.root() / "tree";
-  std::mt19937 random(20261208);
-  std::vector<char> content(8192);
-  for (auto& c : content) c = static_cast<char>(random());
-  for (int top = 0; top < 100; ++top) {
-    for (int d = 0; d < 100; ++d) {
-      const fs::path dir = tree / ("top folder " + std::to_string(top)) / ("directory " + std::to_string(d));
-      fs::create_directories(dir);
-      for (int f = 0; f < 10; ++f) {
-        const size_t size = random() % 8177;
-        WriteFile(dir / ("document number " + std::to_string(f) + ".txt"), content.data() + random() % 16, size);
-      }
-    }
-  }
+  sorvel::bench::WriteTreeOf100000Files(tree, 20261208);
   const fs::path ours = scratch.root() / "ours.img";
   const std::string peer =
       "genisoimage -quiet -J -r -o '" + (scratch.root() / "theirs.iso").string() + "' '" + tree.string() + "'";

@@ -33,35 +33,26 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using sorvel::bench::Median;
+using sorvel::bench::QuietStdout;
 
 constexpr int64_t kFileBytes = 300LL << 20;
 constexpr int kRounds = 3;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// The engines print a line per block written; the benchmark's own output
-// stays readable while the in-process burn runs.
-class QuietStdout {
- public:
-  QuietStdout() : saved_(::dup(STDOUT_FILENO)) {
-    std::fflush(stdout);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-      ::dup2(null, STDOUT_FILENO);
-      ::close(null);
-    }
+// A blank DVD-R per burn, D: to F: for the automation server and G: to I:
+// for this process, and the server on `bus`; false when it did not start.
+bool StartBurnServer(const fs::path& root, sorvel::testing::PrivateBus& bus) {
+  std::string map;
+  for (char letter = 'D'; letter <= 'I'; ++letter) {
+    if (!map.empty()) map += ';';
+    map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
   }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      ::dup2(saved_, STDOUT_FILENO);
-      ::close(saved_);
-    }
-  }
-
- private:
-  int saved_;
-};
+  setenv("SORVEL_DRIVES", map.c_str(), 1);
+  sorvel::bench::UseBuiltEngines();
+  return bus.ok() && bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),
+                                      {QStringLiteral("--automation")}, QStringLiteral("SORVEL.Mastering"));
+}
 
 void BM_BurnOverTheBus(benchmark::State& state) {
   QTemporaryDir dir;
@@ -73,17 +64,8 @@ void BM_BurnOverTheBus(benchmark::State& state) {
     for (int64_t done = 0; done < kFileBytes; done += static_cast<int64_t>(block.size())) out.write(block.data(), block.size());
   }
   const QString file = QString::fromStdString((root / "big.bin").string());
-  // A blank DVD-R per burn: D: to F: for the server, G: to I: for this process.
-  std::string map;
-  for (char letter = 'D'; letter <= 'I'; ++letter) {
-    if (!map.empty()) map += ';';
-    map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
-  }
-  setenv("SORVEL_DRIVES", map.c_str(), 1);
-  sorvel::bench::UseBuiltEngines();
   sorvel::testing::PrivateBus bus;
-  if (!bus.ok() || !bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),
-                                     {QStringLiteral("--automation")}, QStringLiteral("SORVEL.Mastering"))) {
+  if (!StartBurnServer(root, bus)) {
     state.SkipWithError("the automation server did not start");
     return;
   }
@@ -143,41 +125,15 @@ void BM_BurnOverTheBus(benchmark::State& state) {
 }
 BENCHMARK(BM_BurnOverTheBus)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 
-// 100 top folders of 100 folders of 10 files of random sizes up to 8 KiB.
-void WriteTreeOf100000Files(const fs::path& tree) {
-  std::mt19937 random(20261210);
-  std::vector<char> content(8192 + 16);
-  for (auto& c : content) c = static_cast<char>(random());
-  for (int top = 0; top < 100; ++top) {
-    for (int d = 0; d < 100; ++d) {
-      const fs::path dir = tree / ("top folder " + std::to_string(top)) / ("directory " + std::to_string(d));
-      fs::create_directories(dir);
-      for (int f = 0; f < 10; ++f) {
-        std::ofstream out(dir / ("document number " + std::to_string(f) + ".txt"), std::ios::binary);
-        out.write(content.data() + random() % 16, static_cast<std::streamsize>(random() % 8177));
-      }
-    }
-  }
-}
-
 void BM_BurnOf100000FilesAgainstGenisoimage(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
   const fs::path tree = root / "tree";
-  WriteTreeOf100000Files(tree);
+  sorvel::bench::WriteTreeOf100000Files(tree, 20261210);
   const QString folder = QString::fromStdString(tree.string());
   const std::string peer = "genisoimage -quiet -J -r -o '" + (root / "theirs.iso").string() + "' '" + tree.string() + "'";
-  // A blank DVD-R per burn: D: to F: for the server, G: to I: for this process.
-  std::string map;
-  for (char letter = 'D'; letter <= 'I'; ++letter) {
-    if (!map.empty()) map += ';';
-    map += std::string(1, letter) + ":=emu:" + (root / (std::string(1, letter) + ".state")).string() + ",medium=dvd-r";
-  }
-  setenv("SORVEL_DRIVES", map.c_str(), 1);
-  sorvel::bench::UseBuiltEngines();
   sorvel::testing::PrivateBus bus;
-  if (!bus.ok() || !bus.StartService(QString::fromStdString(sorvel::testing::BuiltLibraryPath("sorvel")),
-                                     {QStringLiteral("--automation")}, QStringLiteral("SORVEL.Mastering"))) {
+  if (!StartBurnServer(root, bus)) {
     state.SkipWithError("the automation server did not start");
     return;
   }

@@ -98,22 +98,12 @@ bool BareRead(sorvel::Trelin& device) {
   return ok;
 }
 
-bool Job(sorvel::Trelin& device, const QString& out, int64_t* events) {
-  sorvel::DiscReader reader;
-  QObject::connect(&reader, &sorvel::DiscJob::Progress, [&](int32_t, int32_t) { ++*events; });
-  QObject::connect(&reader, &sorvel::DiscJob::StatusChange, [&](int32_t, const QString&) { ++*events; });
-  return reader.StartReadCompatible(device, out);
-}
-
 void BM_DiscReaderDataCd(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
-  const fs::path iso = sorvel::bench::MakeStampedImage(root, "disc.iso", kSectors);
-  const std::string map = "D:=emu:" + (root / "drive.state").string() + ",medium=cd-rom,image=" + iso.string();
-  setenv("SORVEL_DRIVES", map.c_str(), 1);
-  sorvel::bench::UseBuiltEngines();
+  const fs::path iso = root / "disc.iso";
   sorvel::Trelin device;
-  if (!device.OpenDevice(3)) {
+  if (!sorvel::bench::OpenStampedDisc(device, root, "disc.iso", kSectors, "cd-rom")) {
     state.SkipWithError("the emulated drive did not open");
     return;
   }
@@ -128,7 +118,7 @@ void BM_DiscReaderDataCd(benchmark::State& state) {
     for (int round = 0; round <= kRounds; ++round) {
       const double dd_s = TimeDd(iso, root / "dd.iso");
       const Timing b = Time([&] { return BareRead(device); });
-      const Timing j = Time([&] { return Job(device, dir.filePath("copy.img"), &events); });
+      const Timing j = Time([&] { return sorvel::bench::RunDiscReader(device, dir.filePath("copy.img"), &events); });
       if (dd_s < 0 || b.wall < 0 || j.wall < 0) {
         state.SkipWithError("a read failed");
         return;
@@ -165,12 +155,9 @@ constexpr int32_t kDvdSectors = 524288;  // 1 GiB
 void BM_DiscReaderDvdToFlushedImage(benchmark::State& state) {
   QTemporaryDir dir;
   const fs::path root = dir.path().toStdString();
-  const fs::path iso = sorvel::bench::MakeStampedImage(root, "dvd.iso", kDvdSectors);
-  const std::string map = "D:=emu:" + (root / "dvd.state").string() + ",medium=dvd-rom,image=" + iso.string();
-  setenv("SORVEL_DRIVES", map.c_str(), 1);
-  sorvel::bench::UseBuiltEngines();
+  const fs::path iso = root / "dvd.iso";
   sorvel::Trelin device;
-  if (!device.OpenDevice(3)) {
+  if (!sorvel::bench::OpenStampedDisc(device, root, "dvd.iso", kDvdSectors, "dvd-rom")) {
     state.SkipWithError("the emulated drive did not open");
     return;
   }
@@ -181,7 +168,7 @@ void BM_DiscReaderDvdToFlushedImage(benchmark::State& state) {
     for (int round = 0; round <= kRounds; ++round) {
       const double dd_s = TimeDd(iso, root / "dd.iso", true);
       const Timing b = Time([&] { return BareRead(device); });
-      const Timing j = Time([&] { return Job(device, dir.filePath("copy.iso"), &events); });
+      const Timing j = Time([&] { return sorvel::bench::RunDiscReader(device, dir.filePath("copy.iso"), &events); });
       if (dd_s < 0 || b.wall < 0 || j.wall < 0) {
         state.SkipWithError("a read failed");
         return;

@@ -33,12 +33,9 @@ constexpr int kRounds = 3;
 
 // Seconds the job took to read the disc into `out`; -1 when it failed.
 double TimeJob(sorvel::Trelin& device, const QString& out) {
-  sorvel::DiscReader reader;
   int64_t events = 0;
-  QObject::connect(&reader, &sorvel::DiscJob::Progress, [&](int32_t, int32_t) { ++events; });
-  QObject::connect(&reader, &sorvel::DiscJob::StatusChange, [&](int32_t, const QString&) { ++events; });
   const auto start = Clock::now();
-  if (!reader.StartReadCompatible(device, out)) return -1;
+  if (!sorvel::bench::RunDiscReader(device, out, &events)) return -1;
   benchmark::DoNotOptimize(events);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }

@@ -124,6 +124,16 @@ class DiscWriteFormTest : public ::testing::Test {
     reader.cmdEnd()->click();
   }
 
+  // Runs `reader` on its drive's disc into a folder "back" of the scratch
+  // folder (image name Disc.img); that folder.
+  fs::path ReadBack(DiscReadForm& reader) {
+    const fs::path back = dir_.path() / "back";
+    fs::create_directories(back);
+    reader.txtWriteFile()->setText(Q(back / "Disc.img"));
+    reader.cmdStartStop()->click();
+    return back;
+  }
+
   // Reads the disc that the daemon wrote into the drive `state` back here,
   // through the read dialog, and compares it with the image `iso`.
   void ExpectDiscHolds(const std::string& state, const fs::path& iso) {
@@ -131,10 +141,7 @@ class DiscWriteFormTest : public ::testing::Test {
     testing::ScopedDriveMap map("D:=emu:" + state);
     DiscReadForm reader;
     reader.fraSend()->eject_button(1)->click();  // the tray opened after the write
-    const fs::path back = dir_.path() / "back";
-    fs::create_directories(back);
-    reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-    reader.cmdStartStop()->click();
+    const fs::path back = ReadBack(reader);
     ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
     EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
     reader.cmdEnd()->click();
@@ -192,10 +199,7 @@ TEST_F(DiscWriteFormTest, IsoOnADvdRReadsBackEqual) {
   }
   ui_.Clear();
   DiscReadForm reader;
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
+  const fs::path back = ReadBack(reader);
   ASSERT_EQ(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << ui_.LastText().toStdString();
   EXPECT_EQ(RunCommand("cmp '" + iso.string() + "' '" + (back / "Disc.iso").string() + "'"), 0);
   reader.cmdEnd()->click();
@@ -547,10 +551,7 @@ TEST_P(StoppedBurnTest, LeavesACutDiscThatReadsAsNoWholeDisc) {
   }
   ui_.Clear();
   DiscReadForm reader;
-  const fs::path back = dir_.path() / "back";
-  fs::create_directories(back);
-  reader.txtWriteFile()->setText(Q(back / "Disc.img"));
-  reader.cmdStartStop()->click();
+  const fs::path back = ReadBack(reader);
   EXPECT_NE(ui_.LastText(), QStringLiteral("読み込みは正常終了しました。")) << reader.vbxMain()->lines().join('\n').toStdString();
   EXPECT_FALSE(fs::exists(back / (dvd ? "Disc.iso" : "Disc.img")));
   reader.cmdEnd()->click();
