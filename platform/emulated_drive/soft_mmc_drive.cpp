@@ -327,7 +327,11 @@ int SoftMmcDrive::Exec(const uint8_t* cdb, size_t cdb_length, void* data, size_t
     } else if (cdb_length < need || cdb_length > kMaxCdbLength) {
       status = c.Fail(5, 0x24, 0x00);
     } else {
+      // Only a command that reads data in reads the disc's files ahead.
+      ahead_limit_ = write ? 0 : c.data_length;
       status = Dispatch(c);
+      ahead_limit_ = 0;
+      DropReadAhead();
     }
   }
   if (sense) std::memset(sense, 0, 32);
@@ -493,6 +497,16 @@ bool SoftMmcDrive::ReadFileAt(const std::string& path, uint64_t offset, uint8_t*
   };
   int fd = FileFor(path, false);
   if (fd < 0) return fail();
+  if (ahead_limit_ > length) {
+    const AheadBlock* block = AheadFor(fd, offset, length);
+    if (block == nullptr) return fail();
+    const size_t from = static_cast<size_t>(offset - block->start);
+    const size_t held = block->length > from ? std::min(length, block->length - from) : 0;
+    std::memcpy(data, block->bytes.data() + from, held);
+    // Beyond the end of a sparse data file lies unwritten (zero) space.
+    if (held < length) std::memset(data + held, 0, length - held);
+    return true;
+  }
   size_t done = 0;
   while (done < length) {
     ssize_t n = ::pread(fd, data + done, length - done, static_cast<off_t>(offset + done));
@@ -506,7 +520,51 @@ bool SoftMmcDrive::ReadFileAt(const std::string& path, uint64_t offset, uint8_t*
   return true;
 }
 
+// The block read ahead of `fd` that holds [offset, offset + length), read now
+// (up to the command's data length from `offset`) when none does; null when
+// the file cannot be read.
+SoftMmcDrive::AheadBlock* SoftMmcDrive::AheadFor(int fd, uint64_t offset, size_t length) {
+  for (size_t i = 0; i < ahead_.size(); ++i) {
+    AheadBlock& b = ahead_[i];
+    if (b.fd != fd || offset < b.start) continue;
+    const uint64_t end = b.start + b.length;
+    if (offset + length <= end || b.at_end) {
+      ahead_last_ = i;
+      return &b;
+    }
+  }
+  // A block of the same file is refilled; else the one that did not serve last.
+  size_t pick = ahead_last_ ^ 1;
+  for (size_t i = 0; i < ahead_.size(); ++i) {
+    if (ahead_[i].fd == fd) pick = i;
+  }
+  constexpr size_t kMaxAhead = size_t{1} << 20;
+  AheadBlock& b = ahead_[pick];
+  b.fd = -1;
+  const size_t want = std::max(length, std::min(ahead_limit_, kMaxAhead));
+  if (b.bytes.size() < want) b.bytes.resize(want);
+  size_t done = 0;
+  while (done < want) {
+    ssize_t n = ::pread(fd, b.bytes.data() + done, want - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return nullptr;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  b.fd = fd;
+  b.start = offset;
+  b.length = done;
+  b.at_end = done < want;
+  ahead_last_ = pick;
+  return &b;
+}
+
+void SoftMmcDrive::DropReadAhead() {
+  for (AheadBlock& b : ahead_) b.fd = -1;
+}
+
 bool SoftMmcDrive::WriteDataFile(uint64_t offset, const uint8_t* data, size_t length) {
+  DropReadAhead();
   int fd = FileFor(state_file_.DataPath(), true);
   if (fd < 0) return false;
   size_t done = 0;

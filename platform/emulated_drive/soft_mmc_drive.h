@@ -182,6 +182,21 @@ class SoftMmcDrive {
   mutable std::mutex mutex_;
   std::map<std::string, int> files_;
   int data_fd_ = -1;
+  // File bytes read ahead within one command, so that a read of many sectors
+  // costs one file read rather than one a sector. A block is never kept past
+  // its command, and any write to the data file drops it.
+  struct AheadBlock {
+    int fd = -1;
+    uint64_t start = 0;
+    size_t length = 0;    // bytes held
+    bool at_end = false;  // the file ends within them
+    std::vector<uint8_t> bytes;
+  };
+  AheadBlock* AheadFor(int fd, uint64_t offset, size_t length);
+  void DropReadAhead();
+  std::array<AheadBlock, 2> ahead_;  // an image file and its subchannel file
+  size_t ahead_limit_ = 0;            // the bytes a block may take: the command's data length
+  size_t ahead_last_ = 0;             // the block that served last
   // A read of the disc's files failed since the command began (a medium error).
   bool image_read_failed_ = false;
 

@@ -237,5 +237,35 @@ TEST_F(UserDataReadTest, BlockReadsMatchSingleSectorReads) {
   EXPECT_EQ(Read10(kAudioStart - 2, 4).sense, 0x056400u);
 }
 
+// One READ CD over every kind of sector and image file gives what sector by
+// sector reads give, with and without the subchannel; the drive's files are
+// read afresh by each command, so an image changed in place between two
+// commands is what the next one reads.
+TEST_F(UserDataReadTest, WholeDiscReadsMatchSectorReadsAndSeeTheImageAsItIsNow) {
+  for (const uint8_t sub : {uint8_t{0}, uint8_t{2}}) {
+    const size_t size = sub == 0 ? 2352 : 2352 + 16;
+    const Answer whole = ReadCd(0, kLeadout, 0xF8, sub, kLeadout * size);
+    ASSERT_EQ(whole.status, 0);
+    for (int32_t lba = 0; lba < kLeadout; ++lba) {
+      const Answer one = ReadCd(lba, 1, 0xF8, sub, size);
+      ASSERT_EQ(one.status, 0) << lba;
+      ASSERT_EQ(Bytes(whole.data.begin() + lba * size, whole.data.begin() + (lba + 1) * size), one.data)
+          << lba << " " << int{sub};
+    }
+  }
+  const Answer before = Read10(0, 4);
+  ASSERT_EQ(before.status, 0);
+  {
+    std::fstream image(dir_ / "m1.iso", std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(2048 + 100);
+    image.write("changed", 7);
+  }
+  const Answer after = Read10(0, 4);
+  ASSERT_EQ(after.status, 0);
+  Bytes expected = before.data;
+  std::memcpy(expected.data() + 2048 + 100, "changed", 7);
+  EXPECT_EQ(after.data, expected);
+}
+
 }  // namespace
 }  // namespace sorvel::platform::emu

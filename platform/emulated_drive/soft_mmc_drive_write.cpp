@@ -603,6 +603,7 @@ void SoftMmcDrive::ResetMedium(uint16_t profile) {
   media_.open_pass = false;
   media_.pass_start = media_.pass_end = 0;
   ResetWriteSession();
+  DropReadAhead();
   if (data_fd_ >= 0) {
     if (::ftruncate(data_fd_, 0) != 0) {
       // The sectors stay unreachable through the state either way.
