@@ -18,11 +18,12 @@ namespace {
 
 constexpr size_t kCopyBuffer = 32 * 1024;
 
-std::string BaseNameOf(const std::string& path) {
+std::string_view BaseNameOf(std::string_view path) {
   size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return {};
+  if (end == std::string_view::npos) return {};
   size_t start = path.find_last_of('/', end);
-  return path.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+  return path.substr(start == std::string_view::npos ? 0 : start + 1,
+                     end + 1 - (start == std::string_view::npos ? 0 : start + 1));
 }
 
 ssize_t RetryRead(int fd, void* buffer, size_t n) {
@@ -231,7 +232,7 @@ bool HostFile::Query(const std::string& path, PathInfo* info) {
   info->identity = platform::IdentityOfStat(st);
   uint32_t attributes = 0;
   if ((st.st_mode & S_IWUSR) == 0) attributes |= kReadOnly;
-  std::string base = BaseNameOf(path);
+  const std::string_view base = BaseNameOf(path);
   if (base.size() > 1 && base[0] == '.' && base != "..") attributes |= kHidden;
   attributes |= S_ISDIR(st.st_mode) ? kDirectory : kArchive;
   info->attributes = attributes;

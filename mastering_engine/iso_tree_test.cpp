@@ -81,9 +81,23 @@ TEST(IsoTree, NamesCompareUpperCasedForAddButExactlyForRemove) {
 }
 
 TEST(IsoTree, EntriesAreOrderedByUpperCasedFirstName) {
-  MasteringEngine engine;
-  for (const char* n : {"b", "C", "a", "_x", "B2"}) ASSERT_TRUE(engine.AddISODummyFile(n, 0, 0, 0));
-  EXPECT_EQ(Names(engine), (std::vector<std::string>{".", "..", "a", "b", "B2", "C", "_x"}));
+  // Added out of order, in order (as a sorted folder listing), and in reverse;
+  // a name that clashes with the last one added is refused in every variant.
+  const std::vector<std::vector<std::string>> orders = {
+      {"b", "C", "a", "_x", "B2"}, {"a", "b", "B2", "C", "_x"}, {"_x", "C", "B2", "b", "a"}};
+  for (int variant : {4, 16}) {
+    for (const auto& order : orders) {
+      MasteringEngine engine;
+      ASSERT_TRUE(engine.InitISOFS(variant));
+      for (const std::string& n : order) {
+        ASSERT_TRUE(engine.AddISODummyFile(n, 0, 0, 0)) << n;
+        EXPECT_FALSE(engine.AddISODummyFile(n, 0, 0, 0)) << n;
+      }
+      EXPECT_FALSE(engine.AddISODummyFile("B", 0, 0, 0));
+      EXPECT_EQ(Names(engine), (std::vector<std::string>{".", "..", "a", "b", "B2", "C", "_x"}))
+          << variant << " " << order.front();
+    }
+  }
 }
 
 // On disc the list is sorted by the bytes of the names as written: CP932 for the

@@ -3,6 +3,10 @@
 namespace sorvel {
 
 bool NameTable::Add(std::string_view name, uint32_t value) {
+  if (SortsLast(name)) {
+    entries_.emplace_hint(entries_.end(), std::string(name), value);
+    return true;
+  }
   return entries_.emplace(std::string(name), value).second;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "mastering_engine/name_table.h"
 
 namespace sorvel {
@@ -83,6 +86,27 @@ TEST(NameTable, KeepsUniqueNamesInByteOrder) {
   EXPECT_TRUE(t.Remove("A"));
   EXPECT_FALSE(t.Remove("A"));
   EXPECT_EQ(t.Count(), 2u);
+}
+
+// Names in ascending order go in without a search; any order keeps the table
+// the same, and the last name is refused again like any other.
+TEST(NameTable, AnyOrderOfAddingGivesTheSameTable) {
+  const std::vector<std::vector<std::string>> orders = {
+      {"A", "AB", "B", "BA", "C"}, {"C", "BA", "B", "AB", "A"}, {"B", "C", "A", "BA", "AB"}, {"AB", "A", "C", "BA", "B"}};
+  for (const auto& order : orders) {
+    NameTable t;
+    for (const std::string& name : order) {
+      EXPECT_FALSE(t.Contains(name)) << name;
+      EXPECT_TRUE(t.Add(name)) << name;
+      EXPECT_TRUE(t.Contains(name)) << name;
+      EXPECT_FALSE(t.Add(name)) << name;
+    }
+    EXPECT_FALSE(t.Contains("D"));
+    EXPECT_FALSE(t.Contains("AA"));
+    std::string listed;
+    for (const auto& [name, value] : t.Entries()) listed += name + " ";
+    EXPECT_EQ(listed, "A AB B BA C ") << order.front();
+  }
 }
 
 }  // namespace

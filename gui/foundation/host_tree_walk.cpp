@@ -26,7 +26,9 @@ size_t MaxOpenFolders() {
   return std::clamp<size_t>(static_cast<size_t>(limit.rlim_cur) / 4, 4, 4096);
 }
 
-bool IsDotOrDotDot(const QByteArray& name) { return name == "." || name == ".."; }
+bool IsDotOrDotDot(const QByteArray& name) {
+  return name.size() <= 2 && (name == "." || name == "..");
+}
 
 class Walk {
  public:
