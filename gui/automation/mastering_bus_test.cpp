@@ -377,7 +377,9 @@ TEST_F(MasteringServiceTest, TerminatingSignalDuringABurnStopsItAndAnswersFirst)
 
 // While one client's burn runs: another client's StartBurn raises 0x80040003
 // with the text of a drive that cannot be used, and the calls of both
-// clients on their other objects are answered within half a second.
+// clients on their other objects are answered before the burn's own answer
+// (on one connection the answers come in the order the server gave them).
+// How fast they are answered is measured by the burn benchmark.
 TEST_F(MasteringServiceTest, ASecondBurnRaisesAndOtherCallsAreAnsweredDuringABurn) {
   testing::WriteTrack(dir_.path() / "long.wav", testing::TrackSamples(6000, 3));
   BusClient client(bus_, QStringLiteral("client"));
@@ -388,27 +390,26 @@ TEST_F(MasteringServiceTest, ASecondBurnRaisesAndOtherCallsAreAnsweredDuringABur
   ASSERT_TRUE(BoolOf(client.Member(object, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
   ASSERT_TRUE(BoolOf(other.Member(second, QStringLiteral("AddTrack"), {Path("long.wav"), 150, 0, 0})));
   QString second_burn;
-  qint64 slowest_ms = 0;
+  bool burn_answered_first = false;
   std::unique_ptr<QDBusPendingCallWatcher> stop;
+  QDBusPendingCall burn = client.Send(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
   client.on_progress = [&](int, int) {
     if (stop) return;
-    const auto timed = [&](const std::function<QDBusMessage()>& call) {
-      QElapsedTimer answered;
-      answered.start();
-      const QDBusMessage reply = call();
-      slowest_ms = std::max(slowest_ms, answered.elapsed());
-      return reply;
-    };
-    second_burn =
-        ErrorOf(timed([&] { return other.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false}); }));
-    EXPECT_TRUE(BoolOf(timed([&] { return other.Member(second, QStringLiteral("IsISOEmpty")); })));
-    EXPECT_EQ(ValueOf(timed([&] { return client.Member(idle, QStringLiteral("GetTrackCount")); })).toInt(), 0);
+    second_burn = ErrorOf(other.Member(second, QStringLiteral("StartBurn"), {QStringLiteral("D"), false}));
+    EXPECT_TRUE(BoolOf(other.Member(second, QStringLiteral("IsISOEmpty"))));
+    EXPECT_EQ(ValueOf(client.Member(idle, QStringLiteral("GetTrackCount"))).toInt(), 0);
+    burn_answered_first = burn.isFinished();
     stop = std::make_unique<QDBusPendingCallWatcher>(client.Send(object, QStringLiteral("StopBurn")));
   };
-  const QDBusMessage burnt = client.CallRunning(object, QStringLiteral("StartBurn"), {QStringLiteral("D"), false});
+  QDBusPendingCallWatcher burning(burn);
+  QEventLoop loop;
+  QObject::connect(&burning, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+  QTimer::singleShot(BusClient::kCallTimeoutMs, &loop, &QEventLoop::quit);
+  if (!burning.isFinished()) loop.exec();
+  const QDBusMessage burnt = burning.reply();
   ASSERT_TRUE(stop != nullptr);
+  EXPECT_FALSE(burn_answered_first);
   EXPECT_EQ(second_burn, QStringLiteral("SORVEL.Mastering.Error.E80040003 指定されたドライヴは利用できません。"));
-  EXPECT_LT(slowest_ms, 500);
   // Stopped, or (on a loaded machine) written before the stop came.
   EXPECT_TRUE(BoolOf(burnt) || ErrorOf(burnt).startsWith(QStringLiteral("SORVEL.Mastering.Error.E80040003 セクタ ")))
       << ErrorOf(burnt).toStdString();
