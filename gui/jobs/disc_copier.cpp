@@ -164,6 +164,10 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
   }
 
   const int32_t last_lba = reader.GetLastLBA();
+  // Only a CD can hold a sector marked unreadable; on the DVD family a
+  // skipped run goes over as dummy sectors of the normal type, as single
+  // failures do.
+  const int32_t skipped_type = writer.GetMediaFamilyType() == MFT_CDFAMILY ? CSD_ERRORDATA : data_type;
   int failures = 0;
   int64_t written = 0;
   for (int i = 1; i <= count; ++i) {
@@ -194,8 +198,8 @@ bool DiscCopier::CopySectors(Trelin& reader, Trelin& writer, DiscVerifier* verif
             reader.ReadLBADummy(buffer, lba + k);
             ++unreadable;
           }
-          if (verifier != nullptr) verifier->SetWriteData(CSD_ERRORDATA, buffer, lba + k, static_cast<int16_t>(entry.SectorMode));
-          write(CSD_ERRORDATA, lba + k);
+          if (verifier != nullptr) verifier->SetWriteData(skipped_type, buffer, lba + k, static_cast<int16_t>(entry.SectorMode));
+          write(skipped_type, lba + k);
         }
         ++written;
         if (ProgressAndPoll(lba + k, total)) return false;

@@ -80,6 +80,39 @@ TEST_F(DiscCopierTest, SkippedRunIsWrittenAsErrorDataAndOnlyItFailsVerification)
   }
 }
 
+// A DVD cannot hold a sector marked unreadable: the skipped run goes over as
+// dummy sectors of the normal type, as the single failures before it do, and
+// the copy completes and verifies.
+TEST(DiscCopierDvdTest, SkippedRunOfADvdIsWrittenAsDummySectors) {
+  ScratchDir dir;
+  std::string content;
+  for (int i = 0; i < 600000; ++i) content += static_cast<char>('a' + i % 23);
+  const std::filesystem::path iso = testing::MakeIsoImage(dir.path(), "dvd", {{"a.txt", content}});
+  ASSERT_FALSE(iso.empty());
+  DrivesRig rig(dir, {"medium=dvd-rom,image=" + iso.string() + ",unreadable=100-139", "medium=dvd-r"});
+  ASSERT_TRUE(rig.opened());
+  rig.ChangeSettings([](DeviceSetting& s) {
+    s.BurstErrorSkip = true;
+    s.SkipUnit = 10;
+  }, 0);
+  rig.ChangeSettings([](DeviceSetting& s) { s.ForceEject = false; }, 1);
+  DiscCopier copier;
+  DiscVerifier verifier;
+  JobRecorder events(copier);
+  ASSERT_TRUE(copier.StartCopy(rig.device(0), rig.device(1), &verifier)) << events.lines.join("\n").toStdString();
+  EXPECT_TRUE(events.Has("0:連続不良区画 : 105～139")) << events.lines.join("\n").toStdString();
+  EXPECT_EQ(events.WithPrefix("1:読み込みに失敗したセクタ数 : "), QStringList{"1:読み込みに失敗したセクタ数 : 40"});
+  JobRecorder checks(verifier);
+  EXPECT_TRUE(verifier.StartVerify(rig.device(1), copier.LastTOC())) << checks.lines.join("\n").toStdString();
+  DiscReader reader;
+  ASSERT_TRUE(reader.StartReadCompatible(rig.device(1), Q(dir.path() / "back")));
+  const std::string back = testing::ReadFileBytes(dir.path() / "back.iso");
+  const std::string source = testing::ReadFileBytes(iso);
+  ASSERT_EQ(back.size(), source.size());
+  EXPECT_EQ(back.substr(0, 100 * 2048), source.substr(0, 100 * 2048));
+  EXPECT_EQ(back.substr(140 * 2048), source.substr(140 * 2048));
+}
+
 // A source of which not one sector reads gives no copy: the target would
 // hold dummy sectors only, so the job fails rather than report success.
 // (A CD whose sectors all fail is refused earlier, by its read start.)
