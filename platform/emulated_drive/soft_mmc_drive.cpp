@@ -497,9 +497,9 @@ bool SoftMmcDrive::ReadFileAt(const std::string& path, uint64_t offset, uint8_t*
   };
   int fd = FileFor(path, false);
   if (fd < 0) return fail();
-  if (ahead_limit_ > length) {
-    const AheadBlock* block = AheadFor(fd, offset, length);
-    if (block == nullptr) return fail();
+  // A block that cannot be read whole leaves the read to this sector alone,
+  // so that a failure is told at the sector it is in.
+  if (const AheadBlock* block = ahead_limit_ > length ? AheadFor(fd, offset, length) : nullptr) {
     const size_t from = static_cast<size_t>(offset - block->start);
     const size_t held = block->length > from ? std::min(length, block->length - from) : 0;
     std::memcpy(data, block->bytes.data() + from, held);
