@@ -61,6 +61,17 @@ bool ListensOn(pid_t pid, uint16_t port) {
   return false;
 }
 
+// Whether process `pid` runs `program` already: between its fork and its
+// exec a child still holds every descriptor of this process, another
+// daemon's listening socket on the port among them.
+bool Runs(pid_t pid, const std::filesystem::path& program) {
+  std::error_code ec;
+  const std::filesystem::path running = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+  if (ec) return false;
+  const std::filesystem::path wanted = std::filesystem::weakly_canonical(program, ec);
+  return !ec && running == wanted;
+}
+
 }  // namespace
 
 uint16_t FreeLoopbackPort() {
@@ -148,7 +159,7 @@ KestrowStandalone::LaunchResult KestrowStandalone::Launch() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (std::chrono::steady_clock::now() < deadline) {
     // Serving only when the socket on the port is this daemon's own.
-    if (LoopbackPortAccepts(port_) && ListensOn(pid_, port_)) return LaunchResult::kServing;
+    if (LoopbackPortAccepts(port_) && Runs(pid_, program_) && ListensOn(pid_, port_)) return LaunchResult::kServing;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {  // ended: the port was taken meanwhile
       pid_ = -1;
